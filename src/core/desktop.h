@@ -1,0 +1,145 @@
+// TDesktop: the one seam between the terminal logic and the window system.
+// Every modal box, file dialog, posted message, nested message pump, wait,
+// beep, clipboard access and tick read of the logic goes through it, so the
+// logic runs headless (tests, `qel`) and under Qt alike.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TMsgIcon { None, Error, Warning, Information, Confirmation };
+
+// Button set of a box (bit flags).
+enum TMsgButtons : unsigned {
+  mbOK = 1,
+  mbCancel = 2,
+  mbYes = 4,
+  mbNo = 8,
+  mbRetry = 16,
+  mbIgnore = 32,
+  mbHelp = 64,
+  mbAbort = 128,
+};
+
+// What the user pressed. None: the box was closed some other way (or nothing was shown).
+enum class TMsgResult { None = 0, OK, Cancel, Yes, No, Retry, Ignore, Abort };
+
+struct TMessageBox {
+  TMsgIcon Icon = TMsgIcon::None;
+  std::string Text;
+  std::string Caption;  // empty: the application's title
+  unsigned Buttons = mbOK;
+  int HelpContext = 0;
+};
+
+struct TFileDialog {
+  bool Save = false;  // save dialog (else open)
+  std::string Title;
+  std::string Filter;  // "Description|*.EXT;*.EX2|Other|*.*"
+  std::string DefaultExtension;
+  std::string InitialName;
+  std::string InitialDirectory;
+  bool MustExist = false;
+  bool OverwritePrompt = false;
+};
+
+// Window messages of the main window: the platform's first user message (1024) plus an offset.
+enum TWindowMessage : int {
+  wmUser = 1024,
+  wmWriteQuorixBar = 1134,
+  wmWriteToolBar = 1135,
+  wmCursorShape = 1136,
+  wmTransferEnded = 1137,
+  wmTransferStarted = 1138,
+  wmFindRequest = 1139,
+  wmFindState = 1140,
+  wmFreeObject = 1141,
+  wmOpenPads = 1142,
+  wmSerialReceive = 1144,
+  wmSocketReceive = 1145,
+};
+
+struct TPostedMessage {
+  int Message = 0;
+  std::intptr_t WParam = 0;
+  std::intptr_t LParam = 0;
+};
+
+class TDesktop {
+ public:
+  virtual ~TDesktop() = default;
+
+  // Shows a modal box and returns the button pressed.
+  virtual TMsgResult ShowMessage(const TMessageBox& box) = 0;
+  // Open or save dialog; nullopt when cancelled.
+  virtual std::optional<std::string> FileDialog(const TFileDialog& dialog) = 0;
+
+  // Posted messages to the main window (delivered later on the window thread).
+  virtual void PostMessage(int message, std::intptr_t wparam = 0, std::intptr_t lparam = 0) = 0;
+  virtual bool IsMessageQueued(int message) const = 0;
+  virtual void RemoveQueuedMessages(int message) = 0;
+  // Lets the window process its pending messages once. With systemOnly, user
+  // messages (1024 and up) stay queued.
+  virtual void ProcessPendingMessages(bool systemOnly = false) = 0;
+  // Waits while the window keeps processing messages.
+  virtual void Wait(int milliseconds) = 0;
+
+  virtual void Beep() = 0;
+  virtual std::optional<std::string> ClipboardText() = 0;  // nullopt: no text on the clipboard
+  virtual void SetClipboardText(const std::string& text) = 0;
+  // Milliseconds since some fixed point (the platform's tick counter).
+  virtual std::uint32_t TickCount() = 0;
+};
+
+// A desktop for tests and headless runs: records every box, dialog and posted
+// message, answers boxes and dialogs from scripts, and pumps posted messages
+// to a handler on request.
+class TScriptedDesktop : public TDesktop {
+ public:
+  struct TRecordedBox {
+    TMessageBox Box;
+    TMsgResult Answer;
+  };
+
+  TMsgResult ShowMessage(const TMessageBox& box) override;
+  std::optional<std::string> FileDialog(const TFileDialog& dialog) override;
+  void PostMessage(int message, std::intptr_t wparam, std::intptr_t lparam) override;
+  bool IsMessageQueued(int message) const override;
+  void RemoveQueuedMessages(int message) override;
+  void ProcessPendingMessages(bool systemOnly) override;
+  void Wait(int milliseconds) override;
+  void Beep() override { ++Beeps; }
+  std::optional<std::string> ClipboardText() override { return Clipboard; }
+  void SetClipboardText(const std::string& text) override { Clipboard = text; }
+  std::uint32_t TickCount() override { return Ticks; }
+
+  // Delivers queued messages to Handler until the queue is empty (or limit reached).
+  // Returns the number delivered.
+  int Pump(int limit = 1000000);
+
+  // Script and record.
+  std::deque<TMsgResult> Answers;          // next box answers; empty: DefaultAnswer
+  std::deque<std::optional<std::string>> DialogAnswers;  // next dialog results; empty: cancel
+  std::vector<TRecordedBox> Boxes;
+  std::vector<TFileDialog> Dialogs;
+  std::vector<TPostedMessage> Posted;      // every message ever posted, in order
+  std::deque<TPostedMessage> Queue;        // messages not yet delivered
+  std::vector<int> Waits;                  // every Wait, in milliseconds
+  int PendingPumps = 0;                    // ProcessPendingMessages calls
+  int Beeps = 0;
+  std::optional<std::string> Clipboard;
+  std::uint32_t Ticks = 0;
+  // Called for each message delivered by Pump (and by ProcessPendingMessages
+  // when DeliverOnProcess is set).
+  std::function<void(const TPostedMessage&)> Handler;
+  bool DeliverOnProcess = false;
+  // Called by ShowMessage before it returns (tests use it to act "under" a box).
+  std::function<void(const TMessageBox&)> OnShow;
+
+  // Answer used when Answers is empty: the first of OK, Yes, Cancel, No the box offers.
+  static TMsgResult DefaultAnswer(unsigned buttons);
+};

@@ -1,0 +1,46 @@
+#include "core/session.h"
+
+#include "app/settingsfile.h"
+#include "comms/transmit.h"
+#include "core/desktop.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "terminal/interpreter.h"
+#include "trace/decoder.h"
+#include "trace/files.h"
+#include "trace/mini.h"
+#include "transfer/engine.h"
+
+TSession::TSession(TDesktop& desktop, std::string programDirectory)
+    : Desktop(desktop), ProgramDirectory(std::move(programDirectory)) {
+  if (!ProgramDirectory.empty() && ProgramDirectory.back() != '/') ProgramDirectory += '/';
+  Settings.ApplyDefaults();
+  Errors = std::make_unique<TErrorReporter>(*this);
+  Files = std::make_unique<TLogFiles>(*this);
+  SettingsFiles = std::make_unique<TSettingsFiles>(*this);
+  Screen = std::make_unique<TBrowse>();
+  Writer = std::make_unique<TScreenWriter>(*this);
+  Transmit = std::make_unique<TTransmitPath>(*this);
+  Transfer = std::make_unique<TTransferEngine>(*this);
+  TraceFiles = std::make_unique<TTraceFiles>(*this);
+  Kasp = std::make_unique<TKaspFiles>(*this);
+  Trace = std::make_unique<TTraceDecoder>(*this);
+  Mini = std::make_unique<TMiniTrace>(*this);
+  Interpreter = std::make_unique<TReceiveInterpreter>(*this);
+}
+
+TSession::~TSession() = default;
+
+void TSession::HandleSessionEvent(int kind, int payload) {
+  Transfer->HandleSessionEvent(kind, payload);
+}
+
+void TSession::ReceiveBytes(const std::uint8_t* data, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) Transfer->HandleSessionEvent(2, data[i]);
+}
+
+void TSession::StartUp() {
+  Writer->ResetTerminal();
+}

@@ -1,0 +1,87 @@
+// TSession: the composition root. Every program-wide state of the terminal
+// (settings, screen store, writer state, interpreter state, transmit flags,
+// transfer engine, open files, trace decoder) is a member here, not a global.
+// The main window owns one; a test builds a fresh one in a line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/settings.h"
+
+class TDesktop;
+class TBrowse;
+class TScreenWriter;
+class TReceiveInterpreter;
+class TTransmitPath;
+class TTransferEngine;
+class TLogFiles;
+class TErrorReporter;
+class TSettingsFiles;
+class TTraceDecoder;
+class TMiniTrace;
+class TTraceFiles;
+class TKaspFiles;
+
+// Outgoing and incoming 256-byte translation tables (identity unless loaded).
+struct TEbcdicMap {
+  std::array<std::uint8_t, 256> Outgoing;
+  std::array<std::uint8_t, 256> Incoming;
+  TEbcdicMap() { SetIdentity(); }
+  void SetIdentity() {
+    for (int i = 0; i < 256; ++i) Outgoing[i] = Incoming[i] = static_cast<std::uint8_t>(i);
+  }
+};
+
+// What the status bar shows; the window reads it after each event batch.
+struct TStatusIndicators {
+  bool LogStatus = false;
+  bool MiniStatus = false;
+  bool TraceStatus = false;
+  bool ScreenSize = false;  // 132 columns
+  bool Connected = false;
+  bool ScrollLock = false;  // keyboard locked by the host
+  int LinesInBuffer = 0;
+  std::uint32_t Changes = 0;  // raised on every update, so a view can tell
+};
+
+class TSession {
+ public:
+  // programDirectory: where the program's own files live ("QelWin.INI", ...);
+  // a trailing '/' is added when missing.
+  TSession(TDesktop& desktop, std::string programDirectory);
+  ~TSession();
+  TSession(const TSession&) = delete;
+  TSession& operator=(const TSession&) = delete;
+
+  TDesktop& Desktop;
+  std::string ProgramDirectory;
+
+  TSetupRecord Settings;
+  TEbcdicMap EbcdicMap;
+  TStatusIndicators Status;
+
+  std::unique_ptr<TErrorReporter> Errors;
+  std::unique_ptr<TLogFiles> Files;
+  std::unique_ptr<TSettingsFiles> SettingsFiles;
+  std::unique_ptr<TBrowse> Screen;
+  std::unique_ptr<TScreenWriter> Writer;
+  std::unique_ptr<TTransmitPath> Transmit;
+  std::unique_ptr<TTransferEngine> Transfer;
+  std::unique_ptr<TTraceFiles> TraceFiles;
+  std::unique_ptr<TKaspFiles> Kasp;
+  std::unique_ptr<TTraceDecoder> Trace;
+  std::unique_ptr<TMiniTrace> Mini;
+  std::unique_ptr<TReceiveInterpreter> Interpreter;
+
+  // The spec'd session event entry: kind 1 timer tick, 2 received byte, 3 key.
+  void HandleSessionEvent(int kind, int payload = 0);
+  // Received bytes in order, exactly as HandleSessionEvent(2, b) for each.
+  void ReceiveBytes(const std::uint8_t* data, std::size_t count);
+
+  // The state the main window leaves after start-up, without the greeting
+  // line: the store padded to 101 blank lines and the terminal reset.
+  void StartUp();
+};

@@ -1,0 +1,45 @@
+// The one modal error reporter and the system error texts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/desktop.h"
+
+class TSession;
+
+enum TErrorKind {
+  ekFileAccess,
+  ekSystemCode,
+  ekTraceRead,
+  ekFileOpen,
+  ekDiskFull,
+  ekMessage,
+  ekAppendQuery,
+  ekNetwork,
+};
+
+// The sentence of a system error code (low 16 bits), padded with blanks to 96
+// characters; any code without a sentence gives its decimal value.
+std::string ErrorCodeText(std::uint32_t code);
+
+// errno value -> the system error code with the same meaning.
+std::uint32_t SystemErrorCode(int errnoValue);
+
+class TErrorReporter {
+ public:
+  explicit TErrorReporter(TSession& session);
+
+  // Shows the box of the kind; returns the button pressed.
+  TMsgResult ReportError(TErrorKind kind, std::uint32_t code, const std::string& text);
+  // Shorthand for the errno of a failed call.
+  TMsgResult ReportErrno(TErrorKind kind, int errnoValue, const std::string& text) {
+    return ReportError(kind, SystemErrorCode(errnoValue), text);
+  }
+
+  // True exactly while a report is on screen.
+  bool DialogShowing = false;
+
+ private:
+  TSession& S;
+};

@@ -1,0 +1,91 @@
+// The screen writer: the terminal-level layer between every producer of
+// screen output and the store. It owns the one TerminalState.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+class TSession;
+class TBrowse;
+
+// Category attributes used by producers of trace output.
+enum TCategory {
+  caIE,
+  caDSS1Msg,
+  caSndRcv,
+  caMbid,
+  caVMI,
+  caData,
+  caError,
+  caMsg,
+  caIndicator,
+  caCount,
+};
+
+struct TSavedCursor {
+  std::uint8_t Row = 0, Column = 0;
+  int Attribute = 0;
+  bool G0Selected = true, G0Graphics = false, G1Graphics = false;
+};
+
+struct TTerminalState {
+  std::uint8_t CursorColumn = 1, CursorRow = 1;
+  std::uint8_t LeftMargin = 1, RightMargin = 80;
+  std::uint8_t TopMargin = 1, BottomMargin = 24;
+  std::uint8_t OriginColumn = 1, OriginRow = 1;
+  std::uint8_t StoreColumns = 132, ScreenRows = 24;
+  int CurrentAttribute = 0;
+  std::uint8_t LineSize[24] = {};  // 0 normal, 1 double width, 2 double height top, 4 bottom
+  bool G0Graphics = false, G1Graphics = false, G0Selected = true;
+  TSavedCursor Saved;
+  bool OriginMode = false;
+  bool CursorKeysApplication = false, KeypadApplication = false;
+  bool KeyboardLocked = false;
+  int Category[caCount] = {};
+};
+
+class TScreenWriter {
+ public:
+  explicit TScreenWriter(TSession& session);
+
+  TTerminalState State;
+  // While set, WriteLine writes each line here instead of the screen
+  // (decoded output redirected to a file).
+  std::ostream* Redirect = nullptr;
+
+  void ResetTerminal();
+  void PutChar(std::uint8_t c);
+  // Writes a run of printable characters (32..255 outside the line-drawing
+  // set) exactly as PutChar would one by one; returns how many it took.
+  std::size_t PutRun(const std::uint8_t* text, std::size_t count);
+  void WriteLine(std::string_view text, int attribute, int row = 0);
+  void WriteLine(std::string_view text, TCategory category) {
+    WriteLine(text, State.Category[category], 0);
+  }
+  void WriteVmiLine(int index, int level);
+  void PutCell(std::uint8_t c, int column, int row, bool paint, int attribute);
+  std::uint8_t GetScreenChar(int column, int row) const;
+  int GetScreenAttribute(int column, int row) const;
+  void SetScreenAttribute(int column, int row, int attribute);
+  void EraseArea(int fromColumn, int fromRow, int toColumn, int toRow, int attribute, bool paint);
+  void ScrollRegion(bool up, int count, int attribute, int left, int top, int right, int bottom,
+                    bool paint);
+  void LineFeedScroll(int row);
+  void SetColumnMode(int mode);
+  void UpdateCursor();
+  void RepaintArea(int left, int top, int right, int bottom);
+  void UpdateStatusBar();
+  void UpdateLinesInBuffer();
+  int DefaultAttribute() const;
+  int DoubleSizeAttribute(int attribute);
+  void ApplyAttributeToRegion();
+  void Beep();
+  void MakeRowDoubleHeight(int row);
+  void MakeRowSingle(int row);
+  void MakeRowDoubleWidth(int row);
+
+ private:
+  TSession& S;
+};

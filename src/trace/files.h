@@ -1,0 +1,28 @@
+// The trace decoding file set and the KASP host name files.
+#pragma once
+
+#include <string>
+
+class TSession;
+
+class TTraceFiles {
+ public:
+  explicit TTraceFiles(TSession& session);
+  ~TTraceFiles();
+
+ private:
+  TSession& S;
+};
+
+class TKaspFiles {
+ public:
+  explicit TKaspFiles(TSession& session);
+  ~TKaspFiles();
+
+  // Record `index` (25 bytes) of KASP.VMI when that file is open and the
+  // record can be read in full.
+  bool ReadVmiRecord(int index, char out[25]);
+
+ private:
+  TSession& S;
+};

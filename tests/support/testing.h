@@ -1,0 +1,33 @@
+// Helpers shared by the tests: a fresh session in a temporary program directory.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/desktop.h"
+#include "core/session.h"
+
+// A temporary directory removed when the object dies.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  const std::filesystem::path& path() const { return Path; }
+  std::string file(const std::string& name) const { return (Path / name).string(); }
+
+ private:
+  std::filesystem::path Path;
+};
+
+// A session wired to a scripted desktop, with its program directory in a
+// fresh temporary directory.
+struct TTestSession {
+  TTempDir Dir;
+  TScriptedDesktop Desktop;
+  std::unique_ptr<TSession> S;
+  TTestSession();
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);

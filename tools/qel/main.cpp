@@ -1,0 +1,35 @@
+// qel: the command-line tool. One subcommand per file; each returns the exit
+// status (0 success, 2 usage error, 1 any other failure).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools_common.h"
+
+namespace {
+struct TCommand {
+  const char* Name;
+  int (*Run)(int argc, char** argv);
+  const char* Usage;
+};
+
+const TCommand kCommands[] = {
+    {"replay", RunReplay, "qel replay [--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--telnet] [--screen|--scrollback|--log] [--answers OUT] FILE|-"},
+    {"settings", RunSettings, "qel settings [FILE.mse | --defaults] [--get NAME]... [--set NAME=VALUE]... [-o OUT.mse]"},
+};
+
+int Usage() {
+  std::fprintf(stderr, "usage:\n");
+  for (const auto& c : kCommands) std::fprintf(stderr, "  %s\n", c.Usage);
+  return 2;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  for (const auto& c : kCommands) {
+    if (std::strcmp(argv[1], c.Name) == 0) return c.Run(argc - 1, argv + 1);
+  }
+  std::fprintf(stderr, "qel: unknown command '%s'\n", argv[1]);
+  return Usage();
+}

@@ -1,0 +1,5 @@
+// Entry points of the qel subcommands (argv[0] is the subcommand's name).
+#pragma once
+
+int RunReplay(int argc, char** argv);
+int RunSettings(int argc, char** argv);
