@@ -11,7 +11,6 @@
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
-TErrorReporter::TErrorReporter(TSession& s) : S(s) {}
 TLogFiles::TLogFiles(TSession& s) : S(s) {}
 TLogFiles::~TLogFiles() = default;
 TSettingsFiles::TSettingsFiles(TSession& s) : S(s) {}

@@ -3,17 +3,22 @@
 #include <string>
 
 namespace {
+constexpr std::uint16_t kDefaultFontSize = kDefaultFontSize;
+
+// The size byte of a block is a copy of the font size.
 TAttributeBlock Block(TColor fg, TColor bg, std::uint8_t style) {
   TAttributeBlock b{};
   b.Foreground = fg;
   b.Background = bg;
   b.Style = style;
+  b.Size = kDefaultFontSize;
   return b;
 }
 }  // namespace
 
 void TSetupRecord::ApplyDefaults() {
-  std::memset(this, 0, sizeof(*this));
+  // Zero first: reserved bytes and the bytes behind each string's length too.
+  std::memset(static_cast<void*>(this), 0, sizeof(*this));
   BaudRate = 6;
   DataBits = 4;
   Reserved253 = 3;
@@ -54,7 +59,7 @@ void TSetupRecord::ApplyDefaults() {
   BookmarkColor1 = White;
   BookmarkColor2 = Green;
   FontName = "Courier New";
-  FontSize = 8;
+  FontSize = kDefaultFontSize;
   Reserved1120 = 9;
   Reserved1121 = 15;
   MaxEchoDelay = 6;

@@ -36,6 +36,16 @@ class ECommError : public std::runtime_error {
   int ErrorCode;
 };
 
+// The port number text of a settings `Port` index; the index is taken modulo
+// 128 and an index outside the table gives no port text.
+inline std::string PortName(int portIndex) {
+  static constexpr const char* kPorts[] = {"7",  "9",  "13", "15", "19", "23", "21", "1",
+                                           "11", "20", "25", "37", "43", "53", "101", "111"};
+  const int index = ((portIndex % 128) + 128) % 128;
+  if (index >= static_cast<int>(sizeof(kPorts) / sizeof(kPorts[0]))) return {};
+  return kPorts[index];
+}
+
 // Pending-operation code: a write the driver has queued counts as sent.
 inline constexpr std::uint32_t kErrorIoPending = 997;
 

@@ -42,4 +42,5 @@ class TErrorReporter {
 
  private:
   TSession& S;
+  int ShowingDepth = 0;
 };
