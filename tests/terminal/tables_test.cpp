@@ -1,0 +1,193 @@
+// The sequence tables and the recogniser, entry by entry.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "terminal/tables.h"
+
+namespace {
+
+using namespace terminal_tables;
+
+struct TEntry {
+  std::string Sequence;  // after ESC
+  int Function;
+};
+
+// Feeds the sequence one character at a time as the interpreter does:
+// every proper prefix must be incomplete, the whole sequence complete.
+void ExpectRecognised(int emulation, const TEntry& e) {
+  const std::uint8_t* table = SequenceTable(emulation);
+  ASSERT_NE(table, nullptr);
+  for (std::size_t n = 1; n < e.Sequence.size(); ++n) {
+    const auto r = ScanSequence(table, std::string_view(e.Sequence).substr(0, n));
+    EXPECT_EQ(r.Kind, TScanKind::Incomplete)
+        << "type " << emulation << " '" << e.Sequence << "' after " << n << " characters";
+  }
+  const auto r = ScanSequence(table, e.Sequence);
+  EXPECT_EQ(r.Kind, TScanKind::Complete) << "type " << emulation << " '" << e.Sequence << "'";
+  EXPECT_EQ(r.Function, e.Function) << "type " << emulation << " '" << e.Sequence << "'";
+}
+
+// Written from the QUORIX table, left half then right half.
+const std::vector<TEntry> kQuorixEntries = {
+    {"h", 148}, {"J", 149}, {"&dB", 150}, {"&d@", 151}, {"{", 153}, {"] ", 154}, {"W", 157},
+    {"&s0a1d1H", 158}, {"&k1a1c1B", 159}, {"X", 160}, {"&k0a0B", 161}, {"k", 149},
+    {"R", 104}, {"0P", 134}, {"0@", 129}, {"V", 109}, {"0d", 146}, {"0H", 129}, {"0X", 134},
+    {"U", 108}, {"B", 148}, {"O", 105},
+    {"D", 6}, {"E", 7}, {"M", 8}, {"7", 9}, {"8", 10}, {"#3", 11}, {"#4", 12}, {"#5", 13},
+    {"#6", 14}, {"#8", 162}, {"(A", 42}, {")A", 43}, {"(B", 44}, {")B", 45}, {"(0", 46},
+    {")0", 47}, {"=", 63}, {">", 64}, {"H", 74}, {"[>x", 166},
+};
+
+const std::vector<TEntry> kVtEntries = {
+    {"D", 6}, {"E", 7}, {"M", 8}, {"7", 9}, {"8", 10}, {"#3", 11}, {"#4", 12}, {"#5", 13},
+    {"#6", 14}, {"#8", 162}, {"(A", 42}, {")A", 43}, {"(B", 44}, {")B", 45}, {"(0", 46},
+    {")0", 47}, {"=", 63}, {">", 64}, {"H", 74}, {"[>x", 166},
+};
+
+const std::vector<TEntry> kVt52Entries = {
+    {"A", 1}, {"B", 2}, {"C", 3}, {"D", 4}, {"F", 66}, {"G", 67}, {"H", 68},
+    {"I", 8}, {"J", 18}, {"K", 15}, {"Z", 81}, {"=", 63}, {">", 64}, {"]", 70},
+    {"V", 71}, {"^", 72}, {"_", 76}, {"W", 79}, {"X", 80}, {"<", 65},
+};
+
+// Final tables: (final character, function).
+const std::vector<TEntry> kFinalA = {{"f", 169}, {"k", 167}, {"c", 168}, {"s", 170}, {"r", 171}};
+const std::vector<TEntry> kFinalB = {{"h", 50}, {"l", 51}, {"i", 87}};
+const std::vector<TEntry> kFinalC = {
+    {"H", 5}, {"f", 5}, {"r", 73}, {"R", 78}, {"A", 1}, {"B", 2}, {"C", 3},
+    {"D", 4}, {"L", 163}, {"M", 164}, {"P", 165}, {"m", 21}, {"J", 18}, {"K", 15},
+    {"h", 48}, {"l", 49}, {"g", 75}, {"n", 77}, {"c", 81}, {"i", 86}, {"q", 92},
+};
+
+void ExpectFinals(int emulation, const std::string& prefix, const std::vector<TEntry>& finals) {
+  for (const auto& f : finals) {
+    ExpectRecognised(emulation, {prefix + f.Sequence, f.Function});
+    ExpectRecognised(emulation, {prefix + "12;0;7" + f.Sequence, f.Function});
+    ExpectRecognised(emulation, {prefix + ";;" + f.Sequence, f.Function});
+  }
+}
+
+TEST(SequenceTables, QuorixEntries) {
+  for (const auto& e : kQuorixEntries) ExpectRecognised(0, e);
+  ExpectFinals(0, "[>", kFinalA);
+  ExpectFinals(0, "[?", kFinalB);
+  ExpectFinals(0, "[", kFinalC);
+  ExpectFinals(0, "[", {{"w", 16}});
+}
+
+TEST(SequenceTables, VtTypesShareTheirEntriesButNotTheirTables) {
+  for (int type : {1, 2, 3}) {
+    for (const auto& e : kVtEntries) ExpectRecognised(type, e);
+    ExpectFinals(type, "[>", kFinalA);
+    ExpectFinals(type, "[?", kFinalB);
+    ExpectFinals(type, "[", kFinalC);
+    // 'w' belongs to the QUORIX final table only.
+    EXPECT_EQ(ScanSequence(SequenceTable(type), "[2w").Kind, TScanKind::NoMatch);
+  }
+  EXPECT_NE(SequenceTable(1), SequenceTable(2));
+  EXPECT_NE(SequenceTable(2), SequenceTable(3));
+}
+
+TEST(SequenceTables, Vt52Entries) {
+  for (const auto& e : kVt52Entries) ExpectRecognised(4, e);
+  // Y takes any two characters, whatever they are.
+  ExpectRecognised(4, {"Y%*", 82});
+  ExpectRecognised(4, {std::string("Y\0\xFF", 3), 82});
+  EXPECT_EQ(ScanSequence(SequenceTable(4), "[").Kind, TScanKind::NoMatch);
+}
+
+TEST(SequenceTables, UnknownTypesHaveNoTable) {
+  EXPECT_EQ(SequenceTable(5), nullptr);
+  EXPECT_EQ(SequenceTable(-1), nullptr);
+  EXPECT_EQ(ScanSequence(nullptr, "D").Kind, TScanKind::NoMatch);
+}
+
+TEST(SequenceTables, EncodingOfEntries) {
+  // VT100 starts with the one-character entry D -> 6 and ends with the CSI
+  // prefix entry: header 128 + 1, '[', 128 + final table C, then the 0 end.
+  const std::uint8_t* vt100 = SequenceTable(1);
+  EXPECT_EQ(vt100[0], 1);
+  EXPECT_EQ(vt100[1], 'D');
+  EXPECT_EQ(vt100[2], 6);
+  std::size_t offset = 0;
+  std::size_t last = 0;
+  while (vt100[offset] != 0) {
+    last = offset;
+    const std::size_t length = vt100[offset] & 0x7F;
+    offset += length + 2;
+  }
+  EXPECT_EQ(vt100[last], 128 + 1);
+  EXPECT_EQ(vt100[last + 1], '[');
+  EXPECT_EQ(vt100[last + 2], 128 + ftC);
+  // The VT52 cursor address entry carries two wildcard bytes.
+  const std::uint8_t* vt52 = SequenceTable(4);
+  offset = 0;
+  while (vt52[offset] != 0 && vt52[offset + 1] != 'Y') offset += (vt52[offset] & 0x7F) + 2;
+  ASSERT_NE(vt52[offset], 0);
+  EXPECT_EQ(vt52[offset], 3);
+  EXPECT_EQ(vt52[offset + 2] & 0x80, 0x80);
+  EXPECT_EQ(vt52[offset + 3] & 0x80, 0x80);
+  EXPECT_EQ(vt52[offset + 4], 82);
+}
+
+TEST(SequenceTables, FinalTablesEndWithZero) {
+  EXPECT_EQ(LookUpFinal(FinalTable(ftD), 'w'), 16);
+  EXPECT_EQ(LookUpFinal(FinalTable(ftC), 'w'), 0);
+  EXPECT_EQ(LookUpFinal(FinalTable(ftB), 'm'), 0);
+  EXPECT_EQ(FinalTable(0), nullptr);
+  EXPECT_EQ(FinalTable(5), nullptr);
+}
+
+TEST(Recogniser, UnknownFinalEndsTheScanWithoutTryingLaterEntries) {
+  const std::uint8_t* vt100 = SequenceTable(1);
+  EXPECT_EQ(ScanSequence(vt100, "[5;3z").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(ScanSequence(vt100, "[Z").Kind, TScanKind::NoMatch);
+  // "[?" has its own entry before "[": '?' is not looked up in table C.
+  EXPECT_EQ(ScanSequence(vt100, "[?").Kind, TScanKind::Incomplete);
+  // A character that starts no entry.
+  EXPECT_EQ(ScanSequence(vt100, "Q").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(ScanSequence(vt100, "\r").Kind, TScanKind::NoMatch);
+}
+
+TEST(Recogniser, QuorixInverseAndNormalVideoShareTheirStart) {
+  const std::uint8_t* quorix = SequenceTable(0);
+  EXPECT_EQ(ScanSequence(quorix, "&d").Kind, TScanKind::Incomplete);
+  const auto normal = ScanSequence(quorix, "&d@");
+  EXPECT_EQ(normal.Kind, TScanKind::Complete);
+  EXPECT_EQ(normal.Function, 151);
+  EXPECT_EQ(ScanSequence(quorix, "&dC").Kind, TScanKind::NoMatch);
+  // "&k0" leaves &k1a1c1B behind and continues with &k0a0B.
+  EXPECT_EQ(ScanSequence(quorix, "&k0a").Kind, TScanKind::Incomplete);
+  EXPECT_EQ(ScanSequence(quorix, "&k0a1").Kind, TScanKind::NoMatch);
+}
+
+TEST(Recogniser, PlainEntryIsSkippedWhenTheBufferIsLonger) {
+  // "[>x" is a plain entry of three; "[>1x" goes on to the prefix entry,
+  // whose final table A has no 'x'.
+  const std::uint8_t* vt100 = SequenceTable(1);
+  EXPECT_EQ(ScanSequence(vt100, "[>1x").Kind, TScanKind::NoMatch);
+  const auto plain = ScanSequence(vt100, "[>x");
+  EXPECT_EQ(plain.Kind, TScanKind::Complete);
+  EXPECT_EQ(plain.Function, 166);
+  // "[>" itself is incomplete (a prefix of both).
+  EXPECT_EQ(ScanSequence(vt100, "[>").Kind, TScanKind::Incomplete);
+}
+
+TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
+  const std::uint8_t* quorix = SequenceTable(0);
+  const std::string sequence = "[12;40H";
+  std::size_t entry = 0;
+  for (std::size_t n = 1; n <= sequence.size(); ++n) {
+    const auto full = ScanSequence(quorix, std::string_view(sequence).substr(0, n));
+    const auto resumed = ScanSequence(quorix, std::string_view(sequence).substr(0, n), entry);
+    EXPECT_EQ(full.Kind, resumed.Kind);
+    EXPECT_EQ(full.Function, resumed.Function);
+    EXPECT_EQ(full.Entry, resumed.Entry);
+    entry = full.Entry;
+  }
+}
+
+}  // namespace
