@@ -3,7 +3,7 @@
 #include <string>
 
 namespace {
-constexpr std::uint16_t kDefaultFontSize = kDefaultFontSize;
+constexpr std::uint16_t kDefaultFontSize = 8;
 
 // The size byte of a block is a copy of the font size.
 TAttributeBlock Block(TColor fg, TColor bg, std::uint8_t style) {
