@@ -11,16 +11,6 @@
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
-TLogFiles::TLogFiles(TSession& s) : S(s) {}
-TLogFiles::~TLogFiles() = default;
-TSettingsFiles::TSettingsFiles(TSession& s) : S(s) {}
-TBrowse::TBrowse() = default;
-TBrowse::~TBrowse() = default;
-TScreenWriter::TScreenWriter(TSession& s) : S(s) {}
-void TScreenWriter::ResetTerminal() {}
-TTransmitPath::TTransmitPath(TSession& s) : S(s) {}
-TTransferEngine::TTransferEngine(TSession& s) : S(s) {}
-void TTransferEngine::HandleSessionEvent(int, int) {}
 TTraceFiles::TTraceFiles(TSession& s) : S(s) {}
 TTraceFiles::~TTraceFiles() = default;
 TKaspFiles::TKaspFiles(TSession& s) : S(s) {}

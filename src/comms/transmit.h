@@ -4,10 +4,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TSession;
 class TSerialLine;
 class TNetworkLine;
+
+enum TConnectionKind { ckSerial = 0, ckNetwork = 1, ckBoth = 2 };
+enum TConnectionAction { ctOpen = 0, ctClose = 1, ctReconfigure = 2 };
+// ConnectionControl's result.
+enum TConnectionResult : std::uint8_t { crSerial = 0, crNetwork = 1, crBoth = 2, crNone = 3 };
 
 class TTransmitPath {
  public:
@@ -18,12 +24,38 @@ class TTransmitPath {
   bool ListenActive = false;
   bool TranslateEnabled = true;
   int CharsPerTick = 100;
+  std::uint8_t ConnectionResult = crNone;
+  // AND mask for received serial bytes, set by the serial open from the data bits.
+  std::uint8_t ReceiveMask = 255;
+  // Bytes collected while the END-OF-RECORD option is agreed.
+  std::vector<std::uint8_t> LineBuffer;
 
   TSerialLine* Serial = nullptr;    // not owned
   TNetworkLine* Network = nullptr;  // not owned
 
+  // kind 0 serial, 1 network, 2 both; action 0 open, 1 close, 2 reconfigure.
+  std::uint8_t ConnectionControl(int kind, int action);
+  void StartListen();
+
   void SendByte(std::uint8_t b);
+  void SendLineByte(std::uint8_t b);
+  void SendBreak();
+  void QueueSendString(const std::string& text);
+  void ReplaceTypedText(const std::string& oldText, const std::string& newText);
+  void FlushInput();
+
+  // A network session is up: connected out or a call accepted.
+  bool NetworkSessionUp() const { return NetworkConnected || ListenActive; }
 
  private:
+  bool SerialAction(int action);
+  bool NetworkAction(int action);
+  void ApplySerialParams();
+  void WriteSerialByte(std::uint8_t b);
+  void WriteSerialLine();
+  void SendOnSocket(const std::uint8_t* data, int length);
+  bool TelnetDoubling() const;
+  std::uint8_t Translate(std::uint8_t b) const;
+
   TSession& S;
 };

@@ -8,6 +8,7 @@
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
+#include "terminal/keyboard.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
 #include "trace/mini.h"
@@ -29,6 +30,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   Trace = std::make_unique<TTraceDecoder>(*this);
   Mini = std::make_unique<TMiniTrace>(*this);
   Interpreter = std::make_unique<TReceiveInterpreter>(*this);
+  Keyboard = std::make_unique<TKeyboard>(*this);
 }
 
 TSession::~TSession() = default;

@@ -24,6 +24,7 @@ class TTraceDecoder;
 class TMiniTrace;
 class TTraceFiles;
 class TKaspFiles;
+class TKeyboard;
 
 // Outgoing and incoming 256-byte translation tables (identity unless loaded).
 struct TEbcdicMap {
@@ -75,6 +76,7 @@ class TSession {
   std::unique_ptr<TTraceDecoder> Trace;
   std::unique_ptr<TMiniTrace> Mini;
   std::unique_ptr<TReceiveInterpreter> Interpreter;
+  std::unique_ptr<TKeyboard> Keyboard;
 
   // The spec'd session event entry: kind 1 timer tick, 2 received byte, 3 key.
   void HandleSessionEvent(int kind, int payload = 0);

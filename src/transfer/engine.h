@@ -1,8 +1,10 @@
 // The transfer engine: activity bits, countdown timers, transfer state, the
-// 100-ms tick and the received-byte dispatcher.
+// 100-ms tick, the received-byte dispatcher and the queued-string sender.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 
 class TSession;
@@ -17,27 +19,107 @@ enum TActivity : std::uint32_t {
   acPasteReceive = 64,
 };
 
+// The eight countdown timers, in tenths of a second.
+enum TTimer {
+  tmCharDelay = 0,
+  tmLineDelay = 1,
+  tmTraceLine = 4,
+  tmEcho = 5,
+};
+
+// Wait flag shown by the status line.
+enum TWaitFlag { wfRunning = 0, wfWaiting = 1, wfFinished = 2 };
+
+// The PADS exchange collecting the host's "PASSWORD:" prompt.
+struct TPadsPromptWatch {
+  bool Collecting = false;
+  std::string Text;
+  // Ends the PADS receive (the prompt was not the password prompt, or Esc).
+  std::function<void()> StopPadsReceive;
+};
+
+// The 4096-byte ring that a trace capture (receive kind 2) fills and PADS reads.
+struct TCaptureRing {
+  static constexpr int kSize = 4096;
+  std::mutex Lock;  // the main window's receive-queue lock
+  std::uint8_t Bytes[kSize] = {};
+  int WriteIndex = 0;
+  int Count = 0;
+  void Reset() {
+    std::lock_guard<std::mutex> guard(Lock);
+    WriteIndex = 0;
+    Count = 0;
+  }
+};
+
 class TTransferEngine {
  public:
   explicit TTransferEngine(TSession& session);
 
   std::uint32_t Activities = 0;
   std::uint16_t Timers[8] = {};
+  int TickSkip = 0;  // ticks still to skip
 
   // Transfer state shared with the files and the interpreter.
   bool TransferActive = false;
   int Direction = 0;     // 0 send, 1 receive
   int ReceiveKind = 0;   // 0 user file receive, 1 and 3 host-initiated, 2 trace capture
   int HostTransferParams[5] = {};  // P1..P5 of a host-initiated transfer
+  bool CtrlZEnds = false;          // options of the running receive
+  bool SuppressControl = false;
+  std::uint8_t AwaitedEcho = 0;
+  bool KeyPressed = false;
+  int WaitFlag = wfRunning;
+
+  std::string SendQueue;  // the queued string
+  TCaptureRing CaptureRing;
+  TPadsPromptWatch PadsPrompt;
+
+  // Workers of later parts; the tick runs each while its bit is on. An empty
+  // hook does nothing (the bit stays as it is).
+  std::function<void()> FileSender;       // bit 1, once per tick
+  std::function<void()> FileSendStep;     // one send step, run by each byte a file send receives
+  std::function<void()> SimulateWorker;   // bit 4
+  std::function<void()> PlaybackWorker;   // bit 8
+  std::function<void()> PasteSender;      // bit 32
+  std::function<void()> PasteReceiver;    // bit 64
+  // Flushes the trace decoder's pending line when decoding is on and one is pending.
+  std::function<void()> TraceLineFlush;
+  // The keyboard's key handler for kind 3 events.
+  std::function<void(int key)> KeyHandler;
+
+  // The main window's 100-ms timer: every running timer counts down by one.
+  void DecrementTimers();
+  bool TimerRunning(int timer) const { return Timers[timer] > 0; }
+  bool SendDelayRunning() const {
+    return Timers[tmCharDelay] > 0 || Timers[tmLineDelay] > 0 || Timers[tmEcho] > 0;
+  }
+  // Waits for c to come back, at most MaxEchoDelay tenths (0: no wait).
+  void AwaitEcho(std::uint8_t c);
 
   // kind 1 tick, 2 received byte, 3 key.
   void HandleSessionEvent(int kind, int payload);
+  void Tick();
+  void DispatchReceivedByte(std::uint8_t c);
+  // True when a received byte would go straight to the interpreter with no
+  // other effect, so a run of bytes may skip the dispatcher.
+  bool PassesThrough() const;
 
   // Appends text to the send queue and raises its job flag.
   void QueueSendString(const std::string& text);
+  // The queued-string sender: many = up to the per-tick budget, else one character.
+  void SendQueuedString(bool many);
   // Selects the answer-back text for the soft-key sender.
   void StartAnswerBack();
 
+  // A receive ends by itself (Ctrl-Z, write error): the file is closed and
+  // the window told.
+  void EndReceive();
+
  private:
+  void FileReceiveStep(std::uint8_t c);
+  void PadsPromptByte(std::uint8_t c);
+  void ScreenPath(std::uint8_t c);
+
   TSession& S;
 };

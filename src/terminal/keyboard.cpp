@@ -1,0 +1,230 @@
+#include "terminal/keyboard.h"
+
+#include "comms/transmit.h"
+#include "core/desktop.h"
+#include "core/numbers.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "screen/writer.h"
+#include "transfer/engine.h"
+
+namespace {
+constexpr std::uint8_t BS = 8;
+constexpr std::uint8_t LF = 10;
+constexpr std::uint8_t CR = 13;
+constexpr std::uint8_t ESC = 27;
+constexpr std::uint8_t DEL = 127;
+constexpr std::uint16_t kNothingAwaited = 0xFFFF;
+
+bool IsLetter(char c, char upper) { return c == upper || c == upper + ('a' - 'A'); }
+}  // namespace
+
+TSoftKeyElement ParseSoftKeyElement(std::string_view text, std::size_t position) {
+  TSoftKeyElement element;
+  const char first = text[position];
+  if (first != '<') {
+    element.Kind = TSoftKeyElement::skChar;
+    element.Value = static_cast<std::uint8_t>(first);
+    return element;
+  }
+  const std::size_t rest = text.size() - position;
+  if (rest >= 2 && text[position + 1] == '<') {
+    element.Kind = TSoftKeyElement::skChar;
+    element.Value = '<';
+    element.Length = 2;
+    return element;
+  }
+  if (rest >= 2 && IsLetter(text[position + 1], 'C')) {
+    // Any four characters that begin "<C" are the CR element.
+    element.Kind = TSoftKeyElement::skCR;
+    element.Length = rest < 4 ? rest : 4;
+    return element;
+  }
+  const std::size_t close = text.find('>', position + 1);
+  if (close == std::string_view::npos) {
+    // An unclosed "<" is an ordinary character.
+    element.Kind = TSoftKeyElement::skChar;
+    element.Value = '<';
+    return element;
+  }
+  element.Length = close - position + 1;
+  const std::string_view inner = text.substr(position + 1, close - position - 1);
+  if (inner.size() >= 2 && IsLetter(inner[0], 'P')) {
+    const auto tenths = ReadNumber16(inner.substr(2));
+    element.Kind = tenths ? TSoftKeyElement::skPause : TSoftKeyElement::skInvalid;
+    element.Value = tenths.value_or(0);
+    return element;
+  }
+  if (inner.size() >= 2 && IsLetter(inner[0], 'W')) {
+    const std::string_view awaited = inner.substr(2);
+    element.Kind = TSoftKeyElement::skWait;
+    element.Value = kNothingAwaited;
+    if (awaited.size() == 2) {
+      const auto code = ReadNumber16(awaited);
+      if (code) {
+        if (*code < 256) element.Value = *code;
+        return element;
+      }
+    }
+    // Not a two-character number: its first character is awaited.
+    if (!awaited.empty()) element.Value = static_cast<std::uint8_t>(awaited[0]);
+    return element;
+  }
+  const auto code = ReadNumber16(inner);
+  if (code && *code < 256) {
+    element.Kind = TSoftKeyElement::skCode;
+    element.Value = *code;
+  } else {
+    element.Kind = TSoftKeyElement::skInvalid;
+  }
+  return element;
+}
+
+TKeyboard::TKeyboard(TSession& session) : S(session) {}
+
+// ------------------------------------------------------- character rules
+
+void TKeyboard::SendAndEcho(std::uint8_t c) {
+  S.Transmit->SendByte(c);
+  if (S.Settings.LocalEcho) S.Writer->PutChar(c);
+}
+
+void TKeyboard::StoreInHistory(const std::string& line) {
+  History[HistoryIndex - 1] = line.substr(0, kTypedLineMax);
+  HistoryIndex = HistoryIndex == kHistorySize ? 1 : HistoryIndex + 1;
+}
+
+void TKeyboard::SendCharacter(std::uint8_t c, bool typed) {
+  if (c == ESC && typed) EscapeAction();
+  if (S.Settings.Emulation == 0) {
+    if (c == CR) {
+      if (!TypedLine.empty()) {
+        const std::string line = TypedLine;
+        TypedLine.clear();
+        StoreInHistory(line);
+        if (OfferLocalCommand && OfferLocalCommand(line)) return;
+      }
+    } else if (c == BS) {
+      if (!TypedLine.empty()) TypedLine.pop_back();
+    } else if (c < 32 || c == DEL) {
+      TypedLine.clear();
+    } else if (TypedLine.size() < kTypedLineMax) {
+      TypedLine.push_back(static_cast<char>(c));
+    }
+  }
+  std::uint8_t out = c;
+  if (c == BS) {
+    const bool deleteSelected = S.Settings.BackSpaceSends == 1;
+    out = (deleteSelected != CtrlHeld) ? DEL : BS;
+  }
+  SendAndEcho(out);
+  if (c != CR) return;
+  if (S.Settings.NewLine) SendAndEcho(LF);
+  const TTransferEngine& engine = *S.Transfer;
+  if (engine.TransferActive && engine.ReceiveKind == 2) S.Desktop.PostMessage(wmOpenPads);
+}
+
+void TKeyboard::EscapeAction() {
+  TTransferEngine& engine = *S.Transfer;
+  S.Files->CloseBackgroundLog();
+  if (engine.PadsPrompt.Collecting) {
+    engine.PadsPrompt.Collecting = false;
+    if (engine.PadsPrompt.StopPadsReceive) engine.PadsPrompt.StopPadsReceive();
+  }
+  TypedLine.clear();
+  engine.Activities &= ~static_cast<std::uint32_t>(acPasteSend);
+  StopSoftKey();
+  if (S.Settings.EscFlush) S.Transmit->FlushInput();
+  if (EscapeActionHook) EscapeActionHook();
+  ++S.Status.Changes;
+}
+
+// ------------------------------------------------------- soft-key sender
+
+void TKeyboard::Select(int number, const std::string& text) {
+  SoftKeyNumber = number;
+  SoftKeyText = text;
+  SoftKeyPosition = 1;
+  // The key that started it must not cut the first wait short.
+  S.Transfer->KeyPressed = false;
+  S.Transfer->Activities |= acSoftKey;
+}
+
+void TKeyboard::StartSoftKey(int number) {
+  if (number < 1 || number > 36) return;
+  const TSetupRecord& settings = S.Settings;
+  const int index = (number - 1) % 12;
+  const auto& keys = number <= 12 ? settings.SoftKeys
+                     : number <= 24 ? settings.ShiftSoftKeys
+                                    : settings.CntrlSoftKeys;
+  Select(number, keys[index].str());
+}
+
+void TKeyboard::StartAnswerBack() { Select(kAnswerBack, S.Settings.AnswerBack.str()); }
+
+void TKeyboard::StartText(const std::string& text) { Select(kGivenText, text); }
+
+void TKeyboard::StopSoftKey() {
+  SoftKeyNumber = 0;
+  SoftKeyText.clear();
+  SoftKeyPosition = 1;
+  S.Transfer->Activities &= ~static_cast<std::uint32_t>(acSoftKey);
+}
+
+void TKeyboard::SoftKeyStep() {
+  TTransferEngine& engine = *S.Transfer;
+  const TSetupRecord& settings = S.Settings;
+  if (engine.TimerRunning(tmCharDelay) || engine.TimerRunning(tmEcho)) {
+    if (!engine.KeyPressed) return;
+    // A key press cuts a wait short.
+    engine.Timers[tmCharDelay] = 0;
+    engine.Timers[tmEcho] = 0;
+    engine.KeyPressed = false;
+  }
+  if (SoftKeyNumber == 0) {
+    engine.Activities &= ~static_cast<std::uint32_t>(acSoftKey);
+    return;
+  }
+  for (;;) {
+    if (SoftKeyPosition > SoftKeyText.size()) {
+      StopSoftKey();
+      return;
+    }
+    const TSoftKeyElement element = ParseSoftKeyElement(SoftKeyText, SoftKeyPosition - 1);
+    SoftKeyPosition += element.Length;
+    bool endTick = false;
+    switch (element.Kind) {
+      case TSoftKeyElement::skChar: {
+        const auto c = static_cast<std::uint8_t>(element.Value);
+        if (settings.SoftkeyEcho) engine.AwaitEcho(c);
+        if (settings.SoftKeyDelay > 0) {
+          engine.Timers[tmCharDelay] =
+              static_cast<std::uint16_t>(settings.SoftKeyDelay > 0xFFFF ? 0xFFFF : settings.SoftKeyDelay);
+        }
+        SendCharacter(c, false);
+        break;
+      }
+      case TSoftKeyElement::skCR:
+        SendCharacter(CR, false);
+        engine.AwaitEcho(settings.NewLine ? LF : CR);
+        endTick = true;
+        break;
+      case TSoftKeyElement::skPause:
+        engine.Timers[tmCharDelay] = element.Value;
+        endTick = true;
+        break;
+      case TSoftKeyElement::skWait:
+        if (element.Value != kNothingAwaited) engine.AwaitEcho(static_cast<std::uint8_t>(element.Value));
+        endTick = true;
+        break;
+      case TSoftKeyElement::skCode:
+        SendCharacter(static_cast<std::uint8_t>(element.Value), false);
+        break;
+      case TSoftKeyElement::skInvalid:
+        break;
+    }
+    // The character rules may have stopped the sender (a local command, Esc).
+    if (SoftKeyNumber == 0) return;
+    if (endTick || engine.TimerRunning(tmCharDelay) || engine.TimerRunning(tmEcho)) return;
+  }
+}

@@ -1,0 +1,241 @@
+#include "transfer/engine.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "comms/transmit.h"
+#include "core/desktop.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "terminal/interpreter.h"
+#include "terminal/keyboard.h"
+
+namespace {
+constexpr std::uint8_t CR = 13;
+constexpr std::uint8_t LF = 10;
+constexpr std::uint8_t ETX = 3;
+constexpr std::uint8_t CtrlZ = 26;
+
+// "End Of Line" choices.
+enum TEndOfLine { eolCR = 0, eolLF = 1, eolNoChange = 2, eolCRLF = 3, eolLFCR = 4 };
+
+bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
+
+std::uint16_t TenthsFromSetting(std::int64_t value) {
+  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(value, 0, 0xFFFF));
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+}  // namespace
+
+TTransferEngine::TTransferEngine(TSession& session) : S(session) {}
+
+void TTransferEngine::DecrementTimers() {
+  for (std::uint16_t& timer : Timers) {
+    if (timer > 0) --timer;
+  }
+}
+
+void TTransferEngine::AwaitEcho(std::uint8_t c) {
+  AwaitedEcho = c;
+  Timers[tmEcho] = S.Settings.MaxEchoDelay;
+}
+
+void TTransferEngine::HandleSessionEvent(int kind, int payload) {
+  switch (kind) {
+    case 1: Tick(); return;
+    case 2: DispatchReceivedByte(static_cast<std::uint8_t>(payload)); return;
+    case 3:
+      KeyPressed = true;
+      if (KeyHandler) KeyHandler(payload);
+      return;
+    default: return;
+  }
+}
+
+void TTransferEngine::Tick() {
+  if (S.Errors->DialogShowing) return;
+  if (TickSkip > 0) {
+    --TickSkip;
+    return;
+  }
+  if (Activities & acQueuedString) {
+    SendQueuedString(true);
+    return;
+  }
+  if (Activities & acSoftKey) S.Keyboard->SoftKeyStep();
+  if (Timers[tmTraceLine] == 0 && TraceLineFlush) TraceLineFlush();
+  const struct {
+    TActivity Bit;
+    const std::function<void()>& Worker;
+  } workers[] = {
+      {acFileSend, FileSender},     {acSimulate, SimulateWorker}, {acPlayback, PlaybackWorker},
+      {acPasteSend, PasteSender},   {acPasteReceive, PasteReceiver},
+  };
+  for (const auto& w : workers) {
+    if ((Activities & w.Bit) && w.Worker) w.Worker();
+  }
+}
+
+bool TTransferEngine::PassesThrough() const {
+  return Timers[tmEcho] == 0 && !S.Files->Capturing() &&
+         (Activities & (acSimulate | acPlayback)) == 0 && !PadsPrompt.Collecting &&
+         !S.Files->BackgroundRecording && !TransferActive;
+}
+
+void TTransferEngine::ScreenPath(std::uint8_t c) { S.Interpreter->ReceiveByte(c); }
+
+void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
+  if (Timers[tmEcho] > 0 && c == AwaitedEcho) {
+    Timers[tmEcho] = 0;
+    if (Activities & acQueuedString) {
+      SendQueuedString(false);
+    } else {
+      if (Activities & acSoftKey) S.Keyboard->SoftKeyStep();
+      if ((Activities & acPasteSend) && PasteSender) PasteSender();
+    }
+  }
+  S.Files->RecordReceived(c);
+  // Live data is neither shown nor stored while a file is replayed.
+  if (Activities & (acSimulate | acPlayback)) return;
+  if (PadsPrompt.Collecting) {
+    PadsPromptByte(c);
+    ScreenPath(c);
+    return;
+  }
+  S.Files->RecordBackground(c);
+  if (!TransferActive) {
+    ScreenPath(c);
+    return;
+  }
+  switch (ReceiveKind) {
+    case 0: FileReceiveStep(c); return;
+    case 2: {
+      std::lock_guard<std::mutex> guard(CaptureRing.Lock);
+      CaptureRing.Bytes[CaptureRing.WriteIndex] = c;
+      ++CaptureRing.Count;
+      CaptureRing.WriteIndex = (CaptureRing.WriteIndex + 1) % TCaptureRing::kSize;
+      return;
+    }
+    default: return;  // host-initiated kinds 1 and 3 route received bytes nowhere
+  }
+}
+
+void TTransferEngine::PadsPromptByte(std::uint8_t c) {
+  if (c == ETX) {
+    PadsPrompt.Text = std::string(Trimmed(PadsPrompt.Text));
+    if (PadsPrompt.Text.find("PASSWORD:") == std::string::npos) {
+      PadsPrompt.Collecting = false;
+      if (PadsPrompt.StopPadsReceive) PadsPrompt.StopPadsReceive();
+    }
+    return;
+  }
+  if (c >= 32) PadsPrompt.Text.push_back(static_cast<char>(c));
+}
+
+void TTransferEngine::FileReceiveStep(std::uint8_t c) {
+  ScreenPath(c);
+  // The screen path may have ended the transfer (the writer's Ctrl-Z rule).
+  if (!TransferActive) return;
+  if (Direction == 0) {
+    // Echo-paced sending goes on between ticks.
+    if (FileSendStep) FileSendStep();
+    return;
+  }
+  if (SuppressControl) return;  // the screen writer stores what it shows
+  TLogFiles& files = *S.Files;
+  files.AppendTransferByte(c);
+  if (CtrlZEnds && c == CtrlZ) {
+    files.DropLastTransferByte();
+    EndReceive();
+    return;
+  }
+  if (files.TransferBuffered() < TLogFiles::kTransferFlushSize) return;
+  const std::uint32_t error = files.FlushTransferBuffer();
+  if (error == 0) return;
+  S.Errors->ReportError(ekFileAccess, error, "Transfer File");
+  EndReceive();
+}
+
+void TTransferEngine::EndReceive() {
+  TransferActive = false;
+  WaitFlag = wfFinished;
+  S.Files->CloseTransferFile();
+  // The window re-enables its transfer commands, as after a send.
+  S.Desktop.PostMessage(wmTransferEnded);
+  ++S.Status.Changes;
+}
+
+void TTransferEngine::QueueSendString(const std::string& text) {
+  SendQueue += text;
+  Activities |= acQueuedString;
+}
+
+void TTransferEngine::SendQueuedString(bool many) {
+  TTransmitPath& transmit = *S.Transmit;
+  const TSetupRecord& settings = S.Settings;
+  int budget = many ? std::max(1, transmit.CharsPerTick) : 1;
+  const std::uint16_t softKeyDelay = TenthsFromSetting(settings.SoftKeyDelay);
+  for (; budget > 0; --budget) {
+    if (SendQueue.empty()) {
+      Activities &= ~static_cast<std::uint32_t>(acQueuedString);
+      return;
+    }
+    if (SendDelayRunning()) return;
+    const std::uint8_t c = static_cast<std::uint8_t>(SendQueue.front());
+    if (!IsLineEnd(c)) {
+      transmit.SendByte(c);
+      SendQueue.erase(0, 1);
+      bool stop = false;
+      if (settings.SoftkeyEcho && settings.MaxEchoDelay > 0) {
+        AwaitEcho(c);
+        stop = true;
+      }
+      if (softKeyDelay > 0) {
+        Timers[tmCharDelay] = softKeyDelay;
+        stop = true;
+      }
+      if (stop) return;
+      continue;
+    }
+    const bool hasNext = SendQueue.size() > 1;
+    const std::uint8_t next = hasNext ? static_cast<std::uint8_t>(SendQueue[1]) : 0;
+    const bool pair = hasNext && IsLineEnd(next) && next != c;  // CR LF or LF CR
+    std::size_t taken = 1;
+    switch (settings.EOL) {
+      case eolCR:
+        transmit.SendByte(CR);
+        if (hasNext && next == LF) taken = 2;
+        break;
+      case eolLF:
+        if (hasNext && next == CR) taken = 2;
+        transmit.SendByte(LF);
+        break;
+      case eolCRLF:
+        transmit.SendByte(CR);
+        transmit.SendByte(LF);
+        if (pair) taken = 2;
+        break;
+      case eolLFCR:
+        transmit.SendByte(LF);
+        transmit.SendByte(CR);
+        if (pair) taken = 2;
+        break;
+      default:  // "No Change", and codes no dialog writes
+        transmit.SendByte(c);
+        break;
+    }
+    SendQueue.erase(0, taken);
+    if (softKeyDelay > 0) {
+      Timers[tmLineDelay] = softKeyDelay;
+      return;
+    }
+  }
+}
+
+void TTransferEngine::StartAnswerBack() { S.Keyboard->StartAnswerBack(); }
