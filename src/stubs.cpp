@@ -15,6 +15,7 @@ TTraceFiles::TTraceFiles(TSession& s) : S(s) {}
 TTraceFiles::~TTraceFiles() = default;
 TKaspFiles::TKaspFiles(TSession& s) : S(s) {}
 TKaspFiles::~TKaspFiles() = default;
+bool TKaspFiles::ReadVmiRecord(int, char*) { return false; }
 TTraceDecoder::TTraceDecoder(TSession& s) : S(s) {}
 TMiniTrace::TMiniTrace(TSession& s) : S(s) {}
 TReceiveInterpreter::TReceiveInterpreter(TSession& s) : S(s) {}

@@ -93,6 +93,12 @@ class TDesktop {
   virtual void SetClipboardText(const std::string& text) = 0;
   // Milliseconds since some fixed point (the platform's tick counter).
   virtual std::uint32_t TickCount() = 0;
+
+  // A progress window with a cancel button ("LOADING", "SAVING", ...).
+  // Progress returns false once the user has cancelled.
+  virtual void BeginProgress(const std::string& caption, std::int64_t maximum) {}
+  virtual bool Progress(std::int64_t position) { return true; }
+  virtual void EndProgress() {}
 };
 
 // A desktop for tests and headless runs: records every box, dialog and posted
@@ -116,6 +122,16 @@ class TScriptedDesktop : public TDesktop {
   std::optional<std::string> ClipboardText() override { return Clipboard; }
   void SetClipboardText(const std::string& text) override { Clipboard = text; }
   std::uint32_t TickCount() override { return Ticks; }
+  void BeginProgress(const std::string& caption, std::int64_t maximum) override {
+    ProgressCaptions.push_back(caption);
+    ProgressMaximum = maximum;
+    ProgressCalls = 0;
+  }
+  bool Progress(std::int64_t position) override {
+    ProgressPositions.push_back(position);
+    return ++ProgressCalls != CancelProgressAt;
+  }
+  void EndProgress() override { ++ProgressEnded; }
 
   // Delivers queued messages to Handler until the queue is empty (or limit reached).
   // Returns the number delivered.
@@ -133,6 +149,14 @@ class TScriptedDesktop : public TDesktop {
   int Beeps = 0;
   std::optional<std::string> Clipboard;
   std::uint32_t Ticks = 0;
+  // Progress windows: captions shown, positions reported, windows closed.
+  // The CancelProgressAt-th Progress call of a window answers "cancelled".
+  std::vector<std::string> ProgressCaptions;
+  std::vector<std::int64_t> ProgressPositions;
+  std::int64_t ProgressMaximum = 0;
+  int ProgressCalls = 0;
+  int ProgressEnded = 0;
+  int CancelProgressAt = -1;
   // Called for each message delivered by Pump (and by ProcessPendingMessages
   // when DeliverOnProcess is set).
   std::function<void(const TPostedMessage&)> Handler;

@@ -79,13 +79,38 @@ class TScreenWriter {
   void UpdateStatusBar();
   void UpdateLinesInBuffer();
   int DefaultAttribute() const;
+  // The same record at twice the settings' FontSize (double-height rows).
   int DoubleSizeAttribute(int attribute);
+  // The same record at the settings' FontSize.
+  int SingleSizeAttribute(int attribute);
   void ApplyAttributeToRegion();
   void Beep();
   void MakeRowDoubleHeight(int row);
   void MakeRowSingle(int row);
+  // Double width: the character of each column c from RightMargin / 2 down
+  // to 2 moves to column 2c and column 2c - 1 is blanked; column 1 keeps its
+  // character and column 2 is blanked, so every character shows once.
   void MakeRowDoubleWidth(int row);
 
+  // The line-drawing character shown for c (95..127) of the graphics set.
+  static std::uint8_t LineDrawing(std::uint8_t c);
+
  private:
+  bool GraphicsActive() const { return State.G0Selected ? State.G0Graphics : State.G1Graphics; }
+  int RowSize(int row) const {
+    return row >= 1 && row <= static_cast<int>(sizeof State.LineSize) ? State.LineSize[row - 1] : 0;
+  }
+  void WrapCheck();
+  // The line-feed rule: scroll at the bottom margin after a line feed, else
+  // keep the cursor on the screen.
+  void LineFeedRule(bool lineFeed);
+  void MoveLineSizesUp();
+  void PutPrintable(std::uint8_t c);
+  void FeedHooks(std::uint8_t c);
+  void Blank(int row, int fromColumn, int toColumn, int attribute);
+  int ResizedAttribute(int attribute, int size);
+
   TSession& S;
+  // Last double-size lookup: attribute, font size, result.
+  int ResizeFrom = -1, ResizeSize = -1, ResizeTo = -1;
 };
