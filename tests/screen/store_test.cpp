@@ -1,0 +1,502 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "screen/store.h"
+
+namespace {
+const std::string kBlankLine(132, ' ');
+
+// A store holding `lines` blank lines of attribute 0, as the terminal leaves it.
+void Fill(TBrowse& store, int lines, int attribute = 0) {
+  for (int i = 0; i < lines; ++i) store.AddLine(kBlankLine, attribute, false);
+}
+
+std::vector<TRun> Runs(std::initializer_list<std::pair<int, int>> entries) {
+  std::vector<TRun> runs;
+  for (const auto& [attribute, column] : entries)
+    runs.push_back({static_cast<std::uint16_t>(attribute), static_cast<std::uint8_t>(column)});
+  return runs;
+}
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+}  // namespace
+
+TEST(LineTable, GrowsByDoublingFromFirstCapacityAndKeepsEveryLine) {
+  TBrowse store;
+  EXPECT_EQ(store.Count(), 0);
+  for (int i = 0; i < 2708; ++i) store.AddLine("line " + std::to_string(i), i % 3, false);
+  EXPECT_EQ(store.Capacity(), 2708);
+  store.AddLine("line 2708", 7, false);
+  EXPECT_EQ(store.Count(), 2709);
+  EXPECT_EQ(store.Capacity(), 5416);
+  for (int i : {0, 1, 1000, 2643, 2707, 2708}) {
+    EXPECT_EQ(store.GetLineText(i), "line " + std::to_string(i)) << i;
+    EXPECT_EQ(store.GetAttributeAt(i, 50), i == 2708 ? 7 : i % 3) << i;
+  }
+  store.Clear();
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_EQ(store.Capacity(), 0);
+  store.AddLine("again", 0, false);
+  EXPECT_EQ(store.Capacity(), 2708);
+}
+
+TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndAttributeMinusOneCountsAsZero) {
+  TBrowse store;
+  store.AddLine("abc", -1, false);
+  EXPECT_EQ(store.GetLineState(0), lsAdded);
+  EXPECT_EQ(store.GetFileOffset(0), -1);
+  EXPECT_EQ(store.GetRuns(0), Runs({{0, 1}, {0, 132}}));
+  // A line holds at most 255 characters.
+  store.AddLine(std::string(300, 'x'), 0, false);
+  EXPECT_EQ(store.GetLineLength(1), 255);
+}
+
+TEST(LineTable, LinesOutsideTheStoreAreIgnored) {
+  TBrowse store;
+  Fill(store, 3);
+  EXPECT_EQ(store.GetLineText(-1), "");
+  EXPECT_EQ(store.GetLineText(3), "");
+  EXPECT_EQ(store.GetAttributeAt(3, 1), 0);
+  store.SetLineText(3, "nowhere");
+  store.SetAttributeAt(-1, 1, 5);
+  store.SetMarkTop(3, 1, 2);
+  EXPECT_EQ(store.Count(), 3);
+  EXPECT_FALSE(store.Marks.Get(2)->Placed());
+  std::string text = "x";
+  std::uint16_t cells[132];
+  EXPECT_FALSE(store.GetLine(7, text, cells));
+  EXPECT_EQ(text, "");
+}
+
+TEST(RunLists, UniformLineHasExactlyTwoEntries) {
+  TBrowse store;
+  store.AddLine("text", 9, false);
+  EXPECT_EQ(store.GetRuns(0), Runs({{9, 1}, {9, 132}}));
+  // The byte form: attribute low byte first, then the column.
+  EXPECT_EQ(store.GetRunBytes(0), std::string("\x09\x00\x01\x09\x00\x84", 6));
+  for (int column = 1; column <= 132; ++column) store.SetAttributeAt(0, column, 300);
+  EXPECT_EQ(store.GetRunBytes(0), std::string("\x2C\x01\x01\x2C\x01\x84", 6));
+}
+
+TEST(RunLists, ChangingOnlyColumn132ChangesOnlyTheLastEntry) {
+  TBrowse store;
+  store.AddLine("", 4, false);
+  store.SetAttributeAt(0, 132, 6);
+  EXPECT_EQ(store.GetRuns(0), Runs({{4, 1}, {6, 132}}));
+  EXPECT_EQ(store.GetAttributeAt(0, 131), 4);
+  EXPECT_EQ(store.GetAttributeAt(0, 132), 6);
+  // A change at column 131 needs an entry of its own before the last.
+  store.SetAttributeAt(0, 131, 6);
+  EXPECT_EQ(store.GetRuns(0), Runs({{4, 1}, {6, 131}, {6, 132}}));
+}
+
+TEST(RunLists, EntriesMarkEveryChangeAndExpandBackExactly) {
+  TBrowse store;
+  store.AddLine("", 1, false);
+  store.SetAttributeAt(0, 1, 2);
+  store.SetAttributeAt(0, 10, 3);
+  store.SetAttributeAt(0, 11, 3);
+  store.SetAttributeAt(0, 2, 2);
+  EXPECT_EQ(store.GetRuns(0), Runs({{2, 1}, {1, 3}, {3, 10}, {1, 12}, {1, 132}}));
+  std::string text;
+  std::uint16_t cells[132];
+  ASSERT_TRUE(store.GetLine(0, text, cells));
+  std::vector<int> expected(132, 1);
+  expected[0] = expected[1] = 2;
+  expected[9] = expected[10] = 3;
+  EXPECT_EQ(std::vector<int>(cells, cells + 132), expected);
+}
+
+TEST(RunLists, EncodingAndExpansionAreInverse) {
+  std::uint16_t cells[132];
+  for (int i = 0; i < 132; ++i) cells[i] = static_cast<std::uint16_t>((i / 7) % 3 + (i == 131) * 40);
+  const std::string encoded = EncodeRuns(cells);
+  std::uint16_t back[132] = {};
+  ExpandRuns(encoded, back);
+  EXPECT_EQ(std::vector<int>(back, back + 132), std::vector<int>(cells, cells + 132));
+  const std::vector<TRun> runs = DecodeRuns(encoded);
+  EXPECT_EQ(runs.front().Column, 1);
+  EXPECT_EQ(runs.back(), (TRun{40, 132}));
+  // A malformed list (truncated entry, columns out of range) expands without harm.
+  ExpandRuns(std::string("\x05\x00\x00\x06\x00\xC8\x07", 7), back);
+  EXPECT_EQ(back[0], 5);
+  EXPECT_EQ(back[131], 5);
+}
+
+TEST(RunLists, HistoryLinesKeepTheirRunsAfterLeavingTheScreen) {
+  TBrowse store;
+  Fill(store, 24);
+  store.PutText("red", 5, false, 2, 1);
+  store.PutText("x", 132, false, 3, 1);
+  const int line = store.ScreenLine(1);
+  Fill(store, 200);  // far beyond the lines kept expanded
+  EXPECT_EQ(store.GetRuns(line), Runs({{0, 1}, {2, 5}, {0, 8}, {3, 132}}));
+  EXPECT_EQ(Trimmed(store.GetLineText(line)), std::string(4, ' ') + "red" + std::string(124, ' ') + "x");
+  EXPECT_EQ(store.GetLineLength(line), 133);
+  store.SetAttributeAt(line, 6, 9);
+  EXPECT_EQ(store.GetRuns(line), Runs({{0, 1}, {2, 5}, {9, 6}, {2, 7}, {0, 8}, {3, 132}}));
+}
+
+TEST(PutText, PadsTheLineTo133AndWritesTextAndAttributes) {
+  TBrowse store;
+  Fill(store, 30);
+  store.PutText("Hello", 3, false, 5, 2);
+  const int line = store.Count() - 24 + 1;
+  EXPECT_EQ(store.ScreenLine(2), line);
+  const std::string text = store.GetLineText(line);
+  ASSERT_EQ(text.size(), 133u);
+  EXPECT_EQ(text.substr(0, 8), "  Hello ");
+  EXPECT_EQ(store.GetLineState(line), lsRewritten);
+  EXPECT_EQ(store.GetRuns(line), Runs({{0, 1}, {5, 3}, {0, 8}, {0, 132}}));
+  EXPECT_EQ(store.GetCellChar(4, 2), 'e');
+  EXPECT_EQ(store.GetCellAttribute(4, 2), 5);
+  // Rows outside 1..Rows address nothing.
+  store.PutText("zz", 1, false, 5, 0);
+  store.PutText("zz", 1, false, 5, 25);
+  EXPECT_EQ(Trimmed(store.GetLineText(store.ScreenLine(1) - 1)), "");
+  EXPECT_EQ(store.GetCellChar(1, 25), 0);
+}
+
+TEST(PutText, OnAStoreWithFewerLinesThanRowsRowOneIsNothing) {
+  TBrowse store;
+  Fill(store, 10);
+  store.PutText("abc", 1, true, 3, 1);
+  for (int line = 0; line < 10; ++line) {
+    EXPECT_EQ(store.GetLineText(line), kBlankLine) << line;
+    EXPECT_EQ(store.GetLineState(line), lsAdded) << line;
+  }
+  EXPECT_TRUE(store.PendingDamage().LastLine < 0);
+  // Row 24 is the last line.
+  store.PutText("abc", 1, false, 3, 24);
+  EXPECT_EQ(store.GetLineText(9).substr(0, 4), "abc ");
+}
+
+TEST(PutText, TextBeyondTheCellsIsKeptUpToTheLongestLine) {
+  TBrowse store;
+  Fill(store, 24);
+  store.PutText("ABCDEFGH", 128, false, 2, 24);
+  const int line = store.Count() - 1;
+  EXPECT_EQ(store.GetLineLength(line), 135);
+  EXPECT_EQ(store.GetLineText(line).substr(127), "ABCDEFGH");
+  EXPECT_EQ(store.GetAttributeAt(line, 132), 2);
+  store.PutText(std::string(10, 'z'), 250, false, 2, 24);
+  EXPECT_EQ(store.GetLineLength(line), 255);
+  // Characters before column 1 are dropped, the rest still land.
+  store.PutText("123", -1, false, 4, 24);
+  EXPECT_EQ(store.GetLineText(line).substr(0, 2), "3 ");
+  EXPECT_EQ(store.GetAttributeAt(line, 1), 4);
+}
+
+TEST(PutText, PaintsUnlessTheFirstCharacterIsAControlCharacter) {
+  TBrowse store;
+  Fill(store, 24);
+  store.TakeDamage();
+  store.PutText(std::string("\0\0", 2), 1, true, 0, 3);
+  EXPECT_LT(store.PendingDamage().LastLine, 0);
+  store.PutText("ab", 7, true, 0, 3);
+  const TScreenDamage damage = store.TakeDamage();
+  EXPECT_EQ(damage.FirstLine, store.ScreenLine(3));
+  EXPECT_EQ(damage.LastLine, store.ScreenLine(3));
+  EXPECT_EQ(damage.LeftColumn, 7);
+  EXPECT_EQ(damage.RightColumn, 8);
+  EXPECT_TRUE(damage.FollowCursor);
+}
+
+TEST(LineText, SetKeepsRunsAndOffsetReplaceDropsOffset) {
+  TBrowse store;
+  store.AddDiskLine("disk text", 40, 3);
+  store.AddLine("x", 0, false);
+  EXPECT_EQ(store.GetLineState(0), lsOnDisk);
+  EXPECT_EQ(store.GetLineLength(0), 9);
+  store.SetAttributeAt(0, 2, 8);
+  store.SetLineText(0, "new");
+  EXPECT_EQ(store.GetLineText(0), "new");
+  EXPECT_EQ(store.GetLineState(0), lsRewritten);
+  EXPECT_EQ(store.GetFileOffset(0), 40);
+  EXPECT_EQ(store.GetRuns(0), Runs({{3, 1}, {8, 2}, {3, 3}, {3, 132}}));
+  store.ReplaceLine(0, "newer   ");
+  EXPECT_EQ(store.GetLineText(0), "newer   ");
+  EXPECT_EQ(store.GetFileOffset(0), -1);
+}
+
+TEST(LineText, RewritingAHistoryLineInPlaceAndGrowing) {
+  TBrowse store;
+  store.AddLine("a fairly long line of text", 0, false);
+  Fill(store, 100);
+  store.SetLineText(0, "short");
+  EXPECT_EQ(store.GetLineText(0), "short");
+  store.SetLineText(0, std::string(200, 'q') + "   ");
+  EXPECT_EQ(store.GetLineText(0), std::string(200, 'q') + "   ");
+  EXPECT_EQ(store.GetLineText(1), kBlankLine);
+}
+
+TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
+  TBrowse store;
+  Fill(store, 24);
+  store.PutText("abc", 1, false, 5, 4);
+  store.ReplaceScreenLine("whole", 6, false, 4);
+  const int line = store.ScreenLine(4);
+  EXPECT_EQ(store.GetLineText(line), "whole");
+  EXPECT_EQ(store.GetRuns(line), Runs({{6, 1}, {6, 132}}));
+}
+
+TEST(Cells, RecordsAreInternedAndReadBack) {
+  TBrowse store;
+  Fill(store, 24);
+  TTextAttributes bold;
+  bold.Style = fsBold;
+  bold.Foreground = colors::Red;
+  store.SetCellRecord(10, 5, bold);
+  const int number = store.GetCellAttribute(10, 5);
+  EXPECT_EQ(store.GetAttributeRecord(number).Style, fsBold);
+  EXPECT_EQ(store.GetCellRecord(10, 5).Foreground, colors::Red);
+  EXPECT_EQ(store.InternAttribute(bold), number);
+  EXPECT_EQ(store.GetCellAttribute(11, 5), 0);
+}
+
+TEST(CopyBlock, OverlappingDownwardCopiesFromTheLastLine) {
+  TBrowse store;
+  Fill(store, 24);
+  for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
+  // Rows 1..4 to rows 2..5: each row must receive the row above as it was.
+  store.CopyBlock({1, 1, 3, 4}, {1, 2, 3, 5}, false, true);
+  const char expected[] = {'1', '1', '2', '3', '4'};
+  for (int row = 1; row <= 5; ++row) {
+    EXPECT_EQ(store.GetCellChar(2, row), expected[row - 1]) << row;
+    EXPECT_EQ(store.GetCellAttribute(2, row), expected[row - 1] - '0') << row;
+  }
+}
+
+TEST(CopyBlock, OverlappingUpwardCopiesFromTheFirstLine) {
+  TBrowse store;
+  Fill(store, 24);
+  for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
+  store.CopyBlock({1, 2, 3, 5}, {1, 1, 3, 4}, false, true);
+  const char expected[] = {'2', '3', '4', '5', '5'};
+  for (int row = 1; row <= 5; ++row) EXPECT_EQ(store.GetCellChar(1, row), expected[row - 1]) << row;
+}
+
+TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {
+  TBrowse store;
+  Fill(store, 100);
+  const int line = store.ScreenLine(1);
+  store.PutText("abcdef", 1, false, 0, 1);
+  store.SetAttributeAt(line, 3, 7);
+  // Columns 3..6 two to the left (a delete of two characters).
+  store.CopyBlock({3, line, 6, line}, {1, line, 4, line}, false, false);
+  EXPECT_EQ(store.GetLineText(line).substr(0, 6), "cdefef");
+  EXPECT_EQ(store.GetAttributeAt(line, 1), 7);
+  EXPECT_EQ(store.GetAttributeAt(line, 3), 0);
+  // Two to the right, overlapping the other way.
+  store.CopyBlock({1, line, 4, line}, {3, line, 6, line}, false, false);
+  EXPECT_EQ(store.GetLineText(line).substr(0, 6), "cdcdef");
+  // A packed history line as the source.
+  store.SetLineText(0, "XY");
+  store.SetAttributeAt(0, 2, 4);
+  store.CopyBlock({1, 0, 2, 0}, {1, line, 2, line}, false, false);
+  EXPECT_EQ(store.GetLineText(line).substr(0, 6), "XYcdef");
+  EXPECT_EQ(store.GetAttributeAt(line, 2), 4);
+  // A block reaching past column 132 copies only what fits.
+  store.CopyBlock({1, line, 10, line}, {127, line + 1, 136, line + 1}, false, false);
+  EXPECT_EQ(store.GetLineText(line + 1).substr(120), "      XYcdef");
+}
+
+TEST(CopyBlock, WithPaintInvalidatesBothRectangles) {
+  TBrowse store;
+  Fill(store, 24);
+  store.TakeDamage();
+  store.CopyBlock({5, 2, 9, 3}, {20, 10, 24, 11}, true, true);
+  const TScreenDamage damage = store.TakeDamage();
+  EXPECT_EQ(damage.FirstLine, store.ScreenLine(2));
+  EXPECT_EQ(damage.LastLine, store.ScreenLine(11));
+  EXPECT_EQ(damage.LeftColumn, 5);
+  EXPECT_EQ(damage.RightColumn, 24);
+}
+
+TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
+  TAttributeManager table;
+  EXPECT_EQ(table.CachedNumber(), -1);
+  TTextAttributes plain;
+  plain.Size = 8;
+  TTextAttributes big = plain;
+  big.Size = 16;
+  EXPECT_EQ(table.Intern(plain), 0);
+  EXPECT_EQ(table.Intern(big), 1);
+  EXPECT_EQ(table.CachedNumber(), 1);
+  EXPECT_EQ(table.Intern(plain), 0);
+  // Equal look, differing metrics fields: still the same record.
+  TTextAttributes again = plain;
+  again.LineHeight = 99;
+  EXPECT_EQ(table.Intern(again), 0);
+  TTextAttributes named = plain;
+  named.FontName = std::string(70, 'F');
+  EXPECT_EQ(table.Get(table.Intern(named)).FontName.size(), 60u);
+  EXPECT_EQ(table.Count(), 3);
+  EXPECT_EQ(table.Maxima().Size, 16);
+  // 16 points at 96 dpi: 21.3 px; width 0.6 -> 13, line 1.2 -> 26, double size 26 / 51.
+  EXPECT_EQ(table.Get(1).UnderlineWidth, 13);
+  EXPECT_EQ(table.Get(1).LineHeight, 26);
+  EXPECT_EQ(table.Get(1).DoubleWidth, 26);
+  EXPECT_EQ(table.Get(1).DoubleLineHeight, 51);
+  EXPECT_EQ(table.Maxima().LineHeight, 26);
+  EXPECT_EQ(table.Maxima().DoubleLineHeight, 51);
+  EXPECT_EQ(table.Get(12345).Size, 8);
+}
+
+namespace {
+// Widths that differ by style, to see which measurement fills which metric.
+class TStyledMeasurer : public TFontMeasurer {
+ public:
+  TFontMeasure Measure(std::string_view, int size, std::uint8_t style) const override {
+    TFontMeasure m;
+    m.AverageWidth = size + ((style & fsBold) ? 1 : 0) + ((style & fsItalic) ? 3 : 0);
+    m.Height = size * 2 + ((style & fsUnderline) ? 1 : 0);
+    m.Overhang = (style & fsItalic) ? 2 : 0;
+    return m;
+  }
+};
+}  // namespace
+
+TEST(Attributes, MetricsComeFromTheInjectedMeasurer) {
+  TStyledMeasurer measurer;
+  TAttributeManager table;
+  table.SetMeasurer(&measurer);
+  TTextAttributes r;
+  r.Size = 10;
+  const TTextAttributes& got = table.Get(table.Intern(r));
+  EXPECT_EQ(got.UnderlineWidth, 10);
+  EXPECT_EQ(got.LineHeight, 21);
+  EXPECT_EQ(got.BoldWidth, 11);
+  EXPECT_EQ(got.ItalicWidth, 13);
+  EXPECT_EQ(got.MaxWidth, 13);
+  EXPECT_EQ(got.DoubleWidth, 20);
+  EXPECT_EQ(got.DoubleLineHeight, 40);
+  EXPECT_EQ(got.Overhang, 0);
+  r.Style = fsItalic;
+  EXPECT_EQ(table.Get(table.Intern(r)).Overhang, 2);
+  EXPECT_EQ(table.Maxima().Overhang, 2);
+}
+
+TEST(Marks, FixedMarksAndReusedUserMarks) {
+  TMarkManager marks;
+  ASSERT_EQ(marks.Count(), 4);
+  EXPECT_EQ(marks.Get(1)->Background, colors::Aqua);
+  EXPECT_EQ(marks.Get(1)->Foreground, colors::Black);
+  EXPECT_EQ(marks.Get(2)->Background, colors::Blue);
+  EXPECT_EQ(marks.Get(3)->Background, colors::Black);
+  EXPECT_EQ(marks.Get(4)->Background, colors::Maroon);
+  EXPECT_EQ(marks.Get(4)->Type, 3);
+  EXPECT_EQ(marks.NewUserMark(), 5);
+  EXPECT_EQ(marks.NewUserMark(), 6);
+  EXPECT_EQ(marks.NewUserMark(), 7);
+  marks.Free(6);
+  marks.Free(2);  // fixed: stays in the table
+  EXPECT_EQ(marks.Get(2)->Type, 2);
+  EXPECT_EQ(marks.NewUserMark(), 6);
+  EXPECT_EQ(marks.NewUserMark(), 8);
+  EXPECT_EQ(marks.Get(8)->Type, 4);
+  while (marks.Count() < 255) marks.NewUserMark();
+  EXPECT_THROW(marks.NewUserMark(), EOutOfResources);
+}
+
+TEST(Marks, TopAndBottomWidenTheMarkAndWriteSlots) {
+  TBrowse store;
+  Fill(store, 20);
+  store.SetMarkTop(5, 7, 2);
+  store.SetMarkBottom(8, 20, 2);
+  EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
+  EXPECT_EQ(store.Marks.Get(2)->Bottom(), 8);
+  EXPECT_TRUE(store.HasMark(5, 2));
+  EXPECT_TRUE(store.HasMark(8, 2));
+  EXPECT_FALSE(store.HasMark(6, 2));  // only the ends were written
+  EXPECT_EQ(store.MarkStartColumn(5, 2), 7);
+  EXPECT_EQ(store.MarkStartColumn(6, 2), 1);
+  EXPECT_EQ(store.MarkStartColumn(8, 2), 1);
+  EXPECT_EQ(store.MarkStartColumn(9, 2), 0);
+  EXPECT_EQ(store.MarkEndColumn(8, 2), 20);
+  EXPECT_EQ(store.MarkEndColumn(5, 2), 132);
+  EXPECT_EQ(store.MarkEndColumn(4, 2), 0);
+  // A top inside the mark does not narrow it.
+  store.SetMarkTop(6, 50, 2);
+  EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
+  EXPECT_EQ(store.MarkStartColumn(5, 2), 7);
+  // Lines in reverse order: top and bottom are the smaller and the larger.
+  store.Marks.Get(2)->FirstLine = 8;
+  store.Marks.Get(2)->LastLine = 5;
+  store.SetMarkTop(3, 2, 2);
+  EXPECT_EQ(store.Marks.Get(2)->LastLine, 3);
+  EXPECT_EQ(store.Marks.Get(2)->FirstLine, 8);
+  EXPECT_EQ(store.MarkStartColumn(3, 2), 2);
+}
+
+TEST(Marks, SlotsPerMarkAndTypes) {
+  TBrowse store;
+  Fill(store, 5);
+  const int user = store.Marks.NewUserMark();
+  const int other = store.Marks.NewUserMark();
+  store.SetMarkTop(1, 1, 1);
+  store.SetMarkTop(1, 1, 3);
+  store.SetMarkTop(1, 1, user);
+  store.SetMarkTop(1, 1, 4);  // mark 4 changes nothing
+  EXPECT_EQ(store.GetMarkSlot(1, 1), 1);
+  EXPECT_EQ(store.GetMarkSlot(1, 3), 3);
+  EXPECT_EQ(store.GetMarkSlot(1, 2), 0);
+  EXPECT_EQ(store.GetMarkSlot(1, user), user);
+  EXPECT_EQ(store.GetMarkSlot(1, 4), 0);
+  EXPECT_FALSE(store.Marks.Get(4)->Placed());
+  EXPECT_EQ(store.Marks.Get(user)->Type, 4);
+  EXPECT_EQ(store.Marks.Get(3)->Type, 3);
+  // User marks share one slot: clearing another user mark leaves it.
+  EXPECT_TRUE(store.HasMark(1, user));
+  EXPECT_FALSE(store.HasMark(1, other));
+  store.ClearMarkSlot(1, other);
+  EXPECT_TRUE(store.HasMark(1, user));
+  store.ClearMarkSlot(1, user);
+  EXPECT_FALSE(store.HasMark(1, user));
+  store.SetMarkSlot(2, 3, 3);
+  EXPECT_TRUE(store.HasMark(2, 3));
+  store.ClearMarkSlot(2, 3);
+  EXPECT_EQ(store.GetMarkSlot(2, 3), 0);
+}
+
+TEST(Damage, IsCollectedUntilTakenAndAnnouncedOnce) {
+  TBrowse store;
+  int announced = 0;
+  store.OnDamage = [&] { ++announced; };
+  Fill(store, 24);
+  EXPECT_EQ(announced, 1);
+  store.PutText("a", 1, true, 0, 1);
+  EXPECT_EQ(announced, 1);
+  TScreenDamage damage = store.TakeDamage();
+  EXPECT_EQ(damage.LinesAdded, 24);
+  EXPECT_TRUE(store.PendingDamage().Empty());
+  store.InvalidateCells(3, 20, 30, 9);  // rows beyond the screen are clipped
+  damage = store.TakeDamage();
+  EXPECT_EQ(announced, 2);
+  EXPECT_EQ(damage.FirstLine, store.ScreenLine(20));
+  EXPECT_EQ(damage.LastLine, store.ScreenLine(24));
+  EXPECT_EQ(damage.LeftColumn, 3);
+  EXPECT_EQ(damage.RightColumn, 9);
+  store.Clear();
+  EXPECT_TRUE(store.TakeDamage().ShowTop);
+}
+
+TEST(Cursor, LimitedToTheTerminalScreenUnlessBrowsing) {
+  TBrowse store;
+  store.SetCursor(81, 30);
+  EXPECT_EQ(store.CursorXPosition(), 80);
+  EXPECT_EQ(store.CursorYPosition(), 24);
+  store.SetCursor(0, 0);
+  EXPECT_EQ(store.CursorXPosition(), 1);
+  EXPECT_EQ(store.CursorYPosition(), 1);
+  store.Options |= boListBox;
+  store.VisibleRows = 40;
+  store.SetCursor(200, 35);
+  EXPECT_EQ(store.CursorXPosition(), 132);
+  EXPECT_EQ(store.CursorYPosition(), 35);
+}

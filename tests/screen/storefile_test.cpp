@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/desktop.h"
+#include "screen/store.h"
+#include "support/testing.h"
+
+namespace {
+// Loads `bytes` as the backing file and returns every line's text.
+std::vector<std::string> LoadLines(const std::string& bytes, TBrowse& store, TTempDir& dir) {
+  const std::string name = dir.file("screen.sbf");
+  WriteFileBytes(name, bytes);
+  store.FileName = name;
+  store.FileType = TBrowse::ftText;
+  store.Medium = TBrowse::mtDiskReadWrite;
+  EXPECT_EQ(store.OpenFile(), 0);
+  EXPECT_EQ(store.LoadFile(), 0);
+  std::vector<std::string> lines;
+  for (int i = 0; i < store.Count(); ++i) lines.push_back(store.GetLineText(i));
+  return lines;
+}
+
+std::vector<std::string> LoadLines(const std::string& bytes) {
+  TTempDir dir;
+  TBrowse store;
+  return LoadLines(bytes, store, dir);
+}
+
+using TLines = std::vector<std::string>;
+}  // namespace
+
+TEST(LoadFile, EachLineEndEndsExactlyOneLine) {
+  EXPECT_EQ(LoadLines("a\r\nb\n\rc\rd\ne"), (TLines{"a", "b", "c", "d", "e"}));
+  // A CR after a CR, or an LF after an LF, ends an empty line.
+  EXPECT_EQ(LoadLines("a\r\rb\n\nc"), (TLines{"a", "", "b", "", "c"}));
+  // CR LF CR LF is two line ends, LF CR LF CR too.
+  EXPECT_EQ(LoadLines("a\r\n\r\nb\n\r\n\r"), (TLines{"a", "", "b", ""}));
+  EXPECT_EQ(LoadLines("\r\nx\r\n"), (TLines{"", "x"}));
+  EXPECT_EQ(LoadLines(""), TLines{});
+}
+
+TEST(LoadFile, LinesAreDiskLinesWithOffsetsAndTheLoadingAttribute) {
+  TTempDir dir;
+  TBrowse store;
+  const TLines lines = LoadLines("first\r\nsecond\nthird", store, dir);
+  ASSERT_EQ(lines, (TLines{"first", "second", "third"}));
+  EXPECT_EQ(store.GetFileOffset(0), 0);
+  EXPECT_EQ(store.GetFileOffset(1), 7);
+  EXPECT_EQ(store.GetFileOffset(2), 14);
+  EXPECT_EQ(store.GetLineState(2), lsOnDisk);
+  const TTextAttributes& look = store.GetAttributeRecord(store.GetAttributeAt(1, 1));
+  EXPECT_EQ(look.FontName, "Courier New");
+  EXPECT_EQ(look.Size, 8);
+  EXPECT_EQ(look.Foreground, colors::Black);
+  EXPECT_EQ(look.Background, colors::White);
+  EXPECT_EQ(look.Style, 0);
+  EXPECT_TRUE(store.TakeDamage().ShowTop);
+}
+
+TEST(LoadFile, LineEndsSplitAcrossTheBlockBoundary) {
+  // Byte 2048 is the last of the first 2049-byte block.
+  const std::string lead = std::string(2000, 'x') + "\r\n" + std::string(46, 'y');  // 2048 bytes
+  for (const std::string end : {"\r\n", "\n\r", "\r\r", "\n\n"}) {
+    const TLines lines = LoadLines(lead + end + "z");
+    TLines expected{std::string(255, 'x'), std::string(255, 'x'), std::string(255, 'x'),
+                    std::string(255, 'x'), std::string(255, 'x'), std::string(255, 'x'),
+                    std::string(255, 'x'), std::string(215, 'x'), std::string(46, 'y')};
+    if (end[0] == end[1]) expected.push_back("");
+    expected.push_back("z");
+    EXPECT_EQ(lines, expected) << int(end[0]) << " " << int(end[1]);
+  }
+}
+
+TEST(LoadFile, LongLinesContinueAfterThe255thCharacter) {
+  std::string line300;
+  for (int i = 0; i < 300; ++i) line300 += static_cast<char>('a' + i % 26);
+  const TLines lines = LoadLines(line300 + "\r\n" + std::string(255, 'q') + "\r\nend");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0], line300.substr(0, 255));
+  EXPECT_EQ(lines[1], line300.substr(255));
+  // Exactly 255 characters: one line, no empty continuation.
+  EXPECT_EQ(lines[2], std::string(255, 'q'));
+  EXPECT_EQ(lines[3], "end");
+}
+
+TEST(LoadFile, ProgressCanCancelAndServesMessagesEvery201Blocks) {
+  TTempDir dir;
+  TScriptedDesktop desktop;
+  TBrowse store;
+  store.Desktop = &desktop;
+  std::string bytes;
+  for (int i = 0; i < 30000; ++i) bytes += "line of text " + std::to_string(i) + "\r\n";
+  // 10 lines of 16 bytes, 90 of 17, 900 of 18, 9000 of 19, 20000 of 20.
+  ASSERT_EQ(bytes.size(), 588890u);
+  LoadLines(bytes, store, dir);
+  EXPECT_EQ(store.Count(), 30000);
+  ASSERT_EQ(desktop.ProgressCaptions, std::vector<std::string>{"LOADING"});
+  EXPECT_EQ(desktop.ProgressMaximum, 588890);
+  EXPECT_EQ(desktop.ProgressPositions.front(), 2049);
+  EXPECT_EQ(desktop.ProgressPositions.back(), 588890);
+  EXPECT_EQ(desktop.ProgressPositions.size(), 288u);  // blocks of 2049 bytes
+  EXPECT_EQ(desktop.PendingPumps, 1);                 // after block 201
+  EXPECT_EQ(desktop.ProgressEnded, 1);
+
+  // Cancelled after the third block (6147 bytes): 1690 bytes hold lines 0..99,
+  // 247 lines of 18 bytes follow; the line cut by the block end is dropped.
+  TBrowse cancelled;
+  cancelled.Desktop = &desktop;
+  desktop.CancelProgressAt = 3;
+  LoadLines(bytes, cancelled, dir);
+  EXPECT_EQ(cancelled.Count(), 347);
+  EXPECT_EQ(cancelled.GetLineText(346), "line of text 346");
+}
+
+TEST(OpenFile, NeedsANameAndReportsTheSystemCode) {
+  TTempDir dir;
+  TBrowse store;
+  EXPECT_EQ(store.OpenFile(), -1);
+  EXPECT_EQ(store.LastError, 0u);
+  store.FileName = dir.file("missing.sbf");
+  EXPECT_EQ(store.OpenFile(), -1);
+  EXPECT_EQ(store.LastError, 2u);  // file not found
+  WriteFileBytes(store.FileName, "x");
+  store.Medium = TBrowse::mtDiskReadOnly;
+  EXPECT_EQ(store.OpenFile(), 0);
+  EXPECT_EQ(store.FileState(), 1);
+  store.Medium = TBrowse::mtDiskReadWrite;
+  EXPECT_EQ(store.OpenFile(), 0);
+  EXPECT_EQ(store.FileState(), 2);
+  store.CloseFile();
+  EXPECT_EQ(store.FileState(), 0);
+}
+
+TEST(DiskLines, AFailedReadRaisesUnableToReadScreenFile) {
+  TTempDir dir;
+  TBrowse store;
+  LoadLines("abc\r\ndef\r\n", store, dir);
+  store.CloseFile();
+  try {
+    store.GetLineText(1);
+    FAIL() << "no failure raised";
+  } catch (const EScreenFileError& e) {
+    EXPECT_STREQ(e.what(), "Unable to read screen file");
+  }
+  // The file shrank behind the store's back.
+  LoadLines("abcdefgh\r\n", store, dir);
+  WriteFileBytes(dir.file("screen.sbf"), "ab");
+  EXPECT_THROW(store.GetLineText(store.Count() - 1), EScreenFileError);
+}
+
+TEST(SaveToFile, TrailingBlanksGoAndLinesEndWithCrLf) {
+  TTempDir dir;
+  TBrowse store;
+  store.AddLine("first   ", 0, false);
+  store.AddLine(std::string(132, ' '), 0, false);
+  store.AddLine("  indented\tkept \t ", 0, false);
+  const std::string name = dir.file("out.sbf");
+  EXPECT_EQ(store.SaveToFile(name), 0);
+  EXPECT_EQ(ReadFileBytes(name), "first\r\n\r\n  indented\tkept \t\r\n");
+  EXPECT_EQ(store.SaveToFile(""), -1);
+}
+
+TEST(SaveToFile, RoundTripThroughLoadFile) {
+  TTempDir dir;
+  TBrowse store;
+  std::vector<std::string> texts;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = "row " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 200), '.');
+    texts.push_back(text);
+    store.AddLine(text + "   ", i % 5, false);
+  }
+  const std::string name = dir.file("trip.sbf");
+  ASSERT_EQ(store.SaveToFile(name), 0);
+  TBrowse loaded;
+  loaded.FileName = name;
+  ASSERT_EQ(loaded.OpenFile(), 0);
+  ASSERT_EQ(loaded.LoadFile(), 0);
+  ASSERT_EQ(loaded.Count(), 3000);
+  for (int i = 0; i < 3000; i += 7) EXPECT_EQ(loaded.GetLineText(i), texts[i]) << i;
+  // Saving the loaded store reproduces the file byte for byte.
+  ASSERT_EQ(loaded.SaveToFile(dir.file("again.sbf")), 0);
+  EXPECT_EQ(ReadFileBytes(dir.file("again.sbf")), ReadFileBytes(name));
+}
+
+TEST(SaveToFile, OverItsOwnBackingFileKeepsEveryLine) {
+  TTempDir dir;
+  TBrowse store;
+  LoadLines("one\r\ntwo\r\nthree\r\n", store, dir);
+  store.AddLine("four", 0, false);
+  ASSERT_EQ(store.SaveToFile(store.FileName), 0);
+  EXPECT_EQ(ReadFileBytes(store.FileName), "one\r\ntwo\r\nthree\r\nfour\r\n");
+  EXPECT_EQ(store.GetLineText(2), "three");
+}
+
+TEST(SaveToFile, AShortWriteFailsAndACancelIsNotSuccess) {
+  TBrowse store;
+  for (int i = 0; i < 5000; ++i) store.AddLine(std::string(100, 'w'), 0, false);
+  EXPECT_EQ(store.SaveToFile("/dev/full"), -1);
+  EXPECT_EQ(store.LastError, 112u);  // disk full
+
+  TTempDir dir;
+  TScriptedDesktop desktop;
+  store.Desktop = &desktop;
+  desktop.CancelProgressAt = 10;
+  EXPECT_EQ(store.SaveToFile(dir.file("part.sbf")), kSaveCancelled);
+  EXPECT_EQ(desktop.ProgressCaptions, std::vector<std::string>{"SAVING"});
+  EXPECT_EQ(desktop.ProgressMaximum, 5000);
+  EXPECT_EQ(desktop.ProgressPositions.size(), 10u);
+  EXPECT_EQ(ReadFileBytes(dir.file("part.sbf")).size(), 10u * 102);
+  desktop.CancelProgressAt = -1;
+  desktop.PendingPumps = 0;
+  EXPECT_EQ(store.SaveToFile(dir.file("all.sbf")), 0);
+  EXPECT_EQ(desktop.PendingPumps, 5000 / 201);
+}

@@ -1,0 +1,575 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "comms/transmit.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+#include "trace/decoder.h"
+#include "transfer/engine.h"
+
+namespace {
+// A session as the main window leaves it: terminal reset, 24 blank screen rows.
+class Terminal {
+ public:
+  Terminal() : S(*T.S), W(*S.Writer), Screen(*S.Screen) {
+    W.ResetTerminal();
+    for (int i = 0; i < 24; ++i) Screen.AddLine(std::string(132, ' '), W.DefaultAttribute(), false);
+  }
+  // Row text with trailing blanks removed.
+  std::string Row(int row) const {
+    std::string text = Screen.GetLineText(Screen.ScreenLine(row));
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  }
+  void Put(std::string_view text) {
+    for (const char c : text) W.PutChar(static_cast<std::uint8_t>(c));
+  }
+  void MoveTo(int column, int row) {
+    W.State.CursorColumn = static_cast<std::uint8_t>(column);
+    W.State.CursorRow = static_cast<std::uint8_t>(row);
+  }
+  int Column() const { return W.State.CursorColumn; }
+  int CursorRow() const { return W.State.CursorRow; }
+  // Writes a distinct text on each of the rows.
+  void Label(int first, int last) {
+    for (int row = first; row <= last; ++row)
+      Screen.PutText("row" + std::to_string(row), 1, false, W.DefaultAttribute(), row);
+  }
+
+  TTestSession T;
+  TSession& S;
+  TScreenWriter& W;
+  TBrowse& Screen;
+};
+}  // namespace
+
+TEST(PutChar, EightyCharactersWithWrapOnLeaveTheCursorAtColumn81) {
+  Terminal t;
+  t.MoveTo(1, 5);
+  t.Put(std::string(80, 'a'));
+  EXPECT_EQ(t.Column(), 81);
+  EXPECT_EQ(t.CursorRow(), 5);
+  EXPECT_EQ(t.Screen.CursorXPosition(), 80);  // the control keeps its cursor on the screen
+  EXPECT_EQ(t.Row(6), "");
+  t.Put("b");
+  EXPECT_EQ(t.Row(5), std::string(80, 'a'));
+  EXPECT_EQ(t.Row(6), "b");
+  EXPECT_EQ(t.Column(), 2);
+  EXPECT_EQ(t.CursorRow(), 6);
+}
+
+TEST(PutChar, WithWrapOffEverythingBeyondTheMarginLandsInTheLastColumn) {
+  Terminal t;
+  t.S.Settings.Wrap = 0;
+  t.MoveTo(75, 3);
+  t.Put("0123456789");
+  EXPECT_EQ(t.Row(3), std::string(74, ' ') + "012349");
+  EXPECT_EQ(t.Column(), 81);
+  EXPECT_EQ(t.CursorRow(), 3);
+  EXPECT_EQ(t.Row(4), "");
+}
+
+TEST(PutChar, WrapAtTheLastColumnOfAScrollingRegionScrollsOnlyTheRegion) {
+  Terminal t;
+  t.Label(1, 24);
+  t.W.State.TopMargin = 5;
+  t.W.State.BottomMargin = 20;
+  const int count = t.Screen.Count();
+  t.MoveTo(80, 20);
+  t.Put("XY");
+  EXPECT_EQ(t.Screen.Count(), count);
+  EXPECT_EQ(t.Row(19), "row20" + std::string(74, ' ') + "X");
+  EXPECT_EQ(t.Row(20), "Y");
+  EXPECT_EQ(t.Row(5), "row6");
+  EXPECT_EQ(t.Row(4), "row4");
+  EXPECT_EQ(t.Row(21), "row21");
+  EXPECT_EQ(t.CursorRow(), 20);
+  EXPECT_EQ(t.Column(), 2);
+}
+
+TEST(PutChar, ControlCharacters) {
+  Terminal t;
+  t.MoveTo(5, 2);
+  t.Put("ab\b\bX");
+  EXPECT_EQ(t.Row(2), "    Xb");
+  t.Put("\x7F");  // DEL blanks the character left of the cursor
+  EXPECT_EQ(t.Row(2), "     b");
+  EXPECT_EQ(t.Column(), 5);
+  t.Put("\r");
+  EXPECT_EQ(t.Column(), 1);
+  t.Put("\b\x7F");  // nothing left of the left margin
+  EXPECT_EQ(t.Column(), 1);
+  t.Put("\x07\x1B\x0C");  // other control codes leave the screen alone
+  EXPECT_EQ(t.Row(2), "     b");
+  EXPECT_EQ(t.Column(), 1);
+  EXPECT_EQ(t.CursorRow(), 2);
+  t.Put("\n");
+  EXPECT_EQ(t.CursorRow(), 3);
+  EXPECT_EQ(t.Column(), 1);
+}
+
+TEST(PutChar, TabStopsAreUsedOnlyUpToTwoColumnsBeforeTheMargin) {
+  Terminal t;
+  t.MoveTo(1, 1);
+  t.Put("\t");
+  EXPECT_EQ(t.Column(), 9);  // the stop of index 8
+  t.MoveTo(73, 1);
+  t.Put("\t");  // the next stop, column 81, is beyond 78
+  EXPECT_EQ(t.Column(), 73);
+  std::fill(std::begin(t.S.Settings.TabStops), std::end(t.S.Settings.TabStops), 0);
+  t.S.Settings.TabStops[78] = 1;  // column 79
+  t.MoveTo(70, 1);
+  t.Put("\t");
+  EXPECT_EQ(t.Column(), 70);
+  t.S.Settings.TabStops[77] = 1;  // column 78 = RightMargin - 2
+  t.Put("\t");
+  EXPECT_EQ(t.Column(), 78);
+  // Beyond the margin the wrap check comes first.
+  t.S.Settings.TabStops[4] = 1;
+  t.MoveTo(81, 1);
+  t.Put("\t");
+  EXPECT_EQ(t.CursorRow(), 2);
+  EXPECT_EQ(t.Column(), 5);
+}
+
+TEST(PutChar, LineFeedAtTheBottomOfTheWholeScreenAddsAStoreLine) {
+  Terminal t;
+  t.Label(1, 24);
+  const int count = t.Screen.Count();
+  t.MoveTo(7, 24);
+  t.Put("\n");
+  EXPECT_EQ(t.Screen.Count(), count + 1);
+  EXPECT_EQ(t.S.Status.LinesInBuffer, count + 1);
+  EXPECT_EQ(t.Row(1), "row2");
+  EXPECT_EQ(t.Row(23), "row24");
+  EXPECT_EQ(t.Row(24), "");
+  EXPECT_EQ(t.Screen.GetLineText(count - 24), "row1" + std::string(129, ' '));
+  EXPECT_EQ(t.CursorRow(), 24);
+  EXPECT_EQ(t.Column(), 7);
+}
+
+TEST(PutChar, LineFeedAtTheBottomOfRegion5To20ScrollsOnlyTheRegion) {
+  Terminal t;
+  t.Label(1, 24);
+  t.W.State.TopMargin = 5;
+  t.W.State.BottomMargin = 20;
+  const int count = t.Screen.Count();
+  t.MoveTo(1, 20);
+  t.Put("\n");
+  EXPECT_EQ(t.Screen.Count(), count);
+  EXPECT_EQ(t.Row(4), "row4");
+  EXPECT_EQ(t.Row(5), "row6");
+  EXPECT_EQ(t.Row(19), "row20");
+  EXPECT_EQ(t.Row(20), "");
+  EXPECT_EQ(t.Row(21), "row21");
+  EXPECT_EQ(t.CursorRow(), 20);
+  // A line feed on a row above the region's bottom only moves the cursor.
+  t.MoveTo(1, 10);
+  t.Put("\n");
+  EXPECT_EQ(t.CursorRow(), 11);
+  EXPECT_EQ(t.Row(5), "row6");
+}
+
+TEST(PutChar, LineSizesMoveUpWithTheText) {
+  Terminal t;
+  t.W.State.LineSize[9] = 1;
+  t.W.State.LineSize[23] = 2;
+  t.MoveTo(1, 24);
+  t.Put("\n");
+  EXPECT_EQ(t.W.State.LineSize[8], 1);
+  EXPECT_EQ(t.W.State.LineSize[9], 0);
+  EXPECT_EQ(t.W.State.LineSize[22], 2);
+  EXPECT_EQ(t.W.State.LineSize[23], 0);
+}
+
+TEST(PutChar, LineDrawingSetTranslatesCodes95To127) {
+  Terminal t;
+  t.W.State.G1Graphics = true;
+  t.MoveTo(1, 1);
+  t.Put("q");  // G0 in use: plain
+  t.W.State.G0Selected = false;
+  t.Put("qx_j~^");
+  t.W.PutChar(127);
+  t.W.PutChar(200);  // no line-drawing form
+  const std::string row = t.Screen.GetLineText(t.Screen.ScreenLine(1)).substr(0, 9);
+  EXPECT_EQ(row, std::string("q\xC4\xB3 \xD9\xFA^\0\xC8", 9));
+  EXPECT_EQ(t.Column(), 10);
+}
+
+TEST(ScrollRegion, UpByThreeInATenRowRegionBlanksTheThreeBottomRows) {
+  Terminal t;
+  t.Label(1, 24);
+  t.W.ScrollRegion(true, 3, t.W.DefaultAttribute(), 1, 11, 80, 20, true);
+  EXPECT_EQ(t.Row(10), "row10");
+  EXPECT_EQ(t.Row(11), "row14");
+  EXPECT_EQ(t.Row(17), "row20");
+  for (int row = 18; row <= 20; ++row) EXPECT_EQ(t.Row(row), "") << row;
+  EXPECT_EQ(t.Row(21), "row21");
+}
+
+TEST(ScrollRegion, DownAndCountsBeyondTheHeight) {
+  Terminal t;
+  t.Label(1, 24);
+  const int attribute = t.W.State.Category[caError];
+  t.W.ScrollRegion(false, 2, attribute, 1, 3, 80, 6, false);
+  EXPECT_EQ(t.Row(3), "");
+  EXPECT_EQ(t.Row(4), "");
+  EXPECT_EQ(t.Row(5), "row3");
+  EXPECT_EQ(t.Row(6), "row4");
+  EXPECT_EQ(t.Row(7), "row7");
+  EXPECT_EQ(t.Screen.GetCellAttribute(1, 3), attribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(1, 5), t.W.DefaultAttribute());
+  t.W.ScrollRegion(true, 99, attribute, 1, 5, 80, 6, false);
+  EXPECT_EQ(t.Row(5), "");
+  EXPECT_EQ(t.Row(6), "");
+  EXPECT_EQ(t.Row(7), "row7");
+}
+
+TEST(EraseArea, BlanksInReadingOrderAndResetsLineSizes) {
+  Terminal t;
+  for (int row = 2; row <= 6; ++row)
+    t.Screen.PutText(std::string(132, char('a' + row)), 1, false, 0, row);
+  t.W.State.LineSize[3] = 2;
+  const int attribute = t.W.State.Category[caData];
+  t.W.EraseArea(10, 3, 5, 5, attribute, true);
+  EXPECT_EQ(t.Row(2), std::string(132, 'c'));
+  EXPECT_EQ(t.Row(3), std::string(9, 'd'));
+  EXPECT_EQ(t.Row(4), "");
+  EXPECT_EQ(t.Row(5), std::string(5, ' ') + std::string(127, 'f'));
+  EXPECT_EQ(t.Row(6), std::string(132, 'g'));
+  EXPECT_EQ(t.Screen.GetCellAttribute(9, 3), 0);
+  EXPECT_EQ(t.Screen.GetCellAttribute(10, 3), attribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(5, 5), attribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(6, 5), 0);
+  EXPECT_EQ(t.W.State.LineSize[3], 0);
+  // One row: only the columns from..to.
+  t.W.EraseArea(3, 6, 4, 6, attribute, false);
+  EXPECT_EQ(t.Row(6), "gg  " + std::string(128, 'g'));
+}
+
+TEST(WriteLine, OverRow10KeepsTheRestOfTheRowAndMovesToRow11) {
+  Terminal t;
+  t.Screen.PutText("0123456789", 1, false, 0, 10);
+  t.MoveTo(40, 10);
+  const int attribute = t.W.State.Category[caMsg];
+  const int count = t.Screen.Count();
+  t.W.WriteLine("abc", attribute, 0);
+  EXPECT_EQ(t.Row(10), "abc3456789");
+  EXPECT_EQ(t.Screen.GetCellAttribute(3, 10), attribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(4, 10), 0);
+  EXPECT_EQ(t.CursorRow(), 11);
+  EXPECT_EQ(t.Column(), 1);
+  EXPECT_EQ(t.Screen.Count(), count);
+}
+
+TEST(WriteLine, AtTheBottomMarginTheTextBecomesANewStoreLine) {
+  Terminal t;
+  t.Label(1, 24);
+  t.MoveTo(30, 24);
+  t.W.State.LineSize[23] = 1;
+  const int count = t.Screen.Count();
+  const int attribute = t.W.State.Category[caIE];
+  t.W.WriteLine("decoded", attribute, 0);
+  EXPECT_EQ(t.Screen.Count(), count + 1);
+  EXPECT_EQ(t.S.Status.LinesInBuffer, count + 1);
+  EXPECT_EQ(t.Row(24), "decoded");
+  EXPECT_EQ(t.Row(23), "row24");
+  EXPECT_EQ(t.Screen.GetRuns(count), (std::vector<TRun>{{std::uint16_t(attribute), 1},
+                                                         {std::uint16_t(attribute), 132}}));
+  EXPECT_EQ(t.CursorRow(), 24);
+  EXPECT_EQ(t.Column(), 1);
+  EXPECT_EQ(t.W.State.LineSize[22], 1);
+  EXPECT_EQ(t.W.State.LineSize[23], 0);
+}
+
+TEST(WriteLine, OtherRowsLeaveCursorAndLogAlone) {
+  Terminal t;
+  t.S.Settings.LogFileName = t.T.Dir.file("screen.log");
+  t.S.Files->CreateLogFile();
+  ASSERT_TRUE(t.S.Files->LogOpen);
+  t.MoveTo(9, 4);
+  t.W.WriteLine("fixed", t.W.DefaultAttribute(), 12);
+  EXPECT_EQ(t.Row(12), "fixed");
+  EXPECT_EQ(t.Column(), 9);
+  EXPECT_EQ(t.CursorRow(), 4);
+  EXPECT_EQ(t.S.Files->LogBuffered(), 0u);
+  t.W.WriteLine("logged", t.W.DefaultAttribute(), 0);
+  t.Put("ab\bc\t\x01\r\n");
+  t.S.Files->CloseLogFile();
+  // BS and other control codes are not logged; TAB, CR and LF are.
+  EXPECT_EQ(ReadFileBytes(t.T.Dir.file("screen.log")), "logged\r\nabc\t\r\n");
+}
+
+TEST(WriteLine, RedirectedOutputGoesToTheFileOnly) {
+  Terminal t;
+  std::ostringstream out;
+  t.W.Redirect = &out;
+  t.MoveTo(1, 3);
+  t.W.WriteLine("to file", 0, 0);
+  t.W.WriteLine("second", 0, 0);
+  EXPECT_EQ(out.str(), "to file\r\nsecond\r\n");
+  EXPECT_EQ(t.Row(3), "");
+  EXPECT_EQ(t.CursorRow(), 3);
+}
+
+TEST(WriteVmiLine, IndentsByLevelAndNumbersTheIndex) {
+  Terminal t;
+  t.MoveTo(1, 2);
+  t.W.WriteVmiLine(42, 2);
+  EXPECT_EQ(t.Row(2), std::string(9, ' ') + "VMI_00042_");
+  EXPECT_EQ(t.Screen.GetCellAttribute(10, 2), t.W.State.Category[caVMI]);
+}
+
+TEST(TextReceive, PrintedCharactersAndLinesGoToTheTransferFile) {
+  Terminal t;
+  TLogFiles& files = *t.S.Files;
+  files.TransferFileName = t.T.Dir.file("receive.txt");
+  ASSERT_TRUE(files.OpenTransferFile(2));
+  t.S.Transfer->TransferActive = true;
+  t.S.Transfer->Direction = 1;
+  t.S.Transfer->ReceiveKind = 0;
+  t.S.Transfer->SuppressControl = true;
+  ASSERT_TRUE(files.TextReceiveActive());
+  t.MoveTo(1, 1);
+  t.Put("hi\x01\b\r\n");
+  const std::uint8_t run[] = {'r', 'u', 'n'};
+  EXPECT_EQ(t.W.PutRun(run, 3), 3u);
+  t.W.WriteLine("line", 0, 0);
+  EXPECT_EQ(files.ReceivedBytes, 13u);
+  EXPECT_EQ(files.FlushTransferBuffer(), 0u);
+  files.CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(t.T.Dir.file("receive.txt")), "hi\r\nrunline\r\n");
+}
+
+TEST(LineSizes, DoubleHeightRowTakesOneStoreColumnPerTwoScreenColumns) {
+  Terminal t;
+  t.Screen.PutText("below", 1, false, 0, 6);
+  t.MoveTo(1, 5);
+  t.W.MakeRowDoubleHeight(5);
+  t.W.State.LineSize[4] = 2;
+  EXPECT_EQ(t.Row(6), "");
+  t.Put("ABC");
+  EXPECT_EQ(t.Row(5), "ABC");
+  EXPECT_EQ(t.Column(), 7);
+  const int doubled = t.Screen.GetCellAttribute(1, 5);
+  EXPECT_EQ(t.Screen.GetAttributeRecord(doubled).Size, 16);
+  EXPECT_EQ(t.Screen.GetCellAttribute(100, 5), doubled);
+  // Screen columns map to store columns (c + 1) / 2 on such a row.
+  EXPECT_EQ(t.W.GetScreenChar(3, 5), 'B');
+  EXPECT_EQ(t.W.GetScreenChar(4, 5), 'B');
+  // The bottom half writes into the row above.
+  t.W.State.LineSize[5] = 4;
+  t.MoveTo(7, 6);
+  t.Put("D");
+  EXPECT_EQ(t.Row(5), "ABCD");
+  EXPECT_EQ(t.Row(6), "");
+  // Back to single size: attributes at FontSize, the right half blanked, the row below too.
+  t.Screen.PutText(std::string(80, 'x'), 1, false, 0, 5);
+  t.Screen.PutText("next", 1, false, 0, 6);
+  t.W.MakeRowSingle(5);
+  EXPECT_EQ(t.Screen.GetAttributeRecord(t.Screen.GetCellAttribute(100, 5)).Size, 16 / 2);
+  EXPECT_EQ(t.Row(5), std::string(40, 'x'));
+  EXPECT_EQ(t.Row(6), "");
+}
+
+TEST(LineSizes, DoubleWidthRespreadsAndAdvancesByTwo) {
+  Terminal t;
+  t.Screen.PutText("ABCDEF", 1, false, 0, 3);
+  t.W.MakeRowDoubleWidth(3);
+  EXPECT_EQ(t.Row(3), "A  B C D E F");
+  t.W.State.LineSize[2] = 1;
+  t.MoveTo(13, 3);
+  t.Put("GH");
+  EXPECT_EQ(t.Row(3), "A  B C D E FG H");
+  EXPECT_EQ(t.Column(), 17);
+}
+
+TEST(Modes, ColumnModeSetsMarginsSizesAndTheCursor) {
+  Terminal t;
+  t.W.State.TopMargin = 4;
+  t.MoveTo(120, 10);
+  t.W.SetColumnMode(1);
+  EXPECT_EQ(t.W.State.RightMargin, 132);
+  EXPECT_EQ(t.W.State.TopMargin, 1);
+  EXPECT_EQ(t.Screen.Cols, 132);
+  EXPECT_EQ(t.S.Settings.ScreenSize, 1);
+  EXPECT_TRUE(t.S.Status.ScreenSize);
+  EXPECT_EQ(t.Column(), 120);
+  EXPECT_EQ(t.Screen.CursorXPosition(), 120);
+  t.W.SetColumnMode(0);
+  EXPECT_EQ(t.W.State.RightMargin, 80);
+  EXPECT_EQ(t.Column(), 80);
+  EXPECT_EQ(t.Screen.Cols, 80);
+  EXPECT_FALSE(t.S.Status.ScreenSize);
+}
+
+TEST(Modes, ResetBuildsTheCurrentAndCategoryAttributesFromTheSettings) {
+  Terminal t;
+  t.S.Settings.FontStyle = fsItalic;
+  t.S.Settings.FontSize = 10;
+  t.W.State.G0Graphics = true;
+  t.W.State.G0Selected = false;
+  t.W.State.OriginMode = true;
+  t.W.State.LineSize[7] = 2;
+  t.W.ResetTerminal();
+  EXPECT_FALSE(t.W.State.G0Graphics);
+  EXPECT_TRUE(t.W.State.G0Selected);
+  EXPECT_FALSE(t.W.State.OriginMode);
+  EXPECT_EQ(t.W.State.LineSize[7], 0);
+  const TTextAttributes& current = t.Screen.GetAttributeRecord(t.W.State.CurrentAttribute);
+  EXPECT_EQ(current.Style, fsItalic);
+  EXPECT_EQ(current.Size, 10);
+  // The default attribute has no style whatever FontStyle says.
+  EXPECT_EQ(t.Screen.GetAttributeRecord(t.W.DefaultAttribute()).Style, 0);
+  const TTextAttributes& error = t.Screen.GetAttributeRecord(t.W.State.Category[caError]);
+  EXPECT_EQ(error.Foreground, colors::Red);
+  EXPECT_EQ(error.Background, colors::White);
+  EXPECT_EQ(error.Style, fsBold);
+  EXPECT_EQ(error.Size, 10);
+  EXPECT_EQ(error.FontName, "Courier New");
+  EXPECT_EQ(t.W.State.Category[caIE], t.W.State.Category[caMbid]);  // equal blocks share a number
+  EXPECT_NE(t.W.State.Category[caIE], t.W.State.Category[caVMI]);
+}
+
+TEST(Modes, StatusBarAndRegionAttribute) {
+  Terminal t;
+  t.S.Transmit->NetworkConnected = true;
+  t.S.Trace->TraceState = 2;
+  t.W.UpdateStatusBar();
+  EXPECT_TRUE(t.S.Status.Connected);
+  EXPECT_TRUE(t.S.Status.TraceStatus);
+  EXPECT_FALSE(t.S.Status.LogStatus);
+  EXPECT_EQ(t.S.Status.LinesInBuffer, 24);
+  t.W.State.TopMargin = 3;
+  t.W.State.BottomMargin = 4;
+  t.W.State.CurrentAttribute = t.W.State.Category[caError];
+  t.W.ApplyAttributeToRegion();
+  EXPECT_EQ(t.Screen.GetCellAttribute(1, 3), t.W.State.CurrentAttribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(80, 4), t.W.State.CurrentAttribute);
+  EXPECT_EQ(t.Screen.GetCellAttribute(81, 4), t.W.DefaultAttribute());
+  EXPECT_EQ(t.Screen.GetCellAttribute(1, 5), t.W.DefaultAttribute());
+  t.W.Beep();
+  EXPECT_EQ(t.T.Desktop.Beeps, 1);
+}
+
+namespace {
+// Feeds bytes as the receive interpreter does: runs of plain text through
+// PutRun, everything else through PutChar.
+void FeedWithRuns(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::size_t taken = writer.PutRun(bytes.data() + at, bytes.size() - at);
+    if (taken == 0) writer.PutChar(bytes[at++]);
+    at += taken;
+  }
+}
+
+struct TStep {
+  enum { Bytes, Wrap, Region, LineSize, Graphics } Kind;
+  std::vector<std::uint8_t> Data;
+  int A = 0, B = 0;
+};
+
+void Apply(Terminal& t, const TStep& step, bool runs) {
+  switch (step.Kind) {
+    case TStep::Bytes:
+      if (runs)
+        FeedWithRuns(t.W, step.Data);
+      else
+        for (const std::uint8_t c : step.Data) t.W.PutChar(c);
+      break;
+    case TStep::Wrap:
+      t.S.Settings.Wrap = static_cast<std::uint8_t>(step.A);
+      break;
+    case TStep::Region:
+      t.W.State.TopMargin = static_cast<std::uint8_t>(step.A);
+      t.W.State.BottomMargin = static_cast<std::uint8_t>(step.B);
+      break;
+    case TStep::LineSize:
+      t.W.State.LineSize[step.A] = static_cast<std::uint8_t>(step.B);
+      break;
+    case TStep::Graphics:
+      t.W.State.G0Graphics = step.A != 0;
+      break;
+  }
+}
+}  // namespace
+
+TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
+  std::mt19937 random(20240611);
+  const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  for (int round = 0; round < 40; ++round) {
+    std::vector<TStep> steps;
+    for (int s = 0; s < 60; ++s) {
+      const int kind = pick(20);
+      if (kind == 0) {
+        steps.push_back({TStep::Wrap, {}, pick(2)});
+      } else if (kind == 1) {
+        const int top = 1 + pick(12);
+        steps.push_back({TStep::Region, {}, top, top + pick(24 - top + 1)});
+      } else if (kind == 2) {
+        const int sizes[] = {0, 0, 1, 2, 4};
+        steps.push_back({TStep::LineSize, {}, pick(24), sizes[pick(5)]});
+      } else if (kind == 3) {
+        steps.push_back({TStep::Graphics, {}, pick(2)});
+      } else {
+        TStep bytes{TStep::Bytes, {}};
+        const int length = 1 + pick(kind == 4 ? 400 : 60);
+        for (int i = 0; i < length; ++i) {
+          const int r = pick(100);
+          if (r < 4)
+            bytes.Data.push_back(static_cast<std::uint8_t>("\r\n\t\b"[r]));
+          else if (r < 5)
+            bytes.Data.push_back(127);
+          else if (r < 10)
+            bytes.Data.push_back(static_cast<std::uint8_t>(95 + pick(33)));
+          else
+            bytes.Data.push_back(static_cast<std::uint8_t>(32 + pick(224)));
+        }
+        steps.push_back(bytes);
+      }
+    }
+    Terminal one, runs;
+    one.S.Settings.LogFileName = one.T.Dir.file("log");
+    runs.S.Settings.LogFileName = runs.T.Dir.file("log");
+    one.S.Files->CreateLogFile();
+    runs.S.Files->CreateLogFile();
+    for (const TStep& step : steps) {
+      Apply(one, step, false);
+      Apply(runs, step, true);
+    }
+    ASSERT_EQ(one.Screen.Count(), runs.Screen.Count()) << "round " << round;
+    ASSERT_EQ(one.Column(), runs.Column()) << "round " << round;
+    ASSERT_EQ(one.CursorRow(), runs.CursorRow()) << "round " << round;
+    for (int line = 0; line < one.Screen.Count(); ++line) {
+      std::string a, b;
+      std::uint16_t cellsA[132], cellsB[132];
+      one.Screen.GetLine(line, a, cellsA);
+      runs.Screen.GetLine(line, b, cellsB);
+      ASSERT_EQ(a, b) << "round " << round << " line " << line;
+      ASSERT_EQ(std::vector<int>(cellsA, cellsA + 132), std::vector<int>(cellsB, cellsB + 132))
+          << "round " << round << " line " << line;
+    }
+    for (int row = 0; row < 24; ++row) ASSERT_EQ(one.W.State.LineSize[row], runs.W.State.LineSize[row]);
+    one.S.Files->CloseLogFile();
+    runs.S.Files->CloseLogFile();
+    ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(runs.T.Dir.file("log")));
+  }
+}
+
+TEST(PutRun, StopsAtControlCharacters) {
+  Terminal t;
+  const std::uint8_t bytes[] = {'a', 'b', 13, 'c'};
+  t.MoveTo(1, 1);
+  EXPECT_EQ(t.W.PutRun(bytes, 4), 2u);
+  EXPECT_EQ(t.Column(), 3);
+  EXPECT_EQ(t.W.PutRun(bytes + 2, 2), 0u);
+  const std::uint8_t del[] = {127};
+  EXPECT_EQ(t.W.PutRun(del, 1), 0u);
+}
