@@ -145,7 +145,10 @@ void TKeyboard::Select(int number, const std::string& text) {
   SoftKeyNumber = number;
   SoftKeyText = text;
   SoftKeyPosition = 1;
-  // The key that started it must not cut the first wait short.
+  // The waits of a text it replaces end with it, and the key that started it
+  // must not cut its own first wait short.
+  S.Transfer->Timers[tmCharDelay] = 0;
+  S.Transfer->Timers[tmEcho] = 0;
   S.Transfer->KeyPressed = false;
   S.Transfer->Activities |= acSoftKey;
 }

@@ -88,7 +88,13 @@ bool TTransferEngine::PassesThrough() const {
          !S.Files->BackgroundRecording && !TransferActive;
 }
 
-void TTransferEngine::ScreenPath(std::uint8_t c) { S.Interpreter->ReceiveByte(c); }
+void TTransferEngine::ScreenPath(std::uint8_t c) {
+  if (ScreenPathOverride) {
+    ScreenPathOverride(c);
+    return;
+  }
+  S.Interpreter->ReceiveByte(c);
+}
 
 void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
   if (Timers[tmEcho] > 0 && c == AwaitedEcho) {

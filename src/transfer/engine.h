@@ -87,6 +87,9 @@ class TTransferEngine {
   std::function<void()> TraceLineFlush;
   // The keyboard's key handler for kind 3 events.
   std::function<void(int key)> KeyHandler;
+  // When set, bytes for the screen path go here instead of the receive
+  // interpreter (tests and tools that watch what the dispatcher passes on).
+  std::function<void(std::uint8_t)> ScreenPathOverride;
 
   // The main window's 100-ms timer: every running timer counts down by one.
   void DecrementTimers();
@@ -112,6 +115,9 @@ class TTransferEngine {
   // Selects the answer-back text for the soft-key sender.
   void StartAnswerBack();
 
+  // Received data shown: the receive interpreter.
+  void ScreenPath(std::uint8_t c);
+
   // A receive ends by itself (Ctrl-Z, write error): the file is closed and
   // the window told.
   void EndReceive();
@@ -119,7 +125,6 @@ class TTransferEngine {
  private:
   void FileReceiveStep(std::uint8_t c);
   void PadsPromptByte(std::uint8_t c);
-  void ScreenPath(std::uint8_t c);
 
   TSession& S;
 };

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+
+namespace {
+// The default record written byte by byte from the layout table, by offset,
+// without the record's own field names.
+class TImage {
+ public:
+  TImage() : Bytes(14044, 0) {}
+  void U8(std::size_t at, std::uint8_t v) { Bytes.at(at) = v; }
+  void U16(std::size_t at, std::uint16_t v) { U8(at, v & 0xFF); U8(at + 1, v >> 8); }
+  void U32(std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) U8(at + i, static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void Text(std::size_t at, const std::string& s) {
+    U8(at, static_cast<std::uint8_t>(s.size()));
+    for (std::size_t i = 0; i < s.size(); ++i) U8(at + 1 + i, static_cast<std::uint8_t>(s[i]));
+  }
+  void Block(std::size_t at, std::uint32_t fg, std::uint32_t bg, std::uint8_t style) {
+    U32(at, fg);
+    U32(at + 4, bg);
+    U8(at + 8, style);
+    U8(at + 9, 8);  // a copy of the 8-point font size
+  }
+  std::vector<std::uint8_t> Bytes;
+};
+
+constexpr std::uint32_t Black = 0x000000, White = 0xFFFFFF, Red = 0x0000FF, Green = 0x008000,
+                        Blue = 0xFF0000, Yellow = 0x00FFFF;
+
+TImage DefaultImage() {
+  TImage m;
+  m.U8(1, 6);     // BaudRate 9600
+  m.U8(2, 4);     // DataBits 8
+  m.U8(253, 3);   // reserved
+  m.U8(254, 1);   // Wrap
+  m.U8(255, 1);   // NewLine
+  m.U8(419, 1);   // BackSpaceSends
+  for (int i = 8; i <= 128; i += 8) m.U8(420 + i, 1);
+  m.U8(553, 1);
+  m.U8(554, 1);
+  m.U8(555, 1);
+  m.U8(556, 1);
+  m.U8(557, 1);
+  m.U8(558, 1);
+  m.U8(561, 1);
+  m.Block(564, Blue, White, 1);
+  m.Block(584, Green, White, 1);
+  m.Block(604, Black, White, 0);
+  m.Block(624, Blue, White, 1);
+  m.Block(644, Green, White, 1);
+  m.Block(664, Black, White, 0);
+  m.Block(684, Red, White, 1);
+  m.Block(704, Black, White, 1);
+  m.Block(724, Black, White, 1);
+  m.U8(744, 2);
+  m.U8(745, 1);
+  for (int e = 0; e < 4; ++e) m.U16(746 + 8 * e + 4, 0xFFFF);
+  m.U8(778, 9);
+  m.U8(782, '>');
+  m.U8(784, 2);
+  m.U32(872, Black);
+  m.U32(876, White);
+  m.U32(880, Red);
+  m.U32(884, Red);
+  m.U32(888, White);
+  m.U32(892, Blue);
+  m.U32(896, White);
+  m.U32(900, Yellow);
+  m.U32(904, White);
+  m.U32(908, Green);
+  m.Text(914, "Courier New");
+  m.U16(956, 8);
+  m.U8(1120, 9);
+  m.U8(1121, 15);
+  m.U8(1125, 6);
+  m.U8(1127, 3);
+  m.U8(1128, 2);
+  m.U8(1131, 1);
+  m.Text(1133, "ATDP 9,");
+  m.Text(1199, "<P:20>+++<P:20>ATH<CR>");
+  m.Text(1313, "C:\\ORNET\\");
+  m.U8(1638, 5);
+  m.U8(2475, 1);
+  m.U8(2476, 1);
+  m.U8(2477, 1);
+  m.U8(2479, 1);
+  m.U32(2484, 5);
+  m.U32(2488, 5);
+  m.U32(2492, 492);
+  m.U32(2496, 825);
+  m.U8(11722, 1);
+  m.Text(11805, "<2>QELWIN-32<13><4>");
+  for (int i = 0; i < 40; ++i) m.U32(13884 + 4 * i, 0xFFFFFF);
+  return m;
+}
+
+std::vector<std::uint8_t> BytesOf(const TSetupRecord& r) {
+  std::vector<std::uint8_t> bytes(sizeof r);
+  std::memcpy(bytes.data(), &r, sizeof r);
+  return bytes;
+}
+}  // namespace
+
+TEST(SettingsRecord, DefaultsMatchTheLayoutByteForByte) {
+  TSetupRecord r;
+  std::memset(static_cast<void*>(&r), 0xA5, sizeof r);  // every byte must be set
+  r.ApplyDefaults();
+  const std::vector<std::uint8_t> expected = DefaultImage().Bytes;
+  const std::vector<std::uint8_t> actual = BytesOf(r);
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(int(actual[i]), int(expected[i])) << "at offset " << i;
+  }
+}
+
+TEST(SettingsRecord, DefaultAnswerBackKeepsItsForm) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  const std::string a = r.AnswerBack.str();
+  ASSERT_EQ(a.size(), 19u);
+  EXPECT_EQ(a.substr(0, 3), "<2>");
+  EXPECT_EQ(a.substr(12), "<13><4>");
+}
+
+TEST(SettingsRecord, TabStopsAreSetEveryEighthIndexOnly) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  for (int i = 0; i < 132; ++i) EXPECT_EQ(r.TabStops[i], (i >= 8 && i % 8 == 0) ? 1 : 0) << i;
+}
+
+TEST(SettingsRecord, LongTextsAreCutAndStaleBytesBehindTheLengthStay) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  r.LogFileName = std::string(100, 'x');
+  EXPECT_EQ(r.LogFileName.Length, 80);
+  EXPECT_EQ(r.LogFileName.str(), std::string(80, 'x'));
+  EXPECT_EQ(r.ModeFileName.Length, 0);  // the next field is untouched
+  r.LogFileName = "ab";
+  EXPECT_EQ(r.LogFileName.str(), "ab");
+  EXPECT_EQ(r.LogFileName.Data[2], 'x');  // kept, as a file read and written keeps it
+  r.FontName = std::string(50, 'f');
+  EXPECT_EQ(r.FontName.str().size(), 40u);
+}
+
+TEST(SettingsRecord, ALengthByteBeyondTheCapacityReadsOnlyTheCapacity) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  r.DialString.Length = 200;  // as a damaged file can hold
+  EXPECT_EQ(r.DialString.str().size(), 32u);
+  EXPECT_EQ(r.DialString.view().size(), 32u);
+}

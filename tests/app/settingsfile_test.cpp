@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "app/settingsfile.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "support/testing.h"
+
+namespace {
+const std::string CR = "\r";
+
+std::string Padded(std::string text) {
+  text.resize(96, ' ');
+  return text;
+}
+
+std::string RecordBytes(const TSetupRecord& r) {
+  return std::string(reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+// A record unlike the defaults everywhere, reserved fields and the bytes
+// behind string lengths included.
+TSetupRecord OddRecord() {
+  TSetupRecord r;
+  auto* bytes = reinterpret_cast<std::uint8_t*>(&r);
+  for (std::size_t i = 0; i < sizeof r; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  r.LogFileName = "trace.log";
+  r.EBCDICMapFileName = "";  // loading it would report a missing map file
+  return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 2;
+  }
+  return lines;
+}
+}  // namespace
+
+TEST(SettingsFile, SavedAndOpenedAgainRestoresEveryByte) {
+  TTestSession t;
+  const std::string name = t.Dir.file("site.mse");
+  const TSetupRecord odd = OddRecord();
+  ASSERT_EQ(WriteSettingsRecord(name, odd), 0u);
+  EXPECT_EQ(ReadFileBytes(name), RecordBytes(odd));
+  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(name));
+  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(odd));
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+  EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
+  EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
+  EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "site");
+  EXPECT_EQ(t.S->SettingsFiles->RecentItems[0], "1. " + name);
+}
+
+TEST(SettingsFile, ALongerFileGivesItsFirstRecord) {
+  TTestSession t;
+  const std::string name = t.Dir.file("long.mse");
+  const TSetupRecord odd = OddRecord();
+  WriteFileBytes(name, RecordBytes(odd) + std::string(100, 'z'));
+  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(name));
+  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(odd));
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(SettingsFile, AShortFileIsReportedAndTheOldRecordStays) {
+  TTestSession t;
+  const std::string name = t.Dir.file("short.mse");
+  WriteFileBytes(name, RecordBytes(OddRecord()).substr(0, 14043));
+  const std::string before = RecordBytes(t.S->Settings);
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
+  EXPECT_EQ(RecordBytes(t.S->Settings), before);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "File access error. File = " + name + CR + "Error = 38");
+  // The remaining steps run all the same: the name is taken.
+  EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
+}
+
+TEST(SettingsFile, AMissingFileIsReportedAndNothingChanges) {
+  TTestSession t;
+  const std::string name = t.Dir.file("gone.mse");
+  const std::string before = RecordBytes(t.S->Settings);
+  const std::string caption = t.S->SettingsFiles->Caption;
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
+  EXPECT_EQ(RecordBytes(t.S->Settings), before);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "File access error. File = " + name + CR + "Error = " +
+                Padded("The system cannot find the file specified."));
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.HelpContext, 2);
+  EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
+  EXPECT_TRUE(t.S->SettingsFiles->CurrentName.empty());
+  EXPECT_FALSE(std::filesystem::exists(t.Dir.file("QelWin.INI")));
+}
+
+TEST(SettingsFile, ARecentEntryWhoseFileWasDeletedLeavesTheCaption) {
+  TTestSession t;
+  const std::string name = t.Dir.file("old.mse");
+  ASSERT_EQ(WriteSettingsRecord(name, t.S->Settings), 0u);
+  ASSERT_TRUE(t.S->SettingsFiles->OpenQelSetFile(name));
+  const std::string caption = t.S->SettingsFiles->Caption;
+  std::filesystem::remove(name);
+  EXPECT_FALSE(t.S->SettingsFiles->OpenRecent(1));
+  EXPECT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
+}
+
+TEST(SettingsFile, AnEmptyNameDoesNothing) {
+  TTestSession t;
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(""));
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(SettingsFile, WindowsStyleNamesFromTheRecentListOpen) {
+  TTestSession t;
+  ASSERT_EQ(WriteSettingsRecord(t.Dir.file("Sites.MSE"), OddRecord()), 0u);
+  // Another case, as a list written on Windows may hold it.
+  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(t.Dir.file("SITES.mse")));
+  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(OddRecord()));
+}
+
+TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
+  TTestSession t;
+  const std::string name = t.Dir.file("new.mse");
+  t.S->SettingsFiles->WindowGeometry = [] { return TWindowGeometry{11, 22, 333, 444}; };
+  t.Desktop.DialogAnswers.push_back(name);
+  EXPECT_TRUE(t.S->SettingsFiles->Save());
+  ASSERT_EQ(t.Desktop.Dialogs.size(), 1u);
+  const TFileDialog& d = t.Desktop.Dialogs[0];
+  EXPECT_TRUE(d.Save);
+  EXPECT_EQ(d.Title, "Save Settings to an QEL Settings File");
+  EXPECT_EQ(d.Filter, "QEL Settings (*.MSE)|*.MSE");
+  EXPECT_EQ(d.DefaultExtension, "MSE");
+  EXPECT_EQ(d.InitialDirectory, t.S->ProgramDirectory);
+  EXPECT_TRUE(d.OverwritePrompt);
+  TSetupRecord saved;
+  ASSERT_EQ(ReadSettingsRecord(name, saved).Error, 0u);
+  EXPECT_EQ(saved.WindowLeft, 11);
+  EXPECT_EQ(saved.WindowTop, 22);
+  EXPECT_EQ(saved.WindowWidth, 333);
+  EXPECT_EQ(saved.WindowHeight, 444);
+  EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
+  EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "new");
+  EXPECT_TRUE(t.S->SettingsFiles->SaveEnabled);
+  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{name});
+}
+
+TEST(SettingsFile, SaveAsCancelledWritesNothing) {
+  TTestSession t;
+  EXPECT_FALSE(t.S->SettingsFiles->SaveAs());
+  EXPECT_TRUE(t.S->SettingsFiles->CurrentName.empty());
+  EXPECT_FALSE(std::filesystem::exists(t.Dir.file("QelWin.INI")));
+}
+
+TEST(SettingsFile, AFailedSaveReportsAndKeepsTheOldFile) {
+  TTestSession t;
+  const std::string name = t.Dir.file("keep.mse");
+  const TSetupRecord odd = OddRecord();
+  ASSERT_EQ(WriteSettingsRecord(name, odd), 0u);
+  t.S->SettingsFiles->CurrentName = name;
+  t.S->SettingsFiles->Faults.ShortWrite = 5000;  // the disk fills during the write
+  EXPECT_FALSE(t.S->SettingsFiles->Save());
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "File access error. File = " + name + CR + "Error = " + Padded("There is not enough space on the disk."));
+  EXPECT_EQ(ReadFileBytes(name), RecordBytes(odd));
+  EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
+}
+
+TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
+  TTestSession t;
+  t.S->SettingsFiles->CurrentName = t.Dir.file("io.mse");
+  t.S->SettingsFiles->Faults.WriteErrno = EIO;
+  EXPECT_FALSE(t.S->SettingsFiles->Save());
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "File access error. File = " + t.Dir.file("io.mse") + CR + "Error = " +
+                Padded("The request could not be performed because of an I/O device error."));
+  EXPECT_FALSE(std::filesystem::exists(t.Dir.file("io.mse")));
+}
+
+TEST(SettingsFile, OpenDialogRunsTheLoad) {
+  TTestSession t;
+  const std::string name = t.Dir.file("pick.mse");
+  ASSERT_EQ(WriteSettingsRecord(name, OddRecord()), 0u);
+  bool loaded = false;
+  t.S->SettingsFiles->SettingsLoaded = [&] { loaded = true; };
+  t.Desktop.DialogAnswers.push_back(name);
+  EXPECT_TRUE(t.S->SettingsFiles->Open());
+  ASSERT_EQ(t.Desktop.Dialogs.size(), 1u);
+  EXPECT_EQ(t.Desktop.Dialogs[0].Title, "Open QEL Settings File");
+  EXPECT_TRUE(t.Desktop.Dialogs[0].MustExist);
+  EXPECT_FALSE(t.Desktop.Dialogs[0].Save);
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(OddRecord()));
+}
+
+TEST(BareFileName, DropsTheDirectoryAndTheExtension) {
+  EXPECT_EQ(BareFileName("C:\\QEL\\SITE.MSE"), "SITE");
+  EXPECT_EQ(BareFileName("A:NAME.MSE"), "NAME");
+  EXPECT_EQ(BareFileName("/home/eng/x.y.mse"), "x.y");
+  EXPECT_EQ(BareFileName("plain"), "plain");
+}
+
+TEST(RecentFiles, MostRecentFirstWithoutCaseDuplicatesAndAtMostFour) {
+  TTestSession t;
+  TSettingsFiles& f = *t.S->SettingsFiles;
+  f.AddRecentFile("/a/one.mse");
+  f.AddRecentFile("/a/two.mse");
+  f.AddRecentFile("/a/three.mse");
+  f.AddRecentFile("/a/ONE.MSE");  // moves to the top, the old spelling goes
+  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+            (std::vector<std::string>{"/a/ONE.MSE", "/a/three.mse", "/a/two.mse"}));
+  f.AddRecentFile("/a/four.mse");
+  f.AddRecentFile("/a/five.mse");
+  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+            (std::vector<std::string>{"/a/five.mse", "/a/four.mse", "/a/ONE.MSE", "/a/three.mse"}));
+  EXPECT_EQ(f.RecentItems[0], "1. /a/five.mse");
+  EXPECT_EQ(f.RecentItems[3], "4. /a/three.mse");
+  EXPECT_TRUE(f.RecentSeparatorVisible);
+  EXPECT_FALSE(std::filesystem::exists(t.Dir.file("###.$$$")));
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(RecentFiles, AListThatCannotBeWrittenStaysAsItWasWithoutAMessage) {
+  TTestSession t;
+  TSettingsFiles& f = *t.S->SettingsFiles;
+  f.AddRecentFile("/a/one.mse");
+  f.Faults.OpenErrno = EACCES;  // the temporary file cannot be created
+  f.AddRecentFile("/a/two.mse");
+  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{"/a/one.mse"});
+  EXPECT_EQ(f.RecentItems[0], "1. /a/one.mse");
+  EXPECT_TRUE(f.RecentItems[1].empty());
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(RecentFiles, StartUpReadsFourLinesAndTakesTheFirstAsCurrent) {
+  TTestSession t;
+  WriteFileBytes(t.Dir.file("QelWin.INI"), "C:\\QEL\\A.MSE\r\nb.mse\r\nc.mse\r\nd.mse\r\ne.mse\r\n");
+  TSettingsFiles& f = *t.S->SettingsFiles;
+  f.ReadRecentList();
+  EXPECT_EQ(f.CurrentName, "C:\\QEL\\A.MSE");
+  EXPECT_EQ(f.RecentItems[0], "1. C:\\QEL\\A.MSE");
+  EXPECT_EQ(f.RecentItems[3], "4. d.mse");
+  EXPECT_TRUE(f.RecentSeparatorVisible);
+  // The record itself is not loaded.
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(RecentFiles, AMissingListShowsNoItems) {
+  TTestSession t;
+  TSettingsFiles& f = *t.S->SettingsFiles;
+  f.ReadRecentList();
+  EXPECT_FALSE(f.RecentSeparatorVisible);
+  EXPECT_TRUE(f.RecentItems[0].empty());
+  EXPECT_TRUE(f.CurrentName.empty());
+}
+
+TEST(EbcdicMap, LoadsOutgoingThenIncomingTables) {
+  TTestSession t;
+  std::string map(512, '\0');
+  for (int i = 0; i < 256; ++i) {
+    map[i] = static_cast<char>(255 - i);
+    map[256 + i] = static_cast<char>((i + 1) & 0xFF);
+  }
+  WriteFileBytes(t.Dir.file("ebc.mma"), map + "trailing");
+  t.S->Settings.EBCDICMapFileName = t.Dir.file("ebc.mma");
+  t.S->SettingsFiles->LoadEbcdicMap();
+  EXPECT_EQ(t.S->EbcdicMap.Outgoing[0], 255);
+  EXPECT_EQ(t.S->EbcdicMap.Outgoing[200], 55);
+  EXPECT_EQ(t.S->EbcdicMap.Incoming[0], 1);
+  EXPECT_EQ(t.S->EbcdicMap.Incoming[255], 0);
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(EbcdicMap, AShortOrMissingFileGivesTheIdentityAndAReport) {
+  TTestSession t;
+  WriteFileBytes(t.Dir.file("short.mma"), std::string(511, 'x'));
+  t.S->EbcdicMap.Outgoing[65] = 0xC1;
+  t.S->Settings.EBCDICMapFileName = t.Dir.file("short.mma");
+  t.S->SettingsFiles->LoadEbcdicMap();
+  EXPECT_EQ(t.S->EbcdicMap.Outgoing[65], 65);
+  EXPECT_EQ(t.S->EbcdicMap.Incoming[200], 200);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "File access error. File = " + t.Dir.file("short.mma") + CR + "Error = 38");
+
+  t.S->Settings.EBCDICMapFileName = t.Dir.file("none.mma");
+  t.S->SettingsFiles->LoadEbcdicMap();
+  ASSERT_EQ(t.Desktop.Boxes.size(), 2u);
+  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text,
+            "File access error. File = " + t.Dir.file("none.mma") + CR + "Error = " +
+                Padded("The system cannot find the file specified."));
+}
+
+TEST(EbcdicMap, AnEmptyNameGivesTheIdentitySilently) {
+  TTestSession t;
+  t.S->EbcdicMap.Incoming[1] = 9;
+  t.S->SettingsFiles->LoadEbcdicMap();
+  EXPECT_EQ(t.S->EbcdicMap.Incoming[1], 1);
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}

@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+#include "comms/lines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "support/testing.h"
+#include "terminal/interpreter.h"
+#include "transfer/engine.h"
+
+namespace {
+using TBytes = std::vector<std::uint8_t>;
+
+class TFakeSerial : public TSerialLine {
+ public:
+  void SetParams(const TSerialParams& p) override { Params.push_back(p); }
+  void Open() override {
+    if (OpenError) throw ECommError("Unable to open com port (Error: 2) ", 2);
+    Opened = true;
+  }
+  void Close() override { Opened = false; ++Closes; }
+  bool IsOpen() const override { return Opened; }
+  int Read(std::uint8_t*, int) override { return 0; }
+  int Write(const std::uint8_t* b, int n) override {
+    ++WriteCalls;
+    if (Failures > 0) {
+      --Failures;
+      return -1;
+    }
+    Writes.emplace_back(b, b + n);
+    return n;
+  }
+  std::uint32_t LastError() const override { return Error; }
+  int InQueCount() override { return 0; }
+  void PurgeIn() override { ++Purges; }
+  void SetBreak(bool on) override { Breaks.push_back(on); }
+
+  bool OpenError = false;
+  bool Opened = false;
+  int Closes = 0;
+  int Failures = 0;  // the next writes that fail
+  int WriteCalls = 0;
+  std::uint32_t Error = 5;
+  int Purges = 0;
+  std::vector<TSerialParams> Params;
+  std::vector<TBytes> Writes;
+  std::vector<bool> Breaks;
+  TBytes All() const {
+    TBytes all;
+    for (const TBytes& w : Writes) all.insert(all.end(), w.begin(), w.end());
+    return all;
+  }
+};
+
+class TFakeNetwork : public TNetworkLine {
+ public:
+  void SetAddress(const std::string& host, const std::string& port) override {
+    Host = host;
+    Port = port;
+  }
+  void Connect() override { ++Connects; }
+  void Listen() override { ++Listens; }
+  void CancelListen() override { ++CancelListens; }
+  void Disconnect() override { ++Disconnects; }
+  int Send(const std::uint8_t* b, int n) override {
+    Sends.emplace_back(b, b + n);
+    return n;
+  }
+  int Receive(std::uint8_t*, int length) override {
+    ReceiveLengths.push_back(length);
+    return -1;
+  }
+  std::string Host, Port;
+  int Connects = 0, Listens = 0, CancelListens = 0, Disconnects = 0;
+  std::vector<TBytes> Sends;
+  std::vector<int> ReceiveLengths;
+  TBytes All() const {
+    TBytes all;
+    for (const TBytes& s : Sends) all.insert(all.end(), s.begin(), s.end());
+    return all;
+  }
+};
+
+struct Transmit : ::testing::Test {
+  TTestSession T;
+  TFakeSerial Serial;
+  TFakeNetwork Network;
+  TTransmitPath& Path() { return *T.S->Transmit; }
+  void SetUp() override {
+    Path().Serial = &Serial;
+    Path().Network = &Network;
+  }
+  void Send(const std::string& text) {
+    for (char c : text) Path().SendByte(static_cast<std::uint8_t>(c));
+  }
+  void ConnectTelnet() {
+    Path().NetworkConnected = true;
+    T.S->Settings.Port = 5;
+  }
+};
+}  // namespace
+
+TEST_F(Transmit, SerialOpenTakesTheSettings) {
+  T.S->Settings.ComPort = 5;
+  T.S->Settings.BaudRate = 1;
+  T.S->Settings.DataBits = 3;
+  T.S->Settings.Parity = 2;
+  T.S->Settings.StopBits = 2;
+  T.S->Settings.FlowControl = 3;
+  EXPECT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crSerial);
+  EXPECT_TRUE(Path().SerialConnected);
+  ASSERT_EQ(Serial.Params.size(), 1u);
+  const TSerialParams& p = Serial.Params[0];
+  EXPECT_EQ(p.DeviceName, "COM6");
+  EXPECT_EQ(p.BaudRate, 1);
+  EXPECT_EQ(p.DataBits, 3);
+  EXPECT_EQ(p.Parity, 2);
+  EXPECT_EQ(p.StopBits, 2);
+  EXPECT_EQ(p.FlowControl, 3);
+  EXPECT_EQ(p.ReadBufSize, 4096);
+  EXPECT_EQ(p.WriteBufSize, 2048);
+  EXPECT_EQ(p.Options, unsigned(coIgnoreXOff));
+  EXPECT_EQ(Path().CharsPerTick, 15);
+  EXPECT_EQ(Path().ReceiveMask, 127);
+}
+
+TEST_F(Transmit, BudgetAndMaskFollowBaudAndDataBits) {
+  const int budgets[] = {5, 15, 30, 60, 100, 100, 100};
+  for (int baud = 0; baud < 7; ++baud) {
+    T.S->Settings.BaudRate = static_cast<std::uint8_t>(baud);
+    Path().ConnectionControl(ckSerial, ctReconfigure);
+    EXPECT_EQ(Path().CharsPerTick, budgets[baud]) << baud;
+  }
+  const int masks[] = {15, 31, 63, 127, 255};
+  for (int bits = 0; bits < 5; ++bits) {
+    T.S->Settings.DataBits = static_cast<std::uint8_t>(bits);
+    Path().ConnectionControl(ckSerial, ctOpen);
+    EXPECT_EQ(Path().ReceiveMask, masks[bits]) << bits;
+  }
+}
+
+TEST_F(Transmit, AFailedOpenIsShownAndLeavesThePortClosed) {
+  Serial.OpenError = true;
+  EXPECT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crNone);
+  EXPECT_FALSE(Path().SerialConnected);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Unable to open com port (Error: 2) ");
+}
+
+TEST_F(Transmit, ResultsCombineBothLines) {
+  EXPECT_EQ(Path().ConnectionControl(ckNetwork, ctOpen), crNetwork);  // the connect was started
+  EXPECT_FALSE(Path().NetworkConnected);  // only the connect event sets it
+  EXPECT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crSerial);
+  EXPECT_EQ(Path().ConnectionControl(ckNetwork, ctOpen), crBoth);
+  Path().NetworkConnected = true;  // the connect event
+  EXPECT_EQ(Path().ConnectionControl(ckNetwork, ctReconfigure), crBoth);
+  EXPECT_EQ(Path().ConnectionControl(ckSerial, ctClose), crBoth);  // an action that ran is a success
+  EXPECT_FALSE(Path().SerialConnected);
+  EXPECT_EQ(Serial.Closes, 1);
+}
+
+TEST_F(Transmit, NetworkOpenAndClose) {
+  T.S->Settings.HostName = "exchange";
+  T.S->Settings.Port = 0;
+  Path().CharsPerTick = 5;
+  Path().ConnectionControl(ckNetwork, ctOpen);
+  EXPECT_EQ(Network.Host, "exchange");
+  EXPECT_EQ(Network.Port, "7");
+  EXPECT_EQ(Network.Connects, 1);
+  EXPECT_EQ(Path().CharsPerTick, 100);
+  EXPECT_FALSE(Path().NetworkConnected);
+
+  Path().ListenActive = true;
+  Path().NetworkConnected = true;
+  Path().ConnectionControl(ckNetwork, ctClose);
+  EXPECT_EQ(Network.CancelListens, 1);
+  EXPECT_EQ(Network.Disconnects, 1);
+  EXPECT_FALSE(Path().ListenActive);
+  EXPECT_FALSE(Path().NetworkConnected);
+
+  T.S->Settings.Port = 255;  // typed outside the list: no port
+  Path().StartListen();
+  EXPECT_EQ(Network.Port, "");
+  EXPECT_EQ(Network.Listens, 1);
+}
+
+TEST(PortName, TheTableIsTakenModulo128) {
+  EXPECT_EQ(PortName(5), "23");
+  EXPECT_EQ(PortName(15), "111");
+  EXPECT_EQ(PortName(16), "");
+  EXPECT_EQ(PortName(128 + 1), "9");
+  EXPECT_EQ(PortName(255), "");
+}
+
+TEST_F(Transmit, EachByteGoesToBothLines) {
+  Path().SerialConnected = true;
+  Path().NetworkConnected = true;
+  T.S->Settings.Port = 0;
+  Send("ab");
+  EXPECT_EQ(Serial.All(), (TBytes{'a', 'b'}));
+  EXPECT_EQ(Network.All(), (TBytes{'a', 'b'}));
+}
+
+TEST_F(Transmit, ByteIacIsDoubledOnTelnetOnly) {
+  ConnectTelnet();
+  Path().SerialConnected = true;
+  Path().SendByte(255);
+  EXPECT_EQ(Network.All(), (TBytes{255, 255}));
+  EXPECT_EQ(Serial.All(), (TBytes{255}));
+
+  Network.Sends.clear();
+  T.S->Settings.Port = 0;  // Echo
+  Path().SendByte(255);
+  EXPECT_EQ(Network.All(), (TBytes{255}));
+
+  Network.Sends.clear();
+  T.S->Settings.Port = 5;
+  Path().TranslateEnabled = false;  // the interpreter's own Telnet answers
+  Path().SendByte(255);
+  EXPECT_EQ(Network.All(), (TBytes{255}));
+}
+
+TEST_F(Transmit, EndOfRecordCollectsALine) {
+  ConnectTelnet();
+  Path().SerialConnected = true;
+  T.S->Interpreter->EorOption = true;
+  Send("ls");
+  EXPECT_TRUE(Network.Sends.empty());
+  EXPECT_TRUE(Serial.Writes.empty());
+  Path().SendByte(255);
+  Path().SendByte(13);
+  ASSERT_EQ(Network.Sends.size(), 1u);
+  EXPECT_EQ(Network.Sends[0], (TBytes{'l', 's', 255, 255, 13, 255, 239}));
+  ASSERT_EQ(Serial.Writes.size(), 1u);
+  EXPECT_EQ(Serial.Writes[0], Network.Sends[0]);
+  EXPECT_TRUE(Path().LineBuffer.empty());
+}
+
+TEST_F(Transmit, Tn3270TranslatesOutgoingBytes) {
+  Path().NetworkConnected = true;
+  T.S->Settings.Port = 0;
+  T.S->Settings.Emulation = 3;
+  T.S->EbcdicMap.Outgoing['A'] = 0xC1;
+  Path().SendByte('A');
+  Path().TranslateEnabled = false;
+  Path().SendByte('A');
+  EXPECT_EQ(Network.All(), (TBytes{0xC1, 'A'}));
+}
+
+TEST_F(Transmit, SerialWritesRetryAHundredTimesThenAsk) {
+  Path().SerialConnected = true;
+  Serial.Failures = 150;
+  Serial.Error = 0x1F;
+  T.Desktop.Answers = {TMsgResult::Retry};
+  Path().SendByte('x');
+  // 100 silent attempts, the question, 50 more failures, then success.
+  EXPECT_EQ(Serial.WriteCalls, 151);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  const TMessageBox& box = T.Desktop.Boxes[0].Box;
+  EXPECT_EQ(box.Text, "Error writing outgoing data!\r\nError = H'0000001F\r\nDo you wish to continue trying?");
+  EXPECT_EQ(box.Buttons, unsigned(mbCancel | mbRetry));
+  EXPECT_EQ(box.Icon, TMsgIcon::Error);
+  EXPECT_EQ(Serial.All(), (TBytes{'x'}));
+}
+
+TEST_F(Transmit, CancelGivesTheByteUp) {
+  Path().SerialConnected = true;
+  Serial.Failures = 1000;
+  T.Desktop.Answers = {TMsgResult::Cancel};
+  Path().SendByte('x');
+  EXPECT_EQ(Serial.WriteCalls, 100);
+  EXPECT_TRUE(Serial.Writes.empty());
+}
+
+TEST_F(Transmit, APendingWriteCountsAsSent) {
+  Path().SerialConnected = true;
+  Serial.Failures = 1;
+  Serial.Error = 997;
+  Path().SendByte('x');
+  EXPECT_EQ(Serial.WriteCalls, 1);
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
+}
+
+TEST_F(Transmit, LineWritesAskWithoutTheCodeAndCancelMakesOneLastAttempt) {
+  Path().SerialConnected = true;
+  T.S->Interpreter->EorOption = true;
+  Serial.Failures = 100;
+  T.Desktop.Answers = {TMsgResult::Cancel};
+  Send("a\r");
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Error writing outgoing data!\r\nDo you wish to continue trying?");
+  EXPECT_EQ(Serial.WriteCalls, 101);
+  ASSERT_EQ(Serial.Writes.size(), 1u);  // the last attempt got through
+  EXPECT_EQ(Serial.Writes[0], (TBytes{'a', 13, 255, 239}));
+}
+
+TEST_F(Transmit, NothingOpenDropsTheByteButTheCaptureRecordsIt) {
+  ASSERT_TRUE(T.S->Files->StartEscapeLog());
+  Path().SendByte('q');
+  EXPECT_EQ(Serial.WriteCalls, 0);
+  EXPECT_TRUE(Network.Sends.empty());
+  EXPECT_EQ(T.S->Files->CaptureCount(), 1u);
+  T.S->Files->StopEscapeLog();
+}
+
+TEST_F(Transmit, BreakOnSerialWaitsAQuarterSecond) {
+  Path().SerialConnected = true;
+  Path().SendBreak();
+  EXPECT_EQ(Serial.Breaks, (std::vector<bool>{true, false}));
+  EXPECT_EQ(T.Desktop.Waits, std::vector<int>{250});
+}
+
+TEST_F(Transmit, BreakOnTelnetIsIacBrkAndNothingElsewhere) {
+  ConnectTelnet();
+  T.S->Settings.Emulation = 3;  // no translation and no doubling for the command
+  T.S->EbcdicMap.Outgoing[255] = 0x9F;
+  Path().SendBreak();
+  EXPECT_EQ(Network.All(), (TBytes{255, 243}));
+  EXPECT_TRUE(Path().TranslateEnabled);
+
+  Network.Sends.clear();
+  T.S->Settings.Port = 1;  // Discard
+  Path().SendBreak();
+  EXPECT_TRUE(Network.Sends.empty());
+
+  T.S->Settings.Port = 5;
+  T.S->Transfer->TransferActive = true;  // a receive to file runs
+  T.S->Transfer->Direction = 1;
+  Path().SendBreak();
+  EXPECT_TRUE(Network.Sends.empty());
+}
+
+TEST_F(Transmit, ReplaceTypedTextQueuesErasesAndTheNewText) {
+  T.S->Settings.BackSpaceSends = 1;
+  Path().ReplaceTypedText("AB", "C");
+  EXPECT_EQ(T.S->Transfer->SendQueue, "\x7f\x7f" "C");
+  EXPECT_TRUE(T.S->Transfer->Activities & acQueuedString);
+  T.S->Transfer->SendQueue.clear();
+  T.S->Settings.BackSpaceSends = 0;
+  Path().ReplaceTypedText("xyz", "");
+  EXPECT_EQ(T.S->Transfer->SendQueue, "\b\b\b");
+}
+
+TEST_F(Transmit, FlushInputDiscardsEverywhere) {
+  Path().SerialConnected = true;
+  Path().NetworkConnected = true;
+  T.S->Transfer->CaptureRing.Count = 12;
+  T.S->Transfer->CaptureRing.WriteIndex = 12;
+  Path().FlushInput();
+  EXPECT_EQ(Serial.Purges, 1);
+  EXPECT_EQ(Network.ReceiveLengths, std::vector<int>{8192});
+  EXPECT_EQ(T.S->Transfer->CaptureRing.Count, 0);
+  EXPECT_EQ(T.S->Transfer->CaptureRing.WriteIndex, 0);
+}

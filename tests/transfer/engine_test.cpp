@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "comms/lines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "support/testing.h"
+#include "terminal/keyboard.h"
+#include "transfer/engine.h"
+
+namespace {
+std::string Padded(std::string text) {
+  text.resize(96, ' ');
+  return text;
+}
+
+// What went out on the line, as one string.
+class TWire : public TNetworkLine {
+ public:
+  void SetAddress(const std::string&, const std::string&) override {}
+  void Connect() override {}
+  void Listen() override {}
+  void CancelListen() override {}
+  void Disconnect() override {}
+  int Send(const std::uint8_t* b, int n) override {
+    Sent.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    return n;
+  }
+  int Receive(std::uint8_t*, int) override { return -1; }
+  std::string Sent;
+};
+
+struct Engine : ::testing::Test {
+  TTestSession T;
+  TWire Wire;
+  std::string Screen;  // bytes the dispatcher handed to the screen path
+  TTransferEngine& E() { return *T.S->Transfer; }
+  TSetupRecord& Settings() { return T.S->Settings; }
+  void SetUp() override {
+    T.S->Transmit->Network = &Wire;
+    T.S->Transmit->NetworkConnected = true;
+    Settings().Port = 0;  // Echo: no Telnet doubling
+    E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
+  }
+  void Receive(const std::string& bytes) {
+    for (char c : bytes) T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c));
+  }
+  void Tick() { T.S->HandleSessionEvent(1); }
+  // The main window's 100-ms timer: timers count down, then the engine ticks.
+  void TimerTick() {
+    E().DecrementTimers();
+    Tick();
+  }
+};
+}  // namespace
+
+// ------------------------------------------------------------ timers and tick
+
+TEST_F(Engine, TimersCountDownToZeroAndStop) {
+  for (int i = 0; i < 8; ++i) E().Timers[i] = static_cast<std::uint16_t>(i);
+  E().DecrementTimers();
+  E().DecrementTimers();
+  const std::uint16_t expected[8] = {0, 0, 0, 1, 2, 3, 4, 5};
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(E().Timers[i], expected[i]) << i;
+}
+
+TEST_F(Engine, TheTickRunsItsWorkersInOrder) {
+  std::vector<std::string> ran;
+  E().FileSender = [&] { ran.push_back("file"); };
+  E().SimulateWorker = [&] { ran.push_back("simulate"); };
+  E().PlaybackWorker = [&] { ran.push_back("playback"); };
+  E().PasteSender = [&] { ran.push_back("paste send"); };
+  E().PasteReceiver = [&] { ran.push_back("paste receive"); };
+  E().TraceLineFlush = [&] { ran.push_back("trace"); };
+  E().Activities = acPasteReceive | acPasteSend | acPlayback | acSimulate | acFileSend;
+  Tick();
+  EXPECT_EQ(ran, (std::vector<std::string>{"trace", "file", "simulate", "playback", "paste send", "paste receive"}));
+
+  ran.clear();
+  E().Activities = acFileSend;
+  E().Timers[tmTraceLine] = 3;  // the decoder's line timer still runs
+  Tick();
+  EXPECT_EQ(ran, std::vector<std::string>{"file"});
+}
+
+TEST_F(Engine, AQueuedStringTakesTheWholeTick) {
+  int fileTicks = 0;
+  E().FileSender = [&] { ++fileTicks; };
+  E().Activities = acFileSend;
+  E().QueueSendString("ab");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "ab");
+  EXPECT_EQ(fileTicks, 0);  // nothing else runs in this tick
+  EXPECT_FALSE(E().Activities & acQueuedString);  // found empty within the budget
+  Tick();
+  EXPECT_EQ(fileTicks, 1);
+}
+
+TEST_F(Engine, NothingRunsUnderAnErrorBoxOrWhileTicksAreSkipped) {
+  E().QueueSendString("x");
+  T.Desktop.OnShow = [&](const TMessageBox&) { Tick(); };
+  T.S->Errors->ReportError(ekMessage, 0, "box");
+  EXPECT_EQ(Wire.Sent, "");
+  E().TickSkip = 2;
+  Tick();
+  Tick();
+  EXPECT_EQ(Wire.Sent, "");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "x");
+}
+
+TEST_F(Engine, KeysSetTheKeyPressedFlagAndReachTheHandler) {
+  std::vector<int> keys;
+  E().KeyHandler = [&](int key) { keys.push_back(key); };
+  T.S->HandleSessionEvent(3, 'k');
+  EXPECT_TRUE(E().KeyPressed);
+  EXPECT_EQ(keys, std::vector<int>{'k'});
+}
+
+// ------------------------------------------------------------ queued strings
+
+TEST_F(Engine, QueuedStringsFollowTheEndOfLineSetting) {
+  struct TCase {
+    int Eol;
+    std::string Text;
+    std::string Sent;
+  } cases[] = {
+      {0, "A\r\nB", "A\rB"},
+      {1, "A\r\nB", "A\n\nB"},  // the CR becomes LF, the LF after it is sent again
+      {2, "A\r\nB", "A\r\nB"},
+      {3, "A\r\nB", "A\r\nB"},
+      {3, "A\n\rB", "A\r\nB"},
+      {3, "A\rB", "A\r\nB"},
+      {4, "A\r\nB", "A\n\rB"},
+      {4, "A\nB", "A\n\rB"},
+      {0, "A\n\nB", "A\rB"},
+      {1, "A\n\rB", "A\nB"},
+      {7, "A\rB", "A\rB"},  // a code no dialog writes: no change
+  };
+  for (const TCase& c : cases) {
+    Wire.Sent.clear();
+    Settings().EOL = static_cast<std::uint8_t>(c.Eol);
+    E().QueueSendString(c.Text);
+    Tick();
+    EXPECT_EQ(Wire.Sent, c.Sent) << "EOL " << c.Eol << " text " << c.Text;
+    EXPECT_TRUE(E().SendQueue.empty());
+  }
+}
+
+TEST_F(Engine, QueuedStringsSendThePerTickBudget) {
+  T.S->Transmit->CharsPerTick = 5;
+  E().QueueSendString("0123456789AB");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "01234");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "0123456789");
+}
+
+TEST_F(Engine, SoftKeyDelayPacesCharactersAndLines) {
+  Settings().SoftKeyDelay = 2;
+  E().QueueSendString("ab\rc");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "a");
+  EXPECT_EQ(E().Timers[tmCharDelay], 2);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab");
+  TimerTick();
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab\r");
+  EXPECT_EQ(E().Timers[tmLineDelay], 2);  // a line end starts the line delay
+  TimerTick();
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab\rc");
+}
+
+TEST_F(Engine, WaitForEchoSendsOneCharacterPerEcho) {
+  Settings().SoftkeyEcho = 1;
+  Settings().MaxEchoDelay = 6;
+  E().QueueSendString("abc");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "a");
+  EXPECT_EQ(E().AwaitedEcho, 'a');
+  Receive("x");  // not the echo
+  EXPECT_EQ(Wire.Sent, "a");
+  Receive("a");  // the echo sends the next one at once
+  EXPECT_EQ(Wire.Sent, "ab");
+  EXPECT_EQ(Screen, "xa");  // echoes are shown as well
+  for (int i = 0; i < 6; ++i) TimerTick();  // no echo: the wait runs out
+  EXPECT_EQ(Wire.Sent, "abc");
+}
+
+TEST_F(Engine, AZeroMaxEchoDelayMeansNoWait) {
+  Settings().SoftkeyEcho = 1;
+  Settings().MaxEchoDelay = 0;
+  E().QueueSendString("abc");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "abc");
+}
+
+// ------------------------------------------------------------ the dispatcher
+
+TEST_F(Engine, PlainBytesGoToTheScreenPath) {
+  EXPECT_TRUE(E().PassesThrough());
+  Receive("hi\x1b[m");
+  EXPECT_EQ(Screen, "hi\x1b[m");
+}
+
+TEST_F(Engine, TheCaptureRecordsReceivedBytesEvenWhileReplaying) {
+  ASSERT_TRUE(T.S->Files->StartEscapeLog());
+  EXPECT_FALSE(E().PassesThrough());
+  E().Activities = acSimulate;
+  Receive("ab");
+  EXPECT_EQ(T.S->Files->CaptureCount(), 2u);
+  EXPECT_EQ(Screen, "");  // live data is dropped while a file is replayed
+  T.S->Files->StopEscapeLog();
+}
+
+TEST_F(Engine, ReplayingDropsLiveDataBeforeTheBackgroundLog) {
+  T.S->Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
+  Settings().BackgroundLogging = 1;
+  T.S->Files->StartBackgroundLog();
+  E().Activities = acPlayback;
+  EXPECT_FALSE(E().PassesThrough());
+  Receive("dropped");
+  E().Activities = 0;
+  Receive("kept");
+  T.S->Files->CloseBackgroundLog();
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), "kept");
+  EXPECT_EQ(Screen, "kept");
+}
+
+TEST_F(Engine, ThePadsPromptWatchSkipsTheBackgroundLog) {
+  T.S->Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
+  Settings().BackgroundLogging = 1;
+  T.S->Files->StartBackgroundLog();
+  int stopped = 0;
+  E().PadsPrompt.Collecting = true;
+  E().PadsPrompt.StopPadsReceive = [&] { ++stopped; };
+  Receive("  PASSWORD:\x03");
+  EXPECT_TRUE(E().PadsPrompt.Collecting);
+  EXPECT_EQ(E().PadsPrompt.Text, "PASSWORD:");
+  EXPECT_EQ(stopped, 0);
+  E().PadsPrompt.Text.clear();
+  Receive("LOGIN\r\n\x03");
+  EXPECT_FALSE(E().PadsPrompt.Collecting);
+  EXPECT_EQ(E().PadsPrompt.Text, "LOGIN");
+  EXPECT_EQ(stopped, 1);
+  EXPECT_EQ(Screen, "  PASSWORD:\x03LOGIN\r\n\x03");
+  T.S->Files->CloseBackgroundLog();
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), "");
+}
+
+TEST_F(Engine, ATraceCaptureFillsTheRingAndNotTheScreen) {
+  E().TransferActive = true;
+  E().ReceiveKind = 2;
+  EXPECT_FALSE(E().PassesThrough());
+  Receive(std::string(4095, 'a'));
+  Receive("bc");
+  EXPECT_EQ(E().CaptureRing.Count, 4097);
+  EXPECT_EQ(E().CaptureRing.WriteIndex, 1);  // wrapped after 4095
+  EXPECT_EQ(E().CaptureRing.Bytes[4095], 'b');
+  EXPECT_EQ(E().CaptureRing.Bytes[0], 'c');
+  EXPECT_EQ(Screen, "");
+}
+
+TEST_F(Engine, HostInitiatedTransfersRouteBytesNowhere) {
+  E().TransferActive = true;
+  E().ReceiveKind = 3;
+  Receive("xyz");
+  EXPECT_EQ(Screen, "");
+  EXPECT_EQ(E().CaptureRing.Count, 0);
+}
+
+TEST_F(Engine, AFileSendRunsASendStepAfterEachShownByte) {
+  std::string stepsAfter;
+  E().FileSendStep = [&] { stepsAfter += Screen.back(); };
+  E().TransferActive = true;
+  E().ReceiveKind = 0;
+  E().Direction = 0;
+  Receive("ok");
+  EXPECT_EQ(Screen, "ok");
+  EXPECT_EQ(stepsAfter, "ok");
+}
+
+struct Receiving : Engine {
+  std::string Name;
+  void SetUp() override {
+    Engine::SetUp();
+    Name = T.Dir.file("rx.txt");
+    T.S->Files->TransferFileName = Name;
+    ASSERT_TRUE(T.S->Files->OpenTransferFile(2));
+    E().TransferActive = true;
+    E().Direction = 1;
+    E().ReceiveKind = 0;
+  }
+};
+
+TEST_F(Receiving, CtrlZEndsTheReceiveWhenAsked) {
+  E().CtrlZEnds = true;
+  Receive(std::string("ab\x1a" "c", 4));
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(E().WaitFlag, wfFinished);
+  EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsClosed);
+  EXPECT_EQ(ReadFileBytes(Name), "ab");
+  EXPECT_EQ(Screen, std::string("ab\x1a" "c", 4));  // always displayed
+  EXPECT_TRUE(T.Desktop.IsMessageQueued(wmTransferEnded));
+}
+
+TEST_F(Receiving, ABinaryReceiveStoresEveryByteAndRunsOn) {
+  const std::string bytes("\x00\x1a\x1b[1m\xff\r\n", 9);
+  Receive(bytes);
+  EXPECT_TRUE(E().TransferActive);
+  T.S->Files->CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), bytes);
+}
+
+TEST_F(Receiving, TheBufferIsWrittenEvery2066Bytes) {
+  Receive(std::string(2065, 'r'));
+  EXPECT_EQ(ReadFileBytes(Name).size(), 0u);
+  Receive("s");
+  EXPECT_EQ(ReadFileBytes(Name).size(), 2066u);
+  EXPECT_EQ(T.S->Files->ReceivedBytes, 2066u);
+}
+
+TEST_F(Receiving, AWriteErrorIsReportedAndEndsTheReceive) {
+  Receive(std::string(2065, 'r'));
+  T.S->Files->Faults.WriteErrno = EIO;
+  Receive("s");
+  EXPECT_FALSE(E().TransferActive);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
+            std::string("File access error. File = Transfer File\rError = ") +
+                Padded("The request could not be performed because of an I/O device error."));
+}
+
+TEST_F(Receiving, SuppressedControlsLeaveStoringToTheWriter) {
+  E().SuppressControl = true;
+  Receive("\x1b[2Jtext");
+  T.S->Files->CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "");  // the writer stores what it shows, not the raw bytes
+  EXPECT_EQ(Screen, "\x1b[2Jtext");
+}

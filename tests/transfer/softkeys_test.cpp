@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "comms/lines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "support/testing.h"
+#include "terminal/keyboard.h"
+#include "transfer/engine.h"
+
+namespace {
+class TWire : public TNetworkLine {
+ public:
+  void SetAddress(const std::string&, const std::string&) override {}
+  void Connect() override {}
+  void Listen() override {}
+  void CancelListen() override {}
+  void Disconnect() override {}
+  int Send(const std::uint8_t* b, int n) override {
+    Sent.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
+    return n;
+  }
+  int Receive(std::uint8_t*, int) override {
+    ++Drains;
+    return -1;
+  }
+  std::string Sent;
+  int Drains = 0;
+};
+
+struct SoftKeys : ::testing::Test {
+  TTestSession T;
+  TWire Wire;
+  TKeyboard& K() { return *T.S->Keyboard; }
+  TTransferEngine& E() { return *T.S->Transfer; }
+  TSetupRecord& Settings() { return T.S->Settings; }
+  void SetUp() override {
+    T.S->Transmit->Network = &Wire;
+    T.S->Transmit->NetworkConnected = true;
+    Settings().Port = 0;
+    E().ScreenPathOverride = [](std::uint8_t) {};
+  }
+  void Define(int key, const std::string& text) { Settings().SoftKeys[key - 1] = text; }
+  void TimerTick() {
+    E().DecrementTimers();
+    T.S->HandleSessionEvent(1);
+  }
+  void Receive(char c) { T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c)); }
+};
+}  // namespace
+
+TEST(SoftKeyElement, TheLanguageElements) {
+  using E = TSoftKeyElement;
+  struct TCase {
+    const char* Text;
+    E::TKind Kind;
+    int Value;
+    std::size_t Length;
+  } cases[] = {
+      {"x", E::skChar, 'x', 1},     {"<<", E::skChar, '<', 2},     {"<CR>", E::skCR, 0, 4},
+      {"<cr>", E::skCR, 0, 4},      {"<Cx>z", E::skCR, 0, 4},      {"<P:20>", E::skPause, 20, 6},
+      {"<p-5>", E::skPause, 5, 5},  {"<P:14H>", E::skPause, 20, 7}, {"<W:13>", E::skWait, 13, 6},
+      {"<W:x>", E::skWait, 'x', 5}, {"<w:100>", E::skWait, '1', 7}, {"<W:0DH>", E::skWait, '0', 7},
+      {"<W:1H>", E::skWait, 1, 6},  {"<65>", E::skCode, 65, 4},     {"<41H>", E::skCode, 65, 5},
+      {"<300>", E::skInvalid, 0, 5}, {"<P:zz>", E::skInvalid, 0, 6}, {"<abc>", E::skInvalid, 0, 5},
+      {"<", E::skChar, '<', 1},     {"<P:2", E::skChar, '<', 1},
+  };
+  for (const TCase& c : cases) {
+    const E e = ParseSoftKeyElement(c.Text, 0);
+    EXPECT_EQ(e.Kind, c.Kind) << c.Text;
+    if (c.Kind != E::skInvalid) EXPECT_EQ(e.Value, c.Value) << c.Text;
+    EXPECT_EQ(e.Length, c.Length) << c.Text;
+  }
+}
+
+TEST_F(SoftKeys, ALineWithCrSendsCrLfThenWaitsForTheLfEcho) {
+  Define(1, "ls<CR>pwd");
+  Settings().NewLine = 1;
+  Settings().MaxEchoDelay = 6;
+  K().StartSoftKey(1);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ls\r\n");
+  EXPECT_EQ(E().AwaitedEcho, '\n');
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ls\r\n");
+  Receive('\r');  // not yet
+  EXPECT_EQ(Wire.Sent, "ls\r\n");
+  Receive('\n');  // the echo lets the sender go on at once
+  EXPECT_EQ(Wire.Sent, "ls\r\npwd");
+  TimerTick();
+  EXPECT_EQ(K().SoftKeyNumber, 0);
+  EXPECT_FALSE(E().Activities & acSoftKey);
+}
+
+TEST_F(SoftKeys, WithoutNewLineTheCrEchoIsAwaited) {
+  Define(2, "a<cr>b");
+  Settings().NewLine = 0;
+  K().StartSoftKey(2);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a\r");
+  EXPECT_EQ(E().AwaitedEcho, '\r');
+  for (int i = 0; i < 6; ++i) TimerTick();  // the echo never comes: the wait runs out
+  EXPECT_EQ(Wire.Sent, "a\rb");
+}
+
+TEST_F(SoftKeys, APauseOfTwentyLastsTwoSecondsUnlessAKeyIsPressed) {
+  Define(3, "a<P:20>b");
+  K().StartSoftKey(3);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  for (int i = 0; i < 19; ++i) TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab");
+
+  Wire.Sent.clear();
+  K().StartSoftKey(3);
+  TimerTick();
+  TimerTick();
+  T.S->HandleSessionEvent(3, 'q');  // any key
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab");
+}
+
+TEST_F(SoftKeys, TheKeyThatStartsASoftKeyDoesNotCutItsFirstPause) {
+  Define(4, "<P:5>x");
+  T.S->HandleSessionEvent(3, 112);  // F1 pressed
+  K().StartSoftKey(4);
+  TimerTick();
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "");
+}
+
+TEST_F(SoftKeys, WaitElements) {
+  Define(5, "<W:13>a<W:x>b<W:100>c");
+  K().StartSoftKey(5);
+  TimerTick();
+  EXPECT_EQ(E().AwaitedEcho, 13);
+  Receive('\r');
+  EXPECT_EQ(Wire.Sent, "a");
+  EXPECT_EQ(E().AwaitedEcho, 'x');
+  Receive('x');
+  EXPECT_EQ(Wire.Sent, "ab");
+  EXPECT_EQ(E().AwaitedEcho, '1');
+  Receive('1');
+  EXPECT_EQ(Wire.Sent, "abc");
+}
+
+TEST_F(SoftKeys, NumbersAndTheDoubledAngle) {
+  Define(6, "<65><41H><<<300><0>");
+  K().StartSoftKey(6);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, std::string("AA<\0", 4));
+}
+
+TEST_F(SoftKeys, WaitForEchoAndSoftKeyDelayPaceEachCharacter) {
+  Define(7, "abc");
+  Settings().SoftkeyEcho = 1;
+  K().StartSoftKey(7);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  Receive('a');
+  EXPECT_EQ(Wire.Sent, "ab");
+
+  Settings().SoftkeyEcho = 0;
+  Settings().SoftKeyDelay = 3;
+  Wire.Sent.clear();
+  K().StartSoftKey(7);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  TimerTick();
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "a");
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "ab");
+}
+
+TEST_F(SoftKeys, ShiftAndCtrlKeysAndAnEmptyKey) {
+  Settings().ShiftSoftKeys[0] = "s";
+  Settings().CntrlSoftKeys[11] = "c";
+  K().StartSoftKey(13);
+  TimerTick();
+  K().StartSoftKey(36);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "sc");
+  K().StartSoftKey(8);  // empty
+  TimerTick();
+  EXPECT_FALSE(E().Activities & acSoftKey);
+}
+
+TEST_F(SoftKeys, TheAnswerBackPlaysOutLikeASoftKey) {
+  Settings().NewLine = 0;
+  E().StartAnswerBack();
+  EXPECT_EQ(K().SoftKeyNumber, TKeyboard::kAnswerBack);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "\x02QELWIN-32\r\x04");
+}
+
+TEST_F(SoftKeys, AnEscapeInsideASoftKeyIsSentWithoutStoppingIt) {
+  Define(9, "<27>[2J");
+  K().StartSoftKey(9);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "\x1b[2J");
+}
+
+TEST_F(SoftKeys, ATypedEscapeRunsTheEscapeAction) {
+  Define(10, "a<P:50>b");
+  K().StartSoftKey(10);
+  TimerTick();
+  T.S->Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
+  Settings().BackgroundLogging = 1;
+  T.S->Files->StartBackgroundLog();
+  Settings().EscFlush = 1;
+  E().Activities |= acPasteSend;
+  K().TypedLine = "DIS";
+  K().SendCharacter(27);
+  EXPECT_EQ(Wire.Sent, "a\x1b");
+  EXPECT_EQ(K().SoftKeyNumber, 0);
+  EXPECT_FALSE(E().Activities & (acSoftKey | acPasteSend));
+  EXPECT_FALSE(T.S->Files->BackgroundRecording);
+  EXPECT_TRUE(K().TypedLine.empty());
+  EXPECT_EQ(Wire.Drains, 1);  // "Esc Flushes Inbuffer"
+}
+
+// ----------------------------------------------------------- character rules
+
+TEST_F(SoftKeys, BackspaceFollowsTheSettingAndCtrlReversesIt) {
+  Settings().BackSpaceSends = 0;
+  K().SendCharacter(8);
+  K().CtrlHeld = true;
+  K().SendCharacter(8);
+  Settings().BackSpaceSends = 1;
+  K().SendCharacter(8);
+  K().CtrlHeld = false;
+  K().SendCharacter(8);
+  EXPECT_EQ(Wire.Sent, "\b\x7f\b\x7f");
+}
+
+TEST_F(SoftKeys, CrIsFollowedByLfWithNewLine) {
+  Settings().Emulation = 1;
+  Settings().NewLine = 1;
+  K().SendCharacter(13);
+  Settings().NewLine = 0;
+  K().SendCharacter(13);
+  EXPECT_EQ(Wire.Sent, "\r\n\r");
+}
+
+TEST_F(SoftKeys, TheQuorixCommandLineKeepsHistoryAndOffersLocalCommands) {
+  std::vector<std::string> offered;
+  K().OfferLocalCommand = [&](const std::string& line) {
+    offered.push_back(line);
+    return line == "LOFF";
+  };
+  for (char c : std::string("LOFX\bF\r")) K().SendCharacter(static_cast<std::uint8_t>(c));
+  EXPECT_EQ(offered, std::vector<std::string>{"LOFF"});
+  EXPECT_EQ(Wire.Sent, "LOFX\x7f" "F");  // the consumed Enter is not sent
+  EXPECT_EQ(K().History[0], "LOFF");
+  EXPECT_EQ(K().HistoryIndex, 2);
+  for (char c : std::string("DIS\r")) K().SendCharacter(static_cast<std::uint8_t>(c));
+  EXPECT_EQ(Wire.Sent, "LOFX\x7f" "FDIS\r\n");
+  EXPECT_TRUE(K().TypedLine.empty());
+  K().SendCharacter('x');
+  K().SendCharacter(3);  // other control characters empty the line
+  EXPECT_TRUE(K().TypedLine.empty());
+}
+
+TEST_F(SoftKeys, TheHistoryRingWrapsAfterThirty) {
+  for (int i = 0; i < 31; ++i) K().StoreInHistory("line" + std::to_string(i));
+  EXPECT_EQ(K().History[0], "line30");
+  EXPECT_EQ(K().History[29], "line29");
+  EXPECT_EQ(K().HistoryIndex, 2);
+  K().StoreInHistory(std::string(100, 'x'));
+  EXPECT_EQ(K().History[1].size(), 80u);
+}
+
+TEST_F(SoftKeys, ATypedLineStopsAtEightyCharacters) {
+  for (int i = 0; i < 90; ++i) K().SendCharacter('a');
+  EXPECT_EQ(K().TypedLine.size(), 80u);
+}
+
+TEST_F(SoftKeys, CrDuringATraceCaptureOpensThePadsWindow) {
+  E().TransferActive = true;
+  E().ReceiveKind = 2;
+  K().SendCharacter(13);
+  EXPECT_TRUE(T.Desktop.IsMessageQueued(wmOpenPads));
+}
