@@ -22,6 +22,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   Files = std::make_unique<TLogFiles>(*this);
   SettingsFiles = std::make_unique<TSettingsFiles>(*this);
   Screen = std::make_unique<TBrowse>();
+  Screen->Desktop = &desktop;
   Writer = std::make_unique<TScreenWriter>(*this);
   Transmit = std::make_unique<TTransmitPath>(*this);
   Transfer = std::make_unique<TTransferEngine>(*this);

@@ -214,3 +214,12 @@ TEST(SaveToFile, AShortWriteFailsAndACancelIsNotSuccess) {
   EXPECT_EQ(store.SaveToFile(dir.file("all.sbf")), 0);
   EXPECT_EQ(desktop.PendingPumps, 5000 / 201);
 }
+
+TEST(SaveToFile, TheSessionsStoreShowsProgressOnTheDesktop) {
+  TTestSession t;
+  t.S->Screen->AddLine("only line", 0, false);
+  ASSERT_EQ(t.S->Screen->SaveToFile(t.Dir.file("session.sbf")), 0);
+  EXPECT_EQ(t.Desktop.ProgressCaptions, std::vector<std::string>{"SAVING"});
+  EXPECT_EQ(t.Desktop.ProgressPositions, std::vector<std::int64_t>{1});
+  EXPECT_EQ(t.Desktop.ProgressEnded, 1);
+}
