@@ -34,15 +34,19 @@ void TBrowse::PackText(TLineRecord& record, const char* text, int length) {
 void TBrowse::Evict(THotLine& slot) {
   if (slot.Line < 0) return;
   const int line = slot.Line;
-  slot.Line = -1;
-  if (line >= Count()) return;
-  TLineRecord& record = Lines[line];
-  try {
-    if (slot.TextDirty) PackText(record, slot.Text, slot.Length);
-  } catch (const std::bad_alloc&) {
-    throw EOutOfResources(kNoMemoryReplaceLine, line);
+  if (line < Count()) {
+    // The slot stays valid until the line is packed: a failure loses nothing.
+    TLineRecord& record = Lines[line];
+    try {
+      if (slot.TextDirty) PackText(record, slot.Text, slot.Length);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfResources(kNoMemoryReplaceLine, line);
+    }
+    slot.TextDirty = false;
+    if (slot.RunsDirty) record.Runs = RunLists.Intern(slot.Attr);
+    slot.RunsDirty = false;
   }
-  if (slot.RunsDirty) record.Runs = RunLists.Intern(slot.Attr);
+  slot.Line = -1;
 }
 
 void TBrowse::ReadDisk(const TLineRecord& record, char* out) const {

@@ -22,6 +22,11 @@ constexpr std::uint8_t kLineDrawing[33] = {
 };
 
 bool Logged(std::uint8_t c) { return c >= 32 || c == 13 || c == 10 || c == 9; }
+
+// The file-state test first keeps the common path (no receive) to one branch.
+bool TextReceive(const TLogFiles& files) {
+  return files.TransferFileState == TLogFiles::tsWriting && files.TextReceiveActive();
+}
 }  // namespace
 
 TScreenWriter::TScreenWriter(TSession& session) : S(session) {}
@@ -112,7 +117,8 @@ void TScreenWriter::ApplyAttributeToRegion() {
 void TScreenWriter::MoveLineSizesUp() {
   TTerminalState& t = State;
   const int bottom = std::min<int>(t.BottomMargin, sizeof t.LineSize);
-  for (int row = t.TopMargin + 1; row <= bottom; ++row) t.LineSize[row - 2] = t.LineSize[row - 1];
+  for (int row = std::max(t.TopMargin + 1, 2); row <= bottom; ++row)
+    t.LineSize[row - 2] = t.LineSize[row - 1];
   if (bottom >= 1) t.LineSize[bottom - 1] = 0;
 }
 
@@ -142,8 +148,12 @@ void TScreenWriter::WrapCheck() {
 }
 
 void TScreenWriter::PutPrintable(std::uint8_t c) {
-  TTerminalState& t = State;
   WrapCheck();
+  WritePrintable(c);
+}
+
+void TScreenWriter::WritePrintable(std::uint8_t c) {
+  TTerminalState& t = State;
   switch (RowSize(t.CursorRow)) {
     case 2:
       PutCell(c, t.CursorColumn, t.CursorRow, true, DoubleSizeAttribute(t.CurrentAttribute));
@@ -169,7 +179,7 @@ void TScreenWriter::FeedHooks(std::uint8_t c) {
   if (!Logged(c)) return;
   TLogFiles& files = *S.Files;
   if (files.LogOpen) files.LogChar(c);
-  if (files.TextReceiveActive()) {
+  if (TextReceive(files)) {
     files.TransferChar(c);
     UpdateStatusBar();
   }
@@ -240,15 +250,18 @@ std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
       continue;
     }
     WrapCheck();
-    if (RowSize(t.CursorRow) != 0) {
-      PutChar(first);
+    const int columnsLeft = t.RightMargin - t.CursorColumn + 1;
+    if (RowSize(t.CursorRow) != 0 || columnsLeft < 1) {
+      // PutChar's steps after its wrap check, which must not run twice.
+      WritePrintable(first);
+      FeedHooks(first);
+      LineFeedRule(false);
       ++done;
       continue;
     }
     const bool pinned = !S.Settings.Wrap && t.CursorColumn == t.RightMargin;
     // Without wrap every character lands on the last column: only the last one stays.
-    const std::size_t room =
-        pinned ? count - done : static_cast<std::size_t>(t.RightMargin - t.CursorColumn + 1);
+    const std::size_t room = pinned ? count - done : static_cast<std::size_t>(columnsLeft);
     std::size_t n = 1;
     while (n < room && done + n < count && plain(text[done + n])) ++n;
     const std::uint8_t* chunk = text + done;
@@ -261,7 +274,7 @@ std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
       t.CursorColumn = static_cast<std::uint8_t>(t.CursorColumn + n);
     }
     if (files.LogOpen) files.LogBytes(chunk, n);
-    if (files.TextReceiveActive()) {
+    if (TextReceive(files)) {
       for (std::size_t i = 0; i < n; ++i) files.TransferChar(chunk[i]);
       UpdateStatusBar();
     }
@@ -299,7 +312,7 @@ void TScreenWriter::WriteLine(std::string_view text, int attribute, int row) {
   }
   TLogFiles& files = *S.Files;
   if (files.LogOpen) files.LogLine(text);
-  if (files.TextReceiveActive()) {
+  if (TextReceive(files)) {
     files.TransferLine(text);
     UpdateStatusBar();
   }

@@ -106,6 +106,7 @@ class TScreenWriter {
   void LineFeedRule(bool lineFeed);
   void MoveLineSizesUp();
   void PutPrintable(std::uint8_t c);
+  void WritePrintable(std::uint8_t c);  // by the row's LineSize, after the wrap check
   void FeedHooks(std::uint8_t c);
   void Blank(int row, int fromColumn, int toColumn, int attribute);
   int ResizedAttribute(int attribute, int size);

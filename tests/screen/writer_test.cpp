@@ -202,6 +202,33 @@ TEST(PutChar, LineDrawingSetTranslatesCodes95To127) {
   EXPECT_EQ(t.Column(), 10);
 }
 
+TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
+  Terminal t;
+  t.Label(1, 24);
+  // A region from row 0 is not the whole screen: the line feed scrolls rows
+  // 1..24 inside the screen and the row that does not exist is skipped.
+  t.W.State.TopMargin = 0;
+  t.W.State.LineSize[0] = 1;
+  t.W.State.LineSize[1] = 2;
+  const int count = t.Screen.Count();
+  t.MoveTo(1, 24);
+  t.Put("\n");
+  EXPECT_EQ(t.Screen.Count(), count);
+  EXPECT_EQ(t.Row(1), "row2");
+  EXPECT_EQ(t.Row(23), "row24");
+  EXPECT_EQ(t.Row(24), "");
+  EXPECT_EQ(t.W.State.LineSize[0], 2);
+  // A right margin left of the cursor: every character wraps, none is lost.
+  t.W.State.TopMargin = 1;
+  t.W.State.RightMargin = 0;
+  t.MoveTo(1, 3);
+  const std::uint8_t text[] = {'a', 'b'};
+  EXPECT_EQ(t.W.PutRun(text, 2), 2u);
+  EXPECT_EQ(t.Row(4), "aow5");
+  EXPECT_EQ(t.Row(5), "bow6");
+  EXPECT_EQ(t.CursorRow(), 5);
+}
+
 TEST(ScrollRegion, UpByThreeInATenRowRegionBlanksTheThreeBottomRows) {
   Terminal t;
   t.Label(1, 24);
@@ -471,7 +498,7 @@ void FeedWithRuns(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes)
 }
 
 struct TStep {
-  enum { Bytes, Wrap, Region, LineSize, Graphics } Kind;
+  enum { Bytes, Wrap, Region, LineSize, Graphics, Margin } Kind;
   std::vector<std::uint8_t> Data;
   int A = 0, B = 0;
 };
@@ -497,6 +524,9 @@ void Apply(Terminal& t, const TStep& step, bool runs) {
     case TStep::Graphics:
       t.W.State.G0Graphics = step.A != 0;
       break;
+    case TStep::Margin:
+      t.W.State.RightMargin = static_cast<std::uint8_t>(step.A);
+      break;
   }
 }
 }  // namespace
@@ -518,6 +548,9 @@ TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
         steps.push_back({TStep::LineSize, {}, pick(24), sizes[pick(5)]});
       } else if (kind == 3) {
         steps.push_back({TStep::Graphics, {}, pick(2)});
+      } else if (kind == 19) {
+        const int margins[] = {0, 1, 2, 40, 80, 132};
+        steps.push_back({TStep::Margin, {}, margins[pick(6)]});
       } else {
         TStep bytes{TStep::Bytes, {}};
         const int length = 1 + pick(kind == 4 ? 400 : 60);
