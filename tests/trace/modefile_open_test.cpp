@@ -1,0 +1,171 @@
+// The version file and opening the trace file set (memory and disk, Windows
+// upper-case names), with the texts the user sees.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/testing.h"
+#include "trace/hostnames.h"
+#include "trace/modefile.h"
+#include "trace/modefile_testing.h"
+
+namespace {
+TEST(VersionLine, AcceptsTheVersionLineInAnyCaseAndSpacing) {
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 2.1"), 2);
+  EXPECT_EQ(ParseVersionLine("  version=version 3  "), 3);
+  EXPECT_EQ(ParseVersionLine("Version =Version12.7.1"), 12);
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 1 2.5"), 12);   // blanks in the number are ignored
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 1AH"), 0x1A);   // trailing H: hexadecimal
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 0.9"), 0);
+  EXPECT_EQ(ParseVersionLine("\tVERSION = VERSION 5\t"), 5);
+}
+
+TEST(VersionLine, RejectsLinesThatMissAPart) {
+  EXPECT_EQ(ParseVersionLine("VERSION"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine("VERSION VERSION 2.1"), std::nullopt);  // no "="
+  EXPECT_EQ(ParseVersionLine("VERSION = 2.1"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION .5"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 2,1"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 70000"), std::nullopt);  // not a 16-bit number
+  EXPECT_EQ(ParseVersionLine("THE VERSION = VERSION 2"), std::nullopt);
+  EXPECT_EQ(ParseVersionLine(""), std::nullopt);
+}
+
+TEST(VersionLine, TheFirstVersionLineOfTheFileCounts) {
+  EXPECT_EQ(FindVersion("Mode files of exchange X\r\nVERSION\r\nVERSION VERSION 4\r\nversion = version 2.1\r\n"
+                        "VERSION = VERSION 7\r\n"),
+            2);
+  EXPECT_EQ(FindVersion("a\rVERSION = VERSION 3\rb"), 3);  // CR alone ends a line
+  EXPECT_EQ(FindVersion("a\nVERSION = VERSION 3"), 3);     // no line end after the last line
+  EXPECT_EQ(FindVersion("VERSION = VERSION 0.9\r\nVERSION = VERSION 2\r\n"), 0);
+  EXPECT_EQ(FindVersion("VERSION 2.1\r\n"), std::nullopt);
+  EXPECT_EQ(FindVersion(""), std::nullopt);
+  EXPECT_EQ(FindVersion(std::string(100000, 'x') + "VERSION = VERSION 2"), std::nullopt);  // one long line
+}
+
+std::string OnlyError(const TRecordingReporter& r) {
+  EXPECT_EQ(r.Errors.size(), 1u);
+  return r.Errors.empty() ? "" : r.Errors.front().Text;
+}
+
+TEST(OpenTraceFiles, ReportsEachFailureWithItsText) {
+  {
+    TRecordingReporter r;
+    auto files = MinimalFiles();
+    files.erase(".ver");
+    EXPECT_EQ(OpenMemory(files, r), nullptr);
+    EXPECT_EQ(OnlyError(r), "The file =MEMORY.ver doesn't exist. Correct in the Configure|Files window");
+    EXPECT_EQ(r.Errors[0].Kind, ekMessage);
+  }
+  {
+    TRecordingReporter r;
+    EXPECT_EQ(OpenMemory(MinimalFiles({{".ver", "VERSION = VERSION 0.9\r\n"}}), r), nullptr);
+    EXPECT_EQ(OnlyError(r), "The Version of the trace File is too old");
+  }
+  {
+    TRecordingReporter r;
+    EXPECT_EQ(OpenMemory(MinimalFiles({{".ver", "VERSION 2.1\r\nVERSION\r\n"}}), r), nullptr);
+    EXPECT_EQ(OnlyError(r), "The Version file =MEMORY.ver didn't contain the correct information");
+    EXPECT_EQ(r.Errors[0].Kind, ekMessage);
+  }
+}
+
+TEST(OpenTraceFiles, ChecksTheDataFilesInOrder) {
+  TRecordingReporter r;
+  auto files = MinimalFiles();
+  files.erase(".usb");
+  files.erase(".sem");
+  EXPECT_EQ(OpenMemory(files, r), nullptr);
+  EXPECT_EQ(OnlyError(r), "The file =MEMORY.sem doesn't exist. Correct in the Configure|Files window");
+
+  TRecordingReporter r2;
+  files = MinimalFiles();
+  files.erase(".usb");
+  EXPECT_EQ(OpenMemory(files, r2), nullptr);
+  EXPECT_EQ(OnlyError(r2), "The file =MEMORY.usb doesn't exist. Correct in the Configure|Files window");
+
+  // The name indexes are opened at each lookup, not here.
+  TRecordingReporter r3;
+  files = MinimalFiles();
+  files.erase(".mna");
+  EXPECT_NE(OpenMemory(files, r3), nullptr);
+  EXPECT_TRUE(r3.Errors.empty());
+}
+
+TEST(OpenTraceFiles, AnEmptyModeFileNameIsReported) {
+  TRecordingReporter r;
+  EXPECT_EQ(TTraceFileSet::OpenBase("", r), nullptr);
+  EXPECT_EQ(OnlyError(r), "No trace file specified. Enter the file name in the Configure|Files window");
+}
+
+TEST(OpenTraceFiles, FindsWindowsUpperCaseNamesOnDisk) {
+  TTempDir dir;
+  for (const auto& [ext, bytes] : MinimalFiles({{".mna", NameEntry("ALPHA", 0)}, {".mod", RecordBytes(3)}})) {
+    std::string upper = ext;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    WriteFileBytes(dir.file("MODES" + upper), bytes);
+  }
+  TRecordingReporter r;
+  auto set = TTraceFileSet::OpenBase(dir.file("modes"), r);
+  ASSERT_NE(set, nullptr);
+  EXPECT_TRUE(r.Errors.empty());
+  const TModeLookup found = set->LookupModeByName("ALPHA");
+  EXPECT_TRUE(found.Found);
+  EXPECT_EQ(found.Header.ModeNumber(), 3);
+}
+
+TEST(OpenTraceFiles, AVersionFileThatCannotBeOpenedIsAnOpenFailure) {
+  TTempDir dir;
+  for (const auto& [ext, bytes] : MinimalFiles()) {
+    if (ext != ".ver") WriteFileBytes(dir.file("set" + ext), bytes);
+  }
+  ASSERT_EQ(::mkdir(dir.file("set.ver").c_str(), 0755), 0);  // exists, but is no file
+  TRecordingReporter r;
+  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), r), nullptr);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
+  EXPECT_EQ(r.Errors[0].Text, dir.file("set") + ".ver");
+  EXPECT_EQ(r.Errors[0].Code, 5u);  // access denied
+}
+
+TEST(HostNameFiles, ReadsWholeRecordsOnlyAndReportsMissingFiles) {
+  TTempDir dir;
+  WriteFileBytes(dir.file("kasp.msg"), "SETUP_REQ CONNECT");  // 1.7 records of 10 bytes
+  WriteFileBytes(dir.file("KASP.BID"), std::string(25, 'B') + std::string(25, 'C'));
+  THostNameFiles kasp;
+  TRecordingReporter r;
+  kasp.Open(dir.path().string(), r);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
+  EXPECT_EQ(r.Errors[0].Text, dir.path().string() + "/KASP.VMI");
+  EXPECT_TRUE(kasp.MsgOpen());
+  EXPECT_FALSE(kasp.VmiOpen());
+  EXPECT_EQ(kasp.MessageName(0), "SETUP_REQ ");
+  EXPECT_EQ(kasp.MessageName(1), std::nullopt);  // a short record counts as absent
+  EXPECT_EQ(kasp.MbidName(1), std::string(25, 'C'));
+  EXPECT_EQ(kasp.MbidName(2), std::nullopt);
+  EXPECT_EQ(kasp.VmiName(0), std::nullopt);
+
+  // Opening again opens only what is missing.
+  WriteFileBytes(dir.file("Kasp.Vmi"), std::string(25, 'V'));
+  TRecordingReporter again;
+  kasp.Open(dir.path().string() + "/", again);
+  EXPECT_TRUE(again.Errors.empty());
+  EXPECT_EQ(kasp.VmiName(0), std::string(25, 'V'));
+
+  kasp.Close();
+  EXPECT_EQ(kasp.MessageName(0), std::nullopt);
+  TRecordingReporter none;
+  kasp.Open("", none);  // no directory set: nothing is opened, nothing reported
+  EXPECT_FALSE(kasp.MsgOpen());
+  EXPECT_TRUE(none.Errors.empty());
+}
+
+TEST(HostNameFiles, JoinsTheDirectoryWithTheSeparatorItUses) {
+  EXPECT_EQ(THostNameFiles::FullName("C:\\ORNET\\", "KASP.MSG"), "C:\\ORNET\\KASP.MSG");
+  EXPECT_EQ(THostNameFiles::FullName("C:\\ORNET", "KASP.MSG"), "C:\\ORNET\\KASP.MSG");
+  EXPECT_EQ(THostNameFiles::FullName("ORNET", "KASP.MSG"), "ORNET\\KASP.MSG");
+  EXPECT_EQ(THostNameFiles::FullName("/srv/ornet", "KASP.MSG"), "/srv/ornet/KASP.MSG");
+}
+}  // namespace
