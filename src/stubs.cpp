@@ -17,5 +17,6 @@ TKaspFiles::TKaspFiles(TSession& s) : S(s) {}
 TKaspFiles::~TKaspFiles() = default;
 bool TKaspFiles::ReadVmiRecord(int, char*) { return false; }
 TTraceDecoder::TTraceDecoder(TSession& s) : S(s) {}
+void TTraceDecoder::CharInput(std::uint8_t) {}
 TMiniTrace::TMiniTrace(TSession& s) : S(s) {}
-TReceiveInterpreter::TReceiveInterpreter(TSession& s) : S(s) {}
+bool TMiniTrace::Recognise(std::uint8_t) { return false; }  // MINI trace never on yet

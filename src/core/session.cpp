@@ -41,9 +41,22 @@ void TSession::HandleSessionEvent(int kind, int payload) {
 }
 
 void TSession::ReceiveBytes(const std::uint8_t* data, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) Transfer->HandleSessionEvent(2, data[i]);
+  std::size_t done = 0;
+  while (done < count) {
+    // While the dispatcher has nothing to do, runs of plain text go to the
+    // interpreter in one piece; it returns after any byte that may have
+    // changed what the dispatcher must do.
+    if (Transfer->PassesThrough()) {
+      done += Interpreter->ReceiveBlock(data + done, count - done);
+    } else {
+      Transfer->HandleSessionEvent(2, data[done++]);
+    }
+  }
 }
 
 void TSession::StartUp() {
   Writer->ResetTerminal();
+  Screen->Clear();
+  const std::string blankLine(TBrowse::ScreenXSizeMax, ' ');
+  while (Screen->Count() < 101) Screen->AddLine(blankLine, Writer->DefaultAttribute(), false);
 }

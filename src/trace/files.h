@@ -23,6 +23,10 @@ class TKaspFiles {
   // record can be read in full.
   bool ReadVmiRecord(int index, char out[25]);
 
+  // KASP.ERR is open for error conversion: received characters then go to
+  // the trace decoder instead of the screen.
+  bool ErrorFileOpen = false;
+
  private:
   TSession& S;
 };

@@ -1,0 +1,497 @@
+#include "terminal/interpreter.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "app/settings.h"
+#include "comms/transmit.h"
+#include "core/numbers.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "screen/writer.h"
+#include "terminal/tables.h"
+#include "trace/decoder.h"
+#include "trace/files.h"
+#include "trace/mini.h"
+#include "transfer/engine.h"
+
+namespace {
+
+constexpr std::uint8_t kEsc = 27;
+constexpr std::uint8_t kCan = 24;
+constexpr std::uint8_t kSub = 26;
+constexpr std::uint8_t kIac = 255;
+constexpr char kLineEnd[] = "\r\n";
+
+// Telnet commands and options.
+constexpr std::uint8_t tcSE = 240;
+constexpr std::uint8_t tcSB = 250;
+constexpr std::uint8_t tcWILL = 251;
+constexpr std::uint8_t tcWONT = 252;
+constexpr std::uint8_t tcDO = 253;
+constexpr std::uint8_t tcDONT = 254;
+constexpr std::uint8_t toBinary = 0;
+constexpr std::uint8_t toEcho = 1;
+constexpr std::uint8_t toSuppressGoAhead = 3;
+constexpr std::uint8_t toStatus = 5;
+constexpr std::uint8_t toTimingMark = 6;
+constexpr std::uint8_t toTerminalType = 24;
+constexpr std::uint8_t toEndOfRecord = 25;
+constexpr std::uint8_t kTerminalTypeSend = 1;
+constexpr std::uint8_t kTerminalTypeIs = 0;
+constexpr std::size_t kSubnegotiationLimit = 21;
+
+// The 8-bit controls of VT220-8bit, TN3270 and VT52 mode: the character that
+// follows ESC in their 7-bit form, or 0.
+constexpr std::array<std::uint8_t, 256> kEightBitControls = [] {
+  std::array<std::uint8_t, 256> table{};
+  table[132] = 'D';
+  table[133] = 'E';
+  table[136] = 'H';
+  table[141] = 'M';
+  table[142] = 'N';
+  table[143] = 'O';
+  table[144] = 'P';
+  table[155] = '[';
+  table[156] = '/';
+  return table;
+}();
+
+// Bytes that reach PutChar as printable characters, per kind of type: below
+// 32 and DEL are controls; VT100 strips bit 7, so its high bytes are not
+// plain; the 8-bit types lose their 8-bit controls.
+enum TPlainSet { psAll, ps7Bit, ps8BitControls };
+
+constexpr std::array<bool, 256> PlainBytes(TPlainSet set) {
+  std::array<bool, 256> plain{};
+  for (int b = 32; b < 256; ++b) {
+    plain[b] = b != 127 && !(set == ps7Bit && b >= 128) &&
+               !(set == ps8BitControls && kEightBitControls[b] != 0);
+  }
+  return plain;
+}
+constexpr auto kPlainAll = PlainBytes(psAll);
+constexpr auto kPlain7Bit = PlainBytes(ps7Bit);
+constexpr auto kPlain8BitControls = PlainBytes(ps8BitControls);
+
+bool HasEightBitControls(int type) { return type == emVT220 || type == emTN3270 || type == emVT52; }
+
+std::string_view TerminalName(int type) {
+  switch (type) {
+    case emVT220: return "DEC-VT220";
+    case emTN3270: return "IBM-3278-2";
+    case emVT52: return "DEC-VT52";
+    default: return "DEC-VT100";
+  }
+}
+
+// While the interpreter answers a Telnet command its bytes leave untranslated
+// and without 255-doubling or line collection.
+class TUntranslated {
+ public:
+  explicit TUntranslated(TTransmitPath& transmit)
+      : Transmit(transmit), Saved(transmit.TranslateEnabled) {
+    Transmit.TranslateEnabled = false;
+  }
+  ~TUntranslated() { Transmit.TranslateEnabled = Saved; }
+  TUntranslated(const TUntranslated&) = delete;
+  TUntranslated& operator=(const TUntranslated&) = delete;
+
+ private:
+  TTransmitPath& Transmit;
+  bool Saved;
+};
+
+}  // namespace
+
+TReceiveInterpreter::TReceiveInterpreter(TSession& session) : S(session) {
+  EscapeBuffer.reserve(kEscapeBufferSize);
+  TelnetBuffer.reserve(kSubnegotiationLimit);
+  LineCaptureBuffer.reserve(kLineCaptureLimit);
+}
+
+bool TReceiveInterpreter::TelnetConnection() const {
+  return S.Settings.Port == kTelnetPortIndex &&
+         (S.Transmit->NetworkConnected || S.Transmit->ListenActive);
+}
+
+bool TReceiveInterpreter::TelnetStarts(std::uint8_t b) const {
+  return b == kIac && !TelnetActive && TelnetConnection() && !S.Transfer->TransferActive;
+}
+
+bool TReceiveInterpreter::TraceDecoderTakesChars() const {
+  return S.Trace->TraceState == 2 || S.Kasp->ErrorFileOpen;
+}
+
+void TReceiveInterpreter::ReceiveByte(std::uint8_t b) {
+  if (TelnetStarts(b)) {
+    TelnetActive = true;
+    TelnetBuffer.clear();
+    return;
+  }
+  if (TelnetActive && TelnetByte(b)) return;
+
+  const int type = S.Settings.Emulation;
+  if (type == emTN3270) {
+    b = S.EbcdicMap.Incoming[b];
+  } else if (type == emVT100) {
+    b &= 0x7F;
+  }
+
+  if (b == kEsc) {
+    StartEscape();
+    return;
+  }
+  if (HasEightBitControls(type) && kEightBitControls[b] != 0) {
+    StartEscape();
+    EscapeByte(kEightBitControls[b]);
+    return;
+  }
+  if (LineCaptureActive) {
+    CaptureLineByte(b);
+    return;
+  }
+  if (ImmediateControl(b)) return;
+  if (EscapeActive) {
+    EscapeByte(b);
+    return;
+  }
+  HandleReceivedChar(b);
+}
+
+void TReceiveInterpreter::CaptureLineByte(std::uint8_t b) {
+  const bool newLine = S.Settings.NewLine != 0;
+  if ((b == '\r' && !newLine) || (b == '\n' && newLine)) {
+    LineCaptureActive = false;
+    return;
+  }
+  LineCaptureBuffer.push_back(static_cast<char>(b));
+  if (LineCaptureBuffer.size() >= kLineCaptureLimit) {
+    LineCaptureBuffer.clear();
+    LineCaptureActive = false;
+  }
+}
+
+bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
+  TTerminalState& t = S.Writer->State;
+  switch (b) {
+    case 14:  // SO
+      t.G0Selected = false;
+      return true;
+    case 15:  // SI
+      t.G0Selected = true;
+      return true;
+    case 7:  // BEL
+      S.Writer->Beep();
+      return true;
+    case 5:  // ENQ
+      S.Transfer->StartAnswerBack();
+      return true;
+    case 3:  // ETX
+      if (S.Settings.ETXAck) S.Transmit->SendByte(6);
+      return true;
+    case 12:  // FF
+      if (S.Settings.Emulation != emQuorix) {
+        HandleReceivedChar('\n');
+        return true;
+      }
+      S.Writer->EraseArea(t.LeftMargin, t.TopMargin, t.RightMargin, t.BottomMargin,
+                          t.CurrentAttribute, true);
+      t.CursorColumn = t.LeftMargin;
+      t.CursorRow = t.TopMargin;
+      S.Writer->UpdateCursor();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void TReceiveInterpreter::HandleReceivedChar(std::uint8_t b) {
+  if (S.Mini->Recognise(b)) return;
+  if (TraceDecoderTakesChars()) {
+    S.Trace->CharInput(b);
+    return;
+  }
+  S.Writer->PutChar(b);
+}
+
+// --- Escape sequences ---
+
+void TReceiveInterpreter::StartEscape() {
+  EscapeActive = true;
+  EscapeBuffer.clear();
+  ScanEntry_ = 0;
+}
+
+void TReceiveInterpreter::EscapeByte(std::uint8_t b) {
+  if (b == kCan || b == kSub) {
+    EscapeActive = false;
+    EscapeBuffer.clear();
+    return;
+  }
+  if (EscapeBuffer.size() < kEscapeBufferSize) EscapeBuffer.push_back(static_cast<char>(b));
+
+  const std::uint8_t* table = terminal_tables::SequenceTable(S.Settings.Emulation);
+  if (table != Table_) {
+    Table_ = table;
+    ScanEntry_ = 0;
+  }
+  terminal_tables::TScanResult result;
+  if (EscapeBuffer.size() < kRunawayLength) {
+    result = terminal_tables::ScanSequence(table, EscapeBuffer, ScanEntry_);
+  }
+  if (result.Kind == terminal_tables::TScanKind::Incomplete) {
+    ScanEntry_ = result.Entry;
+    return;
+  }
+  EndEscape(result.Kind == terminal_tables::TScanKind::Complete ? result.Function : 0);
+}
+
+void TReceiveInterpreter::EndEscape(int function) {
+  EscapeActive = false;
+  ParameterCount = 0;
+  PerformFunction(function);
+  if (S.Files->EscapeLogOpen()) WriteEscapeLogRecord(function);
+  EscapeBuffer.clear();
+  ScanEntry_ = 0;
+}
+
+void TReceiveInterpreter::WriteEscapeLogRecord(int function) {
+  std::string record = EscapeBuffer;
+  record += " = ";
+  AppendDec(record, function, 5);
+  record += kLineEnd;
+  if (ParameterCount > 0) {
+    record += "       Parameters are :";
+    record += kLineEnd;
+    for (int i = 0; i < ParameterCount; ++i) {
+      record += "\n         #";
+      AppendDec(record, i + 1, 5);
+      record += " = ";
+      AppendDec(record, Parameters[i], 5);
+      record += kLineEnd;
+    }
+  }
+  S.Files->WriteEscapeLog(record);
+}
+
+void TReceiveInterpreter::ParseParameters() {
+  for (auto& p : Parameters) p = 0;
+  ParameterCount = 0;
+  std::int64_t value = 0;
+  bool haveDigits = false;
+  auto store = [&] {
+    if (ParameterCount < kMaxParameters) {
+      if (haveDigits) Parameters[ParameterCount] = static_cast<std::int32_t>(value);
+      ++ParameterCount;
+    }
+    value = 0;
+    haveDigits = false;
+  };
+  for (const char c : EscapeBuffer) {
+    if (c >= '0' && c <= '9') {
+      // A number too large for 32 bits stays at the largest one.
+      value = std::min<std::int64_t>(value * 10 + (c - '0'), INT32_MAX);
+      haveDigits = true;
+    } else if (c == ';') {
+      store();
+    }
+  }
+  if (haveDigits) store();
+}
+
+// --- Telnet ---
+
+bool TReceiveInterpreter::TelnetByte(std::uint8_t b) {
+  TelnetBuffer.push_back(static_cast<char>(b));
+  const std::uint8_t command = static_cast<std::uint8_t>(TelnetBuffer[0]);
+  auto end = [this] {
+    TelnetBuffer.clear();
+    TelnetActive = false;
+  };
+
+  switch (command) {
+    case 239: case 240: case 241: case 242: case 243: case 244: case 245: case 246: case 249:
+      end();
+      return true;
+    case 247: {  // EC: erase the character before the cursor
+      end();
+      HandleReceivedChar(S.Settings.BackSpaceSends == 0 ? 127 : 8);
+      return true;
+    }
+    case 248: {  // EL: erase the cursor row
+      end();
+      const TTerminalState& t = S.Writer->State;
+      S.Writer->EraseArea(t.LeftMargin, t.CursorRow, t.RightMargin, t.CursorRow,
+                          S.Writer->DefaultAttribute(), true);
+      return true;
+    }
+    case tcSB: {
+      const std::size_t size = TelnetBuffer.size();
+      for (std::size_t i = 1; i + 1 < size; ++i) {
+        if (static_cast<std::uint8_t>(TelnetBuffer[i]) != kIac) continue;
+        const std::uint8_t next = static_cast<std::uint8_t>(TelnetBuffer[i + 1]);
+        if (next == kIac) {
+          ++i;  // a doubled IAC is data
+          continue;
+        }
+        if (next == tcSE) AnswerSubnegotiation();
+        end();
+        return true;
+      }
+      if (size >= kSubnegotiationLimit) end();
+      return true;
+    }
+    case tcWILL: case tcWONT: case tcDO: case tcDONT:
+      if (TelnetBuffer.size() >= 2) {
+        const std::uint8_t option = static_cast<std::uint8_t>(TelnetBuffer[1]);
+        end();
+        AnswerOption(command, option);
+      }
+      return true;
+    default:
+      end();
+      return false;
+  }
+}
+
+void TReceiveInterpreter::AnswerSubnegotiation() {
+  const std::string_view sendRequest("\xFA\x18\x01\xFF\xF0", 5);
+  if (TelnetBuffer != sendRequest) return;
+  TUntranslated untranslated(*S.Transmit);
+  for (const std::uint8_t b : {kIac, tcSB, toTerminalType, kTerminalTypeIs}) S.Transmit->SendByte(b);
+  for (const char c : TerminalName(S.Settings.Emulation)) S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  S.Transmit->SendByte(kIac);
+  S.Transmit->SendByte(tcSE);
+}
+
+void TReceiveInterpreter::SendTelnetAnswer(std::uint8_t command, std::uint8_t option) {
+  TUntranslated untranslated(*S.Transmit);
+  S.Transmit->SendByte(kIac);
+  S.Transmit->SendByte(command);
+  S.Transmit->SendByte(option);
+}
+
+void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option) {
+  TSetupRecord& settings = S.Settings;
+  auto quietOption = [option] {
+    switch (option) {
+      case 27: case 28: case 31: case 32: case 33: case 34: case 255: return true;
+      default: return false;
+    }
+  };
+
+  switch (command) {
+    case tcWILL:
+      switch (option) {
+        case toBinary:
+          settings.DataBits = 4;
+          SendTelnetAnswer(tcDO, option);
+          return;
+        case toEcho:
+          return;
+        case toSuppressGoAhead: case toStatus: case toTimingMark: case toTerminalType:
+          SendTelnetAnswer(tcDO, option);
+          return;
+        case toEndOfRecord:
+          EorOption = true;
+          SendTelnetAnswer(tcDO, option);
+          return;
+        default:
+          if (!quietOption()) SendTelnetAnswer(tcDONT, option);
+          return;
+      }
+    case tcWONT:
+      switch (option) {
+        case toBinary: {
+          const bool wasSevenBits = settings.DataBits == 3;
+          settings.DataBits = 3;
+          if (!wasSevenBits) SendTelnetAnswer(tcDONT, option);
+          return;
+        }
+        case toEcho:
+          settings.LocalEcho = 0;
+          SendTelnetAnswer(tcDONT, option);
+          return;
+        case toStatus: case toTerminalType:
+          return;
+        case toEndOfRecord:
+          EorOption = false;
+          SendTelnetAnswer(tcDONT, option);
+          return;
+        default:
+          if (!quietOption()) SendTelnetAnswer(tcDONT, option);
+          return;
+      }
+    case tcDO:
+      switch (option) {
+        case toBinary:
+          settings.DataBits = 4;
+          break;
+        case toEcho:
+          settings.LocalEcho = 1;
+          break;
+        case toSuppressGoAhead: case toStatus: case toTerminalType: case 255:
+          break;
+        case toEndOfRecord:
+          EorOption = true;
+          break;
+        default:
+          SendTelnetAnswer(tcWONT, option);
+          return;
+      }
+      SendTelnetAnswer(tcWILL, option);
+      return;
+    case tcDONT:
+      switch (option) {
+        case toBinary: settings.DataBits = 3; break;
+        case toEcho: settings.LocalEcho = 0; break;
+        case toEndOfRecord: EorOption = false; break;
+        default: break;
+      }
+      SendTelnetAnswer(tcWONT, option);
+      return;
+    default:
+      return;
+  }
+}
+
+// --- Fast path for plain text ---
+
+std::size_t TReceiveInterpreter::PlainRunLength(const std::uint8_t* data, std::size_t count) const {
+  if (TelnetActive || EscapeActive || LineCaptureActive) return 0;
+  if (S.Mini->Active || TraceDecoderTakesChars()) return 0;
+  const TTerminalState& t = S.Writer->State;
+  if (t.G0Selected ? t.G0Graphics : t.G1Graphics) return 0;
+
+  const int type = S.Settings.Emulation;
+  const std::array<bool, 256>* plain = nullptr;
+  switch (type) {
+    case emQuorix: plain = &kPlainAll; break;
+    case emVT100: plain = &kPlain7Bit; break;
+    case emVT220: case emVT52: plain = &kPlain8BitControls; break;
+    default: return 0;  // TN3270 translates every byte first
+  }
+  // On a Telnet connection 255 may start a command.
+  const bool iacIsCommand = TelnetConnection() && !S.Transfer->TransferActive;
+  std::size_t n = 0;
+  while (n < count && (*plain)[data[n]] && !(iacIsCommand && data[n] == kIac)) ++n;
+  return n;
+}
+
+std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::size_t count) {
+  if (count == 0) return 0;
+  const std::size_t run = PlainRunLength(data, count);
+  std::size_t done = 0;
+  while (done < run) {
+    std::size_t taken = S.Writer->PutRun(data + done, run - done);
+    if (taken == 0) {
+      S.Writer->PutChar(data[done]);
+      taken = 1;
+    }
+    done += taken;
+  }
+  if (done < count) ReceiveByte(data[done++]);
+  return done;
+}

@@ -1,0 +1,297 @@
+// The receive interpreter beyond the scripts: parameter parsing, the fast
+// path's equivalence with the byte-wise path, routing to the trace decoder,
+// and the session's receive hand-over.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+#include "terminal/interpreter.h"
+#include "terminal/recording_lines.h"
+#include "trace/decoder.h"
+#include "trace/files.h"
+#include "transfer/engine.h"
+
+namespace {
+
+void Push(TSession& s, std::string_view bytes) {
+  for (const char c : bytes) s.Interpreter->ReceiveByte(static_cast<std::uint8_t>(c));
+}
+
+std::string ScreenRow(TSession& s, int row) {
+  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::vector<int> Parameters(TSession& s, std::string_view buffer) {
+  s.Interpreter->EscapeBuffer = buffer;
+  s.Interpreter->ParseParameters();
+  return {s.Interpreter->Parameters, s.Interpreter->Parameters + s.Interpreter->ParameterCount};
+}
+
+TEST(ParseParameters, SplitsAtSemicolonsAndKeepsEmptyOnesAsZero) {
+  TTestSession t;
+  EXPECT_EQ(Parameters(*t.S, "5;10"), (std::vector<int>{5, 10}));
+  EXPECT_EQ(Parameters(*t.S, ";5"), (std::vector<int>{0, 5}));
+  EXPECT_EQ(Parameters(*t.S, "5;"), (std::vector<int>{5}));
+  EXPECT_EQ(Parameters(*t.S, ";;"), (std::vector<int>{0, 0}));
+  EXPECT_EQ(Parameters(*t.S, ""), (std::vector<int>{}));
+  EXPECT_EQ(Parameters(*t.S, "[H"), (std::vector<int>{}));
+  // Every other character is skipped, also between digits.
+  EXPECT_EQ(Parameters(*t.S, "[?1;2h"), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Parameters(*t.S, "&s0a1d1H"), (std::vector<int>{11}));
+}
+
+TEST(ParseParameters, StartsAfreshEachTime) {
+  TTestSession t;
+  Parameters(*t.S, "7;8;9");
+  EXPECT_EQ(Parameters(*t.S, ";4"), (std::vector<int>{0, 4}));
+  EXPECT_EQ(t.S->Interpreter->Parameters[2], 0);
+}
+
+TEST(ParseParameters, KeepsAtMost21AndSaturatesHugeNumbers) {
+  TTestSession t;
+  const auto many = Parameters(*t.S, "1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24");
+  ASSERT_EQ(many.size(), 21u);
+  EXPECT_EQ(many[20], 21);
+  const auto huge = Parameters(*t.S, "99999999999999999999;2147483647;2147483648");
+  EXPECT_EQ(huge, (std::vector<int>{2147483647, 2147483647, 2147483647}));
+}
+
+TEST(EscapeByte, ParameterCountIsClearedBeforeTheFunction) {
+  TTestSession t;
+  t.S->StartUp();
+  Push(*t.S, "\x1B[1;2H");
+  EXPECT_EQ(t.S->Interpreter->ParameterCount, 2);
+  Push(*t.S, "\x1B" "D");
+  EXPECT_EQ(t.S->Interpreter->ParameterCount, 0);
+  EXPECT_TRUE(t.S->Interpreter->EscapeBuffer.empty());
+}
+
+TEST(EscapeLog, AWriteFailureClosesTheLogAndTheTerminalGoesOn) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  ASSERT_TRUE(s.Files->StartEscapeLog());
+  ASSERT_TRUE(s.Files->EscapeLogOpen());
+  s.Files->Faults.ShortWrite = 3;  // the disk fills up
+  Push(s, "\x1B[5;5HA");
+  EXPECT_FALSE(s.Files->EscapeLogOpen());
+  EXPECT_EQ(ScreenRow(s, 5), "    A");
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_NE(t.Desktop.Boxes[0].Box.Text.find("Escape Sequence Log File"), std::string::npos);
+}
+
+TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
+  for (const bool errorFile : {false, true}) {
+    TTestSession t;
+    TSession& s = *t.S;
+    s.StartUp();
+    s.Settings.Emulation = emVT100;
+    if (errorFile) {
+      s.Kasp->ErrorFileOpen = true;
+    } else {
+      s.Trace->TraceState = 2;
+    }
+    const std::string text = "decoded, not shown\r\n";
+    Push(s, text);
+    std::size_t done = 0;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+    while (done < text.size()) done += s.Interpreter->ReceiveBlock(data + done, text.size() - done);
+    EXPECT_EQ(ScreenRow(s, 1), "");
+    EXPECT_EQ(ScreenRow(s, 2), "");
+    // Sequences still act on the screen.
+    Push(s, "\x1B[5;7H");
+    EXPECT_EQ(s.Writer->State.CursorRow, 5);
+    EXPECT_EQ(s.Writer->State.CursorColumn, 7);
+  }
+}
+
+// --- The fast path against the byte-wise path ---
+
+struct TSide {
+  TTestSession T;
+  TRecordingSerialLine Serial;
+  TRecordingNetworkLine Network;
+  explicit TSide(int emulation, bool telnet) {
+    TSession& s = *T.S;
+    s.StartUp();
+    s.Settings.Emulation = static_cast<std::uint8_t>(emulation);
+    if (telnet) {
+      s.Transmit->Network = &Network;
+      s.Transmit->NetworkConnected = true;
+      s.Settings.Port = kTelnetPortIndex;
+    } else {
+      s.Transmit->Serial = &Serial;
+      s.Transmit->SerialConnected = true;
+    }
+  }
+};
+
+// Pieces a host sends: plain text of every kind of byte, line ends,
+// sequences that move, erase, scroll, change attributes and character sets,
+// reports, Telnet commands, and broken or runaway sequences.
+std::string RandomStream(std::mt19937& random, std::size_t pieces) {
+  static const std::vector<std::string> kPieces = {
+      "\r\n", "\n", "\r", "\t", "\b", "\x7F", "\x0E", "\x0F", "\x07", "\x05", "\x03", "\x0C",
+      "\x1B[H", "\x1B[2J", "\x1B[K", "\x1B[1K", "\x1B[J", "\x1B[5;10H", "\x1B[24;75H",
+      "\x1B[3;20r", "\x1B[r", "\x1B[?6h", "\x1B[?6l", "\x1B[?7l", "\x1B[?7h", "\x1B[1;31m",
+      "\x1B[m", "\x1B[7m", "\x1B[44m", "\x1B(0", "\x1B(B", "\x1B)0", "\x1B" "7", "\x1B" "8",
+      "\x1B" "D", "\x1B" "E", "\x1B" "M", "\x1B[2L", "\x1B[3M", "\x1B[4P", "\x1B[6n", "\x1B[c",
+      "\x1B[>c", "\x1B[2A", "\x1B[3B", "\x1B[9C", "\x1B[4D", "\x1B#3", "\x1B#6", "\x1B#5",
+      "\x1B[12", "\x1B[5;3z", "\x1B[\x18", "\x1B[1;2\x1A", "\x1BY%*", "\x1B[?2h", "\x1B<",
+      "\x1B[2w", "\x1B[1w", "\x1B&dB", "\x1B&d@", "\x9B" "5;5H", "\x84", "\x8D",
+      "\xFF\xFD\x18", "\xFF\xFF", "\xFF\xFA\x18\x01\xFF\xF0", "\xFF\xFB\x01", "\xFF\xF7",
+      "\x1B[>0fcapture me\r\n", "\x1B[>1f", "\x1B[111111111111111111111111111111",
+  };
+  std::string stream;
+  std::uniform_int_distribution<int> choice(0, 2);
+  std::uniform_int_distribution<std::size_t> piece(0, kPieces.size() - 1);
+  std::uniform_int_distribution<int> length(1, 120);
+  std::uniform_int_distribution<int> printable(32, 126);
+  std::uniform_int_distribution<int> anyByte(0, 255);
+  for (std::size_t i = 0; i < pieces; ++i) {
+    switch (choice(random)) {
+      case 0: {
+        const int n = length(random);
+        for (int k = 0; k < n; ++k) stream.push_back(static_cast<char>(printable(random)));
+        break;
+      }
+      case 1: stream += kPieces[piece(random)]; break;
+      default: {
+        const int n = length(random) / 10 + 1;
+        for (int k = 0; k < n; ++k) stream.push_back(static_cast<char>(anyByte(random)));
+        break;
+      }
+    }
+  }
+  return stream;
+}
+
+void ExpectSameTerminal(TSide& a, TSide& b, const std::string& context) {
+  TSession& x = *a.T.S;
+  TSession& y = *b.T.S;
+  ASSERT_EQ(x.Screen->Count(), y.Screen->Count()) << context;
+  std::string textX, textY;
+  std::uint16_t attrX[132], attrY[132];
+  for (int line = 0; line < x.Screen->Count(); ++line) {
+    ASSERT_TRUE(x.Screen->GetLine(line, textX, attrX));
+    ASSERT_TRUE(y.Screen->GetLine(line, textY, attrY));
+    ASSERT_EQ(textX, textY) << context << " line " << line;
+    for (int c = 0; c < 132; ++c) {
+      ASSERT_EQ(x.Screen->GetAttributeRecord(attrX[c]).SameLook(y.Screen->GetAttributeRecord(attrY[c])),
+                true)
+          << context << " line " << line << " column " << c + 1;
+    }
+  }
+  const TTerminalState& sx = x.Writer->State;
+  const TTerminalState& sy = y.Writer->State;
+  EXPECT_EQ(sx.CursorRow, sy.CursorRow) << context;
+  EXPECT_EQ(sx.CursorColumn, sy.CursorColumn) << context;
+  EXPECT_EQ(sx.TopMargin, sy.TopMargin) << context;
+  EXPECT_EQ(sx.BottomMargin, sy.BottomMargin) << context;
+  EXPECT_EQ(sx.RightMargin, sy.RightMargin) << context;
+  EXPECT_EQ(sx.G0Selected, sy.G0Selected) << context;
+  EXPECT_EQ(sx.G0Graphics, sy.G0Graphics) << context;
+  EXPECT_EQ(sx.OriginMode, sy.OriginMode) << context;
+  EXPECT_TRUE(x.Screen->GetAttributeRecord(sx.CurrentAttribute)
+                  .SameLook(y.Screen->GetAttributeRecord(sy.CurrentAttribute)))
+      << context;
+  EXPECT_EQ(x.Settings.Emulation, y.Settings.Emulation) << context;
+  EXPECT_EQ(x.Interpreter->EscapeActive, y.Interpreter->EscapeActive) << context;
+  EXPECT_EQ(x.Interpreter->EscapeBuffer, y.Interpreter->EscapeBuffer) << context;
+  EXPECT_EQ(x.Interpreter->TelnetActive, y.Interpreter->TelnetActive) << context;
+  EXPECT_EQ(x.Interpreter->LineCaptureBuffer, y.Interpreter->LineCaptureBuffer) << context;
+  EXPECT_EQ(a.Serial.Sent + a.Network.Sent, b.Serial.Sent + b.Network.Sent) << context;
+  EXPECT_EQ(a.T.Desktop.Beeps, b.T.Desktop.Beeps) << context;
+}
+
+TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
+  std::mt19937 random(20240611);
+  std::uniform_int_distribution<std::size_t> cut(1, 300);
+  int runs = 0;
+  for (int emulation = 0; emulation <= 4; ++emulation) {
+    for (const bool telnet : {false, true}) {
+      for (int round = 0; round < 6; ++round) {
+        TSide byteWise(emulation, telnet);
+        TSide blocks(emulation, telnet);
+        const std::string stream = RandomStream(random, 400);
+        const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
+        for (std::size_t i = 0; i < stream.size(); ++i) byteWise.T.S->Interpreter->ReceiveByte(data[i]);
+        // Blocks cut at random places, as reads from a line arrive.
+        std::size_t done = 0;
+        while (done < stream.size()) {
+          const std::size_t end = std::min(stream.size(), done + cut(random));
+          while (done < end) done += blocks.T.S->Interpreter->ReceiveBlock(data + done, end - done);
+        }
+        ExpectSameTerminal(byteWise, blocks,
+                           "type " + std::to_string(emulation) + (telnet ? " telnet" : "") +
+                               " round " + std::to_string(round));
+        ++runs;
+      }
+    }
+  }
+  EXPECT_EQ(runs, 60);
+}
+
+TEST(ReceiveBlock, TakesAWholeRunOfTextAndStopsAfterTheFirstControl) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  s.Settings.Emulation = emVT100;
+  const std::string text = "plain text\r\nmore";
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+  EXPECT_EQ(s.Interpreter->ReceiveBlock(data, text.size()), 11u);  // the run and the CR
+  EXPECT_EQ(s.Interpreter->ReceiveBlock(data + 11, text.size() - 11), 1u);
+  EXPECT_EQ(s.Interpreter->ReceiveBlock(data + 12, text.size() - 12), 4u);
+  EXPECT_EQ(s.Interpreter->ReceiveBlock(data, 0), 0u);
+  EXPECT_EQ(ScreenRow(s, 1), "plain text");
+  EXPECT_EQ(ScreenRow(s, 2), "more");
+}
+
+// --- The session's receive hand-over ---
+
+TEST(SessionReceive, AHostReceiveStartedInsideABlockStoresTheRestOfIt) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  TRecordingSerialLine serial;
+  s.Transmit->Serial = &serial;
+  s.Transmit->SerialConnected = true;
+  s.Settings.SendReceiveFileName.assign(t.Dir.file("host.txt"));
+  const std::string stream = "before\x1B[>1;0r" "file data\r\n";
+  s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
+  EXPECT_EQ(serial.Sent, "Y");
+  // A text receive still shows what it stores.
+  EXPECT_EQ(ScreenRow(s, 1), "beforefile data");
+  EXPECT_TRUE(s.Transfer->TransferActive);
+  s.Files->CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(t.Dir.file("host.txt")), "file data\r\n");
+}
+
+TEST(SessionReceive, BackgroundLoggingSeesEveryByteOfABlock) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  s.Settings.Emulation = emVT100;
+  s.Settings.BackgroundLogging = 1;
+  s.Files->BackgroundLogName = t.Dir.file("QELWIN.BGL");
+  s.Files->StartBackgroundLog();
+  ASSERT_TRUE(s.Files->BackgroundRecording);
+  const std::string stream = "logged \x1B[1mbold\x1B[m text\r\n";
+  s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
+  EXPECT_EQ(ScreenRow(s, 1), "logged bold text");
+  s.Files->CloseBackgroundLog();
+  EXPECT_EQ(ReadFileBytes(t.Dir.file("QELWIN.BGL")), stream);
+}
+
+}  // namespace
