@@ -3,4 +3,3 @@
 #include "tools_common.h"
 
 int RunReplay(int, char**) { std::fprintf(stderr, "qel replay: not built yet\n"); return 1; }
-int RunSettings(int, char**) { std::fprintf(stderr, "qel settings: not built yet\n"); return 1; }

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/settings.h"
+#include "app/settingsfile.h"
+#include "support/testing.h"
+
+namespace {
+struct TRun {
+  int Status = -1;
+  std::string Out, Err;
+};
+
+TRun Qel(const TTempDir& dir, const std::string& args) {
+  const std::string out = dir.file("stdout"), err = dir.file("stderr");
+  const std::string command = std::string(QEL_TOOL) + " settings " + args + " >" + out + " 2>" + err;
+  const int raw = std::system(command.c_str());
+  TRun run;
+  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.Out = ReadFileBytes(out);
+  run.Err = ReadFileBytes(err);
+  return run;
+}
+
+std::size_t LineCount(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+}  // namespace
+
+TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
+  TTempDir dir;
+  const TRun run = Qel(dir, "--defaults");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out.substr(0, 10), "ComPort=0\n");
+  EXPECT_NE(run.Out.find("\nAnswerBack=<2>QELWIN-32<13><4>\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("\nSoftKeys[11]=\n"), std::string::npos);
+  EXPECT_NE(run.Out.find("\nIEAttr=fg:0xFF0000 bg:0xFFFFFF style:bold size:8\n"), std::string::npos);
+  EXPECT_EQ(run.Out.find("Reserved"), std::string::npos);
+  // 99 single fields (counted from the layout table), 4 trigger entries, 36 soft keys.
+  EXPECT_EQ(LineCount(run.Out), 99u + 4 + 36);
+}
+
+TEST(QelSettings, SetWritesTheFileAndGetReadsIt) {
+  TTempDir dir;
+  const std::string file = dir.file("site.mse");
+  TRun run = Qel(dir, "--defaults --set Emulation=1 --set 'SoftKeys[0]=ls<CR>' -o " + file + " --get Emulation");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "Emulation=1\n");
+  const std::string bytes = ReadFileBytes(file);
+  ASSERT_EQ(bytes.size(), 14044u);
+  EXPECT_EQ(bytes[5], 1);
+  EXPECT_EQ(bytes.substr(2500, 7), std::string("\x06ls<CR>"));
+
+  // Without -o the changes go back into the file read.
+  run = Qel(dir, file + " --set LocalEcho=1 --get LocalEcho --get SoftKeys[0]");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "LocalEcho=1\nSoftKeys[0]=ls<CR>\n");
+  EXPECT_EQ(ReadFileBytes(file)[7], 1);
+  EXPECT_EQ(ReadFileBytes(file)[5], 1);
+}
+
+TEST(QelSettings, FailuresNameTheFileAndExitOne) {
+  TTempDir dir;
+  TRun run = Qel(dir, dir.file("missing.mse"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "qel settings: " + dir.file("missing.mse") + ": The system cannot find the file specified.\n");
+  EXPECT_EQ(run.Out, "");
+
+  WriteFileBytes(dir.file("short.mse"), std::string(100, '\0'));
+  run = Qel(dir, dir.file("short.mse"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("short.mse: shorter than a settings record"), std::string::npos);
+
+  run = Qel(dir, "--defaults -o " + dir.file("no/dir/out.mse"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("out.mse: "), std::string::npos);
+}
+
+TEST(QelSettings, UsageErrorsExitTwo) {
+  TTempDir dir;
+  for (const std::string args : {"", "--defaults x.mse", "--bogus", "--defaults --set Emulation",
+                                  "--defaults --set Emulation=9", "--defaults --get Nope", "--defaults --get",
+                                  "a.mse b.mse"}) {
+    const TRun run = Qel(dir, args);
+    EXPECT_EQ(run.Status, 2) << args;
+    EXPECT_NE(run.Err.find("qel settings: "), std::string::npos) << args;
+  }
+  const TRun run = Qel(dir, "--defaults --set Emulation=9");
+  EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "qel settings: --set Emulation: value 9 out of range 0..3");
+}
+
+TEST(QelSettings, ALongerFileIsReadAndWrittenAsOneRecord) {
+  TTempDir dir;
+  TSetupRecord r;
+  r.ApplyDefaults();
+  r.ComPort = 2;
+  WriteFileBytes(dir.file("long.mse"), std::string(reinterpret_cast<const char*>(&r), sizeof r) + "extra");
+  const TRun run = Qel(dir, dir.file("long.mse") + " --get ComPort -o " + dir.file("out.mse"));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "ComPort=2\n");
+  EXPECT_EQ(std::filesystem::file_size(dir.file("out.mse")), 14044u);
+}
