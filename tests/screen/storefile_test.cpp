@@ -223,3 +223,23 @@ TEST(SaveToFile, TheSessionsStoreShowsProgressOnTheDesktop) {
   EXPECT_EQ(t.Desktop.ProgressPositions, std::vector<std::int64_t>{1});
   EXPECT_EQ(t.Desktop.ProgressEnded, 1);
 }
+
+TEST(DiskLines, WritingOnALoadedScreenLineBringsItIntoMemory) {
+  TTempDir dir;
+  TBrowse store;
+  std::string bytes;
+  for (int i = 0; i < 30; ++i) bytes += "disk " + std::to_string(i) + "\r\n";
+  LoadLines(bytes, store, dir);
+  ASSERT_EQ(store.Count(), 30);
+  store.PutText("XY", 2, false, 3, 24);  // row 24 is line 29
+  EXPECT_EQ(store.GetLineState(29), lsRewritten);
+  EXPECT_EQ(store.GetFileOffset(29), 10 * 8 + 19 * 9);  // lines 0-9 take 8 bytes, the rest 9
+  EXPECT_EQ(store.GetLineText(29), "dXYk 29" + std::string(126, ' '));
+  EXPECT_EQ(store.GetLineState(28), lsOnDisk);
+  // Neither closing the file nor leaving the screen loses the written line.
+  store.CloseFile();
+  for (int i = 0; i < 100; ++i) store.AddLine("", 0, false);
+  EXPECT_EQ(store.GetLineText(29), "dXYk 29" + std::string(126, ' '));
+  EXPECT_EQ(store.GetRuns(29), (std::vector<TRun>{{0, 1}, {3, 2}, {0, 4}, {0, 132}}));
+  EXPECT_THROW(store.GetLineText(28), EScreenFileError);
+}
