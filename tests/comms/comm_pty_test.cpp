@@ -1,0 +1,473 @@
+// The serial component on real pseudo-terminals with the kernel's driver.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "comms/comm.h"
+#include "comms/comm_support.h"
+#include "comms/termios2.h"
+
+namespace {
+
+std::string AllBytes(int rounds) {
+  std::string s;
+  for (int r = 0; r < rounds; ++r)
+    for (int b = 0; b < 256; ++b) s += static_cast<char>(b);
+  return s;
+}
+
+// Opens a transparent 8N1 line on the pair; collects what arrives on the event thread.
+void OpenTransparent(TComm& comm, const TPtyPair& pty, TEventLog* log = nullptr) {
+  comm.SetDeviceName(pty.SlavePath);
+  comm.SetFlowControl(fcNone);
+  if (log) {
+    comm.OnRxChar = [&comm, log](int count) {
+      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+      const int n = comm.Read(buffer.data(), count);
+      std::lock_guard<std::mutex> guard(log->Lock);
+      log->Events.push_back("rx");
+      if (n > 0) log->Data.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+    };
+  }
+  comm.Open();
+}
+
+template <typename F>
+std::string MessageOf(F&& call) {
+  try {
+    call();
+  } catch (const ECommError& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(CommOpen, MissingDeviceRaisesAccessErrorWithTheNotFoundCode) {
+  TComm comm;
+  comm.SetDeviceName("/dev/qelwin-no-such-port");
+  std::vector<int> exceptions;
+  comm.OnException = [&](int code) { exceptions.push_back(code); };
+  try {
+    comm.Open();
+    FAIL() << "Open of a missing device succeeded";
+  } catch (const ECommError& e) {
+    EXPECT_STREQ(e.what(), "Error accessing specified device (Error: 2) ");
+    EXPECT_EQ(e.ErrorCode, 2);
+  }
+  EXPECT_EQ(exceptions, std::vector<int>{2});  // told before the raise
+  EXPECT_FALSE(comm.IsOpen());
+  EXPECT_EQ(comm.InQueCount(), -1);
+}
+
+TEST(CommOpen, ComNamesPickTheConfiguredDevicesAndOtherNamesAreUsedAsGiven) {
+  TPtyPair pty;
+  TComm comm;
+  comm.SetPortDevices({"/dev/qelwin-a", "/dev/qelwin-b", pty.SlavePath});
+  comm.SetDeviceName("com3");
+  EXPECT_EQ(comm.DevicePath(), pty.SlavePath);
+  comm.SetDeviceName("COM4");  // beyond the list: a name like any other
+  EXPECT_EQ(comm.DevicePath(), "COM4");
+  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error accessing specified device (Error: 2) ");
+  comm.SetDeviceName("COM3");
+  comm.SetFlowControl(fcNone);
+  comm.Open();
+  EXPECT_TRUE(comm.IsOpen());
+  EXPECT_EQ(TComm::DefaultPortDevices().size(), 8u);
+}
+
+TEST(CommOpen, RefusesWhatIsNotASerialDevice) {
+  const std::string file = std::filesystem::temp_directory_path() / "qelwin-comm-plain-file";
+  std::ofstream(file) << "x";
+  for (const std::string& path : {file, std::string("/dev/null")}) {
+    TComm comm;
+    comm.SetDeviceName(path);
+    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Invalid device handle, access denied (Error: -1) ") << path;
+    EXPECT_FALSE(comm.IsOpen());
+  }
+  std::filesystem::remove(file);
+}
+
+TEST(CommOpen, ASecondOpenOfTheSameDeviceIsDenied) {
+  TPtyPair pty;
+  TComm first;
+  OpenTransparent(first, pty);
+  TComm second;
+  second.SetDeviceName(pty.SlavePath);
+  EXPECT_EQ(MessageOf([&] { second.Open(); }), "Error accessing specified device (Error: 5) ");
+  first.Close();
+  second.SetFlowControl(fcNone);
+  second.Open();  // free again once the first has let go
+  EXPECT_TRUE(second.IsOpen());
+}
+
+TEST(CommOpen, FailedOpenLeavesThePortClosed) {
+  TPtyPair pty;
+  TComm comm;
+  comm.SetDeviceName(pty.SlavePath);
+  comm.SetDatabits(da4);  // no UART driver here has 4 data bits
+  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error updating DataControlBlock (Error: 87) ");
+  EXPECT_FALSE(comm.IsOpen());
+  comm.SetDatabits(da8);
+  comm.SetReadBufSize(0);
+  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error initializing Read/Write Buffers (Error: 87) ");
+  EXPECT_FALSE(comm.IsOpen());
+  comm.SetReadBufSize(4096);
+  comm.SetCharsTimeOut(-1);
+  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error updating CommTimeouts (Error: 87) ");
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST(CommOpen, DeviceAndQueueSettersAreRefusedWhileOpen) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  const std::string refused = "Device already assigned (open) (Error: -1) ";
+  EXPECT_EQ(MessageOf([&] { comm.SetDeviceName("COM1"); }), refused);
+  EXPECT_EQ(MessageOf([&] { comm.SetReadBufSize(100); }), refused);
+  EXPECT_EQ(MessageOf([&] { comm.SetWriteBufSize(100); }), refused);
+  EXPECT_EQ(MessageOf([&] { comm.SetMonitorEvents(CommEvent(evRxChar)); }), refused);
+  EXPECT_EQ(comm.ReadBufSize(), 4096);
+  EXPECT_EQ(comm.DeviceName(), pty.SlavePath);
+  EXPECT_TRUE(comm.IsOpen());
+}
+
+TEST(CommOpen, EscapeFunctionsNeedAnOpenPortAndOtherCallsAreHarmlessWhenClosed) {
+  TComm comm;
+  const std::string refused = "Port not open, unable to complete operation (Error: -1) ";
+  EXPECT_EQ(MessageOf([&] { comm.SetBreak(true); }), refused);
+  EXPECT_EQ(MessageOf([&] { comm.SetXonState(false); }), refused);
+  std::uint8_t byte = 'x';
+  EXPECT_EQ(comm.Write(&byte, 1), -1);
+  EXPECT_EQ(comm.Read(&byte, 1), -1);
+  EXPECT_EQ(comm.InQueCount(), -1);
+  comm.PurgeIn();
+  comm.Close();
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST(CommLine, EveryBaudRateOfTheListReachesTheDevice) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  const std::uint32_t expected[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
+                                    19200, 38400, 56000, 57600, 115200, 128000, 256000};
+  for (unsigned i = 0; i < 15; ++i) {
+    comm.SetBaudRate(static_cast<TBaudRate>(i));
+    TLineSettings actual;
+    ASSERT_TRUE(ReadLineSettings(pty.Master, actual));  // the master sees the slave's settings
+    EXPECT_EQ(actual.BaudRate, expected[i]) << "index " << i;
+  }
+}
+
+TEST(CommLine, BaudIndexOutsideTheListIsRefused) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  TSerialParams params;
+  params.DeviceName = pty.SlavePath;
+  params.BaudRate = 15;
+  params.FlowControl = fcNone;
+  EXPECT_EQ(MessageOf([&] { comm.SetParams(params); }), "Error updating DataControlBlock (Error: 87) ");
+}
+
+TEST(CommLine, ChangingTheBaudRateWhileOpenKeepsTheDataFlowing) {
+  TPtyPair pty;
+  TComm comm;
+  TEventLog log;
+  OpenTransparent(comm, pty, &log);
+  pty.Send("before");
+  ASSERT_TRUE(WaitFor([&] { return log.Received() == "before"; }));
+  comm.SetBaudRate(cbr115200);
+  TLineSettings actual;
+  ASSERT_TRUE(ReadLineSettings(pty.Master, actual));
+  EXPECT_EQ(actual.BaudRate, 115200u);
+  pty.Send("after");
+  EXPECT_TRUE(WaitFor([&] { return log.Received() == "beforeafter"; }));
+  const std::string out = "written";
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(out.data()), 7), 7);
+  EXPECT_EQ(pty.Receive(7), out);
+}
+
+TEST(CommLine, StopBitsFlowControlAndFlowCharactersReachTheDevice) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  TLineSettings actual;
+  auto read = [&] {
+    EXPECT_TRUE(ReadLineSettings(pty.Master, actual));
+    return actual;
+  };
+  EXPECT_FALSE(read().TwoStopBits);
+  comm.SetStopbits(sb15);  // no 1.5 on this driver: two
+  EXPECT_TRUE(read().TwoStopBits);
+  comm.SetStopbits(sb20);
+  EXPECT_TRUE(read().TwoStopBits);
+
+  comm.SetFlowControl(fcCTS);
+  EXPECT_TRUE(read().CtsFlow);
+  EXPECT_FALSE(actual.SoftwareFlow);
+  comm.SetFlowControl(fcDefault);  // leaves the device's flow settings as they are
+  EXPECT_TRUE(read().CtsFlow);
+  comm.SetFlowControl(fcSoftware);
+  EXPECT_FALSE(read().CtsFlow);
+  EXPECT_TRUE(actual.SoftwareFlow);
+  comm.SetEventChars(TCommEventChars{0x21, 0x23, 0, 0});
+  EXPECT_EQ(read().XonChar, 0x21);
+  EXPECT_EQ(actual.XoffChar, 0x23);
+  comm.SetFlowControl(fcNone);
+  EXPECT_FALSE(read().CtsFlow);
+  EXPECT_FALSE(actual.SoftwareFlow);
+}
+
+TEST(CommLine, ParityThePtyCannotCarryIsReportedAsRefused) {
+  // Ptys force 8 bits without parity: the settings read back tell.
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  for (TParity parity : {paOdd, paEven, paMark, paSpace}) {
+    comm.SetParity(paNone);
+    EXPECT_EQ(MessageOf([&] { comm.SetParity(parity); }), "Error updating DataControlBlock (Error: 87) ")
+        << int(parity);
+  }
+  comm.SetParity(paNone);
+  EXPECT_EQ(MessageOf([&] { comm.SetDatabits(da7); }), "Error updating DataControlBlock (Error: 87) ");
+}
+
+TEST(CommData, EveryByteValueArrivesUnchangedBothWays) {
+  TPtyPair pty;
+  TComm comm;
+  TEventLog log;
+  OpenTransparent(comm, pty, &log);
+  const std::string bytes = AllBytes(40);  // 377, NUL, XON and XOFF included
+  pty.Send(bytes);
+  EXPECT_TRUE(WaitFor([&] { return log.Received().size() >= bytes.size(); }));
+  EXPECT_EQ(log.Received(), bytes);
+
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size())),
+            static_cast<int>(bytes.size()));
+  EXPECT_EQ(pty.Receive(bytes.size()), bytes);
+}
+
+TEST(CommData, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
+  TPtyPair pty;
+  TComm comm;
+  comm.SetReadBufSize(64);
+  std::atomic<int> calls{0};
+  std::atomic<int> largest{0};
+  comm.OnRxChar = [&](int count) {  // does not read, like a window that is busy
+    ++calls;
+    largest = std::max(largest.load(), count);
+  };
+  OpenTransparent(comm, pty);
+  std::string sent;
+  for (int i = 0; i < 1000; ++i) sent += static_cast<char>('A' + i % 26);
+  pty.Send(sent);
+  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 64; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const int callsWhileFull = calls;
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(calls, callsWhileFull) << "events keep coming for data nobody takes";
+  EXPECT_EQ(largest, 64);
+
+  comm.OnRxChar = nullptr;
+  std::string got;
+  ASSERT_TRUE(WaitFor([&] {
+    std::uint8_t buffer[100];
+    const int n = comm.Read(buffer, 100);
+    if (n > 0) {
+      EXPECT_LE(n, 64);
+      got.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+    }
+    return got.size() >= sent.size();
+  }));
+  EXPECT_EQ(got, sent);
+}
+
+TEST(CommData, PurgeInEmptiesTheQueueAndReadThenReportsNothingPending) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  pty.Send("stale data");
+  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 10; }));
+  comm.PurgeIn();
+  EXPECT_EQ(comm.InQueCount(), 0);
+  std::uint8_t buffer[16];
+  EXPECT_EQ(comm.Read(buffer, 16), -1);
+  EXPECT_EQ(comm.LastError(), kErrorIoPending);
+  pty.Send("new");
+  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 3; }));
+  EXPECT_EQ(comm.Read(buffer, 16), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "new");
+}
+
+TEST(CommData, NullStripAndTheEventCharacter) {
+  TPtyPair pty;
+  TComm comm;
+  TEventLog log;
+  comm.SetOptions(coNullStrip);
+  comm.SetEventChars(TCommEventChars{17, 19, 0, '\r'});
+  comm.OnRxFlag = [&] { log.Add("flag"); };
+  OpenTransparent(comm, pty, &log);
+  pty.Send(std::string("A\0B\0", 4));
+  ASSERT_TRUE(WaitFor([&] { return log.Received() == "AB"; }));
+  EXPECT_EQ(log.Count("flag"), 0u);
+  pty.Send("C\r");
+  ASSERT_TRUE(WaitFor([&] { return log.Received() == "ABC\r"; }));
+  EXPECT_EQ(log.Count("flag"), 1u);
+  // The flag comes after the received bytes' event of the same batch.
+  const auto events = log.Snapshot();
+  EXPECT_EQ(events.back(), "flag");
+}
+
+TEST(CommData, XoffHoldsWritesUntilXonAndAStuckWriteGivesUp) {
+  TPtyPair pty;
+  TComm comm;
+  OpenTransparent(comm, pty);
+  comm.SetWriteTimeOut(200);
+  comm.SetXonState(false);
+  const std::string text = "held";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 4), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(comm.LastError(), static_cast<std::uint32_t>(kErrorCounterTimeout));
+  EXPECT_EQ(pty.Receive(1, 100), "");
+  comm.SetXonState(true);
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 4), 4);
+  EXPECT_EQ(pty.Receive(4), text);
+}
+
+TEST(CommData, TheOutputQueueRunningEmptyIsAnEventWhenMonitored) {
+  TPtyPair pty;
+  TComm comm;
+  std::atomic<int> empties{0};
+  comm.OnTxEmpty = [&] { ++empties; };
+  OpenTransparent(comm, pty);
+  const std::string text = "drain";
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 5), 5);
+  EXPECT_EQ(pty.Receive(5), text);
+  ASSERT_TRUE(WaitFor([&] { return empties == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(empties, 1);
+
+  comm.Close();
+  comm.SetMonitorEvents(kAllCommEvents & ~CommEvent(evTxEmpty));
+  comm.Open();
+  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 5), 5);
+  EXPECT_EQ(pty.Receive(5), text);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(empties, 1);
+}
+
+TEST(CommLifetime, TheDeviceGoingAwayIsReportedOnce) {
+  // (The kernel drops what the slave had not yet read when the master goes:
+  // the bytes are taken first here.)
+  auto pty = std::make_unique<TPtyPair>();
+  TComm comm;
+  TEventLog log;
+  comm.OnException = [&](int code) { log.Add("exception " + std::to_string(code)); };
+  OpenTransparent(comm, *pty, &log);
+  pty->Send("last words");
+  ASSERT_TRUE(WaitFor([&] { return log.Received() == "last words"; }));
+  pty->CloseMaster();
+  ASSERT_TRUE(WaitFor([&] { return log.Count("exception 1117") == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(log.Count("exception 1117"), 1u);
+  EXPECT_EQ(log.Snapshot().back(), "exception 1117");
+  const std::uint8_t byte = 'x';
+  EXPECT_EQ(comm.Write(&byte, 1), -1);
+  comm.Close();
+  EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST(CommLifetime, AHandlerMayCloseThePortFromTheEventThread) {
+  TPtyPair pty;
+  TComm comm;
+  std::atomic<int> calls{0};
+  comm.OnRxChar = [&](int) {
+    ++calls;
+    comm.Close();
+  };
+  comm.SetDeviceName(pty.SlavePath);
+  comm.SetFlowControl(fcNone);
+  comm.Open();
+  pty.Send("x");
+  ASSERT_TRUE(WaitFor([&] { return calls == 1 && !comm.IsOpen(); }));
+  pty.Send("y");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(calls, 1);
+  comm.OnRxChar = nullptr;
+  comm.Open();  // and it opens again
+  EXPECT_TRUE(comm.IsOpen());
+}
+
+TEST(CommLifetime, OpenAndCloseLeaveNoDescriptorsOrThreadsBehind) {
+  TPtyPair pty;
+  TComm comm;
+  comm.SetDeviceName(pty.SlavePath);
+  comm.SetFlowControl(fcNone);
+  comm.Open();
+  comm.Close();
+  const std::size_t before = OpenDescriptors();
+  for (int i = 0; i < 25; ++i) {
+    comm.Open();
+    comm.Close();
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST(CommLifetime, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
+  TPtyPair pty;
+  TComm comm;
+  std::mutex lock;
+  std::vector<std::function<void()>> queue;
+  comm.PostEvent = [&](std::function<void()> event) {
+    std::lock_guard<std::mutex> guard(lock);
+    queue.push_back(std::move(event));
+  };
+  std::string got;
+  std::thread::id handlerThread;
+  comm.OnRxChar = [&](int count) {
+    handlerThread = std::this_thread::get_id();
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+    const int n = comm.Read(buffer.data(), count);
+    if (n > 0) got.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+  };
+  comm.SetDeviceName(pty.SlavePath);
+  comm.SetFlowControl(fcNone);
+  comm.Open();
+  pty.Send("posted");
+  auto runQueue = [&] {
+    std::vector<std::function<void()>> events;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      events.swap(queue);
+    }
+    for (auto& event : events) event();
+    return events.size();
+  };
+  ASSERT_TRUE(WaitFor([&] {
+    runQueue();
+    return got == "posted";
+  }));
+  EXPECT_EQ(handlerThread, std::this_thread::get_id());
+
+  pty.Send("late");
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return !queue.empty();
+  }));
+  comm.Close();
+  runQueue();  // events of a closed port do nothing
+  EXPECT_EQ(got, "posted");
+}

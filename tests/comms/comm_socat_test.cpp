@@ -1,0 +1,116 @@
+// Two serial components joined by socat (a second process relaying between
+// two ptys): a long transfer both ways at once, compared byte for byte.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <random>
+
+#include "comms/comm.h"
+#include "comms/comm_support.h"
+
+namespace {
+
+class TSocatLink {
+ public:
+  explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {
+    Pid = fork();
+    if (Pid == 0) {
+      const std::string left = "pty,rawer,link=" + A.string();
+      const std::string right = "pty,rawer,link=" + B.string();
+      execlp("socat", "socat", "-b65536", left.c_str(), right.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~TSocatLink() {
+    if (Pid > 0) {
+      kill(Pid, SIGTERM);
+      waitpid(Pid, nullptr, 0);
+    }
+  }
+  bool Ready() const {
+    return WaitFor([&] { return std::filesystem::exists(A) && std::filesystem::exists(B); }, 5000);
+  }
+
+  std::filesystem::path A, B;
+
+ private:
+  pid_t Pid = -1;
+};
+
+struct TCollector {
+  std::mutex Lock;
+  std::string Data;
+  std::size_t Size() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Data.size();
+  }
+};
+
+void Configure(TComm& comm, const std::string& device, TCollector& into) {
+  comm.SetDeviceName(device);
+  comm.SetBaudRate(cbr115200);
+  comm.SetFlowControl(fcNone);
+  comm.OnRxChar = [&comm, &into](int count) {
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
+    const int n = comm.Read(buffer.data(), count);
+    if (n <= 0) return;
+    std::lock_guard<std::mutex> guard(into.Lock);
+    into.Data.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+  };
+}
+
+std::string RandomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// Writes in pieces of the sizes the transmit path and a file send use.
+void WriteAll(TComm& comm, const std::string& bytes, bool& ok) {
+  std::size_t done = 0;
+  ok = true;
+  while (done < bytes.size()) {
+    const int piece = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 1 + done % 3000));
+    const int n = comm.Write(reinterpret_cast<const std::uint8_t*>(bytes.data() + done), piece);
+    if (n <= 0) {
+      ok = false;
+      return;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+TEST(CommSocat, FiveMegabytesEachWayArriveIntact) {
+  TTempDirectory dir;
+  TSocatLink link(dir.Path);
+  ASSERT_TRUE(link.Ready()) << "socat did not make its ptys";
+
+  constexpr std::size_t kSize = 5 * 1024 * 1024;
+  const std::string aToB = RandomBytes(kSize, 1);
+  const std::string bToA = RandomBytes(kSize, 2);
+  TCollector atA, atB;
+  TComm a, b;
+  Configure(a, link.A.string(), atA);
+  Configure(b, link.B.string(), atB);
+  a.Open();
+  b.Open();
+
+  bool aOk = false, bOk = false;
+  std::thread fromA([&] { WriteAll(a, aToB, aOk); });
+  std::thread fromB([&] { WriteAll(b, bToA, bOk); });
+  fromA.join();
+  fromB.join();
+  EXPECT_TRUE(aOk);
+  EXPECT_TRUE(bOk);
+  ASSERT_TRUE(WaitFor([&] { return atA.Size() >= kSize && atB.Size() >= kSize; }, 60000))
+      << "received " << atA.Size() << " and " << atB.Size();
+  a.Close();
+  b.Close();
+  EXPECT_TRUE(atB.Data == aToB) << "A to B differs";
+  EXPECT_TRUE(atA.Data == bToA) << "B to A differs";
+}

@@ -1,0 +1,214 @@
+// Helpers of the serial port tests: pseudo-terminal pairs, a fake of the
+// driver calls ptys do not answer, and waiting for the event thread.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comms/serialdriver.h"
+
+// A temporary directory removed with everything in it.
+struct TTempDirectory {
+  std::filesystem::path Path;
+  TTempDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qeldrivers.XXXXXX").string();
+    if (mkdtemp(pattern.data())) Path = pattern;
+  }
+  ~TTempDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+};
+
+// A pty pair: the component opens SlavePath, the test plays the far end on Master.
+struct TPtyPair {
+  int Master = -1;
+  int Slave = -1;  // kept open so the pair survives the component's closes
+  std::string SlavePath;
+
+  TPtyPair() {
+    char name[128] = {};
+    if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) return;
+    SlavePath = name;
+    fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK);
+  }
+  ~TPtyPair() {
+    CloseMaster();
+    if (Slave >= 0) ::close(Slave);
+  }
+  void CloseMaster() {
+    if (Master >= 0) ::close(Master);
+    Master = -1;
+  }
+  void Send(const std::string& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(Master, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+        continue;
+      }
+      pollfd ready{Master, POLLOUT, 0};
+      poll(&ready, 1, 50);
+    }
+  }
+  // Reads what the component wrote until count bytes came or the time is up.
+  std::string Receive(std::size_t count, int timeoutMs = 3000) const {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+      char buffer[4096];
+      const ssize_t n = ::read(Master, buffer, sizeof buffer);
+      if (n > 0) {
+        got.append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      pollfd ready{Master, POLLIN, 0};
+      poll(&ready, 1, 20);
+    }
+    return got;
+  }
+};
+
+// Waits until done() holds, up to timeoutMs; true when it did.
+inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// Records what the event thread reports, in order, as short words.
+struct TEventLog {
+  mutable std::mutex Lock;
+  std::vector<std::string> Events;
+  std::string Data;
+
+  void Add(const std::string& event) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Events.push_back(event);
+  }
+  std::vector<std::string> Snapshot() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Events;
+  }
+  std::string Received() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Data;
+  }
+  std::size_t Count(const std::string& event) const {
+    std::lock_guard<std::mutex> guard(Lock);
+    std::size_t n = 0;
+    for (const auto& e : Events) n += e == event;
+    return n;
+  }
+};
+
+// Modem lines, error counters, the modem wait and breaks as a UART would
+// give them; the test moves the lines and raises the counters.
+class TFakeSerialDriver : public TSerialDriver {
+ public:
+  bool ModemSupported = true;
+  bool CountersSupported = true;
+  int BreakError = 0;
+
+  int GetModemLines(int, unsigned& lines) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (!ModemSupported) return ENOTTY;
+    lines = Lines;
+    return 0;
+  }
+  int SetModemLines(int, unsigned lines, bool on) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (!ModemSupported) return ENOTTY;
+    Lines = on ? (Lines | lines) : (Lines & ~lines);
+    return 0;
+  }
+  int GetCounters(int, TLineCounters& counters) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (!CountersSupported) return ENOTTY;
+    counters = Counters;
+    return 0;
+  }
+  int WaitModemChange(int, unsigned) override {
+    std::unique_lock<std::mutex> guard(Lock);
+    if (!ModemSupported) return ENOTTY;
+    ++Waiting;
+    const unsigned start = Generation;
+    Changed.wait(guard, [&] { return Generation != start || Interrupted; });
+    --Waiting;
+    if (Interrupted) {
+      Interrupted = false;
+      return EINTR;
+    }
+    return 0;
+  }
+  void InterruptModemWait(pthread_t) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    Interrupted = true;
+    Changed.notify_all();
+  }
+  bool CanInterruptModemWait() override { return true; }
+  int SetBreak(int, bool on) override {
+    std::lock_guard<std::mutex> guard(Lock);
+    Breaks.push_back(on);
+    return BreakError;
+  }
+
+  // Sets the input lines; each line that changes is counted as a UART does.
+  void SetInputLines(unsigned lines) {
+    std::lock_guard<std::mutex> guard(Lock);
+    const unsigned changed = (Lines ^ lines) & (mlCts | mlDsr | mlRing | mlDcd);
+    if (changed & mlCts) ++Counters.Cts;
+    if (changed & mlDsr) ++Counters.Dsr;
+    if ((changed & mlRing) && !(lines & mlRing)) ++Counters.Ring;  // trailing edge
+    if (changed & mlDcd) ++Counters.Dcd;
+    Lines = (Lines & (mlDtr | mlRts)) | lines;
+    ++Generation;
+    Changed.notify_all();
+  }
+  void CountErrors(const TLineCounters& more) {
+    std::lock_guard<std::mutex> guard(Lock);
+    Counters.Frame += more.Frame;
+    Counters.Overrun += more.Overrun;
+    Counters.Parity += more.Parity;
+    Counters.Break += more.Break;
+    Counters.BufOverrun += more.BufOverrun;
+  }
+  unsigned OutputLines() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Lines & (mlDtr | mlRts);
+  }
+  std::vector<bool> BreakCalls() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Breaks;
+  }
+  bool SomeoneWaits() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return Waiting > 0;
+  }
+
+ private:
+  std::mutex Lock;
+  std::condition_variable Changed;
+  unsigned Lines = 0;
+  TLineCounters Counters;
+  unsigned Generation = 0;
+  int Waiting = 0;
+  bool Interrupted = false;
+  std::vector<bool> Breaks;
+};

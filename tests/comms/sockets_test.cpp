@@ -1,0 +1,487 @@
+// The socket component on loopback, under the event loop, against plain
+// POSIX peers and against itself.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "comms/sockets.h"
+#include "core/desktop.h"
+
+namespace {
+
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (done()) loop.quit();
+  });
+  check.start(2);
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  loop.exec();
+  return done();
+}
+
+void RunFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+std::uint16_t PortOf(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// A port nobody listens on (bound and let go).
+std::uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const std::uint16_t port = PortOf(fd);
+  ::close(fd);
+  return port;
+}
+
+// The host's side, written with plain blocking calls.
+struct TPeerListener {
+  int Fd = -1;
+  std::uint16_t Port = 0;
+  TPeerListener() {
+    Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(Fd, 5);
+    Port = PortOf(Fd);
+  }
+  ~TPeerListener() { ::close(Fd); }
+  int AcceptOne(int timeoutMs = 5000) const {
+    pollfd ready{Fd, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) return -1;
+    return accept(Fd, nullptr, nullptr);
+  }
+};
+
+int ConnectTo(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+void SendAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Reads until count bytes, the end of the session, or the time is up.
+std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 20) <= 0) continue;
+    char buffer[65536];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void HardClose(int fd) {
+  const linger hard{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  ::close(fd);
+}
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(random() & 0xFF);
+  return s;
+}
+
+// Every event of the component, in order; data read as the main window does:
+// chunks of up to 8192 bytes until nothing more is ready.
+struct TSocketLog {
+  std::vector<std::string> Events;
+  std::string Data;
+
+  void Attach(TSockets& sockets) {
+    sockets.OnSessionConnected = [this](int) { Events.push_back("connected"); };
+    sockets.OnSessionClosed = [this](int) { Events.push_back("closed"); };
+    sockets.OnSessionAvailable = [this, &sockets](int) {
+      Events.push_back("available");
+      sockets.Accept();
+    };
+    sockets.OnErrorOccurred = [this](int, const std::string& text, int code) {
+      Events.push_back("error " + std::to_string(code) + " " + text);
+    };
+    sockets.OnDataAvailable = [this, &sockets](int) {
+      std::uint8_t buffer[8192];
+      for (;;) {
+        const int n = sockets.Receive(buffer, sizeof buffer);
+        if (n <= 0) break;
+        Data.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+      }
+    };
+  }
+  std::size_t Count(const std::string& event) const {
+    return static_cast<std::size_t>(std::count(Events.begin(), Events.end(), event));
+  }
+  bool Has(const std::string& event) const { return Count(event) > 0; }
+};
+
+int SendText(TSockets& sockets, const std::string& text) {
+  return sockets.Send(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+class Sockets : public ::testing::Test {
+ protected:
+  TScriptedDesktop Desktop;
+  TSocketLog Log;
+  TSockets Net{Desktop};
+
+  void ConnectTo(const std::string& host, std::uint16_t port) {
+    Net.SetAddress(host, std::to_string(port));
+    Net.Connect();
+  }
+};
+
+}  // namespace
+
+TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_GE(host, 0);
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+
+  const std::string down = Pattern(3 * 1024 * 1024, 7);
+  const std::string up = Pattern(3 * 1024 * 1024, 8);
+  std::string atHost;
+  std::thread hostSide([&] {
+    std::thread reader([&] { atHost = ReceiveSome(host, up.size(), 30000); });
+    SendAll(host, down);
+    reader.join();
+  });
+  EXPECT_EQ(SendText(Net, up), static_cast<int>(up.size()));
+  EXPECT_TRUE(RunUntil([&] { return Log.Data.size() >= down.size(); }, 30000));
+  hostSide.join();
+  EXPECT_TRUE(Log.Data == down);
+  EXPECT_TRUE(atHost == up);
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"connected"});
+  ::close(host);
+}
+
+TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  Net.OnDataNeeded = [&](int) { Log.Events.push_back("needed"); };
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("needed"); }));
+
+  TSockets listener(Desktop);
+  TSocketLog listenerLog;
+  listenerLog.Attach(listener);
+  listener.OnDataNeeded = [&](int) { listenerLog.Events.push_back("needed"); };
+  const std::uint16_t port = FreePort();
+  listener.SetAddress("", std::to_string(port));
+  listener.Listen();
+  const int caller = ::ConnectTo(port);
+  ASSERT_TRUE(RunUntil([&] { return listenerLog.Has("needed"); }));
+  RunFor(50);
+  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "needed"}));
+  EXPECT_EQ(listenerLog.Events, (std::vector<std::string>{"available", "needed"}));
+  ::close(host);
+  ::close(caller);
+}
+
+TEST_F(Sockets, HostNamesAndAPortInTheAddressAreAccepted) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  Net.SetAddress("localhost:" + std::to_string(peer.Port), "9");  // the address's port wins
+  Net.Connect();
+  const int host = peer.AcceptOne();
+  ASSERT_GE(host, 0);
+  EXPECT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  EXPECT_TRUE(Desktop.Boxes.empty());
+  ::close(host);
+}
+
+TEST_F(Sockets, ARefusedCallIsReportedAndNeverConnected) {
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", FreePort());
+  ASSERT_TRUE(RunUntil([&] { return !Log.Events.empty(); }));
+  RunFor(50);
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10061 Connection refused"});
+  EXPECT_EQ(Net.ClientSocket(), -1);  // the failed socket is not kept
+}
+
+TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
+  ConnectTo("127.0.0.1", FreePort());
+  ASSERT_TRUE(RunUntil([&] { return !Desktop.Boxes.empty(); }));
+  const TMessageBox& box = Desktop.Boxes[0].Box;
+  EXPECT_EQ(box.Text, "Error 10061 in function FD_CONNECT\r\nConnection refused");
+  EXPECT_EQ(box.Caption, "WINSOCK ERROR");
+  EXPECT_EQ(box.Buttons, unsigned(mbOK | mbCancel));
+}
+
+TEST_F(Sockets, TheHostClosingEndsTheSessionOnceAfterItsLastBytes) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  SendAll(host, "goodbye");
+  ::close(host);
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("closed"); }));
+  RunFor(100);
+  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "closed"}));
+  EXPECT_EQ(Log.Data, "goodbye");
+  EXPECT_EQ(Net.ClientSocket(), -1);
+}
+
+TEST_F(Sockets, DataNotReadIsAnnouncedOnceUntilTheNextReceive) {
+  TPeerListener peer;
+  int announced = 0;
+  Net.OnSessionConnected = [](int) {};
+  Net.OnDataAvailable = [&](int) { ++announced; };  // busy: leaves the data in the socket
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  SendAll(host, "wait for me");
+  ASSERT_TRUE(RunUntil([&] { return announced == 1; }));
+  RunFor(100);
+  EXPECT_EQ(announced, 1);
+  std::uint8_t buffer[4];
+  EXPECT_EQ(Net.Receive(buffer, 4), 4);  // takes part of it: announced again for the rest
+  ASSERT_TRUE(RunUntil([&] { return announced == 2; }));
+  std::uint8_t rest[64];
+  EXPECT_EQ(Net.Receive(rest, 64), 7);
+  EXPECT_EQ(Net.Receive(rest, 64), -1);  // nothing ready now
+  ::close(host);
+}
+
+TEST_F(Sockets, ListensAcceptsAndKeepsTheSessionAfterTheListenEnds) {
+  Log.Attach(Net);
+  const std::uint16_t port = FreePort();
+  Net.SetAddress("", std::to_string(port));
+  Net.Listen();
+  ASSERT_GE(Net.ListenSocket(), 0);
+  EXPECT_EQ(PortOf(Net.ListenSocket()), port);
+  const int host = ::ConnectTo(port);
+  ASSERT_GE(host, 0);
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("available"); }));
+  ASSERT_GE(Net.ClientSocket(), 0);
+  SendAll(host, "called in");
+  ASSERT_TRUE(RunUntil([&] { return Log.Data == "called in"; }));
+  EXPECT_EQ(SendText(Net, "answer"), 6);
+  EXPECT_EQ(ReceiveSome(host, 6), "answer");
+
+  Net.CancelListen();
+  EXPECT_EQ(Net.ListenSocket(), -1);
+  EXPECT_EQ(::ConnectTo(port), -ECONNREFUSED);
+  SendAll(host, " still here");
+  EXPECT_TRUE(RunUntil([&] { return Log.Data == "called in still here"; }));
+  ::close(host);
+}
+
+TEST_F(Sockets, ASecondCallReplacesTheFirstSession) {
+  Log.Attach(Net);
+  const std::uint16_t port = FreePort();
+  Net.SetAddress("", std::to_string(port));
+  Net.Listen();
+  const int first = ::ConnectTo(port);
+  ASSERT_TRUE(RunUntil([&] { return Log.Count("available") == 1; }));
+  const int second = ::ConnectTo(port);
+  ASSERT_TRUE(RunUntil([&] { return Log.Count("available") == 2; }));
+  EXPECT_EQ(ReceiveSome(first, 1, 2000), "");  // the first session was ended
+  SendAll(second, "second");
+  EXPECT_TRUE(RunUntil([&] { return Log.Data == "second"; }));
+  ::close(first);
+  ::close(second);
+}
+
+TEST_F(Sockets, TwoComponentsTalkToEachOther) {
+  TSockets listener(Desktop);
+  TSocketLog listenerLog;
+  listenerLog.Attach(listener);
+  const std::uint16_t port = FreePort();
+  listener.SetAddress("", std::to_string(port));
+  listener.Listen();
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", port);
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected") && listenerLog.Has("available"); }));
+  EXPECT_EQ(SendText(Net, "ping"), 4);
+  ASSERT_TRUE(RunUntil([&] { return listenerLog.Data == "ping"; }));
+  EXPECT_EQ(SendText(listener, "pong"), 4);
+  ASSERT_TRUE(RunUntil([&] { return Log.Data == "pong"; }));
+  Net.Disconnect();
+  ASSERT_TRUE(RunUntil([&] { return listenerLog.Events.size() == 2; }));
+  // The end comes after both directions were shut: an orderly end, reported once.
+  RunFor(50);
+  EXPECT_EQ(listenerLog.Events, (std::vector<std::string>{"available", "closed"}));
+  EXPECT_EQ(listener.ClientSocket(), -1);
+}
+
+TEST_F(Sockets, DisconnectResetsTheSessionAtOnce) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  Net.Disconnect();
+  EXPECT_EQ(Net.ClientSocket(), -1);
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  ASSERT_TRUE(RunUntil([&] {
+    getsockopt(host, IPPROTO_TCP, TCP_INFO, &info, &size);
+    return info.tcpi_state == TCP_CLOSE;  // a reset; an orderly close leaves CLOSE_WAIT
+  }));
+  RunFor(50);
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"connected"});
+  ::close(host);
+}
+
+TEST_F(Sockets, TheHostResettingMidBurstEndsTheSessionWithAResetError) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  const std::string burst = Pattern(1024 * 1024, 3);
+  std::thread hostSide([&] {
+    SendAll(host, burst.substr(0, burst.size() / 2));
+    HardClose(host);
+  });
+  ASSERT_TRUE(RunUntil([&] { return Log.Events.size() == 2; }, 10000));
+  hostSide.join();
+  RunFor(100);
+  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "error 10054 Connection reset by peer"}));
+  EXPECT_EQ(burst.compare(0, Log.Data.size(), Log.Data), 0) << "received bytes are not what was sent";
+  EXPECT_EQ(Net.ClientSocket(), -1);
+}
+
+TEST_F(Sockets, SendingWithoutASessionOrAfterAResetRaisesTheSendError) {
+  Log.Attach(Net);
+  EXPECT_LT(SendText(Net, "nobody"), 0);
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10038 Socket operation on non-socket"});
+
+  TPeerListener peer;
+  ConnectTo("127.0.0.1", peer.Port);
+  const int host = peer.AcceptOne();
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  HardClose(host);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the reset arrives; no events run
+  EXPECT_LT(SendText(Net, "too late"), 0);
+  EXPECT_EQ(Log.Events.back(), "error 10054 Connection reset by peer");
+}
+
+TEST_F(Sockets, MissingAddressPartsAreRefusedWithBoxes) {
+  Net.SetAddress("127.0.0.1", "");
+  Net.Connect();
+  Net.SetAddress("", "23");
+  Net.Connect();
+  Net.SetAddress("", "");
+  Net.Listen();
+  Net.SetAddress("no-such-host.invalid", "23");
+  Net.Connect();
+  ASSERT_EQ(Desktop.Boxes.size(), 4u);
+  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "No Port Specified");
+  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "No IP Address Specified");
+  EXPECT_EQ(Desktop.Boxes[2].Box.Text, "No Port Specified");
+  EXPECT_EQ(Desktop.Boxes[3].Box.Text, "Cannot convert host address");
+  for (const auto& shown : Desktop.Boxes) {
+    EXPECT_EQ(shown.Box.Caption, "WINSOCK ERROR");
+    EXPECT_EQ(shown.Box.Buttons, unsigned(mbOK | mbCancel));
+  }
+  EXPECT_EQ(Net.ClientSocket(), -1);
+  EXPECT_EQ(Net.ListenSocket(), -1);
+}
+
+TEST_F(Sockets, PortTextsAreServiceNamesOrDecimalNumbers) {
+  Net.SetAddress("127.0.0.1", "abc");
+  Net.Connect();
+  Net.SetAddress("127.0.0.1", "70000");
+  Net.Connect();
+  ASSERT_EQ(Desktop.Boxes.size(), 2u);
+  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "'abc' is not a valid integer value");
+  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "'70000' is not a valid port number");
+  EXPECT_EQ(Net.ClientSocket(), -1);
+
+  // "telnet" is a service name: port 23.
+  Log.Attach(Net);
+  Net.SetAddress("", "telnet");
+  Net.Listen();
+  if (Net.ListenSocket() < 0) GTEST_SKIP() << "port 23 is taken here: " << Log.Events.back();
+  EXPECT_EQ(PortOf(Net.ListenSocket()), 23);
+  EXPECT_EQ(Desktop.Boxes.size(), 2u);
+}
+
+TEST_F(Sockets, ListeningOnAPortInUseIsABindError) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  Net.SetAddress("", std::to_string(peer.Port));
+  Net.Listen();
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10048 Address already in use"});
+  EXPECT_EQ(Net.ListenSocket(), -1);
+}
+
+TEST_F(Sockets, BlockingCallsGiveUpAfterTheTimeout) {
+  TPeerListener peer;
+  Log.Attach(Net);
+  Net.NonBlocking = false;
+  Net.Timeout = 1;
+  ConnectTo("127.0.0.1", peer.Port);
+  ASSERT_GE(Net.ClientSocket(), 0);  // connected at once, without events
+  EXPECT_TRUE(Log.Events.empty());
+  const int host = peer.AcceptOne();
+  std::uint8_t buffer[16];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Net.Receive(buffer, sizeof buffer), -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10060 Blocking call timed out"});
+
+  SendAll(host, "late");
+  EXPECT_EQ(Net.Receive(buffer, sizeof buffer), 4);
+
+  Net.OnErrorOccurred = nullptr;
+  EXPECT_EQ(Net.Receive(buffer, sizeof buffer), -1);
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "Error 10060\r\nBlocking call timed out");
+  EXPECT_EQ(Desktop.Boxes[0].Box.Caption, "WINSOCK CALL CANCELED");
+  ::close(host);
+}
