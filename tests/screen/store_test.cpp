@@ -112,22 +112,6 @@ TEST(RunLists, EntriesMarkEveryChangeAndExpandBackExactly) {
   EXPECT_EQ(std::vector<int>(cells, cells + 132), expected);
 }
 
-TEST(RunLists, EncodingAndExpansionAreInverse) {
-  std::uint16_t cells[132];
-  for (int i = 0; i < 132; ++i) cells[i] = static_cast<std::uint16_t>((i / 7) % 3 + (i == 131) * 40);
-  const std::string encoded = EncodeRuns(cells);
-  std::uint16_t back[132] = {};
-  ExpandRuns(encoded, back);
-  EXPECT_EQ(std::vector<int>(back, back + 132), std::vector<int>(cells, cells + 132));
-  const std::vector<TRun> runs = DecodeRuns(encoded);
-  EXPECT_EQ(runs.front().Column, 1);
-  EXPECT_EQ(runs.back(), (TRun{40, 132}));
-  // A malformed list (truncated entry, columns out of range) expands without harm.
-  ExpandRuns(std::string("\x05\x00\x00\x06\x00\xC8\x07", 7), back);
-  EXPECT_EQ(back[0], 5);
-  EXPECT_EQ(back[131], 5);
-}
-
 TEST(RunLists, HistoryLinesKeepTheirRunsAfterLeavingTheScreen) {
   TBrowse store;
   Fill(store, 24);
@@ -243,20 +227,6 @@ TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
   const int line = store.ScreenLine(4);
   EXPECT_EQ(store.GetLineText(line), "whole");
   EXPECT_EQ(store.GetRuns(line), Runs({{6, 1}, {6, 132}}));
-}
-
-TEST(Cells, RecordsAreInternedAndReadBack) {
-  TBrowse store;
-  Fill(store, 24);
-  TTextAttributes bold;
-  bold.Style = fsBold;
-  bold.Foreground = colors::Red;
-  store.SetCellRecord(10, 5, bold);
-  const int number = store.GetCellAttribute(10, 5);
-  EXPECT_EQ(store.GetAttributeRecord(number).Style, fsBold);
-  EXPECT_EQ(store.GetCellRecord(10, 5).Foreground, colors::Red);
-  EXPECT_EQ(store.InternAttribute(bold), number);
-  EXPECT_EQ(store.GetCellAttribute(11, 5), 0);
 }
 
 TEST(CopyBlock, OverlappingDownwardCopiesFromTheLastLine) {
