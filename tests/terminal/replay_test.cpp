@@ -1,0 +1,225 @@
+// qel replay, run as the engineers run it.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/settingsfile.h"
+#include "support/testing.h"
+
+namespace {
+
+struct TToolResult {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) {
+    if (c == '\'') q += "'\\''";
+    else q.push_back(c);
+  }
+  return q + "'";
+}
+
+// Runs `qel replay ARGS` with `input` on standard input.
+TToolResult Replay(const TTempDir& dir, const std::vector<std::string>& args,
+                   const std::string& input = "") {
+  WriteFileBytes(dir.file("stdin"), input);
+  std::string command = Quote(QEL_TOOL) + " replay";
+  for (const auto& a : args) command += " " + Quote(a);
+  command += " <" + Quote(dir.file("stdin")) + " >" + Quote(dir.file("stdout")) + " 2>" +
+             Quote(dir.file("stderr"));
+  const int raw = std::system(command.c_str());
+  TToolResult r;
+  r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.Out = ReadFileBytes(dir.file("stdout"));
+  r.Err = ReadFileBytes(dir.file("stderr"));
+  return r;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(QelReplay, PrintsTheTwentyFourScreenRowsWithoutTrailingBlanks) {
+  TTempDir dir;
+  const auto r = Replay(dir, {"--emulation", "vt100", "-"},
+                        "first   \r\n\x1B[1msecond\x1B[m\x1B[24;100HZ");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto lines = Lines(r.Out);
+  ASSERT_EQ(lines.size(), 24u);
+  EXPECT_EQ(lines[0], "first");
+  EXPECT_EQ(lines[1], "second");
+  EXPECT_EQ(lines[2], "");
+  // CUP stops at column 80; the row's text beyond is printed too.
+  EXPECT_EQ(lines[23], std::string(79, ' ') + "Z");
+  EXPECT_EQ(lines[22], "");
+}
+
+TEST(QelReplay, ShowsAllOneHundredThirtyTwoColumns) {
+  TTempDir dir;
+  const auto r = Replay(dir, {"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[2], std::string(130, ' ') + "XY");
+}
+
+TEST(QelReplay, ScrollbackPrintsEveryStoreLine) {
+  TTempDir dir;
+  std::string input;
+  for (int i = 1; i <= 30; ++i) input += "line " + std::to_string(i) + "\r\n";
+  const auto r = Replay(dir, {"--scrollback", "-"}, input);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  const auto lines = Lines(r.Out);
+  // 101 blank lines at start; the 30 line feeds at the bottom row push 7 of
+  // the screen's rows into the history.
+  ASSERT_EQ(lines.size(), 108u);
+  EXPECT_EQ(lines[76], "");
+  EXPECT_EQ(lines[77], "line 1");
+  EXPECT_EQ(lines[106], "line 30");
+  EXPECT_EQ(lines[107], "");
+}
+
+TEST(QelReplay, LogPrintsTheTextAsDisplayed) {
+  TTempDir dir;
+  const auto r = Replay(dir, {"--log", "--emulation", "vt100", "-"},
+                        "one \x1B[1mtwo\x1B[0m\r\n\x07three\x1B[5;5H\tfour\r\n");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, "one two\nthree\tfour\n");
+}
+
+TEST(QelReplay, ShowsHighBytesThroughCodePage437) {
+  TTempDir dir;
+  const auto r = Replay(dir, {"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[0], "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510");
+}
+
+TEST(QelReplay, Vt100StripsTheEighthBit) {
+  TTempDir dir;
+  const auto r = Replay(dir, {"--emulation", "vt100", "-"}, "\xC1\xE2");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[0], "Ab");
+}
+
+TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
+  TTempDir dir;
+  const std::string answers = dir.file("answers.bin");
+  const auto r = Replay(dir, {"--telnet", "--answers", answers, "--emulation", "vt220", "-"},
+                        "\xFF\xFD\x18login: \xFF\xFA\x18\x01\xFF\xF0\xFF\xFF");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[0], "login: \u00A0");
+  EXPECT_EQ(ReadFileBytes(answers),
+            "\xFF\xFB\x18\xFF\xFA\x18" + std::string(1, '\0') + "DEC-VT220\xFF\xF0");
+}
+
+TEST(QelReplay, WithoutTelnetIacIsData) {
+  TTempDir dir;
+  const std::string answers = dir.file("answers.bin");
+  const auto r = Replay(dir, {"--answers", answers, "-"}, "\xFF\xFD\x18");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[0], "\u00A0\u00B2");
+  EXPECT_EQ(ReadFileBytes(answers), "");
+}
+
+TEST(QelReplay, AnswersHoldReportsAndTheAnswerBack) {
+  TTempDir dir;
+  const std::string answers = dir.file("answers.bin");
+  const auto r = Replay(dir, {"--emulation", "vt100", "--answers", answers, "-"},
+                        "\x1B[5;10H\x1B[6n\x1B[c\x05");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadFileBytes(answers),
+            std::string("\x1B[005;010R\x1B[?1;2c") + "\x02QELWIN-32\r\n\x04");
+}
+
+TEST(QelReplay, ReadsAFileAndTheSettingsFile) {
+  TTempDir dir;
+  TSetupRecord settings;
+  settings.ApplyDefaults();
+  settings.Emulation = emVT100;
+  settings.Wrap = 0;
+  ASSERT_EQ(WriteSettingsRecord(dir.file("vt.mse"), settings), 0u);
+  WriteFileBytes(dir.file("stream.vt"), std::string(85, 'x') + "\xC1");
+  const auto r = Replay(dir, {"--settings", dir.file("vt.mse"), dir.file("stream.vt")});
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  // Wrap off: everything beyond column 80 lands in column 80; bit 7 stripped.
+  EXPECT_EQ(Lines(r.Out)[0], std::string(79, 'x') + "A");
+  EXPECT_EQ(Lines(r.Out)[1], "");
+}
+
+TEST(QelReplay, TheEmulationOptionOverridesTheSettingsFile) {
+  TTempDir dir;
+  TSetupRecord settings;
+  settings.ApplyDefaults();
+  settings.Emulation = emVT100;
+  ASSERT_EQ(WriteSettingsRecord(dir.file("vt.mse"), settings), 0u);
+  const auto r = Replay(dir, {"--settings", dir.file("vt.mse"), "--emulation", "quorix", "-"}, "\xC1");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out)[0], "\u2534");
+}
+
+TEST(QelReplay, UsageErrorsExitWithTwo) {
+  TTempDir dir;
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"--bogus", "-"},
+           {"--emulation", "vt999", "-"},
+           {"--emulation"},
+           {"--screen", "--log", "-"},
+           {"a.vt", "b.vt"},
+       }) {
+    const auto r = Replay(dir, args);
+    EXPECT_EQ(r.Status, 2) << (args.empty() ? "(none)" : args[0]);
+    EXPECT_NE(r.Err.find("usage: qel replay"), std::string::npos);
+    EXPECT_EQ(r.Out, "");
+  }
+}
+
+TEST(QelReplay, FailuresNameTheFileAndExitWithOne) {
+  TTempDir dir;
+  const std::string missing = dir.file("missing.vt");
+  auto r = Replay(dir, {missing});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(Lines(r.Err).size(), 1u);
+  EXPECT_NE(r.Err.find(missing), std::string::npos);
+
+  WriteFileBytes(dir.file("short.mse"), "too short");
+  r = Replay(dir, {"--settings", dir.file("short.mse"), "-"}, "x");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("short.mse"), std::string::npos);
+  EXPECT_NE(r.Err.find("shorter than a settings record"), std::string::npos);
+
+  r = Replay(dir, {"--answers", dir.file("no/such/dir/answers.bin"), "-"}, "x");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find("answers.bin"), std::string::npos);
+}
+
+TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {
+  TTempDir dir;
+  std::string garbage;
+  for (int i = 0; i < 20000; ++i) garbage.push_back(static_cast<char>((i * 7919 + i / 13) & 0xFF));
+  for (const char* type : {"quorix", "vt100", "vt220", "tn3270"}) {
+    const auto r = Replay(dir, {"--telnet", "--emulation", type, "--scrollback", "-"}, garbage);
+    EXPECT_EQ(r.Status, 0) << type << ": " << r.Err;
+    EXPECT_GE(Lines(r.Out).size(), 101u);
+  }
+}
+
+}  // namespace
