@@ -17,16 +17,24 @@ int TFile::OpenWith(const std::string& name, int flags) {
   }
   if (name.empty()) return ENOENT;
   const std::string path = NativeFileName(name);
+  // Non-blocking first: a name from a settings file may be a FIFO or a
+  // terminal, and opening or reading one must not hang the program.
   int fd;
   do {
-    fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return errno;
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     return EISDIR;
   }
+  if (S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   Fd = fd;
   return 0;
 }

@@ -13,10 +13,6 @@
 
 namespace {
 constexpr std::uint8_t CtrlZ = 26;
-constexpr char CR = 13;
-
-// A short read of a fixed-size record: the end of the file came first.
-constexpr std::uint32_t kErrorHandleEof = 38;
 
 std::string CurrentDirectoryFile(const char* name) {
   char buffer[PATH_MAX];

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -297,6 +299,20 @@ TEST(EbcdicMap, AShortOrMissingFileGivesTheIdentityAndAReport) {
   EXPECT_EQ(t.Desktop.Boxes[1].Box.Text,
             "File access error. File = " + t.Dir.file("none.mma") + CR + "Error = " +
                 Padded("The system cannot find the file specified."));
+}
+
+TEST(EbcdicMap, AFifoNamedInTheSettingsDoesNotHang) {
+  TTestSession t;
+  const std::string fifo = t.Dir.file("pipe.mma");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  t.S->Settings.EBCDICMapFileName = fifo;
+  t.S->SettingsFiles->LoadEbcdicMap();  // no writer: an empty read, not a wait
+  EXPECT_EQ(t.S->EbcdicMap.Outgoing[7], 7);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  // As a settings file it is short; the old record, naming it as the map, stays.
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(fifo));
+  ASSERT_EQ(t.Desktop.Boxes.size(), 3u);
+  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text, "File access error. File = " + fifo + CR + "Error = 38");
 }
 
 TEST(EbcdicMap, AnEmptyNameGivesTheIdentitySilently) {
