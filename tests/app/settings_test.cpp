@@ -119,14 +119,6 @@ TEST(SettingsRecord, DefaultsMatchTheLayoutByteForByte) {
   }
 }
 
-TEST(SettingsRecord, DefaultAnswerBackKeepsItsForm) {
-  TSetupRecord r;
-  r.ApplyDefaults();
-  const std::string a = r.AnswerBack.str();
-  ASSERT_EQ(a.size(), 19u);
-  EXPECT_EQ(a.substr(0, 3), "<2>");
-  EXPECT_EQ(a.substr(12), "<13><4>");
-}
 
 TEST(SettingsRecord, TabStopsAreSetEveryEighthIndexOnly) {
   TSetupRecord r;

@@ -2,11 +2,9 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 
-#include "app/settings.h"
-#include "app/settingsfile.h"
 #include "support/testing.h"
 
 namespace {
@@ -91,16 +89,4 @@ TEST(QelSettings, UsageErrorsExitTwo) {
   }
   const TRun run = Qel(dir, "--defaults --set Emulation=9");
   EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "qel settings: --set Emulation: value 9 out of range 0..3");
-}
-
-TEST(QelSettings, ALongerFileIsReadAndWrittenAsOneRecord) {
-  TTempDir dir;
-  TSetupRecord r;
-  r.ApplyDefaults();
-  r.ComPort = 2;
-  WriteFileBytes(dir.file("long.mse"), std::string(reinterpret_cast<const char*>(&r), sizeof r) + "extra");
-  const TRun run = Qel(dir, dir.file("long.mse") + " --get ComPort -o " + dir.file("out.mse"));
-  ASSERT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out, "ComPort=2\n");
-  EXPECT_EQ(std::filesystem::file_size(dir.file("out.mse")), 14044u);
 }

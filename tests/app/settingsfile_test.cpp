@@ -114,11 +114,6 @@ TEST(SettingsFile, ARecentEntryWhoseFileWasDeletedLeavesTheCaption) {
   EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
 }
 
-TEST(SettingsFile, AnEmptyNameDoesNothing) {
-  TTestSession t;
-  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(""));
-  EXPECT_TRUE(t.Desktop.Boxes.empty());
-}
 
 TEST(SettingsFile, WindowsStyleNamesFromTheRecentListOpen) {
   TTestSession t;

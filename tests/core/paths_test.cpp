@@ -62,9 +62,3 @@ TEST(ProgramDirectory, TakenFromQelwinHome) {
   EXPECT_TRUE(fs::is_directory(wanted));
   if (saved) ::setenv("QELWIN_HOME", savedValue.c_str(), 1); else ::unsetenv("QELWIN_HOME");
 }
-
-TEST(CaseHelpers, CompareAndUpperCaseAsciiOnly) {
-  EXPECT_TRUE(EqualsIgnoreCase("QelWin.INI", "QELWIN.ini"));
-  EXPECT_FALSE(EqualsIgnoreCase("QelWin.INI", "QelWin.IN"));
-  EXPECT_EQ(UpperCase("a.mse\xe4"), "A.MSE\xe4");
-}

@@ -286,3 +286,14 @@ TEST_F(SoftKeys, CrDuringATraceCaptureOpensThePadsWindow) {
   K().SendCharacter(13);
   EXPECT_TRUE(T.Desktop.IsMessageQueued(wmOpenPads));
 }
+
+TEST_F(SoftKeys, EnqFromTheHostSendsTheAnswerBack) {
+  E().ScreenPathOverride = nullptr;  // through the receive interpreter
+  Settings().Emulation = 1;
+  Settings().NewLine = 0;
+  T.S->StartUp();
+  Receive('\x05');
+  EXPECT_TRUE(E().Activities & acSoftKey);
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "\x02QELWIN-32\r\x04");
+}
