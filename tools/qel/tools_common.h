@@ -3,3 +3,4 @@
 
 int RunReplay(int argc, char** argv);
 int RunSettings(int argc, char** argv);
+int RunCompile(int argc, char** argv);

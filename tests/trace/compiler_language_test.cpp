@@ -1,0 +1,262 @@
+// The mode source language: what it accepts, its error texts with their
+// positions, and compiled sets read back through the reader.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "support/testing.h"
+#include "trace/compiler.h"
+#include "trace/hostnames.h"
+#include "trace/modefile_testing.h"
+
+namespace {
+std::string ErrorOf(const std::string& source) {
+  const TCompileResult result = CompileModeSource(source, "test.mode");
+  EXPECT_FALSE(result.Ok);
+  return result.Ok ? "(compiled)" : result.Error.Text();
+}
+
+TEST(CompilerErrors, NamesAndDeclarations) {
+  EXPECT_EQ(ErrorOf("NEWMODE a = b;"), "test.mode:1:13: mode B is not declared");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT;\nNEWMODE a = BOOL;"), "test.mode:2:9: mode A is declared twice");
+  EXPECT_EQ(ErrorOf("NEWMODE " + std::string(41, 'a') + " = INT;"),
+            "test.mode:1:9: a mode name has at most 40 characters: " + std::string(41, 'A'));
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT, x BOOL);"), "test.mode:1:28: component X is declared twice");
+  EXPECT_EQ(ErrorOf("NEWMODE c = SET (a, a);"), "test.mode:1:21: element A is listed twice");
+  EXPECT_EQ(ErrorOf("NEWMODE c = SET (a = 3, b = 1);"), "test.mode:1:25: element values must rise: 1 is already taken");
+  EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 4);"), "test.mode:1:36: constant A lies outside the range 0:3");
+  EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 1);\nSYN a = 2;"), "test.mode:2:5: constant A is declared twice");
+  EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (5:3);"), "test.mode:1:22: the upper bound lies below the lower bound");
+  EXPECT_EQ(ErrorOf("NEWMODE r = INT;\nNEWMODE x = r (0:1);"), "test.mode:2:13: R is not a SET mode");
+}
+
+TEST(CompilerErrors, ModesThatContainThemselves) {
+  EXPECT_EQ(ErrorOf("NEWMODE a = b;\nNEWMODE b = a;"), "test.mode:1:13: mode A is defined in terms of itself");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT, y s);"), "test.mode:1:13: mode S is defined in terms of itself");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT, y s VARPAR);"), "test.mode:1:13: mode S is defined in terms of itself");
+  // Through REF a mode may point at itself: a REF has a size of its own.
+  EXPECT_TRUE(CompileModeSource("NEWMODE s = STRUCT (x INT, next REF s);", "t").Ok);
+}
+
+TEST(CompilerErrors, StructuresCasesAndArrays) {
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (CASE t OF (1): x INT; ESAC);"), "test.mode:1:26: the structure has no component T");
+  EXPECT_EQ(ErrorOf("NEWMODE c = SET (r, g);\nNEWMODE s = STRUCT (t c, CASE t OF (b): x INT; ESAC);"),
+            "test.mode:2:37: B is not an element of C");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (t INT, CASE t OF (foo): x INT; ESAC);"),
+            "test.mode:1:39: a label name needs a tag of a SET mode or a RANGE with CONSTANTS");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (t INT, CASE t OF (1): CASE t OF (2): y INT; ESAC; ESAC);"),
+            "test.mode:1:43: a CASE cannot be nested in a variant");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (t INT, CASE t OF ELSE x INT; (1): y INT; ESAC);"),
+            "test.mode:1:50: expected ESAC after the ELSE variant, found '('");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT POS (0, 8));"), "test.mode:1:35: a bit offset is 0 to 7");
+  EXPECT_EQ(ErrorOf("NEWMODE a = ARRAY (0:1, 0:1, 0:1, 0:1) INT;"), "test.mode:1:35: an array has at most three dimensions");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT);\nNEWMODE a = ARRAY (s) INT;"),
+            "test.mode:2:20: S cannot index an array (a SET or RANGE mode can)");
+  EXPECT_EQ(ErrorOf("NEWMODE a = ARRAY (0:65535, 0:65535, 0:65535) INT;"),
+            "test.mode:1:13: mode A is larger than 4294967295 bits");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (n INT, d ARRAY (0:3) CHAR VARLENGTH (m + 1));"),
+            "test.mode:1:58: the structure has no component M");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT POS (70000, 0));"), "test.mode:1:32: a byte offset is 0 to 65535");
+}
+
+TEST(CompilerErrors, IndexesOverridesAndLexis) {
+  EXPECT_EQ(ErrorOf("USERBUFFER 1 = SPECIAL 5;"), "test.mode:1:16: SPECIAL 5 (-6) is for message buffers only");
+  EXPECT_EQ(ErrorOf("MESSAGE 1 = HEXDUMP;\nMESSAGE 1 = DSS1;"), "test.mode:2:1: message 1 is given twice");
+  EXPECT_EQ(ErrorOf("MESSAGE 70000 = HEXDUMP;"), "test.mode:1:1: a message identity is 0 to 65535");
+  EXPECT_EQ(ErrorOf("MESSAGE 1 = SPECIAL 2;"), "test.mode:1:21: SPECIAL is 3, 4 or 5 (MBIDLIST and DSS1 are 1 and 2)");
+  EXPECT_EQ(ErrorOf("DSS1 CODESET 8 = x;"), "test.mode:1:14: a codeset is 0 to 7");
+  EXPECT_EQ(ErrorOf("KASP MSG 1 = \"ABCDEFGHIJK\";"), "test.mode:1:1: KASP.MSG names have at most 10 characters");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT WITH (colour = 1);"), "test.mode:1:23: a header has no field colour");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT WITH (kind = 256);"), "test.mode:1:30: kind is -128 to 255");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT WITH (lower = 1));"), "test.mode:1:33: a component has no field lower");
+  EXPECT_EQ(ErrorOf("NEWMODE = INT;"), "test.mode:1:9: expected a mode name, found '='");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT"), "test.mode:1:16: expected ';', found the end of the source");
+  EXPECT_EQ(ErrorOf("NEWMODE a = BIT(12x);"), "test.mode:1:17: '12x' is not a number");
+  EXPECT_EQ(ErrorOf("NEWMODE a = BIT(1A);"), "test.mode:1:17: '1A' is not a number (hexadecimal needs a trailing H)");
+  EXPECT_EQ(ErrorOf("NEWMODE a = BIT(0);"), "test.mode:1:17: a size is 1 or more bits");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT;\n  /* never closed"), "test.mode:2:3: comment is not closed");
+  EXPECT_EQ(ErrorOf("KASP MSG 1 = \"abc"), "test.mode:1:14: string is not closed");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT; @"), "test.mode:1:18: unexpected character '@'");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT;\n\x01"), "test.mode:2:1: unexpected character '\\x01'");
+  EXPECT_EQ(ErrorOf("NEWMODE a = SET (x);\nNEWMODE a2 = INT;\nFOO"),
+            "test.mode:3:1: expected a statement (VERSION, NEWMODE, SYN, MESSAGE, USERBUFFER, MBID, DSS1 or KASP), found 'FOO'");
+  std::string deep = "NEWMODE a = ";
+  for (int i = 0; i < 200; ++i) deep += "ARRAY (0:1) ";
+  EXPECT_EQ(ErrorOf(deep + "INT;"), "test.mode:1:1213: modes are nested too deeply");
+}
+
+TEST(CompilerLanguage, NumbersCommentsAndQuotedNames) {
+  const TCompileResult r = CompileModeSource(R"(
+    -- line comment
+    /* block
+       comment */
+    NEWMODE "lower case" = RANGE (H'1F' : 0FFH) CONSTANTS (b = B'101', d = D'200', e = 1_0);
+  )", "t");
+  // 1_0 is not a number: the underscore belongs only in the CHILL forms.
+  EXPECT_FALSE(r.Ok);
+  const TCompileResult ok = CompileModeSource(R"(
+    NEWMODE "lower case" = RANGE (D'2' : 0FFH) CONSTANTS (b = B'1_01', d = D'200', e = H'1F');
+    SYN max_len counter = 4076;
+    SYN lone = -1;
+  )", "t");
+  ASSERT_TRUE(ok.Ok) << ok.Error.Text();
+  const std::string& mod = ok.Image.Files.at(".mod");
+  EXPECT_EQ(mod.substr(10 * 109 + 6, 11), "\x0Alower case");
+  EXPECT_EQ(U16At(mod, 10 * 109 + 55), 2u);
+  EXPECT_EQ(U16At(mod, 10 * 109 + 57), 0xFFu);
+  EXPECT_EQ(ok.Image.Files.at(".syn"), SynBytes("B", "lower case", 5, 1) + SynBytes("D", "lower case", 200, 2) +
+                                           SynBytes("E", "lower case", 0x1F, -1) + SynBytes("MAX_LEN", "COUNTER", 4076, -1) +
+                                           SynBytes("LONE", "", 0xFFFF, -1));
+}
+
+TEST(CompilerLanguage, LabelsByConstantNameAndSeveralLabels) {
+  const TCompileResult r = CompileModeSource(R"(
+    NEWMODE kind = RANGE (0:9) CONSTANTS (one = 1, two = 2, nine = 9);
+    NEWMODE s = STRUCT (
+      k kind,
+      CASE k OF
+        (one, nine): x INT
+        (two): y CHAR;
+        ELSE z BOOL
+      ESAC);
+  )", "t");
+  ASSERT_TRUE(r.Ok) << r.Error.Text();
+  const std::string& mod = r.Image.Files.at(".mod");
+  // k 12, x (one) 13, x (nine) 14, y 15, z 16.
+  EXPECT_EQ(U16At(mod, 13 * 109 + 105), 1u);
+  EXPECT_EQ(U16At(mod, 14 * 109 + 105), 9u);
+  EXPECT_EQ(U16At(mod, 15 * 109 + 105), 2u);
+  EXPECT_EQ(U16At(mod, 16 * 109 + 107), 1u);  // ELSE
+  for (int rec = 13; rec <= 16; ++rec) EXPECT_EQ(U32At(mod, rec * 109 + 101), 12u);
+  // The variants overlap: all start at byte 1; the structure ends after the longest (x, 2 bytes).
+  for (int rec = 13; rec <= 16; ++rec) EXPECT_EQ(U16At(mod, rec * 109 + 51), 1u);
+  EXPECT_EQ(U32At(mod, 11 * 109 + 2), 24u);
+}
+
+TEST(CompilerLanguage, PositionsCanBeGiven) {
+  const TCompileResult r = CompileModeSource(R"(
+    NEWMODE s = STRUCT (a INT POS (4, 0), b BIT(3) POS (1, 5), c CHAR);
+  )", "t");
+  ASSERT_TRUE(r.Ok) << r.Error.Text();
+  const std::string& mod = r.Image.Files.at(".mod");
+  EXPECT_EQ(U16At(mod, 11 * 109 + 51), 4u);
+  EXPECT_EQ(U16At(mod, 12 * 109 + 51), 1u);
+  EXPECT_EQ(static_cast<std::uint8_t>(mod[12 * 109 + 53]), 5u);
+  EXPECT_EQ(U16At(mod, 13 * 109 + 51), 2u);  // after b, on the next byte
+  EXPECT_EQ(U32At(mod, 10 * 109 + 2), 48u);  // a ends at byte 6
+}
+
+// --- Compiled sets read back through the reader ---
+
+std::string Fixture(const std::string& name) {
+  std::ifstream in(std::string(QEL_TEST_DATA) + "/trace/fixtures/" + name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CompiledSample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const TCompileResult r = CompileModeSource(Fixture("sample.mode"), "sample.mode");
+    ASSERT_TRUE(r.Ok) << r.Error.Text();
+    Image = r.Image;
+    Set = OpenMemory(Image.Files, R);
+    ASSERT_NE(Set, nullptr);
+  }
+  TModeFileImage Image;
+  TRecordingReporter R;
+  std::unique_ptr<TTraceFileSet> Set;
+  TMessageBuffer Buffer;
+};
+
+TEST_F(CompiledSample, EveryListedNameIsFoundWhereTheCompilerPutIt) {
+  std::istringstream list(Image.Files.at(".mnt"));
+  std::string line;
+  int names = 0;
+  while (std::getline(list, line)) {
+    ASSERT_FALSE(line.empty());
+    ASSERT_EQ(line.back(), '\r');
+    line.pop_back();
+    ++names;
+    const TModeLookup mode = Set->LookupModeByName(line);
+    const TSetLookup set = Set->LookupSetByName(line);
+    EXPECT_NE(mode.Found, set.Found) << line;
+    if (mode.Found) EXPECT_EQ(mode.Index, Image.ModeIndex.at(line)) << line;
+    if (mode.Found) EXPECT_EQ(mode.Header.Header().Name, line);
+    if (set.Found) EXPECT_EQ(set.Offset, Image.SetOffset.at(line)) << line;
+  }
+  EXPECT_EQ(names, static_cast<int>(Image.ModeIndex.size()));
+  for (const auto& [name, index] : Image.SynIndex) {
+    const TSynLookup syn = Set->LookupSynByName(name);
+    EXPECT_TRUE(syn.Found) << name;
+    EXPECT_EQ(syn.SynIndex, index);
+  }
+  EXPECT_TRUE(R.Errors.empty());
+}
+
+TEST_F(CompiledSample, RunsAreWholeAndSelectorsStayInTheirRun) {
+  for (const auto& [name, index] : Image.ModeIndex) {
+    SCOPED_TRACE(name);
+    const TModeRun run = Set->ReadModeRun(index);
+    ASSERT_TRUE(run.ok());
+    EXPECT_FALSE(run.Truncated);
+    const TModeHeaderRecord h = run.Header.Header();
+    if (h.Kind != mkStructure) {
+      EXPECT_TRUE(run.Components.empty());
+      continue;
+    }
+    EXPECT_FALSE(run.Components.empty());
+    for (const TModeRecord& record : run.Components) {
+      const TModeComponentRecord c = record.Component();
+      if (c.Selector == -1) continue;
+      EXPECT_GT(c.Selector, index);
+      EXPECT_LE(c.Selector, index + static_cast<std::int32_t>(run.Components.size()));
+    }
+  }
+}
+
+TEST_F(CompiledSample, SetsAndConstantsReadBackAsTexts) {
+  const TSetLookup state = Set->LookupSetByName("LINE_STATE");
+  ASSERT_TRUE(state.Found);
+  EXPECT_EQ(Set->SetElementText(state.Offset, 0, Buffer, 0, 0, pmNone, true), "idle");
+  EXPECT_EQ(Set->SetElementText(state.Offset, 3, Buffer, 0, 0, pmNone, true), "03 ");  // a gap
+  EXPECT_EQ(Set->SetElementText(state.Offset, 4, Buffer, 0, 0, pmNone, true), "blocked");
+  const TModeLookup types = Set->LookupModeByName("DSS1_MSG_TYPE");
+  ASSERT_TRUE(types.Found);
+  EXPECT_EQ(Set->SynValueText(types.Header.Header().ConstantChain, 0x05, 0, 0, pmNone, Buffer), "0005(SETUP)");
+  EXPECT_EQ(Set->SynValueText(types.Header.Header().ConstantChain, 0x4D, 0, 0, pmNone, Buffer), "004D(RELEASE)");
+  const TSynLookup setup = Set->LookupSynByName("SETUP");
+  EXPECT_EQ(setup.Value, 5);
+  EXPECT_EQ(TrimName(setup.ModeName), "DSS1_MSG_TYPE");
+  // The DSS1 record of message types points at that mode.
+  TModeRecord reserved;
+  ASSERT_TRUE(Set->ReadModeRecord(kDss1MessageTypesRecord, reserved).ok());
+  EXPECT_EQ(reserved.Header().Reference, types.Index);
+  EXPECT_EQ(Set->MessageModeIndex(1).Index, Image.ModeIndex.at("CALL_SETUP"));
+  EXPECT_EQ(Set->MessageModeIndex(2).Index, kIndexDss1);
+  EXPECT_TRUE(R.Errors.empty());
+}
+
+TEST(CompiledFiles, WrittenToDiskAndOpenedThere) {
+  const TCompileResult r = CompileModeSource(Fixture("sample.mode"), "sample.mode");
+  ASSERT_TRUE(r.Ok) << r.Error.Text();
+  TTempDir dir;
+  std::string error;
+  ASSERT_TRUE(WriteModeFileImage(r.Image, dir.file("sample"), "", &error)) << error;
+  for (const char* ext : {".ver", ".msg", ".usb", ".bid", ".mod", ".sem", ".syn", ".mna", ".sen", ".sna", ".mnt"})
+    EXPECT_EQ(ReadFileBytes(dir.file(std::string("sample") + ext)), r.Image.Files.at(ext)) << ext;
+  TRecordingReporter reporter;
+  ASSERT_NE(TTraceFileSet::OpenBase(dir.file("sample"), reporter), nullptr);
+  THostNameFiles kasp;
+  kasp.Open(dir.path().string(), reporter);
+  EXPECT_TRUE(reporter.Errors.empty());
+  EXPECT_EQ(kasp.MessageName(1), "CALL_SETUP");
+  EXPECT_EQ(kasp.VmiName(3), Chars("LINE_PROCESS", 25));
+
+  EXPECT_FALSE(WriteModeFileImage(r.Image, dir.file("missing/sample"), "", &error));
+  EXPECT_EQ(error, dir.file("missing/sample") + ".bid: cannot write: No such file or directory");
+}
+}  // namespace
