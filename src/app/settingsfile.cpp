@@ -99,7 +99,14 @@ std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& r
   TFile file;
   file.SetFaults(faults);
   int error = file.Create(temporary);
-  if (error != 0) return SystemErrorCode(error);
+  if (error != 0) {
+    // A directory we may not write in, holding a file we may: write it in
+    // place. Not on other failures (a full disk), which would cost the old file.
+    if ((error != EACCES && error != EPERM) || file.Create(target) != 0) return SystemErrorCode(error);
+    const TIoResult written = file.Write(&record, kSetupRecordSize);
+    if (written.Done == kSetupRecordSize) return 0;
+    return SystemErrorCode(written.Error != 0 ? written.Error : ENOSPC);
+  }
   const TIoResult written = file.Write(&record, kSetupRecordSize);
   if (written.Done != kSetupRecordSize) error = written.Error != 0 ? written.Error : ENOSPC;
   if (error == 0) error = file.Sync();

@@ -143,11 +143,11 @@ void TTransmitPath::StartListen() {
 // ----------------------------------------------------------------- sending
 
 bool TTransmitPath::TelnetDoubling() const {
-  return TranslateEnabled && NetworkSessionUp() && S.Settings.Port == 5;
+  return TranslateEnabled && NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex;
 }
 
 std::uint8_t TTransmitPath::Translate(std::uint8_t b) const {
-  if (S.Settings.Emulation == 3 && TranslateEnabled) return S.EbcdicMap.Outgoing[b];
+  if (S.Settings.Emulation == emTN3270 && TranslateEnabled) return S.EbcdicMap.Outgoing[b];
   return b;
 }
 
@@ -234,7 +234,7 @@ void TTransmitPath::SendBreak() {
   }
   const TTransferEngine& engine = *S.Transfer;
   const bool receiving = engine.TransferActive && engine.Direction == 1;
-  if (NetworkSessionUp() && S.Settings.Port == 5 && !receiving) {
+  if (NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex && !receiving) {
     // IAC BRK is a command: it must not be doubled, translated or held in a line.
     TUntranslatedSend untranslated(*this);
     SendByte(IAC);

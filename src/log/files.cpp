@@ -396,9 +396,8 @@ void TLogFiles::AppendTransferChecked(std::uint8_t c, bool ctrlZRule) {
   if (TransferBuffer.size() >= kTransferFlushSize) {
     const std::uint32_t error = FlushTransferBuffer();
     if (error != 0) {
-      CloseTransferFile();
+      S.Transfer->EndReceive();
       S.Errors->ReportError(ekFileAccess, error, "Transfer file");
-      ++S.Status.Changes;
       return;
     }
   }

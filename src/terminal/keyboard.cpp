@@ -96,7 +96,7 @@ void TKeyboard::StoreInHistory(const std::string& line) {
 
 void TKeyboard::SendCharacter(std::uint8_t c, bool typed) {
   if (c == ESC && typed) EscapeAction();
-  if (S.Settings.Emulation == 0) {
+  if (S.Settings.Emulation == emQuorix) {
     if (c == CR) {
       if (!TypedLine.empty()) {
         const std::string line = TypedLine;

@@ -317,3 +317,18 @@ TEST(EbcdicMap, AnEmptyNameGivesTheIdentitySilently) {
   EXPECT_EQ(t.S->EbcdicMap.Incoming[1], 1);
   EXPECT_TRUE(t.Desktop.Boxes.empty());
 }
+
+TEST(SettingsFile, NoRightToMakeAFileBesideItMeansSavingInPlace) {
+  TTestSession t;
+  const std::string name = t.Dir.file("site.mse");
+  WriteFileBytes(name, std::string(14044, '\0'));
+  TFileFaults faults;
+  faults.OpenErrno = EACCES;  // the file beside it cannot be made
+  EXPECT_EQ(WriteSettingsRecord(name, OddRecord(), &faults), 0u);
+  EXPECT_EQ(ReadFileBytes(name), RecordBytes(OddRecord()));
+
+  // A full disk is no reason to give up the old file.
+  faults.OpenErrno = ENOSPC;
+  EXPECT_EQ(WriteSettingsRecord(name, t.S->Settings, &faults), 112u);
+  EXPECT_EQ(ReadFileBytes(name), RecordBytes(OddRecord()));
+}
