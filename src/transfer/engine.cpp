@@ -83,7 +83,7 @@ void TTransferEngine::Tick() {
 }
 
 bool TTransferEngine::PassesThrough() const {
-  return Timers[tmEcho] == 0 && !S.Files->Capturing() &&
+  return Timers[tmEcho] == 0 && !ScreenPathOverride && !S.Files->Capturing() &&
          (Activities & (acSimulate | acPlayback)) == 0 && !PadsPrompt.Collecting &&
          !S.Files->BackgroundRecording && !TransferActive;
 }

@@ -207,9 +207,14 @@ TEST_F(Engine, AZeroMaxEchoDelayMeansNoWait) {
 // ------------------------------------------------------------ the dispatcher
 
 TEST_F(Engine, PlainBytesGoToTheScreenPath) {
+  EXPECT_FALSE(E().PassesThrough());  // the override watches every byte
+  const std::string bytes = "hi\x1b[m";
+  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(Screen, bytes);
+  E().ScreenPathOverride = nullptr;
   EXPECT_TRUE(E().PassesThrough());
-  Receive("hi\x1b[m");
-  EXPECT_EQ(Screen, "hi\x1b[m");
+  E().Timers[tmEcho] = 1;  // an echo wait must see each byte
+  EXPECT_FALSE(E().PassesThrough());
 }
 
 TEST_F(Engine, TheCaptureRecordsReceivedBytesEvenWhileReplaying) {
