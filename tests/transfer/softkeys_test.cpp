@@ -70,7 +70,9 @@ TEST(SoftKeyElement, TheLanguageElements) {
   for (const TCase& c : cases) {
     const E e = ParseSoftKeyElement(c.Text, 0);
     EXPECT_EQ(e.Kind, c.Kind) << c.Text;
-    if (c.Kind != E::skInvalid) EXPECT_EQ(e.Value, c.Value) << c.Text;
+    if (c.Kind != E::skInvalid) {
+      EXPECT_EQ(e.Value, c.Value) << c.Text;
+    }
     EXPECT_EQ(e.Length, c.Length) << c.Text;
   }
 }
