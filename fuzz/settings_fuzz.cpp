@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "app/settingsfields.h"
@@ -19,7 +21,9 @@ const std::string& WorkDirectory() {
     char pattern[] = "/tmp/qelfuzz.XXXXXX";
     const char* made = ::mkdtemp(pattern);
     if (!made) std::abort();
-    return std::string(made) + "/";
+    static const std::string path = made;
+    std::atexit([] { std::filesystem::remove_all(path); });
+    return path + "/";
   }();
   return dir;
 }
