@@ -78,7 +78,7 @@ class TSession {
   std::unique_ptr<TReceiveInterpreter> Interpreter;
   std::unique_ptr<TKeyboard> Keyboard;
 
-  // The spec'd session event entry: kind 1 timer tick, 2 received byte, 3 key.
+  // The session event entry: kind 1 timer tick, 2 received byte, 3 key.
   void HandleSessionEvent(int kind, int payload = 0);
   // Received bytes in order, exactly as HandleSessionEvent(2, b) for each.
   void ReceiveBytes(const std::uint8_t* data, std::size_t count);
