@@ -63,8 +63,8 @@ std::int64_t TFileSource::ReadSome(std::uint64_t offset, void* out, std::size_t 
 
 std::int64_t TMemorySource::ReadSome(std::uint64_t offset, void* out, std::size_t n,
                                      std::uint32_t*) const {
-  if (offset >= Bytes.size()) return 0;
-  const std::size_t count = std::min<std::uint64_t>(n, Bytes.size() - offset);
-  std::memcpy(out, Bytes.data() + offset, count);
+  if (offset >= Bytes->size()) return 0;
+  const std::size_t count = std::min<std::uint64_t>(n, Bytes->size() - offset);
+  std::memcpy(out, Bytes->data() + offset, count);
   return static_cast<std::int64_t>(count);
 }

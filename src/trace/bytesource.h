@@ -61,15 +61,16 @@ class TFileSource final : public TByteSource {
   int Fd;
 };
 
-// Bytes held in memory.
+// Bytes held in memory (shared, so opening the same bytes again copies nothing).
 class TMemorySource : public TByteSource {
  public:
-  explicit TMemorySource(std::string bytes) : Bytes(std::move(bytes)) {}
+  explicit TMemorySource(std::string bytes) : Bytes(std::make_shared<const std::string>(std::move(bytes))) {}
+  explicit TMemorySource(std::shared_ptr<const std::string> bytes) : Bytes(std::move(bytes)) {}
 
-  std::uint64_t Size() const override { return Bytes.size(); }
+  std::uint64_t Size() const override { return Bytes->size(); }
   std::int64_t ReadSome(std::uint64_t offset, void* out, std::size_t n,
                         std::uint32_t* code) const override;
 
  private:
-  std::string Bytes;
+  std::shared_ptr<const std::string> Bytes;
 };

@@ -12,6 +12,7 @@
 #include "trace/compiler_ast.h"
 #include "trace/compiler_parser.h"
 #include "trace/messagebuffer.h"
+#include "trace/modefile.h"
 #include "trace/modefile_records.h"
 
 std::string TCompileError::Text() const {
@@ -870,6 +871,9 @@ class TCompiler {
       if (seen) Fail(s.Pos, "VERSION is given twice");
       seen = true;
       version = s.Text;
+      // A text the reader would not take as a version gives a set that never opens.
+      if (!ParseVersionLine("VERSION = VERSION " + version))
+        Fail(s.Pos, "VERSION needs a number such as 2.1 (a trailing H makes it hexadecimal)");
     }
     Image.Files[".ver"] = "VERSION = VERSION " + version + "\r\n";
   }

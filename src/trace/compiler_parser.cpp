@@ -288,7 +288,13 @@ class TParser {
     if (!AtName()) Expected(what);
     const TToken t = Take();
     if (pos) *pos = t.Pos;
-    if (t.Kind == TTokenKind::String && t.Word.empty()) throw ECompileError(t.Pos, "a name cannot be empty");
+    if (t.Kind == TTokenKind::String) {
+      if (t.Word.empty()) throw ECompileError(t.Pos, "a name cannot be empty");
+      // The name files pad with spaces and set names are trimmed before a
+      // search: a name with blanks at either end could not be found.
+      if (static_cast<unsigned char>(t.Word.front()) <= ' ' || static_cast<unsigned char>(t.Word.back()) <= ' ')
+        throw ECompileError(t.Pos, "a name cannot begin or end with a blank");
+    }
     return t.Word;
   }
 

@@ -104,6 +104,11 @@ std::unique_ptr<TByteSource> TDiskModeFiles::Open(std::string_view extension, st
   return TFileSource::Open(PathOf(extension), code);
 }
 
+TMemoryModeFiles::TMemoryModeFiles(const std::map<std::string, std::string>& files, std::string displayBase)
+    : Base(std::move(displayBase)) {
+  for (const auto& [extension, bytes] : files) Files[extension] = std::make_shared<const std::string>(bytes);
+}
+
 bool TMemoryModeFiles::Exists(std::string_view extension) const {
   return Files.count(std::string(extension)) != 0;
 }
@@ -252,11 +257,12 @@ TReadStatus TTraceFileSet::ReadSetElementBlock(std::int64_t offset, TSetElementB
   if (!st.ok()) return st;
   out.Count = ReadU16(counts);
   out.TableSize = ReadU16(counts + 2);
-  out.Table.assign(out.TableSize, '\0');
+  // A table cut off by the end of the file keeps what is there.
+  const std::uint64_t tableStart = static_cast<std::uint64_t>(offset) + sizeof counts;
+  const std::uint64_t size = Sem->Size();
+  out.Table.assign(static_cast<std::size_t>(std::min<std::uint64_t>(out.TableSize, size > tableStart ? size - tableStart : 0)), '\0');
   std::uint32_t code = 0;
-  const std::int64_t got =
-      Sem->ReadSome(static_cast<std::uint64_t>(offset) + sizeof counts, out.Table.data(), out.TableSize, &code);
-  // A table cut off by the end of the file keeps what was there.
+  const std::int64_t got = Sem->ReadSome(tableStart, out.Table.data(), out.Table.size(), &code);
   out.Table.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
   return TReadStatus::Good();
 }

@@ -73,14 +73,13 @@ class TDiskModeFiles final : public TModeFileStore {
 // Files held in memory, by extension; a missing extension does not exist.
 class TMemoryModeFiles final : public TModeFileStore {
  public:
-  TMemoryModeFiles(std::map<std::string, std::string> files, std::string displayBase = "MEMORY")
-      : Files(std::move(files)), Base(std::move(displayBase)) {}
+  TMemoryModeFiles(const std::map<std::string, std::string>& files, std::string displayBase = "MEMORY");
   std::string DisplayName(std::string_view extension) const override { return Base + std::string(extension); }
   bool Exists(std::string_view extension) const override;
   std::unique_ptr<TByteSource> Open(std::string_view extension, std::uint32_t* code) const override;
 
  private:
-  std::map<std::string, std::string> Files;
+  std::map<std::string, std::shared_ptr<const std::string>> Files;
   std::string Base;
 };
 

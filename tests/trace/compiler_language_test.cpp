@@ -30,6 +30,8 @@ TEST(CompilerErrors, NamesAndDeclarations) {
   EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 1);\nSYN a = 2;"), "test.mode:2:5: constant A is declared twice");
   EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (5:3);"), "test.mode:1:22: the upper bound lies below the lower bound");
   EXPECT_EQ(ErrorOf("NEWMODE r = INT;\nNEWMODE x = r (0:1);"), "test.mode:2:13: R is not a SET mode");
+  EXPECT_EQ(ErrorOf("NEWMODE \"A \" = INT;"), "test.mode:1:9: a name cannot begin or end with a blank");
+  EXPECT_EQ(ErrorOf("NEWMODE \"\" = INT;"), "test.mode:1:9: a name cannot be empty");
 }
 
 TEST(CompilerErrors, ModesThatContainThemselves) {
@@ -67,6 +69,8 @@ TEST(CompilerErrors, IndexesOverridesAndLexis) {
   EXPECT_EQ(ErrorOf("MESSAGE 70000 = HEXDUMP;"), "test.mode:1:1: a message identity is 0 to 65535");
   EXPECT_EQ(ErrorOf("MESSAGE 1 = SPECIAL 2;"), "test.mode:1:21: SPECIAL is 3, 4 or 5 (MBIDLIST and DSS1 are 1 and 2)");
   EXPECT_EQ(ErrorOf("DSS1 CODESET 8 = x;"), "test.mode:1:14: a codeset is 0 to 7");
+  EXPECT_EQ(ErrorOf("VERSION 2,1;"), "test.mode:1:1: VERSION needs a number such as 2.1 (a trailing H makes it hexadecimal)");
+  EXPECT_EQ(ErrorOf("VERSION 1;\nVERSION 2;"), "test.mode:2:1: VERSION is given twice");
   EXPECT_EQ(ErrorOf("KASP MSG 1 = \"ABCDEFGHIJK\";"), "test.mode:1:1: KASP.MSG names have at most 10 characters");
   EXPECT_EQ(ErrorOf("NEWMODE a = INT WITH (colour = 1);"), "test.mode:1:23: a header has no field colour");
   EXPECT_EQ(ErrorOf("NEWMODE a = INT WITH (kind = 256);"), "test.mode:1:30: kind is -128 to 255");
@@ -109,6 +113,20 @@ TEST(CompilerLanguage, NumbersCommentsAndQuotedNames) {
   EXPECT_EQ(ok.Image.Files.at(".syn"), SynBytes("B", "lower case", 5, 1) + SynBytes("D", "lower case", 200, 2) +
                                            SynBytes("E", "lower case", 0x1F, -1) + SynBytes("MAX_LEN", "COUNTER", 4076, -1) +
                                            SynBytes("LONE", "", 0xFFFF, -1));
+}
+
+TEST(CompilerLanguage, AnyVersionTheReaderTakesIsWritten) {
+  for (const auto& [text, version] : {std::pair<const char*, int>{"VERSION 0.9;", 0}, {"VERSION \"12.4b\";", 12},
+                                      {"VERSION 1AH;", 26}}) {
+    const TCompileResult r = CompileModeSource(text, "t");
+    ASSERT_TRUE(r.Ok) << text << ": " << r.Error.Text();
+    EXPECT_EQ(FindVersion(r.Image.Files.at(".ver")), version) << text;
+  }
+  // A set below version 1 is written (tests need one) but does not open.
+  TRecordingReporter reporter;
+  EXPECT_EQ(OpenMemory(CompileModeSource("VERSION 0.9;", "t").Image.Files, reporter), nullptr);
+  ASSERT_EQ(reporter.Errors.size(), 1u);
+  EXPECT_EQ(reporter.Errors[0].Text, "The Version of the trace File is too old");
 }
 
 TEST(CompilerLanguage, LabelsByConstantNameAndSeveralLabels) {
