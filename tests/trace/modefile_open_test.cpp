@@ -7,6 +7,7 @@
 #include "support/testing.h"
 #include "trace/hostnames.h"
 #include "trace/modefile.h"
+#include "trace/modefile_session.h"
 #include "trace/modefile_testing.h"
 
 namespace {
@@ -127,6 +128,27 @@ TEST(OpenTraceFiles, AVersionFileThatCannotBeOpenedIsAnOpenFailure) {
   EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
   EXPECT_EQ(r.Errors[0].Text, dir.file("set") + ".ver");
   EXPECT_EQ(r.Errors[0].Code, 5u);  // access denied
+}
+
+TEST(SessionReporter, FailuresReachTheUserAsTheProgramsBoxes) {
+  TTestSession t;
+  TSessionModeFileReporter reporter(*t.S);
+  auto files = MinimalFiles();
+  files.erase(".ver");
+  EXPECT_EQ(OpenMemory(files, reporter), nullptr);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "The file =MEMORY.ver doesn't exist. Correct in the Configure|Files window");
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
+
+  auto set = OpenMemory(MinimalFiles(), reporter);
+  ASSERT_NE(set, nullptr);
+  TMessageBuffer buffer;
+  EXPECT_EQ(set->SetElementText(1000, 0, buffer, 0, 0, pmNone, true), "");
+  ASSERT_EQ(t.Desktop.Boxes.size(), 2u);
+  // The end of the file has no sentence of its own: its code is shown.
+  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text,
+            "File access error. File = Unable to read Set Element File. File Index =000003E8\rError = 38");
+  EXPECT_EQ(t.Desktop.Boxes[1].Box.Buttons, unsigned{mbOK | mbHelp});
 }
 
 TEST(HostNameFiles, ReadsWholeRecordsOnlyAndReportsMissingFiles) {
