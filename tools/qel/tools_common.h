@@ -4,3 +4,4 @@
 int RunReplay(int argc, char** argv);
 int RunSettings(int argc, char** argv);
 int RunCompile(int argc, char** argv);
+int RunMode(int argc, char** argv);
