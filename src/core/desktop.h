@@ -63,6 +63,15 @@ enum TWindowMessage : int {
   wmSocketReceive = 1145,
 };
 
+// A text for the memo viewer (listings, converted messages), shown in a
+// window of its own with the caret at a line and column.
+struct TMemoText {
+  std::string Title;
+  std::string Text;
+  int CursorLine = 1;
+  int CursorColumn = 1;
+};
+
 struct TPostedMessage {
   int Message = 0;
   std::intptr_t WParam = 0;
@@ -99,6 +108,14 @@ class TDesktop {
   virtual void BeginProgress(const std::string& caption, std::int64_t maximum) {}
   virtual bool Progress(std::int64_t position) { return true; }
   virtual void EndProgress() {}
+
+  // Shows a text in the memo viewer.
+  virtual void ShowMemo(const TMemoText& memo) {}
+  // The mode name dialog, preset with the last name; its "Browse" lists the
+  // modes of modeListFile (the ".mnt" file). nullopt when cancelled.
+  virtual std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) {
+    return std::nullopt;
+  }
 };
 
 // A desktop for tests and headless runs: records every box, dialog and posted
@@ -132,6 +149,14 @@ class TScriptedDesktop : public TDesktop {
     return ++ProgressCalls != CancelProgressAt;
   }
   void EndProgress() override { ++ProgressEnded; }
+  void ShowMemo(const TMemoText& memo) override { Memos.push_back(memo); }
+  std::optional<std::string> AskModeName(const std::string& lastName, const std::string&) override {
+    ModeNamesAsked.push_back(lastName);
+    if (ModeNames.empty()) return std::nullopt;
+    std::optional<std::string> name = ModeNames.front();
+    ModeNames.pop_front();
+    return name;
+  }
 
   // Delivers queued messages to Handler until the queue is empty (or limit reached).
   // Returns the number delivered.
@@ -157,6 +182,11 @@ class TScriptedDesktop : public TDesktop {
   int ProgressCalls = 0;
   int ProgressEnded = 0;
   int CancelProgressAt = -1;
+  // Memo viewer windows shown; mode name dialogs: the presets shown and the
+  // answers to give (nullopt or an empty queue: cancelled).
+  std::vector<TMemoText> Memos;
+  std::vector<std::string> ModeNamesAsked;
+  std::deque<std::optional<std::string>> ModeNames;
   // Called for each message delivered by Pump (and by ProcessPendingMessages
   // when DeliverOnProcess is set).
   std::function<void(const TPostedMessage&)> Handler;
