@@ -82,19 +82,6 @@ TEST(ModeRecords, ANameLengthBeyondTheFieldIsCut) {
   EXPECT_EQ(record.Component().ModeName, std::string(40, 'N'));
 }
 
-TEST(ModeKindWord, PrintsTheWordOfEachKind) {
-  EXPECT_EQ(ModeKindWord(mkBool), " = BOOL");
-  EXPECT_EQ(ModeKindWord(mkBool, true), " = Boolean");
-  EXPECT_EQ(ModeKindWord(mkConstantRange), " = RANGE");
-  EXPECT_EQ(ModeKindWord(mkExtentionBit), " = EXTENTIONBIT");
-  EXPECT_EQ(ModeKindWord(5), "*** UNDEFINED = 05");
-  EXPECT_EQ(ModeKindWord(0), "*** UNDEFINED = 00");
-  EXPECT_EQ(ModeKindWord(200), "*** UNDEFINED = C8");
-  EXPECT_FALSE(IsDefinedModeKind(5));
-  EXPECT_FALSE(IsDefinedModeKind(16));
-  EXPECT_TRUE(IsDefinedModeKind(15));
-}
-
 // --- Message and MBID indexes ---
 
 TEST(MessageIndexes, EntriesAndSpecialValues) {
