@@ -11,12 +11,5 @@
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
-TTraceFiles::TTraceFiles(TSession& s) : S(s) {}
-TTraceFiles::~TTraceFiles() = default;
-TKaspFiles::TKaspFiles(TSession& s) : S(s) {}
-TKaspFiles::~TKaspFiles() = default;
-bool TKaspFiles::ReadVmiRecord(int, char*) { return false; }
-TTraceDecoder::TTraceDecoder(TSession& s) : S(s) {}
-void TTraceDecoder::CharInput(std::uint8_t) {}
 TMiniTrace::TMiniTrace(TSession& s) : S(s) {}
 bool TMiniTrace::Recognise(std::uint8_t) { return false; }  // MINI trace never on yet

@@ -210,7 +210,7 @@ bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
 void TReceiveInterpreter::HandleReceivedChar(std::uint8_t b) {
   if (S.Mini->Recognise(b)) return;
   if (TraceDecoderTakesChars()) {
-    S.Trace->CharInput(b);
+    S.Trace->TraceReceiveChar(b);
     return;
   }
   S.Writer->PutChar(b);

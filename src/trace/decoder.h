@@ -1,19 +1,185 @@
-// The trace message decoder (character input of the receive path).
+// The trace message decoder: received characters become lines; header lines
+// are printed field by field, data lines collect the message and user buffers
+// into the MessageBuffer, and complete buffers are decoded through their modes
+// (DecodeMode and friends, decode_mode.cpp), as MBID lists or as DSS1
+// (dss1.cpp). Every line goes out through the screen writer's WriteLine.
+//
+// The MINI trace and the mode display/conversion share the line accumulator,
+// the MessageBuffer and the header fields, and call ParseDataLine, ParseHeader,
+// PrintHeader, DecodeBuffer, DecodeMode, DecodeMbidList and MbidLine.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "trace/lineassembly.h"
+#include "trace/messagebuffer.h"
+#include "trace/modecache.h"
 
 class TSession;
+class TModeDecoder;
+
+// The three layouts of a message header line.
+enum class THeaderLayout : std::uint8_t {
+  A,   // fields from column 14, direction and time at the end
+  B17, // fields from column 17
+  B18, // fields from column 18
+};
+
+// The fields of the last message header.
+struct TMessageHeader {
+  std::string Line;         // the header line as received
+  std::string Source;       // 9 characters
+  std::string Destination;  // 9
+  std::string Length;       // 4: two hex digits of the length, routing, ...
+  std::string Type;         // 4: priority, routing kind, flags
+  std::string Path;         // 4, "...." when absent
+  std::string BufferPointer;  // 9
+  std::string BufferSize;   // 4, "...." without a user buffer
+  std::string Direction;    // 3 (1 in layout B18); second character S, R or D
+  std::string Time;         // 11
+  THeaderLayout Layout = THeaderLayout::A;
+};
+
+// Data line grouping of ParseDataLine.
+enum TGrouping : std::uint8_t { grWords = 0, grBytes = 1 };
 
 class TTraceDecoder {
  public:
   explicit TTraceDecoder(TSession& session);
+  ~TTraceDecoder();
 
+  // --- Program-wide trace state ---
   int TraceState = 0;  // 0 off, 1 host name files only, 2 conversion on
   bool AbortRequested = false;
+  // The "Trigger On/Off" switch: print only the messages around a chosen one.
+  bool TriggerEnabled = false;
 
-  void CharInput(std::uint8_t c);
+  // --- Shared with the MINI trace and the conversions ---
+  TLineAccumulator Line;
+  TMessageBuffer MessageBuffer;
+  std::string MessageName;        // trimmed, without padding
+  std::uint16_t MessageIdentity = 0;  // 0: none
+  TMessageHeader Header;
+  std::int32_t ExpectedMessageLength = 0;
+  std::int32_t ExpectedUserBufferLength = 0;
+  bool FirstLine = true;      // no data line taken since the last flush
+  bool HeaderPrinted = false;
+  int SpecialDecoder = 0;     // 0 modes, 1 MBID list, 2 DSS1, 3 and 4 not decoded, 5 (.msg -6)
+  // Word/byte conversion of a marked dump: 0 idle, 1 armed, 2 collecting.
+  int ConversionState = 0;
+  // Called when a collecting conversion finishes (a line that is not part of
+  // the dump arrived); the state is idle again before the call.
+  std::function<void()> FinishConversion;
+
+  // The cached reads of the open mode files (empty while they are closed).
+  TModeCache Cache;
+
+  // --- Entries ---
+  // Every received character while trace conversion (or error conversion) is on.
+  void TraceReceiveChar(std::uint8_t c);
+  // A complete line (as the accumulator gives it).
+  void ProcessLine(std::string_view line);
+  // The engine's line timer ran out: a line held without its line feed is
+  // processed now. True when there was one.
+  bool FlushHeldLine();
+  // The end of a batch input: the held line is processed and a buffer still
+  // being collected is decoded.
+  void EndOfInput();
+  // Everything about the current message is forgotten (TraceOn, opening files).
+  void ResetMessageState();
+  // The trigger switch; switching on clears the trigger's matching state.
+  void SetTriggerEnabled(bool on);
+
+  // --- The operations of the message decoder ---
+  // The header line at start column 14, 17 or 18 (1-based).
+  void ParseHeader(std::string_view line, THeaderLayout layout);
+  void PrintHeader(bool shortForm);
+  // phase 0 header, 1 message buffer complete, 2 otherwise.
+  bool TriggerFilter(int phase);
+  // Appends the hex groups of a data line: the first `skip` characters are
+  // removed, the rest trimmed; 2-digit groups (bytes) when the third
+  // character is a blank, 4-digit groups (words) when the third and fourth
+  // are not, else `grouping`.
+  void ParseDataLine(std::string_view line, std::size_t skip, TGrouping grouping);
+  void FlushPending();
+  // which: 1 message buffer, 2 user buffer.
+  void DecodeBuffer(int which);
+  // Hex dump of bytes [from, to) of the MessageBuffer at a nesting level:
+  // lines of the indentation, " DATA = " and 16 bytes.
+  void HexDump(std::uint32_t from, std::uint32_t to, int level);
+  // The error reports of ConvertError mode (identities 119 and 2777).
+  void PrintErrorReport();
+
+  // --- Mode-driven decoding (decode_mode.cpp) ---
+  // limitMode 0: the byte limit counts from byteOffset and stops at the byte
+  // count; 1: it is an absolute offset. prefix: the line so far ("  NAME = ").
+  void DecodeMode(std::int64_t mode, std::uint32_t byteOffset, std::uint32_t bitOffset, int limitMode,
+                  std::uint32_t sizeBits, TPackMode pack, int level, std::string_view prefix,
+                  std::uint32_t byteLimit);
+  void DecodeMbidList(std::uint32_t start, std::uint32_t end);
+  void MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint32_t offset, int level);
+  // DSS1 layer 3 message in the whole MessageBuffer (dss1.cpp).
+  void DecodeDss1();
+  // Names from the DSS1 vocabulary of the mode files ("0005(SETUP)"), or the
+  // value as 2 hex digits when the table is missing or does not name it.
+  std::string MessageTypeName(std::uint8_t value);
+  std::string IeName(std::uint8_t identifier, int codeset);
+
+  // --- Helpers for every producer of trace lines ---
+  // The yield step between items of long loops: true means stop (the user
+  // broke off, or yields are nested 8 deep).
+  bool YieldStop();
+  // Two spaces per level, plus two.
+  static std::string Indentation(int level);
 
  private:
+  friend class TModeDecoder;
+  friend class TDss1Decoder;
+
+  enum class TKeyword { None, Data, Buff, Ubuf, WordDump, ByteDump };
+
+  void ProcessLineNow(std::string_view line);
+  void ProcessDigitLine(std::string_view line, std::size_t p);
+  void ProcessKeywordLine(std::string_view line, std::size_t p);
+  void DataLine(std::string_view line, std::size_t skip);
+  void UserBufferLine(std::string_view line, std::size_t p, bool ubuf);
+  void DumpLine(std::string_view line, std::size_t p, TGrouping grouping);
+  void WriteAsIs(std::string_view line);
+  void FinishWordByteConversion();
+  // A message buffer collected by data lines that never reached its expected
+  // length is decoded before its bytes would be dropped.
+  void DecodePartialMessage();
+  void TakeMessageName(std::string_view line, std::size_t p);
+  // Stores a data value (0xFFFFFFFF: an invalid group, counted only) of 1 or 2 bytes.
+  void StoreValue(std::uint32_t value, int bytes);
+  void PrintFullHeader();
+  std::string Dss1TableName(int record, std::uint8_t value);
+  void WordDump();
+
   TSession& S;
+  std::unique_ptr<TModeDecoder> Modes;
+
+  // Characters that arrive while a decode is running (a yield let the window
+  // take more input) wait here and are processed in order afterwards.
+  int Busy = 0;
+  std::string Deferred, Draining;
+  int YieldDepth = 0;
+  std::string HeldLine;  // the line being processed, out of the accumulator
+  std::string Scratch;
+
+  // A message buffer is being collected from data lines.
+  bool MessageCollecting = false;
+  bool MessageDecoded = false;
+
+  // Trigger state.
+  int TriggerState = 0;
+  bool TriggerArmed = false;
+  int TriggerEntry = 0;
+  std::string TriggerAddress1, TriggerAddress2;
+
+  std::string Out;  // the line being built (reused)
 };

@@ -15,6 +15,7 @@ struct TCommand {
 
 const TCommand kCommands[] = {
     {"replay", RunReplay, "qel replay [--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--telnet] [--screen|--scrollback|--log] [--answers OUT] FILE|-"},
+    {"decode", RunDecode, "qel decode --mode BASE [--ornet DIR] [--settings F.mse] [--type M1|M2|M3] [--mini] [--convert-error] FILE|-"},
     {"compile", RunCompile, "qel compile SOURCE -o BASE [--kasp DIR]"},
     {"mode", RunMode, "qel mode --mode BASE [--hex-sets] NAME"},
     {"settings", RunSettings, "qel settings [FILE.mse | --defaults] [--get NAME]... [--set NAME=VALUE]... [-o OUT.mse]"},

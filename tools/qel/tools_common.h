@@ -5,3 +5,4 @@ int RunReplay(int argc, char** argv);
 int RunSettings(int argc, char** argv);
 int RunCompile(int argc, char** argv);
 int RunMode(int argc, char** argv);
+int RunDecode(int argc, char** argv);

@@ -1,0 +1,140 @@
+#include "trace/files.h"
+
+#include "core/desktop.h"
+#include "core/paths.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "screen/writer.h"
+#include "trace/decoder.h"
+#include "trace/mini.h"
+
+bool QuorixOnly(TSession& session) {
+  if (session.Settings.Emulation == emQuorix) return true;
+  TMessageBox box;
+  box.Icon = TMsgIcon::Error;
+  box.Text = "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION";
+  box.Buttons = mbOK | mbHelp;
+  session.Desktop.ShowMessage(box);
+  return false;
+}
+
+// --- Trace files ---
+
+TTraceFiles::TTraceFiles(TSession& session) : S(session), Reporter(session) {}
+
+TTraceFiles::~TTraceFiles() = default;
+
+bool TTraceFiles::OpenTraceFiles() {
+  if (Set) return true;
+  Set = TTraceFileSet::OpenBase(S.Settings.ModeFileName.str(), Reporter);
+  return Opened();
+}
+
+bool TTraceFiles::OpenTraceFiles(std::shared_ptr<const TModeFileStore> store) {
+  if (Set) return true;
+  Set = TTraceFileSet::Open(std::move(store), Reporter);
+  return Opened();
+}
+
+bool TTraceFiles::Opened() {
+  TTraceDecoder& trace = *S.Trace;
+  if (!Set) {
+    trace.TraceState = 0;
+    return false;
+  }
+  trace.Cache.Attach(Set.get());
+  trace.ResetMessageState();
+  S.Kasp->OpenKaspFiles();
+  trace.AbortRequested = false;
+  return true;
+}
+
+void TTraceFiles::CloseTraceFiles() {
+  TTraceDecoder& trace = *S.Trace;
+  trace.Cache.Attach(nullptr);
+  Set.reset();
+  trace.TraceState = 0;
+  trace.MessageIdentity = 0;
+}
+
+void TTraceFiles::TraceOn() {
+  TTraceDecoder& trace = *S.Trace;
+  // From state 1 (host name files only) the trace files may still be closed.
+  trace.TraceState = 2;
+  OpenTraceFiles();
+  if (trace.TraceState == 2) S.Kasp->OpenKaspFiles();
+  trace.ResetMessageState();
+  trace.Line.Clear();
+  trace.AbortRequested = false;
+  S.Writer->UpdateStatusBar();
+}
+
+void TTraceFiles::TraceOff() {
+  CloseTraceFiles();
+  if (!S.Mini->Active) S.Kasp->CloseKaspFiles();
+  S.Writer->UpdateStatusBar();
+}
+
+bool TTraceFiles::ToggleTrace() {
+  if (!QuorixOnly(S)) return S.Trace->TraceState == 2;
+  if (S.Trace->TraceState == 2) TraceOff();
+  else TraceOn();
+  S.Trace->AbortRequested = false;
+  return S.Trace->TraceState == 2;
+}
+
+// --- KASP files ---
+
+TKaspFiles::TKaspFiles(TSession& session) : S(session), Reporter(session) {}
+
+TKaspFiles::~TKaspFiles() = default;
+
+void TKaspFiles::OpenKaspFiles() {
+  Names.Open(S.Settings.OrnetDirectoryName.str(), Reporter);
+  if (S.Trace) S.Trace->AbortRequested = false;
+}
+
+void TKaspFiles::CloseKaspFiles() { Names.Close(); }
+
+bool TKaspFiles::ReadVmiRecord(int index, char out[25]) {
+  if (index < 0) return false;
+  const std::optional<std::string> name = Names.VmiName(static_cast<std::uint32_t>(index));
+  if (!name || name->size() != THostNameFiles::kVmiNameSize) return false;
+  name->copy(out, THostNameFiles::kVmiNameSize);
+  return true;
+}
+
+bool TKaspFiles::OpenErrorFile() {
+  if (ErrorFile) return true;
+  const std::string directory = S.Settings.OrnetDirectoryName.str();
+  if (directory.empty()) return false;
+  const std::string name = THostNameFiles::FullName(directory, "KASP.ERR");
+  std::uint32_t code = 0;
+  ErrorFile = TFileSource::Open(NativeFileName(name), &code);
+  if (!ErrorFile) {
+    S.Errors->ReportError(ekFileOpen, code, name);
+    return false;
+  }
+  ErrorFileOpen = true;
+  return true;
+}
+
+void TKaspFiles::CloseErrorFile() {
+  ErrorFile.reset();
+  ErrorFileOpen = false;
+}
+
+bool TKaspFiles::ToggleConvertError() {
+  if (!QuorixOnly(S)) return ErrorFileOpen;
+  if (ErrorFileOpen) CloseErrorFile();
+  else OpenErrorFile();
+  S.Trace->AbortRequested = false;
+  return ErrorFileOpen;
+}
+
+bool TKaspFiles::ReadErrorRecord(std::uint32_t n, char out[kErrorRecordSize]) {
+  if (!ErrorFile) return false;
+  return ErrorFile->ReadExact(static_cast<std::int64_t>(n) * static_cast<std::int64_t>(kErrorRecordSize), out,
+                              kErrorRecordSize)
+      .ok();
+}
