@@ -11,5 +11,3 @@
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
-TMiniTrace::TMiniTrace(TSession& s) : S(s) {}
-bool TMiniTrace::Recognise(std::uint8_t) { return false; }  // MINI trace never on yet

@@ -57,11 +57,7 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
     return false;
   }
   if (options.ConvertError) S.Kasp->OpenErrorFile();
-  if (options.Mini) {
-    S.Mini->Active = true;
-    S.Trace->Line.Clear();
-    S.Kasp->OpenKaspFiles();
-  }
+  if (options.Mini) S.Mini->MiniTraceOn();
   return true;
 }
 

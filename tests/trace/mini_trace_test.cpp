@@ -1,0 +1,334 @@
+// The MINI trace through the receive path: every record type with its
+// labels and state, register dumps, message records of four lines and
+// longer, and switching the trace on and off. Expected lines are worked out
+// by hand from the record layouts.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "core/session.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+#include "trace/compiler.h"
+#include "trace/decoder.h"
+#include "trace/files.h"
+#include "trace/mini.h"
+
+namespace {
+const char* const kModes = R"(
+VERSION 1.0;
+NEWMODE pair = STRUCT (a INT, b BOOL);
+MESSAGE 1 = pair;
+MESSAGE 2 = HEXDUMP;
+USERBUFFER 1 = pair;
+KASP MSG 1 = "PAIR_MSG";
+)";
+
+// A MINI line: the address field and the words from column 19.
+std::string Mini(const std::string& words) { return " WOR 1F00:0100    " + words + "\r\n"; }
+
+using Lines = std::vector<std::string>;
+
+class MiniTraceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const TCompileResult r = CompileModeSource(kModes, "mini.mode");
+    ASSERT_TRUE(r.Ok) << r.Error.Text();
+    const std::string dir = T.Dir.path().string() + "/";
+    std::string error;
+    ASSERT_TRUE(WriteModeFileImage(r.Image, dir + "modes", dir, &error)) << error;
+    TSession& s = *T.S;
+    s.Settings.ModeFileName = dir + "modes";
+    s.Settings.OrnetDirectoryName = dir;
+    s.Settings.DisplayMsgHeader = 1;
+    s.StartUp();
+    s.Writer->Redirect = &Out;
+  }
+
+  void Feed(const std::string& text) {
+    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  }
+
+  // The lines written since the last call.
+  Lines Take() {
+    Lines lines;
+    const std::string text = Out.str();
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+      lines.push_back(text.substr(start, end - start));
+    Out.str("");
+    return lines;
+  }
+
+  TMiniState State() const { return T.S->Mini->CurrentState(); }
+
+  TTestSession T;
+  std::ostringstream Out;
+};
+
+TEST_F(MiniTraceTest, TimeInterruptAndCallRecords) {
+  T.S->Mini->MiniTraceOn();
+  Feed(Mini("FFF5 0C22 3807 0001 2345 0102 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" TIME  121Ns resolution 12:34:56:7       00012345 MS    002 US", ""}));
+  EXPECT_EQ(State(), msAfterTime);
+
+  // Characters 29-32 and 24-27 give CS:IP; the words after the procedure id are data.
+  Feed(Mini("FFF0 1A2B 0040 0000 0123 AAAA BBBB CCCC"));
+  EXPECT_EQ(Take(), (Lines{" SSM INTERUPT CS:IP = 0040:1A2B Procedure ID = 0123", "         DATA = AA AA BB BB CC CC"}));
+  EXPECT_EQ(State(), msAfterCall);
+  Feed(Mini("1111 2222 3333 4444 5555 6666 7777 8888"));
+  EXPECT_EQ(Take(), Lines{"         UBUF = 11 11 22 22 33 33 44 44 55 55 66 66 77 77 88 88"});
+  EXPECT_EQ(State(), msAfterCall);
+
+  Feed(Mini("FFFD 0001 0002 0000 0003 0000 0000 00ff"));
+  EXPECT_EQ(Take(), (Lines{" SSM INTERUPT CS:IP = 0002:0001 Procedure ID = 0003", "         DATA = 00 00 00 00 FF 00"}));
+  Feed(Mini("FFF4 0010 0200 0000 0007 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" OSN CALL     CS:IP = 0200:0010 Primitive nbr = 0007", "         DATA = 00 00 00 00 00 00"}));
+  Feed(Mini("FFFE 0011 0201 0000 0008 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" OSN CALL     CS:IP = 0201:0011 Primitive nbr = 0008", "         DATA = 00 00 00 00 00 00"}));
+  EXPECT_EQ(State(), msAfterCall);
+
+  // The second form of the time stamp; invalid hex groups read as 0.
+  Feed(Mini("FFFC 0102 0304 0506 0708 0A09 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" TIME 01:02:03:4       05060708 MS    009 US", ""}));
+  Feed(Mini("FFF5 0CZZ 3807 0001 2345 0102 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" TIME  121Ns resolution 00:00:56:7       00012345 MS    002 US", ""}));
+}
+
+TEST_F(MiniTraceTest, RoutingShellAndPacketRecords) {
+  T.S->Mini->MiniTraceOn();
+  Feed(Mini("FFF6 0012 FFFF 0000 0000 0000 0000 0000") + Mini("FFF6 0034 FFFD 0000 0000 0000 0000 0000") +
+       Mini("FFF6 0056 FFFE 0000 0000 0000 0000 0000") + Mini("FFF6 0078 0000 0000 0000 0000 0000 0000") +
+       Mini("FFF6 FFFE FFFF 0000 0000 0000 0000 0000") + Mini("FFF6 FFFE 1234 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{"   SEND BY FMMID = H'0012 LOCAL", "   SEND BY NA = H'0034 EXTERNAL",
+                           "   RECEIVED BY FMMID = H'0056 LOCAL", "   RECEIVED BY NA = H'0078 EXTERNAL",
+                           "   SEND BY OSN ", "   RECEIVED BY OSN "}));
+  EXPECT_EQ(State(), msAfterData);
+
+  Feed(Mini("FFF7 1105 0000 0102 0003 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"SHELL TRACING CFCS: From CC_ME" + std::string(16, ' ') + " To SIG_INFORMATION" +
+                          std::string(6, ' ') + " Task = PROC_NR   "});
+  EXPECT_EQ(State(), msAfterPacket);
+  Feed(Mini("FFF7 1300 0000 0913 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"SHELL TRACING ISS : From BIP_HANDLER   To UNKNOWN" + std::string(6, ' ')});
+
+  Feed(Mini("FFF8 0102 0304 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{" RECEIVED PACKET ON LINK 1 ", "         DATA = 02 01 04 03 00 00 00 00 00 00 00 00 00 00"}));
+  EXPECT_EQ(State(), msAfterPacket);
+  Feed(Mini("0506 0708 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"         UBUF = 06 05 08 07 00 00 00 00 00 00 00 00 00 00 00 00"});
+  Feed(Mini("FFF9 0001 0000 0000 0000 0000 0000 0000") + Mini("FFFA 0001 0000 0000 0000 0000 0000 0000") +
+       Mini("FFFB 0001 0000 0000 0000 0000 0000 0000"));
+  const std::string zeros = "         DATA = 01 00 00 00 00 00 00 00 00 00 00 00 00 00";
+  EXPECT_EQ(Take(), (Lines{" SEND PACKET ON PCM LINK 1 ", zeros, " RECEIVED PACKET ON LINK 0 ", zeros,
+                           " SEND PACKET ON PCM LINK 0 ", zeros}));
+}
+
+TEST_F(MiniTraceTest, LinesThatAreNotRecords) {
+  T.S->Mini->MiniTraceOn();
+  const std::string shortLine = " WOR 1F00:0100    FFF5 0C22 3807 0001 2345 0102 0000";  // 52 characters
+  Feed("plain text\r\n" + shortLine + "\r\n");
+  // A MINI line without a marker after a time record, and an unknown record type.
+  Feed(Mini("1234 0000 0000 0000 0000 0000 0000 0000") + Mini("FFFG 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{"plain text", shortLine, " WOR 1F00:0100    1234 0000 0000 0000 0000 0000 0000 0000",
+                           " WOR 1F00:0100    FFFG 0000 0000 0000 0000 0000 0000 0000"}));
+  EXPECT_EQ(State(), msAfterTime);
+  // A header record with no message start before it is shown as it is.
+  Feed(Mini("FFF3 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{" WOR 1F00:0100    FFF3 0000 0000 0000 0000 0000 0000 0000"});
+}
+
+TEST_F(MiniTraceTest, RegisterDumpAndDumpArea) {
+  T.S->Mini->MiniTraceOn();
+  Feed(Mini("FFBB 0001 0002 0003 0004 0005 0006 0007"));
+  EXPECT_EQ(Take(), Lines{TMiniTrace::kRegisterHeading});
+  EXPECT_EQ(State(), msAfterDumpHeading);
+  // No time stamp yet: the TIME line stands alone.
+  Feed(Mini("0008 0009 000A 000B 000C 000D 000E 000F"));
+  EXPECT_EQ(Take(), (Lines{" 0001 0002 0003 0004 0005 0006 0007 0008 0009 000A 000B 000C 000D 000E 000F", " TIME",
+                           " DUMP AREA "}));
+  EXPECT_EQ(State(), msDumpArea);
+  Feed(Mini("1234 5678 9ABC DEF0 0000 0000 0000 0000") + Mini("AAAA 0000 0000 0000 0000 0000 0000 0001"));
+  EXPECT_EQ(Take(), (Lines{"  0000  34 12 78 56 BC 9A F0 DE 00 00 00 00 00 00 00 00",
+                           "  0010  AA AA 00 00 00 00 00 00 00 00 00 00 00 00 01 00"}));
+
+  // Longer lines: eleven words after the marker and eight on the next line
+  // leave four words for the dump area; the time comes from the last stamp.
+  Feed(Mini("FFF5 0C22 3807 0001 2345 0102 0000 0000"));
+  Take();
+  Feed(Mini("FFBB 0001 0002 0003 0004 0005 0006 0007 0008 0009 000A 000B"));
+  Feed(Mini("000C 000D 000E 000F 1111 2222 3333 4444"));
+  EXPECT_EQ(Take(), (Lines{TMiniTrace::kRegisterHeading,
+                           " 0001 0002 0003 0004 0005 0006 0007 0008 0009 000A 000B 000C 000D 000E 000F",
+                           " TIME 12:34:56:7", " DUMP AREA ", "  0000  11 11 22 22 33 33 44 44"}));
+  Feed(Mini("5555 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"  0008  55 55 00 00 00 00 00 00 00 00 00 00 00 00 00 00"});
+  // A record ends the dump area.
+  Feed(Mini("FFF6 0012 FFFF 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"   SEND BY FMMID = H'0012 LOCAL"});
+}
+
+class MiniMessageTest : public MiniTraceTest {
+ protected:
+  void SetUp() override {
+    MiniTraceTest::SetUp();
+    T.S->TraceFiles->TraceOn();
+    ASSERT_EQ(T.S->Trace->TraceState, 2);
+    T.S->Mini->MiniTraceOn();
+    Feed(Mini("FFF5 0C22 3807 0001 2345 0102 0000 0000"));
+    Take();
+  }
+
+  static Lines Header(const std::string& name, const std::string& direction, const std::string& length,
+                      Lines extra = {}) {
+    Lines lines = {"Message identity       = " + name,
+                   "Message direction      = " + direction,
+                   "Message type           = Basic",
+                   "Message source         = 0000_0012",
+                   "Message destination    = 0000_0034",
+                   "Message length         = " + length,
+                   "Message routing        = internal",
+                   "Message priority       = 2",
+                   "Message flags          = 00"};
+    lines.insert(lines.end(), extra.begin(), extra.end());
+    lines.push_back("Message time           = 12:34:56:70");
+    return lines;
+  }
+};
+
+TEST_F(MiniMessageTest, FourLineRecordIsDecodedThroughItsMode) {
+  Feed(Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF"));
+  EXPECT_EQ(State(), msMessageRecord);
+  Feed(Mini("1234 0001 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_TRUE(Take().empty());
+  Feed(Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  Lines expected = Header("00001 PAIR_MSG  ", " S ", "05");
+  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
+  EXPECT_EQ(Take(), expected);
+  EXPECT_EQ(State(), msAfterData);
+}
+
+TEST_F(MiniMessageTest, UserBufferFollowsOnTheNextLine) {
+  // Length 0B with a user buffer of 3: 11 - 8 = 3 message bytes.
+  Feed(Mini("FFF2 0001 0012 0034 100B 2800 0003 FFFF") + Mini("1234 0001 9999 9999 9999 9999 9999 9999") +
+       Mini("5678 0000 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  Lines expected = Header("00001 PAIR_MSG  ", " R ", "0B",
+                          {"Message buffer pointer = ....:....", "Message buffer size    = 0003"});
+  expected.insert(expected.end(), {"  A = 1234", "  B = True", "  A = 5678", "  B = False"});
+  EXPECT_EQ(Take(), expected);
+}
+
+TEST_F(MiniMessageTest, LongMessageContinuesAfterTheRecord) {
+  // Length 0x44 with a path: 66 bytes; the record's three lines hold 48, the
+  // rest follows on the lines after it.
+  Feed(Mini("FFFF 0002 0012 0034 1044 2800 FFFF 0001") + Mini("0100 0302 0504 0706 0908 0B0A 0D0C 0F0E") +
+       Mini("1110 1312 1514 1716 1918 1B1A 1D1C 1F1E") + Mini("2120 2322 2524 2726 2928 2B2A 2D2C 2F2E"));
+  Lines expected = Header("00002           ", " D ", "44", {"Message path           = 0001"});
+  EXPECT_EQ(Take(), expected);
+  EXPECT_EQ(State(), msAfterHeader);
+  Feed(Mini("3130 3332 3534 3736 3938 3B3A 3D3C 3F3E") + Mini("4140 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), (Lines{"   DATA = 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F",
+                           "   DATA = 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F",
+                           "   DATA = 20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F",
+                           "   DATA = 30 31 32 33 34 35 36 37 38 39 3A 3B 3C 3D 3E 3F", "   DATA = 40 41"}));
+  EXPECT_EQ(State(), msAfterData);
+}
+
+TEST_F(MiniMessageTest, HeaderRecordTakesAReceivedPacket) {
+  Feed(Mini("FFFA 0002 0012 0034 1004 2800 FFFF FFFF"));
+  EXPECT_EQ(Take(), (Lines{" RECEIVED PACKET ON LINK 0 ",
+                           "         DATA = 02 00 12 00 34 00 04 10 00 28 FF FF FF FF"}));
+  Feed(Mini("FFF3 0000 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Header("00002           ", " R ", "04"));
+  EXPECT_EQ(State(), msAfterHeader);
+  Feed(Mini("AABB CCDD 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"   DATA = BB AA DD CC"});
+}
+
+TEST_F(MiniMessageTest, CutShortMessagesStillShowWhatArrived) {
+  // A new record ends a message still waiting for words.
+  Feed(Mini("FFF1 0002 0012 0034 1040 2800 FFFF FFFF") + Mini("0100 0302 0000 0000 0000 0000 0000 0000") +
+       Mini("0000 0000 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  Take();
+  EXPECT_EQ(State(), msAfterHeader);
+  Feed(Mini("FFF6 0012 FFFF 0000 0000 0000 0000 0000"));
+  // 48 of the 64 bytes arrived.
+  const std::string zeros = "   DATA = 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+  EXPECT_EQ(Take(), (Lines{"   DATA = 00 01 02 03 00 00 00 00 00 00 00 00 00 00 00 00", zeros, zeros,
+                           "   SEND BY FMMID = H'0012 LOCAL"}));
+  // Switching off in the middle of a record decodes what it has.
+  Feed(Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF") + Mini("1234 0001 0000 0000 0000 0000 0000 0000"));
+  T.S->Mini->MiniTraceOff();
+  Lines expected = Header("00001 PAIR_MSG  ", " S ", "05");
+  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
+  EXPECT_EQ(Take(), expected);
+}
+
+TEST_F(MiniMessageTest, MessageTraceBetweenMiniLinesIsStillDecoded) {
+  const std::string header =
+      "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
+  ASSERT_EQ(header.size(), 80u);
+  Feed(header + "\r\n DATA = 34 12 01 00 00\r\n");
+  Lines expected = Header("0001_PAIR       ", " S ", "05");
+  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
+  EXPECT_EQ(Take(), expected);
+}
+
+TEST(MiniWithoutModes, RawHeaderAndHexDump) {
+  // MINI alone: no mode files, so the header is the line as made and the
+  // message bytes are dumped.
+  TTestSession t;
+  const TCompileResult r = CompileModeSource(kModes, "mini.mode");
+  ASSERT_TRUE(r.Ok);
+  const std::string dir = t.Dir.path().string() + "/";
+  std::string error;
+  ASSERT_TRUE(WriteModeFileImage(r.Image, dir + "modes", dir, &error));
+  t.S->Settings.OrnetDirectoryName = dir;
+  t.S->StartUp();
+  std::ostringstream out;
+  t.S->Writer->Redirect = &out;
+  t.S->Mini->MiniTraceOn();
+  EXPECT_TRUE(t.S->Kasp->Names.MsgOpen());
+  const std::string text = Mini("FFF5 0C22 3807 0001 2345 0102 0000 0000") +
+                           Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF") +
+                           Mini("1234 0001 0000 0000 0000 0000 0000 0000") +
+                           Mini("0000 0000 0000 0000 0000 0000 0000 0000") +
+                           Mini("0000 0000 0000 0000 0000 0000 0000 0000");
+  t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  EXPECT_EQ(out.str(),
+            " TIME  121Ns resolution 12:34:56:7       00012345 MS    002 US\r\n\r\n"
+            "00001 PAIR_MSG  0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7\r\n"
+            "   DATA = 34 12 01 00 00\r\n");
+  t.S->Mini->MiniTraceOff();
+  EXPECT_FALSE(t.S->Kasp->Names.MsgOpen());
+}
+
+TEST(MiniSwitching, OffLeavesCharactersToTheScreen) {
+  TTestSession t;
+  t.S->StartUp();
+  TMiniTrace& mini = *t.S->Mini;
+  EXPECT_FALSE(mini.WantsCharacters());
+  EXPECT_FALSE(mini.MiniTraceReceiveChar('A'));
+  mini.MiniTraceOn();
+  EXPECT_TRUE(mini.WantsCharacters());
+  EXPECT_EQ(mini.CurrentState(), msAfterTime);
+  t.S->Writer->UpdateStatusBar();
+  EXPECT_TRUE(t.S->Status.MiniStatus);
+  // While on every character is taken, a held line included.
+  EXPECT_TRUE(mini.MiniTraceReceiveChar('x'));
+  EXPECT_EQ(t.S->Trace->Line.Text(), "x");
+  mini.MiniTraceOff();
+  EXPECT_FALSE(mini.WantsCharacters());
+  EXPECT_EQ(mini.CurrentState(), msOff);
+  // Switching on again starts with an empty line.
+  mini.MiniTraceOn();
+  EXPECT_TRUE(t.S->Trace->Line.Empty());
+  mini.MiniTraceOff();
+  const std::string text = "hello";
+  t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  // Row 1 of the screen, where the cursor stood after start-up.
+  const std::string row = t.S->Screen->GetLineText(t.S->Screen->Count() - t.S->Writer->State.ScreenRows);
+  EXPECT_EQ(row.substr(0, 5), "hello");
+}
+}  // namespace
