@@ -1,0 +1,173 @@
+// The Display Mode command: the listing file, the memo viewer, its error
+// boxes, and the trace state put back afterwards.
+#include <gtest/gtest.h>
+
+#include "core/session.h"
+#include "support/testing.h"
+#include "trace/compiler.h"
+#include "trace/decoder.h"
+#include "trace/display.h"
+#include "trace/files.h"
+#include "trace/mini.h"
+
+namespace {
+const char* const kModes = R"(
+VERSION 1.0;
+NEWMODE pair = STRUCT (a INT, b BOOL);
+NEWMODE colour = SET (red, green);
+SYN answer pair = 42;
+KASP MSG 1 = "ONE";
+)";
+
+const std::string kPairListing = "PAIR\r\n  0000@0 000016 A     = INT \r\n  0002@0 000001 B     = BOOL \r\n";
+
+// A desktop whose window messages raise the break key after some yields.
+class TBreakingDesktop final : public TScriptedDesktop {
+ public:
+  void ProcessPendingMessages(bool systemOnly) override {
+    TScriptedDesktop::ProcessPendingMessages(systemOnly);
+    if (--YieldsLeft == 0 && Session) Session->Trace->AbortRequested = true;
+  }
+  TSession* Session = nullptr;
+  int YieldsLeft = -1;
+};
+
+class DisplayModeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const TCompileResult r = CompileModeSource(kModes, "display.mode");
+    ASSERT_TRUE(r.Ok) << r.Error.Text();
+    Dir = Temp.path().string() + "/";
+    std::string error;
+    ASSERT_TRUE(WriteModeFileImage(r.Image, Dir + "modes", Dir, &error)) << error;
+    S = std::make_unique<TSession>(Desktop, Dir);
+    Desktop.Session = S.get();
+    S->Settings.ModeFileName = Dir + "modes";
+    S->Settings.OrnetDirectoryName = Dir;
+    S->StartUp();
+  }
+
+  void Display(const std::string& name) {
+    S->Settings.DisplayModeName = name;
+    DisplayMode(*S);
+  }
+  bool HostNamesOpen() const { return S->Kasp->Names.MsgOpen(); }
+
+  TTempDir Temp;
+  std::string Dir;
+  TBreakingDesktop Desktop;
+  std::unique_ptr<TSession> S;
+};
+
+TEST_F(DisplayModeTest, ListsIntoTheFileAndShowsIt) {
+  Display("  pair ");
+  ASSERT_EQ(Desktop.Memos.size(), 1u);
+  EXPECT_EQ(Desktop.Memos[0].Title, "PAIR  Display Mode");
+  EXPECT_EQ(Desktop.Memos[0].Text, kPairListing);
+  EXPECT_EQ(Desktop.Memos[0].CursorLine, 1);
+  EXPECT_EQ(ReadFileBytes(Dir + "qel.%%%"), kPairListing);
+  EXPECT_TRUE(Desktop.Boxes.empty());
+  // The files were opened for the command only.
+  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
+  EXPECT_FALSE(HostNamesOpen());
+
+  // The listing file is replaced each time.
+  Display("COLOUR");
+  ASSERT_EQ(Desktop.Memos.size(), 2u);
+  EXPECT_EQ(Desktop.Memos[1].Text, "COLOUR = SET \r\n  0000 RED\r\n  0001 GREEN\r\n");
+  EXPECT_EQ(ReadFileBytes(Dir + "qel.%%%"), Desktop.Memos[1].Text);
+  Display("answer");
+  EXPECT_EQ(Desktop.Memos.back().Text, "ANSWER = PAIR (00042)\r\n");
+}
+
+TEST_F(DisplayModeTest, TraceConversionStaysOnAndOpen) {
+  S->TraceFiles->TraceOn();
+  ASSERT_EQ(S->Trace->TraceState, 2);
+  const TTraceFileSet* files = S->TraceFiles->FileSet();
+  Display("PAIR");
+  EXPECT_EQ(Desktop.Memos.size(), 1u);
+  EXPECT_EQ(S->Trace->TraceState, 2);
+  EXPECT_EQ(S->TraceFiles->FileSet(), files);
+  EXPECT_TRUE(HostNamesOpen());
+}
+
+TEST_F(DisplayModeTest, MiniTraceAloneGetsTheModeFilesForTheCommand) {
+  // MINI trace holds only the host name files; they stay open, the mode
+  // files are opened and closed again.
+  S->Mini->MiniTraceOn();
+  ASSERT_TRUE(HostNamesOpen());
+  Display("PAIR");
+  EXPECT_EQ(Desktop.Memos.size(), 1u);
+  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
+  EXPECT_TRUE(HostNamesOpen());
+}
+
+TEST_F(DisplayModeTest, ErrorBoxes) {
+  Display("NOTHING");
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "Mode name not found");
+  EXPECT_TRUE(Desktop.Memos.empty());
+  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
+
+  // An empty name lists nothing and says nothing.
+  Display("   ");
+  EXPECT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_TRUE(Desktop.Memos.empty());
+
+  S->Settings.ModeFileName = "";
+  Display("PAIR");
+  ASSERT_EQ(Desktop.Boxes.size(), 2u);
+  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "No Mode Name File Specified\rEnter in Setup|Files");
+  EXPECT_EQ(Desktop.Beeps, 1);
+
+  // Missing mode files: the opening reports it; nothing is listed.
+  S->Settings.ModeFileName = Dir + "absent";
+  Display("PAIR");
+  ASSERT_EQ(Desktop.Boxes.size(), 3u);
+  EXPECT_EQ(Desktop.Boxes[2].Box.Text,
+            "The file =" + Dir + "absent.ver doesn't exist. Correct in the Configure|Files window");
+  EXPECT_TRUE(Desktop.Memos.empty());
+  EXPECT_EQ(S->Trace->TraceState, 0);
+}
+
+TEST_F(DisplayModeTest, ListingFileThatCannotBeCreated) {
+  S->ProgramDirectory = Dir + "missing/";
+  Display("PAIR");
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  const std::string text = Desktop.Boxes[0].Box.Text;
+  EXPECT_EQ(text.substr(0, 63), "File access error. File = Qel.%%%\rError = The system cannot fin");
+  EXPECT_TRUE(Desktop.Memos.empty());
+  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
+}
+
+TEST_F(DisplayModeTest, BreakingOffShowsNothing) {
+  Desktop.YieldsLeft = 2;
+  Display("PAIR");
+  EXPECT_TRUE(Desktop.Memos.empty());
+  EXPECT_TRUE(Desktop.Boxes.empty());
+  EXPECT_EQ(S->Trace->TraceState, 0);
+}
+
+TEST_F(DisplayModeTest, ModeDialogStoresTheNameUpperCased) {
+  Desktop.ModeNames.push_back(std::string("  colour "));
+  S->Settings.DisplayModeName = "PAIR";
+  EXPECT_TRUE(ShowModeDialog(*S, true));
+  EXPECT_EQ(Desktop.ModeNamesAsked, std::vector<std::string>{"PAIR"});
+  EXPECT_EQ(S->Settings.DisplayModeName.str(), "COLOUR");
+  ASSERT_EQ(Desktop.Memos.size(), 1u);
+  EXPECT_EQ(Desktop.Memos[0].Title, "COLOUR  Display Mode");
+
+  // Cancel keeps the last name and runs nothing.
+  EXPECT_FALSE(ShowModeDialog(*S, true));
+  EXPECT_EQ(S->Settings.DisplayModeName.str(), "COLOUR");
+  EXPECT_EQ(Desktop.Memos.size(), 1u);
+  // Without display-on-OK the name is only stored.
+  Desktop.ModeNames.push_back(std::string("pair"));
+  EXPECT_TRUE(ShowModeDialog(*S, false));
+  EXPECT_EQ(S->Settings.DisplayModeName.str(), "PAIR");
+  EXPECT_EQ(Desktop.Memos.size(), 1u);
+}
+}  // namespace
