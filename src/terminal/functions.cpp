@@ -35,7 +35,7 @@ int TReceiveInterpreter::Parameter(int index) const {
 }
 
 void TReceiveInterpreter::SendBytes(std::string_view bytes) {
-  for (const char c : bytes) S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  for (const char c : bytes) Send(static_cast<std::uint8_t>(c));
 }
 
 void TReceiveInterpreter::MoveCursor(int column, int row) {
@@ -110,13 +110,13 @@ void TReceiveInterpreter::PerformFunction(int number) {
     case 82: Vt52CursorAddress(); return;
     case 149:
       writer.EraseArea(t.OriginColumn, t.CursorRow, t.StoreColumns, t.ScreenRows,
-                       writer.DefaultAttribute(), true);
+                       Default(), true);
       return;
     case 150: SetVideo(true); return;
     case 151: SetVideo(false); return;
     case 163: case 164:
       ParseParameters();
-      writer.ScrollRegion(number == 164, AtLeastOne(Parameter(1)), writer.DefaultAttribute(),
+      writer.ScrollRegion(number == 164, AtLeastOne(Parameter(1)), Default(),
                           t.LeftMargin, t.TopMargin, t.RightMargin, t.BottomMargin, true);
       return;
     case 165: ParseParameters(); DeleteCharacters(); return;
@@ -209,7 +209,7 @@ void TReceiveInterpreter::RestoreCursor() {
   // Nothing saved yet (row 0): home with the default attribute rather than a
   // cursor on row 0, which would address the history line above the screen.
   if (t.Saved.Row == 0 || t.Saved.Column == 0) {
-    t.CurrentAttribute = S.Writer->DefaultAttribute();
+    t.CurrentAttribute = Default();
     MoveCursor(t.OriginColumn, t.OriginRow);
     return;
   }
@@ -233,7 +233,7 @@ void TReceiveInterpreter::DoubleHeightBottom() {
 void TReceiveInterpreter::EraseInLine() {
   TScreenWriter& writer = *S.Writer;
   const TTerminalState& t = writer.State;
-  const int attribute = writer.DefaultAttribute();
+  const int attribute = Default();
   switch (Parameter(1)) {
     case 0:
       writer.EraseArea(t.CursorColumn, t.CursorRow, t.RightMargin, t.CursorRow, attribute, true);
@@ -252,7 +252,7 @@ void TReceiveInterpreter::EraseInLine() {
 void TReceiveInterpreter::EraseInDisplay() {
   TScreenWriter& writer = *S.Writer;
   const TTerminalState& t = writer.State;
-  const int attribute = writer.DefaultAttribute();
+  const int attribute = Default();
   switch (Parameter(1)) {
     case 0:
       writer.EraseArea(t.CursorColumn, t.CursorRow, t.StoreColumns, t.ScreenRows, attribute, true);
@@ -283,39 +283,74 @@ void TReceiveInterpreter::DeleteCharacters() {
     S.Screen->CopyBlock({column + n, line, lastColumn, line}, {column, line, lastColumn - n, line},
                         true, false);
   }
-  S.Screen->FillText(' ', n, lastColumn - n + 1, true, S.Writer->DefaultAttribute(), t.CursorRow);
+  S.Screen->FillText(' ', n, lastColumn - n + 1, true, Default(), t.CursorRow);
 }
 
 // --- Attributes ---
 
-void TReceiveInterpreter::SelectGraphicRendition() {
-  TTerminalState& t = S.Writer->State;
-  if (ParameterCount == 0) {
-    t.CurrentAttribute = S.Writer->DefaultAttribute();
+void TReceiveInterpreter::RefreshAttributeMemo() {
+  const TSetupRecord& settings = S.Settings;
+  TAttributeMemo& m = Memo_;
+  if (m.DefaultAttribute >= 0 && m.Foreground == settings.ForegroundColor &&
+      m.Background == settings.BackgroundColor && m.Blink == settings.BlinkColor &&
+      m.FontSize == settings.FontSize && m.FontName == settings.FontName.view()) {
     return;
   }
-  TTextAttributes working = S.Screen->GetAttributeRecord(t.CurrentAttribute);
+  m.Foreground = settings.ForegroundColor;
+  m.Background = settings.BackgroundColor;
+  m.Blink = settings.BlinkColor;
+  m.FontSize = settings.FontSize;
+  m.FontName = settings.FontName.view();
+  m.DefaultAttribute = S.Writer->DefaultAttribute();
+  for (auto& step : m.Steps) step = TSgrStep{};
+}
+
+int TReceiveInterpreter::Default() {
+  RefreshAttributeMemo();
+  return Memo_.DefaultAttribute;
+}
+
+// The attribute after one SGR parameter; -1 for a parameter without effect.
+// The memo must be fresh (RefreshAttributeMemo).
+int TReceiveInterpreter::ApplySgrParameter(int attribute, int p) {
+  const bool listed = p == 0 || p == 1 || p == 4 || p == 5 || p == 7 || (p >= 30 && p <= 37) ||
+                      (p >= 40 && p <= 47);
+  if (!listed) return -1;
+  if (p == 0) return Memo_.DefaultAttribute;
+  const unsigned slot = (static_cast<unsigned>(attribute) * 53u + static_cast<unsigned>(p)) %
+                        std::size(Memo_.Steps);
+  TSgrStep& step = Memo_.Steps[slot];
+  if (step.From == attribute && step.Parameter == p) return step.To;
+
+  TTextAttributes working = S.Screen->GetAttributeRecord(attribute);
+  if (p == 1) {
+    working.Style |= fsBold;
+  } else if (p == 4) {
+    working.Style |= fsUnderline;
+  } else if (p == 5) {
+    working.Foreground = S.Settings.BlinkColor;
+  } else if (p == 7) {
+    std::swap(working.Foreground, working.Background);
+  } else if (p >= 30 && p <= 37) {
+    working.Foreground = kSgrForeground[p - 30];
+  } else {
+    working.Background = kSgrBackground[p - 40];
+  }
+  step = TSgrStep{attribute, p, S.Screen->InternAttribute(working)};
+  return step.To;
+}
+
+void TReceiveInterpreter::SelectGraphicRendition() {
+  TTerminalState& t = S.Writer->State;
+  RefreshAttributeMemo();
+  if (ParameterCount == 0) {
+    t.CurrentAttribute = Memo_.DefaultAttribute;
+    return;
+  }
+  // Each parameter acts on the record of the attribute the one before left.
   for (int i = 0; i < ParameterCount; ++i) {
-    const int p = Parameters[i];
-    if (p == 0) {
-      t.CurrentAttribute = S.Writer->DefaultAttribute();
-      working = S.Screen->GetAttributeRecord(t.CurrentAttribute);
-    } else if (p == 1) {
-      working.Style |= fsBold;
-    } else if (p == 4) {
-      working.Style |= fsUnderline;
-    } else if (p == 5) {
-      working.Foreground = S.Settings.BlinkColor;
-    } else if (p == 7) {
-      std::swap(working.Foreground, working.Background);
-    } else if (p >= 30 && p <= 37) {
-      working.Foreground = kSgrForeground[p - 30];
-    } else if (p >= 40 && p <= 47) {
-      working.Background = kSgrBackground[p - 40];
-    } else {
-      continue;
-    }
-    t.CurrentAttribute = S.Screen->InternAttribute(working);
+    const int next = ApplySgrParameter(t.CurrentAttribute, Parameters[i]);
+    if (next >= 0) t.CurrentAttribute = next;
   }
 }
 
@@ -350,7 +385,7 @@ void TReceiveInterpreter::ColumnModeChange(int mode) {
   TTerminalState& t = writer.State;
   writer.SetColumnMode(mode);
   MoveCursor(t.OriginColumn, t.OriginRow);
-  t.CurrentAttribute = writer.DefaultAttribute();
+  t.CurrentAttribute = Default();
   writer.EraseArea(t.OriginColumn, t.OriginRow, t.StoreColumns, t.ScreenRows, t.CurrentAttribute,
                    true);
 }
@@ -372,7 +407,7 @@ void TReceiveInterpreter::SetPrivateModes(bool set) {
         if (set) {
           SetVideo(true);
         } else {
-          t.CurrentAttribute = writer.DefaultAttribute();
+          t.CurrentAttribute = Default();
         }
         writer.ApplyAttributeToRegion();
         break;
@@ -461,7 +496,7 @@ void TReceiveInterpreter::DeviceAttributes() {
       SendBytes("\x1B[?1;2c");
       return;
     case emVT220:
-      S.Transmit->SendByte(kCsi8Bit);
+      Send(kCsi8Bit);
       SendBytes("?62;1;6c");
       return;
     case emVT52:
@@ -474,7 +509,7 @@ void TReceiveInterpreter::DeviceAttributes() {
 
 void TReceiveInterpreter::SecondaryDeviceAttributes() {
   if (S.Settings.Emulation != emVT220) return;
-  S.Transmit->SendByte(kCsi8Bit);
+  Send(kCsi8Bit);
   SendBytes(">1;10;0c");
 }
 
@@ -488,7 +523,7 @@ void TReceiveInterpreter::LineCaptureRequest() {
       return;
     case 1:
       SendBytes(LineCaptureBuffer);
-      S.Transmit->SendByte('\r');
+      Send('\r');
       return;
     default:
       return;
@@ -505,7 +540,7 @@ void TReceiveInterpreter::HostTransfer(int direction) {
   }
   // A transfer already running keeps its file: a second one is refused.
   if (type == 2 || type == 3 || transfer.TransferActive) {
-    S.Transmit->SendByte('N');
+    Send('N');
     return;
   }
   if (type == 0) transfer.ReceiveKind = 1;
@@ -513,10 +548,10 @@ void TReceiveInterpreter::HostTransfer(int direction) {
   // The host names no file: the transfer uses the configured send/receive file.
   S.Files->TransferFileName = S.Settings.SendReceiveFileName.str();
   if (!S.Files->OpenTransferFile(direction == 0 ? 0 : 1)) {
-    S.Transmit->SendByte('N');
+    Send('N');
     return;
   }
   transfer.TransferActive = true;
   transfer.Direction = direction;
-  S.Transmit->SendByte('Y');
+  Send('Y');
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 #include "app/settings.h"
 #include "comms/transmit.h"
@@ -60,20 +62,46 @@ constexpr std::array<std::uint8_t, 256> kEightBitControls = [] {
 
 // Bytes that reach PutChar as printable characters, per kind of type: below
 // 32 and DEL are controls; VT100 strips bit 7, so its high bytes are not
-// plain; the 8-bit types lose their 8-bit controls.
+// plain; the 8-bit types lose their 8-bit controls. On a Telnet connection
+// 255 is not plain either: it may start a command.
 enum TPlainSet { psAll, ps7Bit, ps8BitControls };
 
-constexpr std::array<bool, 256> PlainBytes(TPlainSet set) {
+constexpr std::array<bool, 256> PlainBytes(TPlainSet set, bool iacIsCommand) {
   std::array<bool, 256> plain{};
   for (int b = 32; b < 256; ++b) {
     plain[b] = b != 127 && !(set == ps7Bit && b >= 128) &&
-               !(set == ps8BitControls && kEightBitControls[b] != 0);
+               !(set == ps8BitControls && kEightBitControls[b] != 0) &&
+               !(iacIsCommand && b == 255);
   }
   return plain;
 }
-constexpr auto kPlainAll = PlainBytes(psAll);
-constexpr auto kPlain7Bit = PlainBytes(ps7Bit);
-constexpr auto kPlain8BitControls = PlainBytes(ps8BitControls);
+constexpr std::array<bool, 256> kPlain[3][2] = {
+    {PlainBytes(psAll, false), PlainBytes(psAll, true)},
+    {PlainBytes(ps7Bit, false), PlainBytes(ps7Bit, true)},
+    {PlainBytes(ps8BitControls, false), PlainBytes(ps8BitControls, true)},
+};
+
+// How many bytes from the start are printable ASCII (32..126), found eight
+// at a time: plain text in every type that takes its bytes as they are.
+static_assert(std::endian::native == std::endian::little, "the first byte is the lowest");
+std::size_t PrintableAsciiPrefix(const std::uint8_t* data, std::size_t count) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::size_t n = 0;
+  while (n + 8 <= count) {
+    std::uint64_t word;
+    std::memcpy(&word, data + n, sizeof word);
+    const std::uint64_t below32 = (word - kOnes * 32) & ~word & kHighBits;
+    const std::uint64_t above126 = ((word + kOnes * 1) | word) & kHighBits;
+    const std::uint64_t offending = below32 | above126;
+    if (offending != 0) {
+      // Borrows and carries only run upwards: the lowest mark is exact.
+      return n + static_cast<std::size_t>(std::countr_zero(offending)) / 8;
+    }
+    n += 8;
+  }
+  return n;
+}
 
 bool HasEightBitControls(int type) { return type == emVT220 || type == emTN3270 || type == emVT52; }
 
@@ -187,9 +215,10 @@ bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
       return true;
     case 5:  // ENQ
       S.Transfer->StartAnswerBack();
+      YieldToDispatcher_ = true;
       return true;
     case 3:  // ETX
-      if (S.Settings.ETXAck) S.Transmit->SendByte(6);
+      if (S.Settings.ETXAck) Send(6);
       return true;
     case 12:  // FF
       if (S.Settings.Emulation != emQuorix) {
@@ -208,12 +237,21 @@ bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
 }
 
 void TReceiveInterpreter::HandleReceivedChar(std::uint8_t b) {
+  if (S.Mini->Active) YieldToDispatcher_ = true;
   if (S.Mini->Recognise(b)) return;
   if (TraceDecoderTakesChars()) {
+    // The decoders open files and let the window run during long decodes.
+    YieldToDispatcher_ = true;
     S.Trace->TraceReceiveChar(b);
     return;
   }
   S.Writer->PutChar(b);
+}
+
+void TReceiveInterpreter::Send(std::uint8_t b) {
+  // A failing serial write asks the user; the window runs meanwhile.
+  YieldToDispatcher_ = true;
+  S.Transmit->SendByte(b);
 }
 
 // --- Escape sequences ---
@@ -222,6 +260,15 @@ void TReceiveInterpreter::StartEscape() {
   EscapeActive = true;
   EscapeBuffer.clear();
   ScanEntry_ = 0;
+  Finals_ = nullptr;
+}
+
+void TReceiveInterpreter::UseTableOf(int emulation) {
+  TableEmulation_ = emulation;
+  Table_ = terminal_tables::SequenceTable(emulation);
+  ShapeMemoUsable_ = terminal_tables::ParametersNeverDecide(Table_);
+  std::fill(&ShapeMemo_[0][0][0], &ShapeMemo_[0][0][0] + sizeof ShapeMemo_ / sizeof(std::int16_t),
+            std::int16_t{-1});
 }
 
 void TReceiveInterpreter::EscapeByte(std::uint8_t b) {
@@ -231,18 +278,23 @@ void TReceiveInterpreter::EscapeByte(std::uint8_t b) {
     return;
   }
   if (EscapeBuffer.size() < kEscapeBufferSize) EscapeBuffer.push_back(static_cast<char>(b));
+  if (EscapeBuffer.size() >= kRunawayLength) return EndEscape(0);
 
-  const std::uint8_t* table = terminal_tables::SequenceTable(S.Settings.Emulation);
-  if (table != Table_) {
-    Table_ = table;
+  if (S.Settings.Emulation != TableEmulation_) {
+    UseTableOf(S.Settings.Emulation);
     ScanEntry_ = 0;
+    Finals_ = nullptr;
   }
-  terminal_tables::TScanResult result;
-  if (EscapeBuffer.size() < kRunawayLength) {
-    result = terminal_tables::ScanSequence(table, EscapeBuffer, ScanEntry_);
+  // Inside the parameters of a prefix entry only this character decides.
+  if (Finals_) {
+    if (terminal_tables::IsParameterChar(b)) return;
+    return EndEscape(terminal_tables::LookUpFinal(Finals_, b));
   }
+  const terminal_tables::TScanResult result =
+      terminal_tables::ScanSequence(Table_, EscapeBuffer, ScanEntry_);
   if (result.Kind == terminal_tables::TScanKind::Incomplete) {
     ScanEntry_ = result.Entry;
+    Finals_ = result.Finals;
     return;
   }
   EndEscape(result.Kind == terminal_tables::TScanKind::Complete ? result.Function : 0);
@@ -255,6 +307,7 @@ void TReceiveInterpreter::EndEscape(int function) {
   if (S.Files->EscapeLogOpen()) WriteEscapeLogRecord(function);
   EscapeBuffer.clear();
   ScanEntry_ = 0;
+  Finals_ = nullptr;
 }
 
 void TReceiveInterpreter::WriteEscapeLogRecord(int function) {
@@ -273,32 +326,49 @@ void TReceiveInterpreter::WriteEscapeLogRecord(int function) {
       record += kLineEnd;
     }
   }
+  // A failed write is reported in a box, during which the window runs on.
+  YieldToDispatcher_ = true;
   S.Files->WriteEscapeLog(record);
 }
 
 void TReceiveInterpreter::ParseParameters() {
-  for (auto& p : Parameters) p = 0;
-  ParameterCount = 0;
+  if (PreparsedCount_ >= 0) {
+    // WholeControlSequence read them from the same characters already.
+    ParameterCount = PreparsedCount_;
+    PreparsedCount_ = -1;
+    return;
+  }
+  ParseParametersOf(EscapeBuffer);
+}
+
+void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
+  std::int32_t values[kMaxParameters];
+  int count = 0;
   std::int64_t value = 0;
   bool haveDigits = false;
-  auto store = [&] {
-    if (ParameterCount < kMaxParameters) {
-      if (haveDigits) Parameters[ParameterCount] = static_cast<std::int32_t>(value);
-      ++ParameterCount;
+  for (const char c : text) {
+    const unsigned digit = static_cast<unsigned char>(c) - '0';
+    if (digit <= 9) {
+      // A number too large for 32 bits stays at the largest one.
+      value = std::min<std::int64_t>(value * 10 + digit, INT32_MAX);
+      haveDigits = true;
+      continue;
     }
+    if (c != ';') continue;
+    if (count < kMaxParameters) values[count++] = static_cast<std::int32_t>(value);
     value = 0;
     haveDigits = false;
-  };
-  for (const char c : EscapeBuffer) {
-    if (c >= '0' && c <= '9') {
-      // A number too large for 32 bits stays at the largest one.
-      value = std::min<std::int64_t>(value * 10 + (c - '0'), INT32_MAX);
-      haveDigits = true;
-    } else if (c == ';') {
-      store();
-    }
   }
-  if (haveDigits) store();
+  if (haveDigits && count < kMaxParameters) values[count++] = static_cast<std::int32_t>(value);
+  SetParameters(values, count);
+  ParameterCount = count;
+}
+
+// Parameters beyond `count` are 0; only those set since the last time need clearing.
+void TReceiveInterpreter::SetParameters(const std::int32_t* values, int count) {
+  std::copy(values, values + count, Parameters);
+  for (int i = count; i < SetParameterCount_; ++i) Parameters[i] = 0;
+  SetParameterCount_ = count;
 }
 
 // --- Telnet ---
@@ -324,7 +394,7 @@ bool TReceiveInterpreter::TelnetByte(std::uint8_t b) {
       end();
       const TTerminalState& t = S.Writer->State;
       S.Writer->EraseArea(t.LeftMargin, t.CursorRow, t.RightMargin, t.CursorRow,
-                          S.Writer->DefaultAttribute(), true);
+                          Default(), true);
       return true;
     }
     case tcSB: {
@@ -360,17 +430,17 @@ void TReceiveInterpreter::AnswerSubnegotiation() {
   const std::string_view sendRequest("\xFA\x18\x01\xFF\xF0", 5);
   if (TelnetBuffer != sendRequest) return;
   TUntranslated untranslated(*S.Transmit);
-  for (const std::uint8_t b : {kIac, tcSB, toTerminalType, kTerminalTypeIs}) S.Transmit->SendByte(b);
-  for (const char c : TerminalName(S.Settings.Emulation)) S.Transmit->SendByte(static_cast<std::uint8_t>(c));
-  S.Transmit->SendByte(kIac);
-  S.Transmit->SendByte(tcSE);
+  for (const std::uint8_t b : {kIac, tcSB, toTerminalType, kTerminalTypeIs}) Send(b);
+  for (const char c : TerminalName(S.Settings.Emulation)) Send(static_cast<std::uint8_t>(c));
+  Send(kIac);
+  Send(tcSE);
 }
 
 void TReceiveInterpreter::SendTelnetAnswer(std::uint8_t command, std::uint8_t option) {
   TUntranslated untranslated(*S.Transmit);
-  S.Transmit->SendByte(kIac);
-  S.Transmit->SendByte(command);
-  S.Transmit->SendByte(option);
+  Send(kIac);
+  Send(command);
+  Send(option);
 }
 
 void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option) {
@@ -465,33 +535,130 @@ std::size_t TReceiveInterpreter::PlainRunLength(const std::uint8_t* data, std::s
   const TTerminalState& t = S.Writer->State;
   if (t.G0Selected ? t.G0Graphics : t.G1Graphics) return 0;
 
-  const int type = S.Settings.Emulation;
-  const std::array<bool, 256>* plain = nullptr;
-  switch (type) {
-    case emQuorix: plain = &kPlainAll; break;
-    case emVT100: plain = &kPlain7Bit; break;
-    case emVT220: case emVT52: plain = &kPlain8BitControls; break;
+  TPlainSet set;
+  switch (S.Settings.Emulation) {
+    case emQuorix: set = psAll; break;
+    case emVT100: set = ps7Bit; break;
+    case emVT220: case emVT52: set = ps8BitControls; break;
     default: return 0;  // TN3270 translates every byte first
   }
-  // On a Telnet connection 255 may start a command.
   const bool iacIsCommand = TelnetConnection() && !S.Transfer->TransferActive;
+  const std::array<bool, 256>& plain = kPlain[set][iacIsCommand];
+  std::size_t n = PrintableAsciiPrefix(data, count);
+  while (n < count && plain[data[n]]) ++n;
+  return n;
+}
+
+// A control sequence that lies whole in the block (ESC [ or the 8-bit CSI, an
+// optional '?' or '>', parameters, a final character) is recognised with one
+// scan of the table: every shorter piece of it is incomplete, so the byte-wise
+// scans would come to the same result. Returns the bytes taken, or 0.
+std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, std::size_t count) {
+  if (TelnetActive || LineCaptureActive) return 0;
+  const int type = S.Settings.Emulation;
+  if (type != emQuorix && type != emVT100 && type != emVT220) return 0;
+  std::size_t start;  // first byte after "ESC ["
+  if (count >= 3 && data[0] == kEsc && data[1] == '[') {
+    start = 2;
+  } else if (type == emVT220 && count >= 2 && data[0] == 155) {
+    start = 1;
+  } else {
+    return 0;
+  }
+  std::size_t end = start;
+  if (data[end] == '?' || data[end] == '>') ++end;
+  // The parameters are read on the way, as ParseParameters would read them.
+  std::int32_t values[kMaxParameters];
+  int parameters = 0;
+  std::int64_t value = 0;
+  bool haveDigits = false;
+  for (; end < count; ++end) {
+    const unsigned digit = data[end] - '0';
+    if (digit <= 9) {
+      value = std::min<std::int64_t>(value * 10 + digit, INT32_MAX);
+      haveDigits = true;
+    } else if (data[end] == ';') {
+      if (parameters < kMaxParameters) values[parameters++] = static_cast<std::int32_t>(value);
+      value = 0;
+      haveDigits = false;
+    } else {
+      break;
+    }
+  }
+  if (end >= count || data[end] < 0x40 || data[end] > 0x7E) return 0;
+  const std::size_t length = end + 1;  // with the final character
+  // The buffer holds '[' and what follows; at the runaway length it is dropped byte-wise.
+  if (length - start + 1 >= kRunawayLength) return 0;
+  if (haveDigits && parameters < kMaxParameters) values[parameters++] = static_cast<std::int32_t>(value);
+
+  if (type != TableEmulation_) UseTableOf(type);
+  const int marker = data[start] == '?' ? 1 : data[start] == '>' ? 2 : 0;
+  const bool hasParameters = end > start + (marker != 0 ? 1 : 0);
+  std::int16_t& known = ShapeMemo_[marker][hasParameters][data[end] - 0x40];
+  int function = ShapeMemoUsable_ ? known : -1;
+
+  StartEscape();
+  // The collected sequence is needed only to scan it and for the escape log;
+  // the function has its parameters already and the buffer is emptied after it.
+  if (function < 0 || S.Files->EscapeLogOpen()) {
+    EscapeBuffer.push_back('[');
+    EscapeBuffer.append(reinterpret_cast<const char*>(data + start), length - start);
+  }
+  if (function < 0) {
+    const terminal_tables::TScanResult result = terminal_tables::ScanSequence(Table_, EscapeBuffer);
+    if (result.Kind == terminal_tables::TScanKind::Incomplete) {
+      ScanEntry_ = result.Entry;
+      Finals_ = result.Finals;
+      return length;
+    }
+    function = result.Kind == terminal_tables::TScanKind::Complete ? result.Function : 0;
+    known = static_cast<std::int16_t>(function);
+  }
+  // The function gets the parameters when it asks; the count stays 0 for one that does not.
+  SetParameters(values, parameters);
+  PreparsedCount_ = parameters;
+  EndEscape(function);
+  PreparsedCount_ = -1;
+  return length;
+}
+
+// Digits and ';' inside a prefix entry's parameters, as ReceiveByte would take
+// them one by one: stored, with nothing else to decide until the final
+// character or the runaway length.
+std::size_t TReceiveInterpreter::TakeParameters(const std::uint8_t* data, std::size_t count) {
+  if (!EscapeActive || !Finals_ || TelnetActive || LineCaptureActive ||
+      S.Settings.Emulation != TableEmulation_ || S.Settings.Emulation == emTN3270) {
+    return 0;
+  }
   std::size_t n = 0;
-  while (n < count && (*plain)[data[n]] && !(iacIsCommand && data[n] == kIac)) ++n;
+  while (n < count && EscapeBuffer.size() + 1 < kRunawayLength &&
+         terminal_tables::IsParameterChar(data[n])) {
+    EscapeBuffer.push_back(static_cast<char>(data[n++]));
+  }
   return n;
 }
 
 std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::size_t count) {
-  if (count == 0) return 0;
-  const std::size_t run = PlainRunLength(data, count);
   std::size_t done = 0;
-  while (done < run) {
-    std::size_t taken = S.Writer->PutRun(data + done, run - done);
-    if (taken == 0) {
-      S.Writer->PutChar(data[done]);
-      taken = 1;
+  YieldToDispatcher_ = false;
+  while (done < count) {
+    const std::size_t run = done + PlainRunLength(data + done, count - done);
+    while (done < run) {
+      std::size_t taken = S.Writer->PutRun(data + done, run - done);
+      if (taken == 0) {
+        S.Writer->PutChar(data[done]);
+        taken = 1;
+      }
+      done += taken;
     }
-    done += taken;
+    if (done == count) break;
+    if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
+      done += length;
+    } else {
+      ReceiveByte(data[done++]);
+    }
+    if (YieldToDispatcher_) break;
+    done += TakeParameters(data + done, count - done);
   }
-  if (done < count) ReceiveByte(data[done++]);
   return done;
 }

@@ -18,7 +18,9 @@ class TReceiveInterpreter {
   void ReceiveByte(std::uint8_t b);
   // Behaves as ReceiveByte for each byte, but hands runs of plain text to the
   // writer in one call. Returns how many bytes it took (at least one when
-  // count > 0): it stops after the first byte that needed the byte-wise path,
+  // count > 0). It stops early after a byte whose handling may have changed
+  // what the receive dispatcher must do (a transfer started by the host, the
+  // answer-back, anything that can show a box or reach the trace decoders),
   // so the caller can look at the dispatcher's state again.
   std::size_t ReceiveBlock(const std::uint8_t* data, std::size_t count);
 
@@ -63,11 +65,18 @@ class TReceiveInterpreter {
   bool TelnetStarts(std::uint8_t b) const;
   bool TelnetConnection() const;
   std::size_t PlainRunLength(const std::uint8_t* data, std::size_t count) const;
+  std::size_t TakeParameters(const std::uint8_t* data, std::size_t count);
+  std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
+  void ParseParametersOf(std::string_view text);
+  void UseTableOf(int emulation);
+  void SetParameters(const std::int32_t* values, int count);
 
   // Telnet answers leave untranslated and unescaped.
   void SendTelnetAnswer(std::uint8_t command, std::uint8_t option);
   void AnswerSubnegotiation();
   void AnswerOption(std::uint8_t command, std::uint8_t option);
+
+  void Send(std::uint8_t b);
 
   // functions.cpp
   void SendBytes(std::string_view bytes);
@@ -100,8 +109,38 @@ class TReceiveInterpreter {
   void ColumnModeChange(int mode);
   void DoubleHeightBottom();
   void SetRowLineSize(std::uint8_t size);
+  int Default();
+  int ApplySgrParameter(int attribute, int parameter);
+  void RefreshAttributeMemo();
 
   TSession& S;
-  const std::uint8_t* Table_ = nullptr;  // table of the type when the sequence started
+  int TableEmulation_ = -1;  // the type whose table Table_ is
+  const std::uint8_t* Table_ = nullptr;
   std::size_t ScanEntry_ = 0;  // first table entry still in the race for this sequence
+  const std::uint8_t* Finals_ = nullptr;  // final table while inside a prefix entry's parameters
+  bool YieldToDispatcher_ = false;
+  int PreparsedCount_ = -1;  // parameters already read for the sequence being performed
+  int SetParameterCount_ = 0;  // Parameters that may be non-zero
+  // Functions of whole control sequences by shape (marker, parameters or
+  // none, final 0x40..0x7E) for the current table; -1 unknown, 0 no match.
+  bool ShapeMemoUsable_ = false;
+  std::int16_t ShapeMemo_[3][2][63] = {};
+
+  // Attribute numbers the functions need again and again: the default
+  // attribute and the result of one SGR parameter on an attribute. Interning
+  // is deterministic, so a remembered number is the one interning would give,
+  // as long as the settings it depends on stay the same.
+  struct TSgrStep {
+    int From = -1;
+    int Parameter = 0;
+    int To = 0;
+  };
+  struct TAttributeMemo {
+    std::uint32_t Foreground = 0, Background = 0, Blink = 0;
+    std::uint16_t FontSize = 0;
+    std::string FontName;
+    int DefaultAttribute = -1;
+    TSgrStep Steps[256];
+  };
+  TAttributeMemo Memo_;
 };

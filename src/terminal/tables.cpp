@@ -136,7 +136,41 @@ constexpr auto kFinalD = [] {
   return table;
 }();
 
-bool IsParameterChar(std::uint8_t c) { return (c >= '0' && c <= '9') || c == ';'; }
+std::size_t EntrySize(const std::uint8_t* entry) { return (entry[0] & ~kPrefixEntry) + 2u; }
+
+// For each first character, the offset of the first entry whose pattern can
+// start with it (or of the end mark): the entries before it all mismatch at
+// once, so a new sequence need not try them.
+struct TFirstEntries {
+  std::array<std::uint16_t, 256> Offset{};
+};
+
+TFirstEntries IndexTable(const std::uint8_t* table) {
+  TFirstEntries index;
+  for (int c = 0; c < 256; ++c) {
+    std::size_t offset = 0;
+    while (table[offset] != 0) {
+      const std::uint8_t first = table[offset + 1];
+      const bool wildcard = (table[offset] & kPrefixEntry) == 0 && (first & kAnyChar) != 0;
+      if (first == c || wildcard) break;
+      offset += EntrySize(table + offset);
+    }
+    index.Offset[c] = static_cast<std::uint16_t>(offset);
+  }
+  return index;
+}
+
+std::size_t FirstEntryFor(const std::uint8_t* table, std::uint8_t first) {
+  static const TFirstEntries kIndexes[] = {
+      IndexTable(kQuorixTable), IndexTable(kVt100Table), IndexTable(kVt220Table.data()),
+      IndexTable(kTn3270Table.data()), IndexTable(kVt52Table)};
+  static const std::uint8_t* const kTables[] = {kQuorixTable, kVt100Table, kVt220Table.data(),
+                                                kTn3270Table.data(), kVt52Table};
+  for (std::size_t i = 0; i < std::size(kTables); ++i) {
+    if (kTables[i] == table) return kIndexes[i].Offset[first];
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -161,8 +195,32 @@ const std::uint8_t* FinalTable(int number) {
   }
 }
 
+namespace {
+
+// A final table spread out by character, for lookups on the hot path.
+struct TFinalMap {
+  std::array<std::uint8_t, 256> Function{};
+};
+
+TFinalMap SpreadFinals(const std::uint8_t* finalTable) {
+  TFinalMap map;
+  // Earlier pairs win, as in a lookup from the start.
+  for (const std::uint8_t* p = finalTable; *p != 0; p += 2) {
+    if (map.Function[p[0]] == 0) map.Function[p[0]] = p[1];
+  }
+  return map;
+}
+
+}  // namespace
+
 int LookUpFinal(const std::uint8_t* finalTable, std::uint8_t final) {
+  static const TFinalMap kMaps[] = {SpreadFinals(kFinalA), SpreadFinals(kFinalB),
+                                    SpreadFinals(kFinalC), SpreadFinals(kFinalD.data())};
+  static const std::uint8_t* const kFinals[] = {kFinalA, kFinalB, kFinalC, kFinalD.data()};
   if (!finalTable) return 0;
+  for (std::size_t i = 0; i < std::size(kFinals); ++i) {
+    if (kFinals[i] == finalTable) return kMaps[i].Function[final];
+  }
   for (const std::uint8_t* p = finalTable; *p != 0; p += 2) {
     if (p[0] == final) return p[1];
   }
@@ -174,7 +232,7 @@ TScanResult ScanSequence(const std::uint8_t* table, std::string_view buffer,
   TScanResult result;
   if (!table || buffer.empty()) return result;
   const std::size_t length = buffer.size();
-  std::size_t offset = firstEntry;
+  std::size_t offset = firstEntry != 0 ? firstEntry : FirstEntryFor(table, std::uint8_t(buffer[0]));
   while (table[offset] != 0) {
     const std::uint8_t header = table[offset];
     const std::uint8_t* pattern = table + offset + 1;
@@ -211,6 +269,7 @@ TScanResult ScanSequence(const std::uint8_t* table, std::string_view buffer,
     while (i < length && IsParameterChar(std::uint8_t(buffer[i]))) ++i;
     if (i >= length) {
       result.Kind = TScanKind::Incomplete;
+      if (length >= prefixLength) result.Finals = FinalTable(pattern[prefixLength] - kPrefixEntry);
       return result;
     }
     const int function = LookUpFinal(FinalTable(pattern[prefixLength] - kPrefixEntry),
@@ -221,6 +280,19 @@ TScanResult ScanSequence(const std::uint8_t* table, std::string_view buffer,
     return result;
   }
   return result;
+}
+
+bool ParametersNeverDecide(const std::uint8_t* table) {
+  if (!table) return false;
+  for (std::size_t offset = 0; table[offset] != 0; offset += EntrySize(table + offset)) {
+    const std::uint8_t header = table[offset];
+    if ((header & kPrefixEntry) != 0 || table[offset + 1] != '[') continue;
+    for (std::size_t i = 1; i < header; ++i) {
+      const std::uint8_t c = table[offset + 1 + i];
+      if (IsParameterChar(c) || (c & kAnyChar) != 0) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace terminal_tables

@@ -47,11 +47,24 @@ struct TScanResult {
   // Entries before it stay out of the race while the buffer only grows, so
   // the next scan of the same sequence may start here.
   std::size_t Entry = 0;
+  // Incomplete inside the parameters of a prefix entry: its final table. Only
+  // the next character then decides (a digit or ';' keeps it incomplete).
+  const std::uint8_t* Finals = nullptr;
 };
 
+inline bool IsParameterChar(std::uint8_t c) { return (c >= '0' && c <= '9') || c == ';'; }
+
 // Scans `table` for the collected sequence `buffer` (the characters after
-// ESC), starting with the entry at offset `firstEntry`.
+// ESC), starting with the entry at offset `firstEntry` (0: the first entry
+// that can match the buffer's first character).
 TScanResult ScanSequence(const std::uint8_t* table, std::string_view buffer,
                          std::size_t firstEntry = 0);
+
+// True when in `table` the parameters of a control sequence ("[", an optional
+// marker, digits and ';', a final character) cannot decide between entries:
+// no plain entry starting with '[' holds a parameter character or a wildcard.
+// The scan result of such a sequence then depends only on its marker, on
+// whether it has parameters at all, and on its final character.
+bool ParametersNeverDecide(const std::uint8_t* table);
 
 }  // namespace terminal_tables

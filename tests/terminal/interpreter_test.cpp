@@ -244,19 +244,39 @@ TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
   EXPECT_EQ(runs, 60);
 }
 
-TEST(ReceiveBlock, TakesAWholeRunOfTextAndStopsAfterTheFirstControl) {
+std::size_t Block(TSession& s, std::string_view bytes) {
+  return s.Interpreter->ReceiveBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                     bytes.size());
+}
+
+TEST(ReceiveBlock, TakesTextControlsAndSequencesInOneCall) {
   TTestSession t;
   TSession& s = *t.S;
   s.StartUp();
   s.Settings.Emulation = emVT100;
-  const std::string text = "plain text\r\nmore";
-  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-  EXPECT_EQ(s.Interpreter->ReceiveBlock(data, text.size()), 11u);  // the run and the CR
-  EXPECT_EQ(s.Interpreter->ReceiveBlock(data + 11, text.size() - 11), 1u);
-  EXPECT_EQ(s.Interpreter->ReceiveBlock(data + 12, text.size() - 12), 4u);
-  EXPECT_EQ(s.Interpreter->ReceiveBlock(data, 0), 0u);
+  EXPECT_EQ(Block(s, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
+  EXPECT_EQ(Block(s, ""), 0u);
   EXPECT_EQ(ScreenRow(s, 1), "plain text");
-  EXPECT_EQ(ScreenRow(s, 2), "more");
+  EXPECT_EQ(ScreenRow(s, 2), "more    tabbed");
+}
+
+TEST(ReceiveBlock, StopsWhereTheDispatcherMayHaveToChange) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  s.Settings.Emulation = emVT100;
+  TRecordingSerialLine serial;
+  s.Transmit->Serial = &serial;
+  s.Transmit->SerialConnected = true;
+  // The answer-back starts the soft-key sender.
+  EXPECT_EQ(Block(s, "ab\x05" "cd"), 3u);
+  // An answer to the host may ask the user about a failing line.
+  EXPECT_EQ(Block(s, "ab\x1B[6ncd"), 6u);
+  EXPECT_EQ(serial.Sent, "\x1B[001;005R");
+  // A transfer started by the host takes the bytes after its sequence.
+  s.Settings.SendReceiveFileName.assign(t.Dir.file("host.txt"));
+  EXPECT_EQ(Block(s, "\x1B[>1r" "data"), 5u);
+  EXPECT_TRUE(s.Transfer->TransferActive);
 }
 
 // --- The session's receive hand-over ---

@@ -191,3 +191,33 @@ TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Recogniser, ParametersNeverDecideInTheBindingTables) {
+  for (int type = 0; type <= 4; ++type) {
+    EXPECT_TRUE(terminal_tables::ParametersNeverDecide(terminal_tables::SequenceTable(type)));
+  }
+  // A plain entry that spells out a parameter would make the digits matter.
+  const std::uint8_t withDigit[] = {3, '[', '1', 'x', 7, 128 + 1, '[', 128 + 3, 0};
+  EXPECT_FALSE(terminal_tables::ParametersNeverDecide(withDigit));
+  const std::uint8_t withWildcard[] = {3, '[', 0x80, 'x', 7, 0};
+  EXPECT_FALSE(terminal_tables::ParametersNeverDecide(withWildcard));
+  EXPECT_FALSE(terminal_tables::ParametersNeverDecide(nullptr));
+}
+
+TEST(Recogniser, AnUnindexedTableIsScannedFromItsFirstEntry) {
+  // Entries in an order the recogniser must keep: "AB" before the prefix "A".
+  const std::uint8_t table[] = {2, 'A', 'B', 9, 128 + 1, 'A', 128 + 3, 1, 'Z', 4, 0};
+  EXPECT_EQ(terminal_tables::ScanSequence(table, "A").Kind, terminal_tables::TScanKind::Incomplete);
+  const auto ab = terminal_tables::ScanSequence(table, "AB");
+  EXPECT_EQ(ab.Kind, terminal_tables::TScanKind::Complete);
+  EXPECT_EQ(ab.Function, 9);
+  const auto prefix = terminal_tables::ScanSequence(table, "A5;6H");
+  EXPECT_EQ(prefix.Kind, terminal_tables::TScanKind::Complete);
+  EXPECT_EQ(prefix.Function, 5);
+  EXPECT_EQ(terminal_tables::ScanSequence(table, "Z").Function, 4);
+  EXPECT_EQ(terminal_tables::ScanSequence(table, "Q").Kind, terminal_tables::TScanKind::NoMatch);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// Random bytes from the host through the whole receive path (dispatcher,
+// interpreter, writer, store) on a connected Telnet session. Two sessions take
+// the same bytes, one in blocks as a socket read delivers them and one byte
+// by byte; they must end on the same screen. The interpreter's buffers stay
+// within their limits whatever arrives.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/settings.h"
+#include "comms/lines.h"
+#include "comms/transmit.h"
+#include "core/desktop.h"
+#include "core/session.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "terminal/interpreter.h"
+#include "transfer/engine.h"
+
+namespace {
+
+const std::string& WorkDirectory() {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/qelfuzz.XXXXXX";
+    const char* made = ::mkdtemp(pattern);
+    if (!made) std::abort();
+    static const std::string path = made;
+    std::atexit([] { std::filesystem::remove_all(path); });
+    return path + "/";
+  }();
+  return dir;
+}
+
+// The host end of the Telnet connection: keeps what the terminal answers.
+class TAnswerLine : public TNetworkLine {
+ public:
+  std::string Sent;
+  void SetAddress(const std::string&, const std::string&) override {}
+  void Connect() override {}
+  void Listen() override {}
+  void CancelListen() override {}
+  void Disconnect() override {}
+  int Send(const std::uint8_t* buffer, int length) override {
+    Sent.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+    return length;
+  }
+  int Receive(std::uint8_t*, int) override { return -1; }
+};
+
+struct TFuzzSession {
+  TScriptedDesktop Desktop;
+  TSession S{Desktop, WorkDirectory()};
+  TAnswerLine Line;
+  TFuzzSession(int emulation, bool wrap, bool newLine) {
+    S.Settings.Emulation = static_cast<std::uint8_t>(emulation);
+    S.Settings.Wrap = wrap;
+    S.Settings.NewLine = newLine;
+    S.Settings.ETXAck = 1;
+    S.StartUp();
+    S.Settings.Port = kTelnetPortIndex;
+    S.Transmit->Network = &Line;
+    S.Transmit->NetworkConnected = true;
+  }
+};
+
+void CheckLimits(const TSession& s, std::size_t inputSize) {
+  const TReceiveInterpreter& i = *s.Interpreter;
+  if (i.EscapeBuffer.size() >= TReceiveInterpreter::kRunawayLength) std::abort();
+  if (i.TelnetBuffer.size() > 21) std::abort();
+  if (i.LineCaptureBuffer.size() >= TReceiveInterpreter::kLineCaptureLimit) std::abort();
+  if (i.ParameterCount < 0 || i.ParameterCount > TReceiveInterpreter::kMaxParameters) std::abort();
+  const TTerminalState& t = s.Writer->State;
+  if (t.CursorRow < 1 || t.CursorRow > t.ScreenRows) std::abort();
+  // A double-width row advances by two beyond the last column.
+  if (t.CursorColumn < 1 || t.CursorColumn > 134) std::abort();
+  if (t.TopMargin < 1 || t.TopMargin > t.BottomMargin || t.BottomMargin > t.ScreenRows) std::abort();
+  // Every received byte adds at most one line to the history.
+  if (static_cast<std::size_t>(s.Screen->Count()) > 101 + inputSize) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  // The first two bytes choose the terminal and how the bytes arrive.
+  const int emulation = data[0] % 5;
+  const bool wrap = (data[0] & 0x08) != 0;
+  const bool newLine = (data[0] & 0x10) != 0;
+  const std::size_t chunk = 1 + data[1];
+  data += 2;
+  size -= 2;
+
+  TFuzzSession blocks(emulation, wrap, newLine);
+  TFuzzSession bytes(emulation, wrap, newLine);
+  for (std::size_t done = 0; done < size; done += chunk) {
+    blocks.S.ReceiveBytes(data + done, std::min(chunk, size - done));
+  }
+  for (std::size_t i = 0; i < size; ++i) bytes.S.HandleSessionEvent(2, data[i]);
+
+  CheckLimits(blocks.S, size);
+  CheckLimits(bytes.S, size);
+  if (blocks.S.Screen->Count() != bytes.S.Screen->Count()) std::abort();
+  for (int line = 0; line < blocks.S.Screen->Count(); ++line) {
+    if (blocks.S.Screen->GetLineText(line) != bytes.S.Screen->GetLineText(line)) std::abort();
+  }
+  const TTerminalState& a = blocks.S.Writer->State;
+  const TTerminalState& b = bytes.S.Writer->State;
+  if (a.CursorRow != b.CursorRow || a.CursorColumn != b.CursorColumn) std::abort();
+  if (blocks.Line.Sent != bytes.Line.Sent) std::abort();
+
+  // A few timer ticks let the answer-back go out.
+  for (int tick = 0; tick < 3; ++tick) {
+    blocks.S.Transfer->DecrementTimers();
+    blocks.S.HandleSessionEvent(1);
+  }
+  return 0;
+}
