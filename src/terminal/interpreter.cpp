@@ -427,8 +427,10 @@ bool TReceiveInterpreter::TelnetByte(std::uint8_t b) {
 }
 
 void TReceiveInterpreter::AnswerSubnegotiation() {
-  const std::string_view sendRequest("\xFA\x18\x01\xFF\xF0", 5);
-  if (TelnetBuffer != sendRequest) return;
+  constexpr char kSendRequest[] = {static_cast<char>(tcSB), static_cast<char>(toTerminalType),
+                                   static_cast<char>(kTerminalTypeSend), static_cast<char>(kIac),
+                                   static_cast<char>(tcSE)};
+  if (TelnetBuffer != std::string_view(kSendRequest, sizeof kSendRequest)) return;
   TUntranslated untranslated(*S.Transmit);
   for (const std::uint8_t b : {kIac, tcSB, toTerminalType, kTerminalTypeIs}) Send(b);
   for (const char c : TerminalName(S.Settings.Emulation)) Send(static_cast<std::uint8_t>(c));
