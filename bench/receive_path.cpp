@@ -103,11 +103,25 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 double Megabytes(std::size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
+// The session's program directory: made for the run, removed afterwards.
+class TScratchDirectory {
+ public:
+  TScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qelbench.XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    Path = pattern;
+  }
+  ~TScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+  std::string Path;
+};
+
 double OurRate(const std::string& stream) {
-  const auto directory = std::filesystem::temp_directory_path() / "qelbench";
-  std::filesystem::create_directories(directory);
+  TScratchDirectory directory;
   TScriptedDesktop desktop;
-  TSession session(desktop, directory.string());
+  TSession session(desktop, directory.Path);
   session.Settings.Emulation = emVT100;
   session.StartUp();
   const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
