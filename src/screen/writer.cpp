@@ -439,7 +439,7 @@ void TScreenWriter::RepaintArea(int left, int top, int right, int bottom) {
 void TScreenWriter::UpdateStatusBar() {
   TStatusIndicators& status = S.Status;
   status.LogStatus = S.Files->LogOpen;
-  status.MiniStatus = S.Mini->Active;
+  status.MiniStatus = S.Mini->WantsCharacters();
   status.TraceStatus = S.Trace->TraceState == 2;
   status.ScreenSize = S.Settings.ScreenSize == 1;
   status.Connected = S.Transmit->SerialConnected || S.Transmit->NetworkConnected;

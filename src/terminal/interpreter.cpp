@@ -237,8 +237,8 @@ bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
 }
 
 void TReceiveInterpreter::HandleReceivedChar(std::uint8_t b) {
-  if (S.Mini->Active) YieldToDispatcher_ = true;
-  if (S.Mini->Recognise(b)) return;
+  if (S.Mini->WantsCharacters()) YieldToDispatcher_ = true;
+  if (S.Mini->MiniTraceReceiveChar(b)) return;
   if (TraceDecoderTakesChars()) {
     // The decoders open files and let the window run during long decodes.
     YieldToDispatcher_ = true;
@@ -533,7 +533,7 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
 
 std::size_t TReceiveInterpreter::PlainRunLength(const std::uint8_t* data, std::size_t count) const {
   if (TelnetActive || EscapeActive || LineCaptureActive) return 0;
-  if (S.Mini->Active || TraceDecoderTakesChars()) return 0;
+  if (S.Mini->WantsCharacters() || TraceDecoderTakesChars()) return 0;
   const TTerminalState& t = S.Writer->State;
   if (t.G0Selected ? t.G0Graphics : t.G1Graphics) return 0;
 

@@ -94,12 +94,13 @@ class TConversionFile {
       S.Errors->ReportErrno(ekFileAccess, errno != 0 ? errno : ENOENT, kConversionDisplayName);
       return false;
     }
+    Previous = S.Writer->Redirect;
     S.Writer->Redirect = &File;
     return true;
   }
   std::ostream& Stream() { return File; }
   void Close() {
-    if (S.Writer->Redirect == &File) S.Writer->Redirect = nullptr;
+    if (S.Writer->Redirect == &File) S.Writer->Redirect = Previous;
     if (File.is_open()) File.close();
   }
   // Closes the file and shows it in the memo viewer.
@@ -124,6 +125,7 @@ class TConversionFile {
   TSession& S;
   std::string Path;
   std::ofstream File;
+  std::ostream* Previous = nullptr;
 };
 
 class TConverter {

@@ -87,7 +87,7 @@ TModeCommandScope::~TModeCommandScope() {
   // when nothing had them open.
   if (SavedHostNames) {
     S.Kasp->OpenKaspFiles();
-  } else if (SavedTraceState != 2 && !S.Mini->Active) {
+  } else if (SavedTraceState != 2 && !S.Mini->WantsCharacters()) {
     S.Kasp->CloseKaspFiles();
   }
   S.Trace->TraceState = SavedTraceState;

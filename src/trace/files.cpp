@@ -71,7 +71,7 @@ void TTraceFiles::TraceOn() {
 
 void TTraceFiles::TraceOff() {
   CloseTraceFiles();
-  if (!S.Mini->Active) S.Kasp->CloseKaspFiles();
+  if (!S.Mini->WantsCharacters()) S.Kasp->CloseKaspFiles();
   S.Writer->UpdateStatusBar();
 }
 

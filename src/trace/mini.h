@@ -60,10 +60,6 @@ class TMiniTrace {
   static constexpr const char* kRegisterHeading =
       " BRP   FL   CS   IP   AX   BX   CX   DX   SS   SP   BP   DS   SI   ES   DI";
 
-  // MINI trace is on: received characters come here first. Set only by
-  // MiniTraceOn and MiniTraceOff.
-  bool Active = false;
-
   // The receive path asks this before handing a character over; false while
   // MINI trace is off, so plain text never pays for the recogniser.
   bool WantsCharacters() const { return Active; }
@@ -76,7 +72,6 @@ class TMiniTrace {
     TakeChar(c);
     return true;
   }
-  bool Recognise(std::uint8_t c) { return MiniTraceReceiveChar(c); }
 
   // Switches MINI trace on: state "after a time record", the line
   // accumulator emptied, the host name files opened.
@@ -127,6 +122,7 @@ class TMiniTrace {
   void DumpBytes();
 
   TSession& S;
+  bool Active = false;  // MINI trace is on: received characters come here first
   TMiniState State = msOff;
   bool Live = true;  // the recogniser of the receive path (not a conversion's)
 
