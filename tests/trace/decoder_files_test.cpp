@@ -1,0 +1,251 @@
+// The trace and KASP files of the session and the switches that open them,
+// the record cache against the reader, and decoding that must stop.
+#include "trace/decoder_testing.h"
+
+#include <map>
+
+#include "trace/hostnames.h"
+#include "trace/mini.h"
+#include "trace/modecache.h"
+#include "trace/modefile_testing.h"
+
+namespace {
+
+const char kModes[] = R"(
+NEWMODE state = SET (idle, busy, *, blocked);
+NEWMODE prio = RANGE (0:3) CONSTANTS (low = 0, high = 2);
+NEWMODE counter = INT;
+MESSAGE 1 = counter;
+KASP MSG 1 = "FIRST";
+KASP VMI 2 = "VMI_TWO";
+KASP BID 3 = "BID_THREE";
+)";
+
+// The modes written to disk as <dir>/modes.* with the KASP files beside them.
+struct TModeDirectory {
+  TTempDir Dir;
+  std::string Base;
+  TModeDirectory() : Base(Dir.file("modes")) {
+    const TCompileResult result = CompileModeSource(kModes, "modes");
+    EXPECT_TRUE(result.Ok) << result.Error.Text();
+    std::string error;
+    EXPECT_TRUE(WriteModeFileImage(result.Image, Base, Dir.path().string(), &error)) << error;
+  }
+};
+
+std::vector<std::string> BoxTexts(const TScriptedDesktop& desktop) {
+  std::vector<std::string> texts;
+  for (const auto& b : desktop.Boxes) texts.push_back(b.Box.Text);
+  return texts;
+}
+
+TEST(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
+  TModeDirectory modes;
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.ModeFileName.assign(modes.Base);
+  s.Settings.OrnetDirectoryName.assign(modes.Dir.path().string() + "/");
+  s.TraceFiles->TraceOn();
+  EXPECT_EQ(s.Trace->TraceState, 2);
+  EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
+  EXPECT_TRUE(s.Kasp->Names.MsgOpen() && s.Kasp->Names.VmiOpen() && s.Kasp->Names.BidOpen());
+  EXPECT_TRUE(s.Status.TraceStatus);
+  char vmi[25];
+  ASSERT_TRUE(s.Kasp->ReadVmiRecord(2, vmi));
+  EXPECT_EQ(std::string(vmi, 25), "VMI_TWO                  ");
+  EXPECT_FALSE(s.Kasp->ReadVmiRecord(3, vmi));  // beyond the file
+  EXPECT_FALSE(s.Kasp->ReadVmiRecord(-1, vmi));
+
+  s.TraceFiles->TraceOff();
+  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
+  EXPECT_FALSE(s.Kasp->Names.MsgOpen());
+  EXPECT_FALSE(s.Status.TraceStatus);
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(TraceSwitch, MiniTraceKeepsTheHostNameFiles) {
+  TModeDirectory modes;
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.ModeFileName.assign(modes.Base);
+  s.Settings.OrnetDirectoryName.assign(modes.Dir.path().string() + "/");
+  s.TraceFiles->TraceOn();
+  s.Mini->MiniTraceOn();
+  s.TraceFiles->TraceOff();
+  EXPECT_TRUE(s.Kasp->Names.BidOpen());
+}
+
+// From state 1 (host name files only) switching on must open the trace
+// files too, or the decoder would run without them.
+TEST(TraceSwitch, FromHostNameFilesOnly) {
+  TModeDirectory modes;
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.ModeFileName.assign(modes.Base);
+  s.Trace->TraceState = 1;
+  s.TraceFiles->TraceOn();
+  EXPECT_EQ(s.Trace->TraceState, 2);
+  EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
+}
+
+TEST(TraceSwitch, FailuresLeaveItOff) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.TraceFiles->TraceOn();  // no mode file name
+  EXPECT_EQ(s.Trace->TraceState, 0);
+  s.Settings.ModeFileName.assign(t.Dir.file("missing"));
+  s.TraceFiles->TraceOn();
+  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(BoxTexts(t.Desktop),
+            (std::vector<std::string>{
+                "No trace file specified. Enter the file name in the Configure|Files window",
+                "The file =" + t.Dir.file("missing") + ".ver doesn't exist. Correct in the Configure|Files window"}));
+}
+
+TEST(TraceSwitch, TheButtonIsForQuorixOnly) {
+  TModeDirectory modes;
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.ModeFileName.assign(modes.Base);
+  s.Settings.Emulation = emVT100;
+  EXPECT_FALSE(s.TraceFiles->ToggleTrace());
+  EXPECT_EQ(s.Trace->TraceState, 0);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION");
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Buttons, unsigned{mbOK | mbHelp});
+  s.Settings.Emulation = emQuorix;
+  s.Trace->AbortRequested = true;
+  EXPECT_TRUE(s.TraceFiles->ToggleTrace());
+  EXPECT_FALSE(s.Trace->AbortRequested);
+  EXPECT_FALSE(s.TraceFiles->ToggleTrace());
+  EXPECT_EQ(s.Trace->TraceState, 0);
+}
+
+TEST(KaspFiles, MissingFilesAreReportedByFullName) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.OrnetDirectoryName.assign(t.Dir.path().string() + "/");
+  s.Trace->AbortRequested = true;
+  s.Kasp->OpenKaspFiles();
+  EXPECT_FALSE(s.Trace->AbortRequested);
+  const std::string prefix = "File access error when trying to open a file.\rThe file = " + t.Dir.path().string() + "/";
+  EXPECT_EQ(BoxTexts(t.Desktop),
+            (std::vector<std::string>{prefix + "KASP.MSG", prefix + "KASP.VMI", prefix + "KASP.BID"}));
+  // Without a directory nothing is opened and nothing is said.
+  t.Desktop.Boxes.clear();
+  s.Settings.OrnetDirectoryName.assign("");
+  s.Kasp->OpenKaspFiles();
+  EXPECT_TRUE(t.Desktop.Boxes.empty());
+}
+
+TEST(KaspFiles, ErrorDescriptionFile) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.OrnetDirectoryName.assign(t.Dir.path().string());
+  EXPECT_FALSE(s.Kasp->ToggleConvertError());
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "File access error when trying to open a file.\rThe file = " + t.Dir.path().string() + "/KASP.ERR");
+
+  WriteFileBytes(t.Dir.file("KASP.ERR"), std::string("RECORD ZERO      RECORD ONE       SHORT"));
+  EXPECT_TRUE(s.Kasp->ToggleConvertError());
+  EXPECT_TRUE(s.Kasp->ErrorFileOpen);
+  char record[17];
+  ASSERT_TRUE(s.Kasp->ReadErrorRecord(1, record));
+  EXPECT_EQ(std::string(record, 17), "RECORD ONE       ");
+  EXPECT_FALSE(s.Kasp->ReadErrorRecord(2, record));  // 5 bytes only
+  EXPECT_FALSE(s.Kasp->ToggleConvertError());
+  EXPECT_FALSE(s.Kasp->ErrorFileOpen);
+  EXPECT_FALSE(s.Kasp->ReadErrorRecord(0, record));
+}
+
+// The cache gives the reader's texts, including its failure reports.
+TEST(ModeCache, SameTextsAsTheReader) {
+  TRecordingReporter reporter;
+  const auto store = CompileToMemory(kModes);
+  const std::unique_ptr<TTraceFileSet> files = TTraceFileSet::Open(store, reporter);
+  ASSERT_TRUE(files);
+  TModeCache cache;
+  cache.Attach(files.get());
+  const TCompileResult compiled = CompileModeSource(kModes, "m");
+  const std::int32_t state = compiled.Image.SetOffset.at("STATE");
+  const std::int32_t low = compiled.Image.SynIndex.at("LOW");
+  TMessageBuffer buffer;
+  buffer.Bytes[0] = 0x02;
+  buffer.Count = 1;
+  for (const bool convert : {true, false}) {
+    for (const std::uint16_t value : {0, 2, 3, 4, 300, 0xFFFF}) {
+      EXPECT_EQ(cache.SetElementText(state, value, buffer, 0, 0, pmNone, convert),
+                files->SetElementText(state, value, buffer, 0, 0, pmNone, convert))
+          << value;
+    }
+  }
+  for (const std::uint32_t width : {0u, 2u, 6u, 12u, 20u}) {
+    for (const std::uint32_t value : {0u, 1u, 2u}) {
+      EXPECT_EQ(cache.SynValueText(low, value, 0, width, pmNone, buffer),
+                files->SynValueText(low, value, 0, width, pmNone, buffer));
+    }
+  }
+  // Unreadable places: the same reports, each time they are asked for.
+  EXPECT_EQ(cache.SetElementText(1 << 20, 0, buffer, 0, 0, pmNone, true), "");
+  EXPECT_EQ(cache.SetElementText(1 << 20, 0, buffer, 0, 0, pmNone, true), "");
+  EXPECT_EQ(cache.SynValueText(-5, 1, 0, 0, pmNone, buffer), "0001");
+  ASSERT_EQ(reporter.Errors.size(), 3u);
+  EXPECT_EQ(reporter.Errors[0].Text, "Unable to read Set Element File. File Index =00100000");
+  EXPECT_EQ(reporter.Errors[1].Text, reporter.Errors[0].Text);
+  EXPECT_EQ(reporter.Errors[2].Text, "Unable to read Syn-Mode-File. File Index =FFFFFFFB");
+  EXPECT_EQ(files->SynValueText(-5, 1, 0, 0, pmNone, buffer), "0001");
+  EXPECT_EQ(reporter.Errors.size(), 4u);
+}
+
+// A structure whose components all refer to the structure again would print
+// more lines than there are atoms: the decode stops and says so.
+TEST(Hostile, AWideSelfReferenceStops) {
+  std::string source = "NEWMODE wide = STRUCT (";
+  for (int i = 0; i < 12; ++i) {
+    source += (i ? ", c" : "c") + std::to_string(i) + " INT WITH (kind = 1, index = wide, byte = 0)";
+  }
+  source += ");\nMESSAGE 1 = wide;\n";
+  TDecoding d(source);
+  d.Feed("00001        0001_0002 0003_0004 0210 0800 .... ....:.... ....  SND  12:34:56.78\r\nDATA = 1234\r\n");
+  const std::vector<std::string> lines = d.Lines();
+  ASSERT_GT(lines.size(), 2u);
+  EXPECT_EQ(lines.back(), "*** decoding stopped after 200000 items");
+  EXPECT_LT(lines.size(), 200010u);
+  // The next decode has its budget again: at level 9 the twelve components
+  // print their prefix lines, and level 11 nothing.
+  d.Out.str("");
+  d.S.Trace->DecodeMode(10, 0, 0, 1, 16, pmNone, 9, "", 2);
+  ASSERT_EQ(d.Lines().size(), 12u);
+  EXPECT_EQ(d.Lines()[11], std::string(20, ' ') + "C11 =");
+}
+
+// A mode file that is cut short and a mode index that leads nowhere.
+TEST(Hostile, UnreadableModeRecords) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  s.Settings.OrnetDirectoryName.assign("");
+  const TCompileResult result = CompileModeSource("NEWMODE a = STRUCT (x INT, y INT);\nMESSAGE 1 = a;\n", "m");
+  ASSERT_TRUE(result.Ok);
+  std::map<std::string, std::string> files = result.Image.Files;
+  files[".mod"].resize(files[".mod"].size() - 50);  // the last component is cut off
+  s.Trace->TraceState = 2;
+  ASSERT_TRUE(s.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(files)));
+  std::ostringstream out;
+  s.Writer->Redirect = &out;
+  for (const char c : std::string("00001        0001_0002 0003_0004 0410 0800 .... ....:.... ....  SND  12:34:56.78\r\n"
+                                  "DATA = 1234 5678\r\n"))
+    s.Trace->TraceReceiveChar(static_cast<std::uint8_t>(c));
+  EXPECT_EQ(out.str(),
+            "00001        0001_0002 0003_0004 0410 0800 .... ....:.... ....  SND  12:34:56.78\r\n"
+            "  X = 1234\r\n");
+  s.Trace->DecodeMode(-3, 0, 0, 0, 16, pmNone, 0, "", 2);
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text.substr(0, 58), "File access error. File = Mode File. Mode index =FFFFFFFD\r");
+}
+
+}  // namespace

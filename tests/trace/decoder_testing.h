@@ -1,0 +1,62 @@
+// Helpers of the decoder tests: a session with trace conversion on over a mode
+// source compiled in memory, whose written lines are captured.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/session.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+#include "trace/compiler.h"
+#include "trace/decoder.h"
+#include "trace/files.h"
+#include "trace/modefile.h"
+
+inline std::shared_ptr<TMemoryModeFiles> CompileToMemory(const std::string& source) {
+  const TCompileResult result = CompileModeSource(source, "test.mode");
+  EXPECT_TRUE(result.Ok) << result.Error.Text();
+  return std::make_shared<TMemoryModeFiles>(result.Image.Files);
+}
+
+// A session decoding with the given modes; every written line goes to Out.
+struct TDecoding {
+  TTestSession T;
+  TSession& S;
+  std::ostringstream Out;
+
+  explicit TDecoding(const std::string& source, bool capture = true) : S(*T.S) {
+    S.StartUp();
+    S.Settings.OrnetDirectoryName.assign("");
+    S.Trace->TraceState = 2;
+    EXPECT_TRUE(S.TraceFiles->OpenTraceFiles(CompileToMemory(source)));
+    if (capture) S.Writer->Redirect = &Out;
+  }
+
+  void Feed(const std::string& text) {
+    for (const char c : text) S.Trace->TraceReceiveChar(static_cast<std::uint8_t>(c));
+  }
+
+  // The captured lines, without their CR LF.
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(Out.str());
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+    return lines;
+  }
+};
+
+// Screen row r (1-based) as stored, trailing blanks removed.
+inline std::string ScreenRowText(TSession& s, int row) {
+  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+  return text;
+}
