@@ -1,13 +1,11 @@
 #include "trace/batchdecode.h"
 
-#include <fstream>
-#include <iterator>
+#include <ostream>
+#include <streambuf>
 
 #include "app/settings.h"
 #include "core/desktop.h"
 #include "core/session.h"
-#include "log/files.h"
-#include "screen/store.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
@@ -16,9 +14,6 @@
 namespace {
 // Received bytes are handed over in socket-sized pieces.
 constexpr std::size_t kReceiveChunk = 8192;
-// The log is read back (and the scroll-back emptied) after this much input,
-// so a recording of any size decodes in bounded memory and disk space.
-constexpr std::size_t kHarvestEvery = 1 << 20;
 
 std::string WithoutReturns(std::string text) {
   for (char& c : text) {
@@ -28,9 +23,53 @@ std::string WithoutReturns(std::string text) {
 }
 }  // namespace
 
-TBatchDecoder::TBatchDecoder(TSession& session) : S(session), LogName(session.ProgramDirectory + "decode.log") {}
+// While trace conversion is on every received character goes to the
+// decoders, which write whole lines: the lines the writer hands out are the
+// log text. (The trigger's status line in row 1 is the one line the log
+// would not hold; a batch run never switches the trigger on.) Taking them
+// from the writer keeps a recording of any size out of the scroll-back.
+class TBatchDecoder::TLineSink final : public std::streambuf {
+ public:
+  explicit TLineSink(TBatchDecoder& owner) : Owner(owner), Stream(this) { Line.reserve(256); }
+  std::ostream& stream() { return Stream; }
 
-TBatchDecoder::~TBatchDecoder() = default;
+ protected:
+  int_type overflow(int_type c) override {
+    if (c != traits_type::eof()) Take(static_cast<char>(c));
+    return traits_type::not_eof(c);
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::string_view rest(s, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = rest.find('\n')) != std::string_view::npos; rest.remove_prefix(end + 1)) {
+      Line.append(rest.substr(0, end));
+      EndLine();
+    }
+    Line.append(rest);
+    return n;
+  }
+
+ private:
+  void Take(char c) {
+    if (c == '\n') EndLine();
+    else Line.push_back(c);
+  }
+  // The writer ends each line with CR LF.
+  void EndLine() {
+    if (!Line.empty() && Line.back() == '\r') Line.pop_back();
+    if (Owner.Output) Owner.Output(Line);
+    Line.clear();
+  }
+
+  TBatchDecoder& Owner;
+  std::ostream Stream;
+  std::string Line;
+};
+
+TBatchDecoder::TBatchDecoder(TSession& session) : S(session), Sink(std::make_unique<TLineSink>(*this)) {}
+
+TBatchDecoder::~TBatchDecoder() {
+  if (S.Writer->Redirect == &Sink->stream()) S.Writer->Redirect = nullptr;
+}
 
 bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error) {
   TSetupRecord& settings = S.Settings;
@@ -40,12 +79,6 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
   if (options.QuorixType >= 0) settings.QuorixType = static_cast<std::uint8_t>(options.QuorixType);
   S.StartUp();
 
-  settings.LogFileName.assign(LogName);
-  S.Files->CreateLogFile();
-  if (!S.Files->LogOpen) {
-    if (error) *error = LogName + ": the log file could not be created";
-    return false;
-  }
   auto* desktop = dynamic_cast<TScriptedDesktop*>(&S.Desktop);
   const std::size_t boxesBefore = desktop ? desktop->Boxes.size() : 0;
   S.TraceFiles->TraceOn();
@@ -58,6 +91,7 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
   }
   if (options.ConvertError) S.Kasp->OpenErrorFile();
   if (options.Mini) S.Mini->MiniTraceOn();
+  S.Writer->Redirect = &Sink->stream();
   return true;
 }
 
@@ -66,37 +100,10 @@ void TBatchDecoder::Feed(const std::uint8_t* data, std::size_t count) {
     const std::size_t piece = std::min(kReceiveChunk, count - done);
     S.ReceiveBytes(data + done, piece);
     done += piece;
-    FedSinceHarvest += piece;
-    if (FedSinceHarvest >= kHarvestEvery) Harvest(true);
   }
 }
 
 void TBatchDecoder::Finish() {
+  if (S.Mini->WantsCharacters()) S.Mini->MiniTraceOff();
   S.Trace->EndOfInput();
-  Harvest(false);
-  if (!Carry.empty() && Output) Output(Carry);
-  Carry.clear();
-}
-
-void TBatchDecoder::Harvest(bool reopen) {
-  FedSinceHarvest = 0;
-  S.Files->CloseLogFile();
-  {
-    std::ifstream log(LogName, std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(log), {});
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-      Carry.append(text, start, end - start);
-      if (!Carry.empty() && Carry.back() == '\r') Carry.pop_back();
-      if (Output) Output(Carry);
-      Carry.clear();
-    }
-    Carry.append(text, start, std::string::npos);
-  }
-  if (!reopen) return;
-  S.Files->CreateLogFile();
-  // Nobody reads the scroll-back of a batch run: keep only the screen.
-  S.Screen->Clear();
-  const std::string blankLine(TBrowse::ScreenXSizeMax, ' ');
-  while (S.Screen->Count() < S.Screen->Rows) S.Screen->AddLine(blankLine, S.Writer->DefaultAttribute(), false);
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,6 @@ struct TBatchDecodeOptions {
 
 class TBatchDecoder {
  public:
-  // The session's settings are already loaded; its program directory takes
-  // the temporary log file.
   explicit TBatchDecoder(TSession& session);
   ~TBatchDecoder();
 
@@ -35,14 +34,12 @@ class TBatchDecoder {
   bool Start(const TBatchDecodeOptions& options, std::string* error);
   void Feed(const std::uint8_t* data, std::size_t count);
   // The end of the recording: a line without its line end and a buffer still
-  // being collected are decoded, and the rest of the log text goes out.
+  // being collected are decoded.
   void Finish();
 
  private:
-  void Harvest(bool reopen);
+  class TLineSink;
 
   TSession& S;
-  std::string LogName;
-  std::string Carry;      // a log line not yet ended
-  std::size_t FedSinceHarvest = 0;
+  std::unique_ptr<TLineSink> Sink;
 };

@@ -570,7 +570,7 @@ void TModeDecoder::MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint3
     line += "MBID_";
     AppendHex(line, mbid, 4);
     line += '_';
-    if (const std::optional<std::string> name = S.Kasp->Names.MbidName(mbid)) line += *name;
+    if (const std::optional<std::string> name = S.Kasp->MbidName(mbid)) line += *name;
     Write(line, caMbid);
     ReleaseLine();
   }

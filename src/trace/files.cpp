@@ -91,14 +91,33 @@ TKaspFiles::~TKaspFiles() = default;
 
 void TKaspFiles::OpenKaspFiles() {
   Names.Open(S.Settings.OrnetDirectoryName.str(), Reporter);
+  KeptMbidNames.clear();
+  KeptVmiNames.clear();
   if (S.Trace) S.Trace->AbortRequested = false;
 }
 
-void TKaspFiles::CloseKaspFiles() { Names.Close(); }
+void TKaspFiles::CloseKaspFiles() {
+  Names.Close();
+  KeptMbidNames.clear();
+  KeptVmiNames.clear();
+}
+
+std::optional<std::string> TKaspFiles::Kept(TNameCache& cache, std::uint32_t n,
+                                            std::optional<std::string> (THostNameFiles::*read)(std::uint32_t) const) {
+  if (const auto it = cache.find(n); it != cache.end()) return it->second;
+  std::optional<std::string> name = (Names.*read)(n);
+  if (cache.size() >= kMaxKeptNames) cache.clear();
+  cache.emplace(n, name);
+  return name;
+}
+
+std::optional<std::string> TKaspFiles::MbidName(std::uint32_t mbid) {
+  return Kept(KeptMbidNames, mbid, &THostNameFiles::MbidName);
+}
 
 bool TKaspFiles::ReadVmiRecord(int index, char out[25]) {
   if (index < 0) return false;
-  const std::optional<std::string> name = Names.VmiName(static_cast<std::uint32_t>(index));
+  const std::optional<std::string> name = Kept(KeptVmiNames, static_cast<std::uint32_t>(index), &THostNameFiles::VmiName);
   if (!name || name->size() != THostNameFiles::kVmiNameSize) return false;
   name->copy(out, THostNameFiles::kVmiNameSize);
   return true;

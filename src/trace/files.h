@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "trace/hostnames.h"
 #include "trace/modefile.h"
@@ -67,6 +68,10 @@ class TKaspFiles {
   // Record `index` (25 bytes) of KASP.VMI when that file is open and the
   // record can be read in full.
   bool ReadVmiRecord(int index, char out[25]);
+  // The name of an MBID in KASP.BID as stored (25 characters); nullopt when
+  // the file is closed or the record is not there whole. Names are kept
+  // after the first read: a trace names the same few MBIDs over and over.
+  std::optional<std::string> MbidName(std::uint32_t mbid);
 
   // KASP.ERR is open for error conversion: received characters then go to
   // the trace decoder instead of the screen.
@@ -82,9 +87,15 @@ class TKaspFiles {
   bool ReadErrorRecord(std::uint32_t n, char out[kErrorRecordSize]);
 
  private:
+  static constexpr std::size_t kMaxKeptNames = 4096;
+  using TNameCache = std::unordered_map<std::uint32_t, std::optional<std::string>>;
+  std::optional<std::string> Kept(TNameCache& cache, std::uint32_t n,
+                                  std::optional<std::string> (THostNameFiles::*read)(std::uint32_t) const);
+
   TSession& S;
   TSessionModeFileReporter Reporter;
   std::unique_ptr<TByteSource> ErrorFile;
+  TNameCache KeptMbidNames, KeptVmiNames;
 };
 
 // Refused commands of the QUORIX toolbar: the box shown when the emulation

@@ -32,6 +32,7 @@ void MakeRoom(TMap& map, std::size_t limit) {
 
 void TModeCache::Attach(const TTraceFileSet* files) {
   Set = files;
+  SynRecords = files ? files->SynRecordCount() : 0;
   Modes.clear();
   Sets.clear();
   Chains.clear();
@@ -141,7 +142,7 @@ void TModeCache::ReportChainFailure(const TCachedChain& chain) {
 
 std::optional<std::string> TModeCache::ConstantName(std::int64_t first, std::uint16_t value) {
   if (!Set) return std::nullopt;
-  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= Set->SynRecordCount()))
+  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= SynRecords))
     return std::nullopt;
   const TCachedChain* chain = Chain(first);
   for (const TChainEntry& e : chain->Entries) {

@@ -83,6 +83,7 @@ class TModeCache {
   void ReportChainFailure(const TCachedChain& chain);
 
   const TTraceFileSet* Set = nullptr;
+  std::uint64_t SynRecords = 0;  // .syn does not change while it is open
   std::unordered_map<std::int64_t, std::shared_ptr<const TCachedMode>> Modes;
   std::unordered_map<std::int64_t, std::unique_ptr<TCachedSet>> Sets;
   std::unordered_map<std::int64_t, std::unique_ptr<TCachedChain>> Chains;
