@@ -376,7 +376,10 @@ void TConverter::ConvertIe() {
     }
   }
   std::string text = "    IE_DATA =";
-  for (std::uint32_t i = 0; i < length; ++i) text += " " + Hex(T.MessageBuffer.Bytes[i], 2);
+  for (std::uint32_t i = 0; i < length; ++i) {
+    text += ' ';
+    AppendHex(text, T.MessageBuffer.Bytes[i], 2);
+  }
   S.Writer->WriteLine(text, caData);
 }
 
@@ -398,8 +401,10 @@ void TConverter::ConvertMail() {
       CollectLine(Area.Lines[i], ValuesStart(Area.Lines[i]), grBytes);
     for (std::uint32_t at = 0; at < T.MessageBuffer.Count; at += 16) {
       std::string text = "    MAIL_DATA =";
-      for (std::uint32_t b = at; b < T.MessageBuffer.Count && b < at + 16; ++b)
-        text += " " + Hex(T.MessageBuffer.Bytes[b], 2);
+      for (std::uint32_t b = at; b < T.MessageBuffer.Count && b < at + 16; ++b) {
+        text += ' ';
+        AppendHex(text, T.MessageBuffer.Bytes[b], 2);
+      }
       S.Writer->WriteLine(text, caData);
     }
   }

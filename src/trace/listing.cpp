@@ -230,10 +230,17 @@ void TModeLister::ListArray(const TModeHeaderRecord& array, std::uint32_t byteBa
   std::uint64_t bits = std::uint64_t{byteBase} * 8 + bitBase;
   for (std::uint64_t n = 0; n < count; ++n, bits += step) {
     if (Stopped()) return;
-    item.Name = "(" + IndexText(array, 0, static_cast<std::uint16_t>(i1));
-    if (showSecond) item.Name += "," + IndexText(array, 1, static_cast<std::uint16_t>(i2));
-    if (showThird) item.Name += "," + IndexText(array, 2, static_cast<std::uint16_t>(i3));
-    item.Name += ")";
+    item.Name.assign(1, '(');
+    item.Name += IndexText(array, 0, static_cast<std::uint16_t>(i1));
+    if (showSecond) {
+      item.Name += ',';
+      item.Name += IndexText(array, 1, static_cast<std::uint16_t>(i2));
+    }
+    if (showThird) {
+      item.Name += ',';
+      item.Name += IndexText(array, 2, static_cast<std::uint16_t>(i3));
+    }
+    item.Name += ')';
     ListItem(item, bits / 8, bits % 8, level, indentation, pack != pmNone ? pack : array.Packing());
     // The last dimension varies fastest.
     if (i3 < d[2].Upper) {
