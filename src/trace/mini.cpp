@@ -61,11 +61,14 @@ TMiniTrace::TMiniTrace(TSession& session) : S(session) {}
 // --- Switching ---
 
 void TMiniTrace::MiniTraceOn() {
-  StartReading();
+  // Switching on again (":COL" may come more than once) keeps a record that
+  // is being collected.
+  if (!Active) StartReading();
   Live = true;
   Active = true;
   S.Trace->Line.Clear();
   S.Kasp->OpenKaspFiles();
+  S.Writer->UpdateStatusBar();
 }
 
 void TMiniTrace::MiniTraceOff() {
@@ -73,6 +76,7 @@ void TMiniTrace::MiniTraceOff() {
   Active = false;
   State = msOff;
   if (S.Trace->TraceState != 2) S.Kasp->CloseKaspFiles();
+  S.Writer->UpdateStatusBar();
 }
 
 void TMiniTrace::StartReading() {

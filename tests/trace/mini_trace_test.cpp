@@ -246,6 +246,16 @@ TEST_F(MiniMessageTest, HeaderRecordTakesAReceivedPacket) {
   EXPECT_EQ(Take(), Lines{"   DATA = BB AA DD CC"});
 }
 
+TEST_F(MiniMessageTest, SwitchingOnAgainKeepsARecordInProgress) {
+  Feed(Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF") + Mini("1234 0001 0000 0000 0000 0000 0000 0000"));
+  T.S->Mini->MiniTraceOn();
+  EXPECT_EQ(State(), msMessageRecord);
+  Feed(Mini("0000 0000 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  const Lines lines = Take();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "  A = 1234");
+}
+
 TEST_F(MiniMessageTest, CutShortMessagesStillShowWhatArrived) {
   // A new record ends a message still waiting for words.
   Feed(Mini("FFF1 0002 0012 0034 1040 2800 FFFF FFFF") + Mini("0100 0302 0000 0000 0000 0000 0000 0000") +
@@ -313,13 +323,13 @@ TEST(MiniSwitching, OffLeavesCharactersToTheScreen) {
   mini.MiniTraceOn();
   EXPECT_TRUE(mini.WantsCharacters());
   EXPECT_EQ(mini.CurrentState(), msAfterTime);
-  t.S->Writer->UpdateStatusBar();
   EXPECT_TRUE(t.S->Status.MiniStatus);
   // While on every character is taken, a held line included.
   EXPECT_TRUE(mini.MiniTraceReceiveChar('x'));
   EXPECT_EQ(t.S->Trace->Line.Text(), "x");
   mini.MiniTraceOff();
   EXPECT_FALSE(mini.WantsCharacters());
+  EXPECT_FALSE(t.S->Status.MiniStatus);
   EXPECT_EQ(mini.CurrentState(), msOff);
   // Switching on again starts with an empty line.
   mini.MiniTraceOn();
