@@ -101,7 +101,6 @@ class TModeDecoder {
   TTraceDecoder& D;
   std::uint32_t Steps = 0;
   bool BudgetReported = false;
-  int Depth = 0;
   std::deque<std::string> LinePool;  // a deque keeps references stable as it grows
   std::size_t LinesInUse = 0;
 };
