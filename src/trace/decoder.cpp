@@ -8,6 +8,7 @@
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
 #include "trace/files.h"
+#include "trace/mini.h"
 #include "transfer/engine.h"
 
 namespace {
@@ -58,8 +59,9 @@ TTraceDecoder::TTraceDecoder(TSession& session)
   Out.reserve(256);
   Scratch.reserve(TLineAccumulator::kMaxLine);
   if (S.Transfer) {
+    // The MINI trace shares the accumulator and handles its own lines.
     S.Transfer->TraceLineFlush = [this] {
-      if (TraceState == 2) FlushHeldLine();
+      if (TraceState == 2 && !(S.Mini && S.Mini->WantsCharacters())) FlushHeldLine();
     };
   }
 }

@@ -4,6 +4,7 @@
 // texts whose trailing blanks matter.
 #include "trace/decoder_testing.h"
 
+#include "trace/mini.h"
 #include "transfer/engine.h"
 
 namespace {
@@ -241,6 +242,13 @@ TEST(LineTimer, AHeldLineIsShownAfterTheTimer) {
   d.S.Transfer->Tick();
   EXPECT_EQ(d.Lines(), std::vector<std::string>{"prompt>"});
   d.Feed("\r\n");  // the line feed that follows is a blank line: nothing more
+  EXPECT_EQ(d.Lines().size(), 1u);
+
+  // A line the MINI trace is assembling in the shared accumulator is its own.
+  d.S.Mini->MiniTraceOn();
+  for (const char c : std::string(" WOR 0000")) d.S.Trace->Line.Take(static_cast<std::uint8_t>(c));
+  d.S.Transfer->Tick();
+  EXPECT_EQ(d.S.Trace->Line.Text(), " WOR 0000");
   EXPECT_EQ(d.Lines().size(), 1u);
 }
 
