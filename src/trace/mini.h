@@ -20,7 +20,8 @@
 //          and flag digits), w6 type field, w7 user buffer size and w8 path
 //          (FFFF: none). Record types 1, 2 and F mean sent, received and
 //          both. The three lines after it hold the message words; a message
-//          longer than those continues on the lines that follow.
+//          longer than those continues on the lines that follow, and a user
+//          buffer starts on the line after the message's last word.
 //   3     message header: the last kept line (a message start or a received
 //          packet) is taken as the header; the message words follow on the
 //          lines after it.
