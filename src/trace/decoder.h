@@ -137,10 +137,6 @@ class TTraceDecoder {
   static std::string Indentation(int level);
 
  private:
-  friend class TModeDecoder;
-  friend class TDss1Decoder;
-
-  enum class TKeyword { None, Data, Buff, Ubuf, WordDump, ByteDump };
 
   void ProcessLineNow(std::string_view line);
   void ProcessDigitLine(std::string_view line, std::size_t p);
