@@ -1,0 +1,70 @@
+#include "app/events.h"
+
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "screen/writer.h"
+
+TSessionEvents::TSessionEvents(TSession& session) : S(session) {}
+
+void TSessionEvents::Changed() {
+  S.Writer->UpdateStatusBar();
+  if (OnChanged) OnChanged();
+}
+
+void TSessionEvents::NetworkUp() {
+  Controls.ConnectItem = false;
+  Controls.NetworkConnectButton = false;
+  Controls.DisconnectItem = true;
+  Controls.NetworkDisconnectButton = true;
+  Changed();
+}
+
+void TSessionEvents::NetworkDown() {
+  S.Transmit->NetworkConnected = false;
+  Controls.ConnectItem = true;
+  Controls.NetworkConnectButton = true;
+  Controls.DisconnectItem = false;
+  Controls.NetworkDisconnectButton = false;
+  Changed();
+}
+
+void TSessionEvents::QelSocketSessionConnected() {
+  S.Transmit->NetworkConnected = true;
+  NetworkUp();
+}
+
+void TSessionEvents::QelSocketSessionAvailable() {
+  const int socket = AcceptSession ? AcceptSession() : -1;
+  // A failed accept has reported itself through the error event.
+  if (socket < 0) return;
+  S.Transmit->ListenActive = true;
+  NetworkUp();
+}
+
+void TSessionEvents::QelSocketSessionClosed() {
+  // The socket is gone once it reports the end; a session we closed ourselves
+  // (or never had) is not announced.
+  TTransmitPath& transmit = *S.Transmit;
+  if (!transmit.NetworkSessionUp()) return;
+  S.Errors->ReportError(ekMessage, 0, "Session Closed!");
+  NetworkDown();
+  if (OnSessionEnded) OnSessionEnded("Session Closed!");
+}
+
+void TSessionEvents::QelSocketErrorOccurred(const std::string& text) {
+  S.Transmit->ConnectionControl(ckNetwork, ctClose);
+  S.Errors->ReportError(ekMessage, 0, text);
+  NetworkDown();
+  if (OnSessionEnded) OnSessionEnded(text);
+}
+
+void TSessionEvents::QelCommException(int code) {
+  S.Transmit->SerialConnected = false;
+  Controls.ConnectItem = true;
+  Controls.SerialConnectButton = true;
+  Controls.SerialDisconnectButton = false;
+  Controls.DisconnectItem = false;
+  Changed();
+  if (OnSessionEnded) OnSessionEnded({});
+}

@@ -1,0 +1,111 @@
+// The connection events of the main window: flags, the Connect and
+// Disconnect controls, and the boxes the user sees.
+#include <gtest/gtest.h>
+
+#include "app/handover_support.h"
+#include "log/errors.h"
+
+namespace {
+
+struct TEventsFixture : THandoverFixture {
+  TSessionEvents Events{S};
+  std::vector<std::string> Ended;
+  int Changes = 0;
+  TEventsFixture() {
+    S.Transmit->Network = &Network;
+    Events.OnChanged = [this] { ++Changes; };
+    Events.OnSessionEnded = [this](const std::string& text) { Ended.push_back(text); };
+  }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : Desktop.Boxes) texts.push_back(box.Box.Text);
+    return texts;
+  }
+};
+
+void ExpectDisconnectedControls(const TConnectionControls& c) {
+  EXPECT_TRUE(c.ConnectItem);
+  EXPECT_TRUE(c.NetworkConnectButton);
+  EXPECT_FALSE(c.DisconnectItem);
+  EXPECT_FALSE(c.NetworkDisconnectButton);
+}
+
+TEST(HandoverEvents, ConnectedThenClosedByTheHostShowsSessionClosedOnce) {
+  TEventsFixture f;
+  f.Events.QelSocketSessionConnected();
+  EXPECT_TRUE(f.S.Transmit->NetworkConnected);
+  EXPECT_FALSE(f.Events.Controls.ConnectItem);
+  EXPECT_FALSE(f.Events.Controls.NetworkConnectButton);
+  EXPECT_TRUE(f.Events.Controls.DisconnectItem);
+  EXPECT_TRUE(f.Events.Controls.NetworkDisconnectButton);
+  EXPECT_TRUE(f.S.Status.Connected);
+
+  f.Events.QelSocketSessionClosed();
+  f.Events.QelSocketSessionClosed();
+  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Session Closed!"});
+  EXPECT_EQ(f.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
+  EXPECT_FALSE(f.S.Transmit->NetworkConnected);
+  EXPECT_FALSE(f.S.Status.Connected);
+  ExpectDisconnectedControls(f.Events.Controls);
+  EXPECT_EQ(f.Ended, std::vector<std::string>{"Session Closed!"});
+}
+
+TEST(HandoverEvents, ARefusedConnectionShowsTheTextAndLeavesItDisconnected) {
+  TEventsFixture f;
+  f.S.Transmit->ConnectionControl(ckNetwork, ctOpen);
+  f.Events.QelSocketErrorOccurred("Connection refused");
+  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Connection refused"});
+  EXPECT_FALSE(f.S.Transmit->NetworkSessionUp());
+  EXPECT_EQ(f.Network.Disconnects, 0);  // never connected: nothing to take down
+  ExpectDisconnectedControls(f.Events.Controls);
+  EXPECT_EQ(f.Ended, std::vector<std::string>{"Connection refused"});
+}
+
+TEST(HandoverEvents, AnErrorOnAnOpenSessionClosesItFirst) {
+  TEventsFixture f;
+  f.Events.QelSocketSessionConnected();
+  f.Events.QelSocketErrorOccurred("Connection reset by peer");
+  EXPECT_EQ(f.Network.Disconnects, 1);
+  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Connection reset by peer"});
+  EXPECT_FALSE(f.S.Transmit->NetworkConnected);
+  ExpectDisconnectedControls(f.Events.Controls);
+}
+
+TEST(HandoverEvents, ACallIsAcceptedOnlyWhenTheAcceptSucceeds) {
+  TEventsFixture f;
+  int accepts = 0;
+  f.Events.AcceptSession = [&] { return ++accepts == 1 ? -1 : 7; };
+  f.Events.QelSocketSessionAvailable();
+  EXPECT_FALSE(f.S.Transmit->ListenActive);
+  EXPECT_TRUE(f.Events.Controls.ConnectItem);
+
+  f.Events.QelSocketSessionAvailable();
+  EXPECT_TRUE(f.S.Transmit->ListenActive);
+  EXPECT_FALSE(f.Events.Controls.ConnectItem);
+  EXPECT_TRUE(f.Events.Controls.NetworkDisconnectButton);
+
+  f.Events.QelSocketSessionClosed();
+  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Session Closed!"});
+  EXPECT_TRUE(f.Events.Controls.NetworkConnectButton);
+}
+
+TEST(HandoverEvents, ASerialFailureGivesTheDisconnectedState) {
+  TEventsFixture f;
+  f.S.Transmit->SerialConnected = true;
+  f.Events.Controls.SerialConnectButton = false;
+  f.Events.Controls.SerialDisconnectButton = true;
+  f.Events.Controls.ConnectItem = false;
+  f.Events.Controls.DisconnectItem = true;
+
+  f.Events.QelCommException(1117);
+  EXPECT_FALSE(f.S.Transmit->SerialConnected);
+  EXPECT_TRUE(f.Events.Controls.ConnectItem);
+  EXPECT_TRUE(f.Events.Controls.SerialConnectButton);
+  EXPECT_FALSE(f.Events.Controls.SerialDisconnectButton);
+  EXPECT_FALSE(f.Events.Controls.DisconnectItem);
+  EXPECT_FALSE(f.S.Status.Connected);
+  EXPECT_TRUE(f.Desktop.Boxes.empty());
+  EXPECT_EQ(f.Ended.size(), 1u);
+}
+
+}  // namespace
