@@ -1,0 +1,123 @@
+#include "comms/modem.h"
+
+#include <cerrno>
+#include <fstream>
+
+#include "comms/transmit.h"
+#include "core/paths.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "terminal/keyboard.h"
+
+namespace {
+// Blanks and control characters go, as a trimmed entry of a text file should.
+std::string_view Trimmed(std::string_view text) {
+  std::size_t first = 0;
+  while (first < text.size() && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  std::size_t last = text.size();
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+}  // namespace
+
+TModem::TModem(TSession& session) : S(session) {}
+
+bool TModem::RequireSerial() {
+  if (S.Transmit->SerialConnected) return true;
+  S.Errors->ReportError(ekMessage, 0, "No Comport connected");
+  return false;
+}
+
+void TModem::Send(const std::string& text) {
+  ModemString = text;
+  S.Keyboard->StartText(ModemString);
+}
+
+void TModem::DBSDialClick() {
+  if (!RequireSerial()) return;
+  const TSetupRecord& settings = S.Settings;
+  Send(settings.DialString.str() + settings.DialNumber.str() + '\r');
+}
+
+void TModem::DBSHangUpClick() {
+  if (!RequireSerial()) return;
+  Send(S.Settings.HangUpString.str());
+}
+
+void TModem::DBSInitModemClick() {
+  if (!RequireSerial()) return;
+  Send(S.Settings.InitModemString.str());
+}
+
+void TModem::DialStringEdtChange(std::string_view text) {
+  DialStringEdt = text;
+  S.Settings.DialString.assign(text);
+}
+
+void TModem::HangUpStringEdtChange(std::string_view text) {
+  HangUpStringEdt = text;
+  S.Settings.HangUpString.assign(text);
+}
+
+void TModem::InitModemStringEdtChange(std::string_view text) {
+  InitModemStringEdt = text;
+  S.Settings.InitModemString.assign(text);
+}
+
+void TModem::DialListBoxChange(std::string_view text) {
+  DialBoxText = text;
+  S.Settings.DialNumber.assign(text);
+}
+
+void TModem::DialListBoxDropDown() {
+  DialList.clear();
+  const std::string name = S.ProgramDirectory + kDialListName;
+  errno = 0;
+  std::ifstream file(MatchCaseInsensitive(name), std::ios::binary);
+  if (!file) {
+    const int error = errno != 0 ? errno : ENOENT;
+    S.Errors->ReportErrno(ekFileAccess, error, name);
+    return;
+  }
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    DialList.push_back(line);
+  }
+  // A file that ends with a line end gives no empty entry after it; one
+  // that was read only in part is shown as far as it was read.
+}
+
+bool TModem::EntryNumber(std::string_view entry, std::string& number) {
+  const std::size_t equals = entry.find('=');
+  if (equals == std::string_view::npos) return false;
+  number = Trimmed(entry.substr(equals + 1));
+  return true;
+}
+
+void TModem::DialListBoxSelect(std::size_t index) {
+  if (index >= DialList.size()) return;
+  std::string number;
+  if (!EntryNumber(DialList[index], number)) {
+    DialBoxText = DialList[index];
+    return;
+  }
+  S.Settings.DialNumber.assign(number);
+  DialBoxText = S.Settings.DialNumber.str();
+}
+
+void TModem::ToolbarVisibilityChanged(bool visible) {
+  if (!visible) {
+    DialList.clear();
+    return;
+  }
+  for (const char* placeholder : {"Vorp", "Vorp1", "Vorp2", "Vorp3"}) DialList.emplace_back(placeholder);
+}
+
+void TModem::ShowSettings() {
+  const TSetupRecord& settings = S.Settings;
+  DialBoxText = settings.DialNumber.str();
+  DialStringEdt = settings.DialString.str();
+  HangUpStringEdt = settings.HangUpString.str();
+  InitModemStringEdt = settings.InitModemString.str();
+}

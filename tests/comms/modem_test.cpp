@@ -1,0 +1,175 @@
+// Modem dialling: the three strings played out by the soft-key sender at its
+// pace, the refusal without a serial port, the edits and the dial list.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "comms/lines.h"
+#include "comms/modem.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "support/testing.h"
+#include "transfer/engine.h"
+
+namespace {
+
+class TWrittenSerial : public TSerialLine {
+ public:
+  std::string Written;
+  void SetParams(const TSerialParams&) override {}
+  void Open() override {}
+  void Close() override {}
+  bool IsOpen() const override { return true; }
+  int Read(std::uint8_t*, int) override { return -1; }
+  int Write(const std::uint8_t* buffer, int count) override {
+    Written.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(count));
+    return count;
+  }
+  std::uint32_t LastError() const override { return 0; }
+  int InQueCount() override { return 0; }
+  void PurgeIn() override {}
+  void SetBreak(bool) override {}
+};
+
+struct TModemFixture {
+  TTestSession T;
+  TSession& S = *T.S;
+  TWrittenSerial Serial;
+  TModem Modem{S};
+  TModemFixture() {
+    S.StartUp();
+    S.Transmit->Serial = &Serial;
+    S.Transmit->SerialConnected = true;
+  }
+  // One tick of the main window's 100-ms timer.
+  void Tick(int count = 1) {
+    for (int i = 0; i < count; ++i) {
+      S.Transfer->DecrementTimers();
+      S.HandleSessionEvent(1);
+    }
+  }
+  bool Sending() const { return (S.Transfer->Activities & acSoftKey) != 0; }
+};
+
+TEST(Modem, HangUpWithTheDefaultsPausesTwoSecondsAroundThePlusSigns) {
+  TModemFixture f;
+  f.Modem.DBSHangUpClick();
+  EXPECT_EQ(f.Modem.ModemString, "<P:20>+++<P:20>ATH<CR>");
+  f.Tick(20);
+  EXPECT_EQ(f.Serial.Written, "");
+  f.Tick();  // 2 s after the pause began
+  EXPECT_EQ(f.Serial.Written, "+++");
+  f.Tick(19);
+  EXPECT_EQ(f.Serial.Written, "+++");
+  f.Tick();
+  EXPECT_EQ(f.Serial.Written, "+++ATH\r\n");  // New Line is on by default
+  EXPECT_TRUE(f.Sending());  // the CR element waits for its echo
+  f.Tick(6);
+  EXPECT_FALSE(f.Sending());
+}
+
+TEST(Modem, DialSendsTheDialStringTheNumberAndACarriageReturn) {
+  TModemFixture f;
+  f.Modem.DialListBoxChange("5551234");
+  f.Modem.DBSDialClick();
+  f.Tick();
+  EXPECT_EQ(f.Serial.Written, "ATDP 9,5551234\r\n");
+  EXPECT_FALSE(f.Sending());
+
+  f.Serial.Written.clear();
+  f.S.Settings.NewLine = 0;
+  f.Modem.DialStringEdtChange("ATDT");
+  f.Modem.DBSDialClick();
+  f.Tick();
+  EXPECT_EQ(f.Serial.Written, "ATDT5551234\r");
+}
+
+TEST(Modem, InitSendsTheInitStringAsTyped) {
+  TModemFixture f;
+  f.Modem.InitModemStringEdtChange("ATZ<CR>");
+  f.Modem.DBSInitModemClick();
+  f.Tick();
+  EXPECT_EQ(f.Serial.Written, "ATZ\r\n");
+}
+
+TEST(Modem, EveryButtonIsRefusedWithoutAnOpenSerialPort) {
+  TModemFixture f;
+  f.S.Transmit->SerialConnected = false;
+  f.S.Transmit->NetworkConnected = true;  // a network session does not count
+  f.Modem.DBSDialClick();
+  f.Modem.DBSHangUpClick();
+  f.Modem.DBSInitModemClick();
+  ASSERT_EQ(f.T.Desktop.Boxes.size(), 3u);
+  for (const auto& box : f.T.Desktop.Boxes) {
+    EXPECT_EQ(box.Box.Text, "No Comport connected");
+    EXPECT_EQ(box.Box.Icon, TMsgIcon::Error);
+    EXPECT_EQ(box.Box.Buttons, unsigned{mbOK});
+  }
+  EXPECT_FALSE(f.Sending());
+  EXPECT_EQ(f.Modem.ModemString, "");
+}
+
+TEST(Modem, TheToolbarShowsTheSettingsAndItsEditsGoBackCutToTheirFields) {
+  TModemFixture f;
+  f.S.Settings.DialNumber.assign("0815");
+  f.Modem.ShowSettings();
+  EXPECT_EQ(f.Modem.DialBoxText, "0815");
+  EXPECT_EQ(f.Modem.DialStringEdt, "ATDP 9,");
+  EXPECT_EQ(f.Modem.HangUpStringEdt, "<P:20>+++<P:20>ATH<CR>");
+  EXPECT_EQ(f.Modem.InitModemStringEdt, "");
+
+  const std::string long40(40, '9');
+  f.Modem.DialStringEdtChange(long40);
+  f.Modem.HangUpStringEdtChange(long40);
+  f.Modem.DialListBoxChange(long40);
+  f.Modem.InitModemStringEdtChange(std::string(90, 'I'));
+  EXPECT_EQ(f.S.Settings.DialString.str(), std::string(32, '9'));
+  EXPECT_EQ(f.S.Settings.HangUpString.str(), std::string(32, '9'));
+  EXPECT_EQ(f.S.Settings.DialNumber.str(), std::string(32, '9'));
+  EXPECT_EQ(f.S.Settings.InitModemString.str(), std::string(80, 'I'));
+}
+
+TEST(Modem, ChoosingADialListEntryTakesTheNumberAfterTheFirstEquals) {
+  TModemFixture f;
+  // The file as it was written on Windows, found whatever the case of its name.
+  WriteFileBytes(f.T.Dir.file("qelwin.tel"),
+                 "Office= 0221 4711  \r\nLab=a=b\r\nNo number here\r\nEmpty=\r\n");
+  f.Modem.ToolbarVisibilityChanged(true);
+  f.Modem.DialListBoxDropDown();
+  EXPECT_EQ(f.Modem.DialList,
+            (std::vector<std::string>{"Office= 0221 4711  ", "Lab=a=b", "No number here", "Empty="}));
+
+  f.Modem.DialListBoxSelect(0);
+  EXPECT_EQ(f.S.Settings.DialNumber.str(), "0221 4711");
+  EXPECT_EQ(f.Modem.DialBoxText, "0221 4711");
+  f.Modem.DialListBoxSelect(1);
+  EXPECT_EQ(f.S.Settings.DialNumber.str(), "a=b");
+  f.Modem.DialListBoxSelect(2);  // no "=": the number stays
+  EXPECT_EQ(f.S.Settings.DialNumber.str(), "a=b");
+  f.Modem.DialListBoxSelect(3);
+  EXPECT_EQ(f.S.Settings.DialNumber.str(), "");
+}
+
+TEST(Modem, AMissingDialListIsReportedAndLeavesTheListEmpty) {
+  TModemFixture f;
+  f.Modem.ToolbarVisibilityChanged(true);
+  f.Modem.DialListBoxDropDown();
+  EXPECT_TRUE(f.Modem.DialList.empty());
+  ASSERT_EQ(f.T.Desktop.Boxes.size(), 1u);
+  const std::string expected =
+      "File access error. File = " + f.S.ProgramDirectory + "QELWIN.TEL\rError = The system cannot find the file specified.";
+  EXPECT_EQ(f.T.Desktop.Boxes[0].Box.Text.substr(0, expected.size()), expected);
+}
+
+TEST(Modem, ShowingTheToolbarOffersPlaceholdersHidingEmptiesTheList) {
+  TModemFixture f;
+  f.Modem.ToolbarVisibilityChanged(true);
+  EXPECT_EQ(f.Modem.DialList, (std::vector<std::string>{"Vorp", "Vorp1", "Vorp2", "Vorp3"}));
+  f.Modem.ToolbarVisibilityChanged(false);
+  EXPECT_TRUE(f.Modem.DialList.empty());
+}
+
+}  // namespace
