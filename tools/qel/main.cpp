@@ -18,6 +18,7 @@ const TCommand kCommands[] = {
     {"decode", RunDecode, "qel decode --mode BASE [--ornet DIR] [--settings F.mse] [--type M1|M2|M3] [--mini] [--convert-error] FILE|-"},
     {"compile", RunCompile, "qel compile SOURCE -o BASE [--kasp DIR]"},
     {"mode", RunMode, "qel mode --mode BASE [--hex-sets] NAME"},
+    {"connect", RunConnect, "qel connect (--serial DEVICE [--baud N] | --host HOST[:PORT] [--listen]) [--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--send TEXT]... [--for SECONDS] [--screen|--scrollback|--log] [--decode --mode BASE]"},
     {"settings", RunSettings, "qel settings [FILE.mse | --defaults] [--get NAME]... [--set NAME=VALUE]... [-o OUT.mse]"},
 };
 

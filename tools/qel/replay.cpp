@@ -14,12 +14,11 @@
 #include "app/settingsfile.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "core/cp437.h"
 #include "core/desktop.h"
 #include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
-#include "screen/store.h"
+#include "printing.h"
 #include "tools_common.h"
 #include "transfer/engine.h"
 
@@ -187,38 +186,6 @@ class TAnswerNetworkLine : public TNetworkLine {
   int Receive(std::uint8_t*, int) override { return -1; }
 };
 
-// One line of output: trailing blanks (and the blank-showing NUL) removed,
-// the bytes shown as the view shows them. The log's tabs are layout, not
-// characters of the screen font.
-void PrintLine(std::string_view text, bool keepTabs = false) {
-  std::size_t end = text.size();
-  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\0')) --end;
-  std::string line;
-  line.reserve(end + 1);
-  for (const char c : text.substr(0, end)) {
-    if (keepTabs && c == '\t') {
-      line.push_back(c);
-    } else {
-      AppendCp437AsUtf8(line, static_cast<std::uint8_t>(c));
-    }
-  }
-  line.push_back('\n');
-  std::fwrite(line.data(), 1, line.size(), stdout);
-}
-
-void PrintLogText(const std::string& log) {
-  std::size_t start = 0;
-  while (start < log.size()) {
-    std::size_t end = log.find('\n', start);
-    const bool lastLine = end == std::string::npos;
-    if (lastLine) end = log.size();
-    std::string_view line(log.data() + start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    PrintLine(line, true);
-    start = end + 1;
-  }
-}
-
 }  // namespace
 
 int RunReplay(int argc, char** argv) {
@@ -277,17 +244,8 @@ int RunReplay(int argc, char** argv) {
   }
 
   switch (options.Output) {
-    case TOutput::Screen:
-      for (int row = 1; row <= session.Screen->Rows; ++row) {
-        const int line = session.Screen->ScreenLine(row);
-        PrintLine(line >= 0 ? session.Screen->GetLineText(line) : std::string());
-      }
-      break;
-    case TOutput::Scrollback:
-      for (int line = 0; line < session.Screen->Count(); ++line) {
-        PrintLine(session.Screen->GetLineText(line));
-      }
-      break;
+    case TOutput::Screen: PrintScreen(session); break;
+    case TOutput::Scrollback: PrintScrollback(session); break;
     case TOutput::Log: {
       session.Files->CloseLogFile();
       std::ifstream log(logName, std::ios::binary);

@@ -6,3 +6,4 @@ int RunSettings(int argc, char** argv);
 int RunCompile(int argc, char** argv);
 int RunMode(int argc, char** argv);
 int RunDecode(int argc, char** argv);
+int RunConnect(int argc, char** argv);
