@@ -124,6 +124,24 @@ TEST(Trigger, StateTextAfterFiring) {
             " Waiting for trigger                   -> Msg = 00001                Send");
 }
 
+// Actions above 10 (a settings file may hold them) change nothing: the
+// trigger message passes, the trigger keeps waiting.
+TEST(Trigger, AnActionAboveTen) {
+  TDecoding d(kModes);
+  d.S.Settings.TriggerType = 0;
+  d.S.Settings.TriggerEntries[0].Identity = 2;
+  d.S.Settings.TriggerAction = 11;
+  d.S.Trace->SetTriggerEnabled(true);
+  const std::string trigger = Header("00002", "0210") + "\r\nDATA = 0100\r\n";
+  d.Feed(trigger + Header("00001", "0210") + "\r\nDATA = 1234\r\n" + trigger);
+  // The redirect also takes the one-line form that goes to row 1.
+  const std::string waiting2 = " Waiting for trigger                   -> Msg = 00002                Send       ";
+  const std::string waiting1 = " Waiting for trigger                   -> Msg = 00001                Send       ";
+  const std::string header = Header("00002", "0210");
+  EXPECT_EQ(d.Lines(), (std::vector<std::string>{waiting2, header, "  S = idle", "  T = busy", waiting1, waiting2,
+                                                 header, "  S = idle", "  T = busy"}));
+}
+
 // An armed word/byte conversion collects the dump lines silently and is
 // finished by the first other line, with the bytes still in the buffer.
 TEST(Conversion, DumpLinesCollectUntilAnotherLine) {
