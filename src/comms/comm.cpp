@@ -34,9 +34,7 @@ constexpr std::size_t kReadChunk = 4096;
 constexpr int kTxEmptyPollMs = 10;
 constexpr int kWritePollMs = 50;
 constexpr int kDsrPollMs = 10;
-
-constexpr unsigned kModemEvents =
-    CommEvent(evCTS) | CommEvent(evDSR) | CommEvent(evRing) | CommEvent(evRlsd);
+constexpr int kModemRecheckMs = 1000;
 
 unsigned ModemLinesOf(TCommEvents events) {
   unsigned lines = 0;
@@ -69,7 +67,6 @@ struct TComm::TPort {
   unsigned Lines = 0;
 
   std::atomic<bool> Stop{false};
-  std::atomic<bool> ModemChanged{false};
   std::atomic<bool> ModemDone{true};
   std::atomic<bool> TxPending{false};
   std::atomic<bool> ParityCheck{false};
@@ -214,11 +211,11 @@ void TComm::Open() {
     port->Input.Reset(static_cast<std::size_t>(ReadSize));
     UpdateLineSettings();
     ApplyCharsTimeOut();
+    const bool watchModem = port->HasModemLines && port->ModemMask != 0 && Driver.CanInterruptModemWait();
+    port->ModemDone = !watchModem;  // before the event thread first looks at it
+    std::lock_guard<std::mutex> guard(PortLock);
     EventThread = std::thread(&TComm::EventLoop, this, port);
-    if (port->HasModemLines && port->ModemMask != 0 && Driver.CanInterruptModemWait()) {
-      port->ModemDone = false;
-      ModemThread = std::thread(&TComm::ModemLoop, this, port);
-    }
+    if (watchModem) ModemThread = std::thread(&TComm::ModemLoop, this, port);
   } catch (const std::system_error& error) {
     Close();
     Raise("Error accessing specified device", static_cast<int>(SystemErrorCode(error.code().value())));
@@ -230,37 +227,58 @@ void TComm::Open() {
 
 void TComm::Close() {
   std::shared_ptr<TPort> port;
+  std::thread events;
+  std::thread modem;
+  std::thread previous;
+  bool ownEvent = false;
   {
+    // Taken out under the lock: a handler on the event thread may close too.
+    // Closed from one of its own events, the event thread ends when the
+    // handler returns; it is retired here at once, so that an Open on
+    // another thread waits for it before the device is opened again.
     std::lock_guard<std::mutex> guard(PortLock);
     port = std::move(Port);
     Port = nullptr;
+    events = std::move(EventThread);
+    modem = std::move(ModemThread);
+    ownEvent = events.joinable() && events.get_id() == std::this_thread::get_id();
+    if (ownEvent) {
+      previous = std::move(RetiredThread);
+      RetiredThread = std::move(events);
+    }
   }
-  if (!port) return;
-  port->Stop = true;
-  port->Notify();
-
-  if (ModemThread.joinable()) {
+  if (previous.joinable()) previous.join();
+  if (port) {
+    port->Stop = true;
+    port->Notify();
+  }
+  if (modem.joinable()) {
     // The modem wait only ends for a signal; repeat it until the thread has
     // seen it, in case it arrived just before the wait began.
     const auto deadline = TClock::now() + std::chrono::seconds(2);
     while (!port->ModemDone && TClock::now() < deadline) {
-      Driver.InterruptModemWait(ModemThread.native_handle());
+      Driver.InterruptModemWait(modem.native_handle());
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     if (port->ModemDone) {
-      ModemThread.join();
+      modem.join();
     } else {
-      ModemThread.detach();  // stuck in the driver; it holds its own reference to the port
+      modem.detach();  // stuck in the driver; it holds its own reference to the port
     }
   }
-  if (EventThread.joinable()) {
-    if (EventThread.get_id() == std::this_thread::get_id()) {
-      // Closed from one of its own events: the thread ends when the handler returns.
-      EventThread.detach();
-    } else {
-      EventThread.join();
-    }
+  if (ownEvent) return;
+  if (events.joinable()) events.join();
+  JoinRetired();
+}
+
+void TComm::JoinRetired() {
+  std::thread retired;
+  {
+    std::lock_guard<std::mutex> guard(PortLock);
+    if (!RetiredThread.joinable() || RetiredThread.get_id() == std::this_thread::get_id()) return;
+    retired = std::move(RetiredThread);
   }
+  retired.join();
 }
 
 void TComm::UpdateLineSettings() {
@@ -510,8 +528,7 @@ void TComm::ModemLoop(std::shared_ptr<TPort> port) {
       if (error == EINTR) continue;
       if (error != 0) break;  // no modem wait on this device, or the device is gone
     }
-    port->ModemChanged = true;
-    port->Notify();
+    port->Notify();  // the event thread looks at the lines on each wake
   }
   port->ModemDone = true;
 }
@@ -534,7 +551,10 @@ void TComm::EventLoop(std::shared_ptr<TPort> port) {
     // A full queue stops reading until Read makes room (the driver then holds
     // the bytes, and flow control can act).
     pollfd fds[2] = {{port->Wake, POLLIN, 0}, {room > 0 ? port->Fd : -1, POLLIN, 0}};
-    const int ready = poll(fds, 2, port->TxPending ? kTxEmptyPollMs : -1);
+    // A line change in the instant between two modem waits escapes them;
+    // with a waiter running, the lines are looked at now and then as well.
+    const int timeout = port->TxPending ? kTxEmptyPollMs : (port->ModemDone ? -1 : kModemRecheckMs);
+    const int ready = poll(fds, 2, timeout);
     if (ready < 0) {
       if (errno == EINTR) continue;
       break;
@@ -595,8 +615,9 @@ void TComm::EventLoop(std::shared_ptr<TPort> port) {
         lastCounters = now;
       }
     }
-    const bool modemChanged = port->ModemChanged.exchange(false);
-    if (port->HasModemLines && (modemChanged || !port->HasCounters)) {
+    // With counters, their transitions tell the line changes (and count
+    // a ring once, at its end); without, the lines are compared.
+    if (port->HasModemLines && !port->HasCounters) {
       unsigned lines = 0;
       if (driver.GetModemLines(port->Fd, lines) == 0) {
         const unsigned changed = lines ^ lastLines;

@@ -152,6 +152,7 @@ class TComm : public TSerialLine {
   void DispatchException(const std::shared_ptr<TPort>& port, int code);
   void FireEvents(TPort& port, TCommEvents events, unsigned errors, int count);
   bool WaitForDsr(TPort& port);
+  void JoinRetired();
 
   TSerialDriver& Driver;
   std::vector<std::string> PortDevices;
@@ -172,8 +173,9 @@ class TComm : public TSerialLine {
 
   mutable std::mutex PortLock;  // guards Port: the event thread reads it too
   std::shared_ptr<TPort> Port;  // set while open
-  std::thread EventThread;
+  std::thread EventThread;    // these three guarded by PortLock too
   std::thread ModemThread;
+  std::thread RetiredThread;  // an event thread that closed its own port
   std::mutex WriteLock;  // one write at a time
   // Lets posted closures see whether the component still exists.
   std::shared_ptr<int> Alive = std::make_shared<int>(0);

@@ -2,6 +2,7 @@
 // two ptys): a long transfer both ways at once, compared byte for byte.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -17,6 +18,7 @@ class TSocatLink {
   explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {
     Pid = fork();
     if (Pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even if it crashes
       const std::string left = "pty,rawer,link=" + A.string();
       const std::string right = "pty,rawer,link=" + B.string();
       execlp("socat", "socat", "-b65536", left.c_str(), right.c_str(), static_cast<char*>(nullptr));

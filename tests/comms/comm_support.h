@@ -125,6 +125,7 @@ class TFakeSerialDriver : public TSerialDriver {
   bool ModemSupported = true;
   bool CountersSupported = true;
   int BreakError = 0;
+  bool BlindWaits = false;  // the modem wait misses every change (only an interrupt ends it)
 
   int GetModemLines(int, unsigned& lines) override {
     std::lock_guard<std::mutex> guard(Lock);
@@ -148,8 +149,9 @@ class TFakeSerialDriver : public TSerialDriver {
     std::unique_lock<std::mutex> guard(Lock);
     if (!ModemSupported) return ENOTTY;
     ++Waiting;
+    ++WaitsBegun;
     const unsigned start = Generation;
-    Changed.wait(guard, [&] { return Generation != start || Interrupted; });
+    Changed.wait(guard, [&] { return (Generation != start && !BlindWaits) || Interrupted; });
     --Waiting;
     if (Interrupted) {
       Interrupted = false;
@@ -201,6 +203,16 @@ class TFakeSerialDriver : public TSerialDriver {
     std::lock_guard<std::mutex> guard(Lock);
     return Waiting > 0;
   }
+  int WaitCount() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return WaitsBegun;
+  }
+  // Changes the lines and returns once the component waits for the next change.
+  bool SetInputLinesAndSettle(unsigned lines) {
+    const int before = WaitCount();
+    SetInputLines(lines);
+    return WaitFor([&] { return WaitCount() > before; });
+  }
 
  private:
   std::mutex Lock;
@@ -209,6 +221,7 @@ class TFakeSerialDriver : public TSerialDriver {
   TLineCounters Counters;
   unsigned Generation = 0;
   int Waiting = 0;
+  int WaitsBegun = 0;
   bool Interrupted = false;
   std::vector<bool> Breaks;
 };
