@@ -222,7 +222,7 @@ TEST_P(Golden, DecodesAsWorkedOut) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Golden,
                          ::testing::Values("headers.golden", "data.golden", "kinds.golden", "structures.golden",
-                                           "mbid.golden", "dss1.golden", "special.golden", "trigger.golden",
+                                           "mbid.golden", "dss1.golden", "builtin_decoders.golden", "trigger.golden",
                                            "hostile.golden"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            return info.param.substr(0, info.param.find('.'));
