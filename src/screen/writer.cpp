@@ -124,7 +124,9 @@ void TScreenWriter::MoveLineSizesUp() {
 
 void TScreenWriter::LineFeedRule(bool lineFeed) {
   TTerminalState& t = State;
-  if (t.CursorRow > t.BottomMargin && lineFeed) {
+  // Only a line feed out of the region's bottom row scrolls it; below the
+  // region (a status line under a scrolling area) the cursor just moves down.
+  if (lineFeed && t.CursorRow == t.BottomMargin + 1) {
     LineFeedScroll(t.BottomMargin);
     t.CursorRow = t.BottomMargin;
     MoveLineSizesUp();
