@@ -1,0 +1,178 @@
+// The DDE server: the greeting and the item's lines, then the same on a real
+// session bus (each test runs in a dbus-run-session of its own) with gdbus
+// and dbus-send as the clients.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QProcess>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+
+#include "comms/dbus.h"
+#include "comms/dde.h"
+
+namespace {
+
+const std::vector<std::string> kIdentification = {
+    "Product Name : QEL for Windows - 32 Bit Version",
+    "Version : 0.23",
+    "Last Modified : April 12, 1998.",
+};
+
+TEST(DdeServer, TheGreetingInAnyCaseWithBlanksAroundAnswersTheIdentification) {
+  TDdeServer dde;
+  dde.Poke("  c:Hello \t");
+  EXPECT_EQ(dde.ItemLines, kIdentification);
+  // Only the beginning counts.
+  TDdeServer longer;
+  longer.Poke("C:HELLO THERE");
+  EXPECT_EQ(longer.ItemLines, kIdentification);
+}
+
+TEST(DdeServer, AnyOtherTextLeavesTheItemUnchanged) {
+  TDdeServer dde;
+  dde.ItemLines = {"kept"};
+  for (const char* text : {"C:HELP", "C:", "hello", "C: HELLO", "", "xC:HELLO"}) dde.Poke(text);
+  EXPECT_EQ(dde.ItemLines, std::vector<std::string>{"kept"});
+}
+
+TEST(DdeServer, ExecuteJoinsItsLinesAndAlwaysAnswersWithTheIdentification) {
+  TDdeServer dde;
+  // Joined with CR LF, "C:" and "HELLO" on two lines are not the greeting.
+  EXPECT_EQ(dde.Execute({"c:", "hello"}), kIdentification);
+  EXPECT_TRUE(dde.ItemLines.empty());
+  EXPECT_EQ(dde.Execute({"c:hello", "more"}), kIdentification);
+  EXPECT_EQ(dde.ItemLines, kIdentification);
+}
+
+TEST(DdeServer, TheServiceIsNamedAfterTheExecutable) {
+  EXPECT_EQ(TDBusDdeServer::ServiceName("qel"), "org.qelwin.qel");
+  EXPECT_EQ(TDBusDdeServer::ServiceName("QelWin"), "org.qelwin.QelWin");
+  EXPECT_EQ(TDBusDdeServer::ServiceName("3d.tool"), "org.qelwin._3d_tool");
+}
+
+bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+  }
+  return true;
+}
+
+struct TRun {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs a client while the event loop serves the bus; never longer than timeoutMs.
+TRun RunClient(const QString& program, const QStringList& arguments, int timeoutMs = 10000) {
+  QProcess process;
+  process.start(program, arguments);
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, &process, &QProcess::kill);
+  limit.start(timeoutMs);
+  RunUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs + 1000);
+  TRun run;
+  run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.Out = process.readAllStandardOutput().toStdString();
+  run.Err = process.readAllStandardError().toStdString();
+  return run;
+}
+
+QStringList GdbusCall(const QString& service, const QString& method, const QStringList& arguments) {
+  return QStringList{"call", "--session", "--dest", service, "--object-path", "/QelDdeServer", "--method", method} +
+         arguments;
+}
+
+constexpr const char* kIdentificationReply =
+    "(['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, 1998.'],)\n";
+
+class DdeOnTheBus : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    ASSERT_TRUE(Bus.Start("qeltest", &why)) << why;
+  }
+  TRun Call(const QString& method, const QStringList& arguments) {
+    return RunClient("gdbus", GdbusCall(Service, method, arguments));
+  }
+  TDdeServer Dde;
+  TDBusDdeServer Bus{Dde};
+  const QString Service = "org.qelwin.qeltest";
+};
+
+TEST_F(DdeOnTheBus, APokedGreetingIsAnsweredByTheItemsLines) {
+  const TRun poke = Call("org.qelwin.DdeServer.Poke", {"ODebServer", "  c:hello  "});
+  ASSERT_EQ(poke.ExitCode, 0) << poke.Err;
+  const TRun request = Call("org.qelwin.DdeServer.Request", {"ODebServer"});
+  ASSERT_EQ(request.ExitCode, 0) << request.Err;
+  EXPECT_EQ(request.Out, kIdentificationReply);
+  const TRun property = Call("org.freedesktop.DBus.Properties.Get", {"org.qelwin.DdeServer", "ODebServer"});
+  EXPECT_EQ(property.Out,
+            "(<['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, "
+            "1998.']>,)\n");
+}
+
+TEST_F(DdeOnTheBus, OtherPokesChangeNothing) {
+  EXPECT_EQ(Call("org.qelwin.DdeServer.Poke", {"ODebServer", "C:HELP"}).ExitCode, 0);
+  const TRun other = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
+                                             "org.qelwin.DdeServer.Poke", "string:ODebServer", "string:hello"});
+  EXPECT_EQ(other.ExitCode, 0) << other.Err;
+  EXPECT_EQ(Call("org.qelwin.DdeServer.Request", {"ODebServer"}).Out, "(@as [],)\n");
+  EXPECT_TRUE(Dde.ItemLines.empty());
+}
+
+TEST_F(DdeOnTheBus, AnExecuteRequestComesBackAsTheIdentification) {
+  const TRun run = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
+                                           "org.qelwin.DdeServer.Execute", "array:string:c:hello"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("string \"Product Name : QEL for Windows - 32 Bit Version\""), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("string \"Last Modified : April 12, 1998.\""), std::string::npos) << run.Out;
+  EXPECT_EQ(Dde.ItemLines, kIdentification);
+}
+
+TEST_F(DdeOnTheBus, AnItemOtherThanODebServerIsRefused) {
+  const TRun run = Call("org.qelwin.DdeServer.Poke", {"Other", "c:hello"});
+  EXPECT_NE(run.ExitCode, 0);
+  EXPECT_NE(run.Err.find("No item Other on topic QelDdeServer"), std::string::npos) << run.Err;
+  EXPECT_TRUE(Dde.ItemLines.empty());
+}
+
+TEST_F(DdeOnTheBus, AConversationLastsWhileTheClientStaysOnTheBus) {
+  EXPECT_FALSE(Dde.DdeConnected);
+  {
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "client");
+    ASSERT_TRUE(client.isConnected());
+    QDBusMessage poke = QDBusMessage::createMethodCall(Service, "/QelDdeServer", "org.qelwin.DdeServer", "Poke");
+    poke << QString("ODebServer") << QString("c:hello");
+    QDBusPendingCall pending = client.asyncCall(poke);
+    ASSERT_TRUE(RunUntil([&] { return pending.isFinished(); }));
+    EXPECT_TRUE(Dde.DdeConnected);
+  }
+  QDBusConnection::disconnectFromBus("client");
+  EXPECT_TRUE(RunUntil([&] { return !Dde.DdeConnected; }));
+}
+
+TEST(DdeInQelConnect, TheToolServesTheTopicWhileItRuns) {
+  QProcess tool;
+  tool.start(QEL_TOOL, {"connect", "--host", "127.0.0.1:0", "--listen", "--for", "6"});
+  ASSERT_TRUE(tool.waitForStarted(5000));
+  const TRun wait = RunClient("gdbus", {"wait", "--session", "--timeout", "5", "org.qelwin.qel"});
+  ASSERT_EQ(wait.ExitCode, 0) << wait.Err;
+  const QString service = "org.qelwin.qel";
+  const TRun poke = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Poke", {"ODebServer", "C:Hello"}));
+  EXPECT_EQ(poke.ExitCode, 0) << poke.Err;
+  const TRun request = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Request", {"ODebServer"}));
+  EXPECT_EQ(request.Out, kIdentificationReply);
+  tool.terminate();
+  ASSERT_TRUE(tool.waitForFinished(5000));
+}
+
+}  // namespace

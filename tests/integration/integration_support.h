@@ -1,0 +1,251 @@
+// Whole sessions against real peers: the components wired as the main
+// window wires them, on this thread's event loop, and helpers that start and
+// stop peers (telnetd under socat, socat on ptys) and the qel tool. Every
+// wait has a time limit.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/coredesktop.h"
+#include "app/events.h"
+#include "app/handover.h"
+#include "app/linewiring.h"
+#include "comms/comm.h"
+#include "comms/sockets.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "screen/store.h"
+#include "support/testing.h"
+
+inline bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+  }
+  return true;
+}
+
+inline void RunFor(int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  RunUntil([&] { return std::chrono::steady_clock::now() >= deadline; }, ms + 1000);
+}
+
+inline std::uint16_t PortOf(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// A loopback port nobody listens on (bound and let go).
+inline std::uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const std::uint16_t port = PortOf(fd);
+  ::close(fd);
+  return port;
+}
+
+// A host on loopback written with plain blocking calls, for a thread.
+struct TLoopbackHost {
+  int Listener = -1;
+  std::uint16_t Port = 0;
+  TLoopbackHost() {
+    Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(Listener, 5);
+    Port = PortOf(Listener);
+  }
+  ~TLoopbackHost() { ::close(Listener); }
+  int AcceptOne(int timeoutMs = 5000) const {
+    pollfd ready{Listener, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) return -1;
+    return accept(Listener, nullptr, nullptr);
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
+};
+
+// Records what the terminal sends while passing it on to the socket.
+class TSendTap : public TNetworkLine {
+ public:
+  explicit TSendTap(TNetworkLine& line) : Line(line) {}
+  std::string Sent;
+  void SetAddress(const std::string& host, const std::string& port) override { Line.SetAddress(host, port); }
+  void Connect() override { Line.Connect(); }
+  void Listen() override { Line.Listen(); }
+  void CancelListen() override { Line.CancelListen(); }
+  void Disconnect() override { Line.Disconnect(); }
+  int Send(const std::uint8_t* buffer, int length) override {
+    Sent.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+    return Line.Send(buffer, length);
+  }
+  int Receive(std::uint8_t* buffer, int length) override { return Line.Receive(buffer, length); }
+
+ private:
+  TNetworkLine& Line;
+};
+
+// The main window's side: a session with its components, boxes recorded,
+// the 100-ms timer running.
+struct TWindow {
+  TTempDir Dir;
+  TCoreDesktop Desktop;
+  TSession S{Desktop, Dir.path().string()};
+  TComm Comm;
+  TSockets Sockets{Desktop};
+  TReceiveHandover Handover{S};
+  TSessionEvents Events{S};
+  TSendTap Tap{Sockets};
+  QTimer Timer;
+  std::vector<std::string> Boxes;
+  int Ended = 0;
+
+  TWindow() {
+    S.StartUp();
+    WireLines(S, Comm, Sockets, Handover, Events);
+    Desktop.Handler = [this](const TPostedMessage& message) { Handover.HandleMessage(message); };
+    Desktop.OnMessage = [this](const TMessageBox& box) {
+      Boxes.push_back(box.Text);
+      return TScriptedDesktop::DefaultAnswer(box.Buttons);
+    };
+    Events.OnSessionEnded = [this](const std::string&) { ++Ended; };
+    QObject::connect(&Timer, &QTimer::timeout, [this] { Handover.TimerTick(); });
+    Timer.start(100);
+  }
+  ~TWindow() {
+    Timer.stop();
+    S.Transmit->ConnectionControl(ckBoth, ctClose);
+  }
+  // What the terminal sends to the host is kept in Tap.Sent from now on.
+  void TapSends() { S.Transmit->Network = &Tap; }
+  void Connect(const std::string& address) {
+    S.Settings.HostName.assign(address);
+    S.Transmit->ConnectionControl(ckNetwork, ctOpen);
+  }
+  // The screen rows, trailing blanks dropped, one per line.
+  std::string ScreenText() const {
+    std::string text;
+    for (int row = 1; row <= S.Screen->Rows; ++row) {
+      std::string line = S.Screen->GetLineText(S.Screen->ScreenLine(row));
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\0')) line.pop_back();
+      text += line + "\n";
+    }
+    return text;
+  }
+  bool Shows(const std::string& text) const { return ScreenText().find(text) != std::string::npos; }
+  bool ShowsRow(const std::string& text) const { return ("\n" + ScreenText()).find("\n" + text + "\n") != std::string::npos; }
+};
+
+// A child process in a process group of its own, stopped when the object dies.
+class TChild {
+ public:
+  explicit TChild(const std::vector<std::string>& argv) {
+    Pid = fork();
+    if (Pid == 0) {
+      setpgid(0, 0);
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~TChild() {
+    if (Pid <= 0) return;
+    kill(-Pid, SIGTERM);
+    kill(Pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(Pid, nullptr, WNOHANG) == Pid) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(-Pid, SIGKILL);
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+ private:
+  pid_t Pid = -1;
+};
+
+// inetutils telnetd behind socat, one shell per call, on a free loopback port.
+class TTelnetServer {
+ public:
+  TTelnetServer()
+      : Port(FreePort()),
+        Server({"socat", "TCP-LISTEN:" + std::to_string(Port) + ",bind=127.0.0.1,reuseaddr,fork",
+                "EXEC:/usr/sbin/telnetd -h -E /bin/sh,nofork"}) {}
+  // True once the server takes calls.
+  bool Ready() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(Port);
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      ::close(fd);
+      if (up) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
+  const std::uint16_t Port;
+
+ private:
+  TChild Server;
+};
+
+struct TToolRun {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs the qel tool to its end (killed after timeoutMs).
+inline TToolRun RunTool(const QStringList& arguments, int timeoutMs = 20000) {
+  QProcess process;
+  process.start(QEL_TOOL, arguments);
+  TToolRun run;
+  if (!process.waitForStarted(5000)) return run;
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished(2000);
+    return run;
+  }
+  run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.Out = process.readAllStandardOutput().toStdString();
+  run.Err = process.readAllStandardError().toStdString();
+  return run;
+}
+
+inline int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}

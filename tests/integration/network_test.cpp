@@ -1,0 +1,240 @@
+// The socket side against hosts on loopback: refused calls, a host that
+// closes, a call taken on the listening port, a reset in the middle of a
+// burst, a send on a socket the host has closed, and data that arrives under
+// a box.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "integration/integration_support.h"
+#include "log/errors.h"
+#include "terminal/keyboard.h"
+
+namespace {
+
+std::string ReadFor(int fd, int ms) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  char buffer[256];
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 20) <= 0) continue;
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void ExpectDisconnected(const TWindow& w) {
+  EXPECT_FALSE(w.S.Transmit->NetworkSessionUp());
+  EXPECT_TRUE(w.Events.Controls.ConnectItem);
+  EXPECT_TRUE(w.Events.Controls.NetworkConnectButton);
+  EXPECT_FALSE(w.Events.Controls.NetworkDisconnectButton);
+  EXPECT_FALSE(w.S.Status.Connected);
+}
+
+TEST(Network, ARefusedCallShowsConnectionRefusedAndStaysDisconnected) {
+  TWindow w;
+  w.Connect("127.0.0.1:" + std::to_string(FreePort()));
+  ASSERT_TRUE(RunUntil([&] { return w.Ended > 0; }));
+  RunFor(100);
+  EXPECT_EQ(w.Boxes, std::vector<std::string>{"Connection refused"});
+  ExpectDisconnected(w);
+  EXPECT_EQ(w.Sockets.ClientSocket(), -1);
+}
+
+TEST(Network, AHostThatClosesShowsSessionClosedOnce) {
+  TLoopbackHost host;
+  std::thread peer([&] {
+    const int fd = host.AcceptOne();
+    const char bye[] = "served\r\nbye\r\n";
+    [[maybe_unused]] const ssize_t n = write(fd, bye, sizeof bye - 1);
+    ::close(fd);
+  });
+  TWindow w;
+  w.Connect(host.Address());
+  const bool ended = RunUntil([&] { return w.Ended > 0; });
+  peer.join();
+  ASSERT_TRUE(ended);
+  RunFor(300);
+  EXPECT_EQ(w.Boxes, std::vector<std::string>{"Session Closed!"});
+  EXPECT_TRUE(w.Shows("served\nbye\n")) << w.ScreenText();
+  ExpectDisconnected(w);
+}
+
+TEST(Network, ACallOnTheListeningPortIsTakenAndAnswered) {
+  const std::uint16_t port = FreePort();
+  TWindow w;
+  w.S.Settings.HostName.assign("127.0.0.1:" + std::to_string(port));
+  w.S.Transmit->StartListen();
+  ASSERT_GE(w.Sockets.ListenSocket(), 0);
+
+  std::string heard;
+  std::thread caller([&] {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      const char call[] = "host calling\r\n";
+      [[maybe_unused]] const ssize_t n = write(fd, call, sizeof call - 1);
+      heard = ReadFor(fd, 1500);
+    }
+    ::close(fd);
+  });
+  const bool accepted = RunUntil([&] { return w.S.Transmit->ListenActive; });
+  if (accepted) w.S.Keyboard->StartText("terminal here<CR>");
+  const bool ended = RunUntil([&] { return w.Ended > 0; });
+  caller.join();
+  ASSERT_TRUE(accepted);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(w.Shows("host calling")) << w.ScreenText();
+  EXPECT_EQ(heard, "terminal here\r\n");
+  EXPECT_EQ(w.Boxes, std::vector<std::string>{"Session Closed!"});
+  EXPECT_FALSE(w.S.Transmit->NetworkConnected);
+}
+
+TEST(Network, AResetInTheMiddleOfABurstEndsTheSessionWithItsText) {
+  TLoopbackHost host;
+  constexpr int kLines = 200000;
+  std::thread peer([&] {
+    const int fd = host.AcceptOne();
+    std::string burst;
+    char line[16];
+    for (int i = 1; i <= kLines; ++i) {
+      std::snprintf(line, sizeof line, "L%07d\r\n", i);
+      burst += line;
+    }
+    // Whatever the terminal has not taken yet is thrown away with the reset.
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    for (std::size_t done = 0; done < burst.size() / 2;) {
+      const ssize_t n = write(fd, burst.data() + done, burst.size() - done);
+      if (n > 0) done += static_cast<std::size_t>(n);
+      else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+  });
+  TWindow w;
+  w.Connect(host.Address());
+  const bool ended = RunUntil([&] { return w.Ended > 0; }, 30000);
+  peer.join();
+  ASSERT_TRUE(ended);
+  RunFor(200);
+  EXPECT_EQ(w.Boxes, std::vector<std::string>{"Connection reset by peer"});
+  ExpectDisconnected(w);
+  // What arrived is shown in order: the last lines on the screen follow each other.
+  int previous = 0;
+  int rows = 0;
+  for (int row = 1; row <= w.S.Screen->Rows; ++row) {
+    const std::string text = w.S.Screen->GetLineText(w.S.Screen->ScreenLine(row));
+    int number = 0;
+    if (std::sscanf(text.c_str(), "L%7d", &number) != 1) continue;
+    if (previous != 0) {
+      EXPECT_EQ(number, previous + 1);
+    }
+    previous = number;
+    ++rows;
+  }
+  EXPECT_GT(rows, 0);
+}
+
+TEST(Network, ASendOnASocketTheHostHasClosedEndsTheSessionOnce) {
+  TLoopbackHost host;
+  std::thread peer([&] { ::close(host.AcceptOne()); });
+  TWindow w;
+  w.Connect(host.Address());
+  ASSERT_TRUE(RunUntil([&] { return w.S.Transmit->NetworkConnected; }));
+  peer.join();
+  // The host's end and its reset to our first byte arrive before the window looks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  w.S.Transmit->SendByte('a');
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  w.S.Transmit->SendByte('b');
+  w.S.Transmit->SendByte('c');
+  RunFor(300);
+  ASSERT_EQ(w.Boxes.size(), 1u);
+  EXPECT_TRUE(w.Boxes[0] == "Connection reset by peer" || w.Boxes[0] == "Can't send after socket shutdown" ||
+              w.Boxes[0] == "Session Closed!")
+      << w.Boxes[0];
+  ExpectDisconnected(w);
+  w.S.Transmit->SendByte('d');  // nothing is up any more: dropped quietly
+  RunFor(100);
+  EXPECT_EQ(w.Boxes.size(), 1u);
+}
+
+TEST(Network, DataArrivingUnderABoxIsShownAfterItInOrder) {
+  TLoopbackHost host;
+  std::atomic<bool> boxUp{false};
+  std::atomic<bool> done{false};
+  std::thread peer([&] {
+    const int fd = host.AcceptOne();
+    [[maybe_unused]] ssize_t n = write(fd, "AAA", 3);
+    while (!boxUp && !done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    n = write(fd, "BBB", 3);
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::close(fd);
+  });
+  TWindow w;
+  w.Connect(host.Address());
+  const bool first = RunUntil([&] { return w.Shows("AAA"); });
+  std::string underBox;
+  w.Desktop.BoxOpenMs = 600;
+  w.Desktop.OnMessage = [&](const TMessageBox&) {
+    underBox = w.ScreenText();
+    return TMsgResult::OK;
+  };
+  boxUp = true;
+  if (first) w.S.Errors->ReportError(ekMessage, 0, "Disk trouble");
+  const bool after = RunUntil([&] { return w.Shows("AAABBB"); }, 3000);
+  done = true;
+  peer.join();
+  ASSERT_TRUE(first);
+  EXPECT_NE(underBox.find("AAA"), std::string::npos);
+  EXPECT_EQ(underBox.find("BBB"), std::string::npos);
+  EXPECT_TRUE(after) << w.ScreenText();
+}
+
+TEST(Network, QelConnectReportsARefusedCallAndTakesACall) {
+  const TToolRun refused = RunTool({"connect", "--host", QString("127.0.0.1:%1").arg(FreePort())});
+  EXPECT_EQ(refused.ExitCode, 1);
+  EXPECT_NE(refused.Err.find(": Connection refused\n"), std::string::npos) << refused.Err;
+
+  const std::uint16_t port = FreePort();
+  QProcess tool;
+  tool.start(QEL_TOOL, {"connect", "--host", QString(":%1").arg(port), "--listen", "--for", "10", "--send",
+                        "hello caller<CR>"});
+  ASSERT_TRUE(tool.waitForStarted(5000));
+  std::string heard;
+  bool called = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!called && std::chrono::steady_clock::now() < deadline) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      called = true;
+      [[maybe_unused]] const ssize_t n = write(fd, "line one\r\nline two\r\n", 20);
+      heard = ReadFor(fd, 1000);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::close(fd);
+  }
+  ASSERT_TRUE(tool.waitForFinished(10000));
+  EXPECT_TRUE(called);
+  EXPECT_EQ(heard, "hello caller\r\n");
+  EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+  const std::string screen = tool.readAllStandardOutput().toStdString();
+  EXPECT_EQ(screen.rfind("line one\nline two\n", 0), 0u) << screen;
+}
+
+}  // namespace
