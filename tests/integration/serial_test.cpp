@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "integration/integration_support.h"
+#include "log/errors.h"
 
 namespace {
 
@@ -35,6 +36,35 @@ TEST(Serial, ThePortGoingAwayGivesTheDisconnectedStateAndReceivingStopsCleanly) 
   RunFor(100);
   EXPECT_TRUE(w.Boxes.empty());
   w.S.Transmit->ConnectionControl(ckSerial, ctClose);
+}
+
+TEST(Serial, BytesArrivingUnderABoxAreShownAfterItInOrder) {
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ::close(slave);
+  TWindow w;
+  w.Comm.SetPortDevices({name});
+  w.S.Settings.FlowControl = fcNone;
+  ASSERT_EQ(w.S.Transmit->ConnectionControl(ckSerial, ctOpen), crSerial);
+  [[maybe_unused]] ssize_t n = write(master, "AAA", 3);
+  ASSERT_TRUE(RunUntil([&] { return w.Shows("AAA"); }));
+
+  std::string underBox;
+  w.Desktop.BoxOpenMs = 400;
+  w.Desktop.OnMessage = [&](const TMessageBox&) {
+    underBox = w.ScreenText();
+    return TMsgResult::OK;
+  };
+  QTimer::singleShot(100, [&] { n = write(master, "BBB", 3); });
+  QTimer::singleShot(200, [&] { n = write(master, "CCC", 3); });
+  const auto start = std::chrono::steady_clock::now();
+  w.S.Errors->ReportError(ekMessage, 0, "Disk trouble");
+  // The message loop ran under the box: its own timer ended it on time.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+  EXPECT_EQ(underBox.find("BBB"), std::string::npos) << underBox;
+  EXPECT_TRUE(RunUntil([&] { return w.Shows("AAABBBCCC"); }, 3000)) << w.ScreenText();
+  ::close(master);
 }
 
 TEST(Serial, QelConnectTalksToAProgramBehindSocat) {

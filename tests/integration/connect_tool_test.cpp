@@ -1,0 +1,52 @@
+// qel connect's outputs for a host that sends and hangs up: the log text and
+// a trace decoded through mode files while it arrives.
+#include <gtest/gtest.h>
+
+#include "integration/integration_support.h"
+
+namespace {
+
+// Takes one call, sends the bytes and hangs up.
+class TOneShotHost {
+ public:
+  explicit TOneShotHost(std::string bytes)
+      : Bytes(std::move(bytes)), Thread([this] {
+          const int fd = Host.AcceptOne(10000);
+          if (fd < 0) return;
+          [[maybe_unused]] const ssize_t n = write(fd, Bytes.data(), Bytes.size());
+          ::close(fd);
+        }) {}
+  ~TOneShotHost() { Thread.join(); }
+  QString Address() const { return QString::fromStdString(Host.Address()); }
+
+ private:
+  TLoopbackHost Host;
+  std::string Bytes;
+  std::thread Thread;
+};
+
+TEST(ConnectTool, PrintsTheLogOfWhatTheHostSent) {
+  TOneShotHost host("first line\r\nsecond line\r\n");
+  const TToolRun run = RunTool({"connect", "--host", host.Address(), "--log", "--for", "10"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Out, "first line\nsecond line\n");
+  EXPECT_EQ(run.Err, "qel connect: note: Session Closed!\n");
+}
+
+TEST(ConnectTool, DecodesATraceAsItArrives) {
+  TTempDir dir;
+  WriteFileBytes(dir.file("modes.txt"), "NEWMODE pair = STRUCT (a INT, b BIT(8));\nMESSAGE 7 = pair;\n");
+  const TToolRun compiled = RunTool({"compile", QString::fromStdString(dir.file("modes.txt")), "-o",
+                                     QString::fromStdString(dir.file("modes"))});
+  ASSERT_EQ(compiled.ExitCode, 0) << compiled.Err;
+
+  const std::string header = "00007        0001_0002 0003_0004 0310 0800 .... ....:.... ....  SND  12:34:56.78";
+  TOneShotHost host(header + "\r\nDATA = 3412 00AB\r\nplain text\r\n");
+  const TToolRun run = RunTool({"connect", "--host", host.Address(), "--decode", "--mode",
+                                QString::fromStdString(dir.file("modes")), "--for", "10"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  // The message's data walked through its mode: a 16-bit INT, then 8 bits.
+  EXPECT_EQ(run.Out, header + "\n  A = 3412\n  B = AB\nplain text\n");
+}
+
+}  // namespace
