@@ -49,12 +49,6 @@ TEST(DdeServer, ExecuteJoinsItsLinesAndAlwaysAnswersWithTheIdentification) {
   EXPECT_EQ(dde.ItemLines, kIdentification);
 }
 
-TEST(DdeServer, TheServiceIsNamedAfterTheExecutable) {
-  EXPECT_EQ(TDBusDdeServer::ServiceName("qel"), "org.qelwin.qel");
-  EXPECT_EQ(TDBusDdeServer::ServiceName("QelWin"), "org.qelwin.QelWin");
-  EXPECT_EQ(TDBusDdeServer::ServiceName("3d.tool"), "org.qelwin._3d_tool");
-}
-
 bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

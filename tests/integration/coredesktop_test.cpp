@@ -101,16 +101,4 @@ TEST(CoreDesktop, AFullPumpDeliversAndAWaitKeepsTheLoopRunning) {
   EXPECT_EQ(f.WParams(), (std::vector<std::intptr_t>{7, 8}));
 }
 
-TEST(CoreDesktop, ABoxIsAnsweredByDefaultOrByItsHook) {
-  TCoreDesktop desktop;
-  EXPECT_EQ(desktop.ShowMessage({TMsgIcon::Error, "x", "", mbCancel | mbRetry, 0}), TMsgResult::Cancel);
-  std::string seen;
-  desktop.OnMessage = [&](const TMessageBox& box) {
-    seen = box.Text;
-    return TMsgResult::Retry;
-  };
-  EXPECT_EQ(desktop.ShowMessage({TMsgIcon::Error, "y", "", mbCancel | mbRetry, 0}), TMsgResult::Retry);
-  EXPECT_EQ(seen, "y");
-}
-
 }  // namespace

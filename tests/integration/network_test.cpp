@@ -146,11 +146,18 @@ TEST(Network, AResetInTheMiddleOfABurstEndsTheSessionWithItsText) {
 
 TEST(Network, ASendOnASocketTheHostHasClosedEndsTheSessionOnce) {
   TLoopbackHost host;
-  std::thread peer([&] { ::close(host.AcceptOne()); });
+  std::atomic<bool> connected{false};
+  std::thread peer([&] {
+    const int fd = host.AcceptOne();
+    for (int i = 0; i < 1000 && !connected; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ::close(fd);
+  });
   TWindow w;
   w.Connect(host.Address());
-  ASSERT_TRUE(RunUntil([&] { return w.S.Transmit->NetworkConnected; }));
+  const bool up = RunUntil([&] { return w.S.Transmit->NetworkConnected; });
+  connected = true;
   peer.join();
+  ASSERT_TRUE(up) << (w.Boxes.empty() ? "" : w.Boxes[0]);
   // The host's end and its reset to our first byte arrive before the window looks.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   w.S.Transmit->SendByte('a');
