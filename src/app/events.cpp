@@ -22,6 +22,9 @@ void TSessionEvents::NetworkUp() {
 
 void TSessionEvents::NetworkDown() {
   S.Transmit->NetworkConnected = false;
+  // An accepted call that ended leaves the port listening for the next one;
+  // bytes typed meanwhile must not go to the dead session socket.
+  S.Transmit->ListenActive = false;
   Controls.ConnectItem = true;
   Controls.NetworkConnectButton = true;
   Controls.DisconnectItem = false;
@@ -60,6 +63,8 @@ void TSessionEvents::QelSocketErrorOccurred(const std::string& text) {
 }
 
 void TSessionEvents::QelCommException(int code) {
+  // Close the component too, so its event thread stops and the device is released.
+  S.Transmit->ConnectionControl(ckSerial, ctClose);
   S.Transmit->SerialConnected = false;
   Controls.ConnectItem = true;
   Controls.SerialConnectButton = true;

@@ -103,7 +103,12 @@ bool TTransmitPath::SerialAction(int action) {
       }
       return true;
     case ctReconfigure:
-      ApplySerialParams();
+      // The driver may refuse a setting of an open port; the port stays as it was.
+      try {
+        ApplySerialParams();
+      } catch (const ECommError& error) {
+        S.Desktop.ShowMessage({TMsgIcon::Error, error.what(), "", mbOK, 0});
+      }
       return true;
     default: return SerialConnected;
   }
@@ -119,14 +124,13 @@ bool TTransmitPath::NetworkAction(int action) {
       NetworkConnected = false;  // the connect event sets it
       return true;
     case ctClose:
-      if (ListenActive) {
-        Network->CancelListen();
-        ListenActive = false;
-      }
-      if (NetworkConnected) {
-        Network->Disconnect();
-        NetworkConnected = false;
-      }
+      // A port still waiting for a call is closed too (cancelling is harmless
+      // when nothing listens), and an accepted call is taken down like an
+      // outgoing one: neither may outlive the close.
+      Network->CancelListen();
+      if (ListenActive || NetworkConnected) Network->Disconnect();
+      ListenActive = false;
+      NetworkConnected = false;
       return true;
     case ctReconfigure: return true;
     default: return NetworkConnected;

@@ -355,3 +355,35 @@ TEST_F(Transmit, FlushInputDiscardsEverywhere) {
   EXPECT_EQ(T.S->Transfer->CaptureRing.Count, 0);
   EXPECT_EQ(T.S->Transfer->CaptureRing.WriteIndex, 0);
 }
+
+TEST_F(Transmit, CloseTakesDownAnAcceptedCallAndAListenWaitingForOne) {
+  Path().StartListen();
+  EXPECT_EQ(Network.Listens, 1);
+  Path().ConnectionControl(ckNetwork, ctClose);
+  EXPECT_EQ(Network.CancelListens, 1);  // nobody called yet: the port is still closed
+  EXPECT_EQ(Network.Disconnects, 0);
+
+  Path().StartListen();
+  Path().ListenActive = true;  // a call was accepted
+  Path().ConnectionControl(ckNetwork, ctClose);
+  EXPECT_EQ(Network.CancelListens, 2);
+  EXPECT_EQ(Network.Disconnects, 1);
+  EXPECT_FALSE(Path().NetworkSessionUp());
+}
+
+TEST_F(Transmit, AReconfigureTheDriverRefusesIsShownAndKeepsThePortOpen) {
+  struct TRefusingSerial : TFakeSerial {
+    void SetParams(const TSerialParams& p) override {
+      if (Opened) throw ECommError("Device already assigned (open) (Error: 5) ", 5);
+      TFakeSerial::SetParams(p);
+    }
+  } refusing;
+  Path().Serial = &refusing;
+  ASSERT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crSerial);
+  T.S->Settings.BaudRate = 12;
+  EXPECT_EQ(Path().ConnectionControl(ckSerial, ctReconfigure), crSerial);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Device already assigned (open) (Error: 5) ");
+  EXPECT_TRUE(Path().SerialConnected);
+  Path().Serial = &Serial;
+}
