@@ -361,9 +361,7 @@ void TModeLister::ListSetElements(std::int64_t offset, const std::string& indent
   TSetElementBlock block;
   const TReadStatus status = Files.ReadSetElementBlock(offset, block);
   if (!status.ok()) {
-    Files.Reporter().ReportError(ekFileAccess, status.Code,
-                                 "Unable to read Set Element File. File Index =" +
-                                     Hex(static_cast<std::uint32_t>(offset), 8));
+    Files.ReportSetBlockFailure(offset, status.Code);
     return;
   }
   const std::vector<TSetElement> elements = block.Elements();

@@ -2,27 +2,10 @@
 
 #include <climits>
 #include <functional>
-#include <unordered_set>
-
-#include "core/numbers.h"
 
 namespace {
 constexpr std::int64_t kAbsent = INT64_MIN + 1;
 constexpr std::size_t kMaxIndexedNumber = 65536;
-
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Bits needed for the highest value of a set of n elements (n - 1 taken in
-// 16 bits, so an empty set needs 16), at least 1.
-std::uint32_t ValueWidth(std::uint16_t n) {
-  std::uint16_t highest = static_cast<std::uint16_t>(n - 1);
-  std::uint32_t width = 0;
-  while (highest != 0) {
-    highest >>= 1;
-    ++width;
-  }
-  return width == 0 ? 1 : width;
-}
 
 template <typename TMap>
 void MakeRoom(TMap& map, std::size_t limit) {
@@ -32,7 +15,6 @@ void MakeRoom(TMap& map, std::size_t limit) {
 
 void TModeCache::Attach(const TTraceFileSet* files) {
   Set = files;
-  SynRecords = files ? files->SynRecordCount() : 0;
   Modes.clear();
   Sets.clear();
   Chains.clear();
@@ -78,18 +60,12 @@ const TModeCache::TCachedSet* TModeCache::SetBlock(std::int64_t offset) {
   TSetElementBlock block;
   const TReadStatus st = Set->ReadSetElementBlock(offset, block);
   if (!st.ok()) {
-    Set->Reporter().ReportError(ekFileAccess, st.Code,
-                                "Unable to read Set Element File. File Index =" +
-                                    Hex(static_cast<std::uint32_t>(offset), 8));
+    Set->ReportSetBlockFailure(offset, st.Code);
     return nullptr;
   }
   auto set = std::make_unique<TCachedSet>();
   set->Count = block.Count;
-  for (const TSetElement& e : block.Elements()) {
-    std::string lower = e.Name;
-    for (char& c : lower) c = LowerChar(c);
-    set->LowerNames.emplace_back(std::move(lower));
-  }
+  for (TSetElement& e : block.Elements()) set->Names.push_back(std::move(e.Name));
   MakeRoom(Sets, kMaxSets);
   return Sets.emplace(offset, std::move(set)).first->second.get();
 }
@@ -99,56 +75,31 @@ std::string TModeCache::SetElementText(std::int64_t blockOffset, std::uint16_t v
                                        std::uint32_t bitOffset, TPackMode mode, bool convertSetElements) {
   const TCachedSet* set = SetBlock(blockOffset);
   if (!set) return {};
-  const std::uint16_t n = set->Count;
-  if (value == 0xFFFF) value = ExtractBits(buffer, byteOffset, bitOffset, ValueWidth(n), mode);
-  std::string text;
-  AppendHex(text, value, n > 255 || value > 255 ? 4 : 2);
-  if (value >= n || !convertSetElements || value >= set->LowerNames.size()) return text;
-  const std::string& name = *set->LowerNames[value];
-  if (name.empty()) return text + " ";
-  return name;
+  if (value == 0xFFFF) value = ExtractBits(buffer, byteOffset, bitOffset, SetValueWidth(set->Count), mode);
+  const std::string* name = value < set->Names.size() ? &set->Names[value] : nullptr;
+  return SetValueText(value, set->Count, name, convertSetElements);
 }
 
 // --- Constant chains ---
 
 const TModeCache::TCachedChain* TModeCache::Chain(std::int64_t first) {
   if (const auto it = Chains.find(first); it != Chains.end()) return it->second.get();
-  if (!Set) return nullptr;
+  TConstantChain read = Set->ReadConstantChain(first);
   auto chain = std::make_unique<TCachedChain>();
-  std::unordered_set<std::int64_t> visited;
-  // A chain that comes back to a record would only repeat what it has shown.
-  for (std::int64_t current = first; visited.insert(current).second;) {
-    TSynRecord record;
-    const TReadStatus st = Set->ReadSynRecord(current, record);
-    if (!st.ok()) {
-      chain->Failed = true;
-      chain->FailedRecord = current;
-      chain->FailedCode = st.Code;
-      break;
-    }
-    chain->Entries.push_back({record.Value, TrimName(record.Name)});
-    if (record.Next == -1) break;
-    current = record.Next;
-  }
+  chain->Entries.reserve(read.Records.size());
+  for (const TSynRecord& record : read.Records) chain->Entries.push_back({record.Value, TrimName(record.Name)});
+  chain->Break = read.Break;
   MakeRoom(Chains, kMaxChains);
   return Chains.emplace(first, std::move(chain)).first->second.get();
 }
 
-void TModeCache::ReportChainFailure(const TCachedChain& chain) {
-  Set->Reporter().ReportError(ekFileAccess, chain.FailedCode,
-                              "Unable to read Syn-Mode-File. File Index =" +
-                                  Hex(static_cast<std::uint32_t>(chain.FailedRecord), 8));
-}
-
 std::optional<std::string> TModeCache::ConstantName(std::int64_t first, std::uint16_t value) {
   if (!Set) return std::nullopt;
-  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= SynRecords))
-    return std::nullopt;
   const TCachedChain* chain = Chain(first);
   for (const TChainEntry& e : chain->Entries) {
     if (e.Value == value) return e.Name;
   }
-  if (chain->Failed) ReportChainFailure(*chain);
+  if (chain->Break) Set->ReportChainBreak(*chain->Break);
   return std::nullopt;
 }
 
@@ -158,19 +109,7 @@ std::string TModeCache::SynValueText(std::int64_t first, std::uint32_t valueOrOf
   const std::uint16_t value = width != 0 ? ExtractBits(buffer, valueOrOffset, bitOffset, width, mode)
                                          : static_cast<std::uint16_t>(valueOrOffset);
   const std::optional<std::string> name = ConstantName(first, value);
-  std::string text;
-  if (name) {
-    AppendHex(text, value, 4);
-    text += '(';
-    text += *name;
-    text += ')';
-    return text;
-  }
-  int digits = 4;
-  if (width >= 1 && width <= 4) digits = 1;
-  else if (width >= 5 && width <= 8) digits = 2;
-  AppendHex(text, value, digits);
-  return text;
+  return ConstantValueText(value, width, name ? &*name : nullptr);
 }
 
 // --- Index entries ---

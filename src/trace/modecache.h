@@ -4,7 +4,8 @@
 // read and reported again next time, as the reader does), and every table is
 // bounded: when one is full it is emptied and fills again.
 //
-// SetElementText and SynValueText give exactly the reader's texts.
+// SetElementText and SynValueText give exactly the reader's texts: both
+// format through SetValueText and ConstantValueText.
 #pragma once
 
 #include <cstdint>
@@ -64,7 +65,7 @@ class TModeCache {
  private:
   struct TCachedSet {
     std::uint16_t Count = 0;
-    std::vector<std::optional<std::string>> LowerNames;  // by value, as far as the table holds names
+    std::vector<std::string> Names;  // by value, as far as the table holds names
   };
   struct TChainEntry {
     std::uint16_t Value;
@@ -72,18 +73,13 @@ class TModeCache {
   };
   struct TCachedChain {
     std::vector<TChainEntry> Entries;
-    bool Failed = false;          // the walk stopped at a record that could not be read
-    std::int64_t FailedRecord = 0;
-    std::uint32_t FailedCode = 0;
+    std::optional<TChainBreak> Break;  // reported at every lookup it spoils
   };
 
   const TCachedSet* SetBlock(std::int64_t offset);
   const TCachedChain* Chain(std::int64_t first);
-  // Reports the chain's read failure as the reader does.
-  void ReportChainFailure(const TCachedChain& chain);
 
   const TTraceFileSet* Set = nullptr;
-  std::uint64_t SynRecords = 0;  // .syn does not change while it is open
   std::unordered_map<std::int64_t, std::shared_ptr<const TCachedMode>> Modes;
   std::unordered_map<std::int64_t, std::unique_ptr<TCachedSet>> Sets;
   std::unordered_map<std::int64_t, std::unique_ptr<TCachedChain>> Chains;

@@ -32,19 +32,6 @@ bool TakeWord(std::string_view& s, std::string_view word) {
   return true;
 }
 
-// Bits needed for the highest value of a set of n elements: n - 1 shifted
-// right until zero, counting the steps, at least 1. n - 1 is taken in 16 bits
-// (an empty set needs 16).
-std::uint32_t ValueWidth(std::uint16_t n) {
-  std::uint16_t highest = static_cast<std::uint16_t>(n - 1);
-  std::uint32_t width = 0;
-  while (highest != 0) {
-    highest >>= 1;
-    ++width;
-  }
-  return width == 0 ? 1 : width;
-}
-
 // A .ver line longer than this cannot be anything but noise; the rest of it
 // is dropped so a file without line ends cannot grow the line without bound.
 constexpr std::size_t kMaxVersionLine = 4096;
@@ -138,6 +125,48 @@ std::optional<std::uint16_t> ParseVersionLine(std::string_view line) {
 
 std::optional<std::uint16_t> FindVersion(std::string_view text) {
   return ScanVersionFile(TMemorySource(std::string(text)));
+}
+
+// --- Value texts ---
+
+std::uint32_t SetValueWidth(std::uint16_t n) {
+  std::uint16_t highest = static_cast<std::uint16_t>(n - 1);
+  std::uint32_t width = 0;
+  while (highest != 0) {
+    highest >>= 1;
+    ++width;
+  }
+  return width == 0 ? 1 : width;
+}
+
+std::string SetValueText(std::uint16_t value, std::uint16_t n, const std::string* name, bool convertSetElements) {
+  const bool named = value < n && convertSetElements && name;
+  std::string text;
+  if (named && !name->empty()) {
+    text.reserve(name->size());
+    for (const char c : *name) text.push_back(LowerChar(c));
+    return text;
+  }
+  // Four digits for a large set, and for any value two digits cannot hold.
+  AppendHex(text, value, n > 255 || value > 255 ? 4 : 2);
+  if (named) text += ' ';  // an element without a name
+  return text;
+}
+
+std::string ConstantValueText(std::uint16_t value, std::uint32_t width, const std::string* name) {
+  std::string text;
+  if (name) {
+    AppendHex(text, value, 4);
+    text += '(';
+    text += *name;
+    text += ')';
+    return text;
+  }
+  int digits = 4;
+  if (width >= 1 && width <= 4) digits = 1;
+  else if (width >= 5 && width <= 8) digits = 2;
+  AppendHex(text, value, digits);
+  return text;
 }
 
 // --- Opening ---
@@ -274,22 +303,17 @@ std::string TTraceFileSet::SetElementText(std::int64_t blockOffset, std::uint16_
   TSetElementBlock block;
   const TReadStatus st = ReadSetElementBlock(blockOffset, block);
   if (!st.ok()) {
-    Report.ReportError(ekFileAccess, st.Code,
-                       "Unable to read Set Element File. File Index =" +
-                           Hex(static_cast<std::uint32_t>(blockOffset), 8));
+    ReportSetBlockFailure(blockOffset, st.Code);
     return {};
   }
-  const std::uint16_t n = block.Count;
-  if (value == 0xFFFF) value = ExtractBits(buffer, byteOffset, bitOffset, ValueWidth(n), mode);
-  // Four digits for a large set, and for any value two digits cannot hold.
-  const std::string hexForm = Hex(value, n > 255 || value > 255 ? 4 : 2);
-  if (value >= n || !convertSetElements) return hexForm;
+  if (value == 0xFFFF) value = ExtractBits(buffer, byteOffset, bitOffset, SetValueWidth(block.Count), mode);
   const std::optional<TSetElement> element = block.Element(value);
-  if (!element) return hexForm;
-  if (element->Name.empty()) return hexForm + " ";
-  std::string text = element->Name;
-  for (char& c : text) c = LowerChar(c);
-  return text;
+  return SetValueText(value, block.Count, element ? &element->Name : nullptr, convertSetElements);
+}
+
+void TTraceFileSet::ReportSetBlockFailure(std::int64_t offset, std::uint32_t code) const {
+  Report.ReportError(ekFileAccess, code,
+                     "Unable to read Set Element File. File Index =" + Hex(static_cast<std::uint32_t>(offset), 8));
 }
 
 // --- Named constants ---
@@ -304,24 +328,36 @@ TReadStatus TTraceFileSet::ReadSynRecord(std::int64_t index, TSynRecord& out) co
   return st;
 }
 
-std::vector<TSynRecord> TTraceFileSet::ConstantChain(std::int64_t first) const {
-  std::vector<TSynRecord> chain;
-  const std::uint64_t count = SynRecordCount();
-  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= count)) return chain;
+TConstantChain TTraceFileSet::ReadConstantChain(std::int64_t first, std::optional<std::uint16_t> until) const {
+  TConstantChain chain;
+  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= SynRecordCount())) return chain;
   std::set<std::int64_t> visited;
+  // A chain that comes back to a record would only repeat what it has given.
   for (std::int64_t current = first; visited.insert(current).second;) {
     TSynRecord record;
     const TReadStatus st = ReadSynRecord(current, record);
     if (!st.ok()) {
-      Report.ReportError(ekFileAccess, st.Code,
-                         "Unable to read Syn-Mode-File. File Index =" + Hex(static_cast<std::uint32_t>(current), 8));
+      chain.Break = TChainBreak{current, st.Code};
       break;
     }
-    chain.push_back(record);
-    if (record.Next == -1) break;
-    current = record.Next;
+    const std::int32_t next = record.Next;
+    const bool found = record.Value == until;
+    chain.Records.push_back(std::move(record));
+    if (found || next == -1) break;
+    current = next;
   }
   return chain;
+}
+
+void TTraceFileSet::ReportChainBreak(const TChainBreak& at) const {
+  Report.ReportError(ekFileAccess, at.Code,
+                     "Unable to read Syn-Mode-File. File Index =" + Hex(static_cast<std::uint32_t>(at.Record), 8));
+}
+
+std::vector<TSynRecord> TTraceFileSet::ConstantChain(std::int64_t first) const {
+  TConstantChain chain = ReadConstantChain(first);
+  if (chain.Break) ReportChainBreak(*chain.Break);
+  return std::move(chain.Records);
 }
 
 std::string TTraceFileSet::SynValueText(std::int64_t first, std::uint32_t valueOrOffset,
@@ -329,28 +365,13 @@ std::string TTraceFileSet::SynValueText(std::int64_t first, std::uint32_t valueO
                                         const TMessageBuffer& buffer) const {
   const std::uint16_t value = width != 0 ? ExtractBits(buffer, valueOrOffset, bitOffset, width, mode)
                                          : static_cast<std::uint16_t>(valueOrOffset);
-  int digits = 4;
-  if (width >= 1 && width <= 4) digits = 1;
-  else if (width >= 5 && width <= 8) digits = 2;
-  const std::string numeric = Hex(value, digits);
-
-  const std::uint64_t count = SynRecordCount();
-  if (first == -1 || (first >= 0 && static_cast<std::uint64_t>(first) >= count)) return numeric;
-  std::int64_t current = first;
-  const std::uint64_t maxSteps = std::max<std::uint64_t>(count, 1);
-  for (std::uint64_t steps = 0; steps < maxSteps; ++steps) {
-    TSynRecord record;
-    const TReadStatus st = ReadSynRecord(current, record);
-    if (!st.ok()) {
-      Report.ReportError(ekFileAccess, st.Code,
-                         "Unable to read Syn-Mode-File. File Index =" + Hex(static_cast<std::uint32_t>(current), 8));
-      return numeric;
-    }
-    if (record.Value == value) return Hex(value, 4) + "(" + TrimName(record.Name) + ")";
-    if (record.Next == -1) return numeric;
-    current = record.Next;
+  const TConstantChain chain = ReadConstantChain(first, value);
+  if (!chain.Records.empty() && chain.Records.back().Value == value) {
+    const std::string name = TrimName(chain.Records.back().Name);
+    return ConstantValueText(value, width, &name);
   }
-  return numeric;  // the chain loops
+  if (chain.Break) ReportChainBreak(*chain.Break);
+  return ConstantValueText(value, width, nullptr);
 }
 
 // --- Name indexes ---

@@ -10,8 +10,8 @@
 //
 // Hostile files are bounded: a read never leaves its file, a name never leaves
 // its record, a set table walk never leaves the table, a constant chain that
-// loops ends after as many steps as .syn has records, and a mode run stops
-// after kMaxComponents components.
+// comes back to a record it has read ends there, and a mode run stops after
+// kMaxComponents components.
 #pragma once
 
 #include <cstdint>
@@ -97,6 +97,23 @@ std::optional<std::uint16_t> ParseVersionLine(std::string_view line);
 // CR LF, LF or CR), or nullopt when it has none.
 std::optional<std::uint16_t> FindVersion(std::string_view text);
 
+// --- Texts of set and constant values (the reader's and the decoders' cache) ---
+
+// The bits a value of a set of n elements is read with: as many as n - 1
+// needs, at least 1. n - 1 is taken in 16 bits (an empty set needs 16).
+std::uint32_t SetValueWidth(std::uint16_t n);
+// `SetElementText` of a known value in a set of n elements; `name` is the
+// element's name as stored, nullptr when the table does not hold it whole.
+// A value not below n, or convertSetElements off: the value in hex (4 digits
+// when n > 255 or the value > 255, else 2). An empty name: that hex form and
+// a space. Otherwise the name in lower case.
+std::string SetValueText(std::uint16_t value, std::uint16_t n, const std::string* name, bool convertSetElements);
+// `SynValueText` of a known value; `name` is the trimmed name its chain
+// gives it, nullptr when it has none. Named: 4 hex digits + "(" + name + ")".
+// Otherwise by the field's width: 0 or above 16: 4 hex digits; 1-4: 1; 5-8: 2;
+// 9-16: 4.
+std::string ConstantValueText(std::uint16_t value, std::uint32_t width, const std::string* name);
+
 // --- The open file set ---
 
 // Result of reading entry n of .msg, .usb or .bid.
@@ -140,6 +157,17 @@ struct TModeLookup {
 struct TSetLookup {
   bool Found = false;
   std::int32_t Offset = -1;  // of the SetElementBlock in .sem
+};
+
+// A constant chain as read: its records in order, and the record where it
+// broke off when one could not be read.
+struct TChainBreak {
+  std::int64_t Record = 0;
+  std::uint32_t Code = 0;
+};
+struct TConstantChain {
+  std::vector<TSynRecord> Records;
+  std::optional<TChainBreak> Break;
 };
 
 struct TSynLookup {
@@ -188,31 +216,29 @@ class TTraceFileSet {
   // --- Sets (.sem) ---
   // N, S and up to S bytes of names (fewer when the file ends first).
   TReadStatus ReadSetElementBlock(std::int64_t offset, TSetElementBlock& out) const;
-  // `SetElementText`. value 0xFFFF: read the value from the buffer at
-  // byteOffset/bitOffset with as many bits as N - 1 needs (at least 1). A value
-  // that is not below N, or convertSetElements off: the value in hex (4 digits
-  // when N > 255 or the value > 255, else 2). An empty name: that hex form and
-  // a space. A name the
-  // table does not hold whole: the hex form. Otherwise the name in lower case.
-  // A failed read of N and S reports "Unable to read Set Element File. File
-  // Index =" and the offset in 8 hex digits, and gives "".
+  // `SetElementText` (see SetValueText). value 0xFFFF: the value is read from
+  // the buffer at byteOffset/bitOffset with SetValueWidth(N) bits. A failed
+  // read of N and S is reported (ReportSetBlockFailure) and gives "".
   std::string SetElementText(std::int64_t blockOffset, std::uint16_t value, const TMessageBuffer& buffer,
                              std::uint32_t byteOffset, std::uint32_t bitOffset, TPackMode mode,
                              bool convertSetElements) const;
+  // "Unable to read Set Element File. File Index =" and the offset in 8 hex digits.
+  void ReportSetBlockFailure(std::int64_t offset, std::uint32_t code) const;
 
   // --- Named constants (.syn) ---
   std::uint64_t SynRecordCount() const;
   TReadStatus ReadSynRecord(std::int64_t index, TSynRecord& out) const;
-  // The records of the chain from `first` in order, ending at -1, at a record
-  // that cannot be read (reported as in SynValueText), or when the chain comes
-  // back to a record it has visited.
+  // The chain from `first` (-1 or beyond the file: none), ending at a -1
+  // link, at a record that cannot be read, when it comes back to a record it
+  // has read, or at the first record that holds `until`. Nothing is reported.
+  TConstantChain ReadConstantChain(std::int64_t first, std::optional<std::uint16_t> until = std::nullopt) const;
+  // "Unable to read Syn-Mode-File. File Index =" and the record's index in 8 hex digits.
+  void ReportChainBreak(const TChainBreak& at) const;
+  // The records of the chain from `first`; a break is reported.
   std::vector<TSynRecord> ConstantChain(std::int64_t first) const;
-  // `SynValueText`. width 0: the value is valueOrOffset itself; otherwise it is
-  // read from the buffer at valueOrOffset/bitOffset. The numeric form: width 0
-  // or above 16: 4 hex digits; 1-4: 1; 5-8: 2; 9-16: 4. When the chain from
-  // `first` holds the value: 4 hex digits + "(" + the trimmed name + ")".
-  // A read failure on the chain reports "Unable to read Syn-Mode-File. File
-  // Index =" and the record's index in 8 hex digits.
+  // `SynValueText` (see ConstantValueText). width 0: the value is valueOrOffset
+  // itself; otherwise it is read from the buffer at valueOrOffset/bitOffset.
+  // A break in the chain before the value is found is reported.
   std::string SynValueText(std::int64_t first, std::uint32_t valueOrOffset, std::uint32_t bitOffset,
                            std::uint32_t width, TPackMode mode, const TMessageBuffer& buffer) const;
 
