@@ -1,19 +1,11 @@
 #include "support/testing.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 
 TTempDir::TTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "qeltest.XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  Path = pattern;
-}
-
-TTempDir::~TTempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(Path, ec);
+  if (Dir.Path().empty()) throw std::runtime_error("no temporary directory could be made");
 }
 
 TTestSession::TTestSession() : S(std::make_unique<TSession>(Desktop, Dir.path().string())) {}
@@ -27,3 +19,4 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
+

@@ -7,17 +7,18 @@
 
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 
-// A temporary directory removed when the object dies.
+// A temporary directory removed when the object dies; a test cannot run
+// without one, so failing to make it throws.
 class TTempDir {
  public:
   TTempDir();
-  ~TTempDir();
-  const std::filesystem::path& path() const { return Path; }
-  std::string file(const std::string& name) const { return (Path / name).string(); }
+  const std::filesystem::path& path() const { return Dir.Path(); }
+  std::string file(const std::string& name) const { return Dir.File(name); }
 
  private:
-  std::filesystem::path Path;
+  TTemporaryDirectory Dir{"qeltest"};
 };
 
 // A session wired to a scripted desktop, with its program directory in a
@@ -31,3 +32,4 @@ struct TTestSession {
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+
