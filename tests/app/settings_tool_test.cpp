@@ -1,28 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 #include "support/testing.h"
 
 namespace {
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-TRun Qel(const TTempDir& dir, const std::string& args) {
-  const std::string out = dir.file("stdout"), err = dir.file("stderr");
-  const std::string command = std::string(QEL_TOOL) + " settings " + args + " >" + out + " 2>" + err;
-  const int raw = std::system(command.c_str());
-  TRun run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = ReadFileBytes(out);
-  run.Err = ReadFileBytes(err);
-  return run;
-}
+TQelRun Qel(const TTempDir& dir, const std::string& args) { return RunQel(dir, "settings " + args); }
 
 std::size_t LineCount(const std::string& text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -31,7 +14,7 @@ std::size_t LineCount(const std::string& text) {
 
 TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
   TTempDir dir;
-  const TRun run = Qel(dir, "--defaults");
+  const TQelRun run = Qel(dir, "--defaults");
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out.substr(0, 10), "ComPort=0\n");
   EXPECT_NE(run.Out.find("\nAnswerBack=<2>QELWIN-32<13><4>\n"), std::string::npos);
@@ -45,7 +28,7 @@ TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
 TEST(QelSettings, SetWritesTheFileAndGetReadsIt) {
   TTempDir dir;
   const std::string file = dir.file("site.mse");
-  TRun run = Qel(dir, "--defaults --set Emulation=1 --set 'SoftKeys[0]=ls<CR>' -o " + file + " --get Emulation");
+  TQelRun run = Qel(dir, "--defaults --set Emulation=1 --set 'SoftKeys[0]=ls<CR>' -o " + file + " --get Emulation");
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "Emulation=1\n");
   const std::string bytes = ReadFileBytes(file);
@@ -63,7 +46,7 @@ TEST(QelSettings, SetWritesTheFileAndGetReadsIt) {
 
 TEST(QelSettings, FailuresNameTheFileAndExitOne) {
   TTempDir dir;
-  TRun run = Qel(dir, dir.file("missing.mse"));
+  TQelRun run = Qel(dir, dir.file("missing.mse"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "qel settings: " + dir.file("missing.mse") + ": The system cannot find the file specified.\n");
   EXPECT_EQ(run.Out, "");
@@ -83,10 +66,10 @@ TEST(QelSettings, UsageErrorsExitTwo) {
   for (const std::string args : {"", "--defaults x.mse", "--bogus", "--defaults --set Emulation",
                                   "--defaults --set Emulation=9", "--defaults --get Nope", "--defaults --get",
                                   "a.mse b.mse"}) {
-    const TRun run = Qel(dir, args);
+    const TQelRun run = Qel(dir, args);
     EXPECT_EQ(run.Status, 2) << args;
     EXPECT_NE(run.Err.find("qel settings: "), std::string::npos) << args;
   }
-  const TRun run = Qel(dir, "--defaults --set Emulation=9");
+  const TQelRun run = Qel(dir, "--defaults --set Emulation=9");
   EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "qel settings: --set Emulation: value 9 out of range 0..3");
 }

@@ -1,5 +1,8 @@
 #include "support/testing.h"
 
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -20,3 +23,24 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted.push_back(c);
+  }
+  return quoted + "'";
+}
+
+TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input) {
+  const std::string in = dir.file("qel.stdin"), out = dir.file("qel.stdout"), err = dir.file("qel.stderr");
+  WriteFileBytes(in, input);
+  const std::string command = ShellQuoted(QEL_TOOL) + " " + arguments + " <" + ShellQuoted(in) + " >" +
+                              ShellQuoted(out) + " 2>" + ShellQuoted(err);
+  const int raw = std::system(command.c_str());
+  TQelRun run;
+  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  run.Out = ReadFileBytes(out);
+  run.Err = ReadFileBytes(err);
+  return run;
+}

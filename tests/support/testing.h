@@ -1,4 +1,5 @@
-// Helpers shared by the tests: a fresh session in a temporary program directory.
+// Helpers shared by the tests: a fresh session in a temporary program
+// directory, file contents, and runs of the built qel tool.
 #pragma once
 
 #include <filesystem>
@@ -33,3 +34,17 @@ struct TTestSession {
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// The text as one shell word.
+std::string ShellQuoted(const std::string& text);
+
+// How a run of the built qel tool ended: its exit status (-1 when it did not
+// exit normally) and what it printed.
+struct TQelRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Runs `qel ARGUMENTS` through the shell (ARGUMENTS are shell words) with
+// INPUT on its standard input; its streams pass through files in dir.
+TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input = "");

@@ -1,9 +1,6 @@
 // qel replay, run as the engineers run it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,35 +10,11 @@
 
 namespace {
 
-struct TToolResult {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) {
-    if (c == '\'') q += "'\\''";
-    else q.push_back(c);
-  }
-  return q + "'";
-}
-
 // Runs `qel replay ARGS` with `input` on standard input.
-TToolResult Replay(const TTempDir& dir, const std::vector<std::string>& args,
-                   const std::string& input = "") {
-  WriteFileBytes(dir.file("stdin"), input);
-  std::string command = Quote(QEL_TOOL) + " replay";
-  for (const auto& a : args) command += " " + Quote(a);
-  command += " <" + Quote(dir.file("stdin")) + " >" + Quote(dir.file("stdout")) + " 2>" +
-             Quote(dir.file("stderr"));
-  const int raw = std::system(command.c_str());
-  TToolResult r;
-  r.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.Out = ReadFileBytes(dir.file("stdout"));
-  r.Err = ReadFileBytes(dir.file("stderr"));
-  return r;
+TQelRun Replay(const TTempDir& dir, const std::vector<std::string>& args, const std::string& input = "") {
+  std::string arguments = "replay";
+  for (const auto& a : args) arguments += " " + ShellQuoted(a);
+  return RunQel(dir, arguments, input);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

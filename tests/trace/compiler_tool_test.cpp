@@ -2,30 +2,11 @@
 // the files it leaves.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "support/testing.h"
 
 namespace {
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-TRun Qel(const TTempDir& dir, const std::string& arguments) {
-  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  const std::string command = std::string(QEL_TOOL) + " " + arguments + " >" + out + " 2>" + err;
-  const int raw = std::system(command.c_str());
-  TRun run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = ReadFileBytes(out);
-  run.Err = ReadFileBytes(err);
-  return run;
-}
-
 class CompileTool : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -36,7 +17,7 @@ class CompileTool : public ::testing::Test {
 
 TEST_F(CompileTool, WritesTheWholeFileSet) {
   WriteFileBytes(Dir.file("modes.txt"), "VERSION 4;\nNEWMODE a = INT;\nMESSAGE 0 = a;\nKASP BID 0 = \"A\";\n");
-  const TRun run = Qel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("out"));
+  const TQelRun run = RunQel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("out"));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Err, "");
   EXPECT_EQ(run.Out, "");
@@ -47,42 +28,41 @@ TEST_F(CompileTool, WritesTheWholeFileSet) {
   EXPECT_EQ(ReadFileBytes(Dir.file("KASP.BID")), "A" + std::string(24, ' '));
 
   std::filesystem::create_directory(Dir.file("ornet"));
-  EXPECT_EQ(Qel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("out") + " --kasp " + Dir.file("ornet")).Status, 0);
+  EXPECT_EQ(RunQel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("out") + " --kasp " + Dir.file("ornet")).Status, 0);
   EXPECT_TRUE(std::filesystem::exists(Dir.file("ornet/KASP.MSG")));
 }
 
 TEST_F(CompileTool, ABadSourceGivesOneLineWithFileLineAndColumn) {
   WriteFileBytes(Dir.file("bad.mode"), "NEWMODE a = INT;\nNEWMODE b = STRUCT (x c);\n");
-  const TRun run = Qel(Dir, "compile " + Dir.file("bad.mode") + " -o " + Dir.file("out"));
+  const TQelRun run = RunQel(Dir, "compile " + Dir.file("bad.mode") + " -o " + Dir.file("out"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, Dir.file("bad.mode") + ":2:23: mode C is not declared\n");
   EXPECT_FALSE(std::filesystem::exists(Dir.file("out.mod")));  // nothing half written
 }
 
 TEST_F(CompileTool, UnreadableSourcesAndUnwritableTargets) {
-  TRun run = Qel(Dir, "compile " + Dir.file("none.mode") + " -o " + Dir.file("out"));
+  TQelRun run = RunQel(Dir, "compile " + Dir.file("none.mode") + " -o " + Dir.file("out"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, Dir.file("none.mode") + ": cannot read: No such file or directory\n");
 
   WriteFileBytes(Dir.file("ok.mode"), "NEWMODE a = INT;");
-  run = Qel(Dir, "compile " + Dir.file("ok.mode") + " -o " + Dir.file("no/such/dir/out"));
+  run = RunQel(Dir, "compile " + Dir.file("ok.mode") + " -o " + Dir.file("no/such/dir/out"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, Dir.file("no/such/dir/out") + ".bid: cannot write: No such file or directory\n");
 }
 
 TEST_F(CompileTool, UsageErrorsExitWithTwo) {
-  EXPECT_EQ(Qel(Dir, "compile").Status, 2);
-  EXPECT_EQ(Qel(Dir, "compile a.mode").Status, 2);               // no -o
-  EXPECT_EQ(Qel(Dir, "compile a.mode -o").Status, 2);
-  EXPECT_EQ(Qel(Dir, "compile a.mode b.mode -o x").Status, 2);
-  const TRun run = Qel(Dir, "compile --frobnicate a.mode -o x");
+  EXPECT_EQ(RunQel(Dir, "compile").Status, 2);
+  EXPECT_EQ(RunQel(Dir, "compile a.mode").Status, 2);               // no -o
+  EXPECT_EQ(RunQel(Dir, "compile a.mode -o").Status, 2);
+  EXPECT_EQ(RunQel(Dir, "compile a.mode b.mode -o x").Status, 2);
+  const TQelRun run = RunQel(Dir, "compile --frobnicate a.mode -o x");
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(run.Err, "usage: qel compile SOURCE -o BASE [--kasp DIR]\n");
 }
 
 TEST_F(CompileTool, ReadsTheSourceFromStandardInput) {
-  WriteFileBytes(Dir.file("in.mode"), "NEWMODE a = ;");
-  const TRun run = Qel(Dir, "compile - -o " + Dir.file("out") + " <" + Dir.file("in.mode"));
+  const TQelRun run = RunQel(Dir, "compile - -o " + Dir.file("out"), "NEWMODE a = ;");
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, "<stdin>:1:13: expected a mode, found ';'\n");
 }

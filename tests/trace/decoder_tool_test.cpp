@@ -2,31 +2,11 @@
 // stderr, and the decoded text on stdout.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "support/testing.h"
 
 namespace {
-
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
-TRun Qel(const TTempDir& dir, const std::string& arguments, const std::string& input = "") {
-  const std::string in = dir.file("stdin.txt"), out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-  WriteFileBytes(in, input);
-  const std::string command = std::string(QEL_TOOL) + " " + arguments + " <" + in + " >" + out + " 2>" + err;
-  const int raw = std::system(command.c_str());
-  TRun run;
-  run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = ReadFileBytes(out);
-  run.Err = ReadFileBytes(err);
-  return run;
-}
 
 const char kSource[] =
     "NEWMODE pair = STRUCT (a INT, b BIT(8));\n"
@@ -44,7 +24,7 @@ class DecodeTool : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(std::filesystem::exists(QEL_TOOL)) << "build the qel target first";
     WriteFileBytes(Dir.file("modes.txt"), kSource);
-    ASSERT_EQ(Qel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("modes")).Status, 0);
+    ASSERT_EQ(RunQel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("modes")).Status, 0);
     WriteFileBytes(Dir.file("trace.txt"), std::string(kHeader7) + "\r\nDATA = 3412 00AB\r\nplain text\r\n");
   }
   TTempDir Dir;
@@ -52,11 +32,11 @@ class DecodeTool : public ::testing::Test {
 
 TEST_F(DecodeTool, DecodesAFileAndStandardInput) {
   const std::string expected = std::string(kHeader7) + "\n  A = 3412\n  B = AB\nplain text\n";
-  const TRun file = Qel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
+  const TQelRun file = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
   EXPECT_EQ(file.Status, 0) << file.Err;
   EXPECT_EQ(file.Out, expected);
   EXPECT_EQ(file.Err, "");
-  const TRun piped = Qel(Dir, "decode --mode=" + Dir.file("modes") + " -", ReadFileBytes(Dir.file("trace.txt")));
+  const TQelRun piped = RunQel(Dir, "decode --mode=" + Dir.file("modes") + " -", ReadFileBytes(Dir.file("trace.txt")));
   EXPECT_EQ(piped.Status, 0) << piped.Err;
   EXPECT_EQ(piped.Out, expected);
 }
@@ -65,38 +45,38 @@ TEST_F(DecodeTool, DecodesAFileAndStandardInput) {
 // decoded at the end of the input: two of the three bytes, so B (byte 2)
 // lies beyond what came.
 TEST_F(DecodeTool, TheEndOfTheInputFinishesTheMessage) {
-  const TRun run = Qel(Dir, "decode --mode " + Dir.file("modes") + " -", std::string(kHeader7) + "\r\nDATA = 3412");
+  const TQelRun run = RunQel(Dir, "decode --mode " + Dir.file("modes") + " -", std::string(kHeader7) + "\r\nDATA = 3412");
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, std::string(kHeader7) + "\n  A = 3412\n");
 }
 
 TEST_F(DecodeTool, HostNameFilesOnlyWhenNamed) {
   const std::string trace = std::string(kHeader8) + "\r\nDATA = 09 01 01\r\n";
-  const TRun plain = Qel(Dir, "decode --mode " + Dir.file("modes") + " -", trace);
+  const TQelRun plain = RunQel(Dir, "decode --mode " + Dir.file("modes") + " -", trace);
   EXPECT_EQ(plain.Out, std::string(kHeader8) + "\nMBID_0009_\n   DATA = y\n");
-  const TRun named = Qel(Dir, "decode --mode " + Dir.file("modes") + " --ornet " + Dir.path().string() + " -", trace);
+  const TQelRun named = RunQel(Dir, "decode --mode " + Dir.file("modes") + " --ornet " + Dir.path().string() + " -", trace);
   EXPECT_EQ(named.Out, std::string(kHeader8) + "\nMBID_0009_NINE\n   DATA = y\n");
   EXPECT_EQ(named.Err, "");
   // M3 wants its frame signature: the same list is a hex dump.
-  const TRun m3 = Qel(Dir, "decode --type M3 --mode " + Dir.file("modes") + " -", trace);
+  const TQelRun m3 = RunQel(Dir, "decode --type M3 --mode " + Dir.file("modes") + " -", trace);
   EXPECT_EQ(m3.Out, std::string(kHeader8) + "\n   DATA = 09 01 01\n");
 }
 
 TEST_F(DecodeTool, FailuresAndUsage) {
-  const TRun missing = Qel(Dir, "decode --mode " + Dir.file("nothing") + " " + Dir.file("trace.txt"));
+  const TQelRun missing = RunQel(Dir, "decode --mode " + Dir.file("nothing") + " " + Dir.file("trace.txt"));
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Err, "qel decode: " + Dir.file("nothing") + ": The file =" + Dir.file("nothing") +
                              ".ver doesn't exist. Correct in the Configure|Files window\n");
   EXPECT_EQ(missing.Out, "");
 
-  const TRun noInput = Qel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("absent.txt"));
+  const TQelRun noInput = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("absent.txt"));
   EXPECT_EQ(noInput.Status, 1);
   EXPECT_NE(noInput.Err.find(Dir.file("absent.txt")), std::string::npos);
 
   for (const std::string arguments : {"decode " + Dir.file("trace.txt"), "decode --mode " + Dir.file("modes"),
                                       "decode --mode " + Dir.file("modes") + " --type M4 -",
                                       "decode --mode " + Dir.file("modes") + " --bogus -"}) {
-    const TRun usage = Qel(Dir, arguments);
+    const TQelRun usage = RunQel(Dir, arguments);
     EXPECT_EQ(usage.Status, 2) << arguments;
     EXPECT_NE(usage.Err.find("usage: qel decode --mode BASE"), std::string::npos) << usage.Err;
   }

@@ -2,19 +2,11 @@
 // one line on stderr.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "support/testing.h"
 
 namespace {
-struct TRun {
-  int Status = -1;
-  std::string Out, Err;
-};
-
 class ModeTool : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,21 +17,13 @@ class ModeTool : public ::testing::Test {
     ASSERT_EQ(Qel("compile " + Dir.file("modes.txt") + " -o " + Dir.file("modes")).Status, 0);
   }
 
-  TRun Qel(const std::string& arguments) {
-    const std::string out = Dir.file("stdout.txt"), err = Dir.file("stderr.txt");
-    const int raw = std::system((std::string(QEL_TOOL) + " " + arguments + " >" + out + " 2>" + err).c_str());
-    TRun run;
-    run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.Out = ReadFileBytes(out);
-    run.Err = ReadFileBytes(err);
-    return run;
-  }
+  TQelRun Qel(const std::string& arguments) { return RunQel(Dir, arguments); }
 
   TTempDir Dir;
 };
 
 TEST_F(ModeTool, ListsTheNameAsTheDialogWouldTakeIt) {
-  const TRun run = Qel("mode --mode " + Dir.file("modes") + " ' pair '");
+  const TQelRun run = Qel("mode --mode " + Dir.file("modes") + " ' pair '");
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "PAIR\n  0000@0 000016 A     = INT \n  0002@0 000001 B     = BOOL \n");
   EXPECT_EQ(run.Err, "");
@@ -48,12 +32,12 @@ TEST_F(ModeTool, ListsTheNameAsTheDialogWouldTakeIt) {
 }
 
 TEST_F(ModeTool, FailuresAndUsage) {
-  const TRun missing = Qel("mode --mode " + Dir.file("modes") + " nothing");
+  const TQelRun missing = Qel("mode --mode " + Dir.file("modes") + " nothing");
   EXPECT_EQ(missing.Status, 1);
   EXPECT_EQ(missing.Out, "");
   EXPECT_EQ(missing.Err, Dir.file("modes") + ": Mode name not found: NOTHING\n");
 
-  const TRun noFiles = Qel("mode --mode " + Dir.file("absent") + " pair");
+  const TQelRun noFiles = Qel("mode --mode " + Dir.file("absent") + " pair");
   EXPECT_EQ(noFiles.Status, 1);
   EXPECT_EQ(noFiles.Err,
             "The file =" + Dir.file("absent") + ".ver doesn't exist. Correct in the Configure|Files window\n");
