@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/settings.h"
-#include "comms/lines.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/session.h"
@@ -36,26 +36,10 @@ const std::string& WorkDirectory() {
   return dir;
 }
 
-// The host end of the Telnet connection: keeps what the terminal answers.
-class TAnswerLine : public TNetworkLine {
- public:
-  std::string Sent;
-  void SetAddress(const std::string&, const std::string&) override {}
-  void Connect() override {}
-  void Listen() override {}
-  void CancelListen() override {}
-  void Disconnect() override {}
-  int Send(const std::uint8_t* buffer, int length) override {
-    Sent.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
-    return length;
-  }
-  int Receive(std::uint8_t*, int) override { return -1; }
-};
-
 struct TFuzzSession {
   TScriptedDesktop Desktop;
   TSession S{Desktop, WorkDirectory()};
-  TAnswerLine Line;
+  TRecordingNetworkLine Line;  // the host end: keeps what the terminal answers
   TFuzzSession(int emulation, bool wrap, bool newLine) {
     S.Settings.Emulation = static_cast<std::uint8_t>(emulation);
     S.Settings.Wrap = wrap;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "comms/lines.h"
+#include "comms/recordinglines.h"
 #include "comms/modem.h"
 #include "comms/transmit.h"
 #include "core/session.h"
@@ -16,28 +16,10 @@
 
 namespace {
 
-class TWrittenSerial : public TSerialLine {
- public:
-  std::string Written;
-  void SetParams(const TSerialParams&) override {}
-  void Open() override {}
-  void Close() override {}
-  bool IsOpen() const override { return true; }
-  int Read(std::uint8_t*, int) override { return -1; }
-  int Write(const std::uint8_t* buffer, int count) override {
-    Written.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-  }
-  std::uint32_t LastError() const override { return 0; }
-  int InQueCount() override { return 0; }
-  void PurgeIn() override {}
-  void SetBreak(bool) override {}
-};
-
 struct TModemFixture {
   TTestSession T;
   TSession& S = *T.S;
-  TWrittenSerial Serial;
+  TRecordingSerialLine Serial;
   TModem Modem{S};
   TModemFixture() {
     S.StartUp();
@@ -59,13 +41,13 @@ TEST(Modem, HangUpWithTheDefaultsPausesTwoSecondsAroundThePlusSigns) {
   f.Modem.DBSHangUpClick();
   EXPECT_EQ(f.Modem.ModemString, "<P:20>+++<P:20>ATH<CR>");
   f.Tick(20);
-  EXPECT_EQ(f.Serial.Written, "");
+  EXPECT_EQ(f.Serial.Sent, "");
   f.Tick();  // 2 s after the pause began
-  EXPECT_EQ(f.Serial.Written, "+++");
+  EXPECT_EQ(f.Serial.Sent, "+++");
   f.Tick(19);
-  EXPECT_EQ(f.Serial.Written, "+++");
+  EXPECT_EQ(f.Serial.Sent, "+++");
   f.Tick();
-  EXPECT_EQ(f.Serial.Written, "+++ATH\r\n");  // New Line is on by default
+  EXPECT_EQ(f.Serial.Sent, "+++ATH\r\n");  // New Line is on by default
   EXPECT_TRUE(f.Sending());  // the CR element waits for its echo
   f.Tick(6);
   EXPECT_FALSE(f.Sending());
@@ -76,15 +58,15 @@ TEST(Modem, DialSendsTheDialStringTheNumberAndACarriageReturn) {
   f.Modem.DialListBoxChange("5551234");
   f.Modem.DBSDialClick();
   f.Tick();
-  EXPECT_EQ(f.Serial.Written, "ATDP 9,5551234\r\n");
+  EXPECT_EQ(f.Serial.Sent, "ATDP 9,5551234\r\n");
   EXPECT_FALSE(f.Sending());
 
-  f.Serial.Written.clear();
+  f.Serial.Sent.clear();
   f.S.Settings.NewLine = 0;
   f.Modem.DialStringEdtChange("ATDT");
   f.Modem.DBSDialClick();
   f.Tick();
-  EXPECT_EQ(f.Serial.Written, "ATDT5551234\r");
+  EXPECT_EQ(f.Serial.Sent, "ATDT5551234\r");
 }
 
 TEST(Modem, InitSendsTheInitStringAsTyped) {
@@ -92,7 +74,7 @@ TEST(Modem, InitSendsTheInitStringAsTyped) {
   f.Modem.InitModemStringEdtChange("ATZ<CR>");
   f.Modem.DBSInitModemClick();
   f.Tick();
-  EXPECT_EQ(f.Serial.Written, "ATZ\r\n");
+  EXPECT_EQ(f.Serial.Sent, "ATZ\r\n");
 }
 
 TEST(Modem, EveryButtonIsRefusedWithoutAnOpenSerialPort) {

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/session.h"
 #include "log/files.h"
@@ -15,7 +16,6 @@
 #include "screen/writer.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"
-#include "terminal/recording_lines.h"
 #include "transfer/engine.h"
 
 namespace {

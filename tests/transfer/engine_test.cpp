@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "comms/lines.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/session.h"
 #include "log/errors.h"
@@ -19,25 +19,9 @@ std::string Padded(std::string text) {
   return text;
 }
 
-// What went out on the line, as one string.
-class TWire : public TNetworkLine {
- public:
-  void SetAddress(const std::string&, const std::string&) override {}
-  void Connect() override {}
-  void Listen() override {}
-  void CancelListen() override {}
-  void Disconnect() override {}
-  int Send(const std::uint8_t* b, int n) override {
-    Sent.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
-    return n;
-  }
-  int Receive(std::uint8_t*, int) override { return -1; }
-  std::string Sent;
-};
-
 struct Engine : ::testing::Test {
   TTestSession T;
-  TWire Wire;
+  TRecordingNetworkLine Wire;
   std::string Screen;  // bytes the dispatcher handed to the screen path
   TTransferEngine& E() { return *T.S->Transfer; }
   TSetupRecord& Settings() { return T.S->Settings; }

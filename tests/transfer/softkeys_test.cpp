@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "comms/lines.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/session.h"
 #include "log/files.h"
@@ -11,22 +11,13 @@
 #include "transfer/engine.h"
 
 namespace {
-class TWire : public TNetworkLine {
+// Counts the reads that drain the input.
+class TWire : public TRecordingNetworkLine {
  public:
-  void SetAddress(const std::string&, const std::string&) override {}
-  void Connect() override {}
-  void Listen() override {}
-  void CancelListen() override {}
-  void Disconnect() override {}
-  int Send(const std::uint8_t* b, int n) override {
-    Sent.append(reinterpret_cast<const char*>(b), static_cast<std::size_t>(n));
-    return n;
-  }
-  int Receive(std::uint8_t*, int) override {
+  int Receive(std::uint8_t* buffer, int length) override {
     ++Drains;
-    return -1;
+    return TRecordingNetworkLine::Receive(buffer, length);
   }
-  std::string Sent;
   int Drains = 0;
 };
 

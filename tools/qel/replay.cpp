@@ -12,7 +12,7 @@
 
 #include "app/settings.h"
 #include "app/settingsfile.h"
-#include "comms/lines.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/session.h"
@@ -152,40 +152,6 @@ class TScratchDirectory {
   std::string Path;
 };
 
-// Keeps what the terminal sends back to the host.
-class TAnswerSerialLine : public TSerialLine {
- public:
-  std::string Sent;
-  void SetParams(const TSerialParams&) override {}
-  void Open() override {}
-  void Close() override {}
-  bool IsOpen() const override { return true; }
-  int Read(std::uint8_t*, int) override { return 0; }
-  int Write(const std::uint8_t* buffer, int count) override {
-    Sent.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(count));
-    return count;
-  }
-  std::uint32_t LastError() const override { return 0; }
-  int InQueCount() override { return 0; }
-  void PurgeIn() override {}
-  void SetBreak(bool) override {}
-};
-
-class TAnswerNetworkLine : public TNetworkLine {
- public:
-  std::string Sent;
-  void SetAddress(const std::string&, const std::string&) override {}
-  void Connect() override {}
-  void Listen() override {}
-  void CancelListen() override {}
-  void Disconnect() override {}
-  int Send(const std::uint8_t* buffer, int length) override {
-    Sent.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
-    return length;
-  }
-  int Receive(std::uint8_t*, int) override { return -1; }
-};
-
 }  // namespace
 
 int RunReplay(int argc, char** argv) {
@@ -210,8 +176,9 @@ int RunReplay(int argc, char** argv) {
   if (options.Emulation >= 0) session.Settings.Emulation = static_cast<std::uint8_t>(options.Emulation);
   session.StartUp();
 
-  TAnswerSerialLine serial;
-  TAnswerNetworkLine network;
+  // They keep what the terminal sends back to the host.
+  TRecordingSerialLine serial;
+  TRecordingNetworkLine network;
   if (options.Telnet) {
     session.Settings.Port = kTelnetPortIndex;
     session.Transmit->Network = &network;

@@ -1,4 +1,5 @@
-// Line fakes that keep every byte the terminal sends to the host.
+// Lines that only keep every byte the terminal sends to the host: where a
+// session runs without a real peer (qel replay, tests, fuzzers).
 #pragma once
 
 #include <string>
