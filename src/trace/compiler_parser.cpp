@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "trace/linetext.h"
 #include "trace/modefile_records.h"
 
 namespace {
@@ -27,12 +28,6 @@ constexpr std::int64_t kMaxLiteral = 0xFFFFFFFFll;
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = Upper(c);
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 class TLexer {
  public:
@@ -121,7 +116,7 @@ class TLexer {
 
   void LexNumber(TToken& t) {
     t.Kind = TTokenKind::Number;
-    while (At < Text.size() && (HexValue(Text[At]) >= 0 || Upper(Text[At]) == 'H')) {
+    while (At < Text.size() && (HexDigitValue(Text[At]) >= 0 || Upper(Text[At]) == 'H')) {
       t.Text.push_back(Text[At]);
       Advance();
       if (Upper(t.Text.back()) == 'H') break;
@@ -130,7 +125,7 @@ class TLexer {
     const std::string digits = hex ? t.Text.substr(0, t.Text.size() - 1) : t.Text;
     std::int64_t value = 0;
     for (char c : digits) {
-      const int d = HexValue(c);
+      const int d = HexDigitValue(c);
       if (!hex && !IsDigit(c)) throw ECompileError(t.Pos, "'" + t.Text + "' is not a number (hexadecimal needs a trailing H)");
       value = value * (hex ? 16 : 10) + d;
       if (value > kMaxLiteral) throw ECompileError(t.Pos, "number '" + t.Text + "' is too large");
@@ -153,7 +148,7 @@ class TLexer {
     bool any = false;
     while (At < Text.size() && Text[At] != '\'') {
       const char c = Text[At];
-      const int d = HexValue(c);
+      const int d = HexDigitValue(c);
       if (c != '_') {
         if (d < 0 || d >= base) throw ECompileError(Here(), "'" + Printable(c) + "' is not a digit of this number");
         value = value * base + d;
@@ -187,8 +182,8 @@ class TLexer {
         const char e = Text[At];
         Advance();
         if (e == 'x' || e == 'X') {
-          const int hi = At < Text.size() ? HexValue(Text[At]) : -1;
-          const int lo = At + 1 < Text.size() ? HexValue(Text[At + 1]) : -1;
+          const int hi = At < Text.size() ? HexDigitValue(Text[At]) : -1;
+          const int lo = At + 1 < Text.size() ? HexDigitValue(Text[At + 1]) : -1;
           if (hi < 0 || lo < 0) throw ECompileError(escapePos, "\\x needs two hexadecimal digits");
           Advance();
           Advance();

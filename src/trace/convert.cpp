@@ -15,6 +15,7 @@
 #include "trace/decoder.h"
 #include "trace/display.h"
 #include "trace/files.h"
+#include "trace/linetext.h"
 #include "trace/mini.h"
 
 namespace {
@@ -25,17 +26,9 @@ constexpr std::size_t kMessageScanLines = 100;
 // MINI lines rebuilt from a dump carry eight words each.
 constexpr std::size_t kMiniWordsPerLine = 8;
 
-bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
-
 std::size_t FirstNonBlank(std::string_view line) {
   const std::size_t p = line.find_first_not_of(' ');
   return p == std::string_view::npos ? line.size() : p;
-}
-
-std::string Trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 TLineClass Classify(std::string_view line) {
@@ -44,14 +37,14 @@ TLineClass Classify(std::string_view line) {
     if (direction == "SND" || direction == "RCV" || direction == "DUP") return TLineClass::Message;
   }
   const std::string_view text = line.substr(FirstNonBlank(line));
-  if (StartsWith(text, "MBID_") || StartsWith(text, "MBID ")) return TLineClass::Mbid;
-  if (StartsWith(text, "IE = ")) return TLineClass::Ie;
-  if (StartsWith(text, "N7PAR = ")) return TLineClass::N7Par;
-  if (StartsWith(text, "WOR ")) return TLineClass::WordDump;
-  if (StartsWith(text, "BYT ")) return TLineClass::ByteDump;
-  if (StartsWith(text, "UBUF ") || StartsWith(text, "DATA ") || StartsWith(text, "PARM ")) return TLineClass::Buffer;
-  if (StartsWith(text, "MAIL ")) return TLineClass::Mail;
-  if (StartsWith(text, "MSG_DATA ") || StartsWith(text, "USER_BUFFER ") || StartsWith(text, "B_"))
+  if (text.starts_with("MBID_") || text.starts_with("MBID ")) return TLineClass::Mbid;
+  if (text.starts_with("IE = ")) return TLineClass::Ie;
+  if (text.starts_with("N7PAR = ")) return TLineClass::N7Par;
+  if (text.starts_with("WOR ")) return TLineClass::WordDump;
+  if (text.starts_with("BYT ")) return TLineClass::ByteDump;
+  if (text.starts_with("UBUF ") || text.starts_with("DATA ") || text.starts_with("PARM ")) return TLineClass::Buffer;
+  if (text.starts_with("MAIL ")) return TLineClass::Mail;
+  if (text.starts_with("MSG_DATA ") || text.starts_with("USER_BUFFER ") || text.starts_with("B_"))
     return TLineClass::MessageData;
   return TLineClass::None;
 }
@@ -275,7 +268,7 @@ void TConverter::CollectValues() {
 void TConverter::ConvertMessage() {
   const std::string& header = Area.Lines.front();
   const std::size_t nameLength = S.Settings.QuorixType == 2 ? 6 : 16;
-  T.MessageName = Trimmed(std::string_view(header).substr(0, nameLength));
+  T.MessageName = TrimSpaces(std::string_view(header).substr(0, nameLength));
   // The underscore tests of a received header line, in their order.
   auto underscoreAt = [&](std::size_t column) { return header.size() >= column && header[column - 1] == '_'; };
   THeaderLayout layout = THeaderLayout::B17;
@@ -290,7 +283,7 @@ void TConverter::ConvertMessage() {
   std::size_t i = 1;
   const std::size_t end = std::min(Area.Lines.size(), kMessageScanLines + 1);
   T.MessageBuffer.Clear();
-  for (; i < end && StartsWith(Area.Lines[i].substr(FirstNonBlank(Area.Lines[i])), "DATA"); ++i) {
+  for (; i < end && std::string_view(Area.Lines[i]).substr(FirstNonBlank(Area.Lines[i])).starts_with("DATA"); ++i) {
     const std::string& line = Area.Lines[i];
     CollectLine(line, ValuesStart(line), grWords);
   }
@@ -302,9 +295,9 @@ void TConverter::ConvertMessage() {
   for (; i < end; ++i) {
     const std::string& line = Area.Lines[i];
     const std::string_view text = std::string_view(line).substr(FirstNonBlank(line));
-    if (StartsWith(text, "UBUF = ")) {
+    if (text.starts_with("UBUF = ")) {
       CollectLine(line, FirstNonBlank(line) + 7, grBytes);
-    } else if (StartsWith(text, "UBUF ")) {
+    } else if (text.starts_with("UBUF ")) {
       CollectLine(line, FirstNonBlank(line) + 5, grWords);
     } else {
       break;
@@ -342,7 +335,7 @@ void TConverter::ConvertMbid() {
 
 void TConverter::ConvertIe() {
   const std::string& line = Area.Lines.front();
-  const std::string name = Trimmed(std::string_view(line).substr(FirstNonBlank(line) + 5));
+  const std::string name(TrimSpaces(std::string_view(line).substr(FirstNonBlank(line) + 5)));
   const TTraceFileSet& files = *S.TraceFiles->FileSet();
   std::optional<std::uint16_t> identifier;
   if (const TSynLookup syn = files.LookupSynByName(name); syn.Found) {
@@ -354,7 +347,7 @@ void TConverter::ConvertIe() {
   T.MessageBuffer.Clear();
   for (std::size_t i = 1; i < Area.Lines.size(); ++i) {
     const std::string& l = Area.Lines[i];
-    if (!StartsWith(std::string_view(l).substr(FirstNonBlank(l)), "IE_DATA = ")) break;
+    if (!std::string_view(l).substr(FirstNonBlank(l)).starts_with("IE_DATA = ")) break;
     CollectLine(l, l.find('=') + 1, grBytes);
   }
   S.Writer->WriteLine("  IE = " + name, caIE);
@@ -394,7 +387,7 @@ void TConverter::ConvertMail() {
       ++i;
       continue;
     }
-    S.Writer->WriteLine(Trimmed(line), caMsg);
+    S.Writer->WriteLine(TrimSpaces(line), caMsg);
     // Its data: the hex lines up to the next mail record.
     T.MessageBuffer.Clear();
     for (++i; i < marked && Classify(Area.Lines[i]) != TLineClass::Mail; ++i)
@@ -416,7 +409,7 @@ void TConverter::DecodeByName() {
   const std::string list = S.Settings.ModeFileName.str() + ".mnt";
   const std::optional<std::string> answer = S.Desktop.AskModeName(S.Settings.DisplayModeName.str(), list);
   if (!answer) return;
-  const std::string name = UpperCase(Trimmed(*answer));
+  const std::string name = UpperCase(TrimSpaces(*answer));
   S.Settings.DisplayModeName = name;
   // Decoders below use the MessageBuffer themselves: work from a copy.
   const TMessageBuffer bytes = T.MessageBuffer;

@@ -8,6 +8,7 @@
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
 #include "trace/files.h"
+#include "trace/linetext.h"
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
@@ -26,31 +27,6 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // Character n (1-based) of a line, or 0 beyond its end.
 char CharAt(std::string_view line, std::size_t n) { return n >= 1 && n <= line.size() ? line[n - 1] : '\0'; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// The value of hex digits, or -1 when one is not a hex digit.
-std::int32_t HexGroup(std::string_view digits) {
-  std::int32_t value = 0;
-  for (char c : digits) {
-    const int d = HexDigit(c);
-    if (d < 0) return -1;
-    value = value * 16 + d;
-  }
-  return value;
-}
-
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 }  // namespace
 
 TTraceDecoder::TTraceDecoder(TSession& session)
@@ -159,32 +135,32 @@ void TTraceDecoder::ProcessDigitLine(std::string_view line, std::size_t p) {
     WriteAsIs(line);
     return;
   }
-  MessageName.assign(Trim(line));
+  MessageName.assign(TrimSpaces(line));
 }
 
 void TTraceDecoder::ProcessKeywordLine(std::string_view line, std::size_t p) {
   const std::string_view rest = line.substr(p);
-  if (StartsWith(rest, "DATA = ")) {
+  if (rest.starts_with("DATA = ")) {
     DataLine(line, p + 7);
     return;
   }
-  if (StartsWith(rest, "DATA")) {
+  if (rest.starts_with("DATA")) {
     DataLine(line, p + 5);
     return;
   }
-  if (StartsWith(rest, "BUFF")) {
+  if (rest.starts_with("BUFF")) {
     UserBufferLine(line, p, false);
     return;
   }
-  if (StartsWith(rest, "UBUF")) {
+  if (rest.starts_with("UBUF")) {
     UserBufferLine(line, p, true);
     return;
   }
-  if (StartsWith(rest, "WOR ")) {
+  if (rest.starts_with("WOR ")) {
     DumpLine(line, p, grWords);
     return;
   }
-  if (StartsWith(rest, "BYT ")) {
+  if (rest.starts_with("BYT ")) {
     DumpLine(line, p, grBytes);
     return;
   }
@@ -257,7 +233,7 @@ void TTraceDecoder::FinishWordByteConversion() {
 void TTraceDecoder::TakeMessageName(std::string_view line, std::size_t p) {
   std::size_t end = std::min(line.size(), p + 9);
   while (end < line.size() && line[end] != ' ') ++end;
-  MessageName.assign(Trim(line.substr(p, end - p)));
+  MessageName.assign(TrimSpaces(line.substr(p, end - p)));
 }
 
 void TTraceDecoder::DecodePartialMessage() {
@@ -288,14 +264,14 @@ void TTraceDecoder::StoreValue(std::uint32_t value, int bytes) {
 }
 
 void TTraceDecoder::ParseDataLine(std::string_view line, std::size_t skip, TGrouping grouping) {
-  std::string_view text = skip < line.size() ? Trim(line.substr(skip)) : std::string_view();
+  std::string_view text = skip < line.size() ? TrimSpaces(line.substr(skip)) : std::string_view();
   if (text.size() >= 4) {
     if (text[2] == ' ') grouping = grBytes;
     else if (text[3] != ' ') grouping = grWords;
   }
   if (grouping == grBytes) {
     for (std::size_t i = 0; i + 2 <= text.size(); i += 3) {
-      const std::int32_t v = HexGroup(text.substr(i, 2));
+      const std::int32_t v = HexGroupValue(text.substr(i, 2));
       StoreValue(v < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v), 1);
     }
     return;
@@ -304,7 +280,7 @@ void TTraceDecoder::ParseDataLine(std::string_view line, std::size_t skip, TGrou
   for (std::size_t i = 0; i + 4 <= text.size(); i += 5) {
     std::copy_n(text.data() + i, 4, group);
     if (group[0] == 'X' && group[1] == 'X') group[0] = group[1] = '0';
-    const std::int32_t v = HexGroup(std::string_view(group, 4));
+    const std::int32_t v = HexGroupValue(std::string_view(group, 4));
     StoreValue(v < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v), 2);
   }
 }

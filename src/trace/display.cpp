@@ -11,6 +11,7 @@
 #include "log/errors.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
+#include "trace/linetext.h"
 #include "trace/listing.h"
 #include "trace/mini.h"
 
@@ -18,12 +19,6 @@ namespace {
 bool HostNamesOpen(const TSession& s) {
   const THostNameFiles& names = s.Kasp->Names;
   return names.MsgOpen() || names.VmiOpen() || names.BidOpen();
-}
-
-std::string Trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 void NoModeFileBox(TSession& s) {
@@ -110,7 +105,7 @@ void DisplayMode(TSession& s) {
     s.Errors->ReportErrno(ekFileAccess, errno, kListingDisplayName);
     return;
   }
-  const std::string name = UpperCase(Trimmed(s.Settings.DisplayModeName.view()));
+  const std::string name = UpperCase(TrimSpaces(s.Settings.DisplayModeName.view()));
   if (name.empty()) {
     std::fclose(file);
     return;
@@ -147,7 +142,7 @@ bool ShowModeDialog(TSession& s, bool displayOnOk) {
   const std::string list = s.Settings.ModeFileName.empty() ? std::string() : s.Settings.ModeFileName.str() + ".mnt";
   const std::optional<std::string> answer = s.Desktop.AskModeName(s.Settings.DisplayModeName.str(), list);
   if (!answer) return false;
-  const std::string name = UpperCase(Trimmed(*answer));
+  const std::string name = UpperCase(TrimSpaces(*answer));
   if (!name.empty()) s.Settings.DisplayModeName = name;
   if (displayOnOk) DisplayMode(s);
   return true;

@@ -5,32 +5,13 @@
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
+#include "trace/linetext.h"
 
 namespace {
 // Up to n characters of a line from column `column` (1-based).
 std::string Field(std::string_view line, std::size_t column, std::size_t n) {
   if (column < 1 || column > line.size()) return {};
   return std::string(line.substr(column - 1, n));
-}
-
-// The value of hex digits; 0 when the text holds anything else.
-std::int32_t HexValue(std::string_view text) {
-  std::int32_t value = 0;
-  for (char c : text) {
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else return 0;
-    value = value * 16 + d;
-  }
-  return value;
-}
-
-std::string Padded(std::string_view text, std::size_t width) {
-  std::string s(text);
-  if (s.size() < width) s.resize(width, ' ');
-  return s;
 }
 
 const char* RoutingKindText(char c) {
@@ -61,6 +42,9 @@ const char* RoutingText(char c) {
     default: return nullptr;
   }
 }
+
+// The value of hex digits; 0 when the text holds anything else.
+std::int32_t HexValue(std::string_view text) { return std::max(HexGroupValue(text), 0); }
 
 // Character n (1-based) of a field as text ("" when the field is shorter).
 std::string CharOf(const std::string& field, std::size_t n) {

@@ -5,6 +5,7 @@
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
+#include "trace/linetext.h"
 #include "trace/mini_names.h"
 
 namespace {
@@ -32,17 +33,9 @@ std::string Columns(std::string_view line, std::size_t from, std::size_t to) {
 
 // The word in the four columns from `from`; nullopt when they are not hex.
 std::optional<std::uint16_t> WordAt(std::string_view line, std::size_t from) {
-  const std::string text = Columns(line, from, from + 3);
-  std::uint16_t value = 0;
-  for (char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else return std::nullopt;
-    value = static_cast<std::uint16_t>(value << 4 | digit);
-  }
-  return value;
+  const std::int32_t value = HexGroupValue(Columns(line, from, from + 3));
+  if (value < 0) return std::nullopt;
+  return static_cast<std::uint16_t>(value);
 }
 
 std::uint16_t WordOr(std::string_view line, std::size_t from, std::uint16_t fallback) {

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "core/numbers.h"
+#include "trace/linetext.h"
 
 namespace {
 struct TName {
@@ -57,12 +58,6 @@ std::string_view Lookup(const TName (&table)[N], unsigned value) {
     if (entry.Value == value) return entry.Name;
   }
   return "UNKNOWN";
-}
-
-std::string Padded(std::string_view name, std::size_t width) {
-  std::string text(name);
-  if (text.size() < width) text.resize(width, ' ');
-  return text;
 }
 
 // The bytes that complete an event text without names of its own.
