@@ -24,12 +24,6 @@ bool IsBlank(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c == ' '; });
 }
 
-// Kinds whose reference is a .mod index (SET refers to .sem).
-bool RefersToMode(std::uint8_t kind) {
-  return kind == mkReference || kind == mkRange || kind == mkStructure || kind == mkArray ||
-         kind == mkConstantRange;
-}
-
 // "  NAME = " -> "  NAME": the stem an array element's index follows.
 std::string_view StemOf(std::string_view line) {
   if (line.size() >= 3 && line.substr(line.size() - 3) == " = ") line.remove_suffix(3);

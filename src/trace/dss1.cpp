@@ -23,11 +23,6 @@ constexpr std::uint8_t kShift = 0x90;
 constexpr std::uint8_t kFacility = 0x1C;
 constexpr std::uint8_t kExtendedFacility = 0x0D;
 constexpr int kContentsLevel = 2;
-
-bool RefersToMode(std::uint8_t kind) {
-  return kind == mkReference || kind == mkRange || kind == mkStructure || kind == mkArray ||
-         kind == mkConstantRange;
-}
 }  // namespace
 
 std::string TTraceDecoder::Dss1TableName(int record, std::uint8_t value) {

@@ -77,6 +77,11 @@ constexpr std::size_t kComponentFlags = 107;
 
 bool IsDefinedModeKind(std::uint8_t kind) { return kind >= 1 && kind <= 15 && kind != 5; }
 
+bool RefersToMode(std::uint8_t kind) {
+  return kind == mkReference || kind == mkRange || kind == mkStructure || kind == mkArray ||
+         kind == mkConstantRange;
+}
+
 std::string ModeKindWord(std::uint8_t kind, bool headerLine) {
   switch (kind) {
     case mkReference: return {};

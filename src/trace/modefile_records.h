@@ -61,6 +61,8 @@ enum TModeKind : std::uint8_t {
 
 // True for the codes that have a kind (1-4, 6-15).
 bool IsDefinedModeKind(std::uint8_t kind);
+// True for the kinds whose reference is a .mod index (SET refers to .sem).
+bool RefersToMode(std::uint8_t kind);
 // The printed word of a kind: " = BIT", " = INT", ...; " = Boolean" for BOOL on
 // a header line; "*** UNDEFINED = " + 2 hex digits for 0, 5 and 16-255; empty
 // for kind 1, which prints the mode's name instead.
