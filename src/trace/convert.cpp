@@ -269,13 +269,7 @@ void TConverter::ConvertMessage() {
   const std::string& header = Area.Lines.front();
   const std::size_t nameLength = S.Settings.QuorixType == 2 ? 6 : 16;
   T.MessageName = TrimSpaces(std::string_view(header).substr(0, nameLength));
-  // The underscore tests of a received header line, in their order.
-  auto underscoreAt = [&](std::size_t column) { return header.size() >= column && header[column - 1] == '_'; };
-  THeaderLayout layout = THeaderLayout::B17;
-  if (underscoreAt(21)) layout = THeaderLayout::B17;
-  else if (underscoreAt(22)) layout = THeaderLayout::B18;
-  else if (underscoreAt(18)) layout = THeaderLayout::A;
-  ParseHeaderQuietly(header, layout);
+  ParseHeaderQuietly(header, HeaderLayoutOf(header).value_or(THeaderLayout::B17));
   S.Writer->WriteLine("MSG" + Dec(T.MessageIdentity, 5) + " " + KaspName(T.MessageIdentity), caMsg);
 
   // The message buffer from the DATA lines under the header, the user buffer

@@ -116,11 +116,8 @@ void TTraceDecoder::ProcessDigitLine(std::string_view line, std::size_t p) {
     return;
   }
   if (line.size() > 78) {
-    THeaderLayout layout;
-    if (CharAt(line, 21) == '_') layout = THeaderLayout::B17;
-    else if (CharAt(line, 22) == '_') layout = THeaderLayout::B18;
-    else if (CharAt(line, 18) == '_') layout = THeaderLayout::A;
-    else {
+    const std::optional<THeaderLayout> layout = HeaderLayoutOf(line);
+    if (!layout) {
       // Long, but no field layout we know: shown, not guessed at.
       WriteAsIs(line);
       return;
@@ -128,7 +125,7 @@ void TTraceDecoder::ProcessDigitLine(std::string_view line, std::size_t p) {
     DecodePartialMessage();
     TakeMessageName(line, p);
     MessageBuffer.Clear();
-    ParseHeader(line, layout);
+    ParseHeader(line, *layout);
     return;
   }
   if (CharAt(line, 5) == '>') {

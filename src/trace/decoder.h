@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,10 @@ enum class THeaderLayout : std::uint8_t {
   B17, // fields from column 17
   B18, // fields from column 18
 };
+
+// The layout of a header line, by where the underscore of its source field
+// stands: column 21 (B17), else 22 (B18), else 18 (A); nullopt for none.
+std::optional<THeaderLayout> HeaderLayoutOf(std::string_view line);
 
 // The fields of the last message header.
 struct TMessageHeader {

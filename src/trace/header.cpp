@@ -73,6 +73,14 @@ std::uint16_t IdentityOf(std::string_view name) {
 }
 }  // namespace
 
+std::optional<THeaderLayout> HeaderLayoutOf(std::string_view line) {
+  auto underscoreAt = [&](std::size_t column) { return line.size() >= column && line[column - 1] == '_'; };
+  if (underscoreAt(21)) return THeaderLayout::B17;
+  if (underscoreAt(22)) return THeaderLayout::B18;
+  if (underscoreAt(18)) return THeaderLayout::A;
+  return std::nullopt;
+}
+
 void TTraceDecoder::ParseHeader(std::string_view line, THeaderLayout layout) {
   MessageIdentity = 0;
   HeaderPrinted = false;
