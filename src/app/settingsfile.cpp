@@ -16,8 +16,6 @@
 #include "log/errors.h"
 
 namespace {
-// A short read of a fixed-size record: the end of the file came first.
-constexpr std::uint32_t kErrorHandleEof = 38;
 constexpr std::size_t kEbcdicMapSize = 512;
 constexpr const char* kSettingsFilter = "QEL Settings (*.MSE)|*.MSE";
 

@@ -26,6 +26,9 @@ std::string ErrorCodeText(std::uint32_t code);
 // errno value -> the system error code with the same meaning.
 std::uint32_t SystemErrorCode(int errnoValue);
 
+// The code of a read that ended before a whole record: it has no errno.
+inline constexpr std::uint32_t kErrorHandleEof = 38;
+
 class TErrorReporter {
  public:
   explicit TErrorReporter(TSession& session);

@@ -7,8 +7,9 @@
 #include <memory>
 #include <string>
 
-// System error codes used for reads that fail without an errno.
-constexpr std::uint32_t kErrorHandleEof = 38;     // a record that reaches past the end
+#include "log/errors.h"  // kErrorHandleEof: a record that reaches past the end
+
+// A system error code used for reads that fail without an errno.
 constexpr std::uint32_t kErrorNegativeSeek = 131; // a negative record index or offset
 
 // The outcome of reading n bytes at an offset.
