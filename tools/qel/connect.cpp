@@ -2,20 +2,18 @@
 // the network connection as the main window would (Telnet handling included),
 // types the given texts through the keyboard path, runs until the peer closes
 // or the time is up, and prints the screen, the scroll-back or the log.
-#include <errno.h>
-#include <csignal>
-#include <stdlib.h>
+#include <errno.h>  // program_invocation_name
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,15 +22,13 @@
 #include "app/handover.h"
 #include "app/linewiring.h"
 #include "app/settings.h"
-#include "app/settingsfile.h"
 #include "comms/comm.h"
 #include "comms/dbus.h"
 #include "comms/dde.h"
 #include "comms/sockets.h"
 #include "comms/transmit.h"
 #include "core/session.h"
-#include "log/errors.h"
-#include "log/files.h"
+#include "core/tempdir.h"
 #include "printing.h"
 #include "terminal/keyboard.h"
 #include "tools_common.h"
@@ -40,11 +36,6 @@
 #include "transfer/engine.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: qel connect (--serial DEVICE [--baud N] | --host HOST[:PORT] [--listen]) "
-    "[--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--send TEXT]... [--for SECONDS] "
-    "[--screen|--scrollback|--log] [--decode --mode BASE]";
 
 constexpr int kTickMs = 100;
 // After the line went down, bytes already handed over are still shown; this
@@ -56,40 +47,13 @@ std::atomic<bool> StopRequested{false};
 
 void RequestStop(int) { StopRequested = true; }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "qel connect: %s\n%s\n", message.c_str(), kUsage);
-  return 2;
-}
-
-int Failure(const std::string& subject, const std::string& reason) {
-  std::fprintf(stderr, "qel connect: %s: %s\n", subject.c_str(), reason.c_str());
-  return 1;
-}
-
-// A box's text on one line.
-std::string OneLine(std::string text) {
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      if (!line.empty() && line.back() != ' ') line.push_back(' ');
-      continue;
-    }
-    line.push_back(c);
-  }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
-}
-
-enum class TOutput { Screen, Scrollback, Log };
-
 struct TOptions {
   std::string Device;
   int BaudIndex = -1;
   std::string Host;
   bool HostGiven = false;
   bool Listen = false;
-  int Emulation = -1;
+  std::optional<std::uint8_t> Emulation;
   std::string Settings;
   std::vector<std::string> Sends;
   double Seconds = -1;
@@ -98,20 +62,6 @@ struct TOptions {
   bool Decode = false;
   std::string ModeBase;
 };
-
-bool TakeValue(int argc, char** argv, int& i, const char* option, std::string& value, bool& missing) {
-  const std::size_t length = std::strlen(option);
-  if (std::strncmp(argv[i], option, length) != 0) return false;
-  if (argv[i][length] == '=') {
-    value = argv[i] + length + 1;
-    missing = value.empty();
-    return true;
-  }
-  if (argv[i][length] != '\0') return false;
-  missing = i + 1 >= argc;
-  if (!missing) value = argv[++i];
-  return true;
-}
 
 int BaudIndexOf(const std::string& text) {
   char* end = nullptr;
@@ -124,87 +74,68 @@ int BaudIndexOf(const std::string& text) {
   return -1;
 }
 
-int ParseOptions(int argc, char** argv, TOptions& options) {
-  bool baudGiven = false;
+int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string value;
     bool missing = false;
     if (TakeValue(argc, argv, i, "--serial", value, missing)) {
-      if (missing) return UsageError("--serial needs a device");
+      if (missing) return tool.UsageError("--serial needs a device");
       options.Device = value;
     } else if (TakeValue(argc, argv, i, "--baud", value, missing)) {
       options.BaudIndex = BaudIndexOf(value);
       if (missing || options.BaudIndex < 0) {
-        return UsageError("--baud takes one of 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 57600 "
-                          "115200 128000 256000");
+        return tool.UsageError("--baud takes one of 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 "
+                               "57600 115200 128000 256000");
       }
-      baudGiven = true;
     } else if (TakeValue(argc, argv, i, "--host", value, missing)) {
-      if (missing) return UsageError("--host needs HOST or HOST:PORT");
+      if (missing) return tool.UsageError("--host needs HOST or HOST:PORT");
       options.Host = value;
       options.HostGiven = true;
     } else if (arg == "--listen") {
       options.Listen = true;
     } else if (TakeValue(argc, argv, i, "--emulation", value, missing)) {
-      if (missing) return UsageError("--emulation needs a terminal type");
-      if (value == "quorix") options.Emulation = emQuorix;
-      else if (value == "vt100") options.Emulation = emVT100;
-      else if (value == "vt220") options.Emulation = emVT220;
-      else if (value == "tn3270") options.Emulation = emTN3270;
-      else return UsageError("unknown terminal type '" + value + "'");
+      if (missing) return tool.UsageError("--emulation needs a terminal type");
+      options.Emulation = EmulationOf(value);
+      if (!options.Emulation) return tool.UsageError("unknown terminal type '" + value + "'");
     } else if (TakeValue(argc, argv, i, "--settings", value, missing)) {
-      if (missing) return UsageError("--settings needs a file name");
+      if (missing) return tool.UsageError("--settings needs a file name");
       options.Settings = value;
     } else if (TakeValue(argc, argv, i, "--send", value, missing)) {
       // "--send=" is an empty text; a bare "--send" at the end lacks one.
-      if (missing && std::strchr(argv[i], '=') == nullptr) return UsageError("--send needs a text");
+      if (missing && std::strchr(argv[i], '=') == nullptr) return tool.UsageError("--send needs a text");
       options.Sends.push_back(value);
     } else if (TakeValue(argc, argv, i, "--for", value, missing)) {
       char* end = nullptr;
       const double seconds = missing ? -1 : std::strtod(value.c_str(), &end);
       if (missing || *end != '\0' || !(seconds > 0) || seconds > 1e6) {
-        return UsageError("--for needs a number of seconds above 0");
+        return tool.UsageError("--for needs a number of seconds above 0");
       }
       options.Seconds = seconds;
-    } else if (arg == "--screen" || arg == "--scrollback" || arg == "--log") {
-      options.Output = arg == "--screen" ? TOutput::Screen : arg == "--scrollback" ? TOutput::Scrollback : TOutput::Log;
+    } else if (const auto output = OutputOption(arg)) {
+      options.Output = *output;
       ++options.OutputChoices;
     } else if (arg == "--decode") {
       options.Decode = true;
     } else if (TakeValue(argc, argv, i, "--mode", value, missing)) {
-      if (missing) return UsageError("--mode needs the base name of the mode files");
+      if (missing) return tool.UsageError("--mode needs the base name of the mode files");
       options.ModeBase = value;
     } else {
-      return UsageError("unknown argument '" + arg + "'");
+      return tool.UsageError("unknown argument '" + arg + "'");
     }
   }
-  if (options.Device.empty() == !options.HostGiven) return UsageError("give one of --serial and --host");
-  if (baudGiven && options.Device.empty()) return UsageError("--baud goes with --serial");
-  if (options.Listen && !options.HostGiven) return UsageError("--listen goes with --host");
-  if (options.OutputChoices > 1) return UsageError("choose one of --screen, --scrollback and --log");
-  if (options.Decode != !options.ModeBase.empty()) return UsageError("--decode and --mode go together");
-  if (options.Decode && options.Emulation >= 0 && options.Emulation != emQuorix) {
-    return UsageError("--decode decodes a QUORIX terminal's trace");
+  if (options.Device.empty() == !options.HostGiven) return tool.UsageError("give one of --serial and --host");
+  if (options.BaudIndex >= 0 && options.Device.empty()) return tool.UsageError("--baud goes with --serial");
+  if (options.Listen && !options.HostGiven) return tool.UsageError("--listen goes with --host");
+  if (options.OutputChoices > 1) return tool.UsageError("choose one of --screen, --scrollback and --log");
+  if (options.Decode != !options.ModeBase.empty()) return tool.UsageError("--decode and --mode go together");
+  if (options.Decode && options.Emulation && *options.Emulation != emQuorix) {
+    return tool.UsageError("--decode decodes a QUORIX terminal's trace");
   }
   // Decoded output is the log unless another view is asked for.
   if (options.Decode && options.OutputChoices == 0) options.Output = TOutput::Log;
   return 0;
 }
-
-// The program directory of the session: a fresh directory removed at the end.
-class TScratchDirectory {
- public:
-  TScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qelconnect.XXXXXX").string();
-    if (mkdtemp(pattern.data())) Path = pattern;
-  }
-  ~TScratchDirectory() {
-    std::error_code ignored;
-    if (!Path.empty()) std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
 
 // "COM1".."COM8" pick a port of the device list; anything else is a device path.
 int ComPortOf(const std::string& device) {
@@ -213,44 +144,34 @@ int ComPortOf(const std::string& device) {
   return digit >= '1' && digit <= '8' ? digit - '1' : -1;
 }
 
-std::string ReasonOf(std::uint32_t code) {
-  std::string text = ErrorCodeText(code);
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
 }  // namespace
 
-int RunConnect(int argc, char** argv) {
+int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   TOptions options;
-  if (const int status = ParseOptions(argc, argv, options); status != 0) return status;
+  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
   const std::string target = options.HostGiven ? options.Host : options.Device;
-
-  if (!options.Settings.empty()) {
-    TSetupRecord probe;
-    const TSettingsReadResult read = ReadSettingsRecord(options.Settings, probe);
-    if (read.Error != 0) return Failure(options.Settings, ReasonOf(read.Error));
-  }
 
   // Qt takes the program's own name, which also names the D-Bus service.
   int qtArgc = 1;
   char* qtArgv[] = {program_invocation_name, nullptr};
   QCoreApplication application(qtArgc, qtArgv);
 
-  TScratchDirectory directory;
-  if (directory.Path.empty()) return Failure("temporary directory", std::strerror(errno));
+  // The session's program directory, removed at the end.
+  const TTemporaryDirectory directory("qelconnect");
+  if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
   TCoreDesktop desktop;
   std::string lastBox;
-  desktop.OnMessage = [&lastBox](const TMessageBox& box) {
+  desktop.OnMessage = [&](const TMessageBox& box) {
     lastBox = OneLine(box.Text);
-    std::fprintf(stderr, "qel connect: note: %s\n", lastBox.c_str());
+    tool.Note(lastBox);
     return TScriptedDesktop::DefaultAnswer(box.Buttons);
   };
-  TSession session(desktop, directory.Path);
-  if (!options.Settings.empty() && !session.SettingsFiles->OpenQelSetFile(options.Settings)) {
-    return Failure(options.Settings, "not a readable settings file");
+  TSession session(desktop, directory.Path().string());
+  std::string reason;
+  if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
+    return tool.Failure(options.Settings, reason);
   }
-  if (options.Emulation >= 0) session.Settings.Emulation = static_cast<std::uint8_t>(options.Emulation);
+  if (options.Emulation) session.Settings.Emulation = *options.Emulation;
 
   TBatchDecoder decoder(session);
   std::vector<std::string> decoded;
@@ -258,16 +179,13 @@ int RunConnect(int argc, char** argv) {
     decoder.Output = [&decoded](std::string_view line) { decoded.emplace_back(line); };
     TBatchDecodeOptions decode;
     decode.ModeBase = options.ModeBase;
-    std::string reason;
-    if (!decoder.Start(decode, &reason)) return Failure(options.ModeBase, reason);
+    if (!decoder.Start(decode, &reason)) return tool.Failure(options.ModeBase, reason);
   } else {
     session.StartUp();
   }
-  const std::string logName = directory.Path + "/connect.log";
-  if (!options.Decode && options.Output == TOutput::Log) {
-    session.Settings.LogFileName.assign(logName);
-    session.Files->CreateLogFile();
-    if (!session.Files->LogOpen) return Failure(logName, "the log file could not be created");
+  const std::string logName = directory.File("connect.log");
+  if (!options.Decode && options.Output == TOutput::Log && !StartLog(session, logName)) {
+    return tool.Failure(logName, "the log file could not be created");
   }
 
   TComm comm;
@@ -282,7 +200,7 @@ int RunConnect(int argc, char** argv) {
   const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus && *bus) {
     std::string why;
-    if (!dbus.Start(program_invocation_short_name, &why)) std::fprintf(stderr, "qel connect: note: D-Bus: %s\n", why.c_str());
+    if (!dbus.Start(program_invocation_short_name, &why)) tool.Note("D-Bus: " + why);
   }
 
   // How the run ends.
@@ -313,7 +231,7 @@ int RunConnect(int argc, char** argv) {
   };
   const auto serialFailure = handover.OnSerialFailure;
   handover.OnSerialFailure = [&, serialFailure](int code) {
-    failure = code > 0 ? "the line failed: " + ReasonOf(static_cast<std::uint32_t>(code)) : "the line failed";
+    failure = code > 0 ? "the line failed: " + SystemReason(static_cast<std::uint32_t>(code)) : "the line failed";
     serialFailure(code);
   };
 
@@ -324,16 +242,16 @@ int RunConnect(int argc, char** argv) {
     settings.ComPort = static_cast<std::uint8_t>(comPort < 0 ? 0 : comPort);
     if (options.BaudIndex >= 0) settings.BaudRate = static_cast<std::uint8_t>(options.BaudIndex);
     const std::uint8_t result = session.Transmit->ConnectionControl(ckSerial, ctOpen);
-    if (result != crSerial && result != crBoth) return Failure(target, lastBox.empty() ? "cannot be opened" : lastBox);
+    if (result != crSerial && result != crBoth) return tool.Failure(target, lastBox.empty() ? "cannot be opened" : lastBox);
     lineUp = true;
   } else {
     settings.HostName.assign(options.Host);
     if (options.Listen) {
       session.Transmit->StartListen();
-      if (sockets.ListenSocket() < 0) return Failure(target, lastBox.empty() ? "cannot listen" : lastBox);
+      if (sockets.ListenSocket() < 0) return tool.Failure(target, lastBox.empty() ? "cannot listen" : lastBox);
     } else {
       session.Transmit->ConnectionControl(ckNetwork, ctOpen);
-      if (sockets.ClientSocket() < 0) return Failure(target, lastBox.empty() ? "cannot connect" : lastBox);
+      if (sockets.ClientSocket() < 0) return tool.Failure(target, lastBox.empty() ? "cannot connect" : lastBox);
     }
   }
 
@@ -358,27 +276,17 @@ int RunConnect(int argc, char** argv) {
   session.Transmit->ConnectionControl(ckBoth, ctClose);
   dbus.Stop();
   if (!lineUp) {
-    if (!failure.empty()) return Failure(target, failure);
-    return Failure(target, options.Listen ? "no call came in" : "the connection was not made");
+    if (!failure.empty()) return tool.Failure(target, failure);
+    return tool.Failure(target, options.Listen ? "no call came in" : "the connection was not made");
   }
 
-  switch (options.Output) {
-    case TOutput::Screen: PrintScreen(session); break;
-    case TOutput::Scrollback: PrintScrollback(session); break;
-    case TOutput::Log:
-      if (options.Decode) {
-        decoder.Finish();
-        for (const std::string& line : decoded) PrintLine(line, true);
-        break;
-      }
-      session.Files->CloseLogFile();
-      {
-        std::ifstream log(logName, std::ios::binary);
-        PrintLogText(std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()));
-      }
-      break;
+  if (options.Decode && options.Output == TOutput::Log) {
+    decoder.Finish();
+    for (const std::string& line : decoded) PrintLine(line, true);
+    std::fflush(stdout);
+  } else {
+    PrintOutput(session, options.Output, logName);
   }
-  std::fflush(stdout);
-  if (!failure.empty()) return Failure(target, failure);
+  if (!failure.empty()) return tool.Failure(target, failure);
   return 0;
 }

@@ -9,19 +9,7 @@
 #include "trace/modefile.h"
 
 namespace {
-int Usage() {
-  std::fprintf(stderr, "usage: qel mode --mode BASE [--hex-sets] NAME\n");
-  return 2;
-}
-
-// Boxes become lines on stderr; the CR that separates a box's lines too.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return text;
-}
-
+// Boxes become lines on stderr.
 class TStderrReporter final : public TModeFileReporter {
  public:
   void ReportError(TErrorKind, std::uint32_t, const std::string& text) override {
@@ -55,26 +43,27 @@ std::string Trimmed(const std::string& text) {
 }
 }  // namespace
 
-int RunMode(int argc, char** argv) {
+int RunMode(const TToolCommand& tool, int argc, char** argv) {
   std::string base, name;
   bool convertSetElements = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--mode" && i + 1 < argc) {
-      base = argv[++i];
+    bool missing = false;
+    if (TakeValue(argc, argv, i, "--mode", base, missing)) {
+      if (missing) return tool.ShowUsage();
     } else if (arg == "--hex-sets") {
       convertSetElements = false;
     } else if (!arg.empty() && arg[0] == '-') {
-      return Usage();
+      return tool.ShowUsage();
     } else if (name.empty()) {
       name = arg;
     } else {
-      return Usage();
+      return tool.ShowUsage();
     }
   }
   // The dialog takes the name trimmed and upper-cased.
   name = UpperCase(Trimmed(name));
-  if (base.empty() || name.empty()) return Usage();
+  if (base.empty() || name.empty()) return tool.ShowUsage();
 
   TStderrReporter reporter;
   const std::unique_ptr<TTraceFileSet> files = TTraceFileSet::OpenBase(base, reporter);

@@ -1,9 +1,12 @@
 #include "printing.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "core/cp437.h"
 #include "core/session.h"
+#include "log/files.h"
 #include "screen/store.h"
 
 void PrintLine(std::string_view text, bool keepTabs) {
@@ -45,4 +48,31 @@ void PrintScreen(TSession& session) {
 void PrintScrollback(TSession& session) {
   const TBrowse& screen = *session.Screen;
   for (int line = 0; line < screen.Count(); ++line) PrintLine(screen.GetLineText(line));
+}
+
+std::optional<TOutput> OutputOption(const std::string& argument) {
+  if (argument == "--screen") return TOutput::Screen;
+  if (argument == "--scrollback") return TOutput::Scrollback;
+  if (argument == "--log") return TOutput::Log;
+  return std::nullopt;
+}
+
+bool StartLog(TSession& session, const std::string& logFile) {
+  session.Settings.LogFileName.assign(logFile);
+  session.Files->CreateLogFile();
+  return session.Files->LogOpen;
+}
+
+void PrintOutput(TSession& session, TOutput output, const std::string& logFile) {
+  switch (output) {
+    case TOutput::Screen: PrintScreen(session); break;
+    case TOutput::Scrollback: PrintScrollback(session); break;
+    case TOutput::Log: {
+      session.Files->CloseLogFile();
+      std::ifstream log(logFile, std::ios::binary);
+      PrintLogText(std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()));
+      break;
+    }
+  }
+  std::fflush(stdout);
 }

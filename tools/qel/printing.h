@@ -3,10 +3,24 @@
 // UTF-8 through code page 437).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 class TSession;
+
+// Which view of the session a subcommand prints.
+enum class TOutput { Screen, Scrollback, Log };
+
+// The view an argument names ("--screen", "--scrollback", "--log"), if any.
+std::optional<TOutput> OutputOption(const std::string& argument);
+
+// Starts the session's log in logFile, for TOutput::Log; false when the file
+// could not be created.
+bool StartLog(TSession& session, const std::string& logFile);
+
+// Prints the view; the log is closed first and printed from logFile.
+void PrintOutput(TSession& session, TOutput output, const std::string& logFile);
 
 // One line; with keepTabs the log's tabs stay layout, not screen characters.
 void PrintLine(std::string_view text, bool keepTabs = false);

@@ -1,9 +1,11 @@
 // Entry points of the qel subcommands (argv[0] is the subcommand's name).
 #pragma once
 
-int RunReplay(int argc, char** argv);
-int RunSettings(int argc, char** argv);
-int RunCompile(int argc, char** argv);
-int RunMode(int argc, char** argv);
-int RunDecode(int argc, char** argv);
-int RunConnect(int argc, char** argv);
+#include "options.h"
+
+int RunReplay(const TToolCommand& tool, int argc, char** argv);
+int RunSettings(const TToolCommand& tool, int argc, char** argv);
+int RunCompile(const TToolCommand& tool, int argc, char** argv);
+int RunMode(const TToolCommand& tool, int argc, char** argv);
+int RunDecode(const TToolCommand& tool, int argc, char** argv);
+int RunConnect(const TToolCommand& tool, int argc, char** argv);

@@ -1,0 +1,50 @@
+// What the qel subcommands share: their lines on stderr, option values, the
+// terminal type names, and loading a settings file into a headless session.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class TSession;
+
+// One subcommand's name and usage, for what it prints on stderr.
+struct TToolCommand {
+  const char* Name;   // "replay"
+  const char* Usage;  // "qel replay [--emulation ...] FILE|-"
+
+  // "usage: USAGE"; the usage error status 2.
+  int ShowUsage() const;
+  // "qel NAME: MESSAGE" and the usage; the usage error status 2.
+  int UsageError(const std::string& message) const;
+  // "qel NAME: SUBJECT: REASON"; the failure status 1.
+  int Failure(const std::string& subject, const std::string& reason) const;
+  // "qel NAME: note: TEXT" with a box's text on one line.
+  void Note(const std::string& text) const;
+};
+
+// argv[i] as "OPTION VALUE" or "OPTION=VALUE". False when argv[i] is another
+// argument. Otherwise i moves past the value, value is set, and missing tells
+// that no value (or an empty one after "=") was given.
+bool TakeValue(int argc, char** argv, int& i, const char* option, std::string& value, bool& missing);
+
+// The whole of FILE, or of standard input for "-"; false with the reason.
+bool ReadInput(const std::string& name, std::string& bytes, std::string& reason);
+
+// The settings' Emulation code of a terminal type name.
+inline constexpr const char* kEmulationNames = "quorix|vt100|vt220|tn3270";
+std::optional<std::uint8_t> EmulationOf(const std::string& name);
+
+// A box's text on one line: its CR and LF line breaks become single blanks.
+std::string OneLine(const std::string& text);
+
+// The sentence of a system error code without its padding; a code without a
+// sentence reads "system error N".
+std::string SystemReason(std::uint32_t code);
+
+// Why a settings record could not be read, from ReadSettingsRecord's code.
+std::string SettingsReadReason(std::uint32_t code);
+
+// Loads a settings file into the session as the Open command does. False,
+// with the reason, when the file gives no complete settings record.
+bool LoadSettings(TSession& session, const std::string& file, std::string& reason);
