@@ -1,5 +1,6 @@
 #include "trace/convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <optional>
@@ -363,10 +364,7 @@ void TConverter::ConvertIe() {
     }
   }
   std::string text = "    IE_DATA =";
-  for (std::uint32_t i = 0; i < length; ++i) {
-    text += ' ';
-    AppendHex(text, T.MessageBuffer.Bytes[i], 2);
-  }
+  AppendHexBytes(text, T.MessageBuffer, 0, length);
   S.Writer->WriteLine(text, caData);
 }
 
@@ -388,10 +386,7 @@ void TConverter::ConvertMail() {
       CollectLine(Area.Lines[i], ValuesStart(Area.Lines[i]), grBytes);
     for (std::uint32_t at = 0; at < T.MessageBuffer.Count; at += 16) {
       std::string text = "    MAIL_DATA =";
-      for (std::uint32_t b = at; b < T.MessageBuffer.Count && b < at + 16; ++b) {
-        text += ' ';
-        AppendHex(text, T.MessageBuffer.Bytes[b], 2);
-      }
+      AppendHexBytes(text, T.MessageBuffer, at, std::min<std::uint32_t>(at + 16, T.MessageBuffer.Count));
       S.Writer->WriteLine(text, caData);
     }
   }

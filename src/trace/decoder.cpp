@@ -381,12 +381,8 @@ void TTraceDecoder::HexDump(std::uint32_t from, std::uint32_t to, int level) {
   for (std::uint32_t at = from; at < to; at += 16) {
     if (at != from && YieldStop()) break;
     Out.assign(static_cast<std::size_t>(2 * level + 2), ' ');
-    Out += " DATA = ";
-    const std::uint32_t end = std::min(at + 16, to);
-    for (std::uint32_t i = at; i < end; ++i) {
-      if (i != at) Out += ' ';
-      AppendHex(Out, MessageBuffer.Bytes[i], 2);
-    }
+    Out += " DATA =";
+    AppendHexBytes(Out, MessageBuffer, at, std::min(at + 16, to));
     S.Writer->WriteLine(Out, caData);
   }
 }

@@ -1,5 +1,7 @@
 #include "trace/messagebuffer.h"
 
+#include "core/numbers.h"
+
 namespace {
 std::uint16_t MaskOf(std::uint32_t width) {
   return width >= 16 ? 0xFFFF : static_cast<std::uint16_t>((1u << width) - 1);
@@ -19,6 +21,13 @@ std::uint32_t LittleEndianWord(const TMessageBuffer& b, std::uint32_t o) {
 // bound keeps the arithmetic below from overflowing.
 constexpr std::uint64_t kFarBeyond = 0x10000000;
 }  // namespace
+
+void AppendHexBytes(std::string& out, const TMessageBuffer& buffer, std::uint32_t from, std::uint32_t to) {
+  for (std::uint32_t i = from; i < to; ++i) {
+    out += ' ';
+    AppendHex(out, buffer.At(i), 2);
+  }
+}
 
 std::uint16_t ExtractBits(const TMessageBuffer& buffer, std::uint32_t byteOffset,
                           std::uint32_t bitOffset, std::uint32_t width, TPackMode mode) {

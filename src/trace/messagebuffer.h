@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 // The bytes of the message being decoded. Reads never leave the 4096 bytes:
 // a field that reaches past the end reads the missing bytes as 0.
@@ -21,6 +22,10 @@ struct TMessageBuffer {
     Count = 0;
   }
 };
+
+// Appends a space and two hex digits for each byte from `from` up to `to`:
+// the form of every byte line of the trace output.
+void AppendHexBytes(std::string& out, const TMessageBuffer& buffer, std::uint32_t from, std::uint32_t to);
 
 // How a bit field is laid out in the bytes.
 enum TPackMode : std::uint8_t {

@@ -1,5 +1,7 @@
 #include "trace/mini.h"
 
+#include <algorithm>
+
 #include "core/numbers.h"
 #include "core/session.h"
 #include "screen/writer.h"
@@ -220,10 +222,7 @@ void TMiniTrace::WriteData(std::string_view label) {
     Out.assign("         ");
     Out.append(label);
     Out.append(" =");
-    for (std::uint32_t i = from; i < b.Count && i < from + 16; ++i) {
-      Out.push_back(' ');
-      AppendHex(Out, b.Bytes[i], 2);
-    }
+    AppendHexBytes(Out, b, from, std::min<std::uint32_t>(from + 16, b.Count));
     S.Writer->WriteLine(Out, caData);
   }
 }
@@ -434,10 +433,7 @@ void TMiniTrace::DumpBytes() {
   Out.assign("  ");
   AppendHex(Out, DumpOffset, 4);
   Out.push_back(' ');
-  for (std::uint32_t i = 0; i < b.Count; ++i) {
-    Out.push_back(' ');
-    AppendHex(Out, b.Bytes[i], 2);
-  }
+  AppendHexBytes(Out, b, 0, b.Count);
   DumpOffset += b.Count;
   S.Writer->WriteLine(Out, caData);
 }
