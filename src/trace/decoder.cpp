@@ -44,8 +44,6 @@ TTraceDecoder::TTraceDecoder(TSession& session)
 
 TTraceDecoder::~TTraceDecoder() = default;
 
-std::string TTraceDecoder::Indentation(int level) { return std::string(static_cast<std::size_t>(2 * level + 2), ' '); }
-
 // --- Line assembly ---
 
 void TTraceDecoder::TraceReceiveChar(std::uint8_t c) {

@@ -138,8 +138,6 @@ class TTraceDecoder {
   // The yield step between items of long loops: true means stop (the user
   // broke off, or yields are nested 8 deep).
   bool YieldStop();
-  // Two spaces per level, plus two.
-  static std::string Indentation(int level);
 
  private:
 

@@ -26,9 +26,10 @@ std::string VarLengthText(const std::string& lengthName, std::int16_t adjustment
   if (adjustment < 0) text += " - " + Dec(-static_cast<int>(adjustment), 5);
   return text + " )";
 }
-}  // namespace
 
+// Indentation of a nesting level: two spaces per level, plus two.
 std::string ListingIndentation(int level) { return std::string(static_cast<std::size_t>(2 * level + 2), ' '); }
+}  // namespace
 
 bool TModeLister::Write(const std::string& line) {
   if (Broken || Truncated) return false;

@@ -107,6 +107,3 @@ class TModeLister {
   bool Truncated = false;
   TMessageBuffer NoBuffer;  // the set and constant texts are given values, not read
 };
-
-// Indentation of a nesting level: two spaces per level, plus two.
-std::string ListingIndentation(int level);
