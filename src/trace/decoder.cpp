@@ -183,13 +183,7 @@ void TTraceDecoder::DataLine(std::string_view line, std::size_t skip) {
   ParseDataLine(line, skip, grWords);
   MessageCollecting = true;
   if (MessageBuffer.Count < ExpectedMessageLength) return;
-  MessageCollecting = false;
-  MessageDecoded = true;
-  if (S.Settings.DisplayMsgBuffer) {
-    SpecialDecoder = 0;
-    DecodeBuffer(1);
-  }
-  MessageBuffer.Clear();
+  DecodeCollectedMessage();
 }
 
 void TTraceDecoder::UserBufferLine(std::string_view line, std::size_t p, bool ubuf) {
@@ -235,6 +229,11 @@ void TTraceDecoder::DecodePartialMessage() {
   if (!MessageCollecting) return;
   MessageCollecting = false;
   if (MessageDecoded || MessageBuffer.Count == 0) return;
+  DecodeCollectedMessage();
+}
+
+void TTraceDecoder::DecodeCollectedMessage() {
+  MessageCollecting = false;
   MessageDecoded = true;
   if (S.Settings.DisplayMsgBuffer) {
     SpecialDecoder = 0;

@@ -152,6 +152,8 @@ class TTraceDecoder {
   // A message buffer collected by data lines that never reached its expected
   // length is decoded before its bytes would be dropped.
   void DecodePartialMessage();
+  // The message buffer collected from data lines is decoded (when shown) and emptied.
+  void DecodeCollectedMessage();
   void TakeMessageName(std::string_view line, std::size_t p);
   // Stores a data value (0xFFFFFFFF: an invalid group, counted only) of 1 or 2 bytes.
   void StoreValue(std::uint32_t value, int bytes);
