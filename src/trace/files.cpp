@@ -45,7 +45,6 @@ bool TTraceFiles::Opened() {
   trace.Cache.Attach(Set.get());
   trace.ResetMessageState();
   S.Kasp->OpenKaspFiles();
-  trace.AbortRequested = false;
   return true;
 }
 
@@ -64,8 +63,6 @@ void TTraceFiles::TraceOn() {
   OpenTraceFiles();
   if (trace.TraceState == 2) S.Kasp->OpenKaspFiles();
   trace.ResetMessageState();
-  trace.Line.Clear();
-  trace.AbortRequested = false;
   S.Writer->UpdateStatusBar();
 }
 
