@@ -139,7 +139,6 @@ class TConverter {
   void ConvertMail();
   void CollectDump(int fromColumn);
   void CollectValues();
-  void CollectLine(std::string_view line, std::size_t skip, TGrouping grouping);
   void DecodeByName();
   void DecodeAsMini(const TMessageBuffer& bytes);
   void DecodeMessageList(const TMessageBuffer& bytes);
@@ -225,10 +224,6 @@ void TConverter::ParseHeaderQuietly(const std::string& line, THeaderLayout layou
 
 // --- Collecting bytes ---
 
-void TConverter::CollectLine(std::string_view line, std::size_t skip, TGrouping grouping) {
-  T.ParseDataLine(line, skip, grouping);
-}
-
 void TConverter::CollectDump(int fromColumn) {
   T.MessageBuffer.Clear();
   const std::size_t marked = MarkedCount();
@@ -249,7 +244,7 @@ void TConverter::CollectDump(int fromColumn) {
       if (last < start) continue;
       line.resize(std::min(line.size(), start + (last - start) / step * step + width));
     }
-    CollectLine(line, start - 1, c == TLineClass::ByteDump ? grBytes : grWords);
+    T.ParseDataLine(line, start - 1, c == TLineClass::ByteDump ? grBytes : grWords);
   }
 }
 
@@ -260,7 +255,7 @@ void TConverter::CollectValues() {
     const std::string& line = Area.Lines[i];
     const TLineClass c = Classify(line);
     if (c == TLineClass::Message || c == TLineClass::Mail) continue;
-    CollectLine(line, ValuesStart(line), grBytes);
+    T.ParseDataLine(line, ValuesStart(line), grBytes);
   }
 }
 
@@ -280,7 +275,7 @@ void TConverter::ConvertMessage() {
   T.MessageBuffer.Clear();
   for (; i < end && std::string_view(Area.Lines[i]).substr(FirstNonBlank(Area.Lines[i])).starts_with("DATA"); ++i) {
     const std::string& line = Area.Lines[i];
-    CollectLine(line, ValuesStart(line), grWords);
+    T.ParseDataLine(line, ValuesStart(line), grWords);
   }
   if (T.MessageBuffer.Count != 0) {
     if (T.ExpectedMessageLength <= 0) T.ExpectedMessageLength = T.MessageBuffer.Count;
@@ -291,9 +286,9 @@ void TConverter::ConvertMessage() {
     const std::string& line = Area.Lines[i];
     const std::string_view text = std::string_view(line).substr(FirstNonBlank(line));
     if (text.starts_with("UBUF = ")) {
-      CollectLine(line, FirstNonBlank(line) + 7, grBytes);
+      T.ParseDataLine(line, FirstNonBlank(line) + 7, grBytes);
     } else if (text.starts_with("UBUF ")) {
-      CollectLine(line, FirstNonBlank(line) + 5, grWords);
+      T.ParseDataLine(line, FirstNonBlank(line) + 5, grWords);
     } else {
       break;
     }
@@ -323,7 +318,7 @@ void TConverter::ConvertMbid() {
   for (std::size_t i = 0; i < marked; ++i) {
     const std::string& l = Area.Lines[i];
     const std::size_t equals = l.find('=');
-    if (equals != std::string::npos) CollectLine(l, equals + 1, grBytes);
+    if (equals != std::string::npos) T.ParseDataLine(l, equals + 1, grBytes);
   }
   T.MbidLine(mbid, T.MessageBuffer.Count, 0, 0);
 }
@@ -343,7 +338,7 @@ void TConverter::ConvertIe() {
   for (std::size_t i = 1; i < Area.Lines.size(); ++i) {
     const std::string& l = Area.Lines[i];
     if (!std::string_view(l).substr(FirstNonBlank(l)).starts_with("IE_DATA = ")) break;
-    CollectLine(l, l.find('=') + 1, grBytes);
+    T.ParseDataLine(l, l.find('=') + 1, grBytes);
   }
   S.Writer->WriteLine("  IE = " + name, caIE);
   const std::uint32_t length = T.MessageBuffer.Count;
@@ -383,7 +378,7 @@ void TConverter::ConvertMail() {
     // Its data: the hex lines up to the next mail record.
     T.MessageBuffer.Clear();
     for (++i; i < marked && Classify(Area.Lines[i]) != TLineClass::Mail; ++i)
-      CollectLine(Area.Lines[i], ValuesStart(Area.Lines[i]), grBytes);
+      T.ParseDataLine(Area.Lines[i], ValuesStart(Area.Lines[i]), grBytes);
     for (std::uint32_t at = 0; at < T.MessageBuffer.Count; at += 16) {
       std::string text = "    MAIL_DATA =";
       AppendHexBytes(text, T.MessageBuffer, at, std::min<std::uint32_t>(at + 16, T.MessageBuffer.Count));
