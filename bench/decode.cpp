@@ -13,7 +13,9 @@
 #include <string>
 
 #include "core/desktop.h"
+#include "core/numbers.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "trace/batchdecode.h"
 #include "trace/compiler.h"
 
@@ -85,19 +87,11 @@ class TRandom {
   std::uint64_t State = 0xDEC0DE;
 };
 
-const char kHexDigits[] = "0123456789ABCDEF";
-
-std::string Hex(unsigned value, int digits) {
-  std::string s(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) s[static_cast<std::size_t>(i)] = kHexDigits[value & 15];
-  return s;
-}
-
 // A layout A header line (80 columns) of message `identity` with `length` bytes.
 std::string Header(unsigned identity, unsigned length, TRandom& random) {
   std::string line(80, ' ');
   auto put = [&](std::size_t column, const std::string& text) { line.replace(column - 1, text.size(), text); };
-  put(1, std::string(5 - std::to_string(identity).size(), '0') + std::to_string(identity));
+  put(1, Dec(identity, 5));
   put(14, Hex(random.Next() & 0xFFFF, 4) + "_" + Hex(random.Next() & 0xFFFF, 4));
   put(24, Hex(random.Next() & 0xFFFF, 4) + "_" + Hex(random.Next() & 0xFFFF, 4));
   put(34, Hex(length, 2) + "10");
@@ -182,22 +176,16 @@ std::string Trace() {
 }
 
 struct TFixture {
-  std::filesystem::path Dir;
-  std::string Base;
+  TTemporaryDirectory Directory{"qel-bench-decode"};
+  std::filesystem::path Dir = Directory.Path();
+  std::string Base = Directory.File("fixture");
   TFixture() {
-    Dir = std::filesystem::temp_directory_path() / ("qel-bench-decode-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(Dir);
-    Base = (Dir / "fixture").string();
     const TCompileResult result = CompileModeSource(kModeSource, "bench");
     std::string error;
-    if (!result.Ok || !WriteModeFileImage(result.Image, Base, Dir.string(), &error)) {
+    if (Dir.empty() || !result.Ok || !WriteModeFileImage(result.Image, Base, Dir.string(), &error)) {
       std::fprintf(stderr, "bench_decode: %s%s\n", result.Error.Text().c_str(), error.c_str());
       std::exit(1);
     }
-  }
-  ~TFixture() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Dir, ignored);
   }
 };
 

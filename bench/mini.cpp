@@ -15,6 +15,7 @@
 
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "screen/writer.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
@@ -61,8 +62,9 @@ int main() {
     return 1;
   }
 
+  const TTemporaryDirectory directory("qel-bench-mini");
   TScriptedDesktop desktop;
-  TSession session(desktop, "/tmp/");
+  TSession session(desktop, directory.Path().string());
   session.Settings.OrnetDirectoryName = "";
   session.Settings.DisplayMsgHeader = 1;
   session.StartUp();
