@@ -438,7 +438,7 @@ void TConverter::DecodeAsMini(const TMessageBuffer& bytes) {
   for (std::size_t first = 0; first < words; first += kMiniWordsPerLine) {
     std::string line = " WOR 0000:" + Hex(static_cast<std::uint32_t>(first * 2), 4) + "    ";
     for (std::size_t w = first; w < first + kMiniWordsPerLine; ++w) {
-      const std::uint32_t word = w < words ? static_cast<std::uint32_t>(bytes.Bytes[2 * w] | bytes.Bytes[2 * w + 1] << 8) : 0;
+      const std::uint32_t word = w < words ? bytes.Word(static_cast<std::uint32_t>(2 * w)) : 0;
       if (w != first) line += ' ';
       line += Hex(word, 4);
     }
@@ -452,7 +452,7 @@ void TConverter::DecodeAsMini(const TMessageBuffer& bytes) {
 // buffer pointer, user buffer size; little-endian) and the message bytes.
 void TConverter::DecodeMessageList(const TMessageBuffer& bytes) {
   constexpr std::uint32_t kHead = 24;
-  auto u16 = [&](std::uint32_t at) { return static_cast<std::uint32_t>(bytes.Bytes[at] | bytes.Bytes[at + 1] << 8); };
+  auto u16 = [&](std::uint32_t at) { return std::uint32_t{bytes.Word(at)}; };
   auto u32 = [&](std::uint32_t at) { return u16(at) | u16(at + 2) << 16; };
   auto optional16 = [&](std::uint32_t at) { return u16(at) == 0xFFFF ? std::string("....") : Hex(u16(at), 4); };
   S.Writer->WriteLine(kMessageListHeading, caMsg);

@@ -46,6 +46,13 @@ void TModeDecoder::BeginTopLevel() {
 std::uint32_t TModeDecoder::Count() const { return D.MessageBuffer.Count; }
 std::uint8_t TModeDecoder::At(std::uint32_t i) const { return D.MessageBuffer.At(i); }
 
+std::uint32_t TModeDecoder::ItemLength(std::uint8_t lengthByte, std::uint32_t& data) const {
+  if (lengthByte != 0xFF) return lengthByte;
+  const std::uint32_t length = D.MessageBuffer.Word(data);
+  data += 2;
+  return length;
+}
+
 int TModeDecoder::ScreenWidth() const { return S.Settings.ScreenSize == 1 ? 132 : 80; }
 
 std::string& TModeDecoder::AcquireLine() {
@@ -514,12 +521,8 @@ void TModeDecoder::DecodeMbidList(std::uint32_t start, std::uint32_t end, int le
       ReleaseLine();
       i += 1;
     } else if (t < 0x80) {
-      std::uint32_t length = At(i + 1);
       std::uint32_t data = i + 2;
-      if (length == 0xFF) {
-        length = At(i + 2) | std::uint32_t{At(i + 3)} << 8;
-        data = i + 4;
-      }
+      const std::uint32_t length = ItemLength(At(i + 1), data);
       MbidLine(t, length, data, level);
       i = data + length;
     } else if (t < 0xE0) {
@@ -530,14 +533,9 @@ void TModeDecoder::DecodeMbidList(std::uint32_t start, std::uint32_t end, int le
       MbidLine(t, 0, i, level);
       i += 1;
     } else {
-      const std::uint32_t number = At(i + 2) | std::uint32_t{At(i + 3)} << 8;
-      std::uint32_t length = At(i + 1);
       std::uint32_t data = i + 4;
-      if (length == 0xFF) {
-        length = At(i + 4) | std::uint32_t{At(i + 5)} << 8;
-        data = i + 6;
-      }
-      MbidLine(number, length, data, level);
+      const std::uint32_t length = ItemLength(At(i + 1), data);
+      MbidLine(D.MessageBuffer.Word(i + 2), length, data, level);
       i = data + length;
     }
   }
@@ -548,7 +546,7 @@ void TModeDecoder::MbidFrames() {
   for (std::uint32_t i = 0; i + 1 < count && At(i) == 0x80 && At(i + 1) == 0xFF;) {
     if (Stop()) break;
     // Each frame carries its own length.
-    const std::uint32_t length = At(i + 2) | std::uint32_t{At(i + 3)} << 8;
+    const std::uint32_t length = D.MessageBuffer.Word(i + 2);
     MbidLine(0x80, 0, i, 0);
     DecodeMbidList(i + 4, std::min(i + 4 + length, count), 1);
     Write("END_MBID", caMbid);
@@ -570,7 +568,7 @@ void TModeDecoder::MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint3
   }
   if (mbid == 114) {
     const bool m3 = S.Settings.QuorixType == 2;
-    const int vmi = m3 ? (At(offset) | At(offset + 1) << 8) : At(offset);
+    const int vmi = m3 ? D.MessageBuffer.Word(offset) : At(offset);
     S.Writer->WriteVmiLine(vmi, indent);
     return;
   }

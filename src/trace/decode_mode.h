@@ -92,6 +92,9 @@ class TModeDecoder {
   int ScreenWidth() const;
   std::uint32_t Count() const;
   std::uint8_t At(std::uint32_t i) const;
+  // The length of an MBID list item from its length byte; 0xFF: the 16-bit
+  // length at `data`, which then moves past it to the item's bytes.
+  std::uint32_t ItemLength(std::uint8_t lengthByte, std::uint32_t& data) const;
 
   // Line buffers by nesting depth, reused so decoding allocates no strings per value.
   std::string& AcquireLine();

@@ -15,10 +15,8 @@ constexpr std::uint32_t kWordsPerLine = 8;
 
 void TTraceDecoder::PrintErrorReport() {
   const TMessageBuffer& b = MessageBuffer;
-  auto word = [&](std::uint32_t k) {
-    return Hex(static_cast<std::uint32_t>(b.At(k) | b.At(k + 1) << 8), 4);
-  };
-  const std::uint32_t n = b.At(8) | b.At(9) << 8;
+  auto word = [&](std::uint32_t k) { return Hex(b.Word(k), 4); };
+  const std::uint32_t n = b.Word(8);
   char record[kErrorRecordSize];
   if (!S.Kasp->ReadErrorRecord(n, record)) {
     WordDump();
@@ -47,7 +45,7 @@ void TTraceDecoder::WordDump() {
     const std::uint32_t end = std::min<std::uint32_t>(at + 2 * kWordsPerLine, b.Count);
     for (std::uint32_t k = at; k < end; k += 2) {
       if (k != at) line += ' ';
-      AppendHex(line, static_cast<std::uint32_t>(b.At(k) | b.At(k + 1) << 8), 4);
+      AppendHex(line, b.Word(k), 4);
     }
     S.Writer->WriteLine(line, caData);
   }

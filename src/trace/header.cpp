@@ -218,8 +218,7 @@ bool TTraceDecoder::TriggerFilter(int phase) {
   if (phase == 2) return TriggerState == 5;
   if (!TriggerArmed) return false;
   const TTriggerEntry entry = S.Settings.TriggerEntries[TriggerEntry];
-  const std::uint16_t word = static_cast<std::uint16_t>(MessageBuffer.At(entry.Offset) |
-                                                       MessageBuffer.At(entry.Offset + 1u) << 8);
+  const std::uint16_t word = MessageBuffer.Word(entry.Offset);
   const bool condition = entry.Mask == 0 || type == 0 || type == 2 || (word & entry.Mask) == entry.Value;
   if (!condition) return false;
   auto remember = [&](const std::string& a, const std::string& b, int state) {

@@ -17,6 +17,10 @@ struct TMessageBuffer {
 
   // Byte i, or 0 beyond the buffer.
   std::uint8_t At(std::uint32_t i) const { return i < kSize ? Bytes[i] : 0; }
+  // The little-endian word at byte i (bytes beyond the buffer read as 0).
+  std::uint16_t Word(std::uint32_t i) const {
+    return static_cast<std::uint16_t>(At(i) | (i < kSize - 1 ? Bytes[i + 1] : 0) << 8);
+  }
   void Clear() {
     Bytes.fill(0);
     Count = 0;

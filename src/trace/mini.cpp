@@ -237,13 +237,14 @@ void TMiniTrace::CallRecord(std::string_view line, bool interrupt) {
 
 void TMiniTrace::TimeRecord(std::string_view line, bool secondForm) {
   ReadWords(line, kFirstWordColumn);
-  const auto& b = S.Trace->MessageBuffer.Bytes;
+  const TMessageBuffer& buffer = S.Trace->MessageBuffer;
+  const auto& b = buffer.Bytes;
   LastTime = Dec(b[1], 2) + ":" + Dec(b[0], 2) + ":" + Dec(b[3], 2) + ":" + Dec(b[2], 1);
   Out.assign(secondForm ? " TIME " : " TIME  121Ns resolution ");
   Out.append(LastTime);
   Out.append(7, ' ');
-  AppendHex(Out, static_cast<std::uint32_t>(b[4] | b[5] << 8), 4);
-  AppendHex(Out, static_cast<std::uint32_t>(b[6] | b[7] << 8), 4);
+  AppendHex(Out, buffer.Word(4), 4);
+  AppendHex(Out, buffer.Word(6), 4);
   Out.append(" MS    ");
   AppendDec(Out, b[8], 3);
   Out.append(" US");
