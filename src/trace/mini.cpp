@@ -87,8 +87,7 @@ void TMiniTrace::StartReading() {
 void TMiniTrace::FinishReading() {
   // A message record cut short still shows what arrived of it.
   if (State == msMessageRecord && !RecordLines.empty()) FinishMessage();
-  if (Collecting != 0 && S.Trace->MessageBuffer.Count != 0) DecodeCollected(Collecting);
-  Collecting = 0;
+  StopCollecting();
   if (State != msOff) State = msAfterTime;
 }
 
@@ -143,19 +142,14 @@ void TMiniTrace::ProcessLine(std::string_view line) {
     case msMessageRecord: MessageRecordLine(line); return;
     case msAfterDumpHeading:
       // The second line of a register dump, marker or not.
-      for (std::size_t column = kMarkerColumn; column + 3 <= line.size(); column += 5) {
-        if (const auto word = WordAt(line, column)) DumpWords.push_back(*word);
-      }
+      TakeDumpWords(line, kMarkerColumn);
       DumpArea();
       return;
     default: break;
   }
   if (HasMarker(line) || IsDumpStart(line)) {
     // A new record ends a message that did not get all its words.
-    if (Collecting != 0) {
-      if (S.Trace->MessageBuffer.Count != 0) DecodeCollected(Collecting);
-      Collecting = 0;
-    }
+    StopCollecting();
     MiniTraceLine(line);
     return;
   }
@@ -167,9 +161,7 @@ void TMiniTrace::MiniTraceLine(std::string_view line) {
     Write(kRegisterHeading);
     KeptLine = std::string(line);
     DumpWords.clear();
-    for (std::size_t column = kFirstWordColumn; column + 3 <= line.size(); column += 5) {
-      if (const auto word = WordAt(line, column)) DumpWords.push_back(*word);
-    }
+    TakeDumpWords(line, kFirstWordColumn);
     State = msAfterDumpHeading;
     return;
   }
@@ -382,6 +374,11 @@ void TMiniTrace::FinishCollecting() {
   if (Collecting == 0) State = msAfterData;
 }
 
+void TMiniTrace::StopCollecting() {
+  if (Collecting != 0 && S.Trace->MessageBuffer.Count != 0) DecodeCollected(Collecting);
+  Collecting = 0;
+}
+
 void TMiniTrace::DecodeCollected(int which) {
   TTraceDecoder& t = *S.Trace;
   const bool shown = which == 1 ? S.Settings.DisplayMsgBuffer != 0 : S.Settings.DisplayUserBuffer != 0;
@@ -399,6 +396,12 @@ void TMiniTrace::DecodeCollected(int which) {
 }
 
 // --- Register dump ---
+
+void TMiniTrace::TakeDumpWords(std::string_view line, std::size_t column) {
+  for (; column + 3 <= line.size(); column += 5) {
+    if (const auto word = WordAt(line, column)) DumpWords.push_back(*word);
+  }
+}
 
 void TMiniTrace::DumpArea() {
   Out.clear();

@@ -118,7 +118,11 @@ class TMiniTrace {
   // user buffer, if the message has one.
   void FinishCollecting();
   void DecodeCollected(int which);
+  // A message that did not get all its words is decoded with what it has.
+  void StopCollecting();
 
+  // The register dump words of a line from `column` on, every five columns.
+  void TakeDumpWords(std::string_view line, std::size_t column);
   // One line of DUMP AREA bytes from the MessageBuffer.
   void DumpBytes();
 
