@@ -9,6 +9,7 @@
 
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "screen/writer.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
@@ -39,14 +40,13 @@ MBID 6 = pair;
 const char* const kModeNames[] = {"PAIR", "LIST", "COLOUR", "ASCII", "MINI", "COMPLEX", "MSG", "NOTHING"};
 
 struct TFixture {
+  TTemporaryDirectory Directory{"qel-mini-fuzz"};
   TScriptedDesktop Desktop;
   std::unique_ptr<TSession> S;
 
   TFixture() {
-    char pattern[] = "/tmp/qel-mini-fuzz.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) std::abort();
-    S = std::make_unique<TSession>(Desktop, std::string(dir) + "/");
+    if (Directory.Path().empty()) std::abort();
+    S = std::make_unique<TSession>(Desktop, Directory.Path().string());
     S->Settings.OrnetDirectoryName = "";
     S->Settings.DisplayMsgHeader = 1;
     S->StartUp();

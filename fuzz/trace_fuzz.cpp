@@ -12,6 +12,7 @@
 
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "screen/writer.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
@@ -101,18 +102,14 @@ class TNullBuffer final : public std::streambuf {
 
 struct TFixture {
   std::shared_ptr<TMemoryModeFiles> Modes;
-  std::string Directory;
+  TTemporaryDirectory Directory{"qel-trace-fuzz"};
   TNullBuffer Null;
   std::ostream Discard{&Null};
 
   TFixture() {
     const TCompileResult r = CompileModeSource(kModes, "trace_fuzz.mode");
-    if (!r.Ok) std::abort();
+    if (!r.Ok || Directory.Path().empty()) std::abort();
     Modes = std::make_shared<TMemoryModeFiles>(r.Image.Files);
-    char pattern[] = "/tmp/qel-trace-fuzz.XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (!dir) std::abort();
-    Directory = dir;
   }
 };
 
@@ -127,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   TFixture& f = Fixture();
   TScriptedDesktop desktop;
-  TSession session(desktop, f.Directory);
+  TSession session(desktop, f.Directory.Path().string());
   TSetupRecord& settings = session.Settings;
   settings.OrnetDirectoryName.assign("");
   const std::uint8_t choice = data[0];
