@@ -11,6 +11,7 @@
 
 #include "trace/compiler_ast.h"
 #include "trace/compiler_parser.h"
+#include "trace/hostnames.h"
 #include "trace/messagebuffer.h"
 #include "trace/modefile.h"
 #include "trace/modefile_records.h"
@@ -885,7 +886,9 @@ class TCompiler {
       std::size_t RecordSize;
       std::map<std::int64_t, std::string> Entries;
     };
-    TFile files[] = {{"MSG", "KASP.MSG", 10, {}}, {"VMI", "KASP.VMI", 25, {}}, {"BID", "KASP.BID", 25, {}}};
+    TFile files[] = {{"MSG", "KASP.MSG", THostNameFiles::kMsgNameSize, {}},
+                     {"VMI", "KASP.VMI", THostNameFiles::kVmiNameSize, {}},
+                     {"BID", "KASP.BID", THostNameFiles::kBidNameSize, {}}};
     bool any = false;
     for (const TStatement& s : statements) {
       if (s.Kind != TStatementKind::Kasp) continue;
