@@ -236,21 +236,37 @@ void TScreenWriter::PutChar(std::uint8_t c) {
 }
 
 std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
+  const bool graphics = GraphicsActive();
+  std::size_t done = 0;
+  while (done < count) {
+    std::size_t n = 0;
+    while (done + n < count && IsPlain(text[done + n], graphics)) ++n;
+    if (n > 0) {
+      WritePlain(text + done, n);
+      done += n;
+      continue;
+    }
+    const std::uint8_t c = text[done];
+    if (c < 32 || c == 127) break;
+    PutChar(c);  // a line-drawing character
+    ++done;
+  }
+  if (done > 0) UpdateCursor();
+  return done;
+}
+
+void TScreenWriter::PutPlainRun(const std::uint8_t* text, std::size_t count) {
+  if (count == 0) return;
+  WritePlain(text, count);
+  UpdateCursor();
+}
+
+void TScreenWriter::WritePlain(const std::uint8_t* text, std::size_t count) {
   TTerminalState& t = State;
   TLogFiles& files = *S.Files;
-  const bool graphics = GraphicsActive();
-  const auto plain = [graphics](std::uint8_t c) {
-    return c >= 32 && c != 127 && !(graphics && c > 94 && c < 128);
-  };
   std::size_t done = 0;
   while (done < count) {
     const std::uint8_t first = text[done];
-    if (first < 32 || first == 127) break;
-    if (!plain(first)) {
-      PutChar(first);
-      ++done;
-      continue;
-    }
     WrapCheck();
     const int columnsLeft = t.RightMargin - t.CursorColumn + 1;
     if (RowSize(t.CursorRow) != 0 || columnsLeft < 1) {
@@ -263,9 +279,7 @@ std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
     }
     const bool pinned = !S.Settings.Wrap && t.CursorColumn == t.RightMargin;
     // Without wrap every character lands on the last column: only the last one stays.
-    const std::size_t room = pinned ? count - done : static_cast<std::size_t>(columnsLeft);
-    std::size_t n = 1;
-    while (n < room && done + n < count && plain(text[done + n])) ++n;
+    const std::size_t n = pinned ? count - done : std::min(count - done, static_cast<std::size_t>(columnsLeft));
     const std::uint8_t* chunk = text + done;
     if (pinned) {
       PutCell(chunk[n - 1], t.CursorColumn, t.CursorRow, true, t.CurrentAttribute);
@@ -283,8 +297,6 @@ std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
     LineFeedRule(false);
     done += n;
   }
-  if (done > 0) UpdateCursor();
-  return done;
 }
 
 void TScreenWriter::WriteLine(std::string_view text, int attribute, int row) {

@@ -60,6 +60,14 @@ class TScreenWriter {
   // Writes a run of printable characters (32..255 outside the line-drawing
   // set) exactly as PutChar would one by one; returns how many it took.
   std::size_t PutRun(const std::uint8_t* text, std::size_t count);
+  // PutRun for a run its caller has already checked (every byte plain, see
+  // IsPlain, with the line-drawing set not active): writes all of it.
+  void PutPlainRun(const std::uint8_t* text, std::size_t count);
+  // A character PutRun writes without PutChar: 32..255 but 127, outside the
+  // line-drawing set's codes while that set is active.
+  static constexpr bool IsPlain(std::uint8_t c, bool graphicsActive) {
+    return c >= 32 && c != 127 && !(graphicsActive && c > 94 && c < 128);
+  }
   void WriteLine(std::string_view text, int attribute, int row = 0);
   void WriteLine(std::string_view text, TCategory category) {
     WriteLine(text, State.Category[category], 0);
@@ -107,6 +115,7 @@ class TScreenWriter {
   void MoveLineSizesUp();
   void PutPrintable(std::uint8_t c);
   void WritePrintable(std::uint8_t c);  // by the row's LineSize, after the wrap check
+  void WritePlain(const std::uint8_t* text, std::size_t count);  // a checked run, without the cursor update
   void FeedHooks(std::uint8_t c);
   void Blank(int row, int fromColumn, int toColumn, int attribute);
   int ResizedAttribute(int attribute, int size);

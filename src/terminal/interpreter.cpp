@@ -60,17 +60,17 @@ constexpr std::array<std::uint8_t, 256> kEightBitControls = [] {
   return table;
 }();
 
-// Bytes that reach PutChar as printable characters, per kind of type: below
-// 32 and DEL are controls; VT100 strips bit 7, so its high bytes are not
-// plain; the 8-bit types lose their 8-bit controls. On a Telnet connection
-// 255 is not plain either: it may start a command.
+// Bytes that reach the writer as printable characters, per kind of type: the
+// writer's plain characters (no controls, no DEL); VT100 strips bit 7, so its
+// high bytes are not plain; the 8-bit types lose their 8-bit controls. On a
+// Telnet connection 255 is not plain either: it may start a command.
 enum TPlainSet { psAll, ps7Bit, ps8BitControls };
 
 constexpr std::array<bool, 256> PlainBytes(TPlainSet set, bool iacIsCommand) {
   std::array<bool, 256> plain{};
-  for (int b = 32; b < 256; ++b) {
-    plain[b] = b != 127 && !(set == ps7Bit && b >= 128) &&
-               !(set == ps8BitControls && kEightBitControls[b] != 0) &&
+  for (int b = 0; b < 256; ++b) {
+    plain[b] = TScreenWriter::IsPlain(static_cast<std::uint8_t>(b), false) &&
+               !(set == ps7Bit && b >= 128) && !(set == ps8BitControls && kEightBitControls[b] != 0) &&
                !(iacIsCommand && b == 255);
   }
   return plain;
@@ -644,15 +644,9 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
   std::size_t done = 0;
   YieldToDispatcher_ = false;
   while (done < count) {
-    const std::size_t run = done + PlainRunLength(data + done, count - done);
-    while (done < run) {
-      std::size_t taken = S.Writer->PutRun(data + done, run - done);
-      if (taken == 0) {
-        S.Writer->PutChar(data[done]);
-        taken = 1;
-      }
-      done += taken;
-    }
+    const std::size_t run = PlainRunLength(data + done, count - done);
+    S.Writer->PutPlainRun(data + done, run);
+    done += run;
     if (done == count) break;
     if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
       done += length;

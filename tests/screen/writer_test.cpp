@@ -486,8 +486,7 @@ TEST(Modes, StatusBarAndRegionAttribute) {
 }
 
 namespace {
-// Feeds bytes as the receive interpreter does: runs of plain text through
-// PutRun, everything else through PutChar.
+// Runs of printable text through PutRun, everything else through PutChar.
 void FeedWithRuns(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes) {
   std::size_t at = 0;
   while (at < bytes.size()) {
@@ -497,17 +496,38 @@ void FeedWithRuns(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes)
   }
 }
 
+// As the receive interpreter feeds it: stretches it has found plain (none
+// while the line-drawing set is active) through PutPlainRun, everything else
+// through PutChar.
+void FeedWithPlainRuns(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes) {
+  const TTerminalState& t = writer.State;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t n = 0;
+    if (!(t.G0Selected ? t.G0Graphics : t.G1Graphics)) {
+      while (at + n < bytes.size() && TScreenWriter::IsPlain(bytes[at + n], false)) ++n;
+    }
+    writer.PutPlainRun(bytes.data() + at, n);
+    at += n;
+    if (at < bytes.size()) writer.PutChar(bytes[at++]);
+  }
+}
+
+enum class TFeed { Chars, Runs, PlainRuns };
+
 struct TStep {
   enum { Bytes, Wrap, Region, LineSize, Graphics, Margin } Kind;
   std::vector<std::uint8_t> Data;
   int A = 0, B = 0;
 };
 
-void Apply(Terminal& t, const TStep& step, bool runs) {
+void Apply(Terminal& t, const TStep& step, TFeed feed) {
   switch (step.Kind) {
     case TStep::Bytes:
-      if (runs)
+      if (feed == TFeed::Runs)
         FeedWithRuns(t.W, step.Data);
+      else if (feed == TFeed::PlainRuns)
+        FeedWithPlainRuns(t.W, step.Data);
       else
         for (const std::uint8_t c : step.Data) t.W.PutChar(c);
       break;
@@ -568,31 +588,37 @@ TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
         steps.push_back(bytes);
       }
     }
-    Terminal one, runs;
-    one.S.Settings.LogFileName = one.T.Dir.file("log");
-    runs.S.Settings.LogFileName = runs.T.Dir.file("log");
-    one.S.Files->CreateLogFile();
-    runs.S.Files->CreateLogFile();
+    Terminal one, runs, plainRuns;
+    for (Terminal* t : {&one, &runs, &plainRuns}) {
+      t->S.Settings.LogFileName = t->T.Dir.file("log");
+      t->S.Files->CreateLogFile();
+    }
     for (const TStep& step : steps) {
-      Apply(one, step, false);
-      Apply(runs, step, true);
+      Apply(one, step, TFeed::Chars);
+      Apply(runs, step, TFeed::Runs);
+      Apply(plainRuns, step, TFeed::PlainRuns);
     }
-    ASSERT_EQ(one.Screen.Count(), runs.Screen.Count()) << "round " << round;
-    ASSERT_EQ(one.Column(), runs.Column()) << "round " << round;
-    ASSERT_EQ(one.CursorRow(), runs.CursorRow()) << "round " << round;
-    for (int line = 0; line < one.Screen.Count(); ++line) {
-      std::string a, b;
-      std::uint16_t cellsA[132], cellsB[132];
-      one.Screen.GetLine(line, a, cellsA);
-      runs.Screen.GetLine(line, b, cellsB);
-      ASSERT_EQ(a, b) << "round " << round << " line " << line;
-      ASSERT_EQ(std::vector<int>(cellsA, cellsA + 132), std::vector<int>(cellsB, cellsB + 132))
-          << "round " << round << " line " << line;
+    for (Terminal* other : {&runs, &plainRuns}) {
+      const char* const feed = other == &runs ? "PutRun" : "PutPlainRun";
+      ASSERT_EQ(one.Screen.Count(), other->Screen.Count()) << feed << " round " << round;
+      ASSERT_EQ(one.Column(), other->Column()) << feed << " round " << round;
+      ASSERT_EQ(one.CursorRow(), other->CursorRow()) << feed << " round " << round;
+      ASSERT_EQ(one.Screen.CursorXPosition(), other->Screen.CursorXPosition()) << feed << " round " << round;
+      ASSERT_EQ(one.Screen.CursorYPosition(), other->Screen.CursorYPosition()) << feed << " round " << round;
+      for (int line = 0; line < one.Screen.Count(); ++line) {
+        std::string a, b;
+        std::uint16_t cellsA[132], cellsB[132];
+        one.Screen.GetLine(line, a, cellsA);
+        other->Screen.GetLine(line, b, cellsB);
+        ASSERT_EQ(a, b) << feed << " round " << round << " line " << line;
+        ASSERT_EQ(std::vector<int>(cellsA, cellsA + 132), std::vector<int>(cellsB, cellsB + 132))
+            << feed << " round " << round << " line " << line;
+      }
+      for (int row = 0; row < 24; ++row) ASSERT_EQ(one.W.State.LineSize[row], other->W.State.LineSize[row]);
     }
-    for (int row = 0; row < 24; ++row) ASSERT_EQ(one.W.State.LineSize[row], runs.W.State.LineSize[row]);
-    one.S.Files->CloseLogFile();
-    runs.S.Files->CloseLogFile();
+    for (Terminal* t : {&one, &runs, &plainRuns}) t->S.Files->CloseLogFile();
     ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(runs.T.Dir.file("log")));
+    ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(plainRuns.T.Dir.file("log")));
   }
 }
 
