@@ -202,9 +202,13 @@ TEST_F(CompiledSample, EveryListedNameIsFoundWhereTheCompilerPutIt) {
     const TModeLookup mode = Set->LookupModeByName(line);
     const TSetLookup set = Set->LookupSetByName(line);
     EXPECT_NE(mode.Found, set.Found) << line;
-    if (mode.Found) EXPECT_EQ(mode.Index, Image.ModeIndex.at(line)) << line;
-    if (mode.Found) EXPECT_EQ(mode.Header.Header().Name, line);
-    if (set.Found) EXPECT_EQ(set.Offset, Image.SetOffset.at(line)) << line;
+    if (mode.Found) {
+      EXPECT_EQ(mode.Index, Image.ModeIndex.at(line)) << line;
+      EXPECT_EQ(mode.Header.Header().Name, line);
+    }
+    if (set.Found) {
+      EXPECT_EQ(set.Offset, Image.SetOffset.at(line)) << line;
+    }
   }
   EXPECT_EQ(names, static_cast<int>(Image.ModeIndex.size()));
   for (const auto& [name, index] : Image.SynIndex) {
