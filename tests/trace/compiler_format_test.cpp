@@ -8,12 +8,6 @@
 namespace {
 constexpr std::size_t kRecord = 109;
 
-TModeFileImage Compile(const std::string& source) {
-  const TCompileResult result = CompileModeSource(source, "test.mode");
-  EXPECT_TRUE(result.Ok) << result.Error.Text();
-  return result.Image;
-}
-
 // A header as the compiler writes it when nothing else is said: reference,
 // constant chain and the three index modes -1.
 std::string Header(std::uint16_t number, std::map<std::size_t, std::string> fields) {
@@ -44,7 +38,7 @@ KASP MSG 2 = "HDR";
 )";
 
 TEST(CompilerFormat, EveryFileOfASmallSource) {
-  const TModeFileImage image = Compile(kSmall);
+  const TModeFileImage image = CompiledModes(kSmall);
   const auto& f = image.Files;
   ASSERT_EQ(f.size(), 11u);
 
@@ -84,7 +78,7 @@ TEST(CompilerFormat, EveryFileOfASmallSource) {
 }
 
 TEST(CompilerFormat, WithoutKaspStatementsNoKaspFilesAndAnEmptySourceIsAValidSet) {
-  const TModeFileImage image = Compile("");
+  const TModeFileImage image = CompiledModes("");
   EXPECT_TRUE(image.Kasp.empty());
   EXPECT_EQ(image.Files.at(".ver"), "VERSION = VERSION 1.0\r\n");
   EXPECT_EQ(image.Files.at(".mod").size(), 10 * kRecord);
@@ -111,7 +105,7 @@ NEWMODE rec = PACK STRUCT (
 )";
 
 TEST(CompilerFormat, PackedStructureWithCaseVarlengthOptparAndVarpar) {
-  const TModeFileImage image = Compile(kVariants);
+  const TModeFileImage image = CompiledModes(kVariants);
   const std::string& mod = image.Files.at(".mod");
   // state 10, ie_names 11, rec 12 with 12 components (13-24), then the
   // anonymous array of "data" at 25.
@@ -194,7 +188,7 @@ MBID 3 = pixel;
 )";
 
 TEST(CompilerFormat, ArraysAliasesReferencesOverridesAndSpecialEntries) {
-  const TModeFileImage image = Compile(kArrays);
+  const TModeFileImage image = CompiledModes(kArrays);
   const std::string& mod = image.Files.at(".mod");
   // Records: colour 10, cause 11, shade 12, pixel 13 (+14, 15), sel 16, grid 17,
   // bits 18, alias_colour 19, alias_cause 20, alias_pixel 21, link 22, odd 23.
@@ -241,7 +235,7 @@ TEST(CompilerFormat, ArraysAliasesReferencesOverridesAndSpecialEntries) {
 }
 
 TEST(CompilerFormat, SetBlocksCanBeGivenAnyCounts) {
-  const TModeFileImage image = Compile(R"(
+  const TModeFileImage image = CompiledModes(R"(
     NEWMODE big = SET (a, b) WITH (count = 65535, tablesize = 200);
     NEWMODE "Mixed Case" = SET (x = 2, "y z");
   )");

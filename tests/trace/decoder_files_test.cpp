@@ -7,7 +7,6 @@
 #include "trace/hostnames.h"
 #include "trace/mini.h"
 #include "trace/modecache.h"
-#include "trace/modefile_testing.h"
 
 namespace {
 
@@ -25,12 +24,7 @@ KASP BID 3 = "BID_THREE";
 struct TModeDirectory {
   TTempDir Dir;
   std::string Base;
-  TModeDirectory() : Base(Dir.file("modes")) {
-    const TCompileResult result = CompileModeSource(kModes, "modes");
-    EXPECT_TRUE(result.Ok) << result.Error.Text();
-    std::string error;
-    EXPECT_TRUE(WriteModeFileImage(result.Image, Base, Dir.path().string(), &error)) << error;
-  }
+  TModeDirectory() : Base(Dir.file("modes")) { WriteModeFiles(kModes, Base, Dir.path().string()); }
 };
 
 std::vector<std::string> BoxTexts(const TScriptedDesktop& desktop) {
@@ -170,9 +164,9 @@ TEST(ModeCache, SameTextsAsTheReader) {
   ASSERT_TRUE(files);
   TModeCache cache;
   cache.Attach(files.get());
-  const TCompileResult compiled = CompileModeSource(kModes, "m");
-  const std::int32_t state = compiled.Image.SetOffset.at("STATE");
-  const std::int32_t low = compiled.Image.SynIndex.at("LOW");
+  const TModeFileImage compiled = CompiledModes(kModes);
+  const std::int32_t state = compiled.SetOffset.at("STATE");
+  const std::int32_t low = compiled.SynIndex.at("LOW");
   TMessageBuffer buffer;
   buffer.Bytes[0] = 0x02;
   buffer.Count = 1;
@@ -229,9 +223,7 @@ TEST(Hostile, UnreadableModeRecords) {
   TSession& s = *t.S;
   s.StartUp();
   s.Settings.OrnetDirectoryName.assign("");
-  const TCompileResult result = CompileModeSource("NEWMODE a = STRUCT (x INT, y INT);\nMESSAGE 1 = a;\n", "m");
-  ASSERT_TRUE(result.Ok);
-  std::map<std::string, std::string> files = result.Image.Files;
+  std::map<std::string, std::string> files = CompiledModes("NEWMODE a = STRUCT (x INT, y INT);\nMESSAGE 1 = a;\n").Files;
   files[".mod"].resize(files[".mod"].size() - 50);  // the last component is cut off
   s.Trace->TraceState = 2;
   ASSERT_TRUE(s.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(files)));

@@ -30,6 +30,7 @@
 #include "trace/compiler.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
+#include "trace/modefile_testing.h"
 
 namespace {
 
@@ -146,10 +147,7 @@ const std::string& FixtureBase() {
     std::ifstream in(kGoldenDir + "/fixture.mode");
     std::stringstream source;
     source << in.rdbuf();
-    const TCompileResult result = CompileModeSource(source.str(), "fixture.mode");
-    EXPECT_TRUE(result.Ok) << result.Error.Text();
-    std::string error;
-    EXPECT_TRUE(WriteModeFileImage(result.Image, dir.file("fixture"), dir.path().string(), &error)) << error;
+    WriteModeFiles(source.str(), dir.file("fixture"), dir.path().string());
     return dir.file("fixture");
   }();
   return base;

@@ -16,12 +16,10 @@
 #include "trace/compiler.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
-#include "trace/modefile.h"
+#include "trace/modefile_testing.h"
 
 inline std::shared_ptr<TMemoryModeFiles> CompileToMemory(const std::string& source) {
-  const TCompileResult result = CompileModeSource(source, "test.mode");
-  EXPECT_TRUE(result.Ok) << result.Error.Text();
-  return std::make_shared<TMemoryModeFiles>(result.Image.Files);
+  return std::make_shared<TMemoryModeFiles>(CompiledModes(source).Files);
 }
 
 // A session decoding with the given modes; every written line goes to Out.

@@ -11,6 +11,7 @@
 #include "trace/decoder.h"
 #include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/modefile_testing.h"
 #include "screen/writer.h"
 
 namespace {
@@ -42,11 +43,8 @@ std::string Joined(const Lines& lines) {
 class ConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const TCompileResult r = CompileModeSource(kModes, "convert.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
     Dir = T.Dir.path().string() + "/";
-    std::string error;
-    ASSERT_TRUE(WriteModeFileImage(r.Image, Dir + "modes", Dir, &error)) << error;
+    WriteModeFiles(kModes, Dir + "modes", Dir);
     S().Settings.ModeFileName = Dir + "modes";
     S().Settings.OrnetDirectoryName = Dir;
     S().Settings.DisplayModeName = "LAST";

@@ -76,9 +76,7 @@ class TCollect final : public TListingOutput {
 class ListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const TCompileResult r = CompileModeSource(kSource, "listing.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
-    Image = r.Image;
+    Image = CompiledModes(kSource);
     Files = OpenMemory(Image.Files, Reporter);
     ASSERT_NE(Files, nullptr);
   }

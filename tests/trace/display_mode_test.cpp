@@ -9,6 +9,7 @@
 #include "trace/display.h"
 #include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/modefile_testing.h"
 
 namespace {
 const char* const kModes = R"(
@@ -35,11 +36,8 @@ class TBreakingDesktop final : public TScriptedDesktop {
 class DisplayModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const TCompileResult r = CompileModeSource(kModes, "display.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
     Dir = Temp.path().string() + "/";
-    std::string error;
-    ASSERT_TRUE(WriteModeFileImage(r.Image, Dir + "modes", Dir, &error)) << error;
+    WriteModeFiles(kModes, Dir + "modes", Dir);
     S = std::make_unique<TSession>(Desktop, Dir);
     Desktop.Session = S.get();
     S->Settings.ModeFileName = Dir + "modes";

@@ -20,9 +20,7 @@ std::string Sample(const std::string& name) { return ReadFileBytes(std::string(Q
 class SamplesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const TCompileResult r = CompileModeSource(Sample("exchange.mode"), "exchange.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
-    Image = r.Image;
+    Image = CompiledModes(Sample("exchange.mode"));
   }
   TModeFileImage Image;
 };

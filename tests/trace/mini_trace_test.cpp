@@ -14,6 +14,7 @@
 #include "trace/decoder.h"
 #include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/modefile_testing.h"
 
 namespace {
 const char* const kModes = R"(
@@ -33,11 +34,8 @@ using Lines = std::vector<std::string>;
 class MiniTraceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const TCompileResult r = CompileModeSource(kModes, "mini.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
     const std::string dir = T.Dir.path().string() + "/";
-    std::string error;
-    ASSERT_TRUE(WriteModeFileImage(r.Image, dir + "modes", dir, &error)) << error;
+    WriteModeFiles(kModes, dir + "modes", dir);
     TSession& s = *T.S;
     s.Settings.ModeFileName = dir + "modes";
     s.Settings.OrnetDirectoryName = dir;
@@ -289,11 +287,8 @@ TEST(MiniWithoutModes, RawHeaderAndHexDump) {
   // MINI alone: no mode files, so the header is the line as made and the
   // message bytes are dumped.
   TTestSession t;
-  const TCompileResult r = CompileModeSource(kModes, "mini.mode");
-  ASSERT_TRUE(r.Ok);
   const std::string dir = t.Dir.path().string() + "/";
-  std::string error;
-  ASSERT_TRUE(WriteModeFileImage(r.Image, dir + "modes", dir, &error));
+  WriteModeFiles(kModes, dir + "modes", dir);
   t.S->Settings.OrnetDirectoryName = dir;
   t.S->StartUp();
   std::ostringstream out;

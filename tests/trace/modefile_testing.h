@@ -1,6 +1,9 @@
-// Helpers of the mode file tests: a reporter that records, and byte builders
-// that write the file layouts by hand (independent of the code under test).
+// Helpers of the mode file tests: a reporter that records, byte builders
+// that write the file layouts by hand (independent of the code under test),
+// and mode sources compiled into file sets.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
@@ -8,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "trace/compiler.h"
 #include "trace/modefile.h"
 
 struct TReported {
@@ -120,6 +124,19 @@ inline std::map<std::string, std::string> MinimalFiles(std::map<std::string, std
       {".sem", ""}, {".syn", ""}, {".mna", ""}, {".sen", ""}, {".sna", ""}};
   for (auto& [ext, bytes] : overrides) files[ext] = bytes;
   return files;
+}
+
+// The file set of a mode source; a source that does not compile fails the test.
+inline TModeFileImage CompiledModes(const std::string& source) {
+  const TCompileResult result = CompileModeSource(source, "test.mode");
+  EXPECT_TRUE(result.Ok) << result.Error.Text();
+  return result.Image;
+}
+
+// The file set of a mode source written as <base>.*, its KASP files into kaspDirectory.
+inline void WriteModeFiles(const std::string& source, const std::string& base, const std::string& kaspDirectory) {
+  std::string error;
+  EXPECT_TRUE(WriteModeFileImage(CompiledModes(source), base, kaspDirectory, &error)) << error;
 }
 
 inline std::unique_ptr<TTraceFileSet> OpenMemory(std::map<std::string, std::string> files, TModeFileReporter& reporter) {
