@@ -102,17 +102,11 @@ class TConversionFile {
     File.flush();
     const bool written = static_cast<bool>(File);
     Close();
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream text;
-    if (in) text << in.rdbuf();
-    if (!written || !in) {
+    if (!written) {
       S.Errors->ReportErrno(ekFileAccess, errno != 0 ? errno : EIO, kConversionDisplayName);
       return;
     }
-    TMemoText memo;
-    memo.Title = kConversionTitle;
-    memo.Text = text.str();
-    S.Desktop.ShowMemo(memo);
+    ShowFileInMemo(S, Path, kConversionTitle, kConversionDisplayName);
   }
 
  private:

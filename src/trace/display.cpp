@@ -91,6 +91,20 @@ TModeCommandScope::~TModeCommandScope() {
 
 // --- Display Mode ---
 
+void ShowFileInMemo(TSession& s, const std::string& path, const std::string& title, const char* displayName) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  if (in) text << in.rdbuf();
+  if (!in) {
+    s.Errors->ReportErrno(ekFileAccess, errno != 0 ? errno : EIO, displayName);
+    return;
+  }
+  TMemoText memo;
+  memo.Title = title;
+  memo.Text = text.str();
+  s.Desktop.ShowMemo(memo);
+}
+
 void DisplayMode(TSession& s) {
   if (s.Settings.ModeFileName.empty()) {
     NoModeFileBox(s);
@@ -124,18 +138,7 @@ void DisplayMode(TSession& s) {
     return;
   }
   if (lister.BrokenOff()) return;
-
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    s.Errors->ReportErrno(ekFileAccess, errno, kListingDisplayName);
-    return;
-  }
-  TMemoText memo;
-  memo.Title = name + "  Display Mode";
-  memo.Text = text.str();
-  s.Desktop.ShowMemo(memo);
+  ShowFileInMemo(s, path, name + "  Display Mode", kListingDisplayName);
 }
 
 bool ShowModeDialog(TSession& s, bool displayOnOk) {

@@ -40,6 +40,11 @@ constexpr const char* kListingFileName = "qel.%%%";
 // How error texts name it.
 constexpr const char* kListingDisplayName = "Qel.%%%";
 
+// Shows a file a command has written in the memo viewer under `title`; a
+// file that cannot be read back is reported as a file access error naming
+// `displayName`.
+void ShowFileInMemo(TSession& session, const std::string& path, const std::string& title, const char* displayName);
+
 // Lists the mode, set or constant named by the "DisplayModeName" setting
 // (the mode name dialog stores it upper-cased).
 void DisplayMode(TSession& session);
