@@ -81,10 +81,15 @@ bool TModeDecoder::Step() {
 
 bool TModeDecoder::Stop() { return !Step() || D.YieldStop(); }
 
-void TModeDecoder::ReportModeFailure(std::int64_t mode, const TReadStatus& status) {
-  if (!D.Cache.Files()) return;  // the files were closed under a running decode
-  S.Errors->ReportError(ekFileAccess, status.Code,
-                        "Mode File. Mode index =" + Hex(static_cast<std::uint32_t>(mode), 8));
+std::shared_ptr<const TCachedMode> TModeDecoder::ReadMode(std::int64_t index) {
+  TReadStatus status;
+  std::shared_ptr<const TCachedMode> mode = D.Cache.Mode(index, &status);
+  // No report when the files were closed under a running decode.
+  if (!mode && D.Cache.Files()) {
+    S.Errors->ReportError(ekFileAccess, status.Code,
+                          "Mode File. Mode index =" + Hex(static_cast<std::uint32_t>(index), 8));
+  }
+  return mode;
 }
 
 // --- DecodeMode ---
@@ -95,12 +100,8 @@ void TModeDecoder::DecodeMode(std::int64_t mode, std::uint32_t byteOffset, std::
   if (level > kMaxLevel) return;
   const std::uint32_t limit =
       limitMode == 0 ? std::min<std::uint32_t>(ClampedSum(byteOffset, byteLimit), Count()) : byteLimit;
-  TReadStatus status;
-  const std::shared_ptr<const TCachedMode> m = D.Cache.Mode(mode, &status);
-  if (!m) {
-    ReportModeFailure(mode, status);
-    return;
-  }
+  const std::shared_ptr<const TCachedMode> m = ReadMode(mode);
+  if (!m) return;
   const TModeHeaderRecord& h = m->Header;
   const TPackMode own = h.Pack == 1 ? h.Packing() : pack;
   if (h.Kind == mkStructure) {
@@ -318,12 +319,8 @@ void TModeDecoder::DecodeValue(const TField& f, int level, std::uint32_t limit, 
       break;
     }
     case mkConstantRange: {
-      TReadStatus status;
-      const std::shared_ptr<const TCachedMode> range = D.Cache.Mode(f.Ref, &status);
-      if (!range) {
-        ReportModeFailure(f.Ref, status);
-        return;
-      }
+      const std::shared_ptr<const TCachedMode> range = ReadMode(f.Ref);
+      if (!range) return;
       if (f.Size == 0) line += D.Cache.SynValueText(range->Header.ConstantChain, 0, 0, 0, f.Pack, buffer);
       else line += D.Cache.SynValueText(range->Header.ConstantChain, f.Byte, f.Bit, f.Size, f.Pack, buffer);
       break;
@@ -342,12 +339,8 @@ void TModeDecoder::DecodeValue(const TField& f, int level, std::uint32_t limit, 
 void TModeDecoder::ReferenceValue(const TField& f, int level, std::uint32_t limit, std::string& line) {
   std::int64_t target = f.Ref;
   for (int hop = 0; hop < kMaxAliasHops; ++hop) {
-    TReadStatus status;
-    const std::shared_ptr<const TCachedMode> m = D.Cache.Mode(target, &status);
-    if (!m) {
-      ReportModeFailure(target, status);
-      return;
-    }
+    const std::shared_ptr<const TCachedMode> m = ReadMode(target);
+    if (!m) return;
     const TModeHeaderRecord& h = m->Header;
     const bool names = h.Kind == mkReference || h.Kind == mkRange;
     if (names && h.BaseKind == mkSet) {
@@ -438,12 +431,8 @@ std::string TModeDecoder::IndexText(const TModeHeaderRecord& array, int dimensio
 
 void TModeDecoder::DecodeArray(const TField& f, std::int64_t elementCount, int level, std::uint32_t limit,
                                std::string& line) {
-  TReadStatus status;
-  const std::shared_ptr<const TCachedMode> m = D.Cache.Mode(f.Ref, &status);
-  if (!m) {
-    ReportModeFailure(f.Ref, status);
-    return;
-  }
+  const std::shared_ptr<const TCachedMode> m = ReadMode(f.Ref);
+  if (!m) return;
   const TModeHeaderRecord& h = m->Header;
   const std::uint32_t n2 = h.Dimensions[1].Count(), n3 = h.Dimensions[2].Count();
   std::uint64_t count = elementCount >= 0 ? static_cast<std::uint64_t>(elementCount) : h.ElementCount();

@@ -88,7 +88,8 @@ class TModeDecoder {
   bool Stop();  // the yield step or an empty budget
   void Write(std::string_view line, TCategory category = caData);
   void WriteIfNotBlank(std::string_view line);
-  void ReportModeFailure(std::int64_t mode, const TReadStatus& status);
+  // The mode at `index`; nullptr when it cannot be read (reported).
+  std::shared_ptr<const TCachedMode> ReadMode(std::int64_t index);
   int ScreenWidth() const;
   std::uint32_t Count() const;
   std::uint8_t At(std::uint32_t i) const;
