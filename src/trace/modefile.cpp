@@ -16,7 +16,6 @@ std::string MissingFileText(const std::string& name) {
   return "The file =" + name + " doesn't exist. Correct in the Configure|Files window";
 }
 
-char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 std::string_view TrimView(std::string_view s) {
@@ -112,8 +111,7 @@ std::unique_ptr<TByteSource> TMemoryModeFiles::Open(std::string_view extension, 
 // --- Version ---
 
 std::optional<std::uint16_t> ParseVersionLine(std::string_view line) {
-  std::string upper;
-  for (char c : TrimView(line)) upper.push_back(UpperChar(c));
+  const std::string upper = UpperCase(TrimView(line));
   std::string_view rest = upper;
   if (!TakeWord(rest, "VERSION")) return std::nullopt;
   if (!TakeWord(rest, "=")) return std::nullopt;
