@@ -3,13 +3,9 @@
 // the same bytes, one in blocks as a socket read delivers them and one byte
 // by byte; they must end on the same screen. The interpreter's buffers stay
 // within their limits whatever arrives.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/settings.h"
@@ -17,6 +13,7 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
@@ -24,16 +21,12 @@
 
 namespace {
 
+// The sessions' program directory, removed when the fuzzer exits.
 const std::string& WorkDirectory() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/qelfuzz.XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made) std::abort();
-    static const std::string path = made;
-    std::atexit([] { std::filesystem::remove_all(path); });
-    return path + "/";
-  }();
-  return dir;
+  static const TTemporaryDirectory directory("qelfuzz");
+  if (directory.Path().empty()) std::abort();
+  static const std::string path = directory.Path().string() + "/";
+  return path;
 }
 
 struct TFuzzSession {

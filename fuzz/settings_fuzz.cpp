@@ -1,31 +1,24 @@
 // Random bytes as a settings file: loaded the way the program loads one, then
 // every field printed and read back by name.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "app/settingsfields.h"
 #include "app/settingsfile.h"
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 
 namespace {
+// The sessions' program directory, removed when the fuzzer exits.
 const std::string& WorkDirectory() {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/qelfuzz.XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (!made) std::abort();
-    static const std::string path = made;
-    std::atexit([] { std::filesystem::remove_all(path); });
-    return path + "/";
-  }();
-  return dir;
+  static const TTemporaryDirectory directory("qelfuzz");
+  if (directory.Path().empty()) std::abort();
+  static const std::string path = directory.Path().string() + "/";
+  return path;
 }
 }  // namespace
 

@@ -10,6 +10,7 @@
 
 #include "comms/comm.h"
 #include "comms/comm_support.h"
+#include "core/tempdir.h"
 
 namespace {
 
@@ -88,8 +89,8 @@ void WriteAll(TComm& comm, const std::string& bytes, bool& ok) {
 }  // namespace
 
 TEST(CommSocat, FiveMegabytesEachWayArriveIntact) {
-  TTempDirectory dir;
-  TSocatLink link(dir.Path);
+  const TTemporaryDirectory dir("qeldrivers");
+  TSocatLink link(dir.Path());
   ASSERT_TRUE(link.Ready()) << "socat did not make its ptys";
 
   constexpr std::size_t kSize = 5 * 1024 * 1024;

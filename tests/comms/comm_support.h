@@ -19,19 +19,6 @@
 
 #include "comms/serialdriver.h"
 
-// A temporary directory removed with everything in it.
-struct TTempDirectory {
-  std::filesystem::path Path;
-  TTempDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qeldrivers.XXXXXX").string();
-    if (mkdtemp(pattern.data())) Path = pattern;
-  }
-  ~TTempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-};
-
 // A pty pair: the component opens SlavePath, the test plays the far end on Master.
 struct TPtyPair {
   int Master = -1;
