@@ -17,7 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -30,43 +30,15 @@
 #include "comms/sockets.h"
 #include "comms/transmit.h"
 #include "core/session.h"
+#include "receive_support.h"
 #include "screen/store.h"
 
 namespace {
 
 constexpr std::size_t kStreamBytes = 32u * 1024 * 1024;
-constexpr std::size_t kChunk = 8192;
 constexpr double kTcpTarget = 0.5;  // of the in-memory figure
 constexpr int kRuns = 3;
 constexpr int kTimeoutMs = 120000;
-
-std::string PlainLines() {
-  std::uint64_t state = 0x5EED;
-  auto next = [&state] {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  };
-  std::string s;
-  s.reserve(kStreamBytes + 256);
-  while (s.size() < kStreamBytes) {
-    const int length = 60 + static_cast<int>(next() % 21);
-    for (int i = 0; i < length; ++i) s.push_back(static_cast<char>(32 + next() % 95));
-    s += "\r\n";
-  }
-  return s;
-}
-
-double Megabytes(std::size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-std::string ScratchDirectory() {
-  const auto directory = std::filesystem::temp_directory_path() / "qelbench-line";
-  std::filesystem::create_directories(directory);
-  return directory.string();
-}
 
 void Check(bool condition, const char* what) {
   if (condition) return;
@@ -74,26 +46,12 @@ void Check(bool condition, const char* what) {
   std::exit(1);
 }
 
-double InMemoryRate(const std::string& stream) {
-  TScriptedDesktop desktop;
-  TSession session(desktop, ScratchDirectory());
-  session.Settings.Emulation = emVT100;
-  session.StartUp();
-  const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
-  const auto start = std::chrono::steady_clock::now();
-  for (std::size_t done = 0; done < stream.size(); done += kChunk) {
-    session.ReceiveBytes(data + done, std::min(kChunk, stream.size() - done));
-  }
-  const double seconds = SecondsSince(start);
-  Check(session.Screen->Count() > 101, "nothing reached the store");
-  return Megabytes(stream.size()) / seconds;
-}
-
 // The window side: a session with its components wired as the main window
 // wires them, on this thread's event loop.
 struct TWindow {
+  TTemporaryDirectory Directory{"qelbench"};
   TCoreDesktop Desktop;
-  TSession Session{Desktop, ScratchDirectory()};
+  TSession Session{Desktop, Directory.Path().string()};
   TComm Comm;
   TSockets Sockets{Desktop};
   TReceiveHandover Handover{Session};
@@ -147,7 +105,7 @@ double TcpRate(const std::string& stream) {
   window.Session.Settings.HostName.assign("127.0.0.1:" + std::to_string(port));
   window.Session.Transmit->ConnectionControl(ckNetwork, ctOpen);
   RunLoopUntil([&] { return closed; });
-  const double seconds = SecondsSince(start);
+  const double seconds = Seconds(start);
   peer.join();
   close(listener);
   Check(window.Session.Screen->Count() > static_cast<int>(stream.size() / 82), "the stream did not reach the store");
@@ -203,7 +161,7 @@ double PtyRate(const std::string& stream) {
     }
   });
   RunLoopUntil([&] { return counting.Taken == stream.size() && window.Handover.SerialRxDepth == 0; });
-  const double seconds = SecondsSince(start);
+  const double seconds = Seconds(start);
   peer.join();
   window.Session.Transmit->ConnectionControl(ckSerial, ctClose);
   close(master);
@@ -214,7 +172,7 @@ double PtyRate(const std::string& stream) {
 
 int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
-  const std::string stream = PlainLines();
+  const std::string stream = PlainLines(kStreamBytes);
   double memory = 0, tcp = 0, pty = 0;
   for (int run = 0; run < kRuns; ++run) {
     memory = std::max(memory, InMemoryRate(stream));

@@ -5,51 +5,13 @@
 // addressing, erases and attributes, and long lines that wrap.
 #include <vterm.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
+#include <memory>
 
-#include "app/settings.h"
-#include "core/desktop.h"
-#include "core/session.h"
-#include "screen/store.h"
+#include "receive_support.h"
 
 namespace {
 
 constexpr std::size_t kStreamBytes = 50u * 1024 * 1024;
-constexpr std::size_t kChunk = 8192;  // a socket read
-
-// A small deterministic generator, so every run measures the same bytes.
-class TRandom {
- public:
-  std::uint32_t Next() {
-    State = State * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(State >> 33);
-  }
-  int Between(int low, int high) { return low + static_cast<int>(Next() % (high - low + 1)); }
-
- private:
-  std::uint64_t State = 0x5EED;
-};
-
-void AppendText(std::string& out, TRandom& random, int length) {
-  for (int i = 0; i < length; ++i) out.push_back(static_cast<char>(random.Between(32, 126)));
-}
-
-std::string PlainLines() {
-  TRandom random;
-  std::string s;
-  s.reserve(kStreamBytes + 256);
-  while (s.size() < kStreamBytes) {
-    AppendText(s, random, random.Between(60, 80));
-    s += "\r\n";
-  }
-  return s;
-}
 
 // What a full-screen program (top, a menu system, an editor) sends: every
 // row addressed, fields in colours and bold, erased line ends, now and then
@@ -97,43 +59,6 @@ std::string LongWrappingLines() {
   return s;
 }
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Megabytes(std::size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-// The session's program directory: made for the run, removed afterwards.
-class TScratchDirectory {
- public:
-  TScratchDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qelbench.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    Path = pattern;
-  }
-  ~TScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(Path, ignored);
-  }
-  std::string Path;
-};
-
-double OurRate(const std::string& stream) {
-  TScratchDirectory directory;
-  TScriptedDesktop desktop;
-  TSession session(desktop, directory.Path);
-  session.Settings.Emulation = emVT100;
-  session.StartUp();
-  const auto* data = reinterpret_cast<const std::uint8_t*>(stream.data());
-  const auto start = std::chrono::steady_clock::now();
-  for (std::size_t done = 0; done < stream.size(); done += kChunk) {
-    session.ReceiveBytes(data + done, std::min(kChunk, stream.size() - done));
-  }
-  const double seconds = Seconds(start);
-  if (session.Screen->Count() < 101) std::abort();  // keeps the work observable
-  return Megabytes(stream.size()) / seconds;
-}
-
 // libvterm with the callbacks a terminal front end sets: damage and cursor
 // bookkeeping, and a scroll-back that keeps each line leaving the screen.
 struct TVtermClient {
@@ -174,8 +99,8 @@ double VtermRate(const std::string& stream) {
   vterm_screen_set_callbacks(screen, &callbacks, client.get());
   vterm_screen_reset(screen, 1);
   const auto start = std::chrono::steady_clock::now();
-  for (std::size_t done = 0; done < stream.size(); done += kChunk) {
-    vterm_input_write(vt, stream.data() + done, std::min(kChunk, stream.size() - done));
+  for (std::size_t done = 0; done < stream.size(); done += kReceiveChunk) {
+    vterm_input_write(vt, stream.data() + done, std::min(kReceiveChunk, stream.size() - done));
   }
   const double seconds = Seconds(start);
   vterm_free(vt);
@@ -191,7 +116,7 @@ void Measure(const char* name, const std::string& stream, double target) {
   double ours = 0;
   double theirs = 0;
   for (int run = 0; run < kRuns; ++run) {
-    ours = std::max(ours, OurRate(stream));
+    ours = std::max(ours, InMemoryRate(stream));
     theirs = std::max(theirs, VtermRate(stream));
   }
   const double ratio = ours / theirs;
@@ -207,13 +132,13 @@ int main(int argc, char** argv) {
   // "bench_receive_path profile N": only our path on stream N (0..2), for a profiler.
   if (argc == 3 && std::string(argv[1]) == "profile") {
     const int which = std::atoi(argv[2]);
-    const std::string stream = which == 0 ? PlainLines()
+    const std::string stream = which == 0 ? PlainLines(kStreamBytes)
                                : which == 1 ? FullScreenApplication()
                                             : LongWrappingLines();
-    std::printf("qelwin %.1f MB/s\n", OurRate(stream));
+    std::printf("qelwin %.1f MB/s\n", InMemoryRate(stream));
     return 0;
   }
-  Measure("plain lines", PlainLines(), 4.0);
+  Measure("plain lines", PlainLines(kStreamBytes), 4.0);
   Measure("full-screen application", FullScreenApplication(), 1.5);
   Measure("long wrapping lines", LongWrappingLines(), 1.5);
   return 0;

@@ -2,18 +2,16 @@
 // written through the screen writer as a terminal receives them (text, CR,
 // LF at the bottom row, so every line enters the history as 132 blanks and is
 // then written). Prints the resident memory and the lines per second.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/tempdir.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 
@@ -42,14 +40,12 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 int main(int argc, char** argv) {
   const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
-  const std::string directory =
-      (std::filesystem::temp_directory_path() / ("qelbench." + std::to_string(getpid()))).string();
-  std::filesystem::create_directories(directory);
+  const TTemporaryDirectory directory("qelbench");
   TScriptedDesktop desktop;
   double runSeconds = 0, charSeconds = 0;
   int count = 0;
   {
-    TSession session(desktop, directory);
+    TSession session(desktop, directory.Path().string());
     session.Writer->ResetTerminal();
     for (int i = 0; i < 24; ++i)
       session.Screen->AddLine(std::string(132, ' '), session.Writer->DefaultAttribute(), false);
@@ -81,7 +77,6 @@ int main(int argc, char** argv) {
     }
     charSeconds = Seconds(charStart) * static_cast<double>(lines) / static_cast<double>(charLines);
   }
-  std::filesystem::remove_all(directory);
   std::printf("store: PutRun %.0f lines/s (%.1f MB/s of text), PutChar %.0f lines/s\n",
               static_cast<double>(lines) / runSeconds,
               static_cast<double>(lines) * 82 / runSeconds / 1e6,
