@@ -18,6 +18,17 @@
 #include "trace/files.h"
 #include "trace/modefile_testing.h"
 
+// Written text as lines, without their CR LF.
+inline std::vector<std::string> OutputLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 inline std::shared_ptr<TMemoryModeFiles> CompileToMemory(const std::string& source) {
   return std::make_shared<TMemoryModeFiles>(CompiledModes(source).Files);
 }
@@ -41,15 +52,7 @@ struct TDecoding {
   }
 
   // The captured lines, without their CR LF.
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(Out.str());
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
-    return lines;
-  }
+  std::vector<std::string> Lines() const { return OutputLines(Out.str()); }
 };
 
 // Screen row r (1-based) as stored, trailing blanks removed.

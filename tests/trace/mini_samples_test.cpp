@@ -5,14 +5,9 @@
 #include <algorithm>
 #include <sstream>
 
-#include "core/session.h"
 #include "screen/writer.h"
-#include "support/testing.h"
-#include "trace/compiler.h"
-#include "trace/decoder.h"
-#include "trace/files.h"
+#include "trace/decoder_testing.h"
 #include "trace/mini.h"
-#include "trace/modefile_testing.h"
 
 namespace {
 std::string Sample(const std::string& name) { return ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/" + name); }
@@ -74,13 +69,7 @@ class SampleTraceTest : public SamplesTest {
     s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     s.Trace->EndOfInput();
     EXPECT_TRUE(t.Desktop.Boxes.empty());
-    std::vector<std::string> lines;
-    std::istringstream in(out.str());
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(line);
-    }
-    return lines;
+    return OutputLines(out.str());
   }
   static bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
