@@ -2,7 +2,6 @@
 // positions, and compiled sets read back through the reader.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -169,10 +168,7 @@ TEST(CompilerLanguage, PositionsCanBeGiven) {
 // --- Compiled sets read back through the reader ---
 
 std::string Fixture(const std::string& name) {
-  std::ifstream in(std::string(QEL_TEST_DATA) + "/trace/fixtures/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return ReadFileBytes(std::string(QEL_TEST_DATA) + "/trace/fixtures/" + name);
 }
 
 class CompiledSample : public ::testing::Test {

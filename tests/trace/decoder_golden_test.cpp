@@ -144,10 +144,7 @@ std::vector<TCase> LoadCases(const std::string& file) {
 const std::string& FixtureBase() {
   static TTempDir dir;
   static const std::string base = [] {
-    std::ifstream in(kGoldenDir + "/fixture.mode");
-    std::stringstream source;
-    source << in.rdbuf();
-    WriteModeFiles(source.str(), dir.file("fixture"), dir.path().string());
+    WriteModeFiles(ReadFileBytes(kGoldenDir + "/fixture.mode"), dir.file("fixture"), dir.path().string());
     return dir.file("fixture");
   }();
   return base;
