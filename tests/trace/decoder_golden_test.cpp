@@ -21,7 +21,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "app/settingsfields.h"
 #include "core/session.h"
