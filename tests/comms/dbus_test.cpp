@@ -3,17 +3,14 @@
 // and dbus-send as the clients.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QProcess>
-#include <QTimer>
-#include <chrono>
-#include <functional>
 
 #include "comms/dbus.h"
 #include "comms/dde.h"
+#include "support/eventloop.h"
 
 namespace {
 
@@ -49,36 +46,8 @@ TEST(DdeServer, ExecuteJoinsItsLinesAndAlwaysAnswersWithTheIdentification) {
   EXPECT_EQ(dde.ItemLines, kIdentification);
 }
 
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-  }
-  return true;
-}
-
-struct TRun {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
-
-// Runs a client while the event loop serves the bus; never longer than timeoutMs.
-TRun RunClient(const QString& program, const QStringList& arguments, int timeoutMs = 10000) {
-  QProcess process;
-  process.start(program, arguments);
-  QTimer limit;
-  limit.setSingleShot(true);
-  QObject::connect(&limit, &QTimer::timeout, &process, &QProcess::kill);
-  limit.start(timeoutMs);
-  RunUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs + 1000);
-  TRun run;
-  run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.Out = process.readAllStandardOutput().toStdString();
-  run.Err = process.readAllStandardError().toStdString();
-  return run;
-}
+// Runs a client while the event loop serves the bus.
+TProcessRun RunClient(const QString& program, const QStringList& arguments) { return RunProcess(program, arguments, 10000); }
 
 QStringList GdbusCall(const QString& service, const QString& method, const QStringList& arguments) {
   return QStringList{"call", "--session", "--dest", service, "--object-path", "/QelDdeServer", "--method", method} +
@@ -94,7 +63,7 @@ class DdeOnTheBus : public ::testing::Test {
     std::string why;
     ASSERT_TRUE(Bus.Start("qeltest", &why)) << why;
   }
-  TRun Call(const QString& method, const QStringList& arguments) {
+  TProcessRun Call(const QString& method, const QStringList& arguments) {
     return RunClient("gdbus", GdbusCall(Service, method, arguments));
   }
   TDdeServer Dde;
@@ -103,12 +72,12 @@ class DdeOnTheBus : public ::testing::Test {
 };
 
 TEST_F(DdeOnTheBus, APokedGreetingIsAnsweredByTheItemsLines) {
-  const TRun poke = Call("org.qelwin.DdeServer.Poke", {"ODebServer", "  c:hello  "});
+  const TProcessRun poke = Call("org.qelwin.DdeServer.Poke", {"ODebServer", "  c:hello  "});
   ASSERT_EQ(poke.ExitCode, 0) << poke.Err;
-  const TRun request = Call("org.qelwin.DdeServer.Request", {"ODebServer"});
+  const TProcessRun request = Call("org.qelwin.DdeServer.Request", {"ODebServer"});
   ASSERT_EQ(request.ExitCode, 0) << request.Err;
   EXPECT_EQ(request.Out, kIdentificationReply);
-  const TRun property = Call("org.freedesktop.DBus.Properties.Get", {"org.qelwin.DdeServer", "ODebServer"});
+  const TProcessRun property = Call("org.freedesktop.DBus.Properties.Get", {"org.qelwin.DdeServer", "ODebServer"});
   EXPECT_EQ(property.Out,
             "(<['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, "
             "1998.']>,)\n");
@@ -116,7 +85,7 @@ TEST_F(DdeOnTheBus, APokedGreetingIsAnsweredByTheItemsLines) {
 
 TEST_F(DdeOnTheBus, OtherPokesChangeNothing) {
   EXPECT_EQ(Call("org.qelwin.DdeServer.Poke", {"ODebServer", "C:HELP"}).ExitCode, 0);
-  const TRun other = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
+  const TProcessRun other = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
                                              "org.qelwin.DdeServer.Poke", "string:ODebServer", "string:hello"});
   EXPECT_EQ(other.ExitCode, 0) << other.Err;
   EXPECT_EQ(Call("org.qelwin.DdeServer.Request", {"ODebServer"}).Out, "(@as [],)\n");
@@ -124,7 +93,7 @@ TEST_F(DdeOnTheBus, OtherPokesChangeNothing) {
 }
 
 TEST_F(DdeOnTheBus, AnExecuteRequestComesBackAsTheIdentification) {
-  const TRun run = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
+  const TProcessRun run = RunClient("dbus-send", {"--session", "--print-reply", "--dest=" + Service, "/QelDdeServer",
                                            "org.qelwin.DdeServer.Execute", "array:string:c:hello"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_NE(run.Out.find("string \"Product Name : QEL for Windows - 32 Bit Version\""), std::string::npos) << run.Out;
@@ -133,7 +102,7 @@ TEST_F(DdeOnTheBus, AnExecuteRequestComesBackAsTheIdentification) {
 }
 
 TEST_F(DdeOnTheBus, AnItemOtherThanODebServerIsRefused) {
-  const TRun run = Call("org.qelwin.DdeServer.Poke", {"Other", "c:hello"});
+  const TProcessRun run = Call("org.qelwin.DdeServer.Poke", {"Other", "c:hello"});
   EXPECT_NE(run.ExitCode, 0);
   EXPECT_NE(run.Err.find("No item Other on topic QelDdeServer"), std::string::npos) << run.Err;
   EXPECT_TRUE(Dde.ItemLines.empty());
@@ -158,12 +127,12 @@ TEST(DdeInQelConnect, TheToolServesTheTopicWhileItRuns) {
   QProcess tool;
   tool.start(QEL_TOOL, {"connect", "--host", "127.0.0.1:0", "--listen", "--for", "6"});
   ASSERT_TRUE(tool.waitForStarted(5000));
-  const TRun wait = RunClient("gdbus", {"wait", "--session", "--timeout", "5", "org.qelwin.qel"});
+  const TProcessRun wait = RunClient("gdbus", {"wait", "--session", "--timeout", "5", "org.qelwin.qel"});
   ASSERT_EQ(wait.ExitCode, 0) << wait.Err;
   const QString service = "org.qelwin.qel";
-  const TRun poke = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Poke", {"ODebServer", "C:Hello"}));
+  const TProcessRun poke = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Poke", {"ODebServer", "C:Hello"}));
   EXPECT_EQ(poke.ExitCode, 0) << poke.Err;
-  const TRun request = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Request", {"ODebServer"}));
+  const TProcessRun request = RunClient("gdbus", GdbusCall(service, "org.qelwin.DdeServer.Request", {"ODebServer"}));
   EXPECT_EQ(request.Out, kIdentificationReply);
   tool.terminate();
   ASSERT_TRUE(tool.waitForFinished(5000));

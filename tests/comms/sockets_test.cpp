@@ -1,123 +1,18 @@
 // The socket component on loopback, under the event loop, against plain
 // POSIX peers and against itself.
 #include <gtest/gtest.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <algorithm>
-#include <chrono>
-#include <functional>
 #include <random>
 #include <thread>
 
 #include "comms/sockets.h"
 #include "core/desktop.h"
+#include "support/eventloop.h"
+#include "support/loopback.h"
 
 namespace {
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-  if (done()) return true;
-  QEventLoop loop;
-  QTimer check;
-  QObject::connect(&check, &QTimer::timeout, [&] {
-    if (done()) loop.quit();
-  });
-  check.start(2);
-  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-  loop.exec();
-  return done();
-}
-
-void RunFor(int ms) {
-  QEventLoop loop;
-  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-  loop.exec();
-}
-
-std::uint16_t PortOf(int fd) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
-}
-
-// A port nobody listens on (bound and let go).
-std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  const std::uint16_t port = PortOf(fd);
-  ::close(fd);
-  return port;
-}
-
-// The host's side, written with plain blocking calls.
-struct TPeerListener {
-  int Fd = -1;
-  std::uint16_t Port = 0;
-  TPeerListener() {
-    Fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(Fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(Fd, 5);
-    Port = PortOf(Fd);
-  }
-  ~TPeerListener() { ::close(Fd); }
-  int AcceptOne(int timeoutMs = 5000) const {
-    pollfd ready{Fd, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMs) <= 0) return -1;
-    return accept(Fd, nullptr, nullptr);
-  }
-};
-
-int ConnectTo(std::uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return -error;
-  }
-  return fd;
-}
-
-void SendAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
-
-// Reads until count bytes, the end of the session, or the time is up.
-std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) {
-  std::string got;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, 20) <= 0) continue;
-    char buffer[65536];
-    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  return got;
-}
 
 void HardClose(int fd) {
   const linger hard{1, 0};
@@ -182,7 +77,7 @@ class Sockets : public ::testing::Test {
 }  // namespace
 
 TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   ConnectTo("127.0.0.1", peer.Port);
   const int host = peer.AcceptOne();
@@ -207,7 +102,7 @@ TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
 }
 
 TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   Net.OnDataNeeded = [&](int) { Log.Events.push_back("needed"); };
   ConnectTo("127.0.0.1", peer.Port);
@@ -231,7 +126,7 @@ TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
 }
 
 TEST_F(Sockets, HostNamesAndAPortInTheAddressAreAccepted) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   Net.SetAddress("localhost:" + std::to_string(peer.Port), "9");  // the address's port wins
   Net.Connect();
@@ -261,7 +156,7 @@ TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
 }
 
 TEST_F(Sockets, TheHostClosingEndsTheSessionOnceAfterItsLastBytes) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   ConnectTo("127.0.0.1", peer.Port);
   const int host = peer.AcceptOne();
@@ -276,7 +171,7 @@ TEST_F(Sockets, TheHostClosingEndsTheSessionOnceAfterItsLastBytes) {
 }
 
 TEST_F(Sockets, DataNotReadIsAnnouncedOnceUntilTheNextReceive) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   int announced = 0;
   Net.OnSessionConnected = [](int) {};
   Net.OnDataAvailable = [&](int) { ++announced; };  // busy: leaves the data in the socket
@@ -358,7 +253,7 @@ TEST_F(Sockets, TwoComponentsTalkToEachOther) {
 }
 
 TEST_F(Sockets, DisconnectResetsTheSessionAtOnce) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   ConnectTo("127.0.0.1", peer.Port);
   const int host = peer.AcceptOne();
@@ -377,7 +272,7 @@ TEST_F(Sockets, DisconnectResetsTheSessionAtOnce) {
 }
 
 TEST_F(Sockets, TheHostResettingMidBurstEndsTheSessionWithAResetError) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   ConnectTo("127.0.0.1", peer.Port);
   const int host = peer.AcceptOne();
@@ -400,7 +295,7 @@ TEST_F(Sockets, SendingWithoutASessionOrAfterAResetRaisesTheSendError) {
   EXPECT_LT(SendText(Net, "nobody"), 0);
   EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10038 Socket operation on non-socket"});
 
-  TPeerListener peer;
+  TLoopbackHost peer;
   ConnectTo("127.0.0.1", peer.Port);
   const int host = peer.AcceptOne();
   ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
@@ -452,7 +347,7 @@ TEST_F(Sockets, PortTextsAreServiceNamesOrDecimalNumbers) {
 }
 
 TEST_F(Sockets, ListeningOnAPortInUseIsABindError) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   Net.SetAddress("", std::to_string(peer.Port));
   Net.Listen();
@@ -461,7 +356,7 @@ TEST_F(Sockets, ListeningOnAPortInUseIsABindError) {
 }
 
 TEST_F(Sockets, BlockingCallsGiveUpAfterTheTimeout) {
-  TPeerListener peer;
+  TLoopbackHost peer;
   Log.Attach(Net);
   Net.NonBlocking = false;
   Net.Timeout = 1;

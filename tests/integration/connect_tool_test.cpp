@@ -27,7 +27,7 @@ class TOneShotHost {
 
 TEST(ConnectTool, PrintsTheLogOfWhatTheHostSent) {
   TOneShotHost host("first line\r\nsecond line\r\n");
-  const TToolRun run = RunTool({"connect", "--host", host.Address(), "--log", "--for", "10"});
+  const TProcessRun run = RunTool({"connect", "--host", host.Address(), "--log", "--for", "10"});
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_EQ(run.Out, "first line\nsecond line\n");
   EXPECT_EQ(run.Err, "qel connect: note: Session Closed!\n");
@@ -36,13 +36,13 @@ TEST(ConnectTool, PrintsTheLogOfWhatTheHostSent) {
 TEST(ConnectTool, DecodesATraceAsItArrives) {
   TTempDir dir;
   WriteFileBytes(dir.file("modes.txt"), "NEWMODE pair = STRUCT (a INT, b BIT(8));\nMESSAGE 7 = pair;\n");
-  const TToolRun compiled = RunTool({"compile", QString::fromStdString(dir.file("modes.txt")), "-o",
+  const TProcessRun compiled = RunTool({"compile", QString::fromStdString(dir.file("modes.txt")), "-o",
                                      QString::fromStdString(dir.file("modes"))});
   ASSERT_EQ(compiled.ExitCode, 0) << compiled.Err;
 
   const std::string header = "00007        0001_0002 0003_0004 0310 0800 .... ....:.... ....  SND  12:34:56.78";
   TOneShotHost host(header + "\r\nDATA = 3412 00AB\r\nplain text\r\n");
-  const TToolRun run = RunTool({"connect", "--host", host.Address(), "--decode", "--mode",
+  const TProcessRun run = RunTool({"connect", "--host", host.Address(), "--decode", "--mode",
                                 QString::fromStdString(dir.file("modes")), "--for", "10"});
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   // The message's data walked through its mode: a 16-bit INT, then 8 bits.

@@ -4,11 +4,7 @@
 // wait has a time limit.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +12,6 @@
 #include <QProcess>
 #include <QTimer>
 #include <chrono>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,62 +25,9 @@
 #include "comms/transmit.h"
 #include "core/session.h"
 #include "screen/store.h"
+#include "support/eventloop.h"
+#include "support/loopback.h"
 #include "support/testing.h"
-
-inline bool RunUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
-  }
-  return true;
-}
-
-inline void RunFor(int ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  RunUntil([&] { return std::chrono::steady_clock::now() >= deadline; }, ms + 1000);
-}
-
-inline std::uint16_t PortOf(int fd) {
-  sockaddr_in address{};
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  return ntohs(address.sin_port);
-}
-
-// A loopback port nobody listens on (bound and let go).
-inline std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  const std::uint16_t port = PortOf(fd);
-  ::close(fd);
-  return port;
-}
-
-// A host on loopback written with plain blocking calls, for a thread.
-struct TLoopbackHost {
-  int Listener = -1;
-  std::uint16_t Port = 0;
-  TLoopbackHost() {
-    Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(Listener, 5);
-    Port = PortOf(Listener);
-  }
-  ~TLoopbackHost() { ::close(Listener); }
-  int AcceptOne(int timeoutMs = 5000) const {
-    pollfd ready{Listener, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMs) <= 0) return -1;
-    return accept(Listener, nullptr, nullptr);
-  }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
-};
 
 // Records what the terminal sends while passing it on to the socket.
 class TSendTap : public TNetworkLine {
@@ -202,14 +144,11 @@ class TTelnetServer {
   bool Ready() const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(Port);
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (up) return true;
+      const int fd = ConnectTo(Port);
+      if (fd >= 0) {
+        ::close(fd);
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
@@ -221,27 +160,9 @@ class TTelnetServer {
   TChild Server;
 };
 
-struct TToolRun {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
-
 // Runs the qel tool to its end (killed after timeoutMs).
-inline TToolRun RunTool(const QStringList& arguments, int timeoutMs = 20000) {
-  QProcess process;
-  process.start(QEL_TOOL, arguments);
-  TToolRun run;
-  if (!process.waitForStarted(5000)) return run;
-  if (!process.waitForFinished(timeoutMs)) {
-    process.kill();
-    process.waitForFinished(2000);
-    return run;
-  }
-  run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.Out = process.readAllStandardOutput().toStdString();
-  run.Err = process.readAllStandardError().toStdString();
-  return run;
+inline TProcessRun RunTool(const QStringList& arguments, int timeoutMs = 20000) {
+  return RunProcess(QEL_TOOL, arguments, timeoutMs);
 }
 
 inline int Count(const std::string& text, const std::string& what) {

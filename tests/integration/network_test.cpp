@@ -14,20 +14,6 @@
 
 namespace {
 
-std::string ReadFor(int fd, int ms) {
-  std::string got;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  char buffer[256];
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, 20) <= 0) continue;
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  return got;
-}
-
 void ExpectDisconnected(const TWindow& w) {
   EXPECT_FALSE(w.S.Transmit->NetworkSessionUp());
   EXPECT_TRUE(w.Events.Controls.ConnectItem);
@@ -50,8 +36,7 @@ TEST(Network, AHostThatClosesShowsSessionClosedOnce) {
   TLoopbackHost host;
   std::thread peer([&] {
     const int fd = host.AcceptOne();
-    const char bye[] = "served\r\nbye\r\n";
-    [[maybe_unused]] const ssize_t n = write(fd, bye, sizeof bye - 1);
+    SendAll(fd, "served\r\nbye\r\n");
     ::close(fd);
   });
   TWindow w;
@@ -74,16 +59,10 @@ TEST(Network, ACallOnTheListeningPortIsTakenAndAnswered) {
 
   std::string heard;
   std::thread caller([&] {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      const char call[] = "host calling\r\n";
-      [[maybe_unused]] const ssize_t n = write(fd, call, sizeof call - 1);
-      heard = ReadFor(fd, 1500);
-    }
+    const int fd = ConnectTo(port);
+    if (fd < 0) return;
+    SendAll(fd, "host calling\r\n");
+    heard = ReceiveFor(fd, 1500);
     ::close(fd);
   });
   const bool accepted = RunUntil([&] { return w.S.Transmit->ListenActive; });
@@ -181,10 +160,10 @@ TEST(Network, DataArrivingUnderABoxIsShownAfterItInOrder) {
   std::atomic<bool> done{false};
   std::thread peer([&] {
     const int fd = host.AcceptOne();
-    [[maybe_unused]] ssize_t n = write(fd, "AAA", 3);
+    SendAll(fd, "AAA");
     while (!boxUp && !done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    n = write(fd, "BBB", 3);
+    SendAll(fd, "BBB");
     while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ::close(fd);
   });
@@ -209,7 +188,7 @@ TEST(Network, DataArrivingUnderABoxIsShownAfterItInOrder) {
 }
 
 TEST(Network, QelConnectReportsARefusedCallAndTakesACall) {
-  const TToolRun refused = RunTool({"connect", "--host", QString("127.0.0.1:%1").arg(FreePort())});
+  const TProcessRun refused = RunTool({"connect", "--host", QString("127.0.0.1:%1").arg(FreePort())});
   EXPECT_EQ(refused.ExitCode, 1);
   EXPECT_NE(refused.Err.find(": Connection refused\n"), std::string::npos) << refused.Err;
 
@@ -222,18 +201,14 @@ TEST(Network, QelConnectReportsARefusedCallAndTakesACall) {
   bool called = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!called && std::chrono::steady_clock::now() < deadline) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      called = true;
-      [[maybe_unused]] const ssize_t n = write(fd, "line one\r\nline two\r\n", 20);
-      heard = ReadFor(fd, 1000);
-    } else {
+    const int fd = ConnectTo(port);
+    if (fd < 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      continue;
     }
+    called = true;
+    SendAll(fd, "line one\r\nline two\r\n");
+    heard = ReceiveFor(fd, 1000);
     ::close(fd);
   }
   ASSERT_TRUE(tool.waitForFinished(10000));

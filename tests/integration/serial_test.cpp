@@ -76,7 +76,7 @@ TEST(Serial, QelConnectTalksToAProgramBehindSocat) {
   TChild socat({"socat", "PTY,rawer,link=" + link, "EXEC:" + script});
   ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(link); }, 5000));
 
-  const TToolRun run = RunTool({"connect", "--serial", QString::fromStdString(link), "--baud", "115200", "--send",
+  const TProcessRun run = RunTool({"connect", "--serial", QString::fromStdString(link), "--baud", "115200", "--send",
                                 "<P:3>abc<CR>", "--for", "2", "--scrollback"});
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_NE(run.Out.find("peer ready\n"), std::string::npos) << run.Out;
@@ -92,11 +92,11 @@ TEST(Serial, QelConnectRefusesUsageErrorsWithStatus2) {
                                        QStringList{"connect", "--host", "x", "--decode"},
                                        QStringList{"connect", "--host", "x", "--for", "0"},
                                        QStringList{"connect", "--host", "x", "--screen", "--log"}}) {
-    const TToolRun run = RunTool(arguments);
+    const TProcessRun run = RunTool(arguments);
     EXPECT_EQ(run.ExitCode, 2) << arguments.join(' ').toStdString();
     EXPECT_NE(run.Err.find("usage: qel connect"), std::string::npos);
   }
-  const TToolRun missing = RunTool({"connect", "--serial", "/nonexistent/tty"});
+  const TProcessRun missing = RunTool({"connect", "--serial", "/nonexistent/tty"});
   EXPECT_EQ(missing.ExitCode, 1);
   EXPECT_NE(missing.Err.find("/nonexistent/tty: Error accessing specified device (Error: 2)"), std::string::npos)
       << missing.Err;

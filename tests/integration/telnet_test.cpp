@@ -50,7 +50,7 @@ TEST(Telnet, TelnetdNegotiatesWithTheTerminalAndItsShellAnswersOnTheScreen) {
 TEST(Telnet, QelConnectTypesTheTextsAndPrintsTheScreen) {
   TTelnetServer server;
   ASSERT_TRUE(server.Ready());
-  const TToolRun run = RunTool({"connect", "--host", QString::fromStdString(server.Address()), "--emulation",
+  const TProcessRun run = RunTool({"connect", "--host", QString::fromStdString(server.Address()), "--emulation",
                                 "vt220", "--send", "<P:5>echo T=$TERM<CR>", "--send", "exit<CR>", "--for", "15"});
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_NE(run.Out.find("\nT=dec-vt220\n"), std::string::npos) << run.Out;

@@ -1,4 +1,6 @@
-// The integration tests run the components on this thread's event loop.
+// The main of the test programs whose components run on this thread's QtCore
+// event loop (line drivers, the D-Bus server, whole sessions), as they do in
+// the program.
 #include <gtest/gtest.h>
 #include <signal.h>
 

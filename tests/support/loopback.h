@@ -1,0 +1,101 @@
+// Hosts and callers on loopback TCP, written with plain blocking calls so
+// that a test thread can play the far end of a connection.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+inline sockaddr_in LoopbackAddress(std::uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+inline std::uint16_t PortOf(int fd) {
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+// A loopback port nobody listens on (bound and let go).
+inline std::uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = LoopbackAddress(0);
+  bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  const std::uint16_t port = PortOf(fd);
+  ::close(fd);
+  return port;
+}
+
+// A host listening on a free loopback port.
+struct TLoopbackHost {
+  int Listener = -1;
+  std::uint16_t Port = 0;
+  TLoopbackHost() {
+    Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = LoopbackAddress(0);
+    bind(Listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    listen(Listener, 5);
+    Port = PortOf(Listener);
+  }
+  ~TLoopbackHost() { ::close(Listener); }
+  TLoopbackHost(const TLoopbackHost&) = delete;
+  TLoopbackHost& operator=(const TLoopbackHost&) = delete;
+  // The next call, or -1 when none came in time.
+  int AcceptOne(int timeoutMs = 5000) const {
+    pollfd ready{Listener, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) <= 0) return -1;
+    return accept(Listener, nullptr, nullptr);
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
+};
+
+// A call to the loopback port: the connected socket, or -errno.
+inline int ConnectTo(std::uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = LoopbackAddress(port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return -error;
+  }
+  return fd;
+}
+
+inline void SendAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Reads until count bytes, the end of the session, or the time is up.
+inline std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 20) <= 0) continue;
+    char buffer[65536];
+    const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+// Everything that arrives until the session ends or the time is up.
+inline std::string ReceiveFor(int fd, int timeoutMs) { return ReceiveSome(fd, std::string::npos, timeoutMs); }
