@@ -18,7 +18,6 @@ namespace {
 
 struct TOptions {
   TBatchDecodeOptions Decode;
-  bool ModeGiven = false;
   std::string Settings;
   std::string Input;
 };
@@ -31,7 +30,6 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     if (TakeValue(argc, argv, i, "--mode", value, missing)) {
       if (missing) return tool.UsageError("--mode needs the base name of the mode files");
       options.Decode.ModeBase = value;
-      options.ModeGiven = true;
     } else if (TakeValue(argc, argv, i, "--ornet", value, missing)) {
       if (missing) return tool.UsageError("--ornet needs a directory");
       options.Decode.OrnetDirectory = value;
@@ -56,7 +54,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       options.Input = arg;
     }
   }
-  if (!options.ModeGiven) return tool.UsageError("--mode is required");
+  if (options.Decode.ModeBase.empty()) return tool.UsageError("--mode is required");
   if (options.Input.empty()) return tool.UsageError("no input file given (use - for standard input)");
   return 0;
 }
