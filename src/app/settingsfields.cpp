@@ -6,6 +6,7 @@
 
 #include "core/numbers.h"
 #include "core/paths.h"
+#include "core/text.h"
 
 namespace {
 enum class TKind { U8, U16, I32, Color, Text, Attr, Trigger, TabStops };
@@ -436,8 +437,7 @@ bool SetTabStops(std::uint8_t* flags, std::string_view value, std::string& error
   while (!value.empty()) {
     const std::size_t comma = value.find(',');
     std::string_view item = value.substr(0, comma);
-    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-    while (!item.empty() && item.back() == ' ') item.remove_suffix(1);
+    item = TrimSpaces(item);
     std::int64_t index = 0;
     if (!ParseInRange(item, 0, 131, index, error)) {
       error = "tab stop " + error;

@@ -1,16 +1,7 @@
 #include "comms/dde.h"
 
 #include "core/paths.h"
-
-namespace {
-std::string_view TrimmedBlanks(std::string_view text) {
-  std::size_t first = 0;
-  while (first < text.size() && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  std::size_t last = text.size();
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
-}  // namespace
+#include "core/text.h"
 
 const std::vector<std::string>& TDdeServer::IdentificationLines() {
   static const std::vector<std::string> lines = {
@@ -32,7 +23,7 @@ std::vector<std::string> TDdeServer::Execute(const std::vector<std::string>& mac
 }
 
 void TDdeServer::HandleDDEData(std::string_view text) {
-  const std::string request = UpperCase(TrimmedBlanks(text));
+  const std::string request = UpperCase(TrimBlanks(text));
   if (request.rfind("C:HELLO", 0) != 0) return;
   ItemLines = IdentificationLines();
 }

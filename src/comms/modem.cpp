@@ -6,19 +6,9 @@
 #include "comms/transmit.h"
 #include "core/paths.h"
 #include "core/session.h"
+#include "core/text.h"
 #include "log/errors.h"
 #include "terminal/keyboard.h"
-
-namespace {
-// Blanks and control characters go, as a trimmed entry of a text file should.
-std::string_view Trimmed(std::string_view text) {
-  std::size_t first = 0;
-  while (first < text.size() && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-  std::size_t last = text.size();
-  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-  return text.substr(first, last - first);
-}
-}  // namespace
 
 TModem::TModem(TSession& session) : S(session) {}
 
@@ -91,7 +81,7 @@ void TModem::DialListBoxDropDown() {
 bool TModem::EntryNumber(std::string_view entry, std::string& number) {
   const std::size_t equals = entry.find('=');
   if (equals == std::string_view::npos) return false;
-  number = Trimmed(entry.substr(equals + 1));
+  number = TrimBlanks(entry.substr(equals + 1));
   return true;
 }
 

@@ -15,17 +15,11 @@
 
 #include "comms/winsock.h"
 #include "core/desktop.h"
+#include "core/text.h"
 
 namespace {
 
 const char* const kCaption = "WINSOCK ERROR";
-
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  const auto last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
 
 bool ResolveHost(const std::string& host, in_addr& address) {
   if (inet_aton(host.c_str(), &address) != 0) return true;
@@ -114,12 +108,12 @@ bool TSockets::ResolvePort(const std::string& text, std::uint16_t& port) {
 
 // The port of "host:port" in IPAddr wins over Port.
 bool TSockets::TargetAddress(std::string& host, std::uint16_t& port, bool needHost) {
-  host = Trimmed(IPAddr);
-  std::string service = Trimmed(Port);
+  host = TrimBlanks(IPAddr);
+  std::string service(TrimBlanks(Port));
   const auto colon = host.find(':');
   if (colon != std::string::npos && host.find(':', colon + 1) == std::string::npos) {
-    const std::string override = Trimmed(host.substr(colon + 1));
-    host = Trimmed(host.substr(0, colon));
+    const std::string override(TrimBlanks(std::string_view(host).substr(colon + 1)));
+    host = std::string(TrimBlanks(std::string_view(host).substr(0, colon)));
     if (!override.empty()) service = override;
   }
   if (service.empty()) {

@@ -17,12 +17,6 @@ std::int32_t HexGroupValue(std::string_view digits) {
   return value;
 }
 
-std::string_view TrimSpaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
 std::string Padded(std::string_view text, std::size_t width) {
   std::string padded(text);
   if (padded.size() < width) padded.resize(width, ' ');

@@ -6,6 +6,7 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/session.h"
+#include "core/text.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "terminal/interpreter.h"
@@ -24,12 +25,6 @@ bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
 
 std::uint16_t TenthsFromSetting(std::int64_t value) {
   return static_cast<std::uint16_t>(std::clamp<std::int64_t>(value, 0, 0xFFFF));
-}
-
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
 }
 }  // namespace
 
@@ -134,7 +129,7 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
 
 void TTransferEngine::PadsPromptByte(std::uint8_t c) {
   if (c == ETX) {
-    PadsPrompt.Text = std::string(Trimmed(PadsPrompt.Text));
+    PadsPrompt.Text = std::string(TrimSpaces(PadsPrompt.Text));
     if (PadsPrompt.Text.find("PASSWORD:") == std::string::npos) {
       PadsPrompt.Collecting = false;
       if (PadsPrompt.StopPadsReceive) PadsPrompt.StopPadsReceive();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/paths.h"
+#include "core/text.h"
 #include "tools_common.h"
 #include "trace/listing.h"
 #include "trace/modefile.h"
@@ -35,12 +36,6 @@ class TStdoutListing final : public TListingOutput {
  private:
   std::string Base;
 };
-
-std::string Trimmed(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 }  // namespace
 
 int RunMode(const TToolCommand& tool, int argc, char** argv) {
@@ -62,7 +57,7 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
     }
   }
   // The dialog takes the name trimmed and upper-cased.
-  name = UpperCase(Trimmed(name));
+  name = UpperCase(TrimSpaces(name));
   if (base.empty() || name.empty()) return tool.ShowUsage();
 
   TStderrReporter reporter;

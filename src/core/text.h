@@ -1,0 +1,10 @@
+// Trimming text typed by users or read from files, settings and peers.
+#pragma once
+
+#include <string_view>
+
+// Without the spaces before and after.
+std::string_view TrimSpaces(std::string_view text);
+
+// Without the blanks and control characters (codes up to 32) before and after.
+std::string_view TrimBlanks(std::string_view text);
