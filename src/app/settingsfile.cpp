@@ -103,10 +103,10 @@ std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& r
     if ((error != EACCES && error != EPERM) || file.Create(target) != 0) return SystemErrorCode(error);
     const TIoResult written = file.Write(&record, kSetupRecordSize);
     if (written.Done == kSetupRecordSize) return 0;
-    return SystemErrorCode(written.Error != 0 ? written.Error : ENOSPC);
+    return SystemErrorCode(written.Error);
   }
   const TIoResult written = file.Write(&record, kSetupRecordSize);
-  if (written.Done != kSetupRecordSize) error = written.Error != 0 ? written.Error : ENOSPC;
+  if (written.Done != kSetupRecordSize) error = written.Error;
   if (error == 0) error = file.Sync();
   file.Close();
   struct stat st;

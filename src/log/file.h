@@ -41,7 +41,7 @@ class TFile {
 
   bool IsOpen() const { return Fd >= 0; }
   // Writes all of count unless the disk fills (Error ENOSPC, Done short) or a
-  // write fails (Error set).
+  // write fails (Error set): Error is set whenever Done falls short.
   TIoResult Write(const void* data, std::size_t count);
   // Reads up to count; Done 0 and Error 0 at the end of the file.
   TIoResult Read(void* data, std::size_t count);

@@ -13,6 +13,7 @@
 
 namespace {
 constexpr std::uint8_t CtrlZ = 26;
+constexpr const char* kBackgroundLogTitle = "Back ground logging file ( QELWIN.BGL )";
 
 std::string CurrentDirectoryFile(const char* name) {
   char buffer[PATH_MAX];
@@ -42,6 +43,10 @@ TLogFiles::TLogFiles(TSession& session)
 TLogFiles::~TLogFiles() = default;
 
 std::string TLogFiles::ProgramFile(const char* name) const { return S.ProgramDirectory + name; }
+
+std::string TLogFiles::EscapeLogTitle() const {
+  return "Escape Sequence Log File = " + S.ProgramDirectory + "QELWIN.ESL";
+}
 
 void TLogFiles::RefreshStatus() {
   S.Status.LogStatus = LogOpen;
@@ -125,7 +130,7 @@ bool TLogFiles::FlushLogBuffer() {
   LogFile.Close();
   LogOpen = false;
   LogFill = 0;
-  if (written.Error != 0 && written.Error != ENOSPC) {
+  if (written.Error != ENOSPC) {
     S.Errors->ReportErrno(ekFileAccess, written.Error, "Logfile used");
   } else {
     S.Errors->ReportError(ekDiskFull, 0, "");
@@ -169,33 +174,23 @@ bool TLogFiles::FlushBackgroundBuffer() {
   return BackgroundFile.Write(BackgroundBuffer.data(), count).Done == count;
 }
 
-void TLogFiles::StartBackgroundLog() {
-  BackgroundFill = 0;
-  if (!S.Settings.BackgroundLogging) return;
-  BackgroundRecording = false;
-  BackgroundFile.Close();
-  if (BackgroundFile.Create(BackgroundLogName) != 0) {
-    BackgroundState = bsClosed;
-    S.Errors->ReportError(ekFileOpen, 0, "Back ground logging file ( QELWIN.BGL )");
-    return;
-  }
-  BackgroundState = bsWriting;
-  BackgroundRecording = true;
-}
+void TLogFiles::StartBackgroundLog() { OpenBackgroundLog(false); }
 
-void TLogFiles::ResumeBackgroundLog() {
+void TLogFiles::ResumeBackgroundLog() { OpenBackgroundLog(true); }
+
+void TLogFiles::OpenBackgroundLog(bool append) {
   // Bytes still buffered from an earlier recording belong to the file.
-  if (BackgroundState == bsWriting) FlushBackgroundBuffer();
+  if (append && BackgroundState == bsWriting) FlushBackgroundBuffer();
   BackgroundFill = 0;
   if (!S.Settings.BackgroundLogging) return;
   BackgroundRecording = false;
   BackgroundFile.Close();
-  if (BackgroundFile.OpenReadWrite(BackgroundLogName) != 0 || BackgroundFile.SeekEnd() != 0) {
-    if (BackgroundFile.Create(BackgroundLogName) != 0) {
-      BackgroundState = bsClosed;
-      S.Errors->ReportError(ekFileOpen, 0, "Back ground logging file ( QELWIN.BGL )");
-      return;
-    }
+  const bool appending =
+      append && BackgroundFile.OpenReadWrite(BackgroundLogName) == 0 && BackgroundFile.SeekEnd() == 0;
+  if (!appending && BackgroundFile.Create(BackgroundLogName) != 0) {
+    BackgroundState = bsClosed;
+    S.Errors->ReportError(ekFileOpen, 0, kBackgroundLogTitle);
+    return;
   }
   BackgroundState = bsWriting;
   BackgroundRecording = true;
@@ -206,7 +201,7 @@ void TLogFiles::OpenBackgroundLogForPlayback() {
   if (BackgroundFile.OpenRead(BackgroundLogName) != 0) {
     BackgroundState = bsClosed;
     PlaybackActive = false;
-    S.Errors->ReportError(ekFileOpen, 0, "Back ground logging file ( QELWIN.BGL )");
+    S.Errors->ReportError(ekFileOpen, 0, kBackgroundLogTitle);
     return;
   }
   PlaybackActive = true;
@@ -226,14 +221,10 @@ void TLogFiles::CloseBackgroundLog() {
 
 void TLogFiles::RecordBackground(std::uint8_t c) {
   if (!BackgroundRecording) return;
-  if (BackgroundFill == kBackgroundBufferSize) {
-    const TIoResult written = BackgroundFile.Write(BackgroundBuffer.data(), BackgroundFill);
-    if (written.Done != BackgroundFill) {
-      BackgroundFill = 0;  // what did not fit is gone; do not try it again on close
-      CloseBackgroundLog();
-      return;
-    }
-    BackgroundFill = 0;
+  // What did not fit is gone with a failed write; the close does not try it again.
+  if (BackgroundFill == kBackgroundBufferSize && !FlushBackgroundBuffer()) {
+    CloseBackgroundLog();
+    return;
   }
   BackgroundBuffer[BackgroundFill++] = c;
 }
@@ -356,7 +347,7 @@ std::uint32_t TLogFiles::FlushTransferBuffer() {
   const bool complete = written.Done == TransferBuffer.size();
   TransferBuffer.clear();
   if (complete) return 0;
-  return SystemErrorCode(written.Error != 0 ? written.Error : ENOSPC);
+  return SystemErrorCode(written.Error);
 }
 
 void TLogFiles::CloseTransferFile() {
@@ -436,8 +427,7 @@ bool TLogFiles::StartEscapeLog() {
   DebugState = dsCapturing;
   const int error = EscapeLog.Create(ProgramFile("qelwin.esl"));
   if (error != 0) {
-    S.Errors->ReportErrno(ekFileAccess, error,
-                          "Escape Sequence Log File = " + S.ProgramDirectory + "QELWIN.ESL");
+    S.Errors->ReportErrno(ekFileAccess, error, EscapeLogTitle());
   }
   return true;
 }
@@ -461,8 +451,7 @@ void TLogFiles::WriteEscapeLog(std::string_view record) {
   const TIoResult written = EscapeLog.Write(record.data(), record.size());
   if (written.Done == record.size()) return;
   EscapeLog.Close();
-  S.Errors->ReportErrno(ekFileAccess, written.Error != 0 ? written.Error : ENOSPC,
-                        "Escape Sequence Log File = " + S.ProgramDirectory + "QELWIN.ESL");
+  S.Errors->ReportErrno(ekFileAccess, written.Error, EscapeLogTitle());
 }
 
 void TLogFiles::StopEscapeLog() {
@@ -479,7 +468,7 @@ void TLogFiles::StopEscapeLog() {
     const auto put = [&](const void* data, std::size_t size) {
       if (error != 0) return;
       const TIoResult written = dump.Write(data, size);
-      if (written.Done != size) error = written.Error != 0 ? written.Error : ENOSPC;
+      if (written.Done != size) error = written.Error;
     };
     put(count, sizeof count);
     put(Capture->Bytes.data(), CaptureCountValue);

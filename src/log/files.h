@@ -112,13 +112,15 @@ class TLogFiles {
 
  private:
   bool FlushLogBuffer();  // false when the log had to be closed
-  bool FlushBackgroundBuffer();
+  bool FlushBackgroundBuffer();  // false when the write failed; the buffer is empty either way
+  void OpenBackgroundLog(bool append);
   bool OpenForAppend(TFile& file, const std::string& name);  // positioned before a final Ctrl-Z
   bool CreateTransferFile();
   void AppendTransferChecked(std::uint8_t c, bool ctrlZRule);
   void RecordCapture(std::uint8_t b, bool sent);
   void RefreshStatus();
   std::string ProgramFile(const char* name) const;
+  std::string EscapeLogTitle() const;  // what its failures name
 
   TSession& S;
 
