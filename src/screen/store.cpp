@@ -275,18 +275,17 @@ std::int32_t TBrowse::GetFileOffset(int line) const {
 // ---------------------------------------------------------------------------
 // Screen rows
 
-void TBrowse::PutText(std::string_view text, int column, bool paint, int attribute, int row) {
+template <typename TWriteText>
+void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damage, TWriteText writeText) {
   const int line = ScreenLine(row);
-  if (line < 0) return;
-  if (attribute < 0) attribute = 0;
-  const auto a = static_cast<std::uint16_t>(attribute);
+  if (line < 0 || count < 0) return;
+  const auto a = static_cast<std::uint16_t>(std::max(attribute, 0));
   THotLine& hot = Materialize(line);
   if (hot.Length < kPaddedLength) hot.Length = kPaddedLength;
-  const int count = static_cast<int>(text.size());
   // Characters before column 1 or beyond the longest line are dropped.
   const int first = std::max(1, column);
   const int last = std::min(column + count - 1, kMaxLineLength);
-  for (int at = first; at <= last; ++at) hot.Text[at - 1] = text[at - column];
+  if (first <= last) writeText(hot.Text, first, last);
   if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
   const int lastCell = std::min(last, kLineCells);
   for (int at = first; at <= lastCell; ++at) {
@@ -297,34 +296,23 @@ void TBrowse::PutText(std::string_view text, int column, bool paint, int attribu
   }
   hot.TextDirty = true;
   Lines[line].State = lsRewritten;
-  if (paint && count > 0 && static_cast<std::uint8_t>(text[0]) >= 32 && first <= last)
-    AddDamage(line, first, last);
+  if (damage && count > 0 && first <= last) AddDamage(line, first, last);
   Follow();
 }
 
+void TBrowse::PutText(std::string_view text, int column, bool paint, int attribute, int row) {
+  const bool shown = !text.empty() && static_cast<std::uint8_t>(text[0]) >= 32;
+  WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown,
+           [&](char* cells, int first, int last) {
+             for (int at = first; at <= last; ++at) cells[at - 1] = text[at - column];
+           });
+}
+
 void TBrowse::FillText(char c, int count, int column, bool paint, int attribute, int row) {
-  const int line = ScreenLine(row);
-  if (line < 0 || count < 0) return;
-  if (attribute < 0) attribute = 0;
-  const auto a = static_cast<std::uint16_t>(attribute);
-  THotLine& hot = Materialize(line);
-  if (hot.Length < kPaddedLength) hot.Length = kPaddedLength;
-  const int first = std::max(1, column);
-  const int last = std::min(column + count - 1, kMaxLineLength);
-  if (first <= last) std::memset(hot.Text + first - 1, c, static_cast<std::size_t>(last - first + 1));
-  if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
-  const int lastCell = std::min(last, kLineCells);
-  for (int at = first; at <= lastCell; ++at) {
-    if (hot.Attr[at - 1] != a) {
-      hot.Attr[at - 1] = a;
-      hot.RunsDirty = true;
-    }
-  }
-  hot.TextDirty = true;
-  Lines[line].State = lsRewritten;
-  if (paint && count > 0 && static_cast<std::uint8_t>(c) >= 32 && first <= last)
-    AddDamage(line, first, last);
-  Follow();
+  WriteRow(row, column, count, attribute, paint && static_cast<std::uint8_t>(c) >= 32,
+           [&](char* cells, int first, int last) {
+             std::memset(cells + first - 1, c, static_cast<std::size_t>(last - first + 1));
+           });
 }
 
 void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint, int row) {

@@ -211,6 +211,13 @@ class TBrowse {
   void AppendDiskLine(int length, std::int32_t fileOffset, int attribute);
   static int SlotIndex(int mark);
 
+  // What every write to a screen row does: the row's line made hot and
+  // padded, the columns first..last it covers (clipped to the line) given
+  // their text by writeText(cells, first, last) and the attribute, the line
+  // marked rewritten and, with damage, repainted.
+  template <typename TWriteText>
+  void WriteRow(int row, int column, int count, int attribute, bool damage, TWriteText writeText);
+
   void AddDamage(int line, int left, int right);
   void NoteDamage();
   void Follow() {
