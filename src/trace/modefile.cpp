@@ -8,6 +8,7 @@
 
 #include "core/numbers.h"
 #include "core/paths.h"
+#include "core/text.h"
 
 namespace {
 constexpr const char* kDataExtensions[] = {".msg", ".bid", ".mod", ".sem", ".syn", ".usb"};
@@ -18,16 +19,10 @@ std::string MissingFileText(const std::string& name) {
 
 char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string_view TrimView(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-  return s;
-}
-
 // Strips `word` from the front of s, then the blanks after it.
 bool TakeWord(std::string_view& s, std::string_view word) {
   if (s.substr(0, word.size()) != word) return false;
-  s = TrimView(s.substr(word.size()));
+  s = TrimBlanks(s.substr(word.size()));
   return true;
 }
 
@@ -111,7 +106,7 @@ std::unique_ptr<TByteSource> TMemoryModeFiles::Open(std::string_view extension, 
 // --- Version ---
 
 std::optional<std::uint16_t> ParseVersionLine(std::string_view line) {
-  const std::string upper = UpperCase(TrimView(line));
+  const std::string upper = UpperCase(TrimBlanks(line));
   std::string_view rest = upper;
   if (!TakeWord(rest, "VERSION")) return std::nullopt;
   if (!TakeWord(rest, "=")) return std::nullopt;
@@ -427,7 +422,7 @@ TModeLookup TTraceFileSet::LookupModeByName(std::string_view name) const {
 }
 
 TSetLookup TTraceFileSet::LookupSetByName(std::string_view name) const {
-  const std::string key = NameKey(TrimView(name), kSetNameKeyWidth);
+  const std::string key = NameKey(TrimBlanks(name), kSetNameKeyWidth);
   // Set index record numbers are 16-bit.
   const auto hit = SearchIndex(".sen", key, kSetNameEntrySize, 0xFFFF);
   if (!hit) return {};

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/numbers.h"
+#include "core/text.h"
 
 std::uint16_t ReadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
@@ -284,10 +285,4 @@ std::string NameKey(std::string_view name, std::size_t width) {
   return key;
 }
 
-std::string TrimName(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && static_cast<std::uint8_t>(text[begin]) <= ' ') ++begin;
-  while (end > begin && static_cast<std::uint8_t>(text[end - 1]) <= ' ') --end;
-  return std::string(text.substr(begin, end - begin));
-}
+std::string TrimName(std::string_view text) { return std::string(TrimBlanks(text)); }
