@@ -14,8 +14,6 @@ struct TFileFaults {
   int WriteErrno = 0;            // the next write fails with this errno, nothing written
   long ShortWrite = -1;          // the next write stores at most this many bytes (disk full)
   int WritesBeforeFault = 0;     // writes that succeed before a write fault fires
-
-  bool Armed() const { return OpenErrno != 0 || WriteErrno != 0 || ShortWrite >= 0; }
 };
 
 // What a read or write did: bytes moved, and the errno that stopped it (0 none).

@@ -60,7 +60,6 @@ class TLogFiles {
   void RecordBackground(std::uint8_t c);
   // Playback reads: bytes read, 0 at the end, -1 on a failure or when not open for reading.
   long ReadBackgroundLog(std::uint8_t* buffer, std::size_t count);
-  std::size_t BackgroundBuffered() const { return BackgroundFill; }
 
   // --- Transfer file (the one file of a send or receive) ---
   enum TTransferState { tsClosed = 0, tsReading = 1, tsWriting = 2 };

@@ -41,7 +41,6 @@ class TRunPool {
   void Expand(THandle handle, std::uint16_t* cells) const;
   std::string Encoded(THandle handle) const;
   std::uint16_t AttributeAt(THandle handle, int column) const;
-  std::size_t DistinctLists() const { return Lists.size(); }
   void Clear();
 
  private:
