@@ -17,7 +17,6 @@
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
-#include "transfer/engine.h"
 
 namespace {
 
@@ -91,9 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (blocks.Line.Sent != bytes.Line.Sent) std::abort();
 
   // A few timer ticks let the answer-back go out.
-  for (int tick = 0; tick < 3; ++tick) {
-    blocks.S.Transfer->DecrementTimers();
-    blocks.S.HandleSessionEvent(1);
-  }
+  for (int tick = 0; tick < 3; ++tick) blocks.S.TimerTick();
   return 0;
 }

@@ -54,6 +54,11 @@ void TSession::ReceiveBytes(const std::uint8_t* data, std::size_t count) {
   }
 }
 
+void TSession::TimerTick() {
+  Transfer->DecrementTimers();
+  HandleSessionEvent(1);
+}
+
 void TSession::StartUp() {
   Writer->ResetTerminal();
   Screen->Clear();

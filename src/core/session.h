@@ -82,6 +82,9 @@ class TSession {
   void HandleSessionEvent(int kind, int payload = 0);
   // Received bytes in order, exactly as HandleSessionEvent(2, b) for each.
   void ReceiveBytes(const std::uint8_t* data, std::size_t count);
+  // The main window's 100-ms timer where no window runs (tools, tests): the
+  // countdown timers, then the tick.
+  void TimerTick();
 
   // The state the main window leaves after start-up, without the greeting
   // line: the store padded to 101 blank lines and the terminal reset.

@@ -28,10 +28,7 @@ struct TModemFixture {
   }
   // One tick of the main window's 100-ms timer.
   void Tick(int count = 1) {
-    for (int i = 0; i < count; ++i) {
-      S.Transfer->DecrementTimers();
-      S.HandleSessionEvent(1);
-    }
+    for (int i = 0; i < count; ++i) S.TimerTick();
   }
   bool Sending() const { return (S.Transfer->Activities & acSoftKey) != 0; }
 };

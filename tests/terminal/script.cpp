@@ -282,10 +282,7 @@ class TScriptRun {
   void Tick(const std::string& args) {
     long long count;
     if (!ParseInt(args, count)) return Fail("malformed TICK");
-    for (long long i = 0; i < count; ++i) {
-      S().Transfer->DecrementTimers();
-      S().HandleSessionEvent(1);
-    }
+    for (long long i = 0; i < count; ++i) S().TimerTick();
   }
 
   // EBCDIC IN|OUT byte value: one entry of the map.

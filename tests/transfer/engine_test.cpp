@@ -35,11 +35,7 @@ struct Engine : ::testing::Test {
     for (char c : bytes) T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c));
   }
   void Tick() { T.S->HandleSessionEvent(1); }
-  // The main window's 100-ms timer: timers count down, then the engine ticks.
-  void TimerTick() {
-    E().DecrementTimers();
-    Tick();
-  }
+  void TimerTick() { T.S->TimerTick(); }
 };
 }  // namespace
 

@@ -34,10 +34,7 @@ struct SoftKeys : ::testing::Test {
     E().ScreenPathOverride = [](std::uint8_t) {};
   }
   void Define(int key, const std::string& text) { Settings().SoftKeys[key - 1] = text; }
-  void TimerTick() {
-    E().DecrementTimers();
-    T.S->HandleSessionEvent(1);
-  }
+  void TimerTick() { T.S->TimerTick(); }
   void Receive(char c) { T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c)); }
 };
 }  // namespace

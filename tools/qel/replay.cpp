@@ -110,10 +110,7 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
     session.ReceiveBytes(data + done, std::min(kReceiveChunk, input.size() - done));
   }
   // Let queued answers (answer-back, soft keys) leave as the timer would send them.
-  for (int tick = 0; tick < kMaxDrainTicks && session.Transfer->Activities != 0; ++tick) {
-    session.Transfer->DecrementTimers();
-    session.HandleSessionEvent(1);
-  }
+  for (int tick = 0; tick < kMaxDrainTicks && session.Transfer->Activities != 0; ++tick) session.TimerTick();
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   PrintOutput(session, options.Output, logName);
