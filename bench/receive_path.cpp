@@ -48,16 +48,7 @@ std::string FullScreenApplication() {
   return s;
 }
 
-std::string LongWrappingLines() {
-  TRandom random;
-  std::string s;
-  s.reserve(kStreamBytes + 4096);
-  while (s.size() < kStreamBytes) {
-    AppendText(s, random, random.Between(300, 2000));
-    s += "\r\n";
-  }
-  return s;
-}
+std::string LongWrappingLines() { return TextLines(kStreamBytes, 300, 2000); }
 
 // libvterm with the callbacks a terminal front end sets: damage and cursor
 // bookkeeping, and a scroll-back that keeps each line leaving the screen.

@@ -36,17 +36,20 @@ inline void AppendText(std::string& out, TRandom& random, int length) {
   for (int i = 0; i < length; ++i) out.push_back(static_cast<char>(random.Between(32, 126)));
 }
 
-// Lines of 60 to 80 printable characters, each ended by CR LF.
-inline std::string PlainLines(std::size_t bytes) {
+// Lines of shortest to longest printable characters, each ended by CR LF.
+inline std::string TextLines(std::size_t bytes, int shortest, int longest) {
   TRandom random;
   std::string s;
-  s.reserve(bytes + 256);
+  s.reserve(bytes + static_cast<std::size_t>(longest) + 2);
   while (s.size() < bytes) {
-    AppendText(s, random, random.Between(60, 80));
+    AppendText(s, random, random.Between(shortest, longest));
     s += "\r\n";
   }
   return s;
 }
+
+// Lines as a listing or a log shows them.
+inline std::string PlainLines(std::size_t bytes) { return TextLines(bytes, 60, 80); }
 
 inline double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
