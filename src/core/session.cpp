@@ -62,6 +62,6 @@ void TSession::TimerTick() {
 void TSession::StartUp() {
   Writer->ResetTerminal();
   Screen->Clear();
-  const std::string blankLine(TBrowse::ScreenXSizeMax, ' ');
-  while (Screen->Count() < 101) Screen->AddLine(blankLine, Writer->DefaultAttribute(), false);
+  const int attribute = Writer->DefaultAttribute();
+  while (Screen->Count() < 101) Screen->AddLine(TBrowse::BlankRow(), attribute, false);
 }

@@ -300,6 +300,11 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   Follow();
 }
 
+std::string_view TBrowse::BlankRow() {
+  static const std::string row(ScreenXSizeMax, ' ');
+  return row;
+}
+
 void TBrowse::PutText(std::string_view text, int column, bool paint, int attribute, int row) {
   const bool shown = !text.empty() && static_cast<std::uint8_t>(text[0]) >= 32;
   WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown,

@@ -70,6 +70,8 @@ class TBrowse {
   TBrowse& operator=(const TBrowse&) = delete;
 
   static constexpr int ScreenXSizeMax = 132;
+  // A row of ScreenXSizeMax blanks, for lines that start empty.
+  static std::string_view BlankRow();
   static constexpr int ScreenYSizeMax = 24;
   static constexpr int kFirstCapacity = 2708;
   static constexpr int kMaxLineLength = 255;

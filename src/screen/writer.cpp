@@ -414,7 +414,7 @@ void TScreenWriter::LineFeedScroll(int row) {
   const bool wholeScreen = t.LeftMargin == 1 && t.RightMargin >= 80 && t.TopMargin == 1 &&
                            t.BottomMargin == t.ScreenRows;
   if (wholeScreen && row >= t.ScreenRows) {
-    S.Screen->AddLine(std::string(TBrowse::ScreenXSizeMax, ' '), t.CurrentAttribute, true);
+    S.Screen->AddLine(TBrowse::BlankRow(), t.CurrentAttribute, true);
     UpdateLinesInBuffer();
     return;
   }
@@ -476,8 +476,7 @@ void TScreenWriter::MakeRowDoubleHeight(int row) {
   for (int column = 1; column <= TBrowse::ScreenXSizeMax; ++column)
     screen.SetCellAttribute(column, row, DoubleSizeAttribute(screen.GetCellAttribute(column, row)));
   if (row + 1 <= State.BottomMargin)
-    screen.ReplaceScreenLine(std::string(TBrowse::ScreenXSizeMax, ' '), State.CurrentAttribute,
-                             false, row + 1);
+    screen.ReplaceScreenLine(TBrowse::BlankRow(), State.CurrentAttribute, false, row + 1);
   RepaintArea(1, row, TBrowse::ScreenXSizeMax, row);
 }
 
