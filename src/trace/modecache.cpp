@@ -65,7 +65,7 @@ const TModeCache::TCachedSet* TModeCache::SetBlock(std::int64_t offset) {
   }
   auto set = std::make_unique<TCachedSet>();
   set->Count = block.Count;
-  for (TSetElement& e : block.Elements()) set->Names.push_back(std::move(e.Name));
+  for (const TSetElement& e : block.Elements()) set->Names.push_back(ShownElementName(e.Name));
   MakeRoom(Sets, kMaxSets);
   return Sets.emplace(offset, std::move(set)).first->second.get();
 }

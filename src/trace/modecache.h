@@ -65,7 +65,7 @@ class TModeCache {
  private:
   struct TCachedSet {
     std::uint16_t Count = 0;
-    std::vector<std::string> Names;  // by value, as far as the table holds names
+    std::vector<std::string> Names;  // shown names by value, as far as the table holds them
   };
   struct TChainEntry {
     std::uint16_t Value;

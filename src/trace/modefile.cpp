@@ -132,14 +132,16 @@ std::uint32_t SetValueWidth(std::uint16_t n) {
   return width == 0 ? 1 : width;
 }
 
+std::string ShownElementName(std::string_view stored) {
+  std::string name(stored);
+  for (char& c : name) c = LowerChar(c);
+  return name;
+}
+
 std::string SetValueText(std::uint16_t value, std::uint16_t n, const std::string* name, bool convertSetElements) {
   const bool named = value < n && convertSetElements && name;
+  if (named && !name->empty()) return *name;
   std::string text;
-  if (named && !name->empty()) {
-    text.reserve(name->size());
-    for (const char c : *name) text.push_back(LowerChar(c));
-    return text;
-  }
   // Four digits for a large set, and for any value two digits cannot hold.
   AppendHex(text, value, n > 255 || value > 255 ? 4 : 2);
   if (named) text += ' ';  // an element without a name
@@ -301,7 +303,8 @@ std::string TTraceFileSet::SetElementText(std::int64_t blockOffset, std::uint16_
   }
   if (value == 0xFFFF) value = ExtractBits(buffer, byteOffset, bitOffset, SetValueWidth(block.Count), mode);
   const std::optional<TSetElement> element = block.Element(value);
-  return SetValueText(value, block.Count, element ? &element->Name : nullptr, convertSetElements);
+  const std::string name = element ? ShownElementName(element->Name) : std::string();
+  return SetValueText(value, block.Count, element ? &name : nullptr, convertSetElements);
 }
 
 void TTraceFileSet::ReportSetBlockFailure(std::int64_t offset, std::uint32_t code) const {

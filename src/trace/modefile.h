@@ -102,11 +102,13 @@ std::optional<std::uint16_t> FindVersion(std::string_view text);
 // The bits a value of a set of n elements is read with: as many as n - 1
 // needs, at least 1. n - 1 is taken in 16 bits (an empty set needs 16).
 std::uint32_t SetValueWidth(std::uint16_t n);
+// A set element's name as it is shown: in lower case.
+std::string ShownElementName(std::string_view stored);
 // `SetElementText` of a known value in a set of n elements; `name` is the
-// element's name as stored, nullptr when the table does not hold it whole.
+// element's ShownElementName, nullptr when the table does not hold it whole.
 // A value not below n, or convertSetElements off: the value in hex (4 digits
 // when n > 255 or the value > 255, else 2). An empty name: that hex form and
-// a space. Otherwise the name in lower case.
+// a space. Otherwise the name.
 std::string SetValueText(std::uint16_t value, std::uint16_t n, const std::string* name, bool convertSetElements);
 // `SynValueText` of a known value; `name` is the trimmed name its chain
 // gives it, nullptr when it has none. Named: 4 hex digits + "(" + name + ")".
