@@ -60,8 +60,11 @@ void TTraceFiles::TraceOn() {
   TTraceDecoder& trace = *S.Trace;
   // From state 1 (host name files only) the trace files may still be closed.
   trace.TraceState = 2;
+  const bool alreadyOpen = TraceFilesOpen();
   OpenTraceFiles();
-  if (trace.TraceState == 2) S.Kasp->OpenKaspFiles();
+  // Opening the trace files has just tried the host name files; trying again
+  // would only show the same missing file a second time.
+  if (trace.TraceState == 2 && alreadyOpen) S.Kasp->OpenKaspFiles();
   trace.ResetMessageState();
   S.Writer->UpdateStatusBar();
 }

@@ -135,6 +135,20 @@ TEST(KaspFiles, MissingFilesAreReportedByFullName) {
   EXPECT_TRUE(t.Desktop.Boxes.empty());
 }
 
+TEST(TraceSwitch, AMissingHostNameFileIsReportedOnceWhenTracingStarts) {
+  TModeDirectory modes;
+  TTempDir empty;
+  TTestSession t;
+  TSession& s = *t.S;
+  s.Settings.ModeFileName.assign(modes.Base);
+  s.Settings.OrnetDirectoryName.assign(empty.path().string() + "/");
+  s.TraceFiles->TraceOn();
+  EXPECT_EQ(s.Trace->TraceState, 2);
+  const std::string prefix = "File access error when trying to open a file.\rThe file = " + empty.path().string() + "/";
+  EXPECT_EQ(BoxTexts(t.Desktop),
+            (std::vector<std::string>{prefix + "KASP.MSG", prefix + "KASP.VMI", prefix + "KASP.BID"}));
+}
+
 TEST(KaspFiles, ErrorDescriptionFile) {
   TTestSession t;
   TSession& s = *t.S;
