@@ -714,7 +714,7 @@ class TCompiler {
   void Bytes(const TOverride& o, std::array<std::uint8_t, N>& out) {
     const std::string text = Text(o, N);
     out.fill(0);
-    std::copy(text.begin(), text.end(), out.begin());
+    std::copy_n(text.begin(), std::min(text.size(), N), out.begin());
   }
 
   void ApplyHeaderOverrides(TModeHeaderRecord& h, const std::vector<TOverride>& overrides) {

@@ -462,7 +462,7 @@ void TModeDecoder::DecodeArray(const TField& f, std::int64_t elementCount, int l
     if (compact) {
       std::string& value = AcquireLine();
       if (kindIs(mkBool)) {
-        value = ExtractBits(D.MessageBuffer, element.Byte, element.Bit, 1, element.Pack) ? "T" : "F";
+        value.assign(1, ExtractBits(D.MessageBuffer, element.Byte, element.Bit, 1, element.Pack) ? 'T' : 'F');
       } else if (kindIs(mkInt)) {
         AppendHex(value, ExtractBits(D.MessageBuffer, element.Byte, element.Bit, 16, element.Pack), 4);
       } else {

@@ -391,7 +391,7 @@ TEST_F(SetElements, AnUnreadableBlockIsReportedAndGivesNothing) {
 TEST_F(SetElements, HostileBlocksStayInsideTheirTable) {
   // S says 200 bytes, the file holds 9: the names that are there still count.
   // Then N = 65535 with an empty table, and an empty set.
-  Open(Le16(3) + Le16(200) + std::string("\x03ONE\x7FTW", 9) + Le16(65535) + Le16(0) + Le16(0) + Le16(0));
+  Open(Le16(3) + Le16(200) + std::string("\x03ONE\x7FTW\0\0", 9) + Le16(65535) + Le16(0) + Le16(0) + Le16(0));
   EXPECT_EQ(Text(0, 0), "one");
   EXPECT_EQ(Text(0, 1), "01");  // its length runs past the table
   EXPECT_EQ(Text(0, 2), "02");
