@@ -165,7 +165,8 @@ void TTraceDecoder::ProcessKeywordLine(std::string_view line, std::size_t p) {
     FinishWordByteConversion();
     WriteAsIs(line);
   } else if (CharAt(line, 18) == '_' && CharAt(line, 28) == '_') {
-    TakeMessageName(line, p);
+    // No identity stands at its start: the message name is the one a short
+    // digit line gave just before it.
     MessageBuffer.Clear();
     ParseHeader(line, THeaderLayout::A);
     return;
