@@ -471,8 +471,11 @@ void TReceiveInterpreter::DeviceStatusReport() {
       int row = t.CursorRow;
       int column = t.CursorColumn;
       if (t.OriginMode) {
-        row = row - t.TopMargin + 1;
-        column = column - t.LeftMargin + 1;
+        // Origin mode set with the cursor above the region leaves it there;
+        // its nearest position inside is the first row, and a negative
+        // field would garble the answer.
+        row = std::max(row - t.TopMargin + 1, 1);
+        column = std::max(column - t.LeftMargin + 1, 1);
       }
       std::string answer = "\x1B[";
       AppendDec(answer, row, 3);
