@@ -324,9 +324,10 @@ void TConverter::ConvertIe() {
   std::optional<std::uint16_t> identifier;
   if (const TSynLookup syn = files.LookupSynByName(name); syn.Found) {
     identifier = syn.Value;
-  } else if (name.size() == 2) {
-    // An IE without a name is printed as 2 hex digits.
+  } else if (name.size() == 2 || name.size() == 4) {
+    // An IE without a name is printed as 2 hex digits (no table) or 4.
     identifier = ReadNumber16(name + "H");
+    if (identifier && *identifier > 0xFF) identifier.reset();
   }
   T.MessageBuffer.Clear();
   for (std::size_t i = 1; i < Area.Lines.size(); ++i) {

@@ -129,8 +129,9 @@ class TTraceDecoder {
   void MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint32_t offset, int level);
   // DSS1 layer 3 message in the whole MessageBuffer (dss1.cpp).
   void DecodeDss1();
-  // Names from the DSS1 vocabulary of the mode files ("0005(SETUP)"), or the
-  // value as 2 hex digits when the table is missing or does not name it.
+  // Names from the DSS1 vocabulary of the mode files ("0005(SETUP)"); the
+  // value as 2 hex digits when the table is missing. A value the table does
+  // not name: 2 digits for a message type, 4 (the constant text) for an IE.
   std::string MessageTypeName(std::uint8_t value);
   std::string IeName(std::uint8_t identifier, int codeset);
 
@@ -158,7 +159,9 @@ class TTraceDecoder {
   // Stores a data value (0xFFFFFFFF: an invalid group, counted only) of 1 or 2 bytes.
   void StoreValue(std::uint32_t value, int bytes);
   void PrintFullHeader();
-  std::string Dss1TableName(int record, std::uint8_t value);
+  // The constant chain of the DSS1 table that reserved record `record` names;
+  // nullopt when the table is not provided (or not a RANGE over constants).
+  std::optional<std::int64_t> Dss1Table(int record);
   void WordDump();
 
   TSession& S;

@@ -25,24 +25,29 @@ constexpr std::uint8_t kExtendedFacility = 0x0D;
 constexpr int kContentsLevel = 2;
 }  // namespace
 
-std::string TTraceDecoder::Dss1TableName(int record, std::uint8_t value) {
-  const std::string hex = Hex(value, 2);
+std::optional<std::int64_t> TTraceDecoder::Dss1Table(int record) {
   const std::shared_ptr<const TCachedMode> reserved = Cache.Mode(record);
-  if (!reserved || reserved->Header.Reference == -1) return hex;
+  if (!reserved || reserved->Header.Reference == -1) return std::nullopt;
   const std::shared_ptr<const TCachedMode> table = Cache.Mode(reserved->Header.Reference);
-  if (!table || table->Header.Kind != mkConstantRange) return hex;
-  // A value the table does not name prints as its two digits.
-  const std::optional<std::string> name = Cache.ConstantName(table->Header.ConstantChain, value);
-  if (!name) return hex;
-  return Hex(value, 4) + "(" + *name + ")";
+  if (!table || table->Header.Kind != mkConstantRange) return std::nullopt;
+  return table->Header.ConstantChain;
 }
 
 std::string TTraceDecoder::MessageTypeName(std::uint8_t value) {
-  return Dss1TableName(kDss1MessageTypesRecord, value);
+  const std::optional<std::int64_t> chain = Dss1Table(kDss1MessageTypesRecord);
+  if (!chain) return Hex(value, 2);
+  // A type the table does not name prints as its two digits, like a type
+  // without a table.
+  const std::optional<std::string> name = Cache.ConstantName(*chain, value);
+  if (!name) return Hex(value, 2);
+  return Hex(value, 4) + "(" + *name + ")";
 }
 
 std::string TTraceDecoder::IeName(std::uint8_t identifier, int codeset) {
-  return Dss1TableName(Dss1CodesetRecord(codeset & 7), identifier);
+  const std::optional<std::int64_t> chain = Dss1Table(Dss1CodesetRecord(codeset & 7));
+  if (!chain) return Hex(identifier, 2);
+  // The constant text: named "0070(CALLED)", unnamed in 4 digits.
+  return Cache.SynValueText(*chain, identifier, 0, 0, pmNone, MessageBuffer);
 }
 
 void TTraceDecoder::DecodeDss1() {

@@ -193,6 +193,11 @@ TEST_F(ConvertTest, MbidAndInformationElement) {
   Convert(ckMarked, {"    IE = CAUSE", "      IE_DATA = 80 90"}, 5);
   EXPECT_EQ(Shown(), Joined({"  IE = CAUSE", "      EXT = True", "      CODING = 0", "      SPARE = 0",
                              "      WHERE = 0", "      EXT2 = True", "      VALUE = 10"}));
+  // An identifier that a table does not name shows as 4 hex digits.
+  T.Desktop.Memos.clear();
+  Convert(ckMarked, {"    IE = 0008", "      IE_DATA = 80 90"}, 5);
+  EXPECT_EQ(Shown(), Joined({"  IE = 0008", "      EXT = True", "      CODING = 0", "      SPARE = 0",
+                             "      WHERE = 0", "      EXT2 = True", "      VALUE = 10"}));
   // An IE without contents of its own is shown in hex.
   T.Desktop.Memos.clear();
   Convert(ckMarked, {"    IE = DISPLAY", "      IE_DATA = 41 42"}, 5);
