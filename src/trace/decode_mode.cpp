@@ -193,7 +193,8 @@ void TModeDecoder::DecodeComponent(const TCachedMode& mode, const TModeComponent
   f.Ref = c.ModeIndex;
   f.Pack = pack;
 
-  if (c.IsVarLength()) {
+  // Without a selector there is no length to take: the flag alone is no VARLENGTH.
+  if (c.IsVarLength() && c.Selector != -1) {
     std::uint16_t stored = 0;
     if (!selectorValue(stored)) return;
     const std::int64_t length = std::max<std::int64_t>(0, std::int64_t{stored} + c.Adjustment());
