@@ -285,8 +285,12 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   // Characters before column 1 or beyond the longest line are dropped.
   const int first = std::max(1, column);
   const int last = std::min(column + count - 1, kMaxLineLength);
-  if (first <= last) writeText(hot.Text, first, last);
-  if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
+  // Only characters that land lengthen the line: an empty text, or one wholly
+  // past the longest line, leaves just the padding.
+  if (first <= last) {
+    writeText(hot.Text, first, last);
+    if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
+  }
   const int lastCell = std::min(last, kLineCells);
   for (int at = first; at <= lastCell; ++at) {
     if (hot.Attr[at - 1] != a) {

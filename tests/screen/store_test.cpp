@@ -176,6 +176,22 @@ TEST(PutText, TextBeyondTheCellsIsKeptUpToTheLongestLine) {
   EXPECT_EQ(store.GetAttributeAt(line, 1), 4);
 }
 
+TEST(PutText, NothingWrittenBeyondTheLongestLineOrFromAnEmptyTextLeavesThePadding) {
+  TBrowse store;
+  for (int i = 0; i < 24; ++i) store.AddLine("", 0, false);
+  const int line = store.Count() - 1;
+  // An empty text only pads the line to 133 characters.
+  store.PutText("", 136, false, 2, 24);
+  EXPECT_EQ(store.GetLineLength(line), 133);
+  EXPECT_EQ(store.GetLineText(line), std::string(133, ' '));
+  // A character at column 300 is past the 255th and is dropped.
+  store.FillText('x', 3, 300, false, 2, 23);
+  EXPECT_EQ(store.GetLineLength(line - 1), 133);
+  store.PutText("yz", 256, false, 2, 22);
+  EXPECT_EQ(store.GetLineLength(line - 2), 133);
+  EXPECT_EQ(store.GetLineText(line - 2), std::string(133, ' '));
+}
+
 TEST(PutText, PaintsUnlessTheFirstCharacterIsAControlCharacter) {
   TBrowse store;
   Fill(store, 24);
