@@ -203,12 +203,19 @@ std::unique_ptr<TTraceFileSet> TTraceFileSet::Open(std::shared_ptr<const TModeFi
     return nullptr;
   }
 
+  // All six must be there before any is opened; a file that is there but
+  // cannot be opened is an open failure, not a missing file.
+  for (const char* extension : kDataExtensions) {
+    if (store->Exists(extension)) continue;
+    reporter.ReportError(ekMessage, 0, MissingFileText(store->DisplayName(extension)));
+    return nullptr;
+  }
   std::unique_ptr<TTraceFileSet> set(new TTraceFileSet(store, reporter));
   std::unique_ptr<TByteSource>* slots[] = {&set->Msg, &set->Bid, &set->Mod, &set->Sem, &set->Syn, &set->Usb};
   for (std::size_t i = 0; i < std::size(kDataExtensions); ++i) {
     *slots[i] = store->Open(kDataExtensions[i], &code);
     if (!*slots[i]) {
-      reporter.ReportError(ekMessage, 0, MissingFileText(store->DisplayName(kDataExtensions[i])));
+      reporter.ReportError(ekFileOpen, code, store->DisplayName(kDataExtensions[i]));
       return nullptr;
     }
   }

@@ -188,8 +188,8 @@ class TTraceFileSet {
 
   // The checks and opens of trace conversion: the version in ".ver" (missing,
   // unreadable, too old, or without a version line), then .msg, .bid, .mod,
-  // .sem, .syn, .usb must exist and open, in that order. The first failure is
-  // reported with the program's text and gives nullptr.
+  // .sem, .syn, .usb must all exist, and then open, in that order. The first
+  // failure is reported with the program's text and gives nullptr.
   static std::unique_ptr<TTraceFileSet> Open(std::shared_ptr<const TModeFileStore> store,
                                              TModeFileReporter& reporter);
   // The same for the "Mode File Name" setting (a base without extension); an

@@ -191,3 +191,39 @@ TEST(HostNameFiles, JoinsTheDirectoryWithTheSeparatorItUses) {
   EXPECT_EQ(THostNameFiles::FullName("/srv/ornet", "KASP.MSG"), "/srv/ornet/KASP.MSG");
 }
 }  // namespace
+
+namespace {
+// The data files on disk as <dir>/set.*, with `unopenable` made a directory
+// (it exists but cannot be opened) and `missing` left out.
+std::string WriteSetWith(const TTempDir& dir, const std::string& unopenable, const std::string& missing) {
+  for (const auto& [ext, bytes] : MinimalFiles()) {
+    if (ext == missing) continue;
+    if (ext == unopenable) EXPECT_EQ(::mkdir(dir.file("set" + ext).c_str(), 0755), 0);
+    else WriteFileBytes(dir.file("set" + ext), bytes);
+  }
+  return dir.file("set");
+}
+
+TEST(OpenTraceFiles, ADataFileThatExistsButCannotBeOpenedIsAnOpenFailure) {
+  TTempDir dir;
+  const std::string base = WriteSetWith(dir, ".mod", "");
+  TRecordingReporter r;
+  EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
+  EXPECT_EQ(r.Errors[0].Text, base + ".mod");
+  EXPECT_EQ(r.Errors[0].Code, 5u);  // access denied
+}
+
+TEST(OpenTraceFiles, EveryDataFileMustExistBeforeAnyIsOpened) {
+  // .msg is checked and opened first, .usb last: the missing .usb is what is
+  // reported, as no file is opened before all six were found.
+  TTempDir dir;
+  const std::string base = WriteSetWith(dir, ".msg", ".usb");
+  TRecordingReporter r;
+  EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekMessage);
+  EXPECT_EQ(r.Errors[0].Text, "The file =" + base + ".usb doesn't exist. Correct in the Configure|Files window");
+}
+}  // namespace
