@@ -351,11 +351,14 @@ std::uint32_t TLogFiles::FlushTransferBuffer() {
 }
 
 void TLogFiles::CloseTransferFile() {
-  if (TransferFileState == tsWriting) FlushTransferBuffer();
+  // The last bytes of a receive are part of the file: a failure to write
+  // them is reported, once the file is closed, like any other.
+  const std::uint32_t error = TransferFileState == tsWriting ? FlushTransferBuffer() : 0;
   TransferFile.Close();
   TransferBuffer.clear();
   S.Transfer->TransferActive = false;
   TransferFileState = tsClosed;
+  if (error != 0) S.Errors->ReportError(ekFileAccess, error, "Transfer file");
 }
 
 long TLogFiles::ReadTransferFile(std::uint8_t* buffer, std::size_t count) {

@@ -425,6 +425,28 @@ TEST_F(TransferFile, AFailedWriteFromTheWriterClosesAndReports) {
             "File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk."));
 }
 
+TEST_F(TransferFile, AFailedLastWriteOnCloseIsReported) {
+  // The bytes still buffered when the receive ends are the end of the file:
+  // losing them must not pass as a complete receive.
+  ASSERT_TRUE(Files().OpenTransferFile(2));
+  StartTextReceive();
+  Files().TransferChar('a');
+  Files().Faults.WriteErrno = ENOSPC;
+  Files().CloseTransferFile();
+  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].Box.Text,
+            "File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk."));
+
+  // A send's file is only read: closing it writes nothing and reports nothing.
+  WriteFileBytes(Name, "abc");
+  ASSERT_TRUE(Files().OpenTransferFile(0));
+  Files().Faults.WriteErrno = ENOSPC;
+  Files().CloseTransferFile();
+  EXPECT_EQ(Boxes().size(), 1u);
+  Files().Faults.WriteErrno = 0;
+}
+
 TEST_F(TransferFile, CtrlZEndsTheWritersTextReceiveWhenAsked) {
   ASSERT_TRUE(Files().OpenTransferFile(2));
   StartTextReceive();
