@@ -22,17 +22,20 @@ TReadStatus TByteSource::ReadExact(std::int64_t offset, void* out, std::size_t n
 }
 
 std::unique_ptr<TFileSource> TFileSource::Open(const std::string& path, std::uint32_t* code) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO does not wait for a writer; only a regular
+  // file is read (a device such as /dev/zero would never end).
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (code) *code = SystemErrorCode(errno);
     return nullptr;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     if (code) *code = SystemErrorCode(EISDIR);
     return nullptr;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::unique_ptr<TFileSource>(new TFileSource(fd));
 }
 

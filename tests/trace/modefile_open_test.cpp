@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/testing.h"
 #include "trace/hostnames.h"
@@ -225,5 +226,45 @@ TEST(OpenTraceFiles, EveryDataFileMustExistBeforeAnyIsOpened) {
   ASSERT_EQ(r.Errors.size(), 1u);
   EXPECT_EQ(r.Errors[0].Kind, ekMessage);
   EXPECT_EQ(r.Errors[0].Text, "The file =" + base + ".usb doesn't exist. Correct in the Configure|Files window");
+}
+}  // namespace
+
+namespace {
+TEST(OpenTraceFiles, APipeOrADeviceInPlaceOfAFileIsAnOpenFailureNotAWait) {
+  // Opening a FIFO for reading waits for a writer, and a device such as
+  // /dev/zero never ends: neither may hold up the program.
+  TTempDir dir;
+  for (const auto& [ext, bytes] : MinimalFiles()) {
+    if (ext != ".ver") WriteFileBytes(dir.file("set" + ext), bytes);
+  }
+  ASSERT_EQ(::mkfifo(dir.file("set.ver").c_str(), 0600), 0);
+  TRecordingReporter r;
+  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), r), nullptr);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
+  EXPECT_EQ(r.Errors[0].Text, dir.file("set") + ".ver");
+
+  if (::access("/dev/zero", R_OK) != 0) GTEST_SKIP() << "no /dev/zero";
+  ASSERT_EQ(::unlink(dir.file("set.ver").c_str()), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("set.ver").c_str()), 0);
+  TRecordingReporter zero;
+  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), zero), nullptr);
+  ASSERT_EQ(zero.Errors.size(), 1u);
+  EXPECT_EQ(zero.Errors[0].Kind, ekFileOpen);
+}
+
+TEST(HostNameFiles, APipeNamedAsAHostNameFileIsAnOpenFailure) {
+  TTempDir dir;
+  ASSERT_EQ(::mkfifo(dir.file("KASP.MSG").c_str(), 0600), 0);
+  WriteFileBytes(dir.file("KASP.VMI"), std::string(25, 'V'));
+  WriteFileBytes(dir.file("KASP.BID"), std::string(25, 'B'));
+  THostNameFiles kasp;
+  TRecordingReporter r;
+  kasp.Open(dir.path().string(), r);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
+  EXPECT_EQ(r.Errors[0].Text, dir.path().string() + "/KASP.MSG");
+  EXPECT_FALSE(kasp.MsgOpen());
+  EXPECT_EQ(kasp.VmiName(0), std::string(25, 'V'));
 }
 }  // namespace
