@@ -74,15 +74,17 @@ void TReceiveHandover::QelCommError(unsigned errors) {
 void TReceiveHandover::QelCommException(int code) { HandToWindow({true, {}, false, code}); }
 
 void TReceiveHandover::SerialReceived(int count) {
-  if (SerialRxDepth > 1 || S.Errors->DialogShowing) {
+  if (SerialRxDepth > 1) {
     if (Desktop.IsMessageQueued(wmSerialReceive)) return;
     Desktop.ProcessPendingMessages();
     if (!Desktop.IsMessageQueued(wmSerialReceive)) Desktop.PostMessage(wmSerialReceive, count);
     return;
   }
-  if (Hold) {
-    // Parked until the hold is released, rather than posted round and round
-    // for as long as the user reads the scroll-back.
+  if (Hold || S.Errors->DialogShowing) {
+    // Parked until the hold is released or the box has gone (the next tick),
+    // rather than posted round and round, a core busy, for as long as the
+    // user reads the scroll-back or leaves the box up.
+    std::lock_guard<std::mutex> guard(Lock);
     HeldSerialCount = count;
     return;
   }
@@ -221,6 +223,15 @@ void TReceiveHandover::ReleaseHold() {
   if (linesWaiting && !Desktop.IsMessageQueued(wmSerialLineEvents)) Desktop.PostMessage(wmSerialLineEvents);
 }
 
+void TReceiveHandover::PostParkedSerial() {
+  int count = -1;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    std::swap(count, HeldSerialCount);
+  }
+  if (count >= 0 && !Desktop.IsMessageQueued(wmSerialReceive)) Desktop.PostMessage(wmSerialReceive, count);
+}
+
 // ------------------------------------------------------------------ window
 
 void TReceiveHandover::HandToWindow(TLineEvent event) {
@@ -277,6 +288,7 @@ void TReceiveHandover::TimerTick() {
     StartupCountdown = countdown - 1;
     if (countdown == 1 && OnStartupPanelDone) OnStartupPanelDone();
   }
+  if (!Hold && !S.Errors->DialogShowing) PostParkedSerial();
   if (SocketWaitsForBox && !S.Errors->DialogShowing) {
     SocketWaitsForBox = false;
     if (Hold) {

@@ -94,6 +94,7 @@ class TReceiveHandover {
   void DeliverBytes(const std::uint8_t* data, int count, std::uint8_t mask, int& counted, int burst,
                     bool systemOnly);
   void SocketLoop();
+  void PostParkedSerial();
   void NoteReceived();
 
   TSession& S;
@@ -106,7 +107,8 @@ class TReceiveHandover {
   std::atomic<bool> Hold{false};
   std::mutex LineLock;
   std::deque<TLineEvent> LineEvents;
-  // A 1144 that met the hold: its count, until the hold is released (-1: none).
+  // A 1144 that met the hold or a box: its count, until the hold is released
+  // or the box has gone (-1: none).
   int HeldSerialCount = -1;
   // Socket data waits in the socket while a box is up; read again after it.
   bool SocketWaitsForBox = false;
