@@ -174,8 +174,11 @@ TEST_F(CommModem, DsrFlowControlHoldsWritesWhileDsrIsLow) {
 TEST_F(CommModem, DsrSensitivityDropsBytesReceivedWhileDsrIsLow) {
   Comm.SetOptions(coDsrSensitivity);
   Comm.Open();
-  Pty.Send("lost");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // With the counters there, the event thread looks at the lines only to
+  // decide about the byte it has just read.
+  const int looked = Driver.LineReadCount();
+  Pty.Send("L");
+  ASSERT_TRUE(WaitFor([&] { return Driver.LineReadCount() > looked; }));
   Driver.SetInputLines(mlDsr);
   ASSERT_TRUE(WaitFor([&] { return Log.Count("dsr") == 1; }));
   Pty.Send("kept");

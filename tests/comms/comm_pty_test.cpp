@@ -274,7 +274,8 @@ TEST(CommData, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
   for (int i = 0; i < 1000; ++i) sent += static_cast<char>('A' + i % 26);
   pty.Send(sent);
   ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 64; }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The event that filled the queue is the last one; once it has run, nothing more may come.
+  ASSERT_TRUE(WaitFor([&] { return largest == 64; }));
   const int callsWhileFull = calls;
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   EXPECT_EQ(calls, callsWhileFull) << "events keep coming for data nobody takes";

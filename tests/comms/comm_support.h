@@ -116,6 +116,7 @@ class TFakeSerialDriver : public TSerialDriver {
 
   int GetModemLines(int, unsigned& lines) override {
     std::lock_guard<std::mutex> guard(Lock);
+    ++LineReads;
     if (!ModemSupported) return ENOTTY;
     lines = Lines;
     return 0;
@@ -190,6 +191,11 @@ class TFakeSerialDriver : public TSerialDriver {
     std::lock_guard<std::mutex> guard(Lock);
     return Waiting > 0;
   }
+  // How often the input lines were looked at.
+  int LineReadCount() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return LineReads;
+  }
   int WaitCount() {
     std::lock_guard<std::mutex> guard(Lock);
     return WaitsBegun;
@@ -209,6 +215,7 @@ class TFakeSerialDriver : public TSerialDriver {
   unsigned Generation = 0;
   int Waiting = 0;
   int WaitsBegun = 0;
+  int LineReads = 0;
   bool Interrupted = false;
   std::vector<bool> Breaks;
 };

@@ -145,6 +145,7 @@ TEST(Network, ASendOnASocketTheHostHasClosedEndsTheSessionOnce) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   w.S.Transmit->SendByte('b');
   w.S.Transmit->SendByte('c');
+  ASSERT_TRUE(RunUntil([&] { return !w.Boxes.empty(); }));
   RunFor(300);
   ASSERT_EQ(w.Boxes.size(), 1u);
   EXPECT_TRUE(w.Boxes[0] == "Connection reset by peer" || w.Boxes[0] == "Can't send after socket shutdown" ||
