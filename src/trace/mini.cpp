@@ -67,7 +67,17 @@ void TMiniTrace::MiniTraceOn() {
 }
 
 void TMiniTrace::MiniTraceOff() {
-  if (Active) FinishReading();
+  if (Active) {
+    FinishReading();
+    // The part of a line held so far (a prompt, say) would otherwise never be
+    // seen: unless the trace decoder goes on with it, it goes to the screen.
+    TLineAccumulator& line = S.Trace->Line;
+    if (!DecoderTakesCharacters() && !line.Empty()) {
+      const std::string held(line.Text());
+      line.Clear();
+      for (char c : held) S.Writer->PutChar(static_cast<std::uint8_t>(c));
+    }
+  }
   Active = false;
   State = msOff;
   if (S.Trace->TraceState != 2) S.Kasp->CloseKaspFiles();
@@ -123,6 +133,10 @@ void TMiniTrace::TakeChar(std::uint8_t c) {
     }
   }
   --Busy;
+}
+
+bool TMiniTrace::DecoderTakesCharacters() const {
+  return S.Trace->TraceState == 2 || S.Kasp->ErrorFileOpen;
 }
 
 void TMiniTrace::Write(std::string_view text) { S.Writer->WriteLine(text, caIndicator); }

@@ -97,6 +97,9 @@ class TMiniTrace {
 
  private:
   void TakeChar(std::uint8_t c);
+  // Received characters go to the trace decoder when MINI trace does not
+  // take them (trace conversion on, or the error conversion file open).
+  bool DecoderTakesCharacters() const;
   void Write(std::string_view text);
   void WriteData(std::string_view label);
   // Words of a line into a cleared MessageBuffer: from column 24 (after the

@@ -283,6 +283,18 @@ TEST_F(MiniMessageTest, MessageTraceBetweenMiniLinesIsStillDecoded) {
   EXPECT_EQ(Take(), expected);
 }
 
+TEST_F(MiniMessageTest, SwitchedOffMidLineTheDecoderGoesOnWithIt) {
+  const std::string header =
+      "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
+  Feed(header.substr(0, 30));
+  T.S->Mini->MiniTraceOff();
+  EXPECT_TRUE(Take().empty());
+  Feed(header.substr(30) + "\r\n DATA = 34 12 01 00 00\r\n");
+  Lines expected = Header("0001_PAIR       ", " S ", "05");
+  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
+  EXPECT_EQ(Take(), expected);
+}
+
 TEST(MiniWithoutModes, RawHeaderAndHexDump) {
   // MINI alone: no mode files, so the header is the line as made and the
   // message bytes are dumped.
@@ -322,11 +334,15 @@ TEST(MiniSwitching, OffLeavesCharactersToTheScreen) {
   // While on every character is taken, a held line included.
   EXPECT_TRUE(mini.MiniTraceReceiveChar('x'));
   EXPECT_EQ(t.S->Trace->Line.Text(), "x");
+  // Switched off without trace conversion, the part of a line it holds (a
+  // prompt, say) goes to the screen rather than being lost.
   mini.MiniTraceOff();
   EXPECT_FALSE(mini.WantsCharacters());
   EXPECT_FALSE(t.S->Status.MiniStatus);
   EXPECT_EQ(mini.CurrentState(), msOff);
+  EXPECT_TRUE(t.S->Trace->Line.Empty());
   // Switching on again starts with an empty line.
+  t.S->Trace->Line.Take('y');
   mini.MiniTraceOn();
   EXPECT_TRUE(t.S->Trace->Line.Empty());
   mini.MiniTraceOff();
@@ -334,6 +350,6 @@ TEST(MiniSwitching, OffLeavesCharactersToTheScreen) {
   t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   // Row 1 of the screen, where the cursor stood after start-up.
   const std::string row = t.S->Screen->GetLineText(t.S->Screen->Count() - t.S->Writer->State.ScreenRows);
-  EXPECT_EQ(row.substr(0, 5), "hello");
+  EXPECT_EQ(row.substr(0, 7), "xhello ");
 }
 }  // namespace
