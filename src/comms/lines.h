@@ -23,7 +23,7 @@ struct TSerialParams {
 enum TCommOption : unsigned {
   coParityCheck = 1,
   coDsrSensitivity = 2,
-  coIgnoreXOff = 4,
+  coIgnoreXOff = 4,  // kept, but Linux always stops sending on XOFF while software flow is on
   coErrorChar = 8,
   coNullStrip = 16,
 };

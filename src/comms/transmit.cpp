@@ -103,7 +103,7 @@ bool TTransmitPath::SerialAction(int action) {
       }
       return true;
     case ctReconfigure:
-      // The driver may refuse a setting of an open port; the port stays as it was.
+      // The driver may refuse a setting of an open port: say so rather than let it escape.
       try {
         ApplySerialParams();
       } catch (const ECommError& error) {
