@@ -488,15 +488,19 @@ void ConvertMarkedArea(TSession& s, TConvertKind kind, const TMarkedText& area) 
   TTraceDecoder& trace = *s.Trace;
   TModeCommandScope scope(s);
   scope.SuspendTrigger();
+  // The live trace (or MINI trace) goes on afterwards with the message it was
+  // collecting and the line the host has not finished yet.
+  const TTraceDecoder::TMessageState live = trace.SaveMessageState();
+  const std::string held(trace.Line.Text());
   if (!scope.Open(true)) return;
   trace.MessageIdentity = 0;
   trace.MessageName.clear();
   trace.Header = TMessageHeader();
   trace.Header.BufferPointer = "....:....";
   trace.Header.BufferSize = "....";
-  // A line the host has not finished yet is kept for the live decoder.
-  const std::string held(trace.Line.Text());
   TConverter(s, area).Run(kind);
-  trace.ResetMessageState();
+  trace.RestoreMessageState(live);
+  trace.AbortRequested = false;
+  trace.Line.Clear();
   for (char c : held) trace.Line.Take(static_cast<std::uint8_t>(c));
 }

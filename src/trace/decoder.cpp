@@ -410,6 +410,26 @@ void TTraceDecoder::ResetMessageState() {
   AbortRequested = false;
 }
 
+TTraceDecoder::TMessageState TTraceDecoder::SaveMessageState() const {
+  return {MessageBuffer, MessageName,   MessageIdentity, Header,         ExpectedMessageLength,
+          ExpectedUserBufferLength, FirstLine, HeaderPrinted, MessageCollecting, MessageDecoded,
+          SpecialDecoder};
+}
+
+void TTraceDecoder::RestoreMessageState(const TMessageState& state) {
+  MessageBuffer = state.Buffer;
+  MessageName = state.Name;
+  MessageIdentity = state.Identity;
+  Header = state.Header;
+  ExpectedMessageLength = state.ExpectedMessageLength;
+  ExpectedUserBufferLength = state.ExpectedUserBufferLength;
+  FirstLine = state.FirstLine;
+  HeaderPrinted = state.HeaderPrinted;
+  MessageCollecting = state.Collecting;
+  MessageDecoded = state.Decoded;
+  SpecialDecoder = state.SpecialDecoder;
+}
+
 void TTraceDecoder::SetTriggerEnabled(bool on) {
   TriggerEnabled = on;
   if (!on) return;

@@ -96,6 +96,19 @@ class TTraceDecoder {
   void EndOfInput();
   // Everything about the current message is forgotten (TraceOn, opening files).
   void ResetMessageState();
+  // The message being collected, put aside while a marked area is converted
+  // through this decoder and taken up again afterwards.
+  struct TMessageState {
+    TMessageBuffer Buffer;
+    std::string Name;
+    std::uint16_t Identity = 0;
+    TMessageHeader Header;
+    std::int32_t ExpectedMessageLength = 0, ExpectedUserBufferLength = 0;
+    bool FirstLine = true, HeaderPrinted = false, Collecting = false, Decoded = false;
+    int SpecialDecoder = 0;
+  };
+  TMessageState SaveMessageState() const;
+  void RestoreMessageState(const TMessageState& state);
   // The trigger switch; switching on clears the trigger's matching state.
   void SetTriggerEnabled(bool on);
 

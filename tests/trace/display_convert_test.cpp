@@ -4,6 +4,8 @@
 // elements, mail records, and the conversion file's errors.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "core/session.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
@@ -208,6 +210,25 @@ TEST_F(ConvertTest, MailRecords) {
   Convert(ckMarked, {"MAIL 0001 0002 0003", "  = 01 02 03", "MAIL 0004"}, 1);
   EXPECT_EQ(Shown(), Joined({"MAIL  OBCI  ADDR  TASK  SND   TASK  RCV   LEN                         TIME",
                              "MAIL 0001 0002 0003", "    MAIL_DATA = 01 02 03", "MAIL 0004"}));
+}
+
+TEST_F(ConvertTest, LiveMessageBeingCollectedGoesOnAfterAConversion) {
+  // Message 1 (PAIR, 5 bytes) has its header and two bytes in when the user
+  // converts a dump; the three bytes after it must still complete it.
+  S().TraceFiles->TraceOn();
+  std::ostringstream live;
+  S().Writer->Redirect = &live;
+  const std::string header =
+      "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
+  const std::string first = header + "\r\n DATA = 34 12\r\n";
+  S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(first.data()), first.size());
+  Convert(ckByteDump, {" BYT 0000:0000    78 56 00"}, 19, "PAIR");
+  EXPECT_EQ(Shown(), Joined({"  A = 5678", "  B = False"}));
+  EXPECT_EQ(S().Writer->Redirect, &live);
+  live.str("");
+  const std::string rest = " DATA = 01 00 00\r\n";
+  S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
+  EXPECT_EQ(live.str(), Joined({"  A = 1234", "  B = True"}));
 }
 
 TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
