@@ -132,7 +132,10 @@ void TKeyboard::EscapeAction() {
     if (engine.PadsPrompt.StopPadsReceive) engine.PadsPrompt.StopPadsReceive();
   }
   TypedLine.clear();
-  engine.Activities &= ~static_cast<std::uint32_t>(acPasteSend);
+  // The queued text (history recall, command lines) goes; a clipboard paste
+  // send runs on until "Cancel Paste".
+  engine.SendQueue.clear();
+  engine.Activities &= ~static_cast<std::uint32_t>(acQueuedString);
   StopSoftKey();
   if (S.Settings.EscFlush) S.Transmit->FlushInput();
   if (EscapeActionHook) EscapeActionHook();

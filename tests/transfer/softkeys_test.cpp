@@ -203,15 +203,32 @@ TEST_F(SoftKeys, ATypedEscapeRunsTheEscapeAction) {
   Settings().BackgroundLogging = 1;
   T.S->Files->StartBackgroundLog();
   Settings().EscFlush = 1;
-  E().Activities |= acPasteSend;
   K().TypedLine = "DIS";
   K().SendCharacter(27);
   EXPECT_EQ(Wire.Sent, "a\x1b");
   EXPECT_EQ(K().SoftKeyNumber, 0);
-  EXPECT_FALSE(E().Activities & (acSoftKey | acPasteSend));
+  EXPECT_FALSE(E().Activities & acSoftKey);
   EXPECT_FALSE(T.S->Files->BackgroundRecording);
   EXPECT_TRUE(K().TypedLine.empty());
   EXPECT_EQ(Wire.Drains, 1);  // "Esc Flushes Inbuffer"
+}
+
+TEST_F(SoftKeys, EscStopsTheQueuedStringButNotThePasteSend) {
+  Settings().SoftKeyDelay = 5;
+  T.S->Transmit->QueueSendString("xyz");
+  TimerTick();
+  EXPECT_EQ(Wire.Sent, "x");
+  int pasteTicks = 0;
+  E().PasteSender = [&] { ++pasteTicks; };
+  E().Activities |= acPasteSend;
+  K().SendCharacter(27);
+  EXPECT_EQ(Wire.Sent, "x\x1b");
+  EXPECT_TRUE(E().SendQueue.empty());
+  EXPECT_FALSE(E().Activities & acQueuedString);
+  EXPECT_TRUE(E().Activities & acPasteSend);
+  for (int i = 0; i < 10; ++i) TimerTick();
+  EXPECT_EQ(Wire.Sent, "x\x1b");  // "yz" is never sent
+  EXPECT_EQ(pasteTicks, 10);
 }
 
 // ----------------------------------------------------------- character rules
