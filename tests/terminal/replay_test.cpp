@@ -1,7 +1,15 @@
 // qel replay, run as the engineers run it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/settings.h"
@@ -182,6 +190,57 @@ TEST(QelReplay, FailuresNameTheFileAndExitWithOne) {
   r = Replay(dir, {"--answers", dir.file("no/such/dir/answers.bin"), "-"}, "x");
   EXPECT_EQ(r.Status, 1);
   EXPECT_NE(r.Err.find("answers.bin"), std::string::npos);
+}
+
+// Neither a directory nor a named pipe that nothing writes to can hold the
+// run: each is one line on stderr and status 1.
+TEST(QelReplay, InputsThatCannotBeReadFailAtOnce) {
+  TTempDir dir;
+  std::filesystem::create_directory(dir.file("recordings"));
+  auto r = Replay(dir, {dir.file("recordings")});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "qel replay: " + dir.file("recordings") + ": Is a directory\n");
+  EXPECT_EQ(r.Out, "");
+
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  r = Replay(dir, {dir.file("pipe")});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "qel replay: " + dir.file("pipe") + ": a named pipe with nothing writing to it\n");
+  EXPECT_EQ(r.Out, "");
+
+  r = Replay(dir, {"-"});  // an empty input is an empty screen
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, std::string(24, '\n'));
+}
+
+TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
+  TTempDir dir;
+  const std::string pipe = dir.file("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::atomic<pid_t> writerThread{0};
+  std::thread writer([&] {
+    writerThread = static_cast<pid_t>(::syscall(SYS_gettid));
+    const int fd = ::open(pipe.c_str(), O_WRONLY);  // waits for the reader
+    if (fd < 0) return;
+    [[maybe_unused]] const ssize_t n = ::write(fd, "piped\r\n", 7);
+    ::close(fd);
+  });
+  // Until the writer sits in its open.
+  const std::string busy = std::to_string(SYS_openat) + " ";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (;;) {
+    const pid_t tid = writerThread;
+    if (tid != 0 && ReadFileBytes("/proc/self/task/" + std::to_string(tid) + "/syscall").rfind(busy, 0) == 0) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the writer never opened the pipe";
+    std::this_thread::yield();
+  }
+  const auto r = Replay(dir, {pipe});
+  // Frees a writer still waiting, should the run have refused the pipe.
+  const int release = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  writer.join();
+  if (release >= 0) ::close(release);
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(Lines(r.Out).at(0), "piped");
 }
 
 TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {

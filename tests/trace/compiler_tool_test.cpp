@@ -1,6 +1,7 @@
 // `qel compile` as engineers run it: exit status, the one line on stderr,
 // the files it leaves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -49,6 +50,19 @@ TEST_F(CompileTool, UnreadableSourcesAndUnwritableTargets) {
   run = RunQel(Dir, "compile " + Dir.file("ok.mode") + " -o " + Dir.file("no/such/dir/out"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_EQ(run.Err, Dir.file("no/such/dir/out") + ".bid: cannot write: No such file or directory\n");
+}
+
+TEST_F(CompileTool, ADirectoryOrAPipeWithoutWriterIsNoSource) {
+  std::filesystem::create_directory(Dir.file("sources"));
+  TQelRun run = RunQel(Dir, "compile " + Dir.file("sources") + " -o " + Dir.file("out"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, Dir.file("sources") + ": cannot read: Is a directory\n");
+
+  ASSERT_EQ(mkfifo(Dir.file("pipe").c_str(), 0600), 0);
+  run = RunQel(Dir, "compile " + Dir.file("pipe") + " -o " + Dir.file("out"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, Dir.file("pipe") + ": cannot read: a named pipe with nothing writing to it\n");
+  EXPECT_FALSE(std::filesystem::exists(Dir.file("out.ver")));
 }
 
 TEST_F(CompileTool, UsageErrorsExitWithTwo) {

@@ -1,6 +1,7 @@
 // `qel decode` as engineers run it: options, exit status, the one line on
 // stderr, and the decoded text on stdout.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -80,6 +81,20 @@ TEST_F(DecodeTool, FailuresAndUsage) {
     EXPECT_EQ(usage.Status, 2) << arguments;
     EXPECT_NE(usage.Err.find("usage: qel decode --mode BASE"), std::string::npos) << usage.Err;
   }
+}
+
+// Neither a directory nor a named pipe that nothing writes to can hold the
+// run: one line on stderr, status 1.
+TEST_F(DecodeTool, InputsThatCannotBeReadFailAtOnce) {
+  std::filesystem::create_directory(Dir.file("traces"));
+  ASSERT_EQ(mkfifo(Dir.file("pipe").c_str(), 0600), 0);
+  const TQelRun directory = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("traces"));
+  EXPECT_EQ(directory.Status, 1);
+  EXPECT_EQ(directory.Err, "qel decode: " + Dir.file("traces") + ": Is a directory\n");
+  EXPECT_EQ(directory.Out, "");
+  const TQelRun pipe = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("pipe"));
+  EXPECT_EQ(pipe.Status, 1);
+  EXPECT_EQ(pipe.Err, "qel decode: " + Dir.file("pipe") + ": a named pipe with nothing writing to it\n");
 }
 
 }  // namespace

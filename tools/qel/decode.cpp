@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <string>
 
 #include "core/desktop.h"
@@ -66,20 +64,15 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
 
   // A trace may be larger than memory: it is decoded as it is read.
-  std::ifstream file;
-  std::istream* in = &std::cin;
-  if (options.Input != "-") {
-    file.open(options.Input, std::ios::binary);
-    if (!file) return tool.Failure(options.Input, std::strerror(errno));
-    in = &file;
-  }
+  TInputFile input;
+  std::string reason;
+  if (!input.Open(options.Input, reason)) return tool.Failure(InputName(options.Input), reason);
 
   // The session's program directory, removed at the end.
   const TTemporaryDirectory directory("qeldecode");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
   TScriptedDesktop desktop;
   TSession session(desktop, directory.Path().string());
-  std::string reason;
   if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
     return tool.Failure(options.Settings, reason);
   }
@@ -91,13 +84,12 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   if (!decoder.Start(options.Decode, &reason)) return tool.Failure(options.Decode.ModeBase, reason);
 
   std::string chunk(1 << 16, '\0');
-  while (*in) {
-    in->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-    const std::streamsize got = in->gcount();
-    if (got <= 0) break;
-    decoder.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+  for (;;) {
+    const long got = input.Read(chunk.data(), chunk.size(), reason);
+    if (got < 0) return tool.Failure(InputName(options.Input), reason);
+    if (got > 0) decoder.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+    if (static_cast<std::size_t>(got) < chunk.size()) break;
   }
-  if (in->bad()) return tool.Failure(options.Input, "read error");
   decoder.Finish();
   std::fflush(stdout);
 

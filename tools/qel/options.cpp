@@ -1,11 +1,13 @@
 #include "options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 
 #include "app/settings.h"
 #include "app/settingsfile.h"
@@ -45,23 +47,87 @@ bool TakeValue(int argc, char** argv, int& i, const char* option, std::string& v
   return true;
 }
 
-bool ReadInput(const std::string& name, std::string& bytes, std::string& reason) {
-  std::ifstream file;
-  if (name != "-") {
-    file.open(name, std::ios::binary);
-    if (!file) {
+TInputFile::~TInputFile() {
+  if (Owned) ::close(Descriptor);
+}
+
+bool TInputFile::Open(const std::string& name, std::string& reason) {
+  if (name == "-") {
+    Descriptor = STDIN_FILENO;
+  } else {
+    // Not blocking, so that a named pipe without a writer cannot hold the open.
+    Descriptor = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (Descriptor < 0) {
       reason = std::strerror(errno);
       return false;
     }
+    Owned = true;
   }
-  std::istream& in = name == "-" ? std::cin : file;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    reason = "read error";
+  struct stat st {};
+  if (::fstat(Descriptor, &st) != 0) {
+    reason = std::strerror(errno);
     return false;
   }
+  if (S_ISDIR(st.st_mode)) {
+    reason = std::strerror(EISDIR);
+    return false;
+  }
+  // A device is read like standard input (a live line, /dev/null).
+  if (name == "-" || !S_ISFIFO(st.st_mode)) {
+    if (Owned) ::fcntl(Descriptor, F_SETFL, O_RDONLY);
+    return true;
+  }
+  // A pipe read without blocking ends at once when nothing writes to it, and
+  // has nothing yet while something does.
+  char first[4096];
+  ssize_t got;
+  do {
+    got = ::read(Descriptor, first, sizeof first);
+  } while (got < 0 && errno == EINTR);
+  if (got == 0) {
+    reason = "a named pipe with nothing writing to it";
+    return false;
+  }
+  if (got < 0 && errno != EAGAIN) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  if (got > 0) Pending.assign(first, static_cast<std::size_t>(got));
+  ::fcntl(Descriptor, F_SETFL, O_RDONLY);
   return true;
 }
+
+long TInputFile::Read(char* buffer, std::size_t size, std::string& reason) {
+  std::size_t done = std::min(size, Pending.size());
+  Pending.copy(buffer, done);
+  Pending.erase(0, done);
+  while (done < size) {
+    const ssize_t got = ::read(Descriptor, buffer + done, size - done);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      reason = std::strerror(errno);
+      return -1;
+    }
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<long>(done);
+}
+
+bool ReadInput(const std::string& name, std::string& bytes, std::string& reason) {
+  TInputFile input;
+  if (!input.Open(name, reason)) return false;
+  bytes.clear();
+  std::string chunk(1 << 16, '\0');
+  for (;;) {
+    const long got = input.Read(chunk.data(), chunk.size(), reason);
+    if (got < 0) return false;
+    bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    if (static_cast<std::size_t>(got) < chunk.size()) return true;
+  }
+}
+
+std::string InputName(const std::string& name) { return name == "-" ? "standard input" : name; }
 
 std::optional<std::uint8_t> EmulationOf(const std::string& name) {
   if (name == "quorix") return emQuorix;

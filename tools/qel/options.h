@@ -2,6 +2,7 @@
 // terminal type names, and loading a settings file into a headless session.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,8 +29,33 @@ struct TToolCommand {
 // that no value (or an empty one after "=") was given.
 bool TakeValue(int argc, char** argv, int& i, const char* option, std::string& value, bool& missing);
 
+// An input file, or standard input for "-", read as a stream. A directory is
+// refused, and a named pipe is read only while something writes to it
+// (opening one without a writer would wait for ever).
+class TInputFile {
+ public:
+  TInputFile() = default;
+  ~TInputFile();
+  TInputFile(const TInputFile&) = delete;
+  TInputFile& operator=(const TInputFile&) = delete;
+
+  // False with the reason when the file cannot be read.
+  bool Open(const std::string& name, std::string& reason);
+  // Fills buffer as far as the input goes: size bytes, fewer only at its end.
+  // -1 with the reason on a read error.
+  long Read(char* buffer, std::size_t size, std::string& reason);
+
+ private:
+  int Descriptor = -1;
+  bool Owned = false;
+  std::string Pending;  // read while checking a named pipe for a writer
+};
+
 // The whole of FILE, or of standard input for "-"; false with the reason.
 bool ReadInput(const std::string& name, std::string& bytes, std::string& reason);
+
+// How a failure names an input: "standard input" for "-".
+std::string InputName(const std::string& name);
 
 // The settings' Emulation code of a terminal type name.
 inline constexpr const char* kEmulationNames = "quorix|vt100|vt220|tn3270";

@@ -73,8 +73,9 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   TOptions options;
   if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
 
-  std::string input, reason;
-  if (!ReadInput(options.Input, input, reason)) return tool.Failure(options.Input, reason);
+  TInputFile input;
+  std::string reason;
+  if (!input.Open(options.Input, reason)) return tool.Failure(InputName(options.Input), reason);
 
   // The session's program directory, removed at the end.
   const TTemporaryDirectory directory("qelreplay");
@@ -105,9 +106,13 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
     return tool.Failure(logName, "the log file could not be created");
   }
 
-  const auto* data = reinterpret_cast<const std::uint8_t*>(input.data());
-  for (std::size_t done = 0; done < input.size(); done += kReceiveChunk) {
-    session.ReceiveBytes(data + done, std::min(kReceiveChunk, input.size() - done));
+  // Read as it is fed: a recording may be larger than memory.
+  std::string chunk(kReceiveChunk, '\0');
+  for (;;) {
+    const long got = input.Read(chunk.data(), chunk.size(), reason);
+    if (got < 0) return tool.Failure(InputName(options.Input), reason);
+    if (got > 0) session.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+    if (static_cast<std::size_t>(got) < chunk.size()) break;
   }
   // Let queued answers (answer-back, soft keys) leave as the timer would send them.
   for (int tick = 0; tick < kMaxDrainTicks && session.Transfer->Activities != 0; ++tick) session.TimerTick();
