@@ -192,6 +192,23 @@ TEST(QelReplay, FailuresNameTheFileAndExitWithOne) {
   EXPECT_NE(r.Err.find("answers.bin"), std::string::npos);
 }
 
+// The answers file is opened before the run: a failure prints no screen, and
+// a named pipe that nothing reads cannot hold the run.
+TEST(QelReplay, AnAnswersFileThatCannotBeWrittenStopsTheRunFirst) {
+  TTempDir dir;
+  const std::string nowhere = dir.file("no/such/dir/answers.bin");
+  auto r = Replay(dir, {"--answers", nowhere, "-"}, "x");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "qel replay: " + nowhere + ": No such file or directory\n");
+  EXPECT_EQ(r.Out, "");
+
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  r = Replay(dir, {"--answers", dir.file("pipe"), "-"}, "\x1B[6n");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Err, "qel replay: " + dir.file("pipe") + ": a named pipe with nothing reading from it\n");
+  EXPECT_EQ(r.Out, "");
+}
+
 // Neither a directory nor a named pipe that nothing writes to can hold the
 // run: each is one line on stderr and status 1.
 TEST(QelReplay, InputsThatCannotBeReadFailAtOnce) {

@@ -1,9 +1,12 @@
 // qel replay: feeds a recorded byte stream through the receive path as if it
 // had come from the host and prints the screen, the scroll-back or the log.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <string>
 
 #include "app/settings.h"
@@ -106,6 +109,23 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
     return tool.Failure(logName, "the log file could not be created");
   }
 
+  // Opened before the run, so that a file that cannot take the answers stops
+  // it before anything is printed; a named pipe must have its reader already.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> answers(nullptr, std::fclose);
+  if (!options.Answers.empty()) {
+    const int fd = ::open(options.Answers.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      return tool.Failure(options.Answers,
+                          errno == ENXIO ? "a named pipe with nothing reading from it" : std::strerror(errno));
+    }
+    ::fcntl(fd, F_SETFL, O_WRONLY);
+    answers.reset(::fdopen(fd, "wb"));
+    if (!answers) {
+      ::close(fd);
+      return tool.Failure(options.Answers, std::strerror(errno));
+    }
+  }
+
   // Read as it is fed: a recording may be larger than memory.
   std::string chunk(kReceiveChunk, '\0');
   for (;;) {
@@ -120,12 +140,10 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   PrintOutput(session, options.Output, logName);
 
-  if (!options.Answers.empty()) {
-    std::ofstream out(options.Answers, std::ios::binary | std::ios::trunc);
+  if (answers) {
     const std::string& sent = options.Telnet ? network.Sent : serial.Sent;
-    out.write(sent.data(), static_cast<std::streamsize>(sent.size()));
-    out.close();
-    if (!out) return tool.Failure(options.Answers, std::strerror(errno));
+    const bool written = std::fwrite(sent.data(), 1, sent.size(), answers.get()) == sent.size();
+    if (!written || std::fclose(answers.release()) != 0) return tool.Failure(options.Answers, std::strerror(errno));
   }
   return 0;
 }
