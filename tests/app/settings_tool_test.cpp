@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -59,6 +60,21 @@ TEST(QelSettings, FailuresNameTheFileAndExitOne) {
   run = Qel(dir, "--defaults -o " + dir.file("no/dir/out.mse"));
   EXPECT_EQ(run.Status, 1);
   EXPECT_NE(run.Err.find("out.mse: "), std::string::npos);
+}
+
+// The record is written beside the target and renamed over it: a named pipe
+// (or a device) given as the target must stay what it is.
+TEST(QelSettings, ANamedPipeIsNotReplacedByTheRecord) {
+  TTempDir dir;
+  const std::string pipe = dir.file("settings.pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const TQelRun run = Qel(dir, "--defaults --get Emulation -o " + pipe);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "qel settings: " + pipe + ": not a regular file\n");
+  EXPECT_EQ(run.Out, "");
+  struct stat st {};
+  ASSERT_EQ(stat(pipe.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(QelSettings, UsageErrorsExitTwo) {

@@ -1,5 +1,7 @@
 // qel settings: reads (or makes from the defaults) a settings file, prints
 // fields by name, changes fields and writes the result.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -68,6 +70,16 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
     if (!SetSettingsField(record, name, value, error)) return tool.UsageError("--set " + name + ": " + error);
   }
 
+  // Changes go back into the file they came from unless -o names another.
+  std::string target = options.Output;
+  if (target.empty() && !options.Sets.empty() && !options.Defaults) target = options.Input;
+  // The record is written beside the target and renamed over it, which would
+  // put a plain file in place of a named pipe or a device.
+  struct stat st {};
+  if (!target.empty() && ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+    return tool.Failure(target, "not a regular file");
+  }
+
   std::vector<std::pair<std::string, std::string>> lines;
   if (options.Gets.empty()) {
     lines = PrintSettingsFields(record);
@@ -82,9 +94,6 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
   for (const auto& [name, value] : lines) std::printf("%s=%s\n", name.c_str(), value.c_str());
   if (std::fflush(stdout) != 0) return tool.Failure("stdout", "write failed");
 
-  // Changes go back into the file they came from unless -o names another.
-  std::string target = options.Output;
-  if (target.empty() && !options.Sets.empty() && !options.Defaults) target = options.Input;
   if (target.empty()) return 0;
   const std::uint32_t error = WriteSettingsRecord(target, record);
   if (error != 0) return tool.Failure(target, SystemReason(error));
