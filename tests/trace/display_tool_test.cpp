@@ -1,6 +1,7 @@
 // `qel mode` as engineers run it: the listing on stdout, exit status and the
 // one line on stderr.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -45,5 +46,19 @@ TEST_F(ModeTool, FailuresAndUsage) {
   EXPECT_EQ(Qel("mode pair").Status, 2);
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes")).Status, 2);
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes") + " a b").Status, 2);
+}
+// A file that fails under the listing is the one line on stderr, worded as
+// the window's box (kind, file, and the system error's number when it has no
+// sentence), not a bare file name or "not found".
+TEST_F(ModeTool, AFileThatFailsIsNamedWithItsReason) {
+  std::filesystem::resize_file(Dir.file("modes.mod"), 5);  // shorter than one mode record
+  const TQelRun cut = Qel("mode --mode " + Dir.file("modes") + " pair");
+  EXPECT_EQ(cut.Status, 1);
+  EXPECT_EQ(cut.Err, "File access error. File = " + Dir.file("modes") + ".mod Error = 38\n");
+
+  ASSERT_EQ(mkfifo(Dir.file("piped.ver").c_str(), 0600), 0);
+  const TQelRun pipe = Qel("mode --mode " + Dir.file("piped") + " pair");
+  EXPECT_EQ(pipe.Status, 1);
+  EXPECT_EQ(pipe.Err, "File access error when trying to open a file. The file = " + Dir.file("piped") + ".ver\n");
 }
 }  // namespace

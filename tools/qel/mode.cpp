@@ -1,23 +1,33 @@
 // qel mode --mode BASE NAME: the Display Mode listing of a mode, a set or a
 // constant on stdout.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
+#include "core/desktop.h"
 #include "core/paths.h"
+#include "core/session.h"
+#include "core/tempdir.h"
 #include "core/text.h"
 #include "tools_common.h"
+#include "log/errors.h"
 #include "trace/listing.h"
 #include "trace/modefile.h"
 
 namespace {
-// Boxes become lines on stderr.
-class TStderrReporter final : public TModeFileReporter {
+// The reader's boxes as the window would word them (kind, file, system error);
+// its diagnostics are for the window's developer, not for this line.
+class TBoxReporter final : public TModeFileReporter {
  public:
-  void ReportError(TErrorKind, std::uint32_t, const std::string& text) override {
-    std::fprintf(stderr, "%s\n", OneLine(text).c_str());
-    Failed = true;
+  explicit TBoxReporter(TSession& session) : S(session) {}
+  void ReportError(TErrorKind kind, std::uint32_t code, const std::string& text) override {
+    S.Errors->ReportError(kind, code, text);
   }
-  bool Failed = false;
+
+ private:
+  TSession& S;
 };
 
 class TStdoutListing final : public TListingOutput {
@@ -60,15 +70,31 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
   name = UpperCase(TrimSpaces(name));
   if (base.empty() || name.empty()) return tool.ShowUsage();
 
-  TStderrReporter reporter;
+  const TTemporaryDirectory directory("qelmode");
+  if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
+  TScriptedDesktop desktop;
+  TSession session(desktop, directory.Path().string());
+  TBoxReporter reporter(session);
+  // Each box is one line on stderr.
+  auto showBoxes = [&desktop] {
+    for (const auto& box : desktop.Boxes) std::fprintf(stderr, "%s\n", OneLine(box.Box.Text).c_str());
+    return !desktop.Boxes.empty();
+  };
+
   const std::unique_ptr<TTraceFileSet> files = TTraceFileSet::OpenBase(base, reporter);
-  if (!files) return 1;
+  if (!files) {
+    showBoxes();
+    return 1;
+  }
   TStdoutListing output(base);
   TModeLister lister(*files, output, convertSetElements);
-  if (!lister.ListName(name)) {
+  const bool found = lister.ListName(name);
+  std::fflush(stdout);
+  // A file that failed under the lookup is the reason, not the name.
+  if (showBoxes()) return 1;
+  if (!found) {
     std::fprintf(stderr, "%s: Mode name not found: %s\n", base.c_str(), name.c_str());
     return 1;
   }
-  std::fflush(stdout);
-  return output.Failed || reporter.Failed ? 1 : 0;
+  return output.Failed ? 1 : 0;
 }
