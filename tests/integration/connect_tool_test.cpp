@@ -49,4 +49,27 @@ TEST(ConnectTool, DecodesATraceAsItArrives) {
   EXPECT_EQ(run.Out, header + "\n  A = 3412\n  B = AB\nplain text\n");
 }
 
+// The refusal is the one line of the failure: the box that reports it is not
+// printed as a note besides.
+TEST(ConnectTool, ARefusedCallIsOneLineNamingTheHost) {
+  // Bound but not listening: a call to it is refused.
+  const int bound = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = LoopbackAddress(0);
+  ASSERT_EQ(bind(bound, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const std::string host = "127.0.0.1:" + std::to_string(PortOf(bound));
+  const TProcessRun run = RunTool({"connect", "--host", QString::fromStdString(host), "--for", "10"});
+  ::close(bound);
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_EQ(run.Err, "qel connect: " + host + ": Connection refused\n");
+  EXPECT_EQ(run.Out, "");
+}
+
+TEST(ConnectTool, ADeviceThatCannotBeOpenedIsOneLine) {
+  TTempDir dir;
+  const std::string device = dir.file("ttyNone");
+  const TProcessRun run = RunTool({"connect", "--serial", QString::fromStdString(device), "--for", "1"});
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_EQ(run.Err, "qel connect: " + device + ": Error accessing specified device (Error: 2)\n");
+}
+
 }  // namespace

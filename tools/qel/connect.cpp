@@ -160,16 +160,28 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   const TTemporaryDirectory directory("qelconnect");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
   TCoreDesktop desktop;
+  // Boxes are shown as notes at the end, where the box that gives a failure
+  // its reason is left to the failure's own line.
+  std::vector<std::string> notes;
   std::string lastBox;
   desktop.OnMessage = [&](const TMessageBox& box) {
     lastBox = OneLine(box.Text);
-    tool.Note(lastBox);
+    notes.push_back(lastBox);
     return TScriptedDesktop::DefaultAnswer(box.Buttons);
+  };
+  auto showNotes = [&](const std::string& failure) {
+    for (const std::string& note : notes) {
+      if (note != failure) tool.Note(note);
+    }
+  };
+  auto fail = [&](const std::string& subject, const std::string& reason) {
+    showNotes(reason);
+    return tool.Failure(subject, reason);
   };
   TSession session(desktop, directory.Path().string());
   std::string reason;
   if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
-    return tool.Failure(options.Settings, reason);
+    return fail(options.Settings, reason);
   }
   if (options.Emulation) session.Settings.Emulation = *options.Emulation;
 
@@ -179,13 +191,13 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
     decoder.Output = [&decoded](std::string_view line) { decoded.emplace_back(line); };
     TBatchDecodeOptions decode;
     decode.ModeBase = options.ModeBase;
-    if (!decoder.Start(decode, &reason)) return tool.Failure(options.ModeBase, reason);
+    if (!decoder.Start(decode, &reason)) return fail(options.ModeBase, reason);
   } else {
     session.StartUp();
   }
   const std::string logName = directory.File("connect.log");
   if (!options.Decode && options.Output == TOutput::Log && !StartLog(session, logName)) {
-    return tool.Failure(logName, "the log file could not be created");
+    return fail(logName, "the log file could not be created");
   }
 
   TComm comm;
@@ -200,7 +212,7 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (bus && *bus) {
     std::string why;
-    if (!dbus.Start(program_invocation_short_name, &why)) tool.Note("D-Bus: " + why);
+    if (!dbus.Start(program_invocation_short_name, &why)) notes.push_back("D-Bus: " + why);
   }
 
   // How the run ends.
@@ -242,16 +254,16 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
     settings.ComPort = static_cast<std::uint8_t>(comPort < 0 ? 0 : comPort);
     if (options.BaudIndex >= 0) settings.BaudRate = static_cast<std::uint8_t>(options.BaudIndex);
     const std::uint8_t result = session.Transmit->ConnectionControl(ckSerial, ctOpen);
-    if (result != crSerial && result != crBoth) return tool.Failure(target, lastBox.empty() ? "cannot be opened" : lastBox);
+    if (result != crSerial && result != crBoth) return fail(target, lastBox.empty() ? "cannot be opened" : lastBox);
     lineUp = true;
   } else {
     settings.HostName.assign(options.Host);
     if (options.Listen) {
       session.Transmit->StartListen();
-      if (sockets.ListenSocket() < 0) return tool.Failure(target, lastBox.empty() ? "cannot listen" : lastBox);
+      if (sockets.ListenSocket() < 0) return fail(target, lastBox.empty() ? "cannot listen" : lastBox);
     } else {
       session.Transmit->ConnectionControl(ckNetwork, ctOpen);
-      if (sockets.ClientSocket() < 0) return tool.Failure(target, lastBox.empty() ? "cannot connect" : lastBox);
+      if (sockets.ClientSocket() < 0) return fail(target, lastBox.empty() ? "cannot connect" : lastBox);
     }
   }
 
@@ -276,8 +288,8 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   session.Transmit->ConnectionControl(ckBoth, ctClose);
   dbus.Stop();
   if (!lineUp) {
-    if (!failure.empty()) return tool.Failure(target, failure);
-    return tool.Failure(target, options.Listen ? "no call came in" : "the connection was not made");
+    if (!failure.empty()) return fail(target, failure);
+    return fail(target, options.Listen ? "no call came in" : "the connection was not made");
   }
 
   if (options.Decode && options.Output == TOutput::Log) {
@@ -287,6 +299,7 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   } else {
     PrintOutput(session, options.Output, logName);
   }
-  if (!failure.empty()) return tool.Failure(target, failure);
+  if (!failure.empty()) return fail(target, failure);
+  showNotes("");
   return 0;
 }
