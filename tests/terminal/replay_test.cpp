@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
@@ -38,6 +41,15 @@ std::vector<std::string> Lines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+// Runs `qel ARGUMENTS` with its standard output on a full disk (/dev/full);
+// the status and what it said on stderr.
+std::pair<int, std::string> RunQelOnAFullDisk(const TTempDir& dir, const std::string& arguments) {
+  const std::string err = dir.file("full.stderr");
+  const std::string command = ShellQuoted(QEL_TOOL) + " " + arguments + " </dev/null >/dev/full 2>" + ShellQuoted(err);
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(err)};
 }
 
 TEST(QelReplay, PrintsTheTwentyFourScreenRowsWithoutTrailingBlanks) {
@@ -258,6 +270,14 @@ TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
   if (release >= 0) ::close(release);
   EXPECT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(Lines(r.Out).at(0), "piped");
+}
+
+// Output that could not be written is a failure, not a silently cut result.
+TEST(QelReplay, AnOutputThatCannotBeWrittenIsAFailure) {
+  TTempDir dir;
+  const auto [status, err] = RunQelOnAFullDisk(dir, "replay -");
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err, "qel replay: standard output: No space left on device\n");
 }
 
 TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {

@@ -295,10 +295,10 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   if (options.Decode && options.Output == TOutput::Log) {
     decoder.Finish();
     for (const std::string& line : decoded) PrintLine(line, true);
-    std::fflush(stdout);
   } else {
     PrintOutput(session, options.Output, logName);
   }
+  if (!StandardOutputWritten(reason)) return fail("standard output", reason);
   if (!failure.empty()) return fail(target, failure);
   showNotes("");
   return 0;

@@ -91,7 +91,7 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
     if (static_cast<std::size_t>(got) < chunk.size()) break;
   }
   decoder.Finish();
-  std::fflush(stdout);
+  if (!StandardOutputWritten(reason)) return tool.Failure("standard output", reason);
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   return 0;

@@ -11,8 +11,9 @@
 #include "core/session.h"
 #include "core/tempdir.h"
 #include "core/text.h"
-#include "tools_common.h"
 #include "log/errors.h"
+#include "printing.h"
+#include "tools_common.h"
 #include "trace/listing.h"
 #include "trace/modefile.h"
 
@@ -89,7 +90,8 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
   TStdoutListing output(base);
   TModeLister lister(*files, output, convertSetElements);
   const bool found = lister.ListName(name);
-  std::fflush(stdout);
+  std::string reason;
+  if (!StandardOutputWritten(reason)) return tool.Failure("standard output", reason);
   // A file that failed under the lookup is the reason, not the name.
   if (showBoxes()) return 1;
   if (!found) {

@@ -1,6 +1,8 @@
 #include "printing.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -23,6 +25,13 @@ void PrintLine(std::string_view text, bool keepTabs) {
   }
   line.push_back('\n');
   std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+bool StandardOutputWritten(std::string& reason) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  reason = errno != 0 ? std::strerror(errno) : "not all of it could be written";
+  return false;
 }
 
 void PrintLogText(const std::string& log) {
@@ -74,5 +83,4 @@ void PrintOutput(TSession& session, TOutput output, const std::string& logFile) 
       break;
     }
   }
-  std::fflush(stdout);
 }

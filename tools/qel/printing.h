@@ -19,8 +19,13 @@ std::optional<TOutput> OutputOption(const std::string& argument);
 // could not be created.
 bool StartLog(TSession& session, const std::string& logFile);
 
-// Prints the view; the log is closed first and printed from logFile.
+// Prints the view; the log is closed first and printed from logFile. The
+// caller checks with StandardOutputWritten.
 void PrintOutput(TSession& session, TOutput output, const std::string& logFile);
+
+// Flushes standard output; false with the reason when anything printed was
+// not written (a full disk behind a redirection).
+bool StandardOutputWritten(std::string& reason);
 
 // One line; with keepTabs the log's tabs stay layout, not screen characters.
 void PrintLine(std::string_view text, bool keepTabs = false);

@@ -139,6 +139,7 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   PrintOutput(session, options.Output, logName);
+  if (!StandardOutputWritten(reason)) return tool.Failure("standard output", reason);
 
   if (answers) {
     const std::string& sent = options.Telnet ? network.Sent : serial.Sent;
