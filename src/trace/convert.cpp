@@ -321,13 +321,12 @@ void TConverter::ConvertIe() {
   const std::string& line = Area.Lines.front();
   const std::string name(TrimSpaces(std::string_view(line).substr(FirstNonBlank(line) + 5)));
   const TTraceFileSet& files = *S.TraceFiles->FileSet();
-  std::optional<std::uint16_t> identifier;
+  int identifier = -1;  // -1: not an IE identifier we can read
   if (const TSynLookup syn = files.LookupSynByName(name); syn.Found) {
     identifier = syn.Value;
   } else if (name.size() == 2 || name.size() == 4) {
     // An IE without a name is printed as 2 hex digits (no table) or 4.
-    identifier = ReadNumber16(name + "H");
-    if (identifier && *identifier > 0xFF) identifier.reset();
+    if (const auto number = ReadNumber16(name + "H"); number && *number <= 0xFF) identifier = *number;
   }
   T.MessageBuffer.Clear();
   for (std::size_t i = 1; i < Area.Lines.size(); ++i) {
@@ -340,14 +339,14 @@ void TConverter::ConvertIe() {
   // The contents structure: a CASE over the IE identifier.
   TModeRecord reserved;
   std::shared_ptr<const TCachedMode> contents;
-  if (identifier && files.ReadModeRecord(kDss1IeContentsRecord, reserved).ok()) {
+  if (identifier >= 0 && files.ReadModeRecord(kDss1IeContentsRecord, reserved).ok()) {
     const TModeHeaderRecord h = reserved.Header();
     if (h.Reference >= 0) contents = T.Cache.Mode(h.Reference);
     if (contents && contents->Header.Kind != mkStructure) contents.reset();
   }
   if (contents) {
     for (const TModeComponentRecord& c : contents->Components) {
-      if (c.Selector == -1 || c.IsVarLength() || c.IsElse() || c.Label != *identifier) continue;
+      if (c.Selector == -1 || c.IsVarLength() || c.IsElse() || c.Label != identifier) continue;
       if (c.Kind != mkReference) break;
       T.DecodeMode(c.ModeIndex, 0, 0, 0, c.Size, c.Packing(), 2, "", length);
       return;
