@@ -93,6 +93,9 @@ std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& r
   // A failed save must not destroy the file it replaces: the record goes to a
   // file beside it, which then takes the name.
   const std::string target = ReplacementTarget(name);
+  // Renaming over a pipe or a device would replace it with a plain file.
+  struct stat existing;
+  if (::stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return SystemErrorCode(EACCES);
   const std::string temporary = target + ".$$$";
   TFile file;
   file.SetFaults(faults);

@@ -171,6 +171,25 @@ TEST(SettingsFile, AFailedSaveReportsAndKeepsTheOldFile) {
   EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
 }
 
+TEST(SettingsFile, ANamedPipeOrDirectoryAsTheFileIsRefusedAndStays) {
+  TTestSession t;
+  const std::string pipe = t.Dir.file("pipe.mse");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  t.S->SettingsFiles->CurrentName = pipe;
+  EXPECT_FALSE(t.S->SettingsFiles->Save());
+  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+            "File access error. File = " + pipe + CR + "Error = " + Padded("Access is denied."));
+  struct stat st;
+  ASSERT_EQ(::stat(pipe.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  const std::string folder = t.Dir.file("folder.mse");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  EXPECT_EQ(WriteSettingsRecord(folder, OddRecord()), 5u);
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_FALSE(std::filesystem::exists(folder + ".$$$"));
+}
+
 TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
   TTestSession t;
   t.S->SettingsFiles->CurrentName = t.Dir.file("io.mse");
