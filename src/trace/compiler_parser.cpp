@@ -24,6 +24,7 @@ struct TToken {
 };
 
 constexpr std::int64_t kMaxLiteral = 0xFFFFFFFFll;
+constexpr std::size_t kMaxTokenLength = 255;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
@@ -60,6 +61,7 @@ class TLexer {
       } else {
         throw ECompileError(t.Pos, "unexpected character '" + Printable(c) + "'");
       }
+      CheckLength(t);
       tokens.push_back(std::move(t));
     }
   }
@@ -105,6 +107,13 @@ class TLexer {
     }
   }
 
+  // No name the files hold comes near this; a longer word would only be
+  // quoted back whole in an error line.
+  static void CheckLength(const TToken& t) {
+    if (t.Text.size() <= kMaxTokenLength) return;
+    throw ECompileError(t.Pos, "a word or string has at most " + std::to_string(kMaxTokenLength) + " characters");
+  }
+
   void LexIdentifier(TToken& t) {
     t.Kind = TTokenKind::Identifier;
     while (At < Text.size() && (IsLetter(Text[At]) || IsDigit(Text[At]))) {
@@ -121,6 +130,7 @@ class TLexer {
       Advance();
       if (Upper(t.Text.back()) == 'H') break;
     }
+    CheckLength(t);
     const bool hex = Upper(t.Text.back()) == 'H';
     const std::string digits = hex ? t.Text.substr(0, t.Text.size() - 1) : t.Text;
     std::int64_t value = 0;

@@ -85,6 +85,12 @@ TEST(CompilerErrors, IndexesOverridesAndLexis) {
   EXPECT_EQ(ErrorOf("NEWMODE a = INT;\n\x01"), "test.mode:2:1: unexpected character '\\x01'");
   EXPECT_EQ(ErrorOf("NEWMODE a = SET (x);\nNEWMODE a2 = INT;\nFOO"),
             "test.mode:3:1: expected a statement (VERSION, NEWMODE, SYN, MESSAGE, USERBUFFER, MBID, DSS1 or KASP), found 'FOO'");
+  EXPECT_EQ(ErrorOf("NEWMODE a = " + std::string(100000, 'x') + ";"),
+            "test.mode:1:13: a word or string has at most 255 characters");
+  EXPECT_EQ(ErrorOf("KASP MSG 1 = \"" + std::string(256, 'y') + "\";"),
+            "test.mode:1:14: a word or string has at most 255 characters");
+  EXPECT_EQ(ErrorOf("NEWMODE a = BIT(" + std::string(300, '7') + ");"),
+            "test.mode:1:17: a word or string has at most 255 characters");
   std::string deep = "NEWMODE a = ";
   for (int i = 0; i < 200; ++i) deep += "ARRAY (0:1) ";
   EXPECT_EQ(ErrorOf(deep + "INT;"), "test.mode:1:1213: modes are nested too deeply");
