@@ -375,8 +375,10 @@ void TMiniTrace::MessageWords(std::string_view line) {
   if (line.size() >= kMarkerColumn) t.ParseDataLine(line, kMarkerColumn - 1, grWords);
   const std::int32_t expected = Collecting == 1 ? t.ExpectedMessageLength : t.ExpectedUserBufferLength;
   if (t.MessageBuffer.Count < expected) return;
-  // Words after the end of the buffer only pad the line.
-  t.MessageBuffer.Count = static_cast<std::uint16_t>(expected);
+  // Words after the end of the buffer only pad the line. A message trace
+  // header between the MINI lines may have set a length of nothing or less:
+  // the words collected so far are then all there is.
+  if (expected > 0) t.MessageBuffer.Count = static_cast<std::uint16_t>(expected);
   FinishCollecting();
 }
 

@@ -295,6 +295,21 @@ TEST_F(MiniMessageTest, SwitchedOffMidLineTheDecoderGoesOnWithIt) {
   EXPECT_EQ(Take(), expected);
 }
 
+TEST_F(MiniMessageTest, AMessageTraceHeaderWithoutLengthDoesNotOverrunTheCollection) {
+  // A 64-byte MINI message is being collected when a message trace header
+  // arrives whose length (00 with a path: 0 - 2) leaves nothing to collect.
+  Feed(Mini("FFF1 0002 0012 0034 1040 2800 FFFF FFFF") + Mini("0100 0302 0000 0000 0000 0000 0000 0000") +
+       Mini("0000 0000 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
+  Take();
+  ASSERT_EQ(State(), msAfterHeader);
+  Feed("0002_DUMP       0000_0012 0000_0034 0010 2800 0001 ....:.... ....  S  12:34:56:7\r\n");
+  Take();
+  // The next words are all the message has: shown once, as its hex dump.
+  Feed(Mini("0504 0706 0000 0000 0000 0000 0000 0000"));
+  EXPECT_EQ(Take(), Lines{"   DATA = 04 05 06 07 00 00 00 00 00 00 00 00 00 00 00 00"});
+  EXPECT_EQ(State(), msAfterData);
+}
+
 TEST(MiniWithoutModes, RawHeaderAndHexDump) {
   // MINI alone: no mode files, so the header is the line as made and the
   // message bytes are dumped.
