@@ -174,12 +174,10 @@ TMsgResult TErrorReporter::ReportError(TErrorKind kind, std::uint32_t code, cons
   box.HelpContext = layout.HelpContext;
   box.Text = MessageOf(kind, code, text);
 
-  // Boxes can nest (the window keeps running under a modal box), so the flag
-  // stays up until the outermost one is answered.
   struct TShowingGuard {
     TErrorReporter& R;
-    explicit TShowingGuard(TErrorReporter& r) : R(r) { ++R.ShowingDepth; R.DialogShowing = true; }
-    ~TShowingGuard() { R.DialogShowing = --R.ShowingDepth > 0; }
+    explicit TShowingGuard(TErrorReporter& r) : R(r) { R.BeginModal(); }
+    ~TShowingGuard() { R.EndModal(); }
   } guard(*this);
 
   const TMsgResult result = S.Desktop.ShowMessage(box);

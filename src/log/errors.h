@@ -40,8 +40,12 @@ class TErrorReporter {
     return ReportError(kind, SystemErrorCode(errnoValue), text);
   }
 
-  // True exactly while a report is on screen.
+  // True exactly while a report, or any other modal question of the window,
+  // is on screen. Boxes nest (the window runs under a modal box), so the flag
+  // stays up until the outermost one is answered.
   bool DialogShowing = false;
+  void BeginModal() { ++ShowingDepth; DialogShowing = true; }
+  void EndModal() { DialogShowing = --ShowingDepth > 0; }
 
  private:
   TSession& S;

@@ -1,0 +1,7 @@
+#include "desktop/mainwindow.h"
+
+TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("QEL for Windows : []"));
+}
+
+TMainWindow::~TMainWindow() = default;

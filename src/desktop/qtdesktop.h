@@ -1,0 +1,59 @@
+// TQtDesktop: the desktop seam on Qt Widgets. Boxes are QMessageBoxes, file
+// dialogs QFileDialogs, the clipboard QClipboard; posted messages and waits
+// come from the headless desktop it extends. Every modal question raises the
+// session's DialogShowing while it is up, so received data waits under it.
+#pragma once
+
+#include <QPointer>
+#include <functional>
+
+#include "app/coredesktop.h"
+
+class QWidget;
+class QProgressDialog;
+class TErrorReporter;
+
+class TQtDesktop : public TCoreDesktop {
+ public:
+  TQtDesktop();
+  ~TQtDesktop() override;
+
+  // The parent of boxes and dialogs; may be null.
+  QWidget* Window = nullptr;
+  // Raised while a modal question is up; may be null.
+  TErrorReporter* Reporter = nullptr;
+  // The memo viewer and the mode name dialog live in windows of their own.
+  std::function<void(const TMemoText&)> OnShowMemo;
+  std::function<std::optional<std::string>(const std::string&, const std::string&)> OnAskModeName;
+
+  TMsgResult ShowMessage(const TMessageBox& box) override;
+  std::optional<std::string> FileDialog(const TFileDialog& dialog) override;
+  void Beep() override;
+  std::optional<std::string> ClipboardText() override;
+  void SetClipboardText(const std::string& text) override;
+  void BeginProgress(const std::string& caption, std::int64_t maximum) override;
+  bool Progress(std::int64_t position) override;
+  void EndProgress() override;
+  void ShowMemo(const TMemoText& memo) override;
+  std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) override;
+
+  // Runs a modal step (a dialog's exec) with DialogShowing raised.
+  template <typename TStep>
+  auto Modal(TStep step) {
+    TModalGuard guard(Reporter);
+    return step();
+  }
+
+  // "Desc|*.A;*.B|Other|*.*" -> "Desc (*.A *.B);;Other (*)", patterns in
+  // both cases since names from Windows come in either.
+  static QString QtFilter(const std::string& filter);
+
+ private:
+  struct TModalGuard {
+    TErrorReporter* R;
+    explicit TModalGuard(TErrorReporter* r);
+    ~TModalGuard();
+  };
+  QPointer<QProgressDialog> ProgressWindow;
+  std::int64_t ProgressMax = 0;
+};
