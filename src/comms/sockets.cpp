@@ -20,6 +20,10 @@
 namespace {
 
 const char* const kCaption = "WINSOCK ERROR";
+constexpr int kWsaNoBufferSpace = 10055;
+// The sent front of the send queue is cut off once it is this large and at
+// least half of the queue, so a long-lived queue neither grows nor copies much.
+constexpr std::size_t kQueueCompactAt = 64 * 1024;
 
 bool ResolveHost(const std::string& host, in_addr& address) {
   if (inet_aton(host.c_str(), &address) != 0) return true;
@@ -180,6 +184,7 @@ void TSockets::ReleaseClient(bool abortive) {
   Client.Fd = -1;
   Connecting = false;
   ClosingError = 0;
+  DropQueue();
   ++ClientGeneration;
 }
 
@@ -234,6 +239,10 @@ void TSockets::ClientWritable() {
   const int fd = Client.Fd;
   const unsigned generation = ClientGeneration;
   if (!Connecting) {
+    if (QueuedBytes() > 0) {
+      DrainQueue();
+      return;
+    }
     if (OnDataNeeded) OnDataNeeded(fd);
     return;
   }
@@ -249,7 +258,13 @@ void TSockets::ClientWritable() {
   }
   if (Client.Readable) Client.Readable->setEnabled(true);
   if (OnSessionConnected) OnSessionConnected(fd);
-  if (ClientGeneration == generation && OnDataNeeded) OnDataNeeded(fd);
+  if (ClientGeneration != generation) return;
+  // What was sent while the call was being made goes first.
+  if (QueuedBytes() > 0) {
+    DrainQueue();
+    return;
+  }
+  if (OnDataNeeded) OnDataNeeded(fd);
 }
 
 void TSockets::ClientReadable() {
@@ -360,6 +375,7 @@ void TSockets::Disconnect() {
   Client.Fd = -1;
   Connecting = false;
   ClosingError = 0;
+  DropQueue();
   ++ClientGeneration;
   shutdown(fd, SHUT_RDWR);
   // Linger 0: unsent data is dropped and the host sees a reset at once.
@@ -378,8 +394,8 @@ int TSockets::Send(int socket, const std::uint8_t* buffer, int length) {
     return -1;
   }
   if (length <= 0) return 0;
-  // A full send buffer is waited out (up to Timeout seconds) rather than
-  // reported at once: the transmit path has no queue to keep the rest in.
+  if (NonBlocking && socket == Client.Fd) return SendQueued(buffer, length);
+  // Blocking mode: a full send buffer is waited out (up to Timeout seconds).
   int sent = 0;
   while (sent < length) {
     const ssize_t n = ::send(socket, buffer + sent, static_cast<std::size_t>(length - sent),
@@ -418,4 +434,78 @@ int TSockets::Receive(int socket, std::uint8_t* buffer, int length) {
   // Each receive asks for the next data notification.
   if (Client.Readable && !Connecting) Client.Readable->setEnabled(true);
   return n < 0 ? -1 : static_cast<int>(n);
+}
+
+int TSockets::SendQueued(const std::uint8_t* buffer, int length) {
+  const int fd = Client.Fd;
+  const auto size = static_cast<std::size_t>(length);
+  // Checked before anything leaves, so a refused send is refused whole.
+  if (size > SendQueueLimit || QueuedBytes() > SendQueueLimit - size) {
+    ReportError("SSend", fd, kWsaNoBufferSpace);
+    return -1;
+  }
+  std::size_t sent = 0;
+  // Bytes may only go straight out when nothing is waiting ahead of them.
+  if (!Connecting && QueuedBytes() == 0) {
+    while (sent < size) {
+      const ssize_t n = ::send(fd, buffer + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) {
+        sent += static_cast<std::size_t>(n);
+        continue;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
+      ReportError("SSend", fd, WinSockErrorCode(errno));
+      return -1;
+    }
+    if (sent == size) return length;
+  }
+  Queue.append(reinterpret_cast<const char*>(buffer) + sent, size - sent);
+  // While connecting, the write notifier is already on: it ends the connect.
+  if (!Connecting && Client.Writable) Client.Writable->setEnabled(true);
+  return length;
+}
+
+// 0, or the errno that ended the session.
+int TSockets::FlushQueue() {
+  while (QueuedBytes() > 0) {
+    const ssize_t n = ::send(Client.Fd, Queue.data() + QueueStart, QueuedBytes(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      QueueStart += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    return n < 0 ? errno : EPIPE;
+  }
+  if (QueuedBytes() == 0) {
+    DropQueue();
+  } else if (QueueStart >= kQueueCompactAt && QueueStart * 2 >= Queue.size()) {
+    Queue.erase(0, QueueStart);
+    QueueStart = 0;
+  }
+  return 0;
+}
+
+void TSockets::DrainQueue() {
+  const int error = FlushQueue();
+  if (error != 0) {
+    // The session is broken. Its end is reported once, by the read side,
+    // which meets the same error; the queued bytes can never be delivered.
+    DropQueue();
+    ClosingError = error;
+    if (Client.Readable) Client.Readable->setEnabled(true);
+    return;
+  }
+  if (QueuedBytes() > 0 && Client.Writable) Client.Writable->setEnabled(true);
+}
+
+void TSockets::DropQueue() {
+  // A queue that grew large gives its memory back.
+  if (Queue.capacity() > 16 * kQueueCompactAt) {
+    std::string().swap(Queue);
+  } else {
+    Queue.clear();
+  }
+  QueueStart = 0;
 }

@@ -4,6 +4,7 @@
 // their readiness becomes component events on that thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,7 +33,13 @@ class TSockets : public TNetworkLine {
   // Takes the call waiting on the listening socket as the session; returns
   // the new socket, or -1 after an "Accept" error.
   int Accept();
-  // Bytes sent; a negative value after the "SSend" error event.
+  // Bytes sent; a negative value after the "SSend" error event. On the
+  // session socket in non-blocking mode, what the socket cannot take at once
+  // is queued and counts as sent: it leaves in order as the socket drains, so
+  // a host that stops reading never holds up the window thread. A send that
+  // would take the queue past SendQueueLimit is refused whole with error
+  // 10055 ("No buffer space available"), which ends the session as every
+  // send error does; nothing is dropped unreported.
   int Send(int socket, const std::uint8_t* buffer, int length);
   // Bytes received, 0 at the orderly end, -1 when nothing can be read now
   // (errors included: they arrive as the close notification).
@@ -50,6 +57,11 @@ class TSockets : public TNetworkLine {
   bool NonBlocking = true;
   int Timeout = 30;
   int MaximumReceiveLength = 8192;
+  std::size_t SendQueueLimit = 16 * 1024 * 1024;
+
+  // Bytes accepted by Send that the session socket has not taken yet. A
+  // Disconnect discards them, as the abortive close discards unsent data.
+  std::size_t QueuedBytes() const { return Queue.size() - QueueStart; }
 
   // Events, each with the socket concerned; all run on the window thread.
   std::function<void(int socket)> OnDataAvailable;
@@ -77,6 +89,10 @@ class TSockets : public TNetworkLine {
   void ReleaseClient(bool abortive);
   void ClientReadable();
   void ClientWritable();
+  int SendQueued(const std::uint8_t* buffer, int length);
+  int FlushQueue();
+  void DrainQueue();
+  void DropQueue();
   void ListenerReadable();
 
   TDesktop& Desktop;
@@ -87,4 +103,7 @@ class TSockets : public TNetworkLine {
   // Raised whenever the client socket is replaced or closed, so an event
   // handler that did either is noticed after it returns.
   unsigned ClientGeneration = 0;
+  // The session socket's send queue: Queue from QueueStart on.
+  std::string Queue;
+  std::size_t QueueStart = 0;
 };
