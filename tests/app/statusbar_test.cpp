@@ -1,0 +1,282 @@
+#include "app/statusbar.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+namespace {
+
+TEST(StatusBarGeometry, TenPanelsShareWhatTheClockLeaves) {
+  TStatusBarModel bar;
+  bar.ClockWidth = 90;
+  bar.Space = 1;
+  // 800 - 90 - 1 = 709 left; (709 - 10) / 10 = 69 each, the tenth takes the rest.
+  const std::vector<TPanelSpan> panels = bar.IndicatorPanels(800);
+  ASSERT_EQ(panels.size(), 10u);
+  EXPECT_EQ(bar.ClockPanel(), (TPanelSpan{0, 90}));
+  EXPECT_EQ(panels[0], (TPanelSpan{91, 69}));
+  EXPECT_EQ(panels[1], (TPanelSpan{161, 69}));
+  EXPECT_EQ(panels[8].Left, 91 + 8 * 70);
+  EXPECT_EQ(panels[9].Left, 91 + 9 * 70);
+  EXPECT_EQ(panels[9].Left + panels[9].Width, 800);
+}
+
+TEST(StatusBarGeometry, WiderGapsAndTheDefaultClock) {
+  TStatusBarModel bar;  // clock 96 wide
+  bar.SetSpace(3);
+  // 400 - 96 - 3 = 301; (301 - 30) / 10 = 27.
+  const std::vector<TPanelSpan> panels = bar.IndicatorPanels(400);
+  EXPECT_EQ(panels[0], (TPanelSpan{99, 27}));
+  EXPECT_EQ(panels[1].Left, 99 + 30);
+  EXPECT_EQ(panels[9].Left + panels[9].Width, 400);
+}
+
+TEST(StatusBarGeometry, SixResourcePanelsAcrossTheWholeWidth) {
+  TStatusBarModel bar;
+  // (640 - 6) / 6 = 105 each, 1 apart; the sixth ends at the edge.
+  const std::vector<TPanelSpan> panels = bar.ResourcePanels(640);
+  ASSERT_EQ(panels.size(), 6u);
+  EXPECT_EQ(panels[0], (TPanelSpan{0, 105}));
+  EXPECT_EQ(panels[1], (TPanelSpan{106, 105}));
+  EXPECT_EQ(panels[5].Left, 5 * 106);
+  EXPECT_EQ(panels[5].Left + panels[5].Width, 640);
+}
+
+TEST(StatusBarGeometry, ABarNarrowerThanItsClockHasNoNegativePanels) {
+  TStatusBarModel bar;
+  for (const int width : {0, 10, 96, 100}) {
+    for (const TPanelSpan& panel : bar.IndicatorPanels(width)) EXPECT_GE(panel.Width, 0) << width;
+    for (const TPanelSpan& panel : bar.ResourcePanels(width)) EXPECT_GE(panel.Width, 0) << width;
+  }
+}
+
+TEST(StatusBarIndicators, EachPanelShowsItsWordOnlyWhenItsStateIsOn) {
+  TStatusBarModel bar;
+  for (int i = 0; i < 10; ++i) {
+    if (i == 7) continue;
+    EXPECT_EQ(bar.IndicatorText(i), "") << i;
+  }
+  EXPECT_EQ(bar.IndicatorText(7), "80x24");
+  bar.Locks = {true, true, true};
+  bar.LogStatus = bar.MiniStatus = bar.TraceStatus = bar.PrintStatus = true;
+  bar.ScreenSize = bar.Connected = true;
+  bar.SetLinesInBuffer(1234567);
+  const char* expected[] = {"NUM", "CAPS", "SCRL", "LOG", "MINI", "CONV", "PRNT", "132x24", "1,234,567", "CONN"};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(bar.IndicatorText(i), expected[i]) << i;
+  EXPECT_EQ(bar.IndicatorText(8, ""), "1234567");
+}
+
+TEST(StatusBarIndicators, TheWordHasOneBitPerIndicator) {
+  TStatusBarModel bar;
+  EXPECT_EQ(bar.IndicatorWord(), 0u);
+  bar.Locks.Num = true;
+  EXPECT_EQ(bar.IndicatorWord(), 1u);
+  bar.Locks = {false, true, false};
+  EXPECT_EQ(bar.IndicatorWord(), 2u);
+  bar.Locks = {false, false, true};
+  EXPECT_EQ(bar.IndicatorWord(), 4u);
+  bar.Locks = {};
+  bar.LogStatus = true;
+  EXPECT_EQ(bar.IndicatorWord(), 8u);
+  bar.LogStatus = false;
+  bar.ScreenSize = true;
+  EXPECT_EQ(bar.IndicatorWord(), 128u);
+  bar.ScreenSize = false;
+  bar.Connected = true;
+  EXPECT_EQ(bar.IndicatorWord(), 512u);  // bit 8 is not used
+  bar.Connected = false;
+  bar.MiniStatus = bar.TraceStatus = bar.PrintStatus = true;
+  EXPECT_EQ(bar.IndicatorWord(), 16u | 32u | 64u);
+}
+
+TEST(StatusBarTimer, ClockRepaintsOnlyWhenTheWordOrTheTimeChanged) {
+  TStatusBarModel bar;
+  EXPECT_TRUE(bar.ClockTick("10:00:00"));  // nothing drawn yet
+  EXPECT_FALSE(bar.ClockTick("10:00:00"));
+  bar.Locks.Caps = true;
+  EXPECT_TRUE(bar.ClockTick("10:00:00"));
+  EXPECT_EQ(bar.IndicatorWord(), 2u);
+  EXPECT_FALSE(bar.ClockTick("10:00:00"));
+  EXPECT_TRUE(bar.ClockTick("10:00:01"));
+  EXPECT_EQ(bar.TimeText(), "10:00:01");
+  // The line count alone waits for a repaint the time brings.
+  bar.SetLinesInBuffer(300);
+  EXPECT_FALSE(bar.ClockTick("10:00:01"));
+  EXPECT_EQ(bar.IndicatorText(8), "300");
+}
+
+TEST(StatusBarTimer, ResourcesRepaintOnlyWhenAFigureChanged) {
+  TStatusBarModel bar;
+  bar.Click();
+  const TResourceFigures zero{};
+  EXPECT_TRUE(bar.ResourcesTick(zero));  // even all zero is drawn once
+  EXPECT_FALSE(bar.ResourcesTick(zero));
+  TResourceFigures figures{42, 1000, 2000, 3000, 4000, 5000};
+  EXPECT_TRUE(bar.ResourcesTick(figures));
+  EXPECT_FALSE(bar.ResourcesTick(figures));
+  figures[5] = 5001;
+  EXPECT_TRUE(bar.ResourcesTick(figures));
+}
+
+TEST(StatusBarClick, SwitchesModeSwapsHintsAndForgetsWhatWasDrawn) {
+  TStatusBarModel bar;
+  EXPECT_EQ(bar.Hint, "Click to see system resources");
+  EXPECT_EQ(bar.Hint2, "Click to see clock");
+  bar.ClockTick("09:30:00");
+  ASSERT_TRUE(bar.Click());
+  EXPECT_EQ(bar.PanelMode, pmResources);
+  EXPECT_EQ(bar.Hint, "Click to see clock");
+  EXPECT_EQ(bar.Hint2, "Click to see system resources");
+  EXPECT_TRUE(bar.ResourcesTick({1, 2, 3, 4, 5, 6}));
+  ASSERT_TRUE(bar.Click());
+  EXPECT_EQ(bar.PanelMode, pmClock);
+  EXPECT_EQ(bar.Hint, "Click to see system resources");
+  // The same time as before the switch is drawn again.
+  EXPECT_TRUE(bar.ClockTick("09:30:00"));
+  ASSERT_TRUE(bar.Click());
+  EXPECT_TRUE(bar.ResourcesTick({1, 2, 3, 4, 5, 6}));
+}
+
+TEST(StatusBarClick, RefusedWhenClicksAreNotAllowed) {
+  TStatusBarModel bar;
+  bar.AllowClick = false;
+  EXPECT_FALSE(bar.Click());
+  EXPECT_EQ(bar.PanelMode, pmClock);
+  EXPECT_EQ(bar.Hint, "Click to see system resources");
+}
+
+TEST(StatusBarGauge, SettersKeepTheirRules) {
+  TStatusBarModel bar;
+  EXPECT_EQ(bar.GaugeMin, 0);
+  EXPECT_EQ(bar.GaugeMax, 100);
+  EXPECT_FALSE(bar.SetGaugeMin(0));  // only above 0
+  EXPECT_FALSE(bar.SetGaugeMin(-5));
+  EXPECT_EQ(bar.GaugeMin, 0);
+  EXPECT_FALSE(bar.SetGaugeMax(0));
+  EXPECT_EQ(bar.GaugeMax, 100);
+  EXPECT_TRUE(bar.SetGaugeMax(1));
+  EXPECT_EQ(bar.GaugeMax, 1);
+  EXPECT_TRUE(bar.SetGaugeMin(10));
+  EXPECT_FALSE(bar.SetGaugeMax(9));  // below the minimum
+  EXPECT_TRUE(bar.SetGaugeMax(10));
+  EXPECT_TRUE(bar.SetGaugeMax(5000));
+  EXPECT_FALSE(bar.SetGaugeProgress(9));
+  EXPECT_FALSE(bar.SetGaugeProgress(5001));
+  EXPECT_EQ(bar.GaugeProgress, 0);
+  EXPECT_TRUE(bar.SetGaugeProgress(10));
+  EXPECT_TRUE(bar.SetGaugeProgress(5000));
+  EXPECT_EQ(bar.GaugeProgress, 5000);
+}
+
+TEST(StatusBarGauge, PercentAndBarWidth) {
+  TStatusBarModel bar;
+  bar.SetGaugeMax(200);
+  bar.SetGaugeProgress(50);
+  EXPECT_EQ(bar.GaugePercent(), 25);
+  EXPECT_EQ(bar.GaugeBarWidth(80), 20);
+  bar.SetGaugeProgress(200);
+  EXPECT_EQ(bar.GaugePercent(), 100);
+  EXPECT_EQ(bar.GaugeBarWidth(69), 69);
+  bar.SetGaugeProgress(199);
+  EXPECT_EQ(bar.GaugePercent(), 99);  // integer percent, never rounded up
+  EXPECT_EQ(bar.GaugeBarWidth(69), 68);
+}
+
+TEST(StatusBarGauge, AnEmptyOrInvertedRangeShowsNothingAndNeverOverflows) {
+  TStatusBarModel bar;
+  bar.SetGaugeMin(5);
+  bar.SetGaugeMax(5);
+  bar.SetGaugeProgress(5);
+  EXPECT_EQ(bar.GaugePercent(), 0);
+  EXPECT_EQ(bar.GaugeBarWidth(50), 0);
+  bar.SetGaugeMin(50);  // above the maximum and the progress: allowed
+  EXPECT_EQ(bar.GaugePercent(), 0);
+  EXPECT_EQ(bar.GaugeBarWidth(50), 0);
+
+  TStatusBarModel big;
+  const int most = std::numeric_limits<int>::max();
+  ASSERT_TRUE(big.SetGaugeMax(most));
+  ASSERT_TRUE(big.SetGaugeProgress(most - 1));
+  EXPECT_EQ(big.GaugePercent(), 99);
+  EXPECT_EQ(big.GaugeBarWidth(100), 99);
+}
+
+TEST(StatusBarGauge, PanelEightShowsTheGaugeInsteadOfTheScreenSize) {
+  TStatusBarModel bar;
+  bar.ScreenSize = true;
+  bar.SetGauge(true);
+  EXPECT_TRUE(bar.GaugeShown());
+  EXPECT_EQ(bar.IndicatorText(7), "");
+  bar.SetGauge(false);
+  EXPECT_EQ(bar.IndicatorText(7), "132x24");
+}
+
+TEST(StatusBarResources, FiguresFromAMemorySample) {
+  TMemorySample sample;
+  sample.TotalRam = 8000;
+  sample.AvailableRam = 2000;
+  sample.FreeSwap = 777;
+  sample.HeapFree = 11;
+  sample.HeapArena = 22;
+  sample.HeapInUse = 33;
+  const TResourceFigures figures = ResourceFigures(sample);
+  EXPECT_EQ(figures, (TResourceFigures{75, 2000, 777, 11, 22, 33}));
+  sample.TotalRam = 0;  // an unreadable machine is no division by zero
+  EXPECT_EQ(ResourceFigures(sample)[0], 0u);
+}
+
+TEST(StatusBarResources, FigureTextsAndTheAlertLevel) {
+  TStatusBarModel bar;
+  bar.Click();
+  bar.ResourcesTick({19, 20, 1048576, 0, 5, 100});
+  EXPECT_EQ(bar.FigureText(0), "19%");
+  EXPECT_EQ(bar.FigureText(1), "20 Bytes");
+  EXPECT_EQ(bar.FigureText(2), "1,048,576 Bytes");
+  EXPECT_EQ(bar.FigureText(2, "."), "1.048.576 Bytes");
+  EXPECT_TRUE(bar.FigureAlert(0));  // below 20
+  EXPECT_FALSE(bar.FigureAlert(1));  // 20 is not below
+  EXPECT_FALSE(bar.FigureAlert(2));
+  EXPECT_TRUE(bar.FigureAlert(3));
+  EXPECT_TRUE(bar.FigureAlert(4));
+  EXPECT_FALSE(bar.FigureAlert(5));
+}
+
+TEST(StatusBarResources, MemInfoLinesAreReadInBytes) {
+  const std::string meminfo =
+      "MemTotal:       16303376 kB\n"
+      "MemFree:          812340 kB\n"
+      "MemAvailable:    9023456 kB\n"
+      "SwapFree:              0 kB\n"
+      "HugePages_Total:       3\n";
+  std::uint64_t value = 0;
+  ASSERT_TRUE(MemInfoValue(meminfo, "MemAvailable", value));
+  EXPECT_EQ(value, 9023456ull * 1024);
+  ASSERT_TRUE(MemInfoValue(meminfo, "MemTotal", value));
+  EXPECT_EQ(value, 16303376ull * 1024);
+  ASSERT_TRUE(MemInfoValue(meminfo, "SwapFree", value));
+  EXPECT_EQ(value, 0u);
+  ASSERT_TRUE(MemInfoValue(meminfo, "HugePages_Total", value));
+  EXPECT_EQ(value, 3u);
+  EXPECT_FALSE(MemInfoValue(meminfo, "Mem", value));  // a prefix of a key is not the key
+  EXPECT_FALSE(MemInfoValue(meminfo, "Cached", value));
+  EXPECT_FALSE(MemInfoValue("MemTotal: lots kB\n", "MemTotal", value));
+  EXPECT_FALSE(MemInfoValue("", "MemTotal", value));
+}
+
+TEST(StatusBarResources, ThisMachineGivesPlausibleFigures) {
+  const TResourceFigures figures = ResourceFigures(ReadMemorySample());
+  EXPECT_LE(figures[0], 100u);
+  EXPECT_GT(figures[1], 0u);  // some memory is free on a running machine
+  EXPECT_GT(figures[5], 0u);  // this test program has allocated
+}
+
+TEST(StatusBarNumbers, DigitsAreGroupedInThrees) {
+  EXPECT_EQ(GroupedNumber(0, ","), "0");
+  EXPECT_EQ(GroupedNumber(999, ","), "999");
+  EXPECT_EQ(GroupedNumber(1000, ","), "1,000");
+  EXPECT_EQ(GroupedNumber(123456, ","), "123,456");
+  EXPECT_EQ(GroupedNumber(1234567, "\xA0"), "1\xA0" "234\xA0" "567");
+  EXPECT_EQ(GroupedNumber(18446744073709551615ull, ""), "18446744073709551615");
+}
+
+}  // namespace
