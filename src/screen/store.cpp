@@ -187,6 +187,21 @@ std::string TBrowse::GetLineText(int line) const {
   return text;
 }
 
+std::string_view TBrowse::GetLineTextView(int line, char* scratch) const {
+  if (!ValidLine(line)) return {};
+  if (const THotLine* hot = HotFor(line)) return {hot->Text, hot->Length};
+  const TLineRecord& record = Lines[line];
+  if (record.Length == 0) return {};
+  if (record.State == lsOnDisk) {
+    ReadDisk(record, scratch);
+    return {scratch, record.Length};
+  }
+  if (record.Stored == record.Length) return {Arena.At(record.TextPos), record.Length};
+  if (record.Stored > 0) std::memcpy(scratch, Arena.At(record.TextPos), record.Stored);
+  std::memset(scratch + record.Stored, ' ', static_cast<std::size_t>(record.Length - record.Stored));
+  return {scratch, record.Length};
+}
+
 int TBrowse::GetLineLength(int line) const {
   if (!ValidLine(line)) return 0;
   if (const THotLine* hot = HotFor(line)) return hot->Length;
@@ -433,6 +448,14 @@ void TBrowse::InvalidateCells(int left, int top, int bottom, int right) {
     const int line = ScreenLine(row);
     if (line >= 0) AddDamage(line, left, right);
   }
+}
+
+void TBrowse::InvalidateLines(int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, Count() - 1);
+  if (first > last) return;
+  AddDamage(first, 1, ScreenXSizeMax);
+  AddDamage(last, 1, ScreenXSizeMax);
 }
 
 void TBrowse::Clear() {

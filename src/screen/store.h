@@ -113,6 +113,10 @@ class TBrowse {
   void AddLine(std::string_view text, int attribute, bool paint);
   void AddDiskLine(std::string_view text, std::int32_t fileOffset, int attribute);
   std::string GetLineText(int line) const;
+  // The same text without a copy where the line holds it whole; a line whose
+  // trailing blanks are not stored, or that lives on disk, is put together
+  // in scratch (kMaxLineLength bytes). Valid until the store next changes.
+  std::string_view GetLineTextView(int line, char* scratch) const;
   int GetLineLength(int line) const;
   void SetLineText(int line, std::string_view text);
   void ReplaceLine(int line, std::string_view text);
@@ -143,6 +147,8 @@ class TBrowse {
   void SetCellRecord(int column, int row, const TTextAttributes& record);
   void CopyBlock(const TBlock& source, const TBlock& destination, bool paint, bool screenRelative);
   void InvalidateCells(int left, int top, int bottom, int right);
+  // Repaints whole store lines whose look changed without their cells (marks).
+  void InvalidateLines(int first, int last);
 
   int InternAttribute(const TTextAttributes& record) { return Attributes.Intern(record); }
   const TTextAttributes& GetAttributeRecord(int number) const { return Attributes.Get(number); }

@@ -1,0 +1,209 @@
+#include "screen/bookmarks.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "screen/failures.h"
+#include "screen/store.h"
+
+namespace {
+constexpr TColor kFore = colors::Yellow;
+constexpr TColor kBack = colors::Green;
+
+struct TGrid {
+  TBrowse Screen;
+  TBookmarks Bookmarks{Screen};
+  std::vector<int> Centred;
+  int Changes = 0;
+  explicit TGrid(int lines) {
+    for (int i = 0; i < lines; ++i) Screen.AddLine("line " + std::to_string(i) + " text  and more   ", 0, false);
+    Bookmarks.CentreLine = [this](int line) { Centred.push_back(line); };
+    Bookmarks.OnChanged = [this] { ++Changes; };
+  }
+  // The selection as the view makes it: from (first, left) to (last, right).
+  void Select(int first, int left, int last, int right) {
+    Screen.SetMarkTop(first, left, 2);
+    Screen.SetMarkBottom(last, right, 2);
+    Screen.Marks.Get(2)->Anchor = left;
+  }
+  int UserSlot(int line) const { return Screen.GetMarkSlot(line, 5); }
+  std::vector<int> UserSlots() const {
+    std::vector<int> slots;
+    for (int i = 0; i < Screen.Count(); ++i) slots.push_back(UserSlot(i));
+    return slots;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (int row = 2; row <= Bookmarks.RowCount(); ++row) names.push_back(Bookmarks.Row(row).Name);
+    return names;
+  }
+};
+
+using TInts = std::vector<int>;
+using TNames = std::vector<std::string>;
+}  // namespace
+
+TEST(SelectionRow, ShowsTheSelectionsFirstLineFromItsStartColumn) {
+  TGrid grid(6);
+  TBookmarkRow row = grid.Bookmarks.SelectionRow();
+  EXPECT_EQ(row.LineNumber, "");
+  EXPECT_EQ(row.Name, "No Marked Lines");
+  EXPECT_EQ(row.Content, "");
+
+  // Two lines: the rest of the first line, trailing blanks removed.
+  grid.Select(3, 6, 4, 2);
+  row = grid.Bookmarks.Row(1);
+  EXPECT_EQ(row.LineNumber, "3");
+  EXPECT_EQ(row.Name, "Marked Lines");
+  EXPECT_EQ(row.Content, "3 text  and more");
+}
+
+TEST(SelectionRow, OneLineIsCutAfterTheEndColumn) {
+  TGrid grid(3);
+  grid.Select(1, 3, 1, 11);  // "line 1 text  and more   "
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "ne 1 text");
+  grid.Screen.Marks.Free(2);
+  grid.Select(1, 12, 1, 13);  // blanks only
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "");
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().LineNumber, "1");
+}
+
+TEST(AddBookmark, WithoutASelectionChangesNothing) {
+  TGrid grid(4);
+  EXPECT_FALSE(grid.Bookmarks.AddBookmark("none", kFore, kBack));
+  EXPECT_EQ(grid.Bookmarks.RowCount(), 1);
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 0, 0}));
+  EXPECT_EQ(grid.Changes, 0);
+  EXPECT_EQ(grid.Screen.Marks.Get(5), nullptr);
+}
+
+TEST(AddBookmark, TwoSelectedLinesTakeTheColoursAndTheGridGainsARow) {
+  TGrid grid(5);
+  grid.Select(1, 6, 2, 4);
+  grid.Screen.TakeDamage();
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("link up", kFore, kBack));
+
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 0, 0}));
+  const TMarkAttributes* mark = grid.Screen.Marks.Get(5);
+  ASSERT_NE(mark, nullptr);
+  EXPECT_EQ(mark->Type, 4);
+  EXPECT_EQ(mark->Foreground, kFore);
+  EXPECT_EQ(mark->Background, kBack);
+  EXPECT_EQ(mark->Name, "link up");
+  EXPECT_EQ(grid.Screen.MarkStartColumn(1, 5), 6);
+  EXPECT_EQ(grid.Screen.MarkEndColumn(2, 5), 4);
+  EXPECT_EQ(mark->Anchor, 6);
+
+  // The selection is gone: its slots, its record and row 1.
+  EXPECT_FALSE(grid.Screen.HasMark(1, 2));
+  EXPECT_FALSE(grid.Screen.HasMark(2, 2));
+  EXPECT_FALSE(grid.Screen.Marks.Get(2)->Placed());
+  EXPECT_EQ(grid.Bookmarks.Row(1).Name, "No Marked Lines");
+
+  ASSERT_EQ(grid.Bookmarks.RowCount(), 2);
+  const TBookmarkRow row = grid.Bookmarks.Row(2);
+  EXPECT_EQ(row.LineNumber, "1");
+  EXPECT_EQ(row.Name, "link up");
+  EXPECT_EQ(row.Content, "1 text  and more");
+  EXPECT_EQ(grid.Changes, 1);
+
+  const TScreenDamage damage = grid.Screen.TakeDamage();
+  EXPECT_LE(damage.FirstLine, 1);
+  EXPECT_GE(damage.LastLine, 2);
+}
+
+TEST(DeleteBookmark, TheFirstRowGoesRowsMoveUpAndItsLinesLoseTheColours) {
+  TGrid grid(8);
+  grid.Select(1, 1, 2, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("one", kFore, kBack));
+  grid.Select(4, 1, 4, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("two", kFore, kBack));
+  grid.Select(6, 1, 7, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("three", kFore, kBack));
+  ASSERT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 0, 6, 0, 7, 7}));
+
+  grid.Bookmarks.DeleteBookmark(2);
+  EXPECT_EQ(grid.Names(), (TNames{"two", "three"}));
+  EXPECT_EQ(grid.Bookmarks.Row(2).LineNumber, "4");
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 0, 0, 6, 0, 7, 7}));
+  EXPECT_EQ(grid.Screen.Marks.Get(5)->Type, 0);
+  EXPECT_EQ(grid.Changes, 4);
+
+  // The freed number is the next bookmark's.
+  grid.Select(0, 1, 0, 3);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("again", kFore, kBack));
+  EXPECT_EQ(grid.UserSlot(0), 5);
+}
+
+TEST(DeleteBookmark, RowOneAndRowsOutsideTheGridChangeNothing) {
+  TGrid grid(4);
+  grid.Select(1, 1, 1, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("kept", kFore, kBack));
+  grid.Select(1, 1, 1, 3);  // row 1 now shows line 1 too
+  const int changes = grid.Changes;
+  grid.Bookmarks.DeleteBookmark(1);
+  grid.Bookmarks.DeleteBookmark(0);
+  grid.Bookmarks.DeleteBookmark(3);
+  EXPECT_EQ(grid.Names(), (TNames{"kept"}));
+  EXPECT_EQ(grid.UserSlot(1), 5);
+  EXPECT_EQ(grid.Changes, changes);
+  EXPECT_FALSE(grid.Bookmarks.CanDelete(1));
+  EXPECT_TRUE(grid.Bookmarks.CanDelete(2));
+  EXPECT_FALSE(grid.Bookmarks.CanDelete(3));
+}
+
+TEST(DeleteBookmark, TwoBookmarksOnOneLineEachRemoveTheirOwn) {
+  TGrid grid(6);
+  grid.Select(2, 1, 4, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("wide", kFore, kBack));
+  grid.Select(2, 3, 2, 6);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("narrow", colors::Red, kBack));
+  ASSERT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 5, 0}));
+
+  // Deleting the wide one leaves the narrow one's line as it is.
+  grid.Bookmarks.DeleteBookmark(2);
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 0, 0, 0}));
+  EXPECT_EQ(grid.Screen.Marks.Get(6)->Name, "narrow");
+  grid.Bookmarks.DeleteBookmark(2);
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(grid.Bookmarks.RowCount(), 1);
+}
+
+TEST(DeleteBookmark, AnOverlappedBookmarkGetsItsLinesBack) {
+  TGrid grid(6);
+  grid.Select(1, 1, 3, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("under", kFore, kBack));
+  grid.Select(3, 1, 4, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("over", kFore, kBack));
+  ASSERT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 6, 6, 0}));
+  grid.Bookmarks.DeleteBookmark(3);
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 5, 0, 0}));
+}
+
+TEST(Jump, CentresTheLineOfARowThatHoldsOne) {
+  TGrid grid(50);
+  grid.Select(42, 1, 43, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("far", kFore, kBack));
+  EXPECT_EQ(grid.Bookmarks.Jump(2), 42);
+  EXPECT_EQ(grid.Bookmarks.Jump(1), -1);  // no selection
+  grid.Select(7, 1, 7, 2);
+  EXPECT_EQ(grid.Bookmarks.Jump(1), 7);
+  EXPECT_EQ(grid.Bookmarks.Jump(9), -1);
+  EXPECT_EQ(grid.Centred, (TInts{42, 7}));
+}
+
+TEST(AddBookmark, WhenEveryMarkNumberIsTakenTheSelectionStays) {
+  TGrid grid(300);
+  for (int i = 0; i < 251; ++i) {
+    grid.Select(i, 1, i, 4);
+    ASSERT_TRUE(grid.Bookmarks.AddBookmark("b" + std::to_string(i), kFore, kBack)) << i;
+  }
+  EXPECT_EQ(grid.UserSlot(250), 255);
+  grid.Select(260, 1, 261, 4);
+  EXPECT_THROW(grid.Bookmarks.AddBookmark("one too many", kFore, kBack), EOutOfResources);
+  EXPECT_TRUE(grid.Screen.HasMark(260, 2));
+  EXPECT_EQ(grid.Bookmarks.Row(1).LineNumber, "260");
+  EXPECT_EQ(grid.Bookmarks.RowCount(), 252);
+}

@@ -1,0 +1,396 @@
+#include "screen/search.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "screen/store.h"
+#include "support/testing.h"
+
+namespace {
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+// Every hit position of pattern in text, by the standard library.
+std::vector<int> AllHits(const std::string& text, const std::string& pattern) {
+  std::vector<int> hits;
+  for (auto at = text.find(pattern); at != std::string::npos; at = text.find(pattern, at + 1))
+    hits.push_back(static_cast<int>(at));
+  return hits;
+}
+
+std::vector<int> ForwardHits(TTSearch& search, const std::string& text) {
+  std::vector<int> hits;
+  for (bool found = search.SetText(text); found; found = search.SearchForward())
+    hits.push_back(search.HitPosition());
+  return hits;
+}
+
+std::vector<int> BackwardHits(TTSearch& search, const std::string& text) {
+  std::vector<int> hits;
+  search.SetTextFrom(text, static_cast<int>(text.size()));
+  while (search.SearchBackward()) hits.insert(hits.begin(), search.HitPosition());
+  return hits;
+}
+
+struct TStore {
+  TBrowse Screen;
+  TScreenFind Finder{Screen};
+  std::vector<int> Shown;
+  explicit TStore(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) Screen.AddLine(line, 0, false);
+    Screen.TakeDamage();
+    Finder.ShowLine = [this](int line) { Shown.push_back(line); };
+  }
+  // Line and first and last column of the find mark; {-1, 0, 0} when it is not placed.
+  std::vector<int> FindMark() const {
+    const TMarkAttributes* mark = Screen.Marks.Get(3);
+    if (!mark->Placed()) return {-1, 0, 0};
+    return {mark->Top(), Screen.MarkStartColumn(mark->Top(), 3), Screen.MarkEndColumn(mark->Bottom(), 3)};
+  }
+  std::vector<int> LinesWithFindMark() const {
+    std::vector<int> lines;
+    for (int i = 0; i < Screen.Count(); ++i)
+      if (Screen.HasMark(i, 3)) lines.push_back(i);
+    return lines;
+  }
+};
+
+using TInts = std::vector<int>;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Search within a line
+
+TEST(QuickSearch, AgreesWithTheStandardLibraryOnRandomTextBothWays) {
+  std::mt19937 random(7);
+  const std::string alphabet = "abcAB ";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 60, ' '), pattern(1 + random() % 4, ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    for (char& c : pattern) c = alphabet[random() % alphabet.size()];
+    const bool caseSensitive = round % 2 == 0;
+    TTSearch search;
+    search.SetPattern(pattern, caseSensitive);
+    const TInts expected = caseSensitive ? AllHits(text, pattern) : AllHits(Upper(text), Upper(pattern));
+    ASSERT_EQ(ForwardHits(search, text), expected) << "text '" << text << "' pattern '" << pattern << "'";
+    ASSERT_EQ(BackwardHits(search, text), expected) << "text '" << text << "' pattern '" << pattern << "'";
+  }
+}
+
+TEST(QuickSearch, OverlappingHitsAreEachFoundAndCounted) {
+  TTSearch search;
+  search.SetPattern("aa");
+  EXPECT_EQ(ForwardHits(search, "aaaa"), (TInts{0, 1, 2}));
+  search.SetText("xaaxaa");
+  search.SearchForward();
+  EXPECT_EQ(search.Hits(), 2);
+  EXPECT_FALSE(search.SearchForward());
+  EXPECT_FALSE(search.Found());
+}
+
+TEST(QuickSearch, HitsAtBothEndsOfTheLine) {
+  TTSearch search;
+  search.SetPattern("end");
+  EXPECT_TRUE(search.SetText("end of it, the end"));
+  EXPECT_EQ(search.HitPosition(), 0);
+  search.SetTextFrom("end of it, the end", 100);
+  EXPECT_TRUE(search.SearchBackward());
+  EXPECT_EQ(search.HitPosition(), 15);
+  EXPECT_TRUE(search.SearchBackward());
+  EXPECT_EQ(search.HitPosition(), 0);
+  EXPECT_TRUE(search.SetText("end"));
+  EXPECT_FALSE(search.SetText("en"));
+  EXPECT_FALSE(search.SetText(""));
+}
+
+TEST(QuickSearch, CaseFoldingIsForLettersOnly) {
+  TTSearch search;
+  search.SetPattern("abc", false);
+  EXPECT_TRUE(search.SetText("xxABC"));
+  EXPECT_EQ(search.HitPosition(), 2);
+  EXPECT_TRUE(search.SetText("aBc"));
+  search.SetPattern("abc", true);
+  EXPECT_FALSE(search.SetText("xxABC aBc"));
+  EXPECT_TRUE(search.SetText("ABC abc"));
+  EXPECT_EQ(search.HitPosition(), 4);
+  // Bytes above 127 and punctuation are compared as they are.
+  search.SetPattern("\xE4[", false);
+  EXPECT_FALSE(search.SetText("\xC4{"));
+  EXPECT_TRUE(search.SetText("x\xE4["));
+}
+
+TEST(QuickSearch, AnEmptyPatternFindsNothing) {
+  TTSearch search;
+  EXPECT_FALSE(search.SetText("anything"));
+  search.SetPattern("");
+  EXPECT_FALSE(search.SetText("anything"));
+  search.SetTextFrom("anything", 8);
+  EXPECT_FALSE(search.SearchBackward());
+}
+
+TEST(QuickSearch, StartPositionLimitsBothDirections) {
+  TTSearch search;
+  search.SetPattern("ab");
+  search.SetTextFrom("ab ab ab", 1);
+  ASSERT_TRUE(search.SearchForward());
+  EXPECT_EQ(search.HitPosition(), 3);
+  search.SetTextFrom("ab ab ab", 5);
+  ASSERT_TRUE(search.SearchBackward());
+  EXPECT_EQ(search.HitPosition(), 3);
+  search.SetTextFrom("ab ab ab", 2);
+  ASSERT_TRUE(search.SearchBackward());
+  EXPECT_EQ(search.HitPosition(), 0);
+  search.SetTextFrom("ab ab ab", -1);
+  EXPECT_FALSE(search.SearchBackward());
+}
+
+// ---------------------------------------------------------------------------
+// The store's line text without a copy
+
+TEST(LineTextView, AgreesWithLineTextForHotPackedPaddedAndDiskLines) {
+  TBrowse screen;
+  for (int i = 0; i < 200; ++i) {
+    std::string text = "line " + std::to_string(i);
+    if (i % 3 == 0) text += std::string(40, ' ');  // trailing blanks are not stored
+    if (i % 7 == 0) text.clear();
+    screen.AddLine(text, 0, false);
+  }
+  char scratch[TBrowse::kMaxLineLength];
+  for (int i = 0; i < screen.Count(); ++i)
+    ASSERT_EQ(std::string(screen.GetLineTextView(i, scratch)), screen.GetLineText(i)) << "line " << i;
+  EXPECT_TRUE(screen.GetLineTextView(-1, scratch).empty());
+  EXPECT_TRUE(screen.GetLineTextView(200, scratch).empty());
+
+  TTempDir dir;
+  TBrowse disk;
+  WriteFileBytes(dir.file("screen.sbf"), "first line\r\n\r\nthird one\r\n");
+  disk.FileName = dir.file("screen.sbf");
+  disk.Medium = TBrowse::mtDiskReadOnly;
+  ASSERT_EQ(disk.OpenFile(), 0);
+  ASSERT_EQ(disk.LoadFile(), 0);
+  ASSERT_EQ(disk.Count(), 3);
+  EXPECT_EQ(disk.GetLineTextView(0, scratch), "first line");
+  EXPECT_EQ(disk.GetLineTextView(1, scratch), "");
+  EXPECT_EQ(disk.GetLineTextView(2, scratch), "third one");
+}
+
+TEST(InvalidateLines, RepaintsTheLinesWithinTheStore) {
+  TBrowse screen;
+  for (int i = 0; i < 10; ++i) screen.AddLine("x", 0, false);
+  screen.TakeDamage();
+  screen.InvalidateLines(3, 5);
+  TScreenDamage damage = screen.TakeDamage();
+  EXPECT_EQ(damage.FirstLine, 3);
+  EXPECT_EQ(damage.LastLine, 5);
+  screen.InvalidateLines(8, 40);
+  damage = screen.TakeDamage();
+  EXPECT_EQ(damage.FirstLine, 8);
+  EXPECT_EQ(damage.LastLine, 9);
+  screen.InvalidateLines(12, 40);
+  EXPECT_TRUE(screen.TakeDamage().Empty());
+}
+
+// ---------------------------------------------------------------------------
+// Find, Find Next, Find Previous in the store
+
+TEST(Find, NothingInAnEmptyStoreOrForAnEmptyText) {
+  TStore empty({});
+  EXPECT_EQ(empty.Finder.Find("a"), 0);
+  EXPECT_EQ(empty.Finder.FindNext("a"), 0);
+  EXPECT_EQ(empty.Finder.FindPrevious("a"), 0);
+  TStore one({"abc"});
+  EXPECT_EQ(one.Finder.Find(""), 0);
+  EXPECT_EQ(one.FindMark(), (TInts{-1, 0, 0}));
+  EXPECT_TRUE(one.Shown.empty());
+}
+
+TEST(Find, ALineStoreFindsAtItsEnds) {
+  TStore one({"abc abc"});
+  EXPECT_EQ(one.Finder.Find("abc"), 1);
+  EXPECT_EQ(one.FindMark(), (TInts{0, 1, 3}));
+  EXPECT_EQ(one.Finder.FindNext("abc"), 5);
+  EXPECT_EQ(one.FindMark(), (TInts{0, 5, 7}));
+  EXPECT_EQ(one.Finder.FindNext("abc"), 0);
+  EXPECT_EQ(one.FindMark(), (TInts{0, 5, 7}));
+  EXPECT_EQ(one.Shown, (TInts{0, 0}));
+}
+
+TEST(Find, WithoutCaseFindsEveryCasingWithCaseOnlyTheSame) {
+  TStore store({"nothing", "xx ABC", "aBc", "abc"});
+  EXPECT_EQ(store.Finder.Find("abc"), 4);
+  EXPECT_EQ(store.FindMark(), (TInts{1, 4, 6}));
+  EXPECT_EQ(store.Finder.FindNext("abc"), 1);
+  EXPECT_EQ(store.Finder.LastHitLine(), 2);
+  store.Finder.FindCaseSensitive = true;
+  EXPECT_EQ(store.Finder.Find("abc"), 1);
+  EXPECT_EQ(store.Finder.LastHitLine(), 3);
+  EXPECT_EQ(store.Finder.Find("ABC"), 4);
+  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  // The text searched for is kept as the user typed it.
+  EXPECT_EQ(store.Finder.LastSearchText(), "ABC");
+}
+
+TEST(Find, TheMarkMovesAndTheOldLineIsRepainted) {
+  TStore store({"one", "two one", "three", "one"});
+  ASSERT_EQ(store.Finder.Find("one"), 1);
+  store.Screen.TakeDamage();
+  ASSERT_EQ(store.Finder.FindNext("one"), 5);
+  EXPECT_EQ(store.LinesWithFindMark(), (TInts{1}));
+  TScreenDamage damage = store.Screen.TakeDamage();
+  EXPECT_LE(damage.FirstLine, 0);
+  EXPECT_GE(damage.LastLine, 1);
+  ASSERT_EQ(store.Finder.FindNext("one"), 1);
+  EXPECT_EQ(store.LinesWithFindMark(), (TInts{3}));
+  EXPECT_EQ(store.FindMark(), (TInts{3, 1, 3}));
+  EXPECT_EQ(store.Shown, (TInts{0, 1, 3}));
+}
+
+TEST(Find, NextWithTheSameTextFindsLaterInTheLineFirst) {
+  TStore store({"", "         ab here ab there", "ab below"});
+  ASSERT_EQ(store.Finder.Find("ab"), 10);
+  EXPECT_EQ(store.Finder.FindNext("ab"), 18);
+  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  EXPECT_EQ(store.Finder.FindNext("ab"), 1);
+  EXPECT_EQ(store.Finder.LastHitLine(), 2);
+}
+
+TEST(Find, NextWithAnotherTextStartsAgain) {
+  TStore store({"ab cd", "ab cd"});
+  ASSERT_EQ(store.Finder.Find("ab"), 1);
+  ASSERT_EQ(store.Finder.FindNext("ab"), 1);
+  ASSERT_EQ(store.Finder.LastHitLine(), 1);
+  EXPECT_EQ(store.Finder.FindNext("cd"), 4);
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+}
+
+TEST(Find, NotFoundKeepsTheMarkAndTheViewAndDoesNotWrap) {
+  TStore store({"target", "x", "target"});
+  ASSERT_EQ(store.Finder.Find("target"), 1);
+  ASSERT_EQ(store.Finder.FindNext("target"), 1);
+  ASSERT_EQ(store.Finder.LastHitLine(), 2);
+  store.Screen.TakeDamage();
+  store.Shown.clear();
+  EXPECT_EQ(store.Finder.FindNext("target"), 0);
+  EXPECT_EQ(store.FindMark(), (TInts{2, 1, 6}));
+  EXPECT_EQ(store.Finder.FindNext("missing"), 0);
+  EXPECT_EQ(store.FindMark(), (TInts{2, 1, 6}));
+  EXPECT_TRUE(store.Shown.empty());
+  EXPECT_TRUE(store.Screen.TakeDamage().Empty());
+}
+
+TEST(Find, PreviousFindsTheSecondOfTwoFromAfterIt) {
+  TStore store({"first", "id 17 and id 18 here", "last"});
+  store.Screen.SetCursor(1, 2);  // the screen's row 2 is store line 1 while the store is short
+  store.Screen.Rows = 3;
+  store.Finder.FindStartCursor = true;
+  EXPECT_EQ(store.Finder.Find("id"), 1);
+  EXPECT_EQ(store.Finder.FindPrevious("id 1"), 11);
+  EXPECT_EQ(store.FindMark(), (TInts{1, 11, 14}));
+  EXPECT_EQ(store.Finder.FindPrevious("id 1"), 1);
+  EXPECT_EQ(store.Finder.FindPrevious("id 1"), 0);
+}
+
+TEST(Find, PreviousWithTheSameTextGoesUpLineByLine) {
+  TStore store({"aa x aa", "nothing", "aa"});
+  ASSERT_EQ(store.Finder.Find("aa"), 1);
+  ASSERT_EQ(store.Finder.FindNext("aa"), 6);
+  ASSERT_EQ(store.Finder.FindNext("aa"), 1);
+  ASSERT_EQ(store.Finder.LastHitLine(), 2);
+  EXPECT_EQ(store.Finder.FindPrevious("aa"), 6);
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  EXPECT_EQ(store.Finder.FindPrevious("aa"), 1);
+  EXPECT_EQ(store.Finder.FindPrevious("aa"), 0);
+  EXPECT_EQ(store.FindMark(), (TInts{0, 1, 2}));
+}
+
+TEST(Find, PreviousWithANewTextStartsAtLineZeroWithoutTheCursorOption) {
+  TStore store({"ab ab", "ab"});
+  EXPECT_EQ(store.Finder.FindPrevious("ab"), 4);
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+}
+
+TEST(Find, FromTheCursorLineSkipsWhatLiesAbove) {
+  std::vector<std::string> lines(30, "filler");
+  lines[3] = "wanted";
+  lines[20] = "  wanted";
+  TStore store(lines);
+  store.Screen.SetCursor(1, 10);  // row 10 of 24 is store line 30 - 24 + 9 = 15
+  store.Finder.FindStartCursor = true;
+  EXPECT_EQ(store.Finder.Find("wanted"), 3);
+  EXPECT_EQ(store.Finder.LastHitLine(), 20);
+  store.Finder.FindStartCursor = false;
+  EXPECT_EQ(store.Finder.Find("wanted"), 1);
+  EXPECT_EQ(store.Finder.LastHitLine(), 3);
+}
+
+TEST(Find, LinesOfTheHistoryAreSearchedWithTheirBlanks) {
+  std::vector<std::string> lines(200, "");
+  lines[5] = "key" + std::string(60, ' ');
+  lines[150] = "deep value";
+  TStore store(lines);
+  EXPECT_EQ(store.Finder.Find("y   "), 3);
+  EXPECT_EQ(store.Finder.Find("VALUE"), 6);
+  EXPECT_EQ(store.Finder.LastHitLine(), 150);
+}
+
+TEST(Find, AStoreClearedUnderTheLastHitStartsAgain) {
+  TStore store({"x", "x", "x"});
+  ASSERT_EQ(store.Finder.Find("x"), 1);
+  ASSERT_EQ(store.Finder.FindNext("x"), 1);
+  ASSERT_EQ(store.Finder.FindNext("x"), 1);
+  store.Screen.Clear();
+  store.Screen.AddLine("  x", 0, false);
+  EXPECT_EQ(store.Finder.FindNext("x"), 3);
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  EXPECT_EQ(store.Finder.FindPrevious("x"), 0);
+}
+
+// ---------------------------------------------------------------------------
+// Requests from the dialog and the menu
+
+TEST(FindRequest, ReportsSearchingThenTheResultWithTheStoredOptions) {
+  TStore store({"Alpha", "alpha"});
+  std::vector<int> states;
+  const auto report = [&](int state) { states.push_back(state); };
+  store.Finder.SearchText = "alpha";
+  store.Finder.SearchCaseSensitive = true;
+  store.Finder.HandleRequest(frFind, report);
+  EXPECT_EQ(states, (TInts{fsSearching, fsFound}));
+  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  EXPECT_TRUE(store.Finder.FindCaseSensitive);
+  states.clear();
+  store.Finder.HandleRequest(frFindNext, report);
+  EXPECT_EQ(states, (TInts{fsSearching, fsNotFound}));
+  states.clear();
+  store.Finder.SearchCaseSensitive = false;
+  store.Finder.HandleRequest(frFindPrevious, report);
+  EXPECT_EQ(states, (TInts{fsSearching, fsFound}));
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  EXPECT_FALSE(store.Finder.Busy);
+}
+
+TEST(FindRequest, ARequestWhileOneRunsDoesNothing) {
+  TStore store({"a", "a"});
+  store.Finder.SearchText = "a";
+  std::vector<int> states;
+  store.Finder.HandleRequest(frFind, [&](int state) {
+    states.push_back(state);
+    if (state == fsSearching) store.Finder.HandleRequest(frFindNext, [&](int s) { states.push_back(10 + s); });
+  });
+  EXPECT_EQ(states, (TInts{fsSearching, fsFound}));
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  store.Finder.HandleRequest(7, [&](int s) { states.push_back(20 + s); });
+  EXPECT_EQ(states.size(), 2u);
+}
+
+TEST(FindRequest, DialogCaptions) {
+  EXPECT_EQ(FindDialogCaption(fsFound), "Find Dialog - Found");
+  EXPECT_EQ(FindDialogCaption(fsSearching), "Find Dialog - Searching");
+  EXPECT_EQ(FindDialogCaption(fsNotFound), "Find Dialog - Not Found");
+}
