@@ -1,0 +1,262 @@
+#include "screen/selection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/desktop.h"
+
+namespace {
+// A store of the given lines (attribute 0).
+void Fill(TBrowse& store, std::initializer_list<const char*> lines) {
+  for (const char* line : lines) store.AddLine(line, 0, false);
+}
+
+std::string Copied(TBrowse& store) {
+  TScriptedDesktop desktop;
+  CopySelection(store, desktop);
+  return desktop.Clipboard.value_or("<nothing>");
+}
+}  // namespace
+
+TEST(SelectionText, ClickAndDragOnOneLineCopiesTheCellsBetween) {
+  TBrowse store;
+  Fill(store, {"alpha beta gamma", "second"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 6, false);  // the 'b' of beta (column 7)
+  mouse.Move(0, 9);          // its 'a' (column 10)
+  mouse.Release();
+  EXPECT_EQ(Copied(store), "beta\r\n");
+}
+
+TEST(SelectionText, DraggingLeftOnOneLineStillCopiesLeftToRight) {
+  TBrowse store;
+  Fill(store, {"alpha beta gamma"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 9, false);
+  mouse.Move(0, 6);
+  EXPECT_EQ(Copied(store), "beta\r\n");
+}
+
+TEST(SelectionText, AClickAloneSelectsTheOneCell) {
+  TBrowse store;
+  Fill(store, {"xyz"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 1, false);
+  mouse.Release();
+  EXPECT_TRUE(HasSelection(store));
+  EXPECT_EQ(Copied(store), "y\r\n");
+}
+
+TEST(SelectionText, FromColumnFiveOfOneLineToColumnThreeOfTheNext) {
+  TBrowse store;
+  Fill(store, {"0123456789", "abcdefghij", "not copied"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 4, false);  // column 5
+  mouse.Move(1, 2);          // column 3
+  EXPECT_EQ(Copied(store), "456789\r\nabc\r\n");
+}
+
+TEST(SelectionText, DraggingUpwardsGivesTheSameText) {
+  TBrowse store;
+  Fill(store, {"0123456789", "abcdefghij"});
+  TMouseMarking mouse(store);
+  mouse.Press(1, 2, false);
+  mouse.Move(0, 4);
+  EXPECT_EQ(Copied(store), "456789\r\nabc\r\n");
+}
+
+TEST(SelectionText, MiddleLinesAreWholeAndTrailingBlanksGo) {
+  TBrowse store;
+  Fill(store, {"first line   ", "  middle  text     ", "", "last line here"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 6, false);
+  mouse.Move(3, 3);
+  EXPECT_EQ(Copied(store), "line\r\n  middle  text\r\n\r\nlast\r\n");
+}
+
+TEST(SelectionText, ColumnsBeyondTheTextGiveAnEmptyLineNotGarbage) {
+  TBrowse store;
+  Fill(store, {"short", "x"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 40, false);
+  mouse.Move(1, 100);
+  EXPECT_EQ(Copied(store), "\r\nx\r\n");
+}
+
+TEST(SelectionText, ShrinkingADragDropsTheLinesLeft) {
+  TBrowse store;
+  Fill(store, {"aaaa", "bbbb", "cccc", "dddd"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 0, false);
+  mouse.Move(3, 1);
+  mouse.Move(1, 1);
+  EXPECT_EQ(Copied(store), "aaaa\r\nbb\r\n");
+  EXPECT_FALSE(store.HasMark(2, kSelectionMark));
+  EXPECT_FALSE(store.HasMark(3, kSelectionMark));
+}
+
+TEST(SelectionText, NoSelectionLeavesTheClipboardAlone) {
+  TBrowse store;
+  Fill(store, {"text"});
+  TScriptedDesktop desktop;
+  desktop.Clipboard = "before";
+  CopySelection(store, desktop);
+  EXPECT_EQ(desktop.Clipboard, "before");
+  EXPECT_TRUE(desktop.ProgressCaptions.empty());
+}
+
+TEST(ShiftClick, AfterAClickTwoLinesHigherMarksThreeWholeLines) {
+  TBrowse store;
+  Fill(store, {"zero", "one 1", "two 2", "three 3", "four"});
+  TMouseMarking mouse(store);
+  mouse.Press(1, 3, false);
+  mouse.Release();
+  const TLineSpan changed = mouse.Press(3, 0, true);
+  mouse.Release();
+  EXPECT_EQ(Copied(store), "one 1\r\ntwo 2\r\nthree 3\r\n");
+  EXPECT_LE(changed.First, 1);
+  EXPECT_GE(changed.Last, 3);
+  EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(1, 1));
+  EXPECT_EQ(MarkLast(store, kSelectionMark), std::make_pair(3, 132));
+}
+
+TEST(ShiftClick, UpwardsFromTheClickAlsoMarksWholeLines) {
+  TBrowse store;
+  Fill(store, {"zero", "one", "two", "three"});
+  TMouseMarking mouse(store);
+  mouse.Press(3, 2, false);
+  mouse.Release();
+  mouse.Press(1, 2, true);
+  mouse.Move(1, 0);  // jitter after a Shift-click keeps the whole lines
+  EXPECT_EQ(Copied(store), "one\r\ntwo\r\nthree\r\n");
+}
+
+TEST(ShiftClick, WithoutASelectionStartsOneWholeLine) {
+  TBrowse store;
+  Fill(store, {"zero", "one"});
+  TMouseMarking mouse(store);
+  mouse.Press(1, 2, true);
+  EXPECT_EQ(Copied(store), "one\r\n");
+}
+
+TEST(SelectAll, ALargeStoreCopiesEveryLineWithProgressAndPumping) {
+  TBrowse store;
+  const int lines = 100000;
+  for (int i = 0; i < lines; ++i) store.AddLine("line " + std::to_string(i) + "   ", 0, false);
+  MarkAll(store, kSelectionMark);
+  TScriptedDesktop desktop;
+  CopySelection(store, desktop);
+  ASSERT_TRUE(desktop.Clipboard.has_value());
+  const std::string& text = *desktop.Clipboard;
+  EXPECT_EQ(text.compare(0, 16, "line 0\r\nline 1\r\n"), 0);
+  EXPECT_EQ(text.substr(text.size() - 12), "line 99999\r\n");
+  std::size_t expected = 0;
+  for (int i = 0; i < lines; ++i) expected += 5 + std::to_string(i).size() + 2;
+  EXPECT_EQ(text.size(), expected);
+  ASSERT_EQ(desktop.ProgressCaptions.size(), 1u);
+  EXPECT_EQ(desktop.ProgressCaptions[0], "Copying");
+  EXPECT_EQ(desktop.PendingPumps, lines / 251);
+  EXPECT_EQ(desktop.ProgressEnded, 1);
+}
+
+TEST(SelectAll, CancellingTheCopyKeepsWhatWasGathered) {
+  TBrowse store;
+  for (int i = 0; i < 1000; ++i) store.AddLine("x", 0, false);
+  MarkAll(store, kSelectionMark);
+  TScriptedDesktop desktop;
+  desktop.CancelProgressAt = 2;  // at line 502
+  CopySelection(store, desktop);
+  ASSERT_TRUE(desktop.Clipboard.has_value());
+  EXPECT_EQ(desktop.Clipboard->size(), 502u * 3);
+}
+
+TEST(Marking, ClearAndUnmarkFreeTheSelection) {
+  TBrowse store;
+  Fill(store, {"a", "b", "c"});
+  MarkAll(store, kSelectionMark);
+  EXPECT_TRUE(HasSelection(store));
+  EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(0, 0));
+  const TLineSpan cleared = ClearMark(store, kSelectionMark);
+  EXPECT_EQ(cleared.First, 0);
+  EXPECT_EQ(cleared.Last, 2);
+  EXPECT_FALSE(HasSelection(store));
+  for (int line = 0; line < 3; ++line) EXPECT_FALSE(store.HasMark(line, kSelectionMark));
+  EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(-1, -1));
+
+  MarkLine(store, 1, kFindMark);
+  UnmarkAll(store, kFindMark);
+  EXPECT_FALSE(store.HasMark(1, kFindMark));
+}
+
+TEST(Marking, ANewClickClearsTheOldSelectionsLines) {
+  TBrowse store;
+  Fill(store, {"a", "b", "c", "d"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 0, false);
+  mouse.Move(2, 0);
+  mouse.Release();
+  const TLineSpan changed = mouse.Press(3, 0, false);
+  for (int line = 0; line < 3; ++line) EXPECT_FALSE(store.HasMark(line, kSelectionMark)) << line;
+  EXPECT_TRUE(store.HasMark(3, kSelectionMark));
+  EXPECT_EQ(changed.First, 0);
+  EXPECT_EQ(changed.Last, 3);
+}
+
+TEST(Marking, DragSpanCoversOnlyTheLinesThatChanged) {
+  TBrowse store;
+  for (int i = 0; i < 50; ++i) store.AddLine("line", 0, false);
+  TMouseMarking mouse(store);
+  mouse.Press(10, 0, false);
+  mouse.Move(20, 3);
+  const TLineSpan grown = mouse.Move(22, 3);
+  EXPECT_EQ(grown.First, 20);
+  EXPECT_EQ(grown.Last, 22);
+  const TLineSpan sameCell = mouse.Move(22, 3);
+  EXPECT_TRUE(sameCell.Empty());
+}
+
+TEST(MarkColours, SelectionAndFindOnOneCellShowTheOverlapMark) {
+  TBrowse store;
+  Fill(store, {"0123456789"});
+  TMouseMarking mouse(store);
+  mouse.Press(0, 2, false);  // columns 3..6 selected
+  mouse.Move(0, 5);
+  PlaceMark(store, kFindMark, 0, 0, 5, 8);  // columns 5..8 found
+  std::uint8_t marks[kLineCells];
+  ASSERT_TRUE(LineMarkColours(store, 0, marks));
+  EXPECT_EQ(marks[1], 0);                    // column 2
+  EXPECT_EQ(marks[2], kSelectionMark);       // column 3
+  EXPECT_EQ(marks[4], kOverlapMark);         // column 5
+  EXPECT_EQ(marks[5], kOverlapMark);         // column 6
+  EXPECT_EQ(marks[6], kFindMark);            // column 7
+  EXPECT_EQ(marks[8], 0);                    // column 9
+  const TMarkAttributes& overlap = *store.Marks.Get(kOverlapMark);
+  EXPECT_EQ(overlap.Foreground, colors::White);
+  EXPECT_EQ(overlap.Background, colors::Maroon);
+}
+
+TEST(MarkColours, UserMarkComesFirstAndAnUnmarkedLineIsQuick) {
+  TBrowse store;
+  Fill(store, {"a", "b"});
+  const int bookmark = store.Marks.NewUserMark();
+  MarkLine(store, 0, bookmark);
+  std::uint8_t marks[kLineCells];
+  ASSERT_TRUE(LineMarkColours(store, 0, marks));
+  EXPECT_EQ(marks[0], bookmark);
+  EXPECT_EQ(marks[131], bookmark);
+  EXPECT_FALSE(LineMarkColours(store, 1, marks));
+  EXPECT_EQ(marks[0], 0);
+}
+
+TEST(Marking, OutOfRangeLinesAndAnEmptyStoreAreHarmless) {
+  TBrowse store;
+  TMouseMarking mouse(store);
+  EXPECT_TRUE(mouse.Press(5, 5, false).Empty());
+  EXPECT_TRUE(MarkAll(store, kSelectionMark).Empty());
+  EXPECT_FALSE(HasSelection(store));
+  Fill(store, {"only"});
+  mouse.Press(99, 500, false);  // clamped to the last line and column 132
+  EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(0, 132));
+  EXPECT_EQ(Copied(store), "\r\n");
+}
