@@ -32,6 +32,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   Mini = std::make_unique<TMiniTrace>(*this);
   Interpreter = std::make_unique<TReceiveInterpreter>(*this);
   Keyboard = std::make_unique<TKeyboard>(*this);
+  Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
 }
 
 TSession::~TSession() = default;

@@ -1,9 +1,12 @@
 #include "terminal/keyboard.h"
 
+#include <algorithm>
+
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
 #include "core/session.h"
+#include "core/text.h"
 #include "log/files.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"
@@ -233,4 +236,148 @@ void TKeyboard::SoftKeyStep() {
     if (SoftKeyNumber == 0) return;
     if (endTick || engine.TimerRunning(tmCharDelay) || engine.TimerRunning(tmEcho)) return;
   }
+}
+
+// ------------------------------------------------------------ key handler
+
+namespace {
+constexpr std::uint8_t XON = 17;
+constexpr std::uint8_t XOFF = 19;
+constexpr int kSoftwareFlowControl = 3;  // "XON/XOFF"
+constexpr std::uint8_t kEightDataBits = 4;
+}  // namespace
+
+void TKeyboard::KeyDown(const TKeyStroke& stroke) {
+  S.Transfer->KeyPressed = true;
+  // The window gives the modifiers with every key, so a Shift or Ctrl
+  // released while another window had the focus is not left held.
+  ShiftHeld = (stroke.Modifiers & kmShift) != 0 || stroke.Key == vkShift;
+  CtrlHeld = (stroke.Modifiers & kmCtrl) != 0 || stroke.Key == vkControl;
+  const std::vector<TKeyEvent> events = TranslateKeyDown(stroke, Locks.NumLock);
+  for (int repeat = 0; repeat < std::max(1, stroke.Repeat); ++repeat) {
+    for (const TKeyEvent& event : events) S.HandleSessionEvent(3, event.Payload());
+  }
+}
+
+void TKeyboard::KeyUp(int key, const TLockStates& locks) {
+  switch (key) {
+    case vkShift: ShiftHeld = false; return;
+    case vkControl: CtrlHeld = false; return;
+    case vkNumLock: Locks.NumLock = locks.NumLock; break;
+    case vkCapital: Locks.CapsLock = locks.CapsLock; break;
+    case vkScroll:
+      Locks.ScrollLock = locks.ScrollLock;
+      if (Locks.ScrollLock && !XoffSent && S.Settings.FlowControl == kSoftwareFlowControl) {
+        S.Transmit->SendByte(XOFF);
+        XoffSent = true;
+      } else if (!Locks.ScrollLock && XoffSent) {
+        S.Transmit->SendByte(XON);
+        XoffSent = false;
+      }
+      break;
+    default: return;
+  }
+  ++S.Status.Changes;
+}
+
+bool TKeyboard::KeysIgnored() const {
+  const TTransferEngine& engine = *S.Transfer;
+  if (engine.Activities & acFileSend) return true;
+  if (!engine.TransferActive) return false;
+  // A send of a file, or a transfer the host started.
+  return engine.Direction == 0 || engine.ReceiveKind == 1 || engine.ReceiveKind == 3;
+}
+
+void TKeyboard::HandleKey(int payload) {
+  if (KeysIgnored()) return;
+  const TKeyEvent key = TKeyEvent::FromPayload(payload);
+  if (ScreenHeld && ScreenHeld()) {
+    if (key.Kind == TKeyEvent::keChar && key.Code == ESC && ReleaseScreen) ReleaseScreen();
+    return;
+  }
+  switch (key.Kind) {
+    case TKeyEvent::keVirtual: SpecialKey(key.Code); return;
+    case TKeyEvent::keKeypad: KeypadKey(key.Code); return;
+    case TKeyEvent::keChar: SendCharacter(static_cast<std::uint8_t>(key.Code)); return;
+  }
+}
+
+void TKeyboard::SendSequence(TSequenceForm form, char letter) {
+  const bool eightBit = S.Settings.DataBits == kEightDataBits;
+  for (const char c : KeySequence(form, letter, S.Settings.Emulation, eightBit)) {
+    S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  }
+}
+
+void TKeyboard::SendCursorKey(char letter) {
+  SendSequence(S.Writer->State.CursorKeysApplication ? sfSS3 : sfCSI, letter);
+}
+
+void TKeyboard::SpecialKey(int key) {
+  const bool quorix = S.Settings.Emulation == emQuorix;
+  const bool modified = ShiftHeld || CtrlHeld;
+  if (key == vkCancel) {
+    S.Transmit->SendBreak();
+    return;
+  }
+  if (key >= vkLeft && key <= vkDown) {
+    if (!quorix) {
+      SendCursorKey("DACB"[key - vkLeft]);
+    } else if (key != vkRight) {
+      RecallHistory(key == vkUp ? hmPrevious : key == vkDown ? hmNext : hmStoreTyped);
+    }
+    return;
+  }
+  const int softKey = SoftKeyOfFunctionKey(key, ShiftHeld, CtrlHeld);
+  if (softKey == 0) return;  // Page Up, Page Down, Home, End, F13..F24
+  if (!quorix && !modified && key <= vkF4) {
+    SendSequence(sfSS3, static_cast<char>('P' + key - vkF1));
+    return;
+  }
+  if (!quorix && !modified && key >= vkF7 && key <= vkF10) {
+    SendCursorKey("ABDC"[key - vkF7]);
+    return;
+  }
+  StartSoftKey(softKey);
+}
+
+void TKeyboard::KeypadKey(int code) {
+  const std::uint8_t plain = KeypadCharacter(code);
+  const TTerminalState& state = S.Writer->State;
+  if (S.Settings.Emulation == emQuorix || !state.KeypadApplication) {
+    SendCharacter(plain);
+    return;
+  }
+  const char letter = KeypadApplicationLetter(code, Locks.NumLock);
+  if (letter == 0) {
+    SendCharacter(plain);
+    return;
+  }
+  SendSequence(sfSS3, letter);
+}
+
+void TKeyboard::RecallHistory(THistoryMove move) {
+  if (!TypedLine.empty()) {
+    S.Transmit->ReplaceTypedText(TypedLine, "");
+    // The host's line is gone whatever the box's answer is.
+    if (move != hmStoreTyped) TypedLine.clear();
+  }
+  switch (move) {
+    case hmPrevious: HistoryIndex = HistoryIndex == 1 ? kHistorySize : HistoryIndex - 1; break;
+    case hmNext: HistoryIndex = HistoryIndex == kHistorySize ? 1 : HistoryIndex + 1; break;
+    case hmStoreTyped:
+      // Kept in the slot the box shows, so confirming it stores it only once;
+      // with nothing typed the entry there stays.
+      if (!TypedLine.empty()) History[HistoryIndex - 1] = TypedLine;
+      TypedLine.clear();
+      break;
+  }
+  if (!ShowHistoryBox) return;
+  std::vector<std::string> lines;
+  for (const std::string& line : History) lines.emplace_back(TrimSpaces(line));
+  const std::optional<std::string> chosen = ShowHistoryBox(lines, HistoryIndex - 1);
+  if (!chosen) return;
+  if (!OfferLocalCommand || !OfferLocalCommand(*chosen)) S.Transmit->QueueSendString(*chosen + "\r");
+  StoreInHistory(*chosen);
+  TypedLine.clear();
 }

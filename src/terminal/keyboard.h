@@ -1,5 +1,6 @@
-// The keyboard side of the terminal: the character rules every typed or
-// soft-key character is sent by, the Quorix command line with its history,
+// The keyboard side of the terminal: key presses and releases from the
+// window, the key handler per terminal type, the character rules every typed
+// or soft-key character is sent by, the Quorix command line with its history,
 // and the soft-key sender that plays soft keys and the answer-back out.
 #pragma once
 
@@ -7,8 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "terminal/keyhandler.h"
 
 class TSession;
 
@@ -40,6 +45,25 @@ class TKeyboard {
 
   explicit TKeyboard(TSession& session);
 
+  // --- Keys from the window ---
+  // A key press: held modifiers noted, then one event per repeat handed to
+  // the session's dispatcher, which calls HandleKey.
+  void KeyDown(const TKeyStroke& stroke);
+  // A key release; locks: the lock keys' states as the system now has them.
+  void KeyUp(int key, const TLockStates& locks);
+  // The key handler: one event from the dispatcher (TKeyEvent payload).
+  void HandleKey(int payload);
+  TLockStates Locks;
+  bool XoffSent = false;  // Scroll Lock stopped the host
+  // The scroll-back hold of the screen: keys are not sent while it is on, Esc
+  // ends it. May be empty (no hold).
+  std::function<bool()> ScreenHeld;
+  std::function<void()> ReleaseScreen;
+  // The history box: the 30 ring lines (trimmed) and the 0-based entry to
+  // select; the confirmed text, or nullopt when cancelled. May be empty.
+  std::function<std::optional<std::string>(const std::vector<std::string>& lines, int selected)>
+      ShowHistoryBox;
+
   // --- Character rules ---
   // Sends c as typed; the escape action runs for a typed Esc only (a soft key
   // that holds ESC sends it as part of its sequence).
@@ -53,6 +77,8 @@ class TKeyboard {
   std::array<std::string, kHistorySize> History;
   int HistoryIndex = 1;
   void StoreInHistory(const std::string& line);
+  enum THistoryMove { hmPrevious, hmNext, hmStoreTyped };
+  void RecallHistory(THistoryMove move);
   // The local command interpreter: true when it consumed the line.
   std::function<bool(const std::string& line)> OfferLocalCommand;
   // The parts of the escape action that belong to later parts (trace and
@@ -72,6 +98,11 @@ class TKeyboard {
   void SoftKeyStep();
 
  private:
+  bool KeysIgnored() const;
+  void SpecialKey(int key);
+  void KeypadKey(int code);
+  void SendCursorKey(char letter);
+  void SendSequence(TSequenceForm form, char letter);
   void Select(int number, const std::string& text);
   void SendAndEcho(std::uint8_t c);
   TSession& S;

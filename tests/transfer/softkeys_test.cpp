@@ -109,14 +109,14 @@ TEST_F(SoftKeys, APauseOfTwentyLastsTwoSecondsUnlessAKeyIsPressed) {
   K().StartSoftKey(3);
   TimerTick();
   TimerTick();
-  T.S->HandleSessionEvent(3, 'q');  // any key
+  T.S->HandleSessionEvent(3, TKeyEvent{TKeyEvent::keVirtual, vkF13}.Payload());  // a key that sends nothing
   TimerTick();
   EXPECT_EQ(Wire.Sent, "ab");
 }
 
 TEST_F(SoftKeys, TheKeyThatStartsASoftKeyDoesNotCutItsFirstPause) {
   Define(4, "<P:5>x");
-  T.S->HandleSessionEvent(3, 112);  // F1 pressed
+  T.S->HandleSessionEvent(3, TKeyEvent{TKeyEvent::keVirtual, vkF1}.Payload());  // F1 pressed
   K().StartSoftKey(4);
   TimerTick();
   TimerTick();
