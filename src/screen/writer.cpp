@@ -75,7 +75,14 @@ void TScreenWriter::ResetTerminal() {
   t.CursorKeysApplication = t.KeypadApplication = t.OriginMode = false;
   t.G0Graphics = t.G1Graphics = false;
   t.G0Selected = t.Saved.G0Selected = true;
+  BuildAttributes();
+  SetColumnMode(settings.ScreenSize);
+  RepaintArea(1, 1, TBrowse::ScreenXSizeMax, t.ScreenRows);
+}
 
+void TScreenWriter::BuildAttributes() {
+  const TSetupRecord& settings = S.Settings;
+  TTerminalState& t = State;
   TTextAttributes record;
   record.Size = static_cast<std::uint8_t>(std::min<int>(settings.FontSize, 255));
   record.FontName = settings.FontName.str();
@@ -99,8 +106,6 @@ void TScreenWriter::ResetTerminal() {
   S.Screen->FontName = settings.FontName.str();
   S.Screen->FontSize = settings.FontSize;
   S.Screen->FontStyle = settings.FontStyle;
-  SetColumnMode(settings.ScreenSize);
-  RepaintArea(1, 1, TBrowse::ScreenXSizeMax, t.ScreenRows);
 }
 
 void TScreenWriter::ApplyAttributeToRegion() {

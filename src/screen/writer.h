@@ -56,6 +56,9 @@ class TScreenWriter {
   std::ostream* Redirect = nullptr;
 
   void ResetTerminal();
+  // The default text attribute, the nine category attributes and the
+  // screen font, from the settings (ResetTerminal's first half).
+  void BuildAttributes();
   void PutChar(std::uint8_t c);
   // Writes a run of printable characters (32..255 outside the line-drawing
   // set) exactly as PutChar would one by one; returns how many it took.

@@ -1,0 +1,495 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/configrules.h"
+#include "app/settingsfile.h"
+#include "comms/lines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+
+namespace {
+
+// Lines that keep what was done to them, in order.
+struct TEventSerialLine : TSerialLine {
+  std::vector<std::string> Events;
+  std::vector<TSerialParams> Params;
+  bool Opened = false;
+  void SetParams(const TSerialParams& p) override {
+    Params.push_back(p);
+    Events.push_back("params " + p.DeviceName + " baud " + std::to_string(p.BaudRate));
+  }
+  void Open() override { Opened = true; Events.push_back("open"); }
+  void Close() override { Opened = false; Events.push_back("close"); }
+  bool IsOpen() const override { return Opened; }
+  int Read(std::uint8_t*, int) override { return 0; }
+  int Write(const std::uint8_t*, int count) override { return count; }
+  std::uint32_t LastError() const override { return 0; }
+  int InQueCount() override { return 0; }
+  void PurgeIn() override {}
+  void SetBreak(bool) override {}
+};
+
+struct TEventNetworkLine : TNetworkLine {
+  std::vector<std::string> Events;
+  void SetAddress(const std::string& host, const std::string& port) override {
+    Events.push_back("address " + host + " " + port);
+  }
+  void Connect() override { Events.push_back("connect"); }
+  void Listen() override { Events.push_back("listen"); }
+  void CancelListen() override {}
+  void Disconnect() override { Events.push_back("disconnect"); }
+  int Send(const std::uint8_t*, int length) override { return length; }
+  int Receive(std::uint8_t*, int) override { return -1; }
+};
+
+class ConfigApply : public ::testing::Test {
+ protected:
+  ConfigApply() {
+    S().Settings.ApplyDefaults();
+    S().StartUp();
+    S().Transmit->Serial = &Serial;
+    S().Transmit->Network = &Network;
+  }
+  TSession& S() { return *T.S; }
+  std::vector<TScriptedDesktop::TRecordedBox>& Boxes() { return T.Desktop.Boxes; }
+  TSetupRecord Draft() { return S().Settings; }
+  void SerialUp() {
+    S().Transmit->ConnectionControl(ckSerial, ctOpen);
+    Serial.Events.clear();
+    Serial.Params.clear();
+  }
+  void NetworkUp() {
+    S().Transmit->NetworkConnected = true;
+    Network.Events.clear();
+  }
+
+  TTestSession T;
+  TEventSerialLine Serial;
+  TEventNetworkLine Network;
+};
+
+// ------------------------------------------------------------ wait character
+
+TEST(WaitChar, ShownAsItselfFrom32To122ElseAsDecimalCode) {
+  EXPECT_EQ(WaitCharText('>'), ">");
+  EXPECT_EQ(WaitCharText(' '), " ");
+  EXPECT_EQ(WaitCharText('z'), "z");
+  EXPECT_EQ(WaitCharText('{'), "<123>");
+  EXPECT_EQ(WaitCharText(13), "<13>");
+  EXPECT_EQ(WaitCharText(31), "<31>");
+  EXPECT_EQ(WaitCharText(0), "<0>");
+  EXPECT_EQ(WaitCharText(255), "<255>");
+}
+
+TEST(WaitChar, EmptyOrBlankGivesTheDefaultPrompt) {
+  EXPECT_EQ(ReadWaitChar("", 'x'), '>');
+  EXPECT_EQ(ReadWaitChar("   ", 'x'), '>');
+}
+
+TEST(WaitChar, ALetterWithBlanksAroundIsThatLetter) {
+  EXPECT_EQ(ReadWaitChar("  $  ", '>'), '$');
+  EXPECT_EQ(ReadWaitChar("abc", '>'), 'a');
+  EXPECT_EQ(ReadWaitChar("\t#", '>'), '#');
+}
+
+TEST(WaitChar, ADecimalCodeInAnglesIsStoredAndShownAgain) {
+  const std::uint8_t code = ReadWaitChar("<13>", '>');
+  EXPECT_EQ(code, 13);
+  EXPECT_EQ(WaitCharText(code), "<13>");
+  EXPECT_EQ(ReadWaitChar(" <7x", '>'), 7);   // digits up to the first non-digit
+  EXPECT_EQ(ReadWaitChar("<0>", '>'), 0);
+  EXPECT_EQ(ReadWaitChar("<255>", '>'), 255);
+  EXPECT_EQ(ReadWaitChar("<0065>", '>'), 'A');
+}
+
+TEST(WaitChar, AnAngleWithoutDigitsOrBeyondACharacterKeepsTheField) {
+  EXPECT_EQ(ReadWaitChar("<", 'q'), 'q');
+  EXPECT_EQ(ReadWaitChar("<a>", 'q'), 'q');
+  EXPECT_EQ(ReadWaitChar("< 13>", 'q'), 'q');
+  EXPECT_EQ(ReadWaitChar("<256>", 'q'), 'q');
+  EXPECT_EQ(ReadWaitChar("<99999999999999999999>", 'q'), 'q');
+}
+
+// ------------------------------------------------------------ choices
+
+TEST(ConfigChoices, APortTypedOutsideTheListIsNoPort) {
+  EXPECT_EQ(PortIndexOfText("Telnet"), 5);
+  EXPECT_EQ(PortIndexOfText("echo"), 0);
+  EXPECT_EQ(PortIndexOfText("Chargen"), 4);
+  EXPECT_EQ(PortIndexOfText("8023"), kNoPortIndex);
+  EXPECT_EQ(PortIndexOfText(""), kNoPortIndex);
+  EXPECT_EQ(PortIndexOfText("Telnets"), kNoPortIndex);
+}
+
+TEST(ConfigChoices, ComPortsBeyondTheFourOfferedAreKept) {
+  EXPECT_EQ(ComPortChoice(3), 3);
+  EXPECT_EQ(ComPortChoice(4), -1);
+  EXPECT_EQ(ComPortChoice(7), -1);
+  EXPECT_EQ(ComPortOfChoice(-1, 6), 6);  // COM7 from a file still opens COM7
+  EXPECT_EQ(ComPortOfChoice(1, 6), 1);
+}
+
+TEST(ConfigChoices, StopAndDataBitsKeepCodesTheDialogDoesNotOffer) {
+  EXPECT_EQ(StopBitsChoice(0), 0);
+  EXPECT_EQ(StopBitsChoice(1), 1);
+  EXPECT_EQ(StopBitsChoice(2), 1);
+  EXPECT_EQ(StopBitsOfChoice(1, 1), 1);  // 1.5 stop bits shown as "2 bits", kept
+  EXPECT_EQ(StopBitsOfChoice(0, 1), 0);
+  EXPECT_EQ(StopBitsOfChoice(1, 0), 2);
+  EXPECT_EQ(DataBitsChoice(3), 0);
+  EXPECT_EQ(DataBitsChoice(4), 1);
+  EXPECT_EQ(DataBitsChoice(1), 1);
+  EXPECT_EQ(DataBitsOfChoice(1, 1), 1);  // 5 data bits kept
+  EXPECT_EQ(DataBitsOfChoice(0, 1), 3);
+  EXPECT_EQ(DataBitsOfChoice(1, 3), 4);
+  EXPECT_EQ(DataBitsOfChoice(0, 4), 3);
+}
+
+TEST(ConfigChoices, ComboValuesPastTheItemsShowNothingAndStay) {
+  EXPECT_EQ(ComboChoice(2, kEndOfLineItems.size()), 2);
+  EXPECT_EQ(ComboChoice(5, kEndOfLineItems.size()), -1);
+  EXPECT_EQ(ValueOfChoice(-1, 9), 9);
+  EXPECT_EQ(ValueOfChoice(3, 9), 3);
+}
+
+// ------------------------------------------------------------ Browse
+
+TEST(ConfigBrowse, EachFileEditHasItsOwnFilter) {
+  EXPECT_EQ(std::string(FileEditInfo(feLog).Filter),
+            "Log/TRC Files(*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files    (*.TXT)|*.TXT|All File Types(*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feMode).Filter), "All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feSimulate).Filter),
+            "Log/TRC Files  (*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files      (*.TXT)|*.TXT|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feSendReceive).Filter),
+            "Log/TRC Files(*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files    (*.TXT)|*.TXT|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feOrnet).Filter), "");
+  EXPECT_EQ(std::string(FileEditInfo(feVMI).Filter), "VMI Files      (*.VMI)|*.VMI|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feBID).Filter), "MBID Files(*.BID,*.MBI)|*.BID;*.MBI|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feCommand).Filter), "Command Files  (*.FIL)|*.FIL|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feEbcdicMap).Filter), "Map Files      (*.MMA)|*.MMA|All File Types (*.*)|*.*");
+}
+
+TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  std::set<std::string> labels;
+  for (int e = 0; e < feCount; ++e) {
+    const TFileEditInfo& info = FileEditInfo(static_cast<TFileEdit>(e));
+    (r.*info.Field) = std::string("f") + std::to_string(e);
+    labels.insert(info.Label);
+  }
+  EXPECT_EQ(labels.size(), std::size_t(feCount));
+  EXPECT_EQ(r.LogFileName.str(), "f0");
+  EXPECT_EQ(r.ModeFileName.str(), "f1");
+  EXPECT_EQ(r.SimulateFileName.str(), "f2");
+  EXPECT_EQ(r.SendReceiveFileName.str(), "f3");
+  EXPECT_EQ(r.OrnetDirectoryName.str(), "f4");
+  EXPECT_EQ(r.VMIFileName.str(), "f5");
+  EXPECT_EQ(r.BIDFileName.str(), "f6");
+  EXPECT_EQ(r.CommandFileName.str(), "f7");
+  EXPECT_EQ(r.EBCDICMapFileName.str(), "f8");
+  EXPECT_TRUE(FileEditInfo(feVMI).Hidden);
+  EXPECT_TRUE(FileEditInfo(feBID).Hidden);
+  EXPECT_FALSE(FileEditInfo(feLog).Hidden);
+}
+
+TEST(ConfigBrowse, TheDialogIsPresetWithTheEditAndTheOrnetEditTakesADirectory) {
+  const TFileDialog dialog = BrowseDialog(feCommand, "/data/lookup.fil");
+  EXPECT_FALSE(dialog.Save);
+  EXPECT_EQ(dialog.InitialName, "/data/lookup.fil");
+  EXPECT_EQ(dialog.Filter, FileEditInfo(feCommand).Filter);
+  EXPECT_EQ(BrowsedName(feOrnet, "/srv/ornet/KASP.MSG"), "/srv/ornet/");
+  EXPECT_EQ(BrowsedName(feLog, "/srv/ornet/today.log"), "/srv/ornet/today.log");
+}
+
+// ------------------------------------------------------------ attributes
+
+TEST(ConfigAttributes, ButtonsOpenTheChooserWithTheirCaptionOnTheirBlock) {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  const std::vector<std::string> captions{"IE Attributes",   "DSS1 Message Attributes", "SND/RCV Attributes",
+                                          "MBID Attributes", "VMI Attributes",          "Data Attributes",
+                                          "Error Attributes", "Message Attributes",     "Indicator Attributes"};
+  const TAttributeBlock* blocks[] = {&r.IEAttr,   &r.DSS1MsgAttr, &r.SndRcvAttr, &r.MbidAttr, &r.VMIAttr,
+                                     &r.DataAttr, &r.ErrorAttr,   &r.MsgAttr,    &r.IndicatorAttr};
+  for (int i = 0; i < kAttributeButtonCount; ++i) {
+    EXPECT_EQ(AttributeButton(i).ChooserCaption, captions[i]);
+    EXPECT_EQ(&(r.*AttributeButton(i).Block), blocks[i]) << captions[i];
+    EXPECT_EQ(AttributeButton(i).Hidden, i == 2) << captions[i];
+  }
+}
+
+TEST(ConfigAttributes, ThePaletteHoldsSixteenColoursAndTheDefaults) {
+  const auto& palette = ChooserPalette();
+  const std::set<TColor> distinct(palette.begin(), palette.end());
+  EXPECT_EQ(distinct.size(), std::size_t(kPaletteSize));
+  for (TColor c : {colors::Black, colors::White, colors::Red, colors::Green, colors::Blue, colors::Yellow}) {
+    EXPECT_TRUE(distinct.count(c)) << std::hex << c;
+  }
+}
+
+TEST(ConfigAttributes, TheChooserEditsThreeStylesAndKeepsStrikeOut) {
+  TAttributeBlock block{colors::Blue, colors::White, fsBold | fsStrikeOut, 8, {}};
+  TAttributeChoice choice = ChoiceOf(block);
+  EXPECT_TRUE(choice.HasStyle(fsBold));
+  choice.SetStyle(fsBold, false);
+  choice.SetStyle(fsUnderline, true);
+  choice.Foreground = colors::Red;
+  StoreChoice(choice, block);
+  EXPECT_EQ(block.Foreground, colors::Red);
+  EXPECT_EQ(block.Background, colors::White);
+  EXPECT_EQ(block.Style, fsUnderline | fsStrikeOut);
+  EXPECT_EQ(block.Size, 8);
+}
+
+TEST(ConfigAttributes, AFontNameIsCutToForty) {
+  EXPECT_EQ(StoredFontName(std::string(50, 'F')), std::string(40, 'F'));
+  EXPECT_EQ(StoredFontName("Liberation Mono"), "Liberation Mono");
+}
+
+// ------------------------------------------------------------ CompareSettings
+
+TEST(ConfigCompare, AnUnchangedRecordChangesNothing) {
+  TSetupRecord a;
+  a.ApplyDefaults();
+  const TConfigChanges c = CompareSettings(a, a);
+  EXPECT_FALSE(c.Any || c.NetworkTarget || c.ComPort || c.SerialParameters || c.Attributes || c.Font ||
+               c.LogFileName || c.ScreenSize);
+}
+
+TEST(ConfigCompare, EachGroupIsToldApart) {
+  TSetupRecord a;
+  a.ApplyDefaults();
+  TSetupRecord b = a;
+  b.Port = 2;
+  EXPECT_TRUE(CompareSettings(a, b).NetworkTarget);
+  EXPECT_FALSE(CompareSettings(a, b).SerialParameters);
+  b = a;
+  b.FlowControl = 3;
+  EXPECT_TRUE(CompareSettings(a, b).SerialParameters);
+  EXPECT_FALSE(CompareSettings(a, b).ComPort);
+  b = a;
+  b.ErrorAttr.Style = 0;
+  EXPECT_TRUE(CompareSettings(a, b).Attributes);
+  EXPECT_FALSE(CompareSettings(a, b).Font);
+  b = a;
+  b.FontSize = 12;
+  EXPECT_TRUE(CompareSettings(a, b).Font);
+  EXPECT_TRUE(CompareSettings(a, b).Attributes);
+  b = a;
+  b.CommandFileName = "lookup.fil";
+  EXPECT_TRUE(CompareSettings(a, b).CommandFileName);
+  EXPECT_FALSE(CompareSettings(a, b).LogFileName);
+  b = a;
+  b.MarkBackgroundColor = colors::Red;
+  EXPECT_TRUE(CompareSettings(a, b).MarkColors);
+}
+
+TEST(ConfigCompare, TextsCompareByTheirMeaningfulCharacters) {
+  TSetupRecord a;
+  a.ApplyDefaults();
+  a.LogFileName = "a.log";
+  TSetupRecord b = a;
+  b.LogFileName.Data[20] = 'x';  // behind the length: not part of the name
+  EXPECT_FALSE(CompareSettings(a, b).LogFileName);
+  EXPECT_TRUE(CompareSettings(a, b).Any);
+}
+
+// ------------------------------------------------------------ Apply
+
+TEST_F(ConfigApply, ANewHostWhileConnectedAsksAndReconnectsToIt) {
+  NetworkUp();
+  TSetupRecord d = Draft();
+  d.HostName = "exchange.example";
+  ApplyConnectionSettings(S(), d);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].Box.Text, "Port changed. Do you wish to disconnect and re-connect?");
+  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbCancel));
+  EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Confirmation);
+  EXPECT_EQ(Network.Events, (std::vector<std::string>{"disconnect", "address exchange.example 23", "connect"}));
+  EXPECT_EQ(S().Settings.HostName.str(), "exchange.example");
+}
+
+TEST_F(ConfigApply, CancelToThePortQuestionKeepsTheSessionButStoresThePort) {
+  NetworkUp();
+  T.Desktop.Answers.push_back(TMsgResult::Cancel);
+  TSetupRecord d = Draft();
+  d.Port = 0;
+  ApplyConnectionSettings(S(), d);
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_TRUE(Network.Events.empty());
+  EXPECT_TRUE(S().Transmit->NetworkConnected);
+  EXPECT_EQ(S().Settings.Port, 0);
+}
+
+TEST_F(ConfigApply, WithoutAConnectionNothingIsAsked) {
+  TSetupRecord d = Draft();
+  d.HostName = "other";
+  d.ComPort = 2;
+  d.BaudRate = 12;
+  ApplyConnectionSettings(S(), d);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_TRUE(Network.Events.empty());
+  EXPECT_TRUE(Serial.Events.empty());
+  EXPECT_EQ(S().Settings.ComPort, 2);
+  EXPECT_EQ(S().Settings.BaudRate, 12);
+}
+
+TEST_F(ConfigApply, ANewSerialPortWhileOpenReopensOnTheNewDevice) {
+  SerialUp();
+  TSetupRecord d = Draft();
+  d.ComPort = 2;
+  ApplyConnectionSettings(S(), d);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].Box.Text, kPortChangedQuestion);
+  EXPECT_EQ(Serial.Events, (std::vector<std::string>{"close", "params COM3 baud 6", "open"}));
+  EXPECT_TRUE(S().Transmit->SerialConnected);
+}
+
+TEST_F(ConfigApply, NewLineParametersReconfigureTheOpenPortWithoutAQuestion) {
+  SerialUp();
+  TSetupRecord d = Draft();
+  d.BaudRate = 12;
+  d.Parity = 2;
+  ApplyConnectionSettings(S(), d);
+  EXPECT_TRUE(Boxes().empty());
+  ASSERT_EQ(Serial.Params.size(), 1u);
+  EXPECT_EQ(Serial.Params[0].BaudRate, 12);
+  EXPECT_EQ(Serial.Params[0].Parity, 2);
+  EXPECT_EQ(Serial.Events.size(), 1u);  // no close, no open
+}
+
+TEST_F(ConfigApply, ApplyStoresConnectionFieldsOnly) {
+  TSetupRecord d = Draft();
+  d.FTPUserName = "engineer";
+  d.FTPPassword = "secret";
+  d.FTPHostName = "files";
+  d.RemotePath = "/pub";
+  d.LocalPath = "/tmp";
+  d.LogFileName = "not.yet";
+  d.Wrap = 0;
+  ApplyConnectionSettings(S(), d);
+  EXPECT_EQ(S().Settings.FTPUserName.str(), "engineer");
+  EXPECT_EQ(S().Settings.FTPPassword.str(), "secret");
+  EXPECT_EQ(S().Settings.FTPHostName.str(), "files");
+  EXPECT_EQ(S().Settings.RemotePath.str(), "/pub");
+  EXPECT_EQ(S().Settings.LocalPath.str(), "/tmp");
+  EXPECT_EQ(S().Settings.LogFileName.str(), "");
+  EXPECT_EQ(S().Settings.Wrap, 1);
+}
+
+// ------------------------------------------------------------ OK
+
+TEST_F(ConfigApply, OkMakesTheWholeRecordLive) {
+  TSetupRecord d = Draft();
+  d.WaitChar = 13;
+  d.SoftKeyDelay = 40;
+  d.EscFlush = 1;
+  d.Reserved12104[3] = 77;
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(0, std::memcmp(&S().Settings, &d, sizeof d));
+}
+
+TEST_F(ConfigApply, OkAsksThePortQuestionOnceAfterAnApply) {
+  NetworkUp();
+  TSetupRecord d = Draft();
+  d.HostName = "new";
+  ApplyConnectionSettings(S(), d);
+  S().Transmit->NetworkConnected = true;  // the connect event of the re-connect
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(Boxes().size(), 1u);
+}
+
+TEST_F(ConfigApply, OkRunsApplyForAChangedPort) {
+  SerialUp();
+  TSetupRecord d = Draft();
+  d.ComPort = 1;
+  d.BaudRate = 9;
+  ApplyConfiguration(S(), d);
+  ASSERT_EQ(Boxes().size(), 1u);
+  // Re-opened with the old line parameters, then reconfigured with the new.
+  EXPECT_EQ(Serial.Events,
+            (std::vector<std::string>{"close", "params COM2 baud 6", "open", "params COM2 baud 9"}));
+}
+
+TEST_F(ConfigApply, ANewLogFileNameClosesTheOpenLog) {
+  S().Settings.LogFileName = T.Dir.file("first.log");
+  S().Files->CreateLogFile();
+  ASSERT_TRUE(S().Files->LogOpen);
+  TSetupRecord d = Draft();
+  ApplyConfiguration(S(), d);
+  EXPECT_TRUE(S().Files->LogOpen);  // same name: the log goes on
+  d.LogFileName = T.Dir.file("second.log");
+  ApplyConfiguration(S(), d);
+  EXPECT_FALSE(S().Files->LogOpen);
+}
+
+TEST_F(ConfigApply, ANewEbcdicMapNameLoadsTheMap) {
+  std::string map;
+  for (int i = 0; i < 256; ++i) map += static_cast<char>(255 - i);
+  for (int i = 0; i < 256; ++i) map += static_cast<char>((i + 1) & 255);
+  WriteFileBytes(T.Dir.file("map.mma"), map);
+  TSetupRecord d = Draft();
+  d.EBCDICMapFileName = T.Dir.file("map.mma");
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(S().EbcdicMap.Outgoing[0], 255);
+  EXPECT_EQ(S().EbcdicMap.Incoming[255], 0);
+  EXPECT_TRUE(Boxes().empty());
+  // Unchanged, the map is not read again.
+  S().EbcdicMap.SetIdentity();
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(S().EbcdicMap.Outgoing[0], 0);
+}
+
+TEST_F(ConfigApply, ANewCommandFileReloadsTheDefinitionsOnlyThen) {
+  int reloads = 0;
+  TConfigHooks hooks;
+  hooks.ReloadCommandDefinitions = [&] { ++reloads; };
+  TSetupRecord d = Draft();
+  ApplyConfiguration(S(), d, hooks);
+  EXPECT_EQ(reloads, 0);
+  d.CommandFileName = "lookup.fil";
+  ApplyConfiguration(S(), d, hooks);
+  EXPECT_EQ(reloads, 1);
+}
+
+TEST_F(ConfigApply, NewColoursReachTheCategoryAttributesAndTheScreenProperties) {
+  TConfigChanges seen;
+  TConfigHooks hooks;
+  hooks.ScreenProperties = [&](const TConfigChanges& c) { seen = c; };
+  TSetupRecord d = Draft();
+  d.ErrorAttr.Foreground = colors::Purple;
+  d.ForegroundColor = colors::Navy;
+  d.FontName = "Liberation Mono";
+  ApplyConfiguration(S(), d, hooks);
+  const TScreenWriter& w = *S().Writer;
+  EXPECT_EQ(S().Screen->GetAttributeRecord(w.State.Category[caError]).Foreground, colors::Purple);
+  EXPECT_EQ(S().Screen->GetAttributeRecord(w.State.CurrentAttribute).Foreground, colors::Navy);
+  EXPECT_EQ(S().Screen->FontName, "Liberation Mono");
+  EXPECT_TRUE(seen.Attributes);
+  EXPECT_TRUE(seen.Font);
+}
+
+TEST_F(ConfigApply, TheScreenResizesOnlyWhenItsSizeChanged) {
+  TScreenWriter& w = *S().Writer;
+  w.State.TopMargin = 5;  // a host's scrolling region
+  TSetupRecord d = Draft();
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(w.State.TopMargin, 5);
+  d.ScreenSize = 1;
+  ApplyConfiguration(S(), d);
+  EXPECT_EQ(S().Screen->Cols, 132);
+  EXPECT_EQ(w.State.RightMargin, 132);
+  EXPECT_EQ(w.State.TopMargin, 1);
+  EXPECT_EQ(S().Settings.ScreenSize, 1);
+  EXPECT_TRUE(S().Status.ScreenSize);
+}
+
+}  // namespace
