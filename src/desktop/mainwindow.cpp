@@ -1,7 +1,532 @@
 #include "desktop/mainwindow.h"
 
-TMainWindow::TMainWindow(QWidget* parent) : QMainWindow(parent) {
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/linewiring.h"
+#include "app/settingsfile.h"
+#include "comms/comm.h"
+#include "comms/dbus.h"
+#include "comms/dde.h"
+#include "comms/sockets.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "terminal/keyboard.h"
+#include "transfer/engine.h"
+
+namespace {
+QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
+}  // namespace
+
+TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptions& options, QWidget* parent)
+    : QMainWindow(parent), Options(options) {
+  setObjectName(QStringLiteral("QelForm"));
+  S = std::make_unique<TSession>(QtDesktop, programDirectory);
+  QtDesktop.Window = this;
+  QtDesktop.Reporter = S->Errors.get();
+  MainForm = std::make_unique<TMainForm>(*S);
+  Comm = std::make_unique<TComm>();
+  Sockets = std::make_unique<TSockets>(QtDesktop);
+  WireLines(*S, *Comm, *Sockets, MainForm->Handover, MainForm->Events);
+  Dde = std::make_unique<TDdeServer>();
+  DBus = std::make_unique<TDBusDdeServer>(*Dde);
+
+  BuildActions();
+  BuildMenus();
+  BuildToolBars();
+  BuildCentral();
+  WireSession();
+
   setWindowTitle(QStringLiteral("QEL for Windows : []"));
+  SetScreenProperties();
+  Timer.setInterval(100);
+  connect(&Timer, &QTimer::timeout, this, [this] {
+    MainForm->TimerTick();
+    WriteStatusBar();
+  });
 }
 
-TMainWindow::~TMainWindow() = default;
+TMainWindow::~TMainWindow() {
+  Timer.stop();
+  if (DBus) DBus->Stop();
+  QtDesktop.Handler = nullptr;
+}
+
+QAction* TMainWindow::MakeAction(const char* caption, const char* hint) {
+  auto* action = new QAction(QString::fromLatin1(caption), this);
+  if (hint) {
+    action->setToolTip(QString::fromLatin1(hint));
+    action->setStatusTip(QString::fromLatin1(hint));
+  }
+  return action;
+}
+
+void TMainWindow::BuildActions() {
+  TMainForm& form = *MainForm;
+  auto on = [this](QAction* action, auto slot) { connect(action, &QAction::triggered, this, slot); };
+
+  A.Open = MakeAction("&Open", "Open File");
+  on(A.Open, [this] { S->SettingsFiles->Open(); ApplySettingsFileState(); });
+  A.Save = MakeAction("&Save");
+  on(A.Save, [this] { S->SettingsFiles->Save(); ApplySettingsFileState(); });
+  A.SaveAs = MakeAction("Save &As...", "Save File As");
+  on(A.SaveAs, [this] { S->SettingsFiles->SaveAs(); ApplySettingsFileState(); });
+  A.Print = MakeAction("&Print", "Print");
+  A.PrintSetUp = MakeAction("Print Set&Up", "Print Setup");
+  A.Logfile = MakeAction("&Logfile", "Log File On/Off");
+  A.Logfile->setCheckable(true);
+  on(A.Logfile, [&form] { form.LogFile(); });
+  A.ExecuteScript = MakeAction("&Execute Script");
+  A.ExecuteScript->setEnabled(false);
+  A.Exit = MakeAction("E&xit");
+  on(A.Exit, [this] { ExitCommand(); });
+  for (int i = 0; i < 4; ++i) {
+    A.Recent[i] = MakeAction("");
+    A.Recent[i]->setVisible(false);
+    on(A.Recent[i], [this, i] { S->SettingsFiles->OpenRecent(i + 1); ApplySettingsFileState(); });
+  }
+  A.FontSelect = MakeAction("Font", "Select Font");
+  on(A.FontSelect, [this] { SelectFont(); });
+  A.FileClose = MakeAction("Close", "Close File");
+
+  A.Copy = MakeAction("&Copy", "Copy");
+  A.PasteSend = MakeAction("&Paste Send");
+  A.PasteReceive = MakeAction("Paste &Receive");
+  A.PastetoDisk = MakeAction("Paste to &Disk");
+  A.CancelPaste = MakeAction("C&ancel Paste");
+  A.SelectAll = MakeAction("&Select All");
+  A.Clear = MakeAction("&Clear");
+  A.UnMark = MakeAction("&UnMark");
+  A.Empty = MakeAction("&Empty Screenbuffer");
+  A.Empty->setEnabled(false);
+  A.AddBookmark = MakeAction("Add &Bookmark");
+  on(A.AddBookmark, [this] { AddBookmark(); });
+  A.Find = MakeAction("&Find", "Find Text in Screenbuffer");
+  A.FindForward = MakeAction("Find F&orward");
+  on(A.FindForward, [this] { QtDesktop.PostMessage(wmFindRequest, 0); });
+  A.FindBackward = MakeAction("Find &Backward");
+  on(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, 1); });
+
+  A.Configure = MakeAction("&Configure...", "Configure");
+  A.ConnectSerial = MakeAction("&Serial Port");
+  on(A.ConnectSerial, [&form] { form.ConnectSerial(); });
+  A.ConnectNetwork = MakeAction("&Network Port");
+  on(A.ConnectNetwork, [&form] { form.ConnectNetwork(); });
+  A.Listen = MakeAction("&Listen Port");
+  on(A.Listen, [&form] { form.Listen(); });
+  A.DisconnectSerial = MakeAction("&Serial Port");
+  on(A.DisconnectSerial, [&form] { form.DisconnectSerial(); });
+  A.DisconnectNetwork = MakeAction("&Network Port");
+  on(A.DisconnectNetwork, [&form] { form.DisconnectNetwork(); });
+  A.ConnectSerialButton = MakeAction("COM", "Connect Serial Port");
+  on(A.ConnectSerialButton, [&form] { form.ConnectSerial(); });
+  A.DisconnectSerialButton = MakeAction("COM off", "Disconnect Serialport");
+  on(A.DisconnectSerialButton, [&form] { form.DisconnectSerial(); });
+  A.ConnectNetworkButton = MakeAction("NET", "Connect Network Port");
+  on(A.ConnectNetworkButton, [&form] { form.ConnectNetwork(); });
+  A.DisconnectNetworkButton = MakeAction("NET off", "Disconnect Network");
+  on(A.DisconnectNetworkButton, [&form] { form.DisconnectNetwork(); });
+  A.SendBreak = MakeAction("Send &Break");
+  on(A.SendBreak, [&form] { form.SendBreak(); });
+  A.ResetTerminal = MakeAction("&Reset Terminal");
+  on(A.ResetTerminal, [&form] { form.ResetTerminal(); });
+  A.SoftNormal = MakeAction("F1-F12");
+  A.SoftShift = MakeAction("Shift F1-F12");
+  A.SoftCntrl = MakeAction("Cntrl F1-F12");
+  A.AnswerBack = MakeAction("AnswerBack");
+  A.Keymaps = MakeAction("&Keymaps");
+  A.Tabs = MakeAction("&Tabs");
+
+  A.ReceiveAscii = MakeAction("Receive &Ascii");
+  A.ReceiveBinary = MakeAction("Receive &Binary");
+  A.ReceiveFtp = MakeAction("&FTP");
+  A.SendAscii = MakeAction("Send &Ascii");
+  A.SendVtrans = MakeAction("Send &Vtrans");
+  A.SendVtrans->setEnabled(false);
+  A.Simulate = MakeAction("&Simulate");
+  A.Playback = MakeAction("&Playback");
+  A.SendFtp = MakeAction("&FTP");
+  A.CancelTransfer = MakeAction("&Cancel", "Cancel Transfer");
+  on(A.CancelTransfer, [&form] { form.CancelTransfer(); });
+  A.ReceivePopupAscii = MakeAction("&ASCII");
+  A.ReceivePopupBinary = MakeAction("&BINARY");
+  A.ReceivePopupFtp = MakeAction("&FTP");
+  A.SendPopupAscii = MakeAction("&ASCII");
+  A.SendPopupVtrans = MakeAction("&VTRANS");
+  A.SendPopupVtrans->setEnabled(false);
+  A.SendPopupSimulate = MakeAction("&SIMULATE");
+  A.SendPopupPlayback = MakeAction("PLAY&BACK");
+  A.SendPopupFtp = MakeAction("&FTP");
+  // The pop-up items run the menu items' commands.
+  for (auto [popup, item] : {std::pair{A.ReceivePopupAscii, A.ReceiveAscii}, {A.ReceivePopupBinary, A.ReceiveBinary},
+                             {A.ReceivePopupFtp, A.ReceiveFtp}, {A.SendPopupAscii, A.SendAscii},
+                             {A.SendPopupSimulate, A.Simulate}, {A.SendPopupPlayback, A.Playback},
+                             {A.SendPopupFtp, A.SendFtp}}) {
+    connect(popup, &QAction::triggered, item, &QAction::trigger);
+  }
+  A.ReceiveButton = MakeAction("Receive", "Receive File");
+  A.TransmitButton = MakeAction("Transmit", "Transmit File");
+
+  A.ToolbarOpt = MakeAction("&Toolbar");
+  A.StatusBarOpt = MakeAction("&Statusbar");
+  A.QuorixToolBarOpt = MakeAction("&QUORIX Toolbar");
+  A.ModemToolbarOpt = MakeAction("M&odem Toolbar");
+  A.SoftKeyBarOpt = MakeAction("S&oftkey Toolbar");
+  A.ShiftSoftKeyBarOpt = MakeAction("S&hift Softkey Toolbar");
+  A.CntrlSoftKeyBarOpt = MakeAction("C&ntrl Softkey Toolbar");
+  A.BookmarkOpt = MakeAction("&Bookmark");
+  for (QAction* item : {A.ToolbarOpt, A.StatusBarOpt, A.QuorixToolBarOpt, A.ModemToolbarOpt, A.SoftKeyBarOpt,
+                        A.ShiftSoftKeyBarOpt, A.CntrlSoftKeyBarOpt, A.BookmarkOpt}) {
+    item->setCheckable(true);
+  }
+  A.ConfigureToolbar = MakeAction("&Configure Toolbar");
+  A.ConfigureToolbar->setEnabled(false);
+  A.ScrollBuffer = MakeAction("Scroll&Buffer");
+  on(A.ScrollBuffer, [&form] { form.HoldScreen(); });
+
+  A.About = MakeAction("&About QEL");
+  on(A.About, [this] { About(); });
+  A.Help = MakeAction("&Help");
+  on(A.Help, [this] { Help(); });
+  A.Debug = MakeAction("&Debug");
+  A.Debug->setCheckable(true);
+  on(A.Debug, [&form] { form.Debug(); });
+
+  for (int b = 0; b < qbCount; ++b) {
+    const TQuorixButtonText& text = QuorixButtonText(static_cast<TQuorixButton>(b));
+    A.Quorix[b] = MakeAction(text.Caption, text.Hint);
+    // The caption is the whole label: no mnemonic, no "&" handling.
+    A.Quorix[b]->setIconText(QString::fromLatin1(text.Caption));
+    on(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
+  }
+}
+
+void TMainWindow::BuildMenus() {
+  FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
+  FileMenu->addActions({A.Open, A.Save, A.SaveAs});
+  FileMenu->addSeparator();
+  FileMenu->addActions({A.Print, A.PrintSetUp});
+  FileMenu->addSeparator();
+  FileMenu->addActions({A.Logfile, A.ExecuteScript});
+  RecentSeparator = FileMenu->addSeparator();
+  RecentSeparator->setVisible(false);
+  for (QAction* item : A.Recent) FileMenu->addAction(item);
+  FileMenu->addSeparator();
+  FileMenu->addAction(A.Exit);
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  edit->addAction(A.Copy);
+  edit->addActions({A.PasteSend, A.PasteReceive, A.PastetoDisk, A.CancelPaste});
+  edit->addSeparator();
+  edit->addActions({A.SelectAll, A.Clear, A.Empty});
+  edit->addSeparator();
+  edit->addActions({A.AddBookmark, A.Find, A.FindForward, A.FindBackward});
+
+  QMenu* setup = menuBar()->addMenu(QStringLiteral("&Setup"));
+  setup->addAction(A.Configure);
+  setup->addSeparator();
+  QMenu* connectMenu = setup->addMenu(QStringLiteral("C&onnect"));
+  connectMenu->addActions({A.ConnectSerial, A.ConnectNetwork, A.Listen});
+  QMenu* disconnectMenu = setup->addMenu(QStringLiteral("&Disconnect"));
+  disconnectMenu->addActions({A.DisconnectSerial, A.DisconnectNetwork});
+  setup->addActions({A.SendBreak, A.ResetTerminal});
+  setup->addSeparator();
+  QMenu* soft = setup->addMenu(QStringLiteral("&SoftKey Definition"));
+  soft->addActions({A.SoftNormal, A.SoftShift, A.SoftCntrl});
+  setup->addActions({A.AnswerBack, A.Keymaps, A.Tabs});
+
+  QMenu* transfer = menuBar()->addMenu(QStringLiteral("&Transfer"));
+  QMenu* download = transfer->addMenu(QStringLiteral("&Download"));
+  download->addActions({A.ReceiveAscii, A.ReceiveBinary, A.ReceiveFtp});
+  QMenu* upload = transfer->addMenu(QStringLiteral("&Upload"));
+  upload->addActions({A.SendAscii, A.SendVtrans, A.Simulate, A.Playback, A.SendFtp});
+  transfer->addSeparator();
+  transfer->addAction(A.CancelTransfer);
+  download->menuAction()->setObjectName(QStringLiteral("Download"));
+  upload->menuAction()->setObjectName(QStringLiteral("Upload"));
+
+  QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
+  window->addActions({A.ToolbarOpt, A.StatusBarOpt, A.QuorixToolBarOpt, A.ModemToolbarOpt, A.SoftKeyBarOpt,
+                      A.ShiftSoftKeyBarOpt, A.CntrlSoftKeyBarOpt, A.BookmarkOpt});
+  window->addSeparator();
+  window->addActions({A.ConfigureToolbar, A.ScrollBuffer});
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  help->addActions({A.About, A.Help});
+  help->addSeparator();
+  help->addAction(A.Debug);
+
+  // Opening the Edit menu (or the pop-up) decides what can be pasted.
+  auto pasteRules = [this] {
+    const bool text = QtDesktop.ClipboardText().has_value();
+    const std::uint32_t jobs = S->Transfer->Activities;
+    A.PasteSend->setEnabled(text && !(jobs & acPasteSend));
+    A.PasteReceive->setEnabled(text && !(jobs & acPasteReceive));
+    A.PastetoDisk->setEnabled(text);
+  };
+  connect(edit, &QMenu::aboutToShow, this, pasteRules);
+
+  Popup = new QMenu(this);
+  Popup->addAction(A.Copy);
+  Popup->addActions({A.PasteSend, A.PasteReceive, A.PastetoDisk, A.CancelPaste});
+  Popup->addSeparator();
+  Popup->addActions({A.SelectAll, A.UnMark});
+  Popup->addSeparator();
+  Popup->addActions({A.AddBookmark, A.Find, A.FindForward, A.FindBackward});
+  connect(Popup, &QMenu::aboutToShow, this, pasteRules);
+
+  ReceiveMenu = new QMenu(this);
+  ReceiveMenu->addActions({A.ReceivePopupAscii, A.ReceivePopupBinary, A.ReceivePopupFtp});
+  TransmitMenu = new QMenu(this);
+  TransmitMenu->addActions({A.SendPopupAscii, A.SendPopupVtrans, A.SendPopupSimulate, A.SendPopupPlayback,
+                            A.SendPopupFtp});
+  A.ReceiveButton->setMenu(ReceiveMenu);
+  A.TransmitButton->setMenu(TransmitMenu);
+}
+
+void TMainWindow::BuildToolBars() {
+  MainToolBar = addToolBar(QStringLiteral("Toolbar"));
+  MainToolBar->setObjectName(QStringLiteral("QelToolBar"));
+  MainToolBar->setMovable(false);
+  MainToolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  MainToolBar->addActions({A.Open, A.SaveAs, A.FileClose});
+  MainToolBar->addSeparator();
+  MainToolBar->addActions({A.Print, A.PrintSetUp, A.Logfile, A.FontSelect});
+  MainToolBar->addSeparator();
+  MainToolBar->addActions({A.Copy, A.Find, A.Configure});
+  MainToolBar->addSeparator();
+  MainToolBar->addActions({A.ConnectSerialButton, A.DisconnectSerialButton, A.ConnectNetworkButton,
+                           A.DisconnectNetworkButton});
+  MainToolBar->addSeparator();
+  MainToolBar->addActions({A.ReceiveButton, A.TransmitButton, A.CancelTransfer});
+  for (QAction* withMenu : {A.ReceiveButton, A.TransmitButton}) {
+    if (auto* button = qobject_cast<QToolButton*>(MainToolBar->widgetForAction(withMenu))) {
+      button->setPopupMode(QToolButton::InstantPopup);
+    }
+  }
+  // The toolbar shows short labels; the menus keep the captions.
+  const std::pair<QAction*, const char*> labels[] = {
+      {A.Open, "Open"},   {A.SaveAs, "Save As"}, {A.Print, "Print"},     {A.PrintSetUp, "Setup"},
+      {A.Logfile, "Log"}, {A.Copy, "Copy"},      {A.Find, "Find"},       {A.Configure, "Configure"},
+      {A.CancelTransfer, "Cancel"}};
+  for (const auto& [action, label] : labels) {
+    if (auto* button = qobject_cast<QToolButton*>(MainToolBar->widgetForAction(action))) {
+      button->setText(QString::fromLatin1(label));
+      button->setAccessibleName(QString::fromLatin1(label));
+    }
+  }
+
+  addToolBarBreak();
+  QuorixToolBar = addToolBar(QStringLiteral("QUORIX Toolbar"));
+  QuorixToolBar->setObjectName(QStringLiteral("QUORIXToolBar"));
+  QuorixToolBar->setMovable(false);
+  QuorixToolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  for (QAction* action : A.Quorix) QuorixToolBar->addAction(action);
+
+  addToolBarBreak();
+  ModemToolBar = addToolBar(QStringLiteral("Modem Toolbar"));
+  ModemToolBar->setObjectName(QStringLiteral("ModemToolbar"));
+  ModemToolBar->setMovable(false);
+
+  connect(A.ToolbarOpt, &QAction::triggered, this, [this] { ToggleBar(A.ToolbarOpt, MainToolBar, S->Settings.ToolBarVisible); });
+  connect(A.QuorixToolBarOpt, &QAction::triggered, this,
+          [this] { ToggleBar(A.QuorixToolBarOpt, QuorixToolBar, S->Settings.QuorixToolBarVisible); });
+  connect(A.ModemToolbarOpt, &QAction::triggered, this,
+          [this] { ToggleBar(A.ModemToolbarOpt, ModemToolBar, S->Settings.ModemToolBarVisible); });
+}
+
+void TMainWindow::BuildCentral() {
+  Central = new QWidget(this);
+  CentralLayout = new QVBoxLayout(Central);
+  CentralLayout->setContentsMargins(0, 0, 0, 0);
+  CentralLayout->setSpacing(0);
+  Screen = new QWidget(Central);
+  Screen->setObjectName(QStringLiteral("QelScreen"));
+  Screen->setMinimumSize(200, 100);
+  CentralLayout->addWidget(Screen, 1);
+  setCentralWidget(Central);
+}
+
+void TMainWindow::WireSession() {
+  QtDesktop.Handler = [this](const TPostedMessage& message) { HandleMessage(message); };
+  TMainForm& form = *MainForm;
+  form.OnStateChanged = [this] {
+    WriteToolBar();
+    WriteQuorixBar();
+    WriteStatusBar();
+  };
+  form.OnSettingsApplied = [this] { SetScreenProperties(); FitWindowToScreen(); };
+  form.Handover.OnStartupPanelDone = [this] { StartupPanelDone(); };
+  S->SettingsFiles->SettingsLoaded = [this] { SetScreenProperties(); };
+  S->SettingsFiles->WindowGeometry = [this] {
+    TWindowGeometry geometry;
+    geometry.Left = x();
+    geometry.Top = y();
+    geometry.Width = width();
+    geometry.Height = height();
+    return geometry;
+  };
+  form.Events.OnSessionEnded = [this](const std::string&) { WriteToolBar(); };
+}
+
+void TMainWindow::HandleMessage(const TPostedMessage& message) {
+  switch (message.Message) {
+    case wmWriteQuorixBar: WriteQuorixBar(); return;
+    case wmWriteToolBar: WriteToolBar(); return;
+    case wmTransferEnded: MainForm->TransferEnded(); return;
+    case wmTransferStarted: MainForm->TransferStarted(0); return;
+    default: break;
+  }
+  MainForm->Handover.HandleMessage(message);
+}
+
+void TMainWindow::StartUp() {
+  MainForm->StartUp(Options.SettingsFile, !Options.SkipBackgroundFile);
+  ApplySettingsFileState();
+  SetScreenProperties();
+  WriteQuorixBar();
+  WriteToolBar();
+  Timer.start();
+  std::string why;
+  if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")) DBus->Start("qelwin", &why);
+  if (Options.Connect == "serial") MainForm->ConnectSerial();
+  if (Options.Connect == "network") MainForm->ConnectNetwork();
+}
+
+void TMainWindow::ApplySettingsFileState() {
+  const TSettingsFiles& files = *S->SettingsFiles;
+  setWindowTitle(Latin1(files.Caption));
+  QApplication::setApplicationDisplayName(Latin1(files.ApplicationTitle));
+  A.Save->setEnabled(files.SaveEnabled);
+  RecentSeparator->setVisible(files.RecentSeparatorVisible);
+  for (int i = 0; i < 4; ++i) {
+    A.Recent[i]->setText(Latin1(files.RecentItems[i]));
+    A.Recent[i]->setVisible(!files.RecentItems[i].empty());
+  }
+}
+
+void TMainWindow::WriteToolBar() {
+  const TConnectionControls& c = MainForm->Events.Controls;
+  A.ConnectSerial->setEnabled(c.ConnectItem);
+  A.ConnectNetwork->setEnabled(c.ConnectItem);
+  A.Listen->setEnabled(c.ConnectItem);
+  A.DisconnectSerial->setEnabled(c.DisconnectItem);
+  A.DisconnectNetwork->setEnabled(c.DisconnectItem);
+  A.ConnectSerialButton->setEnabled(c.SerialConnectButton);
+  A.DisconnectSerialButton->setEnabled(c.SerialDisconnectButton);
+  A.ConnectNetworkButton->setEnabled(c.NetworkConnectButton);
+  A.DisconnectNetworkButton->setEnabled(c.NetworkDisconnectButton);
+  const TCommandState& state = MainForm->State;
+  for (QAction* item : {A.ReceiveAscii, A.ReceiveBinary, A.ReceiveFtp, A.SendAscii, A.Simulate, A.Playback, A.SendFtp,
+                        A.ReceiveButton, A.TransmitButton}) {
+    item->setEnabled(state.TransfersEnabled);
+  }
+  A.Logfile->setChecked(S->Files->LogOpen);
+  A.Debug->setChecked(state.DebugChecked);
+}
+
+void TMainWindow::WriteQuorixBar() {
+  for (int b = 0; b < qbCount; ++b) {
+    const auto button = static_cast<TQuorixButton>(b);
+    auto* widget = QuorixToolBar->widgetForAction(A.Quorix[b]);
+    if (!widget) continue;
+    const bool on = MainForm->QuorixButtonOn(button);
+    const bool oneShot = QuorixButtonText(button).OneShot;
+    QFont font = widget->font();
+    font.setBold(on && !oneShot);
+    font.setUnderline(on || oneShot);
+    widget->setFont(font);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::ButtonText, on && !oneShot ? Qt::black : Qt::blue);
+    widget->setPalette(palette);
+    widget->setAccessibleDescription(on ? QStringLiteral("on") : QStringLiteral("off"));
+  }
+}
+
+void TMainWindow::WriteStatusBar() {}
+
+void TMainWindow::SetScreenProperties() {
+  const TSetupRecord& settings = S->Settings;
+  MainToolBar->setVisible(settings.ToolBarVisible);
+  A.ToolbarOpt->setChecked(settings.ToolBarVisible);
+  QuorixToolBar->setVisible(settings.QuorixToolBarVisible);
+  A.QuorixToolBarOpt->setChecked(settings.QuorixToolBarVisible);
+  ModemToolBar->setVisible(settings.ModemToolBarVisible);
+  A.ModemToolbarOpt->setChecked(settings.ModemToolBarVisible);
+  A.StatusBarOpt->setChecked(settings.StatusBarVisible);
+  A.SoftKeyBarOpt->setChecked(settings.SoftKeyBarVisible);
+  A.ShiftSoftKeyBarOpt->setChecked(settings.ShiftSoftKeyBarVisible);
+  A.CntrlSoftKeyBarOpt->setChecked(settings.CntrlSoftKeyBarVisible);
+  A.BookmarkOpt->setChecked(settings.BookmarkVisible);
+  TBrowse& screen = *S->Screen;
+  screen.Options = boFixedPitchOnly | (settings.FollowCursor ? boAutoTracking : 0u) |
+                   (settings.LazyScroll == 1 ? boLazyWrite : 0u) |
+                   (screen.Options & (boMarkCursorLine | boListBox));
+  WriteStatusBar();
+}
+
+int TMainWindow::BarHeight(QWidget* bar) const { return bar && bar->isVisible() ? bar->sizeHint().height() : 0; }
+
+void TMainWindow::ToggleBar(QAction* item, QWidget* bar, std::uint8_t& visible) {
+  const bool show = !bar->isVisible();
+  visible = show ? 1 : 0;
+  item->setChecked(show);
+  const int height = bar->sizeHint().height();
+  bar->setVisible(show);
+  if (!isMaximized() && !isFullScreen()) resize(width(), this->height() + (show ? height : -height));
+}
+
+void TMainWindow::FitWindowToScreen() {}
+
+void TMainWindow::ExitCommand() {
+  MainForm->CloseConnectionsAndFiles();
+  close();
+}
+
+void TMainWindow::closeEvent(QCloseEvent* event) {
+  if (ClosingAllowed || MainForm->CloseQuery()) {
+    Timer.stop();
+    event->accept();
+    return;
+  }
+  event->ignore();
+}
+
+void TMainWindow::resizeEvent(QResizeEvent* event) { QMainWindow::resizeEvent(event); }
+
+void TMainWindow::About() {
+  QMessageBox::about(this, QStringLiteral("About QEL"),
+                     QStringLiteral("<b>QEL for Windows</b><br>A terminal for telephone-exchange maintenance "
+                                    "and trace decoding."));
+}
+
+void TMainWindow::Help() {
+  const QString manual = QString::fromLocal8Bit((S->ProgramDirectory + "QelWin32.Hlp").c_str());
+  if (!QFileInfo::exists(manual) || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual))) {
+    S->Desktop.ShowMessage({TMsgIcon::Error,
+                            "Unable to open Help File.\r\nMake sure QelWin32.HLP is located in the QELWIN32 directory",
+                            "", mbOK, 0});
+  }
+}
+
+void TMainWindow::SelectFont() {}
+void TMainWindow::AddBookmark() {}
+void TMainWindow::StartupPanelDone() {}

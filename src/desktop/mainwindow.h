@@ -1,14 +1,131 @@
 // TMainWindow: the program's one main window. It owns the session, the
-// line drivers and every bar and dialog, and routes window events to the
-// session.
+// line drivers, the bars and the dialogs; every command is one QAction,
+// shared by the menus, the toolbars and the pop-up menu, and the bars are
+// redrawn from the session by one function each after every event batch.
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <array>
 #include <memory>
+#include <string>
+
+#include "app/mainform.h"
+#include "desktop/qtdesktop.h"
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QToolBar;
+class QToolButton;
+class QVBoxLayout;
+class TComm;
+class TSockets;
+class TDdeServer;
+class TDBusDdeServer;
+class TSession;
+
+// Options of the program's command line.
+struct TWindowOptions {
+  std::string SettingsFile;  // a settings file to open at start
+  std::string Connect;       // "serial" or "network": connect at start
+  bool SkipBackgroundFile = false;  // no screen background file questions
+};
 
 class TMainWindow : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TMainWindow(QWidget* parent = nullptr);
+  // programDirectory: where the program's own files live.
+  TMainWindow(const std::string& programDirectory, const TWindowOptions& options, QWidget* parent = nullptr);
   ~TMainWindow() override;
+
+  // Start-up after the window is shown (its questions need a window).
+  void StartUp();
+
+  TSession& Session() { return *S; }
+  TMainForm& Form() { return *MainForm; }
+  TQtDesktop& Desktop() { return QtDesktop; }
+  QWidget* ScreenWidget() const { return Screen; }
+
+  // Every command, by its component name (tests and the accessibility tree
+  // find them by their captions too).
+  struct TActions {
+    QAction *Open, *Save, *SaveAs, *Print, *PrintSetUp, *Logfile, *ExecuteScript, *Exit;
+    std::array<QAction*, 4> Recent;
+    QAction *FontSelect, *FileClose;
+    QAction *Copy, *PasteSend, *PasteReceive, *PastetoDisk, *CancelPaste, *SelectAll, *Clear, *UnMark,
+        *Empty, *AddBookmark, *Find, *FindForward, *FindBackward;
+    QAction *Configure, *ConnectSerial, *ConnectNetwork, *Listen, *DisconnectSerial, *DisconnectNetwork,
+        *SendBreak, *ResetTerminal, *SoftNormal, *SoftShift, *SoftCntrl, *AnswerBack, *Keymaps, *Tabs;
+    QAction *ReceiveAscii, *ReceiveBinary, *ReceiveFtp, *SendAscii, *SendVtrans, *Simulate, *Playback, *SendFtp,
+        *CancelTransfer;
+    QAction *ReceivePopupAscii, *ReceivePopupBinary, *ReceivePopupFtp, *SendPopupAscii, *SendPopupVtrans,
+        *SendPopupSimulate, *SendPopupPlayback, *SendPopupFtp;
+    QAction *ToolbarOpt, *StatusBarOpt, *QuorixToolBarOpt, *ModemToolbarOpt, *SoftKeyBarOpt, *ShiftSoftKeyBarOpt,
+        *CntrlSoftKeyBarOpt, *BookmarkOpt, *ConfigureToolbar, *ScrollBuffer;
+    QAction *About, *Help, *Debug;
+    QAction *ConnectSerialButton, *ConnectNetworkButton, *DisconnectSerialButton, *DisconnectNetworkButton;
+    QAction *ReceiveButton, *TransmitButton;
+    std::array<QAction*, qbCount> Quorix;
+  };
+  const TActions& Actions() const { return A; }
+  QMenu* ScreenPopup() const { return Popup; }
+
+  // The bars, redrawn from the session.
+  void WriteToolBar();
+  void WriteQuorixBar();
+  void WriteStatusBar();
+  // Applies the settings to the screen and the window.
+  void SetScreenProperties();
+
+  // Heights of the visible bars (the window grows and shrinks by them).
+  int BarHeight(QWidget* bar) const;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void BuildActions();
+  void BuildMenus();
+  void BuildToolBars();
+  void BuildCentral();
+  void WireSession();
+  void HandleMessage(const TPostedMessage& message);
+  QAction* MakeAction(const char* caption, const char* hint = nullptr);
+  void ToggleBar(QAction* item, QWidget* bar, std::uint8_t& visible);
+  void FitWindowToScreen();
+  void ExitCommand();
+  void About();
+  void Help();
+  void SelectFont();
+  void AddBookmark();
+  void StartupPanelDone();
+  void ApplySettingsFileState();
+
+  TQtDesktop QtDesktop;
+  std::unique_ptr<TSession> S;
+  std::unique_ptr<TMainForm> MainForm;
+  std::unique_ptr<TComm> Comm;
+  std::unique_ptr<TSockets> Sockets;
+  std::unique_ptr<TDdeServer> Dde;
+  std::unique_ptr<TDBusDdeServer> DBus;
+  TWindowOptions Options;
+  TActions A{};
+  QMenu* Popup = nullptr;
+  QMenu* ReceiveMenu = nullptr;
+  QMenu* TransmitMenu = nullptr;
+  QMenu* FileMenu = nullptr;
+  QAction* RecentSeparator = nullptr;
+  QToolBar* MainToolBar = nullptr;
+  QToolBar* QuorixToolBar = nullptr;
+  QToolBar* ModemToolBar = nullptr;
+  QWidget* Central = nullptr;
+  QVBoxLayout* CentralLayout = nullptr;
+  QWidget* Screen = nullptr;
+  QWidget* StartupPanel = nullptr;
+  QTimer Timer;
+  bool ClosingAllowed = false;
 };

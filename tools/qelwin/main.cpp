@@ -1,11 +1,65 @@
 // qelwin: the desktop program.
+//   qelwin [--connect serial|network] [--no-background] [SETTINGS[.mse]]
 #include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "desktop/mainwindow.h"
 
+namespace {
+int Usage(const char* problem) {
+  if (problem) std::fprintf(stderr, "qelwin: %s\n", problem);
+  std::fprintf(stderr, "usage: qelwin [--connect serial|network] [--no-background] [SETTINGS[.mse]]\n");
+  return 2;
+}
+
+// $QELWIN_HOME, else the per-user data directory; made when missing.
+std::string ProgramDirectory() {
+  QString directory = qEnvironmentVariable("QELWIN_HOME");
+  if (directory.isEmpty()) directory = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+  QDir().mkpath(directory);
+  return QDir(directory).absolutePath().toLocal8Bit().toStdString() + "/";
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);  // a peer that goes away is a socket error, not the end
   QApplication app(argc, argv);
-  TMainWindow window;
+  QApplication::setApplicationName(QStringLiteral("QelWin"));
+  QApplication::setApplicationDisplayName(QStringLiteral("QEL for Windows"));
+
+  TWindowOptions options;
+  const QStringList arguments = QApplication::arguments();
+  for (int i = 1; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+      Usage(nullptr);
+      return 0;
+    }
+    if (argument == QLatin1String("--connect")) {
+      if (++i >= arguments.size()) return Usage("--connect needs serial or network");
+      options.Connect = arguments[i].toStdString();
+      if (options.Connect != "serial" && options.Connect != "network") {
+        return Usage("--connect takes serial or network");
+      }
+    } else if (argument == QLatin1String("--no-background")) {
+      options.SkipBackgroundFile = true;
+    } else if (argument.startsWith(QLatin1String("--"))) {
+      return Usage(("unknown option " + argument.toStdString()).c_str());
+    } else if (options.SettingsFile.empty()) {
+      options.SettingsFile = argument.toLocal8Bit().toStdString();
+    } else {
+      return Usage("only one settings file can be given");
+    }
+  }
+
+  TMainWindow window(ProgramDirectory(), options);
   window.show();
+  QTimer::singleShot(0, &window, [&window] { window.StartUp(); });
   return app.exec();
 }

@@ -1,0 +1,118 @@
+// The main window's logic without the window: start-up with the screen
+// background file, shutdown with its questions and the save-and-rename of
+// that file, and the commands of the menus, the toolbars and the Quorix
+// toolbar with their refusals. The window draws what this keeps and calls
+// it for every command; everything here runs on a scripted desktop in tests.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/events.h"
+#include "app/handover.h"
+
+class TSession;
+struct TMarkedText;
+
+// What the window shows enabled, checked or visible besides the connection
+// controls (TSessionEvents::Controls).
+struct TCommandState {
+  // Download and Upload menus, the receive and transmit toolbar buttons.
+  bool TransfersEnabled = true;
+  bool GaugeVisible = false;
+  int GaugeMax = 100;
+  int GaugeProgress = 0;
+  bool DebugChecked = false;
+};
+
+// The Quorix toolbar's buttons, left to right.
+enum TQuorixButton {
+  qbMsgHeader,      // "MH"
+  qbMsgBuffer,      // "MB"
+  qbUserBuffer,     // "UB"
+  qbConvertSet,     // "CS"
+  qbTrigger,        // "TR"
+  qbConvertWord,    // "CW"
+  qbConvertByte,    // "CB"
+  qbDisplayMode,    // "DM"
+  qbTrace,          // "CM"
+  qbMini,           // "MI"
+  qbConvertError,   // "CE"
+  qbCount
+};
+
+struct TQuorixButtonText {
+  const char* Caption;
+  const char* Hint;
+  bool OneShot;  // "CW", "CB", "DM": no on/off look
+};
+const TQuorixButtonText& QuorixButtonText(TQuorixButton button);
+
+// The program's screen background file and its temporary copy.
+inline constexpr const char* kBackgroundFile = "QelWin.sbf";
+inline constexpr const char* kBackgroundCopy = "QelWin.@#@";
+
+class TMainForm {
+ public:
+  explicit TMainForm(TSession& session);
+
+  TSession& S;
+  TReceiveHandover Handover;
+  TSessionEvents Events;
+  TCommandState State;
+
+  // The window redraws its bars and status bar from the state.
+  std::function<void()> OnStateChanged;
+  // The settings changed in ways the window must apply (fonts, bars, sizes).
+  std::function<void()> OnSettingsApplied;
+  // The scroll-back hold changed (scroll bars shown, cursor line marked).
+  std::function<void(bool held)> OnHoldChanged;
+  // The local time as the greeting line shows it ("06.12.2026 21:22:18").
+  std::function<std::string()> Now;
+
+  // --- Life cycle ---
+  // Start-up after the window exists: the recent list, a settings file
+  // named on the command line (".mse" added to a name without a dot), the
+  // screen background file questions, the 101-line padding and the greeting.
+  // askForBackground false: no questions, no background file (automation).
+  void StartUp(const std::string& commandLineArgument, bool askForBackground = true);
+  // The window asks to close: the two questions and, with Yes to the second,
+  // the background file saved. False: the window stays open.
+  bool CloseQuery();
+  // Both connections and every file closed (Exit does this first).
+  void CloseConnectionsAndFiles();
+  // The 100-ms timer.
+  void TimerTick() { Handover.TimerTick(); }
+
+  // --- Commands ---
+  void LogFile();
+  void ConnectSerial();
+  void ConnectNetwork();
+  void Listen();
+  void DisconnectSerial();
+  void DisconnectNetwork();
+  void SendBreak();
+  void ResetTerminal();
+  void CancelTransfer();
+  void Debug();
+  // "Scroll&Buffer": received data waits and the scroll-back can be read.
+  void HoldScreen();
+  // Escape with the hold on: only the hold ends. False when no hold was on.
+  bool ReleaseHold();
+  // The Quorix toolbar; `marked` is the marked text for "CW" and "CB".
+  void QuorixCommand(TQuorixButton button, const TMarkedText* marked = nullptr);
+  bool QuorixButtonOn(TQuorixButton button) const;
+  // A transfer started or ended (messages 1138 and 1137).
+  void TransferStarted(int size);
+  void TransferEnded();
+
+  // The refusal boxes several commands share.
+  void ShowPasteBusy();
+
+ private:
+  std::string ChooseBackgroundFile();
+  void LoadBackgroundFile(const std::string& name);
+  void SaveBackgroundFile();
+  bool RenameCopyTo(const std::string& copy, const std::string& target);
+  void Changed();
+};
