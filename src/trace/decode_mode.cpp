@@ -79,6 +79,11 @@ bool TModeDecoder::Step() {
   return false;
 }
 
+void TModeDecoder::Cover(const TField& f, std::uint32_t bits, std::uint32_t limit) {
+  const std::uint64_t end = std::min(std::uint64_t{f.Byte} * 8 + f.Bit + bits, std::uint64_t{limit} * 8);
+  ReachBits = std::max(ReachBits, end);
+}
+
 bool TModeDecoder::Stop() { return !Step() || D.YieldStop(); }
 
 std::shared_ptr<const TCachedMode> TModeDecoder::ReadMode(std::int64_t index) {
@@ -296,24 +301,30 @@ void TModeDecoder::DecodeValue(const TField& f, int level, std::uint32_t limit, 
     case mkBit:
     case mkRange:
     case mkBin:
+      Cover(f, f.Size, limit);
       HexValue(f, limit, line);
       break;
     case mkBool:
+      Cover(f, 1, limit);
       line += ExtractBits(buffer, f.Byte, f.Bit, 1, f.Pack) ? "True" : "False";
       break;
     case mkInt:
+      Cover(f, 16, limit);
       AppendHex(line, ExtractBits(buffer, f.Byte, f.Bit, 16, f.Pack), 4);
       break;
     case mkPtr:
     case mkRef:
+      Cover(f, 32, limit);
       AppendHex(line, ExtractBits(buffer, f.Byte, f.Bit, 16, f.Pack), 4);
       line += ':';
       AppendHex(line, ExtractBits(buffer, ClampedSum(f.Byte, 2), f.Bit, 16, f.Pack), 4);
       break;
     case mkSet:
+      Cover(f, f.Size, limit);
       line += D.Cache.SetElementText(f.Ref, 0xFFFF, buffer, f.Byte, f.Bit, f.Pack, S.Settings.ConvertSetElements != 0);
       break;
     case mkChar: {
+      Cover(f, std::min<std::uint32_t>(f.Size, 8), limit);
       // A control code would break the line (and the log) apart.
       const auto c = static_cast<std::uint8_t>(ExtractBits(buffer, f.Byte, f.Bit, std::min<std::uint32_t>(f.Size, 8), f.Pack));
       line += (c < 32 || c == 127) ? '.' : static_cast<char>(c);
@@ -322,11 +333,13 @@ void TModeDecoder::DecodeValue(const TField& f, int level, std::uint32_t limit, 
     case mkConstantRange: {
       const std::shared_ptr<const TCachedMode> range = ReadMode(f.Ref);
       if (!range) return;
+      Cover(f, f.Size, limit);
       if (f.Size == 0) line += D.Cache.SynValueText(range->Header.ConstantChain, 0, 0, 0, f.Pack, buffer);
       else line += D.Cache.SynValueText(range->Header.ConstantChain, f.Byte, f.Bit, f.Size, f.Pack, buffer);
       break;
     }
     case mkExtentionBit:
+      Cover(f, 1, limit);
       AppendHex(line, ExtractBits(buffer, f.Byte, f.Bit, 1, f.Pack), 1);
       break;
     default:
@@ -345,12 +358,14 @@ void TModeDecoder::ReferenceValue(const TField& f, int level, std::uint32_t limi
     const TModeHeaderRecord& h = m->Header;
     const bool names = h.Kind == mkReference || h.Kind == mkRange;
     if (names && h.BaseKind == mkSet) {
+      Cover(f, f.Size, limit);
       line += D.Cache.SetElementText(h.Reference, 0xFFFF, D.MessageBuffer, f.Byte, f.Bit, f.Pack,
                                      S.Settings.ConvertSetElements != 0);
       WriteIfNotBlank(line);
       return;
     }
     if (h.Kind == mkReference && h.BaseKind == mkRange && (h.Flags & hfRangeConstants)) {
+      Cover(f, f.Size, limit);
       line += D.Cache.SynValueText(h.ConstantChain, f.Byte, f.Bit, f.Size, f.Pack, D.MessageBuffer);
       WriteIfNotBlank(line);
       return;
@@ -461,6 +476,7 @@ void TModeDecoder::DecodeArray(const TField& f, std::int64_t elementCount, int l
     element.Byte = static_cast<std::uint32_t>(bitPosition / 8);
     element.Bit = static_cast<std::uint32_t>(bitPosition % 8);
     if (compact) {
+      Cover(element, kindIs(mkBool) ? 1 : kindIs(mkInt) ? 16 : element.Size, limit);
       std::string& value = AcquireLine();
       if (kindIs(mkBool)) {
         value.assign(1, ExtractBits(D.MessageBuffer, element.Byte, element.Bit, 1, element.Pack) ? 'T' : 'F');

@@ -51,6 +51,12 @@ class TModeDecoder {
   // A top-level decode starts: the step budget is full again.
   void BeginTopLevel();
 
+  // How far the values decoded since ResetReach have read: the bit after
+  // the last bit of any value (never past the limit it was decoded under).
+  // What a DSS1 IE's mode leaves of the IE is shown rather than dropped.
+  void ResetReach(std::uint64_t bit) { ReachBits = bit; }
+  std::uint64_t Reach() const { return ReachBits; }
+
  private:
   struct TField {
     std::uint8_t Kind = 0;
@@ -84,6 +90,9 @@ class TModeDecoder {
   void AppendByteGroups(std::uint32_t from, std::uint32_t count, std::string& line);
   void AppendWrapped(std::string_view piece, std::size_t valueColumn, std::string& line);
 
+  // The value at f, `bits` wide, has been read.
+  void Cover(const TField& f, std::uint32_t bits, std::uint32_t limit);
+
   bool Step();  // one more item; false when the budget is spent (reported once)
   bool Stop();  // the yield step or an empty budget
   void Write(std::string_view line, TCategory category = caData);
@@ -104,6 +113,7 @@ class TModeDecoder {
   TSession& S;
   TTraceDecoder& D;
   std::uint32_t Steps = 0;
+  std::uint64_t ReachBits = 0;
   bool BudgetReported = false;
   std::deque<std::string> LinePool;  // a deque keeps references stable as it grows
   std::size_t LinesInUse = 0;

@@ -10,6 +10,7 @@
 #include "trace/files.h"
 #include "trace/linetext.h"
 #include "trace/mini.h"
+#include "trace/pcap.h"
 #include "transfer/engine.h"
 
 namespace {
@@ -263,6 +264,9 @@ void TTraceDecoder::ParseDataLine(std::string_view line, std::size_t skip, TGrou
   if (text.size() >= 4) {
     if (text[2] == ' ') grouping = grBytes;
     else if (text[3] != ' ') grouping = grWords;
+  } else if (text.size() == 2 && HexGroupValue(text) >= 0) {
+    // The last line of a message of 16n + 1 bytes written in byte lines.
+    grouping = grBytes;
   }
   if (grouping == grBytes) {
     for (std::size_t i = 0; i + 2 <= text.size(); i += 3) {
@@ -271,12 +275,13 @@ void TTraceDecoder::ParseDataLine(std::string_view line, std::size_t skip, TGrou
     }
     return;
   }
-  char group[4];
   for (std::size_t i = 0; i + 4 <= text.size(); i += 5) {
-    std::copy_n(text.data() + i, 4, group);
-    if (group[0] == 'X' && group[1] == 'X') group[0] = group[1] = '0';
-    const std::int32_t v = HexGroupValue(std::string_view(group, 4));
-    StoreValue(v < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v), 2);
+    const std::string_view group = text.substr(i, 4);
+    // "XXnn" is an odd last byte written as a word: the XX stand for no byte
+    // at all, so it holds one byte.
+    const bool oneByte = group[0] == 'X' && group[1] == 'X';
+    const std::int32_t v = HexGroupValue(oneByte ? group.substr(2) : group);
+    StoreValue(v < 0 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v), oneByte ? 1 : 2);
   }
 }
 

@@ -22,6 +22,8 @@
 
 class TSession;
 class TModeDecoder;
+class TPcapWriter;
+struct TDss1Capture;
 
 // The three layouts of a message header line.
 enum class THeaderLayout : std::uint8_t {
@@ -112,6 +114,22 @@ class TTraceDecoder {
   // The trigger switch; switching on clears the trigger's matching state.
   void SetTriggerEnabled(bool on);
 
+  // --- DSS1 messages handed on ---
+  // Called with every DSS1 message decoded (a buffer that opens with the
+  // protocol discriminator 08), before its lines are written.
+  std::function<void(const TDss1Capture&)> OnDss1Message;
+  // The "trace to pcap" switch: from now on every DSS1 message decoded is
+  // also written to a capture file for Wireshark. 0, or the errno of the
+  // failed create (the switch then stays off).
+  int StartPcapExport(const std::string& path);
+  // Closes the capture file; the frames written so far stay.
+  void StopPcapExport();
+  bool PcapExporting() const;
+  // A write that failed switched the export off; its errno (0: none).
+  int PcapError = 0;
+  // Frames written since StartPcapExport.
+  std::size_t PcapFrames() const;
+
   // --- The operations of the message decoder ---
   // The header line at start column 14, 17 or 18 (1-based).
   void ParseHeader(std::string_view line, THeaderLayout layout);
@@ -121,7 +139,8 @@ class TTraceDecoder {
   // Appends the hex groups of a data line: the first `skip` characters are
   // removed, the rest trimmed; 2-digit groups (bytes) when the third
   // character is a blank, 4-digit groups (words) when the third and fourth
-  // are not, else `grouping`.
+  // are not, a byte when the line is one 2-digit group, else `grouping`.
+  // Words are stored low byte first; "XXnn" is the one byte nn.
   void ParseDataLine(std::string_view line, std::size_t skip, TGrouping grouping);
   void FlushPending();
   // which: 1 message buffer, 2 user buffer.
@@ -175,10 +194,24 @@ class TTraceDecoder {
   // The constant chain of the DSS1 table that reserved record `record` names;
   // nullopt when the table is not provided (or not a RANGE over constants).
   std::optional<std::int64_t> Dss1Table(int record);
+  // The DSS1 walk: the fixed part (the offset of the first IE, or nullopt
+  // when the buffer ends first), then one IE at a time (the offset after it).
+  std::optional<std::uint32_t> DecodeDss1Header();
+  std::uint32_t DecodeSingleOctetIe(std::uint32_t i, int codeset);
+  std::uint32_t DecodeVariableIe(std::uint32_t i, int codeset);
+  void DecodeFacility(std::uint32_t first, std::uint32_t end);
+  // The IE contents variant for an identifier (nullptr: none, or an ELSE).
+  const TModeComponentRecord* Dss1Variant(std::uint8_t identifier);
+  // Decodes the variant; returns the offset after the last octet it read.
+  std::uint32_t DecodeDss1Variant(const TModeComponentRecord& c, std::uint32_t at, std::uint32_t octets);
+  void HandOnDss1Message();
   void WordDump();
 
   TSession& S;
   std::unique_ptr<TModeDecoder> Modes;
+  std::unique_ptr<TPcapWriter> Pcap;
+  // The IE contents structure of the DSS1 message being decoded (may be null).
+  std::shared_ptr<const TCachedMode> Dss1Contents;
 
   // Characters that arrive while a decode is running (a yield let the window
   // take more input) wait here and are processed in order afterwards.
