@@ -11,6 +11,7 @@
 #include "printing.h"
 #include "tools_common.h"
 #include "trace/batchdecode.h"
+#include "trace/decoder.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ struct TOptions {
   TBatchDecodeOptions Decode;
   std::string Settings;
   std::string Input;
+  std::string Pcap;  // every DSS1 message also goes to this capture file
 };
 
 int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
@@ -40,6 +42,9 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       else if (value == "M2" || value == "m2") options.Decode.QuorixType = 1;
       else if (value == "M3" || value == "m3") options.Decode.QuorixType = 2;
       else return tool.UsageError("--type is M1, M2 or M3");
+    } else if (TakeValue(argc, argv, i, "--pcap", value, missing)) {
+      if (missing) return tool.UsageError("--pcap needs the name of the capture file");
+      options.Pcap = value;
     } else if (arg == "--mini") {
       options.Decode.Mini = true;
     } else if (arg == "--convert-error") {
@@ -82,6 +87,10 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   TBatchDecoder decoder(session);
   decoder.Output = [](std::string_view line) { PrintLine(line, true); };
   if (!decoder.Start(options.Decode, &reason)) return tool.Failure(options.Decode.ModeBase, reason);
+  if (!options.Pcap.empty()) {
+    if (const int error = session.Trace->StartPcapExport(options.Pcap); error != 0)
+      return tool.Failure(options.Pcap, std::strerror(error));
+  }
 
   std::string chunk(1 << 16, '\0');
   for (;;) {
@@ -92,6 +101,11 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   }
   decoder.Finish();
   if (!StandardOutputWritten(reason)) return tool.Failure("standard output", reason);
+  if (!options.Pcap.empty()) {
+    // A capture that lost frames is no capture of the trace.
+    if (session.Trace->PcapError != 0) return tool.Failure(options.Pcap, std::strerror(session.Trace->PcapError));
+    session.Trace->StopPcapExport();
+  }
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   return 0;
