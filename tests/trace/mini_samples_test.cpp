@@ -113,7 +113,11 @@ TEST_F(SampleTraceTest, MessageTraceShowsEveryLineKind) {
            "      New CodeSet   = 06",
            "    IE = 0002(CHARGING_ADVICE)",
            "      LEVEL = receiver_not_ready",
-           "      VALUE = 0010(NORMAL_CLEARING)",
+           "        VALUE = 0010(NORMAL_CLEARING)",
+           // Octet 3a of the calling number is there (octet 3's extension bit is 0).
+           "      SCREENING = 0",
+           "      DIGITS_3A(00007) = 5",
+           "        L1_PROTOCOL = 0003(G711_A_LAW)",
            "MBID_END",
            "Message identity       = 99_UNKNOWN      ",
            " BYT 1000:0200    07 00 35 35 35 31 32 33 34 00 00 00 00 00",
