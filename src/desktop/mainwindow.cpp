@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "app/linewiring.h"
+#include "desktop/startuppanel.h"
 #include "app/settingsfile.h"
 #include "comms/comm.h"
 #include "comms/dbus.h"
@@ -363,6 +364,13 @@ void TMainWindow::BuildCentral() {
   Screen->setMinimumSize(200, 100);
   CentralLayout->addWidget(Screen, 1);
   setCentralWidget(Central);
+  auto* panel = new TStartupPanel(Central);
+  StartupPanel = panel;
+  panel->raise();
+  connect(panel, &TStartupPanel::Clicked, this, [this] {
+    MainForm->Handover.StartupCountdown = 0;
+    StartupPanelDone();
+  });
 }
 
 void TMainWindow::WireSession() {
@@ -407,6 +415,7 @@ void TMainWindow::StartUp() {
   Timer.start();
   std::string why;
   if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")) DBus->Start("qelwin", &why);
+  if (Options.Trace && !MainForm->QuorixButtonOn(qbTrace)) MainForm->QuorixCommand(qbTrace);
   if (Options.Connect == "serial") MainForm->ConnectSerial();
   if (Options.Connect == "network") MainForm->ConnectNetwork();
 }
@@ -510,7 +519,10 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
 }
 
-void TMainWindow::resizeEvent(QResizeEvent* event) { QMainWindow::resizeEvent(event); }
+void TMainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (StartupPanel) StartupPanel->setGeometry(Central->rect());
+}
 
 void TMainWindow::About() {
   QMessageBox::about(this, QStringLiteral("About QEL"),
@@ -529,4 +541,6 @@ void TMainWindow::Help() {
 
 void TMainWindow::SelectFont() {}
 void TMainWindow::AddBookmark() {}
-void TMainWindow::StartupPanelDone() {}
+void TMainWindow::StartupPanelDone() {
+  delete StartupPanel.data();
+}

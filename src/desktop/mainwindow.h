@@ -32,6 +32,7 @@ struct TWindowOptions {
   std::string SettingsFile;  // a settings file to open at start
   std::string Connect;       // "serial" or "network": connect at start
   bool SkipBackgroundFile = false;  // no screen background file questions
+  bool Trace = false;               // trace conversion on at start
 };
 
 class TMainWindow : public QMainWindow {
@@ -125,7 +126,7 @@ class TMainWindow : public QMainWindow {
   QWidget* Central = nullptr;
   QVBoxLayout* CentralLayout = nullptr;
   QWidget* Screen = nullptr;
-  QWidget* StartupPanel = nullptr;
+  QPointer<QWidget> StartupPanel;
   QTimer Timer;
   bool ClosingAllowed = false;
 };

@@ -1,5 +1,5 @@
 // qelwin: the desktop program.
-//   qelwin [--connect serial|network] [--no-background] [SETTINGS[.mse]]
+//   qelwin [--connect serial|network] [--trace] [--no-background] [SETTINGS[.mse]]
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
@@ -14,7 +14,10 @@
 namespace {
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "qelwin: %s\n", problem);
-  std::fprintf(stderr, "usage: qelwin [--connect serial|network] [--no-background] [SETTINGS[.mse]]\n");
+  std::fprintf(stderr, "usage: qelwin [--connect serial|network] [--trace] [--no-background] [SETTINGS[.mse]]\n"
+               "  --connect   connect at start, as Setup|Connect does\n"
+               "  --trace     trace conversion on at start, as the CM button does\n"
+               "  --no-background  start without the screen background file questions\n");
   return 2;
 }
 
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
       if (options.Connect != "serial" && options.Connect != "network") {
         return Usage("--connect takes serial or network");
       }
+    } else if (argument == QLatin1String("--trace")) {
+      options.Trace = true;
     } else if (argument == QLatin1String("--no-background")) {
       options.SkipBackgroundFile = true;
     } else if (argument.startsWith(QLatin1String("--"))) {
