@@ -1,0 +1,228 @@
+// The find dialog, the bookmark window and the bookmark name box, offscreen.
+#include <QApplication>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include "desktop/bookmarkwindow.h"
+#include "desktop/editbox.h"
+#include "desktop/finddialog.h"
+#include "guitesting.h"
+#include "screen/bookmarks.h"
+#include "screen/search.h"
+#include "screen/store.h"
+#include "support/testing.h"
+
+class TFindTest : public QObject {
+  Q_OBJECT
+
+ private:
+  // A session whose screen holds these lines, its finder answering find
+  // requests as the main window does, reporting to the dialog.
+  struct TFindSetup {
+    TTestSession T;
+    TScreenFind Finder{*T.S->Screen};
+    TQelFindDlg Dialog{Finder, T.Desktop};
+    explicit TFindSetup(const std::vector<std::string>& lines) {
+      for (const std::string& line : lines) T.S->Screen->AddLine(line, 0, false);
+      T.Desktop.Handler = [this](const TPostedMessage& message) {
+        if (message.Message == wmFindRequest)
+          Finder.HandleRequest(static_cast<int>(message.WParam), [this](int state) { Dialog.PostFindState(state); });
+      };
+    }
+    TBrowse& Screen() { return *T.S->Screen; }
+  };
+
+  static QString CellText(QTableWidget* grid, int row, int column) {
+    const QTableWidgetItem* item = grid->item(row, column);
+    return item ? item->text() : QStringLiteral("<none>");
+  }
+
+ private slots:
+  void FindDialogHasItsCaptionsAndControls() {
+    TFindSetup setup({"x"});
+    TQelFindDlg& dialog = setup.Dialog;
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Find Dialog"));
+    QCOMPARE(dialog.CaseSenseBtn->text(), QStringLiteral("Case sensitive"));
+    QCOMPARE(dialog.StartSearchBtn->text(), QStringLiteral("Seach from start text"));
+    QCOMPARE(dialog.FindBtn->text(), QStringLiteral("Find"));
+    QCOMPARE(dialog.FindNextBtn->text(), QStringLiteral("Find Next"));
+    QCOMPARE(dialog.FindPreviousBtn->text(), QStringLiteral("Find Previous"));
+    QCOMPARE(dialog.CancelBtn->text(), QStringLiteral("Cancel"));
+    QVERIFY(dialog.FindBtn->isDefault());
+    QVERIFY(!dialog.FindNextBtn->isDefault());
+    QVERIFY(!dialog.isModal());
+    QVERIFY(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
+  }
+
+  void OpenPresetsTheLastTextAndOptions() {
+    TFindSetup setup({"x"});
+    setup.Finder.SearchText = "earlier";
+    setup.Finder.SearchCaseSensitive = true;
+    setup.Finder.SearchFromCursor = true;
+    setup.Dialog.ShowFindState(fsNotFound);
+    setup.Dialog.Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
+    QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog"));
+    QCOMPARE(setup.Dialog.FindEdt->text(), QStringLiteral("earlier"));
+    QVERIFY(setup.Dialog.CaseSenseBtn->isChecked());
+    QVERIFY(!setup.Dialog.StartSearchBtn->isChecked());
+  }
+
+  void AButtonStoresTheTrimmedTextAndPostsTheRequest() {
+    TFindSetup setup({"x"});
+    setup.Dialog.Open();
+    setup.Dialog.FindEdt->setText(QStringLiteral("  two words  "));
+    setup.Dialog.CaseSenseBtn->setChecked(true);
+    setup.Dialog.StartSearchBtn->setChecked(false);
+    QTest::mouseClick(setup.Dialog.FindPreviousBtn, Qt::LeftButton);
+    QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog - Searching"));
+    QCOMPARE(setup.Finder.SearchText, std::string("two words"));
+    QVERIFY(setup.Finder.SearchCaseSensitive);
+    QVERIFY(setup.Finder.SearchFromCursor);
+    QCOMPARE(setup.T.Desktop.Queue.size(), std::size_t(1));
+    QCOMPARE(setup.T.Desktop.Queue.front().Message, int(wmFindRequest));
+    QCOMPARE(setup.T.Desktop.Queue.front().WParam, std::intptr_t(frFindPrevious));
+    QTest::mouseClick(setup.Dialog.FindNextBtn, Qt::LeftButton);
+    QTest::mouseClick(setup.Dialog.FindBtn, Qt::LeftButton);
+    QCOMPARE(setup.T.Desktop.Queue.back().WParam, std::intptr_t(frFind));
+    QCOMPARE(setup.T.Desktop.Queue[1].WParam, std::intptr_t(frFindNext));
+  }
+
+  void ASearchFromTheDialogFindsAndMarksTheHit() {
+    TFindSetup setup({"first line", "the SIGNAL came", "then signal again"});
+    setup.Dialog.Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
+    QTest::keyClicks(setup.Dialog.FindEdt, QStringLiteral("signal"));
+    QTest::keyClick(setup.Dialog.FindEdt, Qt::Key_Return);  // the default button
+    QCOMPARE(setup.T.Desktop.Pump(), 1);
+    QVERIFY(WaitFor([&] { return setup.Dialog.windowTitle() == QStringLiteral("Find Dialog - Found"); }));
+    QVERIFY(setup.Screen().HasMark(1, 3));
+    QCOMPARE(setup.Screen().MarkStartColumn(1, 3), 5);
+    QCOMPARE(setup.Screen().MarkEndColumn(1, 3), 10);
+    setup.Dialog.grab().save(ArtifactPath(QStringLiteral("find_dialog_found.png")));
+
+    QTest::mouseClick(setup.Dialog.FindNextBtn, Qt::LeftButton);
+    setup.T.Desktop.Pump();
+    QVERIFY(WaitFor([&] { return setup.Screen().HasMark(2, 3) && !setup.Screen().HasMark(1, 3); }));
+    QCOMPARE(setup.Screen().MarkStartColumn(2, 3), 6);
+
+    // With case, "signal" is not after line 2: not found, the mark stays.
+    setup.Dialog.CaseSenseBtn->setChecked(true);
+    QTest::mouseClick(setup.Dialog.FindNextBtn, Qt::LeftButton);
+    setup.T.Desktop.Pump();
+    QVERIFY(WaitFor([&] { return setup.Dialog.windowTitle() == QStringLiteral("Find Dialog - Not Found"); }));
+    QVERIFY(setup.Screen().HasMark(2, 3));
+    setup.Dialog.grab().save(ArtifactPath(QStringLiteral("find_dialog_not_found.png")));
+  }
+
+  void CancelClearsTheSearchFlagAndCloses() {
+    TFindSetup setup({"x"});
+    setup.Dialog.Open();
+    QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
+    setup.Finder.Busy = true;
+    QTest::mouseClick(setup.Dialog.CancelBtn, Qt::LeftButton);
+    QVERIFY(!setup.Finder.Busy);
+    QVERIFY(!setup.Dialog.isVisible());
+    QVERIFY(setup.T.Desktop.Queue.empty());
+  }
+
+  void BookmarkWindowListsJumpsAndDeletes() {
+    TBrowse screen;
+    for (int i = 0; i < 40; ++i) screen.AddLine("line " + std::to_string(i) + " of the trace   ", 0, false);
+    TBookmarks bookmarks(screen);
+    std::vector<int> centred;
+    bookmarks.CentreLine = [&](int line) { centred.push_back(line); };
+    TBookMarkForm form(bookmarks);
+    QTableWidget* grid = form.StringGrid;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Bookmark Selection"));
+    QCOMPARE(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Line #"));
+    QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Mark Name"));
+    QCOMPARE(grid->horizontalHeaderItem(2)->text(), QStringLiteral("Line Content"));
+    QCOMPARE(grid->columnWidth(0), 74);
+    QCOMPARE(grid->columnWidth(1), 109);
+    QCOMPARE(grid->rowHeight(0), 15);
+    QCOMPARE(grid->rowCount(), 1);
+    QCOMPARE(CellText(grid, 0, 1), QStringLiteral("No Marked Lines"));
+
+    // A selection shows in row 1 once the window is told.
+    screen.SetMarkTop(12, 6, 2);
+    screen.SetMarkBottom(13, 3, 2);
+    form.UpdateSelectionRow();
+    QCOMPARE(CellText(grid, 0, 0), QStringLiteral("12"));
+    QCOMPARE(CellText(grid, 0, 1), QStringLiteral("Marked Lines"));
+    QCOMPARE(CellText(grid, 0, 2), QStringLiteral("12 of the trace"));
+
+    QVERIFY(bookmarks.AddBookmark("alarm", colors::Yellow, colors::Green));
+    screen.SetMarkTop(30, 1, 2);
+    screen.SetMarkBottom(30, 7, 2);
+    QVERIFY(bookmarks.AddBookmark("restart", colors::Yellow, colors::Green));
+    QCOMPARE(grid->rowCount(), 3);
+    QCOMPARE(CellText(grid, 0, 1), QStringLiteral("No Marked Lines"));
+    QCOMPARE(CellText(grid, 1, 0), QStringLiteral("12"));
+    QCOMPARE(CellText(grid, 1, 1), QStringLiteral("alarm"));
+    QCOMPARE(CellText(grid, 2, 0), QStringLiteral("30"));
+    QCOMPARE(CellText(grid, 2, 2), QStringLiteral("line 30"));
+
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.grab().save(ArtifactPath(QStringLiteral("bookmark_window.png")));
+
+    // A double click on a line number centres that line; elsewhere nothing.
+    // (A view takes a double click only on the cell a press went to first.)
+    const auto doubleClick = [grid](int row, int column) {
+      const QPoint at = grid->visualItemRect(grid->item(row, column)).center();
+      QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, at);
+      QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, at);
+    };
+    doubleClick(2, 0);
+    doubleClick(1, 2);
+    QCOMPARE(centred, std::vector<int>{30});
+
+    // Delete on the first bookmark: its row goes, the later one moves up, its lines lose the colours.
+    grid->setFocus();
+    grid->setCurrentCell(1, 0);
+    QTest::keyClick(grid, Qt::Key_Delete);
+    QCOMPARE(grid->rowCount(), 2);
+    QCOMPARE(CellText(grid, 1, 1), QStringLiteral("restart"));
+    QCOMPARE(screen.GetMarkSlot(12, 5), 0);
+    QCOMPARE(screen.GetMarkSlot(13, 5), 0);
+    QVERIFY(screen.GetMarkSlot(30, 5) != 0);
+
+    // Delete on row 1 does nothing.
+    grid->setCurrentCell(0, 0);
+    QTest::keyClick(grid, Qt::Key_Delete);
+    QCOMPARE(grid->rowCount(), 2);
+    form.grab().save(ArtifactPath(QStringLiteral("bookmark_window_after_delete.png")));
+  }
+
+  void BookmarkNameBoxGivesTheTextOrNothing() {
+    QTimer::singleShot(0, [] {
+      auto* box = qobject_cast<TEditBox*>(QApplication::activeModalWidget());
+      QVERIFY(box);
+      QCOMPARE(box->windowTitle(), QStringLiteral("Enter Bookmark Name"));
+      QCOMPARE(box->Edit->text(), QString());
+      QTest::keyClicks(box->Edit, QStringLiteral("call setup"));
+      box->grab().save(ArtifactPath(QStringLiteral("bookmark_name_box.png")));
+      QTest::mouseClick(box->OkBtn, Qt::LeftButton);
+    });
+    const std::optional<std::string> name = TEditBox::Ask(nullptr, QStringLiteral("Enter Bookmark Name"));
+    QVERIFY(name.has_value());
+    QCOMPARE(*name, std::string("call setup"));
+
+    QTimer::singleShot(0, [] {
+      auto* box = qobject_cast<TEditBox*>(QApplication::activeModalWidget());
+      QVERIFY(box);
+      QTest::keyClicks(box->Edit, QStringLiteral("dropped"));
+      QTest::mouseClick(box->CancelBtn, Qt::LeftButton);
+    });
+    QVERIFY(!TEditBox::Ask(nullptr, QStringLiteral("Enter Bookmark Name")).has_value());
+  }
+};
+
+QTEST_MAIN(TFindTest)
+#include "find_test.moc"
