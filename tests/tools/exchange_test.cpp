@@ -293,6 +293,10 @@ TEST_F(Exchange, EnqAsksForTheAnswerBackAndReportsIt) {
   EXPECT_EQ(Wait(TExchangeHost::kAnswerBackQuietMs - 1), "");
   EXPECT_EQ(Wait(1), "Answer-back: ABC\r\n<");
 
+  // The LF of the command's CR LF line end is not taken for the answer.
+  EXPECT_EQ(Send("ENQ\r\n"), "ENQ\r\n\x05");
+  EXPECT_EQ(Send("\nX\x04"), "Answer-back: <10>X<4>\r\n<");
+
   // A terminal that never answers.
   Send("ENQ\r");
   EXPECT_EQ(Wait(TExchangeHost::kAnswerBackWaitMs - 1), "");

@@ -545,6 +545,9 @@ void TExchangeHost::Flood(unsigned megabytes, bool cursorAddressing) {
 }
 
 void TExchangeHost::AnswerBackByte(std::uint8_t b) {
+  // The LF or NUL that completes the command's own line end is not part of it.
+  const bool lineEnd = std::exchange(AfterCr, false) && AnswerBack.empty() && (b == kLf || b == 0);
+  if (lineEnd) return;
   if (AnswerBack.size() < kAnswerBackLimit) AnswerBack += static_cast<char>(b);
   Deadline = Clock() + kAnswerBackQuietMs;
   if (b == kEot) AnswerBackDone();

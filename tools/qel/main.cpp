@@ -27,6 +27,7 @@ const TCommand kCommands[] = {
       "[--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--send TEXT]... [--for SECONDS] "
       "[--screen|--scrollback|--log] [--decode --mode BASE]"},
      RunConnect},
+    {{"exchange", "qel exchange (--listen HOST:PORT | --serial DEVICE) [--log FILE] [--samples DIR]"}, RunExchange},
     {{"settings", "qel settings [FILE.mse | --defaults] [--get NAME]... [--set NAME=VALUE]... [-o OUT.mse]"},
      RunSettings},
 };

@@ -9,3 +9,4 @@ int RunCompile(const TToolCommand& tool, int argc, char** argv);
 int RunMode(const TToolCommand& tool, int argc, char** argv);
 int RunDecode(const TToolCommand& tool, int argc, char** argv);
 int RunConnect(const TToolCommand& tool, int argc, char** argv);
+int RunExchange(const TToolCommand& tool, int argc, char** argv);

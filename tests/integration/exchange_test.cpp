@@ -1,0 +1,279 @@
+// qel exchange as a real process on a free loopback port, driven by raw
+// sockets and by qel connect: negotiation, the monitor's pages and listings,
+// the answer-back round trip, a trace decoded on arrival, the log of what the
+// terminal sent, and input that must not bring it down.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "integration/integration_support.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kBuild = fs::path(QEL_TOOL).parent_path().parent_path();
+
+// The source tree the build was made from, as its CMake cache names it.
+fs::path SourceTree() {
+  std::ifstream cache(kBuild / "CMakeCache.txt");
+  const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+  for (std::string line; std::getline(cache, line);) {
+    if (line.compare(0, key.size(), key) == 0) return line.substr(key.size());
+  }
+  return {};
+}
+
+std::string FileText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One exchange process, stopped with SIGTERM at the end, which it must take
+// as a clean exit.
+class TExchangeProcess {
+ public:
+  explicit TExchangeProcess(const QStringList& extra = {}) {
+    Process.start(QEL_TOOL, QStringList{"exchange", "--listen", "127.0.0.1:0"} + extra);
+    if (!Process.waitForStarted(5000)) return;
+    while (!Process.canReadLine() && Process.waitForReadyRead(5000)) {
+    }
+    const std::string first = Process.readLine().toStdString();
+    const std::smatch match = [&] {
+      std::smatch m;
+      std::regex_match(first, m, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n"));
+      return m;
+    }();
+    if (!match.empty()) Port = static_cast<std::uint16_t>(std::stoi(match[1]));
+  }
+  ~TExchangeProcess() {
+    Process.terminate();
+    if (!Process.waitForFinished(5000)) Process.kill();
+  }
+  // True when it stopped by itself at SIGTERM with status 0.
+  bool StopsCleanly() {
+    Process.terminate();
+    return Process.waitForFinished(5000) && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
+  }
+  QString Address() const { return QString("127.0.0.1:%1").arg(Port); }
+
+  std::uint16_t Port = 0;
+  QProcess Process;
+};
+
+// Reads until the text ends with what is expected, or the time is up.
+std::string ReadUntil(int fd, const std::string& end, int timeoutMs = 5000) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (got.size() >= end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) break;
+    const std::string more = ReceiveSome(fd, 1, 50);
+    got += more;
+  }
+  return got;
+}
+
+class ExchangeTool : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(Exchange.Port, 0) << "the exchange did not say where it listens"; }
+  // A raw Telnet caller past the negotiation, with the given terminal type.
+  int LogIn(const std::string& type) {
+    const int fd = ConnectTo(Exchange.Port);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(ReceiveSome(fd, 9), "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x18");
+    SendAll(fd, "\xFF\xFB\x18");
+    EXPECT_EQ(ReceiveSome(fd, 6), "\xFF\xFA\x18\x01\xFF\xF0");
+    SendAll(fd, "\xFF\xFA\x18\x00"s + type + "\xFF\xF0");
+    Banner = ReadUntil(fd, "\r\n<");
+    return fd;
+  }
+  TProcessRun Connect(const QStringList& sends, const QString& output, const QStringList& more = {}) {
+    QStringList arguments{"connect", "--host", Exchange.Address(), "--for", "20", output};
+    for (const QString& send : sends) arguments << "--send" << send;
+    return RunTool(arguments + more, 30000);
+  }
+
+  TTempDir Dir;
+  TExchangeProcess Exchange{{"--log", QString::fromStdString(Dir.file("received.log"))}};
+  std::string Banner;
+};
+
+std::vector<std::string> Rows(const std::string& text) {
+  std::vector<std::string> rows;
+  std::istringstream in(text);
+  for (std::string row; std::getline(in, row);) rows.push_back(row);
+  return rows;
+}
+
+std::string Repeat(const std::string& piece, int count) {
+  std::string s;
+  for (int i = 0; i < count; ++i) s += piece;
+  return s;
+}
+
+// The rows of a 38-column box in line-drawing characters, as a VT100 shows them.
+std::string BoxTop(const std::string& title) {
+  return "┌─ " + title + " " + Repeat("─", 36 - 3 - static_cast<int>(title.size())) + "┐";
+}
+std::string BoxRow(const std::string& text) { return "│ " + text + std::string(35 - text.size(), ' ') + "│"; }
+
+}  // namespace
+
+TEST_F(ExchangeTool, AsksTheTerminalTypeAndShowsItInTheBanner) {
+  const int fd = LogIn("XTERM-TEST");
+  EXPECT_NE(Banner.find("QUORIX MAINTENANCE MONITOR"), std::string::npos) << Banner;
+  EXPECT_NE(Banner.find("\r\nTerminal type: XTERM-TEST\r\n"), std::string::npos) << Banner;
+  ::close(fd);
+
+  // Our terminal answers the same questions by itself.
+  const TProcessRun run = Connect({"BYE<CR>"}, "--screen", {"--emulation", "vt100"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("\nTerminal type: DEC-VT100\n"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\n<BYE\nSESSION ENDED\n"), std::string::npos) << run.Out;
+  EXPECT_TRUE(Exchange.StopsCleanly());
+}
+
+TEST_F(ExchangeTool, TheStatusPageIsDrawnOnTheTerminalsScreen) {
+  const TProcessRun run = Connect({"STATUS<CR>", "BYE<CR>"}, "--screen", {"--emulation", "vt100"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  const std::vector<std::string> rows = Rows(run.Out);
+  ASSERT_EQ(rows.size(), 24u) << run.Out;
+  // The page filled rows 1..24 and ended at the prompt on row 24; BYE and its
+  // answer then scrolled it up by two rows.
+  EXPECT_EQ(rows[0], " " + BoxTop("SWITCHING NETWORK") + "  " + BoxTop("SIGNALLING"));
+  EXPECT_EQ(rows[5], " " + BoxRow("State       IN SERVICE") + "  " + BoxRow("State       MINOR ALARM"));
+  EXPECT_EQ(rows[7], " └" + Repeat("─", 36) + "┘  └" + Repeat("─", 36) + "┘");
+  EXPECT_EQ(rows[9], " " + BoxTop("SUBSCRIBER LINES") + "  " + BoxTop("TRUNKS AND ROUTES"));
+  EXPECT_EQ(rows[13], " " + BoxRow("Locked out  4") + "  " + BoxRow("Blocked     17"));
+  EXPECT_EQ(rows[18], " Alarms: 1 minor, 0 major, 0 critical");
+  EXPECT_EQ(rows[21], "<BYE");
+  EXPECT_EQ(rows[22], "SESSION ENDED");
+}
+
+TEST_F(ExchangeTool, ListingsHaveTheLinesAskedFor) {
+  const TProcessRun run = Connect({"LIST<CR>", "list 1234<CR>", "BYE<CR>"}, "--scrollback", {"--emulation", "vt100"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  const std::regex numbered("\\d{5}  5551\\d{4}  01-.*");
+  int lines = 0;
+  for (const std::string& row : Rows(run.Out)) lines += std::regex_match(row, numbered) ? 1 : 0;
+  EXPECT_EQ(lines, 5000 + 1234);
+  EXPECT_EQ(Count(run.Out, "\nEND OF LISTING, 5000 LINES\n<list 1234\n"), 1);
+  EXPECT_EQ(Count(run.Out, "\nEND OF LISTING, 1234 LINES\n<BYE\n"), 1);
+}
+
+TEST_F(ExchangeTool, TheAnswerBackMakesTheRoundTripAndIsLogged) {
+  const TProcessRun run = Connect({"ENQ<CR>", "BYE<CR>"}, "--screen", {"--emulation", "vt100"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  // The default answer-back: STX, the terminal identifier, CR, EOT; New Line
+  // (on by default) sends a LF after every CR, the answer-back's included.
+  EXPECT_NE(run.Out.find("\nAnswer-back: <2>QELWIN-32<13><10><4>\n<BYE\n"), std::string::npos) << run.Out;
+  const std::string log = FileText(Dir.file("received.log"));
+  EXPECT_EQ(log, "ENQ\r\n\x02QELWIN-32\r\n\x04" "BYE\r\n");
+  EXPECT_EQ(log.find('\xFF'), std::string::npos);  // the Telnet answers are not data
+}
+
+TEST_F(ExchangeTool, TheLogHoldsExactlyTheDataBytesTheTerminalSent) {
+  const int fd = ConnectTo(Exchange.Port);
+  ASSERT_GE(fd, 0);
+  ReceiveSome(fd, 9);
+  SendAll(fd, "\xFF\xFC\x18");  // WONT TTYPE: straight to the banner
+  ReadUntil(fd, "\r\n<");
+  SendAll(fd, "ab\xFF\xFF" "c\xFF\xFD\x1F\r");
+  ReadUntil(fd, "\r\n<");
+  SendAll(fd, "\xFF\xFA\x18\x00VT\xFF\xF0" "BYE\r"s);
+  EXPECT_NE(ReceiveFor(fd, 5000).find("SESSION ENDED\r\n"), std::string::npos);  // and then it hangs up
+  ::close(fd);
+  EXPECT_EQ(FileText(Dir.file("received.log")), "ab\xFF" "c\rBYE\r");
+}
+
+TEST_F(ExchangeTool, ATraceIsDecodedAsItArrivesAsTheBatchDecoderDecodesTheFile) {
+  const fs::path modes = kBuild / "samples" / "exchange";
+  ASSERT_TRUE(fs::exists(modes.string() + ".msg")) << "the samples target builds " << modes;
+  const fs::path trace = SourceTree() / "samples" / "exchange.trace";
+  const TProcessRun batch = RunTool({"decode", "--mode", QString::fromStdString(modes.string()),
+                                     QString::fromStdString(trace.string())});
+  ASSERT_EQ(batch.ExitCode, 0) << batch.Err;
+  ASSERT_GT(Count(batch.Out, "\n"), 20);
+
+  const TProcessRun live = Connect({"TRACE<CR>", "BYE<CR>"}, "--log",
+                                   {"--decode", "--mode", QString::fromStdString(modes.string())});
+  ASSERT_EQ(live.ExitCode, 0) << live.Err;
+  EXPECT_NE(live.Out.find(batch.Out), std::string::npos) << "live:\n" << live.Out << "\nbatch:\n" << batch.Out;
+}
+
+TEST_F(ExchangeTool, MiniPrintsTheRecordedMiniTrace) {
+  const int fd = LogIn("DEC-VT100");
+  SendAll(fd, "MINI\r");
+  const std::string got = ReadUntil(fd, "\r\n<");
+  std::string expected;
+  // Bare line feeds of the recording go out as CR LF.
+  for (const char c : FileText(SourceTree() / "samples" / "mini.trace")) {
+    if (c == '\n' && (expected.empty() || expected.back() != '\r')) expected += '\r';
+    expected += c;
+  }
+  EXPECT_EQ(got, "MINI\r\n" + expected + "<");
+  ::close(fd);
+}
+
+TEST_F(ExchangeTool, FloodEndsWithACursorReportRoundTrip) {
+  const TProcessRun run = Connect({"FLOOD 1<CR>", "BYE<CR>"}, "--screen", {"--emulation", "vt100"});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_TRUE(std::regex_search(run.Out, std::regex("\nFLOOD 1 MB \\(10\\d{5} BYTES\\) IN \\d+\\.\\d{3} S, "
+                                                    "\\d+\\.\\d\\d MB/S\n<BYE\n")))
+      << run.Out;
+}
+
+TEST_F(ExchangeTool, GarbageNeverBringsItDown) {
+  std::mt19937 random(7);
+  for (int caller = 0; caller < 3; ++caller) {
+    const int fd = ConnectTo(Exchange.Port);
+    ASSERT_GE(fd, 0);
+    std::string noise(64 * 1024, '\0');
+    for (char& c : noise) c = static_cast<char>(random() % 3 == 0 ? 0xFF : random() & 0xFF);
+    SendAll(fd, noise);
+    ReceiveFor(fd, 200);
+    ::close(fd);  // gone mid-session, with output unread
+  }
+  // The session after: end any command, interrupt whatever runs, then ask.
+  const int fd = LogIn("DEC-VT100");
+  SendAll(fd, "\xFF\xF0\x03HELP\r");
+  EXPECT_NE(ReadUntil(fd, "BYE, LOGOFF     end the session\r\n<").find("LIST [N]"), std::string::npos);
+  ::close(fd);
+  EXPECT_TRUE(Exchange.StopsCleanly());
+}
+
+TEST_F(ExchangeTool, ASecondCallerIsToldTheMonitorIsBusy) {
+  const int first = LogIn("DEC-VT100");
+  const int second = ConnectTo(Exchange.Port);
+  ASSERT_GE(second, 0);
+  EXPECT_EQ(ReceiveFor(second, 5000), "\r\nQUORIX MAINTENANCE MONITOR: BUSY, ONE SESSION AT A TIME\r\n");
+  ::close(second);
+  SendAll(first, "BYE\r");
+  EXPECT_NE(ReceiveFor(first, 5000).find("SESSION ENDED"), std::string::npos);
+  ::close(first);
+  // The next caller is served.
+  const int third = LogIn("DEC-VT100");
+  EXPECT_NE(Banner.find("Terminal type: DEC-VT100"), std::string::npos);
+  ::close(third);
+}
+
+TEST(ExchangeToolOptions, UsageErrorsAndFailuresAreOneLine) {
+  EXPECT_EQ(RunTool({"exchange"}).ExitCode, 2);
+  EXPECT_EQ(RunTool({"exchange", "--listen", "127.0.0.1:99999"}).ExitCode, 2);
+  EXPECT_EQ(RunTool({"exchange", "--listen", "1", "--serial", "/dev/null"}).ExitCode, 2);
+  const TProcessRun missing = RunTool({"exchange", "--listen", "127.0.0.1:0", "--samples", "/nonexistent"});
+  EXPECT_EQ(missing.ExitCode, 1);
+  EXPECT_EQ(missing.Err, "qel exchange: /nonexistent/exchange.trace: No such file or directory\n");
+  TLoopbackHost taken;
+  const TProcessRun busy = RunTool({"exchange", "--listen", QString::fromStdString(taken.Address())});
+  EXPECT_EQ(busy.ExitCode, 1);
+  EXPECT_EQ(busy.Err, "qel exchange: " + taken.Address() + ": Address already in use\n");
+}
