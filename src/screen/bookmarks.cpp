@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "screen/failures.h"
 #include "screen/marks.h"
 #include "screen/store.h"
 
@@ -21,7 +22,12 @@ int LineNumberOf(const std::string& cell) {
 }  // namespace
 
 std::string TBookmarks::CoveredText(int line, int startColumn, int endColumn, bool oneLine) const {
-  std::string text = Screen.GetLineText(line);
+  std::string text;
+  try {
+    text = Screen.GetLineText(line);
+  } catch (const EScreenFileError&) {
+    return {};  // the backing file can no longer be read: the row shows no text
+  }
   int first = startColumn;
   int last = static_cast<int>(text.size());
   // A selection dragged leftwards on one line has its columns the other way round.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "screen/failures.h"
 #include "screen/store.h"
 
 namespace {
@@ -138,10 +139,19 @@ bool TScreenFind::Prepare(const std::string& text) {
   return true;
 }
 
+// A line of the backing file that can no longer be read holds nothing to find.
+std::string_view TScreenFind::LineText(int line, char* scratch) const {
+  try {
+    return Screen.GetLineTextView(line, scratch);
+  } catch (const EScreenFileError&) {
+    return {};
+  }
+}
+
 int TScreenFind::SearchDown(int line, int position) {
   char scratch[TBrowse::kMaxLineLength];
   for (int at = std::max(line, 0); at < Screen.Count(); ++at) {
-    Search.SetTextFrom(Screen.GetLineTextView(at, scratch), at == line ? position : 0);
+    Search.SetTextFrom(LineText(at, scratch), at == line ? position : 0);
     if (Search.SearchForward()) return Show(at, Search.HitPosition());
   }
   return 0;
@@ -150,7 +160,7 @@ int TScreenFind::SearchDown(int line, int position) {
 int TScreenFind::SearchUp(int line, int position) {
   char scratch[TBrowse::kMaxLineLength];
   for (int at = std::min(line, Screen.Count() - 1); at >= 0; --at) {
-    Search.SetTextFrom(Screen.GetLineTextView(at, scratch), at == line ? position : INT_MAX);
+    Search.SetTextFrom(LineText(at, scratch), at == line ? position : INT_MAX);
     if (Search.SearchBackward()) return Show(at, Search.HitPosition());
   }
   return 0;

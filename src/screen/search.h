@@ -90,6 +90,7 @@ class TScreenFind {
 
  private:
   int StartLine() const;
+  std::string_view LineText(int line, char* scratch) const;
   bool Prepare(const std::string& text);
   int SearchDown(int line, int position);
   int SearchUp(int line, int position);

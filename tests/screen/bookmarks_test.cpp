@@ -7,6 +7,7 @@
 
 #include "screen/failures.h"
 #include "screen/store.h"
+#include "support/testing.h"
 
 namespace {
 constexpr TColor kFore = colors::Yellow;
@@ -206,4 +207,24 @@ TEST(AddBookmark, WhenEveryMarkNumberIsTakenTheSelectionStays) {
   EXPECT_TRUE(grid.Screen.HasMark(260, 2));
   EXPECT_EQ(grid.Bookmarks.Row(1).LineNumber, "260");
   EXPECT_EQ(grid.Bookmarks.RowCount(), 252);
+}
+
+TEST(AddBookmark, ALineTheBackingFileNoLongerHoldsShowsNoText) {
+  TTempDir dir;
+  TBrowse screen;
+  TBookmarks bookmarks(screen);
+  const std::string name = dir.file("screen.sbf");
+  WriteFileBytes(name, "kept on disk\r\n");
+  screen.FileName = name;
+  screen.Medium = TBrowse::mtDiskReadOnly;
+  ASSERT_EQ(screen.OpenFile(), 0);
+  ASSERT_EQ(screen.LoadFile(), 0);
+  screen.SetMarkTop(0, 1, 2);
+  screen.SetMarkBottom(0, 4, 2);
+  EXPECT_EQ(bookmarks.SelectionRow().Content, "kept");
+  WriteFileBytes(name, "");
+  EXPECT_EQ(bookmarks.SelectionRow().Content, "");
+  ASSERT_TRUE(bookmarks.AddBookmark("gone", kFore, kBack));
+  EXPECT_EQ(bookmarks.Row(2).LineNumber, "0");
+  EXPECT_EQ(bookmarks.Row(2).Content, "");
 }

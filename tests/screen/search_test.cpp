@@ -394,3 +394,20 @@ TEST(FindRequest, DialogCaptions) {
   EXPECT_EQ(FindDialogCaption(fsSearching), "Find Dialog - Searching");
   EXPECT_EQ(FindDialogCaption(fsNotFound), "Find Dialog - Not Found");
 }
+
+TEST(Find, LinesOfAnUnreadableBackingFileAreSkipped) {
+  TTempDir dir;
+  TStore store({});
+  const std::string name = dir.file("screen.sbf");
+  WriteFileBytes(name, "needle one\r\nneedle two\r\n");
+  store.Screen.FileName = name;
+  store.Screen.Medium = TBrowse::mtDiskReadOnly;
+  ASSERT_EQ(store.Screen.OpenFile(), 0);
+  ASSERT_EQ(store.Screen.LoadFile(), 0);
+  ASSERT_EQ(store.Finder.Find("two"), 8);
+  WriteFileBytes(name, "");  // cut short under the open store
+  store.Screen.AddLine("a needle in memory", 0, false);
+  EXPECT_EQ(store.Finder.Find("needle"), 3);
+  EXPECT_EQ(store.Finder.LastHitLine(), 2);
+  EXPECT_EQ(store.Finder.FindPrevious("needle"), 0);
+}
