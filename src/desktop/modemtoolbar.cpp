@@ -75,7 +75,7 @@ TModemToolbar::TModemToolbar(TModem& modem, QWidget* parent)
   Numbers->setMinimumContentsLength(18);
   addWidget(Numbers);
   DialString = ModemEdit(this, "DialStringEdt", "Dial String", 32, 12);
-  HangUpString = ModemEdit(this, "HangUpStringEdt", "Hangup String", 32, 18);
+  HangUpString = ModemEdit(this, "HangUpStringEdt", "Hangup String", 32, 24);
   InitString = ModemEdit(this, "InitModemStringEdt", "Init Modem String", 80, 18);
   addWidget(DialString);
   addWidget(HangUpString);
@@ -127,4 +127,6 @@ void TModemToolbar::ShowSettings() {
   DialString->setText(Latin1(Modem.DialStringEdt));
   HangUpString->setText(Latin1(Modem.HangUpStringEdt));
   InitString->setText(Latin1(Modem.InitModemStringEdt));
+  // Strings longer than their edit show from their start.
+  for (QLineEdit* edit : {DialString, HangUpString, InitString}) edit->setCursorPosition(0);
 }
