@@ -55,6 +55,8 @@ TBookMarkForm::TBookMarkForm(TBookmarks& bookmarks, QWidget* parent)
   Refresh();
 }
 
+TBookMarkForm::~TBookMarkForm() { Bookmarks.OnChanged = nullptr; }
+
 void TBookMarkForm::SetRow(int tableRow, int gridRow) {
   const TBookmarkRow row = Bookmarks.Row(gridRow);
   const std::string* cells[3] = {&row.LineNumber, &row.Name, &row.Content};

@@ -17,6 +17,7 @@ class TBookMarkForm : public QWidget {
 
   // Takes the bookmarks' OnChanged hook to keep the grid current.
   explicit TBookMarkForm(TBookmarks& bookmarks, QWidget* parent = nullptr);
+  ~TBookMarkForm() override;
 
   // Every row again, from the bookmarks.
   void Refresh();
