@@ -1,0 +1,399 @@
+// The configuration dialog and the colour and attribute chooser, offscreen.
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QtTest>
+#include <algorithm>
+#include <cstring>
+
+#include "desktop/attributechooser.h"
+#include "core/desktop.h"
+#include "desktop/configdialog.h"
+#include "guitesting.h"
+
+Q_DECLARE_METATYPE(TSetupRecord)
+
+namespace {
+TSetupRecord Defaults() {
+  TSetupRecord r;
+  r.ApplyDefaults();
+  return r;
+}
+
+template <typename T>
+T* Named(QWidget* root, const QString& text) {
+  for (T* w : root->findChildren<T*>()) {
+    if (w->text() == text) return w;
+  }
+  return nullptr;
+}
+
+// The field a form label stands for.
+template <typename T>
+T* Field(QWidget* root, const QString& label) {
+  QLabel* l = Named<QLabel>(root, label);
+  return l ? qobject_cast<T*>(l->buddy()) : nullptr;
+}
+
+QPushButton* DialogButton(QDialog& dialog, QDialogButtonBox::StandardButton which) {
+  return dialog.findChild<QDialogButtonBox*>()->button(which);
+}
+
+bool SameBytes(const TSetupRecord& a, const TSetupRecord& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace
+
+class TConfigDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  TScriptedDesktop Desktop;
+
+ private slots:
+  void HasItsCaptionTabsAndButtons() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("QelWin Configuration Parameters"));
+    QTabWidget* tabs = dialog.Pages();
+    QCOMPARE(tabs->tabPosition(), QTabWidget::South);
+    const QStringList expected{" Display ", " Files ", " Connectivity ", " Trace Parameters ",
+                               " Transfer Parameters", " Advanced"};
+    QCOMPARE(tabs->count(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) QCOMPARE(tabs->tabText(i), expected[i]);
+    QVERIFY(DialogButton(dialog, QDialogButtonBox::Ok));
+    QVERIFY(DialogButton(dialog, QDialogButtonBox::Cancel));
+    QCOMPARE(DialogButton(dialog, QDialogButtonBox::Apply)->text().remove('&'), QStringLiteral("Apply"));
+    QVERIFY(DialogButton(dialog, QDialogButtonBox::Help));
+  }
+
+  void EveryPageShowsItsControls() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QList<QStringList> checks{
+        {"Wrap", "Local Echo", "New Line", "Lazy Scroll", "Follow Cursor", "ETX Send Ack"},
+        {},
+        {},
+        {"Display Msg Header", "Display Msg Buffer", "Display User Buffer", "Convert Set Elements",
+         "Background Logging", "'COL' turns trace on", "':COL' turns MINI-trace on"},
+        {"Send Ctrl-Z at EOF", "Ctrl-Z EOF", "Suppress Ctrl-Char"},
+        {"Wait for Echo", "Use Improved Protocol", "Esc Flushes Inbuffer"}};
+    const QList<QStringList> buttons{
+        {"Foreground", "Background", "Blink", "Mark Foreground", "Mark Background", "Font..."},
+        {"Browse..."},
+        {},
+        {"IE Attr", "DSS1 Msg Attr", "MBID Attr", "VMI Attr", "Data Attr", "Error Attr", "MSG Attr",
+         "Indicator Attr"},
+        {},
+        {}};
+    const QList<QStringList> labels{
+        {},
+        {"Log File Name:", "Mode File Name:", "Simulate File Name:", "Send/Receive File Name:",
+         "Ornet Files Directory:", "Command File Name:", "EBCDIC Map File Name:"},
+        {"Baudrate", "Parity", "Flow Control", "Stop Bits", "Data Bits", "Host Name:", "Port", "User Name: ",
+         "Password: ", "Host Name: ", "Remote Path: ", "Local Path: "},
+        {"Quorix Type"},
+        {"Character Delay", "Line Delay", "Wait After Line", "Char To Wait For", "End Of Line"},
+        {"SoftKey Delay", "Max Echo Delay", "Nbr of Retries", "Pads Delay"}};
+    const QStringList radios{"QUORIX", "VT100", "VT220-8bit", "TN3270", "Backspace", "Delete"};
+    for (int page = 0; page < dialog.Pages()->count(); ++page) {
+      dialog.Pages()->setCurrentIndex(page);
+      QWidget* widget = dialog.Pages()->widget(page);
+      const QString shot = ArtifactPath(QString("config-page-%1.png").arg(page + 1));
+      QVERIFY(dialog.grab().save(shot));
+      for (const QString& text : checks[page]) {
+        QCheckBox* box = Named<QCheckBox>(widget, text);
+        QVERIFY2(box && box->isVisible(), qPrintable(text + " on page " + QString::number(page) + ", " + shot));
+      }
+      for (const QString& text : buttons[page]) {
+        QPushButton* button = Named<QPushButton>(widget, text);
+        QVERIFY2(button && button->isVisible(), qPrintable(text + ", " + shot));
+      }
+      for (const QString& text : labels[page]) {
+        QLabel* label = Named<QLabel>(widget, text);
+        QVERIFY2(label && label->isVisible() && label->buddy(), qPrintable(text + ", " + shot));
+      }
+    }
+    for (const QString& text : radios) QVERIFY2(Named<QRadioButton>(&dialog, text), qPrintable(text));
+    // The hidden edits and button are not shown.
+    QVERIFY(!Named<QLabel>(&dialog, "VMI File Name:"));
+    QVERIFY(!dialog.FileEdit(feVMI)->isVisible());
+    QVERIFY(!Named<QPushButton>(&dialog, "SND/RCV Attr")->isVisible());
+    // COM1..COM4 only.
+    QVERIFY(Named<QRadioButton>(&dialog, "COM4"));
+    QVERIFY(!Named<QRadioButton>(&dialog, "COM5"));
+  }
+
+  void ControlsShowTheRecord() {
+    TSetupRecord r = Defaults();
+    r.WaitChar = 13;
+    r.LogFileName = "trace.log";
+    r.ComPort = 5;
+    r.StopBits = 2;
+    r.DataBits = 3;
+    r.Port = 4;
+    r.Emulation = 2;
+    r.LazyScroll = 2;
+    r.LineDelay = 2;
+    r.BaudRate = 12;
+    TConfigDialog dialog(r, Desktop);
+    QCOMPARE(Field<QLineEdit>(&dialog, "Char To Wait For")->text(), QStringLiteral("<13>"));
+    QCOMPARE(dialog.FileEdit(feLog)->text(), QStringLiteral("trace.log"));
+    QCOMPARE(dialog.FileEdit(feLog)->cursorPosition(), 0);
+    for (const char* com : {"COM1", "COM2", "COM3", "COM4"}) QVERIFY(!Named<QRadioButton>(&dialog, com)->isChecked());
+    QCOMPARE(Field<QComboBox>(&dialog, "Stop Bits")->currentText(), QStringLiteral("2 bits"));
+    QCOMPARE(Field<QComboBox>(&dialog, "Data Bits")->currentText(), QStringLiteral("7 bits"));
+    QCOMPARE(Field<QComboBox>(&dialog, "Port")->currentText(), QStringLiteral("Chargen"));
+    QCOMPARE(Field<QComboBox>(&dialog, "Baudrate")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(Field<QComboBox>(&dialog, "Line Delay")->currentText(), QStringLiteral("Wait For x/10 Seconds"));
+    QVERIFY(Named<QRadioButton>(&dialog, "VT220-8bit")->isChecked());
+    QVERIFY(!Named<QCheckBox>(&dialog, "Lazy Scroll")->isChecked());
+    QVERIFY(Named<QCheckBox>(&dialog, "Wrap")->isChecked());
+  }
+
+  void ApplyHandsBackTheEditedRecord() {
+    const TSetupRecord live = Defaults();
+    TConfigDialog dialog(live, Desktop);
+    QSignalSpy applied(&dialog, &TConfigDialog::Applied);
+    Field<QLineEdit>(&dialog, "Host Name:")->setText("exchange.example");
+    Field<QComboBox>(&dialog, "Baudrate")->setCurrentIndex(12);
+    DialogButton(dialog, QDialogButtonBox::Apply)->click();
+    QCOMPARE(applied.count(), 1);
+    const TSetupRecord handed = applied.at(0).at(0).value<TSetupRecord>();
+    QCOMPARE(QString::fromStdString(handed.HostName.str()), QStringLiteral("exchange.example"));
+    QCOMPARE(handed.BaudRate, 12);
+    QCOMPARE(dialog.Draft().HostName.str(), std::string("exchange.example"));
+    QVERIFY(dialog.isVisible() || dialog.result() == 0);  // Apply does not close
+  }
+
+  void CancelHandsBackNothing() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    dialog.show();
+    QSignalSpy applied(&dialog, &TConfigDialog::Applied);
+    Field<QLineEdit>(&dialog, "Host Name:")->setText("exchange.example");
+    DialogButton(dialog, QDialogButtonBox::Cancel)->click();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(applied.count(), 0);
+    QVERIFY(dialog.Draft().HostName.empty());
+  }
+
+  void OkWithoutEditsKeepsEveryByte() {
+    // Values the dialog never writes, and a name not valid in the local encoding.
+    TSetupRecord r = Defaults();
+    r.ComPort = 6;
+    r.StopBits = 1;
+    r.DataBits = 1;
+    r.Emulation = emVT52;
+    r.LazyScroll = 2;
+    r.EOL = 9;
+    r.MaxEchoDelay = 200;
+    r.LogFileName = "\xE9t\xE9.log";
+    r.Reserved12104[5] = 99;
+    TConfigDialog dialog(r, Desktop);
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(SameBytes(dialog.Draft(), r));
+  }
+
+  void OkReadsEveryPage() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    Named<QCheckBox>(&dialog, "Local Echo")->setChecked(true);
+    Named<QRadioButton>(&dialog, "132 Columns")->setChecked(true);
+    Named<QRadioButton>(&dialog, "TN3270")->setChecked(true);
+    Named<QRadioButton>(&dialog, "Backspace")->setChecked(true);
+    dialog.FileEdit(feMode)->setText("/modes/base");
+    dialog.FileEdit(feOrnet)->setText("/ornet/");
+    Named<QRadioButton>(&dialog, "COM3")->setChecked(true);
+    Field<QComboBox>(&dialog, "Stop Bits")->setCurrentIndex(1);
+    Field<QComboBox>(&dialog, "Data Bits")->setCurrentIndex(0);
+    Field<QComboBox>(&dialog, "Flow Control")->setCurrentIndex(3);
+    Field<QLineEdit>(&dialog, "Password: ")->setText(QString(100, 'p'));
+    Named<QCheckBox>(&dialog, "Display Msg Header")->setChecked(true);
+    Field<QComboBox>(&dialog, "Quorix Type")->setCurrentIndex(2);
+    Field<QComboBox>(&dialog, "End Of Line")->setCurrentIndex(3);
+    Field<QSpinBox>(&dialog, "Wait After Line")->setValue(25);
+    Named<QCheckBox>(&dialog, "Suppress Ctrl-Char")->setChecked(true);
+    Field<QSpinBox>(&dialog, "Nbr of Retries")->setValue(5);
+    Field<QSpinBox>(&dialog, "SoftKey Delay")->setValue(100);
+    Named<QCheckBox>(&dialog, "Esc Flushes Inbuffer")->setChecked(true);
+    Named<QCheckBox>(&dialog, "Use Improved Protocol")->setChecked(false);
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
+    const TSetupRecord& d = dialog.Draft();
+    QCOMPARE(d.LocalEcho, 1);
+    QCOMPARE(d.ScreenSize, 1);
+    QCOMPARE(d.Emulation, emTN3270);
+    QCOMPARE(d.BackSpaceSends, 0);
+    QCOMPARE(d.ModeFileName.str(), std::string("/modes/base"));
+    QCOMPARE(d.OrnetDirectoryName.str(), std::string("/ornet/"));
+    QCOMPARE(d.ComPort, 2);
+    QCOMPARE(d.StopBits, 2);
+    QCOMPARE(d.DataBits, 3);
+    QCOMPARE(d.FlowControl, 3);
+    QCOMPARE(d.FTPPassword.str(), std::string(80, 'p'));
+    QCOMPARE(d.DisplayMsgHeader, 1);
+    QCOMPARE(d.QuorixType, 2);
+    QCOMPARE(d.EOL, 3);
+    QCOMPARE(d.LineDly, 25);
+    QCOMPARE(d.SuppressCtrlChar, 1);
+    QCOMPARE(d.PadsRetries, 5);
+    QCOMPARE(d.SoftKeyDelay, 100);
+    QCOMPARE(d.EscFlush, 1);
+    QCOMPARE(d.ImprovedProtocol, 0);
+  }
+
+  void WaitCharacterIsReadByItsRules_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("code") << "<13>" << 13;
+    QTest::newRow("letter with blanks") << "  $ " << int('$');
+    QTest::newRow("empty") << "" << int('>');
+    QTest::newRow("no digit keeps the field") << "<x" << int('#');
+    QTest::newRow("beyond a byte keeps the field") << "<300>" << int('#');
+  }
+  void WaitCharacterIsReadByItsRules() {
+    QFETCH(QString, typed);
+    QFETCH(int, stored);
+    TSetupRecord r = Defaults();
+    r.WaitChar = '#';
+    TConfigDialog dialog(r, Desktop);
+    Field<QLineEdit>(&dialog, "Char To Wait For")->setText(typed);
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
+    QCOMPARE(int(dialog.Draft().WaitChar), stored);
+  }
+
+  void APortTypedOutsideTheListIsStoredAsNoPort() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    QComboBox* port = Field<QComboBox>(&dialog, "Port");
+    QVERIFY(port->isEditable());
+    port->setEditText("8023");
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
+    QCOMPARE(int(dialog.Draft().Port), int(kNoPortIndex));
+  }
+
+  void BrowseFillsTheEditClickedLast() {
+    TSetupRecord r = Defaults();
+    r.LogFileName = "old.log";
+    r.CommandFileName = "lookup.fil";
+    TConfigDialog dialog(r, Desktop);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.Pages()->setCurrentIndex(1);
+    QPushButton* browse = Named<QPushButton>(&dialog, "Browse...");
+    Desktop.Dialogs.clear();
+    Desktop.DialogAnswers = {std::string("/logs/new.log")};
+    browse->click();  // the log edit is the one selected at first
+    QCOMPARE(Desktop.Dialogs.size(), std::size_t(1));
+    QCOMPARE(Desktop.Dialogs[0].Filter, std::string(FileEditInfo(feLog).Filter));
+    QCOMPARE(Desktop.Dialogs[0].InitialName, std::string("old.log"));
+    QCOMPARE(dialog.FileEdit(feLog)->text(), QStringLiteral("/logs/new.log"));
+
+    QTest::mouseClick(dialog.FileEdit(feCommand), Qt::LeftButton);
+    QCOMPARE(dialog.BrowseTarget(), feCommand);
+    Desktop.DialogAnswers = {std::nullopt};
+    browse->click();
+    QCOMPARE(Desktop.Dialogs[1].Filter, std::string("Command Files  (*.FIL)|*.FIL|All File Types (*.*)|*.*"));
+    QCOMPARE(Desktop.Dialogs[1].InitialName, std::string("lookup.fil"));
+    QCOMPARE(dialog.FileEdit(feCommand)->text(), QStringLiteral("lookup.fil"));  // cancelled: unchanged
+
+    QTest::mouseClick(dialog.FileEdit(feOrnet), Qt::LeftButton);
+    Desktop.DialogAnswers = {std::string("/srv/ornet/KASP.MSG")};
+    browse->click();
+    QCOMPARE(Desktop.Dialogs[2].Filter, std::string());
+    QCOMPARE(dialog.FileEdit(feOrnet)->text(), QStringLiteral("/srv/ornet/"));
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
+    QCOMPARE(dialog.Draft().LogFileName.str(), std::string("/logs/new.log"));
+    QCOMPARE(dialog.Draft().OrnetDirectoryName.str(), std::string("/srv/ornet/"));
+  }
+
+  void AttributeButtonsOpenTheChooserOnTheirBlock() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    QStringList captions;
+    TAttributeChoice preset;
+    dialog.ChooseAttributes = [&](const QString& caption, const TAttributeChoice& p) -> std::optional<TAttributeChoice> {
+      captions << caption;
+      preset = p;
+      return TAttributeChoice{colors::Purple, colors::Yellow, fsItalic};
+    };
+    Named<QPushButton>(&dialog, "Error Attr")->click();
+    QCOMPARE(captions, QStringList{"Error Attributes"});
+    QCOMPARE(preset.Foreground, colors::Red);  // the block's own look
+    QCOMPARE(preset.Style, std::uint8_t(fsBold));
+    QCOMPARE(dialog.Draft().ErrorAttr.Foreground, colors::Purple);
+    QCOMPARE(dialog.Draft().ErrorAttr.Background, colors::Yellow);
+    QCOMPARE(dialog.Draft().ErrorAttr.Style, std::uint8_t(fsItalic));
+    QCOMPARE(dialog.Draft().IEAttr.Foreground, colors::Blue);  // others untouched
+    dialog.ChooseAttributes = [&](const QString& caption, const TAttributeChoice&) -> std::optional<TAttributeChoice> {
+      captions << caption;
+      return std::nullopt;
+    };
+    Named<QPushButton>(&dialog, "MSG Attr")->click();
+    QCOMPARE(captions.last(), QStringLiteral("Message Attributes"));
+    QCOMPARE(dialog.Draft().MsgAttr.Foreground, colors::Black);
+  }
+
+  void ColourAndFontButtonsEditTheDraft() {
+    TConfigDialog dialog(Defaults(), Desktop);
+    QString asked;
+    dialog.ChooseColor = [&](TColor current, const QString& title) -> std::optional<TColor> {
+      asked = title;
+      return current == colors::Blue ? std::optional<TColor>(colors::Green) : std::nullopt;
+    };
+    Named<QPushButton>(&dialog, "Mark Background")->click();
+    QCOMPARE(asked, QStringLiteral("Mark Background"));
+    QCOMPARE(dialog.Draft().MarkBackgroundColor, colors::Green);
+    Named<QPushButton>(&dialog, "Foreground")->click();  // cancelled
+    QCOMPARE(dialog.Draft().ForegroundColor, colors::Black);
+
+    QFont preset;
+    dialog.ChooseFont = [&](const QFont& current) -> std::optional<QFont> {
+      preset = current;
+      QFont font(QString(45, 'N'));
+      font.setPointSize(11);
+      font.setBold(true);
+      font.setUnderline(true);
+      return font;
+    };
+    Named<QPushButton>(&dialog, "Font...")->click();
+    QCOMPARE(preset.family(), QStringLiteral("Courier New"));
+    QCOMPARE(preset.pointSize(), 8);
+    QCOMPARE(dialog.Draft().FontName.str(), std::string(40, 'N'));
+    QCOMPARE(dialog.Draft().FontSize, 11);
+    QCOMPARE(dialog.Draft().FontStyle, std::uint8_t(fsBold | fsUnderline));
+  }
+
+  void ChooserPicksColoursWithEitherButtonAndStyles() {
+    TAttributeChooser chooser("IE Attributes", {colors::Blue, colors::White, fsBold | fsStrikeOut});
+    chooser.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+    QCOMPARE(chooser.windowTitle(), QStringLiteral("IE Attributes"));
+    QVERIFY(Named<QLabel>(&chooser, "Left Mousebutton = FG               Right Mousebutton = BG"));
+    QVERIFY(Named<QCheckBox>(&chooser, "Bold")->isChecked());
+    QVERIFY(!Named<QCheckBox>(&chooser, "Italic")->isChecked());
+    TColorGrid* grid = chooser.findChild<TColorGrid*>();
+    const auto& palette = ChooserPalette();
+    const int red = int(std::find(palette.begin(), palette.end(), colors::Red) - palette.begin());
+    const int yellow = int(std::find(palette.begin(), palette.end(), colors::Yellow) - palette.begin());
+    QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(red).center());
+    QTest::mouseClick(grid, Qt::RightButton, {}, grid->CellRect(yellow).center());
+    Named<QCheckBox>(&chooser, "Bold")->setChecked(false);
+    Named<QCheckBox>(&chooser, "Underline")->setChecked(true);
+    QVERIFY(chooser.grab().save(ArtifactPath("attribute-chooser.png")));
+    QCOMPARE(chooser.Choice().Foreground, colors::Red);
+    QCOMPARE(chooser.Choice().Background, colors::Yellow);
+    QCOMPARE(chooser.Choice().Style, std::uint8_t(fsUnderline | fsStrikeOut));
+    QListWidget* samples = chooser.findChild<QListWidget*>();
+    QVERIFY(samples->count() >= 3);
+    QCOMPARE(samples->item(0)->foreground().color(), QColor(Qt::red));
+    QVERIFY(samples->item(0)->font().underline());
+  }
+};
+
+QTEST_MAIN(TConfigDialogTest)
+#include "configdialog_test.moc"
