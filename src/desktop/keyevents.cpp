@@ -112,6 +112,10 @@ void DeliverKeyEvent(TSession& session, const QKeyEvent& event) {
     keyboard.KeyUp(stroke.Key, locks);
     return;
   }
+  // Alt with a key is the menu's (a system key), except F10; AltGr comes
+  // with Ctrl or as a group switch and types its character.
+  const bool systemKey = (stroke.Modifiers & kmAlt) && !(stroke.Modifiers & kmCtrl);
+  if (systemKey && stroke.Key != vkF10 && stroke.Key != vkMenu) return;
   if (event.modifiers() & Qt::KeypadModifier) {
     if (stroke.Key >= vkNumpad0 && stroke.Key <= vkNumpad9) keyboard.Locks.NumLock = true;
     if (stroke.Key >= vkPrior && stroke.Key <= vkDown) keyboard.Locks.NumLock = false;

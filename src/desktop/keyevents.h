@@ -14,7 +14,8 @@ class TSession;
 TKeyStroke KeyStrokeFromQt(const QKeyEvent& event);
 
 // The screen view's hook: a press goes to TKeyboard::KeyDown, a release to
-// TKeyboard::KeyUp. Qt does not report the lock keys' states, so a lock key's
+// TKeyboard::KeyUp. Alt with a key belongs to the menus and sends nothing,
+// but F10 is a key like any other. Qt does not report the lock keys' states, so a lock key's
 // release flips the state the keyboard keeps; keypad keys tell the Num Lock
 // state as they come (digits only arrive with Num Lock on).
 void DeliverKeyEvent(TSession& session, const QKeyEvent& event);

@@ -157,6 +157,12 @@ void TKeyboardTest::keyEventsReachTheHost() {
   QCOMPARE(w.Sent(), QByteArray("\x1bOw\x1bOM"));
   QTest::keyClick(&sink, Qt::Key_C, Qt::ControlModifier);
   QCOMPARE(w.Sent(), QByteArray("\x03"));
+  // Alt+key is for the menus; F10 is a key even so.
+  QTest::keyClick(&sink, Qt::Key_F, Qt::AltModifier);
+  QTest::keyClick(&sink, Qt::Key_F4, Qt::AltModifier);
+  QCOMPARE(w.Sent(), QByteArray());
+  QTest::keyClick(&sink, Qt::Key_F10);
+  QCOMPARE(w.Sent(), QByteArray("\x1bOC"));  // cursor keys are in application mode
   // Shift+F2 starts soft key 14, played out on the next tick.
   w.T.S->Settings.ShiftSoftKeys[1] = "date<13>";
   QTest::keyClick(&sink, Qt::Key_F2, Qt::ShiftModifier);
