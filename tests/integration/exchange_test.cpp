@@ -4,6 +4,9 @@
 // terminal sent, and input that must not bring it down.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -276,4 +279,55 @@ TEST(ExchangeToolOptions, UsageErrorsAndFailuresAreOneLine) {
   const TProcessRun busy = RunTool({"exchange", "--listen", QString::fromStdString(taken.Address())});
   EXPECT_EQ(busy.ExitCode, 1);
   EXPECT_EQ(busy.Err, "qel exchange: " + taken.Address() + ": Address already in use\n");
+}
+
+namespace {
+
+// The same on a tty, which takes read and write only.
+std::string TtyReadUntil(int fd, const std::string& end, int timeoutMs = 5000) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (got.size() >= end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 50) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+  return got;
+}
+
+void TtyWrite(int fd, const std::string& bytes) {
+  [[maybe_unused]] const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+TEST(ExchangeToolSerial, ServesPlainBytesOnATtyAndEndsWhenTheLineHangsUp) {
+  int master = -1;
+  int slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  // The exchange must not inherit the master, or the line never hangs up.
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  QProcess exchange;
+  exchange.start(QEL_TOOL, {"exchange", "--serial", name});
+  ASSERT_TRUE(exchange.waitForStarted(5000));
+  const std::string banner = TtyReadUntil(master, "\r\n<");
+  ::close(slave);  // the exchange has its own by now
+  EXPECT_EQ(banner.find('\xFF'), std::string::npos);  // no Telnet on a serial line
+  EXPECT_NE(banner.find("QUORIX MAINTENANCE MONITOR"), std::string::npos) << banner;
+  TtyWrite(master, "help\r");
+  EXPECT_NE(TtyReadUntil(master, "end the session\r\n<").find("help\r\nSTATUS "), std::string::npos);
+  // After BYE the next byte starts another session.
+  TtyWrite(master, "BYE\r");
+  EXPECT_EQ(TtyReadUntil(master, "SESSION ENDED\r\n"), "BYE\r\nSESSION ENDED\r\n");
+  TtyWrite(master, "\r");
+  EXPECT_NE(TtyReadUntil(master, "\r\n<").find("QUORIX MAINTENANCE MONITOR"), std::string::npos);
+  ::close(master);
+  EXPECT_TRUE(exchange.waitForFinished(5000));
+  EXPECT_EQ(exchange.exitCode(), 0) << exchange.readAllStandardError().toStdString();
 }
