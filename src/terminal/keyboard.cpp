@@ -282,10 +282,10 @@ void TKeyboard::KeyUp(int key, const TLockStates& locks) {
 
 bool TKeyboard::KeysIgnored() const {
   const TTransferEngine& engine = *S.Transfer;
-  if (engine.Activities & acFileSend) return true;
-  if (!engine.TransferActive) return false;
-  // A send of a file, or a transfer the host started.
-  return engine.Direction == 0 || engine.ReceiveKind == 1 || engine.ReceiveKind == 3;
+  // The file job bit also runs receives to a file, where typing goes on.
+  const bool fileJob = engine.TransferActive || (engine.Activities & acFileSend);
+  if (fileJob && engine.Direction == 0) return true;
+  return engine.TransferActive && (engine.ReceiveKind == 1 || engine.ReceiveKind == 3);
 }
 
 void TKeyboard::HandleKey(int payload) {

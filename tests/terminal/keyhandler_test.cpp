@@ -314,6 +314,9 @@ TEST_F(Keys, KeysAreIgnoredWhileAFileIsSentOrTheHostTransfers) {
   Type("a");
   Press(vkUp);
   EXPECT_EQ(Sent(), "");
+  T.S->Transfer->Direction = 1;  // the same job bit receiving to a file
+  Type("r");
+  EXPECT_EQ(Sent(), "r");
   T.S->Transfer->Activities = 0;
   T.S->Transfer->TransferActive = true;
   T.S->Transfer->Direction = 1;
