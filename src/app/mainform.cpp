@@ -321,6 +321,12 @@ void TMainForm::CancelTransfer() {
   Changed();
 }
 
+void TMainForm::CancelPaste() {
+  S.Transfer->Activities &= ~static_cast<std::uint32_t>(acPasteSend | acPasteReceive);
+  State.GaugeVisible = false;
+  Changed();
+}
+
 void TMainForm::Debug() {
   if (State.DebugChecked) {
     S.Files->StopEscapeLog();

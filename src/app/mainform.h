@@ -94,6 +94,8 @@ class TMainForm {
   void SendBreak();
   void ResetTerminal();
   void CancelTransfer();
+  // "C&ancel Paste": the paste stream stops.
+  void CancelPaste();
   void Debug();
   // "Scroll&Buffer": received data waits and the scroll-back can be read.
   void HoldScreen();

@@ -18,19 +18,37 @@
 #include <QVBoxLayout>
 
 #include "app/linewiring.h"
+#include "desktop/bookmarkwindow.h"
+#include "desktop/editbox.h"
+#include "desktop/finddialog.h"
+#include "desktop/keyevents.h"
+#include "desktop/memoviewer.h"
+#include "desktop/modemtoolbar.h"
+#include "desktop/modenamedialog.h"
+#include "desktop/screenview.h"
 #include "desktop/startuppanel.h"
+#include "desktop/statusbar.h"
 #include "app/settingsfile.h"
 #include "comms/comm.h"
 #include "comms/dbus.h"
 #include "comms/dde.h"
+#include "comms/modem.h"
 #include "comms/sockets.h"
 #include "comms/transmit.h"
 #include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
+#include "screen/bookmarks.h"
+#include "screen/search.h"
 #include "screen/store.h"
+#include "screen/failures.h"
 #include "screen/writer.h"
 #include "terminal/keyboard.h"
+#include "trace/files.h"
+#include "trace/mini.h"
+#include "trace/display.h"
+#include "core/paths.h"
+#include "core/text.h"
 #include "transfer/engine.h"
 
 namespace {
@@ -58,6 +76,7 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
 
   setWindowTitle(QStringLiteral("QEL for Windows : []"));
   SetScreenProperties();
+  SizeAtStart();
   Timer.setInterval(100);
   connect(&Timer, &QTimer::timeout, this, [this] {
     MainForm->TimerTick();
@@ -109,22 +128,28 @@ void TMainWindow::BuildActions() {
   A.FileClose = MakeAction("Close", "Close File");
 
   A.Copy = MakeAction("&Copy", "Copy");
+  on(A.Copy, [this] { Screen->CopySelection(); });
   A.PasteSend = MakeAction("&Paste Send");
   A.PasteReceive = MakeAction("Paste &Receive");
   A.PastetoDisk = MakeAction("Paste to &Disk");
   A.CancelPaste = MakeAction("C&ancel Paste");
+  on(A.CancelPaste, [&form] { form.CancelPaste(); });
   A.SelectAll = MakeAction("&Select All");
+  on(A.SelectAll, [this] { Screen->SelectAll(); });
   A.Clear = MakeAction("&Clear");
+  on(A.Clear, [this] { Screen->Unmark(); });
   A.UnMark = MakeAction("&UnMark");
+  on(A.UnMark, [this] { Screen->Unmark(); });
   A.Empty = MakeAction("&Empty Screenbuffer");
   A.Empty->setEnabled(false);
   A.AddBookmark = MakeAction("Add &Bookmark");
   on(A.AddBookmark, [this] { AddBookmark(); });
   A.Find = MakeAction("&Find", "Find Text in Screenbuffer");
+  on(A.Find, [this] { FindDialog->Open(); });
   A.FindForward = MakeAction("Find F&orward");
-  on(A.FindForward, [this] { QtDesktop.PostMessage(wmFindRequest, 0); });
+  on(A.FindForward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindNext); });
   A.FindBackward = MakeAction("Find &Backward");
-  on(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, 1); });
+  on(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindPrevious); });
 
   A.Configure = MakeAction("&Configure...", "Configure");
   A.ConnectSerial = MakeAction("&Serial Port");
@@ -216,7 +241,11 @@ void TMainWindow::BuildActions() {
     A.Quorix[b] = MakeAction(text.Caption, text.Hint);
     // The caption is the whole label: no mnemonic, no "&" handling.
     A.Quorix[b]->setIconText(QString::fromLatin1(text.Caption));
-    on(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
+    if (b == qbDisplayMode) {
+      on(A.Quorix[b], [this] { OpenDisplayMode(); });
+    } else {
+      on(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
+    }
   }
 }
 
@@ -343,15 +372,20 @@ void TMainWindow::BuildToolBars() {
   for (QAction* action : A.Quorix) QuorixToolBar->addAction(action);
 
   addToolBarBreak();
-  ModemToolBar = addToolBar(QStringLiteral("Modem Toolbar"));
+  Modem = std::make_unique<TModem>(*S);
+  ModemToolBar = new TModemToolbar(*Modem, this);
   ModemToolBar->setObjectName(QStringLiteral("ModemToolbar"));
   ModemToolBar->setMovable(false);
+  addToolBar(ModemToolBar);
 
+  connect(A.StatusBarOpt, &QAction::triggered, this, [this] { ToggleBar(A.StatusBarOpt, Clock, S->Settings.StatusBarVisible); });
   connect(A.ToolbarOpt, &QAction::triggered, this, [this] { ToggleBar(A.ToolbarOpt, MainToolBar, S->Settings.ToolBarVisible); });
   connect(A.QuorixToolBarOpt, &QAction::triggered, this,
           [this] { ToggleBar(A.QuorixToolBarOpt, QuorixToolBar, S->Settings.QuorixToolBarVisible); });
-  connect(A.ModemToolbarOpt, &QAction::triggered, this,
-          [this] { ToggleBar(A.ModemToolbarOpt, ModemToolBar, S->Settings.ModemToolBarVisible); });
+  connect(A.ModemToolbarOpt, &QAction::triggered, this, [this] {
+    ToggleBar(A.ModemToolbarOpt, ModemToolBar, S->Settings.ModemToolBarVisible);
+    ModemToolBar->SetToolbarVisible(ModemToolBar->isVisible());
+  });
 }
 
 void TMainWindow::BuildCentral() {
@@ -359,10 +393,40 @@ void TMainWindow::BuildCentral() {
   CentralLayout = new QVBoxLayout(Central);
   CentralLayout->setContentsMargins(0, 0, 0, 0);
   CentralLayout->setSpacing(0);
-  Screen = new QWidget(Central);
+  Screen = new TScreenView(*S->Screen, Central);
   Screen->setObjectName(QStringLiteral("QelScreen"));
-  Screen->setMinimumSize(200, 100);
+  Screen->OnKey = [this](QKeyEvent* event) { return KeyEvent(event); };
+  Screen->setContextMenuPolicy(Qt::NoContextMenu);
+  connect(Screen, &TScreenView::RightClicked, this, [this](const QPoint& at) { Popup->popup(at); });
+  connect(Screen, &TScreenView::MiddleClicked, this, [this] {
+    if (!Screen->SelectionText().empty()) {
+      Screen->CopySelection();
+      Screen->Unmark();
+    } else {
+      A.PasteSend->trigger();
+    }
+  });
   CentralLayout->addWidget(Screen, 1);
+  Clock = new TQelClock(Central);
+  Clock->setObjectName(QStringLiteral("QelStatusBar"));
+  Clock->SetClockWidth(90);
+  CentralLayout->addWidget(Clock);
+  setFocusProxy(Screen);
+  Screen->setFocus();
+
+  Finder = std::make_unique<TScreenFind>(*S->Screen);
+  Finder->ShowLine = [this](int line) { Screen->ShowLine(line); };
+  FindDialog = new TQelFindDlg(*Finder, QtDesktop, this);
+  Bookmarks = std::make_unique<TBookmarks>(*S->Screen);
+  Bookmarks->CentreLine = [this](int line) {
+    Screen->ScrollTo(Screen->LeftColumn(), line - Screen->VisibleRows() / 2);
+  };
+  BookmarkForm = new TBookMarkForm(*Bookmarks, this);
+  connect(Screen, &TScreenView::SelectionChanged, BookmarkForm, &TBookMarkForm::UpdateSelectionRow);
+  connect(A.BookmarkOpt, &QAction::triggered, this, [this](bool on) {
+    S->Settings.BookmarkVisible = on ? 1 : 0;
+    BookmarkForm->setVisible(on);
+  });
   setCentralWidget(Central);
   auto* panel = new TStartupPanel(Central);
   StartupPanel = panel;
@@ -375,15 +439,26 @@ void TMainWindow::BuildCentral() {
 
 void TMainWindow::WireSession() {
   QtDesktop.Handler = [this](const TPostedMessage& message) { HandleMessage(message); };
+  QtDesktop.OnShowMemo = [this](const TMemoText& memo) { TQelMemoForm::ShowModeless(memo, this); };
+  QtDesktop.OnAskModeName = [this](const std::string& last, const std::string& list) {
+    return TModeDialogBox::Ask(QtDesktop, *S->Errors, this, last, list);
+  };
   TMainForm& form = *MainForm;
   form.OnStateChanged = [this] {
     WriteToolBar();
     WriteQuorixBar();
     WriteStatusBar();
   };
-  form.OnSettingsApplied = [this] { SetScreenProperties(); FitWindowToScreen(); };
+  form.OnSettingsApplied = [this] {
+    Finder->Busy = false;
+    SetScreenProperties();
+    FitWindowToScreen();
+  };
   form.Handover.OnStartupPanelDone = [this] { StartupPanelDone(); };
-  S->SettingsFiles->SettingsLoaded = [this] { SetScreenProperties(); };
+  S->SettingsFiles->SettingsLoaded = [this] {
+    SetScreenProperties();
+    ModemToolBar->ShowSettings();
+  };
   S->SettingsFiles->WindowGeometry = [this] {
     TWindowGeometry geometry;
     geometry.Left = x();
@@ -393,6 +468,8 @@ void TMainWindow::WireSession() {
     return geometry;
   };
   form.Events.OnSessionEnded = [this](const std::string&) { WriteToolBar(); };
+  form.OnHoldChanged = [this](bool held) { Screen->SetHold(held); };
+  S->Keyboard->EscapeActionHook = [this] { EscapeActionHook(); };
 }
 
 void TMainWindow::HandleMessage(const TPostedMessage& message) {
@@ -401,6 +478,9 @@ void TMainWindow::HandleMessage(const TPostedMessage& message) {
     case wmWriteToolBar: WriteToolBar(); return;
     case wmTransferEnded: MainForm->TransferEnded(); return;
     case wmTransferStarted: MainForm->TransferStarted(0); return;
+    case wmFindRequest:
+      Finder->HandleRequest(static_cast<int>(message.WParam), [this](int state) { FindDialog->PostFindState(state); });
+      return;
     default: break;
   }
   MainForm->Handover.HandleMessage(message);
@@ -410,6 +490,8 @@ void TMainWindow::StartUp() {
   MainForm->StartUp(Options.SettingsFile, !Options.SkipBackgroundFile);
   ApplySettingsFileState();
   SetScreenProperties();
+  ModemToolBar->ShowSettings();
+  Screen->ScrollTo(0, S->Screen->Count());
   WriteQuorixBar();
   WriteToolBar();
   Timer.start();
@@ -470,7 +552,33 @@ void TMainWindow::WriteQuorixBar() {
   }
 }
 
-void TMainWindow::WriteStatusBar() {}
+void TMainWindow::WriteStatusBar() {
+  S->Status.ScrollLock = S->Writer->State.KeyboardLocked;
+  Clock->SetIndicators(S->Status);
+  const TCommandState& state = MainForm->State;
+  if (state.GaugeVisible != Clock->GaugeShown()) {
+    if (state.GaugeVisible) Clock->ShowGauge(state.GaugeMax); else Clock->HideGauge();
+  }
+  if (state.GaugeVisible) Clock->SetGaugeProgress(state.GaugeProgress);
+}
+
+bool TMainWindow::KeyEvent(QKeyEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    if (MainForm->Handover.StartupCountdown > 0) MainForm->Handover.StartupCountdown = 1;
+    // Escape with the scroll-back held ends the hold and nothing else.
+    if (event->key() == Qt::Key_Escape && MainForm->ReleaseHold()) return true;
+  }
+  DeliverKeyEvent(*S, *event);
+  return true;
+}
+
+void TMainWindow::EscapeActionHook() {
+  S->TraceFiles->CloseTraceFiles();
+  if (!S->Mini->WantsCharacters()) S->Kasp->CloseKaspFiles();
+  MainForm->CancelPaste();
+  WriteQuorixBar();
+  WriteStatusBar();
+}
 
 void TMainWindow::SetScreenProperties() {
   const TSetupRecord& settings = S->Settings;
@@ -481,10 +589,12 @@ void TMainWindow::SetScreenProperties() {
   ModemToolBar->setVisible(settings.ModemToolBarVisible);
   A.ModemToolbarOpt->setChecked(settings.ModemToolBarVisible);
   A.StatusBarOpt->setChecked(settings.StatusBarVisible);
+  Clock->setVisible(settings.StatusBarVisible);
   A.SoftKeyBarOpt->setChecked(settings.SoftKeyBarVisible);
   A.ShiftSoftKeyBarOpt->setChecked(settings.ShiftSoftKeyBarVisible);
   A.CntrlSoftKeyBarOpt->setChecked(settings.CntrlSoftKeyBarVisible);
   A.BookmarkOpt->setChecked(settings.BookmarkVisible);
+  BookmarkForm->setVisible(settings.BookmarkVisible);
   TBrowse& screen = *S->Screen;
   screen.Options = boFixedPitchOnly | (settings.FollowCursor ? boAutoTracking : 0u) |
                    (settings.LazyScroll == 1 ? boLazyWrite : 0u) |
@@ -503,7 +613,34 @@ void TMainWindow::ToggleBar(QAction* item, QWidget* bar, std::uint8_t& visible) 
   if (!isMaximized() && !isFullScreen()) resize(width(), this->height() + (show ? height : -height));
 }
 
-void TMainWindow::FitWindowToScreen() {}
+int TMainWindow::VisibleBarsHeight() const {
+  int height = menuBar()->sizeHint().height();
+  for (QWidget* bar : std::initializer_list<QWidget*>{MainToolBar, QuorixToolBar, ModemToolBar, Clock}) {
+    if (bar && !bar->isHidden()) height += bar->sizeHint().height();
+  }
+  return height;
+}
+
+// Client area for 80 columns and 24 rows, then the saved window size where
+// the settings hold one, then room for every visible bar.
+void TMainWindow::SizeAtStart() {
+  const TSetupRecord& settings = S->Settings;
+  const QSize cell = Screen->CellSize();
+  QSize client(cell.width() * 80 + 25, cell.height() * 24 + 48);
+  if (settings.WindowWidth > 0) client.setWidth(settings.WindowWidth);
+  if (settings.WindowHeight > 0) client.setHeight(settings.WindowHeight);
+  resize(client.width(), client.height() + VisibleBarsHeight());
+  if (settings.WindowLeft >= 0 && settings.WindowTop >= 0) move(settings.WindowLeft, settings.WindowTop);
+}
+
+// Reset Terminal: the window fits the screen's 80 or 132 columns and 24 rows.
+void TMainWindow::FitWindowToScreen() {
+  if (isMaximized() || isFullScreen()) return;
+  const int columns = S->Settings.ScreenSize == 1 ? 132 : 80;
+  const QSize wanted = Screen->SizeForColumns(columns);
+  const QSize delta = wanted - Screen->size();
+  resize(width() + delta.width(), height() + delta.height());
+}
 
 void TMainWindow::ExitCommand() {
   MainForm->CloseConnectionsAndFiles();
@@ -539,8 +676,29 @@ void TMainWindow::Help() {
   }
 }
 
+void TMainWindow::OpenDisplayMode() {
+  if (!QuorixOnly(*S)) return;
+  TSetupRecord& settings = S->Settings;
+  const std::string list = settings.ModeFileName.empty() ? std::string() : settings.ModeFileName.str() + ".mnt";
+  TModeDialogBox::OpenModeless(QtDesktop, *S->Errors, this, UpperCase(settings.DisplayModeName.view()), list,
+                               [this](const std::string& name) {
+                                 const std::string upper = UpperCase(TrimSpaces(name));
+                                 if (!upper.empty()) S->Settings.DisplayModeName = upper;
+                                 DisplayMode(*S);
+                               });
+}
+
 void TMainWindow::SelectFont() {}
-void TMainWindow::AddBookmark() {}
+void TMainWindow::AddBookmark() {
+  const std::optional<std::string> name =
+      QtDesktop.Modal([this] { return TEditBox::Ask(this, QStringLiteral("Enter Bookmark Name")); });
+  if (!name) return;
+  try {
+    Bookmarks->AddBookmark(*name, S->Settings.BookmarkColor1, S->Settings.BookmarkColor2);
+  } catch (const EOutOfResources& error) {
+    S->Desktop.ShowMessage({TMsgIcon::Error, error.what(), "", mbOK, 0});
+  }
+}
 void TMainWindow::StartupPanelDone() {
   delete StartupPanel.data();
 }

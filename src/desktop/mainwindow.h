@@ -26,6 +26,14 @@ class TSockets;
 class TDdeServer;
 class TDBusDdeServer;
 class TSession;
+class TScreenView;
+class TQelClock;
+class TModemToolbar;
+class TModem;
+class TScreenFind;
+class TBookmarks;
+class TQelFindDlg;
+class TBookMarkForm;
 
 // Options of the program's command line.
 struct TWindowOptions {
@@ -48,7 +56,8 @@ class TMainWindow : public QMainWindow {
   TSession& Session() { return *S; }
   TMainForm& Form() { return *MainForm; }
   TQtDesktop& Desktop() { return QtDesktop; }
-  QWidget* ScreenWidget() const { return Screen; }
+  TScreenView* ScreenView() const { return Screen; }
+  TQelClock* StatusBar() const { return Clock; }
 
   // Every command, by its component name (tests and the accessibility tree
   // find them by their captions too).
@@ -98,6 +107,9 @@ class TMainWindow : public QMainWindow {
   QAction* MakeAction(const char* caption, const char* hint = nullptr);
   void ToggleBar(QAction* item, QWidget* bar, std::uint8_t& visible);
   void FitWindowToScreen();
+  void SizeAtStart();
+  void OpenDisplayMode();
+  int VisibleBarsHeight() const;
   void ExitCommand();
   void About();
   void Help();
@@ -105,6 +117,8 @@ class TMainWindow : public QMainWindow {
   void AddBookmark();
   void StartupPanelDone();
   void ApplySettingsFileState();
+  bool KeyEvent(QKeyEvent* event);
+  void EscapeActionHook();
 
   TQtDesktop QtDesktop;
   std::unique_ptr<TSession> S;
@@ -122,10 +136,16 @@ class TMainWindow : public QMainWindow {
   QAction* RecentSeparator = nullptr;
   QToolBar* MainToolBar = nullptr;
   QToolBar* QuorixToolBar = nullptr;
-  QToolBar* ModemToolBar = nullptr;
+  TModemToolbar* ModemToolBar = nullptr;
+  std::unique_ptr<TModem> Modem;
+  std::unique_ptr<TScreenFind> Finder;
+  std::unique_ptr<TBookmarks> Bookmarks;
+  TQelFindDlg* FindDialog = nullptr;
+  TBookMarkForm* BookmarkForm = nullptr;
   QWidget* Central = nullptr;
   QVBoxLayout* CentralLayout = nullptr;
-  QWidget* Screen = nullptr;
+  TScreenView* Screen = nullptr;
+  TQelClock* Clock = nullptr;
   QPointer<QWidget> StartupPanel;
   QTimer Timer;
   bool ClosingAllowed = false;
