@@ -24,6 +24,7 @@ class TSession;
 class TModeDecoder;
 class TPcapWriter;
 struct TDss1Capture;
+struct TFileFaults;
 
 // The three layouts of a message header line.
 enum class THeaderLayout : std::uint8_t {
@@ -121,7 +122,8 @@ class TTraceDecoder {
   // The "trace to pcap" switch: from now on every DSS1 message decoded is
   // also written to a capture file for Wireshark. 0, or the errno of the
   // failed create (the switch then stays off).
-  int StartPcapExport(const std::string& path);
+  // faults: a test's seam into the file (may be null).
+  int StartPcapExport(const std::string& path, TFileFaults* faults = nullptr);
   // Closes the capture file; the frames written so far stay.
   void StopPcapExport();
   bool PcapExporting() const;

@@ -229,8 +229,9 @@ void TTraceDecoder::HandOnDss1Message() {
   if (OnDss1Message) OnDss1Message(message);
 }
 
-int TTraceDecoder::StartPcapExport(const std::string& path) {
+int TTraceDecoder::StartPcapExport(const std::string& path, TFileFaults* faults) {
   auto writer = std::make_unique<TPcapWriter>();
+  writer->SetFaults(faults);
   if (const int error = writer->Open(path); error != 0) return error;
   Pcap = std::move(writer);
   PcapError = 0;
