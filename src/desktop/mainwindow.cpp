@@ -18,7 +18,9 @@
 #include <QVBoxLayout>
 
 #include "app/linewiring.h"
+#include "app/configrules.h"
 #include "desktop/bookmarkwindow.h"
+#include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
 #include "desktop/keyevents.h"
@@ -152,6 +154,7 @@ void TMainWindow::BuildActions() {
   on(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindPrevious); });
 
   A.Configure = MakeAction("&Configure...", "Configure");
+  on(A.Configure, [this] { Configure(); });
   A.ConnectSerial = MakeAction("&Serial Port");
   on(A.ConnectSerial, [&form] { form.ConnectSerial(); });
   A.ConnectNetwork = MakeAction("&Network Port");
@@ -686,6 +689,22 @@ void TMainWindow::OpenDisplayMode() {
                                  if (!upper.empty()) S->Settings.DisplayModeName = upper;
                                  DisplayMode(*S);
                                });
+}
+
+void TMainWindow::Configure() {
+  TConfigDialog dialog(S->Settings, QtDesktop, this);
+  connect(&dialog, &TConfigDialog::Applied, this, [this](const TSetupRecord& draft) {
+    ApplyConnectionSettings(*S, draft);
+    MainForm->Events.OnChanged();
+  });
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) == QDialog::Accepted) {
+    TConfigHooks hooks;
+    hooks.ScreenProperties = [this](const TConfigChanges&) { Screen->FontChanged(); };
+    ApplyConfiguration(*S, dialog.Draft(), hooks);
+  }
+  SetScreenProperties();
+  WriteQuorixBar();
+  WriteToolBar();
 }
 
 void TMainWindow::SelectFont() {}

@@ -109,6 +109,7 @@ class TMainWindow : public QMainWindow {
   void FitWindowToScreen();
   void SizeAtStart();
   void OpenDisplayMode();
+  void Configure();
   int VisibleBarsHeight() const;
   void ExitCommand();
   void About();

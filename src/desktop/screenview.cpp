@@ -289,7 +289,13 @@ void TScreenView::FlushDamage() {
     FontKinds.clear();
   }
   if (damage.ShowTop) ScrollTo(0, 0);
-  // A held screen stays where the user is reading.
+  // Lines added scroll the view with them, one scroll for the whole burst,
+  // so a view at the bottom stays there; a held screen stays where the user
+  // is reading.
+  if (damage.LinesAdded > 0 && !Held && !damage.ShowTop) {
+    UpdateScrollBars();
+    SetTop(std::min(Top + damage.LinesAdded, MaxTop()));
+  }
   if (damage.FollowCursor && !Held) FollowCursor();
   UpdateScrollBars();
   if (Top > MaxTop()) SetTop(MaxTop());

@@ -248,6 +248,12 @@ constexpr std::uint8_t kEightDataBits = 4;
 }  // namespace
 
 void TKeyboard::KeyDown(const TKeyStroke& stroke) {
+  // The host locked the keyboard: nothing typed reaches it until the host
+  // unlocks it; Esc still runs, so the user can stop what is running.
+  if (S.Writer->State.KeyboardLocked && stroke.Key != vkEscape && stroke.Text != "\x1b") {
+    if (!stroke.Text.empty() || stroke.Key >= vkF1) S.Desktop.Beep();
+    return;
+  }
   S.Transfer->KeyPressed = true;
   // The window gives the modifiers with every key, so a Shift or Ctrl
   // released while another window had the focus is not left held.

@@ -62,6 +62,19 @@ struct Keys : ::testing::Test {
 };
 }  // namespace
 
+// ------------------------------------------------------- keyboard lock
+
+TEST_F(Keys, AKeyboardLockedByTheHostSendsNothingUntilItIsUnlocked) {
+  State().KeyboardLocked = true;  // the host's ESC [ 2 h
+  Type("ab");
+  Press(vkUp);
+  EXPECT_EQ(Sent(), "");
+  EXPECT_EQ(T.Desktop.Beeps, 2);
+  State().KeyboardLocked = false;
+  Type("c");
+  EXPECT_EQ(Sent(), "c");
+}
+
 // ------------------------------------------------------- cursor keys
 
 TEST_F(Keys, CursorKeysPerTerminalTypeAndCursorKeyMode) {
