@@ -7,20 +7,26 @@
 
 int RunCompile(const TToolCommand& tool, int argc, char** argv) {
   std::string source, base, kaspDirectory;
+  bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     bool missing = false;
-    if (TakeValue(argc, argv, i, "-o", base, missing) || TakeValue(argc, argv, i, "--kasp", kaspDirectory, missing)) {
-      if (missing) return tool.ShowUsage();
+    if (TakeValue(argc, argv, i, "-o", base, missing)) {
+      if (missing) return tool.UsageError("-o needs the base name of the files to write");
+    } else if (TakeValue(argc, argv, i, "--kasp", kaspDirectory, missing)) {
+      if (missing) return tool.UsageError("--kasp needs a directory");
+    } else if (arg == "--quiet") {
+      quiet = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      return tool.ShowUsage();
+      return tool.UsageError("unknown option '" + arg + "'");
     } else if (source.empty()) {
       source = arg;
     } else {
-      return tool.ShowUsage();
+      return tool.UsageError("more than one source given ('" + source + "' and '" + arg + "')");
     }
   }
-  if (source.empty() || base.empty()) return tool.ShowUsage();
+  if (source.empty()) return tool.UsageError("no mode source given (use - for standard input)");
+  if (base.empty()) return tool.UsageError("-o BASE is required: the base name of the mode files to write");
 
   std::string text, reason;
   if (!ReadInput(source, text, reason)) {

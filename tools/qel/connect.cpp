@@ -61,6 +61,8 @@ struct TOptions {
   int OutputChoices = 0;
   bool Decode = false;
   std::string ModeBase;
+  std::string Ornet;
+  bool OrnetGiven = false;
 };
 
 int BaudIndexOf(const std::string& text) {
@@ -97,7 +99,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     } else if (TakeValue(argc, argv, i, "--emulation", value, missing)) {
       if (missing) return tool.UsageError("--emulation needs a terminal type");
       options.Emulation = EmulationOf(value);
-      if (!options.Emulation) return tool.UsageError("unknown terminal type '" + value + "'");
+      if (!options.Emulation) return tool.UsageError(UnknownEmulation(value));
     } else if (TakeValue(argc, argv, i, "--settings", value, missing)) {
       if (missing) return tool.UsageError("--settings needs a file name");
       options.Settings = value;
@@ -119,7 +121,11 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       options.Decode = true;
     } else if (TakeValue(argc, argv, i, "--mode", value, missing)) {
       if (missing) return tool.UsageError("--mode needs the base name of the mode files");
-      options.ModeBase = value;
+      options.ModeBase = ModeBaseOf(value);
+    } else if (TakeValue(argc, argv, i, "--ornet", value, missing)) {
+      if (missing) return tool.UsageError("--ornet needs a directory");
+      options.Ornet = value;
+      options.OrnetGiven = true;
     } else {
       return tool.UsageError("unknown argument '" + arg + "'");
     }
@@ -129,6 +135,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
   if (options.Listen && !options.HostGiven) return tool.UsageError("--listen goes with --host");
   if (options.OutputChoices > 1) return tool.UsageError("choose one of --screen, --scrollback and --log");
   if (options.Decode != !options.ModeBase.empty()) return tool.UsageError("--decode and --mode go together");
+  if (options.OrnetGiven && !options.Decode) return tool.UsageError("--ornet goes with --decode");
   if (options.Decode && options.Emulation && *options.Emulation != emQuorix) {
     return tool.UsageError("--decode decodes a QUORIX terminal's trace");
   }
@@ -149,7 +156,7 @@ int ComPortOf(const std::string& device) {
 int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   TOptions options;
   if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
-  const std::string target = options.HostGiven ? options.Host : options.Device;
+  std::string target = options.HostGiven ? options.Host : options.Device;
 
   // Qt takes the program's own name, which also names the D-Bus service.
   int qtArgc = 1;
@@ -184,6 +191,8 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
     return fail(options.Settings, reason);
   }
   if (options.Emulation) session.Settings.Emulation = *options.Emulation;
+  // Failures name the port too; without one the settings' Port gives it (Telnet, 23).
+  if (options.HostGiven && target.find(':') == std::string::npos) target += ":" + PortName(session.Settings.Port);
 
   TBatchDecoder decoder(session);
   std::vector<std::string> decoded;
@@ -191,6 +200,8 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
     decoder.Output = [&decoded](std::string_view line) { decoded.emplace_back(line); };
     TBatchDecodeOptions decode;
     decode.ModeBase = options.ModeBase;
+    decode.OrnetGiven = options.OrnetGiven;
+    decode.OrnetDirectory = options.Ornet;
     if (!decoder.Start(decode, &reason)) return fail(options.ModeBase, reason);
   } else {
     session.StartUp();

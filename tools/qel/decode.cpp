@@ -29,7 +29,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     bool missing = false;
     if (TakeValue(argc, argv, i, "--mode", value, missing)) {
       if (missing) return tool.UsageError("--mode needs the base name of the mode files");
-      options.Decode.ModeBase = value;
+      options.Decode.ModeBase = ModeBaseOf(value);
     } else if (TakeValue(argc, argv, i, "--ornet", value, missing)) {
       if (missing) return tool.UsageError("--ornet needs a directory");
       options.Decode.OrnetDirectory = value;
@@ -38,6 +38,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       if (missing) return tool.UsageError("--settings needs a file name");
       options.Settings = value;
     } else if (TakeValue(argc, argv, i, "--type", value, missing)) {
+      if (missing) return tool.UsageError("--type needs M1, M2 or M3");
       if (value == "M1" || value == "m1") options.Decode.QuorixType = 0;
       else if (value == "M2" || value == "m2") options.Decode.QuorixType = 1;
       else if (value == "M3" || value == "m3") options.Decode.QuorixType = 2;

@@ -56,20 +56,22 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
     const std::string arg = argv[i];
     bool missing = false;
     if (TakeValue(argc, argv, i, "--mode", base, missing)) {
-      if (missing) return tool.ShowUsage();
+      if (missing) return tool.UsageError("--mode needs the base name of the mode files");
+      base = ModeBaseOf(base);
     } else if (arg == "--hex-sets") {
       convertSetElements = false;
     } else if (!arg.empty() && arg[0] == '-') {
-      return tool.ShowUsage();
+      return tool.UsageError("unknown option '" + arg + "'");
     } else if (name.empty()) {
       name = arg;
     } else {
-      return tool.ShowUsage();
+      return tool.UsageError("more than one name given ('" + name + "' and '" + arg + "')");
     }
   }
   // The dialog takes the name trimmed and upper-cased.
   name = UpperCase(TrimSpaces(name));
-  if (base.empty() || name.empty()) return tool.ShowUsage();
+  if (base.empty()) return tool.UsageError("--mode BASE is required");
+  if (name.empty()) return tool.UsageError("no mode, set or constant name given");
 
   const TTemporaryDirectory directory("qelmode");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
@@ -78,7 +80,7 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
   TBoxReporter reporter(session);
   // Each box is one line on stderr.
   auto showBoxes = [&desktop] {
-    for (const auto& box : desktop.Boxes) std::fprintf(stderr, "%s\n", OneLine(box.Box.Text).c_str());
+    for (const auto& box : desktop.Boxes) std::fprintf(stderr, "%s\n", OneLine(WithCommandLineHint(box.Box.Text)).c_str());
     return !desktop.Boxes.empty();
   };
 

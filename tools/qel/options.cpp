@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "app/settingsfile.h"
 #include "core/session.h"
+#include "core/paths.h"
 #include "log/errors.h"
 
 int TToolCommand::ShowUsage() const {
@@ -25,12 +26,12 @@ int TToolCommand::UsageError(const std::string& message) const {
 }
 
 int TToolCommand::Failure(const std::string& subject, const std::string& reason) const {
-  std::fprintf(stderr, "qel %s: %s: %s\n", Name, subject.c_str(), reason.c_str());
+  std::fprintf(stderr, "qel %s: %s: %s\n", Name, subject.c_str(), OneLine(WithCommandLineHint(reason)).c_str());
   return 1;
 }
 
 void TToolCommand::Note(const std::string& text) const {
-  std::fprintf(stderr, "qel %s: note: %s\n", Name, OneLine(text).c_str());
+  std::fprintf(stderr, "qel %s: note: %s\n", Name, OneLine(WithCommandLineHint(text)).c_str());
 }
 
 bool TakeValue(int argc, char** argv, int& i, const char* option, std::string& value, bool& missing) {
@@ -129,12 +130,50 @@ bool ReadInput(const std::string& name, std::string& bytes, std::string& reason)
 
 std::string InputName(const std::string& name) { return name == "-" ? "standard input" : name; }
 
+namespace {
+std::string LowerCase(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+}  // namespace
+
 std::optional<std::uint8_t> EmulationOf(const std::string& name) {
-  if (name == "quorix") return emQuorix;
-  if (name == "vt100") return emVT100;
-  if (name == "vt220") return emVT220;
-  if (name == "tn3270") return emTN3270;
+  const std::string lower = LowerCase(name);
+  if (lower == "quorix") return emQuorix;
+  if (lower == "vt100") return emVT100;
+  if (lower == "vt220" || lower == "vt220-8bit") return emVT220;
+  if (lower == "tn3270") return emTN3270;
   return std::nullopt;
+}
+
+std::string UnknownEmulation(const std::string& name) {
+  if (LowerCase(name) == "vt52") {
+    return "VT52 is not chosen here: a VT100 host selects it (ESC [ ? 2 h); give --emulation vt100";
+  }
+  return "unknown terminal type '" + name + "' (quorix, vt100, vt220 or tn3270)";
+}
+
+std::string ModeBaseOf(const std::string& name) {
+  static const char* const kExtensions[] = {".ver", ".msg", ".usb", ".bid", ".mod", ".sem",
+                                            ".syn", ".mna", ".sen", ".sna", ".mnt"};
+  const std::size_t slash = name.rfind('/');
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name;
+  const std::string extension = LowerCase(name.substr(dot));
+  for (const char* e : kExtensions) {
+    if (extension == e) return name.substr(0, dot);
+  }
+  return name;
+}
+
+std::string WithCommandLineHint(const std::string& text) {
+  if (text.find("Configure|Files") == std::string::npos) return text;
+  if (text.find("KASP.") != std::string::npos) return text + " (on the command line: --ornet DIR)";
+  if (text.find("LogFile") != std::string::npos) return text + " (on the command line: --log)";
+  return text + " (on the command line: --mode BASE)";
 }
 
 std::string OneLine(const std::string& text) {

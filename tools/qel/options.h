@@ -57,9 +57,20 @@ bool ReadInput(const std::string& name, std::string& bytes, std::string& reason)
 // How a failure names an input: "standard input" for "-".
 std::string InputName(const std::string& name);
 
-// The settings' Emulation code of a terminal type name.
+// The settings' Emulation code of a terminal type name, in any case
+// ("vt220-8bit" is vt220).
 inline constexpr const char* kEmulationNames = "quorix|vt100|vt220|tn3270";
 std::optional<std::uint8_t> EmulationOf(const std::string& name);
+// Why a name is no terminal type, for the usage error.
+std::string UnknownEmulation(const std::string& name);
+
+// The base name of a set of mode files given with or without one of their
+// extensions: "line.mod" and "line" both mean "line".
+std::string ModeBaseOf(const std::string& name);
+
+// A box's text written for the window, with the option that does the same
+// on the command line added where it names a window to correct it in.
+std::string WithCommandLineHint(const std::string& text);
 
 // A box's text on one line: its CR and LF line breaks become single blanks.
 std::string OneLine(const std::string& text);

@@ -45,7 +45,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     if (TakeValue(argc, argv, i, "--emulation", value, missing)) {
       if (missing) return tool.UsageError("--emulation needs a terminal type");
       options.Emulation = EmulationOf(value);
-      if (!options.Emulation) return tool.UsageError("unknown terminal type '" + value + "'");
+      if (!options.Emulation) return tool.UsageError(UnknownEmulation(value));
     } else if (TakeValue(argc, argv, i, "--settings", value, missing)) {
       if (missing) return tool.UsageError("--settings needs a file name");
       options.Settings = value;
