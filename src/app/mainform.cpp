@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
+#include "screen/selection.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
@@ -364,6 +366,48 @@ void TMainForm::TransferStarted(int size) {
 void TMainForm::TransferEnded() {
   State.TransfersEnabled = true;
   State.GaugeVisible = false;
+  Changed();
+}
+
+namespace {
+// A message's user buffer lines may follow the marked lines.
+constexpr int kLinesAfterMark = 100;
+
+void AddLines(const TBrowse& screen, TMarkedText& area, int from, int to) {
+  for (int line = from; line <= to && line < screen.Count(); ++line) area.Lines.push_back(screen.GetLineText(line));
+}
+}  // namespace
+
+TMarkedText TMainForm::MarkedSelection() const {
+  TMarkedText area;
+  const TBrowse& screen = *S.Screen;
+  if (!HasSelection(screen)) return area;
+  const auto [firstLine, firstColumn] = MarkFirst(screen, 2);
+  const auto [lastLine, lastColumn] = MarkLast(screen, 2);
+  if (firstLine < 0 || lastLine < firstLine) return area;
+  AddLines(screen, area, firstLine, lastLine);
+  area.MarkedLines = area.Lines.size();
+  area.FirstColumn = std::max(1, firstColumn);
+  area.LastColumn = std::max(0, lastColumn);
+  AddLines(screen, area, lastLine + 1, lastLine + kLinesAfterMark);
+  return area;
+}
+
+TMarkedText TMainForm::MarkedAt(int line, int column) const {
+  TMarkedText area;
+  const TBrowse& screen = *S.Screen;
+  if (line < 0 || line >= screen.Count()) return area;
+  AddLines(screen, area, line, line + kLinesAfterMark);
+  area.MarkedLines = 1;
+  area.FirstColumn = std::clamp(column, 1, TBrowse::ScreenXSizeMax);
+  return area;
+}
+
+void TMainForm::ConvertAt(int line, int column) {
+  if (S.Settings.Emulation != emQuorix) return;
+  const TMarkedText area = MarkedAt(line, column);
+  if (area.Lines.empty()) return;
+  ConvertMarkedArea(S, ckMarked, area);
   Changed();
 }
 

@@ -10,9 +10,9 @@
 
 #include "app/events.h"
 #include "app/handover.h"
+#include "trace/convert.h"
 
 class TSession;
-struct TMarkedText;
 
 // What the window shows enabled, checked or visible besides the connection
 // controls (TSessionEvents::Controls).
@@ -107,6 +107,15 @@ class TMainForm {
   // A transfer started or ended (messages 1138 and 1137).
   void TransferStarted(int size);
   void TransferEnded();
+
+  // What "CW" and "CB" convert: the marked lines (none without a selection).
+  TMarkedText MarkedSelection() const;
+  // What a double click converts: the text from the clicked cell on, and the
+  // lines below it that a message may still need.
+  TMarkedText MarkedAt(int line, int column) const;
+  // The screen's double click: converts the text there when the emulation
+  // is QUORIX; nothing otherwise.
+  void ConvertAt(int line, int column);
 
   // The refusal boxes several commands share.
   void ShowPasteBusy();

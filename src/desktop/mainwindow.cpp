@@ -23,7 +23,12 @@
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
+#include "desktop/historybox.h"
 #include "desktop/keyevents.h"
+#include "desktop/keymapdialog.h"
+#include "desktop/softkeybar.h"
+#include "desktop/softkeydialog.h"
+#include "desktop/tabstopdialog.h"
 #include "desktop/memoviewer.h"
 #include "desktop/modemtoolbar.h"
 #include "desktop/modenamedialog.h"
@@ -49,6 +54,8 @@
 #include "trace/files.h"
 #include "trace/mini.h"
 #include "trace/display.h"
+#include "trace/decoder.h"
+#include "terminal/softkeybar.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "transfer/engine.h"
@@ -178,11 +185,17 @@ void TMainWindow::BuildActions() {
   A.ResetTerminal = MakeAction("&Reset Terminal");
   on(A.ResetTerminal, [&form] { form.ResetTerminal(); });
   A.SoftNormal = MakeAction("F1-F12");
+  on(A.SoftNormal, [this] { SoftKeyDialog(TQelFKeyDlg::fkNormal); });
   A.SoftShift = MakeAction("Shift F1-F12");
+  on(A.SoftShift, [this] { SoftKeyDialog(TQelFKeyDlg::fkShift); });
   A.SoftCntrl = MakeAction("Cntrl F1-F12");
+  on(A.SoftCntrl, [this] { SoftKeyDialog(TQelFKeyDlg::fkCntrl); });
   A.AnswerBack = MakeAction("AnswerBack");
+  on(A.AnswerBack, [this] { SoftKeyDialog(TQelFKeyDlg::fkAnswerBack); });
   A.Keymaps = MakeAction("&Keymaps");
+  on(A.Keymaps, [this] { KeyMaps(); });
   A.Tabs = MakeAction("&Tabs");
+  on(A.Tabs, [this] { TabStops(); });
 
   A.ReceiveAscii = MakeAction("Receive &Ascii");
   A.ReceiveBinary = MakeAction("Receive &Binary");
@@ -231,6 +244,12 @@ void TMainWindow::BuildActions() {
   A.ScrollBuffer = MakeAction("Scroll&Buffer");
   on(A.ScrollBuffer, [&form] { form.HoldScreen(); });
 
+  // Beside trace conversion: every DSS1 message decoded also goes into a
+  // capture file that Wireshark opens.
+  A.TracePcap = MakeAction("PC", "Trace to pcap On/Off");
+  A.TracePcap->setCheckable(true);
+  connect(A.TracePcap, &QAction::toggled, this, [this](bool on) { TracePcap(on); });
+
   A.About = MakeAction("&About QEL");
   on(A.About, [this] { About(); });
   A.Help = MakeAction("&Help");
@@ -246,6 +265,12 @@ void TMainWindow::BuildActions() {
     A.Quorix[b]->setIconText(QString::fromLatin1(text.Caption));
     if (b == qbDisplayMode) {
       on(A.Quorix[b], [this] { OpenDisplayMode(); });
+    } else if (b == qbConvertWord || b == qbConvertByte) {
+      on(A.Quorix[b], [this, b] {
+        const TMarkedText marked = MainForm->MarkedSelection();
+        if (!marked.Lines.empty()) Screen->CopySelection();
+        MainForm->QuorixCommand(static_cast<TQuorixButton>(b), &marked);
+      });
     } else {
       on(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
     }
@@ -373,6 +398,7 @@ void TMainWindow::BuildToolBars() {
   QuorixToolBar->setMovable(false);
   QuorixToolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
   for (QAction* action : A.Quorix) QuorixToolBar->addAction(action);
+  QuorixToolBar->insertAction(A.Quorix[qbMini], A.TracePcap);
 
   addToolBarBreak();
   Modem = std::make_unique<TModem>(*S);
@@ -381,6 +407,14 @@ void TMainWindow::BuildToolBars() {
   ModemToolBar->setMovable(false);
   addToolBar(ModemToolBar);
 
+  const std::pair<QAction*, int> softBars[] = {{A.CntrlSoftKeyBarOpt, 0}, {A.ShiftSoftKeyBarOpt, 1}, {A.SoftKeyBarOpt, 2}};
+  for (const auto& [item, index] : softBars) {
+    connect(item, &QAction::triggered, this, [this, item = item, index = index] {
+      std::uint8_t* visible[3] = {&S->Settings.CntrlSoftKeyBarVisible, &S->Settings.ShiftSoftKeyBarVisible,
+                                  &S->Settings.SoftKeyBarVisible};
+      ToggleBar(item, SoftKeyBars[index], *visible[index]);
+    });
+  }
   connect(A.StatusBarOpt, &QAction::triggered, this, [this] { ToggleBar(A.StatusBarOpt, Clock, S->Settings.StatusBarVisible); });
   connect(A.ToolbarOpt, &QAction::triggered, this, [this] { ToggleBar(A.ToolbarOpt, MainToolBar, S->Settings.ToolBarVisible); });
   connect(A.QuorixToolBarOpt, &QAction::triggered, this,
@@ -410,6 +444,19 @@ void TMainWindow::BuildCentral() {
     }
   });
   CentralLayout->addWidget(Screen, 1);
+  const TSoftKeyGroup groups[3] = {sgCntrl, sgShift, sgNormal};
+  const char* names[3] = {"QelCntrlSoftKey", "QelShiftSoftKey", "QelSoftKey"};
+  for (int i = 0; i < 3; ++i) {
+    auto* bar = new TQelSoftK(groups[i], Central);
+    bar->setObjectName(QString::fromLatin1(names[i]));
+    bar->setFocusPolicy(Qt::NoFocus);
+    connect(bar, &TQelSoftK::Clicked, this, [this, bar](int index) {
+      S->Keyboard->StartSoftKey(SoftKeyOfBarKey(bar->Group(), index));
+      Screen->setFocus();
+    });
+    CentralLayout->addWidget(bar);
+    SoftKeyBars[i] = bar;
+  }
   Clock = new TQelClock(Central);
   Clock->setObjectName(QStringLiteral("QelStatusBar"));
   Clock->SetClockWidth(90);
@@ -472,6 +519,10 @@ void TMainWindow::WireSession() {
   };
   form.Events.OnSessionEnded = [this](const std::string&) { WriteToolBar(); };
   form.OnHoldChanged = [this](bool held) { Screen->SetHold(held); };
+  connect(Screen, &TScreenView::DoubleClicked, this, [this](int line, int column) {
+    MainForm->ConvertAt(line, column);
+  });
+  WireKeyboard();
   S->Keyboard->EscapeActionHook = [this] { EscapeActionHook(); };
 }
 
@@ -534,6 +585,11 @@ void TMainWindow::WriteToolBar() {
     item->setEnabled(state.TransfersEnabled);
   }
   A.Logfile->setChecked(S->Files->LogOpen);
+  {
+    // A failed write turns the export off by itself.
+    const QSignalBlocker quiet(A.TracePcap);
+    A.TracePcap->setChecked(S->Trace->PcapExporting());
+  }
   A.Debug->setChecked(state.DebugChecked);
 }
 
@@ -593,6 +649,12 @@ void TMainWindow::SetScreenProperties() {
   A.ModemToolbarOpt->setChecked(settings.ModemToolBarVisible);
   A.StatusBarOpt->setChecked(settings.StatusBarVisible);
   Clock->setVisible(settings.StatusBarVisible);
+  const bool softVisible[3] = {settings.CntrlSoftKeyBarVisible != 0, settings.ShiftSoftKeyBarVisible != 0,
+                               settings.SoftKeyBarVisible != 0};
+  for (int i = 0; i < 3; ++i) {
+    SoftKeyBars[i]->ApplySettings(settings);
+    SoftKeyBars[i]->setVisible(softVisible[i]);
+  }
   A.SoftKeyBarOpt->setChecked(settings.SoftKeyBarVisible);
   A.ShiftSoftKeyBarOpt->setChecked(settings.ShiftSoftKeyBarVisible);
   A.CntrlSoftKeyBarOpt->setChecked(settings.CntrlSoftKeyBarVisible);
@@ -618,7 +680,8 @@ void TMainWindow::ToggleBar(QAction* item, QWidget* bar, std::uint8_t& visible) 
 
 int TMainWindow::VisibleBarsHeight() const {
   int height = menuBar()->sizeHint().height();
-  for (QWidget* bar : std::initializer_list<QWidget*>{MainToolBar, QuorixToolBar, ModemToolBar, Clock}) {
+  for (QWidget* bar : std::initializer_list<QWidget*>{MainToolBar, QuorixToolBar, ModemToolBar, Clock, SoftKeyBars[0],
+                                                     SoftKeyBars[1], SoftKeyBars[2]}) {
     if (bar && !bar->isHidden()) height += bar->sizeHint().height();
   }
   return height;
@@ -705,6 +768,62 @@ void TMainWindow::Configure() {
   SetScreenProperties();
   WriteQuorixBar();
   WriteToolBar();
+}
+
+void TMainWindow::WireKeyboard() {
+  TKeyboard& keyboard = *S->Keyboard;
+  keyboard.ScreenHeld = [this] { return MainForm->Handover.HoldScreen(); };
+  keyboard.ReleaseScreen = [this] { MainForm->ReleaseHold(); };
+  keyboard.ShowHistoryBox = [this](const std::vector<std::string>& lines, int selected) {
+    const int line = Screen->CursorLine();
+    const QRect row = Screen->CellRect(line, 1);
+    const QRect area(Screen->viewport()->mapToGlobal(row.topLeft()),
+                     QSize(Screen->viewport()->width(), row.height()));
+    return QtDesktop.Modal([&] { return THistoryBox::Ask(this, area, lines, selected); });
+  };
+}
+
+void TMainWindow::SoftKeyDialog(int kind) {
+  TQelFKeyDlg dialog(S->Settings, static_cast<TQelFKeyDlg::TKind>(kind), this);
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return;
+  S->Settings = dialog.Settings();
+  SetScreenProperties();
+}
+
+void TMainWindow::TabStops() {
+  TQelTabStops dialog(S->Settings, this);
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return;
+  S->Settings = dialog.Settings();
+}
+
+void TMainWindow::KeyMaps() {
+  TQelKeyboard dialog(S->Settings, this);
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return;
+  S->Settings = dialog.Settings();
+}
+
+void TMainWindow::TracePcap(bool on) {
+  TTraceDecoder& trace = *S->Trace;
+  if (!on) {
+    trace.StopPcapExport();
+    return;
+  }
+  if (trace.PcapExporting()) return;
+  TFileDialog save;
+  save.Save = true;
+  save.Title = "Save DSS1 Trace for Wireshark";
+  save.Filter = "Packet Capture (*.PCAP)|*.PCAP";
+  save.DefaultExtension = "pcap";
+  save.InitialName = "dss1.pcap";
+  save.InitialDirectory = S->ProgramDirectory;
+  save.OverwritePrompt = true;
+  const std::optional<std::string> name = QtDesktop.FileDialog(save);
+  const int error = name ? trace.StartPcapExport(*name) : -1;
+  if (error > 0) S->Errors->ReportErrno(ekFileOpen, error, *name);
+  if (error != 0) {
+    const QSignalBlocker quiet(A.TracePcap);
+    A.TracePcap->setChecked(false);
+  }
 }
 
 void TMainWindow::SelectFont() {}

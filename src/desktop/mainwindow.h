@@ -33,6 +33,7 @@ class TModem;
 class TScreenFind;
 class TBookmarks;
 class TQelFindDlg;
+class TQelSoftK;
 class TBookMarkForm;
 
 // Options of the program's command line.
@@ -79,6 +80,7 @@ class TMainWindow : public QMainWindow {
     QAction *ConnectSerialButton, *ConnectNetworkButton, *DisconnectSerialButton, *DisconnectNetworkButton;
     QAction *ReceiveButton, *TransmitButton;
     std::array<QAction*, qbCount> Quorix;
+    QAction* TracePcap;
   };
   const TActions& Actions() const { return A; }
   QMenu* ScreenPopup() const { return Popup; }
@@ -110,6 +112,11 @@ class TMainWindow : public QMainWindow {
   void SizeAtStart();
   void OpenDisplayMode();
   void Configure();
+  void SoftKeyDialog(int kind);
+  void TabStops();
+  void KeyMaps();
+  void TracePcap(bool on);
+  void WireKeyboard();
   int VisibleBarsHeight() const;
   void ExitCommand();
   void About();
@@ -143,6 +150,8 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TBookmarks> Bookmarks;
   TQelFindDlg* FindDialog = nullptr;
   TBookMarkForm* BookmarkForm = nullptr;
+  // Top to bottom under the screen: Cntrl, Shift, normal.
+  std::array<TQelSoftK*, 3> SoftKeyBars{};
   QWidget* Central = nullptr;
   QVBoxLayout* CentralLayout = nullptr;
   TScreenView* Screen = nullptr;

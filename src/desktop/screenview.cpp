@@ -292,7 +292,7 @@ void TScreenView::FlushDamage() {
   // Lines added scroll the view with them, one scroll for the whole burst,
   // so a view at the bottom stays there; a held screen stays where the user
   // is reading.
-  if (damage.LinesAdded > 0 && !Held && !damage.ShowTop) {
+  if (damage.LinesAdded > 0 && !Held) {
     UpdateScrollBars();
     SetTop(std::min(Top + damage.LinesAdded, MaxTop()));
   }

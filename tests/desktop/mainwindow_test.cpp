@@ -1,0 +1,262 @@
+// The main window offscreen: menus and toolbars with their captions and
+// hints, enabling after connect and disconnect, the bars and the window
+// height, the Quorix toolbar's looks, and received text on the screen.
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+#include <memory>
+
+#include "app/settingsfile.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "desktop/mainwindow.h"
+#include "desktop/screenview.h"
+#include "desktop/statusbar.h"
+#include "guitesting.h"
+#include "screen/store.h"
+#include "support/loopback.h"
+#include "support/testing.h"
+#include "transfer/engine.h"
+
+namespace {
+QStringList Captions(const QMenu* menu) {
+  QStringList captions;
+  for (const QAction* action : menu->actions()) {
+    if (!action->isSeparator()) captions << action->text();
+  }
+  return captions;
+}
+
+const QMenu* TopMenu(const QMainWindow& window, const QString& caption) {
+  for (const QAction* action : window.menuBar()->actions()) {
+    if (action->text() == caption) return action->menu();
+  }
+  return nullptr;
+}
+
+const QMenu* SubMenu(const QMenu* menu, const QString& caption) {
+  for (const QAction* action : menu->actions()) {
+    if (action->text() == caption) return action->menu();
+  }
+  return nullptr;
+}
+
+// A window on a fresh program directory, started without questions.
+struct TWindow {
+  TTempDir Dir;
+  std::unique_ptr<TMainWindow> W;
+  explicit TWindow(TWindowOptions options = {}) {
+    options.SkipBackgroundFile = true;
+    W = std::make_unique<TMainWindow>(Dir.path().string(), options);
+    W->show();
+    QVERIFY_THROWS_NO_EXCEPTION(W->StartUp());
+  }
+  TSession& S() { return W->Session(); }
+  const TMainWindow::TActions& A() { return W->Actions(); }
+  void Receive(const std::string& bytes) {
+    S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    WaitFor([&] { return S().Screen->PendingDamage().Empty(); });
+    QTest::qWait(40);
+  }
+};
+}  // namespace
+
+class TMainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void MenusCarryTheirCaptionsInOrder() {
+    TWindow t;
+    const QMainWindow& w = *t.W;
+    QStringList top;
+    for (const QAction* a : w.menuBar()->actions()) top << a->text();
+    QCOMPARE(top, (QStringList{"&File", "&Edit", "&Setup", "&Transfer", "&Window", "&Help"}));
+    const QStringList file = Captions(TopMenu(w, "&File"));
+    for (const char* caption : {"&Open", "&Save", "Save &As...", "&Print", "Print Set&Up", "&Logfile",
+                                "&Execute Script", "E&xit"}) {
+      QVERIFY2(file.contains(caption), caption);
+    }
+    QCOMPARE(Captions(TopMenu(w, "&Edit")),
+             (QStringList{"&Copy", "&Paste Send", "Paste &Receive", "Paste to &Disk", "C&ancel Paste", "&Select All",
+                          "&Clear", "&Empty Screenbuffer", "Add &Bookmark", "&Find", "Find F&orward",
+                          "Find &Backward"}));
+    const QMenu* setup = TopMenu(w, "&Setup");
+    QCOMPARE(Captions(SubMenu(setup, "C&onnect")), (QStringList{"&Serial Port", "&Network Port", "&Listen Port"}));
+    QCOMPARE(Captions(SubMenu(setup, "&Disconnect")), (QStringList{"&Serial Port", "&Network Port"}));
+    QCOMPARE(Captions(SubMenu(setup, "&SoftKey Definition")),
+             (QStringList{"F1-F12", "Shift F1-F12", "Cntrl F1-F12"}));
+    for (const char* caption : {"&Configure...", "Send &Break", "&Reset Terminal", "AnswerBack", "&Keymaps", "&Tabs"}) {
+      QVERIFY2(Captions(setup).contains(caption), caption);
+    }
+    const QMenu* transfer = TopMenu(w, "&Transfer");
+    QCOMPARE(Captions(SubMenu(transfer, "&Download")), (QStringList{"Receive &Ascii", "Receive &Binary", "&FTP"}));
+    QCOMPARE(Captions(SubMenu(transfer, "&Upload")),
+             (QStringList{"Send &Ascii", "Send &Vtrans", "&Simulate", "&Playback", "&FTP"}));
+    QVERIFY(Captions(transfer).contains("&Cancel"));
+    QCOMPARE(Captions(TopMenu(w, "&Window")),
+             (QStringList{"&Toolbar", "&Statusbar", "&QUORIX Toolbar", "M&odem Toolbar", "S&oftkey Toolbar",
+                          "S&hift Softkey Toolbar", "C&ntrl Softkey Toolbar", "&Bookmark", "&Configure Toolbar",
+                          "Scroll&Buffer"}));
+    QCOMPARE(Captions(TopMenu(w, "&Help")), (QStringList{"&About QEL", "&Help", "&Debug"}));
+    QCOMPARE(Captions(t.W->ScreenPopup()),
+             (QStringList{"&Copy", "&Paste Send", "Paste &Receive", "Paste to &Disk", "C&ancel Paste", "&Select All",
+                          "&UnMark", "Add &Bookmark", "&Find", "Find F&orward", "Find &Backward"}));
+  }
+
+  void DisabledCommandsStayDisabled() {
+    TWindow t;
+    QVERIFY(!t.A().ExecuteScript->isEnabled());
+    QVERIFY(!t.A().Empty->isEnabled());
+    QVERIFY(!t.A().SendVtrans->isEnabled());
+    QVERIFY(!t.A().SendPopupVtrans->isEnabled());
+    QVERIFY(!t.A().ConfigureToolbar->isEnabled());
+  }
+
+  void ToolbarHintsAreTheSystemsOwn() {
+    TWindow t;
+    const auto& a = t.A();
+    const std::pair<QAction*, const char*> hints[] = {
+        {a.Open, "Open File"}, {a.SaveAs, "Save File As"}, {a.Print, "Print"}, {a.PrintSetUp, "Print Setup"},
+        {a.Logfile, "Log File On/Off"}, {a.FontSelect, "Select Font"}, {a.FileClose, "Close File"},
+        {a.Copy, "Copy"}, {a.Find, "Find Text in Screenbuffer"}, {a.Configure, "Configure"},
+        {a.ConnectSerialButton, "Connect Serial Port"}, {a.DisconnectSerialButton, "Disconnect Serialport"},
+        {a.ConnectNetworkButton, "Connect Network Port"}, {a.DisconnectNetworkButton, "Disconnect Network"},
+        {a.ReceiveButton, "Receive File"}, {a.TransmitButton, "Transmit File"},
+        {a.CancelTransfer, "Cancel Transfer"}, {a.Quorix[qbMsgHeader], "Display Msg Header On/Off"},
+        {a.Quorix[qbDisplayMode], "Display a Mode"}};
+    for (const auto& [action, hint] : hints) QCOMPARE(action->toolTip(), QString::fromLatin1(hint));
+    QCOMPARE(Captions(a.ReceiveButton->menu()), (QStringList{"&ASCII", "&BINARY", "&FTP"}));
+    QCOMPARE(Captions(a.TransmitButton->menu()), (QStringList{"&ASCII", "&VTRANS", "&SIMULATE", "PLAY&BACK", "&FTP"}));
+  }
+
+  void ConnectAndDisconnectMoveTheControls() {
+    TLoopbackHost host;
+    TWindow t;
+    t.S().Settings.HostName.assign(host.Address());
+    t.S().Settings.Port = 0;
+    const auto& a = t.A();
+    QVERIFY(a.ConnectNetworkButton->isEnabled());
+    QVERIFY(!a.DisconnectNetworkButton->isEnabled());
+    QVERIFY(!a.DisconnectNetwork->isEnabled());
+    a.ConnectNetwork->trigger();
+    const int peer = host.AcceptOne();
+    QVERIFY(peer >= 0);
+    QVERIFY(WaitFor([&] { return t.S().Transmit->NetworkConnected; }));
+    QVERIFY(!a.ConnectNetwork->isEnabled());
+    QVERIFY(!a.ConnectNetworkButton->isEnabled());
+    QVERIFY(a.DisconnectNetworkButton->isEnabled());
+    QVERIFY(a.DisconnectNetwork->isEnabled());
+    QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(10) == "CONN"; }));
+    a.DisconnectNetwork->trigger();
+    ::close(peer);
+    QVERIFY(a.ConnectNetwork->isEnabled());
+    QVERIFY(a.ConnectNetworkButton->isEnabled());
+    QVERIFY(!a.DisconnectNetworkButton->isEnabled());
+    QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(10).isEmpty(); }));
+  }
+
+  void ATransferDisablesTheTransferCommandsAndShowsTheGauge() {
+    TWindow t;
+    t.S().Desktop.PostMessage(wmTransferStarted);
+    QVERIFY(WaitFor([&] { return !t.A().ReceiveAscii->isEnabled(); }));
+    QVERIFY(!t.A().SendAscii->isEnabled());
+    QVERIFY(!t.A().ReceiveButton->isEnabled());
+    QVERIFY(t.W->StatusBar()->GaugeShown());
+    t.S().Desktop.PostMessage(wmTransferEnded);
+    QVERIFY(WaitFor([&] { return t.A().ReceiveAscii->isEnabled(); }));
+    QVERIFY(t.A().TransmitButton->isEnabled());
+    QVERIFY(!t.W->StatusBar()->GaugeShown());
+    QCOMPARE(t.W->StatusBar()->PanelText(8), QString("80x24"));
+  }
+
+  void HidingABarShrinksTheWindowByItsHeight() {
+    TWindow t;
+    QTest::qWait(50);
+    const int height = t.W->height();
+    const int barHeight = t.W->StatusBar()->height();
+    QVERIFY(barHeight > 0);
+    t.A().StatusBarOpt->trigger();
+    QTest::qWait(50);
+    QCOMPARE(t.W->height(), height - barHeight);
+    QVERIFY(!t.A().StatusBarOpt->isChecked());
+    QCOMPARE(t.S().Settings.StatusBarVisible, std::uint8_t(0));
+    t.A().StatusBarOpt->trigger();
+    QTest::qWait(50);
+    QCOMPARE(t.W->height(), height);
+    QVERIFY(t.A().StatusBarOpt->isChecked());
+  }
+
+  void QuorixButtonsShowOnBoldBlackAndOffBlue() {
+    TWindow t;
+    t.S().Settings.Emulation = emQuorix;
+    t.S().Settings.DisplayMsgHeader = 0;
+    t.W->WriteQuorixBar();
+    auto* bar = t.W->findChild<QToolBar*>("QUORIXToolBar");
+    QVERIFY(bar);
+    QWidget* header = bar->widgetForAction(t.A().Quorix[qbMsgHeader]);
+    QVERIFY(!header->font().bold());
+    QCOMPARE(header->palette().color(QPalette::ButtonText), QColor(Qt::blue));
+    t.A().Quorix[qbMsgHeader]->trigger();
+    QCOMPARE(t.S().Settings.DisplayMsgHeader, std::uint8_t(1));
+    QVERIFY(header->font().bold());
+    QVERIFY(header->font().underline());
+    QCOMPARE(header->palette().color(QPalette::ButtonText), QColor(Qt::black));
+    QWidget* convertWord = bar->widgetForAction(t.A().Quorix[qbConvertWord]);
+    QVERIFY(convertWord->font().underline());
+    QVERIFY(!convertWord->font().bold());
+  }
+
+  void ReceivedTextIsOnTheScreenAndTheViewFollowsTheBottom() {
+    TLoopbackHost host;
+    TWindow t;
+    t.S().Settings.HostName.assign(host.Address());
+    t.S().Settings.Port = 0;
+    t.A().ConnectNetwork->trigger();
+    const int peer = host.AcceptOne();
+    QVERIFY(peer >= 0);
+    std::string lines;
+    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\r\n";
+    SendAll(peer, lines + "\x1b[1mlast words");
+    TScreenView& view = *t.W->ScreenView();
+    const TBrowse& store = *t.S().Screen;
+    QVERIFY(WaitFor([&] { return store.GetLineText(store.ScreenLine(24)).rfind("last words", 0) == 0; }));
+    QVERIFY(WaitFor([&] { return store.PendingDamage().Empty(); }));
+    QTest::qWait(40);
+    QCOMPARE(view.TopLine() + view.VisibleRows(), store.Count());
+    QVERIFY(view.VisibleRows() >= 24);
+    QCOMPARE(QString::fromStdString(store.GetLineText(store.ScreenLine(24))).trimmed(), QString("last words"));
+    // Received data takes the start-up panel away at the next tick.
+    QVERIFY(WaitFor([&] { return t.W->findChild<QWidget*>("QelStartupPanel") == nullptr; }));
+    t.W->grab().save(ArtifactPath("mainwindow-80.png"));
+    const QImage shot = view.viewport()->grab().toImage();
+    // The bottom row carries ink: the text is painted, not blank.
+    const QRect row = view.RowRect(view.VisibleRows() - 1);
+    const QColor background = shot.pixelColor(row.right() - 2, row.center().y());
+    int ink = 0;
+    for (int x = row.left(); x < row.left() + 200; ++x) {
+      for (int y = row.top(); y <= row.bottom(); ++y) ink += shot.pixelColor(x, y) != background;
+    }
+    QVERIFY2(ink > 50, qPrintable(ArtifactPath("mainwindow-80.png")));
+    // Right of the text the row is empty.
+    for (int x = row.left() + 300; x < row.left() + 500; ++x) QCOMPARE(shot.pixelColor(x, row.center().y()), background);
+    ::close(peer);
+  }
+
+  void ResetTerminalIn132ColumnsFitsTheWindow() {
+    TWindow t;
+    const int width80 = t.W->ScreenView()->width();
+    t.S().Settings.ScreenSize = 1;
+    t.A().ResetTerminal->trigger();
+    QTest::qWait(50);
+    const int width132 = t.W->ScreenView()->width();
+    QCOMPARE(width132, t.W->ScreenView()->SizeForColumns(132).width());
+    QVERIFY(width132 > width80);
+    t.Receive("\x1b[1;100Hcolumn 100");
+    t.W->grab().save(ArtifactPath("mainwindow-132.png"));
+  }
+};
+
+QTEST_MAIN(TMainWindowTest)
+#include "mainwindow_test.moc"
