@@ -365,6 +365,12 @@ void TExchangeHost::Pump() {
       CursorReportByte(b);
       continue;
     }
+    if (LineInput.Active()) {
+      ++i;
+      LineInput.Byte(b, Out, WillEcho, AfterCr);
+      if (!LineInput.Active()) Prompt();
+      continue;
+    }
     if (Producer) {
       const std::size_t interrupt = Input.find(static_cast<char>(kCtrlC), i);
       if (interrupt == std::string::npos) break;
@@ -445,6 +451,7 @@ void TExchangeHost::Dispatch(const std::string& line) {
     Deadline = Clock() + kAnswerBackWaitMs;
     return;
   }
+  if (command == "INPUT" && words.size() == 1) return LineInput.Start(Out, AfterCr);
   if (command == "TRACE" && words.size() == 1) return PrintSample(Samples.Trace, "?NO MESSAGE TRACE RECORDED");
   if (command == "MINI" && words.size() == 1) return PrintSample(Samples.Mini, "?NO MINI TRACE RECORDED");
   if ((command == "BYE" || command == "LOGOFF") && words.size() == 1) {
@@ -490,6 +497,7 @@ void TExchangeHost::Help() {
       "ENQ             request the terminal's answer-back\r\n"
       "TRACE           message trace output\r\n"
       "MINI            MINI trace output\r\n"
+      "INPUT           lines of text up to . or CTRL-Z, each prompted with >\r\n"
       "FLOOD N [CUP]   N megabytes of output, with CUP cursor addressed\r\n"
       "BYE, LOGOFF     end the session\r\n";
   Prompt();

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "exchange_input.h"
+
 // Trace texts the monitor prints for TRACE and MINI (the exchange's own
 // recorded output; empty when none was found).
 struct TExchangeSamples {
@@ -113,4 +115,5 @@ class TExchangeHost {
   std::uint64_t FloodBytes = 0;
   unsigned FloodMegabytes = 0;
   std::string Report;  // the tail of what came while a cursor report is due
+  TExchangeInput LineInput;  // INPUT
 };

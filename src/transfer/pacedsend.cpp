@@ -1,0 +1,232 @@
+#include "transfer/pacedsend.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "app/mainform.h"
+#include "comms/transmit.h"
+#include "core/desktop.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "transfer/engine.h"
+
+namespace {
+constexpr std::uint8_t CR = 13;
+constexpr std::uint8_t LF = 10;
+constexpr std::uint8_t CtrlZ = 26;
+
+bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
+
+int GaugeValue(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
+}  // namespace
+
+TPacedSend::TPacedSend(TSession& session, TCommandState& state)
+    : S(session), State(state), Buffer(kBufferSize) {
+  S.Transfer->FileSender = [this] { SenderTick(); };
+  S.Transfer->FileSendStep = [this] {
+    if (S.Transfer->Activities & acFileSend) SendStep();
+  };
+}
+
+TPacedSend::~TPacedSend() {
+  S.Transfer->FileSender = nullptr;
+  S.Transfer->FileSendStep = nullptr;
+}
+
+void TPacedSend::Changed() {
+  ++S.Status.Changes;
+  if (OnStateChanged) OnStateChanged();
+}
+
+bool TPacedSend::SendAscii(const TSendDialog& dialog) {
+  const TTransferEngine& engine = *S.Transfer;
+  if (S.Files->PlaybackActive || (engine.Activities & acPlayback)) {
+    S.Desktop.ShowMessage({TMsgIcon::Error, kPlaybackBusyText, "", mbOK | mbHelp, 0});
+    return false;
+  }
+  TSetupRecord draft = S.Settings;
+  if (!dialog || !dialog(draft)) return false;
+  S.Settings = draft;
+  return StartFileSend();
+}
+
+bool TPacedSend::StartFileSend() {
+  if (S.Settings.SendReceiveFileName.empty()) {
+    S.Desktop.ShowMessage({TMsgIcon::Error, kNoSendFileNameText, "", mbOK | mbHelp, 0});
+    return false;
+  }
+  TTransferEngine& engine = *S.Transfer;
+  engine.ReceiveKind = 0;
+  TLogFiles& files = *S.Files;
+  files.TransferFileName = S.Settings.SendReceiveFileName.str();
+  if (!files.OpenTransferFile(0)) return false;
+  Count = Index = 0;
+  Position = 0;
+  EndOfFile = false;
+  Previous = 0;
+  engine.TransferActive = true;
+  engine.Direction = 0;
+  engine.WaitFlag = wfRunning;
+  engine.KeyPressed = false;  // a key typed before the send releases no line of it
+  engine.Activities |= acFileSend;
+  State.TransfersEnabled = false;
+  State.GaugeVisible = true;
+  State.GaugeProgress = 0;
+  State.GaugeMax = std::max(1, GaugeValue(files.TransferFileSize));
+  Changed();
+  return true;
+}
+
+void TPacedSend::SenderTick() {
+  TTransferEngine& engine = *S.Transfer;
+  if (!engine.TransferActive || engine.Direction != 0) {
+    engine.Activities &= ~static_cast<std::uint32_t>(acFileSend);
+    State.GaugeVisible = false;
+    Changed();
+    return;
+  }
+  const int budget = std::max(1, S.Transmit->CharsPerTick);
+  for (int i = 0; i < budget; ++i) {
+    if (!SendStep()) break;
+  }
+  ++S.Status.Changes;
+}
+
+// Reads the next block. A line end left last in the block is kept at the
+// front of the new one, so a CR LF split by the block boundary still counts
+// as one pair.
+bool TPacedSend::Refill() {
+  std::size_t kept = 0;
+  if (Index < Count) {
+    Buffer[0] = Buffer[Index];
+    kept = 1;
+  } else {
+    State.GaugeProgress = GaugeValue(Position);
+  }
+  Index = 0;
+  Count = kept;
+  if (EndOfFile) return kept > 0;
+  const long read = S.Files->ReadTransferFile(Buffer.data() + kept, kBufferSize - kept);
+  if (read < 0) {
+    // A file that cannot be read any more ends the send; what went out stays sent.
+    S.Errors->ReportErrno(ekFileAccess, EIO, "Transfer File");
+    return false;
+  }
+  if (read == 0) EndOfFile = true;
+  Count += static_cast<std::size_t>(read);
+  Position += static_cast<std::uint64_t>(read);
+  return Count > 0;
+}
+
+bool TPacedSend::SendStep() {
+  TTransferEngine& engine = *S.Transfer;
+  if (engine.Activities & acQueuedString) return true;
+  if (!engine.TransferActive || engine.Direction != 0) return false;
+  const bool ctrlZAtEnd = S.Settings.EOFCtrlZ != 0;
+  if (Index >= Count) {
+    const bool readFailed = !Refill() && !EndOfFile;
+    if (Count == 0) {
+      Finish(ctrlZAtEnd && !readFailed);
+      return false;
+    }
+  }
+  if (!ctrlZAtEnd && Previous == CtrlZ) {
+    Finish(false);
+    return false;
+  }
+  const std::uint8_t c = Buffer[Index];
+  if (IsLineEnd(c) && Index + 1 == Count && !EndOfFile && !Refill()) {
+    Finish(false);
+    return false;
+  }
+  if (!PacingAllows(c)) return false;
+  TTransmitPath& transmit = *S.Transmit;
+  ++Index;
+  Previous = c;
+  if (!IsLineEnd(c)) {
+    if (c != CtrlZ || ctrlZAtEnd) transmit.SendByte(c);
+    return true;
+  }
+  SendLineEnd(c);
+  return true;
+}
+
+void TPacedSend::SendLineEnd(std::uint8_t c) {
+  TTransmitPath& transmit = *S.Transmit;
+  const bool hasNext = Index < Count;
+  const std::uint8_t next = hasNext ? Buffer[Index] : 0;
+  const bool pair = hasNext && IsLineEnd(next) && next != c;  // CR LF or LF CR
+  bool takeNext = false;
+  switch (S.Settings.EOL) {
+    case elCR:
+      transmit.SendByte(CR);
+      takeNext = hasNext && next == LF;
+      break;
+    case elLF:
+      takeNext = hasNext && next == CR;
+      transmit.SendByte(LF);
+      break;
+    case elCRLF:
+      transmit.SendByte(CR);
+      transmit.SendByte(LF);
+      takeNext = pair;
+      break;
+    case elLFCR:
+      transmit.SendByte(LF);
+      transmit.SendByte(CR);
+      takeNext = pair;
+      break;
+    default:  // "No Change", and codes no dialog writes
+      transmit.SendByte(c);
+      break;
+  }
+  if (!takeNext) return;
+  Previous = next;
+  ++Index;
+}
+
+bool TPacedSend::PacingAllows(std::uint8_t c) {
+  TTransferEngine& engine = *S.Transfer;
+  const TSetupRecord& settings = S.Settings;
+  if (engine.SendDelayRunning()) {
+    engine.WaitFlag = wfWaiting;
+    return false;
+  }
+  engine.WaitFlag = wfRunning;
+  if (settings.CharDelay == cdPacedByEcho) engine.AwaitEcho(c);
+  if (c != CR) return true;
+  switch (settings.LineDelay) {
+    case ldWaitForChar:
+      engine.AwaitEcho(settings.WaitChar);
+      engine.WaitFlag = wfWaiting;
+      break;
+    case ldWaitTenths:
+      engine.Timers[tmLineDelay] = settings.LineDly;
+      engine.WaitFlag = wfWaiting;
+      break;
+    case ldWaitForKey:
+      if (!engine.KeyPressed) {
+        engine.WaitFlag = wfWaiting;
+        return false;  // the CR is held until a key is pressed
+      }
+      engine.KeyPressed = false;
+      break;
+    default:
+      break;
+  }
+  return true;
+}
+
+void TPacedSend::Finish(bool sendCtrlZ) {
+  TTransferEngine& engine = *S.Transfer;
+  if (sendCtrlZ) S.Transmit->SendByte(CtrlZ);
+  engine.Activities &= ~static_cast<std::uint32_t>(acFileSend);
+  S.Files->CloseTransferFile();
+  engine.TransferActive = false;
+  engine.WaitFlag = wfFinished;
+  State.GaugeProgress = State.GaugeMax;
+  S.Desktop.PostMessage(wmTransferEnded);
+  Changed();
+}
