@@ -548,6 +548,7 @@ void TReceiveInterpreter::HostTransfer(int direction) {
   }
   if (type == 0) transfer.ReceiveKind = 1;
   if (type == 1) transfer.ReceiveKind = 0;
+  if (type == 0) S.Files->HostFilePolicy = Parameters[1];  // 0 ask, 1 overwrite, 2 a new numbered name
   // The host names no file: the transfer uses the configured send/receive file.
   S.Files->TransferFileName = S.Settings.SendReceiveFileName.str();
   if (!S.Files->OpenTransferFile(direction == 0 ? 0 : 1)) {
@@ -557,4 +558,5 @@ void TReceiveInterpreter::HostTransfer(int direction) {
   transfer.TransferActive = true;
   transfer.Direction = direction;
   Send('Y');
+  if (transfer.HostTransferStarted) transfer.HostTransferStarted();
 }

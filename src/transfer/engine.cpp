@@ -123,7 +123,10 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
       CaptureRing.WriteIndex = (CaptureRing.WriteIndex + 1) % TCaptureRing::kSize;
       return;
     }
-    default: return;  // host-initiated kinds 1 and 3 route received bytes nowhere
+    case 1:
+      if (HostReceiveStep) HostReceiveStep(c);
+      return;
+    default: return;  // kind 3 routes received bytes nowhere
   }
 }
 

@@ -87,6 +87,10 @@ class TTransferEngine {
   std::function<void()> TraceLineFlush;
   // The keyboard's key handler for kind 3 events.
   std::function<void(int key)> KeyHandler;
+  // Host-initiated transfers: the sequence opened the transfer file, and each
+  // received byte of a receive of kind 1.
+  std::function<void()> HostTransferStarted;
+  std::function<void(std::uint8_t)> HostReceiveStep;
   // When set, bytes for the screen path go here instead of the receive
   // interpreter (tests and tools that watch what the dispatcher passes on).
   std::function<void(std::uint8_t)> ScreenPathOverride;

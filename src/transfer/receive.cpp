@@ -1,0 +1,128 @@
+#include "transfer/receive.h"
+
+#include "app/mainform.h"
+#include "core/desktop.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "transfer/engine.h"
+
+TFileReceive::TFileReceive(TSession& session, TCommandState& state) : S(session), State(state) {
+  TTransferEngine& engine = *S.Transfer;
+  engine.HostTransferStarted = [this] { HostTransferStarted(); };
+  engine.HostReceiveStep = [this](std::uint8_t c) { HostReceiveByte(c); };
+}
+
+TFileReceive::~TFileReceive() {
+  TTransferEngine& engine = *S.Transfer;
+  engine.HostTransferStarted = nullptr;
+  engine.HostReceiveStep = nullptr;
+}
+
+TReceiveParameters TFileReceive::Preset(bool ascii) const {
+  TReceiveParameters preset;
+  preset.FileName = S.Settings.SendReceiveFileName.str();
+  if (ascii) {
+    preset.CtrlZEnds = S.Settings.CtrlZEnd != 0;
+    preset.SuppressControl = S.Settings.SuppressCtrlChar != 0;
+  }
+  return preset;
+}
+
+bool TFileReceive::StartReceive(bool ascii) {
+  if (!AskParameters) return false;
+  const std::optional<TReceiveParameters> chosen = AskParameters(ascii, Preset(ascii));
+  if (!chosen) return false;
+  TSetupRecord& settings = S.Settings;
+  settings.SendReceiveFileName.assign(chosen->FileName);
+  // A binary receive stores every byte whatever the dialog showed.
+  const bool ctrlZEnds = ascii && chosen->CtrlZEnds;
+  const bool suppress = ascii && chosen->SuppressControl;
+  if (ascii) {
+    settings.CtrlZEnd = ctrlZEnds ? 1 : 0;
+    settings.SuppressCtrlChar = suppress ? 1 : 0;
+  }
+  if (settings.SendReceiveFileName.empty()) {
+    S.Desktop.ShowMessage({TMsgIcon::Error, kNoReceiveFileName, "", mbOK | mbHelp, 0});
+    return false;
+  }
+  TTransferEngine& engine = *S.Transfer;
+  TLogFiles& files = *S.Files;
+  // The append question depends on the kind, so it is set before the open;
+  // a transfer that runs keeps its own kind.
+  const bool idle = files.TransferFileState == TLogFiles::tsClosed;
+  const int previousKind = engine.ReceiveKind;
+  if (idle) {
+    files.TransferFileName = settings.SendReceiveFileName.str();
+    engine.ReceiveKind = 0;
+  }
+  if (!files.OpenTransferFile(1)) {
+    if (idle) engine.ReceiveKind = previousKind;
+    ++S.Status.Changes;
+    return false;
+  }
+  engine.TransferActive = true;
+  engine.ReceiveKind = 0;
+  engine.CtrlZEnds = ctrlZEnds;
+  engine.SuppressControl = suppress;
+  engine.Direction = 1;
+  engine.WaitFlag = wfRunning;
+  Started();
+  return true;
+}
+
+void TFileReceive::Started() {
+  BytesLeft = 0;
+  Counted = false;
+  State.TransfersEnabled = false;
+  ++S.Status.Changes;
+  if (OnStateChanged) OnStateChanged();
+}
+
+void TFileReceive::HostTransferStarted() {
+  TTransferEngine& engine = *S.Transfer;
+  if (!engine.TransferActive || engine.Direction != 1) return;
+  engine.WaitFlag = wfRunning;
+  if (engine.ReceiveKind == 0) {
+    // The host has no dialog: its text ends at Ctrl-Z, control characters and all kept.
+    engine.CtrlZEnds = true;
+    engine.SuppressControl = false;
+    Started();
+    return;
+  }
+  Started();
+  const std::int32_t length = engine.HostTransferParams[2];
+  Counted = length > 0;
+  BytesLeft = Counted ? static_cast<std::uint64_t>(length) : 0;
+}
+
+void TFileReceive::HostReceiveByte(std::uint8_t c) {
+  TTransferEngine& engine = *S.Transfer;
+  TLogFiles& files = *S.Files;
+  if (engine.Direction != 1 || files.TransferFileState != TLogFiles::tsWriting) return;
+  files.AppendTransferByte(c);
+  const bool last = Counted && --BytesLeft == 0;
+  if (last) {
+    // The close writes what is buffered and reports a failure itself.
+    engine.EndReceive();
+    return;
+  }
+  if (files.TransferBuffered() < TLogFiles::kTransferFlushSize) return;
+  const std::uint32_t error = files.FlushTransferBuffer();
+  if (error == 0) return;
+  S.Errors->ReportError(ekFileAccess, error, "Transfer File");
+  engine.EndReceive();
+}
+
+bool TFileReceive::ReceiveRuns() const {
+  const TTransferEngine& engine = *S.Transfer;
+  return engine.TransferActive && engine.Direction == 1 && engine.ReceiveKind != 2 &&
+         S.Files->TransferFileState == TLogFiles::tsWriting;
+}
+
+void TFileReceive::ConnectionLost() {
+  if (!ReceiveRuns()) return;
+  BytesLeft = 0;
+  Counted = false;
+  S.Transfer->EndReceive();
+}

@@ -1,0 +1,306 @@
+#include "transfer/receive.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <random>
+#include <string>
+
+#include "app/mainform.h"
+#include "comms/recordinglines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/errors.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "support/testing.h"
+#include "transfer/engine.h"
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+// Error texts come padded from the code table; the sentence is what counts.
+std::string Trimmed(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+struct Receive : ::testing::Test {
+  TTestSession T;
+  TCommandState State;
+  TFileReceive R{*T.S, State};
+  TRecordingNetworkLine Wire;
+  std::optional<TReceiveParameters> Answer;  // what the dialog gives back
+  std::vector<TReceiveParameters> Presets;   // what it was shown
+  std::string Name;
+
+  void SetUp() override {
+    T.S->StartUp();
+    T.S->Transmit->Network = &Wire;
+    T.S->Transmit->NetworkConnected = true;
+    T.S->Settings.Port = 0;
+    Name = T.Dir.file("rx.dat");
+    R.AskParameters = [this](bool, const TReceiveParameters& preset) {
+      Presets.push_back(preset);
+      return Answer;
+    };
+  }
+  TSession& S() { return *T.S; }
+  TTransferEngine& E() { return *T.S->Transfer; }
+  TLogFiles& Files() { return *T.S->Files; }
+  const std::vector<TScriptedDesktop::TRecordedBox>& Boxes() { return T.Desktop.Boxes; }
+  void Push(const std::string& bytes) {
+    S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  }
+  bool Start(bool ascii, bool ctrlZ = false, bool suppress = false) {
+    Answer = TReceiveParameters{Name, ctrlZ, suppress};
+    return R.StartReceive(ascii);
+  }
+  std::string Row(int row) {
+    std::string text = S().Screen->GetLineText(S().Screen->ScreenLine(row));
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    return text;
+  }
+  int Posted(int message) {
+    int n = 0;
+    for (const auto& m : T.Desktop.Posted) n += m.Message == message;
+    return n;
+  }
+};
+
+// --------------------------------------------------------- user receives
+
+TEST_F(Receive, AsciiWithCtrlZEndStoresUpToTheCtrlZAndEndsByItself) {
+  ASSERT_TRUE(Start(true, true, false));
+  EXPECT_FALSE(State.TransfersEnabled);
+  Push(std::string("abc\x1b[1mdef") + kCtrlZ + "XYZ");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
+  EXPECT_EQ(ReadFileBytes(Name), "abc\x1b[1mdef");
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  // Received text is shown throughout, and what follows the end only there.
+  EXPECT_EQ(Row(1), "abcdefXYZ");
+}
+
+TEST_F(Receive, SuppressingControlCharactersStoresTheTextAsShown) {
+  ASSERT_TRUE(Start(true, false, true));
+  Push("line1\r\n\x1b[31mred\x07\tx\x1b[2;40H!\r\n");
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "line1\r\nred\tx!\r\n");
+}
+
+TEST_F(Receive, BinaryStoresEveryByteAndNeverEndsByItself) {
+  // Whatever the dialog's boxes said, a binary receive stores all.
+  ASSERT_TRUE(Start(false, true, true));
+  EXPECT_FALSE(E().CtrlZEnds);
+  EXPECT_FALSE(E().SuppressControl);
+  std::string bytes;
+  for (int round = 0; round < 20; ++round) {
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  }
+  Push(bytes);
+  EXPECT_TRUE(E().TransferActive);
+  EXPECT_EQ(Files().ReceivedBytes, bytes.size());
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), bytes);
+}
+
+TEST_F(Receive, TheDialogShowsAndStoresTheSettings) {
+  S().Settings.SendReceiveFileName.assign("old.txt");
+  S().Settings.CtrlZEnd = 1;
+  S().Settings.SuppressCtrlChar = 0;
+  Answer = std::nullopt;
+  EXPECT_FALSE(R.StartReceive(true));
+  EXPECT_FALSE(R.StartReceive(false));
+  ASSERT_EQ(Presets.size(), 2u);
+  EXPECT_EQ(Presets[0].FileName, "old.txt");
+  EXPECT_TRUE(Presets[0].CtrlZEnds);
+  EXPECT_FALSE(Presets[0].SuppressControl);
+  EXPECT_EQ(Presets[1].FileName, "old.txt");
+  EXPECT_FALSE(Presets[1].CtrlZEnds);  // binary shows both off
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_TRUE(Boxes().empty());
+
+  ASSERT_TRUE(Start(true, false, true));
+  EXPECT_EQ(S().Settings.SendReceiveFileName.str(), Name);
+  EXPECT_EQ(S().Settings.CtrlZEnd, 0);
+  EXPECT_EQ(S().Settings.SuppressCtrlChar, 1);
+  Files().CloseTransferFile();
+  // The binary receive stores the name only.
+  ASSERT_TRUE(Start(false, true, false));
+  EXPECT_EQ(S().Settings.CtrlZEnd, 0);
+  EXPECT_EQ(S().Settings.SuppressCtrlChar, 1);
+}
+
+TEST_F(Receive, AnEmptyNameIsRefusedWithItsBox) {
+  Name.clear();
+  EXPECT_FALSE(Start(true));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].Box.Text, "No Receive File Name specified\rCorrect in the Setup|Configure|Files");
+  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbHelp));
+  EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Error);
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_TRUE(State.TransfersEnabled);
+}
+
+TEST_F(Receive, AnExistingFileIsAppendedOverItsCtrlZOrReplacedOrLeftAlone) {
+  WriteFileBytes(Name, std::string("old") + kCtrlZ);
+  T.Desktop.Answers = {TMsgResult::OK};
+  ASSERT_TRUE(Start(false));
+  EXPECT_EQ(Boxes().back().Box.Text, "File " + Name + " already exist!\rDo you wish to append to the existing file?");
+  Push("new");
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "oldnew");
+
+  T.Desktop.Answers = {TMsgResult::Cancel};
+  EXPECT_FALSE(Start(false));
+  EXPECT_FALSE(E().TransferActive);
+  Push("shown only");
+  EXPECT_EQ(ReadFileBytes(Name), "oldnew");
+
+  T.Desktop.Answers = {TMsgResult::Ignore};
+  ASSERT_TRUE(Start(false));
+  Push("fresh");
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "fresh");
+}
+
+TEST_F(Receive, ASecondReceiveIsRefusedAndTheFirstGoesOn) {
+  ASSERT_TRUE(Start(false));
+  Push("one");
+  const std::string first = Name;
+  Name = T.Dir.file("other.dat");
+  EXPECT_FALSE(Start(false));
+  EXPECT_EQ(Boxes().back().Box.Text, "Snd and rcv can't take place at the same time. Close log file first (LOFF)");
+  EXPECT_TRUE(E().TransferActive);
+  EXPECT_EQ(Files().TransferFileName, first);
+  Push("two");
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(first), "onetwo");
+}
+
+// ------------------------------------------------------------- faults
+
+TEST_F(Receive, AFullDiskEndsTheReceiveWithItsTextAndKeepsWhatWasWritten) {
+  ASSERT_TRUE(Start(false));
+  const std::string bytes = RandomBytes(3000, 7);
+  Files().Faults.ShortWrite = 100;
+  Push(bytes);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Trimmed(Boxes()[0].Box.Text), "File access error. File = Transfer File\rError = There is not enough space on the disk.");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
+  EXPECT_EQ(ReadFileBytes(Name), bytes.substr(0, 100));
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  // The session goes on: the next bytes are shown.
+  Push("\x1b[H\x1b[2Jstill here");
+  EXPECT_EQ(Row(1), "still here");
+}
+
+TEST_F(Receive, TheRealFullDeviceGivesTheSameText) {
+  Name = "/dev/full";
+  T.Desktop.Answers = {TMsgResult::OK};  // it exists: append
+  ASSERT_TRUE(Start(false));
+  Push(std::string(TLogFiles::kTransferFlushSize, 'x'));
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Trimmed(Boxes()[1].Box.Text), "File access error. File = Transfer File\rError = There is not enough space on the disk.");
+  EXPECT_FALSE(E().TransferActive);
+}
+
+TEST_F(Receive, ALostLineEndsTheReceiveAndKeepsItsBytes) {
+  ASSERT_TRUE(Start(false));
+  Push("kept");
+  R.ConnectionLost();
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), "kept");
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  R.ConnectionLost();  // nothing runs: nothing happens
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+}
+
+// ----------------------------------------------------- host-initiated
+
+TEST_F(Receive, AHostBinaryReceiveStoresTheCountedBytesUnshownThenEnds) {
+  S().Settings.SendReceiveFileName.assign(Name);
+  const std::string payload = RandomBytes(5000, 3) + kCtrlZ + "\x1b[2J";
+  Push("\x1b[>0;1;" + std::to_string(payload.size()) + "r");
+  EXPECT_EQ(Wire.Sent, "Y");
+  EXPECT_TRUE(E().TransferActive);
+  EXPECT_EQ(E().ReceiveKind, 1);
+  EXPECT_FALSE(State.TransfersEnabled);
+  Push(payload + "after");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), payload);
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  EXPECT_EQ(Row(1), "after");  // nothing of the payload reached the screen
+}
+
+TEST_F(Receive, AHostReceiveFollowsTheHostsPolicyForAnExistingFile) {
+  S().Settings.SendReceiveFileName.assign(T.Dir.file("host.da"));
+  WriteFileBytes(T.Dir.file("host.da"), "old");
+  WriteFileBytes(T.Dir.file("host.d0"), "old0");
+  Push("\x1b[>0;2;3r" "abc");  // a new numbered name
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("host.d1")), "abc");
+  Push("\x1b[>0;1;2r" "xy");  // overwrite
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("host.da")), "xy");
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("host.d0")), "old0");
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Wire.Sent, "YY");
+}
+
+TEST_F(Receive, AHostTextReceiveEndsAtCtrlZWhateverTheLastDialogSaid) {
+  ASSERT_TRUE(Start(false));  // leaves both options off
+  Files().CloseTransferFile();
+  Name = T.Dir.file("text.txt");
+  S().Settings.SendReceiveFileName.assign(Name);
+  Push("\x1b[>1r");
+  ASSERT_EQ(Wire.Sent, "Y");
+  Push(std::string("hello\r\n") + kCtrlZ + "after");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), "hello\r\n");
+  EXPECT_EQ(Row(2), "after");
+}
+
+TEST_F(Receive, AHostReceiveWithoutALengthRunsUntilCancelled) {
+  S().Settings.SendReceiveFileName.assign(Name);
+  Push("\x1b[>0r");
+  const std::string bytes = RandomBytes(10000, 11);
+  Push(bytes);
+  EXPECT_TRUE(E().TransferActive);
+  TMainForm form(S());
+  form.CancelTransfer();
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), bytes);
+}
+
+// ------------------------------------------------------------- exit
+
+TEST_F(Receive, ExitFlushesTheLogTheBackgroundLogAndTheTransferFile) {
+  const std::string logName = T.Dir.file("session.log");
+  S().Settings.LogFileName.assign(logName);
+  S().Settings.BackgroundLogging = 1;
+  Files().BackgroundLogName = T.Dir.file("QELWIN.BGL");
+  Files().OpenLogFile();
+  Files().StartBackgroundLog();
+  ASSERT_TRUE(Files().LogOpen);
+  ASSERT_TRUE(Start(false));
+  Push("short text\r\n");  // far below every buffer's size
+  TMainForm form(S());
+  form.CloseConnectionsAndFiles();
+  EXPECT_EQ(ReadFileBytes(Name), "short text\r\n");
+  EXPECT_EQ(ReadFileBytes(Files().BackgroundLogName), "short text\r\n");
+  EXPECT_EQ(ReadFileBytes(logName), "short text\r\n");
+  EXPECT_FALSE(Files().LogOpen);
+  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
+  EXPECT_EQ(Files().BackgroundState, TLogFiles::bsClosed);
+}
+
+}  // namespace
