@@ -1,0 +1,361 @@
+#include "transfer/pacedsend.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/mainform.h"
+#include "comms/recordinglines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "support/testing.h"
+#include "terminal/keyboard.h"
+#include "transfer/engine.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+struct PacedSend : ::testing::Test {
+  TTestSession T;
+  TRecordingNetworkLine Wire;
+  TCommandState State;
+  TPacedSend Sender{*T.S, State};
+  std::string Screen;  // what the dispatcher showed
+
+  TTransferEngine& E() { return *T.S->Transfer; }
+  TSetupRecord& Settings() { return T.S->Settings; }
+  void SetUp() override {
+    T.S->Transmit->Network = &Wire;
+    T.S->Transmit->NetworkConnected = true;
+    Settings().Port = 0;  // Echo: no Telnet doubling
+    E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
+    E().KeyHandler = nullptr;  // keys only raise the key-pressed flag here
+  }
+  void Start(const std::string& bytes) {
+    const std::string name = T.Dir.file("send.txt");
+    WriteFileBytes(name, bytes);
+    Settings().SendReceiveFileName.assign(name);
+    ASSERT_TRUE(Sender.StartFileSend());
+  }
+  bool Sending() { return (E().Activities & acFileSend) != 0; }
+  // The window's 100-ms timer: the countdowns, then the tick.
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) T.S->TimerTick();
+  }
+  void TickToEnd() {
+    for (int i = 0; i < 10000 && Sending(); ++i) Tick();
+    ASSERT_FALSE(Sending());
+  }
+  void Receive(const std::string& bytes) {
+    for (const char c : bytes) T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c));
+  }
+  void PressKey() { T.S->HandleSessionEvent(3, 0); }
+  std::string SentWith(std::uint8_t eol, const std::string& file) {
+    Settings().EOL = eol;
+    Wire.Sent.clear();
+    Start(file);
+    TickToEnd();
+    return Wire.Sent;
+  }
+};
+
+// ------------------------------------------------------------ end of line
+
+TEST_F(PacedSend, EachEndOfLineChoiceConvertsALineEnd) {
+  EXPECT_EQ(SentWith(elCR, "A\r\nB"), "A\rB");
+  EXPECT_EQ(SentWith(elLF, "A\r\nB"), "A\n\nB");  // the CR becomes LF, the LF stays
+  EXPECT_EQ(SentWith(elNoChange, "A\r\nB"), "A\r\nB");
+  EXPECT_EQ(SentWith(elCRLF, "A\r\nB"), "A\r\nB");
+  EXPECT_EQ(SentWith(elLFCR, "A\r\nB"), "A\n\rB");
+}
+
+TEST_F(PacedSend, PairsAreTakenOnlyAsEachChoiceSays) {
+  EXPECT_EQ(SentWith(elCR, "A\nB\n\rC"), "A\rB\r\rC");  // CR takes only a following LF
+  EXPECT_EQ(SentWith(elLF, "A\rB\n\rC"), "A\nB\nC");    // LF takes only a following CR
+  EXPECT_EQ(SentWith(elCRLF, "A\n\rB\r\rC\nD"), "A\r\nB\r\n\r\nC\r\nD");
+  EXPECT_EQ(SentWith(elLFCR, "A\r\nB\n\nC"), "A\n\rB\n\r\n\rC");
+  EXPECT_EQ(SentWith(elNoChange, "A\n\rB\r\rC"), "A\n\rB\r\rC");
+}
+
+TEST_F(PacedSend, APairSplitByTheReadBlockIsStillOnePair) {
+  const std::string head(TPacedSend::kBufferSize - 1, 'a');  // the CR is the block's last byte
+  EXPECT_EQ(SentWith(elCRLF, head + "\r\nb"), head + "\r\nb");
+  EXPECT_EQ(SentWith(elCR, head + "\r\nb"), head + "\rb");
+}
+
+// ------------------------------------------------------------ Ctrl-Z and the end
+
+TEST_F(PacedSend, ACtrlZEndsTheSendUnsentWhenCtrlZAtEndIsOff) {
+  Settings().EOFCtrlZ = 0;
+  EXPECT_EQ(SentWith(elNoChange, "AB\x1A" "CD"), "AB");
+  EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsClosed);
+}
+
+TEST_F(PacedSend, WithCtrlZAtEndEveryCtrlZGoesAndOneMoreFollows) {
+  Settings().EOFCtrlZ = 1;
+  EXPECT_EQ(SentWith(elNoChange, "AB\x1A" "CD"), "AB\x1A" "CD\x1A");
+  EXPECT_EQ(SentWith(elNoChange, "x"), "x\x1A");
+}
+
+TEST_F(PacedSend, TheEndClosesTheFileAndTellsTheWindow) {
+  Start("hello");
+  EXPECT_TRUE(E().TransferActive);
+  EXPECT_FALSE(State.TransfersEnabled);
+  EXPECT_TRUE(State.GaugeVisible);
+  EXPECT_EQ(State.GaugeMax, 5);
+  EXPECT_EQ(State.GaugeProgress, 0);
+  T.Desktop.Posted.clear();
+  TickToEnd();
+  EXPECT_EQ(Wire.Sent, "hello");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(E().WaitFlag, wfFinished);
+  EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsClosed);
+  ASSERT_EQ(T.Desktop.Posted.size(), 1u);
+  EXPECT_EQ(T.Desktop.Posted[0].Message, wmTransferEnded);
+}
+
+TEST_F(PacedSend, AnEmptyFileEndsAtOnce) {
+  Settings().EOFCtrlZ = 1;
+  Start("");
+  Tick();
+  EXPECT_FALSE(Sending());
+  EXPECT_EQ(Wire.Sent, "\x1A");
+}
+
+// ------------------------------------------------------------ budget
+
+TEST_F(PacedSend, EachTickSendsAtMostTheBudget) {
+  Start(std::string(1000, 'x'));
+  Tick();
+  EXPECT_EQ(Wire.Sent.size(), 100u);
+  T.S->Transmit->CharsPerTick = 5;  // a 110 baud line
+  Tick();
+  EXPECT_EQ(Wire.Sent.size(), 105u);
+  T.S->Transmit->CharsPerTick = 60;
+  Tick(2);
+  EXPECT_EQ(Wire.Sent.size(), 225u);
+}
+
+TEST_F(PacedSend, ALineEndPairIsOneStepOfTheBudget) {
+  T.S->Transmit->CharsPerTick = 4;
+  Settings().EOL = elCRLF;
+  Start("ab\ncd\nef");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "ab\r\nc");  // a, b, the line end, c: four steps
+  Tick();
+  EXPECT_EQ(Wire.Sent, "ab\r\ncd\r\nef");
+}
+
+TEST_F(PacedSend, TheGaugeShowsTheFilePositionAtEachRead) {
+  Start(std::string(5000, 'x'));
+  EXPECT_EQ(State.GaugeMax, 5000);
+  Tick(20);  // 2000 characters: still the first block
+  EXPECT_EQ(State.GaugeProgress, 0);
+  Tick(1);  // the second block is read at character 2067
+  EXPECT_EQ(State.GaugeProgress, static_cast<int>(TPacedSend::kBufferSize));
+  TickToEnd();
+  EXPECT_EQ(Wire.Sent.size(), 5000u);
+}
+
+// ------------------------------------------------------------ waits
+
+TEST_F(PacedSend, WaitForTenthsHoldsTheNextLine) {
+  Settings().LineDelay = ldWaitTenths;
+  Settings().LineDly = 3;
+  Start("A\rB\rC");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "A\r");
+  EXPECT_EQ(E().WaitFlag, wfWaiting);
+  Tick(2);
+  EXPECT_EQ(Wire.Sent, "A\r");
+  Tick();  // the third countdown ends the wait
+  EXPECT_EQ(Wire.Sent, "A\rB\r");
+  Tick(3);
+  EXPECT_EQ(Wire.Sent, "A\rB\rC");
+}
+
+TEST_F(PacedSend, WaitForACharacterSendsTheNextLineWhenThePromptArrives) {
+  Settings().LineDelay = ldWaitForChar;
+  Settings().WaitChar = '>';
+  Settings().MaxEchoDelay = 50;
+  Start("L1\rL2\rL3");
+  Tick(3);
+  EXPECT_EQ(Wire.Sent, "L1\r");
+  Receive("L1\r\n");  // the echo of the line is not the prompt
+  EXPECT_EQ(Wire.Sent, "L1\r");
+  Receive(">");  // between two ticks: the next line starts at once
+  EXPECT_EQ(Wire.Sent, "L1\rL");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "L1\rL2\r");
+  EXPECT_EQ(Screen, "L1\r\n>");  // the received bytes were shown
+}
+
+TEST_F(PacedSend, APromptThatNeverComesEndsTheWaitAfterMaxEchoDelay) {
+  Settings().LineDelay = ldWaitForChar;
+  Settings().MaxEchoDelay = 6;
+  Start("A\rB");
+  Tick();
+  Tick(5);
+  EXPECT_EQ(Wire.Sent, "A\r");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "A\rB");
+}
+
+TEST_F(PacedSend, PacedByEchoSendsOneCharacterPerEcho) {
+  Settings().CharDelay = cdPacedByEcho;
+  Settings().MaxEchoDelay = 6;
+  Start("abc");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "a");
+  Receive("x");  // not the awaited character
+  EXPECT_EQ(Wire.Sent, "a");
+  Receive("a");
+  EXPECT_EQ(Wire.Sent, "ab");
+  Receive("b");
+  EXPECT_EQ(Wire.Sent, "abc");
+}
+
+TEST_F(PacedSend, PacedByEchoWithNoMaxEchoDelayDoesNotWait) {
+  Settings().CharDelay = cdPacedByEcho;
+  Settings().MaxEchoDelay = 0;
+  Start("abcdef");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "abcdef");
+}
+
+TEST_F(PacedSend, AMissingEchoReleasesOneCharacterPerTimeOut) {
+  Settings().CharDelay = cdPacedByEcho;
+  Settings().MaxEchoDelay = 2;
+  Start("abc");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "a");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "a");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "ab");
+}
+
+TEST_F(PacedSend, WaitForKeystrokeHoldsEachCrUntilAKeyIsPressed) {
+  Settings().LineDelay = ldWaitForKey;
+  Start("A\rB\rC");
+  Tick(5);
+  EXPECT_EQ(Wire.Sent, "A");  // the CR is held
+  EXPECT_EQ(E().WaitFlag, wfWaiting);
+  PressKey();
+  Tick();
+  EXPECT_EQ(Wire.Sent, "A\rB");  // one key releases one line
+  Tick(3);
+  EXPECT_EQ(Wire.Sent, "A\rB");
+  PressKey();
+  Tick();
+  EXPECT_EQ(Wire.Sent, "A\rB\rC");
+}
+
+TEST_F(PacedSend, AKeyTypedBeforeTheSendReleasesNoLine) {
+  Settings().LineDelay = ldWaitForKey;
+  PressKey();
+  Start("A\rB");
+  Tick(2);
+  EXPECT_EQ(Wire.Sent, "A");
+}
+
+TEST_F(PacedSend, EscStopsTheQueuedStringButNotTheFileSend) {
+  T.S->Transmit->CharsPerTick = 2;
+  Start("abcdef");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "ab");
+  T.S->Keyboard->EscapeAction();
+  EXPECT_TRUE(Sending());
+  EXPECT_TRUE(E().TransferActive);
+  Tick(2);
+  EXPECT_EQ(Wire.Sent, "abcdef");
+}
+
+TEST_F(PacedSend, AQueuedStringTakesTheTickFromTheFileSend) {
+  T.S->Transmit->CharsPerTick = 3;
+  Start("abcdef");
+  E().QueueSendString("XY");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "XY");
+  Tick();
+  EXPECT_EQ(Wire.Sent, "XYabc");
+}
+
+TEST_F(PacedSend, ACancelledTransferStopsTheSenderAndHidesTheGauge) {
+  Start(std::string(500, 'x'));
+  Tick();
+  T.S->Files->CloseTransferFile();  // what "&Cancel" does to the file
+  Tick();
+  EXPECT_FALSE(Sending());
+  EXPECT_FALSE(State.GaugeVisible);
+  EXPECT_EQ(Wire.Sent.size(), 100u);
+}
+
+// ------------------------------------------------------------ the command
+
+TEST_F(PacedSend, PlaybackRefusesTheSendBeforeTheDialog) {
+  E().Activities |= acPlayback;
+  bool asked = false;
+  EXPECT_FALSE(Sender.SendAscii([&](TSetupRecord&) { return asked = true; }));
+  EXPECT_FALSE(asked);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
+            "Playback is already active\rPlayBack and sending can't be active at the same time");
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK | mbHelp));
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
+}
+
+TEST_F(PacedSend, TheDialogsChoicesAreStoredOnOkAndTheSendStarts) {
+  const std::string name = T.Dir.file("lines.txt");
+  WriteFileBytes(name, "one\r\n");
+  EXPECT_TRUE(Sender.SendAscii([&](TSetupRecord& draft) {
+    draft.SendReceiveFileName.assign(name);
+    draft.EOL = elCR;
+    draft.LineDelay = ldWaitTenths;
+    return true;
+  }));
+  EXPECT_EQ(Settings().SendReceiveFileName.str(), name);
+  EXPECT_EQ(Settings().EOL, elCR);
+  EXPECT_EQ(Settings().LineDelay, ldWaitTenths);
+  EXPECT_TRUE(Sending());
+  EXPECT_EQ(E().ReceiveKind, 0);
+  EXPECT_EQ(E().Direction, 0);
+  TickToEnd();
+  EXPECT_EQ(Wire.Sent, "one\r");
+}
+
+TEST_F(PacedSend, ACancelledDialogChangesNothing) {
+  Settings().EOL = elNoChange;
+  EXPECT_FALSE(Sender.SendAscii([&](TSetupRecord& draft) {
+    draft.EOL = elLF;
+    return false;
+  }));
+  EXPECT_EQ(Settings().EOL, elNoChange);
+  EXPECT_FALSE(Sending());
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
+}
+
+TEST_F(PacedSend, AnEmptyFileNameIsRefused) {
+  EXPECT_FALSE(Sender.SendAscii([](TSetupRecord& draft) {
+    draft.SendReceiveFileName.assign("");
+    return true;
+  }));
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "No Send File Name specified\rCorrect in the Setup|Configure|Files");
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK | mbHelp));
+  EXPECT_FALSE(Sending());
+  EXPECT_FALSE(E().TransferActive);
+}
+
+TEST_F(PacedSend, AMissingFileStartsNothing) {
+  Settings().SendReceiveFileName.assign(T.Dir.file("absent.txt"));
+  EXPECT_FALSE(Sender.StartFileSend());
+  EXPECT_FALSE(Sending());
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_TRUE(State.TransfersEnabled);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);  // the transfer file's own report
+}
+
+}  // namespace
