@@ -29,6 +29,7 @@
 #include "desktop/softkeybar.h"
 #include "desktop/softkeydialog.h"
 #include "desktop/tabstopdialog.h"
+#include "desktop/windowprobe.h"
 #include "desktop/memoviewer.h"
 #include "desktop/modemtoolbar.h"
 #include "desktop/modenamedialog.h"
@@ -523,6 +524,14 @@ void TMainWindow::WireSession() {
     MainForm->ConvertAt(line, column);
   });
   WireKeyboard();
+  Probe = TWindowProbe::FromEnvironment(*Screen, this);
+  if (Probe) {
+    const auto dataAvailable = Sockets->OnDataAvailable;
+    Sockets->OnDataAvailable = [this, dataAvailable](int socket) {
+      Probe->DataArrived();
+      dataAvailable(socket);
+    };
+  }
   S->Keyboard->EscapeActionHook = [this] { EscapeActionHook(); };
 }
 
@@ -711,6 +720,13 @@ void TMainWindow::FitWindowToScreen() {
 void TMainWindow::ExitCommand() {
   MainForm->CloseConnectionsAndFiles();
   close();
+}
+
+void TMainWindow::EndWithoutQuestions() {
+  MainForm->CloseConnectionsAndFiles();
+  if (Probe) Probe->Write();
+  ClosingAllowed = true;
+  QCoreApplication::exit(0);
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {

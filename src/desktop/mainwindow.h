@@ -34,6 +34,7 @@ class TScreenFind;
 class TBookmarks;
 class TQelFindDlg;
 class TQelSoftK;
+class TWindowProbe;
 class TBookMarkForm;
 
 // Options of the program's command line.
@@ -53,6 +54,9 @@ class TMainWindow : public QMainWindow {
 
   // Start-up after the window is shown (its questions need a window).
   void StartUp();
+  // The program is told to end (SIGTERM, SIGHUP, SIGINT): connections and
+  // files are closed, nothing is asked, and the program ends.
+  void EndWithoutQuestions();
 
   TSession& Session() { return *S; }
   TMainForm& Form() { return *MainForm; }
@@ -152,6 +156,7 @@ class TMainWindow : public QMainWindow {
   TBookMarkForm* BookmarkForm = nullptr;
   // Top to bottom under the screen: Cntrl, Shift, normal.
   std::array<TQelSoftK*, 3> SoftKeyBars{};
+  TWindowProbe* Probe = nullptr;  // may be null
   QWidget* Central = nullptr;
   QVBoxLayout* CentralLayout = nullptr;
   TScreenView* Screen = nullptr;

@@ -1,12 +1,17 @@
 // qelwin: the desktop program.
 //   qelwin [--connect serial|network] [--trace] [--no-background] [SETTINGS[.mse]]
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QDir>
 #include <QStandardPaths>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "desktop/mainwindow.h"
@@ -19,6 +24,13 @@ int Usage(const char* problem) {
                "  --trace     trace conversion on at start, as the CM button does\n"
                "  --no-background  start without the screen background file questions\n");
   return 2;
+}
+
+// SIGTERM, SIGHUP and SIGINT reach the window thread through a socket pair.
+int SignalSockets[2] = {-1, -1};
+void OnSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = write(SignalSockets[0], &byte, 1);
 }
 
 // $QELWIN_HOME, else the per-user data directory; made when missing.
@@ -64,6 +76,16 @@ int main(int argc, char** argv) {
   }
 
   TMainWindow window(ProgramDirectory(), options);
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalSockets) == 0) {
+    signalNotifier = std::make_unique<QSocketNotifier>(SignalSockets[1], QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &window, [&window] {
+      char byte;
+      [[maybe_unused]] const ssize_t got = read(SignalSockets[1], &byte, 1);
+      window.EndWithoutQuestions();
+    });
+    for (const int number : {SIGTERM, SIGHUP, SIGINT}) std::signal(number, OnSignal);
+  }
   window.show();
   QTimer::singleShot(0, &window, [&window] { window.StartUp(); });
   return app.exec();
