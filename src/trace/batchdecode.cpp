@@ -10,6 +10,7 @@
 #include "trace/decoder.h"
 #include "trace/files.h"
 #include "trace/mini.h"
+#include "transfer/simulate.h"
 
 namespace {
 // Received bytes are handed over in socket-sized pieces.
@@ -98,7 +99,7 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
 void TBatchDecoder::Feed(const std::uint8_t* data, std::size_t count) {
   for (std::size_t done = 0; done < count;) {
     const std::size_t piece = std::min(kReceiveChunk, count - done);
-    S.ReceiveBytes(data + done, piece);
+    ReplayBytes(S, data + done, piece);  // as simulate shows a trace file
     done += piece;
   }
 }

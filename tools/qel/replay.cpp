@@ -18,6 +18,7 @@
 #include "printing.h"
 #include "tools_common.h"
 #include "transfer/engine.h"
+#include "transfer/simulate.h"
 
 namespace {
 
@@ -131,7 +132,8 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   for (;;) {
     const long got = input.Read(chunk.data(), chunk.size(), reason);
     if (got < 0) return tool.Failure(InputName(options.Input), reason);
-    if (got > 0) session.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+    // As simulate hands a file to the screen, so both show a recording alike.
+    if (got > 0) ReplayBytes(session, reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
     if (static_cast<std::size_t>(got) < chunk.size()) break;
   }
   // Let queued answers (answer-back, soft keys) leave as the timer would send them.
