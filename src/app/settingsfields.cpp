@@ -148,6 +148,77 @@ const std::vector<TField>& Fields() {
 
 #undef QEL_FIELD
 
+// ------------------------------------------------------------ value names
+
+// Names of a coded field's values by code; a name list may also give
+// aliases, which are read but never printed.
+struct TValueNames {
+  const char* Field;
+  std::vector<const char*> Names;  // index = code
+  std::vector<std::pair<const char*, int>> Aliases = {};
+};
+
+const std::vector<TValueNames>& ValueNames() {
+  static const std::vector<TValueNames> names = {
+      {"ComPort", {"com1", "com2", "com3", "com4", "com5", "com6", "com7", "com8"}},
+      {"BaudRate",
+       {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "56000", "57600", "115200",
+        "128000", "256000"}},
+      {"DataBits", {"4-bits", "5-bits", "6-bits", "7-bits", "8-bits"}},
+      {"StopBits", {"1-bit", "1.5-bits", "2-bits"}},
+      {"Parity", {"none", "odd", "even", "mark", "space"}},
+      {"Emulation", {"quorix", "vt100", "vt220", "tn3270"}, {{"vt220-8bit", 2}}},
+      {"FlowControl", {"none", "rts-cts", "dtr", "xon-xoff"}, {{"rts/cts", 1}, {"xon/off", 3}, {"xon-off", 3}}},
+      {"ScreenSize", {"80-columns", "132-columns"}},
+      {"BackSpaceSends", {"backspace", "delete"}},
+      {"CharDelay", {"no-wait", "paced-by-echo"}},
+      {"LineDelay", {"no-wait", "wait-for-char", "wait-for-time", "wait-for-keystroke"}},
+      {"EOL", {"cr", "lf", "no-change", "cr-lf", "lf-cr"}},
+      {"QuorixType", {"m1", "m2", "m3"}},
+      {"Port", {"echo", "discard", "daytime", "netstat", "chargen", "telnet"}, {{"none", 255}}},
+      {"PrintRange", {"all", "selection"}},
+  };
+  return names;
+}
+
+const TValueNames* NamesOf(const TField& f) {
+  for (const TValueNames& n : ValueNames()) {
+    if (std::strcmp(n.Field, f.Name) == 0) return &n;
+  }
+  return nullptr;
+}
+
+// The name of a code; a code without one is shown as its number.
+std::string CodeText(const TField& f, int code) {
+  if (const TValueNames* names = NamesOf(f)) {
+    if (code >= 0 && code < static_cast<int>(names->Names.size())) return names->Names[code];
+    for (const auto& [alias, value] : names->Aliases) {
+      if (value == code) return alias;
+    }
+  }
+  return std::to_string(code);
+}
+
+std::optional<int> CodeOfName(const TField& f, std::string_view text) {
+  const TValueNames* names = NamesOf(f);
+  if (!names) return std::nullopt;
+  for (std::size_t i = 0; i < names->Names.size(); ++i) {
+    if (EqualsIgnoreCase(names->Names[i], text)) return static_cast<int>(i);
+  }
+  for (const auto& [alias, value] : names->Aliases) {
+    if (EqualsIgnoreCase(alias, text)) return value;
+  }
+  return std::nullopt;
+}
+
+std::string NameList(const TField& f) {
+  std::string text;
+  if (const TValueNames* names = NamesOf(f)) {
+    for (const char* name : names->Names) text += std::string(text.empty() ? "" : ", ") + name;
+  }
+  return text;
+}
+
 // ------------------------------------------------------------ raw access
 
 std::uint32_t LoadU32(const std::uint8_t* p) {
@@ -453,7 +524,7 @@ bool SetTabStops(std::uint8_t* flags, std::string_view value, std::string& error
 
 std::string FieldText(const TField& f, const std::uint8_t* p) {
   switch (f.Kind) {
-    case TKind::U8: return std::to_string(*p);
+    case TKind::U8: return CodeText(f, *p);
     case TKind::U16: return std::to_string(LoadU16(p));
     case TKind::I32: return std::to_string(static_cast<std::int32_t>(LoadU32(p)));
     case TKind::Color: return HexColor(LoadU32(p));
@@ -472,7 +543,16 @@ bool SetFieldValue(const TField& f, std::uint8_t* p, std::string_view value, std
   std::int64_t number = 0;
   switch (f.Kind) {
     case TKind::U8:
-      if (!ParseInRange(value, f.Min, f.Max, number, error)) return false;
+      // A name where the field has names; baud rates are names, so 9600
+      // is the rate and 6 its code.
+      if (const auto code = CodeOfName(f, value)) {
+        *p = static_cast<std::uint8_t>(*code);
+        return true;
+      }
+      if (!ParseInRange(value, f.Min, f.Max, number, error)) {
+        if (NamesOf(f)) error += " (or one of " + NameList(f) + ")";
+        return false;
+      }
       if (f.PortValues && number > 5 && number != 255) {
         error = "value " + std::to_string(number) + " is not a port index (0..5, or 255 for none)";
         return false;
@@ -601,4 +681,196 @@ bool SetSettingsField(TSetupRecord& record, std::string_view name, std::string_v
     return false;
   }
   return SetPart(*part, p, value, error);
+}
+
+// ------------------------------------------------------------ reference
+
+namespace {
+// What each field is for, as an engineer looks it up.
+const char* MeaningOf(std::string_view name) {
+  static const std::pair<const char*, const char*> kMeanings[] = {
+      {"ComPort", "serial port COM1..COM8 (the device list maps them to /dev/ttyS0..7)"},
+      {"BaudRate", "serial line rate"},
+      {"DataBits", "data bits per character"},
+      {"StopBits", "stop bits"},
+      {"Parity", "parity"},
+      {"Emulation", "terminal type; VT52 is not chosen here, a VT100 host selects it"},
+      {"FlowControl", "serial flow control"},
+      {"LocalEcho", "show typed characters locally"},
+      {"LogFileName", "log file"},
+      {"ModeFileName", "mode definition files used to decode traces"},
+      {"CommandFileName", "command definitions file"},
+      {"FollowCursor", "the view follows the cursor"},
+      {"Wrap", "wrap at the right margin"},
+      {"NewLine", "a line feed also returns the carriage"},
+      {"ScreenSize", "screen width"},
+      {"SimulateFileName", "file played as if received (Simulate)"},
+      {"SendReceiveFileName", "file sent or received"},
+      {"BackSpaceSends", "what the Backspace key sends: code 8 or 127"},
+      {"TabStops", "columns (0..131) with a tab stop"},
+      {"DisplayMsgHeader", "trace decoding shows the message header"},
+      {"DisplayMsgBuffer", "trace decoding shows message buffers"},
+      {"DisplayUserBuffer", "trace decoding shows user buffers"},
+      {"ShortValueLines", "short BIT and BIN values go on a line of their own"},
+      {"ConvertSetElements", "set values are shown by their element names"},
+      {"BackgroundLogging", "log in the background"},
+      {"ColTurnsTrace", "'COL' from the host turns trace decoding on"},
+      {"ColTurnsMiniTrace", "':COL' from the host turns MINI trace decoding on"},
+      {"IEAttr", "look of information elements"},
+      {"DSS1MsgAttr", "look of DSS1 messages"},
+      {"SndRcvAttr", "look of SND/RCV lines"},
+      {"MbidAttr", "look of MBID lines"},
+      {"VMIAttr", "look of VMI lines"},
+      {"DataAttr", "look of data lines"},
+      {"ErrorAttr", "look of decoding errors"},
+      {"MsgAttr", "look of message headers"},
+      {"IndicatorAttr", "look of indicators"},
+      {"TriggerType", "trace trigger type"},
+      {"TriggerEntries", "trace trigger entries: message identity, byte offset, mask, value"},
+      {"TriggerAction", "what a trigger does (larger values do nothing)"},
+      {"CharDelay", "sending a file: wait between characters"},
+      {"LineDelay", "sending a file: wait between lines"},
+      {"WaitChar", "sending a file: the character waited for (code)"},
+      {"EOFCtrlZ", "sending a file: Ctrl-Z at its end"},
+      {"EOL", "sending a file: what ends a line"},
+      {"LineDly", "sending a file: tenths of a second after a line"},
+      {"CtrlZEnd", "receiving a file: Ctrl-Z ends it"},
+      {"SuppressCtrlChar", "receiving a file: control characters are dropped"},
+      {"KeyMapFileName", "key map file"},
+      {"ForegroundColor", "text colour"},
+      {"BackgroundColor", "background colour"},
+      {"BlinkColor", "colour of blinking text"},
+      {"MarkForegroundColor", "text colour of marked text"},
+      {"MarkBackgroundColor", "background colour of marked text"},
+      {"BookmarkColor1", "first colour of a new bookmark"},
+      {"BookmarkColor2", "second colour of a new bookmark"},
+      {"FontStyle", "screen font style"},
+      {"FontName", "screen font"},
+      {"FontSize", "screen font size in points"},
+      {"DisplayModeName", "last mode chosen for Display Mode"},
+      {"SoftkeyEcho", "soft keys wait for the echo"},
+      {"MaxEchoDelay", "longest wait for a soft key's echo"},
+      {"EscFlush", "Escape discards pending input"},
+      {"PadsRetries", "PADS file transfer: retries"},
+      {"PadsDelay", "PADS file transfer: delay"},
+      {"ImprovedProtocol", "PADS file transfer: the improved protocol"},
+      {"QuorixType", "QUORIX type; selects the trace header layout"},
+      {"DialString", "modem: dial prefix"},
+      {"DialNumber", "modem: number dialled"},
+      {"HangUpString", "modem: hang-up string"},
+      {"InitModemString", "modem: initialisation string"},
+      {"OrnetDirectoryName", "directory of KASP.MSG, KASP.VMI and KASP.BID"},
+      {"VMIFileName", "VMI file"},
+      {"BIDFileName", "BID file"},
+      {"HostName", "network host; HOST:PORT overrides the port number"},
+      {"Port", "network service; telnet is port 23 with Telnet handling"},
+      {"FTPUserName", "FTP user"},
+      {"FTPPassword", "FTP password"},
+      {"FTPHostName", "FTP host"},
+      {"FTPAccount", "FTP account"},
+      {"RemotePath", "FTP remote path"},
+      {"LocalPath", "FTP local path"},
+      {"StatusBarVisible", "status bar shown"},
+      {"ToolBarVisible", "tool bar shown"},
+      {"QuorixToolBarVisible", "QUORIX bar shown"},
+      {"ModemToolBarVisible", "modem bar shown"},
+      {"SoftKeyBarVisible", "soft-key bar shown"},
+      {"ShiftSoftKeyBarVisible", "Shift soft-key bar shown"},
+      {"CntrlSoftKeyBarVisible", "Ctrl soft-key bar shown"},
+      {"WindowLeft", "window position, pixels"},
+      {"WindowTop", "window position, pixels"},
+      {"WindowHeight", "window size, pixels"},
+      {"WindowWidth", "window size, pixels"},
+      {"SoftKeys", "F1..F12 (index 0..11), in soft-key notation"},
+      {"ShiftSoftKeys", "Shift-F1..F12"},
+      {"CntrlSoftKeys", "Ctrl-F1..F12"},
+      {"SoftKeyDelay", "delay between soft-key characters"},
+      {"PrintRange", "print all or the selection"},
+      {"PrintToFile", "print to a file"},
+      {"LazyScroll", "scroll lazily"},
+      {"ETXAck", "answer ETX with ACK"},
+      {"EBCDICMapFileName", "EBCDIC map file (TN3270)"},
+      {"AnswerBack", "answer-back text, in soft-key notation"},
+      {"BookmarkVisible", "bookmark window shown"},
+  };
+  for (const auto& [field, meaning] : kMeanings) {
+    if (name == field) return meaning;
+  }
+  return "";
+}
+
+std::string ValuesText(const TField& f) {
+  switch (f.Kind) {
+    case TKind::U8:
+      if (NamesOf(f)) {
+        std::string text = NameList(f) + " (or " + std::to_string(f.Min) + ".." + std::to_string(f.Max) + ")";
+        if (f.PortValues) text += "; none (255) for a port typed outside the list";
+        return text;
+      }
+      if (f.Min == 0 && f.Max == 1) return "0 off, 1 on";
+      [[fallthrough]];
+    case TKind::U16:
+    case TKind::I32: return std::to_string(f.Min) + ".." + std::to_string(f.Max);
+    case TKind::Color: return "colour 0xBBGGRR";
+    case TKind::Text: return "text of up to " + std::to_string(f.Capacity) + " characters";
+    case TKind::Attr: return "fg:COLOUR bg:COLOUR style:STYLE size:POINTS";
+    case TKind::Trigger: return "identity:N offset:N mask:0xHHHH value:0xHHHH";
+    case TKind::TabStops: return "column list, e.g. 8,16,24";
+  }
+  return {};
+}
+
+std::string FieldNameText(const TField& f) {
+  if (f.Kind == TKind::TabStops) return std::string("`") + f.Name + "`, `" + f.Name + "[i]`";
+  if (f.Count > 1) return std::string("`") + f.Name + "[0]`..`" + f.Name + "[" + std::to_string(f.Count - 1) + "]`";
+  return std::string("`") + f.Name + "`";
+}
+
+// A table cell: a pipe would end the cell.
+std::string Cell(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '|') out += "\\|";
+    else out += c;
+  }
+  return out;
+}
+}  // namespace
+
+std::string SettingsReferenceText() {
+  TSetupRecord defaults;
+  defaults.ApplyDefaults();
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&defaults);
+  std::string out =
+      "# Settings fields\n\n"
+      "<!-- Made by the build from the field table of `qel settings`; a test checks that it is current. -->\n\n"
+      "A settings file (`.mse`) is one record of 14044 bytes. `qel settings` reads and writes it by the\n"
+      "field names below (names in any case):\n\n"
+      "```\n"
+      "qel settings --defaults --set Emulation=vt100 --set BaudRate=9600 -o site.mse\n"
+      "qel settings site.mse --get Emulation --get Port\n"
+      "qel settings site.mse --set Parity=even --in-place\n"
+      "```\n\n"
+      "Fields with names take the name or the number (the code stored in the file); they are printed by\n"
+      "name. `BaudRate` names are the rates, so `BaudRate=9600` is the rate and `BaudRate=6` its code.\n"
+      "Strings show bytes outside 32..126 as `\\xHH`. Colours are `0xBBGGRR` (0x0000FF is red).\n"
+      "A style is `plain` or names joined by `+`: `bold` (bit 0), `italic` (bit 1), `underline` (bit 2),\n"
+      "`strikeout` (bit 3), or a number 0..255. Attribute blocks and trigger entries are set whole\n"
+      "(`IEAttr=fg:0xFF0000 style:bold`, only the keys given change) or by part (`IEAttr.Style=italic`,\n"
+      "`TriggerEntries[0].Mask=0x00F0`). `TabStops[8]=1` sets one tab stop.\n\n"
+      "| Field | Values | Default | Meaning |\n|---|---|---|---|\n";
+  for (const TField& f : Fields()) {
+    const std::uint8_t* p = bytes + f.Offset;
+    std::string value = FieldText(f, p);
+    if (f.Count > 1 && f.Kind != TKind::TabStops) {
+      bool same = true;
+      for (int i = 1; i < f.Count; ++i) same = same && FieldText(f, p + i * ElementSize(f)) == value;
+      if (same) value = "each " + (value.empty() ? std::string("empty") : "`" + value + "`");
+    } else {
+      value = value.empty() ? "empty" : "`" + value + "`";
+    }
+    out += "| " + FieldNameText(f) + " | " + Cell(ValuesText(f)) + " | " + Cell(value) + " | " +
+           Cell(MeaningOf(f.Name)) + " |\n";
+  }
+  return out;
 }

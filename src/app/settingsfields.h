@@ -1,7 +1,9 @@
 // Settings fields by name, as text: what `qel settings` prints and changes.
 //
 // Values are written as:
-//   numbers            decimal (colours 0xBBGGRR in hexadecimal)
+//   numbers            decimal (colours 0xBBGGRR in hexadecimal); coded
+//                      fields by name (Emulation=vt100, BaudRate=9600),
+//                      numbers still read
 //   strings            the text; bytes outside 32..126 as \xHH, and a
 //                      backslash as \x5C where "x" follows it
 //   attribute blocks   fg:0xBBGGRR bg:0xBBGGRR style:bold+italic size:8
@@ -31,6 +33,9 @@ std::optional<std::string> GetSettingsField(const TSetupRecord& record, std::str
 // record is unchanged and error says why when it fails.
 bool SetSettingsField(TSetupRecord& record, std::string_view name, std::string_view value,
                       std::string& error);
+
+// The reference of every field (docs/settings.md): names, values, defaults.
+std::string SettingsReferenceText();
 
 // The string escapes above, both ways; nullopt for a malformed number.
 std::string EscapeSettingsText(std::string_view text);

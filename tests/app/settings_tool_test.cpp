@@ -17,7 +17,7 @@ TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
   TTempDir dir;
   const TQelRun run = Qel(dir, "--defaults");
   ASSERT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out.substr(0, 10), "ComPort=0\n");
+  EXPECT_EQ(run.Out.substr(0, 13), "ComPort=com1\n");
   EXPECT_NE(run.Out.find("\nAnswerBack=<2>QELWIN-32<13><4>\n"), std::string::npos);
   EXPECT_NE(run.Out.find("\nSoftKeys[11]=\n"), std::string::npos);
   EXPECT_NE(run.Out.find("\nIEAttr=fg:0xFF0000 bg:0xFFFFFF style:bold size:8\n"), std::string::npos);
@@ -31,14 +31,14 @@ TEST(QelSettings, SetWritesTheFileAndGetReadsIt) {
   const std::string file = dir.file("site.mse");
   TQelRun run = Qel(dir, "--defaults --set Emulation=1 --set 'SoftKeys[0]=ls<CR>' -o " + file + " --get Emulation");
   ASSERT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out, "Emulation=1\n");
+  EXPECT_EQ(run.Out, "Emulation=vt100\n");
   const std::string bytes = ReadFileBytes(file);
   ASSERT_EQ(bytes.size(), 14044u);
   EXPECT_EQ(bytes[5], 1);
   EXPECT_EQ(bytes.substr(2500, 7), std::string("\x06ls<CR>"));
 
-  // Without -o the changes go back into the file read.
-  run = Qel(dir, file + " --set LocalEcho=1 --get LocalEcho --get SoftKeys[0]");
+  // --in-place writes the changes back into the file read.
+  run = Qel(dir, file + " --set LocalEcho=1 --get LocalEcho --get SoftKeys[0] --in-place");
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "LocalEcho=1\nSoftKeys[0]=ls<CR>\n");
   EXPECT_EQ(ReadFileBytes(file)[7], 1);
@@ -87,5 +87,5 @@ TEST(QelSettings, UsageErrorsExitTwo) {
     EXPECT_NE(run.Err.find("qel settings: "), std::string::npos) << args;
   }
   const TQelRun run = Qel(dir, "--defaults --set Emulation=9");
-  EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "qel settings: --set Emulation: value 9 out of range 0..3");
+  EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')), "qel settings: --set Emulation: value 9 out of range 0..3 (or one of quorix, vt100, vt220, tn3270)");
 }

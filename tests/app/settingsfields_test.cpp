@@ -34,7 +34,7 @@ const std::uint8_t* Bytes(const TSetupRecord& r) { return reinterpret_cast<const
 
 TEST(SettingsFields, ValuesAreWrittenInTheirOwnForms) {
   TSetupRecord r = Defaults();
-  EXPECT_EQ(Get(r, "BaudRate"), "6");
+  EXPECT_EQ(Get(r, "BaudRate"), "9600");
   EXPECT_EQ(Get(r, "BlinkColor"), "0x0000FF");
   EXPECT_EQ(Get(r, "MarkBackgroundColor"), "0xFF0000");
   EXPECT_EQ(Get(r, "ErrorAttr"), "fg:0x0000FF bg:0xFFFFFF style:bold size:8");
@@ -87,7 +87,7 @@ TEST(SettingsFields, SetsLandAtTheirOffsets) {
 TEST(SettingsFields, RangesAreChecked) {
   TSetupRecord r = Defaults();
   const TSetupRecord before = r;
-  EXPECT_EQ(SetError(r, "Emulation", "4"), "value 4 out of range 0..3");
+  EXPECT_EQ(SetError(r, "Emulation", "4"), "value 4 out of range 0..3 (or one of quorix, vt100, vt220, tn3270)");
   EXPECT_EQ(SetError(r, "PadsRetries", "0"), "value 0 out of range 1..5");
   EXPECT_EQ(SetError(r, "MaxEchoDelay", "51"), "value 51 out of range 0..50");
   EXPECT_EQ(SetError(r, "LineDly", "x"), "not a number: 'x'");

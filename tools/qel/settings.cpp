@@ -1,5 +1,6 @@
 // qel settings: reads (or makes from the defaults) a settings file, prints
-// fields by name, changes fields and writes the result.
+// and changes fields by name in the order given, and writes the result only
+// where -o or --in-place says.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -13,35 +14,39 @@
 #include "tools_common.h"
 
 namespace {
+// One --get NAME or --set NAME=VALUE, kept in command-line order.
+struct TStep {
+  bool Set = false;
+  std::string Name;
+  std::string Value;
+};
+
 struct TOptions {
   std::string Input;
   bool Defaults = false;
-  std::vector<std::string> Gets;
-  std::vector<std::pair<std::string, std::string>> Sets;
+  bool InPlace = false;
+  std::vector<TStep> Steps;
   std::string Output;
 };
-}  // namespace
 
-int RunSettings(const TToolCommand& tool, int argc, char** argv) {
-  TOptions options;
+int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string value;
     bool missing = false;
     const std::string arg = argv[i];
     if (arg == "--defaults") {
       options.Defaults = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::printf("usage: %s\n", tool.Usage);
-      return 0;
+    } else if (arg == "--in-place") {
+      options.InPlace = true;
     } else if (TakeValue(argc, argv, i, "--get", value, missing)) {
       if (missing) return tool.UsageError("--get needs a field name");
-      options.Gets.push_back(value);
+      options.Steps.push_back({false, value, {}});
     } else if (TakeValue(argc, argv, i, "--set", value, missing)) {
       const std::size_t equals = value.find('=');
       if (equals == std::string::npos || equals == 0) {
         return tool.UsageError("--set needs NAME=VALUE, got '" + value + "'");
       }
-      options.Sets.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+      options.Steps.push_back({true, value.substr(0, equals), value.substr(equals + 1)});
     } else if (TakeValue(argc, argv, i, "-o", value, missing)) {
       if (missing) return tool.UsageError("-o needs a file name");
       options.Output = value;
@@ -57,6 +62,22 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
     return tool.UsageError(options.Defaults ? "give a settings file or --defaults, not both"
                                             : "give a settings file or --defaults");
   }
+  if (options.InPlace && !options.Output.empty()) return tool.UsageError("give -o or --in-place, not both");
+  if (options.InPlace && options.Defaults) return tool.UsageError("--in-place needs a settings file to write back");
+  return 0;
+}
+
+bool AnyGet(const std::vector<TStep>& steps) {
+  for (const TStep& step : steps) {
+    if (!step.Set) return true;
+  }
+  return false;
+}
+}  // namespace
+
+int RunSettings(const TToolCommand& tool, int argc, char** argv) {
+  TOptions options;
+  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
 
   TSetupRecord record;
   record.ApplyDefaults();
@@ -65,14 +86,7 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
     if (read.Error != 0) return tool.Failure(options.Input, SettingsReadReason(read.Error));
   }
 
-  for (const auto& [name, value] : options.Sets) {
-    std::string error;
-    if (!SetSettingsField(record, name, value, error)) return tool.UsageError("--set " + name + ": " + error);
-  }
-
-  // Changes go back into the file they came from unless -o names another.
-  std::string target = options.Output;
-  if (target.empty() && !options.Sets.empty() && !options.Defaults) target = options.Input;
+  const std::string target = options.InPlace ? options.Input : options.Output;
   // The record is written beside the target and renamed over it, which would
   // put a plain file in place of a named pipe or a device.
   struct stat st {};
@@ -80,16 +94,24 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
     return tool.Failure(target, "not a regular file");
   }
 
+  // All steps run before anything is printed: a bad one prints nothing.
   std::vector<std::pair<std::string, std::string>> lines;
-  if (options.Gets.empty()) {
-    lines = PrintSettingsFields(record);
-  } else {
-    for (const std::string& name : options.Gets) {
-      std::string error;
-      const auto value = GetSettingsField(record, name, error);
-      if (!value) return tool.UsageError("--get " + name + ": " + error);
-      lines.emplace_back(name, *value);
+  for (const TStep& step : options.Steps) {
+    std::string error;
+    if (step.Set) {
+      if (!SetSettingsField(record, step.Name, step.Value, error)) {
+        return tool.UsageError("--set " + step.Name + ": " + error);
+      }
+      continue;
     }
+    const auto value = GetSettingsField(record, step.Name, error);
+    if (!value) return tool.UsageError("--get " + step.Name + ": " + error);
+    lines.emplace_back(step.Name, *value);
+  }
+  // Everything only when nothing else was asked.
+  if (options.Steps.empty() && target.empty()) lines = PrintSettingsFields(record);
+  else if (!AnyGet(options.Steps) && target.empty()) {
+    tool.Note("nothing written: give -o OUT.mse or --in-place to keep the changes");
   }
   for (const auto& [name, value] : lines) std::printf("%s=%s\n", name.c_str(), value.c_str());
   if (std::fflush(stdout) != 0) return tool.Failure("stdout", "write failed");

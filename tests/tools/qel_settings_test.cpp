@@ -1,0 +1,138 @@
+// qel settings as scripts use it: values by name, steps in order, and a file
+// written only where the command line says.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/settingsfields.h"
+#include "support/testing.h"
+
+namespace {
+TQelRun Qel(const TTempDir& dir, const std::string& args) { return RunQel(dir, "settings " + args); }
+
+// The stored code of a one-byte field at its offset in the record.
+int ByteAt(const std::string& file, std::size_t offset) {
+  const std::string bytes = ReadFileBytes(file);
+  return offset < bytes.size() ? static_cast<std::uint8_t>(bytes[offset]) : -1;
+}
+}  // namespace
+
+TEST(QelSettingsNames, CodedFieldsAreReadAndPrintedByName) {
+  TTempDir dir;
+  const std::string file = dir.file("site.mse");
+  const TQelRun run = Qel(dir, "--defaults --set Emulation=VT100 --set BaudRate=19200 --set Parity=even "
+                               "--set Port=echo --set EOL=cr-lf --set FlowControl=xon-xoff --set QuorixType=M3 "
+                               "--set DataBits=7-bits --set StopBits=2-bits --set ComPort=com2 -o " + file);
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "");
+  // Offsets and codes of the record layout.
+  EXPECT_EQ(ByteAt(file, 5), 1);      // VT100
+  EXPECT_EQ(ByteAt(file, 1), 8);      // 19200
+  EXPECT_EQ(ByteAt(file, 4), 2);      // Even
+  EXPECT_EQ(ByteAt(file, 1638), 0);   // Echo
+  EXPECT_EQ(ByteAt(file, 784), 3);    // CR-LF
+  EXPECT_EQ(ByteAt(file, 6), 3);      // XON/OFF
+  EXPECT_EQ(ByteAt(file, 1132), 2);   // M3
+  EXPECT_EQ(ByteAt(file, 2), 3);      // 7 bits
+  EXPECT_EQ(ByteAt(file, 3), 2);      // 2 stop bits
+  EXPECT_EQ(ByteAt(file, 0), 1);      // COM2
+
+  const TQelRun get = Qel(dir, file + " --get Emulation --get BaudRate --get parity --get Port --get EOL "
+                                      "--get FlowControl --get QuorixType --get ComPort");
+  ASSERT_EQ(get.Status, 0) << get.Err;
+  EXPECT_EQ(get.Out, "Emulation=vt100\nBaudRate=19200\nparity=even\nPort=echo\nEOL=cr-lf\n"
+                     "FlowControl=xon-xoff\nQuorixType=m3\nComPort=com2\n");
+}
+
+TEST(QelSettingsNames, NumbersAreStillTheStoredCodes) {
+  TTempDir dir;
+  const std::string file = dir.file("n.mse");
+  // As the samples, the ./qel script and the benchmarks write them.
+  ASSERT_EQ(Qel(dir, "--defaults --set Emulation=1 --set Port=0 --set BaudRate=6 -o " + file).Status, 0);
+  EXPECT_EQ(ByteAt(file, 5), 1);
+  EXPECT_EQ(ByteAt(file, 1638), 0);
+  EXPECT_EQ(ByteAt(file, 1), 6);
+  // A port typed outside the list is 255, printed as none.
+  const TQelRun none = Qel(dir, file + " --set Port=255 --get Port");
+  EXPECT_EQ(none.Out, "Port=none\n");
+}
+
+TEST(QelSettingsNames, AnUnknownNameListsTheNames) {
+  TTempDir dir;
+  const TQelRun run = Qel(dir, "--defaults --set Parity=evn");
+  EXPECT_EQ(run.Status, 2);
+  EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')),
+            "qel settings: --set Parity: not a number: 'evn' (or one of none, odd, even, mark, space)");
+}
+
+TEST(QelSettingsNames, GetsAndSetsRunInCommandLineOrder) {
+  TTempDir dir;
+  const TQelRun run = Qel(dir, "--defaults --get Emulation --set Emulation=tn3270 --get Emulation "
+                               "--set Emulation=quorix --get Emulation");
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "Emulation=quorix\nEmulation=tn3270\nEmulation=quorix\n");
+}
+
+TEST(QelSettingsNames, AFileIsWrittenOnlyWhenAsked) {
+  TTempDir dir;
+  const std::string file = dir.file("a.mse");
+  ASSERT_EQ(Qel(dir, "--defaults -o " + file).Status, 0);
+  const std::string before = ReadFileBytes(file);
+
+  // A --set alone changes nothing on disk, prints no field and says so.
+  TQelRun run = Qel(dir, file + " --set BaudRate=3");
+  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(run.Err, "qel settings: note: nothing written: give -o OUT.mse or --in-place to keep the changes\n");
+  EXPECT_EQ(ReadFileBytes(file), before);
+
+  run = Qel(dir, file + " --set BaudRate=3 --in-place");
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(ByteAt(file, 1), 3);
+
+  const std::string other = dir.file("b.mse");
+  run = Qel(dir, file + " --set BaudRate=9600 -o " + other);
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_EQ(ByteAt(file, 1), 3);
+  EXPECT_EQ(ByteAt(other, 1), 6);
+
+  EXPECT_EQ(Qel(dir, file + " --in-place -o " + other).Status, 2);
+  EXPECT_EQ(Qel(dir, "--defaults --in-place").Status, 2);
+}
+
+TEST(QelSettingsNames, EverythingIsPrintedOnlyWhenNothingElseIsAsked) {
+  TTempDir dir;
+  const TQelRun all = Qel(dir, "--defaults");
+  EXPECT_EQ(std::count(all.Out.begin(), all.Out.end(), '\n'), 139);
+  EXPECT_EQ(Qel(dir, "--defaults -o " + dir.file("x.mse")).Out, "");
+}
+
+// docs/settings.md is made by the build from the field table; the copy in
+// the repository must be the same page.
+TEST(SettingsReference, TheDocsPageIsCurrent) {
+  const std::string page = ReadFileBytes(std::string(QEL_TEST_DATA) + "/../docs/settings.md");
+  ASSERT_FALSE(page.empty());
+  EXPECT_EQ(page, SettingsReferenceText())
+      << "docs/settings.md is stale: copy <build>/docs/settings.md over it";
+}
+
+TEST(SettingsReference, EveryFieldWithItsDefaultAndNames) {
+  const std::string page = SettingsReferenceText();
+  for (const char* row : {"| `BaudRate` | 110, 300,", "| `Emulation` | quorix, vt100, vt220, tn3270 (or 0..3) | `quorix` |",
+                          "| `Port` | echo, discard, daytime, netstat, chargen, telnet (or 0..255)",
+                          "| `EOL` | cr, lf, no-change, cr-lf, lf-cr (or 0..4) | `no-change` |",
+                          "| `WaitChar` | 0..255 | `62` |", "| `FontName` | text of up to 40 characters | `Courier New` |",
+                          "| `SoftKeys[0]`..`SoftKeys[11]` |", "| `WindowHeight` | -2147483648..2147483647 | `492` |",
+                          "| `TabStops`, `TabStops[i]` |"}) {
+    EXPECT_NE(page.find(row), std::string::npos) << row;
+  }
+  // One row per field of the printed list (arrays once).
+  TSetupRecord record;
+  record.ApplyDefaults();
+  for (const auto& [name, value] : PrintSettingsFields(record)) {
+    const std::string base = name.substr(0, name.find('['));
+    EXPECT_NE(page.find("| `" + base), std::string::npos) << base;
+  }
+}
