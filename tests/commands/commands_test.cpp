@@ -1,0 +1,601 @@
+// The Quorix command line's local commands and the Command File: lines typed
+// or offered as the keyboard offers them, and what the user gets: bytes at
+// the host, lines on the screen, boxes, dialogs, files and switches.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands/definitions.h"
+#include "commands/localcommands.h"
+#include "commands/search.h"
+#include "comms/comm.h"
+#include "comms/recordinglines.h"
+#include "comms/transmit.h"
+#include "core/session.h"
+#include "log/files.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+#include "terminal/keyboard.h"
+#include "trace/decoder.h"
+#include "trace/mini.h"
+#include "transfer/engine.h"
+
+namespace {
+const std::string CR = "\r";
+
+std::string Padded(std::string sentence) {
+  sentence.resize(96, ' ');
+  return sentence;
+}
+const std::string kNoSuchFile = Padded("The system cannot find the file specified.");
+
+// ------------------------------------------------------------ the file format
+
+TEST(CommandFileLines, TheTextMethodsHaveNoRecordLengthField) {
+  std::string error;
+  const TCommandDefinition d = ParseCommandDefinition("phone,phones.txt,3,Tel: ,end", error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(d.Name, "PHONE");
+  EXPECT_EQ(d.DataFile, "PHONES.TXT");
+  EXPECT_EQ(d.SearchMethod, smTextSearch);
+  EXPECT_EQ(d.RecordLength, 1);
+  EXPECT_EQ(d.Prefix, "TEL: ");  // the prefix keeps its blank: it is written as given
+  EXPECT_EQ(d.SkipText, "END");
+}
+
+TEST(CommandFileLines, TheRecordMethodsHaveSixFields) {
+  std::string error;
+  const TCommandDefinition d = ParseCommandDefinition("REC,data.bin,1,20,R: ,xxx", error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(d.SearchMethod, smRecordByNumber);
+  EXPECT_EQ(d.RecordLength, 20);
+  EXPECT_EQ(d.Prefix, "R: ");
+  EXPECT_EQ(d.SkipText, "XXX");
+
+  const TCommandDefinition hex = ParseCommandDefinition("NUM,data.bin,2,14H,P,S", error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(hex.RecordLength, 20);
+}
+
+TEST(CommandFileLines, TheLastFieldIsTheRestOfTheLineAndMissingFieldsAreEmpty) {
+  std::string error;
+  const TCommandDefinition rest = ParseCommandDefinition("A,F,3,P,one,two", error);
+  EXPECT_EQ(rest.SkipText, "ONE,TWO");
+  const TCommandDefinition few = ParseCommandDefinition("A,F,4", error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(few.Prefix, "");
+  EXPECT_EQ(few.SkipText, "");
+}
+
+TEST(CommandFileLines, EachFaultHasItsMessageAndTheDefinitionStays) {
+  std::string error;
+  const TCommandDefinition method = ParseCommandDefinition("A,F,7,P,S", error);
+  EXPECT_EQ(error, "Wrong search method value --> ");
+  EXPECT_EQ(method.SearchMethod, 7);
+  EXPECT_EQ(method.Prefix, "P");  // no record length field above 4
+  EXPECT_EQ(method.SkipText, "S");
+
+  ParseCommandDefinition("A,F,x,P,S", error);
+  EXPECT_EQ(error, "Wrong search method value --> ");
+  ParseCommandDefinition("A,F,0,abc,P,S", error);
+  EXPECT_EQ(error, "Not valid decimal input --> ");
+  ParseCommandDefinition("A,F,1,,P,S", error);
+  EXPECT_EQ(error, "Not valid decimal input --> ");
+  ParseCommandDefinition("A,F,0,256,P,S", error);  // a record length is one byte
+  EXPECT_EQ(error, "Not valid decimal input --> ");
+  const TCommandDefinition zero = ParseCommandDefinition("A,F,2,0,P,S", error);
+  EXPECT_EQ(error, "Zero length defined for array element --> ");
+  EXPECT_EQ(zero.RecordLength, 0);
+  // The text methods read no record length, so no text there is wrong.
+  ParseCommandDefinition("A,F,3,abc,S", error);
+  EXPECT_EQ(error, "");
+}
+
+TEST(CommandFileLines, FieldsAreCutTo255Characters) {
+  std::string error;
+  const TCommandDefinition d =
+      ParseCommandDefinition(std::string(300, 'n') + ",F,3," + std::string(300, 'p') + ",S", error);
+  EXPECT_EQ(d.Name, std::string(255, 'N'));
+  EXPECT_EQ(d.Prefix, std::string(255, 'P'));
+}
+
+TEST(CommandFiles, BlankLinesAreSkippedAndAnyLineEndEndsALine) {
+  const TCommandFile file = ParseCommandFile("A,F,3,P,S\r\n\r\n   \nB,G,4,Q,T\rC,H,0,10,R,U");
+  ASSERT_EQ(file.Definitions.size(), 3u);
+  EXPECT_EQ(file.Definitions[0].SkipText, "S");  // no CR left in the last field
+  EXPECT_EQ(file.Definitions[1].Name, "B");
+  EXPECT_EQ(file.Definitions[2].RecordLength, 10);
+  EXPECT_TRUE(file.Errors.empty());
+}
+
+TEST(CommandFiles, TheErrorTextNamesTheFileTheFaultAndTheWholeLine) {
+  const TCommandFile file = ParseCommandFile("A,F,3,P,S\nBAD,X.DAT,9,P,S\n");
+  ASSERT_EQ(file.Errors.size(), 1u);
+  EXPECT_EQ(CommandFileErrorText("cmd.fil", file.Errors[0]),
+            "An error occurred processing the information in cmd.fil.\rWrong search method value --> BAD,X.DAT,9,P,S");
+}
+
+// --------------------------------------------------------------- a session
+
+class Commands : public ::testing::Test {
+ protected:
+  TTestSession T;
+  TRecordingNetworkLine Wire;
+  std::unique_ptr<TLocalCommands> C;
+  std::ostringstream Shown;  // every line the writer's line output gave
+
+  void SetUp() override {
+    T.S->StartUp();
+    T.S->Transmit->Network = &Wire;
+    T.S->Transmit->NetworkConnected = true;
+    Settings().Port = 0;  // Echo: bytes go out as they are
+    Settings().Emulation = emQuorix;
+    Settings().BackSpaceSends = 0;
+    Settings().NewLine = 0;
+    Settings().LocalEcho = 0;
+    T.S->Transfer->ScreenPathOverride = [](std::uint8_t) {};
+    T.S->Files->BackgroundLogName = File("QELWIN.BGL");
+  }
+  TSetupRecord& Settings() { return T.S->Settings; }
+  TTransferEngine& Engine() { return *T.S->Transfer; }
+  std::string File(const std::string& name) { return T.Dir.file(name); }
+
+  void Install(const std::string& commandFile) {
+    WriteFileBytes(File("cmd.fil"), commandFile);
+    Settings().CommandFileName = File("cmd.fil");
+    C = InstallLocalCommands(*T.S);
+  }
+  // Lines shown on the screen are collected instead (the one test of the
+  // screen itself below runs without this).
+  void CollectLines() { T.S->Writer->Redirect = &Shown; }
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    const std::string all = Shown.str();
+    for (std::size_t at = 0; at < all.size();) {
+      const std::size_t end = all.find("\r\n", at);
+      lines.push_back(all.substr(at, end - at));
+      at = end + 2;
+    }
+    return lines;
+  }
+  // What reached the host, the queued text sent out by the ticks it needs.
+  std::string Sent() {
+    for (int i = 0; i < 100 && (Engine().Activities & acQueuedString); ++i) T.S->TimerTick();
+    std::string sent = Wire.Sent;
+    Wire.Sent.clear();
+    return sent;
+  }
+  std::vector<std::string> BoxTexts() {
+    std::vector<std::string> texts;
+    for (const auto& box : T.Desktop.Boxes) texts.push_back(box.Box.Text);
+    return texts;
+  }
+  bool Offer(const std::string& line) { return C->LocalCommand(line); }
+  void Type(const std::string& text) {
+    for (const char c : text) T.S->Keyboard->SendCharacter(static_cast<std::uint8_t>(c));
+  }
+};
+
+// ------------------------------------------------------ loading the file
+
+TEST_F(Commands, LoadingReportsEachFaultyLineAndKeepsItsDefinition) {
+  Install("A,F,3,P,S\nBAD,X.DAT,7,P,S\nLEN,X.DAT,0,abc,P,S\nZERO,X.DAT,2,0,P,S\n");
+  const std::string head = "An error occurred processing the information in " + File("cmd.fil") + "." + CR;
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            head + "Wrong search method value --> BAD,X.DAT,7,P,S",
+                            head + "Not valid decimal input --> LEN,X.DAT,0,abc,P,S",
+                            head + "Zero length defined for array element --> ZERO,X.DAT,2,0,P,S",
+                        }));
+  ASSERT_EQ(C->Definitions().size(), 4u);
+  EXPECT_EQ(C->Definitions()[3].Name, "ZERO");
+}
+
+TEST_F(Commands, AMissingCommandFileIsAFileAccessError) {
+  Settings().CommandFileName = File("none.fil");
+  C = InstallLocalCommands(*T.S);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "File access error. File = " + File("none.fil") + CR + "Error = " + kNoSuchFile);
+  EXPECT_TRUE(C->Definitions().empty());
+}
+
+TEST_F(Commands, NoCommandFileNameLoadsNothingAndAsksNothing) {
+  C = InstallLocalCommands(*T.S);
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
+  EXPECT_TRUE(C->Definitions().empty());
+  EXPECT_FALSE(Offer("PHONE 12"));
+}
+
+TEST_F(Commands, AReloadReplacesTheOldList) {
+  Install("A,F,3,P,S\nB,F,3,P,S\n");
+  WriteFileBytes(File("other.fil"), "C,G,4,Q,T\n");
+  Settings().CommandFileName = File("other.fil");
+  C->LoadCommandDefinitions();
+  ASSERT_EQ(C->Definitions().size(), 1u);
+  EXPECT_EQ(C->Definitions()[0].Name, "C");
+}
+
+TEST_F(Commands, ABinaryCommandFileLoadsWithAFewBoxesAndTheProgramGoesOn) {
+  std::string junk;
+  for (int i = 0; i < 25; ++i) junk += std::string("X,\x01\xff,9,") + '\0' + "\x02\n";
+  junk += std::string(5000, '\xfe');  // a last line far longer than any field
+  Install(junk);
+  ASSERT_EQ(T.Desktop.Boxes.size(), TLocalCommands::kErrorBoxesMax + 1);
+  EXPECT_EQ(T.Desktop.Boxes.back().Box.Text, "An error occurred processing the information in " + File("cmd.fil") +
+                                                 "." + CR + "16 more lines with errors are not shown.");
+  EXPECT_EQ(C->Definitions().size(), 26u);
+}
+
+// ------------------------------------------------------------- lookups
+
+TEST_F(Commands, ALookupErasesTheTypedLineRunsAndGivesThePromptBack) {
+  WriteFileBytes(File("phones.txt"), "Miller 4711\nSmith 0815\n");
+  Install("PHONE," + File("phones.txt") + ",3,TEL: ,\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("phone smith"));
+  EXPECT_EQ(Sent(), std::string(11, '\b') + "\r");
+  // A BS each 50 ms, then 100 ms before the run.
+  std::vector<int> waits(11, 50);
+  waits.push_back(100);
+  EXPECT_EQ(T.Desktop.Waits, waits);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "TEL: Smith 0815"}));
+}
+
+TEST_F(Commands, ErasingSendsDelWhenDeleteIsChosen) {
+  WriteFileBytes(File("t.txt"), "x\n");
+  Install("T," + File("t.txt") + ",3,,\n");
+  Settings().BackSpaceSends = 1;
+  EXPECT_TRUE(Offer("T X"));
+  EXPECT_EQ(Sent(), "\x7f\x7f\x7f\r");
+}
+
+TEST_F(Commands, RecordSearchFindsTheArgumentAndANumberWithoutItsLeadingZeros) {
+  // Records of 10 bytes; the last one is short and never read.
+  WriteFileBytes(File("rec.dat"), "alpha 0007beta  0012SKIPME    gamma 7   delta 1007 short");
+  Install("R," + File("rec.dat") + ",0,10,R:,skipme\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("R 0012"));
+  EXPECT_TRUE(Offer("R 007"));
+  EXPECT_TRUE(Offer("R"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "", "R:BETA  0012",                                   // literally only
+                         "", "R:ALPHA 0007", "R:GAMMA 7", "R:DELTA 1007",      // "007" or "7"
+                         "", "R:ALPHA 0007", "R:BETA  0012", "R:GAMMA 7", "R:DELTA 1007",  // all but the skip text
+                     }));
+}
+
+TEST_F(Commands, RecordByNumberReadsOneRecordAndRingsForAnythingElse) {
+  WriteFileBytes(File("rec.dat"), "zero  \r\none   \r\ntwo   \r\n");
+  Install("N," + File("rec.dat") + ",1,8,#,\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("N 2"));
+  EXPECT_EQ(Sent(), std::string(3, '\b') + "\r");
+  EXPECT_TRUE(Offer("N 9"));   // beyond the end: nothing
+  EXPECT_TRUE(Offer("N two"));
+  EXPECT_EQ(T.Desktop.Beeps, 1);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "#two   ", "", ""}));
+}
+
+TEST_F(Commands, NumberedSearchShowsRecordNumbersOrReadsByNumber) {
+  WriteFileBytes(File("rec.dat"), "red  blue green");
+  Install("C," + File("rec.dat") + ",2,5,=,\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("C e"));
+  EXPECT_TRUE(Offer("C 1"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "0 -> =RED", "1 -> =BLUE", "2 -> =GREEN", "", "=blue "}));
+  EXPECT_EQ(RecordNumberLabel(123456), "123456 ->");
+  EXPECT_EQ(RecordNumberLabel(1234567), "1234567 -");
+}
+
+TEST_F(Commands, TextSearchShowsMatchingLinesAsWrittenExceptTheSkipText) {
+  WriteFileBytes(File("t.txt"), "Exchange Berlin\r\nexchange Paris\r\nOther\r\n--\r\nlast line without end");
+  Install("T," + File("t.txt") + ",3,> ,--\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("T EXCHANGE"));
+  EXPECT_TRUE(Offer("T"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "> Exchange Berlin", "> exchange Paris", "", "> Exchange Berlin",
+                                               "> exchange Paris", "> Other", "> last line without end"}));
+}
+
+TEST_F(Commands, SectionSearchShowsFromTheArgumentToTheSkipText) {
+  WriteFileBytes(File("m.txt"), "DIAL help\nfirst\nEND\nLIST help\nsecond\n  end  \nthird\n");
+  Install("H," + File("m.txt") + ",4,,end\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("H list"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "LIST help", "second"}));
+  Shown.str("");
+  EXPECT_TRUE(Offer("H"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "DIAL help", "first", "END", "LIST help", "second", "  end  ",
+                                               "third"}));
+  Shown.str("");
+  EXPECT_TRUE(Offer("H DIAL"));  // runs to the skip text, not to the next section
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "DIAL help", "first"}));
+}
+
+TEST_F(Commands, AMissingDataFileEndsTheCommandWithItsBox) {
+  Install("GONE,nofile.dat,3,,\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("GONE 1"));
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"File access error. File = NOFILE.DAT" + CR +
+                                                  "Check Command File for correct command" + CR + "Error = " +
+                                                  kNoSuchFile}));
+  EXPECT_EQ(Sent(), std::string(6, '\b'));  // erased, but no prompt asked for
+  EXPECT_TRUE(Lines().empty());
+}
+
+TEST_F(Commands, AFaultyDefinitionFindsNothingAndNeverHangs) {
+  WriteFileBytes(File("rec.dat"), "abcdef");
+  Install("Z," + File("rec.dat") + ",0,0,P,\nW," + File("rec.dat") + ",8,P,\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("Z"));
+  EXPECT_TRUE(Offer("W"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", ""}));
+}
+
+TEST_F(Commands, KeywordsNotInTheFileGoToTheHostWithTheirEnter) {
+  WriteFileBytes(File("t.txt"), "x\n");
+  Install("T," + File("t.txt") + ",3,,\n");
+  Type("DIR T\r");
+  EXPECT_EQ(Sent(), "DIR T\r");
+  Type("TX\r");  // the first word must equal the name
+  EXPECT_EQ(Sent(), "TX\r");
+}
+
+TEST_F(Commands, AWordTypedFarRightOfThePromptIsTheHostsWithoutAnArgument) {
+  WriteFileBytes(File("t.txt"), "x\n");
+  Install("T," + File("t.txt") + ",3,,\n");
+  T.S->Writer->State.CursorColumn = 12;  // one typed character, the prompt 10 columns long
+  EXPECT_FALSE(Offer("T"));
+  EXPECT_TRUE(Offer("T X"));
+  T.S->Writer->State.CursorColumn = 10;
+  EXPECT_TRUE(Offer("T"));
+}
+
+TEST_F(Commands, EscBetweenRecordsEndsTheRun) {
+  WriteFileBytes(File("t.txt"), "one\ntwo\nthree\n");
+  WriteFileBytes(File("rec.dat"), "one two three ");
+  Install("T," + File("t.txt") + ",3,,\nR," + File("rec.dat") + ",0,4,,\n");
+  CollectLines();
+  int windowHooks = 0;
+  T.S->Keyboard->EscapeActionHook = [&] { ++windowHooks; };
+  // Esc is pressed while the first record is on screen: the window's turn
+  // between records delivers it.
+  T.Desktop.DeliverOnProcess = true;
+  T.Desktop.Handler = [&](const TPostedMessage&) { T.S->Keyboard->EscapeAction(); };
+  T.Desktop.PostMessage(wmUser + 1, 0, 0);
+  EXPECT_TRUE(Offer("T"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "one"}));
+  EXPECT_EQ(Sent(), "\b\r");  // a text search gives the prompt back even so
+  EXPECT_EQ(windowHooks, 1);  // the window's own escape work still ran
+
+  Shown.str("");
+  T.Desktop.PostMessage(wmUser + 1, 0, 0);
+  EXPECT_TRUE(Offer("R"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", "ONE"}));
+  EXPECT_EQ(Sent(), "\b");  // an interrupted record search ends without
+  EXPECT_EQ(windowHooks, 2);
+  // After the run Esc is the window's alone again.
+  C->Interrupted = false;
+  T.S->Keyboard->EscapeAction();
+  EXPECT_EQ(windowHooks, 3);
+  EXPECT_FALSE(C->Interrupted);
+}
+
+TEST_F(Commands, FoundLinesReachTheScreenAndTheLogFile) {
+  WriteFileBytes(File("t.txt"), "alpha\nbeta\n");
+  Install("T," + File("t.txt") + ",3,* ,\n");
+  Settings().LogFileName = File("session.log");
+  T.S->Files->CreateLogFile();
+  EXPECT_TRUE(Offer("T BETA"));
+  T.S->Files->CloseLogFile();
+  EXPECT_EQ(ReadFileBytes(File("session.log")), "\r\n* beta\r\n");
+  TBrowse& screen = *T.S->Screen;
+  const int row = T.S->Writer->State.CursorRow;
+  EXPECT_EQ(screen.GetLineText(screen.ScreenLine(row - 1)).substr(0, 7), "* beta ");
+  EXPECT_EQ(screen.GetLineText(screen.ScreenLine(row - 2)).substr(0, 7), std::string(7, ' '));
+}
+
+// ------------------------------------------------------- log file commands
+
+TEST_F(Commands, LonAloneProposesQelwinLogAndCancelLeavesTheLogClosed) {
+  C = InstallLocalCommands(*T.S);
+  Settings().LogFileName = File("old.log");
+  T.S->Files->CreateLogFile();
+  ASSERT_TRUE(T.S->Files->LogOpen);
+  EXPECT_TRUE(Offer("lon"));
+  ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
+  const TFileDialog& dialog = T.Desktop.Dialogs[0];
+  EXPECT_FALSE(dialog.Save);
+  EXPECT_EQ(dialog.Title, "Open Log File");
+  EXPECT_EQ(dialog.InitialName, T.S->ProgramDirectory + "QELWIN.LOG");
+  EXPECT_EQ(dialog.InitialDirectory, T.S->ProgramDirectory);
+  EXPECT_EQ(dialog.Filter, ".LOG|*.LOG|Log Files (*.LOG)|*.LOG|TXT Files (*.TXT)|*.TXT|All Files (*.*)|*.*");
+  EXPECT_FALSE(T.S->Files->LogOpen);
+  EXPECT_EQ(Settings().LogFileName.str(), File("old.log"));
+  EXPECT_EQ(Sent(), "\b\b\b");
+}
+
+TEST_F(Commands, LonWithANameOpensTheChosenLog) {
+  C = InstallLocalCommands(*T.S);
+  T.Desktop.DialogAnswers.push_back(File("day.trc"));
+  EXPECT_TRUE(Offer("  LON   " + File("day.trc") + "  "));
+  ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
+  EXPECT_EQ(T.Desktop.Dialogs[0].InitialName, File("day.trc"));
+  EXPECT_EQ(T.Desktop.Dialogs[0].InitialDirectory, T.Dir.path().string() + "/");
+  EXPECT_EQ(T.Desktop.Dialogs[0].Filter.substr(0, 30), ".trc|*.trc|Log Files (*.LOG)|*");
+  EXPECT_TRUE(T.S->Files->LogOpen);
+  EXPECT_EQ(Settings().LogFileName.str(), File("day.trc"));
+  EXPECT_TRUE(T.S->Status.LogStatus);
+}
+
+TEST_F(Commands, FiltersGetTheNamesOwnExtensionOnlyWhenItHasOne) {
+  EXPECT_EQ(FilterWithExtension("a.b/name", "F|*.F"), "F|*.F");
+  EXPECT_EQ(FilterWithExtension("dir\\x.mac", "F|*.F"), ".mac|*.mac|F|*.F");
+  EXPECT_EQ(FilterWithExtension("plain", "F|*.F"), "F|*.F");
+}
+
+TEST_F(Commands, LoffClosesTheLogAndIsNotSent) {
+  C = InstallLocalCommands(*T.S);
+  Settings().LogFileName = File("a.log");
+  T.S->Files->CreateLogFile();
+  Type("LOFF\r");
+  EXPECT_FALSE(T.S->Files->LogOpen);
+  EXPECT_EQ(Sent(), "LOFF\b\b\b\b");
+}
+
+// ------------------------------------------------------------ include files
+
+TEST_F(Commands, IncStartsAFileSendOfTheChosenFile) {
+  C = InstallLocalCommands(*T.S);
+  WriteFileBytes(File("batch.mac"), "DIR\r\n");
+  T.Desktop.DialogAnswers.push_back(File("batch.mac"));
+  EXPECT_TRUE(Offer("INC " + File("batch.mac")));
+  ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
+  EXPECT_EQ(T.Desktop.Dialogs[0].Title, "Open Include File");
+  EXPECT_EQ(T.Desktop.Dialogs[0].Filter,
+            ".mac|*.mac|Macro Files (*.MAC)|*.MAC|Log Files   (*.LOG)|*.LOG|TXT Files   (*.TXT)|*.TXT|All Files   "
+            "(*.*)|*.*");
+  EXPECT_EQ(T.S->Files->TransferFileName, File("batch.mac"));
+  EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsReading);
+  EXPECT_TRUE(Engine().TransferActive);
+  EXPECT_EQ(Engine().Direction, 0);
+  EXPECT_EQ(Engine().ReceiveKind, 0);
+  EXPECT_TRUE(Engine().Activities & acFileSend);
+  ASSERT_FALSE(T.Desktop.Posted.empty());
+  EXPECT_EQ(T.Desktop.Posted.back().Message, wmTransferStarted);
+}
+
+TEST_F(Commands, BatIsTheSameAndCancelSendsNothing) {
+  C = InstallLocalCommands(*T.S);
+  EXPECT_TRUE(Offer("bat x.mac"));
+  EXPECT_EQ(T.Desktop.Dialogs.size(), 1u);
+  EXPECT_FALSE(Engine().TransferActive);
+  EXPECT_EQ(Engine().Activities & acFileSend, 0u);
+  EXPECT_EQ(Sent(), std::string(9, '\b'));
+}
+
+TEST_F(Commands, AnIncludeFileThatIsGoneStartsNoSend) {
+  C = InstallLocalCommands(*T.S);
+  T.Desktop.DialogAnswers.push_back(File("gone.mac"));
+  EXPECT_TRUE(Offer("INC gone.mac"));
+  EXPECT_FALSE(Engine().TransferActive);
+  EXPECT_EQ(Engine().Activities & acFileSend, 0u);
+  EXPECT_EQ(T.Desktop.Boxes.size(), 1u);
+}
+
+TEST_F(Commands, AnIncludeFileIsRefusedWhilePlaybackRuns) {
+  C = InstallLocalCommands(*T.S);
+  WriteFileBytes(File("batch.mac"), "DIR\r\n");
+  Engine().Activities |= acPlayback;
+  T.Desktop.DialogAnswers.push_back(File("batch.mac"));
+  EXPECT_TRUE(Offer("INC batch.mac"));
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+                            "Playback is already active\rPlayBack and sending can't be active at the same time"}));
+  EXPECT_FALSE(Engine().TransferActive);
+}
+
+// ------------------------------------------------------------ trace switches
+
+TEST_F(Commands, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
+  C = InstallLocalCommands(*T.S);
+  Settings().BackgroundLogging = 1;
+  Settings().ColTurnsTrace = 0;
+  Type("COL\r");
+  EXPECT_EQ(Sent(), "COL\r");  // still the host's command
+  EXPECT_EQ(T.S->Files->BackgroundState, TLogFiles::bsWriting);
+  EXPECT_EQ(T.S->Trace->TraceState, 0);
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
+
+  // With the switch on, decoding is tried: the mode files are missing, so it
+  // says so and stays off.
+  Settings().ColTurnsTrace = 1;
+  Settings().ModeFileName = File("nomode");
+  EXPECT_FALSE(Offer("col"));
+  EXPECT_FALSE(T.Desktop.Boxes.empty());
+  EXPECT_EQ(T.S->Trace->TraceState, 0);
+}
+
+TEST_F(Commands, ColonColSwitchesTheMiniTraceWhenSetTo) {
+  C = InstallLocalCommands(*T.S);
+  Settings().ColTurnsTrace = 0;
+  Settings().ColTurnsMiniTrace = 0;
+  EXPECT_FALSE(Offer(":COL"));
+  EXPECT_FALSE(T.S->Mini->WantsCharacters());
+  Settings().ColTurnsMiniTrace = 1;
+  EXPECT_FALSE(Offer(":col"));
+  EXPECT_TRUE(T.S->Mini->WantsCharacters());
+  EXPECT_TRUE(T.S->Status.MiniStatus);
+  T.S->Mini->MiniTraceOff();
+  EXPECT_FALSE(Offer(":RTB"));
+  EXPECT_TRUE(T.S->Mini->WantsCharacters());
+  EXPECT_FALSE(Offer(":COLX"));  // exactly, or it is a word for the host
+}
+
+TEST_F(Commands, MftonAndMftoffSwitchTheMiniTraceAndAreNotSent) {
+  C = InstallLocalCommands(*T.S);
+  Type("MFTON\r");
+  EXPECT_TRUE(T.S->Mini->WantsCharacters());
+  EXPECT_EQ(Sent(), "MFTON\b\b\b\b\b");
+  Type("mftoff\r");
+  EXPECT_FALSE(T.S->Mini->WantsCharacters());
+  EXPECT_EQ(Sent(), "mftoff\b\b\b\b\b\b");
+}
+
+// -------------------------------------------------------------------- PADS
+
+TEST_F(Commands, PadArmsThePromptWatchAndThePasswordLineStartsTheCapture) {
+  C = InstallLocalCommands(*T.S);
+  int started = 0, capturing = 0;
+  C->StartPads = [&] { ++started; };
+  C->PadsCapturing = [&] { ++capturing; };
+  Engine().PadsPrompt.Text = "old";
+  Type("PADS 1\r");
+  EXPECT_EQ(Sent(), "PADS 1\r");
+  EXPECT_TRUE(Engine().PadsPrompt.Collecting);
+  EXPECT_EQ(Engine().PadsPrompt.Text, "");
+  EXPECT_EQ(started, 1);
+
+  // The host asks for the password; the next line answers it.
+  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>("PASSWORD:\x03"), 10);
+  ASSERT_TRUE(Engine().PadsPrompt.Collecting);
+  Type("secret\r");
+  EXPECT_EQ(Sent(), "secret\r");
+  EXPECT_FALSE(Engine().PadsPrompt.Collecting);
+  EXPECT_TRUE(Engine().TransferActive);
+  EXPECT_EQ(Engine().Direction, 1);
+  EXPECT_EQ(Engine().ReceiveKind, 2);
+  EXPECT_EQ(capturing, 1);
+  EXPECT_EQ(T.Desktop.Posted.back().Message, wmOpenPads);
+}
+
+// -------------------------------------------------------------- line speed
+
+TEST_F(Commands, BdrSelectsTheFiveLineSpeedsOnly) {
+  C = InstallLocalCommands(*T.S);
+  TRecordingSerialLine serial;
+  T.S->Transmit->Serial = &serial;
+  T.S->Transmit->SerialConnected = true;
+  Settings().BaudRate = cbr19200;
+
+  EXPECT_FALSE(Offer("BDR 1200"));
+  EXPECT_EQ(Settings().BaudRate, cbr1200);
+  EXPECT_EQ(Sent(), "\r");
+  EXPECT_EQ(T.Desktop.Waits, std::vector<int>{2000});
+
+  EXPECT_FALSE(Offer("bdr 9600t"));
+  EXPECT_EQ(Settings().BaudRate, cbr9600);
+  EXPECT_FALSE(Offer("BDR 300T"));
+  EXPECT_EQ(Settings().BaudRate, cbr300);
+
+  for (const char* nothing : {"BDR 600", "BDR 19200", "BDR 02400", "BDR T", "BDR 12x0", "BDR"}) {
+    EXPECT_FALSE(Offer(nothing)) << nothing;
+    EXPECT_EQ(Settings().BaudRate, cbr300) << nothing;
+  }
+  EXPECT_EQ(Sent(), "\r\r");
+  EXPECT_EQ(T.Desktop.Waits.size(), 3u);
+  EXPECT_EQ(serial.Sent, "\r\r\r");
+}
+}  // namespace
