@@ -1,0 +1,130 @@
+// The receive dialog, offscreen: its captions, the presets of the two
+// receives, Browse through the desktop, and a receive started through it.
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/mainform.h"
+#include "desktop/receivedialog.h"
+#include "guitesting.h"
+#include "log/files.h"
+#include "support/testing.h"
+#include "transfer/engine.h"
+
+class TReceiveDialogTest : public QObject {
+  Q_OBJECT
+
+ private:
+  static QStringList GroupTitles(const QWidget& dialog) {
+    QStringList titles;
+    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) titles << group->title();
+    return titles;
+  }
+  static QStringList ButtonTexts(const QWidget& dialog) {
+    QStringList texts;
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>()) texts << button->text();
+    return texts;
+  }
+  // Presses a button of the modal dialog once it is up.
+  static void PressLater(QDialogButtonBox::StandardButton which, const QString& name, bool ctrlZ, bool suppress) {
+    QTimer::singleShot(0, [=] {
+      auto* dialog = qobject_cast<TReceiveDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      dialog->NameEdit()->setText(name);
+      if (dialog->CtrlZBox()->isEnabled()) dialog->CtrlZBox()->setChecked(ctrlZ);
+      if (dialog->SuppressBox()->isEnabled()) dialog->SuppressBox()->setChecked(suppress);
+      dialog->findChild<QDialogButtonBox*>()->button(which)->click();
+    });
+  }
+
+ private slots:
+  void HasItsCaptionsAndThePresetOfATextReceive() {
+    TScriptedDesktop desktop;
+    TReceiveDialog dialog(desktop, true, {"C:\\LOGS\\RX.TXT", true, false});
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Receive File Parameters"));
+    const QStringList groups = GroupTitles(dialog);
+    QVERIFY(groups.contains("File Name"));
+    QVERIFY(groups.contains("Parameters"));
+    QCOMPARE(dialog.CtrlZBox()->text(), QStringLiteral("Ctrl-Z Ends Transfer"));
+    QCOMPARE(dialog.SuppressBox()->text(), QStringLiteral("Suppress Control Characters"));
+    const QStringList buttons = ButtonTexts(dialog);
+    for (const char* text : {"Browse", "OK", "Cancel", "Help"}) QVERIFY2(buttons.contains(text), text);
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("C:\\LOGS\\RX.TXT"));
+    QCOMPARE(dialog.NameEdit()->maxLength(), 80);
+    QVERIFY(dialog.CtrlZBox()->isEnabled() && dialog.CtrlZBox()->isChecked());
+    QVERIFY(dialog.SuppressBox()->isEnabled() && !dialog.SuppressBox()->isChecked());
+
+    dialog.SuppressBox()->setChecked(true);
+    dialog.CtrlZBox()->setChecked(false);
+    const TReceiveParameters chosen = dialog.Parameters();
+    QCOMPARE(QString::fromStdString(chosen.FileName), QStringLiteral("C:\\LOGS\\RX.TXT"));
+    QVERIFY(!chosen.CtrlZEnds);
+    QVERIFY(chosen.SuppressControl);
+
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QString shot = ArtifactPath("receive_dialog_ascii.png");
+    QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
+  }
+
+  void ABinaryReceiveShowsTheOptionsOffAndDisabled() {
+    TScriptedDesktop desktop;
+    TReceiveDialog dialog(desktop, false, {"rx.bin", true, true});
+    QVERIFY(!dialog.CtrlZBox()->isEnabled());
+    QVERIFY(!dialog.SuppressBox()->isEnabled());
+    QVERIFY(!dialog.CtrlZBox()->isChecked());
+    QVERIFY(!dialog.SuppressBox()->isChecked());
+    const TReceiveParameters chosen = dialog.Parameters();
+    QVERIFY(!chosen.CtrlZEnds && !chosen.SuppressControl);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.grab().save(ArtifactPath("receive_dialog_binary.png"));
+  }
+
+  void BrowseAsksForASaveFileAndTakesTheAnswer() {
+    TScriptedDesktop desktop;
+    TReceiveDialog dialog(desktop, true, {"first.txt", false, false});
+    desktop.DialogAnswers = {std::nullopt, std::string("/tmp/chosen.txt")};
+    dialog.BrowseButton()->click();
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("first.txt"));  // cancelled: unchanged
+    dialog.BrowseButton()->click();
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("/tmp/chosen.txt"));
+    QCOMPARE(desktop.Dialogs.size(), std::size_t(2));
+    QVERIFY(desktop.Dialogs[0].Save);
+    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].Title), QStringLiteral("Save To File"));
+    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].InitialName), QStringLiteral("first.txt"));
+  }
+
+  void OkStartsTheReceiveAndCancelStartsNothing() {
+    TTestSession t;
+    TCommandState state;
+    TFileReceive receive(*t.S, state);
+    receive.AskParameters = [&](bool ascii, const TReceiveParameters& preset) {
+      return TReceiveDialog::Ask(t.Desktop, nullptr, ascii, preset);
+    };
+    const QString name = QString::fromStdString(t.Dir.file("rx.txt"));
+    PressLater(QDialogButtonBox::Cancel, name, true, false);
+    QVERIFY(!receive.StartReceive(true));
+    QVERIFY(!t.S->Transfer->TransferActive);
+    QVERIFY(t.S->Settings.SendReceiveFileName.empty());
+
+    PressLater(QDialogButtonBox::Ok, name, true, false);
+    QVERIFY(receive.StartReceive(true));
+    QVERIFY(t.S->Transfer->TransferActive);
+    QVERIFY(t.S->Transfer->CtrlZEnds);
+    QCOMPARE(t.S->Settings.CtrlZEnd, std::uint8_t(1));
+    QVERIFY(!state.TransfersEnabled);
+    const std::string bytes = std::string("text") + char(26) + "more";
+    t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    QVERIFY(!t.S->Transfer->TransferActive);
+    QCOMPARE(QString::fromStdString(ReadFileBytes(t.Dir.file("rx.txt"))), QStringLiteral("text"));
+  }
+};
+
+QTEST_MAIN(TReceiveDialogTest)
+#include "receivedialog_test.moc"
