@@ -381,17 +381,15 @@ void TMainWindow::BuildToolBars() {
       button->setPopupMode(QToolButton::InstantPopup);
     }
   }
-  // The toolbar shows short labels; the menus keep the captions.
+  // The toolbar shows short labels (icon text); the menus keep the captions.
   const std::pair<QAction*, const char*> labels[] = {
       {A.Open, "Open"},   {A.SaveAs, "Save As"}, {A.Print, "Print"},     {A.PrintSetUp, "Setup"},
-      {A.Logfile, "Log"}, {A.Copy, "Copy"},      {A.Find, "Find"},       {A.Configure, "Configure"},
+      {A.Logfile, "Log"}, {A.Copy, "Copy"},      {A.Find, "Find"},       {A.Configure, "Config"},
       {A.CancelTransfer, "Cancel"}};
-  for (const auto& [action, label] : labels) {
-    if (auto* button = qobject_cast<QToolButton*>(MainToolBar->widgetForAction(action))) {
-      button->setText(QString::fromLatin1(label));
-      button->setAccessibleName(QString::fromLatin1(label));
-    }
-  }
+  for (const auto& [action, label] : labels) action->setIconText(QString::fromLatin1(label));
+  QFont barFont = MainToolBar->font();
+  barFont.setPointSizeF(barFont.pointSizeF() * 0.9);
+  MainToolBar->setFont(barFont);
 
   addToolBarBreak();
   QuorixToolBar = addToolBar(QStringLiteral("QUORIX Toolbar"));
