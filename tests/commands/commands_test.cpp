@@ -347,8 +347,9 @@ TEST_F(Commands, KeywordsNotInTheFileGoToTheHostWithTheirEnter) {
 TEST_F(Commands, AWordTypedFarRightOfThePromptIsTheHostsWithoutAnArgument) {
   WriteFileBytes(File("t.txt"), "x\n");
   Install("T," + File("t.txt") + ",3,,\n");
-  T.S->Writer->State.CursorColumn = 12;  // one typed character, the prompt 10 columns long
+  T.S->Writer->State.CursorColumn = 11;  // one typed character: 10 columns to its left
   EXPECT_FALSE(Offer("T"));
+  T.S->Writer->State.CursorColumn = 12;
   EXPECT_TRUE(Offer("T X"));
   T.S->Writer->State.CursorColumn = 10;
   EXPECT_TRUE(Offer("T"));
