@@ -168,7 +168,7 @@ long RssKilobytes(pid_t pid) {
   return 0;
 }
 
-struct TRun {
+struct TTerminalRun {
   std::optional<double> Seconds;
   double MaxTimerDelayMs = -1;
   double Paints = -1;
@@ -182,7 +182,7 @@ class TBench {
   }
 
   // qelwin, 80x24, VT100, no Telnet, connected at start.
-  TRun Qelwin(const std::string& stream, bool holdForMemory = false) {
+  TTerminalRun Qelwin(const std::string& stream, bool holdForMemory = false) {
     TListener listener;
     const std::string make = Build + "/tools/qel settings --defaults --set Emulation=1 --set Port=0 --set " +
                              "HostName=127.0.0.1:" + std::to_string(listener.Port) + " -o " + Settings +
@@ -192,7 +192,7 @@ class TBench {
     const pid_t pid = Spawn({Build + "/tools/qelwin", "--connect", "network", "--no-background", Settings},
                             {{"DISPLAY", Display}, {"QELWIN_HOME", Dir.Path().string()},
                              {"QELWIN_STATS", Stats}, {"QT_QPA_PLATFORM", "xcb"}});
-    TRun run;
+    TTerminalRun run;
     const int fd = listener.Accept(20000);
     if (fd >= 0) {
       usleep(300000);  // the window is up and idle before the clock starts
@@ -215,12 +215,12 @@ class TBench {
   }
 
   // xterm or urxvt running socat in a raw pty.
-  TRun Terminal(const std::string& program, const std::string& stream) {
+  TTerminalRun Terminal(const std::string& program, const std::string& stream) {
     TListener listener;
     const std::string shell =
         "stty raw -echo; exec socat - TCP:127.0.0.1:" + std::to_string(listener.Port);
     const pid_t pid = Spawn({program, "-geometry", "80x24", "-e", "sh", "-c", shell}, {{"DISPLAY", Display}});
-    TRun run;
+    TTerminalRun run;
     const int fd = listener.Accept(20000);
     if (fd >= 0) {
       usleep(300000);
@@ -238,14 +238,14 @@ class TBench {
   std::string Display, Build, Settings, Stats;
 };
 
-std::string Rate(const TRun& run, double megabytes) {
+std::string Rate(const TTerminalRun& run, double megabytes) {
   if (!run.Seconds) return "failed";
   char text[64];
   std::snprintf(text, sizeof text, "%.1f MB/s (%.2f s)", megabytes / *run.Seconds, *run.Seconds);
   return text;
 }
 
-double RateOf(const TRun& run, double megabytes) { return run.Seconds ? megabytes / *run.Seconds : 0; }
+double RateOf(const TTerminalRun& run, double megabytes) { return run.Seconds ? megabytes / *run.Seconds : 0; }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,9 +266,9 @@ int main(int argc, char** argv) {
   };
   const TStream streams[] = {{"text lines", PlainStream(bytes)}, {"cursor addressing and attributes", DenseStream(bytes)}};
   for (const TStream& stream : streams) {
-    const TRun ours = bench.Qelwin(stream.Bytes);
-    const TRun xterm = OnPath("xterm") ? bench.Terminal("xterm", stream.Bytes) : TRun{};
-    const TRun urxvt = OnPath("urxvt") ? bench.Terminal("urxvt", stream.Bytes) : TRun{};
+    const TTerminalRun ours = bench.Qelwin(stream.Bytes);
+    const TTerminalRun xterm = OnPath("xterm") ? bench.Terminal("xterm", stream.Bytes) : TTerminalRun{};
+    const TTerminalRun urxvt = OnPath("urxvt") ? bench.Terminal("urxvt", stream.Bytes) : TTerminalRun{};
     const double ratio = RateOf(urxvt, megabytes) > 0 ? RateOf(ours, megabytes) / RateOf(urxvt, megabytes) : 0;
     std::printf("%-34s %.0f MB  qelwin %s | xterm %s | urxvt %s | qelwin/urxvt %.2fx (target 1.5x)\n", stream.Name,
                 megabytes, Rate(ours, megabytes).c_str(), Rate(xterm, megabytes).c_str(),
