@@ -175,6 +175,10 @@ void TExchangeHost::Receive(std::string_view bytes) {
 void TExchangeHost::Tick() {
   if (State == stNegotiating && Telnet && Clock() >= Deadline) TerminalTypeSettled();
   if (State == stAnswerBack && Clock() >= Deadline) AnswerBackDone();
+  if (State == stSendFileAnswer && SendFile.AnswerOverdue(Clock())) {
+    Out += "\r\n?NO ANSWER FROM TERMINAL\r\n";
+    Prompt();
+  }
   if (State == stCursorReport && Clock() >= Deadline) {
     Out += "\r\nNO CURSOR POSITION REPORT\r\n";
     Prompt();
@@ -365,6 +369,11 @@ void TExchangeHost::Pump() {
       CursorReportByte(b);
       continue;
     }
+    if (State == stSendFileAnswer) {
+      ++i;
+      SendFileAnswer(b);
+      continue;
+    }
     if (LineInput.Active()) {
       ++i;
       LineInput.Byte(b, Out, WillEcho, AfterCr);
@@ -452,6 +461,11 @@ void TExchangeHost::Dispatch(const std::string& line) {
     return;
   }
   if (command == "INPUT" && words.size() == 1) return LineInput.Start(Out, AfterCr);
+  if (command == "SENDFILE") {
+    if (!SendFile.Start(words, Out, Clock())) return Prompt();
+    State = stSendFileAnswer;
+    return;
+  }
   if (command == "TRACE" && words.size() == 1) return PrintSample(Samples.Trace, "?NO MESSAGE TRACE RECORDED");
   if (command == "MINI" && words.size() == 1) return PrintSample(Samples.Mini, "?NO MINI TRACE RECORDED");
   if ((command == "BYE" || command == "LOGOFF") && words.size() == 1) {
@@ -499,6 +513,7 @@ void TExchangeHost::Help() {
       "MINI            MINI trace output\r\n"
       "INPUT           lines of text up to . or CTRL-Z, each prompted with >\r\n"
       "FLOOD N [CUP]   N megabytes of output, with CUP cursor addressed\r\n"
+      "SENDFILE [N]    N random bytes into the terminal's receive file\r\n"
       "BYE, LOGOFF     end the session\r\n";
   Prompt();
 }
@@ -550,6 +565,25 @@ void TExchangeHost::Flood(unsigned megabytes, bool cursorAddressing) {
     Deadline = Clock() + kCursorReportWaitMs;
     return false;
   };
+}
+
+void TExchangeHost::SendFileAnswer(std::uint8_t b) {
+  switch (SendFile.Answer(b)) {
+    case TExchangeSendFile::anWaiting: return;
+    case TExchangeSendFile::anRefused:
+      Out += "\r\n?TRANSFER REFUSED BY TERMINAL\r\n";
+      Prompt();
+      return;
+    case TExchangeSendFile::anAccepted:
+      State = stCommand;
+      Producer = [this](std::string& out) {
+        if (SendFile.Produce(out, kChunk)) return true;
+        out += SendFile.Report();
+        Prompt();
+        return false;
+      };
+      return;
+  }
 }
 
 void TExchangeHost::AnswerBackByte(std::uint8_t b) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "exchange_sendfile.h"
+
 #include "exchange_input.h"
 
 // Trace texts the monitor prints for TRACE and MINI (the exchange's own
@@ -59,7 +61,7 @@ class TExchangeHost {
   const std::string& TerminalType() const { return Terminal; }
 
  private:
-  enum TState { stNegotiating, stCommand, stAnswerBack, stCursorReport, stEnded };
+  enum TState { stNegotiating, stCommand, stAnswerBack, stCursorReport, stEnded, stSendFileAnswer };
   enum TTelnetState { tsData, tsIac, tsOption, tsSub, tsSubIac };
   // Makes the next piece of a long output; false once it is complete.
   using TProducer = std::function<bool(std::string& out)>;
@@ -85,6 +87,7 @@ class TExchangeHost {
   void AnswerBackDone();
   void CursorReportByte(std::uint8_t b);
   void PrintSample(const std::string& text, const char* missing);
+  void SendFileAnswer(std::uint8_t b);
 
   const bool Telnet;
   const TExchangeSamples Samples;
@@ -115,5 +118,6 @@ class TExchangeHost {
   std::uint64_t FloodBytes = 0;
   unsigned FloodMegabytes = 0;
   std::string Report;  // the tail of what came while a cursor report is due
+  TExchangeSendFile SendFile;
   TExchangeInput LineInput;  // INPUT
 };

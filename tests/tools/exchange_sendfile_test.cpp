@@ -1,0 +1,88 @@
+// SENDFILE of the simulated exchange: the transfer sequence, the terminal's
+// answer, the seeded bytes, and the ways it does not happen.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "exchange_host.h"
+
+namespace {
+
+// The bytes the host promises: the low byte of each mt19937 draw, seed 20261206.
+std::string Expected(std::size_t count) {
+  std::mt19937 random(20261206);
+  std::string bytes;
+  for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
+  return bytes;
+}
+
+class SendFile : public ::testing::Test {
+ protected:
+  std::int64_t Now = 1000;
+  std::unique_ptr<TExchangeHost> Host;
+  void SetUp() override {
+    Host = std::make_unique<TExchangeHost>(false, TExchangeSamples{}, [this] { return Now; });
+    Host->Start();
+    Take();
+  }
+  std::string Take() {
+    std::string all;
+    for (;;) {
+      const std::string_view piece = Host->Output(4096);
+      if (piece.empty()) return all;
+      all += piece;
+      Host->Consume(piece.size());
+    }
+  }
+  std::string Send(const std::string& bytes) {
+    Host->Receive(bytes);
+    return Take();
+  }
+};
+
+TEST_F(SendFile, StartsTheBinaryReceiveAndSendsTheSeededBytesOnYes) {
+  EXPECT_EQ(Send("SENDFILE 100000\r"), "SENDFILE 100000\r\n\x1b[>0;1;100000r");
+  const std::string sent = Send("Y");
+  const std::string payload = Expected(100000);
+  ASSERT_GE(sent.size(), payload.size());
+  EXPECT_EQ(sent.substr(0, payload.size()), payload);
+  EXPECT_EQ(sent.substr(payload.size()), "\r\nFILE SENT, 100000 BYTES\r\n<");
+  // The data holds the bytes a binary transfer must carry untouched.
+  EXPECT_NE(payload.find('\x1a'), std::string::npos);
+  EXPECT_NE(payload.find('\xff'), std::string::npos);
+  EXPECT_NE(payload.find('\0'), std::string::npos);
+  // The monitor takes commands again.
+  EXPECT_EQ(Send("X\r").substr(0, 4), "X\r\n?");
+}
+
+TEST_F(SendFile, WithoutACountSends64KAndTheLineEndBeforeTheAnswerIsIgnored) {
+  EXPECT_EQ(Send("sendfile\r\n"), "sendfile\r\n\x1b[>0;1;65536r");
+  const std::string sent = Send("Y");
+  EXPECT_EQ(sent.substr(0, 65536), Expected(65536));
+  EXPECT_EQ(sent.substr(65536), "\r\nFILE SENT, 65536 BYTES\r\n<");
+}
+
+TEST_F(SendFile, ARefusalOrNoAnswerSendsNothing) {
+  Send("SENDFILE 10\r");
+  EXPECT_EQ(Send("N"), "\r\n?TRANSFER REFUSED BY TERMINAL\r\n<");
+  Send("SENDFILE 10\r");
+  Now += 4999;
+  Host->Tick();
+  EXPECT_EQ(Take(), "");
+  Now += 1;
+  Host->Tick();
+  EXPECT_EQ(Take(), "\r\n?NO ANSWER FROM TERMINAL\r\n<");
+  EXPECT_EQ(Send("Y"), "Y");  // too late: an ordinary typed character
+}
+
+TEST_F(SendFile, BadCountsAreRefused) {
+  for (const char* line : {"SENDFILE 0\r", "SENDFILE -5\r", "SENDFILE 12X\r", "SENDFILE 1 2\r",
+                           "SENDFILE 999999999999\r"}) {
+    const std::string out = Send(line);
+    EXPECT_NE(out.find("?INVALID PARAMETER\r\n<"), std::string::npos) << line;
+    EXPECT_EQ(out.find("\x1b[>"), std::string::npos) << line;
+  }
+}
+
+}  // namespace
