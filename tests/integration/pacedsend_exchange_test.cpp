@@ -1,0 +1,174 @@
+// A paced file send to qel exchange over loopback Telnet: the exchange's
+// INPUT command prompts every line with ">" and echoes every character, and
+// reports the lines, bytes and CRC-32 that arrived.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "app/mainform.h"
+#include "integration/integration_support.h"
+#include "terminal/interpreter.h"
+#include "transfer/engine.h"
+#include "transfer/pacedsend.h"
+
+namespace {
+
+std::uint32_t Crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char c : bytes) {
+    crc ^= static_cast<std::uint8_t>(c);
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+  }
+  return ~crc;
+}
+
+std::string Report(std::size_t lines, const std::string& bytes) {
+  char text[96];
+  std::snprintf(text, sizeof text, "INPUT ENDED: %zu LINES, %zu BYTES, CRC32 %08X", lines, bytes.size(),
+                static_cast<unsigned>(Crc32(bytes)));
+  return text;
+}
+
+// Passes the terminal's sends on, noting for each how many bytes had come
+// back from the exchange and how many ">" prompts were among them.
+class TPacingTap : public TNetworkLine {
+ public:
+  struct TSend {
+    char Byte;
+    std::size_t Received;
+    int Prompts;
+  };
+  explicit TPacingTap(TNetworkLine& line) : Line(line) {}
+  std::vector<TSend> Sends;
+  std::size_t Received = 0;
+  int Prompts = 0;
+  void SetAddress(const std::string& host, const std::string& port) override { Line.SetAddress(host, port); }
+  void Connect() override { Line.Connect(); }
+  void Listen() override { Line.Listen(); }
+  void CancelListen() override { Line.CancelListen(); }
+  void Disconnect() override { Line.Disconnect(); }
+  int Send(const std::uint8_t* buffer, int length) override {
+    for (int i = 0; i < length; ++i) Sends.push_back({static_cast<char>(buffer[i]), Received, Prompts});
+    return Line.Send(buffer, length);
+  }
+  int Receive(std::uint8_t* buffer, int length) override { return Line.Receive(buffer, length); }
+
+ private:
+  TNetworkLine& Line;
+};
+
+class TExchange {
+ public:
+  TExchange() {
+    Process.start(QEL_TOOL, QStringList{"exchange", "--listen", "127.0.0.1:0"});
+    if (!Process.waitForStarted(5000)) return;
+    while (!Process.canReadLine() && Process.waitForReadyRead(5000)) {
+    }
+    std::smatch match;
+    const std::string first = Process.readLine().toStdString();
+    if (std::regex_match(first, match, std::regex("listening on (127\\.0\\.0\\.1:\\d+)\n"))) Address = match[1];
+  }
+  ~TExchange() {
+    Process.terminate();
+    if (!Process.waitForFinished(5000)) Process.kill();
+  }
+  std::string Address;
+  QProcess Process;
+};
+
+struct PacedSendExchange : ::testing::Test {
+  TExchange Exchange;
+  TWindow W;
+  TCommandState State;
+  TPacedSend Sender{W.S, State};
+  TPacingTap Tap{W.Sockets};
+
+  void SetUp() override {
+    ASSERT_FALSE(Exchange.Address.empty()) << "the exchange did not say where it listens";
+    W.Connect(Exchange.Address);
+    ASSERT_TRUE(RunUntil([&] { return W.Shows("Type HELP"); })) << W.ScreenText();
+    // Counted on the way to the screen, so each send knows what had come back.
+    W.S.Transfer->ScreenPathOverride = [this](std::uint8_t c) {
+      ++Tap.Received;
+      if (c == '>') ++Tap.Prompts;
+      W.S.Interpreter->ReceiveByte(c);
+    };
+    W.S.Transmit->Network = &Tap;
+    W.S.Transfer->QueueSendString("INPUT\r");
+    ASSERT_TRUE(RunUntil([&] { return W.Shows("ENTER TEXT"); })) << W.ScreenText();
+  }
+  void SendFile(const std::string& text) {
+    const std::string name = W.Dir.file("upload.txt");
+    WriteFileBytes(name, text);
+    W.S.Settings.SendReceiveFileName.assign(name);
+    W.S.Settings.EOFCtrlZ = 1;  // the Ctrl-Z ends the exchange's input
+    Tap.Sends.clear();
+    ASSERT_TRUE(Sender.StartFileSend());
+    ASSERT_TRUE(RunUntil([&] { return !(W.S.Transfer->Activities & acFileSend); }, 60000));
+  }
+  std::string Sent() const {
+    std::string bytes;
+    for (const auto& send : Tap.Sends) bytes += send.Byte;
+    return bytes;
+  }
+};
+
+std::string NumberedLines(int count, const char* lineEnd) {
+  std::string text;
+  for (int i = 1; i <= count; ++i) text += "LINE " + std::to_string(i) + " OF THE UPLOAD" + lineEnd;
+  return text;
+}
+
+TEST_F(PacedSendExchange, PromptPacedLinesEachWaitForTheirPrompt) {
+  TSetupRecord& settings = W.S.Settings;
+  settings.EOL = elCR;
+  settings.LineDelay = ldWaitForChar;
+  settings.WaitChar = '>';
+  settings.MaxEchoDelay = 50;  // a missed prompt would hold a line for 5 s
+  const int lines = 25;
+  SendFile(NumberedLines(lines, "\r\n"));
+  const std::string expected = NumberedLines(lines, "\r");
+  EXPECT_EQ(Sent(), expected + "\x1A");
+  ASSERT_TRUE(RunUntil([&] { return W.Shows("INPUT ENDED"); })) << W.ScreenText();
+  EXPECT_TRUE(W.Shows(Report(lines, expected))) << W.ScreenText();
+  // Line n + 1 started only after the n-th prompt of the input (the first
+  // came with the command) had arrived.
+  // The Ctrl-Z after the end of the file is no line and waits for nothing.
+  int line = 0;
+  for (std::size_t i = 0; i + 1 < Tap.Sends.size(); ++i) {
+    if (i > 0 && Tap.Sends[i - 1].Byte != '\r') continue;
+    ++line;
+    EXPECT_GE(Tap.Sends[i].Prompts, line) << "line " << line;
+  }
+  EXPECT_EQ(line, lines);
+}
+
+TEST_F(PacedSendExchange, EchoPacedCharactersEachWaitForAnEcho) {
+  TSetupRecord& settings = W.S.Settings;
+  settings.EOL = elCRLF;
+  settings.CharDelay = cdPacedByEcho;
+  settings.MaxEchoDelay = 50;
+  SendFile("ab cd\nef\tgh\n");
+  const std::string expected = "ab cd\r\nef\tgh\r\n";
+  EXPECT_EQ(Sent(), expected + "\x1A");
+  ASSERT_TRUE(RunUntil([&] { return W.Shows("INPUT ENDED"); })) << W.ScreenText();
+  EXPECT_TRUE(W.Shows(Report(2, expected))) << W.ScreenText();
+  // Between two characters something came back: the echo of the first.
+  // (The LF goes with its CR; the CR's echo releases the next line.)
+  for (std::size_t i = 1; i < Tap.Sends.size(); ++i) {
+    if (Tap.Sends[i].Byte == '\n') continue;
+    EXPECT_GT(Tap.Sends[i].Received, Tap.Sends[i - 1].Received) << "byte " << i;
+  }
+}
+
+TEST_F(PacedSendExchange, AnUnpacedSendArrivesWhole) {
+  W.S.Settings.EOL = elNoChange;
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "ROW " + std::to_string(i) + " " + std::string(i % 70, 'x') + "\r\n";
+  SendFile(text);
+  ASSERT_TRUE(RunUntil([&] { return W.Shows("INPUT ENDED"); }, 20000)) << W.ScreenText();
+  EXPECT_TRUE(W.Shows(Report(300, text))) << W.ScreenText();
+}
+
+}  // namespace
