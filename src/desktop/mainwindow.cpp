@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QInputDialog>
@@ -668,6 +669,15 @@ void TMainWindow::SetScreenProperties() {
   A.BookmarkOpt->setChecked(settings.BookmarkVisible);
   BookmarkForm->setVisible(settings.BookmarkVisible);
   TBrowse& screen = *S->Screen;
+  const bool fontChanged = screen.FontName != settings.FontName.str() || screen.FontSize != settings.FontSize ||
+                           screen.FontStyle != settings.FontStyle;
+  const bool coloursChanged = screen.ForeColor != settings.ForegroundColor || screen.BackColor != settings.BackgroundColor;
+  screen.FontName = settings.FontName.str();
+  screen.FontSize = settings.FontSize;
+  screen.FontStyle = settings.FontStyle;
+  screen.ForeColor = settings.ForegroundColor;
+  screen.BackColor = settings.BackgroundColor;
+  if (fontChanged || coloursChanged) Screen->FontChanged();
   screen.Options = boFixedPitchOnly | (settings.FollowCursor ? boAutoTracking : 0u) |
                    (settings.LazyScroll == 1 ? boLazyWrite : 0u) |
                    (screen.Options & (boMarkCursorLine | boListBox));
@@ -748,12 +758,24 @@ void TMainWindow::About() {
 }
 
 void TMainWindow::Help() {
-  const QString manual = QString::fromLocal8Bit((S->ProgramDirectory + "QelWin32.Hlp").c_str());
-  if (!QFileInfo::exists(manual) || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual))) {
+  QFile manual(QStringLiteral(":/qelwin/manual.html"));
+  if (!manual.open(QIODevice::ReadOnly)) {
     S->Desktop.ShowMessage({TMsgIcon::Error,
                             "Unable to open Help File.\r\nMake sure QelWin32.HLP is located in the QELWIN32 directory",
                             "", mbOK, 0});
+    return;
   }
+  auto* browser = findChild<QTextBrowser*>(QStringLiteral("Manual"));
+  if (!browser) {
+    browser = new QTextBrowser(this);
+    browser->setObjectName(QStringLiteral("Manual"));
+    browser->setWindowFlag(Qt::Window);
+    browser->setWindowTitle(QStringLiteral("QEL for Windows Help"));
+    browser->setHtml(QString::fromUtf8(manual.readAll()));
+    browser->resize(640, 720);
+  }
+  browser->show();
+  browser->raise();
 }
 
 void TMainWindow::OpenDisplayMode() {
@@ -840,7 +862,29 @@ void TMainWindow::TracePcap(bool on) {
   }
 }
 
-void TMainWindow::SelectFont() {}
+void TMainWindow::SelectFont() {
+  TSetupRecord& settings = S->Settings;
+  QFont current(QString::fromLatin1(settings.FontName.str().c_str()), std::max<int>(1, settings.FontSize));
+  current.setBold(settings.FontStyle & fsBold);
+  current.setItalic(settings.FontStyle & fsItalic);
+  current.setUnderline(settings.FontStyle & fsUnderline);
+  current.setStrikeOut(settings.FontStyle & fsStrikeOut);
+  bool chosen = false;
+  const QFont font = QtDesktop.Modal([&] {
+    return QFontDialog::getFont(&chosen, current, this, QStringLiteral("Font"), QFontDialog::MonospacedFonts);
+  });
+  if (!chosen) return;
+  settings.FontName.assign(font.family().toLatin1().toStdString());
+  settings.FontSize = static_cast<std::uint16_t>(std::max(1, font.pointSize()));
+  settings.FontStyle = static_cast<std::uint8_t>((font.bold() ? fsBold : 0) | (font.italic() ? fsItalic : 0) |
+                                                 (font.underline() ? fsUnderline : 0) |
+                                                 (font.strikeOut() ? fsStrikeOut : 0));
+  S->Writer->BuildAttributes();
+  S->Screen->FontName = settings.FontName.str();
+  S->Screen->FontSize = settings.FontSize;
+  Screen->FontChanged();
+  SetScreenProperties();
+}
 void TMainWindow::AddBookmark() {
   const std::optional<std::string> name =
       QtDesktop.Modal([this] { return TEditBox::Ask(this, QStringLiteral("Enter Bookmark Name")); });
