@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <functional>
 #include <limits>
 #include <set>
@@ -31,6 +34,14 @@ const char* const kDss1RecordNames[kDss1ReservedRecords] = {
     "DSS1_CODESET_3",     "DSS1_CODESET_4", "DSS1_CODESET_5",   "DSS1_CODESET_6", "DSS1_CODESET_7"};
 
 [[noreturn]] void Fail(TSourcePos pos, const std::string& message) { throw ECompileError(pos, message); }
+
+// " (first at 3:9)": where the name a duplicate repeats was declared.
+std::string FirstAt(TSourcePos pos) {
+  return " (first at " + std::to_string(pos.Line) + ":" + std::to_string(pos.Column) + ")";
+}
+
+// The largest BIT or BIN: a whole message buffer (4096 bytes).
+constexpr std::uint32_t kMaxFieldBits = 4096 * 8;
 
 std::uint8_t HeaderKindOf(const TModeNode& node) {
   switch (node.Form) {
@@ -123,8 +134,9 @@ class TCompiler {
     for (const TStatement& s : statements) {
       if (s.Kind != TStatementKind::NewMode) continue;
       CheckNameLength(s.Name, s.NamePos, "a mode name");
-      if (Named.count(s.Name)) Fail(s.NamePos, "mode " + s.Name + " is declared twice");
+      if (Named.count(s.Name)) Fail(s.NamePos, "mode " + s.Name + " is declared twice" + FirstAt(NamePos[s.Name]));
       Named[s.Name] = s.Mode.get();
+      NamePos[s.Name] = s.NamePos;
       NamedOrder.push_back(s.Mode.get());
       TNodeInfo& info = Info[s.Mode.get()];
       info.Name = s.Name;
@@ -139,7 +151,10 @@ class TCompiler {
 
   TModeNode& ResolveNamed(const std::string& name, TSourcePos pos) {
     const auto it = Named.find(name);
-    if (it == Named.end()) Fail(pos, "mode " + name + " is not declared");
+    if (it == Named.end()) {
+      const std::string keyword = NearKeyword(name);
+      Fail(pos, "mode " + name + " is not declared" + (keyword.empty() ? "" : " (a misspelt " + keyword + "?)"));
+    }
     return *it->second;
   }
 
@@ -194,10 +209,11 @@ class TCompiler {
   }
 
   void PlanComponents(const TModeNode& node, TNodeInfo& info) {
-    std::set<std::string> names;
+    std::map<std::string, TSourcePos> names;
     auto addName = [&](const TFieldDecl& f) {
       CheckNameLength(f.Name, f.Pos, "a component name");
-      if (!names.insert(f.Name).second) Fail(f.Pos, "component " + f.Name + " is declared twice");
+      const auto [first, added] = names.emplace(f.Name, f.Pos);
+      if (!added) Fail(f.Pos, "component " + f.Name + " is declared twice" + FirstAt(first->second));
     };
     for (const TMemberDecl& m : node.Members) {
       if (m.Field) {
@@ -226,7 +242,7 @@ class TCompiler {
     for (TModeNode* node : AllNodes) {
       if (node->Form != TModeForm::Set) continue;
       TNodeInfo& info = Info[node];
-      std::set<std::string> seen;
+      std::map<std::string, TSourcePos> seen;
       for (const TSetElementDecl& e : node->Elements) {
         if (e.Value) {
           if (*e.Value < static_cast<std::int64_t>(info.SetEntries.size()))
@@ -236,7 +252,8 @@ class TCompiler {
         }
         if (!e.Name.empty()) {
           if (e.Name.size() > 127) Fail(e.Pos, "an element name has at most 127 characters");
-          if (!seen.insert(e.Name).second) Fail(e.Pos, "element " + e.Name + " is listed twice");
+          const auto [first, added] = seen.emplace(e.Name, e.Pos);
+          if (!added) Fail(e.Pos, "element " + e.Name + " is listed twice" + FirstAt(first->second));
         }
         if (info.SetEntries.size() >= 65535) Fail(e.Pos, "a set has at most 65535 elements");
         info.SetEntries.push_back({e.Name, e.Flagged});
@@ -296,7 +313,8 @@ class TCompiler {
   void AddConstant(const std::string& name, TSourcePos pos, const std::string& modeName, std::int64_t value,
                    std::int32_t next) {
     CheckNameLength(name, pos, "a constant name");
-    if (Image.SynIndex.count(name)) Fail(pos, "constant " + name + " is declared twice");
+    if (Image.SynIndex.count(name)) Fail(pos, "constant " + name + " is declared twice" + FirstAt(ConstantPos[name]));
+    ConstantPos[name] = pos;
     Image.SynIndex[name] = static_cast<std::int32_t>(Syn.size());
     TSynRecord r;
     r.Name = name;
@@ -318,6 +336,10 @@ class TCompiler {
     if (info.Lower < -32768 || info.Lower > 65535) Fail(node.Lower.Pos, "a bound is -32768 to 65535");
     if (info.Upper < -32768 || info.Upper > 65535) Fail(node.Upper.Pos, "a bound is -32768 to 65535");
     if (info.Upper < info.Lower) Fail(node.Upper.Pos, "the upper bound lies below the lower bound");
+    // Bounds are 16 bits: signed when the range goes below 0, else unsigned.
+    if (info.Lower < 0 && info.Upper > 32767) {
+      Fail(node.Upper.Pos, "a RANGE that goes below 0 reaches at most 32767 (bounds are 16 bits)");
+    }
   }
 
   // The set of setname (lo:hi).
@@ -652,6 +674,69 @@ class TCompiler {
     return static_cast<std::uint16_t>(value);
   }
 
+  // A tag is one value that a label can be compared with.
+  void CheckTag(const TNodeInfo& info, const TCaseDecl& c) {
+    TModeNode& mode = Underlying(*ComponentField(info, c.Tag).Mode);
+    if (mode.Form == TModeForm::Structure || mode.Form == TModeForm::Array) {
+      Fail(c.TagPos, "the CASE tag " + c.Tag + " is " + (mode.Form == TModeForm::Structure ? "a STRUCT" : "an ARRAY") +
+                         "; a tag is a single value (BOOL, INT, CHAR, BIT, BIN, a SET or a RANGE)");
+    }
+  }
+
+  // The values the tag can hold, when they are fewer than a label's.
+  std::optional<std::pair<std::int64_t, std::int64_t>> TagValues(TModeNode& mode) {
+    const TNodeInfo& info = Info[&mode];
+    switch (mode.Form) {
+      case TModeForm::Set: return std::make_pair<std::int64_t, std::int64_t>(0, info.SetEntries.size() - 1);
+      case TModeForm::Range:
+      case TModeForm::SetRange:
+      case TModeForm::ConstantRange: return std::make_pair(info.Lower, info.Upper);
+      case TModeForm::Elementary: {
+        const std::uint32_t bits = ElementaryBits(mode);
+        if (bits >= 16) return std::nullopt;
+        return std::make_pair<std::int64_t, std::int64_t>(0, (std::int64_t(1) << bits) - 1);
+      }
+      default: return std::nullopt;
+    }
+  }
+
+  // A label the tag can never hold, or one already given in this CASE, is a
+  // variant that can never be decoded.
+  void CheckLabel(const TNodeInfo& info, const TComponentPlan& plan, std::uint16_t label) {
+    const TValueRef& v = plan.Label->Value;
+    TModeNode& mode = Underlying(*ComponentField(info, plan.Case->Tag).Mode);
+    if (const auto values = TagValues(mode)) {
+      // Negative range bounds are stored as 16-bit values.
+      std::int64_t value = label;
+      if (values->first < 0 && value > 32767) value -= 65536;
+      if (value < values->first || value > values->second) {
+        Fail(v.Pos, "label " + std::to_string(value) + " lies outside the tag's values " +
+                        std::to_string(values->first) + ":" + std::to_string(values->second));
+      }
+    }
+    const auto [first, added] = Labels[plan.Case].emplace(label, v.Pos);
+    // Each component of a variant carries its labels: only another label repeats one.
+    const bool sameLabel = first->second.Line == v.Pos.Line && first->second.Column == v.Pos.Column;
+    if (!added && !sameLabel) {
+      Fail(v.Pos, "label " + std::to_string(label) + " is given twice in this CASE" + FirstAt(first->second));
+    }
+  }
+
+  // VARLENGTH bounds a structure (a named mode) or counts an array's
+  // elements; its length component holds one number.
+  void CheckVarLength(const TNodeInfo& info, const TFieldDecl& f) {
+    const TReference ref = ReferenceTo(*f.Mode);
+    if (ref.Kind != mkReference && ref.Kind != mkArray) {
+      Fail(f.LengthPos, "VARLENGTH applies to an ARRAY or a STRUCT mode, not to " + f.Name);
+    }
+    if (f.LengthField == f.Name) Fail(f.LengthPos, "a component cannot hold its own length");
+    ComponentRecord(info, f.LengthField, f.LengthPos);
+    TModeNode& length = Underlying(*ComponentField(info, f.LengthField).Mode);
+    if (length.Form == TModeForm::Structure || length.Form == TModeForm::Array) {
+      Fail(f.LengthPos, "the length " + f.LengthField + " is a STRUCT or an ARRAY; it must hold a number");
+    }
+  }
+
   void EmitComponents(TModeNode& node, TNodeInfo& info) {
     for (std::size_t i = 0; i < info.Components.size(); ++i) {
       const TComponentPlan& plan = info.Components[i];
@@ -670,14 +755,20 @@ class TCompiler {
       if (f.Mode->Packing == TPacking::RevPack) c.Flags |= mfRevPack;
       if (plan.Case) {
         c.Selector = ComponentRecord(info, plan.Case->Tag, plan.Case->TagPos);
-        if (plan.Label) c.Label = LabelValue(info, plan);
-        else c.Flags |= mfElse;
+        CheckTag(info, *plan.Case);
+        if (plan.Label) {
+          c.Label = LabelValue(info, plan);
+          CheckLabel(info, plan, c.Label);
+        } else {
+          c.Flags |= mfElse;
+        }
       }
       switch (f.Parameter) {
         case TParameterForm::VarPar: c.Flags |= mfVarPar; break;
         case TParameterForm::OptPar: c.Flags |= mfOptPar; break;
         case TParameterForm::VarLength:
           if (plan.Case) Fail(f.LengthPos, "a variant cannot have VARLENGTH (both use the selector)");
+          CheckVarLength(info, f);
           c.Flags |= mfVarLength;
           c.Selector = ComponentRecord(info, f.LengthField, f.LengthPos);
           c.Label = static_cast<std::uint16_t>(static_cast<std::int16_t>(f.Adjustment));
@@ -923,6 +1014,9 @@ class TCompiler {
   std::int32_t NextRecord = 0;
   std::uint32_t NextModeNumber = 0;
   TModeFileImage Image;
+  std::map<std::string, TSourcePos> NamePos;      // where each named mode was declared
+  std::map<std::string, TSourcePos> ConstantPos;  // where each constant was declared
+  std::map<const TCaseDecl*, std::map<std::uint16_t, TSourcePos>> Labels;  // the labels of each CASE so far
 };
 }  // namespace
 
@@ -930,6 +1024,7 @@ TCompileResult CompileModeSource(std::string_view source, std::string_view fileN
   TCompileResult result;
   try {
     const std::vector<TStatement> statements = ParseModeSource(source);
+    if (statements.empty()) throw ECompileError({1, 1}, "the source declares nothing (an empty source makes no mode files)");
     result.Image = TCompiler().Run(statements);
     result.Ok = true;
   } catch (const ECompileError& e) {
@@ -940,6 +1035,13 @@ TCompileResult CompileModeSource(std::string_view source, std::string_view fileN
 
 bool WriteModeFileImage(const TModeFileImage& image, const std::string& base, const std::string& kaspDirectory,
                         std::string* error) {
+  // "dir/" or a directory would make hidden files ".mod", ".ver", ... in it.
+  std::error_code failed;
+  if (base.empty() || base.back() == '/' || std::filesystem::is_directory(base, failed)) {
+    if (error) *error = base + ": is a directory; give the base name of the files, such as " +
+                        (base.empty() || base.back() == '/' ? base : base + "/") + "line";
+    return false;
+  }
   auto write = [&](const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

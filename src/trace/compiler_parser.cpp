@@ -17,6 +17,7 @@ enum class TTokenKind { Identifier, Number, String, Punct, End };
 struct TToken {
   TTokenKind Kind = TTokenKind::End;
   TSourcePos Pos;
+  TSourcePos End;       // just after its last character
   std::string Text;     // as written (an identifier's upper-cased form is Word)
   std::string Word;     // identifiers: upper-cased; strings: the bytes
   std::int64_t Number = 0;
@@ -62,6 +63,7 @@ class TLexer {
         throw ECompileError(t.Pos, "unexpected character '" + Printable(c) + "'");
       }
       CheckLength(t);
+      t.End = Here();
       tokens.push_back(std::move(t));
     }
   }
@@ -230,6 +232,20 @@ bool IsReserved(const std::string& word) {
   return std::any_of(std::begin(kReserved), std::end(kReserved), [&](const char* k) { return word == k; });
 }
 
+// Letters to change, insert, delete or swap (neighbours) to turn a into b.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
 class TParser {
  public:
   explicit TParser(std::vector<TToken> tokens) : Tokens(std::move(tokens)) {}
@@ -243,6 +259,8 @@ class TParser {
  private:
   const TToken& Current() const { return Tokens[At]; }
   const TToken& Next() const { return Tokens[std::min(At + 1, Tokens.size() - 1)]; }
+  const TToken& After(std::size_t n) const { return Tokens[std::min(At + n, Tokens.size() - 1)]; }
+  const TToken& Previous() const { return Tokens[At > 0 ? At - 1 : 0]; }
   TToken Take() {
     TToken t = Tokens[At];
     if (At + 1 < Tokens.size()) ++At;
@@ -258,7 +276,12 @@ class TParser {
   }
 
   [[noreturn]] void Expected(const std::string& what) const {
-    throw ECompileError(Current().Pos, "expected " + what + ", found " + Describe(Current()));
+    const TToken& t = Current();
+    if (t.Kind == TTokenKind::Identifier && !IsReserved(t.Word)) {
+      const std::string keyword = NearKeyword(t.Word);
+      if (!keyword.empty()) throw ECompileError(t.Pos, t.Text + " is not a keyword: did you mean " + keyword + "?");
+    }
+    throw ECompileError(t.Pos, "expected " + what + ", found " + Describe(t));
   }
 
   bool IsKeyword(const char* word) const {
@@ -290,6 +313,10 @@ class TParser {
            Current().Kind == TTokenKind::String;
   }
   std::string Name(const std::string& what, TSourcePos* pos = nullptr) {
+    if (Current().Kind == TTokenKind::Identifier && IsReserved(Current().Word)) {
+      throw ECompileError(Current().Pos, Current().Word + " is a reserved word; write it in double quotes (\"" +
+                                             Current().Text + "\") to use it as " + what);
+    }
     if (!AtName()) Expected(what);
     const TToken t = Take();
     if (pos) *pos = t.Pos;
@@ -330,7 +357,15 @@ class TParser {
     return v;
   }
 
-  void ExpectEnd() { ExpectPunct(';'); }
+  // A missing ';' is reported where it belongs: after the statement's last
+  // word, not at the next line's first.
+  void ExpectEnd() {
+    if (AcceptPunct(';')) return;
+    if (At > 0 && Current().Kind != TTokenKind::End && Current().Pos.Line > Previous().End.Line) {
+      throw ECompileError(Previous().End, "missing ';' at the end of the line");
+    }
+    throw ECompileError(At > 0 ? Previous().End : Current().Pos, "expected ';', found " + Describe(Current()));
+  }
 
   std::vector<TOverride> With() {
     std::vector<TOverride> overrides;
@@ -520,7 +555,9 @@ class TParser {
       ExpectPunct('(');
       TSourcePos pos;
       const std::int64_t bits = Integer("a size in bits", &pos);
-      if (bits < 1 || bits > 0xFFFFFFFFll) throw ECompileError(pos, "a size is 1 or more bits");
+      if (bits < 1) throw ECompileError(pos, "a size is 1 or more bits");
+      // Nothing wider than a whole message buffer (4096 bytes) can be decoded.
+      if (bits > 32768) throw ECompileError(pos, "a size is at most 32768 bits (a message holds 4096 bytes)");
       node.Bits = static_cast<std::uint32_t>(bits);
       ExpectPunct(')');
       return;
@@ -576,10 +613,28 @@ class TParser {
       return;
     }
     if (AtName()) {
+      // "STRCUT (a INT)" is no subrange "set (lo:hi)": the word after '('
+      // is not followed by ':'. A word near a keyword is a misspelling.
+      if (Current().Kind == TTokenKind::Identifier && Next().Kind == TTokenKind::Punct && Next().Punct == '(' &&
+          !(After(3).Kind == TTokenKind::Punct && After(3).Punct == ':')) {
+        const std::string keyword = NearKeyword(Current().Word);
+        if (!keyword.empty()) {
+          throw ECompileError(Current().Pos, Current().Text + " is not a keyword: did you mean " + keyword + "?");
+        }
+      }
       node.RefName = Name("a mode", &node.RefPos);
       if (IsPunct('(')) {
         node.Form = TModeForm::SetRange;
         Bounds(node.Lower, node.Upper);
+        // "ARRY (0:3) INT": a mode after the bounds makes it an array.
+        const bool modeFollows = AtName() || IsKeyword("INT") || IsKeyword("CHAR") || IsKeyword("BOOL") ||
+                                 IsKeyword("STRUCT") || IsKeyword("ARRAY") || IsKeyword("BIT") || IsKeyword("BIN");
+        if (modeFollows) {
+          const std::string keyword = NearKeyword(node.RefName);
+          if (!keyword.empty()) {
+            throw ECompileError(node.RefPos, node.RefName + " is not a keyword: did you mean " + keyword + "?");
+          }
+        }
       } else {
         node.Form = TModeForm::Named;
       }
@@ -718,6 +773,26 @@ class TParser {
   int Depth = 0;
 };
 }  // namespace
+
+std::string NearKeyword(const std::string& word) {
+  if (word.size() < 3 || IsReserved(word)) return {};
+  std::string upper;
+  for (const char c : word) upper.push_back(Upper(c));
+  std::string best;
+  std::size_t bestDistance = 3;
+  for (const char* k : kReserved) {
+    const std::string keyword = k;
+    if (keyword.size() < 3) continue;
+    // One slip in a short word, two in a long one.
+    const std::size_t allowed = keyword.size() <= 4 ? 1 : 2;
+    const std::size_t d = EditDistance(upper, keyword);
+    if (d <= allowed && d < bestDistance) {
+      best = keyword;
+      bestDistance = d;
+    }
+  }
+  return best;
+}
 
 std::vector<TStatement> ParseModeSource(std::string_view source) {
   return TParser(TLexer(source).Run()).Run();

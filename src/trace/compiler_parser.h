@@ -15,5 +15,9 @@ class ECompileError : public std::runtime_error {
   TSourcePos Pos;
 };
 
+// The keyword a word is probably a misspelling of ("STRCUT": "STRUCT"), or
+// empty when it is near none.
+std::string NearKeyword(const std::string& word);
+
 // Throws ECompileError for the first fault.
 std::vector<TStatement> ParseModeSource(std::string_view source);

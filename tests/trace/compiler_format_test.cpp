@@ -77,8 +77,8 @@ TEST(CompilerFormat, EveryFileOfASmallSource) {
   EXPECT_EQ(image.SetOffset.at("COLOUR"), 0);
 }
 
-TEST(CompilerFormat, WithoutKaspStatementsNoKaspFilesAndAnEmptySourceIsAValidSet) {
-  const TModeFileImage image = CompiledModes("");
+TEST(CompilerFormat, WithoutKaspStatementsNoKaspFiles) {
+  const TModeFileImage image = CompiledModes("VERSION 1.0;");
   EXPECT_TRUE(image.Kasp.empty());
   EXPECT_EQ(image.Files.at(".ver"), "VERSION = VERSION 1.0\r\n");
   EXPECT_EQ(image.Files.at(".mod").size(), 10 * kRecord);

@@ -19,14 +19,14 @@ std::string ErrorOf(const std::string& source) {
 
 TEST(CompilerErrors, NamesAndDeclarations) {
   EXPECT_EQ(ErrorOf("NEWMODE a = b;"), "test.mode:1:13: mode B is not declared");
-  EXPECT_EQ(ErrorOf("NEWMODE a = INT;\nNEWMODE a = BOOL;"), "test.mode:2:9: mode A is declared twice");
+  EXPECT_EQ(ErrorOf("NEWMODE a = INT;\nNEWMODE a = BOOL;"), "test.mode:2:9: mode A is declared twice (first at 1:9)");
   EXPECT_EQ(ErrorOf("NEWMODE " + std::string(41, 'a') + " = INT;"),
             "test.mode:1:9: a mode name has at most 40 characters: " + std::string(41, 'A'));
-  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT, x BOOL);"), "test.mode:1:28: component X is declared twice");
-  EXPECT_EQ(ErrorOf("NEWMODE c = SET (a, a);"), "test.mode:1:21: element A is listed twice");
+  EXPECT_EQ(ErrorOf("NEWMODE s = STRUCT (x INT, x BOOL);"), "test.mode:1:28: component X is declared twice (first at 1:21)");
+  EXPECT_EQ(ErrorOf("NEWMODE c = SET (a, a);"), "test.mode:1:21: element A is listed twice (first at 1:18)");
   EXPECT_EQ(ErrorOf("NEWMODE c = SET (a = 3, b = 1);"), "test.mode:1:25: element values must rise: 1 is already taken");
   EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 4);"), "test.mode:1:36: constant A lies outside the range 0:3");
-  EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 1);\nSYN a = 2;"), "test.mode:2:5: constant A is declared twice");
+  EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (0:3) CONSTANTS (a = 1);\nSYN a = 2;"), "test.mode:2:5: constant A is declared twice (first at 1:36)");
   EXPECT_EQ(ErrorOf("NEWMODE r = RANGE (5:3);"), "test.mode:1:22: the upper bound lies below the lower bound");
   EXPECT_EQ(ErrorOf("NEWMODE r = INT;\nNEWMODE x = r (0:1);"), "test.mode:2:13: R is not a SET mode");
   EXPECT_EQ(ErrorOf("NEWMODE \"A \" = INT;"), "test.mode:1:9: a name cannot begin or end with a blank");

@@ -72,7 +72,7 @@ TEST_F(CompileTool, UsageErrorsExitWithTwo) {
   EXPECT_EQ(RunQel(Dir, "compile a.mode b.mode -o x").Status, 2);
   const TQelRun run = RunQel(Dir, "compile --frobnicate a.mode -o x");
   EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(run.Err, "usage: qel compile SOURCE -o BASE [--kasp DIR]\n");
+  EXPECT_EQ(run.Err, "qel compile: unknown option '--frobnicate'\nusage: qel compile SOURCE -o BASE [--kasp DIR] [--quiet]\n");
 }
 
 TEST_F(CompileTool, ReadsTheSourceFromStandardInput) {

@@ -41,7 +41,7 @@ TEST_F(ModeTool, FailuresAndUsage) {
   const TQelRun noFiles = Qel("mode --mode " + Dir.file("absent") + " pair");
   EXPECT_EQ(noFiles.Status, 1);
   EXPECT_EQ(noFiles.Err,
-            "The file =" + Dir.file("absent") + ".ver doesn't exist. Correct in the Configure|Files window\n");
+            "The file =" + Dir.file("absent") + ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
 
   EXPECT_EQ(Qel("mode pair").Status, 2);
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes")).Status, 2);
