@@ -201,7 +201,8 @@ bool TLocalCommands::IncludeFile(const std::string& line, std::string_view rest)
   engine.TransferActive = true;
   engine.Direction = 0;
   engine.Activities |= acFileSend;
-  S.Desktop.PostMessage(wmTransferStarted);
+  // The file's size rides along for the gauge's maximum.
+  S.Desktop.PostMessage(wmTransferStarted, static_cast<std::intptr_t>(S.Files->TransferFileSize));
   S.Writer->UpdateStatusBar();
   return true;
 }

@@ -467,6 +467,7 @@ TEST_F(Commands, IncStartsAFileSendOfTheChosenFile) {
   EXPECT_TRUE(Engine().Activities & acFileSend);
   ASSERT_FALSE(T.Desktop.Posted.empty());
   EXPECT_EQ(T.Desktop.Posted.back().Message, wmTransferStarted);
+  EXPECT_EQ(T.Desktop.Posted.back().WParam, 5);  // the file's size, for the gauge
 }
 
 TEST_F(Commands, BatIsTheSameAndCancelSendsNothing) {
