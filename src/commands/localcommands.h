@@ -67,7 +67,8 @@ class TLocalCommands {
 };
 
 // Makes the keyboard offer every entered Quorix line to a new interpreter and
-// loads the Command File. The window keeps the result for its whole life.
+// loads the Command File. The window keeps the result for its whole life and
+// lets it go before the session (it takes its offer back from the keyboard).
 std::unique_ptr<TLocalCommands> InstallLocalCommands(TSession& session);
 
 // Filter of the log and include file dialogs, preceded by an entry for the
