@@ -1,0 +1,186 @@
+// TFtpClient: the FTP client behind the FTP window, on libcurl. Every request
+// is queued to a worker thread of its own, so the window thread never waits on
+// the network; what happens comes back as a list of events the window takes
+// on its own thread. Passive mode, one control connection kept between
+// requests (libcurl logs in again by itself if the server dropped it).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// The connection states the window lists (same numbers as the window's texts).
+enum TFtpState {
+  fsConnecting = 1,
+  fsResolvingHost = 2,
+  fsHostResolved = 3,
+  fsConnected = 4,  // waiting for authentication
+  fsDisconnecting = 5,
+  fsDisconnected = 6,
+};
+
+enum TFtpProtocolState { fpBase = 0, fpAuthorization = 1, fpTransaction = 2 };
+
+enum TFtpTimeout { ftConnect = 1, ftReceive = 2, ftUser = 3, ftUndefined = 4 };
+
+// Transfer types as the window's radio group numbers them.
+enum TFtpType { ftAscii = 0, ftBinary = 3 };
+
+enum TFtpDirection { fdSend, fdReceive };
+
+enum TFtpEventKind {
+  feState,           // Value: TFtpState
+  feProtocolState,   // Value: TFtpProtocolState
+  feBusy,            // Value 1 busy, 0 free
+  feLog,             // Text: one line the server answered
+  feListItem,        // Text: one line of a listing
+  feListDone,        // Value 1 for a name list; Text: the directory listed
+  feProgress,        // Text: the file; Bytes: moved so far
+  feTransferDone,    // Text: the file; Value: TFtpDirection; Bytes: its size
+  feType,            // Value: TFtpType
+  feAccount,         // Text: the account
+  feAbort,           // Text: what was stopped
+  feDirectory,       // Text: the remote directory changed to
+  fePrintDirectory,  // Text: the remote directory
+  feSystem,          // Text: the server's system
+  feExecute,         // Text: the server's answer to a typed command
+  feHelp,            // the server's help lines follow as feLog
+  feError,           // Value: the error code (2104..2171); Text: the cause, may be empty
+  feTimeout,         // Value: TFtpTimeout
+};
+
+struct TFtpEvent {
+  TFtpEventKind Kind = feLog;
+  int Value = 0;
+  std::string Text;
+  std::int64_t Bytes = 0;
+};
+
+// The error codes the window lists.
+enum TFtpError {
+  fePortFailed = 2104,
+  feAbortFailed = 2105,
+  feAccountFailed = 2106,
+  feCwdFailed = 2107,
+  feConnectFailed = 2108,
+  feDisconnectFailed = 2112,
+  feGetFailed = 2113,
+  feHelpFailed = 2114,
+  feNoopFailed = 2115,
+  feNameListFailed = 2116,
+  feListFailed = 2117,
+  feCdupFailed = 2118,
+  fePwdFailed = 2119,
+  fePutFailed = 2120,
+  feSystFailed = 2126,
+  feTypeFailed = 2127,
+  feNotImplemented = 2157,
+};
+
+class TFtpClient {
+ public:
+  static constexpr int kDefaultPort = 21;
+
+  // wake is called on the worker thread whenever events wait to be taken and
+  // none waited before; it must only schedule TakeEvents on the window thread.
+  explicit TFtpClient(std::function<void()> wake = nullptr);
+  ~TFtpClient();  // aborts what runs, quits the server, joins the worker
+  TFtpClient(const TFtpClient&) = delete;
+  TFtpClient& operator=(const TFtpClient&) = delete;
+
+  // Where listings are written as well as reported ("Qelwin32.rdo"); empty: nowhere.
+  void SetListingFile(const std::string& name);
+  // Seconds without a byte before a transfer or an answer times out.
+  void SetTimeouts(int connectSeconds, int receiveSeconds);
+
+  // Requests, run in order on the worker. host may be "name:port".
+  void Connect(const std::string& host, int port, const std::string& user, const std::string& password,
+               const std::string& account = "");
+  void SetType(TFtpType type);
+  void ChangeDirectory(const std::string& path);
+  void ParentDirectory();
+  void PrintDirectory();
+  // Lists path (relative to the remote directory; empty: the directory itself).
+  void List(const std::string& path, bool namesOnly);
+  void Get(const std::string& remote, const std::string& local);
+  void Put(const std::string& local, const std::string& remote);
+  void Help(const std::string& topic);
+  void Execute(const std::string& line);
+  void Disconnect();
+  // Stops the running request and drops the queued ones, at once.
+  void Abort();
+
+  // Requests queued or running.
+  bool Busy() const;
+  bool Connected() const { return IsConnected.load(); }
+  // The remote directory as last reported by the server.
+  std::string RemoteDirectory() const;
+  // Everything that happened since the last call, in order.
+  std::vector<TFtpEvent> TakeEvents();
+
+  // "host:port" split; the port is fallback when none is written.
+  static void SplitHost(const std::string& text, int fallback, std::string& host, int& port);
+  // path resolved against directory ("/" based, ".." and "." folded).
+  static std::string JoinPath(const std::string& directory, const std::string& path);
+  // An ftp:// URL for an absolute remote path, each byte escaped that must be.
+  static std::string Url(const std::string& host, int port, const std::string& path, bool directory);
+
+ private:
+  struct TJob {
+    std::function<void()> Run;
+    unsigned Generation = 0;
+  };
+  struct TRequest;
+  friend struct TRequest;
+
+  void Queue(std::function<void()> run);
+  void WorkerLoop();
+  void Post(TFtpEvent event);
+  void Post(TFtpEventKind kind, int value = 0, const std::string& text = "", std::int64_t bytes = 0);
+  bool AbortWanted() const;
+
+  void DoConnect(const std::string& host, int port, const std::string& user, const std::string& password,
+                 const std::string& account);
+  void DoQuote(const std::vector<std::string>& commands, int errorCode, std::vector<std::string>& replies,
+               int& curlCode);
+  void DoChangeDirectory(const std::string& command, int errorCode);
+  void DoPrintDirectory();
+  void DoList(const std::string& path, bool namesOnly);
+  void DoGet(const std::string& remote, const std::string& local);
+  void DoPut(const std::string& local, const std::string& remote);
+  void DoHelp(const std::string& topic);
+  void DoExecute(const std::string& line);
+  void DoDisconnect();
+  void ReportFailure(int errorCode, int curlCode, const std::string& cause);
+  void CheckStillConnected();
+  void DropConnection();
+
+  std::function<void()> Wake;
+  mutable std::mutex Lock;
+  std::condition_variable Ready;
+  std::deque<TJob> Jobs;
+  std::vector<TFtpEvent> Events;
+  bool Running = false;  // a job is being run
+  bool Stopping = false;
+  unsigned Generation = 0;          // raised by Abort; jobs of older generations stop
+  unsigned RunningGeneration = 0;   // the generation of the job running
+  std::atomic<bool> IsConnected{false};
+  std::string Directory = "/";
+  std::string ListingFile;
+  int ConnectTimeout = 30;
+  int ReceiveTimeout = 60;
+
+  // Worker-only state.
+  void* Curl = nullptr;  // CURL*
+  std::string Host;
+  int Port = kDefaultPort;
+  std::string User, Password, Account;
+  TFtpType Type = ftBinary;
+  std::thread Worker;
+};

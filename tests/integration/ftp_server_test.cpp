@@ -1,0 +1,319 @@
+// The FTP client against a real server (pyftpdlib) on loopback: logging in,
+// listing, directories, files both ways in both types byte for byte, typed
+// commands, abort, and the failures a user meets (refused login, missing
+// file, full disk, a server that dies during a transfer), each with the text
+// the status history shows.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "support/ftpserver.h"
+#include "support/testing.h"
+#include "transfer/ftp.h"
+#include "transfer/ftpdialog.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> History(const TFtpEventLog& log) {
+  std::vector<std::string> lines;
+  for (const TFtpEvent& event : log.All)
+    for (std::string& line : FtpStatusLines(event)) lines.push_back(std::move(line));
+  return lines;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int round = 0; round < 64; ++round)
+    for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes + "\r\n\n\r";
+}
+
+// The server's directory must exist before it starts.
+struct TServedDir {
+  explicit TServedDir(const TTempDir& dir) { fs::create_directories(dir.file("served")); }
+};
+
+class FtpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(Root());
+    fs::create_directories(Root() + "/reports/2024");
+    WriteFileBytes(Root() + "/hello.txt", "first\nsecond\n");
+    ASSERT_TRUE(Server.Ready()) << "pyftpdlib did not start";
+  }
+  std::string Root() const { return Dir.file("served"); }
+  std::string Local(const std::string& name) const { return Dir.file(name); }
+
+  // Connects and waits for the login to complete.
+  void ConnectAndLogIn() {
+    Client.Connect(Server.Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
+    ASSERT_TRUE(Log.WaitIdle()) << Joined(History(Log));
+    ASSERT_TRUE(Client.Connected()) << Joined(History(Log));
+    Log.Clear();
+  }
+
+  TTempDir Dir;
+  TServedDir Served{Dir};
+  TFtpServer Server{Dir.file("served")};
+  TFtpClient Client;
+  TFtpEventLog Log{Client};
+};
+
+}  // namespace
+
+TEST_F(FtpServerTest, LoggingInListsEveryStateAndTheServersSystem) {
+  Client.Connect(Server.Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> lines = History(Log);
+  const std::vector<std::string> states = {"Status : Connecting", "Status : Resolving Host", "Status : Host Resolved",
+                                           "Status : Connected Wait Authentication", "Protocol-Authorization",
+                                           "Protocol-End Transaction"};
+  auto at = lines.begin();
+  for (const std::string& state : states) {
+    at = std::find(at, lines.end(), state);
+    ASSERT_NE(at, lines.end()) << state << " missing or out of order in\n" << Joined(lines);
+  }
+  EXPECT_TRUE(Contains(lines, "Remote System = UNIX Type: L8")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "Changed Remote Directory = /")) << Joined(lines);
+  EXPECT_TRUE(Client.Connected());
+  EXPECT_FALSE(Log.HasKind(feError)) << Joined(lines);
+}
+
+TEST_F(FtpServerTest, ListingNamesFilesAndDirectoriesAndFillsTheListingFile) {
+  ConnectAndLogIn();
+  Client.SetListingFile(Local("Qelwin32.rdo"));
+  Client.List("", false);
+  ASSERT_TRUE(Log.WaitIdle());
+  std::vector<TFtpListEntry> entries;
+  for (const std::string& line : Log.Texts(feListItem)) entries.push_back(ParseListLine(line));
+  ASSERT_EQ(entries.size(), 2u) << Joined(Log.Texts(feListItem));
+  std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Name < b.Name; });
+  EXPECT_EQ(entries[0].Name, "hello.txt");
+  EXPECT_FALSE(entries[0].IsDirectory);
+  EXPECT_EQ(entries[1].Name, "reports");
+  EXPECT_TRUE(entries[1].IsDirectory);
+  EXPECT_TRUE(Contains(History(Log), "List : /"));
+  // The listing file holds what was listed.
+  const std::string listing = ReadFileBytes(Local("Qelwin32.rdo"));
+  EXPECT_NE(listing.find("hello.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("reports"), std::string::npos) << listing;
+
+  Log.Clear();
+  Client.List("reports", true);
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_EQ(Log.Texts(feListItem), std::vector<std::string>{"2024"});
+  EXPECT_TRUE(Contains(History(Log), "Name List : /reports")) << Joined(History(Log));
+}
+
+TEST_F(FtpServerTest, DirectoriesChangeDownUpAndAMissingOneIsRefused) {
+  ConnectAndLogIn();
+  Client.ChangeDirectory("reports/2024");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Contains(History(Log), "Changed Remote Directory = /reports/2024")) << Joined(History(Log));
+  EXPECT_EQ(Client.RemoteDirectory(), "/reports/2024");
+
+  Client.ParentDirectory();
+  Client.PrintDirectory();
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Contains(History(Log), "PWDR : /reports")) << Joined(History(Log));
+
+  Log.Clear();
+  Client.ChangeDirectory("no-such-dir");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Contains(History(Log),
+                       "Change Directory Command Failed. Unable to change to specified directory"))
+      << Joined(History(Log));
+  EXPECT_EQ(Client.RemoteDirectory(), "/reports");
+  EXPECT_TRUE(Client.Connected());
+
+  // Files go to and come from the directory changed to.
+  WriteFileBytes(Local("up.bin"), "in reports");
+  Client.Put(Local("up.bin"), "up.bin");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_EQ(ReadFileBytes(Root() + "/reports/up.bin"), "in reports");
+}
+
+TEST_F(FtpServerTest, BinaryTransfersKeepEveryByteBothWays) {
+  ConnectAndLogIn();
+  const std::string bytes = AllBytes();
+  WriteFileBytes(Local("all.bin"), bytes);
+  Client.SetType(ftBinary);
+  Client.Put(Local("all.bin"), "all.bin");
+  Client.Get("all.bin", Local("back.bin"));
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_FALSE(Log.HasKind(feError)) << Joined(History(Log));
+  EXPECT_EQ(ReadFileBytes(Root() + "/all.bin"), bytes);
+  EXPECT_EQ(ReadFileBytes(Local("back.bin")), bytes);
+  EXPECT_TRUE(Contains(History(Log), "Binary :"));
+  EXPECT_TRUE(Contains(History(Log), "Sent : " + Local("all.bin") + " (" + std::to_string(bytes.size()) + " bytes)"));
+  // An empty file is a file too.
+  WriteFileBytes(Root() + "/empty", "");
+  Client.Get("empty", Local("empty"));
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(fs::exists(Local("empty")));
+  EXPECT_EQ(fs::file_size(Local("empty")), 0u);
+}
+
+TEST_F(FtpServerTest, AsciiTransfersGiveEachSideItsOwnLineEnds) {
+  // This server keeps ASCII files in their network form (CR LF) and passes
+  // them through as they are, so its files show what went over the wire.
+  WriteFileBytes(Root() + "/dos.txt", "first\r\nsecond\r\n");
+  ConnectAndLogIn();
+  Client.SetType(ftAscii);
+  Client.Get("dos.txt", Local("got.txt"));
+  // Text from here goes out with CR LF, whether its lines ended in LF or CR LF.
+  WriteFileBytes(Local("mixed.txt"), "one\r\ntwo\nthree\r\n\nend");
+  Client.Put(Local("mixed.txt"), "mixed.txt");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_FALSE(Log.HasKind(feError)) << Joined(History(Log));
+  EXPECT_TRUE(Contains(History(Log), "ASCII :"));
+  EXPECT_EQ(ReadFileBytes(Local("got.txt")), "first\nsecond\n");
+  EXPECT_EQ(ReadFileBytes(Root() + "/mixed.txt"), "one\r\ntwo\r\nthree\r\n\r\nend");
+
+  // Back to binary: the same file comes byte for byte.
+  Client.SetType(ftBinary);
+  Client.Get("dos.txt", Local("raw.txt"));
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_EQ(ReadFileBytes(Local("raw.txt")), "first\r\nsecond\r\n");
+}
+
+TEST_F(FtpServerTest, AMissingRemoteFileIsListedAndTheLocalFileIsKept) {
+  ConnectAndLogIn();
+  WriteFileBytes(Local("keep.txt"), "the engineer's notes");
+  Client.Get("no-such-file", Local("keep.txt"));
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
+  EXPECT_EQ(ReadFileBytes(Local("keep.txt")), "the engineer's notes");
+  EXPECT_FALSE(fs::exists(Local("keep.txt.qelpart")));
+  EXPECT_TRUE(Client.Connected());
+}
+
+TEST_F(FtpServerTest, ARefusedLoginIsListedWithTheServersAnswerAndEndsDisconnected) {
+  Client.Connect(Server.Host(), 0, TFtpServer::kUser, "wrong password");
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Connect Command Failed.  Unable to connect to remote host")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "LOG : 530 Authentication failed.")) << Joined(lines);
+  EXPECT_EQ(lines.back(), "Free :") << Joined(lines);
+  EXPECT_EQ(lines[lines.size() - 2], "Status : DisConnected") << Joined(lines);
+  EXPECT_FALSE(Contains(lines, "Protocol-End Transaction"));
+  EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(FtpServerTest, NobodyListeningIsAFailedConnect) {
+  const std::uint16_t port = FreePort();
+  Client.Connect("127.0.0.1:" + std::to_string(port), 0, "u", "p");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Log.Has(feError, feConnectFailed)) << Joined(History(Log));
+  EXPECT_TRUE(Log.Has(feState, fsDisconnected));
+  EXPECT_FALSE(Log.Has(feState, fsConnected));
+}
+
+TEST_F(FtpServerTest, TypedCommandsRunOnTheServerAndUnknownOnesAreNotImplemented) {
+  ConnectAndLogIn();
+  Client.ChangeDirectory("reports");
+  Client.Execute("MKD made-by-hand");
+  ASSERT_TRUE(Log.WaitIdle());
+  // Made in the directory the user is in.
+  EXPECT_TRUE(fs::is_directory(Root() + "/reports/made-by-hand"));
+  const std::vector<std::string> executes = Log.Texts(feExecute);
+  ASSERT_EQ(executes.size(), 1u);
+  EXPECT_EQ(executes[0].substr(0, 4), "257 ");
+
+  Log.Clear();
+  Client.Execute("XYZZY now");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Contains(History(Log), "Command not implemented")) << Joined(History(Log));
+  EXPECT_TRUE(Client.Connected());
+
+  Log.Clear();
+  Client.Help("");
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> lines = History(Log);
+  const auto title = std::find(lines.begin(), lines.end(), "Help - List of supported commands");
+  ASSERT_NE(title, lines.end()) << Joined(lines);
+  // The server's own help follows, naming its commands.
+  const std::string rest = Joined(std::vector<std::string>(title, lines.end()));
+  EXPECT_NE(rest.find("LOG : 214"), std::string::npos) << rest;
+  EXPECT_NE(rest.find("RETR"), std::string::npos) << rest;
+}
+
+TEST_F(FtpServerTest, AbortStopsAGetAtOnceAndTheSessionGoesOn) {
+  // A large sparse file costs no disk on the server side.
+  { std::ofstream(Root() + "/huge.bin"); }
+  fs::resize_file(Root() + "/huge.bin", 4ull << 30);
+  ConnectAndLogIn();
+  Client.Get("huge.bin", Local("huge.bin"));
+  Client.PrintDirectory();  // dropped by the abort
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(feProgress); }));
+  const auto asked = std::chrono::steady_clock::now();
+  Client.Abort();
+  ASSERT_TRUE(Log.WaitIdle(5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
+  EXPECT_TRUE(Contains(History(Log), "Transfer Aborted : huge.bin")) << Joined(History(Log));
+  EXPECT_FALSE(Log.HasKind(fePrintDirectory));
+  EXPECT_FALSE(Log.HasKind(feError)) << Joined(History(Log));
+  EXPECT_FALSE(fs::exists(Local("huge.bin")));
+  EXPECT_FALSE(fs::exists(Local("huge.bin.qelpart")));
+
+  Log.Clear();
+  Client.PrintDirectory();
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Contains(History(Log), "PWDR : /")) << Joined(History(Log));
+}
+
+TEST_F(FtpServerTest, AFullDiskEndsAGetWithItsText) {
+  WriteFileBytes(Root() + "/trace.bin", std::string(300000, 'x'));
+  ConnectAndLogIn();
+  Client.Get("trace.bin", "/dev/full");
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "LOG : /dev/full : Disk FULL !")) << Joined(lines);
+  EXPECT_TRUE(Client.Connected());
+}
+
+TEST_F(FtpServerTest, AServerKilledDuringAGetEndsTheTransferAndTheConnection) {
+  { std::ofstream(Root() + "/huge.bin"); }
+  fs::resize_file(Root() + "/huge.bin", 4ull << 30);
+  ConnectAndLogIn();
+  Client.Get("huge.bin", Local("huge.bin"));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(feProgress); }));
+  Server.Kill();
+  ASSERT_TRUE(Log.WaitIdle(15000)) << "the client hangs after the server died";
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
+  EXPECT_EQ(lines.back(), "Free :") << Joined(lines);
+  EXPECT_TRUE(Log.Has(feState, fsDisconnected)) << Joined(lines);
+  EXPECT_FALSE(Client.Connected());
+  EXPECT_FALSE(fs::exists(Local("huge.bin")));
+}
+
+TEST_F(FtpServerTest, ClosingDuringATransferReturnsPromptly) {
+  { std::ofstream(Root() + "/huge.bin"); }
+  fs::resize_file(Root() + "/huge.bin", 4ull << 30);
+  auto client = std::make_unique<TFtpClient>();
+  TFtpEventLog log(*client);
+  client->Connect(Server.Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
+  client->Get("huge.bin", Local("huge.bin"));
+  ASSERT_TRUE(log.WaitFor([&] { return log.HasKind(feProgress); }));
+  const auto start = std::chrono::steady_clock::now();
+  client.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_FALSE(fs::exists(Local("huge.bin.qelpart")));
+}

@@ -1,0 +1,131 @@
+// A real FTP server on loopback for the FTP client's tests and benchmark:
+// Debian's pyftpdlib serving a temporary directory with one user who may
+// write, on a free port; and a log of the client's events a test waits on.
+#pragma once
+
+#include <signal.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/loopback.h"
+#include "transfer/ftp.h"
+
+extern char** environ;
+
+class TFtpServer {
+ public:
+  static constexpr const char* kUser = "engineer";
+  static constexpr const char* kPassword = "exchange";
+
+  // Serves root (which must exist) until the object dies or Kill is called.
+  explicit TFtpServer(const std::string& root) : Root(root), Port(FreePort()) {
+    const std::string port = std::to_string(Port);
+    std::vector<std::string> words = {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port,
+                                      "-d", root, "-u", kUser, "-P", kPassword, "-w"};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Its connection log would bury the test's own output.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    WaitUntilListening();
+  }
+  ~TFtpServer() { Kill(); }
+  TFtpServer(const TFtpServer&) = delete;
+  TFtpServer& operator=(const TFtpServer&) = delete;
+
+  bool Ready() const { return Listening; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
+  std::uint16_t PortNumber() const { return Port; }
+
+  // Ends the server at once, as a crash would.
+  void Kill() {
+    if (Pid <= 0) return;
+    ::kill(Pid, SIGKILL);
+    ::waitpid(Pid, nullptr, 0);
+    Pid = -1;
+  }
+
+ private:
+  void WaitUntilListening() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (Pid > 0 && std::chrono::steady_clock::now() < deadline) {
+      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const sockaddr_in address = LoopbackAddress(Port);
+      const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+      ::close(fd);
+      if (up) {
+        Listening = true;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+  std::string Root;
+  std::uint16_t Port = 0;
+  pid_t Pid = -1;
+  bool Listening = false;
+};
+
+// Every event a client reported, gathered by polling as a window would drain.
+class TFtpEventLog {
+ public:
+  explicit TFtpEventLog(TFtpClient& client) : Client(client) {}
+
+  // Takes events until done() holds or timeoutMs pass; done()'s last answer.
+  bool WaitFor(const std::function<bool()>& done, int timeoutMs = 10000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      Drain();
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  // Waits until the client has finished everything it was asked.
+  bool WaitIdle(int timeoutMs = 10000) {
+    return WaitFor([this] { return !Client.Busy(); }, timeoutMs) && (Drain(), true);
+  }
+  void Drain() {
+    for (TFtpEvent& event : Client.TakeEvents()) All.push_back(std::move(event));
+  }
+  bool Has(TFtpEventKind kind, int value) const {
+    for (const TFtpEvent& event : All)
+      if (event.Kind == kind && event.Value == value) return true;
+    return false;
+  }
+  bool HasKind(TFtpEventKind kind) const {
+    for (const TFtpEvent& event : All)
+      if (event.Kind == kind) return true;
+    return false;
+  }
+  std::vector<std::string> Texts(TFtpEventKind kind) const {
+    std::vector<std::string> texts;
+    for (const TFtpEvent& event : All)
+      if (event.Kind == kind) texts.push_back(event.Text);
+    return texts;
+  }
+  void Clear() {
+    Drain();
+    All.clear();
+  }
+
+  std::vector<TFtpEvent> All;
+
+ private:
+  TFtpClient& Client;
+};

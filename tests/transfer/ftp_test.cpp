@@ -1,0 +1,218 @@
+// The FTP window's logic without a server: the error texts and status
+// history lines, typed commands, listing lines, the transfer sequence, and
+// how the client writes hosts, paths and URLs.
+#include <gtest/gtest.h>
+
+#include "transfer/ftp.h"
+#include "transfer/ftpdialog.h"
+
+namespace {
+
+std::vector<std::string> Lines(TFtpEventKind kind, int value = 0, const std::string& text = "",
+                               std::int64_t bytes = 0) {
+  return FtpStatusLines(TFtpEvent{kind, value, text, bytes});
+}
+
+using TLines = std::vector<std::string>;
+
+}  // namespace
+
+TEST(FtpTexts, ErrorCodesGiveTheirTextsWithTheirOwnSpacing) {
+  EXPECT_EQ(FtpErrorText(2104), "Port Command Failed.  Unable to open Port");
+  EXPECT_EQ(FtpErrorText(2107), "Change Directory Command Failed. Unable to change to specified directory");
+  EXPECT_EQ(FtpErrorText(2108), "Connect Command Failed.  Unable to connect to remote host");
+  EXPECT_EQ(FtpErrorText(2113), "Get File Command Failed. Unable to retrieve specified file");
+  EXPECT_EQ(FtpErrorText(2116),
+            "Name List Command Failed. Unable to retrieve Named list; possible data connection error");
+  EXPECT_EQ(FtpErrorText(2120), "Put File Command Failed.  Unable to put file on remote host");
+  EXPECT_EQ(FtpErrorText(2135), "Firewall host could not complete the USER user@host command");
+  EXPECT_EQ(FtpErrorText(2157), "Command not implemented");
+  EXPECT_EQ(FtpErrorText(2171), "Maximum connection(<number>) reached");
+  // Codes between the table's runs have no text.
+  EXPECT_EQ(FtpErrorText(2136), "");
+  EXPECT_EQ(FtpErrorText(2103), "");
+}
+
+TEST(FtpTexts, EveryEventListsItsLine) {
+  EXPECT_EQ(Lines(feState, fsConnecting), TLines{"Status : Connecting"});
+  EXPECT_EQ(Lines(feState, fsResolvingHost), TLines{"Status : Resolving Host"});
+  EXPECT_EQ(Lines(feState, fsHostResolved), TLines{"Status : Host Resolved"});
+  EXPECT_EQ(Lines(feState, fsConnected), TLines{"Status : Connected Wait Authentication"});
+  EXPECT_EQ(Lines(feState, fsDisconnecting), TLines{"Status : Disconnecting"});
+  EXPECT_EQ(Lines(feState, fsDisconnected), TLines{"Status : DisConnected"});
+  EXPECT_EQ(Lines(feProtocolState, fpBase), TLines{"Protocol-Base"});
+  EXPECT_EQ(Lines(feProtocolState, fpAuthorization), TLines{"Protocol-Authorization"});
+  EXPECT_EQ(Lines(feProtocolState, fpTransaction), TLines{"Protocol-End Transaction"});
+  EXPECT_EQ(Lines(feBusy, 1), TLines{"Busy"});
+  EXPECT_EQ(Lines(feBusy, 0), TLines{"Free :"});
+  EXPECT_EQ(Lines(feLog, 0, "226 Transfer complete."), TLines{"LOG : 226 Transfer complete."});
+  EXPECT_EQ(Lines(feType, ftAscii), TLines{"ASCII :"});
+  EXPECT_EQ(Lines(feType, ftBinary), TLines{"Binary :"});
+  EXPECT_EQ(Lines(feAbort, 0, "big.trc"), TLines{"Transfer Aborted : big.trc"});
+  EXPECT_EQ(Lines(feAbort), TLines{"Transfer Aborted :"});
+  EXPECT_EQ(Lines(feDirectory, 0, "/ornet"), TLines{"Changed Remote Directory = /ornet"});
+  EXPECT_EQ(Lines(fePrintDirectory, 0, "/ornet"), TLines{"PWDR : /ornet"});
+  EXPECT_EQ(Lines(feSystem, 0, "UNIX Type: L8"), TLines{"Remote System = UNIX Type: L8"});
+  EXPECT_EQ(Lines(feExecute, 0, "200 NOOP ok"), TLines{"Execute : 200 NOOP ok"});
+  EXPECT_EQ(Lines(feHelp), TLines{"Help - List of supported commands"});
+  EXPECT_EQ(Lines(feAccount, 0, "acct"), TLines{"Account : acct"});
+  EXPECT_EQ(Lines(feListDone, 0, "/a"), TLines{"List : /a"});
+  EXPECT_EQ(Lines(feListDone, 1, "/a"), TLines{"Name List : /a"});
+  EXPECT_EQ(Lines(feTimeout, ftConnect), TLines{"Connect Timeout :"});
+  EXPECT_EQ(Lines(feTimeout, ftReceive), TLines{"Receive Timeout :"});
+  EXPECT_EQ(Lines(feTimeout, ftUser), TLines{"User Timeout :"});
+  EXPECT_EQ(Lines(feTimeout, ftUndefined), TLines{"Undefined Timeout :"});
+  // Progress and listing lines are shown elsewhere, never in the history.
+  EXPECT_EQ(Lines(feProgress, 0, "f", 100), TLines{});
+  EXPECT_EQ(Lines(feListItem, 0, "f"), TLines{});
+}
+
+TEST(FtpTexts, AnErrorIsItsTextAndItsCauseFollowsAsALogLine) {
+  EXPECT_EQ(Lines(feError, 2113), TLines{"Get File Command Failed. Unable to retrieve specified file"});
+  EXPECT_EQ(Lines(feError, 2113, "/dev/full : Disk FULL !"),
+            (TLines{"Get File Command Failed. Unable to retrieve specified file", "LOG : /dev/full : Disk FULL !"}));
+  EXPECT_EQ(Lines(feError, 1999), TLines{"Error 1999"});
+}
+
+TEST(FtpTypedCommands, TheFirstWordInAnyCaseSelectsTheRole) {
+  struct TCase {
+    std::string Line;
+    TTypedCommandKind Kind;
+    std::string Rest;
+    std::string Status;
+  };
+  const TCase cases[] = {
+      {"cwd /ornet/trace", tcChangeDirectory, "/ornet/trace", "S: CWD /ornet/trace"},
+      {"  Cwd   my dir  ", tcChangeDirectory, "my dir", "S: CWD my dir"},
+      {"PWD", tcPrintDirectory, "", "S: PWD"},
+      {"list -l", tcList, "-l", "S: LIST -l"},
+      {"LIST", tcList, "", "S: LIST "},
+      {"nlst sub", tcNameList, "sub", "S: NAMELIST sub"},
+      {"NameList", tcNameList, "", "S: NAMELIST "},
+      {"abor", tcAbort, "", "S: ABORT "},
+      {"ABORT now", tcAbort, "now", "S: ABORT now"},
+      {"help retr", tcHelp, "retr", "S: HELP retr"},
+      {"  mkd new dir", tcExecute, "mkd new dir", "EXEC : mkd new dir"},
+      {"CWDX a", tcExecute, "CWDX a", "EXEC : CWDX a"},
+  };
+  for (const TCase& c : cases) {
+    const auto command = ParseTypedCommand(c.Line);
+    ASSERT_TRUE(command) << c.Line;
+    EXPECT_EQ(command->Kind, c.Kind) << c.Line;
+    EXPECT_EQ(command->Rest, c.Rest) << c.Line;
+    EXPECT_EQ(command->StatusLine, c.Status) << c.Line;
+  }
+  EXPECT_FALSE(ParseTypedCommand(""));
+  EXPECT_FALSE(ParseTypedCommand("   \t "));
+}
+
+TEST(FtpListing, UnixDosAndBareLinesGiveTheNameAndWhetherItIsADirectory) {
+  auto entry = ParseListLine("drwxr-xr-x   2 root     root         4096 Mar 03 10:17 trace files");
+  EXPECT_EQ(entry.Name, "trace files");
+  EXPECT_TRUE(entry.IsDirectory);
+  entry = ParseListLine("-rw-r--r--   1 engineer staff      1048576 Jan 01  2024 ex01.trc");
+  EXPECT_EQ(entry.Name, "ex01.trc");
+  EXPECT_FALSE(entry.IsDirectory);
+  entry = ParseListLine("lrwxrwxrwx   1 root     root            7 Mar 03 10:17 latest -> ex01.trc");
+  EXPECT_EQ(entry.Name, "latest");
+  entry = ParseListLine("03-03-24  10:17AM       <DIR>          ORNET");
+  EXPECT_EQ(entry.Name, "ORNET");
+  EXPECT_TRUE(entry.IsDirectory);
+  entry = ParseListLine("03-03-24  10:17AM                 1234 KASP.MSG");
+  EXPECT_EQ(entry.Name, "KASP.MSG");
+  EXPECT_FALSE(entry.IsDirectory);
+  entry = ParseListLine("plain name.txt");
+  EXPECT_EQ(entry.Name, "plain name.txt");
+  EXPECT_FALSE(entry.IsDirectory);
+  // A short line that only looks like a mode is a name.
+  EXPECT_EQ(ParseListLine("drwx").Name, "drwx");
+}
+
+TEST(FtpSequence, FilesMoveOneAtATimeWithARefreshAfterEachAndOnlyWhenTheClientIsFree) {
+  TFtpTransferSequence sequence;
+  sequence.Add({"/home/e/up.txt", fdSend});
+  sequence.Add({"down.trc", fdReceive});
+  sequence.Add({"/home/e/up.txt", fdSend});  // already queued
+  sequence.Add({"up.txt", fdReceive});       // the same name the other way is another file
+  ASSERT_EQ(sequence.Queued().size(), 3u);
+
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aNone) << "not started";
+  sequence.Start();
+  auto action = sequence.Advance(false);
+  EXPECT_EQ(action.Kind, TFtpTransferSequence::TAction::aSend);
+  EXPECT_EQ(action.File.Name, "/home/e/up.txt");
+  EXPECT_EQ(sequence.Queued().size(), 2u);
+  // While the put runs nothing else starts.
+  EXPECT_EQ(sequence.Advance(true).Kind, TFtpTransferSequence::TAction::aNone);
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aRefresh);
+  EXPECT_EQ(sequence.Advance(true).Kind, TFtpTransferSequence::TAction::aNone);
+  action = sequence.Advance(false);
+  EXPECT_EQ(action.Kind, TFtpTransferSequence::TAction::aReceive);
+  EXPECT_EQ(action.File.Name, "down.trc");
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aRefresh);
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aReceive);
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aRefresh);
+  EXPECT_TRUE(sequence.Running());
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aDone);
+  EXPECT_FALSE(sequence.Running());
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aNone);
+}
+
+TEST(FtpSequence, StopLeavesTheRestQueuedAndAnEmptyQueueDoesNotStart) {
+  TFtpTransferSequence sequence;
+  sequence.Start();
+  EXPECT_FALSE(sequence.Running());
+  sequence.Add({"a", fdReceive});
+  sequence.Add({"b", fdReceive});
+  sequence.Add({"c", fdReceive});
+  sequence.Remove(1);
+  sequence.Remove(7);  // past the end: nothing
+  ASSERT_EQ(sequence.Queued().size(), 2u);
+  EXPECT_EQ(sequence.Queued()[1].Name, "c");
+  sequence.Start();
+  EXPECT_EQ(sequence.Advance(false).File.Name, "a");
+  sequence.Stop();
+  EXPECT_EQ(sequence.Advance(false).Kind, TFtpTransferSequence::TAction::aNone);
+  EXPECT_EQ(sequence.Queued().size(), 1u);
+}
+
+TEST(FtpClientNames, HostsWithPortsPathsAndUrls) {
+  std::string host;
+  int port = 0;
+  TFtpClient::SplitHost("exchange.example", 0, host, port);
+  EXPECT_EQ(host, "exchange.example");
+  EXPECT_EQ(port, 21);
+  TFtpClient::SplitHost("10.1.2.3:2121", 21, host, port);
+  EXPECT_EQ(host, "10.1.2.3");
+  EXPECT_EQ(port, 2121);
+  TFtpClient::SplitHost("box:70000", 21, host, port);  // no such port: all of it is the name
+  EXPECT_EQ(host, "box:70000");
+  EXPECT_EQ(port, 21);
+  TFtpClient::SplitHost("fe80::1", 990, host, port);  // IPv6 keeps its colons
+  EXPECT_EQ(host, "fe80::1");
+  EXPECT_EQ(port, 990);
+
+  EXPECT_EQ(TFtpClient::JoinPath("/", ""), "/");
+  EXPECT_EQ(TFtpClient::JoinPath("/a/b", "c"), "/a/b/c");
+  EXPECT_EQ(TFtpClient::JoinPath("/a/b", "../c/./d/"), "/a/c/d");
+  EXPECT_EQ(TFtpClient::JoinPath("/a/b", "/x"), "/x");
+  EXPECT_EQ(TFtpClient::JoinPath("/a", "../../.."), "/");
+
+  // The root is "/" itself, written %2F: already a directory.
+  EXPECT_EQ(TFtpClient::Url("h", 21, "/", true), "ftp://h:21/%2F");
+  EXPECT_EQ(TFtpClient::Url("h", 2121, "/a b/f#1.trc", false), "ftp://h:2121/%2Fa%20b/f%231.trc");
+  EXPECT_EQ(TFtpClient::Url("h", 21, "/dir", true), "ftp://h:21/%2Fdir/");
+  EXPECT_EQ(TFtpClient::Url("::1", 21, "/f", false), "ftp://[::1]:21/%2Ff");
+}
+
+TEST(FtpClientWithoutServer, RequestsBeforeAConnectionFailWithTheirTexts) {
+  TFtpClient client;
+  client.Get("a", "/tmp/never-written-by-ftp-test");
+  client.ChangeDirectory("x");
+  for (int i = 0; i < 500 && client.Busy(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(client.Busy());
+  std::vector<int> codes;
+  for (const TFtpEvent& event : client.TakeEvents())
+    if (event.Kind == feError) codes.push_back(event.Value);
+  EXPECT_EQ(codes, (std::vector<int>{2113, 2107}));
+}
