@@ -146,14 +146,14 @@ struct TFtpClient::TRequest {
     auto& r = *static_cast<TRequest*>(user);
     const std::string line = TrimRight(std::string(data, size * count));
     r.Replies.push_back(line);
-    r.C.Post(feLog, 0, line);
+    r.C.Post(evLog, 0, line);
     if (r.WatchLogin) {
       const int code = ReplyCode(line);
       if (code == 220) {
-        r.C.Post(feState, fsConnected);
-        r.C.Post(feProtocolState, fpAuthorization);
+        r.C.Post(evState, fsConnected);
+        r.C.Post(evProtocolState, fpAuthorization);
       } else if (code == 230) {
-        r.C.Post(feProtocolState, fpTransaction);
+        r.C.Post(evProtocolState, fpTransaction);
       }
     }
     return size * count;
@@ -166,7 +166,7 @@ struct TFtpClient::TRequest {
     const auto now = std::chrono::steady_clock::now();
     if (now - r.LastProgress < kProgressEvery) return 0;
     r.LastProgress = now;
-    r.C.Post(feProgress, 0, r.ProgressName, down > up ? down : up);
+    r.C.Post(evProgress, 0, r.ProgressName, down > up ? down : up);
     return 0;
   }
 };
@@ -207,16 +207,16 @@ void TFtpClient::Connect(const std::string& host, int port, const std::string& u
 void TFtpClient::SetType(TFtpType type) {
   Queue([=, this] {
     Type = type;
-    Post(feType, type);
+    Post(evType, type);
   });
 }
 
 void TFtpClient::ChangeDirectory(const std::string& path) {
-  Queue([=, this] { DoChangeDirectory("CWD " + path, feCwdFailed); });
+  Queue([=, this] { DoChangeDirectory("CWD " + path, fcCwdFailed); });
 }
 
 void TFtpClient::ParentDirectory() {
-  Queue([this] { DoChangeDirectory("CDUP", feCdupFailed); });
+  Queue([this] { DoChangeDirectory("CDUP", fcCdupFailed); });
 }
 
 void TFtpClient::PrintDirectory() {
@@ -289,13 +289,13 @@ void TFtpClient::WorkerLoop() {
     const bool wasIdle = !Running;
     Running = true;
     lock.unlock();
-    if (wasIdle) Post(feBusy, 1);
+    if (wasIdle) Post(evBusy, 1);
     job.Run();
     lock.lock();
     if (Jobs.empty()) {
       Running = false;
       lock.unlock();
-      Post(feBusy, 0);
+      Post(evBusy, 0);
       lock.lock();
     }
   }
@@ -322,22 +322,22 @@ bool TFtpClient::AbortWanted() const {
 
 void TFtpClient::DoConnect(const std::string& host, int port, const std::string& user, const std::string& password,
                            const std::string& account) {
-  Post(feState, fsConnecting);
+  Post(evState, fsConnecting);
   SplitHost(host, port, Host, Port);
   User = user;
   Password = password;
   Account = account;
-  Post(feState, fsResolvingHost);
+  Post(evState, fsResolvingHost);
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (getaddrinfo(Host.c_str(), nullptr, &hints, &found) != 0) {
-    Post(feError, feConnectFailed, "Host not found : " + Host);
-    Post(feState, fsDisconnected);
+    Post(evError, fcConnectFailed, "Host not found : " + Host);
+    Post(evState, fsDisconnected);
     return;
   }
   freeaddrinfo(found);
-  Post(feState, fsHostResolved);
+  Post(evState, fsHostResolved);
 
   if (!Curl) Curl = curl_easy_init();
   TRequest request(*this);
@@ -346,9 +346,9 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
   curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
   const int code = request.Perform();
   if (code != CURLE_OK) {
-    if (code == CURLE_OPERATION_TIMEDOUT) Post(feTimeout, ftConnect);
-    if (code == CURLE_ABORTED_BY_CALLBACK) Post(feAbort, 0, "Connect");
-    else Post(feError, feConnectFailed, request.Cause());
+    if (code == CURLE_OPERATION_TIMEDOUT) Post(evTimeout, ftConnect);
+    if (code == CURLE_ABORTED_BY_CALLBACK) Post(evAbort, 0, "Connect");
+    else Post(evError, fcConnectFailed, request.Cause());
     DropConnection();
     return;
   }
@@ -359,15 +359,15 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
     std::lock_guard<std::mutex> guard(Lock);
     Directory = entry && *entry == '/' ? entry : "/";
   }
-  if (!Account.empty()) Post(feAccount, 0, Account);
+  if (!Account.empty()) Post(evAccount, 0, Account);
   std::vector<std::string> replies;
   int syst = 0;
-  DoQuote({"SYST"}, feSystFailed, replies, syst);
+  DoQuote({"SYST"}, fcSystFailed, replies, syst);
   if (syst == CURLE_OK) {
     const std::string& last = replies.empty() ? std::string() : replies.back();
-    Post(feSystem, 0, last.size() > 4 ? last.substr(4) : last);
+    Post(evSystem, 0, last.size() > 4 ? last.substr(4) : last);
   }
-  Post(feDirectory, 0, RemoteDirectory());
+  Post(evDirectory, 0, RemoteDirectory());
 }
 
 // Runs raw commands in the remote directory; replies gets every answer.
@@ -392,27 +392,27 @@ void TFtpClient::DoChangeDirectory(const std::string& command, int errorCode) {
   DoQuote({command, "PWD"}, errorCode, replies, code);
   if (code != CURLE_OK) return;
   const std::string directory = QuotedDirectory(replies);
-  if (directory.empty()) return ReportFailure(fePwdFailed, CURLE_OK, replies.empty() ? "" : replies.back());
+  if (directory.empty()) return ReportFailure(fcPwdFailed, CURLE_OK, replies.empty() ? "" : replies.back());
   {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = directory;
   }
-  Post(feDirectory, 0, directory);
+  Post(evDirectory, 0, directory);
 }
 
 void TFtpClient::DoPrintDirectory() {
-  if (!Curl) return ReportFailure(fePwdFailed, CURLE_OK, "Not connected");
+  if (!Curl) return ReportFailure(fcPwdFailed, CURLE_OK, "Not connected");
   std::vector<std::string> replies;
   int code = 0;
-  DoQuote({"PWD"}, fePwdFailed, replies, code);
+  DoQuote({"PWD"}, fcPwdFailed, replies, code);
   if (code != CURLE_OK) return;
   const std::string directory = QuotedDirectory(replies);
-  if (directory.empty()) return ReportFailure(fePwdFailed, CURLE_OK, replies.empty() ? "" : replies.back());
+  if (directory.empty()) return ReportFailure(fcPwdFailed, CURLE_OK, replies.empty() ? "" : replies.back());
   {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = directory;
   }
-  Post(fePrintDirectory, 0, directory);
+  Post(evPrintDirectory, 0, directory);
 }
 
 namespace {
@@ -423,7 +423,7 @@ size_t AppendBody(char* data, size_t size, size_t count, void* user) {
 }  // namespace
 
 void TFtpClient::DoList(const std::string& path, bool namesOnly) {
-  const int errorCode = namesOnly ? feNameListFailed : feListFailed;
+  const int errorCode = namesOnly ? fcNameListFailed : fcListFailed;
   if (!Curl) return ReportFailure(errorCode, CURLE_OK, "Not connected");
   const std::string directory = JoinPath(RemoteDirectory(), path);
   TRequest request(*this);
@@ -451,10 +451,10 @@ void TFtpClient::DoList(const std::string& path, bool namesOnly) {
     std::size_t end = body.find('\n', start);
     if (end == std::string::npos) end = body.size();
     std::string line = TrimRight(body.substr(start, end - start));
-    if (!line.empty()) Post(feListItem, 0, line);
+    if (!line.empty()) Post(evListItem, 0, line);
     start = end + 1;
   }
-  Post(feListDone, namesOnly ? 1 : 0, directory);
+  Post(evListDone, namesOnly ? 1 : 0, directory);
 }
 
 namespace {
@@ -559,9 +559,9 @@ std::string FtpBaseName(const std::string& path) {
 }  // namespace
 
 void TFtpClient::DoGet(const std::string& remote, const std::string& local) {
-  if (!Curl) return ReportFailure(feGetFailed, CURLE_OK, "Not connected");
+  if (!Curl) return ReportFailure(fcGetFailed, CURLE_OK, "Not connected");
   TLocalTarget target;
-  if (const int error = target.Open(local)) return ReportFailure(feGetFailed, CURLE_OK, local + " : " + ErrnoText(error));
+  if (const int error = target.Open(local)) return ReportFailure(fcGetFailed, CURLE_OK, local + " : " + ErrnoText(error));
   TRequest request(*this);
   request.ProgressName = FtpBaseName(remote);
   request.SetUrl(JoinPath(RemoteDirectory(), remote), false);
@@ -570,18 +570,18 @@ void TFtpClient::DoGet(const std::string& remote, const std::string& local) {
   curl_easy_setopt(Handle(Curl), CURLOPT_WRITEDATA, &target);
   const int code = request.Perform();
   const int error = target.Finish(code == CURLE_OK);
-  if (code == CURLE_OK && !error) return Post(feTransferDone, fdReceive, local, target.Written);
-  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(feAbort, 0, remote);
-  if (error) return ReportFailure(feGetFailed, code, local + " : " + ErrnoText(error));
-  ReportFailure(feGetFailed, code, request.Cause());
+  if (code == CURLE_OK && !error) return Post(evTransferDone, fdReceive, local, target.Written);
+  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort, 0, remote);
+  if (error) return ReportFailure(fcGetFailed, code, local + " : " + ErrnoText(error));
+  ReportFailure(fcGetFailed, code, request.Cause());
 }
 
 void TFtpClient::DoPut(const std::string& local, const std::string& remote) {
-  if (!Curl) return ReportFailure(fePutFailed, CURLE_OK, "Not connected");
+  if (!Curl) return ReportFailure(fcPutFailed, CURLE_OK, "Not connected");
   TLocalSource source;
   source.Ascii = Type == ftAscii;
   source.Fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source.Fd < 0) return ReportFailure(fePutFailed, CURLE_OK, local + " : " + ErrnoText(errno));
+  if (source.Fd < 0) return ReportFailure(fcPutFailed, CURLE_OK, local + " : " + ErrnoText(errno));
   struct stat info {};
   ::fstat(source.Fd, &info);
   TRequest request(*this);
@@ -594,44 +594,44 @@ void TFtpClient::DoPut(const std::string& local, const std::string& remote) {
   curl_easy_setopt(Handle(Curl), CURLOPT_READDATA, &source);
   const int code = request.Perform();
   ::close(source.Fd);
-  if (code == CURLE_OK) return Post(feTransferDone, fdSend, local, info.st_size);
-  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(feAbort, 0, FtpBaseName(local));
-  if (source.Error) return ReportFailure(fePutFailed, code, local + " : " + ErrnoText(source.Error));
-  ReportFailure(fePutFailed, code, request.Cause());
+  if (code == CURLE_OK) return Post(evTransferDone, fdSend, local, info.st_size);
+  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort, 0, FtpBaseName(local));
+  if (source.Error) return ReportFailure(fcPutFailed, code, local + " : " + ErrnoText(source.Error));
+  ReportFailure(fcPutFailed, code, request.Cause());
 }
 
 void TFtpClient::DoHelp(const std::string& topic) {
-  if (!Curl) return ReportFailure(feHelpFailed, CURLE_OK, "Not connected");
-  Post(feHelp);
+  if (!Curl) return ReportFailure(fcHelpFailed, CURLE_OK, "Not connected");
+  Post(evHelp);
   std::vector<std::string> replies;
   int code = 0;
-  DoQuote({topic.empty() ? "HELP" : "HELP " + topic}, feHelpFailed, replies, code);
+  DoQuote({topic.empty() ? "HELP" : "HELP " + topic}, fcHelpFailed, replies, code);
 }
 
 void TFtpClient::DoExecute(const std::string& line) {
-  if (!Curl) return ReportFailure(feNotImplemented, CURLE_OK, "Not connected");
+  if (!Curl) return ReportFailure(fcNotImplemented, CURLE_OK, "Not connected");
   std::vector<std::string> replies;
   int code = 0;
   DoQuote({line}, 0, replies, code);
   const std::string last = replies.empty() ? std::string() : replies.back();
-  if (code == CURLE_OK) return Post(feExecute, 0, last);
+  if (code == CURLE_OK) return Post(evExecute, 0, last);
   if (code == CURLE_QUOTE_ERROR) {
     const int reply = ReplyCode(last);
-    if (reply == 500 || reply == 502 || reply == 504) return Post(feError, feNotImplemented, last);
-    return Post(feExecute, 0, last);
+    if (reply == 500 || reply == 502 || reply == 504) return Post(evError, fcNotImplemented, last);
+    return Post(evExecute, 0, last);
   }
-  ReportFailure(feNotImplemented, code, last);
+  ReportFailure(fcNotImplemented, code, last);
 }
 
 void TFtpClient::DoDisconnect() {
-  Post(feState, fsDisconnecting);
+  Post(evState, fsDisconnecting);
   DropConnection();
 }
 
 void TFtpClient::ReportFailure(int errorCode, int curlCode, const std::string& cause) {
-  if (curlCode == CURLE_ABORTED_BY_CALLBACK) return Post(feAbort);
-  if (curlCode == CURLE_OPERATION_TIMEDOUT) Post(feTimeout, ftReceive);
-  Post(feError, errorCode, cause);
+  if (curlCode == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort);
+  if (curlCode == CURLE_OPERATION_TIMEDOUT) Post(evTimeout, ftReceive);
+  Post(evError, errorCode, cause);
   if (MayHaveLostConnection(curlCode)) CheckStillConnected();
 }
 
@@ -656,8 +656,8 @@ void TFtpClient::DropConnection() {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = "/";
   }
-  Post(feState, fsDisconnected);
-  if (was) Post(feProtocolState, fpBase);
+  Post(evState, fsDisconnected);
+  if (was) Post(evProtocolState, fpBase);
 }
 
 void TFtpClient::SplitHost(const std::string& text, int fallback, std::string& host, int& port) {

@@ -35,28 +35,28 @@ enum TFtpType { ftAscii = 0, ftBinary = 3 };
 enum TFtpDirection { fdSend, fdReceive };
 
 enum TFtpEventKind {
-  feState,           // Value: TFtpState
-  feProtocolState,   // Value: TFtpProtocolState
-  feBusy,            // Value 1 busy, 0 free
-  feLog,             // Text: one line the server answered
-  feListItem,        // Text: one line of a listing
-  feListDone,        // Value 1 for a name list; Text: the directory listed
-  feProgress,        // Text: the file; Bytes: moved so far
-  feTransferDone,    // Text: the file; Value: TFtpDirection; Bytes: its size
-  feType,            // Value: TFtpType
-  feAccount,         // Text: the account
-  feAbort,           // Text: what was stopped
-  feDirectory,       // Text: the remote directory changed to
-  fePrintDirectory,  // Text: the remote directory
-  feSystem,          // Text: the server's system
-  feExecute,         // Text: the server's answer to a typed command
-  feHelp,            // the server's help lines follow as feLog
-  feError,           // Value: the error code (2104..2171); Text: the cause, may be empty
-  feTimeout,         // Value: TFtpTimeout
+  evState,           // Value: TFtpState
+  evProtocolState,   // Value: TFtpProtocolState
+  evBusy,            // Value 1 busy, 0 free
+  evLog,             // Text: one line the server answered
+  evListItem,        // Text: one line of a listing
+  evListDone,        // Value 1 for a name list; Text: the directory listed
+  evProgress,        // Text: the file; Bytes: moved so far
+  evTransferDone,    // Text: the file; Value: TFtpDirection; Bytes: its size
+  evType,            // Value: TFtpType
+  evAccount,         // Text: the account
+  evAbort,           // Text: what was stopped
+  evDirectory,       // Text: the remote directory changed to
+  evPrintDirectory,  // Text: the remote directory
+  evSystem,          // Text: the server's system
+  evExecute,         // Text: the server's answer to a typed command
+  evHelp,            // the server's help lines follow as evLog
+  evError,           // Value: the error code (2104..2171); Text: the cause, may be empty
+  evTimeout,         // Value: TFtpTimeout
 };
 
 struct TFtpEvent {
-  TFtpEventKind Kind = feLog;
+  TFtpEventKind Kind = evLog;
   int Value = 0;
   std::string Text;
   std::int64_t Bytes = 0;
@@ -64,23 +64,23 @@ struct TFtpEvent {
 
 // The error codes the window lists.
 enum TFtpError {
-  fePortFailed = 2104,
-  feAbortFailed = 2105,
-  feAccountFailed = 2106,
-  feCwdFailed = 2107,
-  feConnectFailed = 2108,
-  feDisconnectFailed = 2112,
-  feGetFailed = 2113,
-  feHelpFailed = 2114,
-  feNoopFailed = 2115,
-  feNameListFailed = 2116,
-  feListFailed = 2117,
-  feCdupFailed = 2118,
-  fePwdFailed = 2119,
-  fePutFailed = 2120,
-  feSystFailed = 2126,
-  feTypeFailed = 2127,
-  feNotImplemented = 2157,
+  fcPortFailed = 2104,
+  fcAbortFailed = 2105,
+  fcAccountFailed = 2106,
+  fcCwdFailed = 2107,
+  fcConnectFailed = 2108,
+  fcDisconnectFailed = 2112,
+  fcGetFailed = 2113,
+  fcHelpFailed = 2114,
+  fcNoopFailed = 2115,
+  fcNameListFailed = 2116,
+  fcListFailed = 2117,
+  fcCdupFailed = 2118,
+  fcPwdFailed = 2119,
+  fcPutFailed = 2120,
+  fcSystFailed = 2126,
+  fcTypeFailed = 2127,
+  fcNotImplemented = 2157,
 };
 
 class TFtpClient {

@@ -92,26 +92,26 @@ std::string FtpErrorText(int code) {
 
 std::vector<std::string> FtpStatusLines(const TFtpEvent& event) {
   switch (event.Kind) {
-    case feState: return {StateLine(event.Value)};
-    case feProtocolState: return {ProtocolLine(event.Value)};
-    case feBusy: return {event.Value ? "Busy" : "Free :"};
-    case feLog: return {"LOG : " + event.Text};
-    case feListItem:
-    case feProgress: return {};
-    case feListDone: return {With(event.Value ? "Name List :" : "List :", event.Text)};
-    case feTransferDone:
+    case evState: return {StateLine(event.Value)};
+    case evProtocolState: return {ProtocolLine(event.Value)};
+    case evBusy: return {event.Value ? "Busy" : "Free :"};
+    case evLog: return {"LOG : " + event.Text};
+    case evListItem:
+    case evProgress: return {};
+    case evListDone: return {With(event.Value ? "Name List :" : "List :", event.Text)};
+    case evTransferDone:
       return {With(event.Value == fdReceive ? "Received :" : "Sent :", event.Text) + " (" +
               std::to_string(event.Bytes) + " bytes)"};
-    case feType: return {event.Value == ftAscii ? "ASCII :" : "Binary :"};
-    case feAccount: return {With("Account :", event.Text)};
-    case feAbort: return {With("Transfer Aborted :", event.Text)};
-    case feDirectory: return {With("Changed Remote Directory =", event.Text)};
-    case fePrintDirectory: return {With("PWDR :", event.Text)};
-    case feSystem: return {With("Remote System =", event.Text)};
-    case feExecute: return {With("Execute :", event.Text)};
-    case feHelp: return {"Help - List of supported commands"};
-    case feTimeout: return {TimeoutLine(event.Value)};
-    case feError: {
+    case evType: return {event.Value == ftAscii ? "ASCII :" : "Binary :"};
+    case evAccount: return {With("Account :", event.Text)};
+    case evAbort: return {With("Transfer Aborted :", event.Text)};
+    case evDirectory: return {With("Changed Remote Directory =", event.Text)};
+    case evPrintDirectory: return {With("PWDR :", event.Text)};
+    case evSystem: return {With("Remote System =", event.Text)};
+    case evExecute: return {With("Execute :", event.Text)};
+    case evHelp: return {"Help - List of supported commands"};
+    case evTimeout: return {TimeoutLine(event.Value)};
+    case evError: {
       std::string text = FtpErrorText(event.Value);
       if (text.empty()) text = "Error " + std::to_string(event.Value);
       if (event.Text.empty()) return {text};

@@ -1,0 +1,249 @@
+// The FTP window offscreen: its captions and controls, the missing host name
+// box, the settings it writes back, its work files, and a whole session with
+// a real server (pyftpdlib) on loopback: listing, directories, a typed
+// command, files dropped on the transfer box going both ways, disconnecting.
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QUrl>
+#include <QtTest>
+#include <filesystem>
+
+#include "desktop/ftptransfer.h"
+#include "desktop/ftpwindow.h"
+#include "guitesting.h"
+#include "support/ftpserver.h"
+#include "support/testing.h"
+
+namespace {
+
+QStringList RemoteNames(const QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  return names;
+}
+
+bool HistoryHas(const TQelFTPDlg& window, const QString& line) { return window.History().contains(line); }
+
+QString HistoryText(const TQelFTPDlg& window) { return window.History().join(QLatin1Char('\n')); }
+
+}  // namespace
+
+class TFtpWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void CaptionsButtonsAndPresetsAsTheEngineerSeesThem() {
+    TTestSession t;
+    t.S->Settings.FTPUserName = "engineer";
+    t.S->Settings.FTPPassword = "secret";
+    t.S->Settings.FTPHostName = "exchange-7";
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
+    QCOMPARE(window.ParametersGroup->title(), QStringLiteral("FTP Parameters"));
+    QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory"));
+    QVERIFY2(window.LocalGroup->title().startsWith(QStringLiteral("Local Directory : /")),
+             qPrintable(window.LocalGroup->title()));
+    const QList<QPair<QPushButton*, QString>> buttons = {
+        {window.ConnectBtn, "Connect"}, {window.StartBtn, "Start"}, {window.AbortBtn, "Abort"},
+        {window.DisconnectBtn, "Discon."}, {window.CdupBtn, "CDUP"}, {window.CloseBtn, "Close"},
+        {window.SendBtn, "Send"}};
+    for (const auto& [button, caption] : buttons) QCOMPARE(button->text(), caption);
+    QCOMPARE(window.AsciiRb->text(), QStringLiteral("ASCII"));
+    QCOMPARE(window.BinaryRb->text(), QStringLiteral("BINARY"));
+    QVERIFY(window.BinaryRb->isChecked());
+    QVERIFY(!window.AsciiRb->isChecked());
+    QVERIFY(window.ConnectBtn->isEnabled());
+    QVERIFY(!window.AbortBtn->isEnabled());
+    QCOMPARE(window.StatusCombo->maxVisibleItems(), 30);
+    QCOMPARE(window.UserNameEdt->text(), QStringLiteral("engineer"));
+    QCOMPARE(window.PasswordEdt->text(), QStringLiteral("secret"));
+    QCOMPARE(window.PasswordEdt->echoMode(), QLineEdit::Password);
+    QCOMPARE(window.HostNameEdt->text(), QStringLiteral("exchange-7"));
+    QVERIFY(window.TransferBox->acceptDrops());
+    QCOMPARE(window.RemoteList->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(window.LocalFileList->selectionMode(), QAbstractItemView::ExtendedSelection);
+    const QString shot = ArtifactPath(QStringLiteral("ftp_window.png"));
+    QVERIFY(window.grab().save(shot));
+  }
+
+  void ConnectWithoutAHostNameShowsTheOneBox() {
+    TTestSession t;
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.HostNameEdt->setText(QStringLiteral("   "));
+    window.ConnectClick();
+    QCOMPARE(t.Desktop.Boxes.size(), size_t(1));
+    QCOMPARE(t.Desktop.Boxes[0].Box.Text, std::string("No HostName specified"));
+    QVERIFY(t.Desktop.Boxes[0].Box.Icon == TMsgIcon::Error);
+    QCOMPARE(t.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK));
+    QVERIFY(window.ConnectBtn->isEnabled());
+    QVERIFY(!window.Client().Busy());
+  }
+
+  void StartSavesTheFourFieldsCutTo80() {
+    TTestSession t;
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.UserNameEdt->setText(QStringLiteral("ops"));
+    window.PasswordEdt->setText(QStringLiteral("pw"));
+    window.HostNameEdt->setText(QStringLiteral("10.0.0.7"));
+    window.AccountEdt->setText(QString(90, QLatin1Char('a')));
+    window.StartClick();
+    QCOMPARE(t.S->Settings.FTPUserName.str(), std::string("ops"));
+    QCOMPARE(t.S->Settings.FTPPassword.str(), std::string("pw"));
+    QCOMPARE(t.S->Settings.FTPHostName.str(), std::string("10.0.0.7"));
+    QCOMPARE(t.S->Settings.FTPAccount.str(), std::string(80, 'a'));
+    // Not connected: nothing starts.
+    QVERIFY(!window.Sequence().Running());
+    QVERIFY(!window.AbortBtn->isEnabled());
+  }
+
+  void WorkFilesAreClearedWhenTheWindowComesAndGoes() {
+    TTestSession t;
+    const std::string rdi = t.S->ProgramDirectory + "/Qelwin32.rdi";
+    const std::string rdo = t.S->ProgramDirectory + "/Qelwin32.rdo";
+    WriteFileBytes(rdi, "old");
+    WriteFileBytes(rdo, "old");
+    auto window = std::make_unique<TQelFTPDlg>(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    QVERIFY(!std::filesystem::exists(rdi));
+    QVERIFY(!std::filesystem::exists(rdo));
+    WriteFileBytes(rdo, "listing");
+    window.reset();
+    QVERIFY(!std::filesystem::exists(rdo));
+  }
+
+  void QueueTakesDroppedFilesOnceAndTheDeleteKeyRemovesThem() {
+    TTestSession t;
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    WriteFileBytes(t.Dir.file("a.trc"), "a");
+    WriteFileBytes(t.Dir.file("b.trc"), "b");
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(t.Dir.file("a.trc"))),
+                  QUrl::fromLocalFile(QString::fromStdString(t.Dir.file("b.trc"))),
+                  QUrl::fromLocalFile(QString::fromStdString(t.Dir.path().string()))});  // a folder: not queued
+    const QPoint centre = window.TransferBox->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.TransferBox, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.TransferBox, &drop);
+    QApplication::sendEvent(window.TransferBox, &drop);  // the same files again
+    QCOMPARE(window.Sequence().Queued().size(), size_t(2));
+    QCOMPARE(window.QueueList->count(), 2);
+    QCOMPARE(window.QueueList->item(0)->text(), QStringLiteral("> a.trc"));
+
+    window.QueueList->setCurrentRow(0);
+    QTest::keyClick(window.QueueList, Qt::Key_Delete);
+    QCOMPARE(window.Sequence().Queued().size(), size_t(1));
+    QCOMPARE(window.QueueList->item(0)->text(), QStringLiteral("> b.trc"));
+  }
+
+  void AWholeSessionWithARealServer() {
+    TTestSession t;
+    std::filesystem::create_directories(t.Dir.file("served/reports"));
+    WriteFileBytes(t.Dir.file("served/reports/day1.trc"), "trace of day one\r\n");
+    WriteFileBytes(t.Dir.file("served/readme.txt"), "hello");
+    std::filesystem::create_directories(t.Dir.file("local"));
+    const std::string upload(100000, '\x7f');
+    WriteFileBytes(t.Dir.file("local/up.bin"), upload);
+    TFtpServer server(t.Dir.file("served"));
+    QVERIFY(server.Ready());
+
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.ShowLocalFolder(QString::fromStdString(t.Dir.file("local")));
+    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
+    window.PasswordEdt->setText(QString::fromLatin1(TFtpServer::kPassword));
+    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
+    window.ConnectClick();
+    QVERIFY(!window.ConnectBtn->isEnabled());
+    QVERIFY2(WaitFor([&] { return window.RemoteList->count() == 2; }), qPrintable(HistoryText(window)));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog. Connected to ") + QString::fromStdString(server.Host()));
+    QVERIFY(window.IsConnected());
+    QVERIFY(window.IsAuthorised());
+    QVERIFY(HistoryHas(window, "Status : Connected Wait Authentication"));
+    QVERIFY(HistoryHas(window, "Protocol-End Transaction"));
+    QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory : /"));
+    QVERIFY(window.grab().save(ArtifactPath(QStringLiteral("ftp_window_connected.png"))));
+
+    // A double click on a directory goes into it and lists it.
+    QListWidgetItem* reports = window.RemoteList->findItems(QStringLiteral("reports"), Qt::MatchExactly).value(0);
+    QVERIFY(reports);
+    emit window.RemoteList->itemDoubleClicked(reports);
+    QVERIFY(HistoryHas(window, "DIR : reports"));
+    QVERIFY2(WaitFor([&] { return RemoteNames(window.RemoteList) == QStringList{"day1.trc"}; }),
+             qPrintable(HistoryText(window)));
+    QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory : /reports"));
+
+    // A typed command.
+    window.CommandEdt->setText(QStringLiteral("pwd"));
+    window.SendClick();
+    QVERIFY(HistoryHas(window, "S: PWD"));
+    QVERIFY2(WaitFor([&] { return HistoryHas(window, "PWDR : /reports"); }), qPrintable(HistoryText(window)));
+    QVERIFY(window.CommandEdt->text().isEmpty());
+
+    // Files both ways through the transfer sequence.
+    window.QueueLocalFiles({QString::fromStdString(t.Dir.file("local/up.bin"))});
+    window.RemoteList->findItems(QStringLiteral("day1.trc"), Qt::MatchExactly).value(0)->setSelected(true);
+    emit window.TransferBox->RemoteEntriesDropped();
+    QCOMPARE(window.Sequence().Queued().size(), size_t(2));
+    window.AsciiRb->setChecked(true);
+    window.StartClick();
+    QVERIFY(window.AbortBtn->isEnabled());
+    QVERIFY(window.TransferWindow->isVisible());
+    QVERIFY2(WaitFor([&] { return !window.Sequence().Running(); }, 10000), qPrintable(HistoryText(window)));
+    QVERIFY(HistoryHas(window, "Sending File : " + QString::fromStdString(t.Dir.file("local/up.bin"))));
+    QVERIFY(HistoryHas(window, "Receiving File : day1.trc"));
+    QVERIFY(HistoryHas(window, "ASCII :"));
+    QVERIFY(HistoryHas(window, "S: LIST"));
+    QVERIFY(!window.AbortBtn->isEnabled());
+    QCOMPARE(ReadFileBytes(t.Dir.file("served/reports/up.bin")), upload);
+    // ASCII: the server's CR LF lines arrive with LF.
+    QCOMPARE(ReadFileBytes(t.Dir.file("local/day1.trc")), std::string("trace of day one\n"));
+    QVERIFY2(WaitFor([&] { return RemoteNames(window.RemoteList).contains("up.bin"); }),
+             qPrintable(HistoryText(window)));
+
+    // Disconnecting puts the window back as it was.
+    window.DisconnectClick();
+    QVERIFY2(WaitFor([&] { return !window.IsConnected(); }), qPrintable(HistoryText(window)));
+    QVERIFY(HistoryHas(window, "Status : Disconnecting"));
+    QCOMPARE(window.History().last(), QStringLiteral("Free :"));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
+    QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory"));
+    QCOMPARE(window.RemoteList->count(), 0);
+    QVERIFY(window.ConnectBtn->isEnabled());
+    QVERIFY(t.Desktop.Boxes.empty());
+  }
+
+  void ServerErrorsGoToTheHistoryNeverToABox() {
+    TTestSession t;
+    std::filesystem::create_directories(t.Dir.file("served"));
+    TFtpServer server(t.Dir.file("served"));
+    QVERIFY(server.Ready());
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
+    window.PasswordEdt->setText(QStringLiteral("not the password"));
+    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
+    window.ConnectClick();
+    QVERIFY2(WaitFor([&] { return window.ConnectBtn->isEnabled(); }, 10000), qPrintable(HistoryText(window)));
+    QVERIFY2(HistoryHas(window, "Connect Command Failed.  Unable to connect to remote host"),
+             qPrintable(HistoryText(window)));
+    QVERIFY(t.Desktop.Boxes.empty());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
+  }
+};
+
+QTEST_MAIN(TFtpWindowTest)
+#include "ftp_test.moc"
