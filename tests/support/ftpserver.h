@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/loopback.h"
+#include "loopback.h"
 #include "transfer/ftp.h"
 
 extern char** environ;
@@ -50,6 +50,7 @@ class TFtpServer {
   bool Ready() const { return Listening; }
   std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
   std::uint16_t PortNumber() const { return Port; }
+  pid_t ProcessId() const { return Pid; }
 
   // Ends the server at once, as a crash would.
   void Kill() {
