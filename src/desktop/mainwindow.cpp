@@ -20,6 +20,7 @@
 
 #include "app/linewiring.h"
 #include "app/configrules.h"
+#include "commands/localcommands.h"
 #include "desktop/bookmarkwindow.h"
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
@@ -386,11 +387,14 @@ void TMainWindow::BuildToolBars() {
   const std::pair<QAction*, const char*> labels[] = {
       {A.Open, "Open"},   {A.SaveAs, "Save As"}, {A.Print, "Print"},     {A.PrintSetUp, "Setup"},
       {A.Logfile, "Log"}, {A.Copy, "Copy"},      {A.Find, "Find"},       {A.Configure, "Config"},
-      {A.CancelTransfer, "Cancel"}};
+      {A.CancelTransfer, "Cancel"}, {A.ReceiveButton, "Recv"}, {A.TransmitButton, "Send"},
+      {A.DisconnectSerialButton, "COM off"}, {A.DisconnectNetworkButton, "NET off"}};
   for (const auto& [action, label] : labels) action->setIconText(QString::fromLatin1(label));
   QFont barFont = MainToolBar->font();
   barFont.setPointSizeF(barFont.pointSizeF() * 0.9);
   MainToolBar->setFont(barFont);
+  // Every button fits the default window width.
+  MainToolBar->setStyleSheet(QStringLiteral("QToolButton { padding: 1px 1px; margin: 0px; } QToolButton::menu-indicator { image: none; width: 0px; }"));
 
   addToolBarBreak();
   QuorixToolBar = addToolBar(QStringLiteral("QUORIX Toolbar"));
@@ -523,6 +527,7 @@ void TMainWindow::WireSession() {
     MainForm->ConvertAt(line, column);
   });
   WireKeyboard();
+  LocalCommands = InstallLocalCommands(*S);
   Probe = TWindowProbe::FromEnvironment(*Screen, this);
   if (Probe) {
     const auto dataAvailable = Sockets->OnDataAvailable;
@@ -539,7 +544,7 @@ void TMainWindow::HandleMessage(const TPostedMessage& message) {
     case wmWriteQuorixBar: WriteQuorixBar(); return;
     case wmWriteToolBar: WriteToolBar(); return;
     case wmTransferEnded: MainForm->TransferEnded(); return;
-    case wmTransferStarted: MainForm->TransferStarted(0); return;
+    case wmTransferStarted: MainForm->TransferStarted(static_cast<int>(message.WParam)); return;
     case wmFindRequest:
       Finder->HandleRequest(static_cast<int>(message.WParam), [this](int state) { FindDialog->PostFindState(state); });
       return;
@@ -799,6 +804,7 @@ void TMainWindow::Configure() {
   if (QtDesktop.Modal([&] { return dialog.exec(); }) == QDialog::Accepted) {
     TConfigHooks hooks;
     hooks.ScreenProperties = [this](const TConfigChanges&) { Screen->FontChanged(); };
+    hooks.ReloadCommandDefinitions = [this] { LocalCommands->LoadCommandDefinitions(); };
     ApplyConfiguration(*S, dialog.Draft(), hooks);
   }
   SetScreenProperties();
@@ -888,13 +894,21 @@ void TMainWindow::SelectFont() {
 void TMainWindow::AddBookmark() {
   const std::optional<std::string> name =
       QtDesktop.Modal([this] { return TEditBox::Ask(this, QStringLiteral("Enter Bookmark Name")); });
-  if (!name) return;
+  if (name) AddBookmarkNamed(*name);
+}
+
+bool TMainWindow::AddBookmarkNamed(const std::string& name) {
   try {
-    Bookmarks->AddBookmark(*name, S->Settings.BookmarkColor1, S->Settings.BookmarkColor2);
+    return Bookmarks->AddBookmark(name, S->Settings.BookmarkColor1, S->Settings.BookmarkColor2);
   } catch (const EOutOfResources& error) {
     S->Desktop.ShowMessage({TMsgIcon::Error, error.what(), "", mbOK, 0});
+    return false;
   }
 }
 void TMainWindow::StartupPanelDone() {
-  delete StartupPanel.data();
+  // Its own click handler may be running: the panel goes once that returns.
+  if (!StartupPanel) return;
+  StartupPanel->hide();
+  StartupPanel->deleteLater();
+  StartupPanel = nullptr;
 }

@@ -35,6 +35,7 @@ class TBookmarks;
 class TQelFindDlg;
 class TQelSoftK;
 class TWindowProbe;
+class TLocalCommands;
 class TBookMarkForm;
 
 // Options of the program's command line.
@@ -88,6 +89,10 @@ class TMainWindow : public QMainWindow {
   };
   const TActions& Actions() const { return A; }
   QMenu* ScreenPopup() const { return Popup; }
+
+  // Adds a bookmark of that name on the marked lines (Edit|Add Bookmark
+  // after its name box). False without a mark.
+  bool AddBookmarkNamed(const std::string& name);
 
   // The bars, redrawn from the session.
   void WriteToolBar();
@@ -157,6 +162,8 @@ class TMainWindow : public QMainWindow {
   // Top to bottom under the screen: Cntrl, Shift, normal.
   std::array<TQelSoftK*, 3> SoftKeyBars{};
   TWindowProbe* Probe = nullptr;  // may be null
+  // After the session: it clears the keyboard's hook when it goes.
+  std::unique_ptr<TLocalCommands> LocalCommands;
   QWidget* Central = nullptr;
   QVBoxLayout* CentralLayout = nullptr;
   TScreenView* Screen = nullptr;

@@ -77,7 +77,7 @@ xdotool key Return
 wait_for 50 grep -aq "TRACE" "$dir/received.log" || fail "TRACE did not reach the exchange"
 sleep 2
 mkdir -p "$ARTIFACTS"
-import -window root "$ARTIFACTS/e2e-session.png" 2>/dev/null
+import -window "$window" "$ARTIFACTS/e2e-session.png" 2>/dev/null
 
 # File|Exit: "Do you really want to quit?" Yes, then "...save the Screen
 # Background File ?" No.
