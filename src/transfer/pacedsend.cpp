@@ -25,8 +25,11 @@ int GaugeValue(std::uint64_t value) { return static_cast<int>(std::min<std::uint
 TPacedSend::TPacedSend(TSession& session, TCommandState& state)
     : S(session), State(state), Buffer(kBufferSize) {
   S.Transfer->FileSender = [this] { SenderTick(); };
+  // A received byte ends a wait at once (an echo, a prompt); a send that
+  // does not wait stays at the tick's budget, however fast the host echoes.
   S.Transfer->FileSendStep = [this] {
-    if (S.Transfer->Activities & acFileSend) SendStep();
+    const TTransferEngine& engine = *S.Transfer;
+    if ((engine.Activities & acFileSend) && engine.WaitFlag == wfWaiting) SendStep();
   };
 }
 
@@ -196,8 +199,7 @@ bool TPacedSend::PacingAllows(std::uint8_t c) {
   }
   engine.WaitFlag = wfRunning;
   if (settings.CharDelay == cdPacedByEcho) engine.AwaitEcho(c);
-  if (c != CR) return true;
-  switch (settings.LineDelay) {
+  switch (c == CR ? settings.LineDelay : ldNoWait) {
     case ldWaitForChar:
       engine.AwaitEcho(settings.WaitChar);
       engine.WaitFlag = wfWaiting;
@@ -216,6 +218,8 @@ bool TPacedSend::PacingAllows(std::uint8_t c) {
     default:
       break;
   }
+  // The character goes now; what it waits for is pending from here on.
+  if (engine.SendDelayRunning()) engine.WaitFlag = wfWaiting;
   return true;
 }
 

@@ -138,6 +138,15 @@ TEST_F(PacedSend, EachTickSendsAtMostTheBudget) {
   EXPECT_EQ(Wire.Sent.size(), 225u);
 }
 
+TEST_F(PacedSend, AnEchoingHostDoesNotDriveAnUnpacedSendPastTheBudget) {
+  Start(std::string(1000, 'x'));
+  Tick();
+  Receive(std::string(100, 'x'));  // the host echoes all of it at once
+  EXPECT_EQ(Wire.Sent.size(), 100u);
+  Tick();
+  EXPECT_EQ(Wire.Sent.size(), 200u);
+}
+
 TEST_F(PacedSend, ALineEndPairIsOneStepOfTheBudget) {
   T.S->Transmit->CharsPerTick = 4;
   Settings().EOL = elCRLF;
