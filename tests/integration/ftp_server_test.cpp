@@ -317,3 +317,31 @@ TEST_F(FtpServerTest, ClosingDuringATransferReturnsPromptly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_FALSE(fs::exists(Local("huge.bin.qelpart")));
 }
+
+TEST_F(FtpServerTest, AHostThatNeverGreetsIsAConnectTimeout) {
+  TLoopbackHost silent;  // accepts, then says nothing
+  Client.SetTimeouts(1, 1);
+  Client.Connect("127.0.0.1:" + std::to_string(silent.Port), 0, "u", "p");
+  ASSERT_TRUE(Log.WaitIdle(8000)) << "the connect never ended";
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Connect Timeout :")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "Connect Command Failed.  Unable to connect to remote host")) << Joined(lines);
+  EXPECT_FALSE(Client.Connected());
+}
+
+TEST_F(FtpServerTest, AServerThatFreezesDuringAGetIsAReceiveTimeout) {
+  { std::ofstream(Root() + "/huge.bin"); }
+  fs::resize_file(Root() + "/huge.bin", 4ull << 30);
+  ConnectAndLogIn();
+  Client.SetTimeouts(1, 1);
+  Client.Get("huge.bin", Local("huge.bin"));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(evProgress); }));
+  Server.Signal(SIGSTOP);
+  const bool ended = Log.WaitIdle(10000);
+  Server.Signal(SIGCONT);
+  ASSERT_TRUE(ended) << "the client waits for ever on a frozen server";
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Receive Timeout :")) << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
+  EXPECT_FALSE(fs::exists(Local("huge.bin")));
+}

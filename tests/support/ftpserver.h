@@ -52,6 +52,11 @@ class TFtpServer {
   std::uint16_t PortNumber() const { return Port; }
   pid_t ProcessId() const { return Pid; }
 
+  // SIGSTOP freezes the server (a hung host), SIGCONT lets it go on.
+  void Signal(int signal) const {
+    if (Pid > 0) ::kill(Pid, signal);
+  }
+
   // Ends the server at once, as a crash would.
   void Kill() {
     if (Pid <= 0) return;
