@@ -197,6 +197,8 @@ QWidget* TQelFTPDlg::BuildLocal() {
   FolderTree->setRootIndex(FolderModel->index(QDir::rootPath()));
   for (int column = 1; column < FolderModel->columnCount(); ++column) FolderTree->hideColumn(column);
   FolderTree->header()->hide();
+  FolderTree->setSortingEnabled(true);
+  FolderTree->sortByColumn(0, Qt::AscendingOrder);
   layout->addWidget(FolderTree, 1);
 
   FileModel = new QFileSystemModel(this);
@@ -204,6 +206,7 @@ QWidget* TQelFTPDlg::BuildLocal() {
   LocalFileList = new QListView;
   LocalFileList->setObjectName(QStringLiteral("LocalFileList"));
   LocalFileList->setModel(FileModel);
+  FileModel->sort(0, Qt::AscendingOrder);
   LocalFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   LocalFileList->setDragEnabled(true);
   LocalFileList->setDragDropMode(QAbstractItemView::DragOnly);
@@ -239,7 +242,8 @@ QWidget* TQelFTPDlg::BuildRemote() {
 QWidget* TQelFTPDlg::BuildTransferBox() {
   auto* column = new QWidget;
   auto* layout = new QVBoxLayout(column);
-  layout->setContentsMargins(0, 8, 0, 0);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(new QLabel(QStringLiteral("Transfer")));
   TransferBox = new TFtpDropBox;
   TransferBox->setObjectName(QStringLiteral("TransferBox"));
   layout->addWidget(TransferBox);
