@@ -1,0 +1,182 @@
+// Receives over a real serial line (a pty pair): 10 MB of random bytes into
+// a binary receive, a host-started receive from qel exchange's SENDFILE
+// through socat, and a peer that goes away in the middle of a receive.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "app/mainform.h"
+#include "integration/integration_support.h"
+#include "log/files.h"
+#include "transfer/engine.h"
+#include "transfer/receive.h"
+
+namespace {
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// The host's side of a pty: writes the bytes while it reads (and drops)
+// whatever the terminal answers, so neither side can block the other.
+class TPtyHost {
+ public:
+  explicit TPtyHost(int master) : Master(master) { fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK); }
+  ~TPtyHost() { Join(); }
+  void Send(std::string bytes, bool closeAfter = false) {
+    Worker = std::thread([this, bytes = std::move(bytes), closeAfter] {
+      std::size_t done = 0;
+      char sink[4096];
+      while (done < bytes.size() && !Stop) {
+        pollfd fd{Master, POLLIN | POLLOUT, 0};
+        if (::poll(&fd, 1, 100) <= 0) continue;
+        if (fd.revents & POLLIN) {
+          const ssize_t n = ::read(Master, sink, sizeof sink);
+          if (n > 0) Answers.append(sink, static_cast<std::size_t>(n));
+        }
+        if (fd.revents & POLLOUT) {
+          const ssize_t n = ::write(Master, bytes.data() + done, std::min<std::size_t>(4096, bytes.size() - done));
+          if (n > 0) done += static_cast<std::size_t>(n);
+        }
+      }
+      Written = done;
+      if (closeAfter) ::close(Master);
+    });
+  }
+  void Join() {
+    if (Worker.joinable()) Worker.join();
+  }
+  std::atomic<bool> Stop{false};
+  std::atomic<std::size_t> Written{0};  // set once the writing is over
+  std::string Answers;
+
+ private:
+  int Master;
+  std::thread Worker;
+};
+
+struct TSerialReceive {
+  TWindow W;
+  TCommandState State;
+  TFileReceive Receive{W.S, State};
+  std::string Name = W.Dir.file("received.bin");
+  int Master = -1;
+
+  // The terminal on the slave end of a fresh pty pair, or on a named device.
+  bool Open(const std::string& device = {}) {
+    std::string port = device;
+    if (port.empty()) {
+      int slave = -1;
+      char name[256] = {};
+      if (openpty(&Master, &slave, name, nullptr, nullptr) != 0) return false;
+      ::close(slave);
+      port = name;
+    }
+    W.Comm.SetPortDevices({port});
+    W.S.Settings.ComPort = 0;
+    W.S.Settings.FlowControl = fcNone;  // XON and XOFF are data here
+    W.Events.OnSessionEnded = [this](const std::string&) { Receive.ConnectionLost(); };
+    return W.S.Transmit->ConnectionControl(ckSerial, ctOpen) == crSerial;
+  }
+  bool StartBinary() {
+    Receive.AskParameters = [this](bool, const TReceiveParameters&) {
+      return std::optional<TReceiveParameters>({Name, false, false});
+    };
+    return Receive.StartReceive(false);
+  }
+};
+
+TEST(ReceivePty, TenMegabytesOfRandomBytesAreStoredByteForByte) {
+  TSerialReceive r;
+  ASSERT_TRUE(r.Open());
+  ASSERT_TRUE(r.StartBinary());
+  const std::string bytes = RandomBytes(10 * 1024 * 1024, 42);
+  ASSERT_NE(bytes.find('\x1a'), std::string::npos);
+  TPtyHost host(r.Master);
+  host.Send(bytes);
+  const bool all = RunUntil([&] { return r.W.S.Files->ReceivedBytes >= bytes.size(); }, 120000);
+  host.Stop = true;
+  host.Join();
+  ASSERT_TRUE(all) << r.W.S.Files->ReceivedBytes << " of " << bytes.size() << ", written " << host.Written;
+  // Binary never ends by itself: the user's Cancel closes the file.
+  EXPECT_TRUE(r.W.S.Transfer->TransferActive);
+  TMainForm form(r.W.S);
+  form.CancelTransfer();
+  const std::string stored = ReadFileBytes(r.Name);
+  EXPECT_EQ(stored.size(), bytes.size());
+  EXPECT_TRUE(stored == bytes) << "the stored bytes differ from the sent ones";
+  r.W.S.Transmit->ConnectionControl(ckSerial, ctClose);
+  ::close(r.Master);
+}
+
+TEST(ReceivePty, APeerThatGoesAwayEndsTheReceiveAndKeepsWhatCame) {
+  TSerialReceive r;
+  ASSERT_TRUE(r.Open());
+  ASSERT_TRUE(r.StartBinary());
+  const std::string bytes = RandomBytes(300 * 1024, 5);
+  TPtyHost host(r.Master);
+  host.Send(bytes, true);  // then the far end hangs up
+  ASSERT_TRUE(RunUntil([&] { return host.Written == bytes.size(); }, 30000));
+  host.Join();
+  ASSERT_TRUE(RunUntil([&] { return !r.W.S.Transfer->TransferActive; }, 30000))
+      << r.W.S.Files->ReceivedBytes << " received";
+  EXPECT_FALSE(r.W.S.Transmit->SerialConnected);
+  EXPECT_EQ(r.W.S.Files->TransferFileState, TLogFiles::tsClosed);
+  const std::string stored = ReadFileBytes(r.Name);
+  // Whatever reached the terminal is in the file, in order.
+  EXPECT_GT(stored.size(), 0u);
+  EXPECT_TRUE(bytes.compare(0, stored.size(), stored) == 0);
+  EXPECT_EQ(stored.size(), r.W.S.Files->ReceivedBytes);
+}
+
+// The low byte of each mt19937 draw, seed 20261206: the exchange's SENDFILE data.
+std::string SendFileBytes(std::size_t count) {
+  std::mt19937 random(20261206);
+  std::string bytes;
+  bytes.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
+  return bytes;
+}
+
+TEST(ReceivePty, AHostStartedReceiveFromTheExchangeStoresItsBytes) {
+  TTempDir dir;
+  const std::string hostEnd = dir.file("host");
+  const std::string terminalEnd = dir.file("terminal");
+  TChild line({"socat", "PTY,rawer,link=" + hostEnd, "PTY,rawer,link=" + terminalEnd});
+  ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(hostEnd) && std::filesystem::exists(terminalEnd); }, 5000));
+  TSerialReceive r;
+  ASSERT_TRUE(r.Open(std::filesystem::canonical(terminalEnd).string()));
+  r.W.S.Settings.SendReceiveFileName.assign(r.Name);
+  QProcess exchange;
+  exchange.start(QEL_TOOL, {"exchange", "--serial", QString::fromStdString(hostEnd)});
+  ASSERT_TRUE(exchange.waitForStarted(5000));
+  r.W.S.Transmit->SendByte('\r');  // the exchange greets on the first byte
+  ASSERT_TRUE(RunUntil([&] { return r.W.Shows("QUORIX MAINTENANCE MONITOR"); }, 10000)) << r.W.ScreenText();
+
+  const std::size_t size = 4 * 1024 * 1024;
+  for (const char c : "SENDFILE " + std::to_string(size) + "\r") r.W.S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  ASSERT_TRUE(RunUntil([&] { return r.W.S.Transfer->TransferActive; }, 10000)) << r.W.ScreenText();
+  EXPECT_EQ(r.W.S.Transfer->ReceiveKind, 1);
+  EXPECT_FALSE(r.State.TransfersEnabled);
+  ASSERT_TRUE(RunUntil([&] { return r.W.Shows("FILE SENT, " + std::to_string(size) + " BYTES"); }, 120000))
+      << r.W.S.Files->ReceivedBytes << " received\n"
+      << r.W.ScreenText();
+  EXPECT_FALSE(r.W.S.Transfer->TransferActive);
+  const std::string stored = ReadFileBytes(r.Name);
+  EXPECT_EQ(stored.size(), size);
+  EXPECT_TRUE(stored == SendFileBytes(size)) << "the stored bytes differ from the exchange's";
+  r.W.S.Transmit->ConnectionControl(ckSerial, ctClose);
+  exchange.kill();
+  exchange.waitForFinished(5000);
+}
+
+}  // namespace
