@@ -75,7 +75,7 @@ TRun RunWithWindowTimer(TFtpClient& client, pid_t server, TRequest request) {
     const auto fired = TClock::now();
     run.LongestStallMs = std::max(run.LongestStallMs, Seconds(fired - due) * 1000.0);
     for (const TFtpEvent& event : client.TakeEvents())
-      if (event.Kind == evError) run.Failed = true;
+      if (event.Kind == fvError) run.Failed = true;
     if (!client.Busy()) break;
     due += std::chrono::milliseconds(10);
     if (due < fired) due = fired + std::chrono::milliseconds(10);

@@ -389,18 +389,18 @@ void TQelFTPDlg::TakeClientEvents() {
 void TQelFTPDlg::HandleEvent(const TFtpEvent& event) {
   for (const std::string& line : FtpStatusLines(event)) Say(line);
   switch (event.Kind) {
-    case evState: HandleState(event.Value); break;
-    case evProtocolState: Authorised = event.Value == fpTransaction; break;
-    case evSystem: setWindowTitle(QString::fromLatin1(kFtpConnectedCaption) + QLatin1Char(' ') + HostShown); break;
-    case evDirectory:
+    case fvState: HandleState(event.Value); break;
+    case fvProtocolState: Authorised = event.Value == fpTransaction; break;
+    case fvSystem: setWindowTitle(QString::fromLatin1(kFtpConnectedCaption) + QLatin1Char(' ') + HostShown); break;
+    case fvDirectory:
       RemoteGroup->setTitle(FromStd(RemoteDirectoryCaption(event.Text)));
       Ftp->List("", false);  // the new directory's contents
       break;
-    case evPrintDirectory: RemoteGroup->setTitle(FromStd(RemoteDirectoryCaption(event.Text))); break;
-    case evListItem: ListedLines.push_back(event.Text); break;
-    case evListDone: FillRemoteList(); break;
-    case evProgress: TransferWindow->ShowBytes(event.Bytes); break;
-    case evTransferDone: TransferWindow->ShowBytes(event.Bytes); break;
+    case fvPrintDirectory: RemoteGroup->setTitle(FromStd(RemoteDirectoryCaption(event.Text))); break;
+    case fvListItem: ListedLines.push_back(event.Text); break;
+    case fvListDone: FillRemoteList(); break;
+    case fvProgress: TransferWindow->ShowBytes(event.Bytes); break;
+    case fvTransferDone: TransferWindow->ShowBytes(event.Bytes); break;
     default: break;
   }
 }

@@ -25,6 +25,10 @@
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
+#include "desktop/senddialog.h"
+#include "transfer/pacedsend.h"
+#include "transfer/paste.h"
+#include "desktop/ftpwindow.h"
 #include "desktop/historybox.h"
 #include "desktop/keyevents.h"
 #include "desktop/keymapdialog.h"
@@ -74,6 +78,8 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
   QtDesktop.Window = this;
   QtDesktop.Reporter = S->Errors.get();
   MainForm = std::make_unique<TMainForm>(*S);
+  PacedSend = std::make_unique<TPacedSend>(*S, MainForm->State);
+  Paste = std::make_unique<TPaste>(*S, MainForm->State);
   Comm = std::make_unique<TComm>();
   Sockets = std::make_unique<TSockets>(QtDesktop);
   WireLines(*S, *Comm, *Sockets, MainForm->Handover, MainForm->Events);
@@ -90,6 +96,8 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
   SetScreenProperties();
   SizeAtStart();
   Timer.setInterval(100);
+  // Paced sends count on every tick arriving on time.
+  Timer.setTimerType(Qt::PreciseTimer);
   connect(&Timer, &QTimer::timeout, this, [this] {
     MainForm->TimerTick();
     WriteStatusBar();
@@ -112,105 +120,134 @@ QAction* TMainWindow::MakeAction(const char* caption, const char* hint) {
 }
 
 void TMainWindow::BuildActions() {
+  BuildFileActions();
+  BuildEditActions();
+  BuildSetupActions();
+  BuildTransferActions();
+  BuildWindowActions();
+  BuildQuorixActions();
+}
+
+void TMainWindow::BuildFileActions() {
   TMainForm& form = *MainForm;
-  auto on = [this](QAction* action, auto slot) { connect(action, &QAction::triggered, this, slot); };
 
   A.Open = MakeAction("&Open", "Open File");
-  on(A.Open, [this] { S->SettingsFiles->Open(); ApplySettingsFileState(); });
+  On(A.Open, [this] { S->SettingsFiles->Open(); ApplySettingsFileState(); });
   A.Save = MakeAction("&Save");
-  on(A.Save, [this] { S->SettingsFiles->Save(); ApplySettingsFileState(); });
+  On(A.Save, [this] { S->SettingsFiles->Save(); ApplySettingsFileState(); });
   A.SaveAs = MakeAction("Save &As...", "Save File As");
-  on(A.SaveAs, [this] { S->SettingsFiles->SaveAs(); ApplySettingsFileState(); });
+  On(A.SaveAs, [this] { S->SettingsFiles->SaveAs(); ApplySettingsFileState(); });
   A.Print = MakeAction("&Print", "Print");
   A.PrintSetUp = MakeAction("Print Set&Up", "Print Setup");
   A.Logfile = MakeAction("&Logfile", "Log File On/Off");
   A.Logfile->setCheckable(true);
-  on(A.Logfile, [&form] { form.LogFile(); });
+  On(A.Logfile, [&form] { form.LogFile(); });
   A.ExecuteScript = MakeAction("&Execute Script");
   A.ExecuteScript->setEnabled(false);
   A.Exit = MakeAction("E&xit");
-  on(A.Exit, [this] { ExitCommand(); });
+  On(A.Exit, [this] { ExitCommand(); });
   for (int i = 0; i < 4; ++i) {
     A.Recent[i] = MakeAction("");
     A.Recent[i]->setVisible(false);
-    on(A.Recent[i], [this, i] { S->SettingsFiles->OpenRecent(i + 1); ApplySettingsFileState(); });
+    On(A.Recent[i], [this, i] { S->SettingsFiles->OpenRecent(i + 1); ApplySettingsFileState(); });
   }
   A.FontSelect = MakeAction("Font", "Select Font");
-  on(A.FontSelect, [this] { SelectFont(); });
+  On(A.FontSelect, [this] { SelectFont(); });
   A.FileClose = MakeAction("Close", "Close File");
 
+}
+
+void TMainWindow::BuildEditActions() {
   A.Copy = MakeAction("&Copy", "Copy");
-  on(A.Copy, [this] { Screen->CopySelection(); });
+  On(A.Copy, [this] { Screen->CopySelection(); });
   A.PasteSend = MakeAction("&Paste Send");
+  On(A.PasteSend, [this] { Paste->PasteSend(); });
   A.PasteReceive = MakeAction("Paste &Receive");
+  On(A.PasteReceive, [this] { Paste->PasteReceive(); });
   A.PastetoDisk = MakeAction("Paste to &Disk");
+  On(A.PastetoDisk, [this] { Paste->PasteToDisk(); });
   A.CancelPaste = MakeAction("C&ancel Paste");
-  on(A.CancelPaste, [&form] { form.CancelPaste(); });
+  On(A.CancelPaste, [this] { Paste->CancelPaste(); });
   A.SelectAll = MakeAction("&Select All");
-  on(A.SelectAll, [this] { Screen->SelectAll(); });
+  On(A.SelectAll, [this] { Screen->SelectAll(); });
   A.Clear = MakeAction("&Clear");
-  on(A.Clear, [this] { Screen->Unmark(); });
+  On(A.Clear, [this] { Screen->Unmark(); });
   A.UnMark = MakeAction("&UnMark");
-  on(A.UnMark, [this] { Screen->Unmark(); });
+  On(A.UnMark, [this] { Screen->Unmark(); });
   A.Empty = MakeAction("&Empty Screenbuffer");
   A.Empty->setEnabled(false);
   A.AddBookmark = MakeAction("Add &Bookmark");
-  on(A.AddBookmark, [this] { AddBookmark(); });
+  On(A.AddBookmark, [this] { AddBookmark(); });
   A.Find = MakeAction("&Find", "Find Text in Screenbuffer");
-  on(A.Find, [this] { FindDialog->Open(); });
+  On(A.Find, [this] { FindDialog->Open(); });
   A.FindForward = MakeAction("Find F&orward");
-  on(A.FindForward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindNext); });
+  On(A.FindForward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindNext); });
   A.FindBackward = MakeAction("Find &Backward");
-  on(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindPrevious); });
+  On(A.FindBackward, [this] { QtDesktop.PostMessage(wmFindRequest, frFindPrevious); });
 
+}
+
+void TMainWindow::BuildSetupActions() {
+  TMainForm& form = *MainForm;
   A.Configure = MakeAction("&Configure...", "Configure");
-  on(A.Configure, [this] { Configure(); });
+  On(A.Configure, [this] { Configure(); });
   A.ConnectSerial = MakeAction("&Serial Port");
-  on(A.ConnectSerial, [&form] { form.ConnectSerial(); });
+  On(A.ConnectSerial, [&form] { form.ConnectSerial(); });
   A.ConnectNetwork = MakeAction("&Network Port");
-  on(A.ConnectNetwork, [&form] { form.ConnectNetwork(); });
+  On(A.ConnectNetwork, [&form] { form.ConnectNetwork(); });
   A.Listen = MakeAction("&Listen Port");
-  on(A.Listen, [&form] { form.Listen(); });
+  On(A.Listen, [&form] { form.Listen(); });
   A.DisconnectSerial = MakeAction("&Serial Port");
-  on(A.DisconnectSerial, [&form] { form.DisconnectSerial(); });
+  On(A.DisconnectSerial, [&form] { form.DisconnectSerial(); });
   A.DisconnectNetwork = MakeAction("&Network Port");
-  on(A.DisconnectNetwork, [&form] { form.DisconnectNetwork(); });
+  On(A.DisconnectNetwork, [&form] { form.DisconnectNetwork(); });
   A.ConnectSerialButton = MakeAction("COM", "Connect Serial Port");
-  on(A.ConnectSerialButton, [&form] { form.ConnectSerial(); });
+  On(A.ConnectSerialButton, [&form] { form.ConnectSerial(); });
   A.DisconnectSerialButton = MakeAction("COM off", "Disconnect Serialport");
-  on(A.DisconnectSerialButton, [&form] { form.DisconnectSerial(); });
+  On(A.DisconnectSerialButton, [&form] { form.DisconnectSerial(); });
   A.ConnectNetworkButton = MakeAction("NET", "Connect Network Port");
-  on(A.ConnectNetworkButton, [&form] { form.ConnectNetwork(); });
+  On(A.ConnectNetworkButton, [&form] { form.ConnectNetwork(); });
   A.DisconnectNetworkButton = MakeAction("NET off", "Disconnect Network");
-  on(A.DisconnectNetworkButton, [&form] { form.DisconnectNetwork(); });
+  On(A.DisconnectNetworkButton, [&form] { form.DisconnectNetwork(); });
   A.SendBreak = MakeAction("Send &Break");
-  on(A.SendBreak, [&form] { form.SendBreak(); });
+  On(A.SendBreak, [&form] { form.SendBreak(); });
   A.ResetTerminal = MakeAction("&Reset Terminal");
-  on(A.ResetTerminal, [&form] { form.ResetTerminal(); });
+  On(A.ResetTerminal, [&form] { form.ResetTerminal(); });
   A.SoftNormal = MakeAction("F1-F12");
-  on(A.SoftNormal, [this] { SoftKeyDialog(TQelFKeyDlg::fkNormal); });
+  On(A.SoftNormal, [this] { SoftKeyDialog(TQelFKeyDlg::fkNormal); });
   A.SoftShift = MakeAction("Shift F1-F12");
-  on(A.SoftShift, [this] { SoftKeyDialog(TQelFKeyDlg::fkShift); });
+  On(A.SoftShift, [this] { SoftKeyDialog(TQelFKeyDlg::fkShift); });
   A.SoftCntrl = MakeAction("Cntrl F1-F12");
-  on(A.SoftCntrl, [this] { SoftKeyDialog(TQelFKeyDlg::fkCntrl); });
+  On(A.SoftCntrl, [this] { SoftKeyDialog(TQelFKeyDlg::fkCntrl); });
   A.AnswerBack = MakeAction("AnswerBack");
-  on(A.AnswerBack, [this] { SoftKeyDialog(TQelFKeyDlg::fkAnswerBack); });
+  On(A.AnswerBack, [this] { SoftKeyDialog(TQelFKeyDlg::fkAnswerBack); });
   A.Keymaps = MakeAction("&Keymaps");
-  on(A.Keymaps, [this] { KeyMaps(); });
+  On(A.Keymaps, [this] { KeyMaps(); });
   A.Tabs = MakeAction("&Tabs");
-  on(A.Tabs, [this] { TabStops(); });
+  On(A.Tabs, [this] { TabStops(); });
 
+}
+
+void TMainWindow::BuildTransferActions() {
   A.ReceiveAscii = MakeAction("Receive &Ascii");
   A.ReceiveBinary = MakeAction("Receive &Binary");
   A.ReceiveFtp = MakeAction("&FTP");
   A.SendAscii = MakeAction("Send &Ascii");
+  On(A.SendAscii, [this] { SendAscii(); });
   A.SendVtrans = MakeAction("Send &Vtrans");
   A.SendVtrans->setEnabled(false);
   A.Simulate = MakeAction("&Simulate");
   A.Playback = MakeAction("&Playback");
   A.SendFtp = MakeAction("&FTP");
   A.CancelTransfer = MakeAction("&Cancel", "Cancel Transfer");
-  on(A.CancelTransfer, [&form] { form.CancelTransfer(); });
+  On(A.CancelTransfer, [this] { CancelTransfer(); });
+  for (QAction* ftp : {A.ReceiveFtp, A.SendFtp}) {
+    On(ftp, [this] {
+      auto* window = new TQelFTPDlg(S->Settings, QtDesktop, S->ProgramDirectory, this);
+      window->setAttribute(Qt::WA_DeleteOnClose);
+      window->show();
+    });
+  }
   A.ReceivePopupAscii = MakeAction("&ASCII");
   A.ReceivePopupBinary = MakeAction("&BINARY");
   A.ReceivePopupFtp = MakeAction("&FTP");
@@ -230,6 +267,10 @@ void TMainWindow::BuildActions() {
   A.ReceiveButton = MakeAction("Receive", "Receive File");
   A.TransmitButton = MakeAction("Transmit", "Transmit File");
 
+}
+
+void TMainWindow::BuildWindowActions() {
+  TMainForm& form = *MainForm;
   A.ToolbarOpt = MakeAction("&Toolbar");
   A.StatusBarOpt = MakeAction("&Statusbar");
   A.QuorixToolBarOpt = MakeAction("&QUORIX Toolbar");
@@ -245,8 +286,12 @@ void TMainWindow::BuildActions() {
   A.ConfigureToolbar = MakeAction("&Configure Toolbar");
   A.ConfigureToolbar->setEnabled(false);
   A.ScrollBuffer = MakeAction("Scroll&Buffer");
-  on(A.ScrollBuffer, [&form] { form.HoldScreen(); });
+  On(A.ScrollBuffer, [&form] { form.HoldScreen(); });
 
+}
+
+void TMainWindow::BuildQuorixActions() {
+  TMainForm& form = *MainForm;
   // Beside trace conversion: every DSS1 message decoded also goes into a
   // capture file that Wireshark opens.
   A.TracePcap = MakeAction("PC", "Trace to pcap On/Off");
@@ -254,12 +299,12 @@ void TMainWindow::BuildActions() {
   connect(A.TracePcap, &QAction::toggled, this, [this](bool on) { TracePcap(on); });
 
   A.About = MakeAction("&About QEL");
-  on(A.About, [this] { About(); });
+  On(A.About, [this] { About(); });
   A.Help = MakeAction("&Help");
-  on(A.Help, [this] { Help(); });
+  On(A.Help, [this] { Help(); });
   A.Debug = MakeAction("&Debug");
   A.Debug->setCheckable(true);
-  on(A.Debug, [&form] { form.Debug(); });
+  On(A.Debug, [&form] { form.Debug(); });
 
   for (int b = 0; b < qbCount; ++b) {
     const TQuorixButtonText& text = QuorixButtonText(static_cast<TQuorixButton>(b));
@@ -267,15 +312,15 @@ void TMainWindow::BuildActions() {
     // The caption is the whole label: no mnemonic, no "&" handling.
     A.Quorix[b]->setIconText(QString::fromLatin1(text.Caption));
     if (b == qbDisplayMode) {
-      on(A.Quorix[b], [this] { OpenDisplayMode(); });
+      On(A.Quorix[b], [this] { OpenDisplayMode(); });
     } else if (b == qbConvertWord || b == qbConvertByte) {
-      on(A.Quorix[b], [this, b] {
+      On(A.Quorix[b], [this, b] {
         const TMarkedText marked = MainForm->MarkedSelection();
         if (!marked.Lines.empty()) Screen->CopySelection();
         MainForm->QuorixCommand(static_cast<TQuorixButton>(b), &marked);
       });
     } else {
-      on(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
+      On(A.Quorix[b], [this, b] { MainForm->QuorixCommand(static_cast<TQuorixButton>(b)); });
     }
   }
 }
@@ -503,6 +548,12 @@ void TMainWindow::WireSession() {
     WriteQuorixBar();
     WriteStatusBar();
   };
+  const auto refresh = [this] {
+    WriteToolBar();
+    WriteStatusBar();
+  };
+  PacedSend->OnStateChanged = refresh;
+  Paste->OnStateChanged = refresh;
   form.OnSettingsApplied = [this] {
     Finder->Busy = false;
     SetScreenProperties();
@@ -647,7 +698,7 @@ bool TMainWindow::KeyEvent(QKeyEvent* event) {
 void TMainWindow::EscapeActionHook() {
   S->TraceFiles->CloseTraceFiles();
   if (!S->Mini->WantsCharacters()) S->Kasp->CloseKaspFiles();
-  MainForm->CancelPaste();
+  Paste->CancelPaste();
   WriteQuorixBar();
   WriteStatusBar();
 }
@@ -866,6 +917,20 @@ void TMainWindow::TracePcap(bool on) {
     const QSignalBlocker quiet(A.TracePcap);
     A.TracePcap->setChecked(false);
   }
+}
+
+void TMainWindow::SendAscii() {
+  PacedSend->SendAscii([this](TSetupRecord& draft) {
+    TSendDialog dialog(draft, QtDesktop, this);
+    if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return false;
+    draft = dialog.Draft();
+    return true;
+  });
+}
+
+void TMainWindow::CancelTransfer() {
+  Paste->CancelPaste();
+  MainForm->CancelTransfer();
 }
 
 void TMainWindow::SelectFont() {

@@ -36,6 +36,8 @@ class TQelFindDlg;
 class TQelSoftK;
 class TWindowProbe;
 class TLocalCommands;
+class TPacedSend;
+class TPaste;
 class TBookMarkForm;
 
 // Options of the program's command line.
@@ -110,6 +112,16 @@ class TMainWindow : public QMainWindow {
 
  private:
   void BuildActions();
+  void BuildFileActions();
+  void BuildEditActions();
+  void BuildSetupActions();
+  void BuildTransferActions();
+  void BuildWindowActions();
+  void BuildQuorixActions();
+  template <typename TSlot>
+  void On(QAction* action, TSlot slot) {
+    connect(action, &QAction::triggered, this, slot);
+  }
   void BuildMenus();
   void BuildToolBars();
   void BuildCentral();
@@ -121,6 +133,8 @@ class TMainWindow : public QMainWindow {
   void SizeAtStart();
   void OpenDisplayMode();
   void Configure();
+  void SendAscii();
+  void CancelTransfer();
   void SoftKeyDialog(int kind);
   void TabStops();
   void KeyMaps();
@@ -155,6 +169,8 @@ class TMainWindow : public QMainWindow {
   QToolBar* QuorixToolBar = nullptr;
   TModemToolbar* ModemToolBar = nullptr;
   std::unique_ptr<TModem> Modem;
+  std::unique_ptr<TPacedSend> PacedSend;
+  std::unique_ptr<TPaste> Paste;
   std::unique_ptr<TScreenFind> Finder;
   std::unique_ptr<TBookmarks> Bookmarks;
   TQelFindDlg* FindDialog = nullptr;

@@ -146,14 +146,14 @@ struct TFtpClient::TRequest {
     auto& r = *static_cast<TRequest*>(user);
     const std::string line = TrimRight(std::string(data, size * count));
     r.Replies.push_back(line);
-    r.C.Post(evLog, 0, line);
+    r.C.Post(fvLog, 0, line);
     if (r.WatchLogin) {
       const int code = ReplyCode(line);
       if (code == 220) {
-        r.C.Post(evState, fsConnected);
-        r.C.Post(evProtocolState, fpAuthorization);
+        r.C.Post(fvState, fsConnected);
+        r.C.Post(fvProtocolState, fpAuthorization);
       } else if (code == 230) {
-        r.C.Post(evProtocolState, fpTransaction);
+        r.C.Post(fvProtocolState, fpTransaction);
       }
     }
     return size * count;
@@ -166,7 +166,7 @@ struct TFtpClient::TRequest {
     const auto now = std::chrono::steady_clock::now();
     if (now - r.LastProgress < kProgressEvery) return 0;
     r.LastProgress = now;
-    r.C.Post(evProgress, 0, r.ProgressName, down > up ? down : up);
+    r.C.Post(fvProgress, 0, r.ProgressName, down > up ? down : up);
     return 0;
   }
 };
@@ -207,7 +207,7 @@ void TFtpClient::Connect(const std::string& host, int port, const std::string& u
 void TFtpClient::SetType(TFtpType type) {
   Queue([=, this] {
     Type = type;
-    Post(evType, type);
+    Post(fvType, type);
   });
 }
 
@@ -289,13 +289,13 @@ void TFtpClient::WorkerLoop() {
     const bool wasIdle = !Running;
     Running = true;
     lock.unlock();
-    if (wasIdle) Post(evBusy, 1);
+    if (wasIdle) Post(fvBusy, 1);
     job.Run();
     lock.lock();
     if (Jobs.empty()) {
       Running = false;
       lock.unlock();
-      Post(evBusy, 0);
+      Post(fvBusy, 0);
       lock.lock();
     }
   }
@@ -322,22 +322,22 @@ bool TFtpClient::AbortWanted() const {
 
 void TFtpClient::DoConnect(const std::string& host, int port, const std::string& user, const std::string& password,
                            const std::string& account) {
-  Post(evState, fsConnecting);
+  Post(fvState, fsConnecting);
   SplitHost(host, port, Host, Port);
   User = user;
   Password = password;
   Account = account;
-  Post(evState, fsResolvingHost);
+  Post(fvState, fsResolvingHost);
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   if (getaddrinfo(Host.c_str(), nullptr, &hints, &found) != 0) {
-    Post(evError, fcConnectFailed, "Host not found : " + Host);
-    Post(evState, fsDisconnected);
+    Post(fvError, fcConnectFailed, "Host not found : " + Host);
+    Post(fvState, fsDisconnected);
     return;
   }
   freeaddrinfo(found);
-  Post(evState, fsHostResolved);
+  Post(fvState, fsHostResolved);
 
   if (!Curl) Curl = curl_easy_init();
   TRequest request(*this);
@@ -346,9 +346,9 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
   curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
   const int code = request.Perform();
   if (code != CURLE_OK) {
-    if (code == CURLE_OPERATION_TIMEDOUT) Post(evTimeout, ftConnect);
-    if (code == CURLE_ABORTED_BY_CALLBACK) Post(evAbort, 0, "Connect");
-    else Post(evError, fcConnectFailed, request.Cause());
+    if (code == CURLE_OPERATION_TIMEDOUT) Post(fvTimeout, ftConnect);
+    if (code == CURLE_ABORTED_BY_CALLBACK) Post(fvAbort, 0, "Connect");
+    else Post(fvError, fcConnectFailed, request.Cause());
     DropConnection();
     return;
   }
@@ -359,15 +359,15 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
     std::lock_guard<std::mutex> guard(Lock);
     Directory = entry && *entry == '/' ? entry : "/";
   }
-  if (!Account.empty()) Post(evAccount, 0, Account);
+  if (!Account.empty()) Post(fvAccount, 0, Account);
   std::vector<std::string> replies;
   int syst = 0;
   DoQuote({"SYST"}, fcSystFailed, replies, syst);
   if (syst == CURLE_OK) {
     const std::string& last = replies.empty() ? std::string() : replies.back();
-    Post(evSystem, 0, last.size() > 4 ? last.substr(4) : last);
+    Post(fvSystem, 0, last.size() > 4 ? last.substr(4) : last);
   }
-  Post(evDirectory, 0, RemoteDirectory());
+  Post(fvDirectory, 0, RemoteDirectory());
 }
 
 // Runs raw commands in the remote directory; replies gets every answer.
@@ -397,7 +397,7 @@ void TFtpClient::DoChangeDirectory(const std::string& command, int errorCode) {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = directory;
   }
-  Post(evDirectory, 0, directory);
+  Post(fvDirectory, 0, directory);
 }
 
 void TFtpClient::DoPrintDirectory() {
@@ -412,7 +412,7 @@ void TFtpClient::DoPrintDirectory() {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = directory;
   }
-  Post(evPrintDirectory, 0, directory);
+  Post(fvPrintDirectory, 0, directory);
 }
 
 namespace {
@@ -451,10 +451,10 @@ void TFtpClient::DoList(const std::string& path, bool namesOnly) {
     std::size_t end = body.find('\n', start);
     if (end == std::string::npos) end = body.size();
     std::string line = TrimRight(body.substr(start, end - start));
-    if (!line.empty()) Post(evListItem, 0, line);
+    if (!line.empty()) Post(fvListItem, 0, line);
     start = end + 1;
   }
-  Post(evListDone, namesOnly ? 1 : 0, directory);
+  Post(fvListDone, namesOnly ? 1 : 0, directory);
 }
 
 namespace {
@@ -570,8 +570,8 @@ void TFtpClient::DoGet(const std::string& remote, const std::string& local) {
   curl_easy_setopt(Handle(Curl), CURLOPT_WRITEDATA, &target);
   const int code = request.Perform();
   const int error = target.Finish(code == CURLE_OK);
-  if (code == CURLE_OK && !error) return Post(evTransferDone, fdReceive, local, target.Written);
-  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort, 0, remote);
+  if (code == CURLE_OK && !error) return Post(fvTransferDone, fdReceive, local, target.Written);
+  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(fvAbort, 0, remote);
   if (error) return ReportFailure(fcGetFailed, code, local + " : " + ErrnoText(error));
   ReportFailure(fcGetFailed, code, request.Cause());
 }
@@ -594,15 +594,15 @@ void TFtpClient::DoPut(const std::string& local, const std::string& remote) {
   curl_easy_setopt(Handle(Curl), CURLOPT_READDATA, &source);
   const int code = request.Perform();
   ::close(source.Fd);
-  if (code == CURLE_OK) return Post(evTransferDone, fdSend, local, info.st_size);
-  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort, 0, FtpBaseName(local));
+  if (code == CURLE_OK) return Post(fvTransferDone, fdSend, local, info.st_size);
+  if (code == CURLE_ABORTED_BY_CALLBACK) return Post(fvAbort, 0, FtpBaseName(local));
   if (source.Error) return ReportFailure(fcPutFailed, code, local + " : " + ErrnoText(source.Error));
   ReportFailure(fcPutFailed, code, request.Cause());
 }
 
 void TFtpClient::DoHelp(const std::string& topic) {
   if (!Curl) return ReportFailure(fcHelpFailed, CURLE_OK, "Not connected");
-  Post(evHelp);
+  Post(fvHelp);
   std::vector<std::string> replies;
   int code = 0;
   DoQuote({topic.empty() ? "HELP" : "HELP " + topic}, fcHelpFailed, replies, code);
@@ -614,24 +614,24 @@ void TFtpClient::DoExecute(const std::string& line) {
   int code = 0;
   DoQuote({line}, 0, replies, code);
   const std::string last = replies.empty() ? std::string() : replies.back();
-  if (code == CURLE_OK) return Post(evExecute, 0, last);
+  if (code == CURLE_OK) return Post(fvExecute, 0, last);
   if (code == CURLE_QUOTE_ERROR) {
     const int reply = ReplyCode(last);
-    if (reply == 500 || reply == 502 || reply == 504) return Post(evError, fcNotImplemented, last);
-    return Post(evExecute, 0, last);
+    if (reply == 500 || reply == 502 || reply == 504) return Post(fvError, fcNotImplemented, last);
+    return Post(fvExecute, 0, last);
   }
   ReportFailure(fcNotImplemented, code, last);
 }
 
 void TFtpClient::DoDisconnect() {
-  Post(evState, fsDisconnecting);
+  Post(fvState, fsDisconnecting);
   DropConnection();
 }
 
 void TFtpClient::ReportFailure(int errorCode, int curlCode, const std::string& cause) {
-  if (curlCode == CURLE_ABORTED_BY_CALLBACK) return Post(evAbort);
-  if (curlCode == CURLE_OPERATION_TIMEDOUT) Post(evTimeout, ftReceive);
-  Post(evError, errorCode, cause);
+  if (curlCode == CURLE_ABORTED_BY_CALLBACK) return Post(fvAbort);
+  if (curlCode == CURLE_OPERATION_TIMEDOUT) Post(fvTimeout, ftReceive);
+  Post(fvError, errorCode, cause);
   if (MayHaveLostConnection(curlCode)) CheckStillConnected();
 }
 
@@ -656,8 +656,8 @@ void TFtpClient::DropConnection() {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = "/";
   }
-  Post(evState, fsDisconnected);
-  if (was) Post(evProtocolState, fpBase);
+  Post(fvState, fsDisconnected);
+  if (was) Post(fvProtocolState, fpBase);
 }
 
 void TFtpClient::SplitHost(const std::string& text, int fallback, std::string& host, int& port) {

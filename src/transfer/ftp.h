@@ -35,28 +35,28 @@ enum TFtpType { ftAscii = 0, ftBinary = 3 };
 enum TFtpDirection { fdSend, fdReceive };
 
 enum TFtpEventKind {
-  evState,           // Value: TFtpState
-  evProtocolState,   // Value: TFtpProtocolState
-  evBusy,            // Value 1 busy, 0 free
-  evLog,             // Text: one line the server answered
-  evListItem,        // Text: one line of a listing
-  evListDone,        // Value 1 for a name list; Text: the directory listed
-  evProgress,        // Text: the file; Bytes: moved so far
-  evTransferDone,    // Text: the file; Value: TFtpDirection; Bytes: its size
-  evType,            // Value: TFtpType
-  evAccount,         // Text: the account
-  evAbort,           // Text: what was stopped
-  evDirectory,       // Text: the remote directory changed to
-  evPrintDirectory,  // Text: the remote directory
-  evSystem,          // Text: the server's system
-  evExecute,         // Text: the server's answer to a typed command
-  evHelp,            // the server's help lines follow as evLog
-  evError,           // Value: the error code (2104..2171); Text: the cause, may be empty
-  evTimeout,         // Value: TFtpTimeout
+  fvState,           // Value: TFtpState
+  fvProtocolState,   // Value: TFtpProtocolState
+  fvBusy,            // Value 1 busy, 0 free
+  fvLog,             // Text: one line the server answered
+  fvListItem,        // Text: one line of a listing
+  fvListDone,        // Value 1 for a name list; Text: the directory listed
+  fvProgress,        // Text: the file; Bytes: moved so far
+  fvTransferDone,    // Text: the file; Value: TFtpDirection; Bytes: its size
+  fvType,            // Value: TFtpType
+  fvAccount,         // Text: the account
+  fvAbort,           // Text: what was stopped
+  fvDirectory,       // Text: the remote directory changed to
+  fvPrintDirectory,  // Text: the remote directory
+  fvSystem,          // Text: the server's system
+  fvExecute,         // Text: the server's answer to a typed command
+  fvHelp,            // the server's help lines follow as fvLog
+  fvError,           // Value: the error code (2104..2171); Text: the cause, may be empty
+  fvTimeout,         // Value: TFtpTimeout
 };
 
 struct TFtpEvent {
-  TFtpEventKind Kind = evLog;
+  TFtpEventKind Kind = fvLog;
   int Value = 0;
   std::string Text;
   std::int64_t Bytes = 0;

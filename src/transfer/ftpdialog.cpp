@@ -92,26 +92,26 @@ std::string FtpErrorText(int code) {
 
 std::vector<std::string> FtpStatusLines(const TFtpEvent& event) {
   switch (event.Kind) {
-    case evState: return {StateLine(event.Value)};
-    case evProtocolState: return {ProtocolLine(event.Value)};
-    case evBusy: return {event.Value ? "Busy" : "Free :"};
-    case evLog: return {"LOG : " + event.Text};
-    case evListItem:
-    case evProgress: return {};
-    case evListDone: return {With(event.Value ? "Name List :" : "List :", event.Text)};
-    case evTransferDone:
+    case fvState: return {StateLine(event.Value)};
+    case fvProtocolState: return {ProtocolLine(event.Value)};
+    case fvBusy: return {event.Value ? "Busy" : "Free :"};
+    case fvLog: return {"LOG : " + event.Text};
+    case fvListItem:
+    case fvProgress: return {};
+    case fvListDone: return {With(event.Value ? "Name List :" : "List :", event.Text)};
+    case fvTransferDone:
       return {With(event.Value == fdReceive ? "Received :" : "Sent :", event.Text) + " (" +
               std::to_string(event.Bytes) + " bytes)"};
-    case evType: return {event.Value == ftAscii ? "ASCII :" : "Binary :"};
-    case evAccount: return {With("Account :", event.Text)};
-    case evAbort: return {With("Transfer Aborted :", event.Text)};
-    case evDirectory: return {With("Changed Remote Directory =", event.Text)};
-    case evPrintDirectory: return {With("PWDR :", event.Text)};
-    case evSystem: return {With("Remote System =", event.Text)};
-    case evExecute: return {With("Execute :", event.Text)};
-    case evHelp: return {"Help - List of supported commands"};
-    case evTimeout: return {TimeoutLine(event.Value)};
-    case evError: {
+    case fvType: return {event.Value == ftAscii ? "ASCII :" : "Binary :"};
+    case fvAccount: return {With("Account :", event.Text)};
+    case fvAbort: return {With("Transfer Aborted :", event.Text)};
+    case fvDirectory: return {With("Changed Remote Directory =", event.Text)};
+    case fvPrintDirectory: return {With("PWDR :", event.Text)};
+    case fvSystem: return {With("Remote System =", event.Text)};
+    case fvExecute: return {With("Execute :", event.Text)};
+    case fvHelp: return {"Help - List of supported commands"};
+    case fvTimeout: return {TimeoutLine(event.Value)};
+    case fvError: {
       std::string text = FtpErrorText(event.Value);
       if (text.empty()) text = "Error " + std::to_string(event.Value);
       if (event.Text.empty()) return {text};

@@ -90,7 +90,7 @@ TEST_F(FtpServerTest, LoggingInListsEveryStateAndTheServersSystem) {
   EXPECT_TRUE(Contains(lines, "Remote System = UNIX Type: L8")) << Joined(lines);
   EXPECT_TRUE(Contains(lines, "Changed Remote Directory = /")) << Joined(lines);
   EXPECT_TRUE(Client.Connected());
-  EXPECT_FALSE(Log.HasKind(evError)) << Joined(lines);
+  EXPECT_FALSE(Log.HasKind(fvError)) << Joined(lines);
 }
 
 TEST_F(FtpServerTest, ListingNamesFilesAndDirectoriesAndFillsTheListingFile) {
@@ -99,8 +99,8 @@ TEST_F(FtpServerTest, ListingNamesFilesAndDirectoriesAndFillsTheListingFile) {
   Client.List("", false);
   ASSERT_TRUE(Log.WaitIdle());
   std::vector<TFtpListEntry> entries;
-  for (const std::string& line : Log.Texts(evListItem)) entries.push_back(ParseListLine(line));
-  ASSERT_EQ(entries.size(), 2u) << Joined(Log.Texts(evListItem));
+  for (const std::string& line : Log.Texts(fvListItem)) entries.push_back(ParseListLine(line));
+  ASSERT_EQ(entries.size(), 2u) << Joined(Log.Texts(fvListItem));
   std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.Name < b.Name; });
   EXPECT_EQ(entries[0].Name, "hello.txt");
   EXPECT_FALSE(entries[0].IsDirectory);
@@ -115,7 +115,7 @@ TEST_F(FtpServerTest, ListingNamesFilesAndDirectoriesAndFillsTheListingFile) {
   Log.Clear();
   Client.List("reports", true);
   ASSERT_TRUE(Log.WaitIdle());
-  EXPECT_EQ(Log.Texts(evListItem), std::vector<std::string>{"2024"});
+  EXPECT_EQ(Log.Texts(fvListItem), std::vector<std::string>{"2024"});
   EXPECT_TRUE(Contains(History(Log), "Name List : /reports")) << Joined(History(Log));
 }
 
@@ -155,7 +155,7 @@ TEST_F(FtpServerTest, BinaryTransfersKeepEveryByteBothWays) {
   Client.Put(Local("all.bin"), "all.bin");
   Client.Get("all.bin", Local("back.bin"));
   ASSERT_TRUE(Log.WaitIdle());
-  EXPECT_FALSE(Log.HasKind(evError)) << Joined(History(Log));
+  EXPECT_FALSE(Log.HasKind(fvError)) << Joined(History(Log));
   EXPECT_EQ(ReadFileBytes(Root() + "/all.bin"), bytes);
   EXPECT_EQ(ReadFileBytes(Local("back.bin")), bytes);
   EXPECT_TRUE(Contains(History(Log), "Binary :"));
@@ -179,7 +179,7 @@ TEST_F(FtpServerTest, AsciiTransfersGiveEachSideItsOwnLineEnds) {
   WriteFileBytes(Local("mixed.txt"), "one\r\ntwo\nthree\r\n\nend");
   Client.Put(Local("mixed.txt"), "mixed.txt");
   ASSERT_TRUE(Log.WaitIdle());
-  EXPECT_FALSE(Log.HasKind(evError)) << Joined(History(Log));
+  EXPECT_FALSE(Log.HasKind(fvError)) << Joined(History(Log));
   EXPECT_TRUE(Contains(History(Log), "ASCII :"));
   EXPECT_EQ(ReadFileBytes(Local("got.txt")), "first\nsecond\n");
   EXPECT_EQ(ReadFileBytes(Root() + "/mixed.txt"), "one\r\ntwo\r\nthree\r\n\r\nend");
@@ -219,9 +219,9 @@ TEST_F(FtpServerTest, NobodyListeningIsAFailedConnect) {
   const std::uint16_t port = FreePort();
   Client.Connect("127.0.0.1:" + std::to_string(port), 0, "u", "p");
   ASSERT_TRUE(Log.WaitIdle());
-  EXPECT_TRUE(Log.Has(evError, fcConnectFailed)) << Joined(History(Log));
-  EXPECT_TRUE(Log.Has(evState, fsDisconnected));
-  EXPECT_FALSE(Log.Has(evState, fsConnected));
+  EXPECT_TRUE(Log.Has(fvError, fcConnectFailed)) << Joined(History(Log));
+  EXPECT_TRUE(Log.Has(fvState, fsDisconnected));
+  EXPECT_FALSE(Log.Has(fvState, fsConnected));
 }
 
 TEST_F(FtpServerTest, TypedCommandsRunOnTheServerAndUnknownOnesAreNotImplemented) {
@@ -231,7 +231,7 @@ TEST_F(FtpServerTest, TypedCommandsRunOnTheServerAndUnknownOnesAreNotImplemented
   ASSERT_TRUE(Log.WaitIdle());
   // Made in the directory the user is in.
   EXPECT_TRUE(fs::is_directory(Root() + "/reports/made-by-hand"));
-  const std::vector<std::string> executes = Log.Texts(evExecute);
+  const std::vector<std::string> executes = Log.Texts(fvExecute);
   ASSERT_EQ(executes.size(), 1u);
   EXPECT_EQ(executes[0].substr(0, 4), "257 ");
 
@@ -260,14 +260,14 @@ TEST_F(FtpServerTest, AbortStopsAGetAtOnceAndTheSessionGoesOn) {
   ConnectAndLogIn();
   Client.Get("huge.bin", Local("huge.bin"));
   Client.PrintDirectory();  // dropped by the abort
-  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(evProgress); }));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(fvProgress); }));
   const auto asked = std::chrono::steady_clock::now();
   Client.Abort();
   ASSERT_TRUE(Log.WaitIdle(5000));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(2));
   EXPECT_TRUE(Contains(History(Log), "Transfer Aborted : huge.bin")) << Joined(History(Log));
-  EXPECT_FALSE(Log.HasKind(evPrintDirectory));
-  EXPECT_FALSE(Log.HasKind(evError)) << Joined(History(Log));
+  EXPECT_FALSE(Log.HasKind(fvPrintDirectory));
+  EXPECT_FALSE(Log.HasKind(fvError)) << Joined(History(Log));
   EXPECT_FALSE(fs::exists(Local("huge.bin")));
   EXPECT_FALSE(fs::exists(Local("huge.bin.qelpart")));
 
@@ -293,13 +293,13 @@ TEST_F(FtpServerTest, AServerKilledDuringAGetEndsTheTransferAndTheConnection) {
   fs::resize_file(Root() + "/huge.bin", 4ull << 30);
   ConnectAndLogIn();
   Client.Get("huge.bin", Local("huge.bin"));
-  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(evProgress); }));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(fvProgress); }));
   Server.Kill();
   ASSERT_TRUE(Log.WaitIdle(15000)) << "the client hangs after the server died";
   const std::vector<std::string> lines = History(Log);
   EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
   EXPECT_EQ(lines.back(), "Free :") << Joined(lines);
-  EXPECT_TRUE(Log.Has(evState, fsDisconnected)) << Joined(lines);
+  EXPECT_TRUE(Log.Has(fvState, fsDisconnected)) << Joined(lines);
   EXPECT_FALSE(Client.Connected());
   EXPECT_FALSE(fs::exists(Local("huge.bin")));
 }
@@ -311,7 +311,7 @@ TEST_F(FtpServerTest, ClosingDuringATransferReturnsPromptly) {
   TFtpEventLog log(*client);
   client->Connect(Server.Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
   client->Get("huge.bin", Local("huge.bin"));
-  ASSERT_TRUE(log.WaitFor([&] { return log.HasKind(evProgress); }));
+  ASSERT_TRUE(log.WaitFor([&] { return log.HasKind(fvProgress); }));
   const auto start = std::chrono::steady_clock::now();
   client.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
@@ -335,7 +335,7 @@ TEST_F(FtpServerTest, AServerThatFreezesDuringAGetIsAReceiveTimeout) {
   ConnectAndLogIn();
   Client.SetTimeouts(1, 1);
   Client.Get("huge.bin", Local("huge.bin"));
-  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(evProgress); }));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(fvProgress); }));
   Server.Signal(SIGSTOP);
   const bool ended = Log.WaitIdle(10000);
   Server.Signal(SIGCONT);

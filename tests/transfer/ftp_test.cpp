@@ -34,44 +34,44 @@ TEST(FtpTexts, ErrorCodesGiveTheirTextsWithTheirOwnSpacing) {
 }
 
 TEST(FtpTexts, EveryEventListsItsLine) {
-  EXPECT_EQ(Lines(evState, fsConnecting), TLines{"Status : Connecting"});
-  EXPECT_EQ(Lines(evState, fsResolvingHost), TLines{"Status : Resolving Host"});
-  EXPECT_EQ(Lines(evState, fsHostResolved), TLines{"Status : Host Resolved"});
-  EXPECT_EQ(Lines(evState, fsConnected), TLines{"Status : Connected Wait Authentication"});
-  EXPECT_EQ(Lines(evState, fsDisconnecting), TLines{"Status : Disconnecting"});
-  EXPECT_EQ(Lines(evState, fsDisconnected), TLines{"Status : DisConnected"});
-  EXPECT_EQ(Lines(evProtocolState, fpBase), TLines{"Protocol-Base"});
-  EXPECT_EQ(Lines(evProtocolState, fpAuthorization), TLines{"Protocol-Authorization"});
-  EXPECT_EQ(Lines(evProtocolState, fpTransaction), TLines{"Protocol-End Transaction"});
-  EXPECT_EQ(Lines(evBusy, 1), TLines{"Busy"});
-  EXPECT_EQ(Lines(evBusy, 0), TLines{"Free :"});
-  EXPECT_EQ(Lines(evLog, 0, "226 Transfer complete."), TLines{"LOG : 226 Transfer complete."});
-  EXPECT_EQ(Lines(evType, ftAscii), TLines{"ASCII :"});
-  EXPECT_EQ(Lines(evType, ftBinary), TLines{"Binary :"});
-  EXPECT_EQ(Lines(evAbort, 0, "big.trc"), TLines{"Transfer Aborted : big.trc"});
-  EXPECT_EQ(Lines(evAbort), TLines{"Transfer Aborted :"});
-  EXPECT_EQ(Lines(evDirectory, 0, "/ornet"), TLines{"Changed Remote Directory = /ornet"});
-  EXPECT_EQ(Lines(evPrintDirectory, 0, "/ornet"), TLines{"PWDR : /ornet"});
-  EXPECT_EQ(Lines(evSystem, 0, "UNIX Type: L8"), TLines{"Remote System = UNIX Type: L8"});
-  EXPECT_EQ(Lines(evExecute, 0, "200 NOOP ok"), TLines{"Execute : 200 NOOP ok"});
-  EXPECT_EQ(Lines(evHelp), TLines{"Help - List of supported commands"});
-  EXPECT_EQ(Lines(evAccount, 0, "acct"), TLines{"Account : acct"});
-  EXPECT_EQ(Lines(evListDone, 0, "/a"), TLines{"List : /a"});
-  EXPECT_EQ(Lines(evListDone, 1, "/a"), TLines{"Name List : /a"});
-  EXPECT_EQ(Lines(evTimeout, ftConnect), TLines{"Connect Timeout :"});
-  EXPECT_EQ(Lines(evTimeout, ftReceive), TLines{"Receive Timeout :"});
-  EXPECT_EQ(Lines(evTimeout, ftUser), TLines{"User Timeout :"});
-  EXPECT_EQ(Lines(evTimeout, ftUndefined), TLines{"Undefined Timeout :"});
+  EXPECT_EQ(Lines(fvState, fsConnecting), TLines{"Status : Connecting"});
+  EXPECT_EQ(Lines(fvState, fsResolvingHost), TLines{"Status : Resolving Host"});
+  EXPECT_EQ(Lines(fvState, fsHostResolved), TLines{"Status : Host Resolved"});
+  EXPECT_EQ(Lines(fvState, fsConnected), TLines{"Status : Connected Wait Authentication"});
+  EXPECT_EQ(Lines(fvState, fsDisconnecting), TLines{"Status : Disconnecting"});
+  EXPECT_EQ(Lines(fvState, fsDisconnected), TLines{"Status : DisConnected"});
+  EXPECT_EQ(Lines(fvProtocolState, fpBase), TLines{"Protocol-Base"});
+  EXPECT_EQ(Lines(fvProtocolState, fpAuthorization), TLines{"Protocol-Authorization"});
+  EXPECT_EQ(Lines(fvProtocolState, fpTransaction), TLines{"Protocol-End Transaction"});
+  EXPECT_EQ(Lines(fvBusy, 1), TLines{"Busy"});
+  EXPECT_EQ(Lines(fvBusy, 0), TLines{"Free :"});
+  EXPECT_EQ(Lines(fvLog, 0, "226 Transfer complete."), TLines{"LOG : 226 Transfer complete."});
+  EXPECT_EQ(Lines(fvType, ftAscii), TLines{"ASCII :"});
+  EXPECT_EQ(Lines(fvType, ftBinary), TLines{"Binary :"});
+  EXPECT_EQ(Lines(fvAbort, 0, "big.trc"), TLines{"Transfer Aborted : big.trc"});
+  EXPECT_EQ(Lines(fvAbort), TLines{"Transfer Aborted :"});
+  EXPECT_EQ(Lines(fvDirectory, 0, "/ornet"), TLines{"Changed Remote Directory = /ornet"});
+  EXPECT_EQ(Lines(fvPrintDirectory, 0, "/ornet"), TLines{"PWDR : /ornet"});
+  EXPECT_EQ(Lines(fvSystem, 0, "UNIX Type: L8"), TLines{"Remote System = UNIX Type: L8"});
+  EXPECT_EQ(Lines(fvExecute, 0, "200 NOOP ok"), TLines{"Execute : 200 NOOP ok"});
+  EXPECT_EQ(Lines(fvHelp), TLines{"Help - List of supported commands"});
+  EXPECT_EQ(Lines(fvAccount, 0, "acct"), TLines{"Account : acct"});
+  EXPECT_EQ(Lines(fvListDone, 0, "/a"), TLines{"List : /a"});
+  EXPECT_EQ(Lines(fvListDone, 1, "/a"), TLines{"Name List : /a"});
+  EXPECT_EQ(Lines(fvTimeout, ftConnect), TLines{"Connect Timeout :"});
+  EXPECT_EQ(Lines(fvTimeout, ftReceive), TLines{"Receive Timeout :"});
+  EXPECT_EQ(Lines(fvTimeout, ftUser), TLines{"User Timeout :"});
+  EXPECT_EQ(Lines(fvTimeout, ftUndefined), TLines{"Undefined Timeout :"});
   // Progress and listing lines are shown elsewhere, never in the history.
-  EXPECT_EQ(Lines(evProgress, 0, "f", 100), TLines{});
-  EXPECT_EQ(Lines(evListItem, 0, "f"), TLines{});
+  EXPECT_EQ(Lines(fvProgress, 0, "f", 100), TLines{});
+  EXPECT_EQ(Lines(fvListItem, 0, "f"), TLines{});
 }
 
 TEST(FtpTexts, AnErrorIsItsTextAndItsCauseFollowsAsALogLine) {
-  EXPECT_EQ(Lines(evError, 2113), TLines{"Get File Command Failed. Unable to retrieve specified file"});
-  EXPECT_EQ(Lines(evError, 2113, "/dev/full : Disk FULL !"),
+  EXPECT_EQ(Lines(fvError, 2113), TLines{"Get File Command Failed. Unable to retrieve specified file"});
+  EXPECT_EQ(Lines(fvError, 2113, "/dev/full : Disk FULL !"),
             (TLines{"Get File Command Failed. Unable to retrieve specified file", "LOG : /dev/full : Disk FULL !"}));
-  EXPECT_EQ(Lines(evError, 1999), TLines{"Error 1999"});
+  EXPECT_EQ(Lines(fvError, 1999), TLines{"Error 1999"});
 }
 
 TEST(FtpTypedCommands, TheFirstWordInAnyCaseSelectsTheRole) {
@@ -213,6 +213,6 @@ TEST(FtpClientWithoutServer, RequestsBeforeAConnectionFailWithTheirTexts) {
   ASSERT_FALSE(client.Busy());
   std::vector<int> codes;
   for (const TFtpEvent& event : client.TakeEvents())
-    if (event.Kind == evError) codes.push_back(event.Value);
+    if (event.Kind == fvError) codes.push_back(event.Value);
   EXPECT_EQ(codes, (std::vector<int>{2113, 2107}));
 }
