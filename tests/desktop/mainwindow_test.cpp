@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QtTest>
 #include <memory>
@@ -241,6 +242,44 @@ class TMainWindowTest : public QObject {
     QVERIFY2(ink > 50, qPrintable(ArtifactPath("mainwindow-80.png")));
     // Right of the text the row is empty.
     for (int x = row.left() + 300; x < row.left() + 500; ++x) QCOMPARE(shot.pixelColor(x, row.center().y()), background);
+    ::close(peer);
+  }
+
+  void HeldScrollBackKeepsArrivingDataUntilEscape() {
+    TLoopbackHost host;
+    TWindow t;
+    t.S().Settings.HostName.assign(host.Address());
+    t.S().Settings.Port = 0;
+    t.A().ConnectNetwork->trigger();
+    const int peer = host.AcceptOne();
+    QVERIFY(peer >= 0);
+    const TBrowse& store = *t.S().Screen;
+    auto shown = [&](const std::string& text) {
+      for (int line = 0; line < store.Count(); ++line) {
+        if (store.GetLineText(line).find(text) != std::string::npos) return true;
+      }
+      return false;
+    };
+    SendAll(peer, "before the hold\r\n");
+    QVERIFY(WaitFor([&] { return shown("before the hold"); }));
+    t.A().ScrollBuffer->trigger();
+    QVERIFY(t.W->ScreenView()->verticalScrollBar()->isVisible());
+    std::string held;
+    for (int i = 1; i <= 40; ++i) held += "held line " + std::to_string(i) + "\r\n";
+    SendAll(peer, held);
+    QTest::qWait(300);
+    QVERIFY2(!shown("held line"), "data was shown while held");
+    QTest::keyClick(t.W->ScreenView(), Qt::Key_Escape);
+    QVERIFY(WaitFor([&] { return shown("held line 40"); }));
+    QVERIFY(!t.W->ScreenView()->verticalScrollBar()->isVisible());
+    // Everything arrived, in order.
+    int next = 1;
+    for (int line = 0; line < store.Count(); ++line) {
+      if (store.GetLineText(line).rfind("held line " + std::to_string(next) + " ", 0) == 0) ++next;
+    }
+    QCOMPARE(next, 41);
+    // That Esc ended the hold and nothing else: the host got no ESC.
+    QVERIFY(ReceiveFor(peer, 200).find('\x1b') == std::string::npos);
     ::close(peer);
   }
 
