@@ -212,7 +212,17 @@ void TMainWindow::BuildSetupActions() {
   A.SendBreak = MakeAction("Send &Break");
   On(A.SendBreak, [&form] { form.SendBreak(); });
   A.ResetTerminal = MakeAction("&Reset Terminal");
-  On(A.ResetTerminal, [&form] { form.ResetTerminal(); });
+  On(A.ResetTerminal, [this] {
+    MainForm->ResetTerminal();
+    // A port stopped by an XOFF the host never took back starts again.
+    if (S->Transmit->SerialConnected && Comm->IsOpen()) {
+      try {
+        Comm->SetXonState(true);
+      } catch (const std::exception&) {
+        // The component reported its failure; the reset itself is done.
+      }
+    }
+  });
   A.SoftNormal = MakeAction("F1-F12");
   On(A.SoftNormal, [this] { SoftKeyDialog(TQelFKeyDlg::fkNormal); });
   A.SoftShift = MakeAction("Shift F1-F12");
