@@ -219,6 +219,18 @@ TEST_F(Simulate, ShowsARecordingAsTheLiveSessionShowedIt) {
   EXPECT_EQ(Lines(), live.Lines());
 }
 
+TEST_F(Simulate, QelReplayShowsARecordingAsSimulateDoes) {
+  const std::string bytes = SessionBytes(13, 1500);
+  WriteFileBytes(FileName, bytes);
+  Replay.StartSimulate();
+  RunUntilOff(acSimulate);
+  const TQelRun run = RunQel(T.Dir, "replay --scrollback " + ShellQuoted(FileName));
+  ASSERT_EQ(run.Status, 0) << run.Err;
+  std::string expected;
+  for (const std::string& line : Lines()) expected += line + "\n";
+  EXPECT_EQ(run.Out, expected);
+}
+
 // ------------------------------------------------------------- playback
 
 struct Playback : Simulate {
