@@ -8,7 +8,11 @@
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QInputDialog>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
+#include <QSpinBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -25,7 +29,10 @@
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
+#include "desktop/receivedialog.h"
 #include "desktop/senddialog.h"
+#include "transfer/receive.h"
+#include "transfer/simulate.h"
 #include "transfer/pacedsend.h"
 #include "transfer/paste.h"
 #include "desktop/ftpwindow.h"
@@ -80,6 +87,12 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
   MainForm = std::make_unique<TMainForm>(*S);
   PacedSend = std::make_unique<TPacedSend>(*S, MainForm->State);
   Paste = std::make_unique<TPaste>(*S, MainForm->State);
+  Receive = std::make_unique<TFileReceive>(*S, MainForm->State);
+  Replay = std::make_unique<TReplay>(*S, MainForm->State);
+  Receive->AskParameters = [this](bool ascii, const TReceiveParameters& preset) {
+    return QtDesktop.Modal([&] { return TReceiveDialog::Ask(QtDesktop, this, ascii, preset); });
+  };
+  Replay->AskSimulateFile = [this](const std::string& preset) { return AskSimulateFile(preset); };
   Comm = std::make_unique<TComm>();
   Sockets = std::make_unique<TSockets>(QtDesktop);
   WireLines(*S, *Comm, *Sockets, MainForm->Handover, MainForm->Events);
@@ -240,14 +253,18 @@ void TMainWindow::BuildSetupActions() {
 
 void TMainWindow::BuildTransferActions() {
   A.ReceiveAscii = MakeAction("Receive &Ascii");
+  On(A.ReceiveAscii, [this] { Receive->StartReceive(true); });
   A.ReceiveBinary = MakeAction("Receive &Binary");
+  On(A.ReceiveBinary, [this] { Receive->StartReceive(false); });
   A.ReceiveFtp = MakeAction("&FTP");
   A.SendAscii = MakeAction("Send &Ascii");
   On(A.SendAscii, [this] { SendAscii(); });
   A.SendVtrans = MakeAction("Send &Vtrans");
   A.SendVtrans->setEnabled(false);
   A.Simulate = MakeAction("&Simulate");
+  On(A.Simulate, [this] { Replay->StartSimulate(); });
   A.Playback = MakeAction("&Playback");
+  On(A.Playback, [this] { Replay->StartPlayback(); });
   A.SendFtp = MakeAction("&FTP");
   A.CancelTransfer = MakeAction("&Cancel", "Cancel Transfer");
   On(A.CancelTransfer, [this] { CancelTransfer(); });
@@ -563,6 +580,8 @@ void TMainWindow::WireSession() {
     WriteStatusBar();
   };
   PacedSend->OnStateChanged = refresh;
+  Receive->OnStateChanged = refresh;
+  Replay->OnStateChanged = refresh;
   Paste->OnStateChanged = refresh;
   form.OnSettingsApplied = [this] {
     Finder->Busy = false;
@@ -582,7 +601,10 @@ void TMainWindow::WireSession() {
     geometry.Height = height();
     return geometry;
   };
-  form.Events.OnSessionEnded = [this](const std::string&) { WriteToolBar(); };
+  form.Events.OnSessionEnded = [this](const std::string&) {
+    Receive->ConnectionLost();
+    WriteToolBar();
+  };
   form.OnHoldChanged = [this](bool held) { Screen->SetHold(held); };
   connect(Screen, &TScreenView::DoubleClicked, this, [this](int line, int column) {
     MainForm->ConvertAt(line, column);
@@ -938,8 +960,23 @@ void TMainWindow::SendAscii() {
   });
 }
 
+// The simulate file is chosen in the send dialog with only its name to edit.
+std::optional<std::string> TMainWindow::AskSimulateFile(const std::string& preset) {
+  TSetupRecord draft = S->Settings;
+  draft.SendReceiveFileName.assign(preset);
+  TSendDialog dialog(draft, QtDesktop, this);
+  for (QWidget* pacing : std::initializer_list<QWidget*>{dialog.CharDelayBox(), dialog.LineDelayBox(),
+                                                        dialog.EndOfLineBox(), dialog.WaitCharEdit(), dialog.CtrlZBox(),
+                                                        dialog.WaitAfterLineBox(), dialog.MaxEchoDelayBox()}) {
+    pacing->setEnabled(false);
+  }
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return std::nullopt;
+  return dialog.FileNameEdit()->text().toLocal8Bit().toStdString();
+}
+
 void TMainWindow::CancelTransfer() {
   Paste->CancelPaste();
+  Replay->Cancel();
   MainForm->CancelTransfer();
 }
 

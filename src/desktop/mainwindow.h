@@ -38,6 +38,8 @@ class TWindowProbe;
 class TLocalCommands;
 class TPacedSend;
 class TPaste;
+class TFileReceive;
+class TReplay;
 class TBookMarkForm;
 
 // Options of the program's command line.
@@ -134,6 +136,7 @@ class TMainWindow : public QMainWindow {
   void OpenDisplayMode();
   void Configure();
   void SendAscii();
+  std::optional<std::string> AskSimulateFile(const std::string& preset);
   void CancelTransfer();
   void SoftKeyDialog(int kind);
   void TabStops();
@@ -171,6 +174,8 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TModem> Modem;
   std::unique_ptr<TPacedSend> PacedSend;
   std::unique_ptr<TPaste> Paste;
+  std::unique_ptr<TFileReceive> Receive;
+  std::unique_ptr<TReplay> Replay;
   std::unique_ptr<TScreenFind> Finder;
   std::unique_ptr<TBookmarks> Bookmarks;
   TQelFindDlg* FindDialog = nullptr;
