@@ -2,8 +2,13 @@
 #include <cstdio>
 #include <string>
 
+#include "progress.h"
 #include "tools_common.h"
 #include "trace/compiler.h"
+
+namespace {
+constexpr std::size_t kLargeSource = 1 << 20;
+}  // namespace
 
 int RunCompile(const TToolCommand& tool, int argc, char** argv) {
   std::string source, base, kaspDirectory;
@@ -29,12 +34,18 @@ int RunCompile(const TToolCommand& tool, int argc, char** argv) {
   if (base.empty()) return tool.UsageError("-o BASE is required: the base name of the mode files to write");
 
   std::string text, reason;
-  if (!ReadInput(source, text, reason)) {
+  CatchInterrupt();
+  if (!ReadInput(source, text, reason) || Interrupted()) {
+    if (Interrupted()) return kInterruptedStatus;
     std::fprintf(stderr, "%s: cannot read: %s\n", source.c_str(), reason.c_str());
     return 1;
   }
 
+  // One step that cannot report its share: a large source says it is at work.
+  TProgress progress("compiling " + InputName(source), static_cast<std::int64_t>(text.size()), quiet);
+  if (text.size() >= kLargeSource) progress.Draw(0);
   const TCompileResult result = CompileModeSource(text, source == "-" ? "<stdin>" : source);
+  progress.Finish();
   if (!result.Ok) {
     std::fprintf(stderr, "%s\n", result.Error.Text().c_str());
     return 1;

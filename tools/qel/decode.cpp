@@ -9,6 +9,7 @@
 #include "core/session.h"
 #include "core/tempdir.h"
 #include "printing.h"
+#include "progress.h"
 #include "tools_common.h"
 #include "trace/batchdecode.h"
 #include "trace/decoder.h"
@@ -20,6 +21,7 @@ struct TOptions {
   std::string Settings;
   std::string Input;
   std::string Pcap;  // every DSS1 message also goes to this capture file
+  bool Quiet = false;
 };
 
 int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
@@ -46,6 +48,8 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     } else if (TakeValue(argc, argv, i, "--pcap", value, missing)) {
       if (missing) return tool.UsageError("--pcap needs the name of the capture file");
       options.Pcap = value;
+    } else if (arg == "--quiet") {
+      options.Quiet = true;
     } else if (arg == "--mini") {
       options.Decode.Mini = true;
     } else if (arg == "--convert-error") {
@@ -93,13 +97,20 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
       return tool.Failure(options.Pcap, std::strerror(error));
   }
 
+  CatchInterrupt();
+  TProgress progress("decoding " + InputName(options.Input), input.Size(), options.Quiet);
+  std::int64_t done = 0;
   std::string chunk(1 << 16, '\0');
   for (;;) {
     const long got = input.Read(chunk.data(), chunk.size(), reason);
     if (got < 0) return tool.Failure(InputName(options.Input), reason);
     if (got > 0) decoder.Feed(reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
-    if (static_cast<std::size_t>(got) < chunk.size()) break;
+    done += got;
+    progress.Update(done);
+    if (static_cast<std::size_t>(got) < chunk.size() || Interrupted()) break;
   }
+  progress.Finish();
+  // Stopped early, what was decoded is still printed.
   decoder.Finish();
   if (!StandardOutputWritten(reason)) return tool.Failure("standard output", reason);
   if (!options.Pcap.empty()) {
@@ -109,5 +120,9 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   }
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
+  if (Interrupted()) {
+    tool.Note("stopped by Ctrl-C after " + std::to_string(done) + " bytes");
+    return kInterruptedStatus;
+  }
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "core/session.h"
 #include "core/paths.h"
 #include "log/errors.h"
+#include "progress.h"
 
 int TToolCommand::ShowUsage() const {
   std::fprintf(stderr, "usage: %s\n", Usage);
@@ -73,6 +74,7 @@ bool TInputFile::Open(const std::string& name, std::string& reason) {
     reason = std::strerror(EISDIR);
     return false;
   }
+  if (S_ISREG(st.st_mode)) FileSize = static_cast<std::int64_t>(st.st_size);
   // A device is read like standard input (a live line, /dev/null).
   if (name == "-" || !S_ISFIFO(st.st_mode)) {
     if (Owned) ::fcntl(Descriptor, F_SETFL, O_RDONLY);
@@ -102,10 +104,11 @@ long TInputFile::Read(char* buffer, std::size_t size, std::string& reason) {
   std::size_t done = std::min(size, Pending.size());
   Pending.copy(buffer, done);
   Pending.erase(0, done);
-  while (done < size) {
+  while (done < size && !Interrupted()) {
     const ssize_t got = ::read(Descriptor, buffer + done, size - done);
     if (got == 0) break;
     if (got < 0) {
+      if (errno == EINTR && Interrupted()) break;
       if (errno == EINTR) continue;
       reason = std::strerror(errno);
       return -1;

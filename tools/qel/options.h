@@ -42,12 +42,16 @@ class TInputFile {
   // False with the reason when the file cannot be read.
   bool Open(const std::string& name, std::string& reason);
   // Fills buffer as far as the input goes: size bytes, fewer only at its end.
-  // -1 with the reason on a read error.
+  // -1 with the reason on a read error. Ctrl-C (see progress.h) ends a
+  // read early with what it has.
   long Read(char* buffer, std::size_t size, std::string& reason);
+  // The size of a regular file; -1 for a pipe, a terminal or a device.
+  std::int64_t Size() const { return FileSize; }
 
  private:
   int Descriptor = -1;
   bool Owned = false;
+  std::int64_t FileSize = -1;
   std::string Pending;  // read while checking a named pipe for a writer
 };
 

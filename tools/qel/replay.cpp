@@ -16,6 +16,7 @@
 #include "core/session.h"
 #include "core/tempdir.h"
 #include "printing.h"
+#include "progress.h"
 #include "tools_common.h"
 #include "transfer/engine.h"
 #include "transfer/simulate.h"
@@ -35,6 +36,7 @@ struct TOptions {
   int OutputChoices = 0;
   std::string Answers;
   std::string Input;
+  bool Quiet = false;
 };
 
 // Returns 0 when the options are sound, else the exit status.
@@ -53,6 +55,8 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     } else if (TakeValue(argc, argv, i, "--answers", value, missing)) {
       if (missing) return tool.UsageError("--answers needs a file name");
       options.Answers = value;
+    } else if (arg == "--quiet") {
+      options.Quiet = true;
     } else if (arg == "--telnet") {
       options.Telnet = true;
     } else if (const auto output = OutputOption(arg)) {
@@ -128,14 +132,20 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   }
 
   // Read as it is fed: a recording may be larger than memory.
+  CatchInterrupt();
+  TProgress progress("replaying " + InputName(options.Input), input.Size(), options.Quiet);
+  std::int64_t done = 0;
   std::string chunk(kReceiveChunk, '\0');
   for (;;) {
     const long got = input.Read(chunk.data(), chunk.size(), reason);
     if (got < 0) return tool.Failure(InputName(options.Input), reason);
     // As simulate hands a file to the screen, so both show a recording alike.
     if (got > 0) ReplayBytes(session, reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
-    if (static_cast<std::size_t>(got) < chunk.size()) break;
+    done += got;
+    progress.Update(done);
+    if (static_cast<std::size_t>(got) < chunk.size() || Interrupted()) break;
   }
+  progress.Finish();
   // Let queued answers (answer-back, soft keys) leave as the timer would send them.
   for (int tick = 0; tick < kMaxDrainTicks && session.Transfer->Activities != 0; ++tick) session.TimerTick();
 
@@ -147,6 +157,10 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
     const std::string& sent = options.Telnet ? network.Sent : serial.Sent;
     const bool written = std::fwrite(sent.data(), 1, sent.size(), answers.get()) == sent.size();
     if (!written || std::fclose(answers.release()) != 0) return tool.Failure(options.Answers, std::strerror(errno));
+  }
+  if (Interrupted()) {
+    tool.Note("stopped by Ctrl-C after " + std::to_string(done) + " bytes");
+    return kInterruptedStatus;
   }
   return 0;
 }
