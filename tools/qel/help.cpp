@@ -47,7 +47,7 @@ std::vector<THelpCommand> MakeCommands() {
         {"--convert-error", "also decode messages whose header reports a conversion error."},
         {"--pcap OUT.pcap", "also write every DSS1 message to OUT.pcap (LAPD frames) for Wireshark or tshark."},
         {"--quiet", kQuietText},
-        {"FILE | -", "the trace text (docs/trace-format.md); - reads standard input."}},
+        {"FILE | -", "the trace text as the exchange prints it (message headers with DATA, BUFF and UBUF lines); - reads standard input."}},
        "Ctrl-C stops the decoding: what was decoded so far is printed and the status is 130."},
       {"compile", "qel compile SOURCE -o BASE [--kasp DIR] [--quiet]",
        "Compiles a mode source (docs/mode-language.md) into the mode definition files BASE.ver, .msg, .usb, .bid, "
