@@ -1,6 +1,8 @@
-// The trace format guide shows what qel decode really prints: every example
-// marked "<!-- checked: qel ... -->" is decoded against the sample exchange
-// and must give exactly the output block that follows its input block.
+// The trace format guide and the packing section of the mode language page
+// show what qel decode really prints: every example marked
+// "<!-- checked: qel ... -->" is decoded (against the sample exchange, or the
+// mode source a "<!-- compiled: NAME.mode -->" block gives) and must print
+// exactly the output block that follows its input block.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 namespace {
 
 const std::string kMarker = "<!-- checked: qel ";
+const std::string kSourceMarker = "<!-- compiled: ";
 const std::string kMarkerEnd = " -->";
 const std::string kFence = "```";
 const std::string kRuler = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
@@ -46,7 +49,12 @@ bool TakeBlock(const std::vector<std::string>& lines, std::size_t& i, std::strin
   return true;
 }
 
+struct TSource {
+  std::string Name, Text;
+};
+
 struct TPage {
+  std::vector<TSource> Sources;  // compiled before the examples run
   std::vector<TExample> Examples;
   std::vector<std::string> Faults;
   std::vector<std::string> RulerBlocks;  // the lines shown above a column ruler
@@ -68,6 +76,17 @@ TPage ReadPage(const std::string& text) {
       if (!shown.empty() && shown.back() == kRuler) {
         for (std::size_t k = 0; k + 2 < shown.size(); ++k) page.RulerBlocks.push_back(shown[k]);
       }
+      continue;
+    }
+    if (line.starts_with(kSourceMarker) && line.ends_with(kMarkerEnd)) {
+      TSource source;
+      source.Name = line.substr(kSourceMarker.size(), line.size() - kSourceMarker.size() - kMarkerEnd.size());
+      ++i;
+      if (source.Name.empty() || !TakeBlock(lines, i, source.Text)) {
+        page.Faults.push_back("mode source without its block before line " + std::to_string(i + 1));
+        continue;
+      }
+      page.Sources.push_back(source);
       continue;
     }
     if (!line.starts_with(kMarker)) {
@@ -125,6 +144,25 @@ std::string Joined(const std::vector<std::string>& words, std::size_t count) {
 
 TPage GuidePage() { return ReadPage(ReadFileBytes(SourceFile("docs/trace-format.md"))); }
 
+void RunExamples(const TTempDir& dir, const TPage& page) {
+  TInDirectory here(dir.path());
+  for (const TSource& source : page.Sources) {
+    WriteFileBytes(dir.file(source.Name), source.Text);
+    const std::string base = source.Name.substr(0, source.Name.rfind('.'));
+    const TQelRun compiled = RunQel(dir, "compile " + ShellQuoted(source.Name) + " -o " + ShellQuoted(base));
+    EXPECT_EQ(compiled.Status, 0) << source.Name << ": " << compiled.Err;
+  }
+  for (const TExample& example : page.Examples) {
+    SCOPED_TRACE("example at line " + std::to_string(example.Line));
+    EXPECT_EQ(example.Words.front(), "decode");
+    WriteFileBytes(dir.file(example.Words.back()), example.Input);
+    const TQelRun run = RunQel(dir, Joined(example.Words, example.Words.size()));
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Out, example.Output);
+  }
+}
+
 }  // namespace
 
 TEST(DocsTraceFormat, TheReaderFindsMarkedExamplesAndRejectsBrokenOnes) {
@@ -136,6 +174,12 @@ TEST(DocsTraceFormat, TheReaderFindsMarkedExamplesAndRejectsBrokenOnes) {
   EXPECT_EQ(good.Examples[0].Words, (std::vector<std::string>{"decode", "--mini", "in.trace"}));
   EXPECT_EQ(good.Examples[0].Input, "a\nb\n");
   EXPECT_EQ(good.Examples[0].Output, "c\n");
+
+  const TPage withSource = ReadPage("<!-- compiled: m.mode -->\n```\nMESSAGE 1 = HEXDUMP;\n```\n");
+  ASSERT_EQ(withSource.Sources.size(), 1u);
+  EXPECT_EQ(withSource.Sources[0].Name, "m.mode");
+  EXPECT_EQ(withSource.Sources[0].Text, "MESSAGE 1 = HEXDUMP;\n");
+  EXPECT_EQ(ReadPage("<!-- compiled: m.mode -->\ntext\n").Faults.size(), 1u);
 
   // A marker followed by only one block, or by a block that never closes, is
   // a fault of the page, not an example that silently passes.
@@ -162,16 +206,16 @@ TEST(DocsTraceFormat, EveryMarkedExampleDecodesAsShown) {
   TTempDir dir;
   MakeSamples(dir);
   if (HasFatalFailure()) return;
-  TInDirectory here(dir.path());
-  for (const TExample& example : page.Examples) {
-    SCOPED_TRACE("example at line " + std::to_string(example.Line));
-    EXPECT_EQ(example.Words.front(), "decode");
-    WriteFileBytes(dir.file(example.Words.back()), example.Input);
-    const TQelRun run = RunQel(dir, Joined(example.Words, example.Words.size()));
-    EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Err, "");
-    EXPECT_EQ(run.Out, example.Output);
-  }
+  RunExamples(dir, page);
+}
+
+TEST(DocsTraceFormat, ThePackingExampleOfTheModePageDecodesAsShown) {
+  const TPage page = ReadPage(ReadFileBytes(SourceFile("docs/mode-language.md")));
+  for (const std::string& fault : page.Faults) ADD_FAILURE() << fault;
+  ASSERT_EQ(page.Sources.size(), 1u);
+  ASSERT_GE(page.Examples.size(), 1u);
+  TTempDir dir;
+  RunExamples(dir, page);
 }
 
 // The header lines shown above a column ruler are decoded too, so the columns
