@@ -117,10 +117,15 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
   switch (ReceiveKind) {
     case 0: FileReceiveStep(c); return;
     case 2: {
-      std::lock_guard<std::mutex> guard(CaptureRing.Lock);
-      CaptureRing.Bytes[CaptureRing.WriteIndex] = c;
-      ++CaptureRing.Count;
-      CaptureRing.WriteIndex = (CaptureRing.WriteIndex + 1) % TCaptureRing::kSize;
+      bool halfFull = false;
+      {
+        std::lock_guard<std::mutex> guard(CaptureRing.Lock);
+        CaptureRing.Bytes[CaptureRing.WriteIndex] = c;
+        ++CaptureRing.Count;
+        CaptureRing.WriteIndex = (CaptureRing.WriteIndex + 1) % TCaptureRing::kSize;
+        halfFull = CaptureRing.Count >= TCaptureRing::kSize / 2;
+      }
+      if (halfFull && CaptureRing.Filling) CaptureRing.Filling();
       return;
     }
     case 1:

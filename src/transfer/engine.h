@@ -45,6 +45,9 @@ struct TCaptureRing {
   std::uint8_t Bytes[kSize] = {};
   int WriteIndex = 0;
   int Count = 0;
+  // Called after a byte is stored once the ring is half full, so its reader
+  // can take the bytes before they are overwritten. May be empty.
+  std::function<void()> Filling;
   void Reset() {
     std::lock_guard<std::mutex> guard(Lock);
     WriteIndex = 0;

@@ -218,7 +218,13 @@ TTask<TPadsProtocol::TTry> TPadsProtocol::TryRequest(const TRequest& request, in
   if (request.Status >= 0) ShowProgress(request.Status, tries, request.Block);
   const std::string frame = BuildFrame(request.Type, request.Extension, request.Data, Link.NewProtocol);
   co_await SendPart(frame.substr(0, kHeaderSize));
-  const TReceived answer = co_await ReceiveFrame(kHeaderTimeout, true);
+  // Frames still on their way from before this request (the rest of a
+  // block after a damaged answer) are not its answer: the ACK comes after them.
+  const std::uint32_t until = Now + kHeaderTimeout;
+  TReceived answer = co_await ReceiveFrame(kHeaderTimeout, true);
+  while (answer.Result != rrAck && answer.Result != rrNak && answer.Result != rrTimeout && !Reached(Now, until)) {
+    answer = co_await ReceiveFrame(until - Now, true);
+  }
   if (answer.Result != rrAck) {
     ShowError(scHeaderNacked);
     co_await Pause(kPause);

@@ -1,6 +1,7 @@
 #include "transfer/padssession.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "comms/comm.h"
 #include "comms/lines.h"
@@ -52,12 +53,17 @@ int SessionState(const TSession& session) {
 TPadsSession::TPadsSession(TSession& session)
     : S(session), Pads(std::make_unique<TPadsProtocol>(session.Desktop, OptionsOf(session.Settings))) {
   Pads->Send = [this](std::string_view bytes) { Send(bytes); };
-  Pads->DiscardInput = [this] { S.Transfer->CaptureRing.Reset(); };
+  Pads->DiscardInput = [this] {
+    Inbox.clear();
+    S.Transfer->CaptureRing.Reset();
+  };
   Pads->LineUp = [this] { LineUp(); };
   Pads->LineDown = [this](bool exited) { LineDown(exited); };
+  S.Transfer->CaptureRing.Filling = [this] { TakeRing(); };
 }
 
 TPadsSession::~TPadsSession() {
+  S.Transfer->CaptureRing.Filling = nullptr;
   // The protocol goes first: nothing may call back into a half-gone session.
   Pads.reset();
   if (Saved) LineDown(false);
@@ -87,7 +93,8 @@ std::string TPadsSession::DrainRing() {
 }
 
 void TPadsSession::Pump() {
-  const std::string bytes = DrainRing();
+  TakeRing();
+  const std::string bytes = std::exchange(Inbox, {});
   const std::uint32_t now = S.Desktop.TickCount();
   if (bytes.empty()) Pads->Advance(now);
   else Pads->Received(bytes, now);

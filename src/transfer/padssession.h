@@ -40,6 +40,9 @@ class TPadsSession {
   void Pump();
   // The ring's bytes, oldest first; the ring is then empty.
   std::string DrainRing();
+  // Moves the ring's bytes aside; the ring fills faster than a block of the
+  // improved protocol is read, so it is emptied as it goes.
+  void TakeRing() { Inbox += DrainRing(); }
   std::optional<std::uint32_t> Deadline() const { return Pads->Deadline(); }
 
   void Execute(std::string_view line);
@@ -57,6 +60,7 @@ class TPadsSession {
   TSession& S;
   std::unique_ptr<TPadsProtocol> Pads;
   std::optional<TSavedLine> Saved;
+  std::string Inbox;  // taken from the ring, not yet given to the protocol
 };
 
 }  // namespace pads

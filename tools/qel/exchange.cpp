@@ -21,6 +21,7 @@
 #include <string>
 
 #include "exchange_host.h"
+#include "exchange_pads.h"
 #include "tools_common.h"
 
 namespace {
@@ -46,6 +47,7 @@ struct TExchangeOptions {
   std::string Device;
   std::string Log;
   std::string Samples;
+  TPadsServerOptions Pads;
 };
 
 // "HOST:PORT", ":PORT" or "PORT".
@@ -74,10 +76,13 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TExchangeOptio
     } else if (TakeValue(argc, argv, i, "--samples", value, missing)) {
       if (missing) return tool.UsageError("--samples needs a directory");
       options.Samples = value;
+    } else if (std::string error; const int pads = TakePadsOption(argc, argv, i, options.Pads, error)) {
+      if (pads < 0) return tool.UsageError(error);
     } else {
       return tool.UsageError("unknown argument '" + arg + "'");
     }
   }
+  if (!options.Pads.Dir.empty() && options.Device.empty()) return tool.UsageError("--pads-dir needs --serial");
   if ((options.Port >= 0) == !options.Device.empty()) return tool.UsageError("give one of --listen and --serial");
   return 0;
 }
@@ -263,6 +268,11 @@ int TExchangeRun::ServeSerial() {
   tcsetattr(fd, TCSANOW, &raw);
   std::printf("serving on %s\n", Options.Device.c_str());
   std::fflush(stdout);
+  if (!Options.Pads.Dir.empty()) {
+    const int status = ServePads(fd, Options.Pads, [this](pollfd* fds, nfds_t count) { return Wait(fds, count); });
+    ::close(fd);
+    return status;
+  }
   // After a session ends, the next byte from the terminal starts another.
   while (Session(fd, false) && !StopRequested) {
     pollfd ready{fd, POLLIN, 0};
