@@ -95,6 +95,8 @@ std::int64_t NowUs() {
 }
 }  // namespace
 
+bool TCoreDesktop::PumpWanted() const { return NowUs() - LastPumpUs >= PumpIntervalUs; }
+
 void TCoreDesktop::ProcessPendingMessages(bool systemOnly) {
   const std::int64_t now = NowUs();
   if (now - LastPumpUs < PumpIntervalUs) return;

@@ -41,6 +41,7 @@ class TCoreDesktop : public QObject, public TDesktop {
   bool IsMessageQueued(int message) const override;
   void RemoveQueuedMessages(int message) override;
   void ProcessPendingMessages(bool systemOnly = false) override;
+  bool PumpWanted() const override;
   void Wait(int milliseconds) override;
   void Beep() override {}
   std::optional<std::string> ClipboardText() override { return Clipboard; }

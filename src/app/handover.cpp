@@ -131,7 +131,10 @@ void TReceiveHandover::DeliverBytes(const std::uint8_t* data, int count, std::ui
                                     bool systemOnly) {
   int done = 0;
   while (done < count) {
-    const int piece = std::min(count - done, burst - counted);
+    int piece = std::min(count - done, burst - counted);
+    // The pumps a longer run skips would have done nothing: the desktop is
+    // spacing its passes out. Long runs keep the receive path on its fast path.
+    if (!Desktop.PumpWanted()) piece = std::min(count - done, mask != 255 ? kSerialBurst : kLongRun);
     const std::uint8_t* bytes = data + done;
     if (mask != 255) {
       for (int i = 0; i < piece; ++i) Masked[static_cast<std::size_t>(i)] = bytes[i] & mask;

@@ -31,6 +31,8 @@ class TReceiveHandover {
   // The window runs its pending messages after every this many bytes.
   static constexpr int kSerialBurst = 201;
   static constexpr int kSocketBurst = 101;
+  // The longest run handed over at once while no pump is due.
+  static constexpr int kLongRun = 4096;
   static constexpr int kStartupTicks = 100;
 
   // Built on the window thread, which it remembers.

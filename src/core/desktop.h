@@ -94,6 +94,10 @@ class TDesktop {
   // Lets the window process its pending messages once. With systemOnly, user
   // messages (1024 and up) stay queued.
   virtual void ProcessPendingMessages(bool systemOnly = false) = 0;
+  // False while a ProcessPendingMessages call would return at once without
+  // running anything (a desktop may space its passes out), so a caller that
+  // pumps every few bytes may hand over a longer run first.
+  virtual bool PumpWanted() const { return true; }
   // Waits while the window keeps processing messages.
   virtual void Wait(int milliseconds) = 0;
 
@@ -134,6 +138,7 @@ class TScriptedDesktop : public TDesktop {
   bool IsMessageQueued(int message) const override;
   void RemoveQueuedMessages(int message) override;
   void ProcessPendingMessages(bool systemOnly) override;
+  bool PumpWanted() const override { return PumpsWanted; }
   void Wait(int milliseconds) override;
   void Beep() override { ++Beeps; }
   std::optional<std::string> ClipboardText() override { return Clipboard; }
@@ -171,6 +176,7 @@ class TScriptedDesktop : public TDesktop {
   std::deque<TPostedMessage> Queue;        // messages not yet delivered
   std::vector<int> Waits;                  // every Wait, in milliseconds
   int PendingPumps = 0;                    // ProcessPendingMessages calls
+  bool PumpsWanted = true;                 // PumpWanted's answer
   int Beeps = 0;
   std::optional<std::string> Clipboard;
   std::uint32_t Ticks = 0;

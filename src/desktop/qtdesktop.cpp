@@ -19,7 +19,11 @@ TQtDesktop::TModalGuard::~TModalGuard() {
   if (R) R->EndModal();
 }
 
-TQtDesktop::TQtDesktop() = default;
+TQtDesktop::TQtDesktop() {
+  // A window's event pass (X events, paints) costs more than a headless one:
+  // every 4 ms keeps the window responsive and a flood flowing.
+  PumpIntervalUs = 4000;
+}
 TQtDesktop::~TQtDesktop() { delete ProgressWindow.data(); }
 
 namespace {

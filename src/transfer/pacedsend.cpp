@@ -199,7 +199,7 @@ bool TPacedSend::PacingAllows(std::uint8_t c) {
   }
   engine.WaitFlag = wfRunning;
   if (settings.CharDelay == cdPacedByEcho) engine.AwaitEcho(c);
-  switch (c == CR ? settings.LineDelay : ldNoWait) {
+  switch (c == CR ? settings.LineDelay : static_cast<std::uint8_t>(ldNoWait)) {
     case ldWaitForChar:
       engine.AwaitEcho(settings.WaitChar);
       engine.WaitFlag = wfWaiting;

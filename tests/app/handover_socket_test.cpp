@@ -29,6 +29,16 @@ TEST(HandoverSocket, EachNotificationReadsOneChunkAndLetsSystemMessagesRun) {
   EXPECT_EQ(f.Desktop.PendingPumps, 83);
 }
 
+TEST(HandoverSocket, WhileNoPumpIsDueLongerRunsGoThroughInOrder) {
+  THandoverFixture f;
+  f.Desktop.PumpsWanted = false;
+  f.Network.Waiting = Pattern(8192);
+  f.Handover.QelSocketDataAvailable();
+  EXPECT_EQ(f.Shown, Pattern(8192));
+  // Runs of 4096: the pass after each would have done nothing, and is still asked for.
+  EXPECT_EQ(f.Desktop.PendingPumps, 2);
+}
+
 TEST(HandoverSocket, ANotificationDuringTheLoopMakesItReadAgain) {
   THandoverFixture f;
   f.Network.Waiting = "abc";
