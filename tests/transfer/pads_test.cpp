@@ -793,6 +793,38 @@ TEST_F(Session, CapturedBytesReachTheProtocolAndTheLineIsGivenBack) {
   EXPECT_EQ(SessionState(*T.S), psDisconnected);
 }
 
+TEST_F(Session, ABlockLargerThanTheRingArrivesWhole) {
+  T.S->Settings.PadsDelay = 0;
+  StartCapture(*T.S);
+  TPadsSession pads(*T.S);
+  ASSERT_TRUE(pads.Open());
+  auto answer = [&](const std::string& bytes) {
+    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    pads.Pump();
+  };
+  T.Desktop.Ticks += 1000;
+  pads.Pump();
+  answer(Bytes({kAck}));
+  answer(LinkAnswer(2, 4096, 4096));
+  ASSERT_TRUE(pads.Protocol().Link.NewProtocol);
+  const std::string local = T.Dir.file("block.dat");
+  pads.Execute("REA 1,2 " + local);
+  answer(Bytes({kAck}));
+  answer(BuildFrame(ftOpenRead, 0, "", false));
+  answer(Bytes({kAck}));
+  // The answer and both data frames come in one piece, past the ring's 4096 bytes.
+  std::string data(4096, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
+  std::string size;
+  Put16(size, 4096);
+  answer(BuildFrame(ftGetBlock, 13, size, true) + BuildFrame(ftData, 0, data.substr(0, 4032), true) +
+         BuildFrame(ftDataLast, 0, data.substr(4032), true));
+  answer(Bytes({kAck}));
+  answer(BuildFrame(ftClose, 0, "", true));
+  EXPECT_FALSE(pads.Protocol().Busy());
+  EXPECT_EQ(ReadFileBytes(local), data);
+}
+
 TEST_F(Session, OpeningWithoutACaptureEndsAtOnce) {
   TPadsSession pads(*T.S);
   EXPECT_FALSE(pads.Open());
