@@ -353,9 +353,13 @@ int ServePads(int fd, const TPadsServerOptions& options, const std::function<boo
     if (ready.revents & (POLLIN | POLLHUP | POLLERR)) {
       const ssize_t n = ::read(fd, buffer.data(), buffer.size());
       if (n > 0) server.Receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+      if (n == 0) return 0;  // the line went down
       // A pty whose other side is closed reports EIO until someone opens it again.
-      if (n < 0 && errno == EIO) wait(nullptr, 0);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) return 0;
+      if (n < 0 && errno == EIO) {
+        if (!wait(nullptr, 0)) return 0;
+      } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        return 0;
+      }
     }
     server.Tick();
   }
