@@ -29,6 +29,7 @@
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
+#include "desktop/padswindow.h"
 #include "desktop/receivedialog.h"
 #include "desktop/senddialog.h"
 #include "transfer/receive.h"
@@ -628,6 +629,13 @@ void TMainWindow::HandleMessage(const TPostedMessage& message) {
     case wmWriteToolBar: WriteToolBar(); return;
     case wmTransferEnded: MainForm->TransferEnded(); return;
     case wmTransferStarted: MainForm->TransferStarted(static_cast<int>(message.WParam)); return;
+    case wmOpenPads:
+      // Not a question: received data must keep flowing to PADS under it.
+      TPadsWindow::Run(*S, this);
+      WriteToolBar();
+      WriteQuorixBar();
+      WriteStatusBar();
+      return;
     case wmFindRequest:
       Finder->HandleRequest(static_cast<int>(message.WParam), [this](int state) { FindDialog->PostFindState(state); });
       return;
