@@ -179,7 +179,9 @@ TEST_F(ExchangeTool, TheAnswerBackMakesTheRoundTripAndIsLogged) {
   // (on by default) sends a LF after every CR, the answer-back's included.
   EXPECT_NE(run.Out.find("\nAnswer-back: <2>QELWIN-32<13><10><4>\n<BYE\n"), std::string::npos) << run.Out;
   const std::string log = FileText(Dir.file("received.log"));
-  EXPECT_EQ(log, "ENQ\r\n\x02QELWIN-32\r\n\x04" "BYE\r\n");
+  // The exchange hangs up at BYE's CR: the LF behind it may come too late to be read.
+  const std::string expected = "ENQ\r\n\x02QELWIN-32\r\n\x04" "BYE\r";
+  EXPECT_TRUE(log == expected || log == expected + "\n") << log;
   EXPECT_EQ(log.find('\xFF'), std::string::npos);  // the Telnet answers are not data
 }
 
