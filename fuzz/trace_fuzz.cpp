@@ -36,7 +36,6 @@ NEWMODE cases = STRUCT (
   CASE tag OF (idle): a INT; (busy, blocked): b CHAR, c CHAR; ELSE d BIN(16); ESAC,
   n INT,
   list ARRAY (0:9) CHAR VARLENGTH (n - 1),
-  bits BIN(8) VARLENGTH (n + 2),
   tail INT);
 NEWMODE arrays = STRUCT (
   plain ARRAY (0:2) BIT(8), byset ARRAY (state) CHAR, bycon ARRAY (prio) BOOL,
