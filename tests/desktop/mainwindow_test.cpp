@@ -57,6 +57,14 @@ struct TWindow {
   }
   TSession& S() { return W->Session(); }
   const TMainWindow::TActions& A() { return W->Actions(); }
+  // Connects through Setup|Connect|Network Port to a plain (not Telnet)
+  // loopback host; the host's end of the call, or -1.
+  int ConnectTo(const TLoopbackHost& host) {
+    S().Settings.HostName.assign(host.Address());
+    S().Settings.Port = 0;
+    A().ConnectNetwork->trigger();
+    return host.AcceptOne();
+  }
   void Receive(const std::string& bytes) {
     S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     WaitFor([&] { return S().Screen->PendingDamage().Empty(); });
@@ -212,10 +220,7 @@ class TMainWindowTest : public QObject {
   void ReceivedTextIsOnTheScreenAndTheViewFollowsTheBottom() {
     TLoopbackHost host;
     TWindow t;
-    t.S().Settings.HostName.assign(host.Address());
-    t.S().Settings.Port = 0;
-    t.A().ConnectNetwork->trigger();
-    const int peer = host.AcceptOne();
+    const int peer = t.ConnectTo(host);
     QVERIFY(peer >= 0);
     std::string lines;
     for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\r\n";
@@ -248,10 +253,7 @@ class TMainWindowTest : public QObject {
   void HeldScrollBackKeepsArrivingDataUntilEscape() {
     TLoopbackHost host;
     TWindow t;
-    t.S().Settings.HostName.assign(host.Address());
-    t.S().Settings.Port = 0;
-    t.A().ConnectNetwork->trigger();
-    const int peer = host.AcceptOne();
+    const int peer = t.ConnectTo(host);
     QVERIFY(peer >= 0);
     const TBrowse& store = *t.S().Screen;
     auto shown = [&](const std::string& text) {
