@@ -4,34 +4,18 @@
 #   qelwin_atspi.sh QELWIN PROBE.py
 set -uo pipefail
 QELWIN=$1 PROBE=$2
-fail() { echo "FAIL: $*"; exit 1; }
-for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher /usr/libexec/at-spi2-registryd; do
-  command -v "$tool" >/dev/null || [ -x "$tool" ] || fail "$tool is missing (./qel installs it)"
-done
-/usr/bin/python3 -c "import pyatspi" 2>/dev/null || fail "python3-pyatspi is missing (./qel installs it)"
-
 if [ -z "${QEL_ATSPI_INNER:-}" ]; then
   export QEL_ATSPI_INNER=1
   exec dbus-run-session -- bash "$0" "$@"
 fi
 
-dir=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-display=""
-for n in $(seq 121 150); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+source "$(dirname "$0")/xsession.sh"
+for tool in Xvfb dbus-run-session /usr/libexec/at-spi-bus-launcher /usr/libexec/at-spi2-registryd; do
+  command -v "$tool" >/dev/null || [ -x "$tool" ] || fail "$tool is missing (./qel installs it)"
 done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
+/usr/bin/python3 -c "import pyatspi" 2>/dev/null || fail "python3-pyatspi is missing (./qel installs it)"
+
+start_xvfb 121 150
 /usr/libexec/at-spi-bus-launcher --launch-immediately --a11y=1 >/dev/null 2>&1 &
 pids+=($!)
 sleep 1

@@ -7,20 +7,10 @@
 #   qelwin_e2e.sh QELWIN QEL SAMPLES_BUILD_DIR SAMPLES_SOURCE_DIR ARTIFACTS_DIR
 set -uo pipefail
 QELWIN=$1 QEL=$2 SAMPLES=$3 SOURCES=$4 ARTIFACTS=$5
-
-fail() { echo "FAIL: $*"; exit 1; }
+source "$(dirname "$0")/xsession.sh"
 for tool in Xvfb xdotool import; do
   command -v "$tool" >/dev/null || fail "$tool is missing (./qel installs it)"
 done
-
-dir=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
 [ -n "${QEL_E2E_KEEP:-}" ] && trap - EXIT
 
 # Waits up to $1 tenths of a second for the command to succeed.
@@ -33,15 +23,7 @@ wait_for() {
   return 1
 }
 
-display=""
-for n in $(seq 90 120); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-wait_for 50 xdotool getmouselocation || fail "Xvfb did not start"
+start_xvfb 90 120
 
 "$QEL" exchange --listen 127.0.0.1:0 --log "$dir/received.log" --samples "$SOURCES" >"$dir/exchange.out" 2>&1 &
 pids+=($!)

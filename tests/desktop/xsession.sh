@@ -1,0 +1,30 @@
+# Sourced by the window tests run under Xvfb: a work directory, the
+# processes to stop at the end, and a display of their own.
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+dir=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+# Starts Xvfb on the first free display number from $1 to $2 and exports DISPLAY.
+start_xvfb() {
+  local display="" n
+  for n in $(seq "$1" "$2"); do
+    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
+  done
+  [ -n "$display" ] || fail "no free X display number"
+  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  export DISPLAY=$display
+  for ((i = 0; i < 50; i++)); do
+    [ -e "/tmp/.X11-unix/X${display#:}" ] && return 0
+    sleep 0.1
+  done
+  fail "Xvfb did not start"
+}
