@@ -122,6 +122,10 @@ TMainWindow::~TMainWindow() {
   Timer.stop();
   if (DBus) DBus->Stop();
   QtDesktop.Handler = nullptr;
+  // Child windows hold references into the session and its helpers (the
+  // view its store, the bookmark window its bookmarks): they go first, not
+  // after the members as QObject children otherwise would.
+  qDeleteAll(findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly));
 }
 
 QAction* TMainWindow::MakeAction(const char* caption, const char* hint) {
