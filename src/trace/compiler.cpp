@@ -40,9 +40,6 @@ std::string FirstAt(TSourcePos pos) {
   return " (first at " + std::to_string(pos.Line) + ":" + std::to_string(pos.Column) + ")";
 }
 
-// The largest BIT or BIN: a whole message buffer (4096 bytes).
-constexpr std::uint32_t kMaxFieldBits = 4096 * 8;
-
 std::uint8_t HeaderKindOf(const TModeNode& node) {
   switch (node.Form) {
     case TModeForm::Elementary: return node.Kind;
