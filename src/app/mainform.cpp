@@ -323,12 +323,6 @@ void TMainForm::CancelTransfer() {
   Changed();
 }
 
-void TMainForm::CancelPaste() {
-  S.Transfer->Activities &= ~static_cast<std::uint32_t>(acPasteSend | acPasteReceive);
-  State.GaugeVisible = false;
-  Changed();
-}
-
 void TMainForm::Debug() {
   if (State.DebugChecked) {
     S.Files->StopEscapeLog();
@@ -409,10 +403,6 @@ void TMainForm::ConvertAt(int line, int column) {
   if (area.Lines.empty()) return;
   ConvertMarkedArea(S, ckMarked, area);
   Changed();
-}
-
-void TMainForm::ShowPasteBusy() {
-  S.Desktop.ShowMessage({TMsgIcon::Error, "Paste already in Progress. Cancel Previous", "", mbOK | mbHelp, 0});
 }
 
 bool TMainForm::QuorixButtonOn(TQuorixButton button) const {

@@ -94,8 +94,6 @@ class TMainForm {
   void SendBreak();
   void ResetTerminal();
   void CancelTransfer();
-  // "C&ancel Paste": the paste stream stops.
-  void CancelPaste();
   void Debug();
   // "Scroll&Buffer": received data waits and the scroll-back can be read.
   void HoldScreen();
@@ -116,9 +114,6 @@ class TMainForm {
   // The screen's double click: converts the text there when the emulation
   // is QUORIX; nothing otherwise.
   void ConvertAt(int line, int column);
-
-  // The refusal boxes several commands share.
-  void ShowPasteBusy();
 
  private:
   std::string ChooseBackgroundFile();

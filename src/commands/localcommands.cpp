@@ -17,6 +17,7 @@
 #include "trace/files.h"
 #include "trace/mini.h"
 #include "transfer/engine.h"
+#include "transfer/padssession.h"
 
 namespace {
 constexpr std::uint8_t BS = 8;
@@ -133,13 +134,8 @@ bool TLocalCommands::LocalCommand(const std::string& line) {
 // The host asked for the PADS password and this line answers it: from now on
 // received bytes fill the capture ring the PADS window reads.
 bool TLocalCommands::PadsPasswordEntered() {
-  TTransferEngine& engine = *S.Transfer;
   S.Transmit->FlushInput();
-  engine.PadsPrompt.Collecting = false;
-  engine.CaptureRing.Reset();
-  engine.TransferActive = true;
-  engine.Direction = 1;
-  engine.ReceiveKind = 2;
+  pads::StartCapture(S);
   if (PadsCapturing) PadsCapturing();
   S.Writer->UpdateStatusBar();
   return false;
@@ -208,9 +204,7 @@ bool TLocalCommands::IncludeFile(const std::string& line, std::string_view rest)
 }
 
 void TLocalCommands::ArmPadsWatch() {
-  TPadsPromptWatch& watch = S.Transfer->PadsPrompt;
-  watch.Collecting = true;
-  watch.Text.clear();
+  pads::ArmPasswordWatch(S);
   if (StartPads) StartPads();
   Refresh();
 }

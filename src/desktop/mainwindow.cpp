@@ -1006,10 +1006,7 @@ void TMainWindow::SelectFont() {
                                                  (font.underline() ? fsUnderline : 0) |
                                                  (font.strikeOut() ? fsStrikeOut : 0));
   S->Writer->BuildAttributes();
-  S->Screen->FontName = settings.FontName.str();
-  S->Screen->FontSize = settings.FontSize;
-  Screen->FontChanged();
-  SetScreenProperties();
+  SetScreenProperties();  // the screen takes the new font and repaints
 }
 void TMainWindow::AddBookmark() {
   const std::optional<std::string> name =
