@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "trace/batchdecode.h"
 #include "trace/compiler.h"

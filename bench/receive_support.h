@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "screen/store.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "desktop/screenview.h"
 #include "screen/store.h"

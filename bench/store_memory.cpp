@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "screen/store.h"
 #include "screen/writer.h"

@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "screen/writer.h"
 #include "trace/compiler.h"

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/session.h"
 #include "app/settingsfields.h"
 #include "app/settingsfile.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <streambuf>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "screen/writer.h"
 #include "trace/compiler.h"

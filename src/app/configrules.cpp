@@ -2,10 +2,10 @@
 
 #include <cstring>
 
+#include "app/session.h"
 #include "app/settingsfile.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/paths.h"
 #include "log/files.h"
 #include "screen/writer.h"

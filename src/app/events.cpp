@@ -1,7 +1,7 @@
 #include "app/events.h"
 
+#include "app/session.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "screen/writer.h"
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "app/session.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"

@@ -2,10 +2,10 @@
 
 #include "app/events.h"
 #include "app/handover.h"
+#include "app/session.h"
 #include "comms/comm.h"
 #include "comms/sockets.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 
 void WireLines(TSession& session, TComm& comm, TSockets& sockets, TReceiveHandover& handover,
                TSessionEvents& events) {

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "app/session.h"
 #include "app/settingsfile.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "screen/selection.h"

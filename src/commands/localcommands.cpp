@@ -2,12 +2,12 @@
 
 #include <cerrno>
 
+#include "app/session.h"
+#include "commands/search.h"
 #include "comms/comm.h"
 #include "comms/transmit.h"
-#include "commands/search.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "core/text.h"
 #include "log/errors.h"
 #include "log/file.h"

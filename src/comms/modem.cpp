@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <fstream>
 
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "core/text.h"
 #include "log/errors.h"
 #include "terminal/keyboard.h"

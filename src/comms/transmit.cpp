@@ -1,9 +1,9 @@
 #include "comms/transmit.h"
 
+#include "app/session.h"
 #include "comms/lines.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "terminal/interpreter.h"
 #include "transfer/engine.h"

@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 #include <algorithm>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "terminal/keyboard.h"
 
 namespace {

@@ -20,6 +20,7 @@
 
 #include "app/configrules.h"
 #include "app/linewiring.h"
+#include "app/session.h"
 #include "app/settingsfile.h"
 #include "commands/localcommands.h"
 #include "comms/comm.h"
@@ -29,7 +30,6 @@
 #include "comms/sockets.h"
 #include "comms/transmit.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "core/text.h"
 #include "desktop/bookmarkwindow.h"
 #include "desktop/configdialog.h"

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "transfer/padssession.h"
 
 namespace {

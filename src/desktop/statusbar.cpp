@@ -11,7 +11,7 @@
 #include <QTime>
 #include <QtGui/qguiapplication_platform.h>
 
-#include "core/session.h"
+#include "app/session.h"
 
 // --- Lock keys from XKB ---
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string_view>
 
-#include "core/session.h"
+#include "app/session.h"
 
 namespace {
 struct TCodeText {

@@ -6,8 +6,8 @@
 #include <climits>
 #include <new>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "transfer/engine.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "trace/decoder.h"

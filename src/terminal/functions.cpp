@@ -2,10 +2,10 @@
 #include <algorithm>
 #include <string>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "comms/transmit.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "comms/transmit.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/writer.h"
 #include "terminal/tables.h"

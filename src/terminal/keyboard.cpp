@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "core/text.h"
 #include "log/files.h"
 #include "screen/writer.h"

@@ -3,9 +3,9 @@
 #include <ostream>
 #include <streambuf>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

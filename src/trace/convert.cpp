@@ -7,10 +7,10 @@
 #include <sstream>
 #include <string_view>
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"

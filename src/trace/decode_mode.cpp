@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "app/session.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

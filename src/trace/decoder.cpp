@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
 #include "trace/files.h"

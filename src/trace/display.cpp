@@ -5,9 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "app/session.h"
 #include "core/numbers.h"
-#include "core/session.h"
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
 #include "trace/decoder.h"

@@ -1,8 +1,8 @@
 #include "trace/files.h"
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"

@@ -1,7 +1,7 @@
 // Message headers: ParseHeader, PrintHeader and the trigger.
 #include <algorithm>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "log/errors.h"
 
 void TSessionModeFileReporter::ReportError(TErrorKind kind, std::uint32_t code, const std::string& text) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/text.h"
 #include "log/errors.h"
 #include "log/files.h"

@@ -5,9 +5,9 @@
 #include <climits>
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "transfer/engine.h"

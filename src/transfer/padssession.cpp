@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/session.h"
 #include "comms/comm.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"

@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/file.h"
 #include "log/files.h"

@@ -1,8 +1,8 @@
 #include "transfer/receive.h"
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "transfer/engine.h"

@@ -3,8 +3,8 @@
 #include <climits>
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "terminal/interpreter.h"

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "app/configrules.h"
+#include "app/session.h"
 #include "app/settingsfile.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

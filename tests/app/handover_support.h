@@ -10,9 +10,9 @@
 
 #include "app/events.h"
 #include "app/handover.h"
+#include "app/session.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "screen/store.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "app/handover.h"
+#include "app/session.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "screen/store.h"

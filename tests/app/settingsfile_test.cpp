@@ -6,8 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/session.h"
 #include "app/settingsfile.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "support/testing.h"
 

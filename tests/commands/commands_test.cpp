@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "commands/definitions.h"
 #include "commands/localcommands.h"
 #include "commands/search.h"
 #include "comms/comm.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "app/settings.h"
-#include "comms/recordinglines.h"
 #include "comms/modem.h"
+#include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

@@ -3,9 +3,9 @@
 #include <deque>
 #include <vector>
 
+#include "app/session.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"

@@ -10,9 +10,9 @@
 #include <QtTest>
 #include <memory>
 
+#include "app/session.h"
 #include "app/settingsfile.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "desktop/mainwindow.h"
 #include "desktop/screenview.h"
 #include "desktop/statusbar.h"

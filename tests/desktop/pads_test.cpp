@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "desktop/padswindow.h"
 #include "guitesting.h"
 #include "support/testing.h"

@@ -13,7 +13,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "desktop/bookmarkwindow.h"
 #include "desktop/configdialog.h"
 #include "desktop/finddialog.h"

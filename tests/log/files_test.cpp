@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "support/testing.h"

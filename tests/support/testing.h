@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 
 // A temporary directory removed when the object dies; a test cannot run

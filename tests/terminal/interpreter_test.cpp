@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "screen/writer.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"

@@ -22,8 +22,8 @@
 #include <fstream>
 #include <map>
 
+#include "app/session.h"
 #include "app/settingsfields.h"
-#include "core/session.h"
 #include "support/testing.h"
 #include "trace/batchdecode.h"
 #include "trace/compiler.h"

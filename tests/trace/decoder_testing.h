@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"

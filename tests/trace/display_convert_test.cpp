@@ -6,7 +6,8 @@
 
 #include <sstream>
 
-#include "core/session.h"
+#include "app/session.h"
+#include "screen/writer.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
@@ -14,7 +15,6 @@
 #include "trace/files.h"
 #include "trace/mini.h"
 #include "trace/modefile_testing.h"
-#include "screen/writer.h"
 
 namespace {
 const char* const kModes = R"(

@@ -2,7 +2,7 @@
 // boxes, and the trace state put back afterwards.
 #include <gtest/gtest.h>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"

@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "core/session.h"
+#include "app/session.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "support/testing.h"

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 #include "transfer/pads.h"

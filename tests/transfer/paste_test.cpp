@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

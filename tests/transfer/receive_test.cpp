@@ -7,9 +7,9 @@
 #include <string>
 
 #include "app/mainform.h"
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "screen/store.h"

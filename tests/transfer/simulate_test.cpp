@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/mainform.h"
-#include "core/session.h"
+#include "app/session.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "screen/store.h"

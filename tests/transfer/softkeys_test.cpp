@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "printing.h"
 #include "progress.h"

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "app/session.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "core/session.h"
 #include "core/tempdir.h"
 #include "core/text.h"
 #include "log/errors.h"

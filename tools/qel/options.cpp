@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/settingsfile.h"
-#include "core/session.h"
 #include "core/paths.h"
 #include "log/errors.h"
 #include "progress.h"

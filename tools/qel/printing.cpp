@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/session.h"
 #include "core/cp437.h"
-#include "core/session.h"
 #include "log/files.h"
 #include "screen/store.h"
 

@@ -1,4 +1,4 @@
-#include "core/session.h"
+#include "app/session.h"
 
 #include "app/settingsfile.h"
 #include "comms/transmit.h"
