@@ -26,10 +26,10 @@
 #include "app/handover.h"
 #include "app/linewiring.h"
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/comm.h"
 #include "comms/sockets.h"
 #include "comms/transmit.h"
+#include "core/settings.h"
 #include "receive_support.h"
 #include "screen/store.h"
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 #include "core/tempdir.h"
 #include "screen/store.h"
 

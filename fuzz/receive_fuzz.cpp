@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 #include "core/tempdir.h"
 #include "screen/store.h"
 #include "screen/writer.h"

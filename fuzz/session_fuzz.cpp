@@ -19,10 +19,10 @@
 #include <string_view>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 #include "core/tempdir.h"
 #include "log/files.h"
 #include "screen/store.h"

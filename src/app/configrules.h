@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 class TSession;
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 class TDesktop;
 class TBrowse;

@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 // Every named field of the record, in record order, as NAME and VALUE.
 std::vector<std::pair<std::string, std::string>> PrintSettingsFields(const TSetupRecord& record);

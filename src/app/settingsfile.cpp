@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "core/desktop.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "log/errors.h"
 
 namespace {

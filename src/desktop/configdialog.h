@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "app/configrules.h"
-#include "app/settings.h"
+#include "core/settings.h"
 
 class QAbstractButton;
 class QButtonGroup;

@@ -26,9 +26,9 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "app/settings.h"
 #include "core/desktop.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "desktop/ftptransfer.h"
 
 namespace {

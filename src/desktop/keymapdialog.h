@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "app/settings.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 
 class QLineEdit;
 class QPushButton;

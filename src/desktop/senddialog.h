@@ -11,7 +11,7 @@
 
 #include <QDialog>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 class QCheckBox;
 class QComboBox;

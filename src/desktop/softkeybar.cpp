@@ -5,7 +5,7 @@
 #include <QToolTip>
 #include <qdrawutil.h>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 TQelSoftK::TQelSoftK(TSoftKeyGroup group, QWidget* parent)
     : QWidget(parent), Group_(group), Label(QString::fromLatin1(SoftKeyBarLabel(group))) {

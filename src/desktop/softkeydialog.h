@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <array>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 class QLabel;
 class QLineEdit;

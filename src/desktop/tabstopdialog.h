@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QSlider>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "terminal/tabstops.h"
 
 class QLabel;

@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 struct TTextAttributes {
   TColor Foreground = colors::Black;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 struct TMarkAttributes {
   std::uint8_t Type = 0;  // 0 free, 1-4

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/transmit.h"
 #include "core/numbers.h"
+#include "core/settings.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

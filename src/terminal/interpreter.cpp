@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/transmit.h"
 #include "core/numbers.h"
+#include "core/settings.h"
 #include "log/files.h"
 #include "screen/writer.h"
 #include "terminal/tables.h"

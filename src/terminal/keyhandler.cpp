@@ -1,6 +1,6 @@
 #include "terminal/keyhandler.h"
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 namespace {
 constexpr char ESC = 27;

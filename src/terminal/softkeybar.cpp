@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 TBarRect TSoftKeyBarLayout::KeyRect(int index, int width, int height) const {
   const int start = LabelWidth + Space + 1;

@@ -4,8 +4,8 @@
 #include <streambuf>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

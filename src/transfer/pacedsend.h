@@ -13,7 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 class TSession;
 struct TCommandState;

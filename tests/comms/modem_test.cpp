@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/modem.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
+#include "core/settings.h"
 #include "log/errors.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
+#include "core/settings.h"
 #include "log/files.h"
 #include "screen/store.h"
 #include "screen/writer.h"

@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
 #include "app/settingsfile.h"
+#include "core/settings.h"
 #include "support/testing.h"
 
 namespace {

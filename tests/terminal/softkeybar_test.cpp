@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "app/settings.h"
+#include "core/settings.h"
 #include "terminal/keymap.h"
 #include "terminal/softkeybar.h"
 #include "terminal/tabstops.h"

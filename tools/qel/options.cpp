@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "app/settingsfile.h"
 #include "core/paths.h"
+#include "core/settings.h"
 #include "log/errors.h"
 #include "progress.h"
 

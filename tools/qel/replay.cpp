@@ -10,10 +10,10 @@
 #include <string>
 
 #include "app/session.h"
-#include "app/settings.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
+#include "core/settings.h"
 #include "core/tempdir.h"
 #include "printing.h"
 #include "progress.h"

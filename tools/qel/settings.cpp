@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/settings.h"
 #include "app/settingsfields.h"
 #include "app/settingsfile.h"
+#include "core/settings.h"
 #include "tools_common.h"
 
 namespace {

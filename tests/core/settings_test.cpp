@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "core/settings.h"
 
 namespace {
 // The default record written byte by byte from the layout table, by offset,
