@@ -4,12 +4,13 @@
 // The main window owns one; a test builds a fresh one in a line.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "core/ebcdicmap.h"
 #include "core/settings.h"
+#include "core/status.h"
 
 class TDesktop;
 class TBrowse;
@@ -25,28 +26,6 @@ class TMiniTrace;
 class TTraceFiles;
 class TKaspFiles;
 class TKeyboard;
-
-// Outgoing and incoming 256-byte translation tables (identity unless loaded).
-struct TEbcdicMap {
-  std::array<std::uint8_t, 256> Outgoing;
-  std::array<std::uint8_t, 256> Incoming;
-  TEbcdicMap() { SetIdentity(); }
-  void SetIdentity() {
-    for (int i = 0; i < 256; ++i) Outgoing[i] = Incoming[i] = static_cast<std::uint8_t>(i);
-  }
-};
-
-// What the status bar shows; the window reads it after each event batch.
-struct TStatusIndicators {
-  bool LogStatus = false;
-  bool MiniStatus = false;
-  bool TraceStatus = false;
-  bool ScreenSize = false;  // 132 columns
-  bool Connected = false;
-  bool ScrollLock = false;  // keyboard locked by the host
-  int LinesInBuffer = 0;
-  std::uint32_t Changes = 0;  // raised on every update, so a view can tell
-};
 
 class TSession {
  public:
