@@ -18,24 +18,31 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
     : Desktop(desktop), ProgramDirectory(std::move(programDirectory)) {
   if (!ProgramDirectory.empty() && ProgramDirectory.back() != '/') ProgramDirectory += '/';
   Settings.ApplyDefaults();
-  Errors = std::make_unique<TErrorReporter>(*this);
-  Files = std::make_unique<TLogFiles>(*this);
+  Errors = std::make_unique<TErrorReporter>(desktop);
+  // The engine's constructor only keeps the session; it comes first because
+  // the files take its transfer state.
+  Transfer = std::make_unique<TTransferEngine>(*this);
+  Files = std::make_unique<TLogFiles>(TLogFilesContext{desktop, *Errors, Settings, Status, *Transfer, ProgramDirectory});
   SettingsFiles = std::make_unique<TSettingsFiles>(*this);
   Screen = std::make_unique<TBrowse>();
   Screen->Desktop = &desktop;
   Writer = std::make_unique<TScreenWriter>(*this);
   Transmit = std::make_unique<TTransmitPath>(*this);
-  Transfer = std::make_unique<TTransferEngine>(*this);
   TraceFiles = std::make_unique<TTraceFiles>(*this);
   Kasp = std::make_unique<TKaspFiles>(*this);
   Trace = std::make_unique<TTraceDecoder>(*this);
   Mini = std::make_unique<TMiniTrace>(*this);
   Interpreter = std::make_unique<TReceiveInterpreter>(*this);
   Keyboard = std::make_unique<TKeyboard>(*this);
-  Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
+  Wire();
 }
 
 TSession::~TSession() = default;
+
+void TSession::Wire() {
+  Files->ReceiveEnded = [this] { Transfer->EndReceive(); };
+  Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
+}
 
 void TSession::HandleSessionEvent(int kind, int payload) {
   Transfer->HandleSessionEvent(kind, payload);

@@ -68,4 +68,8 @@ class TSession {
   // The state the main window leaves after start-up, without the greeting
   // line: the store padded to 101 blank lines and the terminal reset.
   void StartUp();
+
+ private:
+  // The hooks through which the lower floors report up, set once.
+  void Wire();
 };

@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <string_view>
 
-#include "app/session.h"
-
 namespace {
 struct TCodeText {
   std::uint16_t Code;
@@ -123,8 +121,6 @@ std::uint32_t SystemErrorCode(int errnoValue) {
   }
 }
 
-TErrorReporter::TErrorReporter(TSession& session) : S(session) {}
-
 namespace {
 struct TBoxLayout {
   TMsgIcon Icon;
@@ -180,7 +176,7 @@ TMsgResult TErrorReporter::ReportError(TErrorKind kind, std::uint32_t code, cons
     ~TShowingGuard() { R.EndModal(); }
   } guard(*this);
 
-  const TMsgResult result = S.Desktop.ShowMessage(box);
+  const TMsgResult result = Desktop.ShowMessage(box);
   switch (result) {
     case TMsgResult::OK:
     case TMsgResult::Cancel:

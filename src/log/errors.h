@@ -6,8 +6,6 @@
 
 #include "core/desktop.h"
 
-class TSession;
-
 enum TErrorKind {
   ekFileAccess,
   ekSystemCode,
@@ -31,7 +29,7 @@ inline constexpr std::uint32_t kErrorHandleEof = 38;
 
 class TErrorReporter {
  public:
-  explicit TErrorReporter(TSession& session);
+  explicit TErrorReporter(TDesktop& desktop) : Desktop(desktop) {}
 
   // Shows the box of the kind; returns the button pressed.
   TMsgResult ReportError(TErrorKind kind, std::uint32_t code, const std::string& text);
@@ -48,6 +46,6 @@ class TErrorReporter {
   void EndModal() { DialogShowing = --ShowingDepth > 0; }
 
  private:
-  TSession& S;
+  TDesktop& Desktop;
   int ShowingDepth = 0;
 };

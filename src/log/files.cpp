@@ -6,10 +6,11 @@
 #include <climits>
 #include <new>
 
-#include "app/session.h"
 #include "core/desktop.h"
+#include "core/settings.h"
+#include "core/status.h"
+#include "core/transferstate.h"
 #include "log/errors.h"
-#include "transfer/engine.h"
 
 namespace {
 constexpr std::uint8_t CtrlZ = 26;
@@ -31,8 +32,8 @@ struct TLogFiles::TCapture {
   std::array<std::uint32_t, kTickStamps> SecondTicks{};
 };
 
-TLogFiles::TLogFiles(TSession& session)
-    : BackgroundLogName(CurrentDirectoryFile("QELWIN.BGL")), S(session) {
+TLogFiles::TLogFiles(const TLogFilesContext& context)
+    : BackgroundLogName(CurrentDirectoryFile("QELWIN.BGL")), S(context) {
   LogFile.SetFaults(&Faults);
   BackgroundFile.SetFaults(&Faults);
   TransferFile.SetFaults(&Faults);
@@ -94,14 +95,14 @@ void TLogFiles::OpenLogFile() {
     CreateLogFile();
     return;
   }
-  const TMsgResult answer = S.Errors->ReportError(ekAppendQuery, 0, name);
+  const TMsgResult answer = S.Errors.ReportError(ekAppendQuery, 0, name);
   if (answer == TMsgResult::Ignore) {
     CreateLogFile();
     return;
   }
   if (answer != TMsgResult::OK) return;
   if (!OpenForAppend(LogFile, name)) {
-    S.Errors->ReportError(ekMessage, 0, "Error opening Log File " + name);
+    S.Errors.ReportError(ekMessage, 0, "Error opening Log File " + name);
     return;
   }
   LogOpen = true;
@@ -112,7 +113,7 @@ void TLogFiles::OpenLogFile() {
 void TLogFiles::CreateLogFile() {
   const std::string name = S.Settings.LogFileName.str();
   if (LogFile.Create(name) != 0) {
-    S.Errors->ReportError(ekMessage, 0, " Error opening log file -> " + name);
+    S.Errors.ReportError(ekMessage, 0, " Error opening log file -> " + name);
     return;
   }
   LogOpen = true;
@@ -131,9 +132,9 @@ bool TLogFiles::FlushLogBuffer() {
   LogOpen = false;
   LogFill = 0;
   if (written.Error != ENOSPC) {
-    S.Errors->ReportErrno(ekFileAccess, written.Error, "Logfile used");
+    S.Errors.ReportErrno(ekFileAccess, written.Error, "Logfile used");
   } else {
-    S.Errors->ReportError(ekDiskFull, 0, "");
+    S.Errors.ReportError(ekDiskFull, 0, "");
   }
   RefreshStatus();
   return false;
@@ -189,7 +190,7 @@ void TLogFiles::OpenBackgroundLog(bool append) {
       append && BackgroundFile.OpenReadWrite(BackgroundLogName) == 0 && BackgroundFile.SeekEnd() == 0;
   if (!appending && BackgroundFile.Create(BackgroundLogName) != 0) {
     BackgroundState = bsClosed;
-    S.Errors->ReportError(ekFileOpen, 0, kBackgroundLogTitle);
+    S.Errors.ReportError(ekFileOpen, 0, kBackgroundLogTitle);
     return;
   }
   BackgroundState = bsWriting;
@@ -201,7 +202,7 @@ void TLogFiles::OpenBackgroundLogForPlayback() {
   if (BackgroundFile.OpenRead(BackgroundLogName) != 0) {
     BackgroundState = bsClosed;
     PlaybackActive = false;
-    S.Errors->ReportError(ekFileOpen, 0, kBackgroundLogTitle);
+    S.Errors.ReportError(ekFileOpen, 0, kBackgroundLogTitle);
     return;
   }
   PlaybackActive = true;
@@ -241,7 +242,7 @@ long TLogFiles::ReadBackgroundLog(std::uint8_t* buffer, std::size_t count) {
 bool TLogFiles::CreateTransferFile() {
   const int error = TransferFile.Create(TransferFileName);
   if (error != 0) {
-    S.Errors->ReportError(ekFileOpen, 0, TransferFileName);
+    S.Errors.ReportError(ekFileOpen, 0, TransferFileName);
     return false;
   }
   return true;
@@ -256,14 +257,14 @@ bool TLogFiles::NextNumberedName() {
     TransferFileName = name;
     return CreateTransferFile();
   }
-  S.Errors->ReportError(ekMessage, 0,
+  S.Errors.ReportError(ekMessage, 0,
                         " Can't rename transfer file. Too many files with the same name.");
   return false;
 }
 
 bool TLogFiles::OpenTransferFile(int mode) {
   if (TransferFileState != tsClosed) {
-    S.Errors->ReportError(ekMessage, 0,
+    S.Errors.ReportError(ekMessage, 0,
                           "Snd and rcv can't take place at the same time. Close log file first (LOFF)");
     return false;
   }
@@ -277,7 +278,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
   switch (mode) {
     case 0:
       if (!exists) {
-        S.Errors->ReportError(ekMessage, 0, " File " + TransferFileName + " not found.");
+        S.Errors.ReportError(ekMessage, 0, " File " + TransferFileName + " not found.");
         return false;
       }
       state = tsReading;
@@ -294,11 +295,11 @@ bool TLogFiles::OpenTransferFile(int mode) {
           break;
         }
         if (error != EEXIST) {
-          S.Errors->ReportError(ekFileOpen, 0, TransferFileName);
+          S.Errors.ReportError(ekFileOpen, 0, TransferFileName);
           return false;
         }
       }
-      const int kind = S.Transfer->ReceiveKind;
+      const int kind = S.Transfer.ReceiveKind;
       int policy = kind == 1 ? HostFilePolicy : -1;  // -1: the user's append query
       if (policy == 1) {
         opened = CreateTransferFile();
@@ -308,7 +309,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
         opened = NextNumberedName();
         break;
       }
-      const TMsgResult answer = S.Errors->ReportError(ekAppendQuery, 0, TransferFileName);
+      const TMsgResult answer = S.Errors.ReportError(ekAppendQuery, 0, TransferFileName);
       if (answer == TMsgResult::Ignore) {
         opened = CreateTransferFile();
       } else if (answer == TMsgResult::OK) {
@@ -316,7 +317,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
           opened = NextNumberedName();
         } else {
           opened = OpenForAppend(TransferFile, TransferFileName);
-          if (!opened) S.Errors->ReportError(ekFileOpen, 0, TransferFileName);
+          if (!opened) S.Errors.ReportError(ekFileOpen, 0, TransferFileName);
         }
       }
       break;
@@ -356,9 +357,9 @@ void TLogFiles::CloseTransferFile() {
   const std::uint32_t error = TransferFileState == tsWriting ? FlushTransferBuffer() : 0;
   TransferFile.Close();
   TransferBuffer.clear();
-  S.Transfer->TransferActive = false;
+  S.Transfer.TransferActive = false;
   TransferFileState = tsClosed;
-  if (error != 0) S.Errors->ReportError(ekFileAccess, error, "Transfer file");
+  if (error != 0) S.Errors.ReportError(ekFileAccess, error, "Transfer file");
 }
 
 long TLogFiles::ReadTransferFile(std::uint8_t* buffer, std::size_t count) {
@@ -380,9 +381,9 @@ void TLogFiles::DropLastTransferByte() {
 }
 
 bool TLogFiles::TextReceiveActive() const {
-  const TTransferEngine& engine = *S.Transfer;
-  return TransferFileState == tsWriting && engine.TransferActive && engine.Direction == 1 &&
-         engine.ReceiveKind == 0 && engine.SuppressControl;
+  const TTransferState& transfer = S.Transfer;
+  return TransferFileState == tsWriting && transfer.TransferActive && transfer.Direction == 1 &&
+         transfer.ReceiveKind == 0 && transfer.SuppressControl;
 }
 
 void TLogFiles::AppendTransferChecked(std::uint8_t c, bool ctrlZRule) {
@@ -390,13 +391,13 @@ void TLogFiles::AppendTransferChecked(std::uint8_t c, bool ctrlZRule) {
   if (TransferBuffer.size() >= kTransferFlushSize) {
     const std::uint32_t error = FlushTransferBuffer();
     if (error != 0) {
-      S.Transfer->EndReceive();
-      S.Errors->ReportError(ekFileAccess, error, "Transfer file");
+      if (ReceiveEnded) ReceiveEnded();
+      S.Errors.ReportError(ekFileAccess, error, "Transfer file");
       return;
     }
   }
-  if (ctrlZRule && c == CtrlZ && S.Transfer->CtrlZEnds) {
-    S.Transfer->EndReceive();
+  if (ctrlZRule && c == CtrlZ && S.Transfer.CtrlZEnds) {
+    if (ReceiveEnded) ReceiveEnded();
     return;
   }
   AppendTransferByte(c);
@@ -423,14 +424,14 @@ bool TLogFiles::StartEscapeLog() {
     Capture = std::make_unique<TCapture>();
   } catch (const std::bad_alloc&) {
     Capture.reset();
-    S.Errors->ReportError(ekMessage, 0, "Not enough memory");
+    S.Errors.ReportError(ekMessage, 0, "Not enough memory");
     return false;
   }
   CaptureCountValue = 0;
   DebugState = dsCapturing;
   const int error = EscapeLog.Create(ProgramFile("qelwin.esl"));
   if (error != 0) {
-    S.Errors->ReportErrno(ekFileAccess, error, EscapeLogTitle());
+    S.Errors.ReportErrno(ekFileAccess, error, EscapeLogTitle());
   }
   return true;
 }
@@ -454,7 +455,7 @@ void TLogFiles::WriteEscapeLog(std::string_view record) {
   const TIoResult written = EscapeLog.Write(record.data(), record.size());
   if (written.Done == record.size()) return;
   EscapeLog.Close();
-  S.Errors->ReportErrno(ekFileAccess, written.Error, EscapeLogTitle());
+  S.Errors.ReportErrno(ekFileAccess, written.Error, EscapeLogTitle());
 }
 
 void TLogFiles::StopEscapeLog() {
@@ -481,7 +482,7 @@ void TLogFiles::StopEscapeLog() {
     put(Capture->SecondTicks.data(), kTickStamps * 4);
   }
   dump.Close();
-  if (error != 0) S.Errors->ReportErrno(ekFileAccess, error, name);
+  if (error != 0) S.Errors.ReportErrno(ekFileAccess, error, name);
   Capture.reset();
   CaptureCountValue = 0;
   DebugState = dsOff;

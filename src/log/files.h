@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,12 +13,32 @@
 
 #include "log/file.h"
 
-class TSession;
+class TDesktop;
+class TErrorReporter;
+struct TSetupRecord;
+struct TStatusIndicators;
+struct TTransferState;
+
+// What the files use of the session.
+struct TLogFilesContext {
+  TDesktop& Desktop;
+  TErrorReporter& Errors;
+  const TSetupRecord& Settings;
+  TStatusIndicators& Status;
+  // The running transfer: its kind and options decide what the transfer file
+  // takes; closing the file ends it.
+  TTransferState& Transfer;
+  const std::string& ProgramDirectory;
+};
 
 class TLogFiles {
  public:
-  explicit TLogFiles(TSession& session);
+  explicit TLogFiles(const TLogFilesContext& context);
   ~TLogFiles();
+
+  // A receive ends by itself (Ctrl-Z, a failed write): the transfer engine
+  // closes the file and tells the window. Set once by the session.
+  std::function<void()> ReceiveEnded;
 
   // Faults for every file of this object (tests reach the disk-full and
   // write-failure paths through it).
@@ -62,7 +83,7 @@ class TLogFiles {
   long ReadBackgroundLog(std::uint8_t* buffer, std::size_t count);
 
   // --- Transfer file (the one file of a send or receive) ---
-  enum TTransferState { tsClosed = 0, tsReading = 1, tsWriting = 2 };
+  enum TTransferFileState { tsClosed = 0, tsReading = 1, tsWriting = 2 };
   static constexpr std::size_t kTransferFlushSize = 2066;
   std::string TransferFileName;
   int TransferFileState = tsClosed;
@@ -121,7 +142,7 @@ class TLogFiles {
   std::string ProgramFile(const char* name) const;
   std::string EscapeLogTitle() const;  // what its failures name
 
-  TSession& S;
+  TLogFilesContext S;
 
   TFile LogFile;
   std::array<std::uint8_t, kLogBufferSize> LogBuffer{};

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "core/transferstate.h"
+
 class TSession;
 
 enum TActivity : std::uint32_t {
@@ -55,7 +57,7 @@ struct TCaptureRing {
   }
 };
 
-class TTransferEngine {
+class TTransferEngine : public TTransferState {
  public:
   explicit TTransferEngine(TSession& session);
 
@@ -63,13 +65,9 @@ class TTransferEngine {
   std::uint16_t Timers[8] = {};
   int TickSkip = 0;  // ticks still to skip
 
-  // Transfer state shared with the files and the interpreter.
-  bool TransferActive = false;
-  int Direction = 0;     // 0 send, 1 receive
-  int ReceiveKind = 0;   // 0 user file receive, 1 and 3 host-initiated, 2 trace capture
+  // The transfer state (TTransferState) is shared with the files and the
+  // interpreter; these are the engine's own.
   int HostTransferParams[5] = {};  // P1..P5 of a host-initiated transfer
-  bool CtrlZEnds = false;          // options of the running receive
-  bool SuppressControl = false;
   std::uint8_t AwaitedEcho = 0;
   bool KeyPressed = false;
   int WaitFlag = wfRunning;
