@@ -306,7 +306,7 @@ void TMainForm::ResetTerminal() {
   engine.SendQueue.clear();
   Handover.TickBusy = false;
   S.Transmit->TranslateEnabled = true;
-  S.Interpreter->EorOption = false;
+  S.Transmit->EorOption = false;
   S.Transmit->LineBuffer.clear();
   while (S.Errors->DialogShowing) S.Errors->EndModal();
   if (Handover.HoldScreen()) ReleaseHold();

@@ -27,7 +27,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   Screen = std::make_unique<TBrowse>();
   Screen->Desktop = &desktop;
   Writer = std::make_unique<TScreenWriter>(*this);
-  Transmit = std::make_unique<TTransmitPath>(*this);
+  Transmit = std::make_unique<TTransmitPath>(TTransmitContext{desktop, Settings, EbcdicMap, *Files, *Transfer});
   TraceFiles = std::make_unique<TTraceFiles>(*this);
   Kasp = std::make_unique<TKaspFiles>(*this);
   Trace = std::make_unique<TTraceDecoder>(*this);
@@ -41,6 +41,8 @@ TSession::~TSession() = default;
 
 void TSession::Wire() {
   Files->ReceiveEnded = [this] { Transfer->EndReceive(); };
+  Transmit->QueueString = [this](const std::string& text) { Transfer->QueueSendString(text); };
+  Transmit->InputFlushed = [this] { Transfer->CaptureRing.Reset(); };
   Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
 }
 

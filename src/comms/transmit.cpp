@@ -1,12 +1,12 @@
 #include "comms/transmit.h"
 
-#include "app/session.h"
 #include "comms/lines.h"
 #include "core/desktop.h"
+#include "core/ebcdicmap.h"
 #include "core/numbers.h"
+#include "core/settings.h"
+#include "core/transferstate.h"
 #include "log/files.h"
-#include "terminal/interpreter.h"
-#include "transfer/engine.h"
 
 namespace {
 constexpr std::uint8_t CR = 13;
@@ -48,7 +48,7 @@ class TUntranslatedSend {
 };
 }  // namespace
 
-TTransmitPath::TTransmitPath(TSession& session) : S(session) {}
+TTransmitPath::TTransmitPath(const TTransmitContext& context) : S(context) {}
 
 // ------------------------------------------------------------ connections
 
@@ -201,17 +201,17 @@ void TTransmitPath::WriteSerialLine() {
 }
 
 void TTransmitPath::SendByte(std::uint8_t b) {
-  if (TranslateEnabled && S.Interpreter->EorOption) {
+  if (TranslateEnabled && EorOption) {
     SendLineByte(b);
     return;
   }
   b = Translate(b);
   if (SerialConnected && Serial) WriteSerialByte(b);
   if (NetworkSessionUp()) SendOnSocket(&b, 1);
-  S.Files->RecordSent(b);
+  S.Files.RecordSent(b);
   if (b == IAC && TelnetDoubling()) {
     SendOnSocket(&b, 1);
-    S.Files->RecordSent(b);
+    S.Files.RecordSent(b);
   }
 }
 
@@ -226,7 +226,7 @@ void TTransmitPath::SendLineByte(std::uint8_t b) {
   LineBuffer.push_back(EOR);
   if (SerialConnected && Serial) WriteSerialLine();
   if (NetworkSessionUp()) SendOnSocket(LineBuffer.data(), static_cast<int>(LineBuffer.size()));
-  for (const std::uint8_t sent : LineBuffer) S.Files->RecordSent(sent);
+  for (const std::uint8_t sent : LineBuffer) S.Files.RecordSent(sent);
   LineBuffer.clear();
 }
 
@@ -236,8 +236,7 @@ void TTransmitPath::SendBreak() {
     S.Desktop.Wait(250);
     Serial->SetBreak(false);
   }
-  const TTransferEngine& engine = *S.Transfer;
-  const bool receiving = engine.TransferActive && engine.Direction == 1;
+  const bool receiving = S.Transfer.TransferActive && S.Transfer.Direction == 1;
   if (NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex && !receiving) {
     // IAC BRK is a command: it must not be doubled, translated or held in a line.
     TUntranslatedSend untranslated(*this);
@@ -246,7 +245,9 @@ void TTransmitPath::SendBreak() {
   }
 }
 
-void TTransmitPath::QueueSendString(const std::string& text) { S.Transfer->QueueSendString(text); }
+void TTransmitPath::QueueSendString(const std::string& text) {
+  if (QueueString) QueueString(text);
+}
 
 void TTransmitPath::ReplaceTypedText(const std::string& oldText, const std::string& newText) {
   const char erase = S.Settings.BackSpaceSends == 1 ? 127 : 8;
@@ -259,5 +260,5 @@ void TTransmitPath::FlushInput() {
     std::vector<std::uint8_t> discard(kFlushReadSize);
     Network->Receive(discard.data(), kFlushReadSize);
   }
-  S.Transfer->CaptureRing.Reset();
+  if (InputFlushed) InputFlushed();
 }

@@ -3,21 +3,41 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
-class TSession;
+class TDesktop;
+class TLogFiles;
 class TSerialLine;
 class TNetworkLine;
+struct TEbcdicMap;
+struct TSetupRecord;
+struct TTransferState;
 
 enum TConnectionKind { ckSerial = 0, ckNetwork = 1, ckBoth = 2 };
 enum TConnectionAction { ctOpen = 0, ctClose = 1, ctReconfigure = 2 };
 // ConnectionControl's result.
 enum TConnectionResult : std::uint8_t { crSerial = 0, crNetwork = 1, crBoth = 2, crNone = 3 };
 
+// What the transmit path uses of the session.
+struct TTransmitContext {
+  TDesktop& Desktop;
+  const TSetupRecord& Settings;
+  const TEbcdicMap& EbcdicMap;
+  TLogFiles& Files;                // the debug capture records what is sent
+  const TTransferState& Transfer;  // no Telnet break during a receive
+};
+
 class TTransmitPath {
  public:
-  explicit TTransmitPath(TSession& session);
+  explicit TTransmitPath(const TTransmitContext& context);
+
+  // Set once by the session: the transfer engine's queued-string sender, and
+  // what else must forget received input when the lines are flushed (the
+  // capture ring).
+  std::function<void(const std::string&)> QueueString;
+  std::function<void()> InputFlushed;
 
   bool SerialConnected = false;
   bool NetworkConnected = false;
@@ -27,6 +47,9 @@ class TTransmitPath {
   std::uint8_t ConnectionResult = crNone;
   // AND mask for received serial bytes, set by the serial open from the data bits.
   std::uint8_t ReceiveMask = 255;
+  // Telnet END-OF-RECORD agreed (the receive interpreter negotiates it):
+  // bytes are then sent a line at a time, each ended by IAC EOR.
+  bool EorOption = false;
   // Bytes collected while the END-OF-RECORD option is agreed.
   std::vector<std::uint8_t> LineBuffer;
 
@@ -57,5 +80,5 @@ class TTransmitPath {
   bool TelnetDoubling() const;
   std::uint8_t Translate(std::uint8_t b) const;
 
-  TSession& S;
+  TTransmitContext S;
 };

@@ -467,7 +467,7 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
           SendTelnetAnswer(tcDO, option);
           return;
         case toEndOfRecord:
-          EorOption = true;
+          S.Transmit->EorOption = true;
           SendTelnetAnswer(tcDO, option);
           return;
         default:
@@ -489,7 +489,7 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
         case toStatus: case toTerminalType:
           return;
         case toEndOfRecord:
-          EorOption = false;
+          S.Transmit->EorOption = false;
           SendTelnetAnswer(tcDONT, option);
           return;
         default:
@@ -507,7 +507,7 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
         case toSuppressGoAhead: case toStatus: case toTerminalType: case 255:
           break;
         case toEndOfRecord:
-          EorOption = true;
+          S.Transmit->EorOption = true;
           break;
         default:
           SendTelnetAnswer(tcWONT, option);
@@ -519,7 +519,7 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
       switch (option) {
         case toBinary: settings.DataBits = 3; break;
         case toEcho: settings.LocalEcho = 0; break;
-        case toEndOfRecord: EorOption = false; break;
+        case toEndOfRecord: S.Transmit->EorOption = false; break;
         default: break;
       }
       SendTelnetAnswer(tcWONT, option);

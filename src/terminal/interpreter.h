@@ -51,7 +51,6 @@ class TReceiveInterpreter {
   std::string TelnetBuffer;  // the bytes after IAC
   bool LineCaptureActive = false;
   std::string LineCaptureBuffer;
-  bool EorOption = false;  // Telnet END-OF-RECORD agreed; read by the transmit path
 
   std::int32_t Parameters[kMaxParameters] = {};
   int ParameterCount = 0;

@@ -226,7 +226,7 @@ TEST_F(Transmit, ByteIacIsDoubledOnTelnetOnly) {
 TEST_F(Transmit, EndOfRecordCollectsALine) {
   ConnectTelnet();
   Path().SerialConnected = true;
-  T.S->Interpreter->EorOption = true;
+  T.S->Transmit->EorOption = true;
   Send("ls");
   EXPECT_TRUE(Network.Sends.empty());
   EXPECT_TRUE(Serial.Writes.empty());
@@ -286,7 +286,7 @@ TEST_F(Transmit, APendingWriteCountsAsSent) {
 
 TEST_F(Transmit, LineWritesAskWithoutTheCodeAndCancelMakesOneLastAttempt) {
   Path().SerialConnected = true;
-  T.S->Interpreter->EorOption = true;
+  T.S->Transmit->EorOption = true;
   Serial.Failures = 100;
   T.Desktop.Answers = {TMsgResult::Cancel};
   Send("a\r");

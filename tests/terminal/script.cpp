@@ -148,7 +148,7 @@ const std::map<std::string, TField>& Fields() {
       {"EscapeActive", Field([](TSession& s) -> auto& { return s.Interpreter->EscapeActive; })},
       {"TelnetActive", Field([](TSession& s) -> auto& { return s.Interpreter->TelnetActive; })},
       {"LineCaptureActive", Field([](TSession& s) -> auto& { return s.Interpreter->LineCaptureActive; })},
-      {"EorOption", Field([](TSession& s) -> auto& { return s.Interpreter->EorOption; })},
+      {"EorOption", Field([](TSession& s) -> auto& { return s.Transmit->EorOption; })},
       {"TransferActive", Field([](TSession& s) -> auto& { return s.Transfer->TransferActive; })},
       {"Direction", Field([](TSession& s) -> auto& { return s.Transfer->Direction; })},
       {"ReceiveKind", Field([](TSession& s) -> auto& { return s.Transfer->ReceiveKind; })},
