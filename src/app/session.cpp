@@ -26,7 +26,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   SettingsFiles = std::make_unique<TSettingsFiles>(*this);
   Screen = std::make_unique<TBrowse>();
   Screen->Desktop = &desktop;
-  Writer = std::make_unique<TScreenWriter>(*this);
+  Writer = std::make_unique<TScreenWriter>(TScreenWriterContext{desktop, Settings, *Screen, *Files, Status});
   Transmit = std::make_unique<TTransmitPath>(TTransmitContext{desktop, Settings, EbcdicMap, *Files, *Transfer});
   TraceFiles = std::make_unique<TTraceFiles>(*this);
   Kasp = std::make_unique<TKaspFiles>(*this);
@@ -43,6 +43,11 @@ void TSession::Wire() {
   Files->ReceiveEnded = [this] { Transfer->EndReceive(); };
   Transmit->QueueString = [this](const std::string& text) { Transfer->QueueSendString(text); };
   Transmit->InputFlushed = [this] { Transfer->CaptureRing.Reset(); };
+  Writer->FillStatus = [this](TStatusIndicators& status) {
+    status.MiniStatus = Mini->WantsCharacters();
+    status.TraceStatus = Trace->TraceState == 2;
+    status.Connected = Transmit->SerialConnected || Transmit->NetworkConnected;
+  };
   Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
 }
 

@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <string>
 
-#include "app/session.h"
-#include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/numbers.h"
+#include "core/settings.h"
+#include "core/status.h"
 #include "log/files.h"
 #include "screen/store.h"
-#include "trace/decoder.h"
-#include "trace/files.h"
-#include "trace/mini.h"
 
 namespace {
 // Codes 95..127 of the line-drawing set, as the screen font's code page shows them.
@@ -29,7 +25,7 @@ bool TextReceive(const TLogFiles& files) {
 }
 }  // namespace
 
-TScreenWriter::TScreenWriter(TSession& session) : S(session) {}
+TScreenWriter::TScreenWriter(const TScreenWriterContext& context) : S(context) {}
 
 std::uint8_t TScreenWriter::LineDrawing(std::uint8_t c) {
   return c >= 95 && c <= 127 ? kLineDrawing[c - 95] : c;
@@ -46,15 +42,15 @@ int TScreenWriter::DefaultAttribute() const {
   record.Style = 0;
   record.Size = static_cast<std::uint8_t>(std::min<int>(settings.FontSize, 255));
   record.FontName = settings.FontName.str();
-  return S.Screen->InternAttribute(record);
+  return S.Screen.InternAttribute(record);
 }
 
 int TScreenWriter::ResizedAttribute(int attribute, int size) {
   size = std::clamp(size, 1, 255);
   if (attribute == ResizeFrom && size == ResizeSize) return ResizeTo;
-  TTextAttributes record = S.Screen->GetAttributeRecord(attribute);
+  TTextAttributes record = S.Screen.GetAttributeRecord(attribute);
   record.Size = static_cast<std::uint8_t>(size);
-  ResizeTo = S.Screen->InternAttribute(record);
+  ResizeTo = S.Screen.InternAttribute(record);
   ResizeFrom = attribute;
   ResizeSize = size;
   return ResizeTo;
@@ -89,7 +85,7 @@ void TScreenWriter::BuildAttributes() {
   record.Foreground = settings.ForegroundColor;
   record.Background = settings.BackgroundColor;
   record.Style = settings.FontStyle;
-  t.CurrentAttribute = S.Screen->InternAttribute(record);
+  t.CurrentAttribute = S.Screen.InternAttribute(record);
 
   const TAttributeBlock* blocks[caCount] = {
       &settings.IEAttr,   &settings.DSS1MsgAttr, &settings.SndRcvAttr,
@@ -100,19 +96,19 @@ void TScreenWriter::BuildAttributes() {
     record.Foreground = blocks[category]->Foreground;
     record.Background = blocks[category]->Background;
     record.Style = blocks[category]->Style;
-    t.Category[category] = S.Screen->InternAttribute(record);
+    t.Category[category] = S.Screen.InternAttribute(record);
   }
 
-  S.Screen->FontName = settings.FontName.str();
-  S.Screen->FontSize = settings.FontSize;
-  S.Screen->FontStyle = settings.FontStyle;
+  S.Screen.FontName = settings.FontName.str();
+  S.Screen.FontSize = settings.FontSize;
+  S.Screen.FontStyle = settings.FontStyle;
 }
 
 void TScreenWriter::ApplyAttributeToRegion() {
   const TTerminalState& t = State;
   for (int row = t.TopMargin; row <= t.BottomMargin; ++row)
     for (int column = t.LeftMargin; column <= t.RightMargin; ++column)
-      S.Screen->SetCellAttribute(column, row, t.CurrentAttribute);
+      S.Screen.SetCellAttribute(column, row, t.CurrentAttribute);
   RepaintArea(t.LeftMargin, t.TopMargin, t.RightMargin, t.BottomMargin);
 }
 
@@ -184,7 +180,7 @@ void TScreenWriter::WritePrintable(std::uint8_t c) {
 
 void TScreenWriter::FeedHooks(std::uint8_t c) {
   if (!Logged(c)) return;
-  TLogFiles& files = *S.Files;
+  TLogFiles& files = S.Files;
   if (files.LogOpen) files.LogChar(c);
   if (TextReceive(files)) {
     files.TransferChar(c);
@@ -268,7 +264,7 @@ void TScreenWriter::PutPlainRun(const std::uint8_t* text, std::size_t count) {
 
 void TScreenWriter::WritePlain(const std::uint8_t* text, std::size_t count) {
   TTerminalState& t = State;
-  TLogFiles& files = *S.Files;
+  TLogFiles& files = S.Files;
   std::size_t done = 0;
   while (done < count) {
     const std::uint8_t first = text[done];
@@ -290,7 +286,7 @@ void TScreenWriter::WritePlain(const std::uint8_t* text, std::size_t count) {
       PutCell(chunk[n - 1], t.CursorColumn, t.CursorRow, true, t.CurrentAttribute);
       ++t.CursorColumn;
     } else {
-      S.Screen->PutText(std::string_view(reinterpret_cast<const char*>(chunk), n), t.CursorColumn,
+      S.Screen.PutText(std::string_view(reinterpret_cast<const char*>(chunk), n), t.CursorColumn,
                         true, t.CurrentAttribute, t.CursorRow);
       t.CursorColumn = static_cast<std::uint8_t>(t.CursorColumn + n);
     }
@@ -310,7 +306,7 @@ void TScreenWriter::WriteLine(std::string_view text, int attribute, int row) {
     *Redirect << "\r\n";
     return;
   }
-  TBrowse& screen = *S.Screen;
+  TBrowse& screen = S.Screen;
   if (row != 0) {
     screen.PutText(text, 1, true, attribute, row);
     return;
@@ -329,7 +325,7 @@ void TScreenWriter::WriteLine(std::string_view text, int attribute, int row) {
     t.CursorRow = t.BottomMargin;
     MoveLineSizesUp();
   }
-  TLogFiles& files = *S.Files;
+  TLogFiles& files = S.Files;
   if (files.LogOpen) files.LogLine(text);
   if (TextReceive(files)) {
     files.TransferLine(text);
@@ -338,45 +334,35 @@ void TScreenWriter::WriteLine(std::string_view text, int attribute, int row) {
   UpdateCursor();
 }
 
-void TScreenWriter::WriteVmiLine(int index, int level) {
-  std::string line(static_cast<std::size_t>(4 * std::max(level, 0) + 1), ' ');
-  line += "VMI_";
-  AppendDec(line, index, 5);
-  line += '_';
-  char record[25];
-  if (S.Kasp->ReadVmiRecord(index, record)) line.append(record, sizeof record);
-  WriteLine(line, State.Category[caVMI], 0);
-}
-
 // ---------------------------------------------------------------------------
 // Cells
 
 void TScreenWriter::PutCell(std::uint8_t c, int column, int row, bool paint, int attribute) {
   if (RowSize(row) == 2) column = (column + 1) / 2;
   const char ch = static_cast<char>(c);
-  S.Screen->PutText(std::string_view(&ch, 1), column, paint, attribute, row);
+  S.Screen.PutText(std::string_view(&ch, 1), column, paint, attribute, row);
 }
 
 std::uint8_t TScreenWriter::GetScreenChar(int column, int row) const {
   if (RowSize(row) == 2) column = (column + 1) / 2;
-  return S.Screen->GetCellChar(column, row);
+  return S.Screen.GetCellChar(column, row);
 }
 
 int TScreenWriter::GetScreenAttribute(int column, int row) const {
   if (RowSize(row) == 2) column = (column + 1) / 2;
-  return S.Screen->GetCellAttribute(column, row);
+  return S.Screen.GetCellAttribute(column, row);
 }
 
 void TScreenWriter::SetScreenAttribute(int column, int row, int attribute) {
   if (RowSize(row) == 2) column = (column + 1) / 2;
-  S.Screen->SetCellAttribute(column, row, attribute);
+  S.Screen.SetCellAttribute(column, row, attribute);
 }
 
 void TScreenWriter::Blank(int row, int fromColumn, int toColumn, int attribute) {
   fromColumn = std::max(fromColumn, 1);
   toColumn = std::min(toColumn, TBrowse::ScreenXSizeMax);
   if (fromColumn > toColumn) return;
-  S.Screen->FillText(' ', toColumn - fromColumn + 1, fromColumn, false, attribute, row);
+  S.Screen.FillText(' ', toColumn - fromColumn + 1, fromColumn, false, attribute, row);
 }
 
 void TScreenWriter::EraseArea(int fromColumn, int fromRow, int toColumn, int toRow, int attribute,
@@ -403,11 +389,11 @@ void TScreenWriter::ScrollRegion(bool up, int count, int attribute, int left, in
   if (count == height) {
     EraseArea(left, top, right, bottom, attribute, false);
   } else if (up) {
-    S.Screen->CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count},
+    S.Screen.CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count},
                         false, true);
     EraseArea(left, bottom - count + 1, right, bottom, attribute, false);
   } else {
-    S.Screen->CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom},
+    S.Screen.CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom},
                         false, true);
     EraseArea(left, top, right, top + count - 1, attribute, false);
   }
@@ -419,7 +405,7 @@ void TScreenWriter::LineFeedScroll(int row) {
   const bool wholeScreen = t.LeftMargin == 1 && t.RightMargin >= 80 && t.TopMargin == 1 &&
                            t.BottomMargin == t.ScreenRows;
   if (wholeScreen && row >= t.ScreenRows) {
-    S.Screen->AddLine(TBrowse::BlankRow(), t.CurrentAttribute, true);
+    S.Screen.AddLine(TBrowse::BlankRow(), t.CurrentAttribute, true);
     UpdateLinesInBuffer();
     return;
   }
@@ -441,33 +427,31 @@ void TScreenWriter::SetColumnMode(int mode) {
   t.TopMargin = 1;
   t.BottomMargin = 24;
   S.Settings.ScreenSize = static_cast<std::uint8_t>(mode);
-  S.Screen->Cols = mode ? 132 : 80;
-  S.Screen->Rows = 24;
+  S.Screen.Cols = mode ? 132 : 80;
+  S.Screen.Rows = 24;
   if (t.CursorColumn > t.RightMargin) t.CursorColumn = t.RightMargin;
   if (t.CursorRow > t.BottomMargin) t.CursorRow = t.ScreenRows;
   UpdateStatusBar();
   UpdateCursor();
 }
 
-void TScreenWriter::UpdateCursor() { S.Screen->SetCursor(State.CursorColumn, State.CursorRow); }
+void TScreenWriter::UpdateCursor() { S.Screen.SetCursor(State.CursorColumn, State.CursorRow); }
 
 void TScreenWriter::RepaintArea(int left, int top, int right, int bottom) {
-  S.Screen->InvalidateCells(left, top, bottom, right);
+  S.Screen.InvalidateCells(left, top, bottom, right);
 }
 
 void TScreenWriter::UpdateStatusBar() {
   TStatusIndicators& status = S.Status;
-  status.LogStatus = S.Files->LogOpen;
-  status.MiniStatus = S.Mini->WantsCharacters();
-  status.TraceStatus = S.Trace->TraceState == 2;
+  status.LogStatus = S.Files.LogOpen;
+  if (FillStatus) FillStatus(status);
   status.ScreenSize = S.Settings.ScreenSize == 1;
-  status.Connected = S.Transmit->SerialConnected || S.Transmit->NetworkConnected;
-  status.LinesInBuffer = S.Screen->Count();
+  status.LinesInBuffer = S.Screen.Count();
   ++status.Changes;
 }
 
 void TScreenWriter::UpdateLinesInBuffer() {
-  S.Status.LinesInBuffer = S.Screen->Count();
+  S.Status.LinesInBuffer = S.Screen.Count();
   ++S.Status.Changes;
 }
 
@@ -477,7 +461,7 @@ void TScreenWriter::Beep() { S.Desktop.Beep(); }
 // Line sizes
 
 void TScreenWriter::MakeRowDoubleHeight(int row) {
-  TBrowse& screen = *S.Screen;
+  TBrowse& screen = S.Screen;
   for (int column = 1; column <= TBrowse::ScreenXSizeMax; ++column)
     screen.SetCellAttribute(column, row, DoubleSizeAttribute(screen.GetCellAttribute(column, row)));
   if (row + 1 <= State.BottomMargin)
@@ -486,7 +470,7 @@ void TScreenWriter::MakeRowDoubleHeight(int row) {
 }
 
 void TScreenWriter::MakeRowSingle(int row) {
-  TBrowse& screen = *S.Screen;
+  TBrowse& screen = S.Screen;
   const TTerminalState& t = State;
   for (int column = 1; column <= TBrowse::ScreenXSizeMax; ++column)
     screen.SetCellAttribute(column, row, SingleSizeAttribute(screen.GetCellAttribute(column, row)));
@@ -500,7 +484,7 @@ void TScreenWriter::MakeRowSingle(int row) {
 }
 
 void TScreenWriter::MakeRowDoubleWidth(int row) {
-  TBrowse& screen = *S.Screen;
+  TBrowse& screen = S.Screen;
   const TTerminalState& t = State;
   for (int column = t.RightMargin / 2; column >= 2; --column) {
     const char c = static_cast<char>(screen.GetCellChar(column, row));

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
-class TSession;
 class TBrowse;
+class TDesktop;
+class TLogFiles;
+struct TSetupRecord;
+struct TStatusIndicators;
 
 // Category attributes used by producers of trace output.
 enum TCategory {
@@ -46,9 +50,22 @@ struct TTerminalState {
   int Category[caCount] = {};
 };
 
+// What the writer uses of the session.
+struct TScreenWriterContext {
+  TDesktop& Desktop;
+  TSetupRecord& Settings;  // SetColumnMode keeps the screen size there
+  TBrowse& Screen;
+  TLogFiles& Files;        // the log and a text receive take what is written
+  TStatusIndicators& Status;
+};
+
 class TScreenWriter {
  public:
-  explicit TScreenWriter(TSession& session);
+  explicit TScreenWriter(const TScreenWriterContext& context);
+
+  // Set once by the session: fills the indicators of the floors above the
+  // writer (MINI, trace conversion, connection) when UpdateStatusBar runs.
+  std::function<void(TStatusIndicators&)> FillStatus;
 
   TTerminalState State;
   // While set, WriteLine writes each line here instead of the screen
@@ -75,7 +92,6 @@ class TScreenWriter {
   void WriteLine(std::string_view text, TCategory category) {
     WriteLine(text, State.Category[category], 0);
   }
-  void WriteVmiLine(int index, int level);
   void PutCell(std::uint8_t c, int column, int row, bool paint, int attribute);
   std::uint8_t GetScreenChar(int column, int row) const;
   int GetScreenAttribute(int column, int row) const;
@@ -123,7 +139,7 @@ class TScreenWriter {
   void Blank(int row, int fromColumn, int toColumn, int attribute);
   int ResizedAttribute(int attribute, int size);
 
-  TSession& S;
+  TScreenWriterContext S;
   // Last double-size lookup: attribute, font size, result.
   int ResizeFrom = -1, ResizeSize = -1, ResizeTo = -1;
 };

@@ -560,6 +560,16 @@ void TModeDecoder::MbidFrames() {
   }
 }
 
+void TModeDecoder::WriteVmiLine(int index, int level) {
+  std::string line(static_cast<std::size_t>(4 * std::max(level, 0) + 1), ' ');
+  line += "VMI_";
+  AppendDec(line, index, 5);
+  line += '_';
+  char record[25];
+  if (S.Kasp->ReadVmiRecord(index, record)) line.append(record, sizeof record);
+  Write(line, caVMI);
+}
+
 void TModeDecoder::MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint32_t offset, int level) {
   const int indent = std::min(std::max(level, 0), kMaxMbidIndent);
   {
@@ -575,7 +585,7 @@ void TModeDecoder::MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint3
   if (mbid == 114) {
     const bool m3 = S.Settings.QuorixType == 2;
     const int vmi = m3 ? D.MessageBuffer.Word(offset) : At(offset);
-    S.Writer->WriteVmiLine(vmi, indent);
+    WriteVmiLine(vmi, indent);
     return;
   }
   if (length == 0) return;

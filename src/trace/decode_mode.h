@@ -34,6 +34,9 @@ class TModeDecoder {
                   std::uint32_t byteLimit);
   void DecodeMbidList(std::uint32_t start, std::uint32_t end, int level);
   void MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint32_t offset, int level);
+  // The line of VMI index under an MBID 114 line: indented one deeper than
+  // level, the number, and its KASP.VMI name when the record reads whole.
+  void WriteVmiLine(int index, int level);
   // The special decoder 1 of Quorix type M3: frames of 80 FF, a 16-bit
   // length and that many bytes of MBID list.
   void MbidFrames();

@@ -345,14 +345,6 @@ TEST(WriteLine, RedirectedOutputGoesToTheFileOnly) {
   EXPECT_EQ(t.CursorRow(), 3);
 }
 
-TEST(WriteVmiLine, IndentsByLevelAndNumbersTheIndex) {
-  Terminal t;
-  t.MoveTo(1, 2);
-  t.W.WriteVmiLine(42, 2);
-  EXPECT_EQ(t.Row(2), std::string(9, ' ') + "VMI_00042_");
-  EXPECT_EQ(t.Screen.GetCellAttribute(10, 2), t.W.State.Category[caVMI]);
-}
-
 TEST(TextReceive, PrintedCharactersAndLinesGoToTheTransferFile) {
   Terminal t;
   TLogFiles& files = *t.S.Files;
