@@ -5,7 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "comms/modem.h"
+#include "app/modemdial.h"
 
 namespace {
 QString Latin1(const std::string& text) {

@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "app/modemdial.h"
 #include "app/statusbar.h"
-#include "comms/modem.h"
 #include "comms/transmit.h"
 #include "desktop/memoviewer.h"
 #include "desktop/modemtoolbar.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/modemdial.h"
 #include "app/session.h"
-#include "comms/modem.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/settings.h"

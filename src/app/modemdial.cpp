@@ -1,4 +1,4 @@
-#include "comms/modem.h"
+#include "app/modemdial.h"
 
 #include <cerrno>
 #include <fstream>
