@@ -10,17 +10,20 @@
 #include "log/errors.h"
 #include "terminal/keyboard.h"
 
-TModem::TModem(TSession& session) : S(session) {}
+TModemContext ModemContext(TSession& session) {
+  return {session.Settings, *session.Transmit, *session.Errors, session.ProgramDirectory,
+          [&session](const std::string& text) { session.Keyboard->StartText(text); }};
+}
 
 bool TModem::RequireSerial() {
-  if (S.Transmit->SerialConnected) return true;
-  S.Errors->ReportError(ekMessage, 0, "No Comport connected");
+  if (S.Transmit.SerialConnected) return true;
+  S.Errors.ReportError(ekMessage, 0, "No Comport connected");
   return false;
 }
 
 void TModem::Send(const std::string& text) {
   ModemString = text;
-  S.Keyboard->StartText(ModemString);
+  if (S.StartText) S.StartText(ModemString);
 }
 
 void TModem::DBSDialClick() {
@@ -66,7 +69,7 @@ void TModem::DialListBoxDropDown() {
   std::ifstream file(MatchCaseInsensitive(name), std::ios::binary);
   if (!file) {
     const int error = errno != 0 ? errno : ENOENT;
-    S.Errors->ReportErrno(ekFileAccess, error, name);
+    S.Errors.ReportErrno(ekFileAccess, error, name);
     return;
   }
   std::string line;

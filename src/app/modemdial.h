@@ -3,17 +3,33 @@
 // with its dial list "QELWIN.TEL", and the edits that write the settings.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+class TErrorReporter;
 class TSession;
+class TTransmitPath;
+struct TSetupRecord;
+
+// What the modem uses of the session.
+struct TModemContext {
+  TSetupRecord& Settings;         // the edits write the strings and the number there
+  const TTransmitPath& Transmit;  // the buttons need an open serial port
+  TErrorReporter& Errors;
+  const std::string& ProgramDirectory;  // where the dial list is
+  // The soft-key sender plays a modem string (the text stays in ModemString).
+  std::function<void(const std::string&)> StartText;
+};
+// The session's parts, with the keyboard's soft-key sender.
+TModemContext ModemContext(TSession& session);
 
 class TModem {
  public:
   static constexpr const char* kDialListName = "QELWIN.TEL";
 
-  explicit TModem(TSession& session);
+  explicit TModem(TModemContext context) : S(std::move(context)) {}
 
   // The modem string slot: the text the soft-key sender plays for '%'.
   std::string ModemString;
@@ -54,5 +70,5 @@ class TModem {
   bool RequireSerial();
   void Send(const std::string& text);
 
-  TSession& S;
+  TModemContext S;
 };

@@ -478,7 +478,7 @@ void TMainWindow::BuildToolBars() {
   QuorixToolBar->insertAction(A.Quorix[qbMini], A.TracePcap);
 
   addToolBarBreak();
-  Modem = std::make_unique<TModem>(*S);
+  Modem = std::make_unique<TModem>(ModemContext(*S));
   ModemToolBar = new TModemToolbar(*Modem, this);
   ModemToolBar->setObjectName(QStringLiteral("ModemToolbar"));
   ModemToolBar->setMovable(false);

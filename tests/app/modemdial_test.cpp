@@ -20,7 +20,7 @@ struct TModemFixture {
   TTestSession T;
   TSession& S = *T.S;
   TRecordingSerialLine Serial;
-  TModem Modem{S};
+  TModem Modem{ModemContext(S)};
   TModemFixture() {
     S.StartUp();
     S.Transmit->Serial = &Serial;

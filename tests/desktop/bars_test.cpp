@@ -412,7 +412,7 @@ void TBarsTest::modeDialogAskGivesTheNameOrNothing() {
 
 void TBarsTest::modemToolbarButtonsAndEdits() {
   TTestSession t;
-  TModem modem(*t.S);
+  TModem modem(ModemContext(*t.S));
   TModemToolbar bar(modem);
   bar.ShowSettings();
   bar.resize(bar.sizeHint());
@@ -458,7 +458,7 @@ void TBarsTest::modemToolbarButtonsAndEdits() {
 
 void TBarsTest::modemToolbarDialList() {
   TTestSession t;
-  TModem modem(*t.S);
+  TModem modem(ModemContext(*t.S));
   TModemToolbar bar(modem);
   bar.ShowSettings();
   bar.resize(bar.sizeHint());
