@@ -20,7 +20,6 @@
 #include "app/events.h"
 #include "app/handover.h"
 #include "app/linewiring.h"
-#include "app/mainform.h"
 #include "app/session.h"
 #include "comms/comm.h"
 #include "comms/sockets.h"
@@ -28,6 +27,7 @@
 #include "core/tempdir.h"
 #include "screen/store.h"
 #include "terminal/interpreter.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"
 

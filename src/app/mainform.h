@@ -11,19 +11,9 @@
 #include "app/events.h"
 #include "app/handover.h"
 #include "trace/convert.h"
+#include "transfer/commandstate.h"
 
 class TSession;
-
-// What the window shows enabled, checked or visible besides the connection
-// controls (TSessionEvents::Controls).
-struct TCommandState {
-  // Download and Upload menus, the receive and transmit toolbar buttons.
-  bool TransfersEnabled = true;
-  bool GaugeVisible = false;
-  int GaugeMax = 100;
-  int GaugeProgress = 0;
-  bool DebugChecked = false;
-};
 
 // The Quorix toolbar's buttons, left to right.
 enum TQuorixButton {

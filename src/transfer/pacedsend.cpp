@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <climits>
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/files.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 namespace {

@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/file.h"
 #include "log/files.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"
 

@@ -1,10 +1,10 @@
 #include "transfer/receive.h"
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/files.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 TFileReceive::TFileReceive(TSession& session, TCommandState& state) : S(session), State(state) {

@@ -2,12 +2,12 @@
 
 #include <climits>
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/files.h"
 #include "terminal/interpreter.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 void ReplayBytes(TSession& session, const std::uint8_t* data, std::size_t count) {

@@ -9,11 +9,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/mainform.h"
 #include "desktop/receivedialog.h"
 #include "guitesting.h"
 #include "log/files.h"
 #include "support/testing.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 class TReceiveDialogTest : public QObject {

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <regex>
 
-#include "app/mainform.h"
 #include "integration/integration_support.h"
 #include "terminal/interpreter.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"
 

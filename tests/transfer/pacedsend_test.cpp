@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/files.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 using namespace std::string_literals;

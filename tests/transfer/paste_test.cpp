@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "app/mainform.h"
 #include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/files.h"
 #include "support/testing.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"
 
