@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <string>
 
+#include "app/batchdecode.h"
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
 #include "core/tempdir.h"
-#include "trace/batchdecode.h"
 #include "trace/compiler.h"
 
 namespace {

@@ -22,10 +22,10 @@
 #include <fstream>
 #include <map>
 
+#include "app/batchdecode.h"
 #include "app/session.h"
 #include "app/settingsfields.h"
 #include "support/testing.h"
-#include "trace/batchdecode.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
 #include "trace/files.h"

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batchdecode.h"
 #include "app/coredesktop.h"
 #include "app/events.h"
 #include "app/handover.h"
@@ -32,7 +33,6 @@
 #include "printing.h"
 #include "terminal/keyboard.h"
 #include "tools_common.h"
-#include "trace/batchdecode.h"
 #include "transfer/engine.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <string>
 
+#include "app/batchdecode.h"
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/tempdir.h"
 #include "printing.h"
 #include "progress.h"
 #include "tools_common.h"
-#include "trace/batchdecode.h"
 #include "trace/decoder.h"
 
 namespace {

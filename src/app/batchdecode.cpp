@@ -1,4 +1,4 @@
-#include "trace/batchdecode.h"
+#include "app/batchdecode.h"
 
 #include <ostream>
 #include <streambuf>
