@@ -49,6 +49,11 @@ void TSession::Wire() {
     status.Connected = Transmit->SerialConnected || Transmit->NetworkConnected;
   };
   Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
+  Transfer->SoftKeyStep = [this] { Keyboard->SoftKeyStep(); };
+  Transfer->Interpret = [this](std::uint8_t c) { Interpreter->ReceiveByte(c); };
+  Transfer->InterpretRun = [this](const std::uint8_t* data, std::size_t count) {
+    return Interpreter->ReceiveBlock(data, count);
+  };
 }
 
 void TSession::HandleSessionEvent(int kind, int payload) {

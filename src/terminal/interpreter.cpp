@@ -12,6 +12,7 @@
 #include "core/settings.h"
 #include "log/files.h"
 #include "screen/writer.h"
+#include "terminal/keyboard.h"
 #include "terminal/tables.h"
 #include "trace/decoder.h"
 #include "trace/files.h"
@@ -214,7 +215,7 @@ bool TReceiveInterpreter::ImmediateControl(std::uint8_t b) {
       S.Writer->Beep();
       return true;
     case 5:  // ENQ
-      S.Transfer->StartAnswerBack();
+      S.Keyboard->StartAnswerBack();
       YieldToDispatcher_ = true;
       return true;
     case 3:  // ETX

@@ -9,8 +9,6 @@
 #include "core/text.h"
 #include "log/errors.h"
 #include "log/files.h"
-#include "terminal/interpreter.h"
-#include "terminal/keyboard.h"
 
 namespace {
 constexpr std::uint8_t CR = 13;
@@ -63,7 +61,7 @@ void TTransferEngine::Tick() {
     SendQueuedString(true);
     return;
   }
-  if (Activities & acSoftKey) S.Keyboard->SoftKeyStep();
+  if ((Activities & acSoftKey) && SoftKeyStep) SoftKeyStep();
   if (Timers[tmTraceLine] == 0 && TraceLineFlush) TraceLineFlush();
   const struct {
     TActivity Bit;
@@ -88,7 +86,16 @@ void TTransferEngine::ScreenPath(std::uint8_t c) {
     ScreenPathOverride(c);
     return;
   }
-  S.Interpreter->ReceiveByte(c);
+  if (Interpret) Interpret(c);
+}
+
+void TTransferEngine::ReplayBytes(const std::uint8_t* data, std::size_t count) {
+  if (ScreenPathOverride || !InterpretRun) {
+    for (std::size_t i = 0; i < count; ++i) ScreenPath(data[i]);
+    return;
+  }
+  std::size_t done = 0;
+  while (done < count) done += InterpretRun(data + done, count - done);
 }
 
 void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
@@ -97,7 +104,7 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
     if (Activities & acQueuedString) {
       SendQueuedString(false);
     } else {
-      if (Activities & acSoftKey) S.Keyboard->SoftKeyStep();
+      if ((Activities & acSoftKey) && SoftKeyStep) SoftKeyStep();
       if ((Activities & acPasteSend) && PasteSender) PasteSender();
     }
   }
@@ -247,4 +254,3 @@ void TTransferEngine::SendQueuedString(bool many) {
   }
 }
 
-void TTransferEngine::StartAnswerBack() { S.Keyboard->StartAnswerBack(); }

@@ -86,8 +86,14 @@ class TTransferEngine : public TTransferState {
   std::function<void()> PasteReceiver;    // bit 64
   // Flushes the trace decoder's pending line when decoding is on and one is pending.
   std::function<void()> TraceLineFlush;
-  // The keyboard's key handler for kind 3 events.
+  // The terminal above the engine, wired once by the session: the keyboard's
+  // key handler for kind 3 events, the soft-key sender's step, and the
+  // receive interpreter for shown bytes, one at a time or as a replayed run
+  // (which it takes in part: the count it took, at least one).
   std::function<void(int key)> KeyHandler;
+  std::function<void()> SoftKeyStep;
+  std::function<void(std::uint8_t)> Interpret;
+  std::function<std::size_t(const std::uint8_t*, std::size_t)> InterpretRun;
   // Host-initiated transfers: the sequence opened the transfer file, and each
   // received byte of a receive of kind 1.
   std::function<void()> HostTransferStarted;
@@ -117,11 +123,12 @@ class TTransferEngine : public TTransferState {
   void QueueSendString(const std::string& text);
   // The queued-string sender: many = up to the per-tick budget, else one character.
   void SendQueuedString(bool many);
-  // Selects the answer-back text for the soft-key sender.
-  void StartAnswerBack();
 
   // Received data shown: the receive interpreter.
   void ScreenPath(std::uint8_t c);
+  // Replayed data shown (simulate, playback, batch decoding): runs of text
+  // go to the interpreter in one piece.
+  void ReplayBytes(const std::uint8_t* data, std::size_t count);
 
   // A receive ends by itself (Ctrl-Z, write error): the file is closed and
   // the window told.

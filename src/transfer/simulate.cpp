@@ -6,19 +6,11 @@
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/files.h"
-#include "terminal/interpreter.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 
 void ReplayBytes(TSession& session, const std::uint8_t* data, std::size_t count) {
-  TTransferEngine& engine = *session.Transfer;
-  if (engine.ScreenPathOverride) {
-    for (std::size_t i = 0; i < count; ++i) engine.ScreenPath(data[i]);
-    return;
-  }
-  // Runs of text in one piece; the interpreter takes at least one byte a call.
-  std::size_t done = 0;
-  while (done < count) done += session.Interpreter->ReceiveBlock(data + done, count - done);
+  session.Transfer->ReplayBytes(data, count);
 }
 
 TReplay::TReplay(TSession& session, TCommandState& state) : S(session), State(state) {

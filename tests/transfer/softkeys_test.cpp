@@ -182,7 +182,7 @@ TEST_F(SoftKeys, ShiftAndCtrlKeysAndAnEmptyKey) {
 
 TEST_F(SoftKeys, TheAnswerBackPlaysOutLikeASoftKey) {
   Settings().NewLine = 0;
-  E().StartAnswerBack();
+  K().StartAnswerBack();
   EXPECT_EQ(K().SoftKeyNumber, TKeyboard::kAnswerBack);
   TimerTick();
   EXPECT_EQ(Wire.Sent, "\x02QELWIN-32\r\x04");
