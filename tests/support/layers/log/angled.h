@@ -1,0 +1,2 @@
+// Angle brackets reach the same headers: refused all the same.
+#include <trace/decoder.h>
