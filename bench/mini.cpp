@@ -72,7 +72,7 @@ int main() {
   std::ostream discard(&nullBuffer);
   session.Writer->Redirect = &discard;
   if (!session.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(compiled.Image.Files))) return 1;
-  session.Trace->TraceState = 2;
+  session.Trace->TraceState = TTraceDecoder::tsConverting;
   session.Mini->MiniTraceOn();
 
   const std::string round = Round();

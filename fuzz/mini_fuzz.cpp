@@ -53,7 +53,7 @@ struct TFixture {
     const TCompileResult r = CompileModeSource(kModes, "fuzz.mode");
     if (!r.Ok) std::abort();
     if (!S->TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(r.Image.Files))) std::abort();
-    S->Trace->TraceState = 2;
+    S->Trace->TraceState = TTraceDecoder::tsConverting;
   }
 
   void Forget() {

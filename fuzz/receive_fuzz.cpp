@@ -17,6 +17,7 @@
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
+#include "transfer/engine.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t done = 0; done < size; done += chunk) {
     blocks.S.ReceiveBytes(data + done, std::min(chunk, size - done));
   }
-  for (std::size_t i = 0; i < size; ++i) bytes.S.HandleSessionEvent(2, data[i]);
+  for (std::size_t i = 0; i < size; ++i) bytes.S.HandleSessionEvent(sekReceivedByte, data[i]);
 
   CheckLimits(blocks.S, size);
   CheckLimits(bytes.S, size);

@@ -230,7 +230,7 @@ struct TFuzzSession {
       S.ReceiveBytes(data, bytes.size());
       return;
     }
-    for (std::size_t i = 0; i < bytes.size(); ++i) S.HandleSessionEvent(2, data[i]);
+    for (std::size_t i = 0; i < bytes.size(); ++i) S.HandleSessionEvent(sekReceivedByte, data[i]);
   }
 
   void Tick(int count) {
@@ -427,8 +427,8 @@ void TFuzzSession::CheckState() const {
   if (S.Screen->Count() < t.ScreenRows) std::abort();
   const TTraceDecoder& trace = *S.Trace;
   if (trace.MessageBuffer.Count > TMessageBuffer::kMaxCount) std::abort();
-  if (trace.TraceState < 0 || trace.TraceState > 2) std::abort();
-  if (trace.TraceState == 2 && !S.TraceFiles->TraceFilesOpen()) std::abort();
+  if (trace.TraceState < TTraceDecoder::tsOff || trace.TraceState > TTraceDecoder::tsConverting) std::abort();
+  if (trace.TraceState == TTraceDecoder::tsConverting && !S.TraceFiles->TraceFilesOpen()) std::abort();
 }
 
 }  // namespace

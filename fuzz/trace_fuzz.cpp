@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.ConvertSetElements = (choice >> 4) & 1;
   settings.ScreenSize = (choice >> 7) & 1;
   session.StartUp();
-  session.Trace->TraceState = 2;
+  session.Trace->TraceState = TTraceDecoder::tsConverting;
   if (!session.TraceFiles->OpenTraceFiles(f.Modes)) std::abort();
   if (choice & 0x20) {
     settings.TriggerType = choice % 4;

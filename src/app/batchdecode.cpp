@@ -83,7 +83,7 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
   auto* desktop = dynamic_cast<TScriptedDesktop*>(&S.Desktop);
   const std::size_t boxesBefore = desktop ? desktop->Boxes.size() : 0;
   S.TraceFiles->TraceOn();
-  if (S.Trace->TraceState != 2) {
+  if (S.Trace->TraceState != TTraceDecoder::tsConverting) {
     if (error) {
       *error = desktop && desktop->Boxes.size() > boxesBefore ? WithoutReturns(desktop->Boxes.back().Box.Text)
                                                                : "the mode files could not be opened";

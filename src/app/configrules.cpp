@@ -14,7 +14,6 @@
 
 namespace {
 constexpr std::uint8_t kDefaultWaitChar = '>';
-constexpr int kConversionOn = 2;  // TTraceDecoder::TraceState
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -236,7 +235,7 @@ namespace {
 void RunFileFollowUps(TSession& s, const TConfigChanges& changes, const TConfigHooks& hooks) {
   if (changes.LogFileName) s.Files->CloseLogFile();
   if (changes.ModeFileName) s.TraceFiles->CloseTraceFiles();
-  if (changes.OrnetDirectory && s.Trace->TraceState != kConversionOn) s.Kasp->CloseKaspFiles();
+  if (changes.OrnetDirectory && s.Trace->TraceState != TTraceDecoder::tsConverting) s.Kasp->CloseKaspFiles();
   if (changes.CommandFileName && hooks.ReloadCommandDefinitions) hooks.ReloadCommandDefinitions();
   if (changes.EbcdicMapFileName) s.SettingsFiles->LoadEbcdicMap();
 }

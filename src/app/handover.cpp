@@ -302,6 +302,6 @@ void TReceiveHandover::TimerTick() {
   }
   if (TickBusy) return;
   TickBusy = true;
-  S.HandleSessionEvent(1);
+  S.HandleSessionEvent(sekTick);
   TickBusy = false;
 }

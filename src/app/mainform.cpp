@@ -413,7 +413,7 @@ bool TMainForm::QuorixButtonOn(TQuorixButton button) const {
     case qbUserBuffer: return settings.DisplayUserBuffer != 0;
     case qbConvertSet: return settings.ConvertSetElements != 0;
     case qbTrigger: return S.Trace->TriggerEnabled;
-    case qbTrace: return S.Trace->TraceState == 2;
+    case qbTrace: return S.Trace->TraceState == TTraceDecoder::tsConverting;
     case qbMini: return S.Mini->WantsCharacters();
     case qbConvertError: return S.Kasp->ErrorFileOpen;
     default: return false;

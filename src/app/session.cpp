@@ -45,7 +45,7 @@ void TSession::Wire() {
   Transmit->InputFlushed = [this] { Transfer->CaptureRing.Reset(); };
   Writer->FillStatus = [this](TStatusIndicators& status) {
     status.MiniStatus = Mini->WantsCharacters();
-    status.TraceStatus = Trace->TraceState == 2;
+    status.TraceStatus = Trace->TraceState == TTraceDecoder::tsConverting;
     status.Connected = Transmit->SerialConnected || Transmit->NetworkConnected;
   };
   Transfer->KeyHandler = [this](int key) { Keyboard->HandleKey(key); };
@@ -56,7 +56,7 @@ void TSession::Wire() {
   };
 }
 
-void TSession::HandleSessionEvent(int kind, int payload) {
+void TSession::HandleSessionEvent(TSessionEventKind kind, int payload) {
   Transfer->HandleSessionEvent(kind, payload);
 }
 
@@ -69,14 +69,14 @@ void TSession::ReceiveBytes(const std::uint8_t* data, std::size_t count) {
     if (Transfer->PassesThrough()) {
       done += Interpreter->ReceiveBlock(data + done, count - done);
     } else {
-      Transfer->HandleSessionEvent(2, data[done++]);
+      Transfer->HandleSessionEvent(sekReceivedByte, data[done++]);
     }
   }
 }
 
 void TSession::TimerTick() {
   Transfer->DecrementTimers();
-  HandleSessionEvent(1);
+  HandleSessionEvent(sekTick);
 }
 
 void TSession::StartUp() {

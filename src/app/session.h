@@ -26,6 +26,7 @@ class TMiniTrace;
 class TTraceFiles;
 class TKaspFiles;
 class TKeyboard;
+enum TSessionEventKind : int;  // transfer/engine.h
 
 class TSession {
  public:
@@ -57,9 +58,9 @@ class TSession {
   std::unique_ptr<TReceiveInterpreter> Interpreter;
   std::unique_ptr<TKeyboard> Keyboard;
 
-  // The session event entry: kind 1 timer tick, 2 received byte, 3 key.
-  void HandleSessionEvent(int kind, int payload = 0);
-  // Received bytes in order, exactly as HandleSessionEvent(2, b) for each.
+  // The session event entry: the timer tick, a received byte, a key.
+  void HandleSessionEvent(TSessionEventKind kind, int payload = 0);
+  // Received bytes in order, exactly as HandleSessionEvent(sekReceivedByte, b) for each.
   void ReceiveBytes(const std::uint8_t* data, std::size_t count);
   // The main window's 100-ms timer where no window runs (tools, tests): the
   // countdown timers, then the tick.

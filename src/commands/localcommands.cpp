@@ -192,10 +192,10 @@ bool TLocalCommands::IncludeFile(const std::string& line, std::string_view rest)
     return true;
   }
   S.Files->TransferFileName = *chosen;
-  engine.ReceiveKind = 0;
+  engine.ReceiveKind = rkUser;
   if (!S.Files->OpenTransferFile(0)) return true;
   engine.TransferActive = true;
-  engine.Direction = 0;
+  engine.Direction = drSend;
   engine.Activities |= acFileSend;
   // The file's size rides along for the gauge's maximum.
   S.Desktop.PostMessage(wmTransferStarted, static_cast<std::intptr_t>(S.Files->TransferFileSize));

@@ -236,7 +236,7 @@ void TTransmitPath::SendBreak() {
     S.Desktop.Wait(250);
     Serial->SetBreak(false);
   }
-  const bool receiving = S.Transfer.TransferActive && S.Transfer.Direction == 1;
+  const bool receiving = S.Transfer.TransferActive && S.Transfer.Direction == drReceive;
   if (NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex && !receiving) {
     // IAC BRK is a command: it must not be doubled, translated or held in a line.
     TUntranslatedSend untranslated(*this);

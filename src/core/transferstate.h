@@ -4,10 +4,16 @@
 // it can no longer write.
 #pragma once
 
+enum TDirection : int { drSend = 0, drReceive = 1 };
+
+// What a receive is for: a file the user chose (or a host text receive), a
+// host-initiated transfer, or the capture into the ring that PADS reads.
+enum TReceiveKind : int { rkUser = 0, rkHost = 1, rkCapture = 2, rkHostOther = 3 };
+
 struct TTransferState {
   bool TransferActive = false;
-  int Direction = 0;     // 0 send, 1 receive
-  int ReceiveKind = 0;   // 0 user file receive, 1 and 3 host-initiated, 2 trace capture
+  TDirection Direction = drSend;
+  TReceiveKind ReceiveKind = rkUser;
   bool CtrlZEnds = false;          // options of the running receive
   bool SuppressControl = false;
 };

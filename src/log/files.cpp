@@ -299,8 +299,8 @@ bool TLogFiles::OpenTransferFile(int mode) {
           return false;
         }
       }
-      const int kind = S.Transfer.ReceiveKind;
-      int policy = kind == 1 ? HostFilePolicy : -1;  // -1: the user's append query
+      const TReceiveKind kind = S.Transfer.ReceiveKind;
+      int policy = kind == rkHost ? HostFilePolicy : -1;  // -1: the user's append query
       if (policy == 1) {
         opened = CreateTransferFile();
         break;
@@ -313,7 +313,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
       if (answer == TMsgResult::Ignore) {
         opened = CreateTransferFile();
       } else if (answer == TMsgResult::OK) {
-        if (kind == 1) {
+        if (kind == rkHost) {
           opened = NextNumberedName();
         } else {
           opened = OpenForAppend(TransferFile, TransferFileName);
@@ -382,8 +382,8 @@ void TLogFiles::DropLastTransferByte() {
 
 bool TLogFiles::TextReceiveActive() const {
   const TTransferState& transfer = S.Transfer;
-  return TransferFileState == tsWriting && transfer.TransferActive && transfer.Direction == 1 &&
-         transfer.ReceiveKind == 0 && transfer.SuppressControl;
+  return TransferFileState == tsWriting && transfer.TransferActive && transfer.Direction == drReceive &&
+         transfer.ReceiveKind == rkUser && transfer.SuppressControl;
 }
 
 void TLogFiles::AppendTransferChecked(std::uint8_t c, bool ctrlZRule) {

@@ -122,8 +122,8 @@ void TReceiveInterpreter::PerformFunction(int number) {
     case 165: ParseParameters(); DeleteCharacters(); return;
     case 168: SecondaryDeviceAttributes(); return;
     case 169: ParseParameters(); LineCaptureRequest(); return;
-    case 170: ParseParameters(); HostTransfer(0); return;
-    case 171: ParseParameters(); HostTransfer(1); return;
+    case 170: ParseParameters(); HostTransfer(drSend); return;
+    case 171: ParseParameters(); HostTransfer(drReceive); return;
     default: return;
   }
 }
@@ -533,7 +533,7 @@ void TReceiveInterpreter::LineCaptureRequest() {
   }
 }
 
-void TReceiveInterpreter::HostTransfer(int direction) {
+void TReceiveInterpreter::HostTransfer(TDirection direction) {
   TTransferEngine& transfer = *S.Transfer;
   const int type = Parameters[0];
   for (int i = 0; i < 3; ++i) transfer.HostTransferParams[i] = Parameters[i];
@@ -546,12 +546,12 @@ void TReceiveInterpreter::HostTransfer(int direction) {
     Send('N');
     return;
   }
-  if (type == 0) transfer.ReceiveKind = 1;
-  if (type == 1) transfer.ReceiveKind = 0;
+  if (type == 0) transfer.ReceiveKind = rkHost;
+  if (type == 1) transfer.ReceiveKind = rkUser;
   if (type == 0) S.Files->HostFilePolicy = Parameters[1];  // 0 ask, 1 overwrite, 2 a new numbered name
   // The host names no file: the transfer uses the configured send/receive file.
   S.Files->TransferFileName = S.Settings.SendReceiveFileName.str();
-  if (!S.Files->OpenTransferFile(direction == 0 ? 0 : 1)) {
+  if (!S.Files->OpenTransferFile(direction == drSend ? 0 : 1)) {
     Send('N');
     return;
   }

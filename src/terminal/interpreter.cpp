@@ -150,7 +150,7 @@ bool TReceiveInterpreter::TelnetStarts(std::uint8_t b) const {
 }
 
 bool TReceiveInterpreter::TraceDecoderTakesChars() const {
-  return S.Trace->TraceState == 2 || S.Kasp->ErrorFileOpen;
+  return S.Trace->TraceState == TTraceDecoder::tsConverting || S.Kasp->ErrorFileOpen;
 }
 
 void TReceiveInterpreter::ReceiveByte(std::uint8_t b) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/transferstate.h"
+
 class TSession;
 
 class TReceiveInterpreter {
@@ -104,7 +106,7 @@ class TReceiveInterpreter {
   void DeviceAttributes();
   void SecondaryDeviceAttributes();
   void LineCaptureRequest();
-  void HostTransfer(int direction);
+  void HostTransfer(TDirection direction);
   void ColumnModeChange(int mode);
   void DoubleHeightBottom();
   void SetRowLineSize(std::uint8_t size);

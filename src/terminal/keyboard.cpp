@@ -124,7 +124,7 @@ void TKeyboard::SendCharacter(std::uint8_t c, bool typed) {
   if (c != CR) return;
   if (S.Settings.NewLine) SendAndEcho(LF);
   const TTransferEngine& engine = *S.Transfer;
-  if (engine.TransferActive && engine.ReceiveKind == 2) S.Desktop.PostMessage(wmOpenPads);
+  if (engine.TransferActive && engine.ReceiveKind == rkCapture) S.Desktop.PostMessage(wmOpenPads);
 }
 
 void TKeyboard::EscapeAction() {
@@ -261,7 +261,7 @@ void TKeyboard::KeyDown(const TKeyStroke& stroke) {
   CtrlHeld = (stroke.Modifiers & kmCtrl) != 0 || stroke.Key == vkControl;
   const std::vector<TKeyEvent> events = TranslateKeyDown(stroke, Locks.NumLock);
   for (int repeat = 0; repeat < std::max(1, stroke.Repeat); ++repeat) {
-    for (const TKeyEvent& event : events) S.HandleSessionEvent(3, event.Payload());
+    for (const TKeyEvent& event : events) S.HandleSessionEvent(sekKey, event.Payload());
   }
 }
 
@@ -290,8 +290,8 @@ bool TKeyboard::KeysIgnored() const {
   const TTransferEngine& engine = *S.Transfer;
   // The file job bit also runs receives to a file, where typing goes on.
   const bool fileJob = engine.TransferActive || (engine.Activities & acFileSend);
-  if (fileJob && engine.Direction == 0) return true;
-  return engine.TransferActive && (engine.ReceiveKind == 1 || engine.ReceiveKind == 3);
+  if (fileJob && engine.Direction == drSend) return true;
+  return engine.TransferActive && (engine.ReceiveKind == rkHost || engine.ReceiveKind == rkHostOther);
 }
 
 void TKeyboard::HandleKey(int payload) {

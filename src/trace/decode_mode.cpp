@@ -591,7 +591,7 @@ void TModeDecoder::MbidLine(std::uint32_t mbid, std::uint32_t length, std::uint3
   if (length == 0) return;
   const std::uint32_t end = std::min({ClampedSum(offset, length), Count(), kBufferEnd});
   const int dataLevel = 2 * indent;
-  if (D.TraceState != 2 || !D.Cache.Files()) {
+  if (D.TraceState != TTraceDecoder::tsConverting || !D.Cache.Files()) {
     D.HexDump(offset, end, dataLevel);
     return;
   }

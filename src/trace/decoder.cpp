@@ -38,7 +38,7 @@ TTraceDecoder::TTraceDecoder(TSession& session)
   if (S.Transfer) {
     // The MINI trace shares the accumulator and handles its own lines.
     S.Transfer->TraceLineFlush = [this] {
-      if (TraceState == 2 && !(S.Mini && S.Mini->WantsCharacters())) FlushHeldLine();
+      if (TraceState == tsConverting && !(S.Mini && S.Mini->WantsCharacters())) FlushHeldLine();
     };
   }
 }
@@ -316,7 +316,7 @@ void TTraceDecoder::DecodeBuffer(int which) {
     PrintErrorReport();
     return;
   }
-  if (TraceState != 2) {
+  if (TraceState != tsConverting) {
     if (!convertError) return;
     if (!HeaderPrinted) PrintHeader(false);
     HexDump(0, MessageBuffer.Count, 0);

@@ -61,7 +61,8 @@ class TTraceDecoder {
   ~TTraceDecoder();
 
   // --- Program-wide trace state ---
-  int TraceState = 0;  // 0 off, 1 host name files only, 2 conversion on
+  enum TTraceState : int { tsOff = 0, tsHostNames = 1, tsConverting = 2 };  // 1: host name files only
+  TTraceState TraceState = tsOff;
   bool AbortRequested = false;
   // The "Trigger On/Off" switch: print only the messages around a chosen one.
   bool TriggerEnabled = false;

@@ -61,13 +61,13 @@ bool TModeCommandScope::Open(bool hostNames) {
   TTraceDecoder& trace = *S.Trace;
   // State 1 keeps only the host name files: the trace files are opened then too.
   if (!S.TraceFiles->TraceFilesOpen()) {
-    trace.TraceState = 2;
+    trace.TraceState = TTraceDecoder::tsConverting;
     if (!S.TraceFiles->OpenTraceFiles()) return false;
     OpenedFiles = true;
   } else if (hostNames) {
     S.Kasp->OpenKaspFiles();
   }
-  trace.TraceState = 2;
+  trace.TraceState = TTraceDecoder::tsConverting;
   return true;
 }
 
@@ -82,7 +82,7 @@ TModeCommandScope::~TModeCommandScope() {
   // when nothing had them open.
   if (SavedHostNames) {
     S.Kasp->OpenKaspFiles();
-  } else if (SavedTraceState != 2 && !S.Mini->WantsCharacters()) {
+  } else if (SavedTraceState != TTraceDecoder::tsConverting && !S.Mini->WantsCharacters()) {
     S.Kasp->CloseKaspFiles();
   }
   S.Trace->TraceState = SavedTraceState;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "trace/decoder.h"
+
 class TSession;
 
 // The mode files for the length of one command (Display Mode, a conversion):
@@ -19,7 +21,7 @@ class TModeCommandScope {
   TModeCommandScope(const TModeCommandScope&) = delete;
   TModeCommandScope& operator=(const TModeCommandScope&) = delete;
 
-  // Trace conversion state 2 with the trace files open (and, with
+  // Trace conversion on (tsConverting) with the trace files open (and, with
   // hostNames, the host name files). False when the files cannot be opened
   // (the reason was reported).
   bool Open(bool hostNames);
@@ -28,7 +30,7 @@ class TModeCommandScope {
 
  private:
   TSession& S;
-  int SavedTraceState;
+  TTraceDecoder::TTraceState SavedTraceState;
   bool SavedHostNames;
   bool SavedTrigger;
   bool TriggerSuspended = false;

@@ -39,7 +39,7 @@ bool TTraceFiles::OpenTraceFiles(std::shared_ptr<const TModeFileStore> store) {
 bool TTraceFiles::Opened() {
   TTraceDecoder& trace = *S.Trace;
   if (!Set) {
-    trace.TraceState = 0;
+    trace.TraceState = TTraceDecoder::tsOff;
     return false;
   }
   trace.Cache.Attach(Set.get());
@@ -52,19 +52,19 @@ void TTraceFiles::CloseTraceFiles() {
   TTraceDecoder& trace = *S.Trace;
   trace.Cache.Attach(nullptr);
   Set.reset();
-  trace.TraceState = 0;
+  trace.TraceState = TTraceDecoder::tsOff;
   trace.MessageIdentity = 0;
 }
 
 void TTraceFiles::TraceOn() {
   TTraceDecoder& trace = *S.Trace;
   // From state 1 (host name files only) the trace files may still be closed.
-  trace.TraceState = 2;
+  trace.TraceState = TTraceDecoder::tsConverting;
   const bool alreadyOpen = TraceFilesOpen();
   OpenTraceFiles();
   // Opening the trace files has just tried the host name files; trying again
   // would only show the same missing file a second time.
-  if (trace.TraceState == 2 && alreadyOpen) S.Kasp->OpenKaspFiles();
+  if (trace.TraceState == TTraceDecoder::tsConverting && alreadyOpen) S.Kasp->OpenKaspFiles();
   trace.ResetMessageState();
   S.Writer->UpdateStatusBar();
 }
@@ -76,11 +76,11 @@ void TTraceFiles::TraceOff() {
 }
 
 bool TTraceFiles::ToggleTrace() {
-  if (!QuorixOnly(S)) return S.Trace->TraceState == 2;
-  if (S.Trace->TraceState == 2) TraceOff();
+  if (!QuorixOnly(S)) return S.Trace->TraceState == TTraceDecoder::tsConverting;
+  if (S.Trace->TraceState == TTraceDecoder::tsConverting) TraceOff();
   else TraceOn();
   S.Trace->AbortRequested = false;
-  return S.Trace->TraceState == 2;
+  return S.Trace->TraceState == TTraceDecoder::tsConverting;
 }
 
 // --- KASP files ---

@@ -133,7 +133,7 @@ void TTraceDecoder::ParseHeader(std::string_view line, THeaderLayout layout) {
 
 void TTraceDecoder::PrintHeader(bool shortForm) {
   TScreenWriter& w = *S.Writer;
-  if (TraceState != 2) {
+  if (TraceState != tsConverting) {
     w.WriteLine(Header.Line, caMsg);
     HeaderPrinted = true;
     return;

@@ -80,7 +80,7 @@ void TMiniTrace::MiniTraceOff() {
   }
   Active = false;
   State = msOff;
-  if (S.Trace->TraceState != 2) S.Kasp->CloseKaspFiles();
+  if (S.Trace->TraceState != TTraceDecoder::tsConverting) S.Kasp->CloseKaspFiles();
   S.Writer->UpdateStatusBar();
 }
 
@@ -122,7 +122,7 @@ void TMiniTrace::TakeChar(std::uint8_t c) {
       const auto b = static_cast<std::uint8_t>(d);
       if (!Active) {
         // Switched off meanwhile: the rest goes where it would have gone.
-        if (S.Trace->TraceState == 2) S.Trace->TraceReceiveChar(b);
+        if (S.Trace->TraceState == TTraceDecoder::tsConverting) S.Trace->TraceReceiveChar(b);
         else S.Writer->PutChar(b);
         continue;
       }
@@ -136,7 +136,7 @@ void TMiniTrace::TakeChar(std::uint8_t c) {
 }
 
 bool TMiniTrace::DecoderTakesCharacters() const {
-  return S.Trace->TraceState == 2 || S.Kasp->ErrorFileOpen;
+  return S.Trace->TraceState == TTraceDecoder::tsConverting || S.Kasp->ErrorFileOpen;
 }
 
 void TMiniTrace::Write(std::string_view text) { S.Writer->WriteLine(text, caIndicator); }
@@ -145,7 +145,7 @@ void TMiniTrace::ProcessLine(std::string_view line) {
   if (!IsMiniLine(line)) {
     // Message trace lines between MINI lines are still decoded when trace
     // conversion is on.
-    if (S.Trace->TraceState == 2 && Live) {
+    if (S.Trace->TraceState == TTraceDecoder::tsConverting && Live) {
       S.Trace->ProcessLine(line);
     } else {
       S.Writer->WriteLine(line, caData);
@@ -400,7 +400,7 @@ void TMiniTrace::DecodeCollected(int which) {
   const bool shown = which == 1 ? S.Settings.DisplayMsgBuffer != 0 : S.Settings.DisplayUserBuffer != 0;
   if (shown && t.MessageBuffer.Count != 0) {
     if (which == 2) t.ExpectedUserBufferLength = t.MessageBuffer.Count;
-    if (t.TraceState == 2) {
+    if (t.TraceState == TTraceDecoder::tsConverting) {
       t.SpecialDecoder = 0;
       t.DecodeBuffer(which);
     } else {

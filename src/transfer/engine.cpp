@@ -39,11 +39,11 @@ void TTransferEngine::AwaitEcho(std::uint8_t c) {
   Timers[tmEcho] = S.Settings.MaxEchoDelay;
 }
 
-void TTransferEngine::HandleSessionEvent(int kind, int payload) {
+void TTransferEngine::HandleSessionEvent(TSessionEventKind kind, int payload) {
   switch (kind) {
-    case 1: Tick(); return;
-    case 2: DispatchReceivedByte(static_cast<std::uint8_t>(payload)); return;
-    case 3:
+    case sekTick: Tick(); return;
+    case sekReceivedByte: DispatchReceivedByte(static_cast<std::uint8_t>(payload)); return;
+    case sekKey:
       KeyPressed = true;
       if (KeyHandler) KeyHandler(payload);
       return;
@@ -122,8 +122,8 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
     return;
   }
   switch (ReceiveKind) {
-    case 0: FileReceiveStep(c); return;
-    case 2: {
+    case rkUser: FileReceiveStep(c); return;
+    case rkCapture: {
       bool halfFull = false;
       {
         std::lock_guard<std::mutex> guard(CaptureRing.Lock);
@@ -135,10 +135,10 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
       if (halfFull && CaptureRing.Filling) CaptureRing.Filling();
       return;
     }
-    case 1:
+    case rkHost:
       if (HostReceiveStep) HostReceiveStep(c);
       return;
-    default: return;  // kind 3 routes received bytes nowhere
+    default: return;  // rkHostOther routes received bytes nowhere
   }
 }
 
@@ -158,7 +158,7 @@ void TTransferEngine::FileReceiveStep(std::uint8_t c) {
   ScreenPath(c);
   // The screen path may have ended the transfer (the writer's Ctrl-Z rule).
   if (!TransferActive) return;
-  if (Direction == 0) {
+  if (Direction == drSend) {
     // Echo-paced sending goes on between ticks.
     if (FileSendStep) FileSendStep();
     return;

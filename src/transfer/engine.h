@@ -29,6 +29,9 @@ enum TTimer {
   tmEcho = 5,
 };
 
+// What HandleSessionEvent is given: the timer tick, a received byte, a key.
+enum TSessionEventKind : int { sekTick = 1, sekReceivedByte = 2, sekKey = 3 };
+
 // Wait flag shown by the status line.
 enum TWaitFlag { wfRunning = 0, wfWaiting = 1, wfFinished = 2 };
 
@@ -111,8 +114,7 @@ class TTransferEngine : public TTransferState {
   // Waits for c to come back, at most MaxEchoDelay tenths (0: no wait).
   void AwaitEcho(std::uint8_t c);
 
-  // kind 1 tick, 2 received byte, 3 key.
-  void HandleSessionEvent(int kind, int payload);
+  void HandleSessionEvent(TSessionEventKind kind, int payload);
   void Tick();
   void DispatchReceivedByte(std::uint8_t c);
   // True when a received byte would go straight to the interpreter with no

@@ -61,7 +61,7 @@ bool TPacedSend::StartFileSend() {
     return false;
   }
   TTransferEngine& engine = *S.Transfer;
-  engine.ReceiveKind = 0;
+  engine.ReceiveKind = rkUser;
   TLogFiles& files = *S.Files;
   files.TransferFileName = S.Settings.SendReceiveFileName.str();
   if (!files.OpenTransferFile(0)) return false;
@@ -70,7 +70,7 @@ bool TPacedSend::StartFileSend() {
   EndOfFile = false;
   Previous = 0;
   engine.TransferActive = true;
-  engine.Direction = 0;
+  engine.Direction = drSend;
   engine.WaitFlag = wfRunning;
   engine.KeyPressed = false;  // a key typed before the send releases no line of it
   engine.Activities |= acFileSend;
@@ -84,7 +84,7 @@ bool TPacedSend::StartFileSend() {
 
 void TPacedSend::SenderTick() {
   TTransferEngine& engine = *S.Transfer;
-  if (!engine.TransferActive || engine.Direction != 0) {
+  if (!engine.TransferActive || engine.Direction != drSend) {
     engine.Activities &= ~static_cast<std::uint32_t>(acFileSend);
     State.GaugeVisible = false;
     Changed();
@@ -126,7 +126,7 @@ bool TPacedSend::Refill() {
 bool TPacedSend::SendStep() {
   TTransferEngine& engine = *S.Transfer;
   if (engine.Activities & acQueuedString) return true;
-  if (!engine.TransferActive || engine.Direction != 0) return false;
+  if (!engine.TransferActive || engine.Direction != drSend) return false;
   const bool ctrlZAtEnd = S.Settings.EOFCtrlZ != 0;
   if (Index >= Count) {
     const bool readFailed = !Refill() && !EndOfFile;

@@ -39,14 +39,14 @@ void StartCapture(TSession& session) {
   engine.PadsPrompt.Collecting = false;
   engine.CaptureRing.Reset();
   engine.TransferActive = true;
-  engine.Direction = 1;
-  engine.ReceiveKind = 2;
+  engine.Direction = drReceive;
+  engine.ReceiveKind = rkCapture;
 }
 
 int SessionState(const TSession& session) {
   const TTransferEngine& engine = *session.Transfer;
   if (engine.PadsPrompt.Collecting) return psWaitForPassword;
-  if (engine.TransferActive && engine.ReceiveKind == 2) return psLinking;
+  if (engine.TransferActive && engine.ReceiveKind == rkCapture) return psLinking;
   return psDisconnected;
 }
 
@@ -157,10 +157,10 @@ void TPadsSession::LineDown(bool exited) {
 void TPadsSession::StopCapture() {
   TTransferEngine& engine = *S.Transfer;
   engine.PadsPrompt.Collecting = false;
-  if (engine.TransferActive && engine.ReceiveKind == 2) {
+  if (engine.TransferActive && engine.ReceiveKind == rkCapture) {
     engine.TransferActive = false;
-    engine.ReceiveKind = 0;
-    engine.Direction = 0;
+    engine.ReceiveKind = rkUser;
+    engine.Direction = drSend;
   }
   engine.CaptureRing.Reset();
 }

@@ -51,10 +51,10 @@ bool TFileReceive::StartReceive(bool ascii) {
   // The append question depends on the kind, so it is set before the open;
   // a transfer that runs keeps its own kind.
   const bool idle = files.TransferFileState == TLogFiles::tsClosed;
-  const int previousKind = engine.ReceiveKind;
+  const TReceiveKind previousKind = engine.ReceiveKind;
   if (idle) {
     files.TransferFileName = settings.SendReceiveFileName.str();
-    engine.ReceiveKind = 0;
+    engine.ReceiveKind = rkUser;
   }
   if (!files.OpenTransferFile(1)) {
     if (idle) engine.ReceiveKind = previousKind;
@@ -62,10 +62,10 @@ bool TFileReceive::StartReceive(bool ascii) {
     return false;
   }
   engine.TransferActive = true;
-  engine.ReceiveKind = 0;
+  engine.ReceiveKind = rkUser;
   engine.CtrlZEnds = ctrlZEnds;
   engine.SuppressControl = suppress;
-  engine.Direction = 1;
+  engine.Direction = drReceive;
   engine.WaitFlag = wfRunning;
   Started();
   return true;
@@ -81,9 +81,9 @@ void TFileReceive::Started() {
 
 void TFileReceive::HostTransferStarted() {
   TTransferEngine& engine = *S.Transfer;
-  if (!engine.TransferActive || engine.Direction != 1) return;
+  if (!engine.TransferActive || engine.Direction != drReceive) return;
   engine.WaitFlag = wfRunning;
-  if (engine.ReceiveKind == 0) {
+  if (engine.ReceiveKind == rkUser) {
     // The host has no dialog: its text ends at Ctrl-Z, control characters and all kept.
     engine.CtrlZEnds = true;
     engine.SuppressControl = false;
@@ -99,7 +99,7 @@ void TFileReceive::HostTransferStarted() {
 void TFileReceive::HostReceiveByte(std::uint8_t c) {
   TTransferEngine& engine = *S.Transfer;
   TLogFiles& files = *S.Files;
-  if (engine.Direction != 1 || files.TransferFileState != TLogFiles::tsWriting) return;
+  if (engine.Direction != drReceive || files.TransferFileState != TLogFiles::tsWriting) return;
   files.AppendTransferByte(c);
   const bool last = Counted && --BytesLeft == 0;
   if (last) {
@@ -116,7 +116,7 @@ void TFileReceive::HostReceiveByte(std::uint8_t c) {
 
 bool TFileReceive::ReceiveRuns() const {
   const TTransferEngine& engine = *S.Transfer;
-  return engine.TransferActive && engine.Direction == 1 && engine.ReceiveKind != 2 &&
+  return engine.TransferActive && engine.Direction == drReceive && engine.ReceiveKind != rkCapture &&
          S.Files->TransferFileState == TLogFiles::tsWriting;
 }
 

@@ -508,7 +508,7 @@ TEST_F(Commands, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
   Type("COL\r");
   EXPECT_EQ(Sent(), "COL\r");  // still the host's command
   EXPECT_EQ(T.S->Files->BackgroundState, TLogFiles::bsWriting);
-  EXPECT_EQ(T.S->Trace->TraceState, 0);
+  EXPECT_EQ(T.S->Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_TRUE(T.Desktop.Boxes.empty());
 
   // With the switch on, decoding is tried: the mode files are missing, so it
@@ -517,7 +517,7 @@ TEST_F(Commands, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
   Settings().ModeFileName = File("nomode");
   EXPECT_FALSE(Offer("col"));
   EXPECT_FALSE(T.Desktop.Boxes.empty());
-  EXPECT_EQ(T.S->Trace->TraceState, 0);
+  EXPECT_EQ(T.S->Trace->TraceState, TTraceDecoder::tsOff);
 }
 
 TEST_F(Commands, ColonColSwitchesTheMiniTraceWhenSetTo) {

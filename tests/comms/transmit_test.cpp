@@ -328,7 +328,7 @@ TEST_F(Transmit, BreakOnTelnetIsIacBrkAndNothingElsewhere) {
 
   T.S->Settings.Port = 5;
   T.S->Transfer->TransferActive = true;  // a receive to file runs
-  T.S->Transfer->Direction = 1;
+  T.S->Transfer->Direction = drReceive;
   Path().SendBreak();
   EXPECT_TRUE(Network.Sends.empty());
 }

@@ -282,8 +282,8 @@ struct TransferFile : TLogFixture {
   void StartTextReceive() {
     TTransferEngine& e = *T.S->Transfer;
     e.TransferActive = true;
-    e.Direction = 1;
-    e.ReceiveKind = 0;
+    e.Direction = drReceive;
+    e.ReceiveKind = rkUser;
     e.SuppressControl = true;
   }
 };
@@ -342,7 +342,7 @@ TEST_F(TransferFile, ReceivingIntoAnExistingFileAsks) {
 }
 
 TEST_F(TransferFile, HostInitiatedReceivesFollowTheHostsPolicy) {
-  T.S->Transfer->ReceiveKind = 1;
+  T.S->Transfer->ReceiveKind = rkHost;
   WriteFileBytes(Name, "old");
   Files().HostFilePolicy = 1;  // overwrite
   ASSERT_TRUE(Files().OpenTransferFile(1));

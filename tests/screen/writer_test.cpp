@@ -351,8 +351,8 @@ TEST(TextReceive, PrintedCharactersAndLinesGoToTheTransferFile) {
   files.TransferFileName = t.T.Dir.file("receive.txt");
   ASSERT_TRUE(files.OpenTransferFile(2));
   t.S.Transfer->TransferActive = true;
-  t.S.Transfer->Direction = 1;
-  t.S.Transfer->ReceiveKind = 0;
+  t.S.Transfer->Direction = drReceive;
+  t.S.Transfer->ReceiveKind = rkUser;
   t.S.Transfer->SuppressControl = true;
   ASSERT_TRUE(files.TextReceiveActive());
   t.MoveTo(1, 1);
@@ -459,7 +459,7 @@ TEST(Modes, ResetBuildsTheCurrentAndCategoryAttributesFromTheSettings) {
 TEST(Modes, StatusBarAndRegionAttribute) {
   Terminal t;
   t.S.Transmit->NetworkConnected = true;
-  t.S.Trace->TraceState = 2;
+  t.S.Trace->TraceState = TTraceDecoder::tsConverting;
   t.W.UpdateStatusBar();
   EXPECT_TRUE(t.S.Status.Connected);
   EXPECT_TRUE(t.S.Status.TraceStatus);

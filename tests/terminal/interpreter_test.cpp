@@ -100,7 +100,7 @@ TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
     if (errorFile) {
       s.Kasp->ErrorFileOpen = true;
     } else {
-      s.Trace->TraceState = 2;
+      s.Trace->TraceState = TTraceDecoder::tsConverting;
     }
     // A short line starting with digits is kept as the message name: nothing shows.
     const std::string text = "12345 decoded, not shown\r\n";

@@ -190,13 +190,13 @@ TEST_F(Keys, ASoftKeyPausesAndWaitsForEchoesKeyByKey) {
   Press(vkF2);
   Ticks(1);
   EXPECT_EQ(Sent(), "ls\r\n");  // then waits for the LF echo
-  T.S->HandleSessionEvent(2, '\n');
+  T.S->HandleSessionEvent(sekReceivedByte, '\n');
   EXPECT_EQ(Sent(), "a");  // the echo came: on at once, up to the pause
   Ticks(19);
   EXPECT_EQ(Sent(), "");
   Ticks(1);
   EXPECT_EQ(Sent(), "b");  // two seconds later; now waits for x
-  T.S->HandleSessionEvent(2, 'x');
+  T.S->HandleSessionEvent(sekReceivedByte, 'x');
   EXPECT_EQ(Sent(), "c");
 }
 
@@ -327,16 +327,16 @@ TEST_F(Keys, KeysAreIgnoredWhileAFileIsSentOrTheHostTransfers) {
   Type("a");
   Press(vkUp);
   EXPECT_EQ(Sent(), "");
-  T.S->Transfer->Direction = 1;  // the same job bit receiving to a file
+  T.S->Transfer->Direction = drReceive;  // the same job bit receiving to a file
   Type("r");
   EXPECT_EQ(Sent(), "r");
   T.S->Transfer->Activities = 0;
   T.S->Transfer->TransferActive = true;
-  T.S->Transfer->Direction = 1;
-  T.S->Transfer->ReceiveKind = 1;  // started by the host
+  T.S->Transfer->Direction = drReceive;
+  T.S->Transfer->ReceiveKind = rkHost;  // started by the host
   Type("b");
   EXPECT_EQ(Sent(), "");
-  T.S->Transfer->ReceiveKind = 0;  // a receive the user started: typing goes on
+  T.S->Transfer->ReceiveKind = rkUser;  // a receive the user started: typing goes on
   Type("c");
   EXPECT_EQ(Sent(), "c");
 }

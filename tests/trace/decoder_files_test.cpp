@@ -40,7 +40,7 @@ TEST(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   s.Settings.ModeFileName.assign(modes.Base);
   s.Settings.OrnetDirectoryName.assign(modes.Dir.path().string() + "/");
   s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, 2);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
   EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
   EXPECT_TRUE(s.Kasp->Names.MsgOpen() && s.Kasp->Names.VmiOpen() && s.Kasp->Names.BidOpen());
   EXPECT_TRUE(s.Status.TraceStatus);
@@ -51,7 +51,7 @@ TEST(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   EXPECT_FALSE(s.Kasp->ReadVmiRecord(-1, vmi));
 
   s.TraceFiles->TraceOff();
-  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
   EXPECT_FALSE(s.Kasp->Names.MsgOpen());
   EXPECT_FALSE(s.Status.TraceStatus);
@@ -77,9 +77,9 @@ TEST(TraceSwitch, FromHostNameFilesOnly) {
   TTestSession t;
   TSession& s = *t.S;
   s.Settings.ModeFileName.assign(modes.Base);
-  s.Trace->TraceState = 1;
+  s.Trace->TraceState = TTraceDecoder::tsHostNames;
   s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, 2);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
   EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
 }
 
@@ -87,10 +87,10 @@ TEST(TraceSwitch, FailuresLeaveItOff) {
   TTestSession t;
   TSession& s = *t.S;
   s.TraceFiles->TraceOn();  // no mode file name
-  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
   s.Settings.ModeFileName.assign(t.Dir.file("missing"));
   s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
   EXPECT_EQ(BoxTexts(t.Desktop),
             (std::vector<std::string>{
@@ -105,7 +105,7 @@ TEST(TraceSwitch, TheButtonIsForQuorixOnly) {
   s.Settings.ModeFileName.assign(modes.Base);
   s.Settings.Emulation = emVT100;
   EXPECT_FALSE(s.TraceFiles->ToggleTrace());
-  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
   ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
   EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
             "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION");
@@ -115,7 +115,7 @@ TEST(TraceSwitch, TheButtonIsForQuorixOnly) {
   EXPECT_TRUE(s.TraceFiles->ToggleTrace());
   EXPECT_FALSE(s.Trace->AbortRequested);
   EXPECT_FALSE(s.TraceFiles->ToggleTrace());
-  EXPECT_EQ(s.Trace->TraceState, 0);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
 }
 
 TEST(KaspFiles, MissingFilesAreReportedByFullName) {
@@ -143,7 +143,7 @@ TEST(TraceSwitch, AMissingHostNameFileIsReportedOnceWhenTracingStarts) {
   s.Settings.ModeFileName.assign(modes.Base);
   s.Settings.OrnetDirectoryName.assign(empty.path().string() + "/");
   s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, 2);
+  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
   const std::string prefix = "File access error when trying to open a file.\rThe file = " + empty.path().string() + "/";
   EXPECT_EQ(BoxTexts(t.Desktop),
             (std::vector<std::string>{prefix + "KASP.MSG", prefix + "KASP.VMI", prefix + "KASP.BID"}));
@@ -239,7 +239,7 @@ TEST(Hostile, UnreadableModeRecords) {
   s.Settings.OrnetDirectoryName.assign("");
   std::map<std::string, std::string> files = CompiledModes("NEWMODE a = STRUCT (x INT, y INT);\nMESSAGE 1 = a;\n").Files;
   files[".mod"].resize(files[".mod"].size() - 50);  // the last component is cut off
-  s.Trace->TraceState = 2;
+  s.Trace->TraceState = TTraceDecoder::tsConverting;
   ASSERT_TRUE(s.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(files)));
   std::ostringstream out;
   s.Writer->Redirect = &out;

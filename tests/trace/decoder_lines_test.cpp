@@ -186,7 +186,7 @@ struct TPumpedSession {
   TPumpedSession() {
     S.StartUp();
     S.Settings.OrnetDirectoryName.assign("");
-    S.Trace->TraceState = 2;
+    S.Trace->TraceState = TTraceDecoder::tsConverting;
     EXPECT_TRUE(S.TraceFiles->OpenTraceFiles(CompileToMemory(kModes)));
     S.Writer->Redirect = &Out;
   }

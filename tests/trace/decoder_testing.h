@@ -42,7 +42,7 @@ struct TDecoding {
   explicit TDecoding(const std::string& source, bool capture = true) : S(*T.S) {
     S.StartUp();
     S.Settings.OrnetDirectoryName.assign("");
-    S.Trace->TraceState = 2;
+    S.Trace->TraceState = TTraceDecoder::tsConverting;
     EXPECT_TRUE(S.TraceFiles->OpenTraceFiles(CompileToMemory(source)));
     if (capture) S.Writer->Redirect = &Out;
   }

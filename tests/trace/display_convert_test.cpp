@@ -87,7 +87,7 @@ TEST_F(ConvertTest, ByteDumpThroughAModeName) {
   EXPECT_EQ(ReadFileBytes(Dir + "qel.w##"), Shown());
   EXPECT_TRUE(T.Desktop.Boxes.empty());
   // The files were opened for the conversion only.
-  EXPECT_EQ(S().Trace->TraceState, 0);
+  EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(S().TraceFiles->TraceFilesOpen());
 }
 
@@ -236,7 +236,7 @@ TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
   S().Trace->SetTriggerEnabled(true);
   Convert(ckByteDump, {kByteLine}, 19, "PAIR");
   EXPECT_EQ(Shown(), Joined({"  A = 1234", "  B = True"}));
-  EXPECT_EQ(S().Trace->TraceState, 2);
+  EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsConverting);
   EXPECT_TRUE(S().TraceFiles->TraceFilesOpen());
   EXPECT_TRUE(S().Trace->TriggerEnabled);
 

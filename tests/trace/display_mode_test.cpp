@@ -66,7 +66,7 @@ TEST_F(DisplayModeTest, ListsIntoTheFileAndShowsIt) {
   EXPECT_EQ(ReadFileBytes(Dir + "qel.%%%"), kPairListing);
   EXPECT_TRUE(Desktop.Boxes.empty());
   // The files were opened for the command only.
-  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
   EXPECT_FALSE(HostNamesOpen());
 
@@ -81,11 +81,11 @@ TEST_F(DisplayModeTest, ListsIntoTheFileAndShowsIt) {
 
 TEST_F(DisplayModeTest, TraceConversionStaysOnAndOpen) {
   S->TraceFiles->TraceOn();
-  ASSERT_EQ(S->Trace->TraceState, 2);
+  ASSERT_EQ(S->Trace->TraceState, TTraceDecoder::tsConverting);
   const TTraceFileSet* files = S->TraceFiles->FileSet();
   Display("PAIR");
   EXPECT_EQ(Desktop.Memos.size(), 1u);
-  EXPECT_EQ(S->Trace->TraceState, 2);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsConverting);
   EXPECT_EQ(S->TraceFiles->FileSet(), files);
   EXPECT_TRUE(HostNamesOpen());
 }
@@ -97,7 +97,7 @@ TEST_F(DisplayModeTest, MiniTraceAloneGetsTheModeFilesForTheCommand) {
   ASSERT_TRUE(HostNamesOpen());
   Display("PAIR");
   EXPECT_EQ(Desktop.Memos.size(), 1u);
-  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
   EXPECT_TRUE(HostNamesOpen());
 }
@@ -107,7 +107,7 @@ TEST_F(DisplayModeTest, ErrorBoxes) {
   ASSERT_EQ(Desktop.Boxes.size(), 1u);
   EXPECT_EQ(Desktop.Boxes[0].Box.Text, "Mode name not found");
   EXPECT_TRUE(Desktop.Memos.empty());
-  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
 
   // An empty name lists nothing and says nothing.
@@ -128,7 +128,7 @@ TEST_F(DisplayModeTest, ErrorBoxes) {
   EXPECT_EQ(Desktop.Boxes[2].Box.Text,
             "The file =" + Dir + "absent.ver doesn't exist. Correct in the Configure|Files window");
   EXPECT_TRUE(Desktop.Memos.empty());
-  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
 }
 
 TEST_F(DisplayModeTest, ListingFileThatCannotBeCreated) {
@@ -146,7 +146,7 @@ TEST_F(DisplayModeTest, BreakingOffShowsNothing) {
   Display("PAIR");
   EXPECT_TRUE(Desktop.Memos.empty());
   EXPECT_TRUE(Desktop.Boxes.empty());
-  EXPECT_EQ(S->Trace->TraceState, 0);
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
 }
 
 TEST_F(DisplayModeTest, ModeDialogStoresTheNameUpperCased) {

@@ -63,7 +63,7 @@ class SampleTraceTest : public SamplesTest {
     std::ostringstream out;
     s.Writer->Redirect = &out;
     s.TraceFiles->TraceOn();
-    EXPECT_EQ(s.Trace->TraceState, 2);
+    EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
     if (mini) s.Mini->MiniTraceOn();
     const std::string text = Sample(trace);
     s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());

@@ -172,7 +172,7 @@ class MiniMessageTest : public MiniTraceTest {
   void SetUp() override {
     MiniTraceTest::SetUp();
     T.S->TraceFiles->TraceOn();
-    ASSERT_EQ(T.S->Trace->TraceState, 2);
+    ASSERT_EQ(T.S->Trace->TraceState, TTraceDecoder::tsConverting);
     T.S->Mini->MiniTraceOn();
     Feed(Mini("FFF5 0C22 3807 0001 2345 0102 0000 0000"));
     Take();

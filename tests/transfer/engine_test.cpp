@@ -32,9 +32,9 @@ struct Engine : ::testing::Test {
     E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
   }
   void Receive(const std::string& bytes) {
-    for (char c : bytes) T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c));
+    for (char c : bytes) T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c));
   }
-  void Tick() { T.S->HandleSessionEvent(1); }
+  void Tick() { T.S->HandleSessionEvent(sekTick); }
   void TimerTick() { T.S->TimerTick(); }
 };
 }  // namespace
@@ -97,7 +97,7 @@ TEST_F(Engine, NothingRunsUnderAnErrorBoxOrWhileTicksAreSkipped) {
 TEST_F(Engine, KeysSetTheKeyPressedFlagAndReachTheHandler) {
   std::vector<int> keys;
   E().KeyHandler = [&](int key) { keys.push_back(key); };
-  T.S->HandleSessionEvent(3, 'k');
+  T.S->HandleSessionEvent(sekKey, 'k');
   EXPECT_TRUE(E().KeyPressed);
   EXPECT_EQ(keys, std::vector<int>{'k'});
 }
@@ -244,7 +244,7 @@ TEST_F(Engine, ThePadsPromptWatchSkipsTheBackgroundLog) {
 
 TEST_F(Engine, ATraceCaptureFillsTheRingAndNotTheScreen) {
   E().TransferActive = true;
-  E().ReceiveKind = 2;
+  E().ReceiveKind = rkCapture;
   EXPECT_FALSE(E().PassesThrough());
   Receive(std::string(4095, 'a'));
   Receive("bc");
@@ -257,7 +257,7 @@ TEST_F(Engine, ATraceCaptureFillsTheRingAndNotTheScreen) {
 
 TEST_F(Engine, HostInitiatedTransfersRouteBytesNowhere) {
   E().TransferActive = true;
-  E().ReceiveKind = 3;
+  E().ReceiveKind = rkHostOther;
   Receive("xyz");
   EXPECT_EQ(Screen, "");
   EXPECT_EQ(E().CaptureRing.Count, 0);
@@ -267,8 +267,8 @@ TEST_F(Engine, AFileSendRunsASendStepAfterEachShownByte) {
   std::string stepsAfter;
   E().FileSendStep = [&] { stepsAfter += Screen.back(); };
   E().TransferActive = true;
-  E().ReceiveKind = 0;
-  E().Direction = 0;
+  E().ReceiveKind = rkUser;
+  E().Direction = drSend;
   Receive("ok");
   EXPECT_EQ(Screen, "ok");
   EXPECT_EQ(stepsAfter, "ok");
@@ -282,8 +282,8 @@ struct Receiving : Engine {
     T.S->Files->TransferFileName = Name;
     ASSERT_TRUE(T.S->Files->OpenTransferFile(2));
     E().TransferActive = true;
-    E().Direction = 1;
-    E().ReceiveKind = 0;
+    E().Direction = drReceive;
+    E().ReceiveKind = rkUser;
   }
 };
 

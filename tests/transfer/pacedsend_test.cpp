@@ -49,9 +49,9 @@ struct PacedSend : ::testing::Test {
     ASSERT_FALSE(Sending());
   }
   void Receive(const std::string& bytes) {
-    for (const char c : bytes) T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c));
+    for (const char c : bytes) T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c));
   }
-  void PressKey() { T.S->HandleSessionEvent(3, 0); }
+  void PressKey() { T.S->HandleSessionEvent(sekKey, 0); }
   std::string SentWith(std::uint8_t eol, const std::string& file) {
     Settings().EOL = eol;
     Wire.Sent.clear();

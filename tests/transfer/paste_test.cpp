@@ -109,7 +109,7 @@ TEST_F(Paste, AnEchoArrivingContinuesThePasteSendAtOnce) {
   E().Timers[tmEcho] = 6;
   Tick();
   EXPECT_EQ(Wire.Sent, "");
-  T.S->HandleSessionEvent(2, 'k');
+  T.S->HandleSessionEvent(sekReceivedByte, 'k');
   EXPECT_EQ(Wire.Sent, "abc");
 }
 

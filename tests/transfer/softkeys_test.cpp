@@ -35,7 +35,7 @@ struct SoftKeys : ::testing::Test {
   }
   void Define(int key, const std::string& text) { Settings().SoftKeys[key - 1] = text; }
   void TimerTick() { T.S->TimerTick(); }
-  void Receive(char c) { T.S->HandleSessionEvent(2, static_cast<std::uint8_t>(c)); }
+  void Receive(char c) { T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c)); }
 };
 }  // namespace
 
@@ -109,14 +109,14 @@ TEST_F(SoftKeys, APauseOfTwentyLastsTwoSecondsUnlessAKeyIsPressed) {
   K().StartSoftKey(3);
   TimerTick();
   TimerTick();
-  T.S->HandleSessionEvent(3, TKeyEvent{TKeyEvent::keVirtual, vkF13}.Payload());  // a key that sends nothing
+  T.S->HandleSessionEvent(sekKey, TKeyEvent{TKeyEvent::keVirtual, vkF13}.Payload());  // a key that sends nothing
   TimerTick();
   EXPECT_EQ(Wire.Sent, "ab");
 }
 
 TEST_F(SoftKeys, TheKeyThatStartsASoftKeyDoesNotCutItsFirstPause) {
   Define(4, "<P:5>x");
-  T.S->HandleSessionEvent(3, TKeyEvent{TKeyEvent::keVirtual, vkF1}.Payload());  // F1 pressed
+  T.S->HandleSessionEvent(sekKey, TKeyEvent{TKeyEvent::keVirtual, vkF1}.Payload());  // F1 pressed
   K().StartSoftKey(4);
   TimerTick();
   TimerTick();
@@ -289,7 +289,7 @@ TEST_F(SoftKeys, ATypedLineStopsAtEightyCharacters) {
 
 TEST_F(SoftKeys, CrDuringATraceCaptureOpensThePadsWindow) {
   E().TransferActive = true;
-  E().ReceiveKind = 2;
+  E().ReceiveKind = rkCapture;
   K().SendCharacter(13);
   EXPECT_TRUE(T.Desktop.IsMessageQueued(wmOpenPads));
 }
