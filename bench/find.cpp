@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "screen/search.h"
+#include "screen/screenfind.h"
 #include "screen/store.h"
 
 namespace {

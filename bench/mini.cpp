@@ -19,8 +19,8 @@
 #include "screen/writer.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 
 namespace {
 class TNullBuffer final : public std::streambuf {

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "commands/definitions.h"
-#include "commands/search.h"
+#include "commands/definitionsearch.h"
 #include "core/tempdir.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "trace/compiler.h"
 #include "trace/convert.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 
 namespace {
 const char* const kModes = R"(

@@ -24,7 +24,7 @@
 #include "core/desktop.h"
 #include "core/settings.h"
 #include "core/tempdir.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
@@ -33,8 +33,8 @@
 #include "trace/convert.h"
 #include "trace/decoder.h"
 #include "trace/display.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 namespace {

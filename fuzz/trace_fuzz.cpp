@@ -16,7 +16,7 @@
 #include "screen/writer.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
+#include "trace/tracefiles.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "core/settings.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/simulate.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/paths.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
+#include "trace/tracefiles.h"
 
 namespace {
 constexpr std::uint8_t kDefaultWaitChar = '>';

@@ -14,7 +14,7 @@
 #include "core/desktop.h"
 #include "core/paths.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/selection.h"
 #include "screen/store.h"
 #include "screen/writer.h"
@@ -22,8 +22,8 @@
 #include "trace/convert.h"
 #include "trace/decoder.h"
 #include "trace/display.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 namespace {

@@ -4,14 +4,14 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"
 #include "terminal/keyboard.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 TSession::TSession(TDesktop& desktop, std::string programDirectory)

@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "app/session.h"
-#include "commands/search.h"
+#include "commands/definitionsearch.h"
 #include "comms/comm.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
@@ -11,11 +11,11 @@
 #include "core/text.h"
 #include "log/errors.h"
 #include "log/file.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/writer.h"
 #include "terminal/keyboard.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 #include "transfer/padssession.h"
 

@@ -6,7 +6,7 @@
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "core/transferstate.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 
 namespace {
 constexpr std::uint8_t CR = 13;

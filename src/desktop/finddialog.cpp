@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "core/desktop.h"
-#include "screen/search.h"
+#include "screen/screenfind.h"
 
 TQelFindDlg::TQelFindDlg(TScreenFind& finder, TDesktop& desktop, QWidget* parent)
     : QDialog(parent), Finder(finder), Desktop(desktop) {

@@ -8,7 +8,7 @@
 #include <array>
 #include <string>
 
-#include "terminal/softkeybar.h"
+#include "terminal/softkeylayout.h"
 
 struct TSetupRecord;
 

@@ -14,7 +14,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/statusbar.h"
+#include "app/statusbarmodel.h"
 
 struct TStatusIndicators;
 class TStatusPanel;

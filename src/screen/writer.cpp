@@ -6,7 +6,7 @@
 #include "core/desktop.h"
 #include "core/settings.h"
 #include "core/status.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 
 namespace {

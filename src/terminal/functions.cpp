@@ -6,7 +6,7 @@
 #include "comms/transmit.h"
 #include "core/numbers.h"
 #include "core/settings.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/interpreter.h"

@@ -10,13 +10,13 @@
 #include "comms/transmit.h"
 #include "core/numbers.h"
 #include "core/settings.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/writer.h"
 #include "terminal/keyboard.h"
 #include "terminal/tables.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "core/desktop.h"
 #include "core/numbers.h"
 #include "core/text.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"
 

@@ -15,9 +15,9 @@
 #include "screen/writer.h"
 #include "trace/decoder.h"
 #include "trace/display.h"
-#include "trace/files.h"
 #include "trace/linetext.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 
 namespace {
 enum class TLineClass { None, Message, Mbid, Ie, N7Par, WordDump, ByteDump, Buffer, Mail, MessageData };

@@ -7,10 +7,10 @@
 #include "core/numbers.h"
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
-#include "trace/files.h"
 #include "trace/linetext.h"
 #include "trace/mini.h"
 #include "trace/pcap.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 namespace {

@@ -10,10 +10,10 @@
 #include "core/paths.h"
 #include "log/errors.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/linetext.h"
 #include "trace/listing.h"
 #include "trace/mini.h"
+#include "trace/tracefiles.h"
 
 namespace {
 bool HostNamesOpen(const TSession& s) {

@@ -6,7 +6,7 @@
 #include "core/numbers.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
+#include "trace/tracefiles.h"
 
 namespace {
 constexpr std::size_t kErrorRecordSize = 17;

@@ -4,8 +4,8 @@
 #include "app/session.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/linetext.h"
+#include "trace/tracefiles.h"
 
 namespace {
 // Up to n characters of a line from column `column` (1-based).

@@ -6,9 +6,9 @@
 #include "core/numbers.h"
 #include "screen/writer.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/linetext.h"
 #include "trace/mini_names.h"
+#include "trace/tracefiles.h"
 
 namespace {
 constexpr std::size_t kMinLineLength = 56;

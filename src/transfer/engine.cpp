@@ -8,7 +8,7 @@
 #include "core/desktop.h"
 #include "core/text.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 
 namespace {
 constexpr std::uint8_t CR = 13;

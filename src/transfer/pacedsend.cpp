@@ -8,7 +8,7 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 

@@ -8,7 +8,7 @@
 #include "comms/lines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"
 

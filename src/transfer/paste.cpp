@@ -11,7 +11,7 @@
 #include "core/desktop.h"
 #include "log/errors.h"
 #include "log/file.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"

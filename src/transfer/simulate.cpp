@@ -5,7 +5,7 @@
 #include "app/session.h"
 #include "core/desktop.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 

@@ -9,7 +9,7 @@
 #include "app/settingsfile.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"

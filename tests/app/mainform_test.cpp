@@ -11,7 +11,7 @@
 #include "app/session.h"
 #include "comms/transmit.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "support/testing.h"
 #include "trace/convert.h"

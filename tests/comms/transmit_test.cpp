@@ -6,7 +6,7 @@
 #include "app/session.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"
 #include "transfer/engine.h"

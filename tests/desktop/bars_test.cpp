@@ -13,7 +13,7 @@
 #include <QtTest>
 
 #include "app/modemdial.h"
-#include "app/statusbar.h"
+#include "app/statusbarmodel.h"
 #include "comms/transmit.h"
 #include "desktop/memoviewer.h"
 #include "desktop/modemtoolbar.h"

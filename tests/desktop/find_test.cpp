@@ -13,7 +13,7 @@
 #include "desktop/finddialog.h"
 #include "guitesting.h"
 #include "screen/bookmarks.h"
-#include "screen/search.h"
+#include "screen/screenfind.h"
 #include "screen/store.h"
 #include "support/testing.h"
 

@@ -11,7 +11,7 @@
 
 #include "desktop/receivedialog.h"
 #include "guitesting.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "support/testing.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"

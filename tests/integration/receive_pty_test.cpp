@@ -13,7 +13,7 @@
 
 #include "app/mainform.h"
 #include "integration/integration_support.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "transfer/engine.h"
 #include "transfer/receive.h"
 

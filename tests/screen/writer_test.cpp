@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "comms/transmit.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"

@@ -11,13 +11,13 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/settings.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
+#include "trace/tracefiles.h"
 #include "transfer/engine.h"
 
 namespace {

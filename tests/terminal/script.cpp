@@ -11,7 +11,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/settings.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"

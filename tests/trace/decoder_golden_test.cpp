@@ -28,8 +28,8 @@
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/modefile_testing.h"
+#include "trace/tracefiles.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/modefile_testing.h"
+#include "trace/tracefiles.h"
 
 // Written text as lines, without their CR LF.
 inline std::vector<std::string> OutputLines(const std::string& text) {

@@ -7,9 +7,9 @@
 #include "trace/compiler.h"
 #include "trace/decoder.h"
 #include "trace/display.h"
-#include "trace/files.h"
 #include "trace/mini.h"
 #include "trace/modefile_testing.h"
+#include "trace/tracefiles.h"
 
 namespace {
 const char* const kModes = R"(

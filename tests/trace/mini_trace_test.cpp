@@ -12,9 +12,9 @@
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
-#include "trace/files.h"
 #include "trace/mini.h"
 #include "trace/modefile_testing.h"
+#include "trace/tracefiles.h"
 
 namespace {
 const char* const kModes = R"(

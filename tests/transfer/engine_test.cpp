@@ -8,7 +8,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "transfer/engine.h"

@@ -7,7 +7,7 @@
 #include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "transfer/commandstate.h"

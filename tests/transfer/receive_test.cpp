@@ -11,7 +11,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

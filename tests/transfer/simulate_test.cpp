@@ -9,7 +9,7 @@
 #include "app/mainform.h"
 #include "app/session.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 #include "support/testing.h"
 #include "transfer/engine.h"

@@ -8,7 +8,7 @@
 
 #include "app/session.h"
 #include "core/cp437.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "screen/store.h"
 
 void PrintLine(std::string_view text, bool keepTabs) {

@@ -1,4 +1,4 @@
-#include "app/statusbar.h"
+#include "app/statusbarmodel.h"
 
 #include <malloc.h>
 #include <sys/sysinfo.h>

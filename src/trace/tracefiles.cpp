@@ -1,4 +1,4 @@
-#include "trace/files.h"
+#include "trace/tracefiles.h"
 
 #include "app/session.h"
 #include "core/desktop.h"

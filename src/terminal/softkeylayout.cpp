@@ -1,4 +1,4 @@
-#include "terminal/softkeybar.h"
+#include "terminal/softkeylayout.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include "core/settings.h"
 #include "terminal/keymap.h"
-#include "terminal/softkeybar.h"
+#include "terminal/softkeylayout.h"
 #include "terminal/tabstops.h"
 
 // ------------------------------------------------------- soft-key bar

@@ -8,7 +8,7 @@
 
 #include "app/session.h"
 #include "log/errors.h"
-#include "log/files.h"
+#include "log/logfiles.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 

@@ -1,4 +1,4 @@
-#include "commands/search.h"
+#include "commands/definitionsearch.h"
 
 #include <algorithm>
 

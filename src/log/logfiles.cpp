@@ -1,4 +1,4 @@
-#include "log/files.h"
+#include "log/logfiles.h"
 
 #include <unistd.h>
 

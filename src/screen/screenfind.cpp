@@ -1,4 +1,4 @@
-#include "screen/search.h"
+#include "screen/screenfind.h"
 
 #include <algorithm>
 #include <climits>
