@@ -198,7 +198,7 @@ struct TResult {
 TResult DecodeOnce(const TFixture& fixture, const std::string& trace) {
   const std::filesystem::path programDir = fixture.Dir / "program";
   std::filesystem::create_directories(programDir);
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, programDir.string());
   TBatchDecoder decoder(session);
   TResult result;

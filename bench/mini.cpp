@@ -63,7 +63,7 @@ int main() {
   }
 
   const TTemporaryDirectory directory("qel-bench-mini");
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   session.Settings.OrnetDirectoryName = "";
   session.Settings.DisplayMsgHeader = 1;

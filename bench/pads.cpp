@@ -131,7 +131,7 @@ class TBench {
   }
 
   TTemporaryDirectory Dir{"qelbench"};
-  TScriptedDesktop Desktop;
+  THeadlessDesktop Desktop;
   pads::TPadsProtocol Pads;
   int Master = -1;
   pid_t Child = -1;

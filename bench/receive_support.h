@@ -61,7 +61,7 @@ inline double Megabytes(std::size_t bytes) { return static_cast<double>(bytes) /
 inline double InMemoryRate(const std::string& stream) {
   const TTemporaryDirectory directory("qelbench");
   if (directory.Path().empty()) std::abort();
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   session.Settings.Emulation = emVT100;
   session.StartUp();

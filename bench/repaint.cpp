@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 400;
   const TTemporaryDirectory directory("qelbench");
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   session.StartUp();
   Receive(session, "\x1b[?3h");

@@ -41,7 +41,7 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 int main(int argc, char** argv) {
   const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
   const TTemporaryDirectory directory("qelbench");
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   double runSeconds = 0, charSeconds = 0;
   int count = 0;
   {

@@ -11,6 +11,7 @@
 #include "core/desktop.h"
 #include "core/tempdir.h"
 #include "screen/writer.h"
+#include "support/scripteddesktop.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
 #include "trace/decoder.h"

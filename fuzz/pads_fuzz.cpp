@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/desktop.h"
+#include "support/scripteddesktop.h"
 #include "transfer/pads.h"
 #include "transfer/padsframe.h"
 

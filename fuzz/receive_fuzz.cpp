@@ -16,6 +16,7 @@
 #include "core/tempdir.h"
 #include "screen/store.h"
 #include "screen/writer.h"
+#include "support/scripteddesktop.h"
 #include "terminal/interpreter.h"
 #include "transfer/engine.h"
 

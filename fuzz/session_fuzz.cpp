@@ -27,6 +27,7 @@
 #include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
+#include "support/scripteddesktop.h"
 #include "terminal/interpreter.h"
 #include "terminal/keyboard.h"
 #include "trace/compiler.h"

@@ -11,6 +11,7 @@
 #include "app/settingsfile.h"
 #include "core/desktop.h"
 #include "core/tempdir.h"
+#include "support/scripteddesktop.h"
 
 namespace {
 // The sessions' program directory, removed when the fuzzer exits.

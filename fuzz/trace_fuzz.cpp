@@ -14,6 +14,7 @@
 #include "core/desktop.h"
 #include "core/tempdir.h"
 #include "screen/writer.h"
+#include "support/scripteddesktop.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
 #include "trace/tracefiles.h"

@@ -80,7 +80,7 @@ bool TBatchDecoder::Start(const TBatchDecodeOptions& options, std::string* error
   if (options.QuorixType >= 0) settings.QuorixType = static_cast<std::uint8_t>(options.QuorixType);
   S.StartUp();
 
-  auto* desktop = dynamic_cast<TScriptedDesktop*>(&S.Desktop);
+  auto* desktop = dynamic_cast<THeadlessDesktop*>(&S.Desktop);
   const std::size_t boxesBefore = desktop ? desktop->Boxes.size() : 0;
   S.TraceFiles->TraceOn();
   if (S.Trace->TraceState != TTraceDecoder::tsConverting) {

@@ -30,7 +30,7 @@ TCoreDesktop::~TCoreDesktop() {
 TMsgResult TCoreDesktop::ShowMessage(const TMessageBox& box) {
   if (BoxOpenMs > 0) Wait(BoxOpenMs);
   if (OnMessage) return OnMessage(box);
-  return TScriptedDesktop::DefaultAnswer(box.Buttons);
+  return THeadlessDesktop::DefaultAnswer(box.Buttons);
 }
 
 void TCoreDesktop::Post(const TPostedMessage& message, std::uint64_t generation, bool ahead) {

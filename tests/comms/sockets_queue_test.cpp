@@ -11,6 +11,7 @@
 #include "core/desktop.h"
 #include "support/eventloop.h"
 #include "support/loopback.h"
+#include "support/scripteddesktop.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "core/desktop.h"
 #include "support/eventloop.h"
 #include "support/loopback.h"
+#include "support/scripteddesktop.h"
 
 namespace {
 

@@ -15,10 +15,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "desktop/attributechooser.h"
 #include "core/desktop.h"
+#include "desktop/attributechooser.h"
 #include "desktop/configdialog.h"
 #include "guitesting.h"
+#include "support/scripteddesktop.h"
 
 Q_DECLARE_METATYPE(TSetupRecord)
 

@@ -14,6 +14,7 @@
 #include "core/desktop.h"
 #include "desktop/senddialog.h"
 #include "guitesting.h"
+#include "support/scripteddesktop.h"
 
 namespace {
 TSetupRecord Defaults() {

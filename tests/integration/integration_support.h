@@ -70,7 +70,7 @@ struct TWindow {
     Desktop.Handler = [this](const TPostedMessage& message) { Handover.HandleMessage(message); };
     Desktop.OnMessage = [this](const TMessageBox& box) {
       Boxes.push_back(box.Text);
-      return TScriptedDesktop::DefaultAnswer(box.Buttons);
+      return THeadlessDesktop::DefaultAnswer(box.Buttons);
     };
     Events.OnSessionEnded = [this](const std::string&) { ++Ended; };
     QObject::connect(&Timer, &QTimer::timeout, [this] { Handover.TimerTick(); });

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/desktop.h"
+#include "support/scripteddesktop.h"
 
 namespace {
 // A store of the given lines (attribute 0).

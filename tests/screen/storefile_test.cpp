@@ -5,6 +5,7 @@
 
 #include "core/desktop.h"
 #include "screen/store.h"
+#include "support/scripteddesktop.h"
 #include "support/testing.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/tempdir.h"
+#include "support/scripteddesktop.h"
 
 // A temporary directory removed when the object dies; a test cannot run
 // without one, so failing to make it throws.

@@ -9,6 +9,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
+#include "support/scripteddesktop.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 #include "transfer/pads.h"

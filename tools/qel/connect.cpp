@@ -174,7 +174,7 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   desktop.OnMessage = [&](const TMessageBox& box) {
     lastBox = OneLine(box.Text);
     notes.push_back(lastBox);
-    return TScriptedDesktop::DefaultAnswer(box.Buttons);
+    return THeadlessDesktop::DefaultAnswer(box.Buttons);
   };
   auto showNotes = [&](const std::string& failure) {
     for (const std::string& note : notes) {

@@ -81,7 +81,7 @@ int RunDecode(const TToolCommand& tool, int argc, char** argv) {
   // The session's program directory, removed at the end.
   const TTemporaryDirectory directory("qeldecode");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
     return tool.Failure(options.Settings, reason);

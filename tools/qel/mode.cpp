@@ -75,7 +75,7 @@ int RunMode(const TToolCommand& tool, int argc, char** argv) {
 
   const TTemporaryDirectory directory("qelmode");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   TBoxReporter reporter(session);
   // Each box is one line on stderr.

@@ -88,7 +88,7 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   // The session's program directory, removed at the end.
   const TTemporaryDirectory directory("qelreplay");
   if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
-  TScriptedDesktop desktop;
+  THeadlessDesktop desktop;
   TSession session(desktop, directory.Path().string());
   if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
     return tool.Failure(options.Settings, reason);
