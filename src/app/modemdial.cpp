@@ -1,13 +1,13 @@
 #include "app/modemdial.h"
 
-#include <cerrno>
-#include <fstream>
+#include <string>
 
 #include "app/session.h"
 #include "comms/transmit.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "log/errors.h"
+#include "log/file.h"
 #include "terminal/keyboard.h"
 
 TModemContext ModemContext(TSession& session) {
@@ -65,20 +65,22 @@ void TModem::DialListBoxChange(std::string_view text) {
 void TModem::DialListBoxDropDown() {
   DialList.clear();
   const std::string name = S.ProgramDirectory + kDialListName;
-  errno = 0;
-  std::ifstream file(MatchCaseInsensitive(name), std::ios::binary);
-  if (!file) {
-    const int error = errno != 0 ? errno : ENOENT;
+  // A dial list holds a few dozen numbers; a wrong file must not take the memory.
+  constexpr std::size_t kDialListLimit = 1u << 20;
+  std::string text;
+  if (const int error = ReadWholeFile(MatchCaseInsensitive(name), kDialListLimit, text); error != 0) {
     S.Errors.ReportErrno(ekFileAccess, error, name);
     return;
   }
-  std::string line;
-  while (std::getline(file, line)) {
+  // A file that ends with a line end gives no empty entry after it.
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    DialList.push_back(line);
+    DialList.push_back(std::move(line));
+    start = end + 1;
   }
-  // A file that ends with a line end gives no empty entry after it; one
-  // that was read only in part is shown as far as it was read.
 }
 
 bool TModem::EntryNumber(std::string_view entry, std::string& number) {

@@ -289,21 +289,17 @@ void TLocalCommands::LoadCommandDefinitions() {
   CommandDefinitionList.clear();
   const std::string name = S.Settings.CommandFileName.str();
   if (name.empty()) return;
-  TFile file;
-  if (const int error = file.OpenRead(name); error != 0) {
-    S.Errors->ReportErrno(ekFileAccess, error, name);
+  std::string text;
+  const int error = ReadWholeFile(name, kCommandFileLimit, text);
+  if (error == ENOMEM) {
+    S.Errors->ReportError(ekMessage, 0,
+                          "An error occurred processing the information in " + name + "." + char(CR) +
+                              "The file is larger than 16 MB and was not loaded.");
     return;
   }
-  std::string text;
-  char chunk[65536];
-  for (;;) {
-    const TIoResult r = file.Read(chunk, sizeof chunk);
-    if (r.Error != 0) {
-      S.Errors->ReportErrno(ekFileAccess, r.Error, name);
-      break;
-    }
-    if (r.Done == 0) break;
-    text.append(chunk, r.Done);
+  if (error != 0) {
+    S.Errors->ReportErrno(ekFileAccess, error, name);
+    return;
   }
   TCommandFile parsed = ParseCommandFile(text);
   CommandDefinitionList = std::move(parsed.Definitions);

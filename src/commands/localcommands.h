@@ -19,6 +19,9 @@ class TLocalCommands {
   // At most this many faulty lines of a Command File get a box of their own;
   // one more box counts the rest, so a wrong file cannot bury the window.
   static constexpr std::size_t kErrorBoxesMax = 10;
+  // A command file larger than this is not loaded (a device or a wrong name
+  // must not take the memory).
+  static constexpr std::size_t kCommandFileLimit = 16u << 20;
 
   explicit TLocalCommands(TSession& session);
   ~TLocalCommands();

@@ -8,14 +8,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <string>
 
-#include "core/paths.h"
 #include "core/text.h"
 #include "desktop/memoviewer.h"
 #include "log/errors.h"
+#include "log/file.h"
 
 TModeDialogBox::TModeDialogBox(TDesktop& desktop, TErrorReporter& errors, QWidget* parent)
     : QDialog(parent), Desktop(desktop), Errors(errors) {
@@ -83,18 +81,17 @@ void TModeDialogBox::Browse() {
     return;
   }
   BrowseBtn->setEnabled(false);
-  errno = 0;
-  std::ifstream file(NativeFileName(ModeListFile), std::ios::binary);
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  if (!file || file.bad()) {
-    Errors.ReportErrno(ekFileAccess, errno != 0 ? errno : EIO, ModeListFile);
+  // A mode list is a few thousand names; a wrong file must not take the memory.
+  constexpr std::size_t kListLimit = std::size_t(16) << 20;
+  std::string text;
+  if (const int error = ReadWholeFile(ModeListFile, kListLimit, text); error != 0) {
+    Errors.ReportErrno(ekFileAccess, error, ModeListFile);
     BrowseBtn->setEnabled(true);
     return;
   }
   TMemoText list;
   list.Title = kListTitle;
-  list.Text = text.str();
+  list.Text = std::move(text);
   const std::optional<std::string> chosen = ChooseFromList ? ChooseFromList(list) : std::nullopt;
   if (chosen) {
     const std::string_view trimmed = TrimBlanks(*chosen);

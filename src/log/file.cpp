@@ -134,3 +134,26 @@ bool FileCanBeOpened(const std::string& name) {
   TFile file;
   return file.OpenRead(name) == 0;
 }
+
+bool FileExists(const std::string& name) {
+  if (name.empty()) return false;
+  struct stat st;
+  return ::lstat(NativeFileName(name).c_str(), &st) == 0;
+}
+
+int ReadWholeFile(const std::string& name, std::size_t limit, std::string& text) {
+  text.clear();
+  TFile file;
+  if (const int error = file.OpenRead(name); error != 0) return error;
+  char chunk[65536];
+  for (;;) {
+    const TIoResult r = file.Read(chunk, sizeof chunk);
+    if (r.Error != 0 && r.Error != EAGAIN) return r.Error;
+    if (text.size() + r.Done > limit) {
+      text.clear();
+      return ENOMEM;
+    }
+    text.append(chunk, r.Done);
+    if (r.Done < sizeof chunk) return 0;
+  }
+}

@@ -56,5 +56,14 @@ class TFile {
   TFileFaults* Faults = nullptr;
 };
 
-// The existence test used throughout: the file can be opened for reading.
+// A file read whole when it holds at most limit bytes: 0, or the errno of
+// the failure, ENOMEM when it holds more (a device that never ends does), so
+// a wrong name cannot take the memory.
+int ReadWholeFile(const std::string& name, std::size_t limit, std::string& text);
+
+// The file can be opened for reading.
 bool FileCanBeOpened(const std::string& name);
+// Something exists under the name (a dangling link included). Decides
+// whether creating the name would replace anything: a file that exists but
+// cannot be read (write-only, a socket) is still there to be lost.
+bool FileExists(const std::string& name);

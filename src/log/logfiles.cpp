@@ -91,7 +91,7 @@ void TLogFiles::OpenLogFile() {
   LogOpen = false;
   const std::string name = S.Settings.LogFileName.str();
   if (name.empty()) return;
-  if (!FileCanBeOpened(name)) {
+  if (!FileExists(name)) {
     CreateLogFile();
     return;
   }
@@ -253,7 +253,7 @@ bool TLogFiles::NextNumberedName() {
   std::string name = TransferFileName;
   for (char digit = '0'; digit <= '9'; ++digit) {
     name.back() = digit;
-    if (FileCanBeOpened(name)) continue;
+    if (FileExists(name)) continue;
     TransferFileName = name;
     return CreateTransferFile();
   }
@@ -272,7 +272,10 @@ bool TLogFiles::OpenTransferFile(int mode) {
   TransferBuffer.clear();
   if (TransferFileName.empty()) return false;
 
-  const bool exists = TransferFile.OpenRead(TransferFileName) == 0;
+  // A send needs the file readable; a receive asks about anything that is
+  // there, readable or not, before it writes over it.
+  const bool exists =
+      mode == 0 ? TransferFile.OpenRead(TransferFileName) == 0 : FileExists(TransferFileName);
   bool opened = false;
   int state = tsWriting;
   switch (mode) {
@@ -287,7 +290,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
     case 1: {
       TransferFile.Close();
       if (!exists) {
-        // Exclusive create, so a file that exists but cannot be read is never
+        // Exclusive create: a file another program made meanwhile is never
         // truncated without the question.
         const int error = TransferFile.CreateNew(TransferFileName);
         if (error == 0) {

@@ -2,13 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/paths.h"
 #include "log/errors.h"
+#include "log/file.h"
 #include "trace/decoder.h"
 #include "trace/linetext.h"
 #include "trace/listing.h"
@@ -92,16 +91,17 @@ TModeCommandScope::~TModeCommandScope() {
 // --- Display Mode ---
 
 void ShowFileInMemo(TSession& s, const std::string& path, const std::string& title, const char* displayName) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in) {
-    s.Errors->ReportErrno(ekFileAccess, errno != 0 ? errno : EIO, displayName);
+  // A listing larger than this is not what the viewer is for; it is refused
+  // before it takes the memory.
+  constexpr std::size_t kMemoLimit = std::size_t(64) << 20;
+  std::string text;
+  if (const int error = ReadWholeFile(path, kMemoLimit, text); error != 0) {
+    s.Errors->ReportErrno(ekFileAccess, error, displayName);
     return;
   }
   TMemoText memo;
   memo.Title = title;
-  memo.Text = text.str();
+  memo.Text = std::move(text);
   s.Desktop.ShowMemo(memo);
 }
 

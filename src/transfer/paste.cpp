@@ -205,7 +205,7 @@ void TPaste::PasteToDisk() {
   const std::string name = ChooseDiskFile();
   if (name.empty()) return;
   bool append = false;
-  if (FileCanBeOpened(name)) {
+  if (FileExists(name)) {
     const TMsgResult answer =
         S.Desktop.ShowMessage({TMsgIcon::Confirmation, kAppendQuestion, "", mbYes | mbNo | mbCancel, 0});
     if (answer != TMsgResult::Yes && answer != TMsgResult::No) return;

@@ -202,6 +202,14 @@ TEST_F(Commands, AMissingCommandFileIsAFileAccessError) {
   EXPECT_TRUE(C->Definitions().empty());
 }
 
+TEST_F(Commands, ACommandFileThatNeverEndsIsRefusedWithItsBox) {
+  Settings().CommandFileName = "/dev/zero";
+  C = InstallLocalCommands(*T.S);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"An error occurred processing the information in /dev/zero." + CR +
+                                                  "The file is larger than 16 MB and was not loaded."}));
+  EXPECT_TRUE(C->Definitions().empty());
+}
+
 TEST_F(Commands, NoCommandFileNameLoadsNothingAndAsksNothing) {
   C = InstallLocalCommands(*T.S);
   EXPECT_TRUE(T.Desktop.Boxes.empty());

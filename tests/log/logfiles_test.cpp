@@ -8,6 +8,7 @@
 
 #include "app/session.h"
 #include "log/errors.h"
+#include "log/file.h"
 #include "log/logfiles.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
@@ -371,6 +372,30 @@ TEST_F(TransferFile, NumberedNamesRunOut) {
   EXPECT_EQ(Boxes()[0].Box.Text, " Can't rename transfer file. Too many files with the same name.");
 }
 
+TEST_F(TransferFile, AFileThatCannotBeReadIsThereAllTheSame) {
+  // Write-only files, as a user other than root meets them.
+  namespace fs = std::filesystem;
+  fs::permissions(T.Dir.path(), fs::perms::all);
+  const std::string numbered = T.Dir.file("data.tx0");
+  const std::string log = T.Dir.file("session.log");
+  for (const std::string& name : {numbered, log}) {
+    WriteFileBytes(name, "PRECIOUS");
+    fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
+  }
+  T.S->Settings.LogFileName.assign(log);
+  T.Desktop.Answers = {TMsgResult::Cancel};
+  const int boxes = RunUnprivileged([&] {
+    if (!Files().NextNumberedName()) return 100;
+    Files().CloseTransferFile();
+    Files().OpenLogFile();  // the append question, answered Cancel
+    return static_cast<int>(Boxes().size());
+  });
+  ASSERT_EQ(boxes, 1);
+  EXPECT_EQ(ReadFileBytes(numbered), "PRECIOUS");
+  EXPECT_TRUE(fs::exists(T.Dir.file("data.tx1")));
+  EXPECT_EQ(ReadFileBytes(log), "PRECIOUS");
+}
+
 TEST_F(TransferFile, AOneCharacterNameIsReplacedWhole) {
   const std::filesystem::path old = std::filesystem::current_path();
   std::filesystem::current_path(T.Dir.path());
@@ -526,4 +551,19 @@ TEST_F(DebugCapture, NothingIsRecordedWhileOff) {
   EXPECT_EQ(Files().CaptureCount(), 0u);
   Files().StopEscapeLog();
   EXPECT_FALSE(std::filesystem::exists(T.Dir.file("debu_qel.log")));
+}
+
+// ------------------------------------------------------- whole text files
+
+TEST(WholeFile, AFileUpToTheLimitIsReadAndALargerOneOrADeviceIsRefused) {
+  TTempDir dir;
+  const std::string name = dir.file("list.txt");
+  WriteFileBytes(name, std::string(100000, 'a'));
+  std::string text;
+  EXPECT_EQ(ReadWholeFile(name, 100000, text), 0);
+  EXPECT_EQ(text.size(), 100000u);
+  EXPECT_EQ(ReadWholeFile(name, 99999, text), ENOMEM);
+  EXPECT_TRUE(text.empty());
+  EXPECT_EQ(ReadWholeFile("/dev/zero", 1u << 20, text), ENOMEM);
+  EXPECT_EQ(ReadWholeFile(dir.file("none.txt"), 10, text), ENOENT);
 }

@@ -1,6 +1,8 @@
 #include "support/testing.h"
 
+#include <grp.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -43,4 +45,19 @@ TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::str
   run.Out = ReadFileBytes(out);
   run.Err = ReadFileBytes(err);
   return run;
+}
+
+int RunUnprivileged(const std::function<int()>& work) {
+  if (::geteuid() != 0) return work() & 0xFF;
+  const pid_t child = ::fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(255);
+    ::_exit(work() & 0xFF);
+  }
+  int status = 0;
+  if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  const int result = WEXITSTATUS(status);
+  return result == 255 ? -1 : result;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -49,3 +50,8 @@ struct TQelRun {
 // Runs `qel ARGUMENTS` through the shell (ARGUMENTS are shell words) with
 // INPUT on its standard input; its streams pass through files in dir.
 TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input = "");
+
+// Runs work where file permissions hold: as the user nobody in a child
+// process when the tests run as root (root reads any file), in this process
+// otherwise. Returns work's result (0..255), or -1 when it could not run.
+int RunUnprivileged(const std::function<int()>& work);
