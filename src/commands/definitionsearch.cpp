@@ -112,6 +112,9 @@ class TSearchRun {
   }
 
   // The next line of a text file, without its line end; false at the end.
+  // A line longer than kSearchLineLimit comes in pieces of that size, so a file
+  // without line feeds (or a device that never ends) costs no more memory
+  // than one piece, and the run is asked about Esc after each piece.
   bool ReadLine(std::string& line) {
     line.clear();
     bool taken = false;  // bytes of this line seen, so an unended last line still counts
@@ -123,17 +126,28 @@ class TSearchRun {
         Position = 0;
         if (r.Done == 0) break;
       }
+      if (line.size() == kSearchLineLimit) {
+        // A full piece whose line ends right here takes its line end along.
+        const char c = Buffer[Position];
+        if (c == CR) {
+          ++Position;
+          continue;
+        }
+        if (c == LF) ++Position;
+        break;
+      }
       taken = true;
       const std::size_t end = Buffer.find(LF, Position);
       const std::size_t stop = end == std::string::npos ? Buffer.size() : end;
-      line.append(Buffer, Position, stop - Position);
-      Position = stop;
-      if (end != std::string::npos) {
+      while (Position < stop && line.size() < kSearchLineLimit) {
+        const char c = Buffer[Position++];
+        if (c != CR) line.push_back(c);
+      }
+      if (Position == end) {
         ++Position;
         break;
       }
     }
-    line = WithoutLineEnds(line);
     return taken;
   }
 

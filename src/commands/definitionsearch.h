@@ -3,6 +3,7 @@
 // the host, so each method is tested on plain files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -29,6 +30,9 @@ struct TSearchResult {
   TSearchEnd End = TSearchEnd::seFinished;
   int Error = 0;  // errno of a failed open
 };
+
+// Text lines longer than this are taken in pieces of this size.
+inline constexpr std::size_t kSearchLineLimit = 65536;
 
 // Opens the data file, displays an empty line, then the records the method
 // finds for the argument (upper case, trimmed; may be empty).

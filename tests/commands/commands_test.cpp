@@ -393,6 +393,50 @@ TEST_F(Commands, EscBetweenRecordsEndsTheRun) {
   EXPECT_FALSE(C->Interrupted);
 }
 
+TEST_F(Commands, ADeviceWithoutLineFeedsIsReadInPiecesAndEscEndsIt) {
+  Install("ZZ,/dev/zero,3,>> ,\n");
+  CollectLines();
+  // Esc is pressed at the window's third turn: one turn follows each piece.
+  int turns = 0;
+  T.Desktop.DeliverOnProcess = true;
+  T.Desktop.Handler = [&](const TPostedMessage&) {
+    if (++turns == 3) T.S->Keyboard->EscapeAction();
+    else T.Desktop.PostMessage(wmUser + 1, 0, 0);
+  };
+  T.Desktop.PostMessage(wmUser + 1, 0, 0);
+  EXPECT_TRUE(Offer("ZZ"));
+  EXPECT_EQ(turns, 3);
+  // Blank pieces equal the empty skip text: none is shown.
+  EXPECT_EQ(Lines(), std::vector<std::string>{""});
+  EXPECT_EQ(Sent(), "\b\b\r");
+  // With a skip text of its own the pieces show, each as long as the limit.
+  Install("ZZ,/dev/zero,3,>> ,END\n");
+  Shown.str("");
+  turns = 0;
+  T.Desktop.PostMessage(wmUser + 1, 0, 0);
+  EXPECT_TRUE(Offer("ZZ"));
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 4u);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_TRUE(lines[i] == ">> " + std::string(kSearchLineLimit, '\0')) << "line " << i << ": " << lines[i].size();
+  }
+}
+
+TEST_F(Commands, LongLinesArePiecesOfTheLimitAndALineOfExactlyTheLimitIsOne) {
+  const std::string longLine(kSearchLineLimit + 10, 'a');
+  const std::string exactLine(kSearchLineLimit, 'b');
+  WriteFileBytes(File("t.txt"), longLine + "\n" + exactLine + "\r\nc");
+  Install("T," + File("t.txt") + ",3,,\nS," + File("t.txt") + ",4,,C\n");
+  CollectLines();
+  EXPECT_TRUE(Offer("T"));
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", longLine.substr(0, kSearchLineLimit), std::string(10, 'a'),
+                                               exactLine, "c"}));
+  Shown.str("");
+  EXPECT_TRUE(Offer("S A"));  // a section from a piece runs to the skip text
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"", longLine.substr(0, kSearchLineLimit), std::string(10, 'a'),
+                                               exactLine}));
+}
+
 TEST_F(Commands, FoundLinesReachTheScreenAndTheLogFile) {
   WriteFileBytes(File("t.txt"), "alpha\nbeta\n");
   Install("T," + File("t.txt") + ",3,* ,\n");
