@@ -35,6 +35,9 @@ namespace {
 
 constexpr int kSequenceTickMs = 100;
 constexpr int kHistoryVisibleLines = 30;
+// The history keeps this many lines; older ones give way (a server that
+// talks without end must not fill the memory through the window).
+constexpr int kHistoryLimit = 5000;
 constexpr int kRoleIsDirectory = Qt::UserRole;
 
 QString FromStd(const std::string& text) { return QString::fromStdString(text); }
@@ -377,6 +380,7 @@ QStringList TQelFTPDlg::History() const {
 }
 
 void TQelFTPDlg::Say(const std::string& line) {
+  if (StatusCombo->count() >= kHistoryLimit) StatusCombo->removeItem(0);
   StatusCombo->addItem(FromStd(line));
   StatusCombo->setCurrentIndex(StatusCombo->count() - 1);
 }
@@ -397,8 +401,16 @@ void TQelFTPDlg::HandleEvent(const TFtpEvent& event) {
       Ftp->List("", false);  // the new directory's contents
       break;
     case fvPrintDirectory: RemoteGroup->setTitle(FromStd(RemoteDirectoryCaption(event.Text))); break;
-    case fvListItem: ListedLines.push_back(event.Text); break;
+    case fvListItem: {
+      TFtpListEntry entry = ParseListLine(event.Text);
+      if (!entry.Name.empty() && entry.Name != "." && entry.Name != "..") Listed.push_back(std::move(entry));
+      break;
+    }
     case fvListDone: FillRemoteList(); break;
+    case fvError:
+      // A listing that failed half-way is not the directory's contents.
+      if (event.Value == fcListFailed || event.Value == fcNameListFailed) Listed.clear();
+      break;
     case fvProgress: TransferWindow->ShowBytes(event.Bytes); break;
     case fvTransferDone: TransferWindow->ShowBytes(event.Bytes); break;
     default: break;
@@ -416,20 +428,18 @@ void TQelFTPDlg::HandleState(int state) {
   Authorised = false;
   RemoteGroup->setTitle(QStringLiteral("Remote Directory"));
   RemoteList->clear();
-  ListedLines.clear();
+  Listed.clear();
 }
 
 void TQelFTPDlg::FillRemoteList() {
   RemoteList->clear();
   const QIcon folder = style()->standardIcon(QStyle::SP_DirIcon);
   const QIcon file = style()->standardIcon(QStyle::SP_FileIcon);
-  for (const std::string& line : ListedLines) {
-    const TFtpListEntry entry = ParseListLine(line);
-    if (entry.Name.empty() || entry.Name == "." || entry.Name == "..") continue;
+  for (const TFtpListEntry& entry : Listed) {
     auto* item = new QListWidgetItem(entry.IsDirectory ? folder : file, FromStd(entry.Name), RemoteList);
     item->setData(kRoleIsDirectory, entry.IsDirectory);
   }
-  ListedLines.clear();
+  Listed.clear();
 }
 
 void TQelFTPDlg::RemoteDoubleClicked(QListWidgetItem* item) {

@@ -133,7 +133,7 @@ class TQelFTPDlg : public QWidget {
   QTimer* SequenceTimer;
   QString CurrentLocalFolder;
   QString HostShown;
-  std::vector<std::string> ListedLines;  // the listing being received
+  std::vector<TFtpListEntry> Listed;  // the listing being received, read as its lines come
   bool Connected = false;
   bool Authorised = false;
 };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -83,6 +84,21 @@ bool MayHaveLostConnection(int code) {
   }
 }
 
+size_t DiscardReply(char*, size_t size, size_t count, void*) { return size * count; }
+
+// Frees the handle; libcurl sends QUIT on a live connection and reads its
+// answer, which must reach no request (the last one is gone) and may not keep
+// the worker long when the server answers without end.
+void CloseHandle(void* curl) {
+  CURL* handle = Handle(curl);
+  curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &DiscardReply);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, nullptr);
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 1L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, nullptr);
+  curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, 2L);
+  curl_easy_cleanup(handle);
+}
+
 struct TSlist {
   curl_slist* List = nullptr;
   ~TSlist() { curl_slist_free_all(List); }
@@ -147,7 +163,9 @@ struct TFtpClient::TRequest {
     const std::string line = TrimRight(std::string(data, size * count));
     r.Replies.push_back(line);
     r.C.Post(fvLog, 0, line);
-    if (r.WatchLogin) {
+    // Only the last line of an answer ("220 ", not "220-") tells the state.
+    const bool last = line.size() == 3 || (line.size() > 3 && line[3] == ' ');
+    if (r.WatchLogin && last) {
       const int code = ReplyCode(line);
       if (code == 220) {
         r.C.Post(fvState, fsConnected);
@@ -184,7 +202,7 @@ TFtpClient::~TFtpClient() {
   }
   Ready.notify_all();
   Worker.join();
-  if (Curl) curl_easy_cleanup(Handle(Curl));  // sends QUIT on a live connection
+  if (Curl) CloseHandle(Curl);
 }
 
 void TFtpClient::SetListingFile(const std::string& name) {
@@ -416,44 +434,94 @@ void TFtpClient::DoPrintDirectory() {
 }
 
 namespace {
-size_t AppendBody(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
+
+// A listing taken line by line as it arrives: each line is reported at once
+// and written to the listing file, so nothing holds the whole listing, and a
+// server whose listing never ends is cut off at kListingLimit.
+class TListingReceiver {
+ public:
+  TListingReceiver(std::function<void(const std::string&)> line, const std::string& fileName)
+      : Line(std::move(line)) {
+    if (!fileName.empty()) File = std::fopen(fileName.c_str(), "wb");
+  }
+  ~TListingReceiver() {
+    if (File) std::fclose(File);
+  }
+  TListingReceiver(const TListingReceiver&) = delete;
+  TListingReceiver& operator=(const TListingReceiver&) = delete;
+
+  bool TooLarge() const { return Total > TFtpClient::kListingLimit; }
+
+  static size_t OnData(char* data, size_t size, size_t count, void* user) {
+    auto& r = *static_cast<TListingReceiver*>(user);
+    const size_t total = size * count;
+    r.Total += total;
+    if (r.TooLarge()) return 0;  // libcurl stops with a write error
+    if (r.File && std::fwrite(data, 1, total, r.File) != total) {
+      std::fclose(r.File);  // the window still lists; only the file stops
+      r.File = nullptr;
+    }
+    r.Take(data, total);
+    return total;
+  }
+
+  // The last line may come without a line end.
+  void Finish() {
+    Report();
+    Partial.clear();
+  }
+
+ private:
+  void Take(const char* data, size_t count) {
+    for (size_t at = 0; at < count;) {
+      const void* found = std::memchr(data + at, '\n', count - at);
+      const size_t stop = found ? static_cast<size_t>(static_cast<const char*>(found) - data) : count;
+      // A line longer than the limit keeps its start; the rest is dropped.
+      const size_t room = TFtpClient::kListLineLimit - Partial.size();
+      Partial.append(data + at, std::min(room, stop - at));
+      if (!found) return;
+      Report();
+      Partial.clear();
+      at = stop + 1;
+    }
+  }
+  void Report() {
+    const std::string line = TrimRight(Partial);
+    if (!line.empty()) Line(line);
+  }
+
+  std::function<void(const std::string&)> Line;
+  std::FILE* File = nullptr;
+  std::string Partial;
+  std::uint64_t Total = 0;
+};
+
 }  // namespace
 
 void TFtpClient::DoList(const std::string& path, bool namesOnly) {
   const int errorCode = namesOnly ? fcNameListFailed : fcListFailed;
   if (!Curl) return ReportFailure(errorCode, CURLE_OK, "Not connected");
   const std::string directory = JoinPath(RemoteDirectory(), path);
-  TRequest request(*this);
-  std::string body;
-  request.SetUrl(directory, true);
-  if (namesOnly) curl_easy_setopt(Handle(Curl), CURLOPT_DIRLISTONLY, 1L);
-  curl_easy_setopt(Handle(Curl), CURLOPT_WRITEFUNCTION, &AppendBody);
-  curl_easy_setopt(Handle(Curl), CURLOPT_WRITEDATA, &body);
-  const int code = request.Perform();
-  if (code != CURLE_OK) return ReportFailure(errorCode, code, request.Cause());
-
   std::string listingFile;
   {
     std::lock_guard<std::mutex> guard(Lock);
     listingFile = ListingFile;
   }
-  if (!listingFile.empty()) {
-    if (FILE* out = std::fopen(listingFile.c_str(), "wb")) {
-      std::fwrite(body.data(), 1, body.size(), out);
-      std::fclose(out);
-    }
+  TRequest request(*this);
+  TListingReceiver receiver([this](const std::string& line) { Post(fvListItem, 0, line); }, listingFile);
+  request.SetUrl(directory, true);
+  if (namesOnly) curl_easy_setopt(Handle(Curl), CURLOPT_DIRLISTONLY, 1L);
+  curl_easy_setopt(Handle(Curl), CURLOPT_WRITEFUNCTION, &TListingReceiver::OnData);
+  curl_easy_setopt(Handle(Curl), CURLOPT_WRITEDATA, &receiver);
+  const int code = request.Perform();
+  if (receiver.TooLarge()) {
+    Post(fvError, errorCode, "The listing is larger than " + std::to_string(kListingLimit >> 20) + " MB; the rest was not read");
+    // libcurl dropped the data connection; the server may have dropped us too.
+    CheckStillConnected();
+    return;
   }
-  std::size_t start = 0;
-  while (start < body.size()) {
-    std::size_t end = body.find('\n', start);
-    if (end == std::string::npos) end = body.size();
-    std::string line = TrimRight(body.substr(start, end - start));
-    if (!line.empty()) Post(fvListItem, 0, line);
-    start = end + 1;
-  }
+  if (code != CURLE_OK) return ReportFailure(errorCode, code, request.Cause());
+  receiver.Finish();
   Post(fvListDone, namesOnly ? 1 : 0, directory);
 }
 
@@ -649,7 +717,7 @@ void TFtpClient::CheckStillConnected() {
 }
 
 void TFtpClient::DropConnection() {
-  if (Curl) curl_easy_cleanup(Handle(Curl));
+  if (Curl) CloseHandle(Curl);
   Curl = nullptr;
   const bool was = IsConnected.exchange(false);
   {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -86,6 +87,10 @@ enum TFtpError {
 class TFtpClient {
  public:
   static constexpr int kDefaultPort = 21;
+  // What one listing may bring: beyond it the listing ends with an error.
+  static constexpr std::uint64_t kListingLimit = std::uint64_t(64) << 20;
+  // A listing line is kept up to this length.
+  static constexpr std::size_t kListLineLimit = 4096;
 
   // wake is called on the worker thread whenever events wait to be taken and
   // none waited before; it must only schedule TakeEvents on the window thread.

@@ -1,7 +1,8 @@
 // The FTP window offscreen: its captions and controls, the missing host name
 // box, the settings it writes back, its work files, and a whole session with
 // a real server (pyftpdlib) on loopback: listing, directories, a typed
-// command, files dropped on the transfer box going both ways, disconnecting.
+// command, files dropped on the transfer box going both ways, disconnecting;
+// and a server whose listing never ends.
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -224,6 +225,30 @@ class TFtpWindowTest : public QObject {
     QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory"));
     QCOMPARE(window.RemoteList->count(), 0);
     QVERIFY(window.ConnectBtn->isEnabled());
+    QVERIFY(t.Desktop.Boxes.empty());
+  }
+
+  void AListingThatNeverEndsEndsWithItsErrorAndTheWindowGoesOn() {
+    TTestSession t;
+    std::filesystem::create_directories(t.Dir.file("served"));
+    TFtpServer server(t.Dir.file("served"), "endless-list");
+    QVERIFY(server.Ready());
+    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
+    window.PasswordEdt->setText(QString::fromLatin1(TFtpServer::kPassword));
+    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
+    window.ConnectClick();  // connecting lists the directory by itself
+    const QString failed =
+        QStringLiteral("List Command Failed. Unable to retrieve detailed list; possible data connection error");
+    QVERIFY2(WaitFor([&] { return HistoryHas(window, failed); }, 120000), qPrintable(HistoryText(window)));
+    QVERIFY(HistoryHas(window, "LOG : The listing is larger than 64 MB; the rest was not read"));
+    QCOMPARE(window.RemoteList->count(), 0);  // half a listing is not shown as the directory
+    QVERIFY(window.IsConnected());
+    window.CommandEdt->setText(QStringLiteral("pwd"));
+    window.SendClick();
+    QVERIFY2(WaitFor([&] { return HistoryHas(window, "PWDR : /"); }), qPrintable(HistoryText(window)));
     QVERIFY(t.Desktop.Boxes.empty());
   }
 

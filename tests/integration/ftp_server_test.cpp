@@ -2,12 +2,14 @@
 // listing, directories, files both ways in both types byte for byte, typed
 // commands, abort, and the failures a user meets (refused login, missing
 // file, full disk, a server that dies during a transfer), each with the text
-// the status history shows.
+// the status history shows; and a hostile server whose listing or greeting
+// never ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "support/ftpserver.h"
 #include "support/testing.h"
@@ -344,4 +346,84 @@ TEST_F(FtpServerTest, AServerThatFreezesDuringAGetIsAReceiveTimeout) {
   EXPECT_TRUE(Contains(lines, "Receive Timeout :")) << Joined(lines);
   EXPECT_TRUE(Contains(lines, "Get File Command Failed. Unable to retrieve specified file")) << Joined(lines);
   EXPECT_FALSE(fs::exists(Local("huge.bin")));
+}
+
+// ------------------------------------------------- a server that misbehaves
+
+class HostileFtpServerTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& mode) {
+    Server = std::make_unique<TFtpServer>(Dir.file("served"), mode);
+    ASSERT_TRUE(Server->Ready()) << "the hostile server did not start";
+  }
+  void ConnectAndLogIn() {
+    Client.Connect(Server->Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
+    ASSERT_TRUE(Log.WaitIdle()) << Joined(History(Log));
+    ASSERT_TRUE(Client.Connected()) << Joined(History(Log));
+    Log.Clear();
+  }
+  std::size_t IndexOf(TFtpEventKind kind) const {
+    for (std::size_t i = 0; i < Log.All.size(); ++i)
+      if (Log.All[i].Kind == kind) return i;
+    return Log.All.size();
+  }
+
+  TTempDir Dir;
+  TServedDir Served{Dir};
+  std::unique_ptr<TFtpServer> Server;
+  TFtpClient Client;
+  TFtpEventLog Log{Client};
+};
+
+TEST_F(HostileFtpServerTest, AListingThatNeverEndsIsCutOffWithItsErrorAndTheSessionGoesOn) {
+  Start("endless-list");
+  ConnectAndLogIn();
+  Client.SetListingFile(Dir.file("Qelwin32.rdo"));
+  Client.List("", false);
+  ASSERT_TRUE(Log.WaitIdle(120000)) << "the listing never ended";
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "List Command Failed. Unable to retrieve detailed list; possible data connection error"))
+      << Joined(lines);
+  EXPECT_TRUE(Contains(lines, "LOG : The listing is larger than 64 MB; the rest was not read")) << Joined(lines);
+  EXPECT_FALSE(Contains(lines, "List : /")) << "a cut-off listing is not a finished one";
+  // The lines came as they arrived, before the listing failed, and never
+  // more than the listing's limit.
+  const std::vector<std::string> items = Log.Texts(fvListItem);
+  ASSERT_FALSE(items.empty());
+  EXPECT_LT(IndexOf(fvListItem), IndexOf(fvError));
+  std::uint64_t listed = 0;
+  for (const std::string& item : items) listed += item.size();
+  EXPECT_LE(listed, TFtpClient::kListingLimit);
+  EXPECT_EQ(ParseListLine(items.front()).Name, std::string(900, 'n') + "000000001");
+  EXPECT_LE(fs::file_size(Dir.file("Qelwin32.rdo")), TFtpClient::kListingLimit);
+
+  Log.Clear();
+  Client.PrintDirectory();
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Log.HasKind(fvPrintDirectory)) << Joined(History(Log));
+}
+
+TEST_F(HostileFtpServerTest, AListingLineIsKeptUpToItsLimitAndTheNextLineIsWhole) {
+  Start("long-line");
+  ConnectAndLogIn();
+  Client.List("", false);
+  ASSERT_TRUE(Log.WaitIdle());
+  const std::vector<std::string> items = Log.Texts(fvListItem);
+  ASSERT_EQ(items.size(), 2u) << Joined(History(Log));
+  const std::string head = "-rw-r--r--   1 owner group  1 Jan 01 00:00 ";
+  EXPECT_EQ(items[0], head + std::string(TFtpClient::kListLineLimit - head.size(), 'y'));
+  EXPECT_EQ(ParseListLine(items[1]).Name, "after.txt");
+  EXPECT_FALSE(Log.HasKind(fvError)) << Joined(History(Log));
+}
+
+TEST_F(HostileFtpServerTest, AGreetingThatNeverEndsIsAFailedConnect) {
+  Start("endless-greeting");
+  Client.Connect(Server->Host(), 0, TFtpServer::kUser, TFtpServer::kPassword);
+  ASSERT_TRUE(Log.WaitIdle(60000)) << "the connect never ended";
+  const std::vector<std::string> lines = History(Log);
+  EXPECT_TRUE(Contains(lines, "Connect Command Failed.  Unable to connect to remote host")) << Joined(lines);
+  EXPECT_FALSE(Contains(lines, "Connect Timeout :")) << Joined(lines);
+  EXPECT_FALSE(Client.Connected());
+  // The greeting's lines are listed; the state is told once, not per line.
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Status : Connected Wait Authentication"), 0);
 }

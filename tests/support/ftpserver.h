@@ -23,14 +23,23 @@ extern char** environ;
 
 class TFtpServer {
  public:
+#ifdef QEL_TEST_DATA
+  static constexpr const char* kHostileScript = QEL_TEST_DATA "/support/hostile_ftp.py";
+#else
+  static constexpr const char* kHostileScript = "";  // no hostile server outside the tests: never Ready
+#endif
   static constexpr const char* kUser = "engineer";
   static constexpr const char* kPassword = "exchange";
 
   // Serves root (which must exist) until the object dies or Kill is called.
-  explicit TFtpServer(const std::string& root) : Root(root), Port(FreePort()) {
+  // A hostile mode runs support/hostile_ftp.py instead, whose listings or
+  // greeting misbehave as the mode says.
+  explicit TFtpServer(const std::string& root, const std::string& hostileMode = "")
+      : Root(root), Port(FreePort()) {
     const std::string port = std::to_string(Port);
     std::vector<std::string> words = {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port,
                                       "-d", root, "-u", kUser, "-P", kPassword, "-w"};
+    if (!hostileMode.empty()) words = {"/usr/bin/python3", kHostileScript, hostileMode, port, root, kUser, kPassword};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
