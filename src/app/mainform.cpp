@@ -275,6 +275,7 @@ void TMainForm::Listen() {
 
 void TMainForm::DisconnectSerial() {
   S.Transmit->ConnectionControl(ckSerial, ctClose);
+  S.Transfer->LineEnded();
   TConnectionControls& c = Events.Controls;
   c.ConnectItem = true;
   c.SerialConnectButton = true;
@@ -285,6 +286,7 @@ void TMainForm::DisconnectSerial() {
 
 void TMainForm::DisconnectNetwork() {
   S.Transmit->ConnectionControl(ckNetwork, ctClose);
+  S.Transfer->LineEnded();
   TConnectionControls& c = Events.Controls;
   c.ConnectItem = true;
   c.NetworkConnectButton = true;

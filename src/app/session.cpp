@@ -54,6 +54,8 @@ void TSession::Wire() {
   Transfer->InterpretRun = [this](const std::uint8_t* data, std::size_t count) {
     return Interpreter->ReceiveBlock(data, count);
   };
+  Transfer->TelnetDuringTransfer = [this](std::uint8_t c) { return Interpreter->TelnetDuringTransfer(c); };
+  Transfer->StreamEnded = [this] { Interpreter->StreamEnded(); };
 }
 
 void TSession::HandleSessionEvent(TSessionEventKind kind, int payload) {

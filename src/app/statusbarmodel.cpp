@@ -194,6 +194,7 @@ std::string TStatusBarModel::IndicatorText(int index, std::string_view separator
     case 6: return PrintStatus ? "PRNT" : "";
     case 7:
       if (Gauge) return "";
+      if (ReceivedBytes >= 0) return "RX " + GroupedNumber(static_cast<std::uint64_t>(ReceivedBytes), separator);
       return ScreenSize ? "132x24" : "80x24";
     case 8:
       if (LinesInBuffer == 0) return "";

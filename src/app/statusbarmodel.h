@@ -93,6 +93,10 @@ class TStatusBarModel {
   int LinesInBuffer = 0;
   TKeyLocks Locks;
 
+  // Bytes the running receive stored so far; -1 while none runs. Shown in
+  // the gauge's panel while no gauge is.
+  std::int64_t ReceivedBytes = -1;
+
   bool Gauge = false;
   int GaugeMin = 0;
   int GaugeMax = 100;
@@ -129,7 +133,7 @@ class TStatusBarModel {
   std::vector<TPanelSpan> ResourcePanels(int width) const;
 
   // The text of indicator panel `index` (0..9); panel 8 (index 7) is empty
-  // while the gauge shows. Panel 9 groups its digits with `separator`.
+  // while the gauge shows, and counts the bytes of a running receive ("RX 12,345"). Panel 9 groups its digits with `separator`.
   std::string IndicatorText(int index, std::string_view separator = ",") const;
   bool GaugeShown() const { return Gauge; }
   int GaugePercent() const;

@@ -128,3 +128,8 @@ std::string NativeFileName(std::string_view name, const std::string& driveRoot) 
 }
 
 std::string NativeFileName(std::string_view name) { return NativeFileName(name, DefaultDriveRoot()); }
+
+std::string FileNamePart(std::string_view name) {
+  const std::size_t separator = name.find_last_of("/\\:");
+  return std::string(separator == std::string_view::npos ? name : name.substr(separator + 1));
+}

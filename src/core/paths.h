@@ -22,6 +22,10 @@ std::string DefaultDriveRoot();
 std::string NativeFileName(std::string_view name, const std::string& driveRoot);
 std::string NativeFileName(std::string_view name);
 
+// The last component of a name written with "/" or "\" separators or a
+// drive prefix: "C:\DATA\RX.TXT" gives "RX.TXT"; "" for a name ending in a separator.
+std::string FileNamePart(std::string_view name);
+
 // Only the case-insensitive matching of NativeFileName.
 std::string MatchCaseInsensitive(const std::string& path);
 

@@ -603,7 +603,7 @@ void TMainWindow::WireSession() {
     return geometry;
   };
   form.Events.OnSessionEnded = [this](const std::string&) {
-    Receive->ConnectionLost();
+    S->Transfer->LineEnded();
     WriteToolBar();
   };
   form.OnHoldChanged = [this](bool held) { Screen->SetHold(held); };
@@ -645,6 +645,7 @@ void TMainWindow::HandleMessage(const TPostedMessage& message) {
 }
 
 void TMainWindow::StartUp() {
+  S->Transfer->HostTransfers.ReceiveLimit = Options.ReceiveLimit;
   MainForm->StartUp(Options.SettingsFile, !Options.SkipBackgroundFile);
   ApplySettingsFileState();
   SetScreenProperties();
@@ -723,6 +724,9 @@ void TMainWindow::WriteStatusBar() {
     if (state.GaugeVisible) Clock->ShowGauge(state.GaugeMax); else Clock->HideGauge();
   }
   if (state.GaugeVisible) Clock->SetGaugeProgress(state.GaugeProgress);
+  const TTransferEngine& engine = *S->Transfer;
+  const bool receiving = engine.TransferActive && engine.Direction == 1 && engine.ReceiveKind != 2;
+  Clock->SetReceivedBytes(receiving ? static_cast<std::int64_t>(S->Files->ReceivedBytes) : -1);
 }
 
 bool TMainWindow::KeyEvent(QKeyEvent* event) {

@@ -48,6 +48,7 @@ struct TWindowOptions {
   std::string Connect;       // "serial" or "network": connect at start
   bool SkipBackgroundFile = false;  // no screen background file questions
   bool Trace = false;               // trace conversion on at start
+  std::uint64_t ReceiveLimit = 0;   // bytes a receive the host starts may store; 0 no limit
 };
 
 class TMainWindow : public QMainWindow {

@@ -184,6 +184,12 @@ void TQelClock::SetKeyLocks(const TKeyLocks& locks) {
   RepaintIf(changed);
 }
 
+void TQelClock::SetReceivedBytes(std::int64_t bytes) {
+  const bool changed = Model.ReceivedBytes != bytes;
+  Model.ReceivedBytes = bytes;
+  RepaintIf(changed);
+}
+
 void TQelClock::ShowGauge(int maximum) {
   // Progress first: a smaller maximum would refuse the old progress.
   Model.GaugeProgress = Model.GaugeMin;

@@ -48,6 +48,8 @@ class TQelClock : public QWidget {
   std::function<std::optional<TKeyLocks>()> ReadLocks = ReadSystemKeyLocks;
 
   // The transfer gauge in panel 8. ShowGauge: progress 0 of maximum.
+  // The bytes a running receive stored so far (-1: none runs).
+  void SetReceivedBytes(std::int64_t bytes);
   void ShowGauge(int maximum);
   void HideGauge();
   void SetGauge(bool on);

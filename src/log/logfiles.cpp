@@ -1,12 +1,16 @@
 #include "log/logfiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <new>
 
 #include "core/desktop.h"
+#include "core/paths.h"
 #include "core/settings.h"
 #include "core/status.h"
 #include "core/transferstate.h"
@@ -248,6 +252,33 @@ bool TLogFiles::CreateTransferFile() {
   return true;
 }
 
+bool TLogFiles::BackUpTransferFile() {
+  LastBackup.clear();
+  if (!KeepReplacedFile) return true;
+  const std::string path = NativeFileName(TransferFileName);
+  struct stat st {};
+  // Only data can be lost: a device, a pipe or an empty file is replaced as it is.
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return true;
+  for (int n = 1; n <= kBackupsMax; ++n) {
+    const std::string backup = path + ".~" + std::to_string(n) + "~";
+    // Never over a name that is there, even one made meanwhile.
+    int moved = ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, backup.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && errno == EINVAL) {  // a file system without the flag
+      if (FileExists(backup)) continue;
+      moved = ::rename(path.c_str(), backup.c_str());
+    }
+    if (moved == 0) {
+      LastBackup = backup;
+      return true;
+    }
+    if (errno == EEXIST) continue;
+    S.Errors.ReportErrno(ekFileAccess, errno, TransferFileName);
+    return false;
+  }
+  S.Errors.ReportError(ekMessage, 0, " Can't keep transfer file. Too many files with the same name.");
+  return false;
+}
+
 bool TLogFiles::NextNumberedName() {
   if (TransferFileName.empty()) return false;
   std::string name = TransferFileName;
@@ -305,7 +336,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
       const TReceiveKind kind = S.Transfer.ReceiveKind;
       int policy = kind == rkHost ? HostFilePolicy : -1;  // -1: the user's append query
       if (policy == 1) {
-        opened = CreateTransferFile();
+        opened = BackUpTransferFile() && CreateTransferFile();
         break;
       }
       if (policy == 2) {
@@ -314,7 +345,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
       }
       const TMsgResult answer = S.Errors.ReportError(ekAppendQuery, 0, TransferFileName);
       if (answer == TMsgResult::Ignore) {
-        opened = CreateTransferFile();
+        opened = BackUpTransferFile() && CreateTransferFile();
       } else if (answer == TMsgResult::OK) {
         if (kind == rkHost) {
           opened = NextNumberedName();
@@ -327,7 +358,7 @@ bool TLogFiles::OpenTransferFile(int mode) {
     }
     case 2:
       TransferFile.Close();
-      opened = CreateTransferFile();
+      opened = BackUpTransferFile() && CreateTransferFile();
       break;
     default:
       TransferFile.Close();

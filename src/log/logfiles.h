@@ -85,11 +85,17 @@ class TLogFiles {
   // --- Transfer file (the one file of a send or receive) ---
   enum TTransferFileState { tsClosed = 0, tsReading = 1, tsWriting = 2 };
   static constexpr std::size_t kTransferFlushSize = 2066;
+  static constexpr int kBackupsMax = 999;  // NAME.~1~ .. NAME.~999~
   std::string TransferFileName;
   int TransferFileState = tsClosed;
   std::uint64_t ReceivedBytes = 0;     // reset on every open
   std::uint64_t TransferFileSize = 0;  // at open; the gauge's maximum for a send
   int HostFilePolicy = 0;              // receive kind 1: 0 ask, 1 overwrite, 2 new numbered name
+  // Set around the open of a receive the host started: a file with data that
+  // the receive would replace is first renamed to NAME.~N~ (the next free N),
+  // so no host can destroy what the user had.
+  bool KeepReplacedFile = false;
+  std::string LastBackup;  // the name the last replaced file was kept under
   // mode 0 read, 1 write with existing-file handling, 2 create anew; returns success.
   bool OpenTransferFile(int mode);
   bool NextNumberedName();
@@ -136,6 +142,7 @@ class TLogFiles {
   void OpenBackgroundLog(bool append);
   bool OpenForAppend(TFile& file, const std::string& name);  // positioned before a final Ctrl-Z
   bool CreateTransferFile();
+  bool BackUpTransferFile();
   void AppendTransferChecked(std::uint8_t c, bool ctrlZRule);
   void RecordCapture(std::uint8_t b, bool sent);
   void RefreshStatus();

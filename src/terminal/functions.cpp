@@ -5,6 +5,7 @@
 #include "app/session.h"
 #include "comms/transmit.h"
 #include "core/numbers.h"
+#include "core/paths.h"
 #include "core/settings.h"
 #include "log/logfiles.h"
 #include "screen/store.h"
@@ -541,8 +542,14 @@ void TReceiveInterpreter::HostTransfer(TDirection direction) {
     transfer.HostTransferParams[3] = Parameters[3];
     transfer.HostTransferParams[4] = Parameters[4];
   }
-  // A transfer already running keeps its file: a second one is refused.
-  if (type == 2 || type == 3 || transfer.TransferActive) {
+  // A transfer already running keeps its file: a second one is refused. A
+  // recording replayed (simulate, playback) starts none, and a session may
+  // permit neither direction.
+  const THostTransferPermit& permit = transfer.HostTransfers;
+  const bool replaying = (transfer.Activities & (acSimulate | acPlayback)) != 0;
+  // Nobody to send the file: a send is refused too.
+  const bool permitted = direction == drSend ? permit.Send && transfer.HostSendStarted : permit.Receive;
+  if (type == 2 || type == 3 || transfer.TransferActive || replaying || !permitted) {
     Send('N');
     return;
   }
@@ -551,12 +558,22 @@ void TReceiveInterpreter::HostTransfer(TDirection direction) {
   if (type == 0) S.Files->HostFilePolicy = Parameters[1];  // 0 ask, 1 overwrite, 2 a new numbered name
   // The host names no file: the transfer uses the configured send/receive file.
   S.Files->TransferFileName = S.Settings.SendReceiveFileName.str();
-  if (!S.Files->OpenTransferFile(direction == drSend ? 0 : 1)) {
+  if (direction == drReceive && !permit.ReceiveDirectory.empty()) {
+    const std::string name = FileNamePart(S.Files->TransferFileName);
+    S.Files->TransferFileName = permit.ReceiveDirectory + "/" + (name.empty() ? "received" : name);
+  }
+  // A file the host's receive replaces is kept beside it.
+  S.Files->KeepReplacedFile = direction == drReceive;
+  const bool opened = S.Files->OpenTransferFile(direction == drSend ? 0 : 1);
+  S.Files->KeepReplacedFile = false;
+  if (!opened) {
     Send('N');
     return;
   }
+  transfer.ReceiveLimit = direction == drReceive ? permit.ReceiveLimit : 0;
   transfer.TransferActive = true;
   transfer.Direction = direction;
   Send('Y');
-  if (transfer.HostTransferStarted) transfer.HostTransferStarted();
+  const auto& started = direction == drSend ? transfer.HostSendStarted : transfer.HostReceiveStarted;
+  if (started) started();
 }

@@ -149,6 +149,23 @@ bool TReceiveInterpreter::TelnetStarts(std::uint8_t b) const {
   return b == kIac && !TelnetActive && TelnetConnection() && !S.Transfer->TransferActive;
 }
 
+void TReceiveInterpreter::StreamEnded() {
+  EscapeActive = false;
+  EscapeBuffer.clear();
+  TelnetActive = false;
+  TelnetBuffer.clear();
+  LineCaptureActive = false;
+  LineCaptureBuffer.clear();
+}
+
+bool TReceiveInterpreter::TelnetDuringTransfer(std::uint8_t b) {
+  if (TelnetActive) return TelnetByte(b);
+  if (b != kIac || !TelnetConnection()) return false;
+  TelnetActive = true;
+  TelnetBuffer.clear();
+  return true;
+}
+
 bool TReceiveInterpreter::TraceDecoderTakesChars() const {
   return S.Trace->TraceState == TTraceDecoder::tsConverting || S.Kasp->ErrorFileOpen;
 }

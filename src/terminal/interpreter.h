@@ -31,6 +31,14 @@ class TReceiveInterpreter {
   // One byte of a Telnet command; false when b is not part of the command and
   // must go on through ReceiveByte as data.
   bool TelnetByte(std::uint8_t b);
+  // On a Telnet connection while a transfer takes the received bytes raw:
+  // true when b belongs to a Telnet command (answered as ever), false for
+  // data, the second byte of a doubled IAC included, so that IAC IAC is one
+  // byte 255 in the transfer.
+  bool TelnetDuringTransfer(std::uint8_t b);
+  // The byte stream ended (the line went away): a sequence or Telnet command
+  // left unfinished is dropped, so the next session's first bytes are its own.
+  void StreamEnded();
   // One byte of an escape sequence.
   void EscapeByte(std::uint8_t b);
   // Fills Parameters and ParameterCount from EscapeBuffer.

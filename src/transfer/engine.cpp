@@ -53,6 +53,7 @@ void TTransferEngine::HandleSessionEvent(TSessionEventKind kind, int payload) {
 
 void TTransferEngine::Tick() {
   if (S.Errors->DialogShowing) return;
+  FlushReceive();
   if (TickSkip > 0) {
     --TickSkip;
     return;
@@ -121,6 +122,9 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
     ScreenPath(c);
     return;
   }
+  // A transfer takes the bytes before the interpreter sees them: Telnet's
+  // own bytes are taken out here, and a doubled 255 stays one byte.
+  if (TelnetDuringTransfer && TelnetDuringTransfer(c)) return;
   switch (ReceiveKind) {
     case rkUser: FileReceiveStep(c); return;
     case rkCapture: {
@@ -136,6 +140,11 @@ void TTransferEngine::DispatchReceivedByte(std::uint8_t c) {
       return;
     }
     case rkHost:
+      // While the file goes to the host, what the host says is shown.
+      if (Direction == drSend) {
+        FileReceiveStep(c);
+        return;
+      }
       if (HostReceiveStep) HostReceiveStep(c);
       return;
     default: return;  // rkHostOther routes received bytes nowhere
@@ -171,7 +180,43 @@ void TTransferEngine::FileReceiveStep(std::uint8_t c) {
     EndReceive();
     return;
   }
+  if (ReceiveLimitReached()) return;
   if (files.TransferBuffered() < TLogFiles::kTransferFlushSize) return;
+  const std::uint32_t error = files.FlushTransferBuffer();
+  if (error == 0) return;
+  S.Errors->ReportError(ekFileAccess, error, "Transfer File");
+  EndReceive();
+}
+
+bool TTransferEngine::ReceiveLimitReached() {
+  if (ReceiveLimit == 0 || S.Files->ReceivedBytes < ReceiveLimit) return false;
+  const std::string name = S.Files->TransferFileName;
+  EndReceive();
+  const std::string limit = ReceiveLimit % (1u << 20) == 0 ? std::to_string(ReceiveLimit >> 20) + " MB"
+                                                          : std::to_string(ReceiveLimit) + " bytes";
+  S.Errors->ReportError(ekMessage, 0, "The transfer the host started was stopped at the receive limit of " + limit +
+                                          ".\rFile = " + name);
+  return true;
+}
+
+void TTransferEngine::LineEnded() {
+  if (S.Transmit->SerialConnected || S.Transmit->NetworkSessionUp()) return;
+  if (StreamEnded) StreamEnded();
+  if (!TransferActive || ReceiveKind == rkCapture) return;
+  if (Direction == drReceive) {
+    EndReceive();
+    return;
+  }
+  Activities &= ~static_cast<std::uint32_t>(acFileSend);
+  S.Files->CloseTransferFile();
+  WaitFlag = wfFinished;
+  S.Desktop.PostMessage(wmTransferEnded);
+  ++S.Status.Changes;
+}
+
+void TTransferEngine::FlushReceive() {
+  TLogFiles& files = *S.Files;
+  if (files.TransferFileState != TLogFiles::tsWriting || files.TransferBuffered() == 0) return;
   const std::uint32_t error = files.FlushTransferBuffer();
   if (error == 0) return;
   S.Errors->ReportError(ekFileAccess, error, "Transfer File");

@@ -60,6 +60,20 @@ struct TCaptureRing {
   }
 };
 
+// What the host's transfer sequences may start in this session. The window
+// lets the host send and receive the configured send/receive file; a tool
+// that replays or scripts a session lets it only what its options say, so
+// offline work never writes a file the user did not name.
+struct THostTransferPermit {
+  bool Send = true;
+  bool Receive = true;
+  // When set, a receive writes into this directory, under the file name part
+  // of the configured name ("received" when none is configured).
+  std::string ReceiveDirectory;
+  // Bytes one receive may store before it is stopped; 0: no limit.
+  std::uint64_t ReceiveLimit = 0;
+};
+
 class TTransferEngine : public TTransferState {
  public:
   explicit TTransferEngine(TSession& session);
@@ -71,6 +85,8 @@ class TTransferEngine : public TTransferState {
   // The transfer state (TTransferState) is shared with the files and the
   // interpreter; these are the engine's own.
   int HostTransferParams[5] = {};  // P1..P5 of a host-initiated transfer
+  THostTransferPermit HostTransfers;
+  std::uint64_t ReceiveLimit = 0;  // of the running receive: bytes it may store, 0 no limit
   std::uint8_t AwaitedEcho = 0;
   bool KeyPressed = false;
   int WaitFlag = wfRunning;
@@ -97,9 +113,16 @@ class TTransferEngine : public TTransferState {
   std::function<void()> SoftKeyStep;
   std::function<void(std::uint8_t)> Interpret;
   std::function<std::size_t(const std::uint8_t*, std::size_t)> InterpretRun;
-  // Host-initiated transfers: the sequence opened the transfer file, and each
-  // received byte of a receive of kind 1.
-  std::function<void()> HostTransferStarted;
+  // While a transfer takes the received bytes raw, the interpreter's Telnet
+  // layer: true when it took the byte as part of a Telnet command.
+  std::function<bool(std::uint8_t)> TelnetDuringTransfer;
+  // The line went away: the interpreter drops what it was collecting.
+  std::function<void()> StreamEnded;
+  // Host-initiated transfers: the sequence opened the transfer file for a
+  // receive or a send, and each received byte of a receive of kind 1. Without
+  // a send hook the host's send requests are refused.
+  std::function<void()> HostReceiveStarted;
+  std::function<void()> HostSendStarted;
   std::function<void(std::uint8_t)> HostReceiveStep;
   // When set, bytes for the screen path go here instead of the receive
   // interpreter (tests and tools that watch what the dispatcher passes on).
@@ -135,6 +158,17 @@ class TTransferEngine : public TTransferState {
   // A receive ends by itself (Ctrl-Z, write error): the file is closed and
   // the window told.
   void EndReceive();
+  // The line went away (lost, or closed by the user) and no other is up:
+  // a running send or receive ends and keeps what it moved, and nothing
+  // half-received (an escape sequence, a Telnet command) reaches the next
+  // session. The PADS capture ends with its own window.
+  void LineEnded();
+  // After a byte was stored: true when the receive has reached its limit
+  // and was ended, with a box that says so.
+  bool ReceiveLimitReached();
+  // What a running receive holds goes to its file (every tick, so a crash
+  // loses at most a tick's bytes); a failed write ends the receive.
+  void FlushReceive();
 
  private:
   void FileReceiveStep(std::uint8_t c);

@@ -25,6 +25,7 @@ int GaugeValue(std::uint64_t value) { return static_cast<int>(std::min<std::uint
 TPacedSend::TPacedSend(TSession& session, TCommandState& state)
     : S(session), State(state), Buffer(kBufferSize) {
   S.Transfer->FileSender = [this] { SenderTick(); };
+  S.Transfer->HostSendStarted = [this] { StartHostSend(); };
   // A received byte ends a wait at once (an echo, a prompt); a send that
   // does not wait stays at the tick's budget, however fast the host echoes.
   S.Transfer->FileSendStep = [this] {
@@ -36,6 +37,7 @@ TPacedSend::TPacedSend(TSession& session, TCommandState& state)
 TPacedSend::~TPacedSend() {
   S.Transfer->FileSender = nullptr;
   S.Transfer->FileSendStep = nullptr;
+  S.Transfer->HostSendStarted = nullptr;
 }
 
 void TPacedSend::Changed() {
@@ -65,6 +67,21 @@ bool TPacedSend::StartFileSend() {
   TLogFiles& files = *S.Files;
   files.TransferFileName = S.Settings.SendReceiveFileName.str();
   if (!files.OpenTransferFile(0)) return false;
+  Binary = false;
+  Begin();
+  return true;
+}
+
+void TPacedSend::StartHostSend() {
+  const TTransferEngine& engine = *S.Transfer;
+  if (!engine.TransferActive || engine.Direction != drSend || S.Files->TransferFileState != TLogFiles::tsReading) return;
+  Binary = engine.ReceiveKind == rkHost;
+  Begin();
+}
+
+// The transfer file is open for reading: the send runs from the next tick.
+void TPacedSend::Begin() {
+  TTransferEngine& engine = *S.Transfer;
   Count = Index = 0;
   Position = 0;
   EndOfFile = false;
@@ -77,9 +94,8 @@ bool TPacedSend::StartFileSend() {
   State.TransfersEnabled = false;
   State.GaugeVisible = true;
   State.GaugeProgress = 0;
-  State.GaugeMax = std::max(1, GaugeValue(files.TransferFileSize));
+  State.GaugeMax = std::max(1, GaugeValue(S.Files->TransferFileSize));
   Changed();
-  return true;
 }
 
 void TPacedSend::SenderTick() {
@@ -127,6 +143,7 @@ bool TPacedSend::SendStep() {
   TTransferEngine& engine = *S.Transfer;
   if (engine.Activities & acQueuedString) return true;
   if (!engine.TransferActive || engine.Direction != drSend) return false;
+  if (Binary) return SendBinaryStep();
   const bool ctrlZAtEnd = S.Settings.EOFCtrlZ != 0;
   if (Index >= Count) {
     const bool readFailed = !Refill() && !EndOfFile;
@@ -153,6 +170,18 @@ bool TPacedSend::SendStep() {
     return true;
   }
   SendLineEnd(c);
+  return true;
+}
+
+bool TPacedSend::SendBinaryStep() {
+  if (Index >= Count) {
+    Refill();  // a read failure reports itself and ends the send like the end of the file
+    if (Count == 0) {
+      Finish(false);
+      return false;
+    }
+  }
+  S.Transmit->SendByte(Buffer[Index++]);
   return true;
 }
 

@@ -47,6 +47,10 @@ class TPacedSend {
   // Starts a send of the settings' "Send/Receive File Name:" with the
   // current pacing settings (the dialog's OK, and command files).
   bool StartFileSend();
+  // The host's transfer sequence opened the transfer file for sending: a
+  // text transfer goes out as "Send &Ascii" sends it, a binary one byte for
+  // byte (no line-end conversion, no Ctrl-Z rule) at the tick's budget.
+  void StartHostSend();
 
   // The engine's bit-1 worker: up to the per-tick budget of send steps.
   void SenderTick();
@@ -57,6 +61,8 @@ class TPacedSend {
   std::function<void()> OnStateChanged;
 
  private:
+  void Begin();
+  bool SendBinaryStep();
   bool PacingAllows(std::uint8_t c);
   bool Refill();
   void SendLineEnd(std::uint8_t c);
@@ -70,5 +76,6 @@ class TPacedSend {
   std::size_t Index = 0;  // next byte to take
   std::uint64_t Position = 0;  // bytes read from the file so far
   bool EndOfFile = false;
+  bool Binary = false;         // a host's binary transfer: every byte as it is
   std::uint8_t Previous = 0;   // the last byte taken from the file
 };

@@ -9,13 +9,13 @@
 
 TFileReceive::TFileReceive(TSession& session, TCommandState& state) : S(session), State(state) {
   TTransferEngine& engine = *S.Transfer;
-  engine.HostTransferStarted = [this] { HostTransferStarted(); };
+  engine.HostReceiveStarted = [this] { HostReceiveStarted(); };
   engine.HostReceiveStep = [this](std::uint8_t c) { HostReceiveByte(c); };
 }
 
 TFileReceive::~TFileReceive() {
   TTransferEngine& engine = *S.Transfer;
-  engine.HostTransferStarted = nullptr;
+  engine.HostReceiveStarted = nullptr;
   engine.HostReceiveStep = nullptr;
 }
 
@@ -63,6 +63,7 @@ bool TFileReceive::StartReceive(bool ascii) {
   }
   engine.TransferActive = true;
   engine.ReceiveKind = rkUser;
+  engine.ReceiveLimit = 0;  // the user's own receive has no limit
   engine.CtrlZEnds = ctrlZEnds;
   engine.SuppressControl = suppress;
   engine.Direction = drReceive;
@@ -79,7 +80,7 @@ void TFileReceive::Started() {
   if (OnStateChanged) OnStateChanged();
 }
 
-void TFileReceive::HostTransferStarted() {
+void TFileReceive::HostReceiveStarted() {
   TTransferEngine& engine = *S.Transfer;
   if (!engine.TransferActive || engine.Direction != drReceive) return;
   engine.WaitFlag = wfRunning;
@@ -107,22 +108,10 @@ void TFileReceive::HostReceiveByte(std::uint8_t c) {
     engine.EndReceive();
     return;
   }
+  if (engine.ReceiveLimitReached()) return;
   if (files.TransferBuffered() < TLogFiles::kTransferFlushSize) return;
   const std::uint32_t error = files.FlushTransferBuffer();
   if (error == 0) return;
   S.Errors->ReportError(ekFileAccess, error, "Transfer File");
   engine.EndReceive();
-}
-
-bool TFileReceive::ReceiveRuns() const {
-  const TTransferEngine& engine = *S.Transfer;
-  return engine.TransferActive && engine.Direction == drReceive && engine.ReceiveKind != rkCapture &&
-         S.Files->TransferFileState == TLogFiles::tsWriting;
-}
-
-void TFileReceive::ConnectionLost() {
-  if (!ReceiveRuns()) return;
-  BytesLeft = 0;
-  Counted = false;
-  S.Transfer->EndReceive();
 }

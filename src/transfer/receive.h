@@ -45,7 +45,7 @@ class TFileReceive {
   // A text receive (type 1) stores what comes and ends at Ctrl-Z; a binary
   // receive (type 0) stores the next P3 bytes untouched and shows none of
   // them (P3 0: until cancelled).
-  void HostTransferStarted();
+  void HostReceiveStarted();
   // Bytes of a binary host receive, as they arrive.
   void HostReceiveByte(std::uint8_t c);
   std::uint64_t HostBytesLeft() const { return BytesLeft; }
@@ -53,12 +53,8 @@ class TFileReceive {
   // Called whenever the transfer commands' state changed.
   std::function<void()> OnStateChanged;
 
-  // The line went away: a running receive ends and keeps what it stored.
-  void ConnectionLost();
-
  private:
   void Started();
-  bool ReceiveRuns() const;
 
   TSession& S;
   TCommandState& State;

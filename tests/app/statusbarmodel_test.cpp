@@ -211,6 +211,20 @@ TEST(StatusBarGauge, PanelEightShowsTheGaugeInsteadOfTheScreenSize) {
   EXPECT_EQ(bar.IndicatorText(7), "132x24");
 }
 
+TEST(StatusBarGauge, PanelEightCountsARunningReceiveUnlessTheGaugeShows) {
+  TStatusBarModel bar;
+  bar.ReceivedBytes = 0;
+  EXPECT_EQ(bar.IndicatorText(7), "RX 0");
+  bar.ReceivedBytes = 20969900;
+  EXPECT_EQ(bar.IndicatorText(7), "RX 20,969,900");
+  EXPECT_EQ(bar.IndicatorText(7, ""), "RX 20969900");
+  bar.SetGauge(true);
+  EXPECT_EQ(bar.IndicatorText(7), "");
+  bar.SetGauge(false);
+  bar.ReceivedBytes = -1;
+  EXPECT_EQ(bar.IndicatorText(7), "80x24");
+}
+
 TEST(StatusBarResources, FiguresFromAMemorySample) {
   TMemorySample sample;
   sample.TotalRam = 8000;

@@ -1,12 +1,15 @@
 // The main window offscreen: menus and toolbars with their captions and
 // hints, enabling after connect and disconnect, the bars and the window
-// height, the Quorix toolbar's looks, and received text on the screen.
+// height, the Quorix toolbar's looks, received text on the screen, and the
+// transfers a host starts on a real loopback line.
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -43,6 +46,31 @@ const QMenu* SubMenu(const QMenu* menu, const QString& caption) {
     if (action->text() == caption) return action->menu();
   }
   return nullptr;
+}
+
+// What arrived at the host's end so far, taken without waiting (the window's
+// event loop must keep running for it to send).
+void Collect(int fd, std::string& got) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n <= 0) return;
+    got.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Answers the next modal box (a session's end is one) with its default button.
+void CloseNextBox() {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    QTest::keyClick(modal, Qt::Key_Return);
+  });
+  timer->start();
 }
 
 // A window on a fresh program directory, started without questions.
@@ -248,6 +276,88 @@ class TMainWindowTest : public QObject {
     // Right of the text the row is empty.
     for (int x = row.left() + 300; x < row.left() + 500; ++x) QCOMPARE(shot.pixelColor(x, row.center().y()), background);
     ::close(peer);
+  }
+
+  // The host asks for a file (ESC [ > 1 s): the window sends it and typing
+  // reaches the host as soon as it is sent. The host hangs up in the middle
+  // of a second one; after a reconnect the new session's text shows and
+  // typing reaches it.
+  void AHostsSendRequestIsServedAndTheNextSessionWorks() {
+    TLoopbackHost host;
+    TWindow t;
+    const std::string file = t.Dir.file("send.txt");
+    WriteFileBytes(file, "line 1\r\nline 2\r\n");
+    t.S().Settings.SendReceiveFileName.assign(file);
+    t.S().Settings.NewLine = 0;
+    t.S().Settings.LocalEcho = 0;
+    int peer = t.ConnectTo(host);
+    QVERIFY(peer >= 0);
+    std::string got;
+    SendAll(peer, "\x1b[>1s");
+    QVERIFY2(WaitFor([&] {
+               Collect(peer, got);
+               return got.size() >= 17;
+             }),
+             got.c_str());
+    QCOMPARE(got, std::string("Yline 1\r\nline 2\r\n"));
+    QVERIFY(WaitFor([&] { return t.A().SendAscii->isEnabled(); }));
+    QTest::keyClicks(t.W->ScreenView(), "ab");
+    got.clear();
+    QVERIFY2(WaitFor([&] {
+               Collect(peer, got);
+               return got == "ab";
+             }),
+             got.c_str());
+
+    WriteFileBytes(file, std::string(1 << 20, 'x'));
+    SendAll(peer, "\x1b[>1s");
+    got.clear();
+    QVERIFY(WaitFor([&] {
+      Collect(peer, got);
+      return got.size() > 1000;
+    }));
+    QVERIFY(t.S().Transfer->TransferActive);
+    CloseNextBox();  // "Session Closed!"
+    ::close(peer);
+    QVERIFY(WaitFor([&] { return !t.S().Transmit->NetworkConnected && !t.S().Transfer->TransferActive; }, 10000));
+    QVERIFY(WaitFor([&] { return t.A().ConnectNetwork->isEnabled() && !QApplication::activeModalWidget(); }));
+
+    peer = t.ConnectTo(host);
+    QVERIFY(peer >= 0);
+    SendAll(peer, "\x1b[2J\x1b[HWELCOME BACK\r\n");
+    const TBrowse& store = *t.S().Screen;
+    QVERIFY(WaitFor([&] { return store.GetLineText(store.ScreenLine(1)).rfind("WELCOME BACK", 0) == 0; }));
+    QTest::keyClicks(t.W->ScreenView(), "cd");
+    got.clear();
+    QVERIFY2(WaitFor([&] {
+               Collect(peer, got);
+               return got == "cd";
+             }),
+             got.c_str());
+    t.W->grab().save(ArtifactPath("mainwindow-after-host-send.png"));
+    ::close(peer);
+    CloseNextBox();
+    QVERIFY(WaitFor([&] { return !t.S().Transmit->NetworkConnected; }, 10000));
+  }
+
+  // A receive the host starts shows its bytes in the status bar and the
+  // Transfer menu's Cancel ends it.
+  void AHostsReceiveIsCountedInTheStatusBarAndCancelEndsIt() {
+    TLoopbackHost host;
+    TWindow t;
+    t.S().Settings.SendReceiveFileName.assign(t.Dir.file("received.bin"));
+    const int peer = t.ConnectTo(host);
+    QVERIFY(peer >= 0);
+    SendAll(peer, "\x1b[>0;1;0r" + std::string(12345, 'r'));
+    QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(8) == "RX 12,345"; }));
+    t.W->grab().save(ArtifactPath("mainwindow-host-receive.png"));
+    t.A().CancelTransfer->trigger();
+    QVERIFY(!t.S().Transfer->TransferActive);
+    QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(8) == "80x24"; }));
+    QCOMPARE(ReadFileBytes(t.Dir.file("received.bin")), std::string(12345, 'r'));
+    ::close(peer);
+    CloseNextBox();
+    QVERIFY(WaitFor([&] { return !t.S().Transmit->NetworkConnected; }, 10000));
   }
 
   void HeldScrollBackKeepsArrivingDataUntilEscape() {

@@ -1,7 +1,11 @@
-// qel connect's outputs for a host that sends and hangs up: the log text and
-// a trace decoded through mode files while it arrives.
+// qel connect's outputs for a host that sends and hangs up: the log text, a
+// trace decoded through mode files while it arrives, and the host's transfer
+// sequence, which writes only into --receive-dir.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "app/settingsfile.h"
 #include "integration/integration_support.h"
 
 namespace {
@@ -31,6 +35,35 @@ TEST(ConnectTool, PrintsTheLogOfWhatTheHostSent) {
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_EQ(run.Out, "first line\nsecond line\n");
   EXPECT_EQ(run.Err, "qel connect: note: Session Closed!\n");
+}
+
+TEST(ConnectTool, AHostTransferWritesOnlyWhereItIsToldAndTheTextAfterItIsShown) {
+  TTempDir dir;
+  const std::string precious = dir.file("precious.txt");
+  WriteFileBytes(precious, "PRECIOUS USER DATA");
+  TSetupRecord settings;
+  settings.ApplyDefaults();
+  settings.Port = 0;  // no Telnet: the bytes are the host's exactly
+  settings.SendReceiveFileName.assign(precious);
+  ASSERT_EQ(WriteSettingsRecord(dir.file("s.mse"), settings), 0u);
+  const std::string stream = "before\x1b[>0;1;10r0123456789after\r\n";
+  const QString mse = QString::fromStdString(dir.file("s.mse"));
+  {
+    TOneShotHost host(stream);
+    const TProcessRun run = RunTool({"connect", "--host", host.Address(), "--settings", mse, "--log", "--for", "10"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, "before0123456789after\n");
+  }
+  EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
+
+  std::filesystem::create_directory(dir.file("in"));
+  TOneShotHost host(stream);
+  const TProcessRun run = RunTool({"connect", "--host", host.Address(), "--settings", mse, "--log", "--for", "10",
+                                   "--receive-dir", QString::fromStdString(dir.file("in"))});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Out, "beforeafter\n");
+  EXPECT_EQ(ReadFileBytes(dir.file("in/precious.txt")), "0123456789");
+  EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
 }
 
 TEST(ConnectTool, DecodesATraceAsItArrives) {

@@ -185,6 +185,22 @@ TEST_F(ExchangeTool, TheAnswerBackMakesTheRoundTripAndIsLogged) {
   EXPECT_EQ(log.find('\xFF'), std::string::npos);  // the Telnet answers are not data
 }
 
+TEST_F(ExchangeTool, ASendFileOverTelnetIsStoredByteForByteWhereConnectIsTold) {
+  // The exchange sends each 255 of its data as IAC IAC, as Telnet must.
+  std::filesystem::create_directory(Dir.file("in"));
+  const TProcessRun run = Connect({"SENDFILE 100000<CR><P:30>BYE<CR>"}, "--screen",
+                                  {"--receive-dir", QString::fromStdString(Dir.file("in"))});
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("FILE SENT, 100000 BYTES"), std::string::npos) << run.Out;
+  std::mt19937 random(20261206);
+  std::string payload;
+  for (int i = 0; i < 100000; ++i) payload.push_back(static_cast<char>(random() & 0xFF));
+  ASSERT_NE(payload.find('\xFF'), std::string::npos);
+  const std::string stored = FileText(Dir.file("in/received"));
+  EXPECT_EQ(stored.size(), payload.size());
+  EXPECT_TRUE(stored == payload) << "the stored bytes differ from the exchange's";
+}
+
 TEST_F(ExchangeTool, TheLogHoldsExactlyTheDataBytesTheTerminalSent) {
   const int fd = ConnectTo(Exchange.Port);
   ASSERT_GE(fd, 0);

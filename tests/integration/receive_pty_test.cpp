@@ -1,6 +1,7 @@
 // Receives over a real serial line (a pty pair): 10 MB of random bytes into
-// a binary receive, a host-started receive from qel exchange's SENDFILE
-// through socat, and a peer that goes away in the middle of a receive.
+// a binary receive, host-started receives from qel exchange's SENDFILE
+// through socat (whole, and into an existing file with a limit), and a peer
+// that goes away in the middle of a receive.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -84,7 +85,7 @@ struct TSerialReceive {
     W.Comm.SetPortDevices({port});
     W.S.Settings.ComPort = 0;
     W.S.Settings.FlowControl = fcNone;  // XON and XOFF are data here
-    W.Events.OnSessionEnded = [this](const std::string&) { Receive.ConnectionLost(); };
+    W.Events.OnSessionEnded = [this](const std::string&) { W.S.Transfer->LineEnded(); };
     return W.S.Transmit->ConnectionControl(ckSerial, ctOpen) == crSerial;
   }
   bool StartBinary() {
@@ -147,23 +148,41 @@ std::string SendFileBytes(std::size_t count) {
   return bytes;
 }
 
-TEST(ReceivePty, AHostStartedReceiveFromTheExchangeStoresItsBytes) {
-  TTempDir dir;
-  const std::string hostEnd = dir.file("host");
-  const std::string terminalEnd = dir.file("terminal");
-  TChild line({"socat", "PTY,rawer,link=" + hostEnd, "PTY,rawer,link=" + terminalEnd});
-  ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(hostEnd) && std::filesystem::exists(terminalEnd); }, 5000));
-  TSerialReceive r;
-  ASSERT_TRUE(r.Open(std::filesystem::canonical(terminalEnd).string()));
-  r.W.S.Settings.SendReceiveFileName.assign(r.Name);
-  QProcess exchange;
-  exchange.start(QEL_TOOL, {"exchange", "--serial", QString::fromStdString(hostEnd)});
-  ASSERT_TRUE(exchange.waitForStarted(5000));
-  r.W.S.Transmit->SendByte('\r');  // the exchange greets on the first byte
-  ASSERT_TRUE(RunUntil([&] { return r.W.Shows("QUORIX MAINTENANCE MONITOR"); }, 10000)) << r.W.ScreenText();
+// qel exchange on the far end of a socat pty pair, greeted, with the
+// terminal's receive file set.
+struct TExchangeOnPty {
+  TTempDir Dir;
+  std::string HostEnd = Dir.file("host");
+  std::string TerminalEnd = Dir.file("terminal");
+  TChild Line{{"socat", "PTY,rawer,link=" + HostEnd, "PTY,rawer,link=" + TerminalEnd}};
+  TSerialReceive R;
+  QProcess Exchange;
 
+  ~TExchangeOnPty() {
+    R.W.S.Transmit->ConnectionControl(ckSerial, ctClose);
+    Exchange.kill();
+    Exchange.waitForFinished(5000);
+  }
+  void Start() {
+    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(HostEnd) && std::filesystem::exists(TerminalEnd); }, 5000));
+    ASSERT_TRUE(R.Open(std::filesystem::canonical(TerminalEnd).string()));
+    R.W.S.Settings.SendReceiveFileName.assign(R.Name);
+    Exchange.start(QEL_TOOL, {"exchange", "--serial", QString::fromStdString(HostEnd)});
+    ASSERT_TRUE(Exchange.waitForStarted(5000));
+    R.W.S.Transmit->SendByte('\r');  // the exchange greets on the first byte
+    ASSERT_TRUE(RunUntil([&] { return R.W.Shows("QUORIX MAINTENANCE MONITOR"); }, 10000)) << R.W.ScreenText();
+  }
+  void Type(const std::string& line) {
+    for (const char c : line) R.W.S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  }
+};
+
+TEST(ReceivePty, AHostStartedReceiveFromTheExchangeStoresItsBytes) {
+  TExchangeOnPty x;
+  ASSERT_NO_FATAL_FAILURE(x.Start());
+  TSerialReceive& r = x.R;
   const std::size_t size = 4 * 1024 * 1024;
-  for (const char c : "SENDFILE " + std::to_string(size) + "\r") r.W.S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  x.Type("SENDFILE " + std::to_string(size) + "\r");
   ASSERT_TRUE(RunUntil([&] { return r.W.S.Transfer->TransferActive; }, 10000)) << r.W.ScreenText();
   EXPECT_EQ(r.W.S.Transfer->ReceiveKind, 1);
   EXPECT_FALSE(r.State.TransfersEnabled);
@@ -174,9 +193,32 @@ TEST(ReceivePty, AHostStartedReceiveFromTheExchangeStoresItsBytes) {
   const std::string stored = ReadFileBytes(r.Name);
   EXPECT_EQ(stored.size(), size);
   EXPECT_TRUE(stored == SendFileBytes(size)) << "the stored bytes differ from the exchange's";
-  r.W.S.Transmit->ConnectionControl(ckSerial, ctClose);
-  exchange.kill();
-  exchange.waitForFinished(5000);
+}
+
+TEST(ReceivePty, TheExchangesReceiveKeepsTheFileItReplacesAndStopsAtTheLimit) {
+  TExchangeOnPty x;
+  WriteFileBytes(x.R.Name, "PRECIOUS USER DATA");
+  ASSERT_NO_FATAL_FAILURE(x.Start());
+  TSerialReceive& r = x.R;
+  r.W.S.Transfer->HostTransfers.ReceiveLimit = 1 << 20;
+  // What comes past the limit is shown: its ENQs must not answer the host.
+  r.W.S.Settings.AnswerBack.assign("");
+  x.Type("SENDFILE 3000000\r");  // an existing file overwritten, says the exchange
+  const TBrowse& store = *r.W.S.Screen;
+  const auto sent = [&] {
+    for (int line = store.Count() - 1; line >= 0 && line >= store.Count() - 200; --line) {
+      if (store.GetLineText(line).find("FILE SENT, 3000000 BYTES") != std::string::npos) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(RunUntil(sent, 120000)) << r.W.S.Files->ReceivedBytes << " received\n" << r.W.ScreenText();
+  EXPECT_FALSE(r.W.S.Transfer->TransferActive);
+  EXPECT_EQ(ReadFileBytes(r.Name + ".~1~"), "PRECIOUS USER DATA");
+  const std::string stored = ReadFileBytes(r.Name);
+  EXPECT_EQ(stored.size(), std::size_t(1) << 20);
+  EXPECT_TRUE(stored == SendFileBytes(1 << 20)) << "the stored bytes differ from the exchange's";
+  ASSERT_EQ(r.W.Boxes.size(), 1u);
+  EXPECT_EQ(r.W.Boxes[0], "The transfer the host started was stopped at the receive limit of 1 MB.\rFile = " + r.Name);
 }
 
 }  // namespace

@@ -168,6 +168,45 @@ TEST(QelReplay, TheEmulationOptionOverridesTheSettingsFile) {
   EXPECT_EQ(Lines(r.Out)[0], "\u2534");
 }
 
+TEST(QelReplay, AHostTransferWritesNothingUnlessAReceiveDirectoryIsGiven) {
+  TTempDir dir;
+  const std::string precious = dir.file("precious.txt");
+  WriteFileBytes(precious, "PRECIOUS USER DATA");
+  TSetupRecord settings;
+  settings.ApplyDefaults();
+  settings.SendReceiveFileName.assign(precious);
+  ASSERT_EQ(WriteSettingsRecord(dir.file("s.mse"), settings), 0u);
+  const std::string stream = "before\x1b[>0;1;10r0123456789after";
+  const std::string answers = dir.file("answers.bin");
+
+  // Refused: the host hears N, the file is untouched, every byte is shown.
+  auto r = Replay(dir, {"--settings", dir.file("s.mse"), "--answers", answers, "-"}, stream);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
+  EXPECT_EQ(ReadFileBytes(answers), "N");
+  EXPECT_EQ(Lines(r.Out)[0], "before0123456789after");
+
+  // Asked for: the ten bytes go into the directory under the configured name.
+  std::filesystem::create_directory(dir.file("in"));
+  r = Replay(dir, {"--settings", dir.file("s.mse"), "--answers", answers, "--receive-dir", dir.file("in"), "-"},
+             stream);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadFileBytes(dir.file("in/precious.txt")), "0123456789");
+  EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
+  EXPECT_EQ(ReadFileBytes(answers), "Y");
+  EXPECT_EQ(Lines(r.Out)[0], "beforeafter");
+
+  // A host-started send is refused either way.
+  r = Replay(dir, {"--settings", dir.file("s.mse"), "--answers", answers, "--receive-dir", dir.file("in"), "-"},
+             "\x1b[>1s");
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(ReadFileBytes(answers), "N");
+
+  r = Replay(dir, {"--receive-dir", dir.file("none"), "-"}, "x");
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_NE(r.Err.find(dir.file("none")), std::string::npos) << r.Err;
+}
+
 TEST(QelReplay, UsageErrorsExitWithTwo) {
   TTempDir dir;
   for (const auto& args : std::vector<std::vector<std::string>>{

@@ -16,7 +16,9 @@
 #include "screen/writer.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
+#include "transfer/pacedsend.h"
 
 namespace {
 
@@ -475,6 +477,9 @@ class TScriptRun {
   const TScriptCase& Case;
   TFeedMode Mode;
   TTestSession T;
+  // The window's sender: a host's send request has someone to send the file.
+  TCommandState Commands;
+  TPacedSend Sender{*T.S, Commands};
   TRecordingSerialLine Serial;
   TRecordingNetworkLine Network;
   const TScriptCommand* Current = nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -187,6 +188,34 @@ TEST_F(Receive, ASecondReceiveIsRefusedAndTheFirstGoesOn) {
   EXPECT_EQ(ReadFileBytes(first), "onetwo");
 }
 
+TEST_F(Receive, OverTelnetADoubledIacIsOneByteAndCommandsAreStillAnswered) {
+  S().Settings.Port = 5;  // Telnet
+  ASSERT_TRUE(Start(false));
+  Push("a\xff\xff" "b\xff\xfd\x18" "c");  // data 255, then IAC DO TERMINAL-TYPE
+  EXPECT_EQ(Wire.Sent, "\xff\xfb\x18");   // IAC WILL TERMINAL-TYPE
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "a\xff" "bc");
+
+  // The host's own binary receive counts the 255 once.
+  S().Settings.SendReceiveFileName.assign(Name);
+  Wire.Sent.clear();
+  Push("\x1b[>0;1;3r" "\xff\xff" "xy" "after");
+  EXPECT_EQ(Wire.Sent, "Y");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), "\xffxy");
+}
+
+TEST_F(Receive, ReceivedBytesReachTheFileByTheNextTick) {
+  ASSERT_TRUE(Start(false));
+  Push("abc");
+  S().TimerTick();
+  EXPECT_EQ(ReadFileBytes(Name), "abc");  // while the receive still runs
+  EXPECT_TRUE(E().TransferActive);
+  Push("def");
+  S().TimerTick();
+  EXPECT_EQ(ReadFileBytes(Name), "abcdef");
+}
+
 // ------------------------------------------------------------- faults
 
 TEST_F(Receive, AFullDiskEndsTheReceiveWithItsTextAndKeepsWhatWasWritten) {
@@ -218,11 +247,14 @@ TEST_F(Receive, TheRealFullDeviceGivesTheSameText) {
 TEST_F(Receive, ALostLineEndsTheReceiveAndKeepsItsBytes) {
   ASSERT_TRUE(Start(false));
   Push("kept");
-  R.ConnectionLost();
+  E().LineEnded();  // a line is still up: the receive goes on
+  EXPECT_TRUE(E().TransferActive);
+  T.S->Transmit->NetworkConnected = false;
+  E().LineEnded();
   EXPECT_FALSE(E().TransferActive);
   EXPECT_EQ(ReadFileBytes(Name), "kept");
   EXPECT_EQ(Posted(wmTransferEnded), 1);
-  R.ConnectionLost();  // nothing runs: nothing happens
+  E().LineEnded();  // nothing runs: nothing happens
   EXPECT_EQ(Posted(wmTransferEnded), 1);
 }
 
@@ -254,6 +286,49 @@ TEST_F(Receive, AHostReceiveFollowsTheHostsPolicyForAnExistingFile) {
   EXPECT_EQ(ReadFileBytes(T.Dir.file("host.d0")), "old0");
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(Wire.Sent, "YY");
+}
+
+TEST_F(Receive, AHostReceiveKeepsEachFileItReplacesAsANumberedBackup) {
+  S().Settings.SendReceiveFileName.assign(Name);
+  WriteFileBytes(Name, "PRECIOUS USER DATA");
+  Push("\x1b[>0;1;3r" "abc");  // overwrite, three bytes
+  EXPECT_EQ(ReadFileBytes(Name), "abc");
+  EXPECT_EQ(ReadFileBytes(Name + ".~1~"), "PRECIOUS USER DATA");
+  Push("\x1b[>0;1;2r" "xy");
+  EXPECT_EQ(ReadFileBytes(Name), "xy");
+  EXPECT_EQ(ReadFileBytes(Name + ".~1~"), "PRECIOUS USER DATA");
+  EXPECT_EQ(ReadFileBytes(Name + ".~2~"), "abc");
+  // The host's text receive, where the user answers Ignore, keeps it too.
+  T.Desktop.Answers = {TMsgResult::Ignore};
+  Push("\x1b[>1r" "text\x1a");
+  EXPECT_EQ(ReadFileBytes(Name), "text");
+  EXPECT_EQ(ReadFileBytes(Name + ".~3~"), "xy");
+  EXPECT_EQ(Wire.Sent, "YYY");
+  // The user's own receive replaces as the user chose.
+  T.Desktop.Answers = {TMsgResult::Ignore};
+  ASSERT_TRUE(Start(false));
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), "");
+  EXPECT_FALSE(std::filesystem::exists(Name + ".~4~"));
+}
+
+TEST_F(Receive, AHostReceiveStopsAtTheLimitWithItsBoxAndWhatFollowsIsShown) {
+  S().Settings.SendReceiveFileName.assign(Name);
+  E().HostTransfers.ReceiveLimit = 1000;
+  Push("\x1b[>0r" + std::string(1000, 'a') + "\x1b[H\x1b[2Jshown");
+  EXPECT_FALSE(E().TransferActive);
+  EXPECT_EQ(ReadFileBytes(Name), std::string(1000, 'a'));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].Box.Text,
+            "The transfer the host started was stopped at the receive limit of 1000 bytes.\rFile = " + Name);
+  EXPECT_EQ(Row(1), "shown");
+  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  // The user's own receive has no limit.
+  Name = T.Dir.file("mine.dat");
+  ASSERT_TRUE(Start(false));
+  Push(std::string(5000, 'b'));
+  Files().CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(Name), std::string(5000, 'b'));
 }
 
 TEST_F(Receive, AHostTextReceiveEndsAtCtrlZWhateverTheLastDialogSaid) {

@@ -33,7 +33,9 @@
 #include "printing.h"
 #include "terminal/keyboard.h"
 #include "tools_common.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
+#include "transfer/receive.h"
 
 namespace {
 
@@ -63,6 +65,8 @@ struct TOptions {
   std::string ModeBase;
   std::string Ornet;
   bool OrnetGiven = false;
+  std::string ReceiveDirectory;
+  std::uint64_t ReceiveLimit = 0;
 };
 
 int BaudIndexOf(const std::string& text) {
@@ -126,6 +130,13 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       if (missing) return tool.UsageError("--ornet needs a directory");
       options.Ornet = value;
       options.OrnetGiven = true;
+    } else if (TakeValue(argc, argv, i, "--receive-dir", value, missing)) {
+      if (missing) return tool.UsageError("--receive-dir needs a directory");
+      options.ReceiveDirectory = value;
+    } else if (TakeValue(argc, argv, i, "--receive-limit", value, missing)) {
+      const std::optional<std::uint64_t> limit = ReceiveLimitOf(value);
+      if (missing || !limit) return tool.UsageError("--receive-limit needs a number of megabytes from 1 to 1048576");
+      options.ReceiveLimit = *limit;
     } else {
       return tool.UsageError("unknown argument '" + arg + "'");
     }
@@ -191,6 +202,9 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
     return fail(options.Settings, reason);
   }
   if (options.Emulation) session.Settings.Emulation = *options.Emulation;
+  if (!PermitHostTransfers(session, options.ReceiveDirectory, options.ReceiveLimit, reason)) return fail(options.ReceiveDirectory, reason);
+  TCommandState commands;
+  TFileReceive receive(session, commands);
   // Failures name the port too; without one the settings' Port gives it (Telnet, 23).
   if (options.HostGiven && target.find(':') == std::string::npos) target += ":" + PortName(session.Settings.Port);
 
@@ -250,6 +264,7 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   };
   events.OnSessionEnded = [&](const std::string& text) {
     if (!text.empty() && text != "Session Closed!") failure = text;
+    session.Transfer->LineEnded();
     end();
   };
   const auto serialFailure = handover.OnSerialFailure;
@@ -297,6 +312,7 @@ int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   if (!ending) application.exec();
   tick.stop();
   session.Transmit->ConnectionControl(ckBoth, ctClose);
+  session.Transfer->LineEnded();  // a receive still running keeps what came
   dbus.Stop();
   if (!lineUp) {
     if (!failure.empty()) return fail(target, failure);

@@ -577,7 +577,7 @@ void TExchangeHost::SendFileAnswer(std::uint8_t b) {
     case TExchangeSendFile::anAccepted:
       State = stCommand;
       Producer = [this](std::string& out) {
-        if (SendFile.Produce(out, kChunk)) return true;
+        if (SendFile.Produce(out, kChunk, Telnet)) return true;
         out += SendFile.Report();
         Prompt();
         return false;

@@ -35,10 +35,19 @@ TExchangeSendFile::TAnswer TExchangeSendFile::Answer(std::uint8_t b) {
   return anWaiting;  // a line end typed before, or noise
 }
 
-bool TExchangeSendFile::Produce(std::string& out, std::size_t chunk) {
+bool TExchangeSendFile::Produce(std::string& out, std::size_t chunk, bool telnet) {
   const std::uint64_t take = std::min<std::uint64_t>(chunk, Total - Sent);
+  const std::size_t start = out.size();
   Payload.Append(out, static_cast<std::size_t>(take));
   Sent += take;
+  if (telnet) {
+    std::string escaped = out.substr(start);
+    out.resize(start);
+    for (const char c : escaped) {
+      out.push_back(c);
+      if (c == '\xff') out.push_back(c);
+    }
+  }
   return Sent < Total;
 }
 

@@ -2,8 +2,8 @@
 // on the terminal with its transfer sequence (ESC [ > 0 ; 1 ; N r: type 0
 // binary, an existing file overwritten, N bytes), waits for the terminal's
 // "Y" or "N", and on "Y" sends N bytes of seeded random data, Ctrl-Z and
-// Telnet's IAC among them, untouched: while a transfer runs the terminal
-// reads none of them as commands.
+// 255 among them, untouched; over Telnet each 255 goes out as IAC IAC, as
+// Telnet data must, and the terminal stores it as one byte.
 #pragma once
 
 #include <cstddef>
@@ -37,8 +37,9 @@ class TExchangeSendFile {
   // A byte from the terminal while its answer is due.
   TAnswer Answer(std::uint8_t b);
   bool AnswerOverdue(std::int64_t now) const { return now >= Deadline; }
-  // Appends up to `chunk` bytes of the payload; false once all are out.
-  bool Produce(std::string& out, std::size_t chunk);
+  // Appends up to `chunk` bytes of the payload (a 255 doubled when telnet);
+  // false once all are out.
+  bool Produce(std::string& out, std::size_t chunk, bool telnet);
   // The line after the payload.
   std::string Report() const;
 

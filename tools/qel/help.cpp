@@ -16,12 +16,19 @@ const char* const kModeText =
     "the mode definition files: BASE.msg, BASE.mod, ... as written by qel compile. The base may be given with an "
     "extension: line.mod means the base line.";
 const char* const kQuietText = "no progress on standard error (it is shown only while standard error is a terminal).";
+const char* const kReceiveLimitText =
+    "stop a receive the host starts with its transfer sequence once it has stored MB megabytes (1 to 1048576); "
+    "what came is kept and a message says so. Default: no limit.";
+const char* const kReceiveDirText =
+    "let the host's transfer sequence (ESC [ > ... r) receive into DIR, under the file name part of the settings' "
+    "Send/Receive File Name (\"received\" when it is empty). Without it every transfer the host starts is refused "
+    "(the host is answered N) and nothing is written; sends the host asks for are always refused here.";
 
 std::vector<THelpCommand> MakeCommands() {
   return {
       {"replay",
        "qel replay [--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--telnet] "
-       "[--screen|--scrollback|--log] [--answers OUT] [--quiet] FILE|-",
+       "[--screen|--scrollback|--log] [--answers OUT] [--receive-dir DIR [--receive-limit MB]] [--quiet] FILE|-",
        "Feeds a recorded byte stream through the receive path as if the host had sent it and prints the screen, "
        "the scroll-back or the log.",
        {{"--emulation TYPE", kEmulationText},
@@ -29,6 +36,8 @@ std::vector<THelpCommand> MakeCommands() {
         {"--telnet", "behave as a connected Telnet session (Port Telnet): IAC commands are interpreted and answered."},
         {"--screen | --scrollback | --log", kOutputText},
         {"--answers OUT", "write the bytes the terminal sent back to the host (answer-back, reports) to OUT."},
+        {"--receive-dir DIR", kReceiveDirText},
+        {"--receive-limit MB", kReceiveLimitText},
         {"--quiet", kQuietText},
         {"FILE | -", "the recording; - reads standard input."}},
        "Ctrl-C stops the replay: what was received so far is printed and the status is 130."},
@@ -66,7 +75,7 @@ std::vector<THelpCommand> MakeCommands() {
       {"connect",
        "qel connect (--serial DEVICE [--baud N] | --host HOST[:PORT] [--listen]) "
        "[--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--send TEXT]... [--for SECONDS] "
-       "[--screen|--scrollback|--log] [--decode --mode BASE [--ornet DIR]]",
+       "[--screen|--scrollback|--log] [--decode --mode BASE [--ornet DIR]] [--receive-dir DIR [--receive-limit MB]]",
        "A session on a real line without a window: opens the line as the window would (Telnet handling included), "
        "types the --send texts, runs until the peer closes or the time is up, and prints the result.",
        {{"--serial DEVICE", "a serial device (/dev/ttyUSB0, a pty) or COM1..COM8."},
@@ -82,7 +91,9 @@ std::vector<THelpCommand> MakeCommands() {
         {"--screen | --scrollback | --log", kOutputText},
         {"--decode", "trace conversion on (QUORIX only); the log is printed unless another view is chosen."},
         {"--mode BASE", kModeText},
-        {"--ornet DIR", "the directory of KASP.MSG, KASP.VMI and KASP.BID for --decode."}}},
+        {"--ornet DIR", "the directory of KASP.MSG, KASP.VMI and KASP.BID for --decode."},
+        {"--receive-dir DIR", kReceiveDirText},
+        {"--receive-limit MB", kReceiveLimitText}}},
       {"exchange",
        "qel exchange (--listen HOST:PORT | --serial DEVICE [--pads-dir DIR [--corrupt-check N] [--drop-frame N] "
        "[--nak N] [--stall N] [--stall-ms MS] [--pads-block N]]) [--log FILE] [--samples DIR]",
@@ -192,7 +203,7 @@ std::string QelManPage() {
 std::string QelwinManPage() {
   std::string out = ManHeader("qelwin", "the QelWin terminal window for telephone-exchange maintenance");
   out += ".SH SYNOPSIS\n.B qelwin\n[\\-\\-connect serial|network] [\\-\\-trace] [\\-\\-no\\-background] "
-         "[\\fISETTINGS\\fR[.mse]]\n";
+         "[\\-\\-receive\\-limit \\fIMB\\fR] [\\fISETTINGS\\fR[.mse]]\n";
   out += ".SH DESCRIPTION\n" + Roff(
       "The terminal window: a serial or Telnet line to the exchange, QUORIX, VT100, VT220-8bit and TN3270 "
       "emulation (VT52 when the host selects it), an unbounded scroll-back, trace decoding with mode files, file "
@@ -203,6 +214,7 @@ std::string QelwinManPage() {
                                    "of the settings."},
       {"--trace", "trace conversion on at start, as the CM button does."},
       {"--no-background", "start without the questions about the screen background file."},
+      {"--receive-limit MB", kReceiveLimitText},
       {"SETTINGS[.mse]", "the settings file to open; .mse is added when the name has no extension."},
       {"-h, --help", "the usage on standard output."}};
   for (const THelpOption& o : options) out += ".TP\n.B " + Roff(o.Option) + "\n" + Roff(o.Text) + "\n";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/session.h"
@@ -14,6 +15,7 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "log/errors.h"
+#include "transfer/engine.h"
 #include "progress.h"
 
 int TToolCommand::ShowUsage() const {
@@ -217,4 +219,35 @@ bool LoadSettings(TSession& session, const std::string& file, std::string& reaso
     return false;
   }
   return true;
+}
+
+bool PermitHostTransfers(TSession& session, const std::string& receiveDirectory, std::uint64_t receiveLimit,
+                         std::string& reason) {
+  THostTransferPermit& permit = session.Transfer->HostTransfers;
+  permit.Send = false;
+  permit.Receive = false;
+  permit.ReceiveDirectory.clear();
+  permit.ReceiveLimit = receiveLimit;
+  if (receiveDirectory.empty()) return true;
+  struct stat info {};
+  if (::stat(receiveDirectory.c_str(), &info) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    reason = "not a directory";
+    return false;
+  }
+  permit.Receive = true;
+  permit.ReceiveDirectory = receiveDirectory;
+  return true;
+}
+
+std::optional<std::uint64_t> ReceiveLimitOf(const std::string& megabytes) {
+  constexpr unsigned long long kMax = 1u << 20;
+  if (megabytes.empty() || megabytes.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  errno = 0;
+  const unsigned long long value = std::strtoull(megabytes.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0 || value > kMax) return std::nullopt;
+  return static_cast<std::uint64_t>(value) << 20;
 }

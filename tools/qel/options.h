@@ -89,3 +89,12 @@ std::string SettingsReadReason(std::uint32_t code);
 // Loads a settings file into the session as the Open command does. False,
 // with the reason, when the file gives no complete settings record.
 bool LoadSettings(TSession& session, const std::string& file, std::string& reason);
+
+// What a headless session lets the host's transfer sequences do: receive
+// into receiveDirectory when one is given (--receive-dir), nothing else, so
+// a replayed or scripted session writes no file it was not told to. False
+// with the reason when the directory is not one.
+bool PermitHostTransfers(TSession& session, const std::string& receiveDirectory, std::uint64_t receiveLimit,
+                         std::string& reason);
+// --receive-limit MB as bytes; nullopt for anything but 1..1048576 megabytes.
+std::optional<std::uint64_t> ReceiveLimitOf(const std::string& megabytes);

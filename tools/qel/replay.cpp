@@ -18,8 +18,10 @@
 #include "printing.h"
 #include "progress.h"
 #include "tools_common.h"
+#include "terminal/interpreter.h"
+#include "transfer/commandstate.h"
 #include "transfer/engine.h"
-#include "transfer/simulate.h"
+#include "transfer/receive.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ struct TOptions {
   TOutput Output = TOutput::Screen;
   int OutputChoices = 0;
   std::string Answers;
+  std::string ReceiveDirectory;
+  std::uint64_t ReceiveLimit = 0;
   std::string Input;
   bool Quiet = false;
 };
@@ -55,6 +59,13 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
     } else if (TakeValue(argc, argv, i, "--answers", value, missing)) {
       if (missing) return tool.UsageError("--answers needs a file name");
       options.Answers = value;
+    } else if (TakeValue(argc, argv, i, "--receive-dir", value, missing)) {
+      if (missing) return tool.UsageError("--receive-dir needs a directory");
+      options.ReceiveDirectory = value;
+    } else if (TakeValue(argc, argv, i, "--receive-limit", value, missing)) {
+      const std::optional<std::uint64_t> limit = ReceiveLimitOf(value);
+      if (missing || !limit) return tool.UsageError("--receive-limit needs a number of megabytes from 1 to 1048576");
+      options.ReceiveLimit = *limit;
     } else if (arg == "--quiet") {
       options.Quiet = true;
     } else if (arg == "--telnet") {
@@ -73,6 +84,22 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
   if (options.Input.empty()) return tool.UsageError("no input file given (use - for standard input)");
   if (options.OutputChoices > 1) return tool.UsageError("choose one of --screen, --scrollback and --log");
   return 0;
+}
+
+// As simulate hands a file to the screen, so both show a recording alike;
+// but a receive the recording started (only with --receive-dir) takes the
+// bytes after it as it would take them from the line.
+void Feed(TSession& session, const std::uint8_t* data, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    if (session.Transfer->TransferActive) {
+      session.HandleSessionEvent(sekReceivedByte, data[done++]);
+      continue;
+    }
+    // The interpreter stops after a byte that may have started a transfer.
+    const std::size_t taken = session.Interpreter->ReceiveBlock(data + done, count - done);
+    done += taken;
+  }
 }
 
 }  // namespace
@@ -94,6 +121,11 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
     return tool.Failure(options.Settings, reason);
   }
   if (options.Emulation) session.Settings.Emulation = *options.Emulation;
+  if (!PermitHostTransfers(session, options.ReceiveDirectory, options.ReceiveLimit, reason)) {
+    return tool.Failure(options.ReceiveDirectory, reason);
+  }
+  TCommandState commands;
+  TFileReceive receive(session, commands);
   session.StartUp();
 
   // They keep what the terminal sends back to the host.
@@ -139,8 +171,7 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   for (;;) {
     const long got = input.Read(chunk.data(), chunk.size(), reason);
     if (got < 0) return tool.Failure(InputName(options.Input), reason);
-    // As simulate hands a file to the screen, so both show a recording alike.
-    if (got > 0) ReplayBytes(session, reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
+    if (got > 0) Feed(session, reinterpret_cast<const std::uint8_t*>(chunk.data()), static_cast<std::size_t>(got));
     done += got;
     progress.Update(done);
     if (static_cast<std::size_t>(got) < chunk.size() || Interrupted()) break;
@@ -148,6 +179,8 @@ int RunReplay(const TToolCommand& tool, int argc, char** argv) {
   progress.Finish();
   // Let queued answers (answer-back, soft keys) leave as the timer would send them.
   for (int tick = 0; tick < kMaxDrainTicks && session.Transfer->Activities != 0; ++tick) session.TimerTick();
+  // A receive without an end (binary, no length) keeps what the recording held.
+  if (session.Transfer->TransferActive) session.Transfer->EndReceive();
 
   for (const auto& box : desktop.Boxes) tool.Note(box.Box.Text);
   PrintOutput(session, options.Output, logName);

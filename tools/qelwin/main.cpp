@@ -1,5 +1,5 @@
 // qelwin: the desktop program.
-//   qelwin [--connect serial|network] [--trace] [--no-background] [SETTINGS[.mse]]
+//   qelwin [--connect serial|network] [--trace] [--no-background] [--receive-limit MB] [SETTINGS[.mse]]
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,12 +17,17 @@
 #include "desktop/mainwindow.h"
 
 namespace {
+constexpr qulonglong kReceiveLimitMaxMegabytes = 1u << 20;  // a terabyte
+
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "qelwin: %s\n", problem);
-  std::fprintf(stderr, "usage: qelwin [--connect serial|network] [--trace] [--no-background] [SETTINGS[.mse]]\n"
+  std::fprintf(stderr,
+               "usage: qelwin [--connect serial|network] [--trace] [--no-background] [--receive-limit MB] "
+               "[SETTINGS[.mse]]\n"
                "  --connect   connect at start, as Setup|Connect does\n"
                "  --trace     trace conversion on at start, as the CM button does\n"
-               "  --no-background  start without the screen background file questions\n");
+               "  --no-background  start without the screen background file questions\n"
+               "  --receive-limit MB  stop a receive the host starts after MB megabytes\n");
   return 2;
 }
 
@@ -66,6 +71,13 @@ int main(int argc, char** argv) {
       options.Trace = true;
     } else if (argument == QLatin1String("--no-background")) {
       options.SkipBackgroundFile = true;
+    } else if (argument == QLatin1String("--receive-limit")) {
+      bool number = false;
+      const qulonglong megabytes = ++i < arguments.size() ? arguments[i].toULongLong(&number) : 0;
+      if (!number || megabytes == 0 || megabytes > kReceiveLimitMaxMegabytes) {
+        return Usage("--receive-limit needs a number of megabytes from 1 to 1048576");
+      }
+      options.ReceiveLimit = static_cast<std::uint64_t>(megabytes) << 20;
     } else if (argument.startsWith(QLatin1String("--"))) {
       return Usage(("unknown option " + argument.toStdString()).c_str());
     } else if (options.SettingsFile.empty()) {
