@@ -319,7 +319,10 @@ void TMainForm::ResetTerminal() {
 void TMainForm::CancelTransfer() {
   TTransferEngine& engine = *S.Transfer;
   engine.Activities &= ~static_cast<std::uint32_t>(acSimulate | acPlayback | acPasteSend | acPasteReceive);
-  if (!engine.PadsPrompt.Collecting) S.Files->CloseTransferFile();
+  if (!engine.PadsPrompt.Collecting) {
+    if (engine.TransferActive && engine.ReceiveKind != 2) engine.Activities &= ~static_cast<std::uint32_t>(acFileSend);
+    S.Files->CloseTransferFile();
+  }
   State.TransfersEnabled = true;
   State.GaugeVisible = false;
   Changed();

@@ -108,6 +108,19 @@ TEST_F(HostTransfer, ASendOfAMissingFileIsRefusedAndChangesNothing) {
   ExpectIdleAndResponsive(3);
 }
 
+TEST_F(HostTransfer, CancelStopsASendAtOnce) {
+  WriteFileBytes(Name, std::string(1 << 20, 'x'));
+  Push("\x1b[>1s");
+  T.S->TimerTick();
+  TMainForm form(*T.S);
+  form.CancelTransfer();
+  EXPECT_EQ(E().Activities & acFileSend, 0u);
+  const std::size_t sent = Wire.Sent.size();
+  T.S->TimerTick();
+  EXPECT_EQ(Wire.Sent.size(), sent);
+  ExpectIdleAndResponsive(4);
+}
+
 TEST_F(HostTransfer, ALostLineEndsASendAndTheNextSessionStartsClean) {
   WriteFileBytes(Name, std::string(1 << 20, 'x'));
   Push("\x1b[>1s");
