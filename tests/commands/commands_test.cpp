@@ -123,21 +123,17 @@ TEST(CommandFiles, TheErrorTextNamesTheFileTheFaultAndTheWholeLine) {
 
 class Commands : public ::testing::Test {
  protected:
-  TTestSession T;
-  TRecordingNetworkLine Wire;
+  TWiredSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
   std::unique_ptr<TLocalCommands> C;
   std::ostringstream Shown;  // every line the writer's line output gave
 
   void SetUp() override {
     T.S->StartUp();
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;  // Echo: bytes go out as they are
     Settings().Emulation = emQuorix;
     Settings().BackSpaceSends = 0;
     Settings().NewLine = 0;
     Settings().LocalEcho = 0;
-    T.S->Transfer->ScreenPathOverride = [](std::uint8_t) {};
     T.S->Files->BackgroundLogName = File("QELWIN.BGL");
   }
   TSetupRecord& Settings() { return T.S->Settings; }

@@ -43,23 +43,13 @@ class TKeySink : public QWidget {
   TSession& S;
 };
 
-// A session talking to a recording line.
-struct TWiredSession {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
-  TWiredSession() {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    T.S->Settings.Port = 0;
-    T.S->Settings.NewLine = 0;
-    T.S->Settings.DataBits = 3;
-    T.S->Transfer->ScreenPathOverride = [](std::uint8_t) {};
+// A session talking to a recording line, seven bits, Enter sending CR alone.
+struct TKeyedSession : TWiredSession {
+  TKeyedSession() {
+    Settings().NewLine = 0;
+    Settings().DataBits = 3;
   }
-  QByteArray Sent() {
-    const QByteArray sent = QByteArray::fromStdString(Wire.Sent);
-    Wire.Sent.clear();
-    return sent;
-  }
+  QByteArray Sent() { return QByteArray::fromStdString(TakeSent()); }
 };
 
 // Pixels much darker than the background inside rect.
@@ -139,19 +129,19 @@ void TKeyboardTest::qtKeysMakeLatin1Characters() {
 }
 
 void TKeyboardTest::keyEventsReachTheHost() {
-  TWiredSession w;
-  w.T.S->Settings.Emulation = emVT100;
-  TKeySink sink(*w.T.S);
+  TKeyedSession w;
+  w.S->Settings.Emulation = emVT100;
+  TKeySink sink(*w.S);
   sink.show();
   QTest::keyClick(&sink, Qt::Key_F1);
   QCOMPARE(w.Sent(), QByteArray("\x1bOP"));
   QTest::keyClicks(&sink, "ls");
   QTest::keyClick(&sink, Qt::Key_Return);
   QCOMPARE(w.Sent(), QByteArray("ls\r"));
-  w.T.S->Writer->State.CursorKeysApplication = true;
+  w.S->Writer->State.CursorKeysApplication = true;
   QTest::keyClick(&sink, Qt::Key_Left);
   QCOMPARE(w.Sent(), QByteArray("\x1bOD"));
-  w.T.S->Writer->State.KeypadApplication = true;
+  w.S->Writer->State.KeypadApplication = true;
   QTest::keyClick(&sink, Qt::Key_7, Qt::KeypadModifier);
   QTest::keyClick(&sink, Qt::Key_Enter, Qt::KeypadModifier);
   QCOMPARE(w.Sent(), QByteArray("\x1bOw\x1bOM"));
@@ -164,19 +154,19 @@ void TKeyboardTest::keyEventsReachTheHost() {
   QTest::keyClick(&sink, Qt::Key_F10);
   QCOMPARE(w.Sent(), QByteArray("\x1bOC"));  // cursor keys are in application mode
   // Shift+F2 starts soft key 14, played out on the next tick.
-  w.T.S->Settings.ShiftSoftKeys[1] = "date<13>";
+  w.S->Settings.ShiftSoftKeys[1] = "date<13>";
   QTest::keyClick(&sink, Qt::Key_F2, Qt::ShiftModifier);
-  w.T.S->TimerTick();
+  w.S->TimerTick();
   QCOMPARE(w.Sent(), QByteArray("date\r"));
 }
 
 void TKeyboardTest::lockKeyReleasesFlipTheLockStates() {
-  TWiredSession w;
-  w.T.S->Settings.Emulation = emVT100;
-  w.T.S->Settings.FlowControl = 3;
-  w.T.S->Writer->State.KeypadApplication = true;
-  TKeyboard& keyboard = *w.T.S->Keyboard;
-  TKeySink sink(*w.T.S);
+  TKeyedSession w;
+  w.S->Settings.Emulation = emVT100;
+  w.S->Settings.FlowControl = 3;
+  w.S->Writer->State.KeypadApplication = true;
+  TKeyboard& keyboard = *w.S->Keyboard;
+  TKeySink sink(*w.S);
   QVERIFY(keyboard.Locks.NumLock);
   QTest::keyClick(&sink, Qt::Key_NumLock);
   QVERIFY(!keyboard.Locks.NumLock);
@@ -196,8 +186,8 @@ void TKeyboardTest::lockKeyReleasesFlipTheLockStates() {
 // ------------------------------------------------------- soft-key bars
 
 void TKeyboardTest::softKeyBarShowsItsGroupAndClicksStartSoftKeys() {
-  TWiredSession w;
-  TSetupRecord& settings = w.T.S->Settings;
+  TKeyedSession w;
+  TSetupRecord& settings = w.S->Settings;
   settings.ShiftSoftKeys[0] = "status<CR>";
   settings.ShiftSoftKeys[2] = "list";
   settings.SoftKeys[2] = "not this group";
@@ -211,13 +201,13 @@ void TKeyboardTest::softKeyBarShowsItsGroupAndClicksStartSoftKeys() {
   QVERIFY(QTest::qWaitForWindowExposed(&bar));
   // The main window's wiring: key n of the Shift bar starts soft key n + 12.
   QObject::connect(&bar, &TQelSoftK::Clicked, [&](int index) {
-    w.T.S->Keyboard->StartSoftKey(SoftKeyOfBarKey(bar.Group(), index));
+    w.S->Keyboard->StartSoftKey(SoftKeyOfBarKey(bar.Group(), index));
   });
   QSignalSpy clicks(&bar, &TQelSoftK::Clicked);
   QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.KeyRect(3).center());
   QCOMPARE(clicks.count(), 1);
   QCOMPARE(clicks[0][0].toInt(), 3);
-  w.T.S->TimerTick();
+  w.S->TimerTick();
   QCOMPARE(w.Sent(), QByteArray("list"));
   QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(10, bar.height() / 2));  // the label
   QTest::mouseClick(&bar, Qt::RightButton, {}, bar.KeyRect(1).center());

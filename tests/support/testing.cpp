@@ -9,11 +9,44 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "comms/transmit.h"
+#include "transfer/engine.h"
+
 TTempDir::TTempDir() {
   if (Dir.Path().empty()) throw std::runtime_error("no temporary directory could be made");
 }
 
 TTestSession::TTestSession() : S(std::make_unique<TSession>(Desktop, Dir.path().string())) {}
+
+TWiredSession::TWiredSession() {
+  Use(Wire);
+  Settings().Port = 0;
+  Engine().ScreenPathOverride = [this](std::uint8_t c) { Shown.push_back(static_cast<char>(c)); };
+}
+
+void TWiredSession::Use(TNetworkLine& line) {
+  S->Transmit->Network = &line;
+  S->Transmit->NetworkConnected = true;
+}
+
+void TWiredSession::Receive(const std::string& bytes) {
+  for (const char c : bytes) S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c));
+}
+
+void TWiredSession::Tick(int count) {
+  for (int i = 0; i < count; ++i) S->TimerTick();
+}
+
+bool TWiredSession::TickWhile(std::uint32_t bit, int limit) {
+  for (int i = 0; i < limit && (Engine().Activities & bit); ++i) S->TimerTick();
+  return (Engine().Activities & bit) == 0;
+}
+
+std::string TWiredSession::TakeSent() {
+  std::string sent;
+  sent.swap(Wire.Sent);
+  return sent;
+}
 
 std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -2,12 +2,14 @@
 // directory, file contents, and runs of the built qel tool.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "app/session.h"
+#include "comms/recordinglines.h"
 #include "core/desktop.h"
 #include "core/tempdir.h"
 #include "support/scripteddesktop.h"
@@ -31,6 +33,28 @@ struct TTestSession {
   TScriptedDesktop Desktop;
   std::unique_ptr<TSession> S;
   TTestSession();
+};
+
+// A test session on a connected recording network line (the Echo port: no
+// Telnet doubling) whose screen path ends in Shown instead of the receive
+// interpreter: the transfers' and the keyboard's tests watch what goes to
+// the host and what the dispatcher passes on.
+struct TWiredSession : TTestSession {
+  TRecordingNetworkLine Wire;
+  std::string Shown;
+  TWiredSession();
+  TTransferEngine& Engine() { return *S->Transfer; }
+  TSetupRecord& Settings() { return S->Settings; }
+  // Puts another line in the recording line's place.
+  void Use(TNetworkLine& line);
+  // Each byte as one received-byte event of the session.
+  void Receive(const std::string& bytes);
+  // The window's 100-ms timer: the countdowns, then the tick.
+  void Tick(int count = 1);
+  // Ticks while the activity bit is on; false when it is still on after limit ticks.
+  bool TickWhile(std::uint32_t bit, int limit = 10000);
+  // What the host got since the last call.
+  std::string TakeSent();
 };
 
 std::string ReadFileBytes(const std::string& path);

@@ -28,21 +28,17 @@ class TBreakingSerial : public TRecordingSerialLine {
 };
 
 struct Keys : ::testing::Test {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
+  TWiredSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
   TKeyboard& K() { return *T.S->Keyboard; }
-  TSetupRecord& Settings() { return T.S->Settings; }
+  TSetupRecord& Settings() { return T.Settings(); }
   TTerminalState& State() { return T.S->Writer->State; }
   void SetUp() override {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;  // Echo: no Telnet doubling
     Settings().NewLine = 0;
     Settings().LocalEcho = 0;
     Settings().BackSpaceSends = 0;
     Settings().DataBits = 3;  // 7 bits
     Settings().Emulation = emVT100;
-    T.S->Transfer->ScreenPathOverride = [](std::uint8_t) {};
   }
   void Press(int key, unsigned modifiers = 0, const std::string& text = "", bool extended = false) {
     K().KeyDown({key, modifiers, extended, text, 1});
@@ -51,14 +47,8 @@ struct Keys : ::testing::Test {
     for (const char c : text) Press(0, 0, std::string(1, c));
   }
   // What the host got since the last look.
-  std::string Sent() {
-    std::string sent = Wire.Sent;
-    Wire.Sent.clear();
-    return sent;
-  }
-  void Ticks(int n) {
-    for (int i = 0; i < n; ++i) T.S->TimerTick();
-  }
+  std::string Sent() { return T.TakeSent(); }
+  void Ticks(int n) { T.Tick(n); }
 };
 }  // namespace
 

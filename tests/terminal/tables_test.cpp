@@ -105,34 +105,6 @@ TEST(SequenceTables, UnknownTypesHaveNoTable) {
   EXPECT_EQ(ScanSequence(nullptr, "D").Kind, TScanKind::NoMatch);
 }
 
-TEST(SequenceTables, EncodingOfEntries) {
-  // VT100 starts with the one-character entry D -> 6 and ends with the CSI
-  // prefix entry: header 128 + 1, '[', 128 + final table C, then the 0 end.
-  const std::uint8_t* vt100 = SequenceTable(1);
-  EXPECT_EQ(vt100[0], 1);
-  EXPECT_EQ(vt100[1], 'D');
-  EXPECT_EQ(vt100[2], 6);
-  std::size_t offset = 0;
-  std::size_t last = 0;
-  while (vt100[offset] != 0) {
-    last = offset;
-    const std::size_t length = vt100[offset] & 0x7F;
-    offset += length + 2;
-  }
-  EXPECT_EQ(vt100[last], 128 + 1);
-  EXPECT_EQ(vt100[last + 1], '[');
-  EXPECT_EQ(vt100[last + 2], 128 + ftC);
-  // The VT52 cursor address entry carries two wildcard bytes.
-  const std::uint8_t* vt52 = SequenceTable(4);
-  offset = 0;
-  while (vt52[offset] != 0 && vt52[offset + 1] != 'Y') offset += (vt52[offset] & 0x7F) + 2;
-  ASSERT_NE(vt52[offset], 0);
-  EXPECT_EQ(vt52[offset], 3);
-  EXPECT_EQ(vt52[offset + 2] & 0x80, 0x80);
-  EXPECT_EQ(vt52[offset + 3] & 0x80, 0x80);
-  EXPECT_EQ(vt52[offset + 4], 82);
-}
-
 TEST(SequenceTables, FinalTablesEndWithZero) {
   EXPECT_EQ(LookUpFinal(FinalTable(ftD), 'w'), 16);
   EXPECT_EQ(LookUpFinal(FinalTable(ftC), 'w'), 0);

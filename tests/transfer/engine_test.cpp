@@ -20,20 +20,12 @@ std::string Padded(std::string text) {
 }
 
 struct Engine : ::testing::Test {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
-  std::string Screen;  // bytes the dispatcher handed to the screen path
-  TTransferEngine& E() { return *T.S->Transfer; }
-  TSetupRecord& Settings() { return T.S->Settings; }
-  void SetUp() override {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;  // Echo: no Telnet doubling
-    E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
-  }
-  void Receive(const std::string& bytes) {
-    for (char c : bytes) T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c));
-  }
+  TWiredSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
+  std::string& Screen = T.Shown;  // bytes the dispatcher handed to the screen path
+  TTransferEngine& E() { return T.Engine(); }
+  TSetupRecord& Settings() { return T.Settings(); }
+  void Receive(const std::string& bytes) { T.Receive(bytes); }
   void Tick() { T.S->HandleSessionEvent(sekTick); }
   void TimerTick() { T.S->TimerTick(); }
 };

@@ -18,21 +18,15 @@ using namespace std::string_literals;
 namespace {
 
 struct PacedSend : ::testing::Test {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
+  TWiredSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
+  std::string& Screen = T.Shown;  // what the dispatcher showed
   TCommandState State;
   TPacedSend Sender{*T.S, State};
-  std::string Screen;  // what the dispatcher showed
 
-  TTransferEngine& E() { return *T.S->Transfer; }
-  TSetupRecord& Settings() { return T.S->Settings; }
-  void SetUp() override {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;  // Echo: no Telnet doubling
-    E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
-    E().KeyHandler = nullptr;  // keys only raise the key-pressed flag here
-  }
+  TTransferEngine& E() { return T.Engine(); }
+  TSetupRecord& Settings() { return T.Settings(); }
+  void SetUp() override { E().KeyHandler = nullptr; }  // keys only raise the key-pressed flag here
   void Start(const std::string& bytes) {
     const std::string name = T.Dir.file("send.txt");
     WriteFileBytes(name, bytes);
@@ -40,17 +34,9 @@ struct PacedSend : ::testing::Test {
     ASSERT_TRUE(Sender.StartFileSend());
   }
   bool Sending() { return (E().Activities & acFileSend) != 0; }
-  // The window's 100-ms timer: the countdowns, then the tick.
-  void Tick(int n = 1) {
-    for (int i = 0; i < n; ++i) T.S->TimerTick();
-  }
-  void TickToEnd() {
-    for (int i = 0; i < 10000 && Sending(); ++i) Tick();
-    ASSERT_FALSE(Sending());
-  }
-  void Receive(const std::string& bytes) {
-    for (const char c : bytes) T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c));
-  }
+  void Tick(int n = 1) { T.Tick(n); }
+  void TickToEnd() { ASSERT_TRUE(T.TickWhile(acFileSend)); }
+  void Receive(const std::string& bytes) { T.Receive(bytes); }
   void PressKey() { T.S->HandleSessionEvent(sekKey, 0); }
   std::string SentWith(std::uint8_t eol, const std::string& file) {
     Settings().EOL = eol;

@@ -19,29 +19,18 @@ using namespace std::string_literals;
 namespace {
 
 struct Paste : ::testing::Test {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
+  TWiredSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
+  std::string& Screen = T.Shown;     // what reached the screen path
   TCommandState State;
   TPaste P{*T.S, State};
-  std::string Screen;                // what reached the screen path
   std::vector<int> GaugeSteps;       // the gauge's progress at each change
 
-  TTransferEngine& E() { return *T.S->Transfer; }
-  TSetupRecord& Settings() { return T.S->Settings; }
-  void SetUp() override {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;
-    E().ScreenPathOverride = [this](std::uint8_t c) { Screen.push_back(static_cast<char>(c)); };
-    P.OnStateChanged = [this] { GaugeSteps.push_back(State.GaugeProgress); };
-  }
-  void Tick(int n = 1) {
-    for (int i = 0; i < n; ++i) T.S->TimerTick();
-  }
-  void TickWhile(std::uint32_t bit) {
-    for (int i = 0; i < 10000 && (E().Activities & bit); ++i) Tick();
-    ASSERT_FALSE(E().Activities & bit);
-  }
+  TTransferEngine& E() { return T.Engine(); }
+  TSetupRecord& Settings() { return T.Settings(); }
+  void SetUp() override { P.OnStateChanged = [this] { GaugeSteps.push_back(State.GaugeProgress); }; }
+  void Tick(int n = 1) { T.Tick(n); }
+  void TickWhile(std::uint32_t bit) { ASSERT_TRUE(T.TickWhile(bit)); }
   std::string PasteSent(std::uint8_t eol, const std::string& text) {
     Settings().EOL = eol;
     Wire.Sent.clear();

@@ -22,17 +22,12 @@ class TWire : public TRecordingNetworkLine {
 };
 
 struct SoftKeys : ::testing::Test {
-  TTestSession T;
+  TWiredSession T;
   TWire Wire;
   TKeyboard& K() { return *T.S->Keyboard; }
-  TTransferEngine& E() { return *T.S->Transfer; }
-  TSetupRecord& Settings() { return T.S->Settings; }
-  void SetUp() override {
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;
-    E().ScreenPathOverride = [](std::uint8_t) {};
-  }
+  TTransferEngine& E() { return T.Engine(); }
+  TSetupRecord& Settings() { return T.Settings(); }
+  void SetUp() override { T.Use(Wire); }
   void Define(int key, const std::string& text) { Settings().SoftKeys[key - 1] = text; }
   void TimerTick() { T.S->TimerTick(); }
   void Receive(char c) { T.S->HandleSessionEvent(sekReceivedByte, static_cast<std::uint8_t>(c)); }
@@ -232,27 +227,6 @@ TEST_F(SoftKeys, EscStopsTheQueuedStringButNotThePasteSend) {
 }
 
 // ----------------------------------------------------------- character rules
-
-TEST_F(SoftKeys, BackspaceFollowsTheSettingAndCtrlReversesIt) {
-  Settings().BackSpaceSends = 0;
-  K().SendCharacter(8);
-  K().CtrlHeld = true;
-  K().SendCharacter(8);
-  Settings().BackSpaceSends = 1;
-  K().SendCharacter(8);
-  K().CtrlHeld = false;
-  K().SendCharacter(8);
-  EXPECT_EQ(Wire.Sent, "\b\x7f\b\x7f");
-}
-
-TEST_F(SoftKeys, CrIsFollowedByLfWithNewLine) {
-  Settings().Emulation = 1;
-  Settings().NewLine = 1;
-  K().SendCharacter(13);
-  Settings().NewLine = 0;
-  K().SendCharacter(13);
-  EXPECT_EQ(Wire.Sent, "\r\n\r");
-}
 
 TEST_F(SoftKeys, TheQuorixCommandLineKeepsHistoryAndOffersLocalCommands) {
   std::vector<std::string> offered;
