@@ -1,5 +1,6 @@
-// The store's backing file: a plain text file indexed as disk lines, and the
-// store written out as text.
+// The store's backing file: a plain text file read into the store as disk
+// lines (the store keeps the text: the file may change behind its back), and
+// the store written out as text.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +19,12 @@ constexpr std::size_t kLoadBlock = 2049;
 constexpr int kBlocksPerPump = 201;
 constexpr int kLinesPerPump = 201;
 constexpr std::size_t kSaveBuffer = 64 * 1024;
+
+// Offsets are 32-bit in the line table; lines beyond 2 GB are still loaded
+// (the store holds their text) but carry no offset.
+std::int32_t LineOffset(std::int64_t offset) {
+  return offset <= INT32_MAX ? static_cast<std::int32_t>(offset) : -1;
+}
 
 bool WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
@@ -81,6 +88,7 @@ int TBrowse::LoadFile() {
   // a CR (or LF after LF) ends an empty line. A line longer than 255
   // characters continues as a new line after its 255th.
   char block[kLoadBlock];
+  char text[kMaxLineLength];
   std::int64_t offset = 0;  // of the next byte read
   std::int64_t lineStart = 0;
   int length = 0;
@@ -97,8 +105,6 @@ int TBrowse::LoadFile() {
       break;
     }
     if (n == 0) break;
-    // Offsets are 32-bit in the line table: the rest of a larger file is left out.
-    if (offset + n > INT32_MAX) break;
     for (ssize_t i = 0; i < n; ++i) {
       const char c = block[i];
       const std::int64_t at = offset + i;
@@ -106,7 +112,7 @@ int TBrowse::LoadFile() {
         if (pairWith == c) {
           pairWith = 0;  // second half of CR LF or LF CR
         } else {
-          AppendDiskLine(length, static_cast<std::int32_t>(lineStart), attribute);
+          AppendDiskLine(text, length, LineOffset(lineStart), attribute);
           pairWith = c == '\r' ? '\n' : '\r';
         }
         lineStart = at + 1;
@@ -115,18 +121,17 @@ int TBrowse::LoadFile() {
       }
       pairWith = 0;
       if (length == kMaxLineLength) {
-        AppendDiskLine(length, static_cast<std::int32_t>(lineStart), attribute);
+        AppendDiskLine(text, length, LineOffset(lineStart), attribute);
         lineStart = at;
         length = 0;
       }
-      ++length;
+      text[length++] = c;
     }
     offset += n;
     if (++blocks % kBlocksPerPump == 0 && Desktop) Desktop->ProcessPendingMessages();
     if (Desktop && !Desktop->Progress(offset)) cancelled = true;
   }
-  if (!cancelled && result == 0 && length > 0)
-    AppendDiskLine(length, static_cast<std::int32_t>(lineStart), attribute);
+  if (!cancelled && result == 0 && length > 0) AppendDiskLine(text, length, LineOffset(lineStart), attribute);
   if (Desktop) Desktop->EndProgress();
   Damage.All = Damage.ShowTop = true;
   NoteDamage();
@@ -160,15 +165,10 @@ int TBrowse::SaveToFile(const std::string& name) {
   std::string out;
   out.reserve(kSaveBuffer + 512);
   for (int line = 0; line < Count(); ++line) {
-    std::string text;
-    try {
-      text = GetLineText(line);
-    } catch (const EScreenFileError&) {
-      return fail(EIO);
-    }
+    const std::string_view text = StoredText(line);
     std::size_t keep = text.size();
     while (keep > 0 && text[keep - 1] == ' ') --keep;
-    out.append(text, 0, keep);
+    out.append(text.data(), keep);
     out += "\r\n";
     if (out.size() >= kSaveBuffer) {
       if (!WriteAll(fd, out)) return fail(errno);
