@@ -187,6 +187,10 @@ bool TBlockCodec::Unpack(const TPackedBlock& block, TLineSegment& out) {
   return DeserializeSegment(Scratch, out);
 }
 
+std::size_t TBlockCodec::Bytes() const {
+  return ZSTD_sizeof_CCtx(Contexts->Compress) + ZSTD_sizeof_DCtx(Contexts->Decompress) + Scratch.capacity();
+}
+
 // ---------------------------------------------------------------------------
 // Worker
 
@@ -233,6 +237,7 @@ void TBlockPacker::Run() {
       job.Failed = true;  // the block stays warm
     }
     std::string().swap(job.Raw);
+    WorkerBytes.store(codec.Bytes(), std::memory_order_relaxed);
     hold.lock();
     Done.push_back(std::move(job));
     DoneCount.fetch_add(1, std::memory_order_release);

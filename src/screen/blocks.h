@@ -68,6 +68,8 @@ class TBlockCodec {
   TPackedBlock Pack(std::string_view raw);
   // False when the block does not unpack (never for a block made by Pack).
   bool Unpack(const TPackedBlock& block, TLineSegment& out);
+  // The contexts' and buffers' memory.
+  std::size_t Bytes() const;
 
  private:
   struct TContexts;
@@ -100,6 +102,8 @@ class TBlockPacker {
   bool HasDone() const { return DoneCount.load(std::memory_order_acquire) != Collected; }
   // Moves the finished jobs out; with wait, first waits for every job.
   std::vector<TJob> Collect(bool wait);
+  // The worker's codec memory.
+  std::size_t Bytes() const { return WorkerBytes.load(std::memory_order_relaxed); }
 
  private:
   void Run();
@@ -110,6 +114,7 @@ class TBlockPacker {
   std::deque<TJob> Queue;
   std::vector<TJob> Done;
   std::atomic<std::size_t> DoneCount{0};
+  std::atomic<std::size_t> WorkerBytes{0};
   std::size_t Submitted = 0;
   std::size_t Collected = 0;
   bool Stopping = false;

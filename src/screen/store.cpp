@@ -148,7 +148,17 @@ void TBrowse::AfterLineAdded() {
 }
 
 void TBrowse::Settle() {
-  if (Packer) Install(Packer->Collect(true));
+  // Blocks written while they were packed are packed again, a few times at most.
+  for (int round = 0; round < 3; ++round) {
+    while (!Thawed.empty()) {
+      const int block = Thawed.front();
+      Thawed.pop_front();
+      StartPacking(block);
+    }
+    if (!Packer) return;
+    Install(Packer->Collect(true));
+    if (Thawed.empty()) return;
+  }
 }
 
 TStoreFigures TBrowse::Figures() const {
@@ -166,7 +176,8 @@ TStoreFigures TBrowse::Figures() const {
     if (b.Marks) bytes += 4 * kBlockLines;
   }
   for (const TUnpacked& u : Unpacked) bytes += static_cast<std::int64_t>(u.Segment.Bytes());
-  bytes += static_cast<std::int64_t>(kHotLines * sizeof(THotLine) + RunLists.Bytes());
+  bytes += static_cast<std::int64_t>(kHotLines * sizeof(THotLine) + RunLists.Bytes() + Codec.Bytes());
+  if (Packer) bytes += static_cast<std::int64_t>(sizeof(TBlockPacker) + Packer->Bytes());
   f.ResidentBytes = bytes + f.PackedBytes;
   return f;
 }

@@ -202,7 +202,8 @@ class TBrowse {
   // concurrently and must only read what it was given.
   int ScanLines(int from, int to, const TLineTest& test) const;
   TStoreFigures Figures() const;
-  // Waits until the worker has compressed every block handed to it.
+  // Compresses every block behind the warm tail, the ones written to since
+  // included, and waits for the worker.
   void Settle();
 
   // --- Damage ---
