@@ -23,14 +23,6 @@ class TExchangeOutput {
     if (Lines % 40 == 0) Tick();
   }
 
-  // About `bytes` of lines.
-  std::string Lines_(std::size_t bytes) {
-    std::string out;
-    out.reserve(bytes + 128);
-    while (out.size() < bytes) AppendLine(out);
-    return out;
-  }
-
  private:
   static constexpr const char* kStates[] = {"IDLE ", "BUSY ", "BLOCK", "SEIZD", "RLSD "};
   static constexpr const char* kAlarms[] = {"LOSS OF SIGNAL      ", "FRAME SLIP          ",

@@ -2,6 +2,7 @@
 
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -28,7 +29,8 @@ int HexTriple(const char* text, int at, int length) {
   return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
-void EncodeText(const char* text, int length, std::string& out) {
+// The text with its hex runs as the mark and a count; the runs' bytes go to hex.
+void EncodeText(const char* text, int length, std::string& out, std::string& hex) {
   int at = 0;
   while (at < length) {
     int count = 0;
@@ -36,7 +38,7 @@ void EncodeText(const char* text, int length, std::string& out) {
     if (count >= kShortestRun) {
       out += static_cast<char>(kHexRun);
       out += static_cast<char>(count);
-      for (int i = 0; i < count; ++i, at += 3) out += static_cast<char>(HexTriple(text, at, length));
+      for (int i = 0; i < count; ++i, at += 3) hex += static_cast<char>(HexTriple(text, at, length));
       continue;
     }
     const char c = text[at++];
@@ -57,27 +59,32 @@ struct THexDigits {
   }
 };
 
-// Decodes one line's text of `stored` bytes from raw[at...] into out;
-// false when the bytes run out or a run overshoots the line.
-bool DecodeText(std::string_view raw, std::size_t& at, int stored, char* out) {
+// Decodes one line's text of `stored` bytes from text[at...] (runs' bytes
+// from hex[hexAt...]) into out; false when the bytes run out or a run
+// overshoots the line.
+bool DecodeText(std::string_view text, std::size_t& at, std::string_view hex, std::size_t& hexAt, int stored,
+                char* out) {
   static const THexDigits digits;
   int done = 0;
   while (done < stored) {
-    if (at >= raw.size()) return false;
-    const auto c = static_cast<std::uint8_t>(raw[at++]);
-    if (c != kHexRun) {
-      out[done++] = static_cast<char>(c);
-      continue;
-    }
-    if (at >= raw.size()) return false;
-    const int count = static_cast<std::uint8_t>(raw[at++]);
+    // Plain bytes up to the next mark go across at once.
+    const std::size_t span = std::min<std::size_t>(static_cast<std::size_t>(stored - done), text.size() - at);
+    const void* mark = std::memchr(text.data() + at, kHexRun, span);
+    const std::size_t plain = mark ? static_cast<const char*>(mark) - (text.data() + at) : span;
+    std::memcpy(out + done, text.data() + at, plain);
+    done += static_cast<int>(plain);
+    at += plain;
+    if (done == stored) break;
+    if (!mark || at + 1 >= text.size()) return false;
+    const int count = static_cast<std::uint8_t>(text[at + 1]);
+    at += 2;
     if (count == 0) {
       out[done++] = static_cast<char>(kHexRun);
       continue;
     }
-    if (done + count * 3 > stored || at + static_cast<std::size_t>(count) > raw.size()) return false;
+    if (done + count * 3 > stored || hexAt + static_cast<std::size_t>(count) > hex.size()) return false;
     for (int i = 0; i < count; ++i, done += 3)
-      std::memcpy(out + done, digits.Triple[static_cast<std::uint8_t>(raw[at++])], 3);
+      std::memcpy(out + done, digits.Triple[static_cast<std::uint8_t>(hex[hexAt++])], 3);
   }
   return true;
 }
@@ -97,12 +104,16 @@ std::uint32_t Get32(const char* p) {
 // ---------------------------------------------------------------------------
 // Serialised form
 
+// Layout: line count, hex byte count, the record fields column by column,
+// the texts, then the hex runs' bytes (kept apart: random bytes among text
+// would make every literal of the block cost a byte).
 void SerializeSegment(const TLineSegment& segment, std::string& out) {
   const auto& records = segment.Records;
   const std::size_t count = records.size();
   out.clear();
-  out.reserve(4 + count * 11 + segment.Text.size());
+  out.reserve(8 + count * 11 + segment.Text.size());
   Put32(out, static_cast<std::uint32_t>(count));
+  Put32(out, 0);
   for (const TLineRecord& r : records) out += static_cast<char>(r.Length);
   for (const TLineRecord& r : records) out += static_cast<char>(r.Stored);
   for (const TLineRecord& r : records) out += static_cast<char>(r.State);
@@ -113,24 +124,35 @@ void SerializeSegment(const TLineSegment& segment, std::string& out) {
     Put32(out, static_cast<std::uint32_t>(r.FileOffset) - static_cast<std::uint32_t>(previous));
     previous = r.FileOffset;
   }
-  for (const TLineRecord& r : records) EncodeText(segment.TextOf(r), r.Stored, out);
+  std::string hex;
+  for (const TLineRecord& r : records) EncodeText(segment.TextOf(r), r.Stored, out, hex);
+  const auto hexBytes = static_cast<std::uint32_t>(hex.size());
+  for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<char>(hexBytes >> (8 * i));
+  out += hex;
 }
 
+static std::size_t SerializedHexBytes(std::string_view raw) { return raw.size() < 8 ? 0 : Get32(raw.data() + 4); }
+
 bool DeserializeSegment(std::string_view raw, TLineSegment& out) {
-  if (raw.size() < 4) return false;
+  if (raw.size() < 8) return false;
   const std::size_t count = Get32(raw.data());
-  if (count > static_cast<std::size_t>(kBlockLines) || raw.size() < 4 + count * 11) return false;
-  const char* lengths = raw.data() + 4;
+  const std::size_t hexBytes = Get32(raw.data() + 4);
+  const std::size_t head = 8 + count * 11;
+  if (count > static_cast<std::size_t>(kBlockLines) || raw.size() < head || raw.size() - head < hexBytes) return false;
+  const char* lengths = raw.data() + 8;
   const char* stored = lengths + count;
   const char* states = stored + count;
   const char* runs = states + count;
   const char* offsets = runs + count * 4;
+  const std::string_view text = raw.substr(0, raw.size() - hexBytes);
+  const std::string_view hex = raw.substr(raw.size() - hexBytes);
   out.Records.resize(count);
   std::size_t textBytes = 0;
   for (std::size_t i = 0; i < count; ++i) textBytes += static_cast<std::uint8_t>(stored[i]);
   out.Text.resize(textBytes);
   std::uint32_t offset = static_cast<std::uint32_t>(-1);
-  std::size_t at = 4 + count * 11;
+  std::size_t at = head;
+  std::size_t hexAt = 0;
   std::uint32_t position = 0;
   for (std::size_t i = 0; i < count; ++i) {
     TLineRecord& r = out.Records[i];
@@ -141,10 +163,10 @@ bool DeserializeSegment(std::string_view raw, TLineSegment& out) {
     offset += Get32(offsets + i * 4);
     r.FileOffset = static_cast<std::int32_t>(offset);
     r.TextPos = position;
-    if (!DecodeText(raw, at, r.Stored, out.Text.data() + position)) return false;
+    if (!DecodeText(text, at, hex, hexAt, r.Stored, out.Text.data() + position)) return false;
     position += r.Stored;
   }
-  return at == raw.size();
+  return at == text.size() && hexAt == hex.size();
 }
 
 // ---------------------------------------------------------------------------
@@ -163,32 +185,54 @@ TBlockCodec::TBlockCodec() : Contexts(std::make_unique<TContexts>()) {}
 
 TBlockCodec::~TBlockCodec() = default;
 
+// Two frames: the block without its hex bytes, then those bytes.
 TPackedBlock TBlockCodec::Pack(std::string_view raw) {
   if (!Contexts->Compress && !(Contexts->Compress = ZSTD_createCCtx())) throw std::bad_alloc();
-  Scratch.resize(ZSTD_compressBound(raw.size()));
-  const std::size_t size =
-      ZSTD_compressCCtx(Contexts->Compress, Scratch.data(), Scratch.size(), raw.data(), raw.size(), kLevel);
-  if (ZSTD_isError(size)) throw std::bad_alloc();
+  const std::size_t hexBytes = std::min(SerializedHexBytes(raw), raw.size());
+  const std::string_view parts[2] = {raw.substr(0, raw.size() - hexBytes), raw.substr(raw.size() - hexBytes)};
+  Scratch.resize(ZSTD_compressBound(parts[0].size()) + ZSTD_compressBound(parts[1].size()));
+  std::size_t sizes[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    if (parts[i].empty()) continue;
+    char* at = Scratch.data() + sizes[0];
+    sizes[i] = ZSTD_compressCCtx(Contexts->Compress, at, Scratch.size() - sizes[0], parts[i].data(), parts[i].size(),
+                                 kLevel);
+    if (ZSTD_isError(sizes[i])) throw std::bad_alloc();
+  }
   // Exactly sized: a week of blocks must not carry the bound's slack.
+  const std::size_t size = sizes[0] + sizes[1];
   TPackedBlock block;
   block.Data.reset(new char[size]);
   std::memcpy(block.Data.get(), Scratch.data(), size);
   block.Size = static_cast<std::uint32_t>(size);
+  block.FirstSize = static_cast<std::uint32_t>(sizes[0]);
   block.RawSize = static_cast<std::uint32_t>(raw.size());
   return block;
+}
+
+TPackedBlock TBlockCodec::Pack(const TLineSegment& segment) {
+  SerializeSegment(segment, Serialized);
+  return Pack(Serialized);
 }
 
 bool TBlockCodec::Unpack(const TPackedBlock& block, TLineSegment& out) {
   if (!Contexts->Decompress && !(Contexts->Decompress = ZSTD_createDCtx())) throw std::bad_alloc();
   Scratch.resize(block.RawSize);
-  const std::size_t size =
-      ZSTD_decompressDCtx(Contexts->Decompress, Scratch.data(), Scratch.size(), block.Data.get(), block.Size);
-  if (ZSTD_isError(size) || size != block.RawSize) return false;
-  return DeserializeSegment(Scratch, out);
+  std::size_t done = 0;
+  const std::uint32_t frames[2][2] = {{0, block.FirstSize}, {block.FirstSize, block.Size - block.FirstSize}};
+  for (const auto& [start, size] : frames) {
+    if (size == 0) continue;
+    const std::size_t n = ZSTD_decompressDCtx(Contexts->Decompress, Scratch.data() + done, Scratch.size() - done,
+                                              block.Data.get() + start, size);
+    if (ZSTD_isError(n)) return false;
+    done += n;
+  }
+  return done == block.RawSize && DeserializeSegment(Scratch, out);
 }
 
 std::size_t TBlockCodec::Bytes() const {
-  return ZSTD_sizeof_CCtx(Contexts->Compress) + ZSTD_sizeof_DCtx(Contexts->Decompress) + Scratch.capacity();
+  return ZSTD_sizeof_CCtx(Contexts->Compress) + ZSTD_sizeof_DCtx(Contexts->Decompress) + Scratch.capacity() +
+         Serialized.capacity();
 }
 
 // ---------------------------------------------------------------------------
@@ -204,12 +248,13 @@ TBlockPacker::~TBlockPacker() {
 }
 
 void TBlockPacker::Submit(TJob job) {
+  // The thread first: when none can be made, nothing waits in the queue.
+  if (!Worker.joinable()) Worker = std::thread([this] { Run(); });
   {
     std::lock_guard<std::mutex> hold(Lock);
     Queue.push_back(std::move(job));
     ++Submitted;
   }
-  if (!Worker.joinable()) Worker = std::thread([this] { Run(); });
   Wake.notify_one();
 }
 
@@ -232,11 +277,11 @@ void TBlockPacker::Run() {
     Queue.pop_front();
     hold.unlock();
     try {
-      job.Packed = codec.Pack(job.Raw);
+      job.Packed = codec.Pack(job.Segment);
     } catch (const std::bad_alloc&) {
       job.Failed = true;  // the block stays warm
     }
-    std::string().swap(job.Raw);
+    job.Segment = TLineSegment{};
     WorkerBytes.store(codec.Bytes(), std::memory_order_relaxed);
     hold.lock();
     Done.push_back(std::move(job));

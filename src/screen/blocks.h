@@ -42,16 +42,19 @@ struct TLineSegment {
   std::size_t Bytes() const { return Records.capacity() * sizeof(TLineRecord) + Text.capacity(); }
 };
 
-// A block in packed form: zstd frame of the serialised segment.
+// A block in packed form: the serialised segment as two zstd frames, the
+// hex runs' bytes apart from the rest.
 struct TPackedBlock {
   std::unique_ptr<char[]> Data;
   std::uint32_t Size = 0;
-  std::uint32_t RawSize = 0;  // serialised bytes before compression
+  std::uint32_t FirstSize = 0;  // of the first frame
+  std::uint32_t RawSize = 0;    // serialised bytes before compression
 };
 
 // The serialised form: the record fields column by column, then the texts,
-// each with runs of hex bytes (" 3F A2 07 ...") written as binary bytes;
-// hex dumps are the bulk of exchange traces and compress badly as text.
+// where runs of hex bytes (" 3F A2 07 ...") are written as binary bytes
+// after all texts; hex dumps are the bulk of exchange traces and compress
+// badly as text.
 void SerializeSegment(const TLineSegment& segment, std::string& out);
 // Rebuilds the segment; false when the bytes are not a serialised segment.
 bool DeserializeSegment(std::string_view raw, TLineSegment& out);
@@ -62,10 +65,12 @@ class TBlockCodec {
   TBlockCodec();
   ~TBlockCodec();
   TBlockCodec(const TBlockCodec&) = delete;
+  TBlockCodec(TBlockCodec&&) = default;
   TBlockCodec& operator=(const TBlockCodec&) = delete;
 
   // Throws std::bad_alloc when memory runs out.
   TPackedBlock Pack(std::string_view raw);
+  TPackedBlock Pack(const TLineSegment& segment);
   // False when the block does not unpack (never for a block made by Pack).
   bool Unpack(const TPackedBlock& block, TLineSegment& out);
   // The contexts' and buffers' memory.
@@ -75,6 +80,7 @@ class TBlockCodec {
   struct TContexts;
   std::unique_ptr<TContexts> Contexts;
   std::string Scratch;
+  std::string Serialized;
 };
 
 // A worker thread that compresses serialised blocks while the window thread
@@ -85,7 +91,7 @@ class TBlockPacker {
     int Block = 0;
     std::uint32_t Version = 0;     // the block's version when serialised
     std::uint32_t Generation = 0;  // the store's generation (Clear starts a new one)
-    std::string Raw;
+    TLineSegment Segment;          // a copy: the window thread may go on writing the block
     TPackedBlock Packed;
     bool Failed = false;
   };

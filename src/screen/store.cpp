@@ -105,19 +105,19 @@ void TBrowse::StartPacking(int block) {
   job.Version = stored.Version;
   job.Generation = Generation;
   try {
-    SerializeSegment(*stored.Warm, job.Raw);
     if (!Packer) Packer = std::make_unique<TBlockPacker>();
     if (Packer->InFlight() < kMaxPacking) {
+      job.Segment = *stored.Warm;
       stored.Packing = true;
       Packer->Submit(std::move(job));
       return;
     }
     // The worker is behind: pack here rather than let warm blocks pile up.
-    job.Packed = Codec.Pack(job.Raw);
+    job.Packed = Codec.Pack(*stored.Warm);
   } catch (const std::bad_alloc&) {
     return;  // stays warm
   } catch (const std::system_error&) {
-    job.Packed = Codec.Pack(job.Raw);  // no thread to be had
+    job.Packed = Codec.Pack(*stored.Warm);  // no thread to be had
   }
   std::vector<TBlockPacker::TJob> done;
   done.push_back(std::move(job));
