@@ -15,36 +15,66 @@ constexpr int kLevel = 1;
 constexpr std::uint8_t kHexRun = 0xFE;
 constexpr int kShortestRun = 3;  // shorter runs do not pay for the mark and count
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+struct THexValues {
+  std::int8_t Of[256];
+  THexValues() {
+    for (int c = 0; c < 256; ++c) Of[c] = -1;
+    for (int c = '0'; c <= '9'; ++c) Of[c] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) Of[c] = static_cast<std::int8_t>(c - 'A' + 10);
+  }
+};
+const THexValues kHexValues;
 
 // The byte of the " HH" at text[at], or -1.
 int HexTriple(const char* text, int at, int length) {
   if (at + 3 > length || text[at] != ' ') return -1;
-  const int high = HexValue(text[at + 1]);
-  const int low = HexValue(text[at + 2]);
-  return high < 0 || low < 0 ? -1 : high * 16 + low;
+  const int high = kHexValues.Of[static_cast<std::uint8_t>(text[at + 1])];
+  const int low = kHexValues.Of[static_cast<std::uint8_t>(text[at + 2])];
+  return (high | low) < 0 ? -1 : high * 16 + low;
 }
 
-// The text with its hex runs as the mark and a count; the runs' bytes go to hex.
-void EncodeText(const char* text, int length, std::string& out, std::string& hex) {
+// Plain bytes, the mark byte doubled as mark and 0.
+char* CopyPlain(const char* text, int length, char* out) {
+  while (length > 0) {
+    const void* mark = std::memchr(text, kHexRun, static_cast<std::size_t>(length));
+    const int plain = mark ? static_cast<int>(static_cast<const char*>(mark) - text) : length;
+    std::memcpy(out, text, static_cast<std::size_t>(plain));
+    out += plain;
+    if (!mark) break;
+    *out++ = static_cast<char>(kHexRun);
+    *out++ = '\0';
+    text += plain + 1;
+    length -= plain + 1;
+  }
+  return out;
+}
+
+// The text with its hex runs as the mark and a count, the runs' bytes at
+// hex. Writes at most twice the length at out; returns the end of each.
+char* EncodeText(const char* text, int length, char* out, char*& hex) {
   int at = 0;
   while (at < length) {
+    // Runs start at a blank: what lies before the next one is plain.
+    const void* blank = std::memchr(text + at, ' ', static_cast<std::size_t>(length - at));
+    const int next = blank ? static_cast<int>(static_cast<const char*>(blank) - text) : length;
+    out = CopyPlain(text + at, next - at, out);
+    at = next;
+    if (at == length) break;
+    // The bytes go to hex as they are found; a run too short takes them back.
     int count = 0;
-    while (count < 255 && HexTriple(text, at + count * 3, length) >= 0) ++count;
-    if (count >= kShortestRun) {
-      out += static_cast<char>(kHexRun);
-      out += static_cast<char>(count);
-      for (int i = 0; i < count; ++i, at += 3) hex += static_cast<char>(HexTriple(text, at, length));
+    for (int byte; count < 255 && (byte = HexTriple(text, at + count * 3, length)) >= 0; ++count)
+      hex[count] = static_cast<char>(byte);
+    if (count < kShortestRun) {
+      *out++ = ' ';
+      ++at;
       continue;
     }
-    const char c = text[at++];
-    out += c;
-    if (static_cast<std::uint8_t>(c) == kHexRun) out += '\0';
+    *out++ = static_cast<char>(kHexRun);
+    *out++ = static_cast<char>(count);
+    hex += count;
+    at += count * 3;
   }
+  return out;
 }
 
 struct THexDigits {
@@ -124,11 +154,20 @@ void SerializeSegment(const TLineSegment& segment, std::string& out) {
     Put32(out, static_cast<std::uint32_t>(r.FileOffset) - static_cast<std::uint32_t>(previous));
     previous = r.FileOffset;
   }
-  std::string hex;
-  for (const TLineRecord& r : records) EncodeText(segment.TextOf(r), r.Stored, out, hex);
-  const auto hexBytes = static_cast<std::uint32_t>(hex.size());
+  // Room for the worst case (every byte the mark), trimmed at the end.
+  std::size_t textBytes = 0;
+  for (const TLineRecord& r : records) textBytes += r.Stored;
+  const std::size_t head = out.size();
+  out.resize(head + 2 * textBytes);
+  std::string hex(textBytes / 3 + 1, '\0');
+  char* const textStart = out.data() + head;
+  char* at = textStart;
+  char* hexAt = hex.data();
+  for (const TLineRecord& r : records) at = EncodeText(segment.TextOf(r), r.Stored, at, hexAt);
+  out.resize(head + static_cast<std::size_t>(at - textStart));
+  const auto hexBytes = static_cast<std::uint32_t>(hexAt - hex.data());
   for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<char>(hexBytes >> (8 * i));
-  out += hex;
+  out.append(hex.data(), hexBytes);
 }
 
 static std::size_t SerializedHexBytes(std::string_view raw) { return raw.size() < 8 ? 0 : Get32(raw.data() + 4); }

@@ -144,7 +144,7 @@ void TBrowse::Install(std::vector<TBlockPacker::TJob> jobs) {
 
 void TBrowse::AfterLineAdded() {
   if (Packer && Packer->HasDone()) Install(Packer->Collect(false));
-  while ((PackCursor + 1) * kBlockLines + kWarmTail <= LineCount) StartPacking(PackCursor++);
+  while (static_cast<long>(PackCursor + 1) * kBlockLines + WarmLines <= LineCount) StartPacking(PackCursor++);
 }
 
 void TBrowse::Settle() {

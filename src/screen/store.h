@@ -107,6 +107,10 @@ class TBrowse {
   std::uint8_t FontStyle = 0;
   // Whole rows the window shows; set by the view (0: `Rows`).
   int VisibleRows = 0;
+  // Lines behind the newest that stay uncompressed (about 12 MB of exchange
+  // output): the recent history scrolls, finds and takes rewrites without
+  // unpacking; only what is older is compressed. Tests make it small.
+  int WarmLines = 64 * kBlockLines;
   // Progress windows and message pumping while loading and saving; may be null.
   TDesktop* Desktop = nullptr;
 
@@ -242,9 +246,6 @@ class TBrowse {
     const TLineRecord& Record;
     const char* Text;  // Record.Stored bytes
   };
-  // Lines behind the newest that stay warm: the screen, and room for
-  // programs that rewrite what just scrolled off.
-  static constexpr int kWarmTail = 1024;
   static constexpr int kUnpackedBlocks = 4;
   static constexpr int kThawedBlocks = 4;  // older blocks kept warm after a write
   static constexpr std::size_t kMaxPacking = 8;  // jobs with the worker before the window thread packs itself

@@ -38,10 +38,14 @@ std::string SampleText(int i) {
   }
 }
 
+// Blocks more than this behind the newest line are packed.
+constexpr int kTestWarmLines = 1024;
+
 class TModelStore {
  public:
   TBrowse Store;
   std::vector<TModelLine> Lines;
+  TModelStore() { Store.WarmLines = kTestWarmLines; }
 
   void Add(const std::string& text, int attribute) {
     Store.AddLine(text, attribute, false);
@@ -180,6 +184,7 @@ TEST(PackedStore, OldLinesRewrittenAfterPackingKeepTheWrite) {
 
 TEST(PackedStore, MarksAndBookmarksOverABlockEdge) {
   TBrowse store;
+  store.WarmLines = kTestWarmLines;
   for (int i = 0; i < 3 * kBlockLines; ++i) store.AddLine("line " + std::to_string(i), 0, false);
   store.Settle();
   ASSERT_GE(PackedBlocks(store), 1);
@@ -213,6 +218,7 @@ TEST(PackedStore, MarksAndBookmarksOverABlockEdge) {
 
 TEST(PackedStore, FindHitsEitherSideOfABlockEdgeInBothDirections) {
   TBrowse store;
+  store.WarmLines = kTestWarmLines;
   for (int i = 0; i < 4 * kBlockLines; ++i) {
     std::string text = "plain " + std::to_string(i);
     if (i == kBlockLines - 1 || i == kBlockLines || i == 3 * kBlockLines + 7) text += " a Needle here";
@@ -246,6 +252,7 @@ TEST(PackedStore, FindHitsEitherSideOfABlockEdgeInBothDirections) {
 TEST(PackedStore, SaveAndLoadKeepEveryLineIncludingLongOnesCut) {
   TTempDir dir;
   TBrowse store;
+  store.WarmLines = kTestWarmLines;
   std::string expected;
   for (int i = 0; i < 3 * kBlockLines + 10; ++i) {
     std::string text = SampleText(i);
@@ -262,6 +269,7 @@ TEST(PackedStore, SaveAndLoadKeepEveryLineIncludingLongOnesCut) {
   for (int i = 0; i < kBlockLines + 3; ++i) wrapped += std::string(255, 'a' + i % 26) + std::string(45, 'z') + "\n";
   WriteFileBytes(name, wrapped);
   TBrowse loaded;
+  loaded.WarmLines = kTestWarmLines;
   loaded.FileName = name;
   ASSERT_EQ(loaded.OpenFile(), 0);
   ASSERT_EQ(loaded.LoadFile(), 0);
@@ -287,6 +295,7 @@ TEST(PackedStore, TheAccountingMatchesTheHeapAndClearGivesItBack) {
   };
   {
     TBrowse store;
+    store.WarmLines = kTestWarmLines;
     std::int64_t text = 0;
     for (int i = 0; i < 20 * kBlockLines; ++i) {
       const std::string line = SampleText(i);
@@ -311,6 +320,7 @@ TEST(PackedStore, TheAccountingMatchesTheHeapAndClearGivesItBack) {
 
 TEST(PackedStore, TextViewsOfPackedLinesOutliveReadsOfOtherBlocks) {
   TBrowse store;
+  store.WarmLines = kTestWarmLines;
   for (int i = 0; i < 8 * kBlockLines; ++i) store.AddLine("view " + std::to_string(i), 0, false);
   store.Settle();
   char first[TBrowse::kMaxLineLength];
