@@ -72,6 +72,7 @@ double PageMilliseconds(const TBrowse& store, int top, int rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as soon as it is known
   const long lines = argc > 1 ? std::atol(argv[1]) : 10000000;
   const TTemporaryDirectory directory("qelbench");
   THeadlessDesktop desktop;
