@@ -739,7 +739,7 @@ int TBrowse::SlotIndex(int mark) {
   }
 }
 
-std::uint8_t* TBrowse::MarkSlots(int line) const {
+const std::uint8_t* TBrowse::MarkSlots(int line) const {
   const TStoredBlock& block = Blocks[line >> kBlockShift];
   return block.Marks ? block.Marks.get() + 4 * (line & (kBlockLines - 1)) : nullptr;
 }

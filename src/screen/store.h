@@ -12,8 +12,8 @@
 #pragma once
 
 #include <climits>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -107,10 +107,11 @@ class TBrowse {
   std::uint8_t FontStyle = 0;
   // Whole rows the window shows; set by the view (0: `Rows`).
   int VisibleRows = 0;
-  // Lines behind the newest that stay uncompressed (about 12 MB of exchange
+  // Lines behind the newest that stay uncompressed (about 23 MB of exchange
   // output): the recent history scrolls, finds and takes rewrites without
-  // unpacking; only what is older is compressed. Tests make it small.
-  int WarmLines = 64 * kBlockLines;
+  // unpacking, and a session that never gets that long never pays for the
+  // packing; only what is older is compressed. Tests make it small.
+  int WarmLines = 128 * kBlockLines;
   // Progress windows and message pumping while loading and saving; may be null.
   TDesktop* Desktop = nullptr;
 
@@ -265,7 +266,8 @@ class TBrowse {
   static int SlotIndex(int mark);
 
   // Blocks: reading any line, writing a warm one (a packed block is unpacked
-  // for good), and the packing of blocks behind the warm tail.
+  // and packed again once others have been written), and the packing of
+  // blocks behind the warm tail.
   const TLineSegment& Segment(int block) const;
   TLineRef Line(int line) const;
   TLineSegment& WarmSegment(int block);
@@ -277,7 +279,7 @@ class TBrowse {
   void RepackThawed();
   int ScanBlock(int block, int from, int to, const TLineTest& test, TBlockCodec& codec,
                 TLineSegment& scratch) const;
-  std::uint8_t* MarkSlots(int line) const;
+  const std::uint8_t* MarkSlots(int line) const;
   void SetSlot(int line, int slot, std::uint8_t value);
 
   // What every write to a screen row does: the row's line made hot and
