@@ -19,7 +19,7 @@
 #include "core/desktop.h"
 #include "core/tempdir.h"
 #include "exchange_output.h"
-#include "screen/search.h"
+#include "screen/screenfind.h"
 #include "screen/store.h"
 
 namespace {

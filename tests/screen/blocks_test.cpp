@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "screen/bookmarks.h"
-#include "screen/search.h"
+#include "screen/screenfind.h"
 #include "screen/store.h"
 #include "support/testing.h"
 
