@@ -93,7 +93,10 @@ void TMainForm::StartUp(const std::string& commandLineArgument, bool askForBackg
   const std::string background = askForBackground ? ChooseBackgroundFile() : std::string();
   if (!background.empty()) LoadBackgroundFile(background);
   const int attribute = S.Writer->DefaultAttribute();
-  while (S.Screen->Count() < 101) S.Screen->AddLine(TBrowse::BlankRow(), attribute, true);
+  // The terminal screen (the last Rows lines) starts below the restored
+  // lines: the greeting and the host's output never write over them.
+  const int lines = std::max(101, S.Screen->Count() + S.Screen->Rows);
+  while (S.Screen->Count() < lines) S.Screen->AddLine(TBrowse::BlankRow(), attribute, true);
   S.Writer->WriteLine("Logged in at : " + (Now ? Now() : LocalTimeText()), attribute);
   S.Writer->WriteLine("", attribute);
   Changed();

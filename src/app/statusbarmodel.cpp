@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -115,6 +116,7 @@ bool TStatusBarModel::Click() {
   DrawnWord = kNothingDrawn;
   DrawnTime.clear();
   DrawnFigures = {};
+  DrawnScrollback = {};
   FiguresDrawn = false;
   return true;
 }
@@ -143,9 +145,10 @@ bool TStatusBarModel::ClockTick(const std::string& timeText) {
   return true;
 }
 
-bool TStatusBarModel::ResourcesTick(const TResourceFigures& figures) {
-  if (FiguresDrawn && figures == DrawnFigures) return false;
+bool TStatusBarModel::ResourcesTick(const TResourceFigures& figures, const TScrollbackFigures& scrollback) {
+  if (FiguresDrawn && figures == DrawnFigures && scrollback == DrawnScrollback) return false;
   DrawnFigures = figures;
+  DrawnScrollback = scrollback;
   FiguresDrawn = true;
   return true;
 }
@@ -220,11 +223,17 @@ int TStatusBarModel::GaugeBarWidth(int panelWidth) const {
 
 std::string TStatusBarModel::FigureText(int index, std::string_view separator) const {
   if (index < 0 || index >= kResourcePanels) return "";
+  if (index == kMemoryPanels) {
+    const TScrollbackFigures& f = DrawnScrollback;
+    char cost[48];
+    std::snprintf(cost, sizeof cost, " lines %.1f MB %.1f:1", static_cast<double>(f.Bytes) / 1048576.0, f.Ratio);
+    return GroupedNumber(static_cast<std::uint64_t>(std::max<std::int64_t>(f.Lines, 0)), separator) + cost;
+  }
   const std::string number = GroupedNumber(DrawnFigures[static_cast<std::size_t>(index)], separator);
   return index == 0 ? number + "%" : number + " Bytes";
 }
 
 bool TStatusBarModel::FigureAlert(int index) const {
-  if (index < 0 || index >= kResourcePanels || !FiguresDrawn) return false;
+  if (index < 0 || index >= kMemoryPanels || !FiguresDrawn) return false;
   return DrawnFigures[static_cast<std::size_t>(index)] < static_cast<std::uint64_t>(std::max(0, AlertLevel));
 }

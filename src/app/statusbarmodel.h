@@ -45,6 +45,14 @@ struct TPanelSpan {
 // address space, 6 heap total allocated (bytes).
 using TResourceFigures = std::array<std::uint64_t, 6>;
 
+// What the scroll-back holds and costs: resources mode's seventh panel.
+struct TScrollbackFigures {
+  std::int64_t Lines = 0;
+  std::int64_t Bytes = 0;  // held by the store
+  double Ratio = 1.0;      // of its compressed blocks: text to compressed
+  bool operator==(const TScrollbackFigures&) const = default;
+};
+
 // What the figures are made of: /proc/meminfo, sysinfo and mallinfo2.
 struct TMemorySample {
   std::uint64_t TotalRam = 0;      // bytes
@@ -73,7 +81,8 @@ class TStatusBarModel {
   static constexpr const char* kClockHint = "Click to see system resources";
   static constexpr const char* kResourcesHint = "Click to see clock";
   static constexpr int kIndicatorPanels = 10;
-  static constexpr int kResourcePanels = 6;
+  static constexpr int kMemoryPanels = 6;
+  static constexpr int kResourcePanels = 7;  // the memory figures, then the scroll-back
   static constexpr int kGaugePanel = 7;  // panel 8, from 0
 
   TPanelMode PanelMode = pmClock;
@@ -120,7 +129,7 @@ class TStatusBarModel {
   // the time text differ from what was last drawn (which they then become).
   bool ClockTick(const std::string& timeText);
   // The timer in resources mode: true when the figures changed.
-  bool ResourcesTick(const TResourceFigures& figures);
+  bool ResourcesTick(const TResourceFigures& figures, const TScrollbackFigures& scrollback = {});
 
   unsigned IndicatorWord() const;
   const std::string& TimeText() const { return DrawnTime; }
@@ -129,7 +138,7 @@ class TStatusBarModel {
   // Clock mode: the clock panel, then the ten indicator panels.
   TPanelSpan ClockPanel() const;
   std::vector<TPanelSpan> IndicatorPanels(int width) const;
-  // Resources mode: six panels across the whole width.
+  // Resources mode: seven panels across the whole width.
   std::vector<TPanelSpan> ResourcePanels(int width) const;
 
   // The text of indicator panel `index` (0..9); panel 8 (index 7) is empty
@@ -140,8 +149,8 @@ class TStatusBarModel {
   // The blue bar's width inside a gauge panel of panelWidth pixels.
   int GaugeBarWidth(int panelWidth) const;
 
-  // Resources mode: the text of figure `index` (0..5) and whether it is
-  // drawn in the alert font.
+  // Resources mode: the text of panel `index` (0..6; 6 is the scroll-back:
+  // "1,234 lines 5.6 MB 4.2:1") and whether it is drawn in the alert font.
   std::string FigureText(int index, std::string_view separator = ",") const;
   bool FigureAlert(int index) const;
 
@@ -151,5 +160,6 @@ class TStatusBarModel {
   unsigned DrawnWord = kNothingDrawn;
   std::string DrawnTime;
   TResourceFigures DrawnFigures{};
+  TScrollbackFigures DrawnScrollback;
   bool FiguresDrawn = false;
 };

@@ -537,6 +537,10 @@ void TMainWindow::BuildCentral() {
   Clock = new TQelClock(Central);
   Clock->setObjectName(QStringLiteral("QelStatusBar"));
   Clock->SetClockWidth(90);
+  Clock->ReadScrollback = [this] {
+    const TStoreFigures f = S->Screen->Figures();
+    return TScrollbackFigures{f.Lines, f.ResidentBytes, f.Ratio()};
+  };
   CentralLayout->addWidget(Clock);
   setFocusProxy(Screen);
   Screen->setFocus();

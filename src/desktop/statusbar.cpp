@@ -244,7 +244,8 @@ void TQelClock::SwitchMode() {
 
 void TQelClock::Tick() {
   if (Model.PanelMode == pmResources) {
-    RepaintIf(Model.ResourcesTick(ResourceFigures(ReadMemorySample())));
+    RepaintIf(Model.ResourcesTick(ResourceFigures(ReadMemorySample()),
+                                  ReadScrollback ? ReadScrollback() : TScrollbackFigures{}));
     return;
   }
   if (ReadLocks) {

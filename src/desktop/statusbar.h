@@ -46,6 +46,8 @@ class TQelClock : public QWidget {
   // Where the states come from; tests replace it (return nullopt: no system
   // states, the tracked ones stand).
   std::function<std::optional<TKeyLocks>()> ReadLocks = ReadSystemKeyLocks;
+  // What the scroll-back holds, for resources mode; may be empty.
+  std::function<TScrollbackFigures()> ReadScrollback;
 
   // The transfer gauge in panel 8. ShowGauge: progress 0 of maximum.
   // The bytes a running receive stored so far (-1: none runs).

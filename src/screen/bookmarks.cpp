@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "screen/failures.h"
 #include "screen/marks.h"
 #include "screen/store.h"
 
@@ -22,12 +21,7 @@ int LineNumberOf(const std::string& cell) {
 }  // namespace
 
 std::string TBookmarks::CoveredText(int line, int startColumn, int endColumn, bool oneLine) const {
-  std::string text;
-  try {
-    text = Screen.GetLineText(line);
-  } catch (const EScreenFileError&) {
-    return {};  // the backing file can no longer be read: the row shows no text
-  }
+  std::string text = Screen.GetLineText(line);
   int first = startColumn;
   int last = static_cast<int>(text.size());
   // A selection dragged leftwards on one line has its columns the other way round.

@@ -12,7 +12,6 @@ inline constexpr const char* kNoAttributeMemory = "Out of Attribute Memory at li
 inline constexpr const char* kNoMemoryInsertAttribute = "Out of Memory inserting a new Attribute";
 inline constexpr const char* kNoMarkMemory = "Out of Mark Attribute Memory at line ";
 inline constexpr const char* kNoMemoryTemporaryFont = "Out of Memory creating temporary font";
-inline constexpr const char* kUnableToReadScreenFile = "Unable to read screen file";
 
 class EOutOfResources : public std::runtime_error {
  public:
@@ -21,8 +20,3 @@ class EOutOfResources : public std::runtime_error {
   int Line;  // store line concerned, -1 when none
 };
 
-// A line held in the backing file could not be read back.
-class EScreenFileError : public std::runtime_error {
- public:
-  EScreenFileError() : std::runtime_error(kUnableToReadScreenFile) {}
-};

@@ -97,3 +97,12 @@ void TRunPool::Clear() {
   Index.clear();
   Lists.clear();
 }
+
+std::size_t TRunPool::Bytes() const {
+  // A list, its index entry and the hash table's bucket.
+  constexpr std::size_t kPerList = sizeof(std::string) + sizeof(std::string_view) + sizeof(THandle) + 32;
+  std::size_t bytes = Lists.size() * kPerList;
+  for (const std::string& list : Lists)
+    if (list.capacity() > 15) bytes += list.capacity() + 1;  // beyond the small-string buffer
+  return bytes;
+}

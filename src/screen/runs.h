@@ -42,6 +42,8 @@ class TRunPool {
   std::string Encoded(THandle handle) const;
   std::uint16_t AttributeAt(THandle handle, int column) const;
   void Clear();
+  // Bytes held by the distinct lists and their index (an estimate).
+  std::size_t Bytes() const;
 
  private:
   static constexpr THandle kSingleFlag = 0x80000000u;

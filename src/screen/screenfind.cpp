@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
-#include "screen/failures.h"
 #include "screen/store.h"
 
 namespace {
@@ -63,8 +63,8 @@ void TTSearch::SetTextFrom(std::string_view line, int position) {
   IsFound = false;
 }
 
-bool TTSearch::Matches(int start) const {
-  const char* window = Text.data() + start;
+bool TTSearch::Matches(std::string_view text, int start) const {
+  const char* window = text.data() + start;
   for (int k = static_cast<int>(Pattern.size()) - 1; k >= 0; --k)
     if (Fold[Byte(window[k])] != Byte(Pattern[k])) return false;
   return true;
@@ -77,22 +77,42 @@ bool TTSearch::Record(int start) {
   return true;
 }
 
+// The first window from start on that matches, or -1.
+int TTSearch::FirstFrom(std::string_view text, int start) const {
+  const int m = PatternLength();
+  const int n = static_cast<int>(text.size());
+  if (m == 0 || !Fold) return -1;
+  start = std::max(start, 0);
+  while (start <= n - m) {
+    if (Matches(text, start)) return start;
+    if (start + m >= n) break;
+    start += static_cast<int>(Forward[Byte(text[start + m])]);
+  }
+  return -1;
+}
+
 bool TTSearch::SearchForward() {
   IsFound = false;
-  const int m = PatternLength();
-  const int n = static_cast<int>(Text.size());
-  if (m == 0 || !Fold) return false;
-  int start = std::max(Position, 0);
-  while (start <= n - m) {
-    if (Matches(start)) {
-      Position = start + 1;
-      return Record(start);
-    }
-    if (start + m >= n) break;
-    start += static_cast<int>(Forward[Byte(Text[start + m])]);
+  const int start = FirstFrom(Text, Position);
+  if (start < 0) {
+    Position = static_cast<int>(Text.size());
+    return false;
   }
-  Position = n;
-  return false;
+  Position = start + 1;
+  return Record(start);
+}
+
+bool TTSearch::Occurs(std::string_view stored, int length) const {
+  // A window reaching into the unstored blanks ends in a blank: only a
+  // pattern that ends in one needs the line laid out whole.
+  if (Pattern.empty() || Pattern.back() != ' ' || length <= static_cast<int>(stored.size()))
+    return FirstFrom(stored, 0) >= 0;
+  char line[256];
+  const auto n = static_cast<std::size_t>(std::min(length, 256));
+  const std::size_t kept = std::min(stored.size(), n);
+  std::memcpy(line, stored.data(), kept);
+  std::memset(line + kept, ' ', n - kept);
+  return FirstFrom({line, n}, 0) >= 0;
 }
 
 bool TTSearch::SearchBackward() {
@@ -102,7 +122,7 @@ bool TTSearch::SearchBackward() {
   if (m == 0 || !Fold) return false;
   int start = std::min(Position, n - m);
   while (start >= 0) {
-    if (Matches(start)) {
+    if (Matches(Text, start)) {
       Position = start - 1;
       return Record(start);
     }
@@ -139,31 +159,42 @@ bool TScreenFind::Prepare(const std::string& text) {
   return true;
 }
 
-// A line of the backing file that can no longer be read holds nothing to find.
 std::string_view TScreenFind::LineText(int line, char* scratch) const {
-  try {
-    return Screen.GetLineTextView(line, scratch);
-  } catch (const EScreenFileError&) {
-    return {};
-  }
+  return Screen.GetLineTextView(line, scratch);
 }
 
+// The starting line is searched from the position; the lines after it are
+// scanned whole by the store (on several threads for a long scroll-back),
+// and the line it finds is searched again for the hit's column.
 int TScreenFind::SearchDown(int line, int position) {
   char scratch[TBrowse::kMaxLineLength];
-  for (int at = std::max(line, 0); at < Screen.Count(); ++at) {
-    Search.SetTextFrom(LineText(at, scratch), at == line ? position : 0);
-    if (Search.SearchForward()) return Show(at, Search.HitPosition());
-  }
-  return 0;
+  const int first = std::max(line, 0);
+  if (first >= Screen.Count()) return 0;
+  Search.SetTextFrom(LineText(first, scratch), first == line ? position : 0);
+  if (Search.SearchForward()) return Show(first, Search.HitPosition());
+  if (first + 1 >= Screen.Count()) return 0;
+  const int hit = Screen.ScanLines(first + 1, Screen.Count() - 1, Occurs());
+  if (hit < 0) return 0;
+  Search.SetTextFrom(LineText(hit, scratch), 0);
+  return Search.SearchForward() ? Show(hit, Search.HitPosition()) : 0;
 }
 
 int TScreenFind::SearchUp(int line, int position) {
   char scratch[TBrowse::kMaxLineLength];
-  for (int at = std::min(line, Screen.Count() - 1); at >= 0; --at) {
-    Search.SetTextFrom(LineText(at, scratch), at == line ? position : INT_MAX);
-    if (Search.SearchBackward()) return Show(at, Search.HitPosition());
-  }
-  return 0;
+  const int first = std::min(line, Screen.Count() - 1);
+  if (first < 0) return 0;
+  Search.SetTextFrom(LineText(first, scratch), first == line ? position : INT_MAX);
+  if (Search.SearchBackward()) return Show(first, Search.HitPosition());
+  if (first == 0) return 0;
+  const int hit = Screen.ScanLines(first - 1, 0, Occurs());
+  if (hit < 0) return 0;
+  Search.SetTextFrom(LineText(hit, scratch), INT_MAX);
+  return Search.SearchBackward() ? Show(hit, Search.HitPosition()) : 0;
+}
+
+std::function<bool(std::string_view, int)> TScreenFind::Occurs() const {
+  const TTSearch* search = &Search;
+  return [search](std::string_view stored, int length) { return search->Occurs(stored, length); };
 }
 
 void TScreenFind::ClearFindMark() {

@@ -25,6 +25,10 @@ class TTSearch {
   // calls find every occurrence, overlapping ones included.
   bool SearchForward();
   bool SearchBackward();
+  // Whether the pattern occurs in a line of `length` characters whose first
+  // stored.size() are stored and the rest blanks. Keeps no state: threads
+  // may call it at once.
+  bool Occurs(std::string_view stored, int length) const;
 
   bool Found() const { return IsFound; }
   int HitPosition() const { return Hit; }  // from 0; -1 before any hit
@@ -32,7 +36,8 @@ class TTSearch {
   int PatternLength() const { return static_cast<int>(Pattern.size()); }
 
  private:
-  bool Matches(int start) const;
+  bool Matches(std::string_view text, int start) const;
+  int FirstFrom(std::string_view text, int start) const;
   bool Record(int start);
 
   std::string Pattern;  // folded
@@ -93,6 +98,8 @@ class TScreenFind {
   std::string_view LineText(int line, char* scratch) const;
   bool Prepare(const std::string& text);
   int SearchDown(int line, int position);
+  // The search as the store's line test (TBrowse::TLineTest).
+  std::function<bool(std::string_view, int)> Occurs() const;
   int SearchUp(int line, int position);
   int Show(int line, int position);
   void ClearFindMark();

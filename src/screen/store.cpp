@@ -5,7 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <atomic>
+#include <cstdlib>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace {
 constexpr int kPaddedLength = 133;  // PutText pads a line to this before writing
@@ -18,62 +22,290 @@ TBrowse::TBrowse() : Hot(new THotLine[kHotLines]) {}
 TBrowse::~TBrowse() { CloseFile(); }
 
 // ---------------------------------------------------------------------------
+// Blocks
+
+const TLineSegment& TBrowse::Segment(int block) const {
+  const TStoredBlock& stored = Blocks[block];
+  if (stored.Warm) return *stored.Warm;
+  TUnpacked* slot = &Unpacked[0];
+  for (TUnpacked& u : Unpacked) {
+    if (u.Block == block) {
+      u.Used = ++UseClock;
+      return u.Segment;
+    }
+    if (u.Used < slot->Used) slot = &u;
+  }
+  slot->Block = -1;
+  if (!Codec.Unpack(stored.Packed, slot->Segment)) {
+    // Only damaged memory gets here: the block reads as blank lines.
+    slot->Segment.Records.assign(kBlockLines, TLineRecord{});
+    slot->Segment.Text.clear();
+  }
+  slot->Block = block;
+  slot->Used = ++UseClock;
+  return slot->Segment;
+}
+
+TBrowse::TLineRef TBrowse::Line(int line) const {
+  const TLineSegment& segment = Segment(line >> kBlockShift);
+  const TLineRecord& record = segment.Records[line & (kBlockLines - 1)];
+  return {record, segment.TextOf(record)};
+}
+
+TLineSegment& TBrowse::WarmSegment(int block) {
+  TStoredBlock& stored = Blocks[block];
+  if (!stored.Warm) {
+    auto segment = std::make_unique<TLineSegment>();
+    bool taken = false;
+    for (TUnpacked& u : Unpacked) {
+      if (u.Block != block) continue;
+      *segment = std::move(u.Segment);
+      u.Segment = TLineSegment{};
+      u.Block = -1;
+      u.Used = 0;
+      taken = true;
+    }
+    if (!taken && !Codec.Unpack(stored.Packed, *segment)) segment->Records.assign(kBlockLines, TLineRecord{});
+    stored.Warm = std::move(segment);
+    stored.Packed = TPackedBlock{};
+    Thawed.push_back(block);
+    RepackThawed();
+  }
+  ++stored.Version;
+  return *stored.Warm;
+}
+
+TLineRecord& TBrowse::WarmRecord(int line) {
+  return WarmSegment(line >> kBlockShift).Records[line & (kBlockLines - 1)];
+}
+
+std::string_view TBrowse::StoredText(int line) const {
+  if (const THotLine* hot = HotFor(line)) return {hot->Text, hot->Length};
+  const TLineRef ref = Line(line);
+  return {ref.Text, ref.Record.Stored};
+}
+
+// Blocks written after they were packed are packed again, the longest warm first.
+void TBrowse::RepackThawed() {
+  while (Thawed.size() > kThawedBlocks) {
+    const int block = Thawed.front();
+    Thawed.pop_front();
+    StartPacking(block);
+  }
+}
+
+void TBrowse::StartPacking(int block) {
+  TStoredBlock& stored = Blocks[block];
+  if (!stored.Warm || stored.Packing) return;
+  // Lines of the block still hot go into it first; the slots stay free.
+  for (int i = 0; i < kHotLines; ++i)
+    if (Hot[i].Line >= 0 && (Hot[i].Line >> kBlockShift) == block) Evict(Hot[i]);
+  TBlockPacker::TJob job;
+  job.Block = block;
+  job.Version = stored.Version;
+  job.Generation = Generation;
+  try {
+    if (!Packer) Packer = std::make_unique<TBlockPacker>();
+    if (Packer->InFlight() < kMaxPacking) {
+      job.Segment = *stored.Warm;
+      stored.Packing = true;
+      Packer->Submit(std::move(job));
+      return;
+    }
+    // The worker is behind: pack here rather than let warm blocks pile up.
+    job.Packed = Codec.Pack(*stored.Warm);
+  } catch (const std::bad_alloc&) {
+    return;  // stays warm
+  } catch (const std::system_error&) {
+    job.Packed = Codec.Pack(*stored.Warm);  // no thread to be had
+  }
+  std::vector<TBlockPacker::TJob> done;
+  done.push_back(std::move(job));
+  stored.Packing = true;
+  Install(std::move(done));
+}
+
+void TBrowse::Install(std::vector<TBlockPacker::TJob> jobs) {
+  for (TBlockPacker::TJob& job : jobs) {
+    if (job.Generation != Generation || job.Block >= static_cast<int>(Blocks.size())) continue;
+    TStoredBlock& stored = Blocks[job.Block];
+    stored.Packing = false;
+    if (job.Failed || !stored.Warm) continue;
+    if (stored.Version != job.Version) {
+      // Written while the worker packed it: packed again later.
+      Thawed.push_back(job.Block);
+      continue;
+    }
+    stored.Packed = std::move(job.Packed);
+    stored.Warm.reset();
+  }
+  RepackThawed();
+}
+
+void TBrowse::AfterLineAdded() {
+  if (Packer && Packer->HasDone()) Install(Packer->Collect(false));
+  while (static_cast<long>(PackCursor + 1) * kBlockLines + WarmLines <= LineCount) StartPacking(PackCursor++);
+}
+
+void TBrowse::Settle() {
+  // Blocks written while they were packed are packed again, a few times at most.
+  for (int round = 0; round < 3; ++round) {
+    while (!Thawed.empty()) {
+      const int block = Thawed.front();
+      Thawed.pop_front();
+      StartPacking(block);
+    }
+    if (!Packer) return;
+    Install(Packer->Collect(true));
+    if (Thawed.empty()) return;
+  }
+}
+
+TStoreFigures TBrowse::Figures() const {
+  TStoreFigures f;
+  f.Lines = LineCount;
+  std::int64_t bytes = static_cast<std::int64_t>(Blocks.capacity() * sizeof(TStoredBlock));
+  for (const TStoredBlock& b : Blocks) {
+    if (b.Warm) {
+      bytes += static_cast<std::int64_t>(sizeof(TLineSegment) + b.Warm->Bytes());
+    } else {
+      f.PackedLines += kBlockLines;
+      f.TextBytes += b.Packed.RawSize;
+      f.PackedBytes += b.Packed.Size;
+    }
+    if (b.Marks) bytes += 4 * kBlockLines;
+  }
+  for (const TUnpacked& u : Unpacked) bytes += static_cast<std::int64_t>(u.Segment.Bytes());
+  bytes += static_cast<std::int64_t>(kHotLines * sizeof(THotLine) + RunLists.Bytes() + Codec.Bytes());
+  if (Packer) bytes += static_cast<std::int64_t>(sizeof(TBlockPacker) + Packer->Bytes());
+  f.ResidentBytes = bytes + f.PackedBytes;
+  return f;
+}
+
+// ---------------------------------------------------------------------------
+// Scanning
+
+int TBrowse::ScanBlock(int block, int from, int to, const TLineTest& test, TBlockCodec& codec,
+                       TLineSegment& scratch) const {
+  const TStoredBlock& stored = Blocks[block];
+  const TLineSegment* segment = stored.Warm.get();
+  if (!segment) {
+    if (!codec.Unpack(stored.Packed, scratch)) return -1;
+    segment = &scratch;
+  }
+  const int step = to >= from ? 1 : -1;
+  for (int line = from;; line += step) {
+    if (const THotLine* hot = HotFor(line)) {
+      if (test({hot->Text, hot->Length}, hot->Length)) return line;
+    } else {
+      const TLineRecord& record = segment->Records[line & (kBlockLines - 1)];
+      if (test({segment->TextOf(record), record.Stored}, record.Length)) return line;
+    }
+    if (line == to) return -1;
+  }
+}
+
+int TBrowse::ScanLines(int from, int to, const TLineTest& test) const {
+  if (Count() == 0) return -1;
+  from = std::clamp(from, 0, Count() - 1);
+  to = std::clamp(to, 0, Count() - 1);
+  const int step = to >= from ? 1 : -1;
+  const int firstBlock = from >> kBlockShift;
+  const int blocks = std::abs((to >> kBlockShift) - firstBlock) + 1;
+  // The lines of the i-th block of the scan.
+  const auto range = [&](int i, int& block, int& first, int& last) {
+    block = firstBlock + i * step;
+    const int low = block << kBlockShift;
+    const int high = low + kBlockLines - 1;
+    first = step > 0 ? std::max(from, low) : std::min(from, high);
+    last = step > 0 ? std::min(to, high) : std::max(to, low);
+  };
+  int packed = 0;
+  for (int i = 0; i < blocks; ++i) packed += Blocks[firstBlock + i * step].Warm ? 0 : 1;
+  const unsigned cores = std::thread::hardware_concurrency();
+  const int workers = packed >= 4 ? static_cast<int>(std::min(cores, 8u)) : 1;
+
+  // Blocks are handed out in scan order; a hit in block i makes every block
+  // after i pointless, so workers stop taking them.
+  std::vector<int> hits(static_cast<std::size_t>(blocks), -1);
+  std::atomic<int> next{0};
+  std::atomic<int> firstHit{blocks};
+  const auto work = [&] {
+    TBlockCodec codec;
+    TLineSegment scratch;
+    while (true) {
+      const int i = next.fetch_add(1);
+      if (i >= blocks || i > firstHit.load()) return;
+      int block, first, last;
+      range(i, block, first, last);
+      const int hit = ScanBlock(block, first, last, test, codec, scratch);
+      if (hit < 0) continue;
+      hits[static_cast<std::size_t>(i)] = hit;
+      int seen = firstHit.load();
+      while (i < seen && !firstHit.compare_exchange_weak(seen, i)) {
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int i = 1; i < workers; ++i) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer helpers, same answer
+    }
+  }
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  const int hit = firstHit.load();
+  return hit < blocks ? hits[static_cast<std::size_t>(hit)] : -1;
+}
+
+// ---------------------------------------------------------------------------
 // Hot lines
 
-void TBrowse::PackText(TLineRecord& record, const char* text, int length) {
+void TBrowse::PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length) {
   int stored = length;
   while (stored > 0 && text[stored - 1] == ' ') --stored;
   record.Length = static_cast<std::uint8_t>(length);
   // Rewritten in place when the old place is big enough; lines are rarely
-  // rewritten once packed, so the space of a moved text is not reclaimed.
-  if (stored > record.Stored) record.TextPos = Arena.Allocate(static_cast<std::uint32_t>(stored));
-  if (stored > 0) std::memcpy(Arena.At(record.TextPos), text, static_cast<std::size_t>(stored));
+  // rewritten once warm, and packing drops the space of a moved text.
+  if (stored > record.Stored) {
+    record.TextPos = static_cast<std::uint32_t>(segment.Text.size());
+    segment.Text.append(text, static_cast<std::size_t>(stored));
+  } else if (stored > 0) {
+    std::memcpy(segment.Text.data() + record.TextPos, text, static_cast<std::size_t>(stored));
+  }
   record.Stored = static_cast<std::uint8_t>(stored);
 }
 
 void TBrowse::Evict(THotLine& slot) {
   if (slot.Line < 0) return;
   const int line = slot.Line;
-  if (line < Count()) {
-    // The slot stays valid until the line is packed: a failure loses nothing.
-    TLineRecord& record = Lines[line];
+  if (line < Count() && (slot.TextDirty || slot.RunsDirty)) {
+    // The slot stays valid until the line is stored: a failure loses nothing.
     try {
-      if (slot.TextDirty) PackText(record, slot.Text, slot.Length);
+      TLineSegment& segment = WarmSegment(line >> kBlockShift);
+      TLineRecord& record = segment.Records[line & (kBlockLines - 1)];
+      if (slot.TextDirty) PackText(segment, record, slot.Text, slot.Length);
+      slot.TextDirty = false;
+      if (slot.RunsDirty) record.Runs = RunLists.Intern(slot.Attr);
+      slot.RunsDirty = false;
     } catch (const std::bad_alloc&) {
       throw EOutOfResources(kNoMemoryReplaceLine, line);
     }
-    slot.TextDirty = false;
-    if (slot.RunsDirty) record.Runs = RunLists.Intern(slot.Attr);
-    slot.RunsDirty = false;
   }
   slot.Line = -1;
-}
-
-void TBrowse::ReadDisk(const TLineRecord& record, char* out) const {
-  std::size_t done = 0;
-  const std::size_t length = record.Length;
-  while (done < length) {
-    if (Fd < 0 || record.FileOffset < 0) throw EScreenFileError();
-    const ssize_t n = pread(Fd, out + done, length - done,
-                            static_cast<off_t>(record.FileOffset) + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EScreenFileError();
-    done += static_cast<std::size_t>(n);
-  }
 }
 
 TBrowse::THotLine& TBrowse::Materialize(int line) {
   THotLine& slot = Hot[line % kHotLines];
   if (slot.Line == line) return slot;
   Evict(slot);
-  const TLineRecord& record = Lines[line];
+  const TLineRef ref = Line(line);
   std::memset(slot.Text, ' ', sizeof slot.Text);
-  if (record.State == lsOnDisk)
-    ReadDisk(record, slot.Text);
-  else if (record.Stored > 0)
-    std::memcpy(slot.Text, Arena.At(record.TextPos), record.Stored);
-  slot.Length = record.Length;
-  RunLists.Expand(record.Runs, slot.Attr);
+  std::memcpy(slot.Text, ref.Text, ref.Record.Stored);
+  slot.Length = ref.Record.Length;
+  RunLists.Expand(ref.Record.Runs, slot.Attr);
   slot.TextDirty = slot.RunsDirty = false;
   slot.Line = line;
   return slot;
@@ -117,11 +349,31 @@ void TBrowse::SetCursor(int column, int row) {
 // ---------------------------------------------------------------------------
 // Adding lines
 
+// The line table's capacity follows the old rule (2708 lines, doubled when
+// full), though blocks are added one at a time and nothing is copied.
 void TBrowse::ReserveLine() {
-  if (Lines.size() < Lines.capacity()) return;
-  const std::size_t capacity = Lines.capacity() ? Lines.capacity() * 2 : kFirstCapacity;
+  if (LineCount == INT_MAX) throw EOutOfResources(kNoMemoryNewLine, Count());
+  if (LineCount >= TableCapacity)
+    TableCapacity = TableCapacity ? static_cast<int>(std::min<long>(2L * TableCapacity, INT_MAX)) : kFirstCapacity;
+}
+
+// A new last line of one attribute, its record in the newest block.
+TLineRecord& TBrowse::AppendRecord(int attribute) {
+  if (attribute < 0) attribute = 0;
+  ReserveLine();
   try {
-    Lines.reserve(capacity);
+    if ((LineCount & (kBlockLines - 1)) == 0) {
+      TStoredBlock block;
+      block.Warm = std::make_unique<TLineSegment>();
+      block.Warm->Records.reserve(kBlockLines);
+      Blocks.push_back(std::move(block));
+    }
+    TStoredBlock& newest = Blocks.back();
+    ++newest.Version;
+    TLineRecord& record = newest.Warm->Records.emplace_back();
+    record.Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
+    ++LineCount;
+    return record;
   } catch (const std::bad_alloc&) {
     throw EOutOfResources(kNoMemoryNewLine, Count());
   } catch (const std::length_error&) {
@@ -132,15 +384,12 @@ void TBrowse::ReserveLine() {
 void TBrowse::AddLine(std::string_view text, int attribute, bool paint) {
   if (attribute < 0) attribute = 0;
   const int line = Count();
-  ReserveLine();
   THotLine& slot = Hot[line % kHotLines];
   Evict(slot);
-  TLineRecord record;
-  record.Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
+  TLineRecord& record = AppendRecord(attribute);
   const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
   record.Length = static_cast<std::uint8_t>(length);
-  Lines.push_back(record);
-  // The new line starts hot: its text is packed when it leaves the window.
+  // The new line starts hot: its text goes to the block when it leaves the window.
   std::memcpy(slot.Text, text.data(), static_cast<std::size_t>(length));
   std::memset(slot.Text + length, ' ', sizeof slot.Text - static_cast<std::size_t>(length));
   std::fill_n(slot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
@@ -152,23 +401,26 @@ void TBrowse::AddLine(std::string_view text, int attribute, bool paint) {
   if (paint) AddDamage(line, 1, ScreenXSizeMax);
   NoteDamage();
   Follow();
+  AfterLineAdded();
 }
 
-void TBrowse::AppendDiskLine(int length, std::int32_t fileOffset, int attribute) {
-  if (attribute < 0) attribute = 0;
-  ReserveLine();
-  TLineRecord record;
-  record.Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
-  record.Length = static_cast<std::uint8_t>(std::clamp(length, 0, kMaxLineLength));
+void TBrowse::AppendDiskLine(const char* text, int length, std::int32_t fileOffset, int attribute) {
+  TLineRecord& record = AppendRecord(attribute);
+  length = std::clamp(length, 0, kMaxLineLength);
+  try {
+    PackText(*Blocks.back().Warm, record, text, length);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources(kNoMemoryNewLine, Count() - 1);
+  }
   record.FileOffset = fileOffset;
   record.State = lsOnDisk;
-  Lines.push_back(record);
   ++Damage.LinesAdded;
   NoteDamage();
+  AfterLineAdded();
 }
 
 void TBrowse::AddDiskLine(std::string_view text, std::int32_t fileOffset, int attribute) {
-  AppendDiskLine(static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength)), fileOffset,
+  AppendDiskLine(text.data(), static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength)), fileOffset,
                  attribute);
 }
 
@@ -178,26 +430,22 @@ void TBrowse::AddDiskLine(std::string_view text, std::int32_t fileOffset, int at
 std::string TBrowse::GetLineText(int line) const {
   if (!ValidLine(line)) return {};
   if (const THotLine* hot = HotFor(line)) return std::string(hot->Text, hot->Length);
-  const TLineRecord& record = Lines[line];
-  std::string text(record.Length, ' ');
-  if (record.State == lsOnDisk)
-    ReadDisk(record, text.data());
-  else if (record.Stored > 0)
-    std::memcpy(text.data(), Arena.At(record.TextPos), record.Stored);
+  const TLineRef ref = Line(line);
+  std::string text(ref.Record.Length, ' ');
+  std::memcpy(text.data(), ref.Text, ref.Record.Stored);
   return text;
 }
 
 std::string_view TBrowse::GetLineTextView(int line, char* scratch) const {
   if (!ValidLine(line)) return {};
   if (const THotLine* hot = HotFor(line)) return {hot->Text, hot->Length};
-  const TLineRecord& record = Lines[line];
+  const TStoredBlock& block = Blocks[line >> kBlockShift];
+  const TLineRef ref = Line(line);
+  const TLineRecord& record = ref.Record;
   if (record.Length == 0) return {};
-  if (record.State == lsOnDisk) {
-    ReadDisk(record, scratch);
-    return {scratch, record.Length};
-  }
-  if (record.Stored == record.Length) return {Arena.At(record.TextPos), record.Length};
-  if (record.Stored > 0) std::memcpy(scratch, Arena.At(record.TextPos), record.Stored);
+  // A packed block's text lives in the unpacking cache, which the next read may reuse.
+  if (block.Warm && record.Stored == record.Length) return {ref.Text, record.Length};
+  std::memcpy(scratch, ref.Text, record.Stored);
   std::memset(scratch + record.Stored, ' ', static_cast<std::size_t>(record.Length - record.Stored));
   return {scratch, record.Length};
 }
@@ -205,28 +453,28 @@ std::string_view TBrowse::GetLineTextView(int line, char* scratch) const {
 int TBrowse::GetLineLength(int line) const {
   if (!ValidLine(line)) return 0;
   if (const THotLine* hot = HotFor(line)) return hot->Length;
-  return Lines[line].Length;
+  return Line(line).Record.Length;
 }
 
 void TBrowse::StoreText(int line, std::string_view text, bool dropOffset) {
   if (!ValidLine(line)) return;
   const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
-  TLineRecord& record = Lines[line];
   if (THotLine* hot = HotFor(line)) {
     std::memcpy(hot->Text, text.data(), static_cast<std::size_t>(length));
     std::memset(hot->Text + length, ' ', sizeof hot->Text - static_cast<std::size_t>(length));
     hot->Length = static_cast<std::uint8_t>(length);
     hot->TextDirty = true;
-  } else {
-    // A line of the history: rewritten in its packed form, the screen stays hot.
-    try {
-      PackText(record, text.data(), length);
-    } catch (const std::bad_alloc&) {
-      throw EOutOfResources(kNoMemoryReplaceLine, line);
-    }
   }
-  record.State = lsRewritten;
-  if (dropOffset) record.FileOffset = -1;
+  try {
+    TLineSegment& segment = WarmSegment(line >> kBlockShift);
+    TLineRecord& record = segment.Records[line & (kBlockLines - 1)];
+    // A line of the history is rewritten in its warm form; the screen stays hot.
+    if (!HotFor(line)) PackText(segment, record, text.data(), length);
+    record.State = lsRewritten;
+    if (dropOffset) record.FileOffset = -1;
+  } catch (const std::bad_alloc&) {
+    throw EOutOfResources(kNoMemoryReplaceLine, line);
+  }
   AddDamage(line, 1, ScreenXSizeMax);
 }
 
@@ -240,18 +488,22 @@ bool TBrowse::GetLine(int line, std::string& text, std::uint16_t* attributes) co
     std::fill_n(attributes, kLineCells, std::uint16_t{0});
     return false;
   }
-  text = GetLineText(line);
-  if (const THotLine* hot = HotFor(line))
+  if (const THotLine* hot = HotFor(line)) {
+    text.assign(hot->Text, hot->Length);
     std::copy_n(hot->Attr, kLineCells, attributes);
-  else
-    RunLists.Expand(Lines[line].Runs, attributes);
+    return true;
+  }
+  const TLineRef ref = Line(line);
+  text.assign(ref.Record.Length, ' ');
+  std::memcpy(text.data(), ref.Text, ref.Record.Stored);
+  RunLists.Expand(ref.Record.Runs, attributes);
   return true;
 }
 
 int TBrowse::GetAttributeAt(int line, int column) const {
   if (!ValidLine(line) || column < 1 || column > kLineCells) return 0;
   if (const THotLine* hot = HotFor(line)) return hot->Attr[column - 1];
-  return RunLists.AttributeAt(Lines[line].Runs, column);
+  return RunLists.AttributeAt(Line(line).Record.Runs, column);
 }
 
 void TBrowse::SetAttributeAt(int line, int column, int attribute) {
@@ -265,10 +517,11 @@ void TBrowse::SetAttributeAt(int line, int column, int attribute) {
     }
   } else {
     std::uint16_t cells[kLineCells];
-    RunLists.Expand(Lines[line].Runs, cells);
+    RunLists.Expand(Line(line).Record.Runs, cells);
     if (cells[column - 1] == a) return;
     cells[column - 1] = a;
-    Lines[line].Runs = RunLists.Intern(cells);
+    const TRunPool::THandle runs = RunLists.Intern(cells);
+    WarmRecord(line).Runs = runs;
   }
   AddDamage(line, column, column);
 }
@@ -278,13 +531,13 @@ std::vector<TRun> TBrowse::GetRuns(int line) const { return DecodeRuns(GetRunByt
 std::string TBrowse::GetRunBytes(int line) const {
   if (!ValidLine(line)) return {};
   if (const THotLine* hot = HotFor(line)) return EncodeRuns(hot->Attr);
-  return RunLists.Encoded(Lines[line].Runs);
+  return RunLists.Encoded(Line(line).Record.Runs);
 }
 
-int TBrowse::GetLineState(int line) const { return ValidLine(line) ? Lines[line].State : 0; }
+int TBrowse::GetLineState(int line) const { return ValidLine(line) ? Line(line).Record.State : 0; }
 
 std::int32_t TBrowse::GetFileOffset(int line) const {
-  return ValidLine(line) ? Lines[line].FileOffset : -1;
+  return ValidLine(line) ? Line(line).Record.FileOffset : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -314,7 +567,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
     }
   }
   hot.TextDirty = true;
-  Lines[line].State = lsRewritten;
+  WarmRecord(line).State = lsRewritten;
   if (damage && count > 0 && first <= last) AddDamage(line, first, last);
   Follow();
 }
@@ -351,9 +604,10 @@ void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint
   std::fill_n(hot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
   hot.TextDirty = true;
   hot.RunsDirty = false;
-  Lines[line].Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
-  Lines[line].State = lsRewritten;
-  Lines[line].FileOffset = -1;
+  TLineRecord& record = WarmRecord(line);
+  record.Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
+  record.State = lsRewritten;
+  record.FileOffset = -1;
   if (paint) AddDamage(line, 1, ScreenXSizeMax);
 }
 
@@ -361,11 +615,10 @@ std::uint8_t TBrowse::GetCellChar(int column, int row) const {
   const int line = ScreenLine(row);
   if (line < 0 || column < 1 || column > kMaxLineLength) return 0;
   if (const THotLine* hot = HotFor(line)) return static_cast<std::uint8_t>(hot->Text[column - 1]);
-  const TLineRecord& record = Lines[line];
-  if (column > record.Length) return ' ';
-  if (record.State == lsOnDisk) return static_cast<std::uint8_t>(GetLineText(line)[column - 1]);
-  if (column > record.Stored) return ' ';
-  return static_cast<std::uint8_t>(Arena.At(record.TextPos)[column - 1]);
+  const TLineRef ref = Line(line);
+  if (column > ref.Record.Length) return ' ';
+  if (column > ref.Record.Stored) return ' ';
+  return static_cast<std::uint8_t>(ref.Text[column - 1]);
 }
 
 int TBrowse::GetCellAttribute(int column, int row) const {
@@ -418,7 +671,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
         const int at = from - 1 + k;
         text[k] = at < static_cast<int>(sourceText.size()) ? sourceText[at] : ' ';
       }
-      RunLists.Expand(Lines[sourceLine].Runs, sourceCells);
+      RunLists.Expand(Line(sourceLine).Record.Runs, sourceCells);
     }
     std::copy_n(sourceCells + from - 1, width, cells);
     THotLine& target = Materialize(targetLine);
@@ -433,7 +686,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
       }
     }
     target.TextDirty = true;
-    Lines[targetLine].State = lsRewritten;
+    WarmRecord(targetLine).State = lsRewritten;
     if (paint) {
       AddDamage(sourceLine, from, to);
       AddDamage(targetLine, targetFrom, targetTo);
@@ -460,8 +713,13 @@ void TBrowse::InvalidateLines(int first, int last) {
 
 void TBrowse::Clear() {
   for (int i = 0; i < kHotLines; ++i) Hot[i].Line = -1;
-  std::vector<TLineRecord>().swap(Lines);
-  Arena.Clear();
+  std::vector<TStoredBlock>().swap(Blocks);
+  for (TUnpacked& u : Unpacked) u = TUnpacked{};
+  LineCount = 0;
+  TableCapacity = 0;
+  PackCursor = 0;
+  Thawed.clear();
+  ++Generation;  // packing still under way belongs to the old lines
   RunLists.Clear();
   Damage = TScreenDamage{};
   Damage.All = Damage.ShowTop = true;
@@ -481,6 +739,29 @@ int TBrowse::SlotIndex(int mark) {
   }
 }
 
+const std::uint8_t* TBrowse::MarkSlots(int line) const {
+  const TStoredBlock& block = Blocks[line >> kBlockShift];
+  return block.Marks ? block.Marks.get() + 4 * (line & (kBlockLines - 1)) : nullptr;
+}
+
+// Most blocks never carry a mark: their slots are made on the first one and
+// freed with the last.
+void TBrowse::SetSlot(int line, int slot, std::uint8_t value) {
+  TStoredBlock& block = Blocks[line >> kBlockShift];
+  if (!block.Marks) {
+    if (value == 0) return;
+    try {
+      block.Marks.reset(new std::uint8_t[4 * kBlockLines]());
+    } catch (const std::bad_alloc&) {
+      throw EOutOfResources(kNoMarkMemory, line);
+    }
+  }
+  std::uint8_t& cell = block.Marks[4 * (line & (kBlockLines - 1)) + slot];
+  if ((cell == 0) != (value == 0)) block.MarkedSlots += value ? 1 : -1;
+  cell = value;
+  if (block.MarkedSlots == 0) block.Marks.reset();
+}
+
 void TBrowse::SetMarkTop(int line, int column, int mark) {
   TMarkAttributes* m = Marks.Get(mark);
   const int slot = SlotIndex(mark);
@@ -492,7 +773,7 @@ void TBrowse::SetMarkTop(int line, int column, int mark) {
     (m->FirstLine <= m->LastLine ? m->FirstLine : m->LastLine) = line;
     m->TopColumn = static_cast<std::uint8_t>(ClampColumn8(column));
   }
-  Lines[line].Marks[slot] = static_cast<std::uint8_t>(mark);
+  SetSlot(line, slot, static_cast<std::uint8_t>(mark));
   m->Type = static_cast<std::uint8_t>(mark < TMarkManager::kFirstUserMark ? mark : 4);
 }
 
@@ -507,7 +788,7 @@ void TBrowse::SetMarkBottom(int line, int column, int mark) {
     (m->FirstLine <= m->LastLine ? m->LastLine : m->FirstLine) = line;
     m->BottomColumn = static_cast<std::uint8_t>(ClampColumn8(column));
   }
-  Lines[line].Marks[slot] = static_cast<std::uint8_t>(mark);
+  SetSlot(line, slot, static_cast<std::uint8_t>(mark));
   m->Type = static_cast<std::uint8_t>(mark < TMarkManager::kFirstUserMark ? mark : 4);
 }
 
@@ -515,26 +796,27 @@ void TBrowse::ClearMarkSlot(int line, int mark) {
   const int slot = SlotIndex(mark);
   if (!ValidLine(line) || slot < 0) return;
   // The user slot is shared by every user mark: only this mark's number is cleared.
-  if (slot == 3 && Lines[line].Marks[slot] != mark) return;
-  Lines[line].Marks[slot] = 0;
+  if (slot == 3 && GetMarkSlot(line, mark) != mark) return;
+  SetSlot(line, slot, 0);
 }
 
 void TBrowse::SetMarkSlot(int line, int mark, int value) {
   const int slot = SlotIndex(mark);
   if (!ValidLine(line) || slot < 0) return;
-  Lines[line].Marks[slot] = static_cast<std::uint8_t>(std::clamp(value, 0, 255));
+  SetSlot(line, slot, static_cast<std::uint8_t>(std::clamp(value, 0, 255)));
 }
 
 bool TBrowse::HasMark(int line, int mark) const {
   const int slot = SlotIndex(mark);
   if (!ValidLine(line) || slot < 0) return false;
-  return Lines[line].Marks[slot] == mark;
+  return GetMarkSlot(line, mark) == mark;
 }
 
 int TBrowse::GetMarkSlot(int line, int mark) const {
   const int slot = SlotIndex(mark);
   if (!ValidLine(line) || slot < 0) return 0;
-  return Lines[line].Marks[slot];
+  const std::uint8_t* slots = MarkSlots(line);
+  return slots ? slots[slot] : 0;
 }
 
 int TBrowse::MarkStartColumn(int line, int mark) const {

@@ -3,21 +3,25 @@
 //
 // Lines near the bottom are kept "hot" in expanded form (text plus 132
 // attribute numbers) so terminal writes touch no heap; a line is packed into
-// its compact form (text without trailing blanks in an arena, a shared run
-// list) when it leaves the hot window. What callers see (texts, lengths, run
-// lists, states) does not depend on which form a line is in.
+// its warm form (text without trailing blanks in its block's buffer, a shared
+// run list) when it leaves the hot window. Blocks of kBlockLines that fall
+// well behind the bottom are compressed by a worker thread; reading one of
+// their lines unpacks the block into a small cache, writing one makes the
+// block warm again for a while. What callers see (texts, lengths, run lists,
+// states, marks) does not depend on which form a line is in.
 #pragma once
 
 #include <climits>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "screen/arena.h"
 #include "screen/attributes.h"
+#include "screen/blocks.h"
 #include "screen/failures.h"
 #include "screen/marks.h"
 #include "screen/runs.h"
@@ -59,6 +63,16 @@ struct TScreenDamage {
   }
 };
 
+// What the scroll-back holds and costs, for the status bar.
+struct TStoreFigures {
+  std::int64_t Lines = 0;
+  std::int64_t PackedLines = 0;   // in compressed blocks
+  std::int64_t TextBytes = 0;     // serialised size of the compressed blocks' lines
+  std::int64_t PackedBytes = 0;   // their compressed size
+  std::int64_t ResidentBytes = 0; // everything the store holds
+  double Ratio() const { return PackedBytes > 0 ? static_cast<double>(TextBytes) / PackedBytes : 1.0; }
+};
+
 // SaveToFile result when the user cancelled (the file is incomplete).
 inline constexpr int kSaveCancelled = 1;
 
@@ -93,15 +107,20 @@ class TBrowse {
   std::uint8_t FontStyle = 0;
   // Whole rows the window shows; set by the view (0: `Rows`).
   int VisibleRows = 0;
+  // Lines behind the newest that stay uncompressed (about 23 MB of exchange
+  // output): the recent history scrolls, finds and takes rewrites without
+  // unpacking, and a session that never gets that long never pays for the
+  // packing; only what is older is compressed. Tests make it small.
+  int WarmLines = 128 * kBlockLines;
   // Progress windows and message pumping while loading and saving; may be null.
   TDesktop* Desktop = nullptr;
 
   TAttributeManager Attributes;
   TMarkManager Marks;
 
-  int Count() const { return static_cast<int>(Lines.size()); }
-  // Records the line table has room for before it doubles.
-  int Capacity() const { return static_cast<int>(Lines.capacity()); }
+  int Count() const { return LineCount; }
+  // Lines the line table has room for before it doubles (2708 at first).
+  int Capacity() const { return TableCapacity; }
 
   int CursorXPosition() const { return CursorX; }
   int CursorYPosition() const { return CursorY; }
@@ -111,11 +130,13 @@ class TBrowse {
 
   // --- Lines (from 0; a line outside the store is ignored) ---
   void AddLine(std::string_view text, int attribute, bool paint);
+  // A line of the backing file; the store keeps its own copy of the text, so
+  // the file may change or vanish without the view noticing.
   void AddDiskLine(std::string_view text, std::int32_t fileOffset, int attribute);
   std::string GetLineText(int line) const;
-  // The same text without a copy where the line holds it whole; a line whose
-  // trailing blanks are not stored, or that lives on disk, is put together
-  // in scratch (kMaxLineLength bytes). Valid until the store next changes.
+  // The same text without a copy where a warm line holds it whole; other
+  // lines are put together in scratch (kMaxLineLength bytes). Valid until
+  // the store next changes.
   std::string_view GetLineTextView(int line, char* scratch) const;
   int GetLineLength(int line) const;
   void SetLineText(int line, std::string_view text);
@@ -177,6 +198,19 @@ class TBrowse {
   int FileState() const { return StreamState; }  // 0 none, 1 read-only, 2 read-write
   std::uint32_t LastError = 0;                     // system error code of the last file failure
 
+  // --- Scanning and accounting ---
+  // A line's text as far as it is stored (the rest up to length is blanks).
+  using TLineTest = std::function<bool(std::string_view stored, int length)>;
+  // The first line from `from` towards `to` (upward when to < from, both
+  // clipped to the store) that passes test, or -1. Compressed blocks are
+  // unpacked on several threads at once where that pays, so test may run
+  // concurrently and must only read what it was given.
+  int ScanLines(int from, int to, const TLineTest& test) const;
+  TStoreFigures Figures() const;
+  // Compresses every block behind the warm tail, the ones written to since
+  // included, and waits for the worker.
+  void Settle();
+
   // --- Damage ---
   const TScreenDamage& PendingDamage() const { return Damage; }
   TScreenDamage TakeDamage();
@@ -184,26 +218,38 @@ class TBrowse {
   std::function<void()> OnDamage;
 
  private:
-  struct TLineRecord {
-    TRunPool::THandle Runs = 0;
-    std::uint32_t TextPos = 0;  // arena position of the stored text
-    std::int32_t FileOffset = -1;
-    std::uint8_t Marks[4] = {};  // mark 2, mark 1, mark 3, user mark
-    std::uint8_t Length = 0;
-    std::uint8_t Stored = 0;  // bytes held in the arena; the rest of the text is blanks
-    std::uint8_t State = lsAdded;
-  };
-
   // Expanded form of a line being written. Text beyond Length is always blanks.
   struct THotLine {
     int Line = -1;
-    bool TextDirty = false;  // the packed text is stale
+    bool TextDirty = false;  // the warm text is stale
     bool RunsDirty = false;  // the run list is stale
     std::uint8_t Length = 0;
     char Text[256];
     std::uint16_t Attr[kLineCells];
   };
   static constexpr int kHotLines = 64;
+
+  struct TStoredBlock {
+    std::unique_ptr<TLineSegment> Warm;  // null while packed
+    TPackedBlock Packed;
+    std::unique_ptr<std::uint8_t[]> Marks;  // four slots a line; null while none is set
+    std::uint32_t MarkedSlots = 0;
+    std::uint32_t Version = 0;  // changes with every write to the warm form
+    bool Packing = false;       // with the worker
+  };
+  // A packed block unpacked for reading.
+  struct TUnpacked {
+    int Block = -1;
+    std::uint64_t Used = 0;
+    TLineSegment Segment;
+  };
+  struct TLineRef {
+    const TLineRecord& Record;
+    const char* Text;  // Record.Stored bytes
+  };
+  static constexpr int kUnpackedBlocks = 4;
+  static constexpr int kThawedBlocks = 4;  // older blocks kept warm after a write
+  static constexpr std::size_t kMaxPacking = 8;  // jobs with the worker before the window thread packs itself
 
   bool ValidLine(int line) const { return line >= 0 && line < Count(); }
   THotLine* HotFor(int line) const {
@@ -212,12 +258,29 @@ class TBrowse {
   }
   THotLine& Materialize(int line);
   void Evict(THotLine& slot);
-  void PackText(TLineRecord& record, const char* text, int length);
-  void ReadDisk(const TLineRecord& record, char* out) const;
+  void PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length);
   void ReserveLine();
+  TLineRecord& AppendRecord(int attribute);
   void StoreText(int line, std::string_view text, bool dropOffset);
-  void AppendDiskLine(int length, std::int32_t fileOffset, int attribute);
+  void AppendDiskLine(const char* text, int length, std::int32_t fileOffset, int attribute);
   static int SlotIndex(int mark);
+
+  // Blocks: reading any line, writing a warm one (a packed block is unpacked
+  // and packed again once others have been written), and the packing of
+  // blocks behind the warm tail.
+  const TLineSegment& Segment(int block) const;
+  TLineRef Line(int line) const;
+  TLineSegment& WarmSegment(int block);
+  TLineRecord& WarmRecord(int line);
+  std::string_view StoredText(int line) const;
+  void AfterLineAdded();
+  void StartPacking(int block);
+  void Install(std::vector<TBlockPacker::TJob> jobs);
+  void RepackThawed();
+  int ScanBlock(int block, int from, int to, const TLineTest& test, TBlockCodec& codec,
+                TLineSegment& scratch) const;
+  const std::uint8_t* MarkSlots(int line) const;
+  void SetSlot(int line, int slot, std::uint8_t value);
 
   // What every write to a screen row does: the row's line made hot and
   // padded, the columns first..last it covers (clipped to the line) given
@@ -237,10 +300,18 @@ class TBrowse {
     }
   }
 
-  std::vector<TLineRecord> Lines;
+  std::vector<TStoredBlock> Blocks;
+  int LineCount = 0;
+  int TableCapacity = 0;
   std::unique_ptr<THotLine[]> Hot;
-  TTextArena Arena;
   TRunPool RunLists;
+  mutable TUnpacked Unpacked[kUnpackedBlocks];
+  mutable std::uint64_t UseClock = 0;
+  mutable TBlockCodec Codec;
+  std::unique_ptr<TBlockPacker> Packer;
+  std::uint32_t Generation = 0;  // Clear starts a new one: older packing results are dropped
+  int PackCursor = 0;             // the next block to pack once it is behind the warm tail
+  std::deque<int> Thawed;         // older blocks made warm by writes, oldest first
   TScreenDamage Damage;
   bool DamagePending = false;
   int CursorX = 1, CursorY = 1;

@@ -153,6 +153,48 @@ TEST_F(MainFormTest, NoAtTheOverwriteQuestionSavesWhereTheUserChooses) {
   EXPECT_FALSE(std::filesystem::exists(Dir + kBackgroundCopy));
 }
 
+// Each start puts its greeting after the restored lines, so a file carried
+// from run to run loses nothing. 300 lines: more than the padding, so the
+// terminal screen would otherwise start inside them.
+TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
+  std::string original;
+  for (int i = 0; i < 300; ++i) original += "restored line " + std::to_string(i) + " of the record\r\n";
+  WriteFileBytes(Dir + "QelWin.SBF", original);
+  const std::string greeting = "Logged in at : 06.12.2026 21:22:18";
+  for (int run = 0; run < 10; ++run) {
+    TScriptedDesktop desktop;
+    TSession session(desktop, T.Dir.path().string());
+    TMainForm form(session);
+    form.Now = [] { return std::string("06.12.2026 21:22:18"); };
+    desktop.Answers = {TMsgResult::Yes};
+    form.StartUp("");
+    session.Screen->AddLine("typed in run " + std::to_string(run), 0, false);
+    desktop.Answers = {TMsgResult::Yes, TMsgResult::Yes, TMsgResult::Yes};
+    ASSERT_TRUE(form.CloseQuery()) << run;
+  }
+  const std::string saved = ReadFileBytes(Dir + "QelWin.SBF");
+  ASSERT_EQ(saved.substr(0, original.size()), original);
+  // Every later line is a greeting, a run's own line or blank: nothing was written over.
+  int greetings = 0, runs = 0;
+  std::size_t at = original.size();
+  while (at < saved.size()) {
+    const std::size_t end = saved.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = saved.substr(at, end - at);
+    if (line == greeting) {
+      ++greetings;
+    } else if (line.rfind("typed in run ", 0) == 0) {
+      EXPECT_EQ(line, "typed in run " + std::to_string(runs));
+      ++runs;
+    } else {
+      EXPECT_EQ(line, "") << "line " << at;
+    }
+    at = end + 2;
+  }
+  EXPECT_EQ(greetings, 10);
+  EXPECT_EQ(runs, 10);
+}
+
 TEST_F(MainFormTest, ShutdownClosesTheLogFile) {
   S.Settings.LogFileName.assign(Dir + "session.log");
   Form.LogFile();

@@ -31,15 +31,15 @@ TEST(StatusBarGeometry, WiderGapsAndTheDefaultClock) {
   EXPECT_EQ(panels[9].Left + panels[9].Width, 400);
 }
 
-TEST(StatusBarGeometry, SixResourcePanelsAcrossTheWholeWidth) {
+TEST(StatusBarGeometry, SevenResourcePanelsAcrossTheWholeWidth) {
   TStatusBarModel bar;
-  // (640 - 6) / 6 = 105 each, 1 apart; the sixth ends at the edge.
+  // (640 - 7) / 7 = 90 each, 1 apart; the seventh, the scroll-back's, ends at the edge.
   const std::vector<TPanelSpan> panels = bar.ResourcePanels(640);
-  ASSERT_EQ(panels.size(), 6u);
-  EXPECT_EQ(panels[0], (TPanelSpan{0, 105}));
-  EXPECT_EQ(panels[1], (TPanelSpan{106, 105}));
-  EXPECT_EQ(panels[5].Left, 5 * 106);
-  EXPECT_EQ(panels[5].Left + panels[5].Width, 640);
+  ASSERT_EQ(panels.size(), 7u);
+  EXPECT_EQ(panels[0], (TPanelSpan{0, 90}));
+  EXPECT_EQ(panels[1], (TPanelSpan{91, 90}));
+  EXPECT_EQ(panels[6].Left, 6 * 91);
+  EXPECT_EQ(panels[6].Left + panels[6].Width, 640);
 }
 
 TEST(StatusBarGeometry, ABarNarrowerThanItsClockHasNoNegativePanels) {
@@ -116,6 +116,13 @@ TEST(StatusBarTimer, ResourcesRepaintOnlyWhenAFigureChanged) {
   EXPECT_FALSE(bar.ResourcesTick(figures));
   figures[5] = 5001;
   EXPECT_TRUE(bar.ResourcesTick(figures));
+  // The scroll-back's panel: lines, what they cost, the compression.
+  EXPECT_FALSE(bar.ResourcesTick(figures, {}));
+  EXPECT_TRUE(bar.ResourcesTick(figures, {10000000, 175 * 1048576 + 104858, 4.44}));
+  EXPECT_EQ(bar.FigureText(6), "10,000,000 lines 175.1 MB 4.4:1");
+  EXPECT_FALSE(bar.FigureAlert(6));
+  EXPECT_FALSE(bar.ResourcesTick(figures, {10000000, 175 * 1048576 + 104858, 4.44}));
+  EXPECT_TRUE(bar.ResourcesTick(figures, {10000001, 175 * 1048576 + 104858, 4.44}));
 }
 
 TEST(StatusBarClick, SwitchesModeSwapsHintsAndForgetsWhatWasDrawn) {

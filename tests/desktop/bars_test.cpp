@@ -139,6 +139,7 @@ void TBarsTest::statusBarClockModeShowsEachIndicator() {
 
 void TBarsTest::statusBarClickSwitchesModesAndHints() {
   TQelClock bar;
+  bar.ReadScrollback = [] { return TScrollbackFigures{1234567, 3 * 1048576, 4.26}; };
   bar.resize(900, 20);
   bar.show();
   QVERIFY(QTest::qWaitForWindowExposed(&bar));
@@ -148,16 +149,20 @@ void TBarsTest::statusBarClickSwitchesModesAndHints() {
   QTest::mouseClick(panel, Qt::LeftButton);
   QCOMPARE(bar.PanelMode(), pmResources);
   QCOMPARE(bar.toolTip(), QStringLiteral("Click to see clock"));
-  QCOMPARE(bar.PanelCount(), 6);
+  QCOMPARE(bar.PanelCount(), 7);
   QVERIFY2(bar.PanelText(0).endsWith(QLatin1Char('%')), qPrintable(bar.PanelText(0)));
   for (int i = 1; i < 6; ++i) {
     QVERIFY2(bar.PanelText(i).endsWith(QStringLiteral(" Bytes")), qPrintable(bar.PanelText(i)));
   }
-  QCOMPARE(bar.PanelRect(0), QRect(0, 0, 149, 20));  // (900 - 6) / 6
-  QCOMPARE(bar.PanelRect(5).right(), 899);
+  // The seventh panel: what the scroll-back holds and costs.
+  QVERIFY2(bar.PanelText(6).startsWith(QStringLiteral("1")), qPrintable(bar.PanelText(6)));
+  QVERIFY2(bar.PanelText(6).endsWith(QStringLiteral("567 lines 3.0 MB 4.3:1")), qPrintable(bar.PanelText(6)));
+  QCOMPARE(bar.PanelRect(0), QRect(0, 0, 127, 20));  // (900 - 7) / 7
+  QCOMPARE(bar.PanelRect(6).right(), 899);
   QVERIFY(bar.findChild<QWidget*>(QStringLiteral("panel7"))->isHidden());
   const QImage image = Shot(bar, QStringLiteral("statusbar-resources.png"));
   QVERIFY2(CountInk(image, bar.PanelRect(5)) > 10, "heap figure not drawn: see statusbar-resources.png");
+  QVERIFY2(CountInk(image, bar.PanelRect(6)) > 10, "scroll-back figures not drawn: see statusbar-resources.png");
 
   QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(300, 10));
   QCOMPARE(bar.PanelMode(), pmClock);

@@ -209,7 +209,7 @@ TEST(AddBookmark, WhenEveryMarkNumberIsTakenTheSelectionStays) {
   EXPECT_EQ(grid.Bookmarks.RowCount(), 252);
 }
 
-TEST(AddBookmark, ALineTheBackingFileNoLongerHoldsShowsNoText) {
+TEST(AddBookmark, ALoadedLineKeepsItsTextWhenTheBackingFileIsEmptied) {
   TTempDir dir;
   TBrowse screen;
   TBookmarks bookmarks(screen);
@@ -221,10 +221,9 @@ TEST(AddBookmark, ALineTheBackingFileNoLongerHoldsShowsNoText) {
   ASSERT_EQ(screen.LoadFile(), 0);
   screen.SetMarkTop(0, 1, 2);
   screen.SetMarkBottom(0, 4, 2);
-  EXPECT_EQ(bookmarks.SelectionRow().Content, "kept");
   WriteFileBytes(name, "");
-  EXPECT_EQ(bookmarks.SelectionRow().Content, "");
-  ASSERT_TRUE(bookmarks.AddBookmark("gone", kFore, kBack));
+  EXPECT_EQ(bookmarks.SelectionRow().Content, "kept");
+  ASSERT_TRUE(bookmarks.AddBookmark("still there", kFore, kBack));
   EXPECT_EQ(bookmarks.Row(2).LineNumber, "0");
-  EXPECT_EQ(bookmarks.Row(2).Content, "");
+  EXPECT_EQ(bookmarks.Row(2).Content, "kept");
 }

@@ -395,7 +395,7 @@ TEST(FindRequest, DialogCaptions) {
   EXPECT_EQ(FindDialogCaption(fsNotFound), "Find Dialog - Not Found");
 }
 
-TEST(Find, LinesOfAnUnreadableBackingFileAreSkipped) {
+TEST(Find, LinesOfAnEmptiedBackingFileAreStillFound) {
   TTempDir dir;
   TStore store({});
   const std::string name = dir.file("screen.sbf");
@@ -404,10 +404,11 @@ TEST(Find, LinesOfAnUnreadableBackingFileAreSkipped) {
   store.Screen.Medium = TBrowse::mtDiskReadOnly;
   ASSERT_EQ(store.Screen.OpenFile(), 0);
   ASSERT_EQ(store.Screen.LoadFile(), 0);
-  ASSERT_EQ(store.Finder.Find("two"), 8);
   WriteFileBytes(name, "");  // cut short under the open store
   store.Screen.AddLine("a needle in memory", 0, false);
-  EXPECT_EQ(store.Finder.Find("needle"), 3);
-  EXPECT_EQ(store.Finder.LastHitLine(), 2);
-  EXPECT_EQ(store.Finder.FindPrevious("needle"), 0);
+  EXPECT_EQ(store.Finder.Find("two"), 8);
+  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  // Another text searches backward from line 0.
+  EXPECT_EQ(store.Finder.FindPrevious("needle"), 1);
+  EXPECT_EQ(store.Finder.LastHitLine(), 0);
 }
