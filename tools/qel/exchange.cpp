@@ -132,6 +132,7 @@ class TExchangeRun {
   bool Session(int fd, bool telnet);
   bool Wait(pollfd* fds, nfds_t count);
   void TurnAway();
+  void HangUp(int fd);
   void Log(const std::string& bytes);
 
   const TToolCommand& Tool;
@@ -248,7 +249,7 @@ int TExchangeRun::ServeNetwork() {
     std::printf("session from %s:%u\n", inet_ntoa(caller.sin_addr), ntohs(caller.sin_port));
     std::fflush(stdout);
     Session(fd, true);
-    ::close(fd);
+    HangUp(fd);
     std::printf("session ended\n");
     std::fflush(stdout);
     if (StopRequested) return 0;
@@ -286,6 +287,24 @@ int TExchangeRun::ServeSerial() {
   }
   ::close(fd);
   return 0;
+}
+
+// Closing a socket that still holds unread input sends a reset, which the
+// terminal sees as a failed line rather than the end of the session: say
+// goodbye first and take what the terminal still sends for a moment.
+void TExchangeRun::HangUp(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+  }
+  ::close(fd);
 }
 
 // A second caller is told the monitor is busy rather than left waiting.
