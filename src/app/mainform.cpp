@@ -94,12 +94,26 @@ void TMainForm::StartUp(const std::string& commandLineArgument, bool askForBackg
   if (!background.empty()) LoadBackgroundFile(background);
   const int attribute = S.Writer->DefaultAttribute();
   // The terminal screen (the last Rows lines) starts below the restored
-  // lines: the greeting and the host's output never write over them.
-  const int lines = std::max(101, S.Screen->Count() + S.Screen->Rows);
+  // lines: the greeting and the host's output never write over them. Blank
+  // lines at the end of the file (the last session's empty screen rows) are
+  // taken over, so the file does not grow by a screen at every start.
+  const int lines = std::max(101, S.Screen->Count() + S.Screen->Rows - TrailingBlankLines(S.Screen->Rows));
   while (S.Screen->Count() < lines) S.Screen->AddLine(TBrowse::BlankRow(), attribute, true);
   S.Writer->WriteLine("Logged in at : " + (Now ? Now() : LocalTimeText()), attribute);
   S.Writer->WriteLine("", attribute);
   Changed();
+}
+
+// Blank lines at the end of the store, counting at most `limit` of them.
+int TMainForm::TrailingBlankLines(int limit) const {
+  const TBrowse& screen = *S.Screen;
+  int blank = 0;
+  char scratch[TBrowse::kMaxLineLength];
+  for (int line = screen.Count() - 1; line >= 0 && blank < limit; --line, ++blank) {
+    const std::string_view text = screen.GetLineTextView(line, scratch);
+    if (text.find_first_not_of(' ') != std::string_view::npos) break;
+  }
+  return blank;
 }
 
 std::string TMainForm::ChooseBackgroundFile() {

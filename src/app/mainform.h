@@ -107,6 +107,7 @@ class TMainForm {
 
  private:
   std::string ChooseBackgroundFile();
+  int TrailingBlankLines(int limit) const;
   void LoadBackgroundFile(const std::string& name);
   void SaveBackgroundFile();
   bool RenameCopyTo(const std::string& copy, const std::string& target);

@@ -13,6 +13,7 @@
 #include "log/errors.h"
 #include "log/logfiles.h"
 #include "screen/store.h"
+#include "screen/writer.h"
 #include "support/testing.h"
 #include "trace/convert.h"
 #include "trace/decoder.h"
@@ -168,7 +169,7 @@ TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
     form.Now = [] { return std::string("06.12.2026 21:22:18"); };
     desktop.Answers = {TMsgResult::Yes};
     form.StartUp("");
-    session.Screen->AddLine("typed in run " + std::to_string(run), 0, false);
+    session.Writer->WriteLine("typed in run " + std::to_string(run), 0);
     desktop.Answers = {TMsgResult::Yes, TMsgResult::Yes, TMsgResult::Yes};
     ASSERT_TRUE(form.CloseQuery()) << run;
   }
@@ -193,6 +194,11 @@ TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
   }
   EXPECT_EQ(greetings, 10);
   EXPECT_EQ(runs, 10);
+  // Each start adds its greeting, the blank line under it and the run's own
+  // line; the last session's empty screen rows are taken over, not kept.
+  int added = 0;
+  for (std::size_t p = saved.find("\r\n", original.size()); p != std::string::npos; p = saved.find("\r\n", p + 2)) ++added;
+  EXPECT_LE(added, 10 * 3 + 24) << "the file grew by a screen of blank lines at every start";
 }
 
 TEST_F(MainFormTest, ShutdownClosesTheLogFile) {
