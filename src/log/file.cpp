@@ -124,6 +124,13 @@ std::int64_t TFile::Size() const {
   return st.st_size;
 }
 
+bool TFile::IsFile(const std::string& name) const {
+  struct stat open, named;
+  if (Fd < 0 || name.empty() || ::fstat(Fd, &open) != 0) return false;
+  if (::stat(NativeFileName(name).c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 void TFile::Close() {
   if (Fd < 0) return;
   ::close(Fd);

@@ -48,6 +48,9 @@ class TFile {
   int Sync();  // 0 or errno
   // Size in bytes, or -1.
   std::int64_t Size() const;
+  // True while open on the file that name stands for (by device and inode,
+  // so another spelling or a link to it counts).
+  bool IsFile(const std::string& name) const;
   void Close();
 
  private:

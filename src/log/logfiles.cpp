@@ -62,9 +62,7 @@ void TLogFiles::RefreshStatus() {
 
 void TLogFiles::ToggleLogFile() {
   if (S.Settings.LogFileName.empty()) {
-    S.Desktop.ShowMessage({TMsgIcon::Error,
-                           "No LogFile Name specified\rCorrect in the Setup|Configure|Files", "",
-                           mbOK | mbHelp, 0});
+    S.Desktop.ShowMessage({TMsgIcon::Error, kNoLogFileNameText, "", mbOK | mbHelp, 0});
     return;
   }
   if (LogOpen) {
@@ -527,4 +525,11 @@ void TLogFiles::CloseAll() {
   CloseBackgroundLog();
   if (TransferFileState != tsClosed) CloseTransferFile();
   StopEscapeLog();
+}
+
+TLogFiles::TWrittenFile TLogFiles::WritesTo(const std::string& name) const {
+  if (LogOpen && LogFile.IsFile(name)) return wfLog;
+  if (TransferFileState == tsWriting && TransferFile.IsFile(name)) return wfTransfer;
+  if (BackgroundState == bsWriting && BackgroundFile.IsFile(name)) return wfBackground;
+  return wfNone;
 }

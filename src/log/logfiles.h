@@ -31,6 +31,9 @@ struct TLogFilesContext {
   const std::string& ProgramDirectory;
 };
 
+// The refusal of a command that needs the Log File Name when it is empty.
+inline constexpr const char* kNoLogFileNameText = "No LogFile Name specified\rCorrect in the Setup|Configure|Files";
+
 class TLogFiles {
  public:
   explicit TLogFiles(const TLogFilesContext& context);
@@ -132,6 +135,11 @@ class TLogFiles {
   std::uint16_t CaptureCount() const { return CaptureCountValue; }
   bool EscapeLogOpen() const { return EscapeLog.IsOpen(); }
   void WriteEscapeLog(std::string_view record);  // record lines, each ended by a line end
+
+  // Which file kept open for writing a name stands for, so that nothing
+  // replaces a file while it is being written.
+  enum TWrittenFile { wfNone, wfLog, wfTransfer, wfBackground };
+  TWrittenFile WritesTo(const std::string& name) const;
 
   // The window's close and Exit: flush and close every file, stop the capture.
   void CloseAll();
