@@ -6,7 +6,7 @@
 # without being listed.
 cmake_minimum_required(VERSION 3.25)
 
-set(FLOORS core log comms screen transfer trace terminal commands app desktop)
+set(FLOORS core log comms screen transfer trace terminal commands auxwin app desktop)
 
 # The features share the program-wide state through TSession&, which the
 # composition root at the top declares: each of them may include the session
