@@ -14,10 +14,14 @@
 #include "core/paths.h"
 #include "core/settings.h"
 #include "log/errors.h"
+#include "screen/store.h"
+#include "screen/writer.h"
 
 namespace {
 constexpr std::size_t kEbcdicMapSize = 512;
 constexpr const char* kSettingsFilter = "QEL Settings (*.MSE)|*.MSE";
+// The screen is never shorter than this after a settings file is opened.
+constexpr int kPaddedLines = 101;
 
 // Reads exactly count bytes: 0, or the system error code.
 std::uint32_t ReadRecord(const std::string& name, void* record, std::size_t count,
@@ -162,9 +166,21 @@ bool TSettingsFiles::OpenQelSetFile(const std::string& name) {
   CurrentName = name;
   ShowName(name);
   AddRecentFile(name);
+  S.Writer->BuildAttributes();
+  if (ApplyWindowGeometry) {
+    const TSetupRecord& r = S.Settings;
+    ApplyWindowGeometry({r.WindowLeft, r.WindowTop, r.WindowWidth, r.WindowHeight});
+  }
   if (SettingsLoaded) SettingsLoaded();
+  // An empty screen is start-up's, which pads it after the background file:
+  // blank lines here would stand above the restored ones, and the saved file
+  // would grow by them at every start.
+  const int blank = S.Writer->DefaultAttribute();
+  while (S.Screen->Count() > 0 && S.Screen->Count() < kPaddedLines)
+    S.Screen->AddLine(TBrowse::BlankRow(), blank, true);
+  if (ReloadCommandDefinitions) ReloadCommandDefinitions();
   LoadEbcdicMap();
-  ++S.Status.Changes;
+  S.Writer->UpdateStatusBar();
   return read.Error == 0;
 }
 

@@ -52,13 +52,24 @@ class TSettingsFiles {
   std::array<std::string, kRecentMax> RecentItems;
   bool RecentSeparatorVisible = false;
 
-  // The window's hooks: its geometry for GetWindowParameters, and what it
-  // refreshes after a settings file was loaded (attributes, window, modem
-  // toolbar, screen properties, command definitions).
+  // The window's hooks: its geometry for GetWindowParameters, the size and
+  // position a loaded record gives it, and what it refreshes after a load
+  // (modem toolbar texts, screen properties: font, colours, mark colours,
+  // bars, bookmark window). May be unset (headless).
   std::function<TWindowGeometry()> WindowGeometry;
+  std::function<void(const TWindowGeometry&)> ApplyWindowGeometry;
   std::function<void()> SettingsLoaded;
+  // Drops the command definitions and loads them from the record's Command
+  // File Name (set by the local command interpreter while it lives).
+  std::function<void()> ReloadCommandDefinitions;
 
-  // Loads a settings file into the record; false when the record is unchanged.
+  // Loads a settings file into the record and applies it whole, in order:
+  // caption and recent list; the default and category attributes (what
+  // arrives afterwards takes the new colours); the window's size and
+  // position; the modem toolbar and screen properties; the screen padded to
+  // 101 lines (unless still empty at start-up); the command definitions; the
+  // EBCDIC map; the status bar.
+  // False when the record is unchanged.
   bool OpenQelSetFile(const std::string& name);
   bool Save();    // Save As when no current name
   bool SaveAs();  // through the save dialog

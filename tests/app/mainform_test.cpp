@@ -9,6 +9,7 @@
 
 #include "app/handover.h"
 #include "app/session.h"
+#include "app/settingsfile.h"
 #include "comms/transmit.h"
 #include "log/errors.h"
 #include "log/logfiles.h"
@@ -161,6 +162,9 @@ TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
   std::string original;
   for (int i = 0; i < 300; ++i) original += "restored line " + std::to_string(i) + " of the record\r\n";
   WriteFileBytes(Dir + "QelWin.SBF", original);
+  // Started with a settings file as well: opening it pads no blank lines
+  // above the restored ones.
+  ASSERT_EQ(WriteSettingsRecord(Dir + "site.mse", S.Settings), 0u);
   const std::string greeting = "Logged in at : 06.12.2026 21:22:18";
   for (int run = 0; run < 10; ++run) {
     TScriptedDesktop desktop;
@@ -168,7 +172,7 @@ TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
     TMainForm form(session);
     form.Now = [] { return std::string("06.12.2026 21:22:18"); };
     desktop.Answers = {TMsgResult::Yes};
-    form.StartUp("");
+    form.StartUp(Dir + "site.mse");
     session.Writer->WriteLine("typed in run " + std::to_string(run), 0);
     desktop.Answers = {TMsgResult::Yes, TMsgResult::Yes, TMsgResult::Yes};
     ASSERT_TRUE(form.CloseQuery()) << run;

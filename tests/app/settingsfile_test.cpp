@@ -9,6 +9,8 @@
 #include "app/session.h"
 #include "app/settingsfile.h"
 #include "log/errors.h"
+#include "screen/store.h"
+#include "screen/writer.h"
 #include "support/testing.h"
 
 namespace {
@@ -60,6 +62,53 @@ TEST(SettingsFile, SavedAndOpenedAgainRestoresEveryByte) {
   EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
   EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "site");
   EXPECT_EQ(t.S->SettingsFiles->RecentItems[0], "1. " + name);
+}
+
+TEST(SettingsFile, OpeningAppliesTheRecordWholeAndInOrder) {
+  TTestSession t;
+  TSettingsFiles& files = *t.S->SettingsFiles;
+  TSetupRecord site = t.S->Settings;
+  site.ForegroundColor = colors::White;
+  site.BackgroundColor = colors::Red;
+  site.ErrorAttr.Foreground = colors::Yellow;
+  site.ErrorAttr.Background = colors::Navy;
+  site.FontName = "Liberation Mono";
+  site.FontSize = 12;
+  site.WindowLeft = 40;
+  site.WindowTop = 30;
+  site.WindowWidth = 900;
+  site.WindowHeight = 600;
+  const std::string name = t.Dir.file("site.mse");
+  ASSERT_EQ(WriteSettingsRecord(name, site), 0u);
+
+  // What the window is asked to do, and what the session holds each time.
+  std::vector<std::string> steps;
+  auto currentLook = [&] { return t.S->Screen->GetAttributeRecord(t.S->Writer->State.CurrentAttribute); };
+  files.ApplyWindowGeometry = [&](const TWindowGeometry& g) {
+    steps.push_back("window " + std::to_string(g.Left) + "," + std::to_string(g.Top) + " " +
+                    std::to_string(g.Width) + "x" + std::to_string(g.Height));
+  };
+  files.SettingsLoaded = [&] {
+    // The attributes are built before the screen properties are applied.
+    steps.push_back(currentLook().Background == colors::Red ? "screen, new colours" : "screen, old colours");
+  };
+  files.ReloadCommandDefinitions = [&] { steps.push_back("commands, " + std::to_string(t.S->Screen->Count()) + " lines"); };
+  t.S->Screen->AddLine("a line before", 0, false);
+  ASSERT_TRUE(files.OpenQelSetFile(name));
+  EXPECT_EQ(steps, (std::vector<std::string>{"window 40,30 900x600", "screen, new colours", "commands, 101 lines"}));
+
+  // Text that arrives afterwards takes the record's colours and font, trace
+  // lines their category's.
+  const std::string text = "after";
+  t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  const TTextAttributes written = t.S->Screen->GetCellRecord(1, t.S->Writer->State.CursorRow);
+  EXPECT_EQ(written.Foreground, colors::White);
+  EXPECT_EQ(written.Background, colors::Red);
+  EXPECT_EQ(written.FontName, "Liberation Mono");
+  EXPECT_EQ(written.Size, 12);
+  const TTextAttributes error = t.S->Screen->GetAttributeRecord(t.S->Writer->State.Category[caError]);
+  EXPECT_EQ(error.Foreground, colors::Yellow);
+  EXPECT_EQ(error.Background, colors::Navy);
 }
 
 TEST(SettingsFile, ALongerFileGivesItsFirstRecord) {
