@@ -126,6 +126,12 @@ class TConverter {
   bool CheckDumpMark(TConvertKind kind, TLineClass first, int& fromColumn);
   void WrongMark();
   std::size_t MarkedCount() const { return std::min(Area.MarkedLines, Area.Lines.size()); }
+  // Between the lines of a long loop: the progress shown, and the yield
+  // step, which is true when the user broke off.
+  bool LineStop(std::size_t done, std::size_t total) {
+    T.CommandProgress(done, total);
+    return T.YieldStop();
+  }
 
   void ConvertMessage();
   void ConvertMbid();
@@ -193,11 +199,12 @@ void TConverter::Run(TConvertKind kind) {
     case TLineClass::WordDump:
     case TLineClass::ByteDump:
       CollectDump(fromColumn);
-      DecodeByName();
+      // Broken off while collecting: there is nothing to decode.
+      if (!T.AbortRequested) DecodeByName();
       return;
     default:
       CollectValues();
-      DecodeByName();
+      if (!T.AbortRequested) DecodeByName();
       return;
   }
   file.Show();
@@ -222,6 +229,7 @@ void TConverter::CollectDump(int fromColumn) {
   T.MessageBuffer.Clear();
   const std::size_t marked = MarkedCount();
   for (std::size_t i = 0; i < marked; ++i) {
+    if (LineStop(i, marked)) break;
     std::string line = Area.Lines[i];
     const TLineClass c = Classify(line);
     if (!IsDump(c)) continue;
@@ -246,6 +254,7 @@ void TConverter::CollectValues() {
   T.MessageBuffer.Clear();
   const std::size_t marked = MarkedCount();
   for (std::size_t i = 0; i < marked; ++i) {
+    if (LineStop(i, marked)) break;
     const std::string& line = Area.Lines[i];
     const TLineClass c = Classify(line);
     if (c == TLineClass::Message || c == TLineClass::Mail) continue;
@@ -310,6 +319,7 @@ void TConverter::ConvertMbid() {
   T.MessageBuffer.Clear();
   const std::size_t marked = MarkedCount();
   for (std::size_t i = 0; i < marked; ++i) {
+    if (LineStop(i, marked)) break;
     const std::string& l = Area.Lines[i];
     const std::size_t equals = l.find('=');
     if (equals != std::string::npos) T.ParseDataLine(l, equals + 1, grBytes);
@@ -363,6 +373,7 @@ void TConverter::ConvertMail() {
   S.Writer->WriteLine(kMailHeading, caMsg);
   const std::size_t marked = MarkedCount();
   for (std::size_t i = 0; i < marked;) {
+    if (LineStop(i, marked)) break;
     const std::string& line = Area.Lines[i];
     if (Classify(line) != TLineClass::Mail) {
       ++i;
@@ -430,6 +441,7 @@ void TConverter::DecodeAsMini(const TMessageBuffer& bytes) {
   reader.StartReading();
   const std::size_t words = (bytes.Count + 1) / 2;
   for (std::size_t first = 0; first < words; first += kMiniWordsPerLine) {
+    if (LineStop(first, words)) break;
     std::string line = " WOR 0000:" + Hex(static_cast<std::uint32_t>(first * 2), 4) + "    ";
     for (std::size_t w = first; w < first + kMiniWordsPerLine; ++w) {
       const std::uint32_t word = w < words ? bytes.Word(static_cast<std::uint32_t>(2 * w)) : 0;
@@ -451,6 +463,7 @@ void TConverter::DecodeMessageList(const TMessageBuffer& bytes) {
   auto optional16 = [&](std::uint32_t at) { return u16(at) == 0xFFFF ? std::string("....") : Hex(u16(at), 4); };
   S.Writer->WriteLine(kMessageListHeading, caMsg);
   for (std::uint32_t at = 0; at + kHead <= bytes.Count;) {
+    if (LineStop(at, bytes.Count)) break;
     const auto identity = static_cast<std::uint16_t>(u16(at));
     if (identity == 0xFFFF) break;
     std::string name = KaspName(identity);
@@ -485,6 +498,7 @@ void TConverter::DecodeMessageList(const TMessageBuffer& bytes) {
 
 void ConvertMarkedArea(TSession& s, TConvertKind kind, const TMarkedText& area) {
   TTraceDecoder& trace = *s.Trace;
+  if (trace.Command.Running) return;  // one command on the mode files at a time
   TModeCommandScope scope(s);
   scope.SuspendTrigger();
   // The live trace (or MINI trace) goes on afterwards with the message it was

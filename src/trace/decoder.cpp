@@ -400,6 +400,27 @@ bool TTraceDecoder::YieldStop() {
   return AbortRequested;
 }
 
+void TTraceDecoder::BeginCommand() {
+  Command = {true, 0, 0};
+  AbortRequested = false;
+  if (OnCommandProgress) OnCommandProgress();
+}
+
+void TTraceDecoder::EndCommand() {
+  Command = {};
+  AbortRequested = false;
+  if (OnCommandProgress) OnCommandProgress();
+}
+
+void TTraceDecoder::CommandProgress(std::uint64_t position, std::uint64_t maximum) {
+  if (!Command.Running) return;
+  const int before = Command.Percent();
+  const bool newRange = maximum != Command.Maximum;
+  Command.Position = position;
+  Command.Maximum = maximum;
+  if ((newRange || Command.Percent() != before) && OnCommandProgress) OnCommandProgress();
+}
+
 void TTraceDecoder::ResetMessageState() {
   Line.Clear();
   MessageBuffer.Clear();

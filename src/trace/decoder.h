@@ -9,6 +9,7 @@
 // PrintHeader, DecodeBuffer, DecodeMode, DecodeMbidList and MbidLine.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -64,6 +65,24 @@ class TTraceDecoder {
   enum TTraceState : int { tsOff = 0, tsHostNames = 1, tsConverting = 2 };  // 1: host name files only
   TTraceState TraceState = tsOff;
   bool AbortRequested = false;
+
+  // A command on the mode files (a conversion, a Display Mode listing) is
+  // running: meanwhile the window's break key sets AbortRequested, the
+  // status bar's gauge shows how far it is, and no second one starts.
+  struct TCommandProgress {
+    bool Running = false;
+    std::uint64_t Position = 0;
+    std::uint64_t Maximum = 0;
+    int Percent() const { return Maximum == 0 ? 0 : static_cast<int>(std::min<std::uint64_t>(Position, Maximum) * 100 / Maximum); }
+  };
+  TCommandProgress Command;
+  // Called when a command starts or ends and when its percentage moves (the
+  // window redraws its gauge); may be unset.
+  std::function<void()> OnCommandProgress;
+  void BeginCommand();
+  // Ends it; a break-off requested meanwhile is forgotten with it.
+  void EndCommand();
+  void CommandProgress(std::uint64_t position, std::uint64_t maximum);
   // The "Trigger On/Off" switch: print only the messages around a chosen one.
   bool TriggerEnabled = false;
 

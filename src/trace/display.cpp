@@ -38,6 +38,7 @@ class TFileListing final : public TListingOutput {
   }
   void Message(const std::string& text) override { S.Errors->ReportError(ekMessage, 0, text); }
   bool Stop() override { return S.Trace->YieldStop(); }
+  void Progress(std::uint64_t done, std::uint64_t total) override { S.Trace->CommandProgress(done, total); }
 
   bool WriteFailed = false;
   int WriteError = 0;
@@ -54,7 +55,9 @@ TModeCommandScope::TModeCommandScope(TSession& session)
     : S(session),
       SavedTraceState(session.Trace->TraceState),
       SavedHostNames(HostNamesOpen(session)),
-      SavedTrigger(session.Trace->TriggerEnabled) {}
+      SavedTrigger(session.Trace->TriggerEnabled) {
+  S.Trace->BeginCommand();
+}
 
 bool TModeCommandScope::Open(bool hostNames) {
   TTraceDecoder& trace = *S.Trace;
@@ -86,6 +89,7 @@ TModeCommandScope::~TModeCommandScope() {
   }
   S.Trace->TraceState = SavedTraceState;
   if (TriggerSuspended && SavedTrigger) S.Trace->SetTriggerEnabled(true);
+  S.Trace->EndCommand();
 }
 
 // --- Display Mode ---
@@ -106,6 +110,7 @@ void ShowFileInMemo(TSession& s, const std::string& path, const std::string& tit
 }
 
 void DisplayMode(TSession& s) {
+  if (s.Trace->Command.Running) return;  // one command on the mode files at a time
   if (s.Settings.ModeFileName.empty()) {
     NoModeFileBox(s);
     return;

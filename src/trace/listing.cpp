@@ -152,7 +152,11 @@ void TModeLister::ListStructure(const TModeRun& run, std::int64_t mode, std::uin
   bool labelShown = false;
   bool lastElse = false;
   std::uint16_t lastLabel = 0;
+  if (ProgressLevel < 0) ProgressLevel = level;
+  const std::uint64_t total = run.Components.size();
+  std::uint64_t done = 0;
   for (const TModeRecord& record : run.Components) {
+    if (level == ProgressLevel) Out.Progress(done++, total);
     if (Stopped()) return;
     const TModeComponentRecord c = record.Component();
     if (c.IsVariant()) {
@@ -229,7 +233,9 @@ void TModeLister::ListArray(const TModeHeaderRecord& array, std::uint32_t byteBa
   const bool showThird = d[2].Lower != d[2].Upper;
   std::uint32_t i1 = d[0].Lower, i2 = d[1].Lower, i3 = d[2].Lower;
   std::uint64_t bits = std::uint64_t{byteBase} * 8 + bitBase;
+  if (ProgressLevel < 0) ProgressLevel = level;
   for (std::uint64_t n = 0; n < count; ++n, bits += step) {
+    if (level == ProgressLevel) Out.Progress(n, count);
     if (Stopped()) return;
     item.Name.assign(1, '(');
     item.Name += IndexText(array, 0, static_cast<std::uint16_t>(i1));

@@ -19,6 +19,8 @@ class TListingOutput {
   virtual void Message(const std::string& text) = 0;
   // Asked before every item: true when the user has broken off.
   virtual bool Stop() { return false; }
+  // How far the listing is: items done of the outermost structure or array.
+  virtual void Progress(std::uint64_t done, std::uint64_t total) {}
 };
 
 class TModeLister {
@@ -105,5 +107,6 @@ class TModeLister {
   std::uint64_t Items = 0;
   bool Broken = false;
   bool Truncated = false;
+  int ProgressLevel = -1;  // the level of the outermost structure or array
   TMessageBuffer NoBuffer;  // the set and constant texts are given values, not read
 };

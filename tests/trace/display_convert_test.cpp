@@ -247,4 +247,36 @@ TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
   EXPECT_EQ(T.Desktop.Memos.size(), 1u);
   EXPECT_EQ(S().Writer->Redirect, nullptr);
 }
+TEST_F(ConvertTest, TheBreakKeyEndsALongConversionAtTheNextLine) {
+  // 10,000 marked mail records; the user breaks off once a hundred are done.
+  Lines marked;
+  for (int i = 0; i < 10000; ++i) marked.push_back("MAIL " + std::to_string(10000 + i));
+  int shownAtBreak = -1;
+  S().Trace->OnCommandProgress = [&] {
+    const TTraceDecoder::TCommandProgress& c = S().Trace->Command;
+    if (c.Running && c.Position >= 100 && shownAtBreak < 0) {
+      shownAtBreak = c.Percent();
+      S().Trace->AbortRequested = true;
+      // A second conversion asked for meanwhile does not start.
+      Convert(ckMarked, {"MAIL 0001"}, 1);
+    }
+  };
+  Convert(ckMarked, marked, 1);
+  EXPECT_EQ(shownAtBreak, 1);
+  Lines expected{kMailHeading};
+  for (int i = 0; i < 100; ++i) expected.push_back("MAIL " + std::to_string(10000 + i));
+  EXPECT_EQ(Shown(), Joined(expected));
+  EXPECT_FALSE(S().Trace->Command.Running);
+  EXPECT_FALSE(S().Trace->AbortRequested);
+}
+
+TEST_F(ConvertTest, ABrokenOffDumpIsNotDecoded) {
+  Lines dump(500, kByteLine);
+  S().Trace->OnCommandProgress = [&] {
+    if (S().Trace->Command.Running && S().Trace->Command.Position >= 10) S().Trace->AbortRequested = true;
+  };
+  Convert(ckByteDump, dump, 19, "PAIR");
+  EXPECT_TRUE(T.Desktop.Memos.empty());
+  EXPECT_TRUE(T.Desktop.ModeNamesAsked.empty());  // no mode name asked for what will not be decoded
+}
 }  // namespace

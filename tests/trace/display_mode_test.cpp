@@ -2,6 +2,8 @@
 // boxes, and the trace state put back afterwards.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/session.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
@@ -15,6 +17,7 @@ namespace {
 const char* const kModes = R"(
 VERSION 1.0;
 NEWMODE pair = STRUCT (a INT, b BOOL);
+NEWMODE table = ARRAY (1:400) pair;
 NEWMODE colour = SET (red, green);
 SYN answer pair = 42;
 KASP MSG 1 = "ONE";
@@ -147,6 +150,51 @@ TEST_F(DisplayModeTest, BreakingOffShowsNothing) {
   EXPECT_TRUE(Desktop.Memos.empty());
   EXPECT_TRUE(Desktop.Boxes.empty());
   EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
+  // The break-off ends with the command: the live trace is not stopped by it.
+  EXPECT_FALSE(S->Trace->AbortRequested);
+  EXPECT_FALSE(S->Trace->Command.Running);
+}
+
+TEST_F(DisplayModeTest, ALongListingShowsItsProgressAndStartsNoSecondListing) {
+  std::vector<int> percents;
+  int nestedMemos = -1;
+  S->Trace->OnCommandProgress = [&] {
+    const TTraceDecoder::TCommandProgress& c = S->Trace->Command;
+    if (!c.Running) return;
+    percents.push_back(c.Percent());
+    // Halfway through, the user asks for another listing: it does not start.
+    if (c.Percent() == 50 && nestedMemos < 0) {
+      Display("PAIR");
+      nestedMemos = static_cast<int>(Desktop.Memos.size());
+    }
+  };
+  Display("TABLE");
+  ASSERT_EQ(Desktop.Memos.size(), 1u);
+  EXPECT_EQ(Desktop.Memos[0].Title, "TABLE  Display Mode");
+  EXPECT_EQ(nestedMemos, 0);
+  // The elements of the array, one percent at a time, from 0 to 99.
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.front(), 0);
+  EXPECT_EQ(percents.back(), 99);
+  EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+  EXPECT_FALSE(S->Trace->Command.Running);
+}
+
+TEST_F(DisplayModeTest, TheBreakKeyStopsAListingAtTheNextElement) {
+  int elementsSeen = 0;
+  S->Trace->OnCommandProgress = [&] {
+    const TTraceDecoder::TCommandProgress& c = S->Trace->Command;
+    if (c.Running && c.Maximum == 400) elementsSeen = static_cast<int>(c.Position);
+    if (c.Running && c.Position >= 100) S->Trace->AbortRequested = true;
+  };
+  Display("TABLE");
+  EXPECT_TRUE(Desktop.Memos.empty());
+  // The listing file holds the elements before the break, not all 400.
+  const std::string listed = ReadFileBytes(Dir + "qel.%%%");
+  EXPECT_NE(listed.find("(00100)"), std::string::npos);
+  EXPECT_EQ(listed.find("(00101)"), std::string::npos);
+  EXPECT_EQ(elementsSeen, 100);
+  EXPECT_FALSE(S->Trace->AbortRequested);
 }
 
 TEST_F(DisplayModeTest, ModeDialogStoresTheNameUpperCased) {
