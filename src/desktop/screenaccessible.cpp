@@ -77,7 +77,8 @@ int TScreenAccessible::selectionCount() const {
 QRect TScreenAccessible::characterRect(int offset) const {
   const int row = offset / (Columns() + 1);
   const int column = offset % (Columns() + 1) + 1;
-  const QRect cell = View()->CellRect(View()->TopLine() + row, column + View()->LeftColumn());
+  // A character of a double-size line covers two cells.
+  const QRect cell = View()->CharacterRect(View()->TopLine() + row, column);
   return QRect(View()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
 }
 
@@ -86,7 +87,7 @@ int TScreenAccessible::offsetAtPoint(const QPoint& point) const {
   const QSize cell = View()->CellSize();
   if (local.x() < 0 || local.y() < 0) return -1;
   const int row = local.y() / cell.height();
-  const int column = local.x() / cell.width() + View()->LeftColumn();
+  const int column = View()->ColumnAtCell(View()->TopLine() + row, local.x() / cell.width() + View()->LeftColumn() + 1) - 1;
   if (row >= View()->VisibleRows() || column >= Columns()) return -1;
   return row * (Columns() + 1) + column;
 }

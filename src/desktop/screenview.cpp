@@ -109,6 +109,14 @@ QRect TScreenView::CellRect(int line, int column) const {
   return QRect((column - 1 - Left) * CellWidth, (line - Top) * CellHeight, CellWidth, CellHeight);
 }
 
+QRect TScreenView::CharacterRect(int line, int column) const {
+  const TCellSpan span = CellsOfColumn(SizeOf(line), column);
+  const QRect first = CellRect(line, span.First);
+  return QRect(first.topLeft(), QSize(span.Count * CellWidth, CellHeight));
+}
+
+int TScreenView::ColumnAtCell(int line, int cell) const { return ColumnOfCell(SizeOf(line), cell); }
+
 int TScreenView::CursorLine() const {
   if (ListUse(Browse)) return Top + Browse.CursorYPosition() - 1;
   return std::max(0, Browse.Count() - Browse.Rows + Browse.CursorYPosition() - 1);
@@ -143,43 +151,38 @@ void TScreenView::MeasureFont() {
   CellHeight = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
   Ascent = static_cast<int>(std::round(metrics.ascent()));
   Fonts.clear();
-  FontKinds.clear();
+  FontMade.clear();
 }
 
 void TScreenView::FontChanged() {
   MeasureFont();
   Fonts.clear();
-  FontKinds.clear();
+  FontMade.clear();
   updateGeometry();
   UpdateScrollBars();
   viewport()->update();
 }
 
 // The font of an attribute, spaced so its advance is exactly one cell: a
-// run drawn in one call then stays on the grid at any size and scale.
-const QFont& TScreenView::FontFor(int attribute, bool& doubleSize) {
+// run drawn in one call then stays on the grid at any size and scale. A
+// double-size attribute has the same font: its lines are drawn scaled.
+const QFont& TScreenView::FontFor(int attribute) {
   if (attribute >= static_cast<int>(Fonts.size())) {
     Fonts.resize(static_cast<std::size_t>(attribute) + 1);
-    FontKinds.resize(static_cast<std::size_t>(attribute) + 1, -1);
+    FontMade.resize(static_cast<std::size_t>(attribute) + 1, false);
   }
-  if (FontKinds[attribute] < 0) {
+  if (!FontMade[attribute]) {
     const TTextAttributes& record = Browse.GetAttributeRecord(attribute);
     QFont font = BaseFont;
     font.setBold(record.Style & fsBold);
     font.setItalic(record.Style & fsItalic);
     font.setUnderline(record.Style & fsUnderline);
     font.setStrikeOut(record.Style & fsStrikeOut);
-    const bool wide = record.Size > Browse.FontSize;
-    if (wide) {
-      font.setStretch(200);
-    } else {
-      const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));
-      font.setLetterSpacing(QFont::AbsoluteSpacing, CellWidth - advance);
-    }
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));
+    font.setLetterSpacing(QFont::AbsoluteSpacing, CellWidth - advance);
     Fonts[attribute] = font;
-    FontKinds[attribute] = wide ? 1 : 0;
+    FontMade[attribute] = true;
   }
-  doubleSize = FontKinds[attribute] == 1;
   return Fonts[attribute];
 }
 
@@ -211,6 +214,10 @@ void TScreenView::PaintRow(QPainter& painter, int row, const QRect& clip) {
                      ToQColor(Browse.BackColor));
     return;
   }
+  if (const TRowSize size = SizeOf(line); size != rsNormal) {
+    PaintSizedRow(painter, row, line, size, firstColumn, lastColumn);
+    return;
+  }
   std::string text;
   std::uint16_t attributes[kLineCells];
   Browse.GetLine(line, text, attributes);
@@ -239,19 +246,55 @@ void TScreenView::PaintRow(QPainter& painter, int row, const QRect& clip) {
     // Trailing blanks draw nothing unless a line runs through them.
     if (record.Style & (fsUnderline | fsStrikeOut)) shown = end - start;
     if (shown > 0) {
-      bool doubleSize = false;
-      painter.setFont(FontFor(attribute, doubleSize));
+      painter.setFont(FontFor(attribute));
       painter.setPen(ToQColor(markColours ? markColours->Foreground : record.Foreground));
-      if (!doubleSize) {
-        painter.drawText(cells.left(), y + Ascent, run.left(shown));
-      } else {
-        // A double-size character fills two cells; the writer leaves the second blank.
-        for (int i = 0; i < shown; ++i)
-          if (run[i] != QLatin1Char(' ')) painter.drawText(cells.left() + i * CellWidth, y + Ascent, run.mid(i, 1));
-      }
+      painter.drawText(cells.left(), y + Ascent, run.left(shown));
     }
     start = end;
   }
+}
+
+// A double-width line, or a half of a double-height one, as a VT100 draws
+// it: each character twice as wide (and twice as high, the row showing its
+// half) over the cells it covers. The bottom half shows the characters of
+// the line above it. Marks colour the cells the mouse marked.
+void TScreenView::PaintSizedRow(QPainter& painter, int row, int line, TRowSize size, int firstCell, int lastCell) {
+  const int y = row * CellHeight;
+  const int source = size == rsDoubleBottom ? line - 1 : line;
+  std::string text;
+  std::uint16_t attributes[kLineCells] = {};
+  if (source < 0 || !Browse.GetLine(source, text, attributes)) text.clear();
+  std::uint8_t marks[kLineCells];
+  const bool marked = LineMarkColours(Browse, line, marks);
+  auto columnLook = [&](int column) -> const TTextAttributes& {
+    return Browse.GetAttributeRecord(attributes[std::clamp(column, 0, kLineCells - 1)]);
+  };
+  for (int cell = firstCell; cell <= lastCell; ++cell) {
+    const int column = ColumnOfCell(size, cell + 1) - 1;
+    const TMarkAttributes* mark = marked && marks[cell] ? Browse.Marks.Get(marks[cell]) : nullptr;
+    painter.fillRect(QRect((cell - Left) * CellWidth, y, CellWidth, CellHeight),
+                     ToQColor(mark ? mark->Background : columnLook(column).Background));
+  }
+  const char16_t* glyphs = Glyphs();
+  painter.save();
+  painter.setClipRect(QRect(0, y, viewport()->width(), CellHeight), Qt::IntersectClip);
+  const int length = std::min<int>(static_cast<int>(text.size()), kLineCells);
+  for (int column = 0; column < length; ++column) {
+    const auto byte = static_cast<std::uint8_t>(text[static_cast<std::size_t>(column)]);
+    if (byte == ' ' || byte == 0) continue;
+    const TCellSpan span = CellsOfColumn(size, column + 1);
+    const int first = span.First - 1;
+    if (first > lastCell || first + span.Count - 1 < firstCell) continue;
+    const TMarkAttributes* mark = marked && marks[first] ? Browse.Marks.Get(marks[first]) : nullptr;
+    painter.setFont(FontFor(attributes[column]));
+    painter.setPen(ToQColor(mark ? mark->Foreground : columnLook(column).Foreground));
+    painter.save();
+    painter.translate((first - Left) * CellWidth, size == rsDoubleBottom ? y - CellHeight : y);
+    painter.scale(2, size == rsDoubleWidth ? 1 : 2);
+    painter.drawText(0, Ascent, QString(QChar(glyphs[byte])));
+    painter.restore();
+  }
+  painter.restore();
 }
 
 void TScreenView::PaintCaret(QPainter& painter) {
@@ -286,7 +329,7 @@ void TScreenView::FlushDamage() {
   if (damage.All) {
     MeasureFont();
     Fonts.clear();
-    FontKinds.clear();
+    FontMade.clear();
   }
   if (damage.ShowTop) ScrollTo(0, 0);
   // Lines added scroll the view with them, one scroll for the whole burst,
@@ -303,7 +346,9 @@ void TScreenView::FlushDamage() {
     viewport()->update();
   } else if (damage.LastLine >= 0) {
     const int first = std::max(damage.FirstLine, Top);
-    const int last = std::min(damage.LastLine, Top + VisibleRows());
+    // A double-height bottom half shows the line above it.
+    const int below = SizeOf(damage.LastLine + 1) == rsDoubleBottom ? 1 : 0;
+    const int last = std::min(damage.LastLine + below, Top + VisibleRows());
     if (first <= last)
       viewport()->update(QRect(0, (first - Top) * CellHeight, viewport()->width(), (last - first + 1) * CellHeight));
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "screen/rowsize.h"
 #include "screen/selection.h"
 
 class TBrowse;
@@ -27,6 +28,9 @@ class TScreenView : public QAbstractScrollArea {
   // Every key press and release goes here first (set once by the main
   // window); true means it was used. Navigation keys also scroll the view.
   std::function<bool(QKeyEvent*)> OnKey;
+  // The size a store line is drawn in (double width, the halves of double
+  // height); unset, every line is normal.
+  std::function<TRowSize(int line)> RowSize;
 
   // Paints done so far (benchmarks and tests).
   int PaintCount() const { return Paints; }
@@ -34,6 +38,11 @@ class TScreenView : public QAbstractScrollArea {
   QRect RowRect(int row) const;
   // A store cell (column 1..132) in viewport coordinates.
   QRect CellRect(int line, int column) const;
+  // Where the character of a store column shows on its line: two cells on
+  // a double-size line.
+  QRect CharacterRect(int line, int column) const;
+  // The store column whose character shows on a cell (from 1) of a line.
+  int ColumnAtCell(int line, int cell) const;
   int TopLine() const { return Top; }
   int LeftColumn() const { return Left; }  // first column shown, from 0
   int VisibleRows() const;
@@ -95,8 +104,10 @@ class TScreenView : public QAbstractScrollArea {
   void NoteDamage();
   void FlushDamage();
   void MeasureFont();
-  const QFont& FontFor(int attribute, bool& doubleSize);
+  const QFont& FontFor(int attribute);
+  TRowSize SizeOf(int line) const { return RowSize ? RowSize(line) : rsNormal; }
   void PaintRow(class QPainter& painter, int row, const QRect& clip);
+  void PaintSizedRow(QPainter& painter, int row, int line, TRowSize size, int firstCell, int lastCell);
   void PaintCaret(QPainter& painter);
   void UpdateScrollBars();
   int VerticalDivisor() const;
@@ -115,7 +126,7 @@ class TScreenView : public QAbstractScrollArea {
   TMouseMarking Mouse;
   QFont BaseFont;
   std::vector<QFont> Fonts;  // per attribute number; dropped on a full repaint
-  std::vector<signed char> FontKinds;  // -1 not made, 0 single, 1 double size
+  std::vector<bool> FontMade;
   std::string FontKey;
   int CellWidth = 8, CellHeight = 16, Ascent = 12;
   int Top = 0, Left = 0;

@@ -9,6 +9,7 @@
 
 #include "desktop/screenview.h"
 #include "guitesting.h"
+#include "screen/rowsize.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "support/testing.h"
@@ -37,6 +38,7 @@ struct TShownView {
   TShownView() {
     T.S->StartUp();
     View = std::make_unique<TScreenView>(*T.S->Screen);
+    View->RowSize = [this](int line) { return RowSizeOf(*T.S->Screen, T.S->Writer->State, line); };
     View->resize(View->SizeForColumns(80));
     View->show();
   }
@@ -69,6 +71,7 @@ class TScreenViewTest : public QObject {
   void DoubleAndMiddleClicksReachTheMainWindow();
   void LineDrawingByteShowsABoxDrawingGlyph();
   void AccessibleTextAndCaret();
+  void DoubleSizeLinesAreDrawnAsAVt100DrawsThem();
   void KeysGoToTheHookAndPageKeysScroll();
   void Screenshots();
 };
@@ -271,6 +274,71 @@ void TScreenViewTest::AccessibleTextAndCaret() {
   QCOMPARE(text->characterCount(), v.View->VisibleRows() * 81);
   const QRect cell = text->characterRect(row * 81 + 3);
   QCOMPARE(text->offsetAtPoint(cell.center()), row * 81 + 3);
+}
+
+namespace {
+// Columns (from 0) of the cells of a row that carry ink: any pixel unlike the
+// row's background.
+std::vector<bool> InkedCells(const QImage& shot, const QRect& row, int cellWidth, const QColor& background) {
+  std::vector<bool> inked(static_cast<std::size_t>(row.width() / cellWidth), false);
+  for (int x = row.left(); x < row.left() + static_cast<int>(inked.size()) * cellWidth; ++x)
+    for (int y = row.top(); y <= row.bottom(); ++y)
+      if (shot.pixelColor(x, y) != background) inked[static_cast<std::size_t>((x - row.left()) / cellWidth)] = true;
+  return inked;
+}
+
+int LastInked(const std::vector<bool>& cells) {
+  for (int i = static_cast<int>(cells.size()) - 1; i >= 0; --i)
+    if (cells[static_cast<std::size_t>(i)]) return i;
+  return -1;
+}
+
+// Pixels unlike the background on one pixel line across a row.
+int InkOnPixelLine(const QImage& shot, const QRect& row, int y, const QColor& background) {
+  int ink = 0;
+  for (int x = row.left(); x < row.right(); ++x) ink += shot.pixelColor(x, y) != background;
+  return ink;
+}
+}  // namespace
+
+void TScreenViewTest::DoubleSizeLinesAreDrawnAsAVt100DrawsThem() {
+  TShownView v;
+  v.T.S->Settings.Emulation = emVT100;
+  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
+  // Rows 2 and 3 a double-height pair, row 5 double width, row 7 normal:
+  // each holds "DOUBLE" (six characters).
+  v.Receive("\x1b[2;1H\x1b#3DOUBLE\x1b[3;1H\x1b#4DOUBLE\x1b[5;1H\x1b#6DOUBLE\x1b[7;1HDOUBLE\x1b[10;1H");
+  QVERIFY(v.Settle());
+  const QImage shot = v.View->viewport()->grab().toImage();
+  shot.save(ArtifactPath("screenview-double-size.png"));
+  const int width = v.View->CellSize().width();
+  const QColor background = shot.pixelColor(shot.width() - 2, 2);
+  auto rowRect = [&](int row) { return v.View->RowRect(v.Line(row) - v.View->TopLine()); };
+  // Normal: six cells. Double width and both double-height halves: twelve.
+  QCOMPARE(LastInked(InkedCells(shot, rowRect(7), width, background)), 5);
+  QCOMPARE(LastInked(InkedCells(shot, rowRect(5), width, background)), 11);
+  QCOMPARE(LastInked(InkedCells(shot, rowRect(2), width, background)), 11);
+  QCOMPARE(LastInked(InkedCells(shot, rowRect(3), width, background)), 11);
+  // Capitals of a normal row touch neither its first pixel line nor its last
+  // (the space above them, the descent below). Twice as high and cut
+  // between the two rows, they run through the top row's last pixel line
+  // and the bottom row's first.
+  const QRect top = rowRect(2), bottom = rowRect(3), normal = rowRect(7);
+  QCOMPARE(InkOnPixelLine(shot, normal, normal.top(), background), 0);
+  QCOMPARE(InkOnPixelLine(shot, normal, normal.bottom(), background), 0);
+  QVERIFY(InkOnPixelLine(shot, top, top.bottom(), background) > 0);
+  QVERIFY(InkOnPixelLine(shot, bottom, bottom.top(), background) > 0);
+  QCOMPARE(InkOnPixelLine(shot, bottom, bottom.bottom(), background), 0);
+  // Screen readers get the line's characters, one per character.
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(v.View.get());
+  QAccessibleTextInterface* text = accessible->textInterface();
+  const int row = v.Line(2) - v.View->TopLine();
+  QCOMPARE(text->text(row * 81, row * 81 + 6), QString("DOUBLE"));
+  // Its third character covers cells 5 and 6.
+  const QRect third = text->characterRect(row * 81 + 2);
+  QCOMPARE(third.width(), 2 * width);
+  QCOMPARE(text->offsetAtPoint(third.center()), row * 81 + 2);
+  QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), row * 81 + 2);
 }
 
 void TScreenViewTest::KeysGoToTheHookAndPageKeysScroll() {

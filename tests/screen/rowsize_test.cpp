@@ -1,0 +1,73 @@
+// The size a line is drawn in: the terminal's own on its screen, read from
+// what the line holds once it has scrolled into the history.
+#include "screen/rowsize.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/session.h"
+#include "screen/store.h"
+#include "screen/writer.h"
+#include "support/testing.h"
+
+namespace {
+struct TVt100 {
+  TTestSession T;
+  TVt100() {
+    T.S->Settings.Emulation = emVT100;
+    T.S->StartUp();
+  }
+  void Receive(const std::string& bytes) {
+    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  }
+  TRowSize Size(int line) const { return RowSizeOf(*T.S->Screen, T.S->Writer->State, line); }
+  int Line(int row) const { return T.S->Screen->ScreenLine(row); }
+};
+}  // namespace
+
+TEST(RowSize, OnTheScreenTheTerminalsOwn) {
+  TVt100 t;
+  t.Receive("\x1b[1;1H\x1b#3Big\r\n\x1b#4Big\r\n\x1b#6wide\r\nplain");
+  EXPECT_EQ(t.Size(t.Line(1)), rsDoubleTop);
+  EXPECT_EQ(t.Size(t.Line(2)), rsDoubleBottom);
+  EXPECT_EQ(t.Size(t.Line(3)), rsDoubleWidth);
+  EXPECT_EQ(t.Size(t.Line(4)), rsNormal);
+  // ESC #5 makes a line single again.
+  t.Receive("\x1b[1;1H\x1b#5");
+  EXPECT_EQ(t.Size(t.Line(1)), rsNormal);
+}
+
+TEST(RowSize, InTheHistoryATopAndTheEmptyLineUnderItStayAPair) {
+  TVt100 t;
+  t.Receive("\x1b[24;1H\x1b#3Big\r\n\x1b#4Big\r\n\x1b#6wide\r\n");
+  const int top = t.Line(21);
+  ASSERT_EQ(t.Size(top), rsDoubleTop);
+  // Thirty lines later all three are history.
+  for (int i = 0; i < 30; ++i) t.Receive("line\r\n");
+  ASSERT_LT(top + 2, t.Line(1));
+  EXPECT_EQ(t.Size(top), rsDoubleTop);
+  EXPECT_EQ(t.Size(top + 1), rsDoubleBottom);
+  // A double-width line holds nothing to tell it by.
+  EXPECT_EQ(t.Size(top + 2), rsNormal);
+  EXPECT_EQ(t.Size(top + 3), rsNormal);
+  // Lines outside the store are normal.
+  EXPECT_EQ(t.Size(-1), rsNormal);
+  EXPECT_EQ(t.Size(t.T.S->Screen->Count()), rsNormal);
+}
+
+TEST(RowSize, CellsOfAColumnAndBack) {
+  EXPECT_EQ(CellsOfColumn(rsNormal, 7).First, 7);
+  EXPECT_EQ(CellsOfColumn(rsNormal, 7).Count, 1);
+  EXPECT_EQ(CellsOfColumn(rsDoubleTop, 3).First, 5);
+  EXPECT_EQ(CellsOfColumn(rsDoubleTop, 3).Count, 2);
+  EXPECT_EQ(CellsOfColumn(rsDoubleBottom, 1).First, 1);
+  EXPECT_EQ(CellsOfColumn(rsDoubleWidth, 5).First, 5);
+  EXPECT_EQ(CellsOfColumn(rsDoubleWidth, 5).Count, 2);
+  for (int column = 1; column <= 66; ++column) {
+    const TCellSpan span = CellsOfColumn(rsDoubleTop, column);
+    EXPECT_EQ(ColumnOfCell(rsDoubleTop, span.First), column);
+    EXPECT_EQ(ColumnOfCell(rsDoubleTop, span.First + 1), column);
+  }
+  EXPECT_EQ(ColumnOfCell(rsNormal, 9), 9);
+}
