@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/helpwindow.h"
+
 namespace {
 constexpr int kCell = 26;
 constexpr int kGap = 4;
@@ -121,7 +123,8 @@ TAttributeChooser::TAttributeChooser(const QString& caption, const TAttributeCho
   layout->addWidget(Samples);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help);
-  buttons->button(QDialogButtonBox::Help)->setEnabled(false);  // no help text exists for it
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { ShowHelpTopic(this, QString::fromLatin1(help::kAttributes)); });
   layout->addWidget(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -23,6 +23,7 @@
 
 #include "core/desktop.h"
 #include "desktop/attributechooser.h"
+#include "desktop/helpwindow.h"
 
 namespace {
 constexpr const char* kShown = "shownValue";  // what a control showed when filled
@@ -130,7 +131,8 @@ TConfigDialog::TConfigDialog(const TSetupRecord& settings, TDesktop& desktop, QW
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply |
                                        QDialogButtonBox::Help);
-  buttons->button(QDialogButtonBox::Help)->setEnabled(false);  // no help text exists for it
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { ShowHelpTopic(this, QString::fromLatin1(help::kConfigure)); });
   connect(buttons, &QDialogButtonBox::accepted, this, &TConfigDialog::Ok);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, &TConfigDialog::Apply);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/text.h"
+#include "desktop/helpwindow.h"
 #include "desktop/memoviewer.h"
 #include "log/errors.h"
 #include "log/file.h"
@@ -38,9 +39,7 @@ TModeDialogBox::TModeDialogBox(TDesktop& desktop, TErrorReporter& errors, QWidge
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [this] {
-    if (OnHelp) OnHelp();
-  });
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpTopic(this, QString::fromLatin1(help::kModes)); });
   connect(BrowseBtn, &QPushButton::clicked, this, &TModeDialogBox::Browse);
 
   auto* layout = new QVBoxLayout(this);

@@ -48,8 +48,6 @@ class TModeDialogBox : public QDialog {
                                       const std::string& lastName, const std::string& modeListFile,
                                       std::function<void(const std::string&)> onOk);
 
-  // The Help button; may be unset.
-  std::function<void()> OnHelp;
 
   QLineEdit* NameEdit() const { return Name; }
   QPushButton* BrowseButton() const { return BrowseBtn; }

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStringList>
 
+#include "desktop/helpwindow.h"
 #include "log/errors.h"
 
 TQtDesktop::TModalGuard::TModalGuard(TErrorReporter* r) : R(r) {
@@ -74,14 +75,17 @@ TMsgResult TQtDesktop::ShowMessage(const TMessageBox& box) {
   }
   if (!buttons) buttons = QMessageBox::Ok;
   message.setStandardButtons(buttons);
-  for (;;) {
-    const int pressed = Modal([&] { return message.exec(); });
-    if (pressed == QMessageBox::Help) continue;  // the manual is not a reply
-    for (const TButtonKind& kind : kButtons) {
-      if (pressed == kind.Button) return kind.Result;
-    }
-    return TMsgResult::None;
+  if (QAbstractButton* help = message.button(QMessageBox::Help)) {
+    // The manual is not a reply: the box stays up while it is read.
+    help->disconnect();
+    const QString topic = HelpTopicOf(box);
+    QObject::connect(help, &QAbstractButton::clicked, &message, [&message, topic] { ShowHelpTopic(&message, topic); });
   }
+  const int pressed = Modal([&] { return message.exec(); });
+  for (const TButtonKind& kind : kButtons) {
+    if (pressed == kind.Button) return kind.Result;
+  }
+  return TMsgResult::None;
 }
 
 QString TQtDesktop::QtFilter(const std::string& filter) {

@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/helpwindow.h"
+
 namespace {
 QString FromLocal(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
 }  // namespace
@@ -50,9 +52,7 @@ TReceiveDialog::TReceiveDialog(TDesktop& desktop, bool ascii, const TReceivePara
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(help, &QPushButton::clicked, this, [this] {
-    if (OnHelp) OnHelp();
-  });
+  connect(help, &QPushButton::clicked, this, [this] { ShowHelpTopic(this, QString::fromLatin1(help::kTransfer)); });
   connect(BrowseBtn, &QPushButton::clicked, this, &TReceiveDialog::Browse);
 
   auto* layout = new QVBoxLayout(this);

@@ -31,8 +31,6 @@ class TReceiveDialog : public QDialog {
                                                const TReceiveParameters& preset);
 
   void Browse();
-  // The Help button; may be unset.
-  std::function<void()> OnHelp;
 
   QLineEdit* NameEdit() const { return Name; }
   QCheckBox* CtrlZBox() const { return CtrlZ; }

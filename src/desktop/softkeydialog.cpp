@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/helpwindow.h"
+
 namespace {
 QString FromLatin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
 }  // namespace
@@ -59,6 +61,8 @@ TQelFKeyDlg::TQelFKeyDlg(const TSetupRecord& settings, TKind kind, QWidget* pare
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(buttons, &QDialogButtonBox::helpRequested, this, &TQelFKeyDlg::HelpRequested);
+  connect(buttons, &QDialogButtonBox::helpRequested, this,
+          [this] { ShowHelpTopic(this, QString::fromLatin1(help::kSoftKeys)); });
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(buttons);
