@@ -5,15 +5,14 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPrinter>
 #include <QSpinBox>
-#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -23,6 +22,8 @@
 #include "app/modemdial.h"
 #include "app/session.h"
 #include "app/settingsfile.h"
+#include "auxwin/printcommand.h"
+#include "auxwin/printing.h"
 #include "commands/localcommands.h"
 #include "comms/comm.h"
 #include "comms/dbus.h"
@@ -36,6 +37,7 @@
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
 #include "desktop/ftpwindow.h"
+#include "desktop/helpwindow.h"
 #include "desktop/historybox.h"
 #include "desktop/keyevents.h"
 #include "desktop/keymapdialog.h"
@@ -43,6 +45,8 @@
 #include "desktop/modemtoolbar.h"
 #include "desktop/modenamedialog.h"
 #include "desktop/padswindow.h"
+#include "desktop/pageprinter.h"
+#include "desktop/printdialog.h"
 #include "desktop/receivedialog.h"
 #include "desktop/screenview.h"
 #include "desktop/senddialog.h"
@@ -56,7 +60,9 @@
 #include "log/logfiles.h"
 #include "screen/bookmarks.h"
 #include "screen/failures.h"
+#include "screen/rowsize.h"
 #include "screen/screenfind.h"
+#include "screen/selection.h"
 #include "screen/store.h"
 #include "screen/writer.h"
 #include "terminal/keyboard.h"
@@ -73,6 +79,13 @@
 
 namespace {
 QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
+
+// The user's break key: Esc, and Ctrl+Break where the keyboard has one.
+bool IsBreakKey(const QKeyEvent& event) {
+  const int key = event.key();
+  return key == Qt::Key_Escape || key == Qt::Key_Cancel ||
+         (key == Qt::Key_Pause && (event.modifiers() & Qt::ControlModifier));
+}
 }  // namespace
 
 TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptions& options, QWidget* parent)
@@ -95,6 +108,8 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
   WireLines(*S, *Comm, *Sockets, MainForm->Handover, MainForm->Events);
   Dde = std::make_unique<TDdeServer>();
   DBus = std::make_unique<TDBusDdeServer>(*Dde);
+  PrinterDevice = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  Pages = std::make_unique<TPagePrinter>(*S->Screen, QtDesktop);
 
   BuildActions();
   BuildMenus();
@@ -118,6 +133,7 @@ TMainWindow::~TMainWindow() {
   Timer.stop();
   if (DBus) DBus->Stop();
   QtDesktop.Handler = nullptr;
+  S->SettingsFiles->ReloadCommandDefinitions = nullptr;  // the interpreter goes before the session
   // Child windows hold references into the session and its helpers (the
   // view its store, the bookmark window its bookmarks): they go first, not
   // after the members as QObject children otherwise would.
@@ -152,7 +168,11 @@ void TMainWindow::BuildFileActions() {
   A.SaveAs = MakeAction("Save &As...", "Save File As");
   On(A.SaveAs, [this] { S->SettingsFiles->SaveAs(); ApplySettingsFileState(); });
   A.Print = MakeAction("&Print", "Print");
+  On(A.Print, [this] { PrintCommand(); });
+  A.PrintPreview = MakeAction("Print Pre&view", "Print Preview");
+  On(A.PrintPreview, [this] { ShowPrintPreview(); });
   A.PrintSetUp = MakeAction("Print Set&Up", "Print Setup");
+  On(A.PrintSetUp, [this] { PrintSetUpCommand(); });
   A.Logfile = MakeAction("&Logfile", "Log File On/Off");
   A.Logfile->setCheckable(true);
   On(A.Logfile, [&form] { form.LogFile(); });
@@ -357,7 +377,7 @@ void TMainWindow::BuildMenus() {
   FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
   FileMenu->addActions({A.Open, A.Save, A.SaveAs});
   FileMenu->addSeparator();
-  FileMenu->addActions({A.Print, A.PrintSetUp});
+  FileMenu->addActions({A.Print, A.PrintPreview, A.PrintSetUp});
   FileMenu->addSeparator();
   FileMenu->addActions({A.Logfile, A.ExecuteScript});
   RecentSeparator = FileMenu->addSeparator();
@@ -381,6 +401,8 @@ void TMainWindow::BuildMenus() {
   connectMenu->addActions({A.ConnectSerial, A.ConnectNetwork, A.Listen});
   QMenu* disconnectMenu = setup->addMenu(QStringLiteral("&Disconnect"));
   disconnectMenu->addActions({A.DisconnectSerial, A.DisconnectNetwork});
+  A.ConnectMenu = connectMenu->menuAction();
+  A.DisconnectMenu = disconnectMenu->menuAction();
   setup->addActions({A.SendBreak, A.ResetTerminal});
   setup->addSeparator();
   QMenu* soft = setup->addMenu(QStringLiteral("&SoftKey Definition"));
@@ -510,6 +532,7 @@ void TMainWindow::BuildCentral() {
   Screen = new TScreenView(*S->Screen, Central);
   Screen->setObjectName(QStringLiteral("QelScreen"));
   Screen->OnKey = [this](QKeyEvent* event) { return KeyEvent(event); };
+  Screen->RowSize = [this](int line) { return RowSizeOf(*S->Screen, S->Writer->State, line); };
   Screen->setContextMenuPolicy(Qt::NoContextMenu);
   connect(Screen, &TScreenView::RightClicked, this, [this](const QPoint& at) { Popup->popup(at); });
   connect(Screen, &TScreenView::MiddleClicked, this, [this] {
@@ -570,7 +593,15 @@ void TMainWindow::BuildCentral() {
 
 void TMainWindow::WireSession() {
   QtDesktop.Handler = [this](const TPostedMessage& message) { HandleMessage(message); };
-  QtDesktop.OnShowMemo = [this](const TMemoText& memo) { TQelMemoForm::ShowModeless(memo, this); };
+  QtDesktop.OnShowMemo = [this](const TMemoText& memo) {
+    TMemoServices services;
+    services.Settings = &S->Settings;
+    services.Files = S->Files.get();
+    services.Desktop = &QtDesktop;
+    services.Printer = PrinterDevice.get();
+    services.PasteToDisk = [this] { Paste->PasteToDisk(); };
+    TQelMemoForm::ShowModeless(memo, this, services);
+  };
   QtDesktop.OnAskModeName = [this](const std::string& last, const std::string& list) {
     return TModeDialogBox::Ask(QtDesktop, *S->Errors, this, last, list);
   };
@@ -594,9 +625,17 @@ void TMainWindow::WireSession() {
     FitWindowToScreen();
   };
   form.Handover.OnStartupPanelDone = [this] { StartupPanelDone(); };
+  S->SettingsFiles->ApplyWindowGeometry = [this](const TWindowGeometry& geometry) { ApplyWindowGeometry(geometry); };
   S->SettingsFiles->SettingsLoaded = [this] {
-    SetScreenProperties();
     ModemToolBar->ShowSettings();
+    SetScreenProperties();
+    // The attributes were rebuilt with the record's font: new cells, all repainted.
+    Screen->FontChanged();
+  };
+  Pages->OnPrinting = [this](bool printing) { Clock->SetPrintStatus(printing); };
+  S->Trace->OnCommandProgress = [this] {
+    WriteStatusBar();
+    WriteQuorixBar();
   };
   S->SettingsFiles->WindowGeometry = [this] {
     TWindowGeometry geometry;
@@ -616,6 +655,8 @@ void TMainWindow::WireSession() {
   });
   WireKeyboard();
   LocalCommands = InstallLocalCommands(*S);
+  // A settings file opened later brings its own command file.
+  S->SettingsFiles->ReloadCommandDefinitions = [this] { LocalCommands->LoadCommandDefinitions(); };
   Probe = TWindowProbe::FromEnvironment(*Screen, this);
   if (Probe) {
     const auto dataAvailable = Sockets->OnDataAvailable;
@@ -679,6 +720,8 @@ void TMainWindow::ApplySettingsFileState() {
 
 void TMainWindow::WriteToolBar() {
   const TConnectionControls& c = MainForm->Events.Controls;
+  A.ConnectMenu->setEnabled(c.ConnectItem);
+  A.DisconnectMenu->setEnabled(c.DisconnectItem);
   A.ConnectSerial->setEnabled(c.ConnectItem);
   A.ConnectNetwork->setEnabled(c.ConnectItem);
   A.Listen->setEnabled(c.ConnectItem);
@@ -703,6 +746,10 @@ void TMainWindow::WriteToolBar() {
 }
 
 void TMainWindow::WriteQuorixBar() {
+  // A conversion or a listing runs until it ends or is broken off.
+  const bool commandRunning = S->Trace->Command.Running;
+  for (const TQuorixButton oneShot : {qbConvertWord, qbConvertByte, qbDisplayMode})
+    A.Quorix[oneShot]->setEnabled(!commandRunning);
   for (int b = 0; b < qbCount; ++b) {
     const auto button = static_cast<TQuorixButton>(b);
     auto* widget = QuorixToolBar->widgetForAction(A.Quorix[b]);
@@ -724,16 +771,26 @@ void TMainWindow::WriteStatusBar() {
   S->Status.ScrollLock = S->Writer->State.KeyboardLocked;
   Clock->SetIndicators(S->Status);
   const TCommandState& state = MainForm->State;
-  if (state.GaugeVisible != Clock->GaugeShown()) {
-    if (state.GaugeVisible) Clock->ShowGauge(state.GaugeMax); else Clock->HideGauge();
+  // A running conversion or listing has the gauge; a transfer's comes back after it.
+  const TTraceDecoder::TCommandProgress& command = S->Trace->Command;
+  const bool gauge = state.GaugeVisible || command.Running;
+  const int maximum = command.Running ? 100 : state.GaugeMax;
+  if (gauge != Clock->GaugeShown() || (gauge && Clock->GaugeMaximum() != maximum)) {
+    if (gauge) Clock->ShowGauge(maximum); else Clock->HideGauge();
   }
-  if (state.GaugeVisible) Clock->SetGaugeProgress(state.GaugeProgress);
+  if (gauge) Clock->SetGaugeProgress(command.Running ? command.Percent() : state.GaugeProgress);
   const TTransferEngine& engine = *S->Transfer;
   const bool receiving = engine.TransferActive && engine.Direction == 1 && engine.ReceiveKind != 2;
   Clock->SetReceivedBytes(receiving ? static_cast<std::int64_t>(S->Files->ReceivedBytes) : -1);
 }
 
 bool TMainWindow::KeyEvent(QKeyEvent* event) {
+  // While a conversion or a listing runs, Esc and Ctrl+Break break it off
+  // and go nowhere else.
+  if (S->Trace->Command.Running && IsBreakKey(*event)) {
+    if (event->type() == QEvent::KeyPress) S->Trace->AbortRequested = true;
+    return true;
+  }
   if (event->type() == QEvent::KeyPress) {
     if (MainForm->Handover.StartupCountdown > 0) MainForm->Handover.StartupCountdown = 1;
     // Escape with the scroll-back held ends the hold and nothing else.
@@ -782,6 +839,13 @@ void TMainWindow::SetScreenProperties() {
   screen.ForeColor = settings.ForegroundColor;
   screen.BackColor = settings.BackgroundColor;
   if (fontChanged || coloursChanged) Screen->FontChanged();
+  if (TMarkAttributes* selection = screen.Marks.Get(kSelectionMark);
+      selection && (selection->Foreground != settings.MarkForegroundColor ||
+                    selection->Background != settings.MarkBackgroundColor)) {
+    selection->Foreground = settings.MarkForegroundColor;
+    selection->Background = settings.MarkBackgroundColor;
+    Screen->viewport()->update();
+  }
   screen.Options = boFixedPitchOnly | (settings.FollowCursor ? boAutoTracking : 0u) |
                    (settings.LazyScroll == 1 ? boLazyWrite : 0u) |
                    (screen.Options & (boMarkCursorLine | boListBox));
@@ -862,24 +926,10 @@ void TMainWindow::About() {
 }
 
 void TMainWindow::Help() {
-  QFile manual(QStringLiteral(":/qelwin/manual.html"));
-  if (!manual.open(QIODevice::ReadOnly)) {
-    S->Desktop.ShowMessage({TMsgIcon::Error,
-                            "Unable to open Help File.\r\nMake sure QelWin32.HLP is located in the QELWIN32 directory",
-                            "", mbOK, 0});
-    return;
-  }
-  auto* browser = findChild<QTextBrowser*>(QStringLiteral("Manual"));
-  if (!browser) {
-    browser = new QTextBrowser(this);
-    browser->setObjectName(QStringLiteral("Manual"));
-    browser->setWindowFlag(Qt::Window);
-    browser->setWindowTitle(QStringLiteral("QEL for Windows Help"));
-    browser->setHtml(QString::fromUtf8(manual.readAll()));
-    browser->resize(640, 720);
-  }
-  browser->show();
-  browser->raise();
+  if (ShowHelpTopic(this, QString::fromLatin1(help::kContents))) return;
+  S->Desktop.ShowMessage({TMsgIcon::Error,
+                          "Unable to open Help File.\r\nMake sure QelWin32.HLP is located in the QELWIN32 directory",
+                          "", mbOK, 0});
 }
 
 void TMainWindow::OpenDisplayMode() {
@@ -1036,4 +1086,62 @@ void TMainWindow::StartupPanelDone() {
   StartupPanel->hide();
   StartupPanel->deleteLater();
   StartupPanel = nullptr;
+}
+
+// --- Settings files ---
+
+// A loaded record's size and position where they differ from the window's;
+// a record without a size (0 or less) leaves the size alone.
+void TMainWindow::ApplyWindowGeometry(const TWindowGeometry& geometry) {
+  if (isMaximized() || isFullScreen()) return;
+  if (geometry.Width > 0 && geometry.Height > 0 && (geometry.Width != width() || geometry.Height != height()))
+    resize(geometry.Width, geometry.Height);
+  if (geometry.Left != x() || geometry.Top != y()) move(geometry.Left, geometry.Top);
+}
+
+// --- Printing ---
+
+TQelPrintPreview* TMainWindow::PrintPreviewWindow() {
+  if (!Preview) Preview = new TQelPrintPreview(*Pages, this);
+  return Preview;
+}
+
+void TMainWindow::ShowPrintPreview() {
+  TQelPrintPreview* preview = PrintPreviewWindow();
+  preview->SetMarkedOnly(PrintPresets(S->Settings).MarkedOnly);
+  QtDesktop.Modal([&] { return preview->exec(); });
+}
+
+bool TMainWindow::PrintChosen(const TPrintChoice& choice) {
+  bool done = false;
+  if (choice.ToFile) {
+    done = PrintLinesToFile(*S->Screen, S->Settings, *S->Files, QtDesktop, choice.MarkedOnly);
+  } else {
+    done = Pages->PrintLines(*PrinterDevice, choice.MarkedOnly, this) > 0;
+  }
+  WriteStatusBar();
+  return done;
+}
+
+void TMainWindow::PrintCommand() {
+  if (Pages->Setup.Printing) return;  // one document at a time
+  TQelPrintDialog dialog(*PrinterDevice, PrintPresets(S->Settings), S->Settings.LogFileName.str(), this);
+  dialog.setWindowTitle(QStringLiteral("Print"));
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return;
+  PrintChosen(dialog.Choice());
+}
+
+void TMainWindow::PrintSetUpCommand() {
+  const TPrintChoice preset = PrintPresets(S->Settings);
+  TQelPrintDialog dialog(*PrinterDevice, preset, S->Settings.LogFileName.str(), this);
+  dialog.setWindowTitle(QStringLiteral("Print Setup"));
+  if (QtDesktop.Modal([&] { return dialog.exec(); }) != QDialog::Accepted) return;
+  TPrintChoice choice = dialog.Choice();
+  if (choice.ToFile != preset.ToFile) {
+    if (const std::string refused = Pages->Setup.SetPrintToFile(choice.ToFile); !refused.empty()) {
+      S->Desktop.ShowMessage({TMsgIcon::Error, refused, "", mbOK, 0});
+      choice.ToFile = preset.ToFile;
+    }
+  }
+  StorePrintChoice(S->Settings, choice);
 }

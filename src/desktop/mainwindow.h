@@ -41,6 +41,11 @@ class TPaste;
 class TFileReceive;
 class TReplay;
 class TBookMarkForm;
+class QPrinter;
+class TPagePrinter;
+class TQelPrintPreview;
+struct TPrintChoice;
+struct TWindowGeometry;
 
 // Options of the program's command line.
 struct TWindowOptions {
@@ -73,11 +78,13 @@ class TMainWindow : public QMainWindow {
   // Every command, by its component name (tests and the accessibility tree
   // find them by their captions too).
   struct TActions {
-    QAction *Open, *Save, *SaveAs, *Print, *PrintSetUp, *Logfile, *ExecuteScript, *Exit;
+    QAction *Open, *Save, *SaveAs, *Print, *PrintPreview, *PrintSetUp, *Logfile, *ExecuteScript, *Exit;
     std::array<QAction*, 4> Recent;
     QAction *FontSelect, *FileClose;
     QAction *Copy, *PasteSend, *PasteReceive, *PastetoDisk, *CancelPaste, *SelectAll, *Clear, *UnMark,
         *Empty, *AddBookmark, *Find, *FindForward, *FindBackward;
+    // The Setup menu's "C&onnect" and "&Disconnect" items themselves.
+    QAction *ConnectMenu, *DisconnectMenu;
     QAction *Configure, *ConnectSerial, *ConnectNetwork, *Listen, *DisconnectSerial, *DisconnectNetwork,
         *SendBreak, *ResetTerminal, *SoftNormal, *SoftShift, *SoftCntrl, *AnswerBack, *Keymaps, *Tabs;
     QAction *ReceiveAscii, *ReceiveBinary, *ReceiveFtp, *SendAscii, *SendVtrans, *Simulate, *Playback, *SendFtp,
@@ -108,6 +115,15 @@ class TMainWindow : public QMainWindow {
 
   // Heights of the visible bars (the window grows and shrinks by them).
   int BarHeight(QWidget* bar) const;
+
+  // Printing: the printer the print dialog sets up (tests point it at a PDF
+  // file), the page printer, and the preview window (made on first use).
+  QPrinter& Printer() { return *PrinterDevice; }
+  TPagePrinter& PagePrinter() { return *Pages; }
+  TQelPrintPreview* PrintPreviewWindow();
+  // File|Print after its dialog: to the printer, or the lines into the Log
+  // File Name. Returns whether anything was printed or written.
+  bool PrintChosen(const TPrintChoice& choice);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -152,6 +168,10 @@ class TMainWindow : public QMainWindow {
   void AddBookmark();
   void StartupPanelDone();
   void ApplySettingsFileState();
+  void ApplyWindowGeometry(const TWindowGeometry& geometry);
+  void PrintCommand();
+  void PrintSetUpCommand();
+  void ShowPrintPreview();
   bool KeyEvent(QKeyEvent* event);
   void EscapeActionHook();
 
@@ -191,6 +211,9 @@ class TMainWindow : public QMainWindow {
   TScreenView* Screen = nullptr;
   TQelClock* Clock = nullptr;
   QPointer<QWidget> StartupPanel;
+  std::unique_ptr<QPrinter> PrinterDevice;
+  std::unique_ptr<TPagePrinter> Pages;
+  TQelPrintPreview* Preview = nullptr;
   QTimer Timer;
   bool ClosingAllowed = false;
 };

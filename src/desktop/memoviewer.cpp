@@ -9,13 +9,19 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QVBoxLayout>
+
+#include "auxwin/printcommand.h"
+#include "auxwin/printing.h"
+#include "desktop/helpwindow.h"
+#include "desktop/pageprinter.h"
+#include "desktop/printdialog.h"
+#include "screen/selection.h"
+#include "screen/store.h"
 
 namespace {
 QString MemoText(const std::string& text) {
@@ -73,47 +79,110 @@ TQelMemoForm::~TQelMemoForm() = default;
 void TQelMemoForm::BuildMenus() {
   auto* bar = new QMenuBar(this);
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
-  QAction* print = file->addAction(QStringLiteral("&Print"));
-  QAction* exit = file->addAction(QStringLiteral("&Exit"));
+  Menu.Print = file->addAction(QStringLiteral("&Print"));
+  Menu.Exit = file->addAction(QStringLiteral("&Exit"));
   QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
-  QAction* copy = edit->addAction(QStringLiteral("&Copy"));
-  QAction* selectAll = edit->addAction(QStringLiteral("Select All"));
-  QAction* unmark = edit->addAction(QStringLiteral("Unmark"));
+  Menu.Copy = edit->addAction(QStringLiteral("&Copy"));
+  Menu.PasteToDisk = edit->addAction(QStringLiteral("Paste to &Disk"));
+  Menu.SelectAll = edit->addAction(QStringLiteral("Select All"));
+  Menu.Unmark = edit->addAction(QStringLiteral("Unmark"));
   edit->addSeparator();
-  QAction* find = edit->addAction(QStringLiteral("&Find"));
-  QAction* forward = edit->addAction(QStringLiteral("Find F&orward"));
-  QAction* backward = edit->addAction(QStringLiteral("Find &Backward"));
+  Menu.Find = edit->addAction(QStringLiteral("&Find"));
+  Menu.FindForward = edit->addAction(QStringLiteral("Find F&orward"));
+  Menu.FindBackward = edit->addAction(QStringLiteral("Find &Backward"));
+  Menu.Help = bar->addAction(QStringLiteral("&Help"));
   layout()->setMenuBar(bar);
+  Menu.Print->setEnabled(false);
+  Menu.PasteToDisk->setEnabled(false);
 
-  connect(print, &QAction::triggered, this, [this] {
-    QPrinter printer;
-    QPrintDialog dialog(&printer, this);
-    if (View->textCursor().hasSelection()) dialog.setOption(QAbstractPrintDialog::PrintSelection);
-    if (dialog.exec() == QDialog::Accepted) View->print(&printer);
+  connect(Menu.Print, &QAction::triggered, this, &TQelMemoForm::Print);
+  connect(Menu.Exit, &QAction::triggered, this, &TQelMemoForm::Exit);
+  connect(Menu.Copy, &QAction::triggered, View, &QPlainTextEdit::copy);
+  connect(Menu.PasteToDisk, &QAction::triggered, this, [this] {
+    if (Services.PasteToDisk) Services.PasteToDisk();
   });
-  connect(exit, &QAction::triggered, this, &TQelMemoForm::Exit);
-  connect(copy, &QAction::triggered, View, &QPlainTextEdit::copy);
-  connect(selectAll, &QAction::triggered, View, &QPlainTextEdit::selectAll);
-  connect(unmark, &QAction::triggered, this, [this] {
+  connect(Menu.SelectAll, &QAction::triggered, View, &QPlainTextEdit::selectAll);
+  connect(Menu.Unmark, &QAction::triggered, this, [this] {
     QTextCursor cursor = View->textCursor();
     cursor.clearSelection();
     View->setTextCursor(cursor);
   });
-  connect(find, &QAction::triggered, this, &TQelMemoForm::ShowFindDialog);
-  connect(forward, &QAction::triggered, this, [this] { Find(0); });
-  connect(backward, &QAction::triggered, this, [this] { Find(1); });
+  connect(Menu.Find, &QAction::triggered, this, &TQelMemoForm::ShowFindDialog);
+  connect(Menu.FindForward, &QAction::triggered, this, [this] { Find(0); });
+  connect(Menu.FindBackward, &QAction::triggered, this, [this] { Find(1); });
+  connect(Menu.Help, &QAction::triggered, this, [this] { ShowHelpTopic(this, QString::fromLatin1(help::kMemo)); });
+  // As in the main window: Paste to Disk wants text on the clipboard.
+  connect(edit, &QMenu::aboutToShow, this, [this] {
+    Menu.PasteToDisk->setEnabled(Services.PasteToDisk && !QApplication::clipboard()->text().isEmpty());
+  });
 
-  connect(View, &QWidget::customContextMenuRequested, this, [=, this](const QPoint& at) {
+  connect(View, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    Menu.PasteToDisk->setEnabled(Services.PasteToDisk && !QApplication::clipboard()->text().isEmpty());
     QMenu popup(this);
-    popup.addAction(QStringLiteral("Copy"), View, &QPlainTextEdit::copy);
-    popup.addAction(QStringLiteral("Print"), print, &QAction::trigger);
-    popup.addAction(QStringLiteral("Select All"), View, &QPlainTextEdit::selectAll);
-    popup.addAction(QStringLiteral("Unmark"), unmark, &QAction::trigger);
-    popup.addAction(QStringLiteral("Find"), find, &QAction::trigger);
-    popup.addAction(QStringLiteral("Find Next"), forward, &QAction::trigger);
-    popup.addAction(QStringLiteral("Find Previous"), backward, &QAction::trigger);
+    const std::pair<const char*, QAction*> items[] = {
+        {"Copy", Menu.Copy},     {"Paste to Disk", Menu.PasteToDisk}, {"Print", Menu.Print},
+        {"Select All", Menu.SelectAll}, {"Unmark", Menu.Unmark},      {"Find", Menu.Find},
+        {"Find Next", Menu.FindForward}, {"Find Previous", Menu.FindBackward}};
+    for (const auto& [caption, item] : items) {
+      QAction* entry = popup.addAction(QString::fromLatin1(caption), item, &QAction::trigger);
+      entry->setEnabled(item->isEnabled());
+    }
     popup.exec(View->viewport()->mapToGlobal(at));
   });
+}
+
+void TQelMemoForm::SetServices(const TMemoServices& services) {
+  Services = services;
+  Menu.Print->setEnabled(Services.Settings && Services.Files && Services.Desktop && Services.Printer);
+}
+
+std::unique_ptr<TBrowse> TQelMemoForm::LinesAsStore() const {
+  auto store = std::make_unique<TBrowse>();
+  // Courier New 8, black on white: the viewer's own look.
+  TTextAttributes look;
+  look.Foreground = colors::Black;
+  look.Background = colors::White;
+  look.Size = 8;
+  look.FontName = "Courier New";
+  store->FontName = look.FontName;
+  store->FontSize = look.Size;
+  const int attribute = store->InternAttribute(look);
+  const QTextDocument* document = View->document();
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    const QByteArray text = block.text().toLatin1();
+    store->AddLine(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), attribute, false);
+  }
+  const QTextCursor cursor = View->textCursor();
+  if (cursor.hasSelection()) {
+    const QTextBlock first = document->findBlock(cursor.selectionStart());
+    QTextBlock last = document->findBlock(cursor.selectionEnd());
+    int endColumn = cursor.selectionEnd() - last.position();
+    // A selection up to a line's start ends with the line before it.
+    if (endColumn == 0 && last.blockNumber() > first.blockNumber()) {
+      last = last.previous();
+      endColumn = kLineCells;
+    }
+    PlaceMark(*store, kSelectionMark, first.blockNumber(), last.blockNumber(),
+              cursor.selectionStart() - first.position() + 1, std::max(1, endColumn));
+  }
+  return store;
+}
+
+bool TQelMemoForm::PrintChosen(bool markedOnly, bool toFile) {
+  if (!Services.Settings || !Services.Files || !Services.Desktop || !Services.Printer) return false;
+  const std::unique_ptr<TBrowse> store = LinesAsStore();
+  if (toFile) return PrintLinesToFile(*store, *Services.Settings, *Services.Files, *Services.Desktop, markedOnly);
+  TPagePrinter pages(*store, *Services.Desktop);
+  return pages.PrintLines(*Services.Printer, markedOnly, this) > 0;
+}
+
+void TQelMemoForm::Print() {
+  if (!Services.Settings || !Services.Printer) return;
+  TQelPrintDialog dialog(*Services.Printer, PrintPresets(*Services.Settings), Services.Settings->LogFileName.str(),
+                         this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const TPrintChoice choice = dialog.Choice();
+  PrintChosen(choice.MarkedOnly, choice.ToFile);
 }
 
 void TQelMemoForm::SetMemo(const TMemoText& memo) {
@@ -180,9 +249,10 @@ bool TQelMemoForm::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-TQelMemoForm* TQelMemoForm::ShowModeless(const TMemoText& memo, QWidget* parent) {
+TQelMemoForm* TQelMemoForm::ShowModeless(const TMemoText& memo, QWidget* parent, const TMemoServices& services) {
   auto* form = new TQelMemoForm(parent);
   form->setAttribute(Qt::WA_DeleteOnClose);
+  form->SetServices(services);
   form->SetMemo(memo);
   form->show();
   return form;

@@ -108,6 +108,7 @@ QString TQtDesktop::QtFilter(const std::string& filter) {
 }
 
 std::optional<std::string> TQtDesktop::FileDialog(const TFileDialog& dialog) {
+  if (OnFileDialog) return OnFileDialog(dialog);
   QFileDialog chooser(Window, QString::fromLatin1(dialog.Title.c_str()));
   chooser.setAcceptMode(dialog.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   chooser.setFileMode(dialog.Save || !dialog.MustExist ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

@@ -25,6 +25,9 @@ class TQtDesktop : public TCoreDesktop {
   // The memo viewer and the mode name dialog live in windows of their own.
   std::function<void(const TMemoText&)> OnShowMemo;
   std::function<std::optional<std::string>(const std::string&, const std::string&)> OnAskModeName;
+  // Answers the file dialogs in the window's place (scripted runs); unset,
+  // the dialog is shown.
+  std::function<std::optional<std::string>(const TFileDialog&)> OnFileDialog;
 
   TMsgResult ShowMessage(const TMessageBox& box) override;
   std::optional<std::string> FileDialog(const TFileDialog& dialog) override;

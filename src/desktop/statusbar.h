@@ -59,6 +59,7 @@ class TQelClock : public QWidget {
   bool SetGaugeMax(int value);
   bool SetGaugeProgress(int value);
   int GaugeProgress() const { return Model.GaugeProgress; }
+  int GaugeMaximum() const { return Model.GaugeMax; }
   bool GaugeShown() const { return Model.Gauge; }
 
   void SetClockWidth(int width);

@@ -5,7 +5,10 @@
 // is checked for what it must show before it is saved.
 #include <QAction>
 #include <QFile>
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -18,9 +21,12 @@
 #include "desktop/configdialog.h"
 #include "desktop/finddialog.h"
 #include "desktop/mainwindow.h"
+#include "desktop/pageprinter.h"
+#include "desktop/printdialog.h"
 #include "desktop/screenview.h"
 #include "desktop/statusbar.h"
 #include "guitesting.h"
+#include "screen/selection.h"
 #include "screen/store.h"
 #include "support/testing.h"
 
@@ -162,6 +168,49 @@ class TScreenshotsTest : public QObject {
       const QString name = pages->tabText(i).remove('&').trimmed().toLower().replace(' ', '-');
       QVERIFY(dialog.grab().save(ArtifactPath("config-" + name + ".png")));
     }
+  }
+
+  void PrintDialogAndPrintPreview() {
+    TShownWindow t;
+    std::string listing = "\x1b[1mTRUNK STATUS LISTING            EXCHANGE VIENNA-04\x1b[0m\r\n\r\n";
+    for (int i = 1; i <= 120; ++i) {
+      char line[128];
+      std::snprintf(line, sizeof line, "%05d  TRUNK %03d/%02d  STATE %s  CALLS %6d\r\n", i, i * 7 % 512, i % 31,
+                    i % 5 ? "IDLE    " : "\x1b[1;37;41mBLOCKED\x1b[0m ", i * 113);
+      listing += line;
+    }
+    t.Receive(listing);
+    TQelPrintDialog dialog(t.W->Printer(), {false, true}, "/home/engineer/trace.log", t.W.get());
+    dialog.show();
+    QTest::qWait(50);
+    // The options part, with the page of the print-to-file choice, is shown.
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+      if (button->text().contains("Options")) button->click();
+    }
+    for (QTabWidget* tabs : dialog.findChildren<QTabWidget*>()) {
+      for (int i = 0; i < tabs->count(); ++i)
+        if (tabs->tabText(i).remove('&') == "Print to File") tabs->setCurrentIndex(i);
+    }
+    QTest::qWait(50);
+    QVERIFY(dialog.ToFileBox()->isVisible());
+    QVERIFY(dialog.ToFileBox()->isChecked());
+    t.Save(&dialog, "print-dialog.png");
+    dialog.reject();
+
+    // The listing marked and its first page previewed, at the width of the window.
+    TBrowse& store = *t.S().Screen;
+    int first = 0;
+    while (first < store.Count() && store.GetLineText(first).rfind("TRUNK STATUS", 0) != 0) ++first;
+    PlaceMark(store, kSelectionMark, first, store.Count() - 1, 1, 132);
+    TQelPrintPreview* preview = t.W->PrintPreviewWindow();
+    preview->SetMarkedOnly(true);
+    preview->resize(900, 760);
+    preview->show();
+    QVERIFY(WaitFor([&] { return preview->PagesShown() >= 2; }));
+    if (auto* pages = preview->findChild<QPrintPreviewWidget*>()) pages->fitToWidth();
+    QTest::qWait(100);
+    t.Save(preview, "print-preview.png");
+    preview->close();
   }
 
   void SoftKeyBarsAndTheStatusBarInBothModes() {
