@@ -4,6 +4,11 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QThread>
+#include <QtTest>
+
+#include "app/session.h"
+#include "desktop/mainwindow.h"
+#include "screen/store.h"
 
 QString ArtifactPath(const QString& name) {
   const QString dir = QStringLiteral(QEL_ARTIFACTS);
@@ -19,4 +24,31 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
     QThread::msleep(2);
   }
   return true;
+}
+
+TStartedWindow::TStartedWindow(const std::string& settingsFile, const std::function<void(const TTempDir&)>& before) {
+  if (before) before(Dir);
+  TWindowOptions options;
+  options.SkipBackgroundFile = true;
+  options.SettingsFile = settingsFile;
+  W = std::make_unique<TMainWindow>(Dir.path().string(), options);
+  W->show();
+  if (!QTest::qWaitForWindowExposed(W.get())) qWarning("the window was not exposed");
+  W->Form().Now = [] { return std::string("06.12.2026 21:22:18"); };
+  W->StartUp();
+  if (QWidget* panel = W->findChild<QWidget*>("QelStartupPanel")) QTest::mouseClick(panel, Qt::LeftButton);
+}
+
+TStartedWindow::~TStartedWindow() = default;
+
+TSession& TStartedWindow::S() { return W->Session(); }
+
+void TStartedWindow::Receive(const std::string& bytes) {
+  S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  Settle();
+}
+
+void TStartedWindow::Settle() {
+  WaitFor([&] { return S().Screen->PendingDamage().Empty(); });
+  QTest::qWait(40);
 }

@@ -1,9 +1,20 @@
-// What the window tests share: where screenshots go, and a wait for a
-// condition that keeps the event loop running.
+// What the window tests share: where screenshots go, a wait for a condition
+// that keeps the event loop running, a step run inside a modal dialog, and
+// a main window started on a fresh program directory.
 #pragma once
 
+#include <QApplication>
 #include <QString>
+#include <QTimer>
+#include <QWidget>
 #include <functional>
+#include <memory>
+#include <string>
+
+#include "support/testing.h"
+
+class TMainWindow;
+class TSession;
 
 // A file name under the build's artifacts folder (made on first use); tests
 // save screenshots there and name them in failure messages.
@@ -11,3 +22,37 @@ QString ArtifactPath(const QString& name);
 
 // Runs the event loop until done() holds or timeoutMs pass; done()'s last answer.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Runs step once a window of type T is up: a modal dialog the code under
+// test opens (a progress window also before it shows, with anyVisibility).
+template <typename T>
+void WhenShown(std::function<void(T*)> step, bool anyVisibility = false) {
+  auto* timer = new QTimer;
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, step, anyVisibility] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* found = qobject_cast<T*>(widget); found && (anyVisibility || found->isVisible())) {
+        timer->stop();
+        timer->deleteLater();
+        step(found);
+        return;
+      }
+    }
+  });
+  timer->start();
+}
+
+// The main window shown and started on a fresh program directory without the
+// background file's questions, its start-up panel gone. before runs on the
+// directory first; the settings file is the command line's.
+struct TStartedWindow {
+  TTempDir Dir;
+  std::unique_ptr<TMainWindow> W;
+  explicit TStartedWindow(const std::string& settingsFile = {},
+                          const std::function<void(const TTempDir&)>& before = {});
+  ~TStartedWindow();
+  TSession& S();
+  void Receive(const std::string& bytes);
+  // Until the screen's damage is painted.
+  void Settle();
+};

@@ -177,6 +177,10 @@ class TMainWindowTest : public QObject {
     QVERIFY(a.ConnectNetworkButton->isEnabled());
     QVERIFY(!a.DisconnectNetworkButton->isEnabled());
     QVERIFY(!a.DisconnectNetwork->isEnabled());
+    // The Setup menu's Disconnect item itself, not only its two entries.
+    QCOMPARE(a.DisconnectMenu->text(), QString("&Disconnect"));
+    QVERIFY(!a.DisconnectMenu->isEnabled());
+    QVERIFY(a.ConnectMenu->isEnabled());
     a.ConnectNetwork->trigger();
     const int peer = host.AcceptOne();
     QVERIFY(peer >= 0);
@@ -185,9 +189,12 @@ class TMainWindowTest : public QObject {
     QVERIFY(!a.ConnectNetworkButton->isEnabled());
     QVERIFY(a.DisconnectNetworkButton->isEnabled());
     QVERIFY(a.DisconnectNetwork->isEnabled());
+    QVERIFY(a.DisconnectMenu->isEnabled());
+    QVERIFY(!a.ConnectMenu->isEnabled());
     QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(10) == "CONN"; }));
     a.DisconnectNetwork->trigger();
     ::close(peer);
+    QVERIFY(!a.DisconnectMenu->isEnabled());
     QVERIFY(a.ConnectNetwork->isEnabled());
     QVERIFY(a.ConnectNetworkButton->isEnabled());
     QVERIFY(!a.DisconnectNetworkButton->isEnabled());

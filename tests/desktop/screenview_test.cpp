@@ -277,23 +277,16 @@ void TScreenViewTest::AccessibleTextAndCaret() {
 }
 
 namespace {
-// Columns (from 0) of the cells of a row that carry ink: any pixel unlike the
-// row's background.
-std::vector<bool> InkedCells(const QImage& shot, const QRect& row, int cellWidth, const QColor& background) {
-  std::vector<bool> inked(static_cast<std::size_t>(row.width() / cellWidth), false);
-  for (int x = row.left(); x < row.left() + static_cast<int>(inked.size()) * cellWidth; ++x)
+// The last cell (from 0) of a row with ink in it, and the pixels of ink on
+// one pixel line of a row: anything unlike the background.
+int LastInkedCell(const QImage& shot, const QRect& row, int cellWidth, const QColor& background) {
+  int last = -1;
+  for (int x = row.left(); x < row.right(); ++x)
     for (int y = row.top(); y <= row.bottom(); ++y)
-      if (shot.pixelColor(x, y) != background) inked[static_cast<std::size_t>((x - row.left()) / cellWidth)] = true;
-  return inked;
+      if (shot.pixelColor(x, y) != background) last = x / cellWidth;
+  return last;
 }
 
-int LastInked(const std::vector<bool>& cells) {
-  for (int i = static_cast<int>(cells.size()) - 1; i >= 0; --i)
-    if (cells[static_cast<std::size_t>(i)]) return i;
-  return -1;
-}
-
-// Pixels unlike the background on one pixel line across a row.
 int InkOnPixelLine(const QImage& shot, const QRect& row, int y, const QColor& background) {
   int ink = 0;
   for (int x = row.left(); x < row.right(); ++x) ink += shot.pixelColor(x, y) != background;
@@ -312,33 +305,26 @@ void TScreenViewTest::DoubleSizeLinesAreDrawnAsAVt100DrawsThem() {
   const QImage shot = v.View->viewport()->grab().toImage();
   shot.save(ArtifactPath("screenview-double-size.png"));
   const int width = v.View->CellSize().width();
-  const QColor background = shot.pixelColor(shot.width() - 2, 2);
-  auto rowRect = [&](int row) { return v.View->RowRect(v.Line(row) - v.View->TopLine()); };
+  const QColor paper = shot.pixelColor(shot.width() - 2, 2);
+  auto row = [&](int r) { return v.View->RowRect(v.Line(r) - v.View->TopLine()); };
   // Normal: six cells. Double width and both double-height halves: twelve.
-  QCOMPARE(LastInked(InkedCells(shot, rowRect(7), width, background)), 5);
-  QCOMPARE(LastInked(InkedCells(shot, rowRect(5), width, background)), 11);
-  QCOMPARE(LastInked(InkedCells(shot, rowRect(2), width, background)), 11);
-  QCOMPARE(LastInked(InkedCells(shot, rowRect(3), width, background)), 11);
-  // Capitals of a normal row touch neither its first pixel line nor its last
-  // (the space above them, the descent below). Twice as high and cut
-  // between the two rows, they run through the top row's last pixel line
-  // and the bottom row's first.
-  const QRect top = rowRect(2), bottom = rowRect(3), normal = rowRect(7);
-  QCOMPARE(InkOnPixelLine(shot, normal, normal.top(), background), 0);
-  QCOMPARE(InkOnPixelLine(shot, normal, normal.bottom(), background), 0);
-  QVERIFY(InkOnPixelLine(shot, top, top.bottom(), background) > 0);
-  QVERIFY(InkOnPixelLine(shot, bottom, bottom.top(), background) > 0);
-  QCOMPARE(InkOnPixelLine(shot, bottom, bottom.bottom(), background), 0);
-  // Screen readers get the line's characters, one per character.
-  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(v.View.get());
-  QAccessibleTextInterface* text = accessible->textInterface();
-  const int row = v.Line(2) - v.View->TopLine();
-  QCOMPARE(text->text(row * 81, row * 81 + 6), QString("DOUBLE"));
-  // Its third character covers cells 5 and 6.
-  const QRect third = text->characterRect(row * 81 + 2);
+  QCOMPARE(LastInkedCell(shot, row(7), width, paper), 5);
+  for (int r : {2, 3, 5}) QCOMPARE(LastInkedCell(shot, row(r), width, paper), 11);
+  // Capitals of a normal row touch neither its first pixel line nor its
+  // last. Twice as high and cut between the two rows, they run through the
+  // top row's last pixel line and the bottom row's first.
+  QCOMPARE(InkOnPixelLine(shot, row(7), row(7).top(), paper), 0);
+  QCOMPARE(InkOnPixelLine(shot, row(7), row(7).bottom(), paper), 0);
+  QVERIFY(InkOnPixelLine(shot, row(2), row(2).bottom(), paper) > 0);
+  QVERIFY(InkOnPixelLine(shot, row(3), row(3).top(), paper) > 0);
+  QCOMPARE(InkOnPixelLine(shot, row(3), row(3).bottom(), paper), 0);
+  // Screen readers get the line's characters; the third covers cells 5 and 6.
+  QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(v.View.get())->textInterface();
+  const int first = (v.Line(2) - v.View->TopLine()) * 81;
+  QCOMPARE(text->text(first, first + 6), QString("DOUBLE"));
+  const QRect third = text->characterRect(first + 2);
   QCOMPARE(third.width(), 2 * width);
-  QCOMPARE(text->offsetAtPoint(third.center()), row * 81 + 2);
-  QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), row * 81 + 2);
+  QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), first + 2);
 }
 
 void TScreenViewTest::KeysGoToTheHookAndPageKeysScroll() {

@@ -1,5 +1,5 @@
-// The size a line is drawn in: the terminal's own on its screen, read from
-// what the line holds once it has scrolled into the history.
+// The size a line is drawn in, read from what it holds once it has scrolled
+// into the history (on the screen the terminal's own: see the view's test).
 #include "screen/rowsize.h"
 
 #include <gtest/gtest.h>
@@ -26,23 +26,13 @@ struct TVt100 {
 };
 }  // namespace
 
-TEST(RowSize, OnTheScreenTheTerminalsOwn) {
-  TVt100 t;
-  t.Receive("\x1b[1;1H\x1b#3Big\r\n\x1b#4Big\r\n\x1b#6wide\r\nplain");
-  EXPECT_EQ(t.Size(t.Line(1)), rsDoubleTop);
-  EXPECT_EQ(t.Size(t.Line(2)), rsDoubleBottom);
-  EXPECT_EQ(t.Size(t.Line(3)), rsDoubleWidth);
-  EXPECT_EQ(t.Size(t.Line(4)), rsNormal);
-  // ESC #5 makes a line single again.
-  t.Receive("\x1b[1;1H\x1b#5");
-  EXPECT_EQ(t.Size(t.Line(1)), rsNormal);
-}
-
 TEST(RowSize, InTheHistoryATopAndTheEmptyLineUnderItStayAPair) {
   TVt100 t;
   t.Receive("\x1b[24;1H\x1b#3Big\r\n\x1b#4Big\r\n\x1b#6wide\r\n");
   const int top = t.Line(21);
   ASSERT_EQ(t.Size(top), rsDoubleTop);
+  ASSERT_EQ(t.Size(top + 1), rsDoubleBottom);
+  ASSERT_EQ(t.Size(top + 2), rsDoubleWidth);
   // Thirty lines later all three are history.
   for (int i = 0; i < 30; ++i) t.Receive("line\r\n");
   ASSERT_LT(top + 2, t.Line(1));
@@ -54,20 +44,4 @@ TEST(RowSize, InTheHistoryATopAndTheEmptyLineUnderItStayAPair) {
   // Lines outside the store are normal.
   EXPECT_EQ(t.Size(-1), rsNormal);
   EXPECT_EQ(t.Size(t.T.S->Screen->Count()), rsNormal);
-}
-
-TEST(RowSize, CellsOfAColumnAndBack) {
-  EXPECT_EQ(CellsOfColumn(rsNormal, 7).First, 7);
-  EXPECT_EQ(CellsOfColumn(rsNormal, 7).Count, 1);
-  EXPECT_EQ(CellsOfColumn(rsDoubleTop, 3).First, 5);
-  EXPECT_EQ(CellsOfColumn(rsDoubleTop, 3).Count, 2);
-  EXPECT_EQ(CellsOfColumn(rsDoubleBottom, 1).First, 1);
-  EXPECT_EQ(CellsOfColumn(rsDoubleWidth, 5).First, 5);
-  EXPECT_EQ(CellsOfColumn(rsDoubleWidth, 5).Count, 2);
-  for (int column = 1; column <= 66; ++column) {
-    const TCellSpan span = CellsOfColumn(rsDoubleTop, column);
-    EXPECT_EQ(ColumnOfCell(rsDoubleTop, span.First), column);
-    EXPECT_EQ(ColumnOfCell(rsDoubleTop, span.First + 1), column);
-  }
-  EXPECT_EQ(ColumnOfCell(rsNormal, 9), 9);
 }
