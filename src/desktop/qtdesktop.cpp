@@ -75,13 +75,15 @@ TMsgResult TQtDesktop::ShowMessage(const TMessageBox& box) {
   }
   if (!buttons) buttons = QMessageBox::Ok;
   message.setStandardButtons(buttons);
+  const QString topic = HelpTopicOf(box);
   if (QAbstractButton* help = message.button(QMessageBox::Help)) {
     // The manual is not a reply: the box stays up while it is read.
     help->disconnect();
-    const QString topic = HelpTopicOf(box);
     QObject::connect(help, &QAbstractButton::clicked, &message, [&message, topic] { ShowHelpTopic(&message, topic); });
   }
   const int pressed = Modal([&] { return message.exec(); });
+  // A manual opened from the box stays open when the box has gone.
+  if (Window && HelpWindowOf(&message)) ShowHelpTopic(Window, topic);
   for (const TButtonKind& kind : kButtons) {
     if (pressed == kind.Button) return kind.Result;
   }

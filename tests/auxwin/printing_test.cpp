@@ -39,7 +39,7 @@ std::vector<std::string> Texts(const TPrintDocument& document) {
   return texts;
 }
 
-// The spec's selection: column 10 of line 5 to column 20 of line 7.
+// A selection from column 10 of line 5 to column 20 of line 7.
 constexpr const char* kWide =
     "0123456789abcdefghijABCDEFGHIJ0123456789abcdefghij";  // 50 characters, all distinct in their tens
 void FillSelectionExample(TBrowse& store) {
