@@ -113,6 +113,11 @@ class TDesktop {
 
   // Shows a text in the memo viewer.
   virtual void ShowMemo(const TMemoText& memo) {}
+  // A one-line secret (a password, a passphrase), shown as typed only with
+  // echo; nullopt when cancelled or when no one can be asked.
+  virtual std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) {
+    return std::nullopt;
+  }
   // The mode name dialog, preset with the last name; its "Browse" lists the
   // modes of modeListFile (the ".mnt" file). nullopt when cancelled.
   virtual std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) {
