@@ -21,6 +21,8 @@ enum TMsgButtons : unsigned {
   mbIgnore = 32,
   mbHelp = 64,
   mbAbort = 128,
+  // Not a button: No is what Enter presses (a question whose Yes lets something in).
+  mbDefaultNo = 256,
 };
 
 // What the user pressed. None: the box was closed some other way (or nothing was shown).
@@ -152,6 +154,7 @@ class THeadlessDesktop : public TDesktop {
   std::optional<std::string> Clipboard;
   std::uint32_t Ticks = 0;
 
-  // The first of OK, Yes, Cancel, No the box offers.
+  // No where the box makes it its default, else the first of OK, Yes,
+  // Cancel, No the box offers.
   static TMsgResult DefaultAnswer(unsigned buttons);
 };

@@ -23,6 +23,7 @@ class QToolButton;
 class QVBoxLayout;
 class TComm;
 class TSockets;
+class TSshLine;
 class TDdeServer;
 class TDBusDdeServer;
 class TSession;
@@ -45,7 +46,7 @@ class TBookMarkForm;
 // Options of the program's command line.
 struct TWindowOptions {
   std::string SettingsFile;  // a settings file to open at start
-  std::string Connect;       // "serial" or "network": connect at start
+  std::string Connect;       // "serial", "network" or "ssh": connect at start
   bool SkipBackgroundFile = false;  // no screen background file questions
   bool Trace = false;               // trace conversion on at start
   std::uint64_t ReceiveLimit = 0;   // bytes a receive the host starts may store; 0 no limit
@@ -78,6 +79,7 @@ class TMainWindow : public QMainWindow {
     QAction *FontSelect, *FileClose;
     QAction *Copy, *PasteSend, *PasteReceive, *PastetoDisk, *CancelPaste, *SelectAll, *Clear, *UnMark,
         *Empty, *AddBookmark, *Find, *FindForward, *FindBackward;
+    QAction *ConnectSecure, *DisconnectSecure;
     QAction *Configure, *ConnectSerial, *ConnectNetwork, *Listen, *DisconnectSerial, *DisconnectNetwork,
         *SendBreak, *ResetTerminal, *SoftNormal, *SoftShift, *SoftCntrl, *AnswerBack, *Keymaps, *Tabs;
     QAction *ReceiveAscii, *ReceiveBinary, *ReceiveFtp, *SendAscii, *SendVtrans, *Simulate, *Playback, *SendFtp,
@@ -160,6 +162,7 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TMainForm> MainForm;
   std::unique_ptr<TComm> Comm;
   std::unique_ptr<TSockets> Sockets;
+  std::unique_ptr<TSshLine> Ssh;
   std::unique_ptr<TDdeServer> Dde;
   std::unique_ptr<TDBusDdeServer> DBus;
   TWindowOptions Options;

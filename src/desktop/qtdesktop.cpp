@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -74,6 +76,7 @@ TMsgResult TQtDesktop::ShowMessage(const TMessageBox& box) {
   }
   if (!buttons) buttons = QMessageBox::Ok;
   message.setStandardButtons(buttons);
+  if ((box.Buttons & mbDefaultNo) && (box.Buttons & mbNo)) message.setDefaultButton(QMessageBox::No);
   for (;;) {
     const int pressed = Modal([&] { return message.exec(); });
     if (pressed == QMessageBox::Help) continue;  // the manual is not a reply
@@ -161,4 +164,15 @@ void TQtDesktop::ShowMemo(const TMemoText& memo) {
 std::optional<std::string> TQtDesktop::AskModeName(const std::string& lastName, const std::string& modeListFile) {
   if (!OnAskModeName) return std::nullopt;
   return Modal([&] { return OnAskModeName(lastName, modeListFile); });
+}
+
+std::optional<std::string> TQtDesktop::AskSecret(const std::string& caption, const std::string& prompt, bool echo) {
+  if (OnAskSecret) return Modal([&] { return OnAskSecret(caption, prompt, echo); });
+  bool ok = false;
+  const QString answer = Modal([&] {
+    return QInputDialog::getText(Window, QString::fromStdString(caption), QString::fromStdString(prompt),
+                                 echo ? QLineEdit::Normal : QLineEdit::Password, QString(), &ok);
+  });
+  if (!ok) return std::nullopt;
+  return answer.toStdString();
 }

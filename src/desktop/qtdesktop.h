@@ -25,6 +25,7 @@ class TQtDesktop : public TCoreDesktop {
   // The memo viewer and the mode name dialog live in windows of their own.
   std::function<void(const TMemoText&)> OnShowMemo;
   std::function<std::optional<std::string>(const std::string&, const std::string&)> OnAskModeName;
+  std::function<std::optional<std::string>(const std::string&, const std::string&, bool)> OnAskSecret;
 
   TMsgResult ShowMessage(const TMessageBox& box) override;
   std::optional<std::string> FileDialog(const TFileDialog& dialog) override;
@@ -36,6 +37,8 @@ class TQtDesktop : public TCoreDesktop {
   void EndProgress() override;
   void ShowMemo(const TMemoText& memo) override;
   std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) override;
+  // A password box (QInputDialog), or OnAskSecret when set (tests).
+  std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) override;
 
   // Runs a modal step (a dialog's exec) with DialogShowing raised.
   template <typename TStep>
