@@ -138,6 +138,7 @@ class TSshServer {
   TSshServer& operator=(const TSshServer&) = delete;
 
   bool Ready() const { return Listening; }
+  pid_t ProcessId() const { return Pid; }
   std::uint16_t PortNumber() const { return Port; }
   std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
   static std::string User() {
