@@ -1,5 +1,6 @@
 // Random bytes as a settings file: loaded the way the program loads one, then
-// every field printed and read back by name.
+// every field printed and read back by name, those of the trailer after the
+// record too, and the trailer written again reads back the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,16 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool loaded = session.SettingsFiles->OpenQelSetFile(name);
   if (loaded != (size >= kSetupRecordSize)) std::abort();
 
-  for (const auto& [field, value] : PrintSettingsFields(session.Settings)) {
+  for (const auto& [field, value] : PrintSettingsFields(session.Settings, session.Connection)) {
     std::string error;
-    const auto again = GetSettingsField(session.Settings, field, error);
+    const auto again = GetSettingsField(session.Settings, session.Connection, field, error);
     if (!again || *again != value) std::abort();
     // Setting the printed value back either fails a range check or changes nothing.
     TSetupRecord copy = session.Settings;
-    if (SetSettingsField(copy, field, value, error)) {
-      const auto after = GetSettingsField(copy, field, error);
+    TConnectionSettings extra = session.Connection;
+    if (SetSettingsField(copy, extra, field, value, error)) {
+      const auto after = GetSettingsField(copy, extra, field, error);
       if (!after || *after != value) std::abort();
     }
+  }
+  TConnectionSettings reread;
+  if (!DecodeSettingsTrailer(EncodeSettingsTrailer(session.Connection), reread) || !(reread == session.Connection)) {
+    std::abort();
   }
   return 0;
 }

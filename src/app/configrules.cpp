@@ -215,12 +215,26 @@ void StoreSerialFields(TSetupRecord& live, const TSetupRecord& draft) {
 }  // namespace
 
 void ApplyConnectionSettings(TSession& s, const TSetupRecord& draft) {
+  ApplyConnectionSettings(s, draft, s.Connection);
+}
+
+namespace {
+bool SecureTargetDiffers(const TConnectionSettings& a, const TConnectionSettings& b) {
+  return a.SshUserName != b.SshUserName || a.SshPort != b.SshPort || a.SshKeyFile != b.SshKeyFile ||
+         a.KnownHostsFile != b.KnownHostsFile;
+}
+}  // namespace
+
+void ApplyConnectionSettings(TSession& s, const TSetupRecord& draft, const TConnectionSettings& connection) {
   const TConfigChanges changes = CompareSettings(s.Settings, draft);
   TTransmitPath& transmit = *s.Transmit;
+  const bool secure = transmit.SecureSession;
+  const bool secureTarget = secure && SecureTargetDiffers(s.Connection, connection);
   StoreNetworkFields(s.Settings, draft);
-  if (changes.NetworkTarget && transmit.NetworkConnected && AskPortChanged(s)) {
+  s.Connection = connection;
+  if ((changes.NetworkTarget || secureTarget) && transmit.NetworkConnected && AskPortChanged(s)) {
     transmit.ConnectionControl(ckNetwork, ctClose);
-    transmit.ConnectionControl(ckNetwork, ctOpen);
+    transmit.ConnectionControl(secure ? ckSecure : ckNetwork, ctOpen);
   }
   if (changes.ComPort && transmit.SerialConnected && AskPortChanged(s)) {
     transmit.ConnectionControl(ckSerial, ctClose);
@@ -242,6 +256,11 @@ void RunFileFollowUps(TSession& s, const TConfigChanges& changes, const TConfigH
 }  // namespace
 
 TConfigChanges ApplyConfiguration(TSession& s, const TSetupRecord& draft, const TConfigHooks& hooks) {
+  return ApplyConfiguration(s, draft, s.Connection, hooks);
+}
+
+TConfigChanges ApplyConfiguration(TSession& s, const TSetupRecord& draft, const TConnectionSettings& connection,
+                                  const TConfigHooks& hooks) {
   const TSetupRecord before = s.Settings;
   const TConfigChanges changes = CompareSettings(before, draft);
   // The connection fields are Apply's, which compares them with the live
@@ -255,7 +274,7 @@ TConfigChanges ApplyConfiguration(TSession& s, const TSetupRecord& draft, const 
   if (changes.ScreenSize) s.Writer->SetColumnMode(draft.ScreenSize);
   s.Writer->BuildAttributes();  // the screen's font with them
   RunFileFollowUps(s, changes, hooks);
-  ApplyConnectionSettings(s, draft);
+  ApplyConnectionSettings(s, draft, connection);
   s.Writer->UpdateStatusBar();
   if (hooks.ScreenProperties) hooks.ScreenProperties(changes);
   return changes;

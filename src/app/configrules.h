@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/connectionsettings.h"
 #include "core/settings.h"
 
 class TSession;
@@ -164,6 +165,16 @@ inline constexpr const char* kPortChangedQuestion = "Port changed. Do you wish t
 // serial port while it is open, asks kPortChangedQuestion and on OK
 // re-connects; changed line parameters reconfigure an open serial port.
 void ApplyConnectionSettings(TSession& session, const TSetupRecord& draft);
+// The same with the settings beside the record (SSH, allow-list, reconnect,
+// FTP protocol), which become live too; a change in how an SSH session that
+// is up is reached (user, port, key file, known hosts) asks the same question.
+void ApplyConnectionSettings(TSession& session, const TSetupRecord& draft, const TConnectionSettings& connection);
+// What the dialog offers for them.
+inline constexpr std::array<const char*, 2> kNetworkKindItems{"Telnet / TCP", "SSH"};
+inline constexpr std::array<const char*, 4> kFtpProtocolItems{"FTP", "FTPS (explicit TLS)", "FTPS (implicit TLS)",
+                                                              "SFTP (SSH)"};
+// The same beside the FTP window's host, where room is short.
+inline constexpr std::array<const char*, 4> kFtpProtocolShortItems{"FTP", "FTPS", "FTPS:990", "SFTP"};
 
 // What the window does itself after OK (may be empty).
 struct TConfigHooks {
@@ -178,3 +189,5 @@ struct TConfigHooks {
 // trace files closed, Ornet files closed unless decoding, EBCDIC map
 // loaded), then Apply. Returns what changed.
 TConfigChanges ApplyConfiguration(TSession& session, const TSetupRecord& draft, const TConfigHooks& hooks = {});
+TConfigChanges ApplyConfiguration(TSession& session, const TSetupRecord& draft, const TConnectionSettings& connection,
+                                  const TConfigHooks& hooks = {});

@@ -4,6 +4,10 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <chrono>
 
 class TCoreDesktop::TMessageEvent : public QEvent {
@@ -31,6 +35,37 @@ TMsgResult TCoreDesktop::ShowMessage(const TMessageBox& box) {
   if (BoxOpenMs > 0) Wait(BoxOpenMs);
   if (OnMessage) return OnMessage(box);
   return THeadlessDesktop::DefaultAnswer(box.Buttons);
+}
+
+std::optional<std::string> TCoreDesktop::AskSecret(const std::string& caption, const std::string& prompt,
+                                                   bool echo) {
+  if (OnSecret) return OnSecret(caption, prompt, echo);
+  // The controlling terminal, as ssh asks: standard input may be a script.
+  const int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (tty < 0) return std::nullopt;
+  termios saved{};
+  const bool isTerminal = ::tcgetattr(tty, &saved) == 0;
+  if (isTerminal && !echo) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(tty, TCSAFLUSH, &quiet);
+  }
+  (void)!::write(tty, prompt.data(), prompt.size());
+  std::string answer;
+  bool ended = false;
+  char c = 0;
+  while (::read(tty, &c, 1) == 1) {
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    if (c != '\r') answer.push_back(c);
+  }
+  if (isTerminal && !echo) ::tcsetattr(tty, TCSAFLUSH, &saved);
+  ::close(tty);
+  if (!ended) return std::nullopt;
+  return answer;
 }
 
 void TCoreDesktop::Post(const TPostedMessage& message, std::uint64_t generation, bool ahead) {

@@ -37,6 +37,11 @@ class TCoreDesktop : public QObject, public TDesktop {
 
   TMsgResult ShowMessage(const TMessageBox& box) override;
   std::optional<std::string> FileDialog(const TFileDialog& dialog) override { return std::nullopt; }
+  // OnSecret when set, else the controlling terminal (echo off), as ssh
+  // asks; nullopt without one.
+  std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) override;
+  std::function<std::optional<std::string>(const std::string& caption, const std::string& prompt, bool echo)>
+      OnSecret;
   void PostMessage(int message, std::intptr_t wparam = 0, std::intptr_t lparam = 0) override;
   bool IsMessageQueued(int message) const override;
   void RemoveQueuedMessages(int message) override;

@@ -25,6 +25,7 @@ void TSessionEvents::NetworkDown() {
   // An accepted call that ended leaves the port listening for the next one;
   // bytes typed meanwhile must not go to the dead session socket.
   S.Transmit->ListenActive = false;
+  S.Transmit->SecureSession = false;
   Controls.ConnectItem = true;
   Controls.NetworkConnectButton = true;
   Controls.DisconnectItem = false;
@@ -35,6 +36,18 @@ void TSessionEvents::NetworkDown() {
 void TSessionEvents::QelSocketSessionConnected() {
   S.Transmit->NetworkConnected = true;
   NetworkUp();
+  if (OnNetworkUp) OnNetworkUp(S.Transmit->SecureSession ? ckSecure : ckNetwork);
+}
+
+void TSessionEvents::ReportLoss(const std::string& text, int kind, bool outgoing) {
+  const std::string next = outgoing && OnNetworkLost ? OnNetworkLost(text, kind) : std::string();
+  if (next.empty()) {
+    S.Errors->ReportError(ekMessage, 0, text);
+    return;
+  }
+  TScreenWriter& writer = *S.Writer;
+  writer.WriteLine("[*** " + text + "]", writer.DefaultAttribute());
+  writer.WriteLine("[*** " + next + "]", writer.DefaultAttribute());
 }
 
 void TSessionEvents::QelSocketSessionAvailable() {
@@ -50,14 +63,19 @@ void TSessionEvents::QelSocketSessionClosed() {
   // (or never had) is not announced.
   TTransmitPath& transmit = *S.Transmit;
   if (!transmit.NetworkSessionUp()) return;
-  S.Errors->ReportError(ekMessage, 0, "Session Closed!");
+  const int kind = transmit.SecureSession ? ckSecure : ckNetwork;
+  ReportLoss("Session Closed!", kind, transmit.NetworkConnected);
   NetworkDown();
   if (OnSessionEnded) OnSessionEnded("Session Closed!");
 }
 
 void TSessionEvents::QelSocketErrorOccurred(const std::string& text) {
-  S.Transmit->ConnectionControl(ckNetwork, ctClose);
-  S.Errors->ReportError(ekMessage, 0, text);
+  TTransmitPath& transmit = *S.Transmit;
+  const int kind = transmit.SecureSession ? ckSecure : ckNetwork;
+  // An outgoing session that was up or being made, not an accepted call.
+  const bool outgoing = !transmit.ListenActive;
+  transmit.ConnectionControl(ckNetwork, ctClose);
+  ReportLoss(text, kind, outgoing);
   NetworkDown();
   if (OnSessionEnded) OnSessionEnded(text);
 }

@@ -33,6 +33,14 @@ class TSessionEvents {
   // component failed. The text is what the user was shown ("Session Closed!",
   // the error text), empty for a serial failure.
   std::function<void(const std::string& text)> OnSessionEnded;
+  // An outgoing network session (kind ckNetwork or ckSecure) came up.
+  std::function<void(int kind)> OnNetworkUp;
+  // An outgoing network session, or the attempt to make one, ended without
+  // the user asking. When it will be made again by itself the answer says
+  // how ("reconnecting in 2 s ..."): the text and the answer are then written
+  // on the screen instead of a box, which would hold received data back
+  // until someone is there to close it. Empty: the box as ever.
+  std::function<std::string(const std::string& text, int kind)> OnNetworkLost;
 
   void QelSocketSessionConnected();
   void QelSocketSessionAvailable();
@@ -44,6 +52,7 @@ class TSessionEvents {
   void NetworkUp();
   void NetworkDown();
   void Changed();
+  void ReportLoss(const std::string& text, int kind, bool outgoing);
 
   TSession& S;
 };

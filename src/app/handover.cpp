@@ -6,6 +6,7 @@
 #include "comms/lines.h"
 #include "comms/transmit.h"
 #include "log/errors.h"
+#include "screen/store.h"
 #include "screen/writer.h"
 #include "transfer/engine.h"
 
@@ -175,10 +176,15 @@ void TReceiveHandover::SocketReread() {
   SocketLoop();
 }
 
+TNetworkLine* TReceiveHandover::SessionLine() const {
+  return S.Transmit->SecureSession && Secure ? Secure : Network;
+}
+
 void TReceiveHandover::SocketLoop() {
   int counted = 0;
   for (;;) {
-    const int read = Network ? Network->Receive(SocketBuffer.data(), kSocketChunk) : -1;
+    TNetworkLine* line = SessionLine();
+    const int read = line ? line->Receive(SocketBuffer.data(), kSocketChunk) : -1;
     if (read < 0) {
       SocketRxDepth = 0;
       return;
@@ -286,6 +292,9 @@ bool TReceiveHandover::HandleMessage(const TPostedMessage& message) {
 
 void TReceiveHandover::TimerTick() {
   S.Transfer->DecrementTimers();
+  // A line that tells the host the terminal's size (SSH) hears of a change
+  // within a tick.
+  S.Transmit->SetTerminalSize(S.Screen->Cols, S.Screen->Rows);
   const int countdown = StartupCountdown;
   if (countdown > 0) {
     StartupCountdown = countdown - 1;

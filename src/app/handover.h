@@ -42,6 +42,7 @@ class TReceiveHandover {
   // port's event thread.
   TSerialLine* Serial = nullptr;
   TNetworkLine* Network = nullptr;
+  TNetworkLine* Secure = nullptr;  // SSH; read while the session is made over it
 
   // --- serial event thread (or any thread) ---
   void QelCommRxChar(int count);
@@ -96,6 +97,7 @@ class TReceiveHandover {
   void DeliverBytes(const std::uint8_t* data, int count, std::uint8_t mask, int& counted, int burst,
                     bool systemOnly);
   void SocketLoop();
+  TNetworkLine* SessionLine() const;
   void PostParkedSerial();
   void NoteReceived();
 

@@ -68,8 +68,25 @@ void Flip(std::uint8_t& flag) { flag = flag ? 0 : 1; }
 
 const TQuorixButtonText& QuorixButtonText(TQuorixButton button) { return kQuorixButtons[button]; }
 
-TMainForm::TMainForm(TSession& session) : S(session), Handover(session), Events(session) {
+TMainForm::TMainForm(TSession& session)
+    : S(session), Handover(session), Events(session), Reconnect(session.Connection) {
   Events.OnChanged = [this] { Changed(); };
+  Events.OnNetworkUp = [this](int kind) { Reconnect.SessionUp(kind); };
+  Events.OnNetworkLost = [this](const std::string& text, int kind) {
+    return Reconnect.SessionLost(kind, text) ? Reconnect.Description() : std::string();
+  };
+  Reconnect.Open = [this](int kind) { OpenNetwork(kind); };
+}
+
+void TMainForm::TimerTick() {
+  Handover.TimerTick();
+  Reconnect.Tick();
+  const std::string text = Reconnect.PanelText();
+  if (text != S.Status.Reconnecting) {
+    S.Status.Reconnecting = text;
+    ++S.Status.Changes;
+    if (OnStateChanged) OnStateChanged();
+  }
 }
 
 void TMainForm::Changed() {
@@ -172,6 +189,7 @@ bool TMainForm::CloseQuery() {
 }
 
 void TMainForm::CloseConnectionsAndFiles() {
+  Reconnect.Cancel();
   S.Transmit->ConnectionControl(ckSerial, ctClose);
   S.Transmit->ConnectionControl(ckNetwork, ctClose);
   S.Files->CloseAll();
@@ -273,8 +291,24 @@ void TMainForm::ConnectSerial() {
   Changed();
 }
 
+// The user's own connects and disconnects end any reconnecting.
 void TMainForm::ConnectNetwork() {
-  const std::uint8_t result = S.Transmit->ConnectionControl(ckNetwork, ctOpen);
+  Reconnect.Cancel();
+  OpenNetwork(ckNetwork);
+}
+
+void TMainForm::ConnectSecure() {
+  Reconnect.Cancel();
+  OpenNetwork(ckSecure);
+}
+
+void TMainForm::ConnectNetworkButton() {
+  Reconnect.Cancel();
+  OpenNetwork(S.Connection.NetworkKind == nkSsh ? ckSecure : ckNetwork);
+}
+
+void TMainForm::OpenNetwork(int kind) {
+  const std::uint8_t result = S.Transmit->ConnectionControl(kind, ctOpen);
   if (result == crNetwork || result == crBoth) {
     TConnectionControls& c = Events.Controls;
     c.ConnectItem = false;
@@ -286,6 +320,7 @@ void TMainForm::ConnectNetwork() {
 }
 
 void TMainForm::Listen() {
+  Reconnect.Cancel();
   S.Transmit->StartListen();
   Changed();
 }
@@ -302,6 +337,7 @@ void TMainForm::DisconnectSerial() {
 }
 
 void TMainForm::DisconnectNetwork() {
+  Reconnect.Cancel();
   S.Transmit->ConnectionControl(ckNetwork, ctClose);
   S.Transfer->LineEnded();
   TConnectionControls& c = Events.Controls;

@@ -10,6 +10,7 @@
 
 #include "app/events.h"
 #include "app/handover.h"
+#include "app/reconnect.h"
 #include "trace/convert.h"
 #include "transfer/commandstate.h"
 
@@ -49,6 +50,8 @@ class TMainForm {
   TSession& S;
   TReceiveHandover Handover;
   TSessionEvents Events;
+  // Network and SSH sessions that drop come back by themselves when the settings say so.
+  TReconnect Reconnect;
   TCommandState State;
 
   // The window redraws its bars and status bar from the state.
@@ -71,13 +74,18 @@ class TMainForm {
   bool CloseQuery();
   // Both connections and every file closed (Exit does this first).
   void CloseConnectionsAndFiles();
-  // The 100-ms timer.
-  void TimerTick() { Handover.TimerTick(); }
+  // The 100-ms timer: the hand-over's tick, then reconnecting and its
+  // countdown in the status bar.
+  void TimerTick();
 
   // --- Commands ---
   void LogFile();
   void ConnectSerial();
   void ConnectNetwork();
+  // The network session over SSH (Setup|Connect|SSH).
+  void ConnectSecure();
+  // The toolbar's network button: Telnet/TCP or SSH as the settings say.
+  void ConnectNetworkButton();
   void Listen();
   void DisconnectSerial();
   void DisconnectNetwork();
@@ -111,5 +119,6 @@ class TMainForm {
   void LoadBackgroundFile(const std::string& name);
   void SaveBackgroundFile();
   bool RenameCopyTo(const std::string& copy, const std::string& target);
+  void OpenNetwork(int kind);
   void Changed();
 };

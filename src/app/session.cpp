@@ -27,7 +27,7 @@ TSession::TSession(TDesktop& desktop, std::string programDirectory)
   Screen = std::make_unique<TBrowse>();
   Screen->Desktop = &desktop;
   Writer = std::make_unique<TScreenWriter>(TScreenWriterContext{desktop, Settings, *Screen, *Files, Status});
-  Transmit = std::make_unique<TTransmitPath>(TTransmitContext{desktop, Settings, EbcdicMap, *Files, *Transfer});
+  Transmit = std::make_unique<TTransmitPath>(TTransmitContext{desktop, Settings, Connection, EbcdicMap, *Files, *Transfer});
   TraceFiles = std::make_unique<TTraceFiles>(*this);
   Kasp = std::make_unique<TKaspFiles>(*this);
   Trace = std::make_unique<TTraceDecoder>(*this);

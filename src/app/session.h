@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/connectionsettings.h"
 #include "core/ebcdicmap.h"
 #include "core/settings.h"
 #include "core/status.h"
@@ -41,6 +42,9 @@ class TSession {
   std::string ProgramDirectory;
 
   TSetupRecord Settings;
+  // Settings beside the record (SSH, listen allow-list, reconnecting, FTP
+  // protocol); saved after it in settings files.
+  TConnectionSettings Connection;
   TEbcdicMap EbcdicMap;
   TStatusIndicators Status;
 

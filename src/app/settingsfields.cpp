@@ -683,6 +683,26 @@ bool SetSettingsField(TSetupRecord& record, std::string_view name, std::string_v
   return SetPart(*part, p, value, error);
 }
 
+std::vector<std::pair<std::string, std::string>> PrintSettingsFields(const TSetupRecord& record,
+                                                                     const TConnectionSettings& extra) {
+  auto lines = PrintSettingsFields(record);
+  for (auto& line : PrintConnectionFields(extra)) lines.push_back(std::move(line));
+  return lines;
+}
+
+std::optional<std::string> GetSettingsField(const TSetupRecord& record, const TConnectionSettings& extra,
+                                            std::string_view name, std::string& error) {
+  if (auto value = GetConnectionField(extra, name)) return value;
+  return GetSettingsField(record, name, error);
+}
+
+bool SetSettingsField(TSetupRecord& record, TConnectionSettings& extra, std::string_view name,
+                      std::string_view value, std::string& error) {
+  const int set = SetConnectionField(extra, name, value, error);
+  if (set != 0) return set > 0;
+  return SetSettingsField(record, name, value, error);
+}
+
 // ------------------------------------------------------------ reference
 
 namespace {
@@ -871,6 +891,21 @@ std::string SettingsReferenceText() {
     }
     out += "| " + FieldNameText(f) + " | " + Cell(ValuesText(f)) + " | " + Cell(value) + " | " +
            Cell(MeaningOf(f.Name)) + " |\n";
+  }
+  out +=
+      "\n## Fields after the record\n\n"
+      "These fields are not part of the 14044-byte record. A settings file keeps them in a trailer after\n"
+      "the record: the four bytes `QELX`, the length of what follows (u32, little-endian), then one entry\n"
+      "per field that differs from its default: its tag (u16), the length of its value (u16) and the\n"
+      "value (numbers little-endian, texts as bytes). A program that reads only the record takes the\n"
+      "first 14044 bytes and never sees the trailer. A file whose fields below are all at their defaults\n"
+      "has no trailer, so a file made without them opens and is saved again byte for byte; entries with\n"
+      "tags this version does not know are kept as they are. Opening a file without a trailer sets these\n"
+      "fields to their defaults, as opening a file sets every field of the record.\n\n"
+      "| Field | Values | Default | Meaning |\n|---|---|---|---|\n";
+  for (const TConnectionFieldRow& row : ConnectionFieldReference()) {
+    out += "| `" + row.Name + "` | " + Cell(row.Values) + " | " + Cell(row.Default) + " | " + Cell(row.Meaning) +
+           " |\n";
   }
   return out;
 }

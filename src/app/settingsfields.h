@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/connectionsettings.h"
 #include "core/settings.h"
 
 // Every named field of the record, in record order, as NAME and VALUE.
@@ -33,6 +34,16 @@ std::optional<std::string> GetSettingsField(const TSetupRecord& record, std::str
 // record is unchanged and error says why when it fails.
 bool SetSettingsField(TSetupRecord& record, std::string_view name, std::string_view value,
                       std::string& error);
+
+// The same over the record and the settings kept beside it (SSH, the
+// listen allow-list, reconnecting, the FTP protocol), which follow the
+// record's fields.
+std::vector<std::pair<std::string, std::string>> PrintSettingsFields(const TSetupRecord& record,
+                                                                     const TConnectionSettings& extra);
+std::optional<std::string> GetSettingsField(const TSetupRecord& record, const TConnectionSettings& extra,
+                                            std::string_view name, std::string& error);
+bool SetSettingsField(TSetupRecord& record, TConnectionSettings& extra, std::string_view name,
+                      std::string_view value, std::string& error);
 
 // The reference of every field (docs/settings.md): names, values, defaults.
 std::string SettingsReferenceText();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/connectionsettings.h"
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/paths.h"
@@ -23,9 +24,10 @@ constexpr const char* kSettingsFilter = "QEL Settings (*.MSE)|*.MSE";
 // The screen is never shorter than this after a settings file is opened.
 constexpr int kPaddedLines = 101;
 
-// Reads exactly count bytes: 0, or the system error code.
+// Reads exactly count bytes: 0, or the system error code. With trailer
+// given, what follows them (up to the trailer limit and one byte more) goes there.
 std::uint32_t ReadRecord(const std::string& name, void* record, std::size_t count,
-                         TFileFaults* faults, bool& opened) {
+                         TFileFaults* faults, bool& opened, std::string* trailer = nullptr) {
   TFile file;
   file.SetFaults(faults);
   const int openError = file.OpenRead(name);
@@ -34,6 +36,12 @@ std::uint32_t ReadRecord(const std::string& name, void* record, std::size_t coun
   const TIoResult read = file.Read(record, count);
   if (read.Error != 0) return SystemErrorCode(read.Error);
   if (read.Done < count) return kErrorHandleEof;
+  if (trailer) {
+    trailer->resize(kSettingsTrailerLimit + 1);
+    const TIoResult rest = file.Read(trailer->data(), trailer->size());
+    // The record is what counts; trailing bytes that cannot be read are as good as none.
+    trailer->resize(rest.Error == 0 ? rest.Done : 0);
+  }
   return 0;
 }
 
@@ -83,17 +91,26 @@ std::string ReplacementTarget(const std::string& name) {
 }
 }  // namespace
 
-TSettingsReadResult ReadSettingsRecord(const std::string& name, TSetupRecord& record,
-                                       TFileFaults* faults) {
+TSettingsReadResult ReadSettingsRecord(const std::string& name, TSetupRecord& record, TFileFaults* faults,
+                                       TConnectionSettings* extra) {
   TSettingsReadResult result;
   std::vector<std::uint8_t> buffer(kSetupRecordSize);
-  result.Error = ReadRecord(name, buffer.data(), buffer.size(), faults, result.Opened);
-  if (result.Error == 0) std::memcpy(static_cast<void*>(&record), buffer.data(), buffer.size());
+  std::string trailer;
+  result.Error = ReadRecord(name, buffer.data(), buffer.size(), faults, result.Opened, extra ? &trailer : nullptr);
+  if (result.Error != 0) return result;
+  std::memcpy(static_cast<void*>(&record), buffer.data(), buffer.size());
+  if (extra) {
+    // Longer than any trailer of ours: not one, and not to be half-read.
+    if (trailer.size() > kSettingsTrailerLimit) trailer.clear();
+    result.TrailerDamaged = !DecodeSettingsTrailer(trailer, *extra);
+  }
   return result;
 }
 
-std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& record,
-                                  TFileFaults* faults) {
+std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& record, TFileFaults* faults,
+                                  const TConnectionSettings* extra) {
+  std::string bytes(reinterpret_cast<const char*>(&record), kSetupRecordSize);
+  if (extra) bytes += EncodeSettingsTrailer(*extra);
   // A failed save must not destroy the file it replaces: the record goes to a
   // file beside it, which then takes the name.
   const std::string target = ReplacementTarget(name);
@@ -108,12 +125,12 @@ std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& r
     // A directory we may not write in, holding a file we may: write it in
     // place. Not on other failures (a full disk), which would cost the old file.
     if ((error != EACCES && error != EPERM) || file.Create(target) != 0) return SystemErrorCode(error);
-    const TIoResult written = file.Write(&record, kSetupRecordSize);
-    if (written.Done == kSetupRecordSize) return 0;
+    const TIoResult written = file.Write(bytes.data(), bytes.size());
+    if (written.Done == bytes.size()) return 0;
     return SystemErrorCode(written.Error);
   }
-  const TIoResult written = file.Write(&record, kSetupRecordSize);
-  if (written.Done != kSetupRecordSize) error = written.Error;
+  const TIoResult written = file.Write(bytes.data(), bytes.size());
+  if (written.Done != bytes.size()) error = written.Error;
   if (error == 0) error = file.Sync();
   file.Close();
   struct stat st;
@@ -156,7 +173,7 @@ void TSettingsFiles::ShowName(const std::string& name) {
 
 bool TSettingsFiles::OpenQelSetFile(const std::string& name) {
   if (name.empty()) return false;
-  const TSettingsReadResult read = ReadSettingsRecord(name, S.Settings, &Faults);
+  const TSettingsReadResult read = ReadSettingsRecord(name, S.Settings, &Faults, &S.Connection);
   if (!read.Opened) {
     S.Errors->ReportError(ekFileAccess, read.Error, name);
     return false;
@@ -185,7 +202,7 @@ bool TSettingsFiles::OpenQelSetFile(const std::string& name) {
 }
 
 bool TSettingsFiles::WriteCurrent(const std::string& name) {
-  const std::uint32_t error = WriteSettingsRecord(name, S.Settings, &Faults);
+  const std::uint32_t error = WriteSettingsRecord(name, S.Settings, &Faults, &S.Connection);
   if (error == 0) return true;
   S.Errors->ReportError(ekFileAccess, error, name);
   return false;

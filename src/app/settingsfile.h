@@ -10,6 +10,7 @@
 
 class TSession;
 struct TSetupRecord;
+struct TConnectionSettings;
 
 // The main window's position and size, for GetWindowParameters.
 struct TWindowGeometry {
@@ -17,17 +18,22 @@ struct TWindowGeometry {
 };
 
 // Reading one settings record from a file: a file shorter than a record
-// fails; a longer one gives its first record. The record is untouched on failure.
+// fails; a longer one gives its first record. The record is untouched on
+// failure. With extra given, the settings of the trailer after the record
+// are read into it (the defaults when the file has none); a damaged trailer
+// gives the defaults and TrailerDamaged.
 struct TSettingsReadResult {
   bool Opened = false;
   std::uint32_t Error = 0;  // system error code; 0 when the record was read
+  bool TrailerDamaged = false;
 };
 TSettingsReadResult ReadSettingsRecord(const std::string& name, TSetupRecord& record,
-                                       TFileFaults* faults = nullptr);
+                                       TFileFaults* faults = nullptr, TConnectionSettings* extra = nullptr);
 // Writes the record as the whole file, replacing an existing file only once
-// the new one is complete: 0, or the system error code of the failure.
+// the new one is complete: 0, or the system error code of the failure. With
+// extra given and not all defaults, its trailer follows the record.
 std::uint32_t WriteSettingsRecord(const std::string& name, const TSetupRecord& record,
-                                  TFileFaults* faults = nullptr);
+                                  TFileFaults* faults = nullptr, const TConnectionSettings* extra = nullptr);
 
 // The name with its directory (up to the last "\", ":" or "/") and its
 // extension (from the last ".") removed: the application's title.

@@ -203,7 +203,7 @@ std::string TStatusBarModel::IndicatorText(int index, std::string_view separator
       if (LinesInBuffer == 0) return "";
       if (LinesInBuffer < 0) return "-" + GroupedNumber(0ull - static_cast<std::uint64_t>(LinesInBuffer), separator);
       return GroupedNumber(static_cast<std::uint64_t>(LinesInBuffer), separator);
-    case 9: return Connected ? "CONN" : "";
+    case 9: return Connected ? "CONN" : Reconnecting;
     default: return "";
   }
 }

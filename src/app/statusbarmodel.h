@@ -99,6 +99,7 @@ class TStatusBarModel {
   bool PrintStatus = false;
   bool ScreenSize = false;  // 132 columns
   bool Connected = false;
+  std::string Reconnecting;  // shown in the connection panel while not connected
   int LinesInBuffer = 0;
   TKeyLocks Locks;
 

@@ -74,4 +74,16 @@ class TNetworkLine {
   virtual void Disconnect() = 0;
   virtual int Send(const std::uint8_t* buffer, int length) = 0;  // bytes sent or negative
   virtual int Receive(std::uint8_t* buffer, int length) = 0;     // 0 at end, -1 nothing ready
+  // A break of the line's own (SSH's break request); false when it has none.
+  virtual bool SendBreak() { return false; }
+  // The terminal's size, for lines that tell the host (SSH's PTY).
+  virtual void SetTerminalSize(int columns, int rows) {}
+  // The callers Listen takes: addresses or networks, blank-separated; empty:
+  // anyone. False with the reason for a list that cannot be used (a line
+  // that takes no calls takes only the empty list).
+  virtual bool SetAllowedCallers(const std::string& list, std::string& error) {
+    if (list.empty()) return true;
+    error = "this line takes no calls";
+    return false;
+  }
 };

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "comms/winsock.h"
 #include "core/desktop.h"
@@ -25,24 +26,48 @@ constexpr int kWsaNoBufferSpace = 10055;
 // least half of the queue, so a long-lived queue neither grows nor copies much.
 constexpr std::size_t kQueueCompactAt = 64 * 1024;
 
-bool ResolveHost(const std::string& host, in_addr& address) {
-  if (inet_aton(host.c_str(), &address) != 0) return true;
+// Every address of a host, in the resolver's order, with the port set. A
+// dotted IPv4 text is taken as inet_aton reads it ("10.1" too), as ever.
+std::vector<sockaddr_storage> ResolveHost(const std::string& host, std::uint16_t port) {
+  std::vector<sockaddr_storage> addresses;
+  in_addr v4{};
+  if (host.find(':') == std::string::npos && inet_aton(host.c_str(), &v4) != 0) {
+    sockaddr_storage record{};
+    auto* in = reinterpret_cast<sockaddr_in*>(&record);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    in->sin_addr = v4;
+    addresses.push_back(record);
+    return addresses;
+  }
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
-  address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* a = found; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET && a->ai_family != AF_INET6) continue;
+    sockaddr_storage record{};
+    std::memcpy(&record, a->ai_addr, a->ai_addrlen);
+    if (a->ai_family == AF_INET) reinterpret_cast<sockaddr_in*>(&record)->sin_port = htons(port);
+    else reinterpret_cast<sockaddr_in6*>(&record)->sin6_port = htons(port);
+    addresses.push_back(record);
+  }
   freeaddrinfo(found);
-  return true;
+  return addresses;
 }
 
-sockaddr_in AddressRecord(in_addr host, std::uint16_t port) {
-  sockaddr_in record{};
-  record.sin_family = AF_INET;
-  record.sin_port = htons(port);
-  record.sin_addr = host;
-  return record;
+socklen_t RecordSize(const sockaddr_storage& record) {
+  return record.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+// "10.1.2.3 port 40000", "2001:db8::1 port 40000".
+std::string CallerText(const sockaddr_storage& record) {
+  const auto address = TNetAddress::FromSocket(reinterpret_cast<const sockaddr*>(&record));
+  const std::uint16_t port = record.ss_family == AF_INET6
+                                 ? ntohs(reinterpret_cast<const sockaddr_in6*>(&record)->sin6_port)
+                                 : ntohs(reinterpret_cast<const sockaddr_in*>(&record)->sin_port);
+  return (address ? address->Text() : std::string("an unknown address")) + " port " + std::to_string(port);
 }
 
 void CloseQuietly(int fd) {
@@ -110,16 +135,11 @@ bool TSockets::ResolvePort(const std::string& text, std::uint16_t& port) {
   return true;
 }
 
-// The port of "host:port" in IPAddr wins over Port.
+// The port of "host:port" (or "[v6]:port") in IPAddr wins over Port.
 bool TSockets::TargetAddress(std::string& host, std::uint16_t& port, bool needHost) {
-  host = TrimBlanks(IPAddr);
-  std::string service(TrimBlanks(Port));
-  const auto colon = host.find(':');
-  if (colon != std::string::npos && host.find(':', colon + 1) == std::string::npos) {
-    const std::string override(TrimBlanks(std::string_view(host).substr(colon + 1)));
-    host = std::string(TrimBlanks(std::string_view(host).substr(0, colon)));
-    if (!override.empty()) service = override;
-  }
+  const THostPort split = SplitHostPort(IPAddr);
+  host = split.Host;
+  const std::string service = split.Port.empty() ? std::string(TrimBlanks(Port)) : split.Port;
   if (service.empty()) {
     ShowBox("No Port Specified");
     return false;
@@ -192,46 +212,67 @@ void TSockets::Connect() {
   std::string host;
   std::uint16_t port = 0;
   if (!TargetAddress(host, port, true)) return;
-  in_addr address{};
-  if (!ResolveHost(host, address)) {
+  std::vector<sockaddr_storage> addresses = ResolveHost(host, port);
+  if (addresses.empty()) {
     ShowBox("Cannot convert host address");
     return;
   }
-
   ReleaseClient(true);  // a session still open is replaced, not leaked
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    ReportError("SConnect (socket)", -1, WinSockErrorCode(errno));
-    return;
-  }
-  Client.Fd = fd;
+  Candidates = std::move(addresses);
+  NextCandidate = 0;
   ++ClientGeneration;
-  const unsigned generation = ClientGeneration;
+  StartConnect(ClientGeneration);
+}
 
-  const sockaddr_in record = AddressRecord(address, port);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&record), sizeof record) != 0 && errno != EINPROGRESS) {
-    ReportError("SConnect", fd, WinSockErrorCode(errno));
-    if (ClientGeneration == generation) ReleaseClient(false);
-    return;
-  }
-  if (NonBlocking) {
-    // Writable means the connect has finished, one way or the other.
-    Connecting = true;
-    Watch(Client, false, true);
-    return;
-  }
-  if (!WaitReady(fd, POLLOUT)) {
-    ReportBlockingTimeOut(fd);
-    if (ClientGeneration == generation) ReleaseClient(true);
-    return;
-  }
-  int error = 0;
-  socklen_t size = sizeof error;
-  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
-  if (error != 0) {
+// Calls the next address of the host; an address that refuses at once gives
+// way to the next one. False when the attempt is over (reported or replaced).
+bool TSockets::StartConnect(unsigned generation) {
+  while (NextCandidate < Candidates.size()) {
+    const sockaddr_storage record = Candidates[NextCandidate++];
+    const bool last = NextCandidate == Candidates.size();
+    const int fd = socket(record.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      if (!last) continue;
+      ReportError("SConnect (socket)", -1, WinSockErrorCode(errno));
+      return false;
+    }
+    Client.Fd = fd;
+    ++ClientGeneration;
+    generation = ClientGeneration;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&record), RecordSize(record)) != 0 && errno != EINPROGRESS) {
+      const int error = errno;
+      if (!last) {
+        ReleaseClient(false);
+        continue;
+      }
+      ReportError("SConnect", fd, WinSockErrorCode(error));
+      if (ClientGeneration == generation) ReleaseClient(false);
+      return false;
+    }
+    if (NonBlocking) {
+      // Writable means the connect has finished, one way or the other.
+      Connecting = true;
+      Watch(Client, false, true);
+      return true;
+    }
+    if (!WaitReady(fd, POLLOUT)) {
+      ReportBlockingTimeOut(fd);
+      if (ClientGeneration == generation) ReleaseClient(true);
+      return false;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+    if (error == 0) return true;
+    if (!last) {
+      ReleaseClient(false);
+      continue;
+    }
     ReportError("SConnect", fd, WinSockErrorCode(error));
     if (ClientGeneration == generation) ReleaseClient(false);
+    return false;
   }
+  return false;
 }
 
 void TSockets::ClientWritable() {
@@ -250,6 +291,12 @@ void TSockets::ClientWritable() {
   int error = 0;
   socklen_t size = sizeof error;
   if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error != 0 && NextCandidate < Candidates.size()) {
+    // Another address of the host may answer (a name with IPv6 and IPv4 addresses).
+    ReleaseClient(false);
+    StartConnect(ClientGeneration);
+    return;
+  }
   if (error != 0) {
     ReportError("FD_CONNECT", fd, WinSockErrorCode(error));
     // The socket of a failed connect is of no further use.
@@ -309,23 +356,8 @@ void TSockets::Listen() {
     ::close(Listener.Fd);
     Listener.Fd = -1;
   }
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    ReportError("socket", -1, WinSockErrorCode(errno));
-    return;
-  }
-  // Listening again right after a session must not wait for TIME_WAIT to pass.
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  in_addr any{};
-  any.s_addr = htonl(INADDR_ANY);
-  const sockaddr_in record = AddressRecord(any, port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&record), sizeof record) != 0) {
-    const int code = WinSockErrorCode(errno);
-    ::close(fd);
-    ReportError("Bind", fd, code);
-    return;
-  }
+  const int fd = ListeningSocket(port);
+  if (fd < 0) return;
   if (::listen(fd, 5) != 0) {
     const int code = WinSockErrorCode(errno);
     ::close(fd);
@@ -334,6 +366,41 @@ void TSockets::Listen() {
   }
   Listener.Fd = fd;
   if (NonBlocking) Watch(Listener, true, false);
+}
+
+// A socket bound to every local address, IPv6 and IPv4 (one dual-stack
+// socket; IPv4 alone where the host has no IPv6); -1 after its error.
+int TSockets::ListeningSocket(std::uint16_t port) {
+  int fd = socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_storage record{};
+  if (fd >= 0) {
+    const int off = 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&record);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    in6->sin6_addr = in6addr_any;
+  } else {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      ReportError("socket", -1, WinSockErrorCode(errno));
+      return -1;
+    }
+    auto* in = reinterpret_cast<sockaddr_in*>(&record);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    in->sin_addr.s_addr = htonl(INADDR_ANY);
+  }
+  // Listening again right after a session must not wait for TIME_WAIT to pass.
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&record), RecordSize(record)) != 0) {
+    const int code = WinSockErrorCode(errno);
+    ::close(fd);
+    ReportError("Bind", fd, code);
+    return -1;
+  }
+  return fd;
 }
 
 int TSockets::Accept() {
@@ -345,10 +412,21 @@ int TSockets::Accept() {
     ReportBlockingTimeOut(Listener.Fd);
     return -1;
   }
-  const int fd = accept4(Listener.Fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_storage caller{};
+  socklen_t callerSize = sizeof caller;
+  const int fd = accept4(Listener.Fd, reinterpret_cast<sockaddr*>(&caller), &callerSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (Listener.Readable) Listener.Readable->setEnabled(true);
   if (fd < 0) {
     ReportError("Accept", Listener.Fd, WinSockErrorCode(errno));
+    return -1;
+  }
+  const auto address = TNetAddress::FromSocket(reinterpret_cast<const sockaddr*>(&caller));
+  if (!AllowedCallers.Empty() && (!address || !AllowedCallers.Allows(*address))) {
+    // Not a word to a stranger: a reset, and the session that is up stays.
+    const linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(fd);
+    if (OnCallerRefused) OnCallerRefused(CallerText(caller) + " (not in the allow list)");
     return -1;
   }
   // A second call replaces the session before it; the earlier one is reset.

@@ -4,11 +4,15 @@
 // their readiness becomes component events on that thread.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "comms/addressfilter.h"
 #include "comms/lines.h"
 
 class QSocketNotifier;
@@ -29,9 +33,14 @@ class TSockets : public TNetworkLine {
   void Disconnect() override;
   int Send(const std::uint8_t* buffer, int length) override;
   int Receive(std::uint8_t* buffer, int length) override;
+  bool SetAllowedCallers(const std::string& list, std::string& error) override {
+    return AllowedCallers.Parse(list, error);
+  }
 
   // Takes the call waiting on the listening socket as the session; returns
-  // the new socket, or -1 after an "Accept" error.
+  // the new socket, or -1 after an "Accept" error. A caller outside
+  // AllowedCallers is closed at once (a reset), named to OnCallerRefused,
+  // and the port goes on listening: -1 then too.
   int Accept();
   // Bytes sent; a negative value after the "SSend" error event. On the
   // session socket in non-blocking mode, what the socket cannot take at once
@@ -48,7 +57,8 @@ class TSockets : public TNetworkLine {
   int ClientSocket() const { return Client.Fd; }  // -1 when none
   int ListenSocket() const { return Listener.Fd; }
 
-  // Host: a dotted address or a host name; "host:port" overrides Port.
+  // Host: an address (IPv4 or IPv6) or a host name; "host:port" and
+  // "[v6]:port" override Port.
   std::string IPAddr;
   // A service name or a decimal port number.
   std::string Port;
@@ -58,6 +68,8 @@ class TSockets : public TNetworkLine {
   int Timeout = 30;
   int MaximumReceiveLength = 8192;
   std::size_t SendQueueLimit = 16 * 1024 * 1024;
+  // Callers Listen takes; empty: anyone.
+  TAddressFilter AllowedCallers;
 
   // Bytes accepted by Send that the session socket has not taken yet. A
   // Disconnect discards them, as the abortive close discards unsent data.
@@ -70,6 +82,8 @@ class TSockets : public TNetworkLine {
   std::function<void(int socket)> OnSessionAvailable;
   std::function<void(int socket)> OnSessionConnected;
   std::function<void(int socket, const std::string& text, int code)> OnErrorOccurred;
+  // A caller refused by AllowedCallers: "10.1.2.3 port 40000 (not in the allow list)".
+  std::function<void(const std::string& caller)> OnCallerRefused;
 
  private:
   struct TWatched {
@@ -79,6 +93,8 @@ class TSockets : public TNetworkLine {
   };
 
   bool TargetAddress(std::string& host, std::uint16_t& port, bool needHost);
+  bool StartConnect(unsigned generation);
+  int ListeningSocket(std::uint16_t port);
   bool ResolvePort(const std::string& text, std::uint16_t& port);
   void ShowBox(const std::string& text);
   void ReportError(const char* place, int socket, int code);
@@ -103,6 +119,9 @@ class TSockets : public TNetworkLine {
   // Raised whenever the client socket is replaced or closed, so an event
   // handler that did either is noticed after it returns.
   unsigned ClientGeneration = 0;
+  // The addresses of the host not yet tried by a connect under way.
+  std::vector<sockaddr_storage> Candidates;
+  std::size_t NextCandidate = 0;
   // The session socket's send queue: Queue from QueueStart on.
   std::string Queue;
   std::size_t QueueStart = 0;

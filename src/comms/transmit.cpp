@@ -1,6 +1,7 @@
 #include "comms/transmit.h"
 
 #include "comms/lines.h"
+#include "core/connectionsettings.h"
 #include "core/desktop.h"
 #include "core/ebcdicmap.h"
 #include "core/numbers.h"
@@ -56,7 +57,7 @@ std::uint8_t TTransmitPath::ConnectionControl(int kind, int action) {
   bool serial = SerialConnected;
   bool network = NetworkConnected;
   if (kind == ckSerial || kind == ckBoth) serial = SerialAction(action);
-  if (kind == ckNetwork || kind == ckBoth) network = NetworkAction(action);
+  if (kind == ckNetwork || kind == ckBoth || kind == ckSecure) network = NetworkAction(action, kind == ckSecure);
   if (serial && network) ConnectionResult = crBoth;
   else if (serial) ConnectionResult = crSerial;
   else if (network) ConnectionResult = crNetwork;
@@ -114,23 +115,36 @@ bool TTransmitPath::SerialAction(int action) {
   }
 }
 
-bool TTransmitPath::NetworkAction(int action) {
-  if (!Network) return false;
+bool TTransmitPath::NetworkAction(int action, bool secure) {
+  if (!Network && !Secure) return false;
   switch (action) {
-    case ctOpen:
+    case ctOpen: {
+      TNetworkLine* line = secure ? Secure : Network;
+      if (!line) return false;
+      // One network session at a time: a session of the other kind goes first.
+      if (SecureSession != secure) NetworkAction(ctClose, SecureSession);
+      SecureSession = secure;
       CharsPerTick = 100;
-      Network->SetAddress(S.Settings.HostName.str(), PortName(S.Settings.Port));
-      Network->Connect();
+      if (secure) {
+        line->SetAddress(S.Settings.HostName.str(), std::to_string(S.Connection.SshPort));
+      } else {
+        line->SetAddress(S.Settings.HostName.str(), PortName(S.Settings.Port));
+      }
+      line->Connect();
       NetworkConnected = false;  // the connect event sets it
       return true;
+    }
     case ctClose:
       // A port still waiting for a call is closed too (cancelling is harmless
       // when nothing listens), and an accepted call is taken down like an
       // outgoing one: neither may outlive the close.
-      Network->CancelListen();
-      if (ListenActive || NetworkConnected) Network->Disconnect();
+      if (Network) Network->CancelListen();
+      if (TNetworkLine* line = SessionLine(); line && (ListenActive || NetworkConnected || SecureSession)) {
+        line->Disconnect();
+      }
       ListenActive = false;
       NetworkConnected = false;
+      SecureSession = false;
       return true;
     case ctReconfigure: return true;
     default: return NetworkConnected;
@@ -139,6 +153,13 @@ bool TTransmitPath::NetworkAction(int action) {
 
 void TTransmitPath::StartListen() {
   if (!Network) return;
+  if (SecureSession) NetworkAction(ctClose, true);
+  // A list that cannot be read must not leave the port open to anyone.
+  std::string error;
+  if (!Network->SetAllowedCallers(S.Connection.ListenAllow, error)) {
+    S.Desktop.ShowMessage({TMsgIcon::Error, "Listen Port: ListenAllow: " + error, "", mbOK, 0});
+    return;
+  }
   Network->SetAddress(S.Settings.HostName.str(), PortName(S.Settings.Port));
   Network->Listen();
   ListenActive = false;
@@ -147,7 +168,11 @@ void TTransmitPath::StartListen() {
 // ----------------------------------------------------------------- sending
 
 bool TTransmitPath::TelnetDoubling() const {
-  return TranslateEnabled && NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex;
+  return TranslateEnabled && NetworkSessionUp() && !SecureSession && S.Settings.Port == kTelnetPortIndex;
+}
+
+void TTransmitPath::SetTerminalSize(int columns, int rows) {
+  if (SecureSession && Secure) Secure->SetTerminalSize(columns, rows);
 }
 
 std::uint8_t TTransmitPath::Translate(std::uint8_t b) const {
@@ -156,8 +181,8 @@ std::uint8_t TTransmitPath::Translate(std::uint8_t b) const {
 }
 
 void TTransmitPath::SendOnSocket(const std::uint8_t* data, int length) {
-  // A failed send reaches the socket's error event, which closes the session.
-  if (Network) Network->Send(data, length);
+  // A failed send reaches the line's error event, which closes the session.
+  if (TNetworkLine* line = SessionLine()) line->Send(data, length);
 }
 
 void TTransmitPath::WriteSerialByte(std::uint8_t b) {
@@ -237,7 +262,10 @@ void TTransmitPath::SendBreak() {
     Serial->SetBreak(false);
   }
   const bool receiving = S.Transfer.TransferActive && S.Transfer.Direction == drReceive;
-  if (NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex && !receiving) {
+  // SSH has a break of its own; a Telnet session sends IAC BRK.
+  if (NetworkSessionUp() && SecureSession && Secure) {
+    Secure->SendBreak();
+  } else if (NetworkSessionUp() && S.Settings.Port == kTelnetPortIndex && !receiving) {
     // IAC BRK is a command: it must not be doubled, translated or held in a line.
     TUntranslatedSend untranslated(*this);
     SendByte(IAC);
@@ -256,9 +284,9 @@ void TTransmitPath::ReplaceTypedText(const std::string& oldText, const std::stri
 
 void TTransmitPath::FlushInput() {
   if (SerialConnected && Serial) Serial->PurgeIn();
-  if (NetworkSessionUp() && Network) {
+  if (TNetworkLine* line = SessionLine(); NetworkSessionUp() && line) {
     std::vector<std::uint8_t> discard(kFlushReadSize);
-    Network->Receive(discard.data(), kFlushReadSize);
+    line->Receive(discard.data(), kFlushReadSize);
   }
   if (InputFlushed) InputFlushed();
 }

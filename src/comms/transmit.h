@@ -13,9 +13,11 @@ class TSerialLine;
 class TNetworkLine;
 struct TEbcdicMap;
 struct TSetupRecord;
+struct TConnectionSettings;
 struct TTransferState;
 
-enum TConnectionKind { ckSerial = 0, ckNetwork = 1, ckBoth = 2 };
+// ckSecure opens the network session over SSH; closing ckNetwork closes it too.
+enum TConnectionKind { ckSerial = 0, ckNetwork = 1, ckBoth = 2, ckSecure = 3 };
 enum TConnectionAction { ctOpen = 0, ctClose = 1, ctReconfigure = 2 };
 // ConnectionControl's result.
 enum TConnectionResult : std::uint8_t { crSerial = 0, crNetwork = 1, crBoth = 2, crNone = 3 };
@@ -24,6 +26,7 @@ enum TConnectionResult : std::uint8_t { crSerial = 0, crNetwork = 1, crBoth = 2,
 struct TTransmitContext {
   TDesktop& Desktop;
   const TSetupRecord& Settings;
+  const TConnectionSettings& Connection;  // the SSH port, the listen allow-list
   const TEbcdicMap& EbcdicMap;
   TLogFiles& Files;                // the debug capture records what is sent
   const TTransferState& Transfer;  // no Telnet break during a receive
@@ -54,7 +57,11 @@ class TTransmitPath {
   std::vector<std::uint8_t> LineBuffer;
 
   TSerialLine* Serial = nullptr;    // not owned
-  TNetworkLine* Network = nullptr;  // not owned
+  TNetworkLine* Network = nullptr;  // not owned: Telnet and plain TCP
+  TNetworkLine* Secure = nullptr;   // not owned, may be null: SSH
+  // The network session is (being) made over SSH: no Telnet handling, and
+  // Secure carries the bytes.
+  bool SecureSession = false;
 
   // kind 0 serial, 1 network, 2 both; action 0 open, 1 close, 2 reconfigure.
   std::uint8_t ConnectionControl(int kind, int action);
@@ -69,10 +76,14 @@ class TTransmitPath {
 
   // A network session is up: connected out or a call accepted.
   bool NetworkSessionUp() const { return NetworkConnected || ListenActive; }
+  // The line of the network session: Secure over SSH, else Network.
+  TNetworkLine* SessionLine() const { return SecureSession ? Secure : Network; }
+  // The terminal's size, passed on to a line that tells the host (SSH).
+  void SetTerminalSize(int columns, int rows);
 
  private:
   bool SerialAction(int action);
-  bool NetworkAction(int action);
+  bool NetworkAction(int action, bool secure);
   void ApplySerialParams();
   void WriteSerialByte(std::uint8_t b);
   void WriteSerialLine();

@@ -1,6 +1,7 @@
 #include "core/desktop.h"
 
 TMsgResult THeadlessDesktop::DefaultAnswer(unsigned buttons) {
+  if ((buttons & mbDefaultNo) && (buttons & mbNo)) return TMsgResult::No;
   if (buttons & mbOK) return TMsgResult::OK;
   if (buttons & mbYes) return TMsgResult::Yes;
   if (buttons & mbCancel) return TMsgResult::Cancel;

@@ -21,6 +21,8 @@ enum TMsgButtons : unsigned {
   mbIgnore = 32,
   mbHelp = 64,
   mbAbort = 128,
+  // Not a button: No is what Enter presses (a question whose Yes lets something in).
+  mbDefaultNo = 256,
 };
 
 // What the user pressed. None: the box was closed some other way (or nothing was shown).
@@ -113,6 +115,11 @@ class TDesktop {
 
   // Shows a text in the memo viewer.
   virtual void ShowMemo(const TMemoText& memo) {}
+  // A one-line secret (a password, a passphrase), shown as typed only with
+  // echo; nullopt when cancelled or when no one can be asked.
+  virtual std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) {
+    return std::nullopt;
+  }
   // The mode name dialog, preset with the last name; its "Browse" lists the
   // modes of modeListFile (the ".mnt" file). nullopt when cancelled.
   virtual std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) {
@@ -147,6 +154,7 @@ class THeadlessDesktop : public TDesktop {
   std::optional<std::string> Clipboard;
   std::uint32_t Ticks = 0;
 
-  // The first of OK, Yes, Cancel, No the box offers.
+  // No where the box makes it its default, else the first of OK, Yes,
+  // Cancel, No the box offers.
   static TMsgResult DefaultAnswer(unsigned buttons);
 };

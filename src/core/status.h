@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct TStatusIndicators {
   bool LogStatus = false;
@@ -12,5 +13,6 @@ struct TStatusIndicators {
   bool Connected = false;
   bool ScrollLock = false;  // keyboard locked by the host
   int LinesInBuffer = 0;
+  std::string Reconnecting;  // the countdown to the next attempt ("RECON 12s"), empty when none
   std::uint32_t Changes = 0;  // raised on every update, so a view can tell
 };

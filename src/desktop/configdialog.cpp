@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "comms/addressfilter.h"
 #include "core/desktop.h"
 #include "desktop/attributechooser.h"
 #include "desktop/helpwindow.h"
@@ -99,8 +100,9 @@ QWidget* Page(QLayout* layout) {
 }
 }  // namespace
 
-TConfigDialog::TConfigDialog(const TSetupRecord& settings, TDesktop& desktop, QWidget* parent)
-    : QDialog(parent), Record(settings), Desktop(desktop) {
+TConfigDialog::TConfigDialog(const TSetupRecord& settings, const TConnectionSettings& connection, TDesktop& desktop,
+                             QWidget* parent)
+    : QDialog(parent), Record(settings), Connection(connection), Desktop(desktop) {
   setWindowTitle("QelWin Configuration Parameters");
   ChooseColor = [this](TColor current, const QString& title) -> std::optional<TColor> {
     const QColor chosen = QColorDialog::getColor(ToQColor(current), this, title);
@@ -294,6 +296,7 @@ QWidget* TConfigDialog::ConnectivityPage() {
   networkForm->addRow("Host Name:", HostName);
   networkForm->addRow("Port", Port);
   right->addWidget(network);
+  right->addWidget(SecureGroup());
 
   auto* ftp = new QGroupBox("FTP");
   auto* ftpForm = new QFormLayout(ftp);
@@ -310,6 +313,8 @@ QWidget* TConfigDialog::ConnectivityPage() {
   ShowText(FtpHost, Record.FTPHostName);
   ShowText(RemotePath, Record.RemotePath);
   ShowText(LocalPath, Record.LocalPath);
+  SecureControls.FtpProtocol = Combo(kFtpProtocolItems.data(), kFtpProtocolItems.size(), Connection.FTPProtocol);
+  ftpForm->addRow("Protocol: ", SecureControls.FtpProtocol);
   ftpForm->addRow("User Name: ", FtpUser);
   ftpForm->addRow("Password: ", FtpPassword);
   ftpForm->addRow("Host Name: ", FtpHost);
@@ -317,8 +322,88 @@ QWidget* TConfigDialog::ConnectivityPage() {
   ftpForm->addRow("Local Path: ", LocalPath);
   right->addWidget(ftp);
   right->addStretch();
+  left->insertWidget(left->count() - 1, ListenAndReconnectGroup());
   columns->addLayout(right, 1);
   return Page(columns);
+}
+
+QLineEdit* TConfigDialog::FileChooser(QLineEdit* edit, const char* title, QHBoxLayout*& row) {
+  row = new QHBoxLayout;
+  row->setContentsMargins(0, 0, 0, 0);
+  auto* browse = new QPushButton("...");
+  browse->setMaximumWidth(28);
+  browse->setToolTip(title);
+  row->addWidget(edit, 1);
+  row->addWidget(browse);
+  connect(browse, &QPushButton::clicked, this, [this, edit, title] {
+    TFileDialog dialog;
+    dialog.Title = title;
+    dialog.Filter = "All File Types (*.*)|*.*";
+    dialog.InitialName = edit->text().toStdString();
+    const std::optional<std::string> chosen = Desktop.FileDialog(dialog);
+    if (chosen && !chosen->empty()) edit->setText(QString::fromStdString(*chosen));
+  });
+  return edit;
+}
+
+// How the network session is made, and SSH's own parameters.
+QWidget* TConfigDialog::SecureGroup() {
+  TSecureControls& c = SecureControls;
+  auto* box = new QGroupBox("Secure Shell (SSH)");
+  auto* form = new QFormLayout(box);
+  auto* kinds = new QHBoxLayout;
+  c.Kind = new QButtonGroup(this);
+  for (std::size_t i = 0; i < kNetworkKindItems.size(); ++i) {
+    auto* radio = new QRadioButton(kNetworkKindItems[i]);
+    c.Kind->addButton(radio, static_cast<int>(i));
+    radio->setChecked(Connection.NetworkKind == i);
+    kinds->addWidget(radio);
+  }
+  kinds->addStretch();
+  form->addRow("Network Button:", kinds);
+  c.User = new QLineEdit(QString::fromStdString(Connection.SshUserName));
+  c.User->setMaxLength(static_cast<int>(TConnectionSettings::kNameCapacity));
+  c.User->setPlaceholderText("the local user");
+  form->addRow("User Name:", c.User);
+  c.Port = Spin(1, 65535, Connection.SshPort);
+  c.KeepAlive = Spin(0, 3600, Connection.SshKeepAlive);
+  auto* numbers = new QHBoxLayout;
+  numbers->addWidget(c.Port);
+  numbers->addWidget(new QLabel("Keep-alive (s):"));
+  numbers->addWidget(c.KeepAlive);
+  numbers->addStretch();
+  form->addRow("SSH Port:", numbers);
+  QHBoxLayout* row = nullptr;
+  c.KeyFile = FileChooser(new QLineEdit(QString::fromStdString(Connection.SshKeyFile)), "SSH Key File", row);
+  c.KeyFile->setMaxLength(static_cast<int>(TConnectionSettings::kPathCapacity));
+  c.KeyFile->setPlaceholderText("~/.ssh/id_rsa, id_ecdsa, id_ed25519");
+  form->addRow("Key File:", row);
+  c.KnownHosts = FileChooser(new QLineEdit(QString::fromStdString(Connection.KnownHostsFile)), "Known Hosts File", row);
+  c.KnownHosts->setMaxLength(static_cast<int>(TConnectionSettings::kPathCapacity));
+  c.KnownHosts->setPlaceholderText("~/.ssh/known_hosts");
+  form->addRow("Known Hosts:", row);
+  return box;
+}
+
+// Who may call the listening port, and coming back after a drop.
+QWidget* TConfigDialog::ListenAndReconnectGroup() {
+  TSecureControls& c = SecureControls;
+  auto* box = new QGroupBox("Listen and Reconnect");
+  auto* form = new QFormLayout(box);
+  c.ListenAllow = new QLineEdit(QString::fromStdString(Connection.ListenAllow));
+  c.ListenAllow->setMaxLength(static_cast<int>(TConnectionSettings::kAllowCapacity));
+  c.ListenAllow->setPlaceholderText("anyone");
+  c.ListenAllow->setToolTip("Listen Port takes calls only from these addresses and networks, e.g. "
+                            "10.20.0.0/16 192.168.7.5 2001:db8:40::/48 ::1; empty: from anyone");
+  form->addRow("Allow Callers:", c.ListenAllow);
+  c.Reconnect = new QCheckBox("Reconnect after a drop");
+  c.Reconnect->setChecked(Connection.Reconnect != 0);
+  form->addRow(c.Reconnect);
+  c.ReconnectLimit = Spin(1, 100, Connection.ReconnectLimit);
+  c.ReconnectDelay = Spin(1, 600, Connection.ReconnectDelay);
+  form->addRow("Attempts:", c.ReconnectLimit);
+  form->addRow("First Wait (s):", c.ReconnectDelay);
+  return box;
 }
 
 QWidget* TConfigDialog::TracePage() {
@@ -520,12 +605,40 @@ void TConfigDialog::ReadControls() {
   StoreSpin(PadsDelay, r.PadsDelay);
 }
 
+// False, with the reason shown, when a text cannot be used (the allow-list).
+bool TConfigDialog::ReadSecureControls() {
+  const TSecureControls& c = SecureControls;
+  TConnectionSettings& s = Connection;
+  TAddressFilter allow;
+  std::string error;
+  if (!allow.Parse(c.ListenAllow->text().toStdString(), error)) {
+    Tabs->setCurrentIndex(2);
+    c.ListenAllow->setFocus();
+    Desktop.ShowMessage({TMsgIcon::Error, "Allow Callers: " + error, "", mbOK, 0});
+    return false;
+  }
+  s.ListenAllow = allow.Text();
+  s.NetworkKind = ValueOfChoice(c.Kind->checkedId(), s.NetworkKind);
+  s.SshUserName = c.User->text().trimmed().toStdString();
+  s.SshPort = static_cast<std::uint16_t>(c.Port->value());
+  s.SshKeyFile = c.KeyFile->text().trimmed().toStdString();
+  s.KnownHostsFile = c.KnownHosts->text().trimmed().toStdString();
+  s.SshKeepAlive = static_cast<std::uint16_t>(c.KeepAlive->value());
+  s.Reconnect = c.Reconnect->isChecked() ? 1 : 0;
+  s.ReconnectLimit = static_cast<std::uint8_t>(c.ReconnectLimit->value());
+  s.ReconnectDelay = static_cast<std::uint16_t>(c.ReconnectDelay->value());
+  s.FTPProtocol = ValueOfChoice(c.FtpProtocol->currentIndex(), s.FTPProtocol);
+  return true;
+}
+
 void TConfigDialog::Apply() {
+  if (!ReadSecureControls()) return;
   ReadControls();
   emit Applied(Record);
 }
 
 void TConfigDialog::Ok() {
+  if (!ReadSecureControls()) return;
   ReadControls();
   accept();
 }

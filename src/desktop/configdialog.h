@@ -21,6 +21,7 @@ class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -31,11 +32,33 @@ class TDesktop;
 class TConfigDialog : public QDialog {
   Q_OBJECT
  public:
-  // desktop: Browse's file dialogs go through it.
-  TConfigDialog(const TSetupRecord& settings, TDesktop& desktop, QWidget* parent = nullptr);
+  // desktop: Browse's file dialogs go through it. connection: the settings
+  // kept beside the record (SSH, listen allow-list, reconnecting, FTP
+  // protocol), edited on the " Connectivity " page.
+  TConfigDialog(const TSetupRecord& settings, const TConnectionSettings& connection, TDesktop& desktop,
+                QWidget* parent = nullptr);
+  TConfigDialog(const TSetupRecord& settings, TDesktop& desktop, QWidget* parent = nullptr)
+      : TConfigDialog(settings, TConnectionSettings{}, desktop, parent) {}
 
   // The working copy, with the controls read into it on Apply and OK.
   const TSetupRecord& Draft() const { return Record; }
+  const TConnectionSettings& ConnectionDraft() const { return Connection; }
+
+  // The controls of the settings beside the record, for tests.
+  struct TSecureControls {
+    QButtonGroup* Kind = nullptr;  // Telnet / TCP, SSH
+    QLineEdit* User = nullptr;
+    QSpinBox* Port = nullptr;
+    QLineEdit* KeyFile = nullptr;
+    QLineEdit* KnownHosts = nullptr;
+    QSpinBox* KeepAlive = nullptr;
+    QLineEdit* ListenAllow = nullptr;
+    QCheckBox* Reconnect = nullptr;
+    QSpinBox* ReconnectLimit = nullptr;
+    QSpinBox* ReconnectDelay = nullptr;
+    QComboBox* FtpProtocol = nullptr;
+  };
+  const TSecureControls& Secure() const { return SecureControls; }
 
   // The pickers the buttons open; replaceable so they can be scripted.
   // nullopt: cancelled.
@@ -61,6 +84,10 @@ class TConfigDialog : public QDialog {
   QWidget* DisplayPage();
   QWidget* FilesPage();
   QWidget* ConnectivityPage();
+  QWidget* SecureGroup();
+  QWidget* ListenAndReconnectGroup();
+  QLineEdit* FileChooser(QLineEdit* edit, const char* title, QHBoxLayout*& row);
+  bool ReadSecureControls();
   QWidget* TracePage();
   QWidget* TransferPage();
   QWidget* AdvancedPage();
@@ -80,6 +107,8 @@ class TConfigDialog : public QDialog {
   void Ok();
 
   TSetupRecord Record;
+  TConnectionSettings Connection;
+  TSecureControls SecureControls;
   TDesktop& Desktop;
   QTabWidget* Tabs = nullptr;
   std::vector<std::pair<QCheckBox*, std::uint8_t TSetupRecord::*>> Checks;

@@ -24,8 +24,11 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
+#include "app/configrules.h"
+#include "core/connectionsettings.h"
 #include "core/desktop.h"
 #include "core/paths.h"
 #include "core/settings.h"
@@ -71,8 +74,8 @@ void TFtpDropBox::dropEvent(QDropEvent* event) {
 }
 
 TQelFTPDlg::TQelFTPDlg(TSetupRecord& settings, TDesktop& desktop, const std::string& programDirectory,
-                       QWidget* parent)
-    : QWidget(parent, Qt::Window), Settings(settings), Desktop(desktop) {
+                       QWidget* parent, TConnectionSettings* connection)
+    : QWidget(parent, Qt::Window), Settings(settings), Connection(connection), Desktop(desktop) {
   std::string directory = programDirectory;
   if (!directory.empty() && directory.back() != '/') directory += '/';
   WorkFileIn = directory + "Qelwin32.rdi";
@@ -96,6 +99,7 @@ TQelFTPDlg::TQelFTPDlg(TSetupRecord& settings, TDesktop& desktop, const std::str
   PasswordEdt->setText(FromStd(Settings.FTPPassword.str()));
   HostNameEdt->setText(FromStd(Settings.FTPHostName.str()));
   AccountEdt->setText(FromStd(Settings.FTPAccount.str()));
+  if (Connection) ProtocolCmb->setCurrentIndex(ComboChoice(Connection->FTPProtocol, kFtpProtocolItems.size()));
   const QString localPath = FromStd(NativeFileName(Settings.LocalPath.view()));
   ShowLocalFolder(!localPath.isEmpty() && QFileInfo(localPath).isDir() ? localPath : QDir::homePath());
 }
@@ -131,7 +135,7 @@ void TQelFTPDlg::BuildControls() {
   grid->addLayout(commandRow, 3, 0, 1, 3);
   connect(SendBtn, &QPushButton::clicked, this, &TQelFTPDlg::SendClick);
   connect(CommandEdt, &QLineEdit::returnPressed, this, &TQelFTPDlg::SendClick);
-  resize(820, 560);
+  resize(880, 560);
 }
 
 QWidget* TQelFTPDlg::BuildParameters() {
@@ -151,6 +155,17 @@ QWidget* TQelFTPDlg::BuildParameters() {
   form->addWidget(UserNameEdt, 0, 1);
   form->addWidget(new QLabel(QStringLiteral("Host Name")), 0, 2);
   form->addWidget(HostNameEdt, 0, 3);
+  ProtocolCmb = new QComboBox;
+  ProtocolCmb->setObjectName(QStringLiteral("ProtocolCmb"));
+  for (std::size_t i = 0; i < kFtpProtocolShortItems.size(); ++i) {
+    ProtocolCmb->addItem(QString::fromLatin1(kFtpProtocolShortItems[i]));
+    ProtocolCmb->setItemData(static_cast<int>(i), QString::fromLatin1(kFtpProtocolItems[i]), Qt::ToolTipRole);
+  }
+  ProtocolCmb->setToolTip(QStringLiteral("FTP, FTP with TLS (explicit AUTH TLS, or implicit on port 990), or SFTP "
+                                         "over SSH; a host without a port takes the protocol's own"));
+  form->addWidget(ProtocolCmb, 0, 4);
+  form->setColumnStretch(1, 2);
+  form->setColumnStretch(3, 3);
   form->addWidget(new QLabel(QStringLiteral("Password")), 1, 0);
   form->addWidget(PasswordEdt, 1, 1);
   form->addWidget(new QLabel(QStringLiteral("Account")), 1, 2);
@@ -290,8 +305,15 @@ void TQelFTPDlg::ConnectClick() {
   }
   ConnectBtn->setEnabled(false);
   HostShown = FromStd(host);
-  Ftp->Connect(host, TFtpClient::kDefaultPort, ToStd(UserNameEdt->text()), ToStd(PasswordEdt->text()),
-               ToStd(AccountEdt->text()));
+  TFtpSecurity security;
+  security.Protocol = static_cast<std::uint8_t>(std::max(0, ProtocolCmb->currentIndex()));
+  if (Connection) {
+    security.KnownHostsFile = Connection->KnownHostsFile;
+    security.KeyFile = Connection->SshKeyFile;
+  }
+  Ftp->SetSecurity(security);
+  Ftp->Connect(host, TFtpClient::DefaultPort(security.Protocol), ToStd(UserNameEdt->text()),
+               ToStd(PasswordEdt->text()), ToStd(AccountEdt->text()));
 }
 
 void TQelFTPDlg::StartClick() {
@@ -413,6 +435,7 @@ void TQelFTPDlg::HandleEvent(const TFtpEvent& event) {
       break;
     case fvProgress: TransferWindow->ShowBytes(event.Bytes); break;
     case fvTransferDone: TransferWindow->ShowBytes(event.Bytes); break;
+    case fvQuestion: Ftp->Answer(event.Value, AskTrust(event.Text)); break;
     default: break;
   }
 }
@@ -492,7 +515,21 @@ void TQelFTPDlg::DeleteWorkFiles() {
   std::remove(WorkFileOut.c_str());
 }
 
+// A host key or a certificate nobody vouches for: the user decides, No
+// unless they say otherwise.
+bool TQelFTPDlg::AskTrust(const std::string& question) {
+  TMessageBox box;
+  box.Icon = TMsgIcon::Warning;
+  box.Text = question;
+  box.Caption = "Qel FTP Dialog";
+  box.Buttons = mbYes | mbNo | mbDefaultNo;
+  const bool yes = Desktop.ShowMessage(box) == TMsgResult::Yes;
+  Say(yes ? "Trusted by the user" : "Not trusted: connection refused");
+  return yes;
+}
+
 void TQelFTPDlg::SaveParameters() {
+  if (Connection) Connection->FTPProtocol = static_cast<std::uint8_t>(std::max(0, ProtocolCmb->currentIndex()));
   Settings.FTPUserName = ToStd(UserNameEdt->text());
   Settings.FTPPassword = ToStd(PasswordEdt->text());
   Settings.FTPHostName = ToStd(HostNameEdt->text());

@@ -27,6 +27,7 @@ class QTreeView;
 class TDesktop;
 class TQelFTPTransfer;
 struct TSetupRecord;
+struct TConnectionSettings;
 
 // The picture files are dropped on: local files (as URLs) and remote entries.
 class TFtpDropBox : public QLabel {
@@ -47,8 +48,10 @@ class TQelFTPDlg : public QWidget {
  public:
   // Preset from the settings' FTP fields; "Start" writes them back.
   // programDirectory holds the work files "Qelwin32.rdi" and "Qelwin32.rdo".
+  // connection: the protocol (FTP, FTPS, SFTP), and SFTP's known_hosts and
+  // key file; null: plain FTP, nothing saved.
   TQelFTPDlg(TSetupRecord& settings, TDesktop& desktop, const std::string& programDirectory,
-             QWidget* parent = nullptr);
+             QWidget* parent = nullptr, TConnectionSettings* connection = nullptr);
   ~TQelFTPDlg() override;
 
   // The buttons' actions, callable as a click would.
@@ -78,6 +81,7 @@ class TQelFTPDlg : public QWidget {
 
   QLineEdit* UserNameEdt;
   QLineEdit* PasswordEdt;
+  QComboBox* ProtocolCmb;  // beside the host: FTP, FTPS (explicit, implicit), SFTP
   QLineEdit* HostNameEdt;
   QLineEdit* AccountEdt;
   QRadioButton* AsciiRb;
@@ -122,8 +126,10 @@ class TQelFTPDlg : public QWidget {
   void RefreshQueueList();
   void DeleteWorkFiles();
   void SaveParameters();
+  bool AskTrust(const std::string& question);
 
   TSetupRecord& Settings;
+  TConnectionSettings* Connection;
   TDesktop& Desktop;
   std::string WorkFileIn, WorkFileOut;
   std::unique_ptr<TFtpClient> Ftp;

@@ -29,6 +29,7 @@
 #include "comms/dbus.h"
 #include "comms/dde.h"
 #include "comms/sockets.h"
+#include "comms/sshline.h"
 #include "comms/transmit.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -106,6 +107,9 @@ TMainWindow::TMainWindow(const std::string& programDirectory, const TWindowOptio
   Comm = std::make_unique<TComm>();
   Sockets = std::make_unique<TSockets>(QtDesktop);
   WireLines(*S, *Comm, *Sockets, MainForm->Handover, MainForm->Events);
+  Ssh = std::make_unique<TSshLine>();
+  WireSecureLine(*S, *Ssh, MainForm->Handover, MainForm->Events);
+  WireSecureQuestions(*Ssh, QtDesktop);
   Dde = std::make_unique<TDdeServer>();
   DBus = std::make_unique<TDBusDdeServer>(*Dde);
   PrinterDevice = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -229,6 +233,10 @@ void TMainWindow::BuildSetupActions() {
   On(A.ConnectSerial, [&form] { form.ConnectSerial(); });
   A.ConnectNetwork = MakeAction("&Network Port");
   On(A.ConnectNetwork, [&form] { form.ConnectNetwork(); });
+  A.ConnectSecure = MakeAction("SS&H", "Connect over SSH (Setup|Configure: host, SSH user, port and key file)");
+  On(A.ConnectSecure, [&form] { form.ConnectSecure(); });
+  A.DisconnectSecure = MakeAction("SS&H");
+  On(A.DisconnectSecure, [&form] { form.DisconnectNetwork(); });
   A.Listen = MakeAction("&Listen Port");
   On(A.Listen, [&form] { form.Listen(); });
   A.DisconnectSerial = MakeAction("&Serial Port");
@@ -240,7 +248,7 @@ void TMainWindow::BuildSetupActions() {
   A.DisconnectSerialButton = MakeAction("COM off", "Disconnect Serialport");
   On(A.DisconnectSerialButton, [&form] { form.DisconnectSerial(); });
   A.ConnectNetworkButton = MakeAction("NET", "Connect Network Port");
-  On(A.ConnectNetworkButton, [&form] { form.ConnectNetwork(); });
+  On(A.ConnectNetworkButton, [&form] { form.ConnectNetworkButton(); });
   A.DisconnectNetworkButton = MakeAction("NET off", "Disconnect Network");
   On(A.DisconnectNetworkButton, [&form] { form.DisconnectNetwork(); });
   A.SendBreak = MakeAction("Send &Break");
@@ -291,7 +299,7 @@ void TMainWindow::BuildTransferActions() {
   On(A.CancelTransfer, [this] { CancelTransfer(); });
   for (QAction* ftp : {A.ReceiveFtp, A.SendFtp}) {
     On(ftp, [this] {
-      auto* window = new TQelFTPDlg(S->Settings, QtDesktop, S->ProgramDirectory, this);
+      auto* window = new TQelFTPDlg(S->Settings, QtDesktop, S->ProgramDirectory, this, &S->Connection);
       window->setAttribute(Qt::WA_DeleteOnClose);
       window->show();
     });
@@ -398,9 +406,9 @@ void TMainWindow::BuildMenus() {
   setup->addAction(A.Configure);
   setup->addSeparator();
   QMenu* connectMenu = setup->addMenu(QStringLiteral("C&onnect"));
-  connectMenu->addActions({A.ConnectSerial, A.ConnectNetwork, A.Listen});
+  connectMenu->addActions({A.ConnectSerial, A.ConnectNetwork, A.ConnectSecure, A.Listen});
   QMenu* disconnectMenu = setup->addMenu(QStringLiteral("&Disconnect"));
-  disconnectMenu->addActions({A.DisconnectSerial, A.DisconnectNetwork});
+  disconnectMenu->addActions({A.DisconnectSerial, A.DisconnectNetwork, A.DisconnectSecure});
   A.ConnectMenu = connectMenu->menuAction();
   A.DisconnectMenu = disconnectMenu->menuAction();
   setup->addActions({A.SendBreak, A.ResetTerminal});
@@ -704,6 +712,7 @@ void TMainWindow::StartUp() {
   if (Options.Trace && !MainForm->QuorixButtonOn(qbTrace)) MainForm->QuorixCommand(qbTrace);
   if (Options.Connect == "serial") MainForm->ConnectSerial();
   if (Options.Connect == "network") MainForm->ConnectNetwork();
+  if (Options.Connect == "ssh") MainForm->ConnectSecure();
 }
 
 void TMainWindow::ApplySettingsFileState() {
@@ -724,9 +733,11 @@ void TMainWindow::WriteToolBar() {
   A.DisconnectMenu->setEnabled(c.DisconnectItem);
   A.ConnectSerial->setEnabled(c.ConnectItem);
   A.ConnectNetwork->setEnabled(c.ConnectItem);
+  A.ConnectSecure->setEnabled(c.ConnectItem);
   A.Listen->setEnabled(c.ConnectItem);
   A.DisconnectSerial->setEnabled(c.DisconnectItem);
   A.DisconnectNetwork->setEnabled(c.DisconnectItem);
+  A.DisconnectSecure->setEnabled(c.DisconnectItem);
   A.ConnectSerialButton->setEnabled(c.SerialConnectButton);
   A.DisconnectSerialButton->setEnabled(c.SerialDisconnectButton);
   A.ConnectNetworkButton->setEnabled(c.NetworkConnectButton);
@@ -945,16 +956,16 @@ void TMainWindow::OpenDisplayMode() {
 }
 
 void TMainWindow::Configure() {
-  TConfigDialog dialog(S->Settings, QtDesktop, this);
-  connect(&dialog, &TConfigDialog::Applied, this, [this](const TSetupRecord& draft) {
-    ApplyConnectionSettings(*S, draft);
+  TConfigDialog dialog(S->Settings, S->Connection, QtDesktop, this);
+  connect(&dialog, &TConfigDialog::Applied, this, [this, &dialog](const TSetupRecord& draft) {
+    ApplyConnectionSettings(*S, draft, dialog.ConnectionDraft());
     MainForm->Events.OnChanged();
   });
   if (QtDesktop.Modal([&] { return dialog.exec(); }) == QDialog::Accepted) {
     TConfigHooks hooks;
     hooks.ScreenProperties = [this](const TConfigChanges&) { Screen->FontChanged(); };
     hooks.ReloadCommandDefinitions = [this] { LocalCommands->LoadCommandDefinitions(); };
-    ApplyConfiguration(*S, dialog.Draft(), hooks);
+    ApplyConfiguration(*S, dialog.Draft(), dialog.ConnectionDraft(), hooks);
   }
   SetScreenProperties();
   WriteQuorixBar();

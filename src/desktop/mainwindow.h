@@ -23,6 +23,7 @@ class QToolButton;
 class QVBoxLayout;
 class TComm;
 class TSockets;
+class TSshLine;
 class TDdeServer;
 class TDBusDdeServer;
 class TSession;
@@ -50,7 +51,7 @@ struct TWindowGeometry;
 // Options of the program's command line.
 struct TWindowOptions {
   std::string SettingsFile;  // a settings file to open at start
-  std::string Connect;       // "serial" or "network": connect at start
+  std::string Connect;       // "serial", "network" or "ssh": connect at start
   bool SkipBackgroundFile = false;  // no screen background file questions
   bool Trace = false;               // trace conversion on at start
   std::uint64_t ReceiveLimit = 0;   // bytes a receive the host starts may store; 0 no limit
@@ -85,6 +86,7 @@ class TMainWindow : public QMainWindow {
         *Empty, *AddBookmark, *Find, *FindForward, *FindBackward;
     // The Setup menu's "C&onnect" and "&Disconnect" items themselves.
     QAction *ConnectMenu, *DisconnectMenu;
+    QAction *ConnectSecure, *DisconnectSecure;
     QAction *Configure, *ConnectSerial, *ConnectNetwork, *Listen, *DisconnectSerial, *DisconnectNetwork,
         *SendBreak, *ResetTerminal, *SoftNormal, *SoftShift, *SoftCntrl, *AnswerBack, *Keymaps, *Tabs;
     QAction *ReceiveAscii, *ReceiveBinary, *ReceiveFtp, *SendAscii, *SendVtrans, *Simulate, *Playback, *SendFtp,
@@ -180,6 +182,7 @@ class TMainWindow : public QMainWindow {
   std::unique_ptr<TMainForm> MainForm;
   std::unique_ptr<TComm> Comm;
   std::unique_ptr<TSockets> Sockets;
+  std::unique_ptr<TSshLine> Ssh;
   std::unique_ptr<TDdeServer> Dde;
   std::unique_ptr<TDBusDdeServer> DBus;
   TWindowOptions Options;

@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -75,6 +77,7 @@ TMsgResult TQtDesktop::ShowMessage(const TMessageBox& box) {
   }
   if (!buttons) buttons = QMessageBox::Ok;
   message.setStandardButtons(buttons);
+  if ((box.Buttons & mbDefaultNo) && (box.Buttons & mbNo)) message.setDefaultButton(QMessageBox::No);
   const QString topic = HelpTopicOf(box);
   if (QAbstractButton* help = message.button(QMessageBox::Help)) {
     // The manual is not a reply: the box stays up while it is read.
@@ -168,4 +171,15 @@ void TQtDesktop::ShowMemo(const TMemoText& memo) {
 std::optional<std::string> TQtDesktop::AskModeName(const std::string& lastName, const std::string& modeListFile) {
   if (!OnAskModeName) return std::nullopt;
   return Modal([&] { return OnAskModeName(lastName, modeListFile); });
+}
+
+std::optional<std::string> TQtDesktop::AskSecret(const std::string& caption, const std::string& prompt, bool echo) {
+  if (OnAskSecret) return Modal([&] { return OnAskSecret(caption, prompt, echo); });
+  bool ok = false;
+  const QString answer = Modal([&] {
+    return QInputDialog::getText(Window, QString::fromStdString(caption), QString::fromStdString(prompt),
+                                 echo ? QLineEdit::Normal : QLineEdit::Password, QString(), &ok);
+  });
+  if (!ok) return std::nullopt;
+  return answer.toStdString();
 }

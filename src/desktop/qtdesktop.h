@@ -28,6 +28,7 @@ class TQtDesktop : public TCoreDesktop {
   // Answers the file dialogs in the window's place (scripted runs); unset,
   // the dialog is shown.
   std::function<std::optional<std::string>(const TFileDialog&)> OnFileDialog;
+  std::function<std::optional<std::string>(const std::string&, const std::string&, bool)> OnAskSecret;
 
   TMsgResult ShowMessage(const TMessageBox& box) override;
   std::optional<std::string> FileDialog(const TFileDialog& dialog) override;
@@ -39,6 +40,8 @@ class TQtDesktop : public TCoreDesktop {
   void EndProgress() override;
   void ShowMemo(const TMemoText& memo) override;
   std::optional<std::string> AskModeName(const std::string& lastName, const std::string& modeListFile) override;
+  // A password box (QInputDialog), or OnAskSecret when set (tests).
+  std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) override;
 
   // Runs a modal step (a dialog's exec) with DialogShowing raised.
   template <typename TStep>

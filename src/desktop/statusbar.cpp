@@ -158,12 +158,14 @@ void TQelClock::SetIndicators(const TStatusIndicators& status) {
   Model.SetLinesInBuffer(status.LinesInBuffer);
   const bool changed = Model.LogStatus != status.LogStatus || Model.MiniStatus != status.MiniStatus ||
                        Model.TraceStatus != status.TraceStatus || Model.ScreenSize != status.ScreenSize ||
-                       Model.Connected != status.Connected || HostScrollLock != status.ScrollLock;
+                       Model.Connected != status.Connected || HostScrollLock != status.ScrollLock ||
+                       Model.Reconnecting != status.Reconnecting;
   Model.LogStatus = status.LogStatus;
   Model.MiniStatus = status.MiniStatus;
   Model.TraceStatus = status.TraceStatus;
   Model.ScreenSize = status.ScreenSize;
   Model.Connected = status.Connected;
+  Model.Reconnecting = status.Reconnecting;
   HostScrollLock = status.ScrollLock;
   Model.Locks.Scroll = Tracked.Scroll || HostScrollLock;
   RepaintIf(changed);

@@ -141,7 +141,8 @@ TReceiveInterpreter::TReceiveInterpreter(TSession& session) : S(session) {
 }
 
 bool TReceiveInterpreter::TelnetConnection() const {
-  return S.Settings.Port == kTelnetPortIndex &&
+  // An SSH channel carries the bytes as they are: no Telnet layer.
+  return S.Settings.Port == kTelnetPortIndex && !S.Transmit->SecureSession &&
          (S.Transmit->NetworkConnected || S.Transmit->ListenActive);
 }
 

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "comms/knownhosts.h"
 #include "log/errors.h"
+#include "transfer/certificates.h"
 
 namespace {
 
@@ -99,6 +101,8 @@ void CloseHandle(void* curl) {
   curl_easy_cleanup(handle);
 }
 
+std::string HostAndPort(const std::string& host, int port) { return host + " port " + std::to_string(port); }
+
 struct TSlist {
   curl_slist* List = nullptr;
   ~TSlist() { curl_slist_free_all(List); }
@@ -141,10 +145,40 @@ struct TFtpClient::TRequest {
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TRequest::OnProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, ErrorBuffer);
+    if (C.Tls()) SecureTls(curl);
+    if (C.Sftp()) SecureSsh(curl);
+  }
+
+  // FTPS: every command and every transfer under TLS, the server's
+  // certificate checked against the system's store, or against the one the
+  // user trusted (its key pinned) when the store does not know it.
+  void SecureTls(CURL* curl) {
+    curl_easy_setopt(curl, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    if (!C.TrustedPin.empty() && C.TrustedFor == HostAndPort(C.Host, C.Port)) {
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+      curl_easy_setopt(curl, CURLOPT_PINNEDPUBLICKEY, C.TrustedPin.c_str());
+    }
+  }
+
+  // SFTP: the host key checked as SSH sessions check it; keys from the
+  // agent and the key file, else the password.
+  void SecureSsh(CURL* curl) {
+    curl_easy_setopt(curl, CURLOPT_SSH_HOSTKEYFUNCTION, &TFtpClient::OnHostKey);
+    curl_easy_setopt(curl, CURLOPT_SSH_HOSTKEYDATA, &C);
+    curl_easy_setopt(curl, CURLOPT_SSH_AUTH_TYPES,
+                     static_cast<long>(CURLSSH_AUTH_PUBLICKEY | CURLSSH_AUTH_AGENT | CURLSSH_AUTH_KEYBOARD |
+                                       CURLSSH_AUTH_PASSWORD));
+    if (!C.Security.KeyFile.empty()) {
+      const std::string key = ExpandUserPath(C.Security.KeyFile);
+      curl_easy_setopt(curl, CURLOPT_SSH_PRIVATE_KEYFILE, key.c_str());
+    }
+    // The password field also opens a key protected by a passphrase.
+    if (!C.Password.empty()) curl_easy_setopt(curl, CURLOPT_KEYPASSWD, C.Password.c_str());
   }
 
   void SetUrl(const std::string& path, bool directory) {
-    const std::string url = Url(C.Host, C.Port, path, directory);
+    const std::string url = Url(C.Security.Protocol, C.Host, C.Port, path, directory);
     curl_easy_setopt(Handle(C.Curl), CURLOPT_URL, url.c_str());
   }
 
@@ -201,6 +235,7 @@ TFtpClient::~TFtpClient() {
     Stopping = true;
   }
   Ready.notify_all();
+  Answered.notify_all();
   Worker.join();
   if (Curl) CloseHandle(Curl);
 }
@@ -208,6 +243,22 @@ TFtpClient::~TFtpClient() {
 void TFtpClient::SetListingFile(const std::string& name) {
   std::lock_guard<std::mutex> guard(Lock);
   ListingFile = name;
+}
+
+int TFtpClient::DefaultPort(std::uint8_t protocol) {
+  switch (protocol) {
+    case fpSftp: return 22;
+    case fpImplicitTls: return 990;
+    default: return kDefaultPort;
+  }
+}
+
+void TFtpClient::SetSecurity(const TFtpSecurity& security) {
+  Queue([=, this] {
+    // Another server, or the same one by another way: drop what was trusted.
+    if (security.Protocol != Security.Protocol && Curl) DropConnection();
+    Security = security;
+  });
 }
 
 void TFtpClient::SetTimeouts(int connectSeconds, int receiveSeconds) {
@@ -266,9 +317,12 @@ void TFtpClient::Disconnect() {
 }
 
 void TFtpClient::Abort() {
-  std::lock_guard<std::mutex> guard(Lock);
-  ++Generation;
-  Jobs.clear();
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    ++Generation;
+    Jobs.clear();
+  }
+  Answered.notify_all();  // a question waiting is answered no
 }
 
 bool TFtpClient::Busy() const {
@@ -358,24 +412,49 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
   Post(fvState, fsHostResolved);
 
   if (!Curl) Curl = curl_easy_init();
-  TRequest request(*this);
-  request.WatchLogin = true;
-  request.SetUrl("/", true);
-  curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
-  const int code = request.Perform();
+  std::string cause;
+  int code = ConnectRequest(cause);
+  // A certificate no authority vouches for may still be the one the user knows.
+  if (code == CURLE_PEER_FAILED_VERIFICATION && Tls() && TrustCertificate(cause)) code = ConnectRequest(cause);
   if (code != CURLE_OK) {
     if (code == CURLE_OPERATION_TIMEDOUT) Post(fvTimeout, ftConnect);
     if (code == CURLE_ABORTED_BY_CALLBACK) Post(fvAbort, 0, "Connect");
-    else Post(fvError, fcConnectFailed, request.Cause());
+    else Post(fvError, fcConnectFailed, cause);
     DropConnection();
     return;
   }
   IsConnected = true;
+  AfterLogin();
+}
+
+// The first request: the call, the greeting, TLS or SSH, the login.
+int TFtpClient::ConnectRequest(std::string& cause) {
+  TRequest request(*this);
+  request.WatchLogin = !Sftp();
+  HostKeyFailure.clear();
+  // SFTP starts in the user's home folder, as the ftp login does.
+  request.SetUrl(Sftp() ? "/~/" : "/", true);
+  curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
+  if (Tls()) curl_easy_setopt(Handle(Curl), CURLOPT_CERTINFO, 1L);
+  const int code = request.Perform();
+  cause = HostKeyFailure.empty() ? request.Cause() : HostKeyFailure;
+  return code;
+}
+
+void TFtpClient::AfterLogin() {
   char* entry = nullptr;
   curl_easy_getinfo(Handle(Curl), CURLINFO_FTP_ENTRY_PATH, &entry);
   {
     std::lock_guard<std::mutex> guard(Lock);
     Directory = entry && *entry == '/' ? entry : "/";
+  }
+  if (Sftp()) {
+    // No greeting or login replies to watch: the states as they are now.
+    Post(fvState, fsConnected);
+    Post(fvProtocolState, fpTransaction);
+    Post(fvSystem, 0, "SFTP");
+    Post(fvDirectory, 0, RemoteDirectory());
+    return;
   }
   if (!Account.empty()) Post(fvAccount, 0, Account);
   std::vector<std::string> replies;
@@ -388,14 +467,110 @@ void TFtpClient::DoConnect(const std::string& host, int port, const std::string&
   Post(fvDirectory, 0, RemoteDirectory());
 }
 
+bool TFtpClient::Ask(const std::string& question) {
+  int id = 0;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    id = ++LastQuestion;
+  }
+  Post(fvQuestion, id, question);
+  std::unique_lock<std::mutex> lock(Lock);
+  Answered.wait(lock, [&] { return AnsweredQuestion == id || Stopping || RunningGeneration != Generation; });
+  return AnsweredQuestion == id && AnswerYes;
+}
+
+void TFtpClient::Answer(int question, bool yes) {
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    AnsweredQuestion = question;
+    AnswerYes = yes;
+  }
+  Answered.notify_all();
+}
+
+// An FTPS server whose certificate signs itself: its fingerprint is shown,
+// and a yes pins its key for the rest of the client's life.
+bool TFtpClient::TrustCertificate(const std::string& cause) {
+  long verify = 0;
+  curl_easy_getinfo(Handle(Curl), CURLINFO_SSL_VERIFYRESULT, &verify);
+  if (!IsSelfSignedVerifyResult(verify)) return false;
+  // The chain as the server sends it, fetched without judging it.
+  TRequest probe(*this);
+  probe.SetUrl("/", true);
+  curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(Handle(Curl), CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(Handle(Curl), CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(Handle(Curl), CURLOPT_CERTINFO, 1L);
+  probe.Perform();
+  curl_certinfo* chain = nullptr;
+  curl_easy_getinfo(Handle(Curl), CURLINFO_CERTINFO, &chain);
+  std::string pem;
+  if (chain && chain->num_of_certs > 0) {
+    for (curl_slist* item = chain->certinfo[0]; item; item = item->next) {
+      if (std::strncmp(item->data, "Cert:", 5) == 0) pem = item->data + 5;
+    }
+  }
+  // The probe's connection is of no further use.
+  CloseHandle(Curl);
+  Curl = curl_easy_init();
+  const std::optional<TCertificate> certificate = ReadCertificate(pem);
+  if (!certificate) return false;
+  const std::string where = HostAndPort(Host, Port);
+  if (!Ask(CertificateQuestion(where, cause, *certificate))) return false;
+  TrustedPin = certificate->KeyPin;
+  TrustedFor = where;
+  return true;
+}
+
+int TFtpClient::OnHostKey(void* client, int type, const char* key, std::size_t length) {
+  auto& c = *static_cast<TFtpClient*>(client);
+  const auto hostKey = THostKey::FromBlob(std::string(key, length));
+  if (!hostKey) {
+    c.HostKeyFailure = "host key verification failed: the host's key could not be read";
+    return CURLKHMATCH_MISMATCH;
+  }
+  const TKnownHosts known(c.Security.KnownHostsFile);
+  std::string error;
+  const auto check = known.Check(c.Host, c.Port, *hostKey, error);
+  if (!check) {
+    c.HostKeyFailure = "host key verification failed: " + error;
+    return CURLKHMATCH_MISMATCH;
+  }
+  const std::string where = c.Host + " port " + std::to_string(c.Port);
+  switch (check->Status) {
+    case hkKnown: return CURLKHMATCH_OK;
+    case hkRevoked:
+      c.HostKeyFailure = "host key verification failed: the " + hostKey->Label() + " host key of " + where +
+                         " is marked as revoked in " + check->Where;
+      return CURLKHMATCH_MISMATCH;
+    case hkChanged:
+      c.HostKeyFailure = "WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED! The " + hostKey->Label() +
+                         " host key of " + where + " is now " + hostKey->Fingerprint() + ", not the one in " +
+                         check->Where + ". Host key verification failed.";
+      return CURLKHMATCH_MISMATCH;
+    case hkUnknown: break;
+  }
+  const TNewHostKey question{c.Host, c.Port, *hostKey, check->OtherTypesKnown, known.File()};
+  if (!c.Ask(NewHostKeyQuestion(question))) {
+    c.HostKeyFailure = "host key verification failed: the " + hostKey->Label() + " host key of " + where + " (" +
+                       hostKey->Fingerprint() + ") is not known and was not accepted";
+    return CURLKHMATCH_MISMATCH;
+  }
+  if (const std::string failed = known.Add(c.Host, c.Port, *hostKey); !failed.empty()) {
+    c.Post(fvLog, 0, "the host key could not be stored: " + failed);
+  }
+  return CURLKHMATCH_OK;
+}
+
 // Runs raw commands in the remote directory; replies gets every answer.
 void TFtpClient::DoQuote(const std::vector<std::string>& commands, int errorCode, std::vector<std::string>& replies,
                          int& curlCode) {
   TRequest request(*this);
   TSlist quote;
-  quote.Add("CWD " + RemoteDirectory());
+  // SFTP's commands take their paths from the URL's directory.
+  if (!Sftp()) quote.Add("CWD " + RemoteDirectory());
   for (const std::string& command : commands) quote.Add(command);
-  request.SetUrl("/", true);
+  request.SetUrl(Sftp() ? RemoteDirectory() : "/", true);
   curl_easy_setopt(Handle(Curl), CURLOPT_NOBODY, 1L);
   curl_easy_setopt(Handle(Curl), CURLOPT_QUOTE, quote.List);
   curlCode = request.Perform();
@@ -405,6 +580,7 @@ void TFtpClient::DoQuote(const std::vector<std::string>& commands, int errorCode
 
 void TFtpClient::DoChangeDirectory(const std::string& command, int errorCode) {
   if (!Curl) return ReportFailure(errorCode, CURLE_OK, "Not connected");
+  if (Sftp()) return DoSftpChangeDirectory(command == "CDUP" ? ".." : command.substr(4), errorCode);
   std::vector<std::string> replies;
   int code = 0;
   DoQuote({command, "PWD"}, errorCode, replies, code);
@@ -418,8 +594,27 @@ void TFtpClient::DoChangeDirectory(const std::string& command, int errorCode) {
   Post(fvDirectory, 0, directory);
 }
 
+// SFTP has no working directory on the server: the client keeps it, and a
+// directory is taken once it can be listed.
+void TFtpClient::DoSftpChangeDirectory(const std::string& path, int errorCode) {
+  const std::string directory = JoinPath(RemoteDirectory(), path);
+  TRequest request(*this);
+  std::string ignored;
+  request.SetUrl(directory, true);
+  curl_easy_setopt(Handle(Curl), CURLOPT_DIRLISTONLY, 1L);
+  curl_easy_setopt(Handle(Curl), CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
+  const int code = request.Perform();
+  if (code != CURLE_OK) return ReportFailure(errorCode, code, request.Cause());
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    Directory = directory;
+  }
+  Post(fvDirectory, 0, directory);
+}
+
 void TFtpClient::DoPrintDirectory() {
   if (!Curl) return ReportFailure(fcPwdFailed, CURLE_OK, "Not connected");
+  if (Sftp()) return Post(fvPrintDirectory, 0, RemoteDirectory());
   std::vector<std::string> replies;
   int code = 0;
   DoQuote({"PWD"}, fcPwdFailed, replies, code);
@@ -633,7 +828,7 @@ void TFtpClient::DoGet(const std::string& remote, const std::string& local) {
   TRequest request(*this);
   request.ProgressName = FtpBaseName(remote);
   request.SetUrl(JoinPath(RemoteDirectory(), remote), false);
-  if (Type == ftAscii) curl_easy_setopt(Handle(Curl), CURLOPT_TRANSFERTEXT, 1L);
+  if (Type == ftAscii && !Sftp()) curl_easy_setopt(Handle(Curl), CURLOPT_TRANSFERTEXT, 1L);
   curl_easy_setopt(Handle(Curl), CURLOPT_WRITEFUNCTION, &TLocalTarget::OnData);
   curl_easy_setopt(Handle(Curl), CURLOPT_WRITEDATA, &target);
   const int code = request.Perform();
@@ -647,7 +842,7 @@ void TFtpClient::DoGet(const std::string& remote, const std::string& local) {
 void TFtpClient::DoPut(const std::string& local, const std::string& remote) {
   if (!Curl) return ReportFailure(fcPutFailed, CURLE_OK, "Not connected");
   TLocalSource source;
-  source.Ascii = Type == ftAscii;
+  source.Ascii = Type == ftAscii && !Sftp();  // SFTP moves bytes as they are
   source.Fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC);
   if (source.Fd < 0) return ReportFailure(fcPutFailed, CURLE_OK, local + " : " + ErrnoText(errno));
   struct stat info {};
@@ -671,6 +866,14 @@ void TFtpClient::DoPut(const std::string& local, const std::string& remote) {
 void TFtpClient::DoHelp(const std::string& topic) {
   if (!Curl) return ReportFailure(fcHelpFailed, CURLE_OK, "Not connected");
   Post(fvHelp);
+  if (Sftp()) {
+    // What the server does not say, the client does: the commands SFTP takes.
+    for (const char* line : {"chgrp GROUP PATH", "chmod MODE PATH", "chown USER PATH", "ln OLD NEW", "mkdir PATH",
+                             "pwd", "rename OLD NEW", "rm PATH", "rmdir PATH", "symlink OLD NEW"}) {
+      Post(fvLog, 0, line);
+    }
+    return;
+  }
   std::vector<std::string> replies;
   int code = 0;
   DoQuote({topic.empty() ? "HELP" : "HELP " + topic}, fcHelpFailed, replies, code);
@@ -682,6 +885,11 @@ void TFtpClient::DoExecute(const std::string& line) {
   int code = 0;
   DoQuote({line}, 0, replies, code);
   const std::string last = replies.empty() ? std::string() : replies.back();
+  if (Sftp()) {
+    // SFTP's commands answer with their outcome only.
+    if (code == CURLE_OK) return Post(fvExecute, 0, last.empty() ? "OK" : last);
+    return Post(fvError, fcNotImplemented, curl_easy_strerror(static_cast<CURLcode>(code)));
+  }
   if (code == CURLE_OK) return Post(fvExecute, 0, last);
   if (code == CURLE_QUOTE_ERROR) {
     const int reply = ReplyCode(last);
@@ -711,7 +919,7 @@ void TFtpClient::CheckStillConnected() {
   ConnectTimeout = ConnectTimeout < 5 ? ConnectTimeout : 5;
   std::vector<std::string> replies;
   int code = 0;
-  DoQuote({"NOOP"}, 0, replies, code);
+  DoQuote({Sftp() ? "pwd" : "NOOP"}, 0, replies, code);
   ConnectTimeout = connectTimeout;
   if (code != CURLE_OK) DropConnection();
 }
@@ -768,16 +976,24 @@ std::string TFtpClient::JoinPath(const std::string& directory, const std::string
 }
 
 std::string TFtpClient::Url(const std::string& host, int port, const std::string& path, bool directory) {
+  return Url(fpPlainFtp, host, port, path, directory);
+}
+
+std::string TFtpClient::Url(std::uint8_t protocol, const std::string& host, int port, const std::string& path,
+                            bool directory) {
   static const char* const kHex = "0123456789ABCDEF";
-  std::string url = "ftp://";
+  const bool sftp = protocol == fpSftp;
+  std::string url = sftp ? "sftp://" : protocol == fpImplicitTls ? "ftps://" : "ftp://";
   const bool ipv6 = host.find(':') != std::string::npos;
   url += ipv6 ? "[" + host + "]" : host;
   url += ":" + std::to_string(port) + "/";
-  // The first "/" of an absolute path is written %2F, so the server sees it.
-  for (std::size_t i = 0; i < path.size(); ++i) {
+  // The first "/" of an absolute path is written %2F, so the FTP server sees
+  // it; an SFTP URL's path is absolute as it is (a leading "~/" is the home).
+  const std::size_t from = sftp && !path.empty() && path[0] == '/' ? 1 : 0;
+  for (std::size_t i = from; i < path.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(path[i]);
     const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                       c == '.' || c == '_' || c == '~' || (c == '/' && i > 0);
+                       c == '.' || c == '_' || c == '~' || (c == '/' && i > from);
     if (plain) {
       url += static_cast<char>(c);
     } else {

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/connectionsettings.h"
+
 // The connection states the window lists (same numbers as the window's texts).
 enum TFtpState {
   fsConnecting = 1,
@@ -54,6 +56,7 @@ enum TFtpEventKind {
   fvHelp,            // the server's help lines follow as fvLog
   fvError,           // Value: the error code (2104..2171); Text: the cause, may be empty
   fvTimeout,         // Value: TFtpTimeout
+  fvQuestion,        // Value: the question's number for Answer; Text: the question (a host key, a certificate)
 };
 
 struct TFtpEvent {
@@ -84,6 +87,15 @@ enum TFtpError {
   fcNotImplemented = 2157,
 };
 
+// How the client reaches its server: the protocol, and for SFTP the
+// known_hosts file its host key is checked against (OpenSSH's rules, shared
+// with SSH sessions) and the key file it logs in with.
+struct TFtpSecurity {
+  std::uint8_t Protocol = fpPlainFtp;  // TFtpProtocol
+  std::string KnownHostsFile;          // empty: ~/.ssh/known_hosts
+  std::string KeyFile;                 // empty: the agent and ~/.ssh's default keys
+};
+
 class TFtpClient {
  public:
   static constexpr int kDefaultPort = 21;
@@ -91,6 +103,8 @@ class TFtpClient {
   static constexpr std::uint64_t kListingLimit = std::uint64_t(64) << 20;
   // A listing line is kept up to this length.
   static constexpr std::size_t kListLineLimit = 4096;
+  // The port a protocol uses when the host names none.
+  static int DefaultPort(std::uint8_t protocol);
 
   // wake is called on the worker thread whenever events wait to be taken and
   // none waited before; it must only schedule TakeEvents on the window thread.
@@ -103,6 +117,11 @@ class TFtpClient {
   void SetListingFile(const std::string& name);
   // Seconds without a byte before a transfer or an answer times out.
   void SetTimeouts(int connectSeconds, int receiveSeconds);
+
+  // The protocol and its checks for the next Connect.
+  void SetSecurity(const TFtpSecurity& security);
+  // The user's answer to an fvQuestion: yes lets the connection go on.
+  void Answer(int question, bool yes);
 
   // Requests, run in order on the worker. host may be "name:port".
   void Connect(const std::string& host, int port, const std::string& user, const std::string& password,
@@ -135,6 +154,9 @@ class TFtpClient {
   static std::string JoinPath(const std::string& directory, const std::string& path);
   // An ftp:// URL for an absolute remote path, each byte escaped that must be.
   static std::string Url(const std::string& host, int port, const std::string& path, bool directory);
+  // The same for a protocol: sftp:// and ftps:// (implicit TLS) have their own schemes.
+  static std::string Url(std::uint8_t protocol, const std::string& host, int port, const std::string& path,
+                         bool directory);
 
  private:
   struct TJob {
@@ -152,6 +174,15 @@ class TFtpClient {
 
   void DoConnect(const std::string& host, int port, const std::string& user, const std::string& password,
                  const std::string& account);
+  bool Sftp() const { return Security.Protocol == fpSftp; }
+  bool Tls() const { return Security.Protocol == fpExplicitTls || Security.Protocol == fpImplicitTls; }
+  int ConnectRequest(std::string& cause);
+  bool TrustCertificate(const std::string& cause);
+  void AfterLogin();
+  void DoSftpChangeDirectory(const std::string& path, int errorCode);
+  // A question to the window, waited for; false when not answered yes.
+  bool Ask(const std::string& question);
+  static int OnHostKey(void* client, int type, const char* key, std::size_t length);
   void DoQuote(const std::vector<std::string>& commands, int errorCode, std::vector<std::string>& replies,
                int& curlCode);
   void DoChangeDirectory(const std::string& command, int errorCode);
@@ -181,7 +212,19 @@ class TFtpClient {
   int ConnectTimeout = 30;
   int ReceiveTimeout = 60;
 
+  // Questions: the number of the last one asked, and the answer given.
+  std::condition_variable Answered;
+  int LastQuestion = 0;
+  int AnsweredQuestion = 0;
+  bool AnswerYes = false;
+
   // Worker-only state.
+  TFtpSecurity Security;
+  // An FTPS certificate the user has trusted: its key's pin ("sha256//..."),
+  // for the host and port it was shown for.
+  std::string TrustedPin;
+  std::string TrustedFor;
+  std::string HostKeyFailure;  // why the last SFTP host key was refused
   void* Curl = nullptr;  // CURL*
   std::string Host;
   int Port = kDefaultPort;

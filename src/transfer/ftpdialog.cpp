@@ -111,6 +111,8 @@ std::vector<std::string> FtpStatusLines(const TFtpEvent& event) {
     case fvExecute: return {With("Execute :", event.Text)};
     case fvHelp: return {"Help - List of supported commands"};
     case fvTimeout: return {TimeoutLine(event.Value)};
+    // The whole question is in its box; the history keeps its first line.
+    case fvQuestion: return {"Question : " + event.Text.substr(0, event.Text.find('\r'))};
     case fvError: {
       std::string text = FtpErrorText(event.Value);
       if (text.empty()) text = "Error " + std::to_string(event.Value);

@@ -22,8 +22,10 @@ TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
   EXPECT_NE(run.Out.find("\nSoftKeys[11]=\n"), std::string::npos);
   EXPECT_NE(run.Out.find("\nIEAttr=fg:0xFF0000 bg:0xFFFFFF style:bold size:8\n"), std::string::npos);
   EXPECT_EQ(run.Out.find("Reserved"), std::string::npos);
-  // 99 single fields (counted from the layout table), 4 trigger entries, 36 soft keys.
-  EXPECT_EQ(LineCount(run.Out), 99u + 4 + 36);
+  // 99 single fields (counted from the layout table), 4 trigger entries, 36
+  // soft keys; then the 11 fields kept after the record.
+  EXPECT_EQ(LineCount(run.Out), 99u + 4 + 36 + 11);
+  EXPECT_NE(run.Out.find("\nSshPort=22\n"), std::string::npos);
 }
 
 TEST(QelSettings, SetWritesTheFileAndGetReadsIt) {

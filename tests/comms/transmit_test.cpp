@@ -73,8 +73,18 @@ class TFakeNetwork : public TNetworkLine {
     ReceiveLengths.push_back(length);
     return -1;
   }
-  std::string Host, Port;
-  int Connects = 0, Listens = 0, CancelListens = 0, Disconnects = 0;
+  bool SendBreak() override {
+    ++Breaks;
+    return true;
+  }
+  void SetTerminalSize(int columns, int rows) override { Sizes.emplace_back(columns, rows); }
+  bool SetAllowedCallers(const std::string& list, std::string& error) override {
+    Allowed = list;
+    return TNetworkLine::SetAllowedCallers(list, error);  // a line that cannot filter callers
+  }
+  std::string Host, Port, Allowed;
+  int Connects = 0, Listens = 0, CancelListens = 0, Disconnects = 0, Breaks = 0;
+  std::vector<std::pair<int, int>> Sizes;
   std::vector<TBytes> Sends;
   std::vector<int> ReceiveLengths;
   TBytes All() const {
@@ -88,10 +98,12 @@ struct Transmit : ::testing::Test {
   TTestSession T;
   TFakeSerial Serial;
   TFakeNetwork Network;
+  TFakeNetwork Secure;  // the SSH line
   TTransmitPath& Path() { return *T.S->Transmit; }
   void SetUp() override {
     Path().Serial = &Serial;
     Path().Network = &Network;
+    Path().Secure = &Secure;
   }
   void Send(const std::string& text) {
     for (char c : text) Path().SendByte(static_cast<std::uint8_t>(c));
@@ -386,4 +398,63 @@ TEST_F(Transmit, AReconfigureTheDriverRefusesIsShownAndKeepsThePortOpen) {
   EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Device already assigned (open) (Error: 5) ");
   EXPECT_TRUE(Path().SerialConnected);
   Path().Serial = &Serial;
+}
+
+TEST_F(Transmit, AnSshOpenTakesTheSshPortAndEndsATelnetSessionFirst) {
+  ConnectTelnet();
+  T.S->Settings.HostName = "eng@exchange";
+  T.S->Connection.SshPort = 2222;
+  Path().ConnectionControl(ckSecure, ctOpen);
+  EXPECT_EQ(Network.Disconnects, 1);
+  EXPECT_EQ(Secure.Host, "eng@exchange");
+  EXPECT_EQ(Secure.Port, "2222");
+  EXPECT_EQ(Secure.Connects, 1);
+  EXPECT_TRUE(Path().SecureSession);
+  EXPECT_FALSE(Path().NetworkConnected) << "the session's connect event sets it";
+  EXPECT_EQ(Path().ConnectionResult, crNetwork);
+
+  Path().NetworkConnected = true;
+  Path().ConnectionControl(ckNetwork, ctOpen);  // Telnet again: the SSH session goes
+  EXPECT_EQ(Secure.Disconnects, 1);
+  EXPECT_FALSE(Path().SecureSession);
+  EXPECT_EQ(Network.Connects, 1);
+}
+
+TEST_F(Transmit, AnSshSessionCarriesBytesAsTheyAreWithoutTelnet) {
+  T.S->Settings.Port = kTelnetPortIndex;
+  Path().ConnectionControl(ckSecure, ctOpen);
+  Path().NetworkConnected = true;
+  Send("a\xff");
+  EXPECT_EQ(Secure.All(), (TBytes{'a', 255})) << "no IAC doubling";
+  EXPECT_TRUE(Network.Sends.empty());
+
+  Secure.Sends.clear();
+  Path().SendBreak();
+  EXPECT_EQ(Secure.Breaks, 1) << "SSH's own break";
+  EXPECT_TRUE(Secure.Sends.empty()) << "no IAC BRK";
+
+  // A host's IAC DO ECHO is text here, not a command to answer.
+  const std::uint8_t command[] = {255, 253, 1};
+  T.S->ReceiveBytes(command, sizeof command);
+  EXPECT_TRUE(Secure.Sends.empty());
+
+  Path().SetTerminalSize(132, 24);
+  EXPECT_EQ(Secure.Sizes, (std::vector<std::pair<int, int>>{{132, 24}}));
+  Path().ConnectionControl(ckNetwork, ctClose);
+  EXPECT_EQ(Secure.Disconnects, 1);
+  EXPECT_FALSE(Path().SecureSession);
+  Path().SetTerminalSize(80, 24);
+  EXPECT_EQ(Secure.Sizes.size(), 1u) << "only an SSH session hears of sizes";
+}
+
+TEST_F(Transmit, ListenPassesTheAllowListAndAListTheLineCannotUseKeepsThePortClosed) {
+  T.S->Connection.ListenAllow = "10.0.0.0/8";
+  Path().StartListen();
+  EXPECT_EQ(Network.Allowed, "10.0.0.0/8");
+  EXPECT_EQ(Network.Listens, 0) << "this fake takes no list: nothing may listen";
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_NE(T.Desktop.Boxes[0].Box.Text.find("ListenAllow"), std::string::npos);
+  T.S->Connection.ListenAllow.clear();
+  Path().StartListen();
+  EXPECT_EQ(Network.Listens, 1);
 }

@@ -120,8 +120,9 @@ class TMainWindowTest : public QObject {
                           "&Clear", "&Empty Screenbuffer", "Add &Bookmark", "&Find", "Find F&orward",
                           "Find &Backward"}));
     const QMenu* setup = TopMenu(w, "&Setup");
-    QCOMPARE(Captions(SubMenu(setup, "C&onnect")), (QStringList{"&Serial Port", "&Network Port", "&Listen Port"}));
-    QCOMPARE(Captions(SubMenu(setup, "&Disconnect")), (QStringList{"&Serial Port", "&Network Port"}));
+    QCOMPARE(Captions(SubMenu(setup, "C&onnect")),
+             (QStringList{"&Serial Port", "&Network Port", "SS&H", "&Listen Port"}));
+    QCOMPARE(Captions(SubMenu(setup, "&Disconnect")), (QStringList{"&Serial Port", "&Network Port", "SS&H"}));
     QCOMPARE(Captions(SubMenu(setup, "&SoftKey Definition")),
              (QStringList{"F1-F12", "Shift F1-F12", "Cntrl F1-F12"}));
     for (const char* caption : {"&Configure...", "Send &Break", "&Reset Terminal", "AnswerBack", "&Keymaps", "&Tabs"}) {

@@ -36,6 +36,13 @@ class TScriptedDesktop : public THeadlessDesktop {
   }
   void EndProgress() override { ++ProgressEnded; }
   void ShowMemo(const TMemoText& memo) override { Memos.push_back(memo); }
+  std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) override {
+    SecretsAsked.push_back(prompt);
+    if (Secrets.empty()) return std::nullopt;
+    std::optional<std::string> secret = Secrets.front();
+    Secrets.pop_front();
+    return secret;
+  }
   std::optional<std::string> AskModeName(const std::string& lastName, const std::string&) override {
     ModeNamesAsked.push_back(lastName);
     if (ModeNames.empty()) return std::nullopt;
@@ -72,6 +79,10 @@ class TScriptedDesktop : public THeadlessDesktop {
   std::vector<TMemoText> Memos;
   std::vector<std::string> ModeNamesAsked;
   std::deque<std::optional<std::string>> ModeNames;
+  // Secrets asked: the prompts shown and the answers to give (nullopt or an
+  // empty queue: cancelled).
+  std::vector<std::string> SecretsAsked;
+  std::deque<std::optional<std::string>> Secrets;
   // Called for each message delivered by Pump (and by ProcessPendingMessages
   // when DeliverOnProcess is set).
   std::function<void(const TPostedMessage&)> Handler;

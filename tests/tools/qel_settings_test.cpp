@@ -105,8 +105,30 @@ TEST(QelSettingsNames, AFileIsWrittenOnlyWhenAsked) {
 TEST(QelSettingsNames, EverythingIsPrintedOnlyWhenNothingElseIsAsked) {
   TTempDir dir;
   const TQelRun all = Qel(dir, "--defaults");
-  EXPECT_EQ(std::count(all.Out.begin(), all.Out.end(), '\n'), 139);
+  // 139 fields of the record, 11 kept beside it.
+  EXPECT_EQ(std::count(all.Out.begin(), all.Out.end(), '\n'), 150);
   EXPECT_EQ(Qel(dir, "--defaults -o " + dir.file("x.mse")).Out, "");
+}
+
+TEST(QelSettingsTrailer, FieldsBesideTheRecordGoAfterItAndAFileWithoutThemStaysOneRecord) {
+  TTempDir dir;
+  const std::string plain = dir.file("plain.mse"), ssh = dir.file("ssh.mse");
+  ASSERT_EQ(Qel(dir, "--defaults --set Emulation=vt100 -o " + plain).Status, 0);
+  EXPECT_EQ(ReadFileBytes(plain).size(), 14044u);
+  const TQelRun set = Qel(dir, plain + " --set NetworkKind=ssh --set SshUserName=eng --set ListenAllow=10.0.0.0/8 -o " + ssh);
+  ASSERT_EQ(set.Status, 0) << set.Err;
+  const std::string bytes = ReadFileBytes(ssh);
+  ASSERT_GT(bytes.size(), 14044u);
+  EXPECT_EQ(bytes.substr(0, 14044), ReadFileBytes(plain)) << "the record itself is untouched";
+  EXPECT_EQ(bytes.substr(14044, 4), "QELX");
+  EXPECT_EQ(Qel(dir, ssh + " --get SshUserName --get NetworkKind --get ListenAllow --get Emulation").Out,
+            "SshUserName=eng\nNetworkKind=ssh\nListenAllow=10.0.0.0/8\nEmulation=vt100\n");
+  // Back to the defaults: the trailer goes.
+  ASSERT_EQ(Qel(dir, ssh + " --set NetworkKind=telnet --set SshUserName= --set ListenAllow= --in-place").Status, 0);
+  EXPECT_EQ(ReadFileBytes(ssh), ReadFileBytes(plain));
+  const TQelRun bad = Qel(dir, plain + " --set ListenAllow=10.1.2.3/8 -o " + ssh);
+  EXPECT_EQ(bad.Status, 2);
+  EXPECT_NE(bad.Err.find("address bits set beyond its /8 prefix"), std::string::npos) << bad.Err;
 }
 
 // docs/settings.md is made by the build from the field table; the copy in

@@ -1,7 +1,8 @@
-// qel connect: a headless session on a real line. Opens the serial port or
-// the network connection as the main window would (Telnet handling included),
-// types the given texts through the keyboard path, runs until the peer closes
-// or the time is up, and prints the screen, the scroll-back or the log.
+// qel connect: a headless session on a real line. Opens the serial port, the
+// network connection (Telnet handling included) or an SSH session as the
+// main window would, types the given texts through the keyboard path, runs
+// until the peer closes or the time is up, and prints the screen, the
+// scroll-back or the log.
 #include <errno.h>  // program_invocation_name
 
 #include <QCoreApplication>
@@ -23,10 +24,12 @@
 #include "app/handover.h"
 #include "app/linewiring.h"
 #include "app/session.h"
+#include "comms/addressfilter.h"
 #include "comms/comm.h"
 #include "comms/dbus.h"
 #include "comms/dde.h"
 #include "comms/sockets.h"
+#include "comms/sshline.h"
 #include "comms/transmit.h"
 #include "core/settings.h"
 #include "core/tempdir.h"
@@ -49,12 +52,20 @@ std::atomic<bool> StopRequested{false};
 
 void RequestStop(int) { StopRequested = true; }
 
+enum class TLineKind { Serial, Network, Secure };
+
 struct TOptions {
+  TLineKind Kind = TLineKind::Serial;
+  int LineChoices = 0;
   std::string Device;
   int BaudIndex = -1;
-  std::string Host;
-  bool HostGiven = false;
+  std::string Host;  // --host or --ssh
   bool Listen = false;
+  TAddressFilter Allow;
+  bool AllowGiven = false;
+  std::string Identity;
+  std::string KnownHosts;
+  bool AcceptNewHostKey = false;
   std::optional<std::uint8_t> Emulation;
   std::string Settings;
   std::vector<std::string> Sends;
@@ -80,79 +91,132 @@ int BaudIndexOf(const std::string& text) {
   return -1;
 }
 
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    std::string value;
-    bool missing = false;
-    if (TakeValue(argc, argv, i, "--serial", value, missing)) {
-      if (missing) return tool.UsageError("--serial needs a device");
-      options.Device = value;
-    } else if (TakeValue(argc, argv, i, "--baud", value, missing)) {
-      options.BaudIndex = BaudIndexOf(value);
-      if (missing || options.BaudIndex < 0) {
-        return tool.UsageError("--baud takes one of 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 "
-                               "57600 115200 128000 256000");
-      }
-    } else if (TakeValue(argc, argv, i, "--host", value, missing)) {
-      if (missing) return tool.UsageError("--host needs HOST or HOST:PORT");
-      options.Host = value;
-      options.HostGiven = true;
-    } else if (arg == "--listen") {
-      options.Listen = true;
-    } else if (TakeValue(argc, argv, i, "--emulation", value, missing)) {
-      if (missing) return tool.UsageError("--emulation needs a terminal type");
-      options.Emulation = EmulationOf(value);
-      if (!options.Emulation) return tool.UsageError(UnknownEmulation(value));
-    } else if (TakeValue(argc, argv, i, "--settings", value, missing)) {
-      if (missing) return tool.UsageError("--settings needs a file name");
-      options.Settings = value;
-    } else if (TakeValue(argc, argv, i, "--send", value, missing)) {
-      // "--send=" is an empty text; a bare "--send" at the end lacks one.
-      if (missing && std::strchr(argv[i], '=') == nullptr) return tool.UsageError("--send needs a text");
-      options.Sends.push_back(value);
-    } else if (TakeValue(argc, argv, i, "--for", value, missing)) {
-      char* end = nullptr;
-      const double seconds = missing ? -1 : std::strtod(value.c_str(), &end);
-      if (missing || *end != '\0' || !(seconds > 0) || seconds > 1e6) {
-        return tool.UsageError("--for needs a number of seconds above 0");
-      }
-      options.Seconds = seconds;
-    } else if (const auto output = OutputOption(arg)) {
-      options.Output = *output;
-      ++options.OutputChoices;
-    } else if (arg == "--decode") {
-      options.Decode = true;
-    } else if (TakeValue(argc, argv, i, "--mode", value, missing)) {
-      if (missing) return tool.UsageError("--mode needs the base name of the mode files");
-      options.ModeBase = ModeBaseOf(value);
-    } else if (TakeValue(argc, argv, i, "--ornet", value, missing)) {
-      if (missing) return tool.UsageError("--ornet needs a directory");
-      options.Ornet = value;
-      options.OrnetGiven = true;
-    } else if (TakeValue(argc, argv, i, "--receive-dir", value, missing)) {
-      if (missing) return tool.UsageError("--receive-dir needs a directory");
-      options.ReceiveDirectory = value;
-    } else if (TakeValue(argc, argv, i, "--receive-limit", value, missing)) {
-      const std::optional<std::uint64_t> limit = ReceiveLimitOf(value);
-      if (missing || !limit) return tool.UsageError("--receive-limit needs a number of megabytes from 1 to 1048576");
-      options.ReceiveLimit = *limit;
-    } else {
-      return tool.UsageError("unknown argument '" + arg + "'");
+// One argument (and its value); 0, -1 when it is no option of connect's, or
+// the usage error's status.
+int ParseLineOption(const TToolCommand& tool, int argc, char** argv, int& i, TOptions& o) {
+  std::string value;
+  bool missing = false;
+  if (TakeValue(argc, argv, i, "--serial", value, missing)) {
+    if (missing) return tool.UsageError("--serial needs a device");
+    o.Device = value;
+    o.Kind = TLineKind::Serial;
+    ++o.LineChoices;
+  } else if (TakeValue(argc, argv, i, "--baud", value, missing)) {
+    o.BaudIndex = BaudIndexOf(value);
+    if (missing || o.BaudIndex < 0) {
+      return tool.UsageError("--baud takes one of 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 "
+                             "57600 115200 128000 256000");
     }
+  } else if (TakeValue(argc, argv, i, "--host", value, missing)) {
+    if (missing) return tool.UsageError("--host needs HOST or HOST:PORT");
+    o.Host = value;
+    o.Kind = TLineKind::Network;
+    ++o.LineChoices;
+  } else if (TakeValue(argc, argv, i, "--ssh", value, missing)) {
+    if (missing) return tool.UsageError("--ssh needs [USER@]HOST[:PORT]");
+    o.Host = value;
+    o.Kind = TLineKind::Secure;
+    ++o.LineChoices;
+  } else if (std::string(argv[i]) == "--listen") {
+    o.Listen = true;
+  } else if (TakeValue(argc, argv, i, "--allow", value, missing)) {
+    std::string error;
+    if (missing) return tool.UsageError("--allow needs an address or a network (ADDR[/BITS])");
+    if (!o.Allow.Add(value, error)) return tool.UsageError("--allow: " + error);
+    o.AllowGiven = true;
+  } else if (TakeValue(argc, argv, i, "--identity", value, missing)) {
+    if (missing) return tool.UsageError("--identity needs a key file");
+    o.Identity = value;
+  } else if (TakeValue(argc, argv, i, "--known-hosts", value, missing)) {
+    if (missing) return tool.UsageError("--known-hosts needs a file");
+    o.KnownHosts = value;
+  } else if (std::string(argv[i]) == "--accept-new-host-key") {
+    o.AcceptNewHostKey = true;
+  } else {
+    return -1;
   }
-  if (options.Device.empty() == !options.HostGiven) return tool.UsageError("give one of --serial and --host");
-  if (options.BaudIndex >= 0 && options.Device.empty()) return tool.UsageError("--baud goes with --serial");
-  if (options.Listen && !options.HostGiven) return tool.UsageError("--listen goes with --host");
-  if (options.OutputChoices > 1) return tool.UsageError("choose one of --screen, --scrollback and --log");
-  if (options.Decode != !options.ModeBase.empty()) return tool.UsageError("--decode and --mode go together");
-  if (options.OrnetGiven && !options.Decode) return tool.UsageError("--ornet goes with --decode");
-  if (options.Decode && options.Emulation && *options.Emulation != emQuorix) {
+  return 0;
+}
+
+int ParseSessionOption(const TToolCommand& tool, int argc, char** argv, int& i, TOptions& o) {
+  const std::string arg = argv[i];
+  std::string value;
+  bool missing = false;
+  if (TakeValue(argc, argv, i, "--emulation", value, missing)) {
+    if (missing) return tool.UsageError("--emulation needs a terminal type");
+    o.Emulation = EmulationOf(value);
+    if (!o.Emulation) return tool.UsageError(UnknownEmulation(value));
+  } else if (TakeValue(argc, argv, i, "--settings", value, missing)) {
+    if (missing) return tool.UsageError("--settings needs a file name");
+    o.Settings = value;
+  } else if (TakeValue(argc, argv, i, "--send", value, missing)) {
+    // "--send=" is an empty text; a bare "--send" at the end lacks one.
+    if (missing && std::strchr(argv[i], '=') == nullptr) return tool.UsageError("--send needs a text");
+    o.Sends.push_back(value);
+  } else if (TakeValue(argc, argv, i, "--for", value, missing)) {
+    char* end = nullptr;
+    const double seconds = missing ? -1 : std::strtod(value.c_str(), &end);
+    if (missing || *end != '\0' || !(seconds > 0) || seconds > 1e6) {
+      return tool.UsageError("--for needs a number of seconds above 0");
+    }
+    o.Seconds = seconds;
+  } else if (const auto output = OutputOption(arg)) {
+    o.Output = *output;
+    ++o.OutputChoices;
+  } else if (arg == "--decode") {
+    o.Decode = true;
+  } else if (TakeValue(argc, argv, i, "--mode", value, missing)) {
+    if (missing) return tool.UsageError("--mode needs the base name of the mode files");
+    o.ModeBase = ModeBaseOf(value);
+  } else if (TakeValue(argc, argv, i, "--ornet", value, missing)) {
+    if (missing) return tool.UsageError("--ornet needs a directory");
+    o.Ornet = value;
+    o.OrnetGiven = true;
+  } else if (TakeValue(argc, argv, i, "--receive-dir", value, missing)) {
+    if (missing) return tool.UsageError("--receive-dir needs a directory");
+    o.ReceiveDirectory = value;
+  } else if (TakeValue(argc, argv, i, "--receive-limit", value, missing)) {
+    const std::optional<std::uint64_t> limit = ReceiveLimitOf(value);
+    if (missing || !limit) return tool.UsageError("--receive-limit needs a number of megabytes from 1 to 1048576");
+    o.ReceiveLimit = *limit;
+  } else {
+    return tool.UsageError("unknown argument '" + arg + "'");
+  }
+  return 0;
+}
+
+int CheckOptions(const TToolCommand& tool, TOptions& o) {
+  if (o.LineChoices != 1) return tool.UsageError("give one of --serial, --host and --ssh");
+  const bool secure = o.Kind == TLineKind::Secure;
+  if (o.BaudIndex >= 0 && o.Kind != TLineKind::Serial) return tool.UsageError("--baud goes with --serial");
+  if (o.Listen && o.Kind != TLineKind::Network) return tool.UsageError("--listen goes with --host");
+  if (o.AllowGiven && !o.Listen) return tool.UsageError("--allow goes with --listen");
+  if (!secure && (!o.Identity.empty() || !o.KnownHosts.empty() || o.AcceptNewHostKey)) {
+    return tool.UsageError("--identity, --known-hosts and --accept-new-host-key go with --ssh");
+  }
+  if (o.Kind != TLineKind::Serial && o.Host.size() > TShortString<80>::Capacity) {
+    return tool.UsageError("the host is longer than 80 characters");
+  }
+  if (o.OutputChoices > 1) return tool.UsageError("choose one of --screen, --scrollback and --log");
+  if (o.Decode != !o.ModeBase.empty()) return tool.UsageError("--decode and --mode go together");
+  if (o.OrnetGiven && !o.Decode) return tool.UsageError("--ornet goes with --decode");
+  if (o.Decode && o.Emulation && *o.Emulation != emQuorix) {
     return tool.UsageError("--decode decodes a QUORIX terminal's trace");
   }
   // Decoded output is the log unless another view is asked for.
-  if (options.Decode && options.OutputChoices == 0) options.Output = TOutput::Log;
+  if (o.Decode && o.OutputChoices == 0) o.Output = TOutput::Log;
   return 0;
+}
+
+int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const int line = ParseLineOption(tool, argc, argv, i, options);
+    if (line > 0) return line;
+    if (line < 0) {
+      if (const int status = ParseSessionOption(tool, argc, argv, i, options); status != 0) return status;
+    }
+  }
+  return CheckOptions(tool, options);
 }
 
 // "COM1".."COM8" pick a port of the device list; anything else is a device path.
@@ -162,171 +226,263 @@ int ComPortOf(const std::string& device) {
   return digit >= '1' && digit <= '8' ? digit - '1' : -1;
 }
 
+// One run of the command: the session, its lines, the loop and the report.
+class TConnectRun {
+ public:
+  TConnectRun(const TToolCommand& tool, const TOptions& options)
+      : Tool(tool),
+        O(options),
+        Directory("qelconnect"),
+        Session(Desktop, Directory.Path().string()),
+        Receive(Session, Commands),
+        Sockets(Desktop),
+        Handover(Session),
+        Events(Session),
+        Decoder(Session),
+        DBus(Dde) {}
+
+  int Run() {
+    if (Directory.Path().empty()) return Tool.Failure("temporary directory", std::strerror(errno));
+    WatchBoxes();
+    if (const int status = PrepareSession(); status != 0) return status;
+    WireSession();
+    if (const int status = OpenLine(); status != 0) return status;
+    Loop();
+    return Report();
+  }
+
+ private:
+  // Boxes are shown as notes at the end, where the box that gives a failure
+  // its reason is left to the failure's own line.
+  void WatchBoxes() {
+    Desktop.OnMessage = [this](const TMessageBox& box) {
+      LastBox = OneLine(box.Text);
+      Notes.push_back(LastBox);
+      return THeadlessDesktop::DefaultAnswer(box.Buttons);
+    };
+  }
+
+  int Fail(const std::string& subject, const std::string& reason) {
+    for (const std::string& note : Notes) {
+      if (note != reason && note != Failure) Tool.Note(note);
+    }
+    return Tool.Failure(subject, reason);
+  }
+
+  int PrepareSession() {
+    std::string reason;
+    if (!O.Settings.empty() && !LoadSettings(Session, O.Settings, reason)) return Fail(O.Settings, reason);
+    TSetupRecord& settings = Session.Settings;
+    if (O.Emulation) settings.Emulation = *O.Emulation;
+    if (!PermitHostTransfers(Session, O.ReceiveDirectory, O.ReceiveLimit, reason)) {
+      return Fail(O.ReceiveDirectory, reason);
+    }
+    TConnectionSettings& connection = Session.Connection;
+    if (!O.Identity.empty()) connection.SshKeyFile = O.Identity;
+    if (!O.KnownHosts.empty()) connection.KnownHostsFile = O.KnownHosts;
+    if (O.AllowGiven) connection.ListenAllow = O.Allow.Text();
+    Target = O.Kind == TLineKind::Serial ? O.Device : O.Host;
+    // Failures name the port too; without one the settings give it (Telnet 23, SSH 22).
+    if (O.Kind != TLineKind::Serial) {
+      const std::string hostPart = Target.substr(Target.rfind('@') == std::string::npos ? 0 : Target.rfind('@') + 1);
+      if (SplitHostPort(hostPart).Port.empty()) {
+        Target = JoinHostPort(Target, O.Kind == TLineKind::Secure ? std::to_string(connection.SshPort)
+                                                                   : PortName(settings.Port));
+      }
+    }
+    if (O.Decode) {
+      Decoder.Output = [this](std::string_view line) { Decoded.emplace_back(line); };
+      TBatchDecodeOptions decode;
+      decode.ModeBase = O.ModeBase;
+      decode.OrnetGiven = O.OrnetGiven;
+      decode.OrnetDirectory = O.Ornet;
+      if (!Decoder.Start(decode, &reason)) return Fail(O.ModeBase, reason);
+    } else {
+      Session.StartUp();
+    }
+    LogName = Directory.File("connect.log");
+    if (!O.Decode && O.Output == TOutput::Log && !StartLog(Session, LogName)) {
+      return Fail(LogName, "the log file could not be created");
+    }
+    return 0;
+  }
+
+  void WireSession() {
+    WireLines(Session, Comm, Sockets, Handover, Events);
+    WireSecureLine(Session, Ssh, Handover, Events);
+    Desktop.Handler = [this](const TPostedMessage& message) { Handover.HandleMessage(message); };
+    // An unknown host key is taken only when the command line says so.
+    Ssh.AcceptNewHostKey = [this](const TNewHostKey&) { return O.AcceptNewHostKey; };
+    Ssh.AskSecret = [this](const TSecretPrompt& prompt) {
+      return Desktop.AskSecret(prompt.Title, prompt.Prompt, prompt.Echo);
+    };
+    Ssh.OnNote = [this](const std::string& text) { Notes.push_back(text); };
+    Sockets.OnCallerRefused = [this](const std::string& text) { Refusals.push_back(text); };
+
+    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (bus && *bus) {
+      std::string why;
+      if (!DBus.Start(program_invocation_short_name, &why)) Notes.push_back("D-Bus: " + why);
+    }
+    Events.OnChanged = [this] {
+      if (Session.Transmit->NetworkSessionUp()) LineUp = true;
+    };
+    Events.OnSessionEnded = [this](const std::string& text) {
+      if (!text.empty() && text != "Session Closed!") Failure = text;
+      Session.Transfer->LineEnded();
+      End();
+    };
+    const auto serialFailure = Handover.OnSerialFailure;
+    Handover.OnSerialFailure = [this, serialFailure](int code) {
+      Failure = code > 0 ? "the line failed: " + SystemReason(static_cast<std::uint32_t>(code)) : "the line failed";
+      serialFailure(code);
+    };
+  }
+
+  int OpenLine() {
+    TSetupRecord& settings = Session.Settings;
+    TTransmitPath& transmit = *Session.Transmit;
+    switch (O.Kind) {
+      case TLineKind::Serial: {
+        const int comPort = ComPortOf(O.Device);
+        if (comPort < 0) Comm.SetPortDevices({O.Device});
+        settings.ComPort = static_cast<std::uint8_t>(comPort < 0 ? 0 : comPort);
+        if (O.BaudIndex >= 0) settings.BaudRate = static_cast<std::uint8_t>(O.BaudIndex);
+        const std::uint8_t result = transmit.ConnectionControl(ckSerial, ctOpen);
+        if (result != crSerial && result != crBoth) return Fail(Target, LastBox.empty() ? "cannot be opened" : LastBox);
+        LineUp = true;
+        return 0;
+      }
+      case TLineKind::Network:
+        settings.HostName.assign(O.Host);
+        if (O.Listen) {
+          transmit.StartListen();
+          if (Sockets.ListenSocket() < 0) return Fail(Target, LastBox.empty() ? "cannot listen" : LastBox);
+          return 0;
+        }
+        transmit.ConnectionControl(ckNetwork, ctOpen);
+        if (Sockets.ClientSocket() < 0) return Fail(Target, LastBox.empty() ? "cannot connect" : LastBox);
+        return 0;
+      case TLineKind::Secure:
+        settings.HostName.assign(O.Host);
+        transmit.ConnectionControl(ckSecure, ctOpen);
+        return 0;
+    }
+    return 0;
+  }
+
+  bool Drained() const {
+    return !Desktop.IsMessageQueued(wmSerialReceive) && !Desktop.IsMessageQueued(wmSocketReceive) &&
+           !Desktop.IsMessageQueued(wmSerialLineEvents) && Handover.SerialRxDepth == 0;
+  }
+
+  void End() {
+    if (Ending) return;
+    Ending = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainMs);
+    QObject::connect(&Drain, &QTimer::timeout, [this, deadline] {
+      if (Drained() || std::chrono::steady_clock::now() >= deadline) QCoreApplication::exit(0);
+    });
+    Drain.start(kDrainCheckMs);
+  }
+
+  void Tick() {
+    Handover.TimerTick();
+    if (StopRequested) End();
+    if (!LineUp || Ending || NextSend >= O.Sends.size()) return;
+    if (Session.Transfer->Activities & acSoftKey) return;
+    Session.Keyboard->StartText(O.Sends[NextSend++]);
+  }
+
+  void Loop() {
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [this] { Tick(); });
+    tick.start(kTickMs);
+    QTimer timeUp;
+    timeUp.setSingleShot(true);
+    QObject::connect(&timeUp, &QTimer::timeout, [this] { End(); });
+    if (O.Seconds > 0) timeUp.start(static_cast<int>(O.Seconds * 1000));
+    if (!Ending) QCoreApplication::exec();
+    tick.stop();
+    Session.Transmit->ConnectionControl(ckBoth, ctClose);
+    Session.Transfer->LineEnded();  // a receive still running keeps what came
+    DBus.Stop();
+  }
+
+  std::string NoLineReason() const {
+    if (!O.Listen) return "the connection was not made";
+    std::string reason = "no call came in";
+    for (std::size_t i = 0; i < Refusals.size(); ++i) reason += (i == 0 ? "; refused: " : ", ") + Refusals[i];
+    return reason;
+  }
+
+  int Report() {
+    if (!LineUp) {
+      if (!Failure.empty()) return Fail(Target, WithSecureHint(Failure));
+      return Fail(Target, NoLineReason());
+    }
+    for (const std::string& refusal : Refusals) Notes.push_back("refused: " + refusal);
+    if (O.Decode && O.Output == TOutput::Log) {
+      Decoder.Finish();
+      for (const std::string& line : Decoded) PrintLine(line, true);
+    } else {
+      PrintOutput(Session, O.Output, LogName);
+    }
+    std::string reason;
+    if (!StandardOutputWritten(reason)) return Fail("standard output", reason);
+    if (!Failure.empty()) return Fail(Target, Failure);
+    for (const std::string& note : Notes) Tool.Note(note);
+    return 0;
+  }
+
+  // What the command line offers where the window would have asked.
+  std::string WithSecureHint(const std::string& text) const {
+    if (O.Kind == TLineKind::Secure && text.find("not known and was not accepted") != std::string::npos) {
+      return text + " (on the command line: --accept-new-host-key)";
+    }
+    return text;
+  }
+
+  const TToolCommand& Tool;
+  const TOptions& O;
+  TTemporaryDirectory Directory;  // the session's program directory, removed at the end
+  TCoreDesktop Desktop;
+  TSession Session;
+  TCommandState Commands;
+  TFileReceive Receive;
+  TComm Comm;
+  TSockets Sockets;
+  TSshLine Ssh;
+  TReceiveHandover Handover;
+  TSessionEvents Events;
+  TBatchDecoder Decoder;
+  TDdeServer Dde;
+  TDBusDdeServer DBus;
+  QTimer Drain;
+
+  std::string Target;
+  std::string LogName;
+  std::vector<std::string> Decoded;
+  std::vector<std::string> Notes;
+  std::vector<std::string> Refusals;
+  std::string LastBox;
+  bool LineUp = false;
+  bool Ending = false;
+  std::string Failure;  // set when the line failed or never came up
+  std::size_t NextSend = 0;
+};
+
 }  // namespace
 
 int RunConnect(const TToolCommand& tool, int argc, char** argv) {
   TOptions options;
   if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
-  std::string target = options.HostGiven ? options.Host : options.Device;
-
   // Qt takes the program's own name, which also names the D-Bus service.
   int qtArgc = 1;
   char* qtArgv[] = {program_invocation_name, nullptr};
   QCoreApplication application(qtArgc, qtArgv);
-
-  // The session's program directory, removed at the end.
-  const TTemporaryDirectory directory("qelconnect");
-  if (directory.Path().empty()) return tool.Failure("temporary directory", std::strerror(errno));
-  TCoreDesktop desktop;
-  // Boxes are shown as notes at the end, where the box that gives a failure
-  // its reason is left to the failure's own line.
-  std::vector<std::string> notes;
-  std::string lastBox;
-  desktop.OnMessage = [&](const TMessageBox& box) {
-    lastBox = OneLine(box.Text);
-    notes.push_back(lastBox);
-    return THeadlessDesktop::DefaultAnswer(box.Buttons);
-  };
-  auto showNotes = [&](const std::string& failure) {
-    for (const std::string& note : notes) {
-      if (note != failure) tool.Note(note);
-    }
-  };
-  auto fail = [&](const std::string& subject, const std::string& reason) {
-    showNotes(reason);
-    return tool.Failure(subject, reason);
-  };
-  TSession session(desktop, directory.Path().string());
-  std::string reason;
-  if (!options.Settings.empty() && !LoadSettings(session, options.Settings, reason)) {
-    return fail(options.Settings, reason);
-  }
-  if (options.Emulation) session.Settings.Emulation = *options.Emulation;
-  if (!PermitHostTransfers(session, options.ReceiveDirectory, options.ReceiveLimit, reason)) return fail(options.ReceiveDirectory, reason);
-  TCommandState commands;
-  TFileReceive receive(session, commands);
-  // Failures name the port too; without one the settings' Port gives it (Telnet, 23).
-  if (options.HostGiven && target.find(':') == std::string::npos) target += ":" + PortName(session.Settings.Port);
-
-  TBatchDecoder decoder(session);
-  std::vector<std::string> decoded;
-  if (options.Decode) {
-    decoder.Output = [&decoded](std::string_view line) { decoded.emplace_back(line); };
-    TBatchDecodeOptions decode;
-    decode.ModeBase = options.ModeBase;
-    decode.OrnetGiven = options.OrnetGiven;
-    decode.OrnetDirectory = options.Ornet;
-    if (!decoder.Start(decode, &reason)) return fail(options.ModeBase, reason);
-  } else {
-    session.StartUp();
-  }
-  const std::string logName = directory.File("connect.log");
-  if (!options.Decode && options.Output == TOutput::Log && !StartLog(session, logName)) {
-    return fail(logName, "the log file could not be created");
-  }
-
-  TComm comm;
-  TSockets sockets(desktop);
-  TReceiveHandover handover(session);
-  TSessionEvents events(session);
-  WireLines(session, comm, sockets, handover, events);
-  desktop.Handler = [&handover](const TPostedMessage& message) { handover.HandleMessage(message); };
-
-  TDdeServer dde;
-  TDBusDdeServer dbus(dde);
-  const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (bus && *bus) {
-    std::string why;
-    if (!dbus.Start(program_invocation_short_name, &why)) notes.push_back("D-Bus: " + why);
-  }
-
-  // How the run ends.
-  bool lineUp = false;
-  bool ending = false;
-  std::string failure;  // set when the line failed or never came up
-  std::size_t nextSend = 0;
-  QTimer drain;
-  auto drained = [&] {
-    return !desktop.IsMessageQueued(wmSerialReceive) && !desktop.IsMessageQueued(wmSocketReceive) &&
-           !desktop.IsMessageQueued(wmSerialLineEvents) && handover.SerialRxDepth == 0;
-  };
-  auto end = [&] {
-    if (ending) return;
-    ending = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kDrainMs);
-    QObject::connect(&drain, &QTimer::timeout, [&, deadline] {
-      if (drained() || std::chrono::steady_clock::now() >= deadline) QCoreApplication::exit(0);
-    });
-    drain.start(kDrainCheckMs);
-  };
-  events.OnChanged = [&] {
-    if (session.Transmit->NetworkSessionUp()) lineUp = true;
-  };
-  events.OnSessionEnded = [&](const std::string& text) {
-    if (!text.empty() && text != "Session Closed!") failure = text;
-    session.Transfer->LineEnded();
-    end();
-  };
-  const auto serialFailure = handover.OnSerialFailure;
-  handover.OnSerialFailure = [&, serialFailure](int code) {
-    failure = code > 0 ? "the line failed: " + SystemReason(static_cast<std::uint32_t>(code)) : "the line failed";
-    serialFailure(code);
-  };
-
-  TSetupRecord& settings = session.Settings;
-  if (!options.Device.empty()) {
-    const int comPort = ComPortOf(options.Device);
-    if (comPort < 0) comm.SetPortDevices({options.Device});
-    settings.ComPort = static_cast<std::uint8_t>(comPort < 0 ? 0 : comPort);
-    if (options.BaudIndex >= 0) settings.BaudRate = static_cast<std::uint8_t>(options.BaudIndex);
-    const std::uint8_t result = session.Transmit->ConnectionControl(ckSerial, ctOpen);
-    if (result != crSerial && result != crBoth) return fail(target, lastBox.empty() ? "cannot be opened" : lastBox);
-    lineUp = true;
-  } else {
-    settings.HostName.assign(options.Host);
-    if (options.Listen) {
-      session.Transmit->StartListen();
-      if (sockets.ListenSocket() < 0) return fail(target, lastBox.empty() ? "cannot listen" : lastBox);
-    } else {
-      session.Transmit->ConnectionControl(ckNetwork, ctOpen);
-      if (sockets.ClientSocket() < 0) return fail(target, lastBox.empty() ? "cannot connect" : lastBox);
-    }
-  }
-
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  QTimer tick;
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    handover.TimerTick();
-    if (StopRequested) end();
-    if (!lineUp || ending || nextSend >= options.Sends.size()) return;
-    if (session.Transfer->Activities & acSoftKey) return;
-    session.Keyboard->StartText(options.Sends[nextSend++]);
-  });
-  tick.start(kTickMs);
-  QTimer timeUp;
-  timeUp.setSingleShot(true);
-  QObject::connect(&timeUp, &QTimer::timeout, end);
-  if (options.Seconds > 0) timeUp.start(static_cast<int>(options.Seconds * 1000));
-
-  if (!ending) application.exec();
-  tick.stop();
-  session.Transmit->ConnectionControl(ckBoth, ctClose);
-  session.Transfer->LineEnded();  // a receive still running keeps what came
-  dbus.Stop();
-  if (!lineUp) {
-    if (!failure.empty()) return fail(target, failure);
-    return fail(target, options.Listen ? "no call came in" : "the connection was not made");
-  }
-
-  if (options.Decode && options.Output == TOutput::Log) {
-    decoder.Finish();
-    for (const std::string& line : decoded) PrintLine(line, true);
-  } else {
-    PrintOutput(session, options.Output, logName);
-  }
-  if (!StandardOutputWritten(reason)) return fail("standard output", reason);
-  if (!failure.empty()) return fail(target, failure);
-  showNotes("");
-  return 0;
+  TConnectRun run(tool, options);
+  return run.Run();
 }

@@ -73,16 +73,33 @@ std::vector<THelpCommand> MakeCommands() {
         {"--hex-sets", "show set elements as numbers instead of their names."},
         {"NAME", "the mode, set or constant to list (any case)."}}},
       {"connect",
-       "qel connect (--serial DEVICE [--baud N] | --host HOST[:PORT] [--listen]) "
+       "qel connect (--serial DEVICE [--baud N] | --host HOST[:PORT] [--listen [--allow ADDR[/BITS]]...] | "
+       "--ssh [USER@]HOST[:PORT] [--identity FILE] [--known-hosts FILE] [--accept-new-host-key]) "
        "[--emulation quorix|vt100|vt220|tn3270] [--settings F.mse] [--send TEXT]... [--for SECONDS] "
        "[--screen|--scrollback|--log] [--decode --mode BASE [--ornet DIR]] [--receive-dir DIR [--receive-limit MB]]",
-       "A session on a real line without a window: opens the line as the window would (Telnet handling included), "
-       "types the --send texts, runs until the peer closes or the time is up, and prints the result.",
+       "A session on a real line without a window: opens the line as the window would (Telnet handling included; "
+       "none on SSH), types the --send texts, runs until the peer closes or the time is up, and prints the result.",
        {{"--serial DEVICE", "a serial device (/dev/ttyUSB0, a pty) or COM1..COM8."},
         {"--baud N", "the rate: 110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 57600 115200 128000 "
                      "256000. Default: the settings' BaudRate (9600)."},
-        {"--host HOST[:PORT]", "a network host; PORT defaults to 23 (Telnet)."},
-        {"--listen", "wait for the host to call in on HOST:PORT instead of calling it."},
+        {"--host HOST[:PORT]", "a network host; PORT defaults to 23 (Telnet). An IPv6 address is written in "
+                               "brackets when a port follows: [::1]:23."},
+        {"--listen", "wait for the host to call in on HOST:PORT instead of calling it (every local address, IPv4 "
+                     "and IPv6)."},
+        {"--allow ADDR[/BITS]", "with --listen: take calls only from this address or network (10.0.0.0/8, "
+                                "2001:db8::/32, ::1); may be given many times. A caller outside the list is cut off "
+                                "at once and named. Default: the settings' ListenAllow (anyone)."},
+        {"--ssh [USER@]HOST[:PORT]", "an SSH session: a shell on HOST with a terminal of the emulation's type and "
+                                     "the screen's size. USER defaults to the settings' SshUserName, else the local "
+                                     "user; PORT to the settings' SshPort (22). Keys are tried from the agent, then "
+                                     "--identity (else ~/.ssh/id_rsa, id_ecdsa, id_ed25519), then keyboard-interactive "
+                                     "and password; passphrases and passwords are asked on the terminal."},
+        {"--identity FILE", "the private key file for --ssh."},
+        {"--known-hosts FILE", "the known_hosts file (OpenSSH's format, hashed names understood) for --ssh. "
+                               "Default: the settings' KnownHostsFile, else ~/.ssh/known_hosts."},
+        {"--accept-new-host-key", "a host key that is not yet known is taken and stored. Without it such a key ends "
+                                  "the run, with its SHA256 fingerprint. A key that differs from the known one is "
+                                  "always refused."},
         {"--emulation TYPE", kEmulationText},
         {"--settings F.mse", kSettingsText},
         {"--send TEXT", "typed through the keyboard path, in soft-key notation: <CR>, <P:20> (a pause of 2 s), "
@@ -93,7 +110,10 @@ std::vector<THelpCommand> MakeCommands() {
         {"--mode BASE", kModeText},
         {"--ornet DIR", "the directory of KASP.MSG, KASP.VMI and KASP.BID for --decode."},
         {"--receive-dir DIR", kReceiveDirText},
-        {"--receive-limit MB", kReceiveLimitText}}},
+        {"--receive-limit MB", kReceiveLimitText}},
+       "A line that cannot be opened, a refused or changed host key, an authentication that fails, a host name "
+       "that does not resolve and a refused call each end the run with status 1 and one line naming the host and "
+       "the reason."},
       {"exchange",
        "qel exchange (--listen HOST:PORT | --serial DEVICE [--pads-dir DIR [--corrupt-check N] [--drop-frame N] "
        "[--nak N] [--stall N] [--stall-ms MS] [--pads-block N]]) [--log FILE] [--samples DIR]",
@@ -202,16 +222,16 @@ std::string QelManPage() {
 
 std::string QelwinManPage() {
   std::string out = ManHeader("qelwin", "the QelWin terminal window for telephone-exchange maintenance");
-  out += ".SH SYNOPSIS\n.B qelwin\n[\\-\\-connect serial|network] [\\-\\-trace] [\\-\\-no\\-background] "
+  out += ".SH SYNOPSIS\n.B qelwin\n[\\-\\-connect serial|network|ssh] [\\-\\-trace] [\\-\\-no\\-background] "
          "[\\-\\-receive\\-limit \\fIMB\\fR] [\\fISETTINGS\\fR[.mse]]\n";
   out += ".SH DESCRIPTION\n" + Roff(
-      "The terminal window: a serial or Telnet line to the exchange, QUORIX, VT100, VT220-8bit and TN3270 "
+      "The terminal window: a serial, Telnet or SSH line to the exchange, QUORIX, VT100, VT220-8bit and TN3270 "
       "emulation (VT52 when the host selects it), an unbounded scroll-back, trace decoding with mode files, file "
       "transfers and soft keys.") + "\n";
   out += ".SH OPTIONS\n";
   const THelpOption options[] = {
-      {"--connect serial|network", "connect at start, as Setup|Connect does, on the serial port or the network host "
-                                   "of the settings."},
+      {"--connect serial|network|ssh", "connect at start, as Setup|Connect does, on the serial port, or to the "
+                                       "network host of the settings by Telnet/TCP or by SSH."},
       {"--trace", "trace conversion on at start, as the CM button does."},
       {"--no-background", "start without the questions about the screen background file."},
       {"--receive-limit MB", kReceiveLimitText},

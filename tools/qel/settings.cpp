@@ -81,9 +81,11 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
 
   TSetupRecord record;
   record.ApplyDefaults();
+  TConnectionSettings extra;
   if (!options.Defaults) {
-    const TSettingsReadResult read = ReadSettingsRecord(options.Input, record);
+    const TSettingsReadResult read = ReadSettingsRecord(options.Input, record, nullptr, &extra);
     if (read.Error != 0) return tool.Failure(options.Input, SettingsReadReason(read.Error));
+    if (read.TrailerDamaged) tool.Note(options.Input + ": the fields after the record are damaged; defaults used");
   }
 
   const std::string target = options.InPlace ? options.Input : options.Output;
@@ -99,17 +101,17 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
   for (const TStep& step : options.Steps) {
     std::string error;
     if (step.Set) {
-      if (!SetSettingsField(record, step.Name, step.Value, error)) {
+      if (!SetSettingsField(record, extra, step.Name, step.Value, error)) {
         return tool.UsageError("--set " + step.Name + ": " + error);
       }
       continue;
     }
-    const auto value = GetSettingsField(record, step.Name, error);
+    const auto value = GetSettingsField(record, extra, step.Name, error);
     if (!value) return tool.UsageError("--get " + step.Name + ": " + error);
     lines.emplace_back(step.Name, *value);
   }
   // Everything only when nothing else was asked.
-  if (options.Steps.empty() && target.empty()) lines = PrintSettingsFields(record);
+  if (options.Steps.empty() && target.empty()) lines = PrintSettingsFields(record, extra);
   else if (!AnyGet(options.Steps) && target.empty()) {
     tool.Note("nothing written: give -o OUT.mse or --in-place to keep the changes");
   }
@@ -117,7 +119,7 @@ int RunSettings(const TToolCommand& tool, int argc, char** argv) {
   if (std::fflush(stdout) != 0) return tool.Failure("stdout", "write failed");
 
   if (target.empty()) return 0;
-  const std::uint32_t error = WriteSettingsRecord(target, record);
+  const std::uint32_t error = WriteSettingsRecord(target, record, nullptr, &extra);
   if (error != 0) return tool.Failure(target, SystemReason(error));
   return 0;
 }

@@ -1,5 +1,5 @@
 // qelwin: the desktop program.
-//   qelwin [--connect serial|network] [--trace] [--no-background] [--receive-limit MB] [SETTINGS[.mse]]
+//   qelwin [--connect serial|network|ssh] [--trace] [--no-background] [--receive-limit MB] [SETTINGS[.mse]]
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -22,7 +22,7 @@ constexpr qulonglong kReceiveLimitMaxMegabytes = 1u << 20;  // a terabyte
 int Usage(const char* problem) {
   if (problem) std::fprintf(stderr, "qelwin: %s\n", problem);
   std::fprintf(stderr,
-               "usage: qelwin [--connect serial|network] [--trace] [--no-background] [--receive-limit MB] "
+               "usage: qelwin [--connect serial|network|ssh] [--trace] [--no-background] [--receive-limit MB] "
                "[SETTINGS[.mse]]\n"
                "  --connect   connect at start, as Setup|Connect does\n"
                "  --trace     trace conversion on at start, as the CM button does\n"
@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (argument == QLatin1String("--connect")) {
-      if (++i >= arguments.size()) return Usage("--connect needs serial or network");
+      if (++i >= arguments.size()) return Usage("--connect needs serial, network or ssh");
       options.Connect = arguments[i].toStdString();
-      if (options.Connect != "serial" && options.Connect != "network") {
-        return Usage("--connect takes serial or network");
+      if (options.Connect != "serial" && options.Connect != "network" && options.Connect != "ssh") {
+        return Usage("--connect takes serial, network or ssh");
       }
     } else if (argument == QLatin1String("--trace")) {
       options.Trace = true;

@@ -1,0 +1,89 @@
+// The listening port's allow-list and the host:port texts, IPv4 and IPv6.
+#include <gtest/gtest.h>
+
+#include "comms/addressfilter.h"
+
+namespace {
+TNetAddress Address(const char* text) { return *TNetAddress::Parse(text); }
+
+TAddressFilter Filter(const char* text) {
+  TAddressFilter filter;
+  std::string error;
+  EXPECT_TRUE(filter.Parse(text, error)) << error;
+  return filter;
+}
+}  // namespace
+
+TEST(AddressFilter, AnEmptyListTakesEveryCaller) {
+  const TAddressFilter filter;
+  EXPECT_TRUE(filter.Allows(Address("203.0.113.9")));
+  EXPECT_TRUE(filter.Allows(Address("2001:db8::1")));
+}
+
+TEST(AddressFilter, Ipv4NetworksEndExactlyAtTheirPrefix) {
+  const TAddressFilter filter = Filter("10.1.0.0/16, 192.168.7.128/25;198.51.100.7");
+  EXPECT_TRUE(filter.Allows(Address("10.1.0.0")));
+  EXPECT_TRUE(filter.Allows(Address("10.1.255.255")));
+  EXPECT_FALSE(filter.Allows(Address("10.2.0.0")));
+  EXPECT_FALSE(filter.Allows(Address("10.0.255.255")));
+  EXPECT_TRUE(filter.Allows(Address("192.168.7.128")));
+  EXPECT_TRUE(filter.Allows(Address("192.168.7.255")));
+  EXPECT_FALSE(filter.Allows(Address("192.168.7.127")));
+  EXPECT_TRUE(filter.Allows(Address("198.51.100.7")));
+  EXPECT_FALSE(filter.Allows(Address("198.51.100.6")));
+}
+
+TEST(AddressFilter, Ipv6NetworksOnAndOffByteBoundaries) {
+  const TAddressFilter filter = Filter("2001:db8::/32 fd00:0:0:8000::/49 ::1");
+  EXPECT_TRUE(filter.Allows(Address("2001:db8:ffff::1")));
+  EXPECT_FALSE(filter.Allows(Address("2001:db9::1")));
+  EXPECT_TRUE(filter.Allows(Address("fd00:0:0:8000::5")));
+  EXPECT_TRUE(filter.Allows(Address("fd00:0:0:ffff::5")));
+  EXPECT_FALSE(filter.Allows(Address("fd00:0:0:7fff::5")));
+  EXPECT_TRUE(filter.Allows(Address("::1")));
+  EXPECT_FALSE(filter.Allows(Address("::2")));
+}
+
+TEST(AddressFilter, FamiliesDoNotMixButMappedAddressesAreIpv4) {
+  const TAddressFilter v4 = Filter("0.0.0.0/0");
+  EXPECT_TRUE(v4.Allows(Address("203.0.113.9")));
+  EXPECT_FALSE(v4.Allows(Address("2001:db8::1")));
+  // A dual-stack listener sees IPv4 callers as ::ffff:a.b.c.d.
+  EXPECT_TRUE(Filter("127.0.0.0/8").Allows(Address("::ffff:127.0.0.1")));
+  EXPECT_FALSE(Filter("::/0").Allows(Address("::ffff:127.0.0.1")));
+  EXPECT_EQ(Address("::ffff:127.0.0.1").Text(), "127.0.0.1");
+}
+
+TEST(AddressFilter, BadItemsAreRefusedAndLeaveTheListAsItWas) {
+  TAddressFilter filter = Filter("10.0.0.0/8");
+  std::string error;
+  for (const char* bad : {"10.1.2.3/16", "10.0.0.0/33", "2001:db8::/129", "example.org", "10.0.0.0/", "10.0.0.0/x",
+                          "10.1", "300.1.1.1", "[::1"}) {
+    error.clear();
+    EXPECT_FALSE(filter.Parse(std::string("192.168.0.0/16 ") + bad, error)) << bad;
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_EQ(filter.Text(), "10.0.0.0/8") << bad;
+  }
+}
+
+TEST(AddressFilter, TheListReadsBackAsItIsParsed) {
+  const TAddressFilter filter = Filter(" 10.0.0.0/8,,[::1]  2001:DB8::/32\n127.0.0.1/32 ");
+  EXPECT_EQ(filter.Text(), "10.0.0.0/8 ::1 2001:db8::/32 127.0.0.1");
+  EXPECT_EQ(Filter(filter.Text().c_str()).Text(), filter.Text());
+}
+
+TEST(HostPort, HostsWithAndWithoutPortsIpv6InBrackets) {
+  const auto split = [](const char* text) {
+    const THostPort h = SplitHostPort(text);
+    return h.Host + "|" + h.Port;
+  };
+  EXPECT_EQ(split("exchange"), "exchange|");
+  EXPECT_EQ(split(" exchange : 2323 "), "exchange|2323");
+  EXPECT_EQ(split("[::1]:23"), "::1|23");
+  EXPECT_EQ(split("[fe80::1%eth0]"), "fe80::1%eth0|");
+  EXPECT_EQ(split("2001:db8::5"), "2001:db8::5|") << "a bare IPv6 address carries no port";
+  EXPECT_EQ(split("10.0.0.1:"), "10.0.0.1|");
+  EXPECT_EQ(JoinHostPort("::1", "23"), "[::1]:23");
+  EXPECT_EQ(JoinHostPort("exchange", "23"), "exchange:23");
+  EXPECT_EQ(JoinHostPort("exchange", ""), "exchange");
+}

@@ -1,0 +1,171 @@
+// The window on SSH, offscreen, against a private OpenSSH server: the
+// configuration dialog filled as a user fills it, the network button making
+// the SSH call, the host-key question answered in its box, a shell that
+// answers what is typed; and the dialog's SSH controls read back.
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QtTest>
+#include <cstdlib>
+
+#include "comms/transmit.h"
+#include "app/session.h"
+#include "desktop/configdialog.h"
+#include "desktop/mainwindow.h"
+#include "desktop/statusbar.h"
+#include "guitesting.h"
+#include "screen/store.h"
+#include "support/sshserver.h"
+#include "support/testing.h"
+#include "terminal/keyboard.h"
+
+namespace {
+QLineEdit* FieldOf(QWidget* root, const QString& label) {
+  for (QLabel* l : root->findChildren<QLabel*>()) {
+    if (l->text() == label) return qobject_cast<QLineEdit*>(l->buddy());
+  }
+  return nullptr;
+}
+
+bool ScreenShows(TSession& s, const std::string& text) {
+  for (int row = 1; row <= s.Screen->Rows; ++row) {
+    if (s.Screen->GetLineText(s.Screen->ScreenLine(row)).find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// Answers the next modal box of its kind as soon as it is up.
+template <typename TDialog, typename TAnswer>
+void WhenUp(TAnswer answer) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+    auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    poll->stop();
+    poll->deleteLater();
+    answer(dialog);
+  });
+  poll->start(20);
+}
+}  // namespace
+
+class TSshWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    qputenv("HOME", QByteArray::fromStdString(Dir.path().string()));
+    qunsetenv("SSH_AUTH_SOCK");
+  }
+
+  void ConnectsOverSshFromTheConfigurationDialog() {
+    TSshServer server(Dir.path().string());
+    QVERIFY(server.Ready());
+    TTempDir home;
+    TWindowOptions options;
+    options.SkipBackgroundFile = true;
+    TMainWindow window(home.path().string(), options);
+    window.show();
+    window.StartUp();
+    const std::string known = Dir.file("known_hosts");
+
+    WhenUp<TConfigDialog>([&](TConfigDialog* dialog) {
+      dialog->Pages()->setCurrentIndex(2);
+      FieldOf(dialog, "Host Name:")->setText("127.0.0.1");
+      const TConfigDialog::TSecureControls& c = dialog->Secure();
+      c.Kind->button(nkSsh)->click();
+      c.User->setText(QString::fromStdString(TSshServer::User()));
+      c.Port->setValue(server.PortNumber());
+      c.KeyFile->setText(QString::fromStdString(server.ClientKey.Private));
+      c.KnownHosts->setText(QString::fromStdString(known));
+      c.Reconnect->setChecked(true);
+      dialog->grab().save(ArtifactPath("config-connectivity-ssh.png"));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    window.Actions().Configure->trigger();
+    TSession& s = window.Session();
+    QCOMPARE(s.Connection.NetworkKind, static_cast<std::uint8_t>(nkSsh));
+    QCOMPARE(s.Connection.SshPort, server.PortNumber());
+
+    QString question;
+    WhenUp<QMessageBox>([&](QMessageBox* box) {
+      question = box->text();
+      box->grab().save(ArtifactPath("ssh-host-key-question.png"));
+      QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+      box->button(QMessageBox::Yes)->click();
+    });
+    window.Actions().ConnectNetworkButton->trigger();  // the toolbar button follows the kind chosen
+    QVERIFY2(WaitFor([&] { return s.Transmit->NetworkConnected; }, 20000), qPrintable(question));
+    QVERIFY(question.contains(QString::fromStdString(server.HostKey.Fingerprint())));
+    QVERIFY(question.contains(QStringLiteral("port %1").arg(server.PortNumber())));
+    QVERIFY(s.Transmit->SecureSession);
+    QVERIFY(!window.Actions().ConnectSecure->isEnabled());
+    QVERIFY(window.Actions().DisconnectSecure->isEnabled());
+
+    s.Keyboard->StartText("echo hello-$((6*7))<CR>");
+    QVERIFY(WaitFor([&] { return ScreenShows(s, "hello-42"); }, 15000));
+    window.grab().save(ArtifactPath("window-ssh-session.png"));
+
+    // The line drops: it comes back by itself, counting down in the status bar.
+    QVERIFY(s.Connection.Reconnect);
+    s.Connection.ReconnectDelay = 1;
+    server.DropSessions();
+    QVERIFY2(WaitFor([&] { return window.StatusBar()->PanelText(10).startsWith("RECON"); }, 10000),
+             qPrintable(window.StatusBar()->PanelText(10)));
+    QVERIFY(ScreenShows(s, "[*** reconnecting in 1 s (attempt 1 of 5)]"));
+    window.grab().save(ArtifactPath("window-ssh-reconnecting.png"));
+    QVERIFY(WaitFor([&] { return s.Transmit->NetworkConnected; }, 20000));
+    QVERIFY(WaitFor([&] { return window.StatusBar()->PanelText(10) == "CONN"; }, 5000));
+    s.Keyboard->StartText("echo again-$((2+3))<CR>");
+    QVERIFY(WaitFor([&] { return ScreenShows(s, "again-5"); }, 15000));
+
+    window.Actions().DisconnectSecure->trigger();
+    QVERIFY(!s.Transmit->NetworkSessionUp());
+    QVERIFY(window.Actions().ConnectSecure->isEnabled());
+    QVERIFY(WaitFor([&] { return server.LogText().find("Received disconnect") != std::string::npos; }, 10000));
+    // The user's own disconnect is no drop: nothing comes back by itself.
+    QTest::qWait(1500);
+    QVERIFY(!s.Transmit->NetworkSessionUp());
+  }
+
+  void TheDialogReadsBackItsSshControlsAndRefusesABadAllowList() {
+    TScriptedDesktop desktop;
+    TSetupRecord record;
+    record.ApplyDefaults();
+    TConnectionSettings connection;
+    connection.SshUserName = "eng";
+    connection.FTPProtocol = fpSftp;
+    TConfigDialog dialog(record, connection, desktop);
+    const TConfigDialog::TSecureControls& c = dialog.Secure();
+    QCOMPARE(c.User->text(), QStringLiteral("eng"));
+    QCOMPARE(c.FtpProtocol->currentIndex(), 3);
+    QCOMPARE(c.Port->value(), 22);
+    c.ListenAllow->setText(QStringLiteral("10.1.2.3/8"));
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QCOMPARE(dialog.result(), 0);  // still open
+    QCOMPARE(desktop.Boxes.size(), std::size_t{1});
+    QVERIFY(QString::fromStdString(desktop.Boxes[0].Box.Text).contains("10.1.2.3/8"));
+    c.ListenAllow->setText(QStringLiteral("10.0.0.0/8, [::1]"));
+    c.KeepAlive->setValue(0);
+    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
+    QCOMPARE(dialog.ConnectionDraft().ListenAllow, std::string("10.0.0.0/8 ::1"));
+    QCOMPARE(dialog.ConnectionDraft().SshKeepAlive, std::uint16_t{0});
+    QCOMPARE(dialog.ConnectionDraft().SshUserName, std::string("eng"));
+  }
+
+ private:
+  TTempDir Dir;
+};
+
+QTEST_MAIN(TSshWindowTest)
+#include "sshwindow_test.moc"

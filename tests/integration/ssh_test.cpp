@@ -1,0 +1,283 @@
+// SSH sessions against a private OpenSSH server on loopback: the qel tool
+// end to end (host keys unknown, accepted, changed; a key the server does
+// not take; a host that is not there), and the line in this process wired
+// as the window wires it (terminal type and size, passphrases, the agent,
+// both ways a session ends, a dropped line).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+
+#include "comms/sshline.h"
+#include "integration_support.h"
+#include "screen/writer.h"
+#include "support/sshserver.h"
+#include "terminal/keyboard.h"
+
+namespace {
+
+// Tests must not find the user's own agent or keys.
+class TPrivateEnvironment {
+ public:
+  explicit TPrivateEnvironment(const std::string& home) {
+    Save("SSH_AUTH_SOCK");
+    Save("HOME");
+    ::unsetenv("SSH_AUTH_SOCK");
+    ::setenv("HOME", home.c_str(), 1);
+  }
+  ~TPrivateEnvironment() {
+    for (const auto& [name, value] : Saved) {
+      if (value) ::setenv(name.c_str(), value->c_str(), 1);
+      else ::unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  void Save(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    Saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+};
+
+class SshTool : public ::testing::Test {
+ protected:
+  TTempDir Dir;
+  TPrivateEnvironment Environment{Dir.path().string()};
+  TSshServer Server{Dir.path().string()};
+  std::string Known = Dir.file("known_hosts");
+
+  std::string Target() const { return TSshServer::User() + "@" + Server.Host(); }
+  TQelRun Connect(const std::string& more, const TSshKeyPair* key = nullptr) {
+    const std::string identity = (key ? *key : Server.ClientKey).Private;
+    return RunQel(Dir, "connect --ssh " + Target() + " --identity " + ShellQuoted(identity) + " --known-hosts " +
+                           ShellQuoted(Known) + " --emulation vt100 --for 20 " + more);
+  }
+  // Types a command and ends the shell, so the run ends when the host closes.
+  static std::string Typing(const std::string& command) {
+    return "--send " + ShellQuoted(command + "<CR>") + " --send " + ShellQuoted("exit<CR>");
+  }
+  bool KnownByOpenSsh() const {
+    return RunProgram({"ssh-keygen", "-F", "[127.0.0.1]:" + std::to_string(Server.PortNumber()), "-f", Known}) == 0;
+  }
+};
+
+TEST_F(SshTool, AnUnknownKeyIsRefusedThenAcceptedOnRequestAndKnownAfterwards) {
+  ASSERT_TRUE(Server.Ready());
+  const TQelRun refused = Connect(Typing("echo never"));
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("qel connect: " + Target() + ": host key verification failed"), std::string::npos)
+      << refused.Err;
+  EXPECT_NE(refused.Err.find("ED25519 host key of 127.0.0.1 port " + std::to_string(Server.PortNumber())),
+            std::string::npos);
+  EXPECT_NE(refused.Err.find(Server.HostKey.Fingerprint()), std::string::npos) << refused.Err;
+  EXPECT_NE(refused.Err.find("--accept-new-host-key"), std::string::npos);
+  EXPECT_EQ(Count(refused.Err, "\n"), 1) << "one line: " << refused.Err;
+  EXPECT_FALSE(std::filesystem::exists(Known));
+
+  const TQelRun accepted = Connect("--accept-new-host-key " + Typing("echo hello-$((6*7))"));
+  EXPECT_EQ(accepted.Status, 0) << accepted.Err;
+  EXPECT_NE(accepted.Out.find("hello-42"), std::string::npos) << accepted.Out;
+  EXPECT_NE(accepted.Err.find("Permanently added '[127.0.0.1]:" + std::to_string(Server.PortNumber()) + "'"),
+            std::string::npos)
+      << accepted.Err;
+  EXPECT_TRUE(KnownByOpenSsh()) << ReadFileBytes(Known);
+
+  const TQelRun again = Connect(Typing("echo again-$((2+3))"));
+  EXPECT_EQ(again.Status, 0) << again.Err;
+  EXPECT_NE(again.Out.find("again-5"), std::string::npos) << again.Out;
+  EXPECT_EQ(again.Err.find("Permanently added"), std::string::npos);
+}
+
+TEST_F(SshTool, AChangedKeyIsRefusedEvenWithAcceptNewHostKey) {
+  ASSERT_TRUE(Server.Ready());
+  ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
+  const std::string before = ReadFileBytes(Known);
+  Server.ChangeHostKey();
+  ASSERT_TRUE(Server.Ready());
+  const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"));
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("REMOTE HOST IDENTIFICATION HAS CHANGED"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("127.0.0.1 port " + std::to_string(Server.PortNumber())), std::string::npos);
+  EXPECT_NE(run.Err.find("is now " + Server.HostKey.Fingerprint()), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find(Known + ":1"), std::string::npos) << "names the entry: " << run.Err;
+  EXPECT_EQ(run.Out.find("never"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(Known), before) << "a changed key is never stored";
+}
+
+TEST_F(SshTool, AKeyOfAnotherTypeIsNewNotChanged) {
+  // ssh treats a host key of a type it has no entry for as unknown, with a
+  // warning, and asks; it is no sign of an attack by itself.
+  ASSERT_TRUE(Server.Ready());
+  ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
+  Server.ChangeHostKey("ecdsa");
+  ASSERT_TRUE(Server.Ready());
+  const TQelRun refused = Connect(Typing("true"));
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find("ECDSA host key"), std::string::npos) << refused.Err;
+  EXPECT_NE(refused.Err.find("not known"), std::string::npos) << refused.Err;
+  const TQelRun accepted = Connect("--accept-new-host-key " + Typing("echo both-$((1+1))"));
+  EXPECT_EQ(accepted.Status, 0) << accepted.Err;
+  EXPECT_NE(accepted.Out.find("both-2"), std::string::npos);
+  EXPECT_EQ(Count(ReadFileBytes(Known), "\n"), 2);
+}
+
+TEST_F(SshTool, AHashedEntryIsUnderstood) {
+  ASSERT_TRUE(Server.Ready());
+  ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
+  ASSERT_EQ(RunProgram({"ssh-keygen", "-H", "-f", Known}), 0);
+  ASSERT_EQ(ReadFileBytes(Known).rfind("|1|", 0), 0u) << ReadFileBytes(Known);
+  const TQelRun run = Connect(Typing("echo hashed-$((3*3))"));
+  EXPECT_EQ(run.Status, 0) << run.Err;
+  EXPECT_NE(run.Out.find("hashed-9"), std::string::npos);
+}
+
+TEST_F(SshTool, AKeyTheServerDoesNotTakeEndsWithAnAuthenticationMessage) {
+  ASSERT_TRUE(Server.Ready());
+  const TSshKeyPair stranger = TSshKeyPair::Make(Dir.path().string(), "stranger");
+  const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"), &stranger);
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_NE(run.Err.find("qel connect: " + Target() + ": authentication failed for " + TSshServer::User() +
+                         "@127.0.0.1: Permission denied (publickey)"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(Count(run.Err, "\n") - Count(run.Err, "qel connect: note: "), 1) << "one failure line: " << run.Err;
+}
+
+TEST_F(SshTool, NoServerAndNoSuchHostEachEndWithTheirReason) {
+  const TQelRun refused = RunQel(Dir, "connect --ssh 127.0.0.1:" + std::to_string(FreePort()) + " --for 10");
+  EXPECT_EQ(refused.Status, 1);
+  EXPECT_NE(refused.Err.find(": Connection refused"), std::string::npos) << refused.Err;
+  const TQelRun unknown = RunQel(Dir, "connect --ssh engineer@no-such-host.invalid --for 10");
+  EXPECT_EQ(unknown.Status, 1);
+  EXPECT_NE(unknown.Err.find("qel connect: engineer@no-such-host.invalid:22: Host not found"), std::string::npos)
+      << unknown.Err;
+}
+
+// ------------------------------------------------------------ in process
+
+// The window's side with an SSH line wired beside the socket.
+struct TSshWindow {
+  TWindow W;
+  TSshLine Ssh;
+  std::vector<std::string> Notes;
+  explicit TSshWindow(const std::string& known) {
+    WireSecureLine(W.S, Ssh, W.Handover, W.Events);
+    Ssh.AcceptNewHostKey = [](const TNewHostKey&) { return true; };
+    Ssh.OnNote = [this](const std::string& text) { Notes.push_back(text); };
+    W.S.Connection.KnownHostsFile = known;
+    W.S.Settings.Emulation = emVT220;
+  }
+  ~TSshWindow() { W.S.Transmit->ConnectionControl(ckBoth, ctClose); }
+  void Open(const TSshServer& server, const std::string& key) {
+    W.S.Connection.SshKeyFile = key;
+    W.S.Settings.HostName.assign(TSshServer::User() + "@" + server.Host());
+    W.S.Transmit->ConnectionControl(ckSecure, ctOpen);
+  }
+  bool Up() const { return W.S.Transmit->NetworkConnected; }
+  void Type(const std::string& text) { W.S.Keyboard->StartText(text); }
+};
+
+class SshSession : public ::testing::Test {
+ protected:
+  TTempDir Dir;
+  TPrivateEnvironment Environment{Dir.path().string()};
+  TSshServer Server{Dir.path().string()};
+  TSshWindow Window{Dir.file("known_hosts")};
+};
+
+TEST_F(SshSession, ThePtyCarriesTheEmulationsTypeAndTheScreensSizeAsItChanges) {
+  ASSERT_TRUE(Server.Ready());
+  Window.Open(Server, Server.ClientKey.Private);
+  ASSERT_TRUE(RunUntil([&] { return Window.Up(); })) << ::testing::PrintToString(Window.W.Boxes);
+  Window.Type("echo T=$TERM S=$(stty size)<CR>");
+  EXPECT_TRUE(RunUntil([&] { return Window.W.Shows("T=vt220 S=24 80"); })) << Window.W.ScreenText();
+  Window.W.S.Writer->SetColumnMode(1);  // 132 columns, as DECCOLM or the dialog sets them
+  Window.Type("echo S=$(stty size)<CR>");
+  EXPECT_TRUE(RunUntil([&] { return Window.W.Shows("S=24 132"); })) << Window.W.ScreenText();
+  EXPECT_EQ(Window.Notes.size(), 1u);  // the key stored
+}
+
+TEST_F(SshSession, TheHostEndingTheShellClosesTheSessionAsATelnetHostDoes) {
+  ASSERT_TRUE(Server.Ready());
+  Window.Open(Server, Server.ClientKey.Private);
+  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  Window.Type("exit<CR>");
+  ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
+  EXPECT_FALSE(Window.Up());
+  EXPECT_EQ(Window.W.Boxes, std::vector<std::string>{"Session Closed!"});
+  EXPECT_TRUE(Window.W.Events.Controls.ConnectItem);
+}
+
+TEST_F(SshSession, TheUsersDisconnectSaysGoodbyeToTheServerAndRaisesNoEvent) {
+  ASSERT_TRUE(Server.Ready());
+  Window.Open(Server, Server.ClientKey.Private);
+  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  Window.W.S.Transmit->ConnectionControl(ckNetwork, ctClose);
+  EXPECT_TRUE(RunUntil([&] { return Server.LogText().find("Received disconnect from 127.0.0.1") != std::string::npos; }))
+      << Server.LogText();
+  RunFor(300);
+  EXPECT_EQ(Window.W.Ended, 0);
+  EXPECT_TRUE(Window.W.Boxes.empty());
+}
+
+TEST_F(SshSession, ADroppedLineEndsTheSessionWithItsReason) {
+  ASSERT_TRUE(Server.Ready());
+  Window.Open(Server, Server.ClientKey.Private);
+  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  ASSERT_FALSE(Server.Children().empty());
+  Server.DropSessions();
+  ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
+  EXPECT_FALSE(Window.Up());
+  ASSERT_EQ(Window.W.Boxes.size(), 1u);
+  EXPECT_EQ(Window.W.Boxes[0], "Connection to 127.0.0.1 closed by remote host");
+  // Typing after the drop goes nowhere and breaks nothing.
+  Window.Type("echo late<CR>");
+  RunFor(300);
+  EXPECT_EQ(Window.W.Ended, 1);
+}
+
+TEST_F(SshSession, AProtectedKeyAsksItsPassphraseAndAWrongOneGivesUpAfterThree) {
+  ASSERT_TRUE(Server.Ready());
+  const TSshKeyPair locked = TSshKeyPair::Make(Dir.path().string(), "locked", "ed25519", "open sesame");
+  Server.AuthorizeOnly({locked});
+  // No public key beside it: the private key is loaded before it is offered.
+  std::filesystem::remove(locked.Private + ".pub");
+
+  std::vector<std::string> prompts;
+  std::deque<std::string> answers{"wrong", "still wrong", "no"};
+  Window.Ssh.AskSecret = [&](const TSecretPrompt& prompt) -> std::optional<std::string> {
+    prompts.push_back(prompt.Prompt);
+    if (answers.empty()) return std::nullopt;
+    std::string answer = answers.front();
+    answers.pop_front();
+    return answer;
+  };
+  Window.Open(Server, locked.Private);
+  ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
+  ASSERT_EQ(prompts.size(), 3u);
+  EXPECT_EQ(prompts[0], "Enter passphrase for key '" + locked.Private + "': ");
+  ASSERT_EQ(Window.W.Boxes.size(), 1u);
+  EXPECT_NE(Window.W.Boxes[0].find("Permission denied (publickey)"), std::string::npos) << Window.W.Boxes[0];
+
+  prompts.clear();
+  answers = {"open sesame"};
+  Window.Open(Server, locked.Private);
+  EXPECT_TRUE(RunUntil([&] { return Window.Up(); })) << ::testing::PrintToString(Window.W.Boxes);
+  EXPECT_EQ(prompts.size(), 1u);
+}
+
+TEST_F(SshSession, TheAgentsKeyIsTriedFirst) {
+  ASSERT_TRUE(Server.Ready());
+  const std::string socket = Dir.file("agent.sock");
+  TChild agent({"ssh-agent", "-D", "-a", socket});
+  ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(socket); }, 5000));
+  ::setenv("SSH_AUTH_SOCK", socket.c_str(), 1);
+  ASSERT_EQ(RunProgram({"ssh-add", Server.ClientKey.Private}), 0);
+  // No key file at all: HOME is empty, and the one named does not exist.
+  Window.Open(Server, Dir.file("no-such-key"));
+  EXPECT_TRUE(RunUntil([&] { return Window.Up(); })) << ::testing::PrintToString(Window.W.Boxes);
+}
+
+}  // namespace
