@@ -569,6 +569,15 @@ std::size_t TReceiveInterpreter::PlainRunLength(const std::uint8_t* data, std::s
   return n;
 }
 
+// CR and LF between lines of text: ReceiveByte would hand them to the
+// writer untouched unless a Telnet command, an escape sequence, a line
+// capture, the MINI trace or the trace decoder has a claim on them, or the
+// type translates every byte first.
+bool TReceiveInterpreter::LineEndsGoStraight() const {
+  return !TelnetActive && !EscapeActive && !LineCaptureActive && S.Settings.Emulation != emTN3270 &&
+         !S.Mini->WantsCharacters() && !TraceDecoderTakesChars();
+}
+
 // A control sequence that lies whole in the block (ESC [ or the 8-bit CSI, an
 // optional '?' or '>', parameters, a final character) is recognised with one
 // scan of the table: every shorter piece of it is incomplete, so the byte-wise
@@ -659,6 +668,11 @@ std::size_t TReceiveInterpreter::TakeParameters(const std::uint8_t* data, std::s
 }
 
 std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::size_t count) {
+  struct TBlockScope {
+    TReceiveInterpreter& I;
+    explicit TBlockScope(TReceiveInterpreter& i) : I(i) { I.InBlock_ = true; }
+    ~TBlockScope() { I.InBlock_ = I.MemoChecked_ = false; }
+  } scope(*this);
   std::size_t done = 0;
   YieldToDispatcher_ = false;
   while (done < count) {
@@ -666,6 +680,10 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     S.Writer->PutPlainRun(data + done, run);
     done += run;
     if (done == count) break;
+    if ((data[done] == '\r' || data[done] == '\n') && LineEndsGoStraight()) {
+      S.Writer->PutChar(data[done++]);
+      continue;
+    }
     if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
       done += length;
     } else {

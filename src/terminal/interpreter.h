@@ -74,6 +74,7 @@ class TReceiveInterpreter {
   bool TelnetStarts(std::uint8_t b) const;
   bool TelnetConnection() const;
   std::size_t PlainRunLength(const std::uint8_t* data, std::size_t count) const;
+  bool LineEndsGoStraight() const;
   std::size_t TakeParameters(const std::uint8_t* data, std::size_t count);
   std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
   void ParseParametersOf(std::string_view text);
@@ -152,4 +153,9 @@ class TReceiveInterpreter {
     TSgrStep Steps[256];
   };
   TAttributeMemo Memo_;
+  // Inside ReceiveBlock the settings cannot change (the block ends after any
+  // byte that may let the window run), so the memo is checked against them
+  // once a block; outside a block, at every use.
+  bool InBlock_ = false;
+  bool MemoChecked_ = false;
 };
