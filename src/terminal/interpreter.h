@@ -3,6 +3,7 @@
 // recognised sequences perform live in functions.cpp.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,7 +74,10 @@ class TReceiveInterpreter {
   bool ImmediateControl(std::uint8_t b);
   bool TelnetStarts(std::uint8_t b) const;
   bool TelnetConnection() const;
-  std::size_t PlainRunLength(const std::uint8_t* data, std::size_t count) const;
+  // The bytes a run of plain text may hold now; null when none may be taken
+  // as a run (an escape sequence or Telnet command going on, the decoders or
+  // the line-drawing set taking characters, a type that translates them).
+  const std::array<bool, 256>* PlainBytes() const;
   bool LineEndsGoStraight() const;
   std::size_t TakeParameters(const std::uint8_t* data, std::size_t count);
   std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
