@@ -51,6 +51,50 @@ inline std::string TextLines(std::size_t bytes, int shortest, int longest) {
 // Lines as a listing or a log shows them.
 inline std::string PlainLines(std::size_t bytes) { return TextLines(bytes, 60, 80); }
 
+// A full-screen monitor as an exchange's status display draws it: a title
+// row and a footer in their own attributes, a scrolling region between them
+// where event lines of coloured fields arrive at the bottom and are scrolled
+// up by LF, fields updated in place by cursor addressing, erased line ends,
+// now and then the region or the whole screen erased.
+inline std::string ScrollRegionScreens(std::size_t bytes) {
+  static const char* const kLooks[] = {"\x1b[0m", "\x1b[1m", "\x1b[7m", "\x1b[0;31m", "\x1b[0;32;44m",
+                                       "\x1b[1;33m", "\x1b[4m", "\x1b[0;36m"};
+  TRandom random;
+  std::string s;
+  s.reserve(bytes + 4096);
+  char position[32];
+  while (s.size() < bytes) {
+    if (random.Between(0, 15) == 0) s += "\x1b[H\x1b[2J";
+    s += "\x1b[1;1H\x1b[7m";
+    AppendText(s, random, random.Between(40, 79));
+    s += "\x1b[K\x1b[24;1H\x1b[0;1;33m";
+    AppendText(s, random, random.Between(20, 60));
+    s += "\x1b[K\x1b[0m\x1b[3;22r\x1b[22;1H";
+    if (random.Between(0, 7) == 0) s += "\x1b[3;1H\x1b[J";
+    const int events = random.Between(4, 16);
+    for (int line = 0; line < events; ++line) {
+      const int width = random.Between(30, 72);
+      for (int column = 1; column < width;) {
+        s += kLooks[random.Between(0, 7)];
+        const int length = random.Between(4, 12);
+        AppendText(s, random, length);
+        column += length + 1;
+        s += ' ';
+      }
+      s += "\x1b[0m\x1b[K\r\n";
+    }
+    for (int k = random.Between(2, 8); k > 0; --k) {
+      std::snprintf(position, sizeof position, "\x1b[%d;%dH", random.Between(3, 22), random.Between(1, 70));
+      s += position;
+      s += kLooks[random.Between(0, 7)];
+      AppendText(s, random, random.Between(2, 9));
+      if (random.Between(0, 3) == 0) s += "\x1b[K";
+    }
+    s += "\x1b[0m\x1b[r";
+  }
+  return s;
+}
+
 inline double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QClipboard>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "core/cp437.h"
 #include "desktop/screenaccessible.h"
@@ -152,12 +154,14 @@ void TScreenView::MeasureFont() {
   Ascent = static_cast<int>(std::round(metrics.ascent()));
   Fonts.clear();
   FontMade.clear();
+  GlyphTables.clear();
 }
 
 void TScreenView::FontChanged() {
   MeasureFont();
   Fonts.clear();
   FontMade.clear();
+  GlyphTables.clear();
   updateGeometry();
   UpdateScrollBars();
   viewport()->update();
@@ -203,6 +207,45 @@ void TScreenView::paintEvent(QPaintEvent* event) {
   PaintCaret(painter);
 }
 
+void TScreenView::DrawRun(QPainter& painter, int attribute, const QFont& font, int x, int baseline,
+                          const std::uint8_t* bytes, int count) {
+  if (attribute >= static_cast<int>(GlyphTables.size())) GlyphTables.resize(static_cast<std::size_t>(attribute) + 1);
+  std::unique_ptr<TGlyphs>& table = GlyphTables[static_cast<std::size_t>(attribute)];
+  if (!table) {
+    table = std::make_unique<TGlyphs>();
+    table->Font = QRawFont::fromFont(font);
+    const char16_t* glyphs = Glyphs();
+    for (int b = 0; b < 256; ++b) {
+      const QChar c(glyphs[b]);
+      int made = 1;
+      if (!table->Font.isValid() || !table->Font.glyphIndexesForChars(&c, 1, &table->Index[b], &made) || made != 1)
+        table->Index[b] = 0;
+    }
+  }
+  RunGlyphs.resize(static_cast<std::size_t>(count));
+  RunPositions.resize(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    const quint32 glyph = table->Index[bytes[i]];
+    if (glyph == 0) {
+      // A glyph another font must give: the text way finds it.
+      const char16_t* glyphs = Glyphs();
+      QString text(count, QChar(u' '));
+      for (int k = 0; k < count; ++k) text[k] = QChar(glyphs[bytes[k]]);
+      painter.setFont(font);
+      painter.drawText(x, baseline, text);
+      return;
+    }
+    RunGlyphs[static_cast<std::size_t>(i)] = glyph;
+    RunPositions[static_cast<std::size_t>(i)] = QPointF(i * CellWidth, 0);
+  }
+  QGlyphRun run;
+  run.setRawFont(table->Font);
+  run.setRawData(RunGlyphs.data(), RunPositions.data(), count);
+  run.setUnderline(font.underline());
+  run.setStrikeOut(font.strikeOut());
+  painter.drawGlyphRun(QPointF(x, baseline), run);
+}
+
 void TScreenView::PaintRow(QPainter& painter, int row, const QRect& clip) {
   const int line = Top + row;
   const int y = row * CellHeight;
@@ -218,13 +261,19 @@ void TScreenView::PaintRow(QPainter& painter, int row, const QRect& clip) {
     PaintSizedRow(painter, row, line, size, firstColumn, lastColumn);
     return;
   }
-  std::string text;
   std::uint16_t attributes[kLineCells];
-  Browse.GetLine(line, text, attributes);
+  // The line's bytes, blank to the last column; NUL shows as a blank.
+  std::uint8_t bytes[kLineCells];
+  {
+    std::string text;
+    Browse.GetLine(line, text, attributes);
+    const std::size_t length = std::min<std::size_t>(text.size(), kLineCells);
+    std::memcpy(bytes, text.data(), length);
+    std::memset(bytes + length, ' ', kLineCells - length);
+    std::replace(bytes, bytes + length, std::uint8_t{0}, std::uint8_t{' '});
+  }
   std::uint8_t marks[kLineCells];
   const bool marked = LineMarkColours(Browse, line, marks);
-  const char16_t* glyphs = Glyphs();
-  QString run;
   for (int start = firstColumn; start <= lastColumn;) {
     const std::uint16_t attribute = attributes[start];
     const std::uint8_t mark = marked ? marks[start] : 0;
@@ -236,19 +285,14 @@ void TScreenView::PaintRow(QPainter& painter, int row, const QRect& clip) {
     const QRect cells((start - Left) * CellWidth, y, (end - start) * CellWidth, CellHeight);
     painter.fillRect(cells, ToQColor(markColours ? markColours->Background : record.Background));
 
-    run.resize(end - start);
-    int shown = 0;
-    for (int column = start; column < end; ++column) {
-      const std::uint8_t byte = column < static_cast<int>(text.size()) ? static_cast<std::uint8_t>(text[column]) : ' ';
-      run[column - start] = QChar(glyphs[byte]);
-      if (byte != ' ' && byte != 0) shown = column - start + 1;
-    }
+    int shown = end - start;
     // Trailing blanks draw nothing unless a line runs through them.
-    if (record.Style & (fsUnderline | fsStrikeOut)) shown = end - start;
+    if (!(record.Style & (fsUnderline | fsStrikeOut)))
+      while (shown > 0 && bytes[start + shown - 1] == ' ') --shown;
     if (shown > 0) {
-      painter.setFont(FontFor(attribute));
+      const QFont& font = FontFor(attribute);
       painter.setPen(ToQColor(markColours ? markColours->Foreground : record.Foreground));
-      painter.drawText(cells.left(), y + Ascent, run.left(shown));
+      DrawRun(painter, attribute, font, cells.left(), y + Ascent, bytes + start, shown);
     }
     start = end;
   }

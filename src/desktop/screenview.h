@@ -7,8 +7,11 @@
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QRawFont>
 #include <QTimer>
+#include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,11 @@ class TScreenView : public QAbstractScrollArea {
   void MeasureFont();
   const QFont& FontFor(int attribute);
   TRowSize SizeOf(int line) const { return RowSize ? RowSize(line) : rsNormal; }
+  // Draws count bytes of one attribute from x on the baseline: as a glyph
+  // run placed on the cell grid, which needs no shaping, or, when the font
+  // lacks one of their glyphs, as text (which finds it in another font).
+  void DrawRun(QPainter& painter, int attribute, const QFont& font, int x, int baseline, const std::uint8_t* bytes,
+               int count);
   void PaintRow(class QPainter& painter, int row, const QRect& clip);
   void PaintSizedRow(QPainter& painter, int row, int line, TRowSize size, int firstCell, int lastCell);
   void PaintCaret(QPainter& painter);
@@ -127,6 +135,15 @@ class TScreenView : public QAbstractScrollArea {
   QFont BaseFont;
   std::vector<QFont> Fonts;  // per attribute number; dropped on a full repaint
   std::vector<bool> FontMade;
+  // Per attribute, made with its font: the raw font, each byte's glyph (0:
+  // the font has none, so the text way draws it), and the run being drawn.
+  struct TGlyphs {
+    QRawFont Font;
+    std::array<quint32, 256> Index{};
+  };
+  std::vector<std::unique_ptr<TGlyphs>> GlyphTables;
+  std::vector<quint32> RunGlyphs;
+  std::vector<QPointF> RunPositions;
   std::string FontKey;
   int CellWidth = 8, CellHeight = 16, Ascent = 12;
   int Top = 0, Left = 0;

@@ -44,4 +44,12 @@ void TWindowProbe::Write() const {
   text << "paints " << View.PaintCount() << "\n";
   text << "last_paint_after_first_byte_s " << LastPaintSeconds << "\n";
   text << "max_timer_delay_ms " << MaxDelayMs << "\n";
+  // Where the text is drawn, in device pixels of the top-level window, so a
+  // benchmark watching the window's drawing can leave the bars out.
+  const QWidget* port = View.viewport();
+  const QPoint at = port->mapTo(port->window(), QPoint(0, 0));
+  const qreal ratio = port->devicePixelRatioF();
+  text << "text_area_x " << qRound(at.x() * ratio) << "\ntext_area_y " << qRound(at.y() * ratio) << "\n";
+  text << "text_area_width " << qRound(port->width() * ratio) << "\ntext_area_height "
+       << qRound(port->height() * ratio) << "\n";
 }

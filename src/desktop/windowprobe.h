@@ -1,8 +1,8 @@
 // Figures of the running window for the benchmarks, written to the file
 // named by $QELWIN_STATS when the program ends: paints, the time of the
-// last paint after the first received byte, and the longest delay of a
-// 10-ms timer on the window thread once data flows. Costs nothing unless
-// that variable is set.
+// last paint after the first received byte, the longest delay of a 10-ms
+// timer on the window thread once data flows, and where in the window the
+// text area lies. Costs nothing unless that variable is set.
 #pragma once
 
 #include <QElapsedTimer>

@@ -15,6 +15,20 @@ namespace {
 constexpr int kPaddedLength = 133;  // PutText pads a line to this before writing
 
 int ClampColumn8(int column) { return std::clamp(column, 0, 255); }
+
+// The length of text without its trailing blanks, looked at eight bytes at a
+// time: a line's padding runs far beyond its text.
+int WithoutTrailingBlanks(const char* text, int length) {
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
+  while (length >= 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, text + length - 8, sizeof eight);
+    if (eight != kBlanks) break;
+    length -= 8;
+  }
+  while (length > 0 && text[length - 1] == ' ') --length;
+  return length;
+}
 }  // namespace
 
 TBrowse::TBrowse() : Hot(new THotLine[kHotLines]) {}
@@ -264,8 +278,7 @@ int TBrowse::ScanLines(int from, int to, const TLineTest& test) const {
 // Hot lines
 
 void TBrowse::PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length) {
-  int stored = length;
-  while (stored > 0 && text[stored - 1] == ' ') --stored;
+  const int stored = WithoutTrailingBlanks(text, length);
   record.Length = static_cast<std::uint8_t>(length);
   // Rewritten in place when the old place is big enough; lines are rarely
   // rewritten once warm, and packing drops the space of a moved text.
@@ -560,9 +573,22 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
     if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
   }
   const int lastCell = std::min(last, kLineCells);
-  for (int at = first; at <= lastCell; ++at) {
-    if (hot.Attr[at - 1] != a) {
-      hot.Attr[at - 1] = a;
+  if (first <= lastCell) {
+    std::uint16_t* cells = hot.Attr + first - 1;
+    const int n = lastCell - first + 1;
+    // All cells looked at without a branch, four at a time; written, and
+    // the run list made stale, only when one differs.
+    const std::uint64_t pattern = a * 0x0001000100010001ULL;
+    std::uint64_t differs = 0;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+      std::uint64_t four;
+      std::memcpy(&four, cells + i, sizeof four);
+      differs |= four ^ pattern;
+    }
+    for (; i < n; ++i) differs |= static_cast<std::uint64_t>(cells[i] ^ a);
+    if (differs != 0) {
+      std::fill_n(cells, n, a);
       hot.RunsDirty = true;
     }
   }
@@ -581,7 +607,7 @@ void TBrowse::PutText(std::string_view text, int column, bool paint, int attribu
   const bool shown = !text.empty() && static_cast<std::uint8_t>(text[0]) >= 32;
   WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown,
            [&](char* cells, int first, int last) {
-             for (int at = first; at <= last; ++at) cells[at - 1] = text[at - column];
+             std::memcpy(cells + first - 1, text.data() + (first - column), static_cast<std::size_t>(last - first + 1));
            });
 }
 
@@ -662,29 +688,39 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
     const int sourceLine = lineOf(source.Top, i);
     const int targetLine = lineOf(destination.Top, i);
     if (sourceLine < 0 || targetLine < 0) continue;
-    if (const THotLine* hot = HotFor(sourceLine)) {
-      std::memcpy(text, hot->Text + from - 1, static_cast<std::size_t>(width));
-      std::copy_n(hot->Attr, kLineCells, sourceCells);
-    } else {
-      const std::string sourceText = GetLineText(sourceLine);
-      for (int k = 0; k < width; ++k) {
-        const int at = from - 1 + k;
-        text[k] = at < static_cast<int>(sourceText.size()) ? sourceText[at] : ' ';
-      }
-      RunLists.Expand(Line(sourceLine).Record.Runs, sourceCells);
-    }
-    std::copy_n(sourceCells + from - 1, width, cells);
-    THotLine& target = Materialize(targetLine);
     const int targetFrom = from + shift;
     const int targetTo = to + shift;
-    std::memcpy(target.Text + targetFrom - 1, text, static_cast<std::size_t>(width));
-    if (targetTo > target.Length) target.Length = static_cast<std::uint8_t>(targetTo);
-    for (int k = 0; k < width; ++k) {
-      if (target.Attr[targetFrom - 1 + k] != cells[k]) {
-        target.Attr[targetFrom - 1 + k] = cells[k];
-        target.RunsDirty = true;
+    const THotLine* hot = HotFor(sourceLine);
+    THotLine* hotTarget = hot ? HotFor(targetLine) : nullptr;
+    if (hotTarget) {
+      // Both lines expanded (a region of the screen scrolling): the cells
+      // move straight across, the same line's overlapping ones included.
+      MoveCells(*hot, from, *hotTarget, targetFrom, width);
+    } else {
+      if (hot) {
+        std::memcpy(text, hot->Text + from - 1, static_cast<std::size_t>(width));
+        std::copy_n(hot->Attr, kLineCells, sourceCells);
+      } else {
+        const std::string sourceText = GetLineText(sourceLine);
+        for (int k = 0; k < width; ++k) {
+          const int at = from - 1 + k;
+          text[k] = at < static_cast<int>(sourceText.size()) ? sourceText[at] : ' ';
+        }
+        RunLists.Expand(Line(sourceLine).Record.Runs, sourceCells);
       }
+      std::copy_n(sourceCells + from - 1, width, cells);
+      THotLine& target = Materialize(targetLine);
+      std::memcpy(target.Text + targetFrom - 1, text, static_cast<std::size_t>(width));
+      for (int k = 0; k < width; ++k) {
+        if (target.Attr[targetFrom - 1 + k] != cells[k]) {
+          target.Attr[targetFrom - 1 + k] = cells[k];
+          target.RunsDirty = true;
+        }
+      }
+      hotTarget = &target;
     }
+    THotLine& target = *hotTarget;
+    if (targetTo > target.Length) target.Length = static_cast<std::uint8_t>(targetTo);
     target.TextDirty = true;
     WarmRecord(targetLine).State = lsRewritten;
     if (paint) {
@@ -694,13 +730,23 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
   }
 }
 
+void TBrowse::MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width) {
+  std::memmove(target.Text + targetFrom - 1, source.Text + from - 1, static_cast<std::size_t>(width));
+  // Rows that move bring other looks nearly always: the run list is taken
+  // as stale without comparing (it is only remade when the line is packed).
+  std::memmove(target.Attr + targetFrom - 1, source.Attr + from - 1, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
+  target.RunsDirty = true;
+}
+
 void TBrowse::InvalidateCells(int left, int top, int bottom, int right) {
-  const int firstRow = std::max(top, 1);
+  int firstRow = std::max(top, 1);
   const int lastRow = std::min(bottom, Rows);
-  for (int row = firstRow; row <= lastRow; ++row) {
-    const int line = ScreenLine(row);
-    if (line >= 0) AddDamage(line, left, right);
-  }
+  // Rows address lines from the top one that exists; damage is a span of
+  // lines, so its two ends say as much as every row between.
+  while (firstRow <= lastRow && ScreenLine(firstRow) < 0) ++firstRow;
+  if (firstRow > lastRow) return;
+  AddDamage(ScreenLine(firstRow), left, right);
+  AddDamage(ScreenLine(lastRow), left, right);
 }
 
 void TBrowse::InvalidateLines(int first, int last) {

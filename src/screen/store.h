@@ -258,6 +258,8 @@ class TBrowse {
   }
   THotLine& Materialize(int line);
   void Evict(THotLine& slot);
+  // Text and looks of `width` columns of one hot line to another (or the same).
+  static void MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width);
   void PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length);
   void ReserveLine();
   TLineRecord& AppendRecord(int attribute);

@@ -290,6 +290,8 @@ void TReceiveInterpreter::DeleteCharacters() {
 // --- Attributes ---
 
 void TReceiveInterpreter::RefreshAttributeMemo() {
+  if (MemoChecked_) return;
+  MemoChecked_ = InBlock_;
   const TSetupRecord& settings = S.Settings;
   TAttributeMemo& m = Memo_;
   if (m.DefaultAttribute >= 0 && m.Foreground == settings.ForegroundColor &&

@@ -550,24 +550,40 @@ void TReceiveInterpreter::AnswerOption(std::uint8_t command, std::uint8_t option
 
 // --- Fast path for plain text ---
 
-std::size_t TReceiveInterpreter::PlainRunLength(const std::uint8_t* data, std::size_t count) const {
-  if (TelnetActive || EscapeActive || LineCaptureActive) return 0;
-  if (S.Mini->WantsCharacters() || TraceDecoderTakesChars()) return 0;
+const std::array<bool, 256>* TReceiveInterpreter::PlainBytes() const {
+  if (TelnetActive || EscapeActive || LineCaptureActive) return nullptr;
+  if (S.Mini->WantsCharacters() || TraceDecoderTakesChars()) return nullptr;
   const TTerminalState& t = S.Writer->State;
-  if (t.G0Selected ? t.G0Graphics : t.G1Graphics) return 0;
+  if (t.G0Selected ? t.G0Graphics : t.G1Graphics) return nullptr;
 
   TPlainSet set;
   switch (S.Settings.Emulation) {
     case emQuorix: set = psAll; break;
     case emVT100: set = ps7Bit; break;
     case emVT220: case emVT52: set = ps8BitControls; break;
-    default: return 0;  // TN3270 translates every byte first
+    default: return nullptr;  // TN3270 translates every byte first
   }
   const bool iacIsCommand = TelnetConnection() && !S.Transfer->TransferActive;
-  const std::array<bool, 256>& plain = kPlain[set][iacIsCommand];
+  return &kPlain[set][iacIsCommand];
+}
+
+namespace {
+std::size_t PlainRun(const std::array<bool, 256>& plain, const std::uint8_t* data, std::size_t count) {
   std::size_t n = PrintableAsciiPrefix(data, count);
   while (n < count && plain[data[n]]) ++n;
   return n;
+}
+
+bool LineEnd(std::uint8_t b) { return b == '\r' || b == '\n'; }
+}  // namespace
+
+// CR and LF between lines of text: ReceiveByte would hand them to the
+// writer untouched unless a Telnet command, an escape sequence, a line
+// capture, the MINI trace or the trace decoder has a claim on them, or the
+// type translates every byte first.
+bool TReceiveInterpreter::LineEndsGoStraight() const {
+  return !TelnetActive && !EscapeActive && !LineCaptureActive && S.Settings.Emulation != emTN3270 &&
+         !S.Mini->WantsCharacters() && !TraceDecoderTakesChars();
 }
 
 // A control sequence that lies whole in the block (ESC [ or the 8-bit CSI, an
@@ -660,13 +676,30 @@ std::size_t TReceiveInterpreter::TakeParameters(const std::uint8_t* data, std::s
 }
 
 std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::size_t count) {
+  struct TBlockScope {
+    TReceiveInterpreter& I;
+    explicit TBlockScope(TReceiveInterpreter& i) : I(i) { I.InBlock_ = true; }
+    ~TBlockScope() { I.InBlock_ = I.MemoChecked_ = false; }
+  } scope(*this);
   std::size_t done = 0;
   YieldToDispatcher_ = false;
+  // What text and line ends may take: writing them changes none of it, so it
+  // is worked out again only after a sequence or another control.
+  // Where text may go as a run, so may line ends (and also while the
+  // line-drawing set is active).
+  const std::array<bool, 256>* plain = PlainBytes();
+  bool lineEnds = plain || LineEndsGoStraight();
   while (done < count) {
-    const std::size_t run = PlainRunLength(data + done, count - done);
+    const std::size_t run = plain ? PlainRun(*plain, data + done, count - done) : 0;
     S.Writer->PutPlainRun(data + done, run);
     done += run;
     if (done == count) break;
+    if (lineEnds && LineEnd(data[done])) {
+      do {
+        S.Writer->PutChar(data[done++]);
+      } while (done < count && LineEnd(data[done]));
+      continue;
+    }
     if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
       done += length;
     } else {
@@ -674,6 +707,8 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     }
     if (YieldToDispatcher_) break;
     done += TakeParameters(data + done, count - done);
+    plain = PlainBytes();
+    lineEnds = plain || LineEndsGoStraight();
   }
   return done;
 }

@@ -3,6 +3,7 @@
 // recognised sequences perform live in functions.cpp.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -73,7 +74,11 @@ class TReceiveInterpreter {
   bool ImmediateControl(std::uint8_t b);
   bool TelnetStarts(std::uint8_t b) const;
   bool TelnetConnection() const;
-  std::size_t PlainRunLength(const std::uint8_t* data, std::size_t count) const;
+  // The bytes a run of plain text may hold now; null when none may be taken
+  // as a run (an escape sequence or Telnet command going on, the decoders or
+  // the line-drawing set taking characters, a type that translates them).
+  const std::array<bool, 256>* PlainBytes() const;
+  bool LineEndsGoStraight() const;
   std::size_t TakeParameters(const std::uint8_t* data, std::size_t count);
   std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
   void ParseParametersOf(std::string_view text);
@@ -152,4 +157,9 @@ class TReceiveInterpreter {
     TSgrStep Steps[256];
   };
   TAttributeMemo Memo_;
+  // Inside ReceiveBlock the settings cannot change (the block ends after any
+  // byte that may let the window run), so the memo is checked against them
+  // once a block; outside a block, at every use.
+  bool InBlock_ = false;
+  bool MemoChecked_ = false;
 };

@@ -146,6 +146,26 @@ TEST(PutText, PadsTheLineTo133AndWritesTextAndAttributes) {
   EXPECT_EQ(store.GetCellChar(1, 25), 0);
 }
 
+TEST(PutText, ALookDifferingInAnyOneCellOfTheWriteReachesThePackedRuns) {
+  // Writes of 1..11 cells where only one cell had another look before: that
+  // one cell must still make the line's run list change.
+  for (int length = 1; length <= 11; ++length) {
+    for (int odd = 0; odd < length; ++odd) {
+      TBrowse store;
+      Fill(store, 100, 5);
+      const int line = store.ScreenLine(1);
+      store.SetAttributeAt(line, 20 + odd, 0);
+      // A write to the line 64 above takes the row's place among the
+      // expanded lines, so the row is packed with its odd cell: only the
+      // write below can make its run list stale again.
+      store.CopyBlock({1, 0, 1, 0}, {1, line - 64, 1, line - 64}, false, false);
+      store.PutText(std::string(static_cast<std::size_t>(length), 'x'), 20, false, 5, 1);
+      Fill(store, 100);  // the line leaves the screen and is packed
+      EXPECT_EQ(store.GetRuns(line), Runs({{5, 1}, {5, 132}})) << length << " " << odd;
+    }
+  }
+}
+
 TEST(PutText, OnAStoreWithFewerLinesThanRowsRowOneIsNothing) {
   TBrowse store;
   Fill(store, 10);
@@ -205,6 +225,29 @@ TEST(PutText, PaintsUnlessTheFirstCharacterIsAControlCharacter) {
   EXPECT_EQ(damage.LeftColumn, 7);
   EXPECT_EQ(damage.RightColumn, 8);
   EXPECT_TRUE(damage.FollowCursor);
+}
+
+TEST(LineText, PackedLinesKeepEveryCharacterBeforeTheirTrailingBlanks) {
+  // Texts ending at every place relative to eight-byte words, some with
+  // blanks inside, written on screen rows and packed when they leave.
+  TBrowse store;
+  Fill(store, 24);
+  std::vector<std::string> written;
+  for (int length = 0; length <= 20; ++length) {
+    std::string text;
+    for (int i = 0; i < length; ++i) text += (i % 3 == 1) ? ' ' : static_cast<char>('a' + i);
+    if (length > 0) text.back() = 'z';
+    store.PutText(text, 1, false, 0, 24);
+    written.push_back(text);
+    store.AddLine(kBlankLine, 0, false);
+  }
+  const int first = store.Count() - 1 - static_cast<int>(written.size());
+  Fill(store, 100);
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    const std::string text = store.GetLineText(first + static_cast<int>(i));
+    EXPECT_EQ(text.size(), 133u) << i;
+    EXPECT_EQ(Trimmed(text), written[i]) << i;
+  }
 }
 
 TEST(LineText, SetKeepsRunsAndOffsetReplaceDropsOffset) {
@@ -290,6 +333,21 @@ TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {
   // A block reaching past column 132 copies only what fits.
   store.CopyBlock({1, line, 10, line}, {127, line + 1, 136, line + 1}, false, false);
   EXPECT_EQ(store.GetLineText(line + 1).substr(120), "      XYcdef");
+}
+
+TEST(CopyBlock, RowsMovedOnTheScreenKeepTheirLooksWhenPacked) {
+  TBrowse store;
+  Fill(store, 24);
+  for (int row = 1; row <= 4; ++row) store.PutText("row", 3, false, 10 + row, row);
+  // A region of rows 1..4 scrolled up by one, columns 1..80, then pushed into the history.
+  store.CopyBlock({1, 2, 80, 4}, {1, 1, 80, 3}, false, true);
+  const int first = store.ScreenLine(1);
+  Fill(store, 200);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Trimmed(store.GetLineText(first + i)), "  row") << i;
+    EXPECT_EQ(store.GetRuns(first + i), Runs({{0, 1}, {12 + i, 3}, {0, 6}, {0, 132}})) << i;
+  }
+  EXPECT_EQ(store.GetRuns(first + 3), Runs({{0, 1}, {14, 3}, {0, 6}, {0, 132}}));
 }
 
 TEST(CopyBlock, WithPaintInvalidatesBothRectangles) {

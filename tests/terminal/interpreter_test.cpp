@@ -279,6 +279,26 @@ TEST(ReceiveBlock, StopsWhereTheDispatcherMayHaveToChange) {
   EXPECT_TRUE(s.Transfer->TransferActive);
 }
 
+TEST(ReceiveBlock, AResetAfterTheColoursChangedTakesTheNewOnes) {
+  TTestSession t;
+  TSession& s = *t.S;
+  s.StartUp();
+  s.Settings.Emulation = emVT100;
+  const TColor before = s.Settings.ForegroundColor;
+  Block(s, "\x1B[1;31ma\x1B[0mb");
+  // Changed between two blocks, as the configuration dialog does.
+  s.Settings.ForegroundColor = before ^ 0x123456;
+  Block(s, "\x1B[0mc");
+  s.Settings.ForegroundColor = before ^ 0x654321;
+  Push(s, "\x1B[0md");
+  const auto foreground = [&](int column) {
+    return s.Screen->GetAttributeRecord(s.Screen->GetCellAttribute(column, 1)).Foreground;
+  };
+  EXPECT_EQ(foreground(2), before);
+  EXPECT_EQ(foreground(3), before ^ 0x123456);
+  EXPECT_EQ(foreground(4), before ^ 0x654321);
+}
+
 // --- The session's receive hand-over ---
 
 TEST(SessionReceive, AHostReceiveStartedInsideABlockStoresTheRestOfIt) {
