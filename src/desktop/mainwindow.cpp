@@ -718,7 +718,7 @@ void TMainWindow::StartUp() {
 void TMainWindow::ApplySettingsFileState() {
   const TSettingsFiles& files = *S->SettingsFiles;
   setWindowTitle(Latin1(files.Caption));
-  QApplication::setApplicationDisplayName(Latin1(files.ApplicationTitle));
+  QtDesktop.ApplicationTitle = Latin1(files.ApplicationTitle);
   A.Save->setEnabled(files.SaveEnabled);
   RecentSeparator->setVisible(files.RecentSeparatorVisible);
   for (int i = 0; i < 4; ++i) {

@@ -68,7 +68,7 @@ QString BoxText(const std::string& text) {
 TMsgResult TQtDesktop::ShowMessage(const TMessageBox& box) {
   QMessageBox message(Window);
   message.setIcon(IconOf(box.Icon));
-  message.setWindowTitle(box.Caption.empty() ? QApplication::applicationDisplayName()
+  message.setWindowTitle(box.Caption.empty() ? ApplicationTitle
                                              : QString::fromLatin1(box.Caption.c_str()));
   message.setText(BoxText(box.Text));
   QMessageBox::StandardButtons buttons;

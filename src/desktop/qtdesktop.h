@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <functional>
 
 #include "app/coredesktop.h"
@@ -18,6 +19,9 @@ class TQtDesktop : public TCoreDesktop {
   TQtDesktop();
   ~TQtDesktop() override;
 
+  // The caption of boxes that name none. Kept here, not as Qt's display
+  // name, which the window system would append to every window's title.
+  QString ApplicationTitle = QStringLiteral("QEL for Windows");
   // The parent of boxes and dialogs; may be null.
   QWidget* Window = nullptr;
   // Raised while a modal question is up; may be null.

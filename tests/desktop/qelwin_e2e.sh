@@ -38,6 +38,9 @@ qelwin=$!
 pids+=($qelwin)
 wait_for 100 xdotool search --onlyvisible --name "QEL for Windows" || fail "no window appeared"
 window=$(xdotool search --onlyvisible --name "QEL for Windows" | head -1)
+# The title the window system shows is the caption itself, nothing appended.
+title=$(xdotool getwindowname "$window")
+[ "$title" = "QEL for Windows : [$dir/e2e.mse]" ] || fail "the window's title is \"$title\""
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 wait_for 100 grep -q "^session from" "$dir/exchange.out" || fail "the window did not connect"
 # The banner ends with the prompt; Telnet has agreed the terminal type by then.

@@ -51,7 +51,6 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a peer that goes away is a socket error, not the end
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("QelWin"));
-  QApplication::setApplicationDisplayName(QStringLiteral("QEL for Windows"));
 
   TWindowOptions options;
   const QStringList arguments = QApplication::arguments();
