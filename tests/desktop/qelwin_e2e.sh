@@ -82,6 +82,8 @@ kill -0 "$qelwin" 2>/dev/null && { import -window root "$ARTIFACTS/e2e-quit.png"
 log=$(tr -d '\r' <"$dir/session.log")
 grep -q "END OF LISTING, 30 LINES" <<<"$log" || fail "the listing's answer is not in the log"
 grep -q "^DIRECTORY NUMBER LISTING" <<<"$log" || fail "the listing's heading is not in the log"
+# Trace conversion is on: the listing's lines must still be shown, every one.
+[ "$(grep -c '^ *000[0-3][0-9]  5551' <<<"$log")" = 30 ] || fail "the listing's lines are not all in the log"
 grep -q "Message identity       = 10_CALLREQ" <<<"$log" || fail "the trace was not decoded into the log"
 grep -q "DIGITS(00006) = 4" <<<"$log" || fail "the decoded trace is incomplete"
 echo "1 passed, 0 failed"

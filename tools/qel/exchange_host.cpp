@@ -123,9 +123,11 @@ std::string Box(const TStatusBox& box, int top, int left) {
 const char* const kCategories[] = {"POTS", "ISDN", "PBX", "COIN", "DATA"};
 const char* const kLineStates[] = {"IDLE", "BUSY", "IDLE", "LOCKOUT", "IDLE", "OOS", "BUSY"};
 
+// Indented like an exchange's listing: a line with a digit in its first five
+// columns would be taken for a message name while trace conversion is on.
 std::string ListLine(unsigned n) {
   const unsigned dn = (n * 7919u) % 10000u;
-  return Format("%05u  5551%04u  01-%02u-%02u-%02u  %-5s %s\r\n", n, dn, (n / 256) % 16, (n / 16) % 16, n % 16,
+  return Format("     %05u  5551%04u  01-%02u-%02u-%02u  %-5s %s\r\n", n, dn, (n / 256) % 16, (n / 16) % 16, n % 16,
                 kCategories[n % 5], kLineStates[(n * 3) % 7]);
 }
 
@@ -532,7 +534,7 @@ void TExchangeHost::Status() {
 
 void TExchangeHost::List(unsigned count) {
   Out += std::string("DIRECTORY NUMBER LISTING   ") + kExchangeName + "\r\n";
-  Out += "NO.    DN          LEN          CAT   STATE\r\n";
+  Out += "     NO.    DN          LEN          CAT   STATE\r\n";
   unsigned next = 1;
   Producer = [this, count, next](std::string& out) mutable {
     const std::size_t end = out.size() + kChunk;
