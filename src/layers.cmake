@@ -20,6 +20,8 @@ set(ALLOWED_UPWARD
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "layers.cmake: SOURCE_DIR is not set")
 endif()
+# A relative path would glob nothing in script mode and pass every tree.
+get_filename_component(SOURCE_DIR "${SOURCE_DIR}" ABSOLUTE)
 
 set(violations "")
 # A folder outside the list would escape the check.
