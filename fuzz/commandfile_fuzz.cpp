@@ -4,20 +4,17 @@
 // data file can neither crash nor hang a lookup.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "commands/definitions.h"
 #include "commands/definitionsearch.h"
-#include "core/tempdir.h"
+#include "fuzzing.h"
 
 namespace {
 const std::string& DataFileName() {
-  static const TTemporaryDirectory directory("qelfuzz");
-  if (directory.Path().empty()) std::abort();
-  static const std::string name = directory.Path().string() + "/DATA.DAT";
+  static const std::string name = FuzzDirectory() + "DATA.DAT";
   return name;
 }
 
@@ -56,10 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   CheckDefinitions(ParseCommandFile(text));
 
-  FILE* file = std::fopen(DataFileName().c_str(), "wb");
-  if (!file) return 0;
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  if (!WriteFuzzFile(DataFileName(), text)) return 0;
   // The first bytes choose the record length and the argument.
   const std::uint8_t recordLength = size > 0 ? data[0] : 0;
   const std::string_view argument = text.substr(size > 0 ? 1 : 0, 3);

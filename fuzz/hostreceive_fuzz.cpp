@@ -21,9 +21,8 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/tempdir.h"
+#include "fuzzing.h"
 #include "log/logfiles.h"
-#include "screen/store.h"
 #include "support/scripteddesktop.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
@@ -34,13 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uint64_t kReceiveLimit = 3000;
-
-const std::string& WorkDirectory() {
-  static const TTemporaryDirectory directory("qelfuzz");
-  if (directory.Path().empty()) std::abort();
-  static const std::string path = directory.Path().string() + "/";
-  return path;
-}
 
 std::string ReadAll(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
@@ -55,7 +47,7 @@ struct TReceiveSession {
   TFileReceive Receiver{S, State};
   std::string Directory;
 
-  TReceiveSession(const std::string& name, bool telnet) : S(Desktop, WorkDirectory()), Directory(WorkDirectory() + name) {
+  TReceiveSession(const std::string& name, bool telnet) : S(Desktop, FuzzDirectory()), Directory(FuzzDirectory() + name) {
     std::error_code ignored;
     fs::remove_all(Directory, ignored);
     fs::create_directory(Directory, ignored);
@@ -106,10 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (stored.size() > kReceiveLimit || stored.size() > size) std::abort();
   if (binary && count > 0 && stored.size() > count) std::abort();
   if (binary && !telnet && stored != std::string(reinterpret_cast<const char*>(data), stored.size())) std::abort();
-  if (blocks.S.Screen->Count() != bytes.S.Screen->Count()) std::abort();
-  for (int line = 0; line < blocks.S.Screen->Count(); ++line) {
-    if (blocks.S.Screen->GetLineText(line) != bytes.S.Screen->GetLineText(line)) std::abort();
-  }
+  if (!SameStoreLines(blocks.S, bytes.S)) std::abort();
   if (blocks.Line.Sent != bytes.Line.Sent) std::abort();
   return 0;
 }

@@ -21,7 +21,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "core/desktop.h"
-#include "core/tempdir.h"
+#include "fuzzing.h"
 #include "log/logfiles.h"
 #include "support/scripteddesktop.h"
 #include "terminal/keyboard.h"
@@ -39,16 +39,9 @@ constexpr std::size_t kMaxOperations = 200;
 const std::string kUserFile = "PRECIOUS USER DATA\r\nsecond line\r\n\x1a";
 
 struct TWorld {
-  TTemporaryDirectory Directory{"qelfuzz"};
-  std::string Dir;
-  std::string UserFile;
-  std::string ReceiveDir;
-  TWorld() {
-    if (Directory.Path().empty()) std::abort();
-    Dir = Directory.Path().string() + "/";
-    UserFile = Dir + "exchange.txt";
-    ReceiveDir = Dir + "received";
-  }
+  std::string Dir = FuzzDirectory();
+  std::string UserFile = Dir + "exchange.txt";
+  std::string ReceiveDir = Dir + "received";
   // Every input starts from the same files.
   void Reset() const {
     std::error_code ignored;
@@ -62,20 +55,6 @@ const TWorld& World() {
   static const TWorld world;
   return world;
 }
-
-struct TProgram {
-  const std::uint8_t* Data;
-  std::size_t Size;
-  std::size_t At = 0;
-  bool More() const { return At < Size; }
-  std::uint8_t Byte() { return At < Size ? Data[At++] : 0; }
-  std::string_view Bytes(std::size_t count) {
-    const std::size_t n = std::min(count, Size - At);
-    const std::string_view bytes(reinterpret_cast<const char*>(Data + At), n);
-    At += n;
-    return bytes;
-  }
-};
 
 class TFuzzSession {
  public:
@@ -93,7 +72,7 @@ class TFuzzSession {
     Connect(true);
   }
 
-  void Run(TProgram& p) {
+  void Run(TFuzzInput& p) {
     for (std::size_t n = 0; n < kMaxOperations && p.More(); ++n) {
       Step(p);
       // Every receive here is the host's: none stores more than the limit.
@@ -111,7 +90,7 @@ class TFuzzSession {
   }
 
  private:
-  void Step(TProgram& p) {
+  void Step(TFuzzInput& p) {
     switch (p.Byte() % 8) {
       case 0: {
         // A transfer request with whatever the host puts in it.
@@ -193,7 +172,7 @@ class TFuzzSession {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  TProgram program{data + 1, size - 1};
+  TFuzzInput program(data + 1, size - 1);
   TFuzzSession session(data[0]);
   session.Run(program);
   return 0;

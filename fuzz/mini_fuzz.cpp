@@ -9,8 +9,7 @@
 
 #include "app/session.h"
 #include "core/desktop.h"
-#include "core/tempdir.h"
-#include "screen/writer.h"
+#include "fuzzing.h"
 #include "support/scripteddesktop.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
@@ -41,13 +40,11 @@ MBID 6 = pair;
 const char* const kModeNames[] = {"PAIR", "LIST", "COLOUR", "ASCII", "MINI", "COMPLEX", "MSG", "NOTHING"};
 
 struct TFixture {
-  TTemporaryDirectory Directory{"qel-mini-fuzz"};
   TScriptedDesktop Desktop;
   std::unique_ptr<TSession> S;
 
   TFixture() {
-    if (Directory.Path().empty()) std::abort();
-    S = std::make_unique<TSession>(Desktop, Directory.Path().string());
+    S = std::make_unique<TSession>(Desktop, FuzzDirectory());
     S->Settings.OrnetDirectoryName = "";
     S->Settings.DisplayMsgHeader = 1;
     S->StartUp();

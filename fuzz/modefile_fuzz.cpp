@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "fuzzing.h"
 #include "trace/hostnames.h"
 #include "trace/modefile.h"
 
@@ -24,24 +25,6 @@ class TCountingReporter final : public TModeFileReporter {
   }
   void Diagnostic(const std::string& line) override { Length += line.size(); }
   std::size_t Errors = 0, Length = 0;
-};
-
-struct TInput {
-  const std::uint8_t* Data;
-  std::size_t Size;
-  std::size_t At = 0;
-
-  std::string Take(std::size_t n) {
-    n = std::min(n, Size - At);
-    std::string s(reinterpret_cast<const char*>(Data + At), n);
-    At += n;
-    return s;
-  }
-  std::size_t Length() {
-    const std::string two = Take(2);
-    if (two.size() < 2) return 0;
-    return static_cast<std::uint8_t>(two[0]) | static_cast<std::uint8_t>(two[1]) << 8;
-  }
 };
 
 // Walks a mode the way the decoders do: references one level deeper, at most
@@ -112,12 +95,12 @@ void Exercise(const TTraceFileSet& set, const TMessageBuffer& buffer, const std:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  TInput input{data, size};
+  TFuzzInput input(data, size);
   std::map<std::string, std::string> files;
-  for (const char* ext : kExtensions) files[ext] = input.Take(input.Length());
+  for (const char* ext : kExtensions) files[ext] = std::string(input.Bytes(static_cast<std::size_t>(input.Word())));
 
   TMessageBuffer buffer;
-  const std::string rest = input.Take(TMessageBuffer::kSize);
+  const std::string rest(input.Bytes(TMessageBuffer::kSize));
   std::copy(rest.begin(), rest.end(), buffer.Bytes.begin());
   buffer.Count = static_cast<std::uint16_t>(rest.size());
   for (std::size_t i = 0; i + 3 < rest.size() && i < 64; i += 3) {

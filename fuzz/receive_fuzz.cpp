@@ -13,26 +13,15 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/settings.h"
-#include "core/tempdir.h"
-#include "screen/store.h"
-#include "screen/writer.h"
+#include "fuzzing.h"
 #include "support/scripteddesktop.h"
-#include "terminal/interpreter.h"
 #include "transfer/engine.h"
 
 namespace {
 
-// The sessions' program directory, removed when the fuzzer exits.
-const std::string& WorkDirectory() {
-  static const TTemporaryDirectory directory("qelfuzz");
-  if (directory.Path().empty()) std::abort();
-  static const std::string path = directory.Path().string() + "/";
-  return path;
-}
-
 struct TFuzzSession {
   TScriptedDesktop Desktop;
-  TSession S{Desktop, WorkDirectory()};
+  TSession S{Desktop, FuzzDirectory()};
   TRecordingNetworkLine Line;  // the host end: keeps what the terminal answers
   TFuzzSession(int emulation, bool wrap, bool newLine) {
     S.Settings.Emulation = static_cast<std::uint8_t>(emulation);
@@ -47,16 +36,7 @@ struct TFuzzSession {
 };
 
 void CheckLimits(const TSession& s, std::size_t inputSize) {
-  const TReceiveInterpreter& i = *s.Interpreter;
-  if (i.EscapeBuffer.size() >= TReceiveInterpreter::kRunawayLength) std::abort();
-  if (i.TelnetBuffer.size() > 21) std::abort();
-  if (i.LineCaptureBuffer.size() >= TReceiveInterpreter::kLineCaptureLimit) std::abort();
-  if (i.ParameterCount < 0 || i.ParameterCount > TReceiveInterpreter::kMaxParameters) std::abort();
-  const TTerminalState& t = s.Writer->State;
-  if (t.CursorRow < 1 || t.CursorRow > t.ScreenRows) std::abort();
-  // A double-width row advances by two beyond the last column.
-  if (t.CursorColumn < 1 || t.CursorColumn > 134) std::abort();
-  if (t.TopMargin < 1 || t.TopMargin > t.BottomMargin || t.BottomMargin > t.ScreenRows) std::abort();
+  CheckTerminalLimits(s, TReceiveInterpreter::kRunawayLength);
   // Every received byte adds at most one line to the history.
   if (static_cast<std::size_t>(s.Screen->Count()) > 101 + inputSize) std::abort();
 }
@@ -82,10 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CheckLimits(blocks.S, size);
   CheckLimits(bytes.S, size);
-  if (blocks.S.Screen->Count() != bytes.S.Screen->Count()) std::abort();
-  for (int line = 0; line < blocks.S.Screen->Count(); ++line) {
-    if (blocks.S.Screen->GetLineText(line) != bytes.S.Screen->GetLineText(line)) std::abort();
-  }
+  if (!SameStoreLines(blocks.S, bytes.S)) std::abort();
   const TTerminalState& a = blocks.S.Writer->State;
   const TTerminalState& b = bytes.S.Writer->State;
   if (a.CursorRow != b.CursorRow || a.CursorColumn != b.CursorColumn) std::abort();

@@ -23,12 +23,9 @@
 #include "comms/transmit.h"
 #include "core/desktop.h"
 #include "core/settings.h"
-#include "core/tempdir.h"
+#include "fuzzing.h"
 #include "log/logfiles.h"
-#include "screen/store.h"
-#include "screen/writer.h"
 #include "support/scripteddesktop.h"
-#include "terminal/interpreter.h"
 #include "terminal/keyboard.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
@@ -127,13 +124,10 @@ constexpr int kMaxHeavy = 6;  // conversions, listings, start-ups
 // The files every session shares, made once: the compiled mode files, the
 // host name files, KASP.ERR and the transfer file's content.
 struct TWorld {
-  TTemporaryDirectory Directory{"qel-session-fuzz"};
-  std::string Dir;
+  std::string Dir = FuzzDirectory();
   std::string TransferText;
 
   TWorld() {
-    if (Directory.Path().empty()) std::abort();
-    Dir = Directory.Path().string() + "/";
     const TCompileResult r = CompileModeSource(kModes, "fuzz.mode");
     if (!r.Ok) std::abort();
     std::string error;
@@ -152,25 +146,6 @@ const TWorld& World() {
   static const TWorld world;
   return world;
 }
-
-class TProgram {
- public:
-  TProgram(const std::uint8_t* data, std::size_t size) : Data(data), Size(size) {}
-  bool Done() const { return Position >= Size; }
-  std::uint8_t Byte() { return Position < Size ? Data[Position++] : 0; }
-  // Up to `count` bytes as they stand in the program.
-  std::string_view Bytes(std::size_t count) {
-    count = std::min(count, Size - Position);
-    const std::string_view bytes(reinterpret_cast<const char*>(Data + Position), count);
-    Position += count;
-    return bytes;
-  }
-
- private:
-  const std::uint8_t* Data;
-  std::size_t Size;
-  std::size_t Position = 0;
-};
 
 struct TFuzzSession {
   TScriptedDesktop Desktop;
@@ -268,11 +243,11 @@ struct TFuzzSession {
     Desktop.ModeNames.clear();
   }
 
-  void Step(TProgram& p);
+  void Step(TFuzzInput& p);
   void CheckState() const;
 };
 
-void TFuzzSession::Step(TProgram& p) {
+void TFuzzSession::Step(TFuzzInput& p) {
   const std::uint8_t op = p.Byte();
   switch (op % 28) {
     case 0: case 1: case 2: case 3: case 4: case 5: {
@@ -415,17 +390,8 @@ void TFuzzSession::Step(TProgram& p) {
 }
 
 void TFuzzSession::CheckState() const {
-  const TReceiveInterpreter& i = *S.Interpreter;
-  if (i.EscapeBuffer.size() > TReceiveInterpreter::kEscapeBufferSize) std::abort();
-  if (i.TelnetBuffer.size() > 21) std::abort();
-  if (i.LineCaptureBuffer.size() >= TReceiveInterpreter::kLineCaptureLimit) std::abort();
-  if (i.ParameterCount < 0 || i.ParameterCount > TReceiveInterpreter::kMaxParameters) std::abort();
-  const TTerminalState& t = S.Writer->State;
-  if (t.CursorRow < 1 || t.CursorRow > t.ScreenRows) std::abort();
-  // A double-width row advances by two beyond the last column.
-  if (t.CursorColumn < 1 || t.CursorColumn > 134) std::abort();
-  if (t.TopMargin < 1 || t.TopMargin > t.BottomMargin || t.BottomMargin > t.ScreenRows) std::abort();
-  if (S.Screen->Count() < t.ScreenRows) std::abort();
+  CheckTerminalLimits(S, TReceiveInterpreter::kEscapeBufferSize + 1);
+  if (S.Screen->Count() < S.Writer->State.ScreenRows) std::abort();
   const TTraceDecoder& trace = *S.Trace;
   if (trace.MessageBuffer.Count > TMessageBuffer::kMaxCount) std::abort();
   if (trace.TraceState < TTraceDecoder::tsOff || trace.TraceState > TTraceDecoder::tsConverting) std::abort();
@@ -436,9 +402,9 @@ void TFuzzSession::CheckState() const {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
-  TProgram program(data + 1, size - 1);
+  TFuzzInput program(data + 1, size - 1);
   TFuzzSession session(data[0]);
-  for (int n = 0; n < kMaxOperations && !program.Done(); ++n) {
+  for (int n = 0; n < kMaxOperations && program.More(); ++n) {
     session.Step(program);
     session.CheckState();
   }

@@ -3,7 +3,6 @@
 // record too, and the trailer written again reads back the same.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -11,28 +10,15 @@
 #include "app/settingsfields.h"
 #include "app/settingsfile.h"
 #include "core/desktop.h"
-#include "core/tempdir.h"
+#include "fuzzing.h"
 #include "support/scripteddesktop.h"
 
-namespace {
-// The sessions' program directory, removed when the fuzzer exits.
-const std::string& WorkDirectory() {
-  static const TTemporaryDirectory directory("qelfuzz");
-  if (directory.Path().empty()) std::abort();
-  static const std::string path = directory.Path().string() + "/";
-  return path;
-}
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string name = WorkDirectory() + "input.mse";
-  FILE* file = std::fopen(name.c_str(), "wb");
-  if (!file) return 0;
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  const std::string name = FuzzDirectory() + "input.mse";
+  if (!WriteFuzzFile(name, {reinterpret_cast<const char*>(data), size})) return 0;
 
   TScriptedDesktop desktop;
-  TSession session(desktop, WorkDirectory());
+  TSession session(desktop, FuzzDirectory());
   const bool loaded = session.SettingsFiles->OpenQelSetFile(name);
   if (loaded != (size >= kSetupRecordSize)) std::abort();
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzzing.h"
 #include "screen/store.h"
 
 namespace {
@@ -18,24 +19,13 @@ struct TModelLine {
   std::uint8_t Slots[4] = {};  // marks 2, 1, 3, user
 };
 
-class TInput {
- public:
-  TInput(const std::uint8_t* data, std::size_t size) : Data(data), Size(size) {}
-  bool More() const { return At < Size; }
-  int Byte() { return At < Size ? Data[At++] : 0; }
-  int Word() { return Byte() | (Byte() << 8); }
-  std::string Text() {
-    const int length = Byte() % 48;
-    std::string text;
-    for (int i = 0; i < length; ++i) text += static_cast<char>(Byte());
-    return text;
-  }
-
- private:
-  const std::uint8_t* Data;
-  std::size_t Size;
-  std::size_t At = 0;
-};
+// A text of up to 47 bytes, its length first.
+std::string Text(TFuzzInput& in) {
+  const int length = in.Byte() % 48;
+  std::string text;
+  for (int i = 0; i < length; ++i) text += static_cast<char>(in.Byte());
+  return text;
+}
 
 // Generated lines: hex dumps, text, blanks; some with the hex run mark byte.
 std::string BulkLine(int i) {
@@ -60,7 +50,7 @@ class THarness {
  public:
   THarness() { Store.WarmLines = 300; }
 
-  void Run(TInput& in) {
+  void Run(TFuzzInput& in) {
     while (in.More()) Step(in);
     Store.Settle();
     CheckAll();
@@ -68,7 +58,7 @@ class THarness {
 
  private:
   int Count() const { return static_cast<int>(Model.size()); }
-  int AnyLine(TInput& in) { return Model.empty() ? 0 : in.Word() % Count(); }
+  int AnyLine(TFuzzInput& in) { return Model.empty() ? 0 : in.Word() % Count(); }
 
   void Add(const std::string& text, int attribute) {
     Store.AddLine(text, attribute, false);
@@ -78,9 +68,9 @@ class THarness {
     Model.push_back(line);
   }
 
-  void Step(TInput& in) {
+  void Step(TFuzzInput& in) {
     switch (in.Byte() % 10) {
-      case 0: Add(in.Text(), in.Byte() % 4); break;
+      case 0: Add(Text(in), in.Byte() % 4); break;
       case 1: {
         const int lines = std::min(in.Byte() * 24, 20000 - Count());
         for (int i = 0; i < lines; ++i) Add(BulkLine(Count()), i % 3);
@@ -90,7 +80,7 @@ class THarness {
       case 3: {
         if (Model.empty()) break;
         const int line = AnyLine(in);
-        const std::string text = in.Text();
+        const std::string text = Text(in);
         if (in.Byte() & 1) Store.SetLineText(line, text); else Store.ReplaceLine(line, text);
         Model[line].Text = text;
         break;
@@ -127,11 +117,11 @@ class THarness {
   }
 
   // A screen-row write as the terminal makes it: the line padded to 133.
-  void PutText(TInput& in) {
+  void PutText(TFuzzInput& in) {
     const int row = 1 + in.Byte() % Store.Rows;
     const int column = in.Byte() % 140 - 2;
     const int attribute = in.Byte() % 5;
-    const std::string text = in.Text();
+    const std::string text = Text(in);
     const int line = Store.ScreenLine(row);
     Store.PutText(text, column, false, attribute, row);
     if (line < 0) return;
@@ -146,8 +136,8 @@ class THarness {
     }
   }
 
-  void Scan(TInput& in) {
-    std::string pattern = in.Text().substr(0, 4);
+  void Scan(TFuzzInput& in) {
+    std::string pattern = Text(in).substr(0, 4);
     if (pattern.empty()) pattern = "H'1";
     const bool up = in.Byte() & 1;
     const auto contains = [&](std::string_view stored, int length) {
@@ -184,7 +174,7 @@ class THarness {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  TInput in(data, size);
+  TFuzzInput in(data, size);
   THarness harness;
   harness.Run(in);
   return 0;

@@ -12,8 +12,7 @@
 
 #include "app/session.h"
 #include "core/desktop.h"
-#include "core/tempdir.h"
-#include "screen/writer.h"
+#include "fuzzing.h"
 #include "support/scripteddesktop.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
@@ -102,13 +101,12 @@ class TNullBuffer final : public std::streambuf {
 
 struct TFixture {
   std::shared_ptr<TMemoryModeFiles> Modes;
-  TTemporaryDirectory Directory{"qel-trace-fuzz"};
   TNullBuffer Null;
   std::ostream Discard{&Null};
 
   TFixture() {
     const TCompileResult r = CompileModeSource(kModes, "trace_fuzz.mode");
-    if (!r.Ok || Directory.Path().empty()) std::abort();
+    if (!r.Ok) std::abort();
     Modes = std::make_shared<TMemoryModeFiles>(r.Image.Files);
   }
 };
@@ -124,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   TFixture& f = Fixture();
   TScriptedDesktop desktop;
-  TSession session(desktop, f.Directory.Path().string());
+  TSession session(desktop, FuzzDirectory());
   TSetupRecord& settings = session.Settings;
   settings.OrnetDirectoryName.assign("");
   const std::uint8_t choice = data[0];

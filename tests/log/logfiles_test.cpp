@@ -262,16 +262,6 @@ TEST_F(BackgroundLog, OpenFailuresShowTheFileOpenMessage) {
   EXPECT_EQ(Boxes().size(), 2u);
 }
 
-TEST_F(BackgroundLog, AFailedWriteClosesItSilently) {
-  Files().StartBackgroundLog();
-  Record(std::string(2048, 'r'));
-  Files().Faults.WriteErrno = EIO;
-  Record("s");
-  EXPECT_FALSE(Files().BackgroundRecording);
-  EXPECT_EQ(Files().BackgroundState, TLogFiles::bsClosed);
-  EXPECT_TRUE(Boxes().empty());
-}
-
 // ------------------------------------------------------------- transfer file
 
 struct TransferFile : TLogFixture {
@@ -319,27 +309,6 @@ TEST_F(TransferFile, ReceivingIntoANewFileCreatesIt) {
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsWriting);
   EXPECT_TRUE(std::filesystem::exists(Name));
   EXPECT_TRUE(Boxes().empty());
-}
-
-TEST_F(TransferFile, ReceivingIntoAnExistingFileAsks) {
-  WriteFileBytes(Name, std::string("old\x1A", 4));
-  T.Desktop.Answers.push_back(TMsgResult::Cancel);
-  EXPECT_FALSE(Files().OpenTransferFile(1));
-  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
-  EXPECT_EQ(ReadFileBytes(Name), std::string("old\x1A", 4));
-
-  T.Desktop.Answers.push_back(TMsgResult::OK);  // append, over the final Ctrl-Z
-  ASSERT_TRUE(Files().OpenTransferFile(1));
-  Files().AppendTransferByte('+');
-  Files().CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(Name), "old+");
-
-  T.Desktop.Answers.push_back(TMsgResult::Ignore);  // overwrite
-  ASSERT_TRUE(Files().OpenTransferFile(1));
-  Files().AppendTransferByte('n');
-  Files().CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(Name), "n");
-  EXPECT_EQ(Boxes().size(), 3u);
 }
 
 TEST_F(TransferFile, HostInitiatedReceivesFollowTheHostsPolicy) {

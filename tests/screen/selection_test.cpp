@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/desktop.h"
 #include "support/scripteddesktop.h"
 
 namespace {
 // A store of the given lines (attribute 0).
-void Fill(TBrowse& store, std::initializer_list<const char*> lines) {
-  for (const char* line : lines) store.AddLine(line, 0, false);
+void Fill(TBrowse& store, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) store.AddLine(line, 0, false);
 }
 
 std::string Copied(TBrowse& store) {
@@ -20,69 +21,35 @@ std::string Copied(TBrowse& store) {
 }
 }  // namespace
 
-TEST(SelectionText, ClickAndDragOnOneLineCopiesTheCellsBetween) {
-  TBrowse store;
-  Fill(store, {"alpha beta gamma", "second"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 6, false);  // the 'b' of beta (column 7)
-  mouse.Move(0, 9);          // its 'a' (column 10)
-  mouse.Release();
-  EXPECT_EQ(Copied(store), "beta\r\n");
-}
-
-TEST(SelectionText, DraggingLeftOnOneLineStillCopiesLeftToRight) {
-  TBrowse store;
-  Fill(store, {"alpha beta gamma"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 9, false);
-  mouse.Move(0, 6);
-  EXPECT_EQ(Copied(store), "beta\r\n");
-}
-
-TEST(SelectionText, AClickAloneSelectsTheOneCell) {
-  TBrowse store;
-  Fill(store, {"xyz"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 1, false);
-  mouse.Release();
-  EXPECT_TRUE(HasSelection(store));
-  EXPECT_EQ(Copied(store), "y\r\n");
-}
-
-TEST(SelectionText, FromColumnFiveOfOneLineToColumnThreeOfTheNext) {
-  TBrowse store;
-  Fill(store, {"0123456789", "abcdefghij", "not copied"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 4, false);  // column 5
-  mouse.Move(1, 2);          // column 3
-  EXPECT_EQ(Copied(store), "456789\r\nabc\r\n");
-}
-
-TEST(SelectionText, DraggingUpwardsGivesTheSameText) {
-  TBrowse store;
-  Fill(store, {"0123456789", "abcdefghij"});
-  TMouseMarking mouse(store);
-  mouse.Press(1, 2, false);
-  mouse.Move(0, 4);
-  EXPECT_EQ(Copied(store), "456789\r\nabc\r\n");
-}
-
-TEST(SelectionText, MiddleLinesAreWholeAndTrailingBlanksGo) {
-  TBrowse store;
-  Fill(store, {"first line   ", "  middle  text     ", "", "last line here"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 6, false);
-  mouse.Move(3, 3);
-  EXPECT_EQ(Copied(store), "line\r\n  middle  text\r\n\r\nlast\r\n");
-}
-
-TEST(SelectionText, ColumnsBeyondTheTextGiveAnEmptyLineNotGarbage) {
-  TBrowse store;
-  Fill(store, {"short", "x"});
-  TMouseMarking mouse(store);
-  mouse.Press(0, 40, false);
-  mouse.Move(1, 100);
-  EXPECT_EQ(Copied(store), "\r\nx\r\n");
+// A press, one drag and a release; columns from 0.
+TEST(SelectionText, DragsCopyFromTheirFirstToTheirLastCellWhicheverWayTheyGo) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> Lines;
+    int PressLine, PressColumn, MoveLine, MoveColumn;
+    std::string Copied;
+  } cases[] = {
+      {"one line", {"alpha beta gamma", "second"}, 0, 6, 0, 9, "beta\r\n"},
+      {"one line leftwards", {"alpha beta gamma"}, 0, 9, 0, 6, "beta\r\n"},
+      {"a click alone", {"xyz"}, 0, 1, 0, 1, "y\r\n"},
+      {"column 5 to column 3 of the next", {"0123456789", "abcdefghij", "not copied"}, 0, 4, 1, 2,
+       "456789\r\nabc\r\n"},
+      {"upwards", {"0123456789", "abcdefghij"}, 1, 2, 0, 4, "456789\r\nabc\r\n"},
+      {"middle lines whole, trailing blanks gone", {"first line   ", "  middle  text     ", "", "last line here"},
+       0, 6, 3, 3, "line\r\n  middle  text\r\n\r\nlast\r\n"},
+      {"columns beyond the text", {"short", "x"}, 0, 40, 1, 100, "\r\nx\r\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBrowse store;
+    Fill(store, c.Lines);
+    TMouseMarking mouse(store);
+    mouse.Press(c.PressLine, c.PressColumn, false);
+    mouse.Move(c.MoveLine, c.MoveColumn);
+    mouse.Release();
+    EXPECT_TRUE(HasSelection(store));
+    EXPECT_EQ(Copied(store), c.Copied);
+  }
 }
 
 TEST(SelectionText, ShrinkingADragDropsTheLinesLeft) {

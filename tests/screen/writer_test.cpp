@@ -49,145 +49,6 @@ class Terminal {
 };
 }  // namespace
 
-TEST(PutChar, EightyCharactersWithWrapOnLeaveTheCursorAtColumn81) {
-  Terminal t;
-  t.MoveTo(1, 5);
-  t.Put(std::string(80, 'a'));
-  EXPECT_EQ(t.Column(), 81);
-  EXPECT_EQ(t.CursorRow(), 5);
-  EXPECT_EQ(t.Screen.CursorXPosition(), 80);  // the control keeps its cursor on the screen
-  EXPECT_EQ(t.Row(6), "");
-  t.Put("b");
-  EXPECT_EQ(t.Row(5), std::string(80, 'a'));
-  EXPECT_EQ(t.Row(6), "b");
-  EXPECT_EQ(t.Column(), 2);
-  EXPECT_EQ(t.CursorRow(), 6);
-}
-
-TEST(PutChar, WithWrapOffEverythingBeyondTheMarginLandsInTheLastColumn) {
-  Terminal t;
-  t.S.Settings.Wrap = 0;
-  t.MoveTo(75, 3);
-  t.Put("0123456789");
-  EXPECT_EQ(t.Row(3), std::string(74, ' ') + "012349");
-  EXPECT_EQ(t.Column(), 81);
-  EXPECT_EQ(t.CursorRow(), 3);
-  EXPECT_EQ(t.Row(4), "");
-}
-
-TEST(PutChar, WrapAtTheLastColumnOfAScrollingRegionScrollsOnlyTheRegion) {
-  Terminal t;
-  t.Label(1, 24);
-  t.W.State.TopMargin = 5;
-  t.W.State.BottomMargin = 20;
-  const int count = t.Screen.Count();
-  t.MoveTo(80, 20);
-  t.Put("XY");
-  EXPECT_EQ(t.Screen.Count(), count);
-  EXPECT_EQ(t.Row(19), "row20" + std::string(74, ' ') + "X");
-  EXPECT_EQ(t.Row(20), "Y");
-  EXPECT_EQ(t.Row(5), "row6");
-  EXPECT_EQ(t.Row(4), "row4");
-  EXPECT_EQ(t.Row(21), "row21");
-  EXPECT_EQ(t.CursorRow(), 20);
-  EXPECT_EQ(t.Column(), 2);
-}
-
-TEST(PutChar, ControlCharacters) {
-  Terminal t;
-  t.MoveTo(5, 2);
-  t.Put("ab\b\bX");
-  EXPECT_EQ(t.Row(2), "    Xb");
-  t.Put("\x7F");  // DEL blanks the character left of the cursor
-  EXPECT_EQ(t.Row(2), "     b");
-  EXPECT_EQ(t.Column(), 5);
-  t.Put("\r");
-  EXPECT_EQ(t.Column(), 1);
-  t.Put("\b\x7F");  // nothing left of the left margin
-  EXPECT_EQ(t.Column(), 1);
-  t.Put("\x07\x1B\x0C");  // other control codes leave the screen alone
-  EXPECT_EQ(t.Row(2), "     b");
-  EXPECT_EQ(t.Column(), 1);
-  EXPECT_EQ(t.CursorRow(), 2);
-  t.Put("\n");
-  EXPECT_EQ(t.CursorRow(), 3);
-  EXPECT_EQ(t.Column(), 1);
-}
-
-TEST(PutChar, TabStopsAreUsedOnlyUpToTwoColumnsBeforeTheMargin) {
-  Terminal t;
-  t.MoveTo(1, 1);
-  t.Put("\t");
-  EXPECT_EQ(t.Column(), 9);  // the stop of index 8
-  t.MoveTo(73, 1);
-  t.Put("\t");  // the next stop, column 81, is beyond 78
-  EXPECT_EQ(t.Column(), 73);
-  std::fill(std::begin(t.S.Settings.TabStops), std::end(t.S.Settings.TabStops), 0);
-  t.S.Settings.TabStops[78] = 1;  // column 79
-  t.MoveTo(70, 1);
-  t.Put("\t");
-  EXPECT_EQ(t.Column(), 70);
-  t.S.Settings.TabStops[77] = 1;  // column 78 = RightMargin - 2
-  t.Put("\t");
-  EXPECT_EQ(t.Column(), 78);
-  // Beyond the margin the wrap check comes first.
-  t.S.Settings.TabStops[4] = 1;
-  t.MoveTo(81, 1);
-  t.Put("\t");
-  EXPECT_EQ(t.CursorRow(), 2);
-  EXPECT_EQ(t.Column(), 5);
-}
-
-TEST(PutChar, LineFeedAtTheBottomOfTheWholeScreenAddsAStoreLine) {
-  Terminal t;
-  t.Label(1, 24);
-  const int count = t.Screen.Count();
-  t.MoveTo(7, 24);
-  t.Put("\n");
-  EXPECT_EQ(t.Screen.Count(), count + 1);
-  EXPECT_EQ(t.S.Status.LinesInBuffer, count + 1);
-  EXPECT_EQ(t.Row(1), "row2");
-  EXPECT_EQ(t.Row(23), "row24");
-  EXPECT_EQ(t.Row(24), "");
-  EXPECT_EQ(t.Screen.GetLineText(count - 24), "row1" + std::string(129, ' '));
-  EXPECT_EQ(t.CursorRow(), 24);
-  EXPECT_EQ(t.Column(), 7);
-}
-
-TEST(PutChar, LineFeedAtTheBottomOfRegion5To20ScrollsOnlyTheRegion) {
-  Terminal t;
-  t.Label(1, 24);
-  t.W.State.TopMargin = 5;
-  t.W.State.BottomMargin = 20;
-  const int count = t.Screen.Count();
-  t.MoveTo(1, 20);
-  t.Put("\n");
-  EXPECT_EQ(t.Screen.Count(), count);
-  EXPECT_EQ(t.Row(4), "row4");
-  EXPECT_EQ(t.Row(5), "row6");
-  EXPECT_EQ(t.Row(19), "row20");
-  EXPECT_EQ(t.Row(20), "");
-  EXPECT_EQ(t.Row(21), "row21");
-  EXPECT_EQ(t.CursorRow(), 20);
-  // A line feed on a row above the region's bottom only moves the cursor.
-  t.MoveTo(1, 10);
-  t.Put("\n");
-  EXPECT_EQ(t.CursorRow(), 11);
-  EXPECT_EQ(t.Row(5), "row6");
-}
-
-TEST(PutChar, LineSizesMoveUpWithTheText) {
-  Terminal t;
-  t.W.State.LineSize[9] = 1;
-  t.W.State.LineSize[23] = 2;
-  t.MoveTo(1, 24);
-  t.Put("\n");
-  EXPECT_EQ(t.W.State.LineSize[8], 1);
-  EXPECT_EQ(t.W.State.LineSize[9], 0);
-  EXPECT_EQ(t.W.State.LineSize[22], 2);
-  EXPECT_EQ(t.W.State.LineSize[23], 0);
-}
-
 TEST(PutChar, LineDrawingSetTranslatesCodes95To127) {
   Terminal t;
   t.W.State.G1Graphics = true;
@@ -227,17 +88,6 @@ TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
   EXPECT_EQ(t.Row(4), "aow5");
   EXPECT_EQ(t.Row(5), "bow6");
   EXPECT_EQ(t.CursorRow(), 5);
-}
-
-TEST(ScrollRegion, UpByThreeInATenRowRegionBlanksTheThreeBottomRows) {
-  Terminal t;
-  t.Label(1, 24);
-  t.W.ScrollRegion(true, 3, t.W.DefaultAttribute(), 1, 11, 80, 20, true);
-  EXPECT_EQ(t.Row(10), "row10");
-  EXPECT_EQ(t.Row(11), "row14");
-  EXPECT_EQ(t.Row(17), "row20");
-  for (int row = 18; row <= 20; ++row) EXPECT_EQ(t.Row(row), "") << row;
-  EXPECT_EQ(t.Row(21), "row21");
 }
 
 TEST(ScrollRegion, DownAndCountsBeyondTheHeight) {
@@ -395,18 +245,6 @@ TEST(LineSizes, DoubleHeightRowTakesOneStoreColumnPerTwoScreenColumns) {
   EXPECT_EQ(t.Screen.GetAttributeRecord(t.Screen.GetCellAttribute(100, 5)).Size, 16 / 2);
   EXPECT_EQ(t.Row(5), std::string(40, 'x'));
   EXPECT_EQ(t.Row(6), "");
-}
-
-TEST(LineSizes, DoubleWidthRespreadsAndAdvancesByTwo) {
-  Terminal t;
-  t.Screen.PutText("ABCDEF", 1, false, 0, 3);
-  t.W.MakeRowDoubleWidth(3);
-  EXPECT_EQ(t.Row(3), "A  B C D E F");
-  t.W.State.LineSize[2] = 1;
-  t.MoveTo(13, 3);
-  t.Put("GH");
-  EXPECT_EQ(t.Row(3), "A  B C D E FG H");
-  EXPECT_EQ(t.Column(), 17);
 }
 
 TEST(Modes, ColumnModeSetsMarginsSizesAndTheCursor) {

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "comms/transmit.h"
+#include "screen/store.h"
 #include "transfer/engine.h"
 
 TTempDir::TTempDir() {
@@ -46,6 +47,33 @@ std::string TWiredSession::TakeSent() {
   std::string sent;
   sent.swap(Wire.Sent);
   return sent;
+}
+
+TConnectedSession::TConnectedSession() {
+  S->StartUp();
+  S->Transmit->Network = &Wire;
+  S->Transmit->NetworkConnected = true;
+  S->Settings.Port = 0;
+}
+
+void TConnectedSession::Push(std::string_view bytes) { PushBytes(*S, bytes); }
+
+std::string TConnectedSession::Row(int row) const { return ScreenRow(*S, row); }
+
+void PushBytes(TSession& s, std::string_view bytes) {
+  s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string ScreenRow(const TSession& s, int row) {
+  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+int PostedCount(const TScriptedDesktop& desktop, int message) {
+  int n = 0;
+  for (const TPostedMessage& posted : desktop.Posted) n += posted.Message == message;
+  return n;
 }
 
 std::string ReadFileBytes(const std::string& path) {

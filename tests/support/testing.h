@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/session.h"
 #include "comms/recordinglines.h"
@@ -56,6 +57,24 @@ struct TWiredSession : TTestSession {
   // What the host got since the last call.
   std::string TakeSent();
 };
+
+// A test session started as the main window leaves it, on a connected
+// recording network line (the Echo port: no Telnet doubling).
+struct TConnectedSession : TTestSession {
+  TRecordingNetworkLine Wire;
+  TConnectedSession();
+  // Bytes from the host in one block, as a socket read delivers them.
+  void Push(std::string_view bytes);
+  // Screen row `row` (from 1), trailing blanks removed.
+  std::string Row(int row) const;
+};
+
+// Bytes from the host in one block, as a socket read delivers them.
+void PushBytes(TSession& s, std::string_view bytes);
+// Screen row `row` (from 1) as stored, trailing blanks removed.
+std::string ScreenRow(const TSession& s, int row);
+// How often `message` was posted.
+int PostedCount(const TScriptedDesktop& desktop, int message);
 
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -26,69 +26,67 @@ void Push(TSession& s, std::string_view bytes) {
   for (const char c : bytes) s.Interpreter->ReceiveByte(static_cast<std::uint8_t>(c));
 }
 
-std::string ScreenRow(TSession& s, int row) {
-  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+std::size_t Block(TSession& s, std::string_view bytes) {
+  return s.Interpreter->ReceiveBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-std::vector<int> Parameters(TSession& s, std::string_view buffer) {
-  s.Interpreter->EscapeBuffer = buffer;
-  s.Interpreter->ParseParameters();
-  return {s.Interpreter->Parameters, s.Interpreter->Parameters + s.Interpreter->ParameterCount};
-}
+// A session started as the main window leaves it, on an open serial line.
+struct Interpreter : ::testing::Test {
+  TTestSession T;
+  TSession& S = *T.S;
+  TRecordingSerialLine Serial;
+  void SetUp() override {
+    S.StartUp();
+    S.Transmit->Serial = &Serial;
+    S.Transmit->SerialConnected = true;
+  }
+  std::vector<int> Parameters(std::string_view buffer) {
+    S.Interpreter->EscapeBuffer = buffer;
+    S.Interpreter->ParseParameters();
+    return {S.Interpreter->Parameters, S.Interpreter->Parameters + S.Interpreter->ParameterCount};
+  }
+};
 
-TEST(ParseParameters, SplitsAtSemicolonsAndKeepsEmptyOnesAsZero) {
-  TTestSession t;
-  EXPECT_EQ(Parameters(*t.S, "5;10"), (std::vector<int>{5, 10}));
-  EXPECT_EQ(Parameters(*t.S, ";5"), (std::vector<int>{0, 5}));
-  EXPECT_EQ(Parameters(*t.S, "5;"), (std::vector<int>{5}));
-  EXPECT_EQ(Parameters(*t.S, ";;"), (std::vector<int>{0, 0}));
-  EXPECT_EQ(Parameters(*t.S, ""), (std::vector<int>{}));
-  EXPECT_EQ(Parameters(*t.S, "[H"), (std::vector<int>{}));
+TEST_F(Interpreter, ParametersSplitAtSemicolonsKeepEmptyOnesAsZeroAndStartAfresh) {
+  EXPECT_EQ(Parameters("5;10"), (std::vector<int>{5, 10}));
+  EXPECT_EQ(Parameters(";5"), (std::vector<int>{0, 5}));
+  EXPECT_EQ(Parameters("5;"), (std::vector<int>{5}));
+  EXPECT_EQ(Parameters(";;"), (std::vector<int>{0, 0}));
+  EXPECT_EQ(Parameters(""), (std::vector<int>{}));
+  EXPECT_EQ(Parameters("[H"), (std::vector<int>{}));
   // Every other character is skipped, also between digits.
-  EXPECT_EQ(Parameters(*t.S, "[?1;2h"), (std::vector<int>{1, 2}));
-  EXPECT_EQ(Parameters(*t.S, "&s0a1d1H"), (std::vector<int>{11}));
+  EXPECT_EQ(Parameters("[?1;2h"), (std::vector<int>{1, 2}));
+  EXPECT_EQ(Parameters("&s0a1d1H"), (std::vector<int>{11}));
+  Parameters("7;8;9");
+  EXPECT_EQ(Parameters(";4"), (std::vector<int>{0, 4}));
+  EXPECT_EQ(S.Interpreter->Parameters[2], 0);
 }
 
-TEST(ParseParameters, StartsAfreshEachTime) {
-  TTestSession t;
-  Parameters(*t.S, "7;8;9");
-  EXPECT_EQ(Parameters(*t.S, ";4"), (std::vector<int>{0, 4}));
-  EXPECT_EQ(t.S->Interpreter->Parameters[2], 0);
-}
-
-TEST(ParseParameters, KeepsAtMost21AndSaturatesHugeNumbers) {
-  TTestSession t;
-  const auto many = Parameters(*t.S, "1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24");
+TEST_F(Interpreter, AtMost21ParametersAreKeptAndHugeNumbersSaturate) {
+  const auto many = Parameters("1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24");
   ASSERT_EQ(many.size(), 21u);
   EXPECT_EQ(many[20], 21);
-  const auto huge = Parameters(*t.S, "99999999999999999999;2147483647;2147483648");
+  const auto huge = Parameters("99999999999999999999;2147483647;2147483648");
   EXPECT_EQ(huge, (std::vector<int>{2147483647, 2147483647, 2147483647}));
 }
 
-TEST(EscapeByte, ParameterCountIsClearedBeforeTheFunction) {
-  TTestSession t;
-  t.S->StartUp();
-  Push(*t.S, "\x1B[1;2H");
-  EXPECT_EQ(t.S->Interpreter->ParameterCount, 2);
-  Push(*t.S, "\x1B" "D");
-  EXPECT_EQ(t.S->Interpreter->ParameterCount, 0);
-  EXPECT_TRUE(t.S->Interpreter->EscapeBuffer.empty());
+TEST_F(Interpreter, TheParameterCountIsClearedBeforeTheFunction) {
+  Push(S, "\x1B[1;2H");
+  EXPECT_EQ(S.Interpreter->ParameterCount, 2);
+  Push(S, "\x1B" "D");
+  EXPECT_EQ(S.Interpreter->ParameterCount, 0);
+  EXPECT_TRUE(S.Interpreter->EscapeBuffer.empty());
 }
 
-TEST(EscapeLog, AWriteFailureClosesTheLogAndTheTerminalGoesOn) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  ASSERT_TRUE(s.Files->StartEscapeLog());
-  ASSERT_TRUE(s.Files->EscapeLogOpen());
-  s.Files->Faults.ShortWrite = 3;  // the disk fills up
-  Push(s, "\x1B[5;5HA");
-  EXPECT_FALSE(s.Files->EscapeLogOpen());
-  EXPECT_EQ(ScreenRow(s, 5), "    A");
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_NE(t.Desktop.Boxes[0].Box.Text.find("Escape Sequence Log File"), std::string::npos);
+TEST_F(Interpreter, AnEscapeLogWriteFailureClosesTheLogAndTheTerminalGoesOn) {
+  ASSERT_TRUE(S.Files->StartEscapeLog());
+  ASSERT_TRUE(S.Files->EscapeLogOpen());
+  S.Files->Faults.ShortWrite = 3;  // the disk fills up
+  Push(S, "\x1B[5;5HA");
+  EXPECT_FALSE(S.Files->EscapeLogOpen());
+  EXPECT_EQ(ScreenRow(S, 5), "    A");
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_NE(T.Desktop.Boxes[0].Box.Text.find("Escape Sequence Log File"), std::string::npos);
 }
 
 TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
@@ -244,39 +242,25 @@ TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
   EXPECT_EQ(runs, 60);
 }
 
-std::size_t Block(TSession& s, std::string_view bytes) {
-  return s.Interpreter->ReceiveBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                     bytes.size());
+TEST_F(Interpreter, ABlockTakesTextControlsAndSequencesInOneCall) {
+  S.Settings.Emulation = emVT100;
+  EXPECT_EQ(Block(S, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
+  EXPECT_EQ(Block(S, ""), 0u);
+  EXPECT_EQ(ScreenRow(S, 1), "plain text");
+  EXPECT_EQ(ScreenRow(S, 2), "more    tabbed");
 }
 
-TEST(ReceiveBlock, TakesTextControlsAndSequencesInOneCall) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  s.Settings.Emulation = emVT100;
-  EXPECT_EQ(Block(s, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
-  EXPECT_EQ(Block(s, ""), 0u);
-  EXPECT_EQ(ScreenRow(s, 1), "plain text");
-  EXPECT_EQ(ScreenRow(s, 2), "more    tabbed");
-}
-
-TEST(ReceiveBlock, StopsWhereTheDispatcherMayHaveToChange) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  s.Settings.Emulation = emVT100;
-  TRecordingSerialLine serial;
-  s.Transmit->Serial = &serial;
-  s.Transmit->SerialConnected = true;
+TEST_F(Interpreter, ABlockStopsWhereTheDispatcherMayHaveToChange) {
+  S.Settings.Emulation = emVT100;
   // The answer-back starts the soft-key sender.
-  EXPECT_EQ(Block(s, "ab\x05" "cd"), 3u);
+  EXPECT_EQ(Block(S, "ab\x05" "cd"), 3u);
   // An answer to the host may ask the user about a failing line.
-  EXPECT_EQ(Block(s, "ab\x1B[6ncd"), 6u);
-  EXPECT_EQ(serial.Sent, "\x1B[001;005R");
+  EXPECT_EQ(Block(S, "ab\x1B[6ncd"), 6u);
+  EXPECT_EQ(Serial.Sent, "\x1B[001;005R");
   // A transfer started by the host takes the bytes after its sequence.
-  s.Settings.SendReceiveFileName.assign(t.Dir.file("host.txt"));
-  EXPECT_EQ(Block(s, "\x1B[>1r" "data"), 5u);
-  EXPECT_TRUE(s.Transfer->TransferActive);
+  S.Settings.SendReceiveFileName.assign(T.Dir.file("host.txt"));
+  EXPECT_EQ(Block(S, "\x1B[>1r" "data"), 5u);
+  EXPECT_TRUE(S.Transfer->TransferActive);
 }
 
 TEST(ReceiveBlock, AResetAfterTheColoursChangedTakesTheNewOnes) {
@@ -301,38 +285,28 @@ TEST(ReceiveBlock, AResetAfterTheColoursChangedTakesTheNewOnes) {
 
 // --- The session's receive hand-over ---
 
-TEST(SessionReceive, AHostReceiveStartedInsideABlockStoresTheRestOfIt) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  TRecordingSerialLine serial;
-  s.Transmit->Serial = &serial;
-  s.Transmit->SerialConnected = true;
-  s.Settings.SendReceiveFileName.assign(t.Dir.file("host.txt"));
-  const std::string stream = "before\x1B[>1;0r" "file data\r\n";
-  s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
-  EXPECT_EQ(serial.Sent, "Y");
+TEST_F(Interpreter, AHostReceiveStartedInsideABlockStoresTheRestOfIt) {
+  S.Settings.SendReceiveFileName.assign(T.Dir.file("host.txt"));
+  PushBytes(S, "before\x1B[>1;0r" "file data\r\n");
+  EXPECT_EQ(Serial.Sent, "Y");
   // A text receive still shows what it stores.
-  EXPECT_EQ(ScreenRow(s, 1), "beforefile data");
-  EXPECT_TRUE(s.Transfer->TransferActive);
-  s.Files->CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(t.Dir.file("host.txt")), "file data\r\n");
+  EXPECT_EQ(ScreenRow(S, 1), "beforefile data");
+  EXPECT_TRUE(S.Transfer->TransferActive);
+  S.Files->CloseTransferFile();
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("host.txt")), "file data\r\n");
 }
 
-TEST(SessionReceive, BackgroundLoggingSeesEveryByteOfABlock) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  s.Settings.Emulation = emVT100;
-  s.Settings.BackgroundLogging = 1;
-  s.Files->BackgroundLogName = t.Dir.file("QELWIN.BGL");
-  s.Files->StartBackgroundLog();
-  ASSERT_TRUE(s.Files->BackgroundRecording);
+TEST_F(Interpreter, BackgroundLoggingSeesEveryByteOfABlock) {
+  S.Settings.Emulation = emVT100;
+  S.Settings.BackgroundLogging = 1;
+  S.Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
+  S.Files->StartBackgroundLog();
+  ASSERT_TRUE(S.Files->BackgroundRecording);
   const std::string stream = "logged \x1B[1mbold\x1B[m text\r\n";
-  s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size());
-  EXPECT_EQ(ScreenRow(s, 1), "logged bold text");
-  s.Files->CloseBackgroundLog();
-  EXPECT_EQ(ReadFileBytes(t.Dir.file("QELWIN.BGL")), stream);
+  PushBytes(S, stream);
+  EXPECT_EQ(ScreenRow(S, 1), "logged bold text");
+  S.Files->CloseBackgroundLog();
+  EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), stream);
 }
 
 }  // namespace

@@ -105,13 +105,6 @@ TEST(QelReplay, ShowsHighBytesThroughCodePage437) {
   EXPECT_EQ(Lines(r.Out)[0], "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510");
 }
 
-TEST(QelReplay, Vt100StripsTheEighthBit) {
-  TTempDir dir;
-  const auto r = Replay(dir, {"--emulation", "vt100", "-"}, "\xC1\xE2");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out)[0], "Ab");
-}
-
 TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
   TTempDir dir;
   const std::string answers = dir.file("answers.bin");

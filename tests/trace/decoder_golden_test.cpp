@@ -8,6 +8,7 @@
 //   TRIGGER                trigger switch on
 //   CONVERT-ERROR          error conversion (KASP.ERR from ERRFILE lines)
 //   TRACEOFF               trace conversion off again after the start
+//   MINI                   the MINI trace on
 //   ERRFILE n text         record n of KASP.ERR (17 characters, padded)
 //   NOKASP                 no host name files
 //   INPUT                  lines fed as received, each followed by CR LF
@@ -43,6 +44,7 @@ struct TCase {
   bool Trigger = false;
   bool ConvertError = false;
   bool TraceOff = false;
+  bool Mini = false;
   bool Kasp = true;
   std::map<std::uint32_t, std::string> ErrorRecords;
   std::string Input;
@@ -125,6 +127,8 @@ std::vector<TCase> LoadCases(const std::string& file) {
       c.ConvertError = true;
     } else if (line == "TRACEOFF") {
       c.TraceOff = true;
+    } else if (line == "MINI") {
+      c.Mini = true;
     } else if (line == "NOKASP") {
       c.Kasp = false;
     } else if (line.rfind("ERRFILE ", 0) == 0) {
@@ -166,6 +170,7 @@ TRunResult RunCase(const TCase& c) {
   TBatchDecodeOptions options;
   options.ModeBase = FixtureBase();
   options.OrnetGiven = true;
+  options.Mini = c.Mini;
   if (c.Kasp || c.ConvertError) options.OrnetDirectory = programDir.path().string() + "/";
   if (c.Kasp) {
     const std::filesystem::path fixtureDir = std::filesystem::path(FixtureBase()).parent_path();
@@ -217,7 +222,7 @@ TEST_P(Golden, DecodesAsWorkedOut) {
 INSTANTIATE_TEST_SUITE_P(Files, Golden,
                          ::testing::Values("headers.golden", "data.golden", "kinds.golden", "structures.golden",
                                            "mbid.golden", "dss1.golden", "builtin_decoders.golden", "trigger.golden",
-                                           "hostile.golden"),
+                                           "hostile.golden", "mini.golden"),
                          [](const ::testing::TestParamInfo<std::string>& info) {
                            return info.param.substr(0, info.param.find('.'));
                          });

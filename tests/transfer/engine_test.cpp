@@ -199,20 +199,6 @@ TEST_F(Engine, TheCaptureRecordsReceivedBytesEvenWhileReplaying) {
   T.S->Files->StopEscapeLog();
 }
 
-TEST_F(Engine, ReplayingDropsLiveDataBeforeTheBackgroundLog) {
-  T.S->Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
-  Settings().BackgroundLogging = 1;
-  T.S->Files->StartBackgroundLog();
-  E().Activities = acPlayback;
-  EXPECT_FALSE(E().PassesThrough());
-  Receive("dropped");
-  E().Activities = 0;
-  Receive("kept");
-  T.S->Files->CloseBackgroundLog();
-  EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), "kept");
-  EXPECT_EQ(Screen, "kept");
-}
-
 TEST_F(Engine, ThePadsPromptWatchSkipsTheBackgroundLog) {
   T.S->Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
   Settings().BackgroundLogging = 1;
@@ -279,25 +265,6 @@ struct Receiving : Engine {
   }
 };
 
-TEST_F(Receiving, CtrlZEndsTheReceiveWhenAsked) {
-  E().CtrlZEnds = true;
-  Receive(std::string("ab\x1a" "c", 4));
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(E().WaitFlag, wfFinished);
-  EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsClosed);
-  EXPECT_EQ(ReadFileBytes(Name), "ab");
-  EXPECT_EQ(Screen, std::string("ab\x1a" "c", 4));  // always displayed
-  EXPECT_TRUE(T.Desktop.IsMessageQueued(wmTransferEnded));
-}
-
-TEST_F(Receiving, ABinaryReceiveStoresEveryByteAndRunsOn) {
-  const std::string bytes("\x00\x1a\x1b[1m\xff\r\n", 9);
-  Receive(bytes);
-  EXPECT_TRUE(E().TransferActive);
-  T.S->Files->CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(Name), bytes);
-}
-
 TEST_F(Receiving, TheBufferIsWrittenEvery2066Bytes) {
   Receive(std::string(2065, 'r'));
   EXPECT_EQ(ReadFileBytes(Name).size(), 0u);
@@ -315,12 +282,4 @@ TEST_F(Receiving, AWriteErrorIsReportedAndEndsTheReceive) {
   EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
             std::string("File access error. File = Transfer File\rError = ") +
                 Padded("The request could not be performed because of an I/O device error."));
-}
-
-TEST_F(Receiving, SuppressedControlsLeaveStoringToTheWriter) {
-  E().SuppressControl = true;
-  Receive("\x1b[2Jtext");
-  T.S->Files->CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(Name), "");  // the writer stores what it shows, not the raw bytes
-  EXPECT_EQ(Screen, "\x1b[2Jtext");
 }

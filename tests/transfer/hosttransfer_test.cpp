@@ -28,18 +28,14 @@ std::string AllBytes() {
 }
 
 struct HostTransfer : ::testing::Test {
-  TTestSession T;
-  TRecordingNetworkLine Wire;
+  TConnectedSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
   TCommandState State;
   TPacedSend Sender{*T.S, State};
   TFileReceive Receiver{*T.S, State};
   std::string Name;
 
   void SetUp() override {
-    T.S->StartUp();
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    Settings().Port = 0;  // no Telnet: the bytes are the file's exactly
     Settings().Emulation = emVT100;
     Settings().LocalEcho = 0;
     Settings().NewLine = 0;
@@ -48,20 +44,14 @@ struct HostTransfer : ::testing::Test {
   }
   TSetupRecord& Settings() { return T.S->Settings; }
   TTransferEngine& E() { return *T.S->Transfer; }
-  void Push(const std::string& bytes) {
-    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  }
+  void Push(const std::string& bytes) { T.Push(bytes); }
   void Type(const std::string& keys) {
     for (const char c : keys) T.S->HandleSessionEvent(sekKey, static_cast<std::uint8_t>(c));
   }
   void TickWhileSending() {
     for (int i = 0; i < 100000 && (E().Activities & acFileSend); ++i) T.S->TimerTick();
   }
-  std::string Row(int row) {
-    std::string text = T.S->Screen->GetLineText(T.S->Screen->ScreenLine(row));
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    return text;
-  }
+  std::string Row(int row) { return T.Row(row); }
   // Nothing of a transfer is left: no file open, no activity, keys typed
   // reach the host and the host's text reaches the screen.
   void ExpectIdleAndResponsive(int row) {
@@ -153,16 +143,10 @@ TEST_F(HostTransfer, ARecordingReplayedStartsNoTransfer) {
 
 TEST_F(HostTransfer, WithoutASenderTheHostsSendIsRefused) {
   WriteFileBytes(Name, "file");
-  TTestSession bare;  // a session nobody sends files for
-  TRecordingNetworkLine wire;
-  bare.S->StartUp();
-  bare.S->Transmit->Network = &wire;
-  bare.S->Transmit->NetworkConnected = true;
-  bare.S->Settings.Port = 0;
+  TConnectedSession bare;  // a session nobody sends files for
   bare.S->Settings.SendReceiveFileName.assign(Name);
-  const std::string request = "\x1b[>1s";
-  bare.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(request.data()), request.size());
-  EXPECT_EQ(wire.Sent, "N");
+  bare.Push("\x1b[>1s");
+  EXPECT_EQ(bare.Wire.Sent, "N");
   EXPECT_FALSE(bare.S->Transfer->TransferActive);
 }
 

@@ -35,20 +35,15 @@ std::string RandomBytes(std::size_t count, unsigned seed) {
 }
 
 struct Receive : ::testing::Test {
-  TTestSession T;
+  TConnectedSession T;
+  TRecordingNetworkLine& Wire = T.Wire;
   TCommandState State;
   TFileReceive R{*T.S, State};
-  TRecordingNetworkLine Wire;
   std::optional<TReceiveParameters> Answer;  // what the dialog gives back
   std::vector<TReceiveParameters> Presets;   // what it was shown
-  std::string Name;
+  std::string Name = T.Dir.file("rx.dat");
 
   void SetUp() override {
-    T.S->StartUp();
-    T.S->Transmit->Network = &Wire;
-    T.S->Transmit->NetworkConnected = true;
-    T.S->Settings.Port = 0;
-    Name = T.Dir.file("rx.dat");
     R.AskParameters = [this](bool, const TReceiveParameters& preset) {
       Presets.push_back(preset);
       return Answer;
@@ -58,23 +53,13 @@ struct Receive : ::testing::Test {
   TTransferEngine& E() { return *T.S->Transfer; }
   TLogFiles& Files() { return *T.S->Files; }
   const std::vector<TScriptedDesktop::TRecordedBox>& Boxes() { return T.Desktop.Boxes; }
-  void Push(const std::string& bytes) {
-    S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  }
+  void Push(const std::string& bytes) { T.Push(bytes); }
   bool Start(bool ascii, bool ctrlZ = false, bool suppress = false) {
     Answer = TReceiveParameters{Name, ctrlZ, suppress};
     return R.StartReceive(ascii);
   }
-  std::string Row(int row) {
-    std::string text = S().Screen->GetLineText(S().Screen->ScreenLine(row));
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-    return text;
-  }
-  int Posted(int message) {
-    int n = 0;
-    for (const auto& m : T.Desktop.Posted) n += m.Message == message;
-    return n;
-  }
+  std::string Row(int row) { return T.Row(row); }
+  int Posted(int message) { return PostedCount(T.Desktop, message); }
 };
 
 // --------------------------------------------------------- user receives
