@@ -95,17 +95,27 @@ std::string ShellQuoted(const std::string& text) {
   return quoted + "'";
 }
 
-TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input) {
-  const std::string in = dir.file("qel.stdin"), out = dir.file("qel.stdout"), err = dir.file("qel.stderr");
-  WriteFileBytes(in, input);
+namespace {
+TQelRun RunQelWith(const TTempDir& dir, const std::string& arguments, const std::string& in, const std::string& out) {
+  const std::string err = dir.file("qel.stderr");
   const std::string command = ShellQuoted(QEL_TOOL) + " " + arguments + " <" + ShellQuoted(in) + " >" +
                               ShellQuoted(out) + " 2>" + ShellQuoted(err);
   const int raw = std::system(command.c_str());
   TQelRun run;
   run.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.Out = ReadFileBytes(out);
+  if (out != "/dev/full") run.Out = ReadFileBytes(out);
   run.Err = ReadFileBytes(err);
   return run;
+}
+}  // namespace
+
+TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input) {
+  WriteFileBytes(dir.file("qel.stdin"), input);
+  return RunQelWith(dir, arguments, dir.file("qel.stdin"), dir.file("qel.stdout"));
+}
+
+TQelRun RunQelOnAFullDisk(const TTempDir& dir, const std::string& arguments) {
+  return RunQelWith(dir, arguments, "/dev/null", "/dev/full");
 }
 
 int RunUnprivileged(const std::function<int()>& work) {

@@ -93,6 +93,8 @@ struct TQelRun {
 // Runs `qel ARGUMENTS` through the shell (ARGUMENTS are shell words) with
 // INPUT on its standard input; its streams pass through files in dir.
 TQelRun RunQel(const TTempDir& dir, const std::string& arguments, const std::string& input = "");
+// The same with standard output on a full disk (/dev/full) and nothing on standard input.
+TQelRun RunQelOnAFullDisk(const TTempDir& dir, const std::string& arguments);
 
 // Runs work where file permissions hold: as the user nobody in a child
 // process when the tests run as root (root reads any file), in this process

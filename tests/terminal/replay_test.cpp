@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,15 +40,6 @@ std::vector<std::string> Lines(const std::string& text) {
     start = end + 1;
   }
   return lines;
-}
-
-// Runs `qel ARGUMENTS` with its standard output on a full disk (/dev/full);
-// the status and what it said on stderr.
-std::pair<int, std::string> RunQelOnAFullDisk(const TTempDir& dir, const std::string& arguments) {
-  const std::string err = dir.file("full.stderr");
-  const std::string command = ShellQuoted(QEL_TOOL) + " " + arguments + " </dev/null >/dev/full 2>" + ShellQuoted(err);
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(err)};
 }
 
 TEST(QelReplay, PrintsTheTwentyFourScreenRowsWithoutTrailingBlanks) {
@@ -307,9 +297,9 @@ TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
 // Output that could not be written is a failure, not a silently cut result.
 TEST(QelReplay, AnOutputThatCannotBeWrittenIsAFailure) {
   TTempDir dir;
-  const auto [status, err] = RunQelOnAFullDisk(dir, "replay -");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err, "qel replay: standard output: No space left on device\n");
+  const TQelRun run = RunQelOnAFullDisk(dir, "replay -");
+  EXPECT_EQ(run.Status, 1);
+  EXPECT_EQ(run.Err, "qel replay: standard output: No space left on device\n");
 }
 
 TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {

@@ -20,12 +20,20 @@ KASP VMI 2 = "VMI_TWO";
 KASP BID 3 = "BID_THREE";
 )";
 
-// The modes written to disk as <dir>/modes.* with the KASP files beside them.
-struct TModeDirectory {
-  TTempDir Dir;
-  std::string Base;
-  TModeDirectory() : Base(Dir.file("modes")) { WriteModeFiles(kModes, Base, Dir.path().string()); }
+// A session; the modes written to disk as <dir>/modes.* with the KASP files beside them.
+struct TraceSwitch : ::testing::Test {
+  TTempDir Modes;
+  std::string Base = Modes.file("modes");
+  TTestSession T;
+  TSession& S = *T.S;
+  void SetUp() override { WriteModeFiles(kModes, Base, Modes.path().string()); }
+  // The settings name the modes and, when ornet, the KASP files' directory.
+  void UseModes(bool ornet = true) {
+    S.Settings.ModeFileName.assign(Base);
+    if (ornet) S.Settings.OrnetDirectoryName.assign(Modes.path().string() + "/");
+  }
 };
+using KaspFiles = TraceSwitch;
 
 std::vector<std::string> BoxTexts(const TScriptedDesktop& desktop) {
   std::vector<std::string> texts;
@@ -33,141 +41,115 @@ std::vector<std::string> BoxTexts(const TScriptedDesktop& desktop) {
   return texts;
 }
 
-TEST(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
-  TModeDirectory modes;
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.ModeFileName.assign(modes.Base);
-  s.Settings.OrnetDirectoryName.assign(modes.Dir.path().string() + "/");
-  s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
-  EXPECT_TRUE(s.Kasp->Names.MsgOpen() && s.Kasp->Names.VmiOpen() && s.Kasp->Names.BidOpen());
-  EXPECT_TRUE(s.Status.TraceStatus);
+TEST_F(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
+  UseModes();
+  S.TraceFiles->TraceOn();
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsConverting);
+  EXPECT_TRUE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_TRUE(S.Kasp->Names.MsgOpen() && S.Kasp->Names.VmiOpen() && S.Kasp->Names.BidOpen());
+  EXPECT_TRUE(S.Status.TraceStatus);
   char vmi[25];
-  ASSERT_TRUE(s.Kasp->ReadVmiRecord(2, vmi));
+  ASSERT_TRUE(S.Kasp->ReadVmiRecord(2, vmi));
   EXPECT_EQ(std::string(vmi, 25), "VMI_TWO                  ");
-  EXPECT_FALSE(s.Kasp->ReadVmiRecord(3, vmi));  // beyond the file
-  EXPECT_FALSE(s.Kasp->ReadVmiRecord(-1, vmi));
+  EXPECT_FALSE(S.Kasp->ReadVmiRecord(3, vmi));  // beyond the file
+  EXPECT_FALSE(S.Kasp->ReadVmiRecord(-1, vmi));
 
-  s.TraceFiles->TraceOff();
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
-  EXPECT_FALSE(s.Kasp->Names.MsgOpen());
-  EXPECT_FALSE(s.Status.TraceStatus);
-  EXPECT_TRUE(t.Desktop.Boxes.empty());
-}
-
-TEST(TraceSwitch, MiniTraceKeepsTheHostNameFiles) {
-  TModeDirectory modes;
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.ModeFileName.assign(modes.Base);
-  s.Settings.OrnetDirectoryName.assign(modes.Dir.path().string() + "/");
-  s.TraceFiles->TraceOn();
-  s.Mini->MiniTraceOn();
-  s.TraceFiles->TraceOff();
-  EXPECT_TRUE(s.Kasp->Names.BidOpen());
+  S.TraceFiles->TraceOff();
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
+  EXPECT_FALSE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_FALSE(S.Kasp->Names.MsgOpen());
+  EXPECT_FALSE(S.Status.TraceStatus);
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
+  // The MINI trace keeps the host name files open.
+  S.TraceFiles->TraceOn();
+  S.Mini->MiniTraceOn();
+  S.TraceFiles->TraceOff();
+  EXPECT_TRUE(S.Kasp->Names.BidOpen());
 }
 
 // From state 1 (host name files only) switching on must open the trace
 // files too, or the decoder would run without them.
-TEST(TraceSwitch, FromHostNameFilesOnly) {
-  TModeDirectory modes;
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.ModeFileName.assign(modes.Base);
-  s.Trace->TraceState = TTraceDecoder::tsHostNames;
-  s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_TRUE(s.TraceFiles->TraceFilesOpen());
+TEST_F(TraceSwitch, FromHostNameFilesOnly) {
+  UseModes(false);
+  S.Trace->TraceState = TTraceDecoder::tsHostNames;
+  S.TraceFiles->TraceOn();
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsConverting);
+  EXPECT_TRUE(S.TraceFiles->TraceFilesOpen());
 }
 
-TEST(TraceSwitch, FailuresLeaveItOff) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.TraceFiles->TraceOn();  // no mode file name
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
-  s.Settings.ModeFileName.assign(t.Dir.file("missing"));
-  s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(s.TraceFiles->TraceFilesOpen());
-  EXPECT_EQ(BoxTexts(t.Desktop),
+TEST_F(TraceSwitch, FailuresLeaveItOff) {
+  S.TraceFiles->TraceOn();  // no mode file name
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
+  S.Settings.ModeFileName.assign(T.Dir.file("missing"));
+  S.TraceFiles->TraceOn();
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
+  EXPECT_FALSE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(BoxTexts(T.Desktop),
             (std::vector<std::string>{
                 "No trace file specified. Enter the file name in the Configure|Files window",
-                "The file =" + t.Dir.file("missing") + ".ver doesn't exist. Correct in the Configure|Files window"}));
+                "The file =" + T.Dir.file("missing") + ".ver doesn't exist. Correct in the Configure|Files window"}));
 }
 
-TEST(TraceSwitch, TheButtonIsForQuorixOnly) {
-  TModeDirectory modes;
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.ModeFileName.assign(modes.Base);
-  s.Settings.Emulation = emVT100;
-  EXPECT_FALSE(s.TraceFiles->ToggleTrace());
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
+TEST_F(TraceSwitch, TheButtonIsForQuorixOnly) {
+  UseModes(false);
+  S.Settings.Emulation = emVT100;
+  EXPECT_FALSE(S.TraceFiles->ToggleTrace());
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
             "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION");
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Buttons, unsigned{mbOK | mbHelp});
-  s.Settings.Emulation = emQuorix;
-  s.Trace->AbortRequested = true;
-  EXPECT_TRUE(s.TraceFiles->ToggleTrace());
-  EXPECT_FALSE(s.Trace->AbortRequested);
-  EXPECT_FALSE(s.TraceFiles->ToggleTrace());
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsOff);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Buttons, unsigned{mbOK | mbHelp});
+  S.Settings.Emulation = emQuorix;
+  S.Trace->AbortRequested = true;
+  EXPECT_TRUE(S.TraceFiles->ToggleTrace());
+  EXPECT_FALSE(S.Trace->AbortRequested);
+  EXPECT_FALSE(S.TraceFiles->ToggleTrace());
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
 }
 
-TEST(KaspFiles, MissingFilesAreReportedByFullName) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.OrnetDirectoryName.assign(t.Dir.path().string() + "/");
-  s.Trace->AbortRequested = true;
-  s.Kasp->OpenKaspFiles();
-  EXPECT_FALSE(s.Trace->AbortRequested);
-  const std::string prefix = "File access error when trying to open a file.\rThe file = " + t.Dir.path().string() + "/";
-  EXPECT_EQ(BoxTexts(t.Desktop),
+TEST_F(KaspFiles, MissingFilesAreReportedByFullName) {
+  S.Settings.OrnetDirectoryName.assign(T.Dir.path().string() + "/");
+  S.Trace->AbortRequested = true;
+  S.Kasp->OpenKaspFiles();
+  EXPECT_FALSE(S.Trace->AbortRequested);
+  const std::string prefix = "File access error when trying to open a file.\rThe file = " + T.Dir.path().string() + "/";
+  EXPECT_EQ(BoxTexts(T.Desktop),
             (std::vector<std::string>{prefix + "KASP.MSG", prefix + "KASP.VMI", prefix + "KASP.BID"}));
   // Without a directory nothing is opened and nothing is said.
-  t.Desktop.Boxes.clear();
-  s.Settings.OrnetDirectoryName.assign("");
-  s.Kasp->OpenKaspFiles();
-  EXPECT_TRUE(t.Desktop.Boxes.empty());
+  T.Desktop.Boxes.clear();
+  S.Settings.OrnetDirectoryName.assign("");
+  S.Kasp->OpenKaspFiles();
+  EXPECT_TRUE(T.Desktop.Boxes.empty());
 }
 
-TEST(TraceSwitch, AMissingHostNameFileIsReportedOnceWhenTracingStarts) {
-  TModeDirectory modes;
+TEST_F(TraceSwitch, AMissingHostNameFileIsReportedOnceWhenTracingStarts) {
   TTempDir empty;
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.ModeFileName.assign(modes.Base);
-  s.Settings.OrnetDirectoryName.assign(empty.path().string() + "/");
-  s.TraceFiles->TraceOn();
-  EXPECT_EQ(s.Trace->TraceState, TTraceDecoder::tsConverting);
+  UseModes(false);
+  S.Settings.OrnetDirectoryName.assign(empty.path().string() + "/");
+  S.TraceFiles->TraceOn();
+  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsConverting);
   const std::string prefix = "File access error when trying to open a file.\rThe file = " + empty.path().string() + "/";
-  EXPECT_EQ(BoxTexts(t.Desktop),
+  EXPECT_EQ(BoxTexts(T.Desktop),
             (std::vector<std::string>{prefix + "KASP.MSG", prefix + "KASP.VMI", prefix + "KASP.BID"}));
 }
 
-TEST(KaspFiles, ErrorDescriptionFile) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.Settings.OrnetDirectoryName.assign(t.Dir.path().string());
-  EXPECT_FALSE(s.Kasp->ToggleConvertError());
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
-            "File access error when trying to open a file.\rThe file = " + t.Dir.path().string() + "/KASP.ERR");
+TEST_F(KaspFiles, ErrorDescriptionFile) {
+  S.Settings.OrnetDirectoryName.assign(T.Dir.path().string());
+  EXPECT_FALSE(S.Kasp->ToggleConvertError());
+  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
+            "File access error when trying to open a file.\rThe file = " + T.Dir.path().string() + "/KASP.ERR");
 
-  WriteFileBytes(t.Dir.file("KASP.ERR"), std::string("RECORD ZERO      RECORD ONE       SHORT"));
-  EXPECT_TRUE(s.Kasp->ToggleConvertError());
-  EXPECT_TRUE(s.Kasp->ErrorFileOpen);
+  WriteFileBytes(T.Dir.file("KASP.ERR"), std::string("RECORD ZERO      RECORD ONE       SHORT"));
+  EXPECT_TRUE(S.Kasp->ToggleConvertError());
+  EXPECT_TRUE(S.Kasp->ErrorFileOpen);
   char record[17];
-  ASSERT_TRUE(s.Kasp->ReadErrorRecord(1, record));
+  ASSERT_TRUE(S.Kasp->ReadErrorRecord(1, record));
   EXPECT_EQ(std::string(record, 17), "RECORD ONE       ");
-  EXPECT_FALSE(s.Kasp->ReadErrorRecord(2, record));  // 5 bytes only
-  EXPECT_FALSE(s.Kasp->ToggleConvertError());
-  EXPECT_FALSE(s.Kasp->ErrorFileOpen);
-  EXPECT_FALSE(s.Kasp->ReadErrorRecord(0, record));
+  EXPECT_FALSE(S.Kasp->ReadErrorRecord(2, record));  // 5 bytes only
+  EXPECT_FALSE(S.Kasp->ToggleConvertError());
+  EXPECT_FALSE(S.Kasp->ErrorFileOpen);
+  EXPECT_FALSE(S.Kasp->ReadErrorRecord(0, record));
 }
 
 // The cache gives the reader's texts, including its failure reports.

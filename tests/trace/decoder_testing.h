@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -54,6 +57,32 @@ struct TDecoding {
   // The captured lines, without their CR LF.
   std::vector<std::string> Lines() const { return OutputLines(Out.str()); }
 };
+
+// tshark found on the PATH; empty when it is not installed.
+inline std::string TsharkPath() {
+  const char* path = std::getenv("PATH");
+  std::string rest = path ? path : "/usr/bin:/bin";
+  for (std::size_t from = 0; from <= rest.size();) {
+    std::size_t end = rest.find(':', from);
+    if (end == std::string::npos) end = rest.size();
+    const std::filesystem::path candidate = std::filesystem::path(rest.substr(from, end - from)) / "tshark";
+    std::error_code error;
+    if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
+    from = end + 1;
+  }
+  return "";
+}
+
+// What a shell command printed on its standard output.
+inline std::string CommandOutput(const std::string& command) {
+  std::FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return "";
+  std::string out;
+  char chunk[65536];
+  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
+  pclose(pipe);
+  return out;
+}
 
 // Screen row r (1-based) as stored, trailing blanks removed.
 inline std::string ScreenRowText(TSession& s, int row) {

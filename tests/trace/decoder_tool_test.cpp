@@ -2,11 +2,8 @@
 // stderr, and the decoded text on stdout.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <utility>
 
 #include "support/testing.h"
 
@@ -22,15 +19,6 @@ const char kSource[] =
 
 const char kHeader7[] = "00007        0001_0002 0003_0004 0310 0800 .... ....:.... ....  SND  12:34:56.78";
 const char kHeader8[] = "00008        0001_0002 0003_0004 0810 0800 .... ....:.... ....  SND  12:34:56.78";
-
-// Runs `qel ARGUMENTS` with its standard output on a full disk (/dev/full);
-// the status and what it said on stderr.
-std::pair<int, std::string> RunQelOnAFullDisk(const TTempDir& dir, const std::string& arguments) {
-  const std::string err = dir.file("full.stderr");
-  const std::string command = ShellQuoted(QEL_TOOL) + " " + arguments + " </dev/null >/dev/full 2>" + ShellQuoted(err);
-  const int raw = std::system(command.c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFileBytes(err)};
-}
 
 class DecodeTool : public ::testing::Test {
  protected:
@@ -112,12 +100,12 @@ TEST_F(DecodeTool, InputsThatCannotBeReadFailAtOnce) {
 // A decoded text or a listing that could not be written is a failure, not a
 // silently cut result.
 TEST_F(DecodeTool, AnOutputThatCannotBeWrittenIsAFailure) {
-  auto [status, err] = RunQelOnAFullDisk(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err, "qel decode: standard output: No space left on device\n");
-  std::tie(status, err) = RunQelOnAFullDisk(Dir, "mode --mode " + Dir.file("modes") + " pair");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err, "qel mode: standard output: No space left on device\n");
+  const TQelRun decode = RunQelOnAFullDisk(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
+  EXPECT_EQ(decode.Status, 1);
+  EXPECT_EQ(decode.Err, "qel decode: standard output: No space left on device\n");
+  const TQelRun mode = RunQelOnAFullDisk(Dir, "mode --mode " + Dir.file("modes") + " pair");
+  EXPECT_EQ(mode.Status, 1);
+  EXPECT_EQ(mode.Err, "qel mode: standard output: No space left on device\n");
 }
 
 }  // namespace

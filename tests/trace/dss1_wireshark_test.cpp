@@ -430,31 +430,6 @@ std::vector<TDissection> WiresharkDissections(const std::string& pdml, const std
   return all;
 }
 
-std::string TsharkProgram() {
-  const char* path = std::getenv("PATH");
-  std::string rest = path ? path : "/usr/bin:/bin";
-  for (std::size_t from = 0; from <= rest.size();) {
-    std::size_t end = rest.find(':', from);
-    if (end == std::string::npos) end = rest.size();
-    const std::filesystem::path candidate = std::filesystem::path(rest.substr(from, end - from)) / "tshark";
-    std::error_code error;
-    if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
-    from = end + 1;
-  }
-  return "";
-}
-
-std::string RunTshark(const std::string& program, const std::string& arguments) {
-  const std::string command = program + " " + arguments + " 2>/dev/null";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return "";
-  std::string out;
-  char chunk[65536];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
-  pclose(pipe);
-  return out;
-}
-
 std::string SampleModes() { return ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/exchange.mode"); }
 
 std::string OctetText(const TOctets& m) {
@@ -469,7 +444,7 @@ std::string OctetText(const TOctets& m) {
 class Dss1Wireshark : public ::testing::Test {
  protected:
   void SetUp() override {
-    Tshark = TsharkProgram();
+    Tshark = TsharkPath();
     if (Tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
   }
   std::string Tshark;
@@ -496,7 +471,7 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
   ASSERT_EQ(writer.Open(capture), 0);
   for (const TOctets& m : messages) ASSERT_EQ(writer.Write({m.data(), m.size(), "09:15:03.55", "RCV"}), 0);
   writer.Close();
-  const std::vector<TDissection> theirs = WiresharkDissections(RunTshark(Tshark, "-r " + capture + " -T pdml"), messages);
+  const std::vector<TDissection> theirs = WiresharkDissections(CommandOutput(Tshark + " -r " + capture + " -T pdml 2>/dev/null"), messages);
   ASSERT_EQ(theirs.size(), messages.size());
 
   int agreeWords = 0, agreeBytes = 0;

@@ -88,23 +88,8 @@ TEST(PcapWriter, AFailedWriteEndsTheExportWithItsReason) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  MSG TYPE      = 0005(SETUP)"), lines.end());
 }
 
-std::string TsharkPath() {
-  for (const char* dir : {"/usr/bin", "/usr/local/bin", "/bin"}) {
-    std::error_code error;
-    if (std::filesystem::is_regular_file(std::string(dir) + "/tshark", error)) return std::string(dir) + "/tshark";
-  }
-  return "";
-}
-
 std::string TsharkFields(const std::string& capture, const std::string& fields) {
-  const std::string tshark = TsharkPath();
-  std::FILE* pipe = popen((tshark + " -r " + capture + " -T fields -E separator=, " + fields + " 2>/dev/null").c_str(), "r");
-  if (!pipe) return "";
-  std::string out;
-  char chunk[4096];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, got);
-  pclose(pipe);
-  return out;
+  return CommandOutput(TsharkPath() + " -r " + capture + " -T fields -E separator=, " + fields + " 2>/dev/null");
 }
 
 // Every DSS1 message of the sample trace, in order, with its direction and
