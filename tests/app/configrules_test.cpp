@@ -12,42 +12,10 @@
 #include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
+#include "support/fakelines.h"
 #include "support/testing.h"
 
 namespace {
-
-// Lines that keep what was done to them, in order.
-struct TEventSerialLine : TSerialLine {
-  std::vector<std::string> Events;
-  std::vector<TSerialParams> Params;
-  bool Opened = false;
-  void SetParams(const TSerialParams& p) override {
-    Params.push_back(p);
-    Events.push_back("params " + p.DeviceName + " baud " + std::to_string(p.BaudRate));
-  }
-  void Open() override { Opened = true; Events.push_back("open"); }
-  void Close() override { Opened = false; Events.push_back("close"); }
-  bool IsOpen() const override { return Opened; }
-  int Read(std::uint8_t*, int) override { return 0; }
-  int Write(const std::uint8_t*, int count) override { return count; }
-  std::uint32_t LastError() const override { return 0; }
-  int InQueCount() override { return 0; }
-  void PurgeIn() override {}
-  void SetBreak(bool) override {}
-};
-
-struct TEventNetworkLine : TNetworkLine {
-  std::vector<std::string> Events;
-  void SetAddress(const std::string& host, const std::string& port) override {
-    Events.push_back("address " + host + " " + port);
-  }
-  void Connect() override { Events.push_back("connect"); }
-  void Listen() override { Events.push_back("listen"); }
-  void CancelListen() override {}
-  void Disconnect() override { Events.push_back("disconnect"); }
-  int Send(const std::uint8_t*, int length) override { return length; }
-  int Receive(std::uint8_t*, int) override { return -1; }
-};
 
 class ConfigApply : public ::testing::Test {
  protected:
@@ -71,50 +39,22 @@ class ConfigApply : public ::testing::Test {
   }
 
   TTestSession T;
-  TEventSerialLine Serial;
-  TEventNetworkLine Network;
+  TFakeSerial Serial;
+  TFakeNetwork Network;
 };
 
 // ------------------------------------------------------------ wait character
 
+// How the dialog reads a typed wait character is in its own test (the
+// configuration dialog's); this is the way back, and the readings past them.
 TEST(WaitChar, ShownAsItselfFrom32To122ElseAsDecimalCode) {
-  EXPECT_EQ(WaitCharText('>'), ">");
-  EXPECT_EQ(WaitCharText(' '), " ");
-  EXPECT_EQ(WaitCharText('z'), "z");
-  EXPECT_EQ(WaitCharText('{'), "<123>");
-  EXPECT_EQ(WaitCharText(13), "<13>");
-  EXPECT_EQ(WaitCharText(31), "<31>");
-  EXPECT_EQ(WaitCharText(0), "<0>");
-  EXPECT_EQ(WaitCharText(255), "<255>");
-}
-
-TEST(WaitChar, EmptyOrBlankGivesTheDefaultPrompt) {
-  EXPECT_EQ(ReadWaitChar("", 'x'), '>');
-  EXPECT_EQ(ReadWaitChar("   ", 'x'), '>');
-}
-
-TEST(WaitChar, ALetterWithBlanksAroundIsThatLetter) {
-  EXPECT_EQ(ReadWaitChar("  $  ", '>'), '$');
-  EXPECT_EQ(ReadWaitChar("abc", '>'), 'a');
-  EXPECT_EQ(ReadWaitChar("\t#", '>'), '#');
-}
-
-TEST(WaitChar, ADecimalCodeInAnglesIsStoredAndShownAgain) {
-  const std::uint8_t code = ReadWaitChar("<13>", '>');
-  EXPECT_EQ(code, 13);
-  EXPECT_EQ(WaitCharText(code), "<13>");
-  EXPECT_EQ(ReadWaitChar(" <7x", '>'), 7);   // digits up to the first non-digit
-  EXPECT_EQ(ReadWaitChar("<0>", '>'), 0);
-  EXPECT_EQ(ReadWaitChar("<255>", '>'), 255);
-  EXPECT_EQ(ReadWaitChar("<0065>", '>'), 'A');
-}
-
-TEST(WaitChar, AnAngleWithoutDigitsOrBeyondACharacterKeepsTheField) {
-  EXPECT_EQ(ReadWaitChar("<", 'q'), 'q');
-  EXPECT_EQ(ReadWaitChar("<a>", 'q'), 'q');
-  EXPECT_EQ(ReadWaitChar("< 13>", 'q'), 'q');
-  EXPECT_EQ(ReadWaitChar("<256>", 'q'), 'q');
-  EXPECT_EQ(ReadWaitChar("<99999999999999999999>", 'q'), 'q');
+  const std::pair<int, std::string> shown[] = {{'>', ">"},     {' ', " "},      {'z', "z"},    {'{', "<123>"},
+                                               {13, "<13>"},   {31, "<31>"},    {0, "<0>"},    {255, "<255>"}};
+  for (const auto& [code, text] : shown) EXPECT_EQ(WaitCharText(static_cast<std::uint8_t>(code)), text) << code;
+  const std::pair<std::string, int> read[] = {{"   ", '>'},     {"abc", 'a'},    {"\t#", '#'},  {" <7x", 7},
+                                              {"<0>", 0},       {"<255>", 255},  {"<0065>", 'A'}, {"<", 'q'},
+                                              {"< 13>", 'q'},   {"<a>", 'q'},    {"<99999999999999999999>", 'q'}};
+  for (const auto& [typed, code] : read) EXPECT_EQ(ReadWaitChar(typed, 'q'), code) << typed;
 }
 
 // ------------------------------------------------------------ choices
@@ -126,37 +66,6 @@ TEST(ConfigChoices, APortTypedOutsideTheListIsNoPort) {
   EXPECT_EQ(PortIndexOfText("8023"), kNoPortIndex);
   EXPECT_EQ(PortIndexOfText(""), kNoPortIndex);
   EXPECT_EQ(PortIndexOfText("Telnets"), kNoPortIndex);
-}
-
-TEST(ConfigChoices, ComPortsBeyondTheFourOfferedAreKept) {
-  EXPECT_EQ(ComPortChoice(3), 3);
-  EXPECT_EQ(ComPortChoice(4), -1);
-  EXPECT_EQ(ComPortChoice(7), -1);
-  EXPECT_EQ(ComPortOfChoice(-1, 6), 6);  // COM7 from a file still opens COM7
-  EXPECT_EQ(ComPortOfChoice(1, 6), 1);
-}
-
-TEST(ConfigChoices, StopAndDataBitsKeepCodesTheDialogDoesNotOffer) {
-  EXPECT_EQ(StopBitsChoice(0), 0);
-  EXPECT_EQ(StopBitsChoice(1), 1);
-  EXPECT_EQ(StopBitsChoice(2), 1);
-  EXPECT_EQ(StopBitsOfChoice(1, 1), 1);  // 1.5 stop bits shown as "2 bits", kept
-  EXPECT_EQ(StopBitsOfChoice(0, 1), 0);
-  EXPECT_EQ(StopBitsOfChoice(1, 0), 2);
-  EXPECT_EQ(DataBitsChoice(3), 0);
-  EXPECT_EQ(DataBitsChoice(4), 1);
-  EXPECT_EQ(DataBitsChoice(1), 1);
-  EXPECT_EQ(DataBitsOfChoice(1, 1), 1);  // 5 data bits kept
-  EXPECT_EQ(DataBitsOfChoice(0, 1), 3);
-  EXPECT_EQ(DataBitsOfChoice(1, 3), 4);
-  EXPECT_EQ(DataBitsOfChoice(0, 4), 3);
-}
-
-TEST(ConfigChoices, ComboValuesPastTheItemsShowNothingAndStay) {
-  EXPECT_EQ(ComboChoice(2, kEndOfLineItems.size()), 2);
-  EXPECT_EQ(ComboChoice(5, kEndOfLineItems.size()), -1);
-  EXPECT_EQ(ValueOfChoice(-1, 9), 9);
-  EXPECT_EQ(ValueOfChoice(3, 9), 3);
 }
 
 // ------------------------------------------------------------ Browse
@@ -200,15 +109,6 @@ TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
   EXPECT_FALSE(FileEditInfo(feLog).Hidden);
 }
 
-TEST(ConfigBrowse, TheDialogIsPresetWithTheEditAndTheOrnetEditTakesADirectory) {
-  const TFileDialog dialog = BrowseDialog(feCommand, "/data/lookup.fil");
-  EXPECT_FALSE(dialog.Save);
-  EXPECT_EQ(dialog.InitialName, "/data/lookup.fil");
-  EXPECT_EQ(dialog.Filter, FileEditInfo(feCommand).Filter);
-  EXPECT_EQ(BrowsedName(feOrnet, "/srv/ornet/KASP.MSG"), "/srv/ornet/");
-  EXPECT_EQ(BrowsedName(feLog, "/srv/ornet/today.log"), "/srv/ornet/today.log");
-}
-
 // ------------------------------------------------------------ attributes
 
 TEST(ConfigAttributes, ButtonsOpenTheChooserWithTheirCaptionOnTheirBlock) {
@@ -233,25 +133,6 @@ TEST(ConfigAttributes, ThePaletteHoldsSixteenColoursAndTheDefaults) {
   for (TColor c : {colors::Black, colors::White, colors::Red, colors::Green, colors::Blue, colors::Yellow}) {
     EXPECT_TRUE(distinct.count(c)) << std::hex << c;
   }
-}
-
-TEST(ConfigAttributes, TheChooserEditsThreeStylesAndKeepsStrikeOut) {
-  TAttributeBlock block{colors::Blue, colors::White, fsBold | fsStrikeOut, 8, {}};
-  TAttributeChoice choice = ChoiceOf(block);
-  EXPECT_TRUE(choice.HasStyle(fsBold));
-  choice.SetStyle(fsBold, false);
-  choice.SetStyle(fsUnderline, true);
-  choice.Foreground = colors::Red;
-  StoreChoice(choice, block);
-  EXPECT_EQ(block.Foreground, colors::Red);
-  EXPECT_EQ(block.Background, colors::White);
-  EXPECT_EQ(block.Style, fsUnderline | fsStrikeOut);
-  EXPECT_EQ(block.Size, 8);
-}
-
-TEST(ConfigAttributes, AFontNameIsCutToForty) {
-  EXPECT_EQ(StoredFontName(std::string(50, 'F')), std::string(40, 'F'));
-  EXPECT_EQ(StoredFontName("Liberation Mono"), "Liberation Mono");
 }
 
 // ------------------------------------------------------------ CompareSettings

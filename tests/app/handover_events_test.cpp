@@ -30,37 +30,6 @@ void ExpectDisconnectedControls(const TConnectionControls& c) {
   EXPECT_FALSE(c.NetworkDisconnectButton);
 }
 
-TEST(HandoverEvents, ConnectedThenClosedByTheHostShowsSessionClosedOnce) {
-  TEventsFixture f;
-  f.Events.QelSocketSessionConnected();
-  EXPECT_TRUE(f.S.Transmit->NetworkConnected);
-  EXPECT_FALSE(f.Events.Controls.ConnectItem);
-  EXPECT_FALSE(f.Events.Controls.NetworkConnectButton);
-  EXPECT_TRUE(f.Events.Controls.DisconnectItem);
-  EXPECT_TRUE(f.Events.Controls.NetworkDisconnectButton);
-  EXPECT_TRUE(f.S.Status.Connected);
-
-  f.Events.QelSocketSessionClosed();
-  f.Events.QelSocketSessionClosed();
-  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Session Closed!"});
-  EXPECT_EQ(f.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
-  EXPECT_FALSE(f.S.Transmit->NetworkConnected);
-  EXPECT_FALSE(f.S.Status.Connected);
-  ExpectDisconnectedControls(f.Events.Controls);
-  EXPECT_EQ(f.Ended, std::vector<std::string>{"Session Closed!"});
-}
-
-TEST(HandoverEvents, ARefusedConnectionShowsTheTextAndLeavesItDisconnected) {
-  TEventsFixture f;
-  f.S.Transmit->ConnectionControl(ckNetwork, ctOpen);
-  f.Events.QelSocketErrorOccurred("Connection refused");
-  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Connection refused"});
-  EXPECT_FALSE(f.S.Transmit->NetworkSessionUp());
-  EXPECT_EQ(f.Network.Disconnects, 0);  // never connected: nothing to take down
-  ExpectDisconnectedControls(f.Events.Controls);
-  EXPECT_EQ(f.Ended, std::vector<std::string>{"Connection refused"});
-}
-
 TEST(HandoverEvents, AnErrorOnAnOpenSessionClosesItFirst) {
   TEventsFixture f;
   f.Events.QelSocketSessionConnected();

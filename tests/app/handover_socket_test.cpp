@@ -67,23 +67,6 @@ TEST(HandoverSocket, NothingToReadOrTheOrderlyEndStopsTheLoop) {
   EXPECT_EQ(f.Shown, "");
 }
 
-TEST(HandoverSocket, DataLeftInTheSocketUnderABoxIsReadAfterIt) {
-  THandoverFixture f;
-  f.Desktop.OnShow = [&](const TMessageBox&) {
-    f.Network.Waiting = "late data";
-    f.Handover.QelSocketDataAvailable();
-    f.Handover.TimerTick();  // the box is still up: nothing yet
-  };
-  f.S.Errors->ReportError(ekMessage, 0, "Disk trouble");
-  EXPECT_TRUE(f.Network.Asked.empty());
-  EXPECT_EQ(f.Queued(wmSocketReceive), 0);
-
-  f.Handover.TimerTick();
-  EXPECT_EQ(f.Queued(wmSocketReceive), 1);
-  f.Desktop.Pump();
-  EXPECT_EQ(f.Shown, "late data");
-}
-
 TEST(HandoverSocket, HeldScreenLeavesTheDataInTheSocketUntilReleased) {
   THandoverFixture f;
   f.Handover.HoldScreenOn();

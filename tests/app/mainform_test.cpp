@@ -250,13 +250,6 @@ TEST_F(MainFormTest, QuorixCaptionsAndHints) {
   EXPECT_FALSE(QuorixButtonText(qbMini).OneShot);
 }
 
-TEST_F(MainFormTest, LogWithoutANameIsRefused) {
-  Form.LogFile();
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(BoxText(0), "No LogFile Name specified\rCorrect in the Setup|Configure|Files");
-  EXPECT_FALSE(S.Files->LogOpen);
-}
-
 TEST_F(MainFormTest, ASerialPortThatCannotOpenLeavesConnectEnabled) {
   // No serial line is wired: the open fails as a missing device does.
   Form.ConnectSerial();
@@ -264,17 +257,6 @@ TEST_F(MainFormTest, ASerialPortThatCannotOpenLeavesConnectEnabled) {
   EXPECT_TRUE(Form.Events.Controls.SerialConnectButton);
   EXPECT_FALSE(Form.Events.Controls.DisconnectItem);
   EXPECT_FALSE(S.Transmit->SerialConnected);
-}
-
-TEST_F(MainFormTest, TransferStartAndEndMoveTheGaugeAndTheTransferCommands) {
-  Form.TransferStarted(5000);
-  EXPECT_FALSE(Form.State.TransfersEnabled);
-  EXPECT_TRUE(Form.State.GaugeVisible);
-  EXPECT_EQ(Form.State.GaugeMax, 5000);
-  EXPECT_EQ(Form.State.GaugeProgress, 0);
-  Form.TransferEnded();
-  EXPECT_TRUE(Form.State.TransfersEnabled);
-  EXPECT_FALSE(Form.State.GaugeVisible);
 }
 
 TEST_F(MainFormTest, CancelEndsPasteSimulateAndPlaybackButNoOtherJob) {

@@ -66,14 +66,6 @@ TEST(Modem, DialSendsTheDialStringTheNumberAndACarriageReturn) {
   EXPECT_EQ(f.Serial.Sent, "ATDT5551234\r");
 }
 
-TEST(Modem, InitSendsTheInitStringAsTyped) {
-  TModemFixture f;
-  f.Modem.InitModemStringEdtChange("ATZ<CR>");
-  f.Modem.DBSInitModemClick();
-  f.Tick();
-  EXPECT_EQ(f.Serial.Sent, "ATZ\r\n");
-}
-
 TEST(Modem, EveryButtonIsRefusedWithoutAnOpenSerialPort) {
   TModemFixture f;
   f.S.Transmit->SerialConnected = false;
@@ -141,14 +133,6 @@ TEST(Modem, AMissingDialListIsReportedAndLeavesTheListEmpty) {
   const std::string expected =
       "File access error. File = " + f.S.ProgramDirectory + "QELWIN.TEL\rError = The system cannot find the file specified.";
   EXPECT_EQ(f.T.Desktop.Boxes[0].Box.Text.substr(0, expected.size()), expected);
-}
-
-TEST(Modem, ShowingTheToolbarOffersPlaceholdersHidingEmptiesTheList) {
-  TModemFixture f;
-  f.Modem.ToolbarVisibilityChanged(true);
-  EXPECT_EQ(f.Modem.DialList, (std::vector<std::string>{"Vorp", "Vorp1", "Vorp2", "Vorp3"}));
-  f.Modem.ToolbarVisibilityChanged(false);
-  EXPECT_TRUE(f.Modem.DialList.empty());
 }
 
 }  // namespace

@@ -168,10 +168,3 @@ TEST_F(ReconnectForm, TheUsersDisconnectIsNoDropAndEndsAWait) {
   EXPECT_EQ(Line.Connects, 1);
 }
 
-TEST_F(ReconnectForm, WithReconnectingOffADropIsTheBoxItAlwaysWas) {
-  T.S->Connection.Reconnect = 0;
-  Up();
-  Form.Events.QelSocketSessionClosed();
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Session Closed!");
-}

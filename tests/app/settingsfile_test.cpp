@@ -16,11 +16,6 @@
 namespace {
 const std::string CR = "\r";
 
-std::string Padded(std::string text) {
-  text.resize(96, ' ');
-  return text;
-}
-
 std::string RecordBytes(const TSetupRecord& r) {
   return std::string(reinterpret_cast<const char*>(&r), sizeof r);
 }
@@ -249,22 +244,6 @@ TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
             "File access error. File = " + t.Dir.file("io.mse") + CR + "Error = " +
                 Padded("The request could not be performed because of an I/O device error."));
   EXPECT_FALSE(std::filesystem::exists(t.Dir.file("io.mse")));
-}
-
-TEST(SettingsFile, OpenDialogRunsTheLoad) {
-  TTestSession t;
-  const std::string name = t.Dir.file("pick.mse");
-  ASSERT_EQ(WriteSettingsRecord(name, OddRecord()), 0u);
-  bool loaded = false;
-  t.S->SettingsFiles->SettingsLoaded = [&] { loaded = true; };
-  t.Desktop.DialogAnswers.push_back(name);
-  EXPECT_TRUE(t.S->SettingsFiles->Open());
-  ASSERT_EQ(t.Desktop.Dialogs.size(), 1u);
-  EXPECT_EQ(t.Desktop.Dialogs[0].Title, "Open QEL Settings File");
-  EXPECT_TRUE(t.Desktop.Dialogs[0].MustExist);
-  EXPECT_FALSE(t.Desktop.Dialogs[0].Save);
-  EXPECT_TRUE(loaded);
-  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(OddRecord()));
 }
 
 TEST(BareFileName, DropsTheDirectoryAndTheExtension) {

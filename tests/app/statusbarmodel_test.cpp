@@ -125,33 +125,6 @@ TEST(StatusBarTimer, ResourcesRepaintOnlyWhenAFigureChanged) {
   EXPECT_TRUE(bar.ResourcesTick(figures, {10000001, 175 * 1048576 + 104858, 4.44}));
 }
 
-TEST(StatusBarClick, SwitchesModeSwapsHintsAndForgetsWhatWasDrawn) {
-  TStatusBarModel bar;
-  EXPECT_EQ(bar.Hint, "Click to see system resources");
-  EXPECT_EQ(bar.Hint2, "Click to see clock");
-  bar.ClockTick("09:30:00");
-  ASSERT_TRUE(bar.Click());
-  EXPECT_EQ(bar.PanelMode, pmResources);
-  EXPECT_EQ(bar.Hint, "Click to see clock");
-  EXPECT_EQ(bar.Hint2, "Click to see system resources");
-  EXPECT_TRUE(bar.ResourcesTick({1, 2, 3, 4, 5, 6}));
-  ASSERT_TRUE(bar.Click());
-  EXPECT_EQ(bar.PanelMode, pmClock);
-  EXPECT_EQ(bar.Hint, "Click to see system resources");
-  // The same time as before the switch is drawn again.
-  EXPECT_TRUE(bar.ClockTick("09:30:00"));
-  ASSERT_TRUE(bar.Click());
-  EXPECT_TRUE(bar.ResourcesTick({1, 2, 3, 4, 5, 6}));
-}
-
-TEST(StatusBarClick, RefusedWhenClicksAreNotAllowed) {
-  TStatusBarModel bar;
-  bar.AllowClick = false;
-  EXPECT_FALSE(bar.Click());
-  EXPECT_EQ(bar.PanelMode, pmClock);
-  EXPECT_EQ(bar.Hint, "Click to see system resources");
-}
-
 TEST(StatusBarGauge, SettersKeepTheirRules) {
   TStatusBarModel bar;
   EXPECT_EQ(bar.GaugeMin, 0);
@@ -206,16 +179,6 @@ TEST(StatusBarGauge, AnEmptyOrInvertedRangeShowsNothingAndNeverOverflows) {
   ASSERT_TRUE(big.SetGaugeProgress(most - 1));
   EXPECT_EQ(big.GaugePercent(), 99);
   EXPECT_EQ(big.GaugeBarWidth(100), 99);
-}
-
-TEST(StatusBarGauge, PanelEightShowsTheGaugeInsteadOfTheScreenSize) {
-  TStatusBarModel bar;
-  bar.ScreenSize = true;
-  bar.SetGauge(true);
-  EXPECT_TRUE(bar.GaugeShown());
-  EXPECT_EQ(bar.IndicatorText(7), "");
-  bar.SetGauge(false);
-  EXPECT_EQ(bar.IndicatorText(7), "132x24");
 }
 
 TEST(StatusBarGauge, PanelEightCountsARunningReceiveUnlessTheGaugeShows) {

@@ -27,10 +27,6 @@
 namespace {
 const std::string CR = "\r";
 
-std::string Padded(std::string sentence) {
-  sentence.resize(96, ' ');
-  return sentence;
-}
 const std::string kNoSuchFile = Padded("The system cannot find the file specified.");
 
 // ------------------------------------------------------------ the file format

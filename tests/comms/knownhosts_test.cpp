@@ -100,13 +100,6 @@ TEST_F(KnownHosts, HashedNamesAreMatchedByTheirHmac) {
   EXPECT_FALSE(TKnownHosts::HostFieldMatches("|1|bm90IGJhc2U2NA|", "example.org")) << "a damaged hash";
 }
 
-TEST_F(KnownHosts, ADifferentKeyOfTheSameTypeIsAChangeAndNamesTheLine) {
-  Write("other.example ssh-ed25519 " + std::string(kKeyB) + "\nexample.org ssh-ed25519 " + kKeyB + "\n");
-  const THostKeyCheck check = Check("example.org", 22, kKeyA);
-  EXPECT_EQ(check.Status, hkChanged);
-  EXPECT_EQ(check.Where, File + ":2");
-}
-
 TEST_F(KnownHosts, AnyMatchingEntryOfTheTypeMakesTheKeyKnown) {
   // A host may have several keys of a type listed (a key being rolled over).
   Write("example.org ssh-ed25519 " + std::string(kKeyB) + "\nexample.org ssh-ed25519 " + kKeyA + "\n");

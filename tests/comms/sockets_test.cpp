@@ -140,15 +140,6 @@ TEST_F(Sockets, HostNamesAndAPortInTheAddressAreAccepted) {
   ::close(host);
 }
 
-TEST_F(Sockets, ARefusedCallIsReportedAndNeverConnected) {
-  Log.Attach(Net);
-  ConnectTo("127.0.0.1", FreePort());
-  ASSERT_TRUE(RunUntil([&] { return !Log.Events.empty(); }));
-  RunFor(50);
-  EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10061 Connection refused"});
-  EXPECT_EQ(Net.ClientSocket(), -1);  // the failed socket is not kept
-}
-
 TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
   ConnectTo("127.0.0.1", FreePort());
   ASSERT_TRUE(RunUntil([&] { return !Desktop.Boxes.empty(); }));
@@ -156,21 +147,6 @@ TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
   EXPECT_EQ(box.Text, "Error 10061 in function FD_CONNECT\r\nConnection refused");
   EXPECT_EQ(box.Caption, "WINSOCK ERROR");
   EXPECT_EQ(box.Buttons, unsigned(mbOK | mbCancel));
-}
-
-TEST_F(Sockets, TheHostClosingEndsTheSessionOnceAfterItsLastBytes) {
-  TLoopbackHost peer;
-  Log.Attach(Net);
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
-  SendAll(host, "goodbye");
-  ::close(host);
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("closed"); }));
-  RunFor(100);
-  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "closed"}));
-  EXPECT_EQ(Log.Data, "goodbye");
-  EXPECT_EQ(Net.ClientSocket(), -1);
 }
 
 TEST_F(Sockets, DataNotReadIsAnnouncedOnceUntilTheNextReceive) {

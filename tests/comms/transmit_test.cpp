@@ -7,93 +7,12 @@
 #include "comms/lines.h"
 #include "comms/transmit.h"
 #include "log/logfiles.h"
+#include "support/fakelines.h"
 #include "support/testing.h"
 #include "terminal/interpreter.h"
 #include "transfer/engine.h"
 
 namespace {
-using TBytes = std::vector<std::uint8_t>;
-
-class TFakeSerial : public TSerialLine {
- public:
-  void SetParams(const TSerialParams& p) override { Params.push_back(p); }
-  void Open() override {
-    if (OpenError) throw ECommError("Unable to open com port (Error: 2) ", 2);
-    Opened = true;
-  }
-  void Close() override { Opened = false; ++Closes; }
-  bool IsOpen() const override { return Opened; }
-  int Read(std::uint8_t*, int) override { return 0; }
-  int Write(const std::uint8_t* b, int n) override {
-    ++WriteCalls;
-    if (Failures > 0) {
-      --Failures;
-      return -1;
-    }
-    Writes.emplace_back(b, b + n);
-    return n;
-  }
-  std::uint32_t LastError() const override { return Error; }
-  int InQueCount() override { return 0; }
-  void PurgeIn() override { ++Purges; }
-  void SetBreak(bool on) override { Breaks.push_back(on); }
-
-  bool OpenError = false;
-  bool Opened = false;
-  int Closes = 0;
-  int Failures = 0;  // the next writes that fail
-  int WriteCalls = 0;
-  std::uint32_t Error = 5;
-  int Purges = 0;
-  std::vector<TSerialParams> Params;
-  std::vector<TBytes> Writes;
-  std::vector<bool> Breaks;
-  TBytes All() const {
-    TBytes all;
-    for (const TBytes& w : Writes) all.insert(all.end(), w.begin(), w.end());
-    return all;
-  }
-};
-
-class TFakeNetwork : public TNetworkLine {
- public:
-  void SetAddress(const std::string& host, const std::string& port) override {
-    Host = host;
-    Port = port;
-  }
-  void Connect() override { ++Connects; }
-  void Listen() override { ++Listens; }
-  void CancelListen() override { ++CancelListens; }
-  void Disconnect() override { ++Disconnects; }
-  int Send(const std::uint8_t* b, int n) override {
-    Sends.emplace_back(b, b + n);
-    return n;
-  }
-  int Receive(std::uint8_t*, int length) override {
-    ReceiveLengths.push_back(length);
-    return -1;
-  }
-  bool SendBreak() override {
-    ++Breaks;
-    return true;
-  }
-  void SetTerminalSize(int columns, int rows) override { Sizes.emplace_back(columns, rows); }
-  bool SetAllowedCallers(const std::string& list, std::string& error) override {
-    Allowed = list;
-    return TNetworkLine::SetAllowedCallers(list, error);  // a line that cannot filter callers
-  }
-  std::string Host, Port, Allowed;
-  int Connects = 0, Listens = 0, CancelListens = 0, Disconnects = 0, Breaks = 0;
-  std::vector<std::pair<int, int>> Sizes;
-  std::vector<TBytes> Sends;
-  std::vector<int> ReceiveLengths;
-  TBytes All() const {
-    TBytes all;
-    for (const TBytes& s : Sends) all.insert(all.end(), s.begin(), s.end());
-    return all;
-  }
-};
-
 struct Transmit : ::testing::Test {
   TTestSession T;
   TFakeSerial Serial;
@@ -316,13 +235,6 @@ TEST_F(Transmit, NothingOpenDropsTheByteButTheCaptureRecordsIt) {
   EXPECT_TRUE(Network.Sends.empty());
   EXPECT_EQ(T.S->Files->CaptureCount(), 1u);
   T.S->Files->StopEscapeLog();
-}
-
-TEST_F(Transmit, BreakOnSerialWaitsAQuarterSecond) {
-  Path().SerialConnected = true;
-  Path().SendBreak();
-  EXPECT_EQ(Serial.Breaks, (std::vector<bool>{true, false}));
-  EXPECT_EQ(T.Desktop.Waits, std::vector<int>{250});
 }
 
 TEST_F(Transmit, BreakOnTelnetIsIacBrkAndNothingElsewhere) {

@@ -119,13 +119,6 @@ TEST(SettingsRecord, DefaultsMatchTheLayoutByteForByte) {
   }
 }
 
-
-TEST(SettingsRecord, TabStopsAreSetEveryEighthIndexOnly) {
-  TSetupRecord r;
-  r.ApplyDefaults();
-  for (int i = 0; i < 132; ++i) EXPECT_EQ(r.TabStops[i], (i >= 8 && i % 8 == 0) ? 1 : 0) << i;
-}
-
 TEST(SettingsRecord, LongTextsAreCutAndStaleBytesBehindTheLengthStay) {
   TSetupRecord r;
   r.ApplyDefaults();

@@ -1,7 +1,6 @@
 // The status bar, the memo viewer, the mode name dialog and the modem toolbar,
 // offscreen: what they show, what a click or a key does, and how they look.
 #include <QAction>
-#include <QApplication>
 #include <QGroupBox>
 #include <QImage>
 #include <QTextBlock>
@@ -9,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QtTest>
 
 #include "app/modemdial.h"
@@ -35,42 +33,6 @@ int CountColour(const QImage& image, const QRect& rect, QRgb colour) {
   return count;
 }
 
-// Pixels much darker than the window colour inside rect, the frame left out.
-int CountInk(const QImage& image, const QRect& rect) {
-  int count = 0;
-  for (int y = rect.top() + 2; y <= rect.bottom() - 2; ++y) {
-    for (int x = rect.left() + 2; x <= rect.right() - 2; ++x) {
-      if (qGray(image.pixel(x, y)) < 100) ++count;
-    }
-  }
-  return count;
-}
-
-QImage Shot(QWidget& widget, const QString& name) {
-  const QImage image = widget.grab().toImage();
-  image.save(ArtifactPath(name));
-  return image;
-}
-
-// Runs action on the next modal window that opens (polled, as a user would
-// wait for it), so a test can answer a modal exec.
-void OnNextModal(std::function<void(QWidget*)> action) {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, action] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible()) return;
-    timer->stop();
-    timer->deleteLater();
-    action(modal);
-  });
-  timer->start();
-}
-
-TStatusIndicators Indicators() {
-  TStatusIndicators status;
-  return status;
-}
 }  // namespace
 
 class TBarsTest : public QObject {
@@ -99,7 +61,7 @@ void TBarsTest::statusBarClockModeShowsEachIndicator() {
   bar.show();
   QVERIFY(QTest::qWaitForWindowExposed(&bar));
   bar.SetKeyLocks({true, true, false});
-  TStatusIndicators status = Indicators();
+  TStatusIndicators status;
   status.LogStatus = true;
   status.Connected = true;
   status.LinesInBuffer = 150;
@@ -360,15 +322,12 @@ void TBarsTest::modeDialogBrowseTakesTheChosenLine() {
   dialog.show();
   QString title;
   bool browseEnabledMeanwhile = true;
-  OnNextModal([&](QWidget* modal) {
-    auto* memo = qobject_cast<TQelMemoForm*>(modal);
-    if (!memo) return modal->close();
+  WhenShown<TQelMemoForm>([&](TQelMemoForm* memo) {
     title = memo->windowTitle();
     browseEnabledMeanwhile = dialog.BrowseButton()->isEnabled();
     Shot(*memo, QStringLiteral("modelist.png"));
     QTest::keyClick(memo->TextView(), Qt::Key_Down);
     QTest::keyClick(memo->TextView(), Qt::Key_Return);
-    return true;
   });
   dialog.Browse();
   QCOMPARE(title, QStringLiteral("List of available modes. Select and press 'RETURN'"));
@@ -378,7 +337,7 @@ void TBarsTest::modeDialogBrowseTakesTheChosenLine() {
   QVERIFY(t.Desktop.Boxes.empty());
 
   // Cancelling the list keeps the name.
-  OnNextModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+  WhenShown<TQelMemoForm>([](TQelMemoForm* memo) { QTest::keyClick(memo, Qt::Key_Escape); });
   dialog.Browse();
   QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("MSG_HEADER"));
 }
@@ -397,9 +356,7 @@ void TBarsTest::modeDialogBrowseReportsAMissingList() {
 
 void TBarsTest::modeDialogAskGivesTheNameOrNothing() {
   TTestSession t;
-  OnNextModal([](QWidget* modal) {
-    auto* dialog = qobject_cast<TModeDialogBox*>(modal);
-    QVERIFY(dialog);
+  WhenShown<TModeDialogBox>([](TModeDialogBox* dialog) {
     QCOMPARE(dialog->NameEdit()->text(), QStringLiteral("MSG_HEADER"));
     QVERIFY(dialog->testAttribute(Qt::WA_WState_Visible));
     QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -410,7 +367,7 @@ void TBarsTest::modeDialogAskGivesTheNameOrNothing() {
   QVERIFY(name.has_value());
   QCOMPARE(QString::fromStdString(*name), QStringLiteral("dss1_setup"));
 
-  OnNextModal([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
+  WhenShown<TModeDialogBox>([](TModeDialogBox* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
   name = TModeDialogBox::Ask(t.Desktop, *t.S->Errors, nullptr, "MSG_HEADER", "");
   QVERIFY(!name.has_value());
 }

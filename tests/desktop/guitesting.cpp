@@ -16,6 +16,22 @@ QString ArtifactPath(const QString& name) {
   return dir + QLatin1Char('/') + name;
 }
 
+QImage Shot(QWidget& widget, const QString& name) {
+  const QImage image = widget.grab().toImage();
+  image.save(ArtifactPath(name));
+  return image;
+}
+
+int CountInk(const QImage& image, const QRect& rect) {
+  int count = 0;
+  for (int y = rect.top() + 2; y <= rect.bottom() - 2; ++y) {
+    for (int x = rect.left() + 2; x <= rect.right() - 2; ++x) {
+      if (qGray(image.pixel(x, y)) < 100) ++count;
+    }
+  }
+  return count;
+}
+
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   while (!done()) {

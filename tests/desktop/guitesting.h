@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QImage>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -19,6 +20,11 @@ class TSession;
 // A file name under the build's artifacts folder (made on first use); tests
 // save screenshots there and name them in failure messages.
 QString ArtifactPath(const QString& name);
+
+// The widget's picture, saved under name as an artifact.
+QImage Shot(QWidget& widget, const QString& name);
+// Pixels much darker than the window colour inside rect, its 2-pixel frame left out.
+int CountInk(const QImage& image, const QRect& rect);
 
 // Runs the event loop until done() holds or timeoutMs pass; done()'s last answer.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -6,10 +6,10 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QToolBar>
 #include <QScrollBar>
 #include <QToolButton>
-#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -59,18 +59,9 @@ void Collect(int fd, std::string& got) {
   }
 }
 
-// Answers the next modal box (a session's end is one) with its default button.
+// Answers the next box (a session's end is one) with its default button.
 void CloseNextBox() {
-  auto* timer = new QTimer;
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible()) return;
-    timer->stop();
-    timer->deleteLater();
-    QTest::keyClick(modal, Qt::Key_Return);
-  });
-  timer->start();
+  WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
 }
 
 // A window on a fresh program directory, started without questions.
@@ -92,11 +83,6 @@ struct TWindow {
     S().Settings.Port = 0;
     A().ConnectNetwork->trigger();
     return host.AcceptOne();
-  }
-  void Receive(const std::string& bytes) {
-    S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    WaitFor([&] { return S().Screen->PendingDamage().Empty(); });
-    QTest::qWait(40);
   }
 };
 }  // namespace
@@ -401,19 +387,6 @@ class TMainWindowTest : public QObject {
     // That Esc ended the hold and nothing else: the host got no ESC.
     QVERIFY(ReceiveFor(peer, 200).find('\x1b') == std::string::npos);
     ::close(peer);
-  }
-
-  void ResetTerminalIn132ColumnsFitsTheWindow() {
-    TWindow t;
-    const int width80 = t.W->ScreenView()->width();
-    t.S().Settings.ScreenSize = 1;
-    t.A().ResetTerminal->trigger();
-    QTest::qWait(50);
-    const int width132 = t.W->ScreenView()->width();
-    QCOMPARE(width132, t.W->ScreenView()->SizeForColumns(132).width());
-    QVERIFY(width132 > width80);
-    t.Receive("\x1b[1;100Hcolumn 100");
-    t.W->grab().save(ArtifactPath("mainwindow-132.png"));
   }
 };
 

@@ -37,26 +37,8 @@ std::string FileBytes(const QString& name) {
   return file.readAll().toStdString();
 }
 
-struct TShownWindow {
-  TTempDir Dir;
-  std::unique_ptr<TMainWindow> W;
-  TShownWindow() {
-    TWindowOptions options;
-    options.SkipBackgroundFile = true;
-    W = std::make_unique<TMainWindow>(Dir.path().string(), options);
-    W->show();
-    W->StartUp();
-    if (QWidget* panel = W->findChild<QWidget*>("QelStartupPanel")) QTest::mouseClick(panel, Qt::LeftButton);
-  }
-  TSession& S() { return W->Session(); }
-  void Receive(const std::string& bytes) {
-    S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    Settle();
-  }
-  void Settle() {
-    WaitFor([&] { return S().Screen->PendingDamage().Empty(); });
-    QTest::qWait(60);
-  }
+// The started window, with its pictures saved as artifacts.
+struct TShownWindow : TStartedWindow {
   void Save(QWidget* widget, const char* name) { QVERIFY(widget->grab().save(ArtifactPath(name))); }
 };
 }  // namespace

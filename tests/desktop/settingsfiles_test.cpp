@@ -98,11 +98,11 @@ class TSettingsFilesTest : public QObject {
     TStartedWindow t;
     std::string asked;
     t.W->Desktop().OnFileDialog = [&](const TFileDialog& dialog) -> std::optional<std::string> {
-      asked = dialog.Title;
+      asked = dialog.Title + (dialog.MustExist && !dialog.Save ? ", an existing file" : "");
       return site.Settings;
     };
     t.W->Actions().Open->trigger();
-    QCOMPARE(asked, std::string("Open QEL Settings File"));
+    QCOMPARE(asked, std::string("Open QEL Settings File, an existing file"));
     QCOMPARE(t.W->windowTitle(), QString::fromStdString("QEL for Windows : [" + site.Settings + "]"));
     ExpectTheSiteApplied(t);
   }

@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
-#include <QTimer>
 #include <QtTest>
 #include <cstdlib>
 
@@ -43,19 +42,6 @@ bool ScreenShows(TSession& s, const std::string& text) {
   return false;
 }
 
-// Answers the next modal box of its kind as soon as it is up.
-template <typename TDialog, typename TAnswer>
-void WhenUp(TAnswer answer) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-    auto* dialog = qobject_cast<TDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    poll->stop();
-    poll->deleteLater();
-    answer(dialog);
-  });
-  poll->start(20);
-}
 }  // namespace
 
 class TSshWindowTest : public QObject {
@@ -70,15 +56,11 @@ class TSshWindowTest : public QObject {
   void ConnectsOverSshFromTheConfigurationDialog() {
     TSshServer server(Dir.path().string());
     QVERIFY(server.Ready());
-    TTempDir home;
-    TWindowOptions options;
-    options.SkipBackgroundFile = true;
-    TMainWindow window(home.path().string(), options);
-    window.show();
-    window.StartUp();
+    TStartedWindow started;
+    TMainWindow& window = *started.W;
     const std::string known = Dir.file("known_hosts");
 
-    WhenUp<TConfigDialog>([&](TConfigDialog* dialog) {
+    WhenShown<TConfigDialog>([&](TConfigDialog* dialog) {
       dialog->Pages()->setCurrentIndex(2);
       FieldOf(dialog, "Host Name:")->setText("127.0.0.1");
       const TConfigDialog::TSecureControls& c = dialog->Secure();
@@ -97,7 +79,7 @@ class TSshWindowTest : public QObject {
     QCOMPARE(s.Connection.SshPort, server.PortNumber());
 
     QString question;
-    WhenUp<QMessageBox>([&](QMessageBox* box) {
+    WhenShown<QMessageBox>([&](QMessageBox* box) {
       question = box->text();
       box->grab().save(ArtifactPath("ssh-host-key-question.png"));
       QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));

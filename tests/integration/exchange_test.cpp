@@ -40,38 +40,6 @@ std::string FileText(const fs::path& file) {
   return text.str();
 }
 
-// One exchange process, stopped with SIGTERM at the end, which it must take
-// as a clean exit.
-class TExchangeProcess {
- public:
-  explicit TExchangeProcess(const QStringList& extra = {}) {
-    Process.start(QEL_TOOL, QStringList{"exchange", "--listen", "127.0.0.1:0"} + extra);
-    if (!Process.waitForStarted(5000)) return;
-    while (!Process.canReadLine() && Process.waitForReadyRead(5000)) {
-    }
-    const std::string first = Process.readLine().toStdString();
-    const std::smatch match = [&] {
-      std::smatch m;
-      std::regex_match(first, m, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n"));
-      return m;
-    }();
-    if (!match.empty()) Port = static_cast<std::uint16_t>(std::stoi(match[1]));
-  }
-  ~TExchangeProcess() {
-    Process.terminate();
-    if (!Process.waitForFinished(5000)) Process.kill();
-  }
-  // True when it stopped by itself at SIGTERM with status 0.
-  bool StopsCleanly() {
-    Process.terminate();
-    return Process.waitForFinished(5000) && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
-  }
-  QString Address() const { return QString("127.0.0.1:%1").arg(Port); }
-
-  std::uint16_t Port = 0;
-  QProcess Process;
-};
-
 // Reads until the text ends with what is expected, or the time is up.
 std::string ReadUntil(int fd, const std::string& end, int timeoutMs = 5000) {
   std::string got;
@@ -99,7 +67,7 @@ class ExchangeTool : public ::testing::Test {
     return fd;
   }
   TProcessRun Connect(const QStringList& sends, const QString& output, const QStringList& more = {}) {
-    QStringList arguments{"connect", "--host", Exchange.Address(), "--for", "20", output};
+    QStringList arguments{"connect", "--host", QString::fromStdString(Exchange.Address()), "--for", "20", output};
     for (const QString& send : sends) arguments << "--send" << send;
     return RunTool(arguments + more, 30000);
   }

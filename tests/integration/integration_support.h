@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <chrono>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,23 +142,41 @@ class TTelnetServer {
         Server({"socat", "TCP-LISTEN:" + std::to_string(Port) + ",bind=127.0.0.1,reuseaddr,fork",
                 "EXEC:/usr/sbin/telnetd -h -E /bin/sh,nofork"}) {}
   // True once the server takes calls.
-  bool Ready() const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-      const int fd = ConnectTo(Port);
-      if (fd >= 0) {
-        ::close(fd);
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
+  bool Ready() const { return WaitForListener(Port); }
   std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
   const std::uint16_t Port;
 
  private:
   TChild Server;
+};
+
+// One qel exchange on a free loopback port (0 when it did not say which),
+// stopped with SIGTERM at the end, which it must take as a clean exit.
+class TExchangeProcess {
+ public:
+  explicit TExchangeProcess(const QStringList& extra = {}) {
+    Process.start(QEL_TOOL, QStringList{"exchange", "--listen", "127.0.0.1:0"} + extra);
+    if (!Process.waitForStarted(5000)) return;
+    while (!Process.canReadLine() && Process.waitForReadyRead(5000)) {
+    }
+    const std::string first = Process.readLine().toStdString();
+    std::smatch match;
+    if (std::regex_match(first, match, std::regex("listening on 127\\.0\\.0\\.1:(\\d+)\n")))
+      Port = static_cast<std::uint16_t>(std::stoi(match[1]));
+  }
+  ~TExchangeProcess() {
+    Process.terminate();
+    if (!Process.waitForFinished(5000)) Process.kill();
+  }
+  // True when it stopped by itself at SIGTERM with status 0.
+  bool StopsCleanly() {
+    Process.terminate();
+    return Process.waitForFinished(5000) && Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
+  }
+  std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
+
+  std::uint16_t Port = 0;
+  QProcess Process;
 };
 
 // Runs the qel tool to its end (killed after timeoutMs).

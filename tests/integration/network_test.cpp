@@ -190,11 +190,7 @@ TEST(Network, DataArrivingUnderABoxIsShownAfterItInOrder) {
   EXPECT_TRUE(after) << w.ScreenText();
 }
 
-TEST(Network, QelConnectReportsARefusedCallAndTakesACall) {
-  const TProcessRun refused = RunTool({"connect", "--host", QString("127.0.0.1:%1").arg(FreePort())});
-  EXPECT_EQ(refused.ExitCode, 1);
-  EXPECT_NE(refused.Err.find(": Connection refused\n"), std::string::npos) << refused.Err;
-
+TEST(Network, QelConnectTakesACall) {
   const std::uint16_t port = FreePort();
   QProcess tool;
   tool.start(QEL_TOOL, {"connect", "--host", QString(":%1").arg(port), "--listen", "--for", "10", "--send",

@@ -58,35 +58,16 @@ class TPacingTap : public TNetworkLine {
   TNetworkLine& Line;
 };
 
-class TExchange {
- public:
-  TExchange() {
-    Process.start(QEL_TOOL, QStringList{"exchange", "--listen", "127.0.0.1:0"});
-    if (!Process.waitForStarted(5000)) return;
-    while (!Process.canReadLine() && Process.waitForReadyRead(5000)) {
-    }
-    std::smatch match;
-    const std::string first = Process.readLine().toStdString();
-    if (std::regex_match(first, match, std::regex("listening on (127\\.0\\.0\\.1:\\d+)\n"))) Address = match[1];
-  }
-  ~TExchange() {
-    Process.terminate();
-    if (!Process.waitForFinished(5000)) Process.kill();
-  }
-  std::string Address;
-  QProcess Process;
-};
-
 struct PacedSendExchange : ::testing::Test {
-  TExchange Exchange;
+  TExchangeProcess Exchange;
   TWindow W;
   TCommandState State;
   TPacedSend Sender{W.S, State};
   TPacingTap Tap{W.Sockets};
 
   void SetUp() override {
-    ASSERT_FALSE(Exchange.Address.empty()) << "the exchange did not say where it listens";
-    W.Connect(Exchange.Address);
+    ASSERT_NE(Exchange.Port, 0) << "the exchange did not say where it listens";
+    W.Connect(Exchange.Address());
     ASSERT_TRUE(RunUntil([&] { return W.Shows("Type HELP"); })) << W.ScreenText();
     // Counted on the way to the screen, so each send knows what had come back.
     W.S.Transfer->ScreenPathOverride = [this](std::uint8_t c) {

@@ -20,13 +20,6 @@
 
 namespace {
 
-std::string RandomBytes(std::size_t count, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(count, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
-
 // The host's side of a pty: writes the bytes while it reads (and drops)
 // whatever the terminal answers, so neither side can block the other.
 class TPtyHost {

@@ -6,11 +6,6 @@
 #include "support/testing.h"
 
 namespace {
-std::string Padded(std::string text) {
-  text.resize(96, ' ');
-  return text;
-}
-
 struct TKindCase {
   TErrorKind Kind;
   std::uint32_t Code;

@@ -16,11 +16,6 @@
 namespace {
 const std::string CR = "\r";
 
-std::string Padded(std::string text) {
-  text.resize(96, ' ');
-  return text;
-}
-
 struct TLogFixture : ::testing::Test {
   TTestSession T;
   TLogFiles& Files() { return *T.S->Files; }
@@ -311,27 +306,16 @@ TEST_F(TransferFile, ReceivingIntoANewFileCreatesIt) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(TransferFile, HostInitiatedReceivesFollowTheHostsPolicy) {
+// A host that leaves an existing file to the user: OK takes a new numbered name.
+TEST_F(TransferFile, AHostReceiveThatAsksTakesANewNumberedNameOnOk) {
   T.S->Transfer->ReceiveKind = rkHost;
   WriteFileBytes(Name, "old");
-  Files().HostFilePolicy = 1;  // overwrite
-  ASSERT_TRUE(Files().OpenTransferFile(1));
-  Files().CloseTransferFile();
-  EXPECT_EQ(ReadFileBytes(Name), "");
-
-  WriteFileBytes(Name, "old");
-  Files().HostFilePolicy = 2;  // a new numbered name
+  Files().HostFilePolicy = 0;
   ASSERT_TRUE(Files().OpenTransferFile(1));
   EXPECT_EQ(Files().TransferFileName, T.Dir.file("data.tx0"));
+  EXPECT_EQ(Boxes().size(), 1u);
   Files().CloseTransferFile();
   EXPECT_EQ(ReadFileBytes(Name), "old");
-  EXPECT_TRUE(Boxes().empty());
-
-  Files().TransferFileName = Name;
-  Files().HostFilePolicy = 0;  // ask: OK means a new numbered name
-  ASSERT_TRUE(Files().OpenTransferFile(1));
-  EXPECT_EQ(Files().TransferFileName, T.Dir.file("data.tx1"));
-  EXPECT_EQ(Boxes().size(), 1u);
 }
 
 TEST_F(TransferFile, NumberedNamesRunOut) {

@@ -46,21 +46,6 @@ using TInts = std::vector<int>;
 using TNames = std::vector<std::string>;
 }  // namespace
 
-TEST(SelectionRow, ShowsTheSelectionsFirstLineFromItsStartColumn) {
-  TGrid grid(6);
-  TBookmarkRow row = grid.Bookmarks.SelectionRow();
-  EXPECT_EQ(row.LineNumber, "");
-  EXPECT_EQ(row.Name, "No Marked Lines");
-  EXPECT_EQ(row.Content, "");
-
-  // Two lines: the rest of the first line, trailing blanks removed.
-  grid.Select(3, 6, 4, 2);
-  row = grid.Bookmarks.Row(1);
-  EXPECT_EQ(row.LineNumber, "3");
-  EXPECT_EQ(row.Name, "Marked Lines");
-  EXPECT_EQ(row.Content, "3 text  and more");
-}
-
 TEST(SelectionRow, OneLineIsCutAfterTheEndColumn) {
   TGrid grid(3);
   grid.Select(1, 3, 1, 11);  // "line 1 text  and more   "

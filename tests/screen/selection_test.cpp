@@ -32,8 +32,6 @@ TEST(SelectionText, DragsCopyFromTheirFirstToTheirLastCellWhicheverWayTheyGo) {
       {"one line", {"alpha beta gamma", "second"}, 0, 6, 0, 9, "beta\r\n"},
       {"one line leftwards", {"alpha beta gamma"}, 0, 9, 0, 6, "beta\r\n"},
       {"a click alone", {"xyz"}, 0, 1, 0, 1, "y\r\n"},
-      {"column 5 to column 3 of the next", {"0123456789", "abcdefghij", "not copied"}, 0, 4, 1, 2,
-       "456789\r\nabc\r\n"},
       {"upwards", {"0123456789", "abcdefghij"}, 1, 2, 0, 4, "456789\r\nabc\r\n"},
       {"middle lines whole, trailing blanks gone", {"first line   ", "  middle  text     ", "", "last line here"},
        0, 6, 3, 3, "line\r\n  middle  text\r\n\r\nlast\r\n"},
@@ -72,21 +70,6 @@ TEST(SelectionText, NoSelectionLeavesTheClipboardAlone) {
   CopySelection(store, desktop);
   EXPECT_EQ(desktop.Clipboard, "before");
   EXPECT_TRUE(desktop.ProgressCaptions.empty());
-}
-
-TEST(ShiftClick, AfterAClickTwoLinesHigherMarksThreeWholeLines) {
-  TBrowse store;
-  Fill(store, {"zero", "one 1", "two 2", "three 3", "four"});
-  TMouseMarking mouse(store);
-  mouse.Press(1, 3, false);
-  mouse.Release();
-  const TLineSpan changed = mouse.Press(3, 0, true);
-  mouse.Release();
-  EXPECT_EQ(Copied(store), "one 1\r\ntwo 2\r\nthree 3\r\n");
-  EXPECT_LE(changed.First, 1);
-  EXPECT_GE(changed.Last, 3);
-  EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(1, 1));
-  EXPECT_EQ(MarkLast(store, kSelectionMark), std::make_pair(3, 132));
 }
 
 TEST(ShiftClick, UpwardsFromTheClickAlsoMarksWholeLines) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "screen/store.h"
+#include "support/testing.h"
 
 namespace {
 const std::string kBlankLine(132, ' ');
@@ -20,10 +21,6 @@ std::vector<TRun> Runs(std::initializer_list<std::pair<int, int>> entries) {
   return runs;
 }
 
-std::string Trimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
 }  // namespace
 
 TEST(LineTable, GrowsByDoublingFromFirstCapacityAndKeepsEveryLine) {
@@ -288,26 +285,21 @@ TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
   EXPECT_EQ(store.GetRuns(line), Runs({{6, 1}, {6, 132}}));
 }
 
-TEST(CopyBlock, OverlappingDownwardCopiesFromTheLastLine) {
-  TBrowse store;
-  Fill(store, 24);
-  for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
-  // Rows 1..4 to rows 2..5: each row must receive the row above as it was.
-  store.CopyBlock({1, 1, 3, 4}, {1, 2, 3, 5}, false, true);
-  const char expected[] = {'1', '1', '2', '3', '4'};
-  for (int row = 1; row <= 5; ++row) {
-    EXPECT_EQ(store.GetCellChar(2, row), expected[row - 1]) << row;
-    EXPECT_EQ(store.GetCellAttribute(2, row), expected[row - 1] - '0') << row;
+// Rows 1..4 to rows 2..5 and back: each row must receive its source row as
+// it was before the copy, whichever way the rows overlap.
+TEST(CopyBlock, OverlappingRowsAreCopiedAsTheyWere) {
+  for (const bool down : {true, false}) {
+    TBrowse store;
+    Fill(store, 24);
+    for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
+    if (down) store.CopyBlock({1, 1, 3, 4}, {1, 2, 3, 5}, false, true);
+    else store.CopyBlock({1, 2, 3, 5}, {1, 1, 3, 4}, false, true);
+    const std::string expected = down ? "11234" : "23455";
+    for (int row = 1; row <= 5; ++row) {
+      EXPECT_EQ(store.GetCellChar(2, row), expected[row - 1]) << down << row;
+      EXPECT_EQ(store.GetCellAttribute(2, row), expected[row - 1] - '0') << down << row;
+    }
   }
-}
-
-TEST(CopyBlock, OverlappingUpwardCopiesFromTheFirstLine) {
-  TBrowse store;
-  Fill(store, 24);
-  for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
-  store.CopyBlock({1, 2, 3, 5}, {1, 1, 3, 4}, false, true);
-  const char expected[] = {'2', '3', '4', '5', '5'};
-  for (int row = 1; row <= 5; ++row) EXPECT_EQ(store.GetCellChar(1, row), expected[row - 1]) << row;
 }
 
 TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {

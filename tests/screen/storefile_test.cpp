@@ -206,28 +206,6 @@ TEST(SaveToFile, TrailingBlanksGoAndLinesEndWithCrLf) {
   EXPECT_EQ(store.SaveToFile(""), -1);
 }
 
-TEST(SaveToFile, RoundTripThroughLoadFile) {
-  TTempDir dir;
-  TBrowse store;
-  std::vector<std::string> texts;
-  for (int i = 0; i < 3000; ++i) {
-    std::string text = "row " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 200), '.');
-    texts.push_back(text);
-    store.AddLine(text + "   ", i % 5, false);
-  }
-  const std::string name = dir.file("trip.sbf");
-  ASSERT_EQ(store.SaveToFile(name), 0);
-  TBrowse loaded;
-  loaded.FileName = name;
-  ASSERT_EQ(loaded.OpenFile(), 0);
-  ASSERT_EQ(loaded.LoadFile(), 0);
-  ASSERT_EQ(loaded.Count(), 3000);
-  for (int i = 0; i < 3000; i += 7) EXPECT_EQ(loaded.GetLineText(i), texts[i]) << i;
-  // Saving the loaded store reproduces the file byte for byte.
-  ASSERT_EQ(loaded.SaveToFile(dir.file("again.sbf")), 0);
-  EXPECT_EQ(ReadFileBytes(dir.file("again.sbf")), ReadFileBytes(name));
-}
-
 TEST(SaveToFile, OverItsOwnBackingFileKeepsEveryLine) {
   TTempDir dir;
   TBrowse store;

@@ -232,12 +232,6 @@ TEST(LineSizes, DoubleHeightRowTakesOneStoreColumnPerTwoScreenColumns) {
   // Screen columns map to store columns (c + 1) / 2 on such a row.
   EXPECT_EQ(t.W.GetScreenChar(3, 5), 'B');
   EXPECT_EQ(t.W.GetScreenChar(4, 5), 'B');
-  // The bottom half writes into the row above.
-  t.W.State.LineSize[5] = 4;
-  t.MoveTo(7, 6);
-  t.Put("D");
-  EXPECT_EQ(t.Row(5), "ABCD");
-  EXPECT_EQ(t.Row(6), "");
   // Back to single size: attributes at FontSize, the right half blanked, the row below too.
   t.Screen.PutText(std::string(80, 'x'), 1, false, 0, 5);
   t.Screen.PutText("next", 1, false, 0, 6);

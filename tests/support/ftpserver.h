@@ -4,8 +4,6 @@
 #pragma once
 
 #include <signal.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +16,6 @@
 
 #include "loopback.h"
 #include "transfer/ftp.h"
-
-extern char** environ;
 
 class TFtpServer {
  public:
@@ -40,17 +36,9 @@ class TFtpServer {
     std::vector<std::string> words = {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port,
                                       "-d", root, "-u", kUser, "-P", kPassword, "-w"};
     if (!hostileMode.empty()) words = {"/usr/bin/python3", kHostileScript, hostileMode, port, root, kUser, kPassword};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     // Its connection log would bury the test's own output.
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    WaitUntilListening();
+    Pid = StartServer(words);
+    Listening = WaitForListener(Port, Pid > 0);
   }
   ~TFtpServer() { Kill(); }
   TFtpServer(const TFtpServer&) = delete;
@@ -75,21 +63,6 @@ class TFtpServer {
   }
 
  private:
-  void WaitUntilListening() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (Pid > 0 && std::chrono::steady_clock::now() < deadline) {
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const sockaddr_in address = LoopbackAddress(Port);
-      const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (up) {
-        Listening = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-
   std::string Root;
   std::uint16_t Port = 0;
   pid_t Pid = -1;

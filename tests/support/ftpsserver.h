@@ -23,16 +23,8 @@ class TFtpsServer {
     std::ofstream(Dir + "/ftps.py") << kScript;
     std::vector<std::string> words = {"/usr/bin/python3", Dir + "/ftps.py", root, std::to_string(Port),
                                       Dir + "/server.pem", kUser, kPassword};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, (Dir + "/ftps.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    WaitUntilListening();
+    Pid = StartServer(words, Dir + "/ftps.log");
+    Listening = WaitForListener(Port, Pid > 0);
   }
   ~TFtpsServer() {
     if (Pid <= 0) return;
@@ -61,21 +53,6 @@ class TFtpsServer {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
-  }
-
-  void WaitUntilListening() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (Pid > 0 && std::chrono::steady_clock::now() < deadline) {
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const sockaddr_in address = LoopbackAddress(Port);
-      const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (up) {
-        Listening = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
   }
 
   // `python3 -m pyftpdlib` has no TLS switches; the handler is set up here.

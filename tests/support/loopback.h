@@ -1,10 +1,13 @@
 // Hosts and callers on loopback TCP, written with plain blocking calls so
-// that a test thread can play the far end of a connection.
+// that a test thread can play the far end of a connection; and the server
+// programs tests start on a loopback port.
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +15,10 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
 
 inline sockaddr_in LoopbackAddress(std::uint16_t port) {
   sockaddr_in address{};
@@ -99,3 +106,37 @@ inline std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) 
 
 // Everything that arrives until the session ends or the time is up.
 inline std::string ReceiveFor(int fd, int timeoutMs) { return ReceiveSome(fd, std::string::npos, timeoutMs); }
+
+// Starts a server program with its standard output dropped and its standard
+// error in errorFile (appended to when append, so a restart keeps the log);
+// the process, or -1.
+inline pid_t StartServer(std::vector<std::string> words, const std::string& errorFile = "/dev/null",
+                         bool append = false) {
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC),
+                                   0600);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// True once something takes calls on the loopback port, within 15 s; never
+// when the server did not start.
+inline bool WaitForListener(std::uint16_t port, bool started = true) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (started && std::chrono::steady_clock::now() < deadline) {
+    const int fd = ConnectTo(port);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}

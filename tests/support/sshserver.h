@@ -61,17 +61,7 @@ inline int RunProgram(std::vector<std::string> words, std::string* output = null
 // A server program run for a test, its output dropped, killed at the end.
 class TChildServer {
  public:
-  explicit TChildServer(std::vector<std::string> words) {
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
+  explicit TChildServer(std::vector<std::string> words) : Pid(StartServer(std::move(words))) {}
   ~TChildServer() {
     if (Pid <= 0) return;
     ::kill(Pid, SIGKILL);
@@ -80,21 +70,10 @@ class TChildServer {
   TChildServer(const TChildServer&) = delete;
   TChildServer& operator=(const TChildServer&) = delete;
   // True once something takes calls on the loopback port.
-  bool WaitForPort(std::uint16_t port) const {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (Pid > 0 && std::chrono::steady_clock::now() < deadline) {
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const sockaddr_in address = LoopbackAddress(port);
-      const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
+  bool WaitForPort(std::uint16_t port) const { return WaitForListener(port, Pid > 0); }
 
  private:
-  pid_t Pid = -1;
+  pid_t Pid;
 };
 
 // An OpenSSH key pair made by ssh-keygen in dir.
@@ -194,18 +173,8 @@ class TSshServer {
   void Start() {
     // sshd run by root wants its privilege separation directory.
     if (::geteuid() == 0) ::mkdir("/run/sshd", 0755);
-    std::vector<std::string> words = {"/usr/sbin/sshd", "-D", "-e", "-f", Dir + "/sshd_config"};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const std::string log = Dir + "/sshd.log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    WaitUntilListening();
+    Pid = StartServer({"/usr/sbin/sshd", "-D", "-e", "-f", Dir + "/sshd_config"}, Dir + "/sshd.log", true);
+    Listening = WaitForListener(Port, Pid > 0);
   }
 
   std::string Dir;
@@ -225,21 +194,6 @@ class TSshServer {
         << "StrictModes no\n"
         << "PermitRootLogin prohibit-password\nPrintMotd no\nPrintLastLog no\nUseDNS no\n"
         << "LogLevel VERBOSE\nSubsystem sftp internal-sftp\n";
-  }
-
-  void WaitUntilListening() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (Pid > 0 && std::chrono::steady_clock::now() < deadline) {
-      const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const sockaddr_in address = LoopbackAddress(Port);
-      const bool up = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      ::close(fd);
-      if (up) {
-        Listening = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
   }
 
   std::uint16_t Port = 0;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 #include "comms/transmit.h"
@@ -131,4 +132,21 @@ int RunUnprivileged(const std::function<int()>& work) {
   if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
   const int result = WEXITSTATUS(status);
   return result == 255 ? -1 : result;
+}
+
+std::string Padded(std::string sentence) {
+  sentence.resize(96, ' ');
+  return sentence;
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+std::string RandomBytes(std::size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(count, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
 }

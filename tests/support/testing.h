@@ -79,6 +79,13 @@ int PostedCount(const TScriptedDesktop& desktop, int message);
 std::string ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
+// A system error's sentence as the error table holds it: padded to 96 characters.
+std::string Padded(std::string sentence);
+// The text without its trailing blanks.
+std::string Trimmed(std::string text);
+// count bytes of every value, the same ones for the same seed.
+std::string RandomBytes(std::size_t count, unsigned seed);
+
 // The text as one shell word.
 std::string ShellQuoted(const std::string& text);
 

@@ -486,11 +486,3 @@ TEST(KeyTranslation, WhichKeysMakeWhichEvents) {
   EXPECT_EQ(TranslateKeyDown({0, 0, false, "\xe9x"}, true), (std::vector<E>{{E::keChar, 0xe9}, {E::keChar, 'x'}}));
 }
 
-TEST(KeyTranslation, PayloadsKeepKindAndCode) {
-  for (const TKeyEvent e : {TKeyEvent{TKeyEvent::keChar, 255}, TKeyEvent{TKeyEvent::keVirtual, vkF12},
-                            TKeyEvent{TKeyEvent::keKeypad, 13}, TKeyEvent{TKeyEvent::keChar, 0}}) {
-    EXPECT_EQ(TKeyEvent::FromPayload(e.Payload()), e);
-  }
-  // A bare character code is an ordinary key.
-  EXPECT_EQ(TKeyEvent::FromPayload('q'), (TKeyEvent{TKeyEvent::keChar, 'q'}));
-}

@@ -41,21 +41,6 @@ class SendFile : public ::testing::Test {
   }
 };
 
-TEST_F(SendFile, StartsTheBinaryReceiveAndSendsTheSeededBytesOnYes) {
-  EXPECT_EQ(Send("SENDFILE 100000\r"), "SENDFILE 100000\r\n\x1b[>0;1;100000r");
-  const std::string sent = Send("Y");
-  const std::string payload = Expected(100000);
-  ASSERT_GE(sent.size(), payload.size());
-  EXPECT_EQ(sent.substr(0, payload.size()), payload);
-  EXPECT_EQ(sent.substr(payload.size()), "\r\nFILE SENT, 100000 BYTES\r\n<");
-  // The data holds the bytes a binary transfer must carry untouched.
-  EXPECT_NE(payload.find('\x1a'), std::string::npos);
-  EXPECT_NE(payload.find('\xff'), std::string::npos);
-  EXPECT_NE(payload.find('\0'), std::string::npos);
-  // The monitor takes commands again.
-  EXPECT_EQ(Send("X\r").substr(0, 4), "X\r\n?");
-}
-
 TEST_F(SendFile, WithoutACountSends64KAndTheLineEndBeforeTheAnswerIsIgnored) {
   EXPECT_EQ(Send("sendfile\r\n"), "sendfile\r\n\x1b[>0;1;65536r");
   const std::string sent = Send("Y");

@@ -65,16 +65,6 @@ TEST_F(CompileTool, ADirectoryOrAPipeWithoutWriterIsNoSource) {
   EXPECT_FALSE(std::filesystem::exists(Dir.file("out.ver")));
 }
 
-TEST_F(CompileTool, UsageErrorsExitWithTwo) {
-  EXPECT_EQ(RunQel(Dir, "compile").Status, 2);
-  EXPECT_EQ(RunQel(Dir, "compile a.mode").Status, 2);               // no -o
-  EXPECT_EQ(RunQel(Dir, "compile a.mode -o").Status, 2);
-  EXPECT_EQ(RunQel(Dir, "compile a.mode b.mode -o x").Status, 2);
-  const TQelRun run = RunQel(Dir, "compile --frobnicate a.mode -o x");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(run.Err, "qel compile: unknown option '--frobnicate'\nusage: qel compile SOURCE -o BASE [--kasp DIR] [--quiet]\n");
-}
-
 TEST_F(CompileTool, ReadsTheSourceFromStandardInput) {
   const TQelRun run = RunQel(Dir, "compile - -o " + Dir.file("out"), "NEWMODE a = ;");
   EXPECT_EQ(run.Status, 1);

@@ -43,8 +43,6 @@ TEST_F(ModeTool, FailuresAndUsage) {
   EXPECT_EQ(noFiles.Err,
             "The file =" + Dir.file("absent") + ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
 
-  EXPECT_EQ(Qel("mode pair").Status, 2);
-  EXPECT_EQ(Qel("mode --mode " + Dir.file("modes")).Status, 2);
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes") + " a b").Status, 2);
 }
 // A file that fails under the listing is the one line on stderr, worded as

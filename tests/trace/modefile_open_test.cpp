@@ -95,12 +95,6 @@ TEST(OpenTraceFiles, ChecksTheDataFilesInOrder) {
   EXPECT_TRUE(r3.Errors.empty());
 }
 
-TEST(OpenTraceFiles, AnEmptyModeFileNameIsReported) {
-  TRecordingReporter r;
-  EXPECT_EQ(TTraceFileSet::OpenBase("", r), nullptr);
-  EXPECT_EQ(OnlyError(r), "No trace file specified. Enter the file name in the Configure|Files window");
-}
-
 TEST(OpenTraceFiles, FindsWindowsUpperCaseNamesOnDisk) {
   TTempDir dir;
   for (const auto& [ext, bytes] : MinimalFiles({{".mna", NameEntry("ALPHA", 0)}, {".mod", RecordBytes(3)}})) {

@@ -14,11 +14,6 @@
 #include "transfer/engine.h"
 
 namespace {
-std::string Padded(std::string text) {
-  text.resize(96, ' ');
-  return text;
-}
-
 struct Engine : ::testing::Test {
   TWiredSession T;
   TRecordingNetworkLine& Wire = T.Wire;

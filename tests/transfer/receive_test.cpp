@@ -21,19 +21,6 @@ namespace {
 
 constexpr char kCtrlZ = 26;
 
-// Error texts come padded from the code table; the sentence is what counts.
-std::string Trimmed(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
-}
-
-std::string RandomBytes(std::size_t count, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(count, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
-
 struct Receive : ::testing::Test {
   TConnectedSession T;
   TRecordingNetworkLine& Wire = T.Wire;
