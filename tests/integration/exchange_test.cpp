@@ -132,7 +132,7 @@ TEST_F(ExchangeTool, TheStatusPageIsDrawnOnTheTerminalsScreen) {
 TEST_F(ExchangeTool, ListingsHaveTheLinesAskedFor) {
   const TProcessRun run = Connect({"LIST<CR>", "list 1234<CR>", "BYE<CR>"}, "--scrollback", {"--emulation", "vt100"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
-  const std::regex numbered("\\d{5}  5551\\d{4}  01-.*");
+  const std::regex numbered(" {5}\\d{5}  5551\\d{4}  01-.*");
   int lines = 0;
   for (const std::string& row : Rows(run.Out)) lines += std::regex_match(row, numbered) ? 1 : 0;
   EXPECT_EQ(lines, 5000 + 1234);
