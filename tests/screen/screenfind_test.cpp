@@ -214,7 +214,9 @@ TEST(Find, NextAndPreviousGoOnFromTheLastHit) {
                          : step.Op == 'n' ? store.Finder.FindNext(step.Text)
                                           : store.Finder.FindPrevious(step.Text);
       EXPECT_EQ(column, step.Column) << c.Lines[0] << " " << step.Op << " " << step.Text;
-      if (column) EXPECT_EQ(store.Finder.LastHitLine(), step.Line) << c.Lines[0] << " " << step.Op << " " << step.Text;
+      if (column) {
+        EXPECT_EQ(store.Finder.LastHitLine(), step.Line) << c.Lines[0] << " " << step.Op << " " << step.Text;
+      }
     }
   }
 }
