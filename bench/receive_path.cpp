@@ -120,12 +120,18 @@ void Measure(const char* name, const std::string& stream, double target) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // "bench_receive_path profile N": only our path on stream N (0..2), for a profiler.
-  if (argc == 3 && std::string(argv[1]) == "profile") {
+  // "bench_receive_path profile N [MB]": only our path on one stream, for a
+  // profiler (callgrind counts its instructions): 0..2 the streams below,
+  // 3 lines of 20-79 characters, 4 a full screen with scroll regions (the
+  // window benchmark's streams).
+  if ((argc == 3 || argc == 4) && std::string(argv[1]) == "profile") {
     const int which = std::atoi(argv[2]);
-    const std::string stream = which == 0 ? PlainLines(kStreamBytes)
+    const std::size_t bytes = argc == 4 ? std::strtoul(argv[3], nullptr, 10) * 1024 * 1024 : kStreamBytes;
+    const std::string stream = which == 0   ? PlainLines(bytes)
                                : which == 1 ? FullScreenApplication()
-                                            : LongWrappingLines();
+                               : which == 2 ? LongWrappingLines()
+                               : which == 3 ? TextLines(bytes, 20, 79)
+                                            : ScrollRegionScreens(bytes);
     std::printf("qelwin %.1f MB/s\n", InMemoryRate(stream));
     return 0;
   }
