@@ -31,7 +31,9 @@ int WithoutTrailingBlanks(const char* text, int length) {
 }
 }  // namespace
 
-TBrowse::TBrowse() : Hot(new THotLine[kHotLines]) {}
+TBrowse::TBrowse() : Hot(new THotLine[kHotLines]) {
+  for (int i = 0; i < kHotLines; ++i) std::memset(Hot[i].Text, ' ', sizeof Hot[i].Text);
+}
 
 TBrowse::~TBrowse() { CloseFile(); }
 
@@ -277,8 +279,9 @@ int TBrowse::ScanLines(int from, int to, const TLineTest& test) const {
 // ---------------------------------------------------------------------------
 // Hot lines
 
-void TBrowse::PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length) {
-  const int stored = WithoutTrailingBlanks(text, length);
+void TBrowse::PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length,
+                       int extent) {
+  const int stored = WithoutTrailingBlanks(text, std::min(length, extent));
   record.Length = static_cast<std::uint8_t>(length);
   // Rewritten in place when the old place is big enough; lines are rarely
   // rewritten once warm, and packing drops the space of a moved text.
@@ -299,7 +302,7 @@ void TBrowse::Evict(THotLine& slot) {
     try {
       TLineSegment& segment = WarmSegment(line >> kBlockShift);
       TLineRecord& record = segment.Records[line & (kBlockLines - 1)];
-      if (slot.TextDirty) PackText(segment, record, slot.Text, slot.Length);
+      if (slot.TextDirty) PackText(segment, record, slot.Text, slot.Length, slot.Extent);
       slot.TextDirty = false;
       if (slot.RunsDirty) record.Runs = RunLists.Intern(slot.Attr);
       slot.RunsDirty = false;
@@ -315,13 +318,25 @@ TBrowse::THotLine& TBrowse::Materialize(int line) {
   if (slot.Line == line) return slot;
   Evict(slot);
   const TLineRef ref = Line(line);
-  std::memset(slot.Text, ' ', sizeof slot.Text);
-  std::memcpy(slot.Text, ref.Text, ref.Record.Stored);
+  SetHotText(slot, ref.Text, ref.Record.Stored);
   slot.Length = ref.Record.Length;
   RunLists.Expand(ref.Record.Runs, slot.Attr);
   slot.TextDirty = slot.RunsDirty = false;
+  slot.Rewritten = ref.Record.State == lsRewritten;
   slot.Line = line;
   return slot;
+}
+
+void TBrowse::SetHotText(THotLine& slot, const char* text, int length) {
+  if (length > 0) std::memcpy(slot.Text, text, static_cast<std::size_t>(length));
+  if (slot.Extent > length) std::memset(slot.Text + length, ' ', static_cast<std::size_t>(slot.Extent - length));
+  slot.Extent = static_cast<std::uint8_t>(length);
+}
+
+void TBrowse::MarkRewritten(THotLine& hot) {
+  if (hot.Rewritten) return;
+  WarmRecord(hot.Line).State = lsRewritten;
+  hot.Rewritten = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -395,20 +410,27 @@ TLineRecord& TBrowse::AppendRecord(int attribute) {
 }
 
 void TBrowse::AddLine(std::string_view text, int attribute, bool paint) {
+  const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
+  AddHotLine(text.data(), length, attribute, paint);
+}
+
+void TBrowse::AddBlankLine(int attribute, bool paint) { AddHotLine(nullptr, ScreenXSizeMax, attribute, paint); }
+
+// A new last line of `length` characters, `text` (null: blanks).
+void TBrowse::AddHotLine(const char* text, int length, int attribute, bool paint) {
   if (attribute < 0) attribute = 0;
   const int line = Count();
   THotLine& slot = Hot[line % kHotLines];
   Evict(slot);
   TLineRecord& record = AppendRecord(attribute);
-  const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
   record.Length = static_cast<std::uint8_t>(length);
   // The new line starts hot: its text goes to the block when it leaves the window.
-  std::memcpy(slot.Text, text.data(), static_cast<std::size_t>(length));
-  std::memset(slot.Text + length, ' ', sizeof slot.Text - static_cast<std::size_t>(length));
+  SetHotText(slot, text, text ? length : 0);
   std::fill_n(slot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
   slot.Length = static_cast<std::uint8_t>(length);
   slot.TextDirty = true;
   slot.RunsDirty = false;
+  slot.Rewritten = false;
   slot.Line = line;
   ++Damage.LinesAdded;
   if (paint) AddDamage(line, 1, ScreenXSizeMax);
@@ -421,7 +443,7 @@ void TBrowse::AppendDiskLine(const char* text, int length, std::int32_t fileOffs
   TLineRecord& record = AppendRecord(attribute);
   length = std::clamp(length, 0, kMaxLineLength);
   try {
-    PackText(*Blocks.back().Warm, record, text, length);
+    PackText(*Blocks.back().Warm, record, text, length, length);
   } catch (const std::bad_alloc&) {
     throw EOutOfResources(kNoMemoryNewLine, Count() - 1);
   }
@@ -473,8 +495,7 @@ void TBrowse::StoreText(int line, std::string_view text, bool dropOffset) {
   if (!ValidLine(line)) return;
   const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
   if (THotLine* hot = HotFor(line)) {
-    std::memcpy(hot->Text, text.data(), static_cast<std::size_t>(length));
-    std::memset(hot->Text + length, ' ', sizeof hot->Text - static_cast<std::size_t>(length));
+    SetHotText(*hot, text.data(), length);
     hot->Length = static_cast<std::uint8_t>(length);
     hot->TextDirty = true;
   }
@@ -482,8 +503,10 @@ void TBrowse::StoreText(int line, std::string_view text, bool dropOffset) {
     TLineSegment& segment = WarmSegment(line >> kBlockShift);
     TLineRecord& record = segment.Records[line & (kBlockLines - 1)];
     // A line of the history is rewritten in its warm form; the screen stays hot.
-    if (!HotFor(line)) PackText(segment, record, text.data(), length);
+    THotLine* hot = HotFor(line);
+    if (!hot) PackText(segment, record, text.data(), length, length);
     record.State = lsRewritten;
+    if (hot) hot->Rewritten = true;
     if (dropOffset) record.FileOffset = -1;
   } catch (const std::bad_alloc&) {
     throw EOutOfResources(kNoMemoryReplaceLine, line);
@@ -571,6 +594,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   if (first <= last) {
     writeText(hot.Text, first, last);
     if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
+    if (last > hot.Extent) hot.Extent = static_cast<std::uint8_t>(last);
   }
   const int lastCell = std::min(last, kLineCells);
   if (first <= lastCell) {
@@ -593,7 +617,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
     }
   }
   hot.TextDirty = true;
-  WarmRecord(line).State = lsRewritten;
+  MarkRewritten(hot);
   if (damage && count > 0 && first <= last) AddDamage(line, first, last);
   Follow();
 }
@@ -624,8 +648,7 @@ void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint
   if (attribute < 0) attribute = 0;
   THotLine& hot = Materialize(line);
   const int length = static_cast<int>(std::min<std::size_t>(text.size(), kMaxLineLength));
-  std::memcpy(hot.Text, text.data(), static_cast<std::size_t>(length));
-  std::memset(hot.Text + length, ' ', sizeof hot.Text - static_cast<std::size_t>(length));
+  SetHotText(hot, text.data(), length);
   hot.Length = static_cast<std::uint8_t>(length);
   std::fill_n(hot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
   hot.TextDirty = true;
@@ -633,6 +656,7 @@ void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint
   TLineRecord& record = WarmRecord(line);
   record.Runs = TRunPool::Single(static_cast<std::uint16_t>(attribute));
   record.State = lsRewritten;
+  hot.Rewritten = true;
   record.FileOffset = -1;
   if (paint) AddDamage(line, 1, ScreenXSizeMax);
 }
@@ -711,6 +735,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
       std::copy_n(sourceCells + from - 1, width, cells);
       THotLine& target = Materialize(targetLine);
       std::memcpy(target.Text + targetFrom - 1, text, static_cast<std::size_t>(width));
+      target.Extent = std::max(target.Extent, static_cast<std::uint8_t>(targetTo));
       for (int k = 0; k < width; ++k) {
         if (target.Attr[targetFrom - 1 + k] != cells[k]) {
           target.Attr[targetFrom - 1 + k] = cells[k];
@@ -722,7 +747,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
     THotLine& target = *hotTarget;
     if (targetTo > target.Length) target.Length = static_cast<std::uint8_t>(targetTo);
     target.TextDirty = true;
-    WarmRecord(targetLine).State = lsRewritten;
+    MarkRewritten(target);
     if (paint) {
       AddDamage(sourceLine, from, to);
       AddDamage(targetLine, targetFrom, targetTo);
@@ -732,6 +757,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
 
 void TBrowse::MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width) {
   std::memmove(target.Text + targetFrom - 1, source.Text + from - 1, static_cast<std::size_t>(width));
+  target.Extent = std::max(target.Extent, static_cast<std::uint8_t>(targetFrom - 1 + width));
   // Rows that move bring other looks nearly always: the run list is taken
   // as stale without comparing (it is only remade when the line is packed).
   std::memmove(target.Attr + targetFrom - 1, source.Attr + from - 1, static_cast<std::size_t>(width) * sizeof(std::uint16_t));

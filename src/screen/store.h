@@ -130,6 +130,8 @@ class TBrowse {
 
   // --- Lines (from 0; a line outside the store is ignored) ---
   void AddLine(std::string_view text, int attribute, bool paint);
+  // AddLine(BlankRow(), attribute, paint) without copying the blanks.
+  void AddBlankLine(int attribute, bool paint);
   // A line of the backing file; the store keeps its own copy of the text, so
   // the file may change or vanish without the view noticing.
   void AddDiskLine(std::string_view text, std::int32_t fileOffset, int attribute);
@@ -218,12 +220,17 @@ class TBrowse {
   std::function<void()> OnDamage;
 
  private:
-  // Expanded form of a line being written. Text beyond Length is always blanks.
+  // Expanded form of a line being written. Text beyond Length is always
+  // blanks, and so is text from Extent on, in a free slot too: filling a slot
+  // blanks only what its last line wrote, and packing a line looks for its
+  // trailing blanks only below Extent.
   struct THotLine {
     int Line = -1;
     bool TextDirty = false;  // the warm text is stale
     bool RunsDirty = false;  // the run list is stale
+    bool Rewritten = false;  // the line's record says lsRewritten already
     std::uint8_t Length = 0;
+    std::uint8_t Extent = 0;
     char Text[256];
     std::uint16_t Attr[kLineCells];
   };
@@ -260,7 +267,13 @@ class TBrowse {
   void Evict(THotLine& slot);
   // Text and looks of `width` columns of one hot line to another (or the same).
   static void MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width);
-  void PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length);
+  // A slot's text made `length` bytes of text and blanks after them.
+  static void SetHotText(THotLine& slot, const char* text, int length);
+  // A write reached the line: its record says so once.
+  void MarkRewritten(THotLine& hot);
+  // `extent`: no byte from there up to length is other than a blank.
+  void PackText(TLineSegment& segment, TLineRecord& record, const char* text, int length, int extent);
+  void AddHotLine(const char* text, int length, int attribute, bool paint);
   void ReserveLine();
   TLineRecord& AppendRecord(int attribute);
   void StoreText(int line, std::string_view text, bool dropOffset);

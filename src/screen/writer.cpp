@@ -1,6 +1,7 @@
 #include "screen/writer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "core/desktop.h"
@@ -117,6 +118,11 @@ void TScreenWriter::ApplyAttributeToRegion() {
 
 void TScreenWriter::MoveLineSizesUp() {
   TTerminalState& t = State;
+  // Rows of normal size all (nearly always): moving them changes nothing.
+  static_assert(sizeof t.LineSize == 24);
+  std::uint64_t sizes[3];
+  std::memcpy(sizes, t.LineSize, sizeof sizes);
+  if ((sizes[0] | sizes[1] | sizes[2]) == 0) return;
   const int bottom = std::min<int>(t.BottomMargin, sizeof t.LineSize);
   for (int row = std::max(t.TopMargin + 1, 2); row <= bottom; ++row)
     t.LineSize[row - 2] = t.LineSize[row - 1];
@@ -262,6 +268,23 @@ void TScreenWriter::PutPlainRun(const std::uint8_t* text, std::size_t count) {
   UpdateCursor();
 }
 
+void TScreenWriter::PutTextAndLineEnds(const std::uint8_t* text, std::size_t count, const std::uint8_t* ends,
+                                       std::size_t endCount) {
+  if (count > 0) WritePlain(text, count);
+  TTerminalState& t = State;
+  for (std::size_t i = 0; i < endCount; ++i) {
+    // PutChar's steps for the two, the cursor update left to the end.
+    const bool lineFeed = ends[i] == 10;
+    if (lineFeed)
+      ++t.CursorRow;
+    else
+      t.CursorColumn = t.LeftMargin;
+    FeedHooks(ends[i]);
+    LineFeedRule(lineFeed);
+  }
+  if (count + endCount > 0) UpdateCursor();
+}
+
 void TScreenWriter::WritePlain(const std::uint8_t* text, std::size_t count) {
   TTerminalState& t = State;
   TLogFiles& files = S.Files;
@@ -405,7 +428,7 @@ void TScreenWriter::LineFeedScroll(int row) {
   const bool wholeScreen = t.LeftMargin == 1 && t.RightMargin >= 80 && t.TopMargin == 1 &&
                            t.BottomMargin == t.ScreenRows;
   if (wholeScreen && row >= t.ScreenRows) {
-    S.Screen.AddLine(TBrowse::BlankRow(), t.CurrentAttribute, true);
+    S.Screen.AddBlankLine(t.CurrentAttribute, true);
     UpdateLinesInBuffer();
     return;
   }

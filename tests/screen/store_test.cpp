@@ -275,6 +275,73 @@ TEST(LineText, RewritingAHistoryLineInPlaceAndGrowing) {
   EXPECT_EQ(store.GetLineText(1), kBlankLine);
 }
 
+TEST(HotLines, ASlotTakenByAnotherLineShowsNothingOfTheLineBefore) {
+  // Lines 64 apart share an expanded slot: every way a line comes into one
+  // that held a long text must leave only its own text behind.
+  TBrowse store;
+  const std::string longText(250, 'x');
+  Fill(store, 24);
+  store.PutText(longText, 1, false, 0, 24);
+  const int longLine = store.ScreenLine(24);
+  for (int i = 0; i < 64; ++i) store.AddBlankLine(0, false);
+  // A new blank line in the slot of the long one, then a short write on it.
+  const int blank = longLine + 64;
+  EXPECT_EQ(store.GetLineText(blank), kBlankLine);
+  store.PutText("ab", 1, false, 0, 24);
+  EXPECT_EQ(store.GetLineText(blank), "ab" + std::string(131, ' '));
+  // A new line with text, in a slot whose last line wrote 250 characters.
+  store.AddBlankLine(0, false);
+  const int second = store.ScreenLine(24);
+  store.PutText(longText, 1, false, 0, 24);
+  for (int i = 0; i < 63; ++i) store.AddBlankLine(0, false);
+  store.AddLine("short", 0, false);
+  EXPECT_EQ(store.GetLineText(second + 64), "short");
+  // A history line brought back into the slot of a long screen line.
+  store.PutText(longText, 1, false, 0, 23);
+  EXPECT_EQ(store.ScreenLine(23), blank + 64);
+  const std::string rewritten = "ab" + std::string(97, ' ') + "x" + std::string(33, ' ');
+  store.CopyBlock({1, longLine, 1, longLine}, {100, blank, 100, blank}, false, false);
+  EXPECT_EQ(store.GetLineText(blank), rewritten);
+  EXPECT_EQ(store.GetLineText(blank + 64), longText);
+  // And every one of them as packed once it leaves.
+  Fill(store, 200);
+  EXPECT_EQ(store.GetLineText(longLine), longText);
+  EXPECT_EQ(store.GetLineText(blank), rewritten);
+  EXPECT_EQ(store.GetLineText(second), longText);
+  EXPECT_EQ(store.GetLineText(second + 64), "short");
+  EXPECT_EQ(store.GetLineText(blank + 64), longText);
+}
+
+TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
+  TBrowse store;
+  store.AddDiskLine("on disk", 10, 0);
+  Fill(store, 30);
+  store.AddBlankLine(3, false);
+  const int added = store.Count() - 1;
+  EXPECT_EQ(store.GetLineState(added), lsAdded);
+  EXPECT_EQ(store.GetLineLength(added), 132);
+  EXPECT_EQ(store.GetRuns(added), Runs({{3, 1}, {3, 132}}));
+  store.FillText(' ', 0, 5, false, 3, 24);
+  EXPECT_EQ(store.GetLineState(added), lsRewritten);
+  // A new line in the slot of a rewritten one starts as added.
+  for (int i = 0; i < 64; ++i) store.AddBlankLine(0, false);
+  const int reused = added + 64;
+  EXPECT_EQ(store.GetLineState(reused), lsAdded);
+  // Cells moved onto a line rewrite it, a disk line out of the history too.
+  store.CopyBlock({1, 23, 3, 23}, {1, 24, 3, 24}, false, true);
+  EXPECT_EQ(store.GetLineState(reused), lsRewritten);
+  EXPECT_EQ(store.GetLineState(reused - 1), lsAdded);
+  store.CopyBlock({1, 24, 3, 24}, {1, 0, 3, 0}, false, false);
+  EXPECT_EQ(store.GetLineState(0), lsRewritten);
+  EXPECT_EQ(store.GetFileOffset(0), 10);
+  // The states hold once the lines are packed.
+  Fill(store, 100);
+  EXPECT_EQ(store.GetLineState(added), lsRewritten);
+  EXPECT_EQ(store.GetLineState(reused), lsRewritten);
+  EXPECT_EQ(store.GetLineState(reused - 1), lsAdded);
+  EXPECT_EQ(store.GetLineState(1), lsAdded);
+}
+
 TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
   TBrowse store;
   Fill(store, 24);
