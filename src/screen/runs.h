@@ -36,6 +36,8 @@ class TRunPool {
 
   static THandle Single(std::uint16_t attribute) { return kSingleFlag | attribute; }
   static bool IsSingle(THandle h) { return (h & kSingleFlag) != 0; }
+  // The attribute of every cell of a single-attribute handle, else -1.
+  static int SingleAttribute(THandle h) { return IsSingle(h) ? static_cast<int>(h & 0xFFFFu) : -1; }
 
   THandle Intern(const std::uint16_t* cells);
   void Expand(THandle handle, std::uint16_t* cells) const;

@@ -321,6 +321,7 @@ TBrowse::THotLine& TBrowse::Materialize(int line) {
   SetHotText(slot, ref.Text, ref.Record.Stored);
   slot.Length = ref.Record.Length;
   RunLists.Expand(ref.Record.Runs, slot.Attr);
+  slot.Uniform = TRunPool::SingleAttribute(ref.Record.Runs);
   slot.TextDirty = slot.RunsDirty = false;
   slot.Rewritten = ref.Record.State == lsRewritten;
   slot.Line = line;
@@ -426,7 +427,8 @@ void TBrowse::AddHotLine(const char* text, int length, int attribute, bool paint
   record.Length = static_cast<std::uint8_t>(length);
   // The new line starts hot: its text goes to the block when it leaves the window.
   SetHotText(slot, text, text ? length : 0);
-  std::fill_n(slot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
+  if (slot.Uniform != attribute) std::fill_n(slot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
+  slot.Uniform = attribute;
   slot.Length = static_cast<std::uint8_t>(length);
   slot.TextDirty = true;
   slot.RunsDirty = false;
@@ -549,6 +551,7 @@ void TBrowse::SetAttributeAt(int line, int column, int attribute) {
   if (THotLine* hot = HotFor(line)) {
     if (hot->Attr[column - 1] != a) {
       hot->Attr[column - 1] = a;
+      hot->Uniform = -1;
       hot->RunsDirty = true;
     }
   } else {
@@ -597,7 +600,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
     if (last > hot.Extent) hot.Extent = static_cast<std::uint8_t>(last);
   }
   const int lastCell = std::min(last, kLineCells);
-  if (first <= lastCell) {
+  if (first <= lastCell && hot.Uniform != a) {
     std::uint16_t* cells = hot.Attr + first - 1;
     const int n = lastCell - first + 1;
     // All cells looked at without a branch, four at a time; written, and
@@ -614,6 +617,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
     if (differs != 0) {
       std::fill_n(cells, n, a);
       hot.RunsDirty = true;
+      hot.Uniform = n == kLineCells ? a : -1;
     }
   }
   hot.TextDirty = true;
@@ -651,6 +655,7 @@ void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint
   SetHotText(hot, text.data(), length);
   hot.Length = static_cast<std::uint8_t>(length);
   std::fill_n(hot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
+  hot.Uniform = attribute;
   hot.TextDirty = true;
   hot.RunsDirty = false;
   TLineRecord& record = WarmRecord(line);
@@ -739,6 +744,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
       for (int k = 0; k < width; ++k) {
         if (target.Attr[targetFrom - 1 + k] != cells[k]) {
           target.Attr[targetFrom - 1 + k] = cells[k];
+          target.Uniform = -1;
           target.RunsDirty = true;
         }
       }
@@ -762,6 +768,7 @@ void TBrowse::MoveCells(const THotLine& source, int from, THotLine& target, int 
   // as stale without comparing (it is only remade when the line is packed).
   std::memmove(target.Attr + targetFrom - 1, source.Attr + from - 1, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
   target.RunsDirty = true;
+  target.Uniform = -1;
 }
 
 void TBrowse::InvalidateCells(int left, int top, int bottom, int right) {

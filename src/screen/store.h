@@ -223,7 +223,8 @@ class TBrowse {
   // Expanded form of a line being written. Text beyond Length is always
   // blanks, and so is text from Extent on, in a free slot too: filling a slot
   // blanks only what its last line wrote, and packing a line looks for its
-  // trailing blanks only below Extent.
+  // trailing blanks only below Extent. Uniform is the attribute of all 132
+  // cells where one is (-1: not known), so that writes in it compare nothing.
   struct THotLine {
     int Line = -1;
     bool TextDirty = false;  // the warm text is stale
@@ -231,6 +232,7 @@ class TBrowse {
     bool Rewritten = false;  // the line's record says lsRewritten already
     std::uint8_t Length = 0;
     std::uint8_t Extent = 0;
+    int Uniform = -1;
     char Text[256];
     std::uint16_t Attr[kLineCells];
   };

@@ -592,6 +592,20 @@ std::size_t PlainRun(const std::array<bool, 256>& plain, const std::uint8_t* dat
 }
 
 bool LineEnd(std::uint8_t b) { return b == '\r' || b == '\n'; }
+
+// Functions that only move the cursor, erase, or set looks or margins: what
+// text and line ends may take is the same after them.
+bool LeavesPlainBytes(int function) {
+  switch (function) {
+    case 1: case 2: case 3: case 4: case 5:  // cursor moves
+    case 15: case 18:                        // erase in line, in display
+    case 21:                                 // graphic rendition
+    case 73:                                 // scrolling region
+      return true;
+    default:
+      return false;
+  }
+}
 }  // namespace
 
 // CR and LF between lines of text: ReceiveByte would hand them to the
@@ -608,6 +622,7 @@ bool TReceiveInterpreter::LineEndsGoStraight() const {
 // scan of the table: every shorter piece of it is incomplete, so the byte-wise
 // scans would come to the same result. Returns the bytes taken, or 0.
 std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, std::size_t count) {
+  WholeFunction_ = -1;
   if (TelnetActive || LineCaptureActive) return 0;
   const int type = S.Settings.Emulation;
   if (type != emQuorix && type != emVT100 && type != emVT220) return 0;
@@ -673,6 +688,7 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   PreparsedCount_ = parameters;
   EndEscape(function);
   PreparsedCount_ = -1;
+  WholeFunction_ = function;
   return length;
 }
 
@@ -719,6 +735,8 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     if (ends > 0) continue;
     if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
       done += length;
+      if (YieldToDispatcher_) break;
+      if (LeavesPlainBytes(WholeFunction_)) continue;
     } else {
       ReceiveByte(data[done++]);
     }

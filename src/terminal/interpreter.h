@@ -134,6 +134,7 @@ class TReceiveInterpreter {
   const std::uint8_t* Finals_ = nullptr;  // final table while inside a prefix entry's parameters
   bool YieldToDispatcher_ = false;
   int PreparsedCount_ = -1;  // parameters already read for the sequence being performed
+  int WholeFunction_ = -1;    // performed by the last WholeControlSequence, else -1
   int SetParameterCount_ = 0;  // Parameters that may be non-zero
   // Functions of whole control sequences by shape (marker, parameters or
   // none, final 0x40..0x7E) for the current table; -1 unknown, 0 no match.

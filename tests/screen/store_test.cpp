@@ -342,6 +342,56 @@ TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
   EXPECT_EQ(store.GetLineState(1), lsAdded);
 }
 
+TEST(HotLines, AWriteInALineOfOneLookChangesEveryCellThatLooksOtherwise) {
+  TBrowse store;
+  Fill(store, 24, 2);
+  const int line = store.ScreenLine(24);
+  // One cell changed on its own.
+  store.SetAttributeAt(line, 5, 7);
+  store.PutText("abcdef", 1, false, 2, 24);
+  EXPECT_EQ(store.GetRuns(line), Runs({{2, 1}, {2, 132}}));
+  // Written over in another look and back.
+  store.AddBlankLine(2, false);
+  store.PutText("ab", 1, false, 9, 24);
+  store.PutText("ab", 1, false, 2, 24);
+  EXPECT_EQ(store.GetRuns(line + 1), Runs({{2, 1}, {2, 132}}));
+  // Cells moved in from a line of another look.
+  store.AddBlankLine(2, false);
+  store.PutText("xy", 1, false, 9, 23);
+  store.CopyBlock({1, 23, 2, 23}, {1, 24, 2, 24}, false, true);
+  EXPECT_EQ(store.GetRuns(line + 2), Runs({{9, 1}, {2, 3}, {2, 132}}));
+  store.PutText("zz", 1, false, 2, 24);
+  EXPECT_EQ(store.GetRuns(line + 2), Runs({{2, 1}, {2, 132}}));
+  // A new line of the look its slot last held, and of another.
+  for (int i = 0; i < 64; ++i) store.AddBlankLine(2, false);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {2, 132}}));
+  store.SetAttributeAt(store.Count() - 1, 132, 5);
+  for (int i = 0; i < 64; ++i) store.AddBlankLine(2, false);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {2, 132}}));
+  store.AddBlankLine(4, false);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{4, 1}, {4, 132}}));
+  store.PutText("q", 1, false, 2, 24);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {4, 2}, {4, 132}}));
+  // A history line of two looks brought into the slot of a new line of one:
+  // the next new line there has one look again.
+  store.AddBlankLine(2, false);
+  const int history = store.Count() - 1 - 64;
+  store.SetAttributeAt(history, 3, 9);
+  store.CopyBlock({1, 22, 1, 22}, {1, history, 1, history}, false, false);
+  EXPECT_EQ(store.GetRuns(history), Runs({{2, 1}, {9, 3}, {2, 4}, {2, 132}}));
+  for (int i = 0; i < 64; ++i) store.AddBlankLine(2, false);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {2, 132}}));
+  // One of one look, then a new line of another look in its slot, written
+  // in the first look.
+  store.AddBlankLine(2, false);
+  const int plain = store.Count() - 1 - 64;
+  store.CopyBlock({1, 22, 1, 22}, {1, plain, 1, plain}, false, false);
+  for (int i = 0; i < 63; ++i) store.AddBlankLine(2, false);
+  store.AddBlankLine(4, false);
+  store.PutText("q", 1, false, 2, 24);
+  EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {4, 2}, {4, 132}}));
+}
+
 TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
   TBrowse store;
   Fill(store, 24);
