@@ -704,6 +704,8 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
   const int to = std::min({source.Right, kLineCells, kLineCells - shift});
   if (height <= 0 || from > to) return;
   const int width = to - from + 1;
+  if (screenRelative && shift == 0 && !paint && MoveScreenRows(source.Top, destination.Top, height, from, width))
+    return;
   const auto lineOf = [&](int top, int i) {
     if (!screenRelative) return ValidLine(top + i) ? top + i : -1;
     return ScreenLine(top + i);
@@ -759,6 +761,39 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
       AddDamage(targetLine, targetFrom, targetTo);
     }
   }
+}
+
+bool TBrowse::MoveScreenRows(int sourceTop, int targetTop, int height, int from, int width) {
+  const int top = std::min(sourceTop, targetTop);
+  const int bottom = std::max(sourceTop, targetTop) + height - 1;
+  if (sourceTop == targetTop || top < 1 || bottom > Rows || bottom - top >= kHotLines || ScreenLine(top) < 0)
+    return false;
+  const int firstLine = ScreenLine(top);
+  // Marking a line rewritten may pack an older block and take its lines out
+  // of their slots: done first, so the slots looked up after it stay.
+  THotLine* rows[kHotLines];
+  for (int row = top; row <= bottom; ++row) {
+    rows[row - top] = HotFor(firstLine + row - top);
+    if (!rows[row - top]) return false;
+  }
+  for (int i = 0; i < height; ++i) MarkRewritten(*rows[targetTop - top + i]);
+  for (int row = top; row <= bottom; ++row)
+    if (rows[row - top]->Line != firstLine + row - top) return false;
+  const bool upward = targetTop > sourceTop;
+  const auto textBytes = static_cast<std::size_t>(width);
+  const std::uint8_t reach = static_cast<std::uint8_t>(from - 1 + width);
+  for (int step = 0; step < height; ++step) {
+    const int i = upward ? height - 1 - step : step;
+    const THotLine& source = *rows[sourceTop - top + i];
+    THotLine& target = *rows[targetTop - top + i];
+    std::memcpy(target.Text + from - 1, source.Text + from - 1, textBytes);
+    std::memcpy(target.Attr + from - 1, source.Attr + from - 1, textBytes * sizeof(std::uint16_t));
+    target.Extent = std::max(target.Extent, reach);
+    target.Length = std::max(target.Length, reach);
+    target.TextDirty = target.RunsDirty = true;
+    target.Uniform = -1;
+  }
+  return true;
 }
 
 void TBrowse::MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width) {

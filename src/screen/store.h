@@ -269,6 +269,10 @@ class TBrowse {
   void Evict(THotLine& slot);
   // Text and looks of `width` columns of one hot line to another (or the same).
   static void MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width);
+  // CopyBlock of screen rows up or down over the same columns while every
+  // line is expanded (a region scrolling); false, having moved nothing, when
+  // one is not.
+  bool MoveScreenRows(int sourceTop, int targetTop, int height, int from, int width);
   // A slot's text made `length` bytes of text and blanks after them.
   static void SetHotText(THotLine& slot, const char* text, int length);
   // A write reached the line: its record says so once.
