@@ -144,9 +144,9 @@ TEST(PutText, PadsTheLineTo133AndWritesTextAndAttributes) {
 }
 
 TEST(PutText, ALookDifferingInAnyOneCellOfTheWriteReachesThePackedRuns) {
-  // Writes of 1..11 cells where only one cell had another look before: that
+  // Writes of 1..20 cells where only one cell had another look before: that
   // one cell must still make the line's run list change.
-  for (int length = 1; length <= 11; ++length) {
+  for (int length = 1; length <= 20; ++length) {
     for (int odd = 0; odd < length; ++odd) {
       TBrowse store;
       Fill(store, 100, 5);
