@@ -16,6 +16,21 @@ constexpr int kPaddedLength = 133;  // PutText pads a line to this before writin
 
 int ClampColumn8(int column) { return std::clamp(column, 0, 255); }
 
+// Whether any of n cells has a look other than a: all looked at without a
+// branch, four at a time.
+bool AnyCellDiffers(const std::uint16_t* cells, int n, std::uint16_t a) {
+  const std::uint64_t pattern = a * 0x0001000100010001ULL;
+  std::uint64_t differs = 0;
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    std::uint64_t four;
+    std::memcpy(&four, cells + i, sizeof four);
+    differs |= four ^ pattern;
+  }
+  for (; i < n; ++i) differs |= static_cast<std::uint64_t>(cells[i] ^ a);
+  return differs != 0;
+}
+
 // The length of text without its trailing blanks, looked at eight bytes at a
 // time: a line's padding runs far beyond its text.
 int WithoutTrailingBlanks(const char* text, int length) {
@@ -603,18 +618,9 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   if (first <= lastCell && hot.Uniform != a) {
     std::uint16_t* cells = hot.Attr + first - 1;
     const int n = lastCell - first + 1;
-    // All cells looked at without a branch, four at a time; written, and
-    // the run list made stale, only when one differs.
-    const std::uint64_t pattern = a * 0x0001000100010001ULL;
-    std::uint64_t differs = 0;
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-      std::uint64_t four;
-      std::memcpy(&four, cells + i, sizeof four);
-      differs |= four ^ pattern;
-    }
-    for (; i < n; ++i) differs |= static_cast<std::uint64_t>(cells[i] ^ a);
-    if (differs != 0) {
+    // Written, and the run list made stale, only when a cell differs; with
+    // the run list stale already there is nothing to compare.
+    if (hot.RunsDirty || AnyCellDiffers(cells, n, a)) {
       std::fill_n(cells, n, a);
       hot.RunsDirty = true;
       hot.Uniform = n == kLineCells ? a : -1;
