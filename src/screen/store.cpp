@@ -379,7 +379,7 @@ TScreenDamage TBrowse::TakeDamage() {
   return taken;
 }
 
-void TBrowse::SetCursor(int column, int row) {
+void TBrowse::LimitCursor(int column, int row) {
   if (Options & (boMarkCursorLine | boListBox | boEditor)) {
     CursorX = std::clamp(column, 1, ScreenXSizeMax);
     CursorY = std::clamp(row, 1, std::max(1, VisibleRows > 0 ? VisibleRows : Rows));

@@ -126,7 +126,17 @@ class TBrowse {
   int CursorYPosition() const { return CursorY; }
   // In terminal use (none of boMarkCursorLine, boListBox, boEditor) limited to
   // Cols x Rows, otherwise to 132 columns and the visible rows.
-  void SetCursor(int column, int row);
+  void SetCursor(int column, int row) {
+    // The terminal's own moves, on its screen: nothing to limit.
+    if (!(Options & (boMarkCursorLine | boListBox | boEditor | boSuppressCursor)) && column >= 1 &&
+        column <= Cols && row >= 1 && row <= Rows) {
+      CursorX = column;
+      CursorY = row;
+      Follow();
+      return;
+    }
+    LimitCursor(column, row);
+  }
 
   // --- Lines (from 0; a line outside the store is ignored) ---
   void AddLine(std::string_view text, int attribute, bool paint);
@@ -310,6 +320,7 @@ class TBrowse {
   template <typename TWriteText>
   void WriteRow(int row, int column, int count, int attribute, bool damage, TWriteText writeText);
 
+  void LimitCursor(int column, int row);
   void AddDamage(int line, int left, int right);
   void NoteDamage();
   void Follow() {

@@ -403,7 +403,8 @@ void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
 // Parameters beyond `count` are 0; only those set since the last time need clearing.
 void TReceiveInterpreter::SetParameters(const std::int32_t* values, int count) {
   std::copy(values, values + count, Parameters);
-  for (int i = count; i < SetParameterCount_; ++i) Parameters[i] = 0;
+  // Nearly always one or two: a loop, not a library call.
+  while (SetParameterCount_ > count) Parameters[--SetParameterCount_] = 0;
   SetParameterCount_ = count;
 }
 
