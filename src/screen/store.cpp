@@ -16,6 +16,44 @@ constexpr int kPaddedLength = 133;  // PutText pads a line to this before writin
 
 int ClampColumn8(int column) { return std::clamp(column, 0, 255); }
 
+// Copies and fills of a line's bytes (at most 256) in a few overlapping
+// moves: the compiler's own inline code for a bounded size (rep movs, rep
+// stos) takes longer to start than the short texts of a screen take to move.
+void CopyBytes(char* to, const char* from, std::size_t n) {
+  if (n >= 16) {
+    for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, from + i, 16);
+    std::memcpy(to + n - 16, from + n - 16, 16);
+  } else if (n >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  }
+}
+
+void FillBytes(char* to, char c, std::size_t n) {
+  char pattern[16];
+  std::memset(pattern, c, sizeof pattern);
+  if (n >= 16) {
+    for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(to + i, pattern, 16);
+    std::memcpy(to + n - 16, pattern, 16);
+  } else if (n >= 8) {
+    std::memcpy(to, pattern, 8);
+    std::memcpy(to + n - 8, pattern, 8);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) to[i] = c;
+  }
+}
+
 // Whether any of n cells has a look other than a: all looked at without a
 // branch, four at a time.
 bool AnyCellDiffers(const std::uint16_t* cells, int n, std::uint16_t a) {
@@ -344,8 +382,8 @@ TBrowse::THotLine& TBrowse::Materialize(int line) {
 }
 
 void TBrowse::SetHotText(THotLine& slot, const char* text, int length) {
-  if (length > 0) std::memcpy(slot.Text, text, static_cast<std::size_t>(length));
-  if (slot.Extent > length) std::memset(slot.Text + length, ' ', static_cast<std::size_t>(slot.Extent - length));
+  if (length > 0) CopyBytes(slot.Text, text, static_cast<std::size_t>(length));
+  if (slot.Extent > length) FillBytes(slot.Text + length, ' ', static_cast<std::size_t>(slot.Extent - length));
   slot.Extent = static_cast<std::uint8_t>(length);
 }
 
@@ -641,14 +679,14 @@ void TBrowse::PutText(std::string_view text, int column, bool paint, int attribu
   const bool shown = !text.empty() && static_cast<std::uint8_t>(text[0]) >= 32;
   WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown,
            [&](char* cells, int first, int last) {
-             std::memcpy(cells + first - 1, text.data() + (first - column), static_cast<std::size_t>(last - first + 1));
+             CopyBytes(cells + first - 1, text.data() + (first - column), static_cast<std::size_t>(last - first + 1));
            });
 }
 
 void TBrowse::FillText(char c, int count, int column, bool paint, int attribute, int row) {
   WriteRow(row, column, count, attribute, paint && static_cast<std::uint8_t>(c) >= 32,
            [&](char* cells, int first, int last) {
-             std::memset(cells + first - 1, c, static_cast<std::size_t>(last - first + 1));
+             FillBytes(cells + first - 1, c, static_cast<std::size_t>(last - first + 1));
            });
 }
 
