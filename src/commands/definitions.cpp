@@ -2,13 +2,12 @@
 
 #include <optional>
 
+#include "core/ascii.h"
 #include "core/numbers.h"
 #include "core/paths.h"
 #include "core/text.h"
 
 namespace {
-constexpr char CR = 13;
-constexpr char LF = 10;
 
 // Hands out the comma-separated fields of a line in turn; the last one asked
 // for takes the rest of the line.

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
+#include "core/ascii.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "log/file.h"
 
 namespace {
-constexpr char CR = 13;
-constexpr char LF = 10;
 // Record numbers beyond this cannot lie inside any file; reading there finds nothing.
 constexpr std::uint64_t kRecordNumberCap = std::uint64_t(1) << 40;
 

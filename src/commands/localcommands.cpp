@@ -6,6 +6,7 @@
 #include "commands/definitionsearch.h"
 #include "comms/comm.h"
 #include "comms/transmit.h"
+#include "core/ascii.h"
 #include "core/desktop.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -20,9 +21,6 @@
 #include "transfer/padssession.h"
 
 namespace {
-constexpr std::uint8_t BS = 8;
-constexpr std::uint8_t CR = 13;
-constexpr std::uint8_t DEL = 127;
 constexpr int kEraseStepMs = 50;
 constexpr int kAfterEraseMs = 100;
 constexpr int kLineSpeedSettleMs = 2000;

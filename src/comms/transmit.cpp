@@ -1,6 +1,7 @@
 #include "comms/transmit.h"
 
 #include "comms/lines.h"
+#include "core/ascii.h"
 #include "core/connectionsettings.h"
 #include "core/desktop.h"
 #include "core/ebcdicmap.h"
@@ -10,7 +11,6 @@
 #include "log/logfiles.h"
 
 namespace {
-constexpr std::uint8_t CR = 13;
 constexpr std::uint8_t IAC = 255;
 constexpr std::uint8_t EOR = 239;
 constexpr std::uint8_t BRK = 243;

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
 // Without the spaces before and after.
 std::string_view TrimSpaces(std::string_view text);
 

@@ -5,16 +5,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "desktop/bytetext.h"
 #include "screen/bookmarks.h"
 
 namespace {
 // Grid rows count from 1 below the title row; the table's rows from 0.
 int GridRow(int tableRow) { return tableRow + 1; }
 
-QString FromStd(const std::string& text) {
-  // Store bytes above 127 are code page 437 on screen; here Latin-1 keeps them one character each.
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 }  // namespace
 
 TBookMarkForm::TBookMarkForm(TBookmarks& bookmarks, QWidget* parent)
@@ -66,7 +63,7 @@ void TBookMarkForm::SetRow(int tableRow, int gridRow) {
       item = new QTableWidgetItem;
       StringGrid->setItem(tableRow, column, item);
     }
-    item->setText(FromStd(*cells[column]));
+    item->setText(FromBytes(*cells[column]));
   }
 }
 

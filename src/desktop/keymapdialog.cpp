@@ -11,22 +11,16 @@
 #include <QVBoxLayout>
 #include <qdrawutil.h>
 
+#include "desktop/bytetext.h"
 #include "desktop/qtdesktop.h"
 #include "terminal/keymap.h"
 
 namespace {
-QString FromLatin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
-
-std::string ToLatin1(const QString& text) {
-  const QByteArray bytes = text.toLatin1();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 std::optional<std::string> QtOpenDialog(QWidget* parent, const TFileDialog& dialog) {
-  const QString name = QFileDialog::getOpenFileName(parent, FromLatin1(dialog.Title), FromLatin1(dialog.InitialName),
+  const QString name = QFileDialog::getOpenFileName(parent, FromBytes(dialog.Title), FromBytes(dialog.InitialName),
                                                     TQtDesktop::QtFilter(dialog.Filter));
   if (name.isEmpty()) return std::nullopt;
-  return ToLatin1(name);
+  return ToBytes(name);
 }
 }  // namespace
 
@@ -63,7 +57,7 @@ TQelKeyboard::TQelKeyboard(const TSetupRecord& settings, QWidget* parent) : QDia
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
   Picture = new TKeyboardPicture(this);
   auto* group = new QGroupBox(QStringLiteral("Keyboard Map File Name"), this);
-  FileNameEdit = new QLineEdit(FromLatin1(settings.KeyMapFileName.view()), group);
+  FileNameEdit = new QLineEdit(FromBytes(settings.KeyMapFileName.view()), group);
   FileNameEdit->setMaxLength(static_cast<int>(kKeyMapNameMax));
   BrowseBtn = new QPushButton(QStringLiteral("Browse"), group);
   auto* groupLayout = new QHBoxLayout(group);
@@ -86,14 +80,14 @@ TQelKeyboard::TQelKeyboard(const TSetupRecord& settings, QWidget* parent) : QDia
 void TQelKeyboard::Browse() {
   TFileDialog dialog;
   dialog.Filter = kKeyMapFileFilter;
-  dialog.InitialName = ToLatin1(FileNameEdit->text());
+  dialog.InitialName = ToBytes(FileNameEdit->text());
   dialog.MustExist = true;
   const std::optional<std::string> chosen = ChooseFile(dialog);
-  if (chosen) FileNameEdit->setText(FromLatin1(*chosen));
+  if (chosen) FileNameEdit->setText(FromBytes(*chosen));
 }
 
 TSetupRecord TQelKeyboard::Settings() const {
   TSetupRecord result = Draft;
-  result.KeyMapFileName.assign(ToLatin1(FileNameEdit->text()));  // at most 80: the field cuts
+  result.KeyMapFileName.assign(ToBytes(FileNameEdit->text()));  // at most 80: the field cuts
   return result;
 }

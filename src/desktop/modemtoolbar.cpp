@@ -6,14 +6,9 @@
 #include <QPainterPath>
 
 #include "app/modemdial.h"
+#include "desktop/bytetext.h"
 
 namespace {
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
-
 // A telephone handset, lifted (dial) or laid down (hang up).
 QIcon HandsetIcon(const QColor& colour, qreal angle) {
   QPixmap pixmap(24, 24);
@@ -87,7 +82,7 @@ TModemToolbar::TModemToolbar(TModem& modem, QWidget* parent)
   // Only what the user types is stored: a number put in the box by a choice
   // from the list is the modem logic's own.
   connect(Numbers->lineEdit(), &QLineEdit::textEdited, this,
-          [this](const QString& text) { Modem.DialListBoxChange(Bytes(text)); });
+          [this](const QString& text) { Modem.DialListBoxChange(ToBytes(text)); });
   connect(Numbers, &TDialListBox::DroppingDown, this, [this] {
     Modem.DialListBoxDropDown();
     ShowList();
@@ -95,21 +90,21 @@ TModemToolbar::TModemToolbar(TModem& modem, QWidget* parent)
   connect(Numbers, &QComboBox::activated, this, [this](int index) {
     if (index < 0) return;
     Modem.DialListBoxSelect(static_cast<std::size_t>(index));
-    Numbers->setEditText(Latin1(Modem.DialBoxText));
+    Numbers->setEditText(FromBytes(Modem.DialBoxText));
   });
   connect(DialString, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Modem.DialStringEdtChange(Bytes(text)); });
+          [this](const QString& text) { Modem.DialStringEdtChange(ToBytes(text)); });
   connect(HangUpString, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Modem.HangUpStringEdtChange(Bytes(text)); });
+          [this](const QString& text) { Modem.HangUpStringEdtChange(ToBytes(text)); });
   connect(InitString, &QLineEdit::textEdited, this,
-          [this](const QString& text) { Modem.InitModemStringEdtChange(Bytes(text)); });
+          [this](const QString& text) { Modem.InitModemStringEdtChange(ToBytes(text)); });
 }
 
 void TModemToolbar::ShowList() {
   const QString text = Numbers->currentText();
   const QSignalBlocker quiet(Numbers);
   Numbers->clear();
-  for (const std::string& entry : Modem.DialList) Numbers->addItem(Latin1(entry));
+  for (const std::string& entry : Modem.DialList) Numbers->addItem(FromBytes(entry));
   // Filling the list must not replace the number being typed.
   Numbers->setCurrentIndex(-1);
   Numbers->setEditText(text);
@@ -123,10 +118,10 @@ void TModemToolbar::SetToolbarVisible(bool visible) {
 
 void TModemToolbar::ShowSettings() {
   Modem.ShowSettings();
-  Numbers->setEditText(Latin1(Modem.DialBoxText));
-  DialString->setText(Latin1(Modem.DialStringEdt));
-  HangUpString->setText(Latin1(Modem.HangUpStringEdt));
-  InitString->setText(Latin1(Modem.InitModemStringEdt));
+  Numbers->setEditText(FromBytes(Modem.DialBoxText));
+  DialString->setText(FromBytes(Modem.DialStringEdt));
+  HangUpString->setText(FromBytes(Modem.HangUpStringEdt));
+  InitString->setText(FromBytes(Modem.InitModemStringEdt));
   // Strings longer than their edit show from their start.
   for (QLineEdit* edit : {DialString, HangUpString, InitString}) edit->setCursorPosition(0);
 }

@@ -13,6 +13,7 @@
 
 #include "app/configrules.h"
 #include "core/desktop.h"
+#include "desktop/bytetext.h"
 
 namespace {
 const char* const kSendCharDelays[] = {"No Wait", "Paced By Echo"};
@@ -39,7 +40,6 @@ QSpinBox* Spin(int maximum, int value) {
   return spin;
 }
 
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 }  // namespace
 
 TSendDialog::TSendDialog(const TSetupRecord& settings, TDesktop& desktop, QWidget* parent)
@@ -110,7 +110,7 @@ void TSendDialog::ReadControls() {
   Record.CharDelay = ValueOfChoice(CharDelay->currentIndex(), Record.CharDelay);
   Record.LineDelay = ValueOfChoice(LineDelay->currentIndex(), Record.LineDelay);
   Record.EOL = ValueOfChoice(EndOfLine->currentIndex(), Record.EOL);
-  Record.WaitChar = ReadWaitChar(Latin1(WaitChar->text()), Record.WaitChar);
+  Record.WaitChar = ReadWaitChar(ToBytes(WaitChar->text()), Record.WaitChar);
   Record.EOFCtrlZ = CtrlZ->isChecked() ? 1 : 0;
   Record.LineDly = static_cast<std::uint8_t>(WaitAfterLine->value());
   Record.MaxEchoDelay = static_cast<std::uint8_t>(MaxEchoDelay->value());

@@ -7,11 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "desktop/bytetext.h"
 #include "desktop/helpwindow.h"
-
-namespace {
-QString FromLatin1(std::string_view text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
-}  // namespace
 
 QString TQelFKeyDlg::Caption(TKind kind) {
   switch (kind) {
@@ -47,7 +44,7 @@ TQelFKeyDlg::TQelFKeyDlg(const TSetupRecord& settings, TKind kind, QWidget* pare
     grid->addWidget(Labels[i], i, 0);
     grid->addWidget(Edits[i], i, 1);
     if (i < count) {
-      Edits[i]->setText(FromLatin1(fields[i].view()));
+      Edits[i]->setText(FromBytes(fields[i].view()));
     } else {
       Labels[i]->hide();
       Edits[i]->hide();

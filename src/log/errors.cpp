@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <string_view>
 
+#include "core/ascii.h"
+
 namespace {
 struct TCodeText {
   std::uint16_t Code;
@@ -73,8 +75,7 @@ constexpr TCodeText kCodeTexts[] = {
     {2404, "The device is in use by an active process and cannot be disconnected."},
 };
 
-constexpr std::size_t kPaddedLength = 96;
-constexpr char CR = 13;
+constexpr std::size_t kPaddedCodeTextLength = 96;
 
 // Codes for errno values without a closer match; it has no sentence, so the
 // user sees the number.
@@ -86,7 +87,7 @@ std::string ErrorCodeText(std::uint32_t code) {
   for (const TCodeText& entry : kCodeTexts) {
     if (entry.Code != key) continue;
     std::string text(entry.Text);
-    if (text.size() < kPaddedLength) text.append(kPaddedLength - text.size(), ' ');
+    if (text.size() < kPaddedCodeTextLength) text.append(kPaddedCodeTextLength - text.size(), ' ');
     return text;
   }
   return std::to_string(key);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <new>
 
+#include "core/ascii.h"
 #include "core/desktop.h"
 #include "core/paths.h"
 #include "core/settings.h"
@@ -17,7 +18,6 @@
 #include "log/errors.h"
 
 namespace {
-constexpr std::uint8_t CtrlZ = 26;
 constexpr const char* kBackgroundLogTitle = "Back ground logging file ( QELWIN.BGL )";
 
 std::string CurrentDirectoryFile(const char* name) {

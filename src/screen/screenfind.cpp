@@ -4,11 +4,10 @@
 #include <climits>
 #include <cstring>
 
+#include "screen/selection.h"
 #include "screen/store.h"
 
 namespace {
-constexpr int kFindMark = 3;
-
 struct TFoldTables {
   std::uint8_t Same[256];
   std::uint8_t Upper[256];

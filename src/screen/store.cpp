@@ -12,7 +12,7 @@
 #include <thread>
 
 namespace {
-constexpr int kPaddedLength = 133;  // PutText pads a line to this before writing
+constexpr int kPaddedLineLength = 133;  // PutText pads a line to this before writing
 
 int ClampColumn8(int column) { return std::clamp(column, 0, 255); }
 
@@ -641,7 +641,7 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   if (line < 0 || count < 0) return;
   const auto a = static_cast<std::uint16_t>(std::max(attribute, 0));
   THotLine& hot = Materialize(line);
-  if (hot.Length < kPaddedLength) hot.Length = kPaddedLength;
+  if (hot.Length < kPaddedLineLength) hot.Length = kPaddedLineLength;
   // Characters before column 1 or beyond the longest line are dropped.
   const int first = std::max(1, column);
   const int last = std::min(column + count - 1, kMaxLineLength);

@@ -11,6 +11,7 @@
 
 #include "app/session.h"
 #include "comms/transmit.h"
+#include "core/ascii.h"
 #include "core/numbers.h"
 #include "core/settings.h"
 #include "log/logfiles.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-constexpr std::uint8_t kEsc = 27;
 constexpr std::uint8_t kCan = 24;
 constexpr std::uint8_t kSub = 26;
 constexpr std::uint8_t kIac = 255;
@@ -203,7 +203,7 @@ void TReceiveInterpreter::ReceiveByte(std::uint8_t b) {
     b &= 0x7F;
   }
 
-  if (b == kEsc) {
+  if (b == ESC) {
     StartEscape();
     return;
   }
@@ -628,7 +628,7 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   const int type = S.Settings.Emulation;
   if (type != emQuorix && type != emVT100 && type != emVT220) return 0;
   std::size_t start;  // first byte after "ESC ["
-  if (count >= 3 && data[0] == kEsc && data[1] == '[') {
+  if (count >= 3 && data[0] == ESC && data[1] == '[') {
     start = 2;
   } else if (type == emVT220 && count >= 2 && data[0] == 155) {
     start = 1;

@@ -4,6 +4,7 @@
 
 #include "app/session.h"
 #include "comms/transmit.h"
+#include "core/ascii.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
 #include "core/text.h"
@@ -12,11 +13,6 @@
 #include "transfer/engine.h"
 
 namespace {
-constexpr std::uint8_t BS = 8;
-constexpr std::uint8_t LF = 10;
-constexpr std::uint8_t CR = 13;
-constexpr std::uint8_t ESC = 27;
-constexpr std::uint8_t DEL = 127;
 constexpr std::uint16_t kNothingAwaited = 0xFFFF;
 
 bool IsLetter(char c, char upper) { return c == upper || c == upper + ('a' - 'A'); }

@@ -1,10 +1,9 @@
 #include "terminal/keyhandler.h"
 
+#include "core/ascii.h"
 #include "core/settings.h"
 
 namespace {
-constexpr char ESC = 27;
-constexpr std::uint8_t CR = 13;
 constexpr char SS3 = static_cast<char>(143);
 constexpr char CSI = static_cast<char>(155);
 

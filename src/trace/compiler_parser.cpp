@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/text.h"
 #include "trace/linetext.h"
 #include "trace/modefile_records.h"
 
@@ -29,8 +30,6 @@ constexpr std::size_t kMaxTokenLength = 255;
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 class TLexer {
  public:
   explicit TLexer(std::string_view text) : Text(text) {}

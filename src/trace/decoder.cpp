@@ -5,6 +5,7 @@
 #include "app/session.h"
 #include "core/desktop.h"
 #include "core/numbers.h"
+#include "core/text.h"
 #include "screen/writer.h"
 #include "trace/decode_mode.h"
 #include "trace/linetext.h"
@@ -22,8 +23,6 @@ constexpr std::uint16_t kLineTimer = 10;
 
 const char kTooLong[] =
     "------------------# data size to long i.e. more then 4K bytes #-----------------";
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Character n (1-based) of a line, or 0 beyond its end.
 char CharAt(std::string_view line, std::size_t n) { return n >= 1 && n <= line.size() ? line[n - 1] : '\0'; }

@@ -6,12 +6,12 @@
 #include "trace/linetext.h"
 
 namespace {
-struct TName {
+struct TTaskName {
   unsigned Value;
   std::string_view Name;
 };
 
-constexpr TName kCfcsTasks[] = {
+constexpr TTaskName kCfcsTasks[] = {
     {0, "CFCS_SHELL"},          {1, "CC_ME"},
     {2, "SIG_INFORMATION"},     {3, "PATED_ITF"},
     {4, "TRM_ITF"},             {5, "ETEC_ITF"},
@@ -34,7 +34,7 @@ constexpr TName kCfcsTasks[] = {
     {255, "DUMMY"},
 };
 
-constexpr TName kSsfTasks[] = {
+constexpr TTaskName kSsfTasks[] = {
     {0, "SSF_SHELL"},          {1, "SSF_IPR"},
     {2, "SSF_DIAL_SUPERV"},    {3, "SSF_SACF"},
     {4, "SSF_SCP_ADDRESS"},    {5, "SSF_OPER_PROCESS"},
@@ -42,19 +42,19 @@ constexpr TName kSsfTasks[] = {
     {255, "DUMMY"},
 };
 
-constexpr TName kIssTasks[] = {
+constexpr TTaskName kIssTasks[] = {
     {0, "V2_L3"},        {1, "SHELL"},        {2, "V1_L3_CIRCUIT"}, {3, "V1_L3_PACKET"},
     {4, "FORMATTER_V1"}, {5, "FORMATTER_V2"}, {6, "L2_L3_ME"},      {7, "RESTART"},
     {8, "REASSEMBLER"},  {9, "BIP_HANDLER"},
 };
 
-constexpr TName kCfcsFields[] = {
+constexpr TTaskName kCfcsFields[] = {
     {0, "T91_MSGID"}, {1, "RET_COD"}, {2, "INPUT_TASK"}, {3, "PROC_NR"}, {4, "INT_MSG_ID"},
 };
 
 template <std::size_t N>
-std::string_view Lookup(const TName (&table)[N], unsigned value) {
-  for (const TName& entry : table) {
+std::string_view Lookup(const TTaskName (&table)[N], unsigned value) {
+  for (const TTaskName& entry : table) {
     if (entry.Value == value) return entry.Name;
   }
   return "UNKNOWN";

@@ -9,17 +9,12 @@
 #include "core/text.h"
 #include "log/errors.h"
 #include "log/logfiles.h"
+#include "transfer/textbytes.h"
 
 namespace {
-constexpr std::uint8_t CR = 13;
-constexpr std::uint8_t LF = 10;
-constexpr std::uint8_t ETX = 3;
-constexpr std::uint8_t CtrlZ = 26;
 
 // "End Of Line" choices.
 enum TEndOfLine { eolCR = 0, eolLF = 1, eolNoChange = 2, eolCRLF = 3, eolLFCR = 4 };
-
-bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
 
 std::uint16_t TenthsFromSetting(std::int64_t value) {
   return static_cast<std::uint16_t>(std::clamp<std::int64_t>(value, 0, 0xFFFF));

@@ -5,12 +5,9 @@
 #include <sstream>
 #include <utility>
 
-namespace {
+#include "core/paths.h"
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
+namespace {
 
 std::string StateLine(int state) {
   switch (state) {
@@ -127,7 +124,7 @@ std::optional<TTypedCommand> ParseTypedCommand(const std::string& line) {
   const auto first = line.find_first_not_of(" \t");
   if (first == std::string::npos) return std::nullopt;
   const auto wordEnd = std::min(line.find_first_of(" \t", first), line.size());
-  const std::string word = Upper(line.substr(first, wordEnd - first));
+  const std::string word = UpperCase(line.substr(first, wordEnd - first));
   const auto restStart = line.find_first_not_of(" \t", wordEnd);
   std::string rest = restStart == std::string::npos ? "" : line.substr(restStart);
   while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();

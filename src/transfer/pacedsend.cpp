@@ -11,16 +11,7 @@
 #include "log/logfiles.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
-
-namespace {
-constexpr std::uint8_t CR = 13;
-constexpr std::uint8_t LF = 10;
-constexpr std::uint8_t CtrlZ = 26;
-
-bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
-
-int GaugeValue(std::uint64_t value) { return static_cast<int>(std::min<std::uint64_t>(value, INT_MAX)); }
-}  // namespace
+#include "transfer/textbytes.h"
 
 TPacedSend::TPacedSend(TSession& session, TCommandState& state)
     : S(session), State(state), Buffer(kBufferSize) {

@@ -8,16 +8,18 @@
 
 namespace pads {
 
+// Outside the anonymous namespace: the frames of the coroutines below hold
+// one, and a frame's type has external linkage.
+struct TCloseFile {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using TFileHandle = std::unique_ptr<std::FILE, TCloseFile>;
+
 namespace {
 
 constexpr std::size_t kLineLimit = 2000;       // the list keeps the newest lines
 constexpr std::size_t kIdleInputLimit = 65536;  // text arriving while nothing reads it
 constexpr std::size_t kNameSize = 18;           // physical name in a file description
-
-struct TCloseFile {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using TFileHandle = std::unique_ptr<std::FILE, TCloseFile>;
 
 bool Succeeded(const TFrame& frame) { return frame.Status() == 0 || frame.Status() == 1; }
 
@@ -27,7 +29,7 @@ bool Reached(std::uint32_t now, std::uint32_t deadline) { return static_cast<std
 // extension is then a status, which a long type-12 frame cannot carry.
 std::uint8_t ResponseType(std::uint8_t type) { return type == ftData ? std::uint8_t{ftDataLast} : type; }
 
-bool Exists(const std::string& name) {
+bool LocalFileExists(const std::string& name) {
   std::error_code error;
   return std::filesystem::exists(name, error);
 }
@@ -391,7 +393,7 @@ TTask<bool> TPadsProtocol::CloseExchangeFile() {
 
 TTask<bool> TPadsProtocol::ReadTask(TCommand command) {
   const std::string& name = command.LocalName;
-  if (Exists(name)) {
+  if (LocalFileExists(name)) {
     const TMsgResult answer = Desktop.ShowMessage(
         {TMsgIcon::Confirmation, " File already exists !\r\n Do you wish to overwrite !", "", mbYes | mbNo, 0});
     if (answer != TMsgResult::Yes) co_return false;
@@ -479,7 +481,7 @@ TTask<std::optional<TPadsProtocol::TBlock>> TPadsProtocol::GetBlock(int block) {
 
 TTask<bool> TPadsProtocol::WriteTask(TCommand command) {
   const std::string& name = command.LocalName;
-  if (!Exists(name)) {
+  if (!LocalFileExists(name)) {
     Show("?? File " + name + " does not exist");
     co_return false;
   }

@@ -7,6 +7,7 @@
 #include "comms/comm.h"
 #include "comms/lines.h"
 #include "comms/transmit.h"
+#include "core/ascii.h"
 #include "core/desktop.h"
 #include "log/logfiles.h"
 #include "screen/writer.h"
@@ -16,8 +17,7 @@ namespace pads {
 
 namespace {
 
-constexpr std::uint8_t kEsc = 27;
-constexpr int kWriteAttempts = 100;
+constexpr int kPadsWriteAttempts = 100;
 
 TPadsOptions OptionsOf(const TSetupRecord& settings) {
   TPadsOptions options;
@@ -116,7 +116,7 @@ void TPadsSession::Send(std::string_view bytes) {
   int done = 0;
   int attempts = 0;
   const int size = static_cast<int>(bytes.size());
-  while (done < size && attempts < kWriteAttempts) {
+  while (done < size && attempts < kPadsWriteAttempts) {
     const int written = transmit.Serial->Write(data + done, size - done);
     if (written < 0 && transmit.Serial->LastError() == kErrorIoPending) break;
     if (written > 0) done += written;
@@ -151,7 +151,7 @@ void TPadsSession::LineDown(bool exited) {
   if (!exited) return;
   S.Writer->PutChar('\r');
   S.Writer->PutChar('\n');
-  S.Transmit->SendByte(kEsc);
+  S.Transmit->SendByte(ESC);
 }
 
 void TPadsSession::StopCapture() {

@@ -1,8 +1,8 @@
 #include "transfer/padstext.h"
 
-#include <cctype>
 
 #include "core/numbers.h"
+#include "core/paths.h"
 #include "core/text.h"
 
 namespace pads {
@@ -124,12 +124,6 @@ std::string StateText(int state) {
 
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool IsExit(const std::string& line) {
   return line == "REL" || line == "RE" || line == "E" || line == "EX" || line == "EXI" || line == "EXIT";
 }
@@ -139,7 +133,7 @@ void ParseIds(std::string_view rest, bool needsName, TCommand& command) {
   rest = TrimSpaces(rest);
   const std::size_t comma = rest.find(',');
   const std::string_view device = TrimSpaces(rest.substr(0, comma));
-  const std::optional<std::uint16_t> deviceId = ReadNumber16(Upper(device));
+  const std::optional<std::uint16_t> deviceId = ReadNumber16(UpperCase(device));
   if (comma == std::string_view::npos || device.empty() || !deviceId) {
     command.Error = "?? Wrong logical device id /" + std::string(device) + "/";
     return;
@@ -148,7 +142,7 @@ void ParseIds(std::string_view rest, bool needsName, TCommand& command) {
   rest = TrimSpaces(rest.substr(comma + 1));
   const std::size_t blank = rest.find(' ');
   const std::string_view file = rest.substr(0, blank);
-  const std::optional<std::uint16_t> fileId = ReadNumber16(Upper(file));
+  const std::optional<std::uint16_t> fileId = ReadNumber16(UpperCase(file));
   if (file.empty() || !fileId) {
     command.Error = "?? Wrong logical file id /" + std::string(file) + "/";
     return;
@@ -168,7 +162,7 @@ void ParseIds(std::string_view rest, bool needsName, TCommand& command) {
 TCommand ParseCommand(std::string_view line) {
   TCommand command;
   const std::string_view trimmed = TrimSpaces(line);
-  const std::string upper = Upper(trimmed);
+  const std::string upper = UpperCase(trimmed);
   if (upper.empty()) return command;
   if (IsExit(upper)) {
     command.Kind = ckExit;

@@ -15,15 +15,9 @@
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/pacedsend.h"
+#include "transfer/textbytes.h"
 
 namespace {
-constexpr std::uint8_t CR = 13;
-constexpr std::uint8_t LF = 10;
-constexpr std::uint8_t CtrlZ = 26;
-
-bool IsLineEnd(std::uint8_t c) { return c == CR || c == LF; }
-
-int GaugeValue(std::size_t value) { return static_cast<int>(std::min<std::size_t>(value, INT_MAX)); }
 
 // Opens name for appending, positioned so that the first byte written
 // replaces a final Ctrl-Z. 0 or the errno.

@@ -42,19 +42,19 @@
 
 namespace {
 
-constexpr int kTickMs = 100;
+constexpr int kConnectTickMs = 100;
 // After the line went down, bytes already handed over are still shown; this
 // long at most.
 constexpr int kDrainMs = 2000;
 constexpr int kDrainCheckMs = 5;
 
-std::atomic<bool> StopRequested{false};
+std::atomic<bool> ConnectStopRequested{false};
 
-void RequestStop(int) { StopRequested = true; }
+void RequestConnectStop(int) { ConnectStopRequested = true; }
 
 enum class TLineKind { Serial, Network, Secure };
 
-struct TOptions {
+struct TConnectOptions {
   TLineKind Kind = TLineKind::Serial;
   int LineChoices = 0;
   std::string Device;
@@ -93,7 +93,7 @@ int BaudIndexOf(const std::string& text) {
 
 // One argument (and its value); 0, -1 when it is no option of connect's, or
 // the usage error's status.
-int ParseLineOption(const TToolCommand& tool, int argc, char** argv, int& i, TOptions& o) {
+int ParseLineOption(const TToolCommand& tool, int argc, char** argv, int& i, TConnectOptions& o) {
   std::string value;
   bool missing = false;
   if (TakeValue(argc, argv, i, "--serial", value, missing)) {
@@ -138,7 +138,7 @@ int ParseLineOption(const TToolCommand& tool, int argc, char** argv, int& i, TOp
   return 0;
 }
 
-int ParseSessionOption(const TToolCommand& tool, int argc, char** argv, int& i, TOptions& o) {
+int ParseSessionOption(const TToolCommand& tool, int argc, char** argv, int& i, TConnectOptions& o) {
   const std::string arg = argv[i];
   std::string value;
   bool missing = false;
@@ -185,7 +185,7 @@ int ParseSessionOption(const TToolCommand& tool, int argc, char** argv, int& i, 
   return 0;
 }
 
-int CheckOptions(const TToolCommand& tool, TOptions& o) {
+int CheckConnectOptions(const TToolCommand& tool, TConnectOptions& o) {
   if (o.LineChoices != 1) return tool.UsageError("give one of --serial, --host and --ssh");
   const bool secure = o.Kind == TLineKind::Secure;
   if (o.BaudIndex >= 0 && o.Kind != TLineKind::Serial) return tool.UsageError("--baud goes with --serial");
@@ -208,7 +208,7 @@ int CheckOptions(const TToolCommand& tool, TOptions& o) {
   return 0;
 }
 
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
+int ParseConnectOptions(const TToolCommand& tool, int argc, char** argv, TConnectOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const int line = ParseLineOption(tool, argc, argv, i, options);
     if (line > 0) return line;
@@ -216,7 +216,7 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
       if (const int status = ParseSessionOption(tool, argc, argv, i, options); status != 0) return status;
     }
   }
-  return CheckOptions(tool, options);
+  return CheckConnectOptions(tool, options);
 }
 
 // "COM1".."COM8" pick a port of the device list; anything else is a device path.
@@ -229,7 +229,7 @@ int ComPortOf(const std::string& device) {
 // One run of the command: the session, its lines, the loop and the report.
 class TConnectRun {
  public:
-  TConnectRun(const TToolCommand& tool, const TOptions& options)
+  TConnectRun(const TToolCommand& tool, const TConnectOptions& options)
       : Tool(tool),
         O(options),
         Directory("qelconnect"),
@@ -388,18 +388,18 @@ class TConnectRun {
 
   void Tick() {
     Handover.TimerTick();
-    if (StopRequested) End();
+    if (ConnectStopRequested) End();
     if (!LineUp || Ending || NextSend >= O.Sends.size()) return;
     if (Session.Transfer->Activities & acSoftKey) return;
     Session.Keyboard->StartText(O.Sends[NextSend++]);
   }
 
   void Loop() {
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
+    std::signal(SIGINT, RequestConnectStop);
+    std::signal(SIGTERM, RequestConnectStop);
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [this] { Tick(); });
-    tick.start(kTickMs);
+    tick.start(kConnectTickMs);
     QTimer timeUp;
     timeUp.setSingleShot(true);
     QObject::connect(&timeUp, &QTimer::timeout, [this] { End(); });
@@ -446,7 +446,7 @@ class TConnectRun {
   }
 
   const TToolCommand& Tool;
-  const TOptions& O;
+  const TConnectOptions& O;
   TTemporaryDirectory Directory;  // the session's program directory, removed at the end
   TCoreDesktop Desktop;
   TSession Session;
@@ -477,8 +477,8 @@ class TConnectRun {
 }  // namespace
 
 int RunConnect(const TToolCommand& tool, int argc, char** argv) {
-  TOptions options;
-  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
+  TConnectOptions options;
+  if (const int status = ParseConnectOptions(tool, argc, argv, options); status != 0) return status;
   // Qt takes the program's own name, which also names the D-Bus service.
   int qtArgc = 1;
   char* qtArgv[] = {program_invocation_name, nullptr};

@@ -16,7 +16,7 @@
 
 namespace {
 
-struct TOptions {
+struct TDecodeOptions {
   TBatchDecodeOptions Decode;
   std::string Settings;
   std::string Input;
@@ -24,7 +24,7 @@ struct TOptions {
   bool Quiet = false;
 };
 
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
+int ParseDecodeOptions(const TToolCommand& tool, int argc, char** argv, TDecodeOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string value;
@@ -70,8 +70,8 @@ int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& opti
 }  // namespace
 
 int RunDecode(const TToolCommand& tool, int argc, char** argv) {
-  TOptions options;
-  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
+  TDecodeOptions options;
+  if (const int status = ParseDecodeOptions(tool, argc, argv, options); status != 0) return status;
 
   // A trace may be larger than memory: it is decoded as it is read.
   TInputFile input;

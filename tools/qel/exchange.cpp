@@ -28,13 +28,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kTickMs = 100;
+constexpr int kExchangeTickMs = 100;
 constexpr std::size_t kReadSize = 64 * 1024;
 constexpr const char* kBusy = "\r\nQUORIX MAINTENANCE MONITOR: BUSY, ONE SESSION AT A TIME\r\n";
 
-volatile std::sig_atomic_t StopRequested = 0;
+volatile std::sig_atomic_t ExchangeStopRequested = 0;
 
-void RequestStop(int) { StopRequested = 1; }
+void RequestExchangeStop(int) { ExchangeStopRequested = 1; }
 
 std::int64_t NowMs() {
   using namespace std::chrono;
@@ -60,7 +60,7 @@ bool ParseListen(const std::string& text, TExchangeOptions& options) {
   return options.Port <= 65535;
 }
 
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TExchangeOptions& options) {
+int ParseExchangeOptions(const TToolCommand& tool, int argc, char** argv, TExchangeOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string value;
@@ -155,7 +155,7 @@ int TExchangeRun::Run() {
   // never cut in the middle of a step.
   std::signal(SIGPIPE, SIG_IGN);
   struct sigaction stop {};
-  stop.sa_handler = RequestStop;
+  stop.sa_handler = RequestExchangeStop;
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);
   sigset_t blocked;
@@ -204,12 +204,12 @@ void TExchangeRun::Log(const std::string& bytes) {
 
 // False when a stop was asked for.
 bool TExchangeRun::Wait(pollfd* fds, nfds_t count) {
-  const timespec tick{0, kTickMs * 1000000L};
+  const timespec tick{0, kExchangeTickMs * 1000000L};
   const int result = ppoll(fds, count, &tick, &Unblocked);
   if (result < 0) {
     for (nfds_t i = 0; i < count; ++i) fds[i].revents = 0;
   }
-  return !StopRequested;
+  return !ExchangeStopRequested;
 }
 
 int TExchangeRun::ServeNetwork() {
@@ -252,7 +252,7 @@ int TExchangeRun::ServeNetwork() {
     HangUp(fd);
     std::printf("session ended\n");
     std::fflush(stdout);
-    if (StopRequested) return 0;
+    if (ExchangeStopRequested) return 0;
   }
 }
 
@@ -275,11 +275,11 @@ int TExchangeRun::ServeSerial() {
     return status;
   }
   // After a session ends, the next byte from the terminal starts another.
-  while (Session(fd, false) && !StopRequested) {
+  while (Session(fd, false) && !ExchangeStopRequested) {
     pollfd ready{fd, POLLIN, 0};
     while (Wait(&ready, 1) && !(ready.revents & (POLLIN | POLLHUP | POLLERR))) {
     }
-    if (StopRequested) break;
+    if (ExchangeStopRequested) break;
     char buffer[256];
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n <= 0 && errno != EAGAIN && errno != EINTR) break;
@@ -348,7 +348,7 @@ bool TExchangeRun::Session(int fd, bool telnet) {
 
 int RunExchange(const TToolCommand& tool, int argc, char** argv) {
   TExchangeOptions options;
-  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
+  if (const int status = ParseExchangeOptions(tool, argc, argv, options); status != 0) return status;
   TExchangeRun run(tool, std::move(options));
   return run.Run();
 }

@@ -1,4 +1,5 @@
 #include "exchange_host.h"
+#include "core/ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -37,8 +38,6 @@ constexpr std::uint8_t kEnq = 5;
 constexpr std::uint8_t kEot = 4;
 constexpr std::uint8_t kBel = 7;
 constexpr std::uint8_t kBs = 8;
-constexpr std::uint8_t kLf = 10;
-constexpr std::uint8_t kCr = 13;
 constexpr std::uint8_t kDel = 127;
 
 constexpr const char* kPrompt = "<";
@@ -399,15 +398,15 @@ void TExchangeHost::EditLine(std::uint8_t b) {
   const bool afterCr = AfterCr;
   AfterCr = false;
   switch (b) {
-    case kCr:
+    case CR:
       AfterCr = true;
       Out += "\r\n";
       Dispatch(std::exchange(Line, {}));
       return;
-    case kLf:
+    case LF:
     case 0:
       if (afterCr) return;  // the CR LF and CR NUL of a Telnet line end
-      if (b == kLf) {
+      if (b == LF) {
         Out += "\r\n";
         Dispatch(std::exchange(Line, {}));
       }
@@ -590,7 +589,7 @@ void TExchangeHost::SendFileAnswer(std::uint8_t b) {
 
 void TExchangeHost::AnswerBackByte(std::uint8_t b) {
   // The LF or NUL that completes the command's own line end is not part of it.
-  const bool lineEnd = std::exchange(AfterCr, false) && AnswerBack.empty() && (b == kLf || b == 0);
+  const bool lineEnd = std::exchange(AfterCr, false) && AnswerBack.empty() && (b == LF || b == 0);
   if (lineEnd) return;
   if (AnswerBack.size() < kAnswerBackLimit) AnswerBack += static_cast<char>(b);
   Deadline = Clock() + kAnswerBackQuietMs;

@@ -4,9 +4,9 @@
 #include <utility>
 #include <cstdio>
 
+#include "core/ascii.h"
+
 namespace {
-constexpr std::uint8_t kCr = 13;
-constexpr std::uint8_t kLf = 10;
 constexpr std::uint8_t kTab = 9;
 constexpr std::uint8_t kCtrlZ = 26;
 
@@ -48,7 +48,7 @@ void TExchangeInput::Count(std::string_view bytes) {
 }
 
 void TExchangeInput::Byte(std::uint8_t b, std::string& out, bool echo, bool& afterCr) {
-  if (std::exchange(SkipCommandLineEnd, false) && (b == kLf || b == 0)) return;
+  if (std::exchange(SkipCommandLineEnd, false) && (b == LF || b == 0)) return;
   if (b == kCtrlZ) {
     if (!Line.empty() || LinePartCounted) ++LineCount;  // an unfinished last line
     Count(Line);
@@ -57,7 +57,7 @@ void TExchangeInput::Byte(std::uint8_t b, std::string& out, bool echo, bool& aft
     return;
   }
   const std::uint8_t lastLineEnd = std::exchange(LastLineEnd, 0);
-  if (b == kCr || b == kLf) {
+  if (b == CR || b == LF) {
     // The second half of a CR LF or LF CR pair belongs to the line before.
     if (lastLineEnd != 0 && lastLineEnd != b) {
       Count(std::string(1, static_cast<char>(b)));
@@ -77,7 +77,7 @@ void TExchangeInput::Byte(std::uint8_t b, std::string& out, bool echo, bool& aft
 
 void TExchangeInput::LineEnd(std::uint8_t b, std::string& out, bool& afterCr) {
   if (Line == "." && !LinePartCounted) {
-    afterCr = b == kCr;
+    afterCr = b == CR;
     End(out);
     return;
   }

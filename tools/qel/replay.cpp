@@ -30,7 +30,7 @@ constexpr std::size_t kReceiveChunk = 8192;
 // Ticks allowed after the input for queued answers (answer-back) to leave.
 constexpr int kMaxDrainTicks = 10000;
 
-struct TOptions {
+struct TReplayOptions {
   std::optional<std::uint8_t> Emulation;  // as the settings say when not given
   std::string Settings;
   bool Telnet = false;
@@ -44,7 +44,7 @@ struct TOptions {
 };
 
 // Returns 0 when the options are sound, else the exit status.
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
+int ParseReplayOptions(const TToolCommand& tool, int argc, char** argv, TReplayOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     std::string value;
@@ -105,8 +105,8 @@ void Feed(TSession& session, const std::uint8_t* data, std::size_t count) {
 }  // namespace
 
 int RunReplay(const TToolCommand& tool, int argc, char** argv) {
-  TOptions options;
-  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
+  TReplayOptions options;
+  if (const int status = ParseReplayOptions(tool, argc, argv, options); status != 0) return status;
 
   TInputFile input;
   std::string reason;

@@ -21,7 +21,7 @@ struct TStep {
   std::string Value;
 };
 
-struct TOptions {
+struct TSettingsOptions {
   std::string Input;
   bool Defaults = false;
   bool InPlace = false;
@@ -29,7 +29,7 @@ struct TOptions {
   std::string Output;
 };
 
-int ParseOptions(const TToolCommand& tool, int argc, char** argv, TOptions& options) {
+int ParseSettingsOptions(const TToolCommand& tool, int argc, char** argv, TSettingsOptions& options) {
   for (int i = 1; i < argc; ++i) {
     std::string value;
     bool missing = false;
@@ -76,8 +76,8 @@ bool AnyGet(const std::vector<TStep>& steps) {
 }  // namespace
 
 int RunSettings(const TToolCommand& tool, int argc, char** argv) {
-  TOptions options;
-  if (const int status = ParseOptions(tool, argc, argv, options); status != 0) return status;
+  TSettingsOptions options;
+  if (const int status = ParseSettingsOptions(tool, argc, argv, options); status != 0) return status;
 
   TSetupRecord record;
   record.ApplyDefaults();
