@@ -76,6 +76,13 @@ std::string DefaultProgramDirectory(bool create) {
   return WithSlash(dir);
 }
 
+std::string BundledDataDirectory() {
+  std::error_code ec;
+  const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return {};
+  return (program.parent_path().parent_path() / "share" / "qelwin").string() + "/";
+}
+
 std::string DefaultDriveRoot() { return EnvOr("QELWIN_DRIVE_ROOT", EnvOr("HOME", "/")); }
 
 std::string MatchCaseInsensitive(const std::string& path) {

@@ -11,6 +11,14 @@
 // ~/.local/share/QelWin. With create, the directory is made when missing.
 std::string DefaultProgramDirectory(bool create = false);
 
+// The directory of the files that come with the program (the manual, the
+// sample modes and traces), ending in '/': share/qelwin beside the folder of
+// the running program, as installed (<prefix>/bin/qelwin and
+// <prefix>/share/qelwin/) and as the build mirrors it (build/tools/qelwin and
+// build/share/qelwin/), so an installed tree works wherever it was put.
+// Empty when the running program's path cannot be read.
+std::string BundledDataDirectory();
+
 // Where a drive prefix "X:" is resolved: $QELWIN_DRIVE_ROOT when set, else $HOME.
 std::string DefaultDriveRoot();
 

@@ -34,6 +34,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "desktop/bookmarkwindow.h"
+#include "desktop/bytetext.h"
 #include "desktop/configdialog.h"
 #include "desktop/editbox.h"
 #include "desktop/finddialog.h"
@@ -79,8 +80,6 @@
 #include "transfer/simulate.h"
 
 namespace {
-QString Latin1(const std::string& text) { return QString::fromLatin1(text.data(), static_cast<int>(text.size())); }
-
 // The user's break key: Esc, and Ctrl+Break where the keyboard has one.
 bool IsBreakKey(const QKeyEvent& event) {
   const int key = event.key();
@@ -717,12 +716,12 @@ void TMainWindow::StartUp() {
 
 void TMainWindow::ApplySettingsFileState() {
   const TSettingsFiles& files = *S->SettingsFiles;
-  setWindowTitle(Latin1(files.Caption));
-  QtDesktop.ApplicationTitle = Latin1(files.ApplicationTitle);
+  setWindowTitle(FromBytes(files.Caption));
+  QtDesktop.ApplicationTitle = FromBytes(files.ApplicationTitle);
   A.Save->setEnabled(files.SaveEnabled);
   RecentSeparator->setVisible(files.RecentSeparatorVisible);
   for (int i = 0; i < 4; ++i) {
-    A.Recent[i]->setText(Latin1(files.RecentItems[i]));
+    A.Recent[i]->setText(FromBytes(files.RecentItems[i]));
     A.Recent[i]->setVisible(!files.RecentItems[i].empty());
   }
 }

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/paths.h"
 #include "exchange_host.h"
 #include "exchange_pads.h"
 #include "tools_common.h"
@@ -96,10 +97,13 @@ bool ReadWhole(const fs::path& file, std::string& text) {
   return true;
 }
 
-// The samples folder of the source tree this program was built from: beside
-// the build folder, or named by the build's CMake cache.
+// The sample traces installed with the program; in a build folder, the
+// samples folder of the source tree it was built from (beside the build
+// folder, or named by the build's CMake cache).
 fs::path FindSamples() {
+  const fs::path installed = fs::path(BundledDataDirectory()) / "samples";
   std::error_code error;
+  if (fs::exists(installed / "exchange.trace", error)) return installed;
   const fs::path exe = fs::read_symlink("/proc/self/exe", error);
   if (error) return {};
   const fs::path build = exe.parent_path().parent_path();

@@ -201,6 +201,10 @@ std::string ManHeader(const char* name, const char* summary) {
          " \\- " + Roff(summary) + "\n";
 }
 
+const char* const kSerialGroupText =
+    "Serial ports (/dev/ttyS*, /dev/ttyUSB*) belong to the group dialout: a user who is not in it cannot open "
+    "them. Add yourself with sudo adduser $USER dialout, then log out and in again.";
+
 std::string QelManPage() {
   std::string out = ManHeader("qel", "the QelWin command-line tool: replay, decode, compile, connect, settings");
   out += ".SH SYNOPSIS\n";
@@ -216,8 +220,25 @@ std::string QelManPage() {
   }
   out += ".SH \"EXIT STATUS\"\n0 on success, 1 on a failure (one line on standard error names the file and the "
          "reason), 2 on a usage error (what is wrong, then the usage), 130 when stopped by Ctrl\\-C.\n";
+  out += ".SH \"SERIAL PORTS\"\n" + Roff(kSerialGroupText) + "\n";
   out += ".SH \"SEE ALSO\"\n.BR qelwin (1)\n";
   return out;
+}
+
+const char* const kQelwinUsage =
+    "qelwin [--connect serial|network|ssh] [--trace] [--no-background] [--receive-limit MB] [SETTINGS[.mse]]";
+
+const std::vector<THelpOption>& QelwinOptions() {
+  static const std::vector<THelpOption> options = {
+      {"--connect serial|network|ssh", "connect at start, as Setup|Connect does, on the serial port, or to the "
+                                       "network host of the settings by Telnet/TCP or by SSH."},
+      {"--trace", "trace conversion on at start, as the CM button does."},
+      {"--no-background", "start without the questions about the screen background file."},
+      {"--receive-limit MB", kReceiveLimitText},
+      {"SETTINGS[.mse]", "the settings file to open; .mse is added when the name has no extension."},
+      {"-h, --help", "the usage and where the manual is, on standard output."},
+      {"--version", "the version on standard output."}};
+  return options;
 }
 
 std::string QelwinManPage() {
@@ -229,18 +250,16 @@ std::string QelwinManPage() {
       "emulation (VT52 when the host selects it), an unbounded scroll-back, trace decoding with mode files, file "
       "transfers and soft keys.") + "\n";
   out += ".SH OPTIONS\n";
-  const THelpOption options[] = {
-      {"--connect serial|network|ssh", "connect at start, as Setup|Connect does, on the serial port, or to the "
-                                       "network host of the settings by Telnet/TCP or by SSH."},
-      {"--trace", "trace conversion on at start, as the CM button does."},
-      {"--no-background", "start without the questions about the screen background file."},
-      {"--receive-limit MB", kReceiveLimitText},
-      {"SETTINGS[.mse]", "the settings file to open; .mse is added when the name has no extension."},
-      {"-h, --help", "the usage on standard output."}};
-  for (const THelpOption& o : options) out += ".TP\n.B " + Roff(o.Option) + "\n" + Roff(o.Text) + "\n";
+  for (const THelpOption& o : QelwinOptions()) out += ".TP\n.B " + Roff(o.Option) + "\n" + Roff(o.Text) + "\n";
   out += ".SH ENVIRONMENT\n.TP\n.B QELWIN_HOME\n" +
          Roff("the program directory (QelWin.INI and the other program files); default: the per-user data "
               "directory.") + "\n";
+  out += ".SH FILES\n.TP\n.I PREFIX/share/doc/qelwin/manual.html\n" +
+         Roff("the user's manual that Help|Help shows (the program holds its own copy), to read in a browser.") +
+         "\n.TP\n.I PREFIX/share/qelwin/samples/\n" +
+         Roff("the sample exchange's mode files, host name files and traces; demo.mse is a settings file that uses "
+              "them.") + "\n";
+  out += ".SH \"SERIAL PORTS\"\n" + Roff(kSerialGroupText) + "\n";
   out += ".SH \"SEE ALSO\"\n.BR qel (1)\n";
   return out;
 }
@@ -289,6 +308,21 @@ std::string CommandHelpText(const THelpCommand& command) {
 }
 
 std::string VersionText() { return std::string("qel ") + kQelVersion + "\n"; }
+
+std::string QelwinHelpText() {
+  std::string out = std::string("usage: ") + kQelwinUsage + "\n\n";
+  AppendWrapped(out, "The QelWin terminal window for telephone-exchange maintenance.", 0, 78);
+  out += "\noptions:\n";
+  for (const THelpOption& o : QelwinOptions()) {
+    out += "  " + std::string(o.Option) + "\n";
+    AppendWrapped(out, o.Text, 6, 78);
+  }
+  out += "\n";
+  AppendWrapped(out, kSerialGroupText, 0, 78);
+  return out;
+}
+
+std::string QelwinVersionText() { return std::string("qelwin ") + kQelVersion + "\n"; }
 
 std::string ManPage(const std::string& page) {
   if (page == "qel") return QelManPage();

@@ -32,5 +32,10 @@ std::string CommandHelpText(const THelpCommand& command);
 // `qel --version`.
 std::string VersionText();
 
+// `qelwin --help`: its usage and options, as its manual page has them.
+std::string QelwinHelpText();
+// `qelwin --version`.
+std::string QelwinVersionText();
+
 // A manual page in troff (man) form: "qel" or "qelwin"; empty for another name.
 std::string ManPage(const std::string& page);

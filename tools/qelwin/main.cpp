@@ -1,11 +1,14 @@
 // qelwin: the desktop program.
 //   qelwin [--connect serial|network|ssh] [--trace] [--no-background] [--receive-limit MB] [SETTINGS[.mse]]
+//   qelwin --help | --version
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QSocketNotifier>
 #include <QDir>
+#include <QFileInfo>
+#include <QIcon>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 #include <csignal>
@@ -14,21 +17,42 @@
 #include <memory>
 #include <string>
 
+#include "core/paths.h"
 #include "desktop/mainwindow.h"
+#include "help.h"
 
 namespace {
 constexpr qulonglong kReceiveLimitMaxMegabytes = 1u << 20;  // a terabyte
 
 int Usage(const char* problem) {
-  if (problem) std::fprintf(stderr, "qelwin: %s\n", problem);
-  std::fprintf(stderr,
-               "usage: qelwin [--connect serial|network|ssh] [--trace] [--no-background] [--receive-limit MB] "
-               "[SETTINGS[.mse]]\n"
-               "  --connect   connect at start, as Setup|Connect does\n"
-               "  --trace     trace conversion on at start, as the CM button does\n"
-               "  --no-background  start without the screen background file questions\n"
-               "  --receive-limit MB  stop a receive the host starts after MB megabytes\n");
+  const std::string help = QelwinHelpText();
+  std::fprintf(stderr, "qelwin: %s\n%s\n'qelwin --help' describes the options.\n", problem,
+               help.substr(0, help.find('\n')).c_str());
   return 2;
+}
+
+// The help, and where the installed copy of the manual is, for reading it
+// outside the window (Help|Help shows the program's own copy).
+int Help() {
+  std::printf("%s", QelwinHelpText().c_str());
+  const QString copy = QString::fromStdString(BundledDataDirectory()) + QStringLiteral("../doc/qelwin/manual.html");
+  if (QFileInfo(copy).isReadable()) {
+    std::printf("\nThe manual: Help|Help, or %s in a browser.\n",
+                QFileInfo(copy).canonicalFilePath().toLocal8Bit().constData());
+  }
+  return 0;
+}
+
+// The window's icon: the sizes installed beside the program (the build
+// renders them into the same place under its own folder).
+QIcon WindowIcon() {
+  const QString hicolor = QString::fromStdString(BundledDataDirectory()) + QStringLiteral("../icons/hicolor/");
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+    const QString file = hicolor + QStringLiteral("%1x%1/apps/org.qelwin.QelWin.png").arg(size);
+    if (QFileInfo::exists(file)) icon.addFile(file, QSize(size, size));
+  }
+  return icon;
 }
 
 // SIGTERM, SIGHUP and SIGINT reach the window thread through a socket pair.
@@ -49,17 +73,24 @@ std::string ProgramDirectory() {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a peer that goes away is a socket error, not the end
+  // Answered before the window system is asked for: they work without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return Help();
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::fputs(QelwinVersionText().c_str(), stdout);
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("QelWin"));
+  // The desktop entry and icon the window system matches the window with.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.qelwin.QelWin"));
+  QApplication::setWindowIcon(WindowIcon());
 
   TWindowOptions options;
   const QStringList arguments = QApplication::arguments();
   for (int i = 1; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
-    if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-      Usage(nullptr);
-      return 0;
-    }
     if (argument == QLatin1String("--connect")) {
       if (++i >= arguments.size()) return Usage("--connect needs serial, network or ssh");
       options.Connect = arguments[i].toStdString();
