@@ -64,6 +64,7 @@ struct PacedSendExchange : ::testing::Test {
   TCommandState State;
   TPacedSend Sender{W.S, State};
   TPacingTap Tap{W.Sockets};
+  TNetworkLine* Line = nullptr;  // the session's own line, put back at the end
 
   void SetUp() override {
     ASSERT_NE(Exchange.Port, 0) << "the exchange did not say where it listens";
@@ -75,9 +76,15 @@ struct PacedSendExchange : ::testing::Test {
       if (c == '>') ++Tap.Prompts;
       W.S.Interpreter->ReceiveByte(c);
     };
+    Line = W.S.Transmit->Network;
     W.S.Transmit->Network = &Tap;
     W.S.Transfer->QueueSendString("INPUT\r");
     ASSERT_TRUE(RunUntil([&] { return W.Shows("ENTER TEXT"); })) << W.ScreenText();
+  }
+  // The tap goes before the window does: the window's end must not reach it.
+  void TearDown() override {
+    if (Line) W.S.Transmit->Network = Line;
+    W.S.Transfer->ScreenPathOverride = nullptr;
   }
   void SendFile(const std::string& text) {
     const std::string name = W.Dir.file("upload.txt");
