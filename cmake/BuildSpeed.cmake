@@ -17,22 +17,6 @@ if(CCACHE_PROGRAM AND QEL_PCH)
       ${CCACHE_PROGRAM})
 endif()
 
-# qel_precompile_headers(TARGET HEADER...): the headers most of the target's
-# files include, read once for the whole target.
-function(qel_precompile_headers target)
-  if(QEL_PCH)
-    target_precompile_headers(${target} PRIVATE ${ARGN})
-  endif()
-endfunction()
-
-# qel_reuse_precompiled_headers(TARGET FROM): TARGET uses FROM's precompiled
-# headers (the two must be compiled with the same options).
-function(qel_reuse_precompiled_headers target from)
-  if(QEL_PCH)
-    target_precompile_headers(${target} REUSE_FROM ${from})
-  endif()
-endfunction()
-
 # The targets made in dir and in the folders below it.
 function(qel_targets_below dir out)
   get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
