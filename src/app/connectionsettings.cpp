@@ -25,13 +25,13 @@ enum TTag : std::uint16_t {
   tgFTPProtocol = 11,
 };
 
-enum class TKind { Byte, Word, Text };
+enum class TTrailerKind { Byte, Word, Text };
 
 // One field: its tag in the trailer, its name, and where it lives.
-struct TField {
+struct TTrailerField {
   TTag Tag;
   const char* Name;
-  TKind Kind;
+  TTrailerKind Kind;
   std::uint8_t TConnectionSettings::*Byte = nullptr;
   std::uint16_t TConnectionSettings::*Word = nullptr;
   std::string TConnectionSettings::*Text = nullptr;
@@ -41,44 +41,44 @@ struct TField {
   const char* Meaning = "";
 };
 
-const std::vector<TField>& Fields() {
+const std::vector<TTrailerField>& TrailerFields() {
   using S = TConnectionSettings;
-  static const std::vector<TField> fields = {
-      {tgNetworkKind, "NetworkKind", TKind::Byte, &S::NetworkKind, nullptr, nullptr, 0, 1, 0, {"telnet", "ssh"},
+  static const std::vector<TTrailerField> fields = {
+      {tgNetworkKind, "NetworkKind", TTrailerKind::Byte, &S::NetworkKind, nullptr, nullptr, 0, 1, 0, {"telnet", "ssh"},
        "what the toolbar's network button opens: Telnet/TCP to HostName and Port, or SSH"},
-      {tgSshUserName, "SshUserName", TKind::Text, nullptr, nullptr, &S::SshUserName, 0, 0, S::kNameCapacity, {},
+      {tgSshUserName, "SshUserName", TTrailerKind::Text, nullptr, nullptr, &S::SshUserName, 0, 0, S::kNameCapacity, {},
        "SSH user; empty: the local user (USER@HOST in HostName wins)"},
-      {tgSshPort, "SshPort", TKind::Word, nullptr, &S::SshPort, nullptr, 1, 65535, 0, {},
+      {tgSshPort, "SshPort", TTrailerKind::Word, nullptr, &S::SshPort, nullptr, 1, 65535, 0, {},
        "SSH port (HOST:PORT in HostName wins)"},
-      {tgSshKeyFile, "SshKeyFile", TKind::Text, nullptr, nullptr, &S::SshKeyFile, 0, 0, S::kPathCapacity, {},
+      {tgSshKeyFile, "SshKeyFile", TTrailerKind::Text, nullptr, nullptr, &S::SshKeyFile, 0, 0, S::kPathCapacity, {},
        "SSH private key file; empty: ~/.ssh/id_rsa, id_ecdsa, id_ed25519"},
-      {tgKnownHostsFile, "KnownHostsFile", TKind::Text, nullptr, nullptr, &S::KnownHostsFile, 0, 0,
+      {tgKnownHostsFile, "KnownHostsFile", TTrailerKind::Text, nullptr, nullptr, &S::KnownHostsFile, 0, 0,
        S::kPathCapacity, {}, "known host keys (OpenSSH format) for SSH and SFTP; empty: ~/.ssh/known_hosts"},
-      {tgSshKeepAlive, "SshKeepAlive", TKind::Word, nullptr, &S::SshKeepAlive, nullptr, 0, 3600, 0, {},
+      {tgSshKeepAlive, "SshKeepAlive", TTrailerKind::Word, nullptr, &S::SshKeepAlive, nullptr, 0, 3600, 0, {},
        "seconds between SSH keep-alives; 0: none"},
-      {tgListenAllow, "ListenAllow", TKind::Text, nullptr, nullptr, &S::ListenAllow, 0, 0, S::kAllowCapacity, {},
+      {tgListenAllow, "ListenAllow", TTrailerKind::Text, nullptr, nullptr, &S::ListenAllow, 0, 0, S::kAllowCapacity, {},
        "callers Listen Port takes: addresses or networks (10.0.0.0/8 2001:db8::/32); empty: anyone"},
-      {tgReconnect, "Reconnect", TKind::Byte, &S::Reconnect, nullptr, nullptr, 0, 1, 0, {},
+      {tgReconnect, "Reconnect", TTrailerKind::Byte, &S::Reconnect, nullptr, nullptr, 0, 1, 0, {},
        "a network or SSH session the host ends or loses is made again"},
-      {tgReconnectLimit, "ReconnectLimit", TKind::Byte, &S::ReconnectLimit, nullptr, nullptr, 1, 100, 0, {},
+      {tgReconnectLimit, "ReconnectLimit", TTrailerKind::Byte, &S::ReconnectLimit, nullptr, nullptr, 1, 100, 0, {},
        "attempts to reconnect before giving up"},
-      {tgReconnectDelay, "ReconnectDelay", TKind::Word, nullptr, &S::ReconnectDelay, nullptr, 1, 600, 0, {},
+      {tgReconnectDelay, "ReconnectDelay", TTrailerKind::Word, nullptr, &S::ReconnectDelay, nullptr, 1, 600, 0, {},
        "seconds before the first attempt; each next wait is twice as long, at most 10 minutes"},
-      {tgFTPProtocol, "FTPProtocol", TKind::Byte, &S::FTPProtocol, nullptr, nullptr, 0, 3, 0,
+      {tgFTPProtocol, "FTPProtocol", TTrailerKind::Byte, &S::FTPProtocol, nullptr, nullptr, 0, 3, 0,
        {"ftp", "ftps", "ftps-implicit", "sftp"}, "the FTP window's protocol"},
   };
   return fields;
 }
 
-const TField* FieldByTag(std::uint16_t tag) {
-  for (const TField& f : Fields()) {
+const TTrailerField* FieldByTag(std::uint16_t tag) {
+  for (const TTrailerField& f : TrailerFields()) {
     if (f.Tag == tag) return &f;
   }
   return nullptr;
 }
 
-const TField* FieldByName(std::string_view name) {
-  for (const TField& f : Fields()) {
+const TTrailerField* FieldByName(std::string_view name) {
+  for (const TTrailerField& f : TrailerFields()) {
     if (EqualsIgnoreCase(std::string(name), f.Name)) return &f;
   }
   return nullptr;
@@ -99,33 +99,33 @@ std::uint32_t GetU(std::string_view bytes, std::size_t at, int size) {
   return value;
 }
 
-std::string ValueBytes(const TField& f, const TConnectionSettings& s) {
+std::string ValueBytes(const TTrailerField& f, const TConnectionSettings& s) {
   std::string out;
   switch (f.Kind) {
-    case TKind::Byte: out.push_back(static_cast<char>(s.*f.Byte)); break;
-    case TKind::Word: PutU16(out, s.*f.Word); break;
-    case TKind::Text: out = s.*f.Text; break;
+    case TTrailerKind::Byte: out.push_back(static_cast<char>(s.*f.Byte)); break;
+    case TTrailerKind::Word: PutU16(out, s.*f.Word); break;
+    case TTrailerKind::Text: out = s.*f.Text; break;
   }
   return out;
 }
 
 // A value from a trailer, held to the field's limits: a file from elsewhere
 // must not put a port 0 or a 70000-character path into the settings.
-bool StoreValueBytes(const TField& f, std::string_view value, TConnectionSettings& s) {
+bool StoreValueBytes(const TTrailerField& f, std::string_view value, TConnectionSettings& s) {
   switch (f.Kind) {
-    case TKind::Byte:
+    case TTrailerKind::Byte:
       if (value.size() != 1) return false;
       if (static_cast<std::uint8_t>(value[0]) < f.Min || static_cast<std::uint8_t>(value[0]) > f.Max) return false;
       s.*f.Byte = static_cast<std::uint8_t>(value[0]);
       return true;
-    case TKind::Word: {
+    case TTrailerKind::Word: {
       if (value.size() != 2) return false;
       const std::uint32_t word = GetU(value, 0, 2);
       if (word < f.Min || word > f.Max) return false;
       s.*f.Word = static_cast<std::uint16_t>(word);
       return true;
     }
-    case TKind::Text:
+    case TTrailerKind::Text:
       if (value.size() > f.Capacity) return false;
       s.*f.Text = std::string(value);
       return true;
@@ -133,15 +133,15 @@ bool StoreValueBytes(const TField& f, std::string_view value, TConnectionSetting
   return false;
 }
 
-std::string FieldText(const TField& f, const TConnectionSettings& s) {
+std::string TrailerFieldText(const TTrailerField& f, const TConnectionSettings& s) {
   switch (f.Kind) {
-    case TKind::Byte: {
+    case TTrailerKind::Byte: {
       const std::uint8_t code = s.*f.Byte;
       if (code < f.Names.size()) return f.Names[code];
       return std::to_string(code);
     }
-    case TKind::Word: return std::to_string(s.*f.Word);
-    case TKind::Text: return EscapeSettingsText(s.*f.Text);
+    case TTrailerKind::Word: return std::to_string(s.*f.Word);
+    case TTrailerKind::Text: return EscapeSettingsText(s.*f.Text);
   }
   return {};
 }
@@ -165,13 +165,13 @@ bool ParseNumber(std::string_view text, std::int64_t min, std::int64_t max, std:
   return true;
 }
 
-std::string NameList(const TField& f) {
+std::string TrailerNameList(const TTrailerField& f) {
   std::string text;
   for (const char* name : f.Names) text += std::string(text.empty() ? "" : ", ") + name;
   return text;
 }
 
-bool SetText(const TField& f, TConnectionSettings& s, std::string_view value, std::string& error) {
+bool SetText(const TTrailerField& f, TConnectionSettings& s, std::string_view value, std::string& error) {
   std::string text = UnescapeSettingsText(value);
   if (text.size() > f.Capacity) {
     error = "text of " + std::to_string(text.size()) + " characters is longer than " + std::to_string(f.Capacity);
@@ -186,8 +186,8 @@ bool SetText(const TField& f, TConnectionSettings& s, std::string_view value, st
   return true;
 }
 
-bool SetValue(const TField& f, TConnectionSettings& s, std::string_view value, std::string& error) {
-  if (f.Kind == TKind::Text) return SetText(f, s, value, error);
+bool SetValue(const TTrailerField& f, TConnectionSettings& s, std::string_view value, std::string& error) {
+  if (f.Kind == TTrailerKind::Text) return SetText(f, s, value, error);
   for (std::size_t code = 0; code < f.Names.size(); ++code) {
     if (EqualsIgnoreCase(std::string(value), f.Names[code])) {
       s.*f.Byte = static_cast<std::uint8_t>(code);
@@ -196,22 +196,22 @@ bool SetValue(const TField& f, TConnectionSettings& s, std::string_view value, s
   }
   std::int64_t number = 0;
   if (!ParseNumber(value, f.Min, f.Max, number, error)) {
-    if (!f.Names.empty()) error += " (or one of " + NameList(f) + ")";
+    if (!f.Names.empty()) error += " (or one of " + TrailerNameList(f) + ")";
     return false;
   }
-  if (f.Kind == TKind::Byte) s.*f.Byte = static_cast<std::uint8_t>(number);
+  if (f.Kind == TTrailerKind::Byte) s.*f.Byte = static_cast<std::uint8_t>(number);
   else s.*f.Word = static_cast<std::uint16_t>(number);
   return true;
 }
 
-std::string ValuesText(const TField& f) {
+std::string TrailerValuesText(const TTrailerField& f) {
   switch (f.Kind) {
-    case TKind::Byte:
-      if (!f.Names.empty()) return NameList(f) + " (or " + std::to_string(f.Min) + ".." + std::to_string(f.Max) + ")";
+    case TTrailerKind::Byte:
+      if (!f.Names.empty()) return TrailerNameList(f) + " (or " + std::to_string(f.Min) + ".." + std::to_string(f.Max) + ")";
       if (f.Min == 0 && f.Max == 1) return "0 off, 1 on";
       [[fallthrough]];
-    case TKind::Word: return std::to_string(f.Min) + ".." + std::to_string(f.Max);
-    case TKind::Text: return "text of up to " + std::to_string(f.Capacity) + " characters";
+    case TTrailerKind::Word: return std::to_string(f.Min) + ".." + std::to_string(f.Max);
+    case TTrailerKind::Text: return "text of up to " + std::to_string(f.Capacity) + " characters";
   }
   return {};
 }
@@ -220,7 +220,7 @@ std::string ValuesText(const TField& f) {
 std::string EncodeSettingsTrailer(const TConnectionSettings& settings) {
   const TConnectionSettings defaults;
   std::map<std::uint16_t, std::string> entries = settings.Unknown;
-  for (const TField& f : Fields()) {
+  for (const TTrailerField& f : TrailerFields()) {
     const std::string value = ValueBytes(f, settings);
     if (value != ValueBytes(f, defaults)) entries[f.Tag] = value;
   }
@@ -252,7 +252,7 @@ bool DecodeSettingsTrailer(std::string_view bytes, TConnectionSettings& settings
     if (size > body.size() - at) return false;
     const std::string_view value = body.substr(at, size);
     at += size;
-    if (const TField* f = FieldByTag(tag)) {
+    if (const TTrailerField* f = FieldByTag(tag)) {
       // A value out of its field's limits leaves the default; the rest is read.
       StoreValueBytes(*f, value, read);
     } else {
@@ -265,19 +265,19 @@ bool DecodeSettingsTrailer(std::string_view bytes, TConnectionSettings& settings
 
 std::vector<std::pair<std::string, std::string>> PrintConnectionFields(const TConnectionSettings& settings) {
   std::vector<std::pair<std::string, std::string>> lines;
-  for (const TField& f : Fields()) lines.emplace_back(f.Name, FieldText(f, settings));
+  for (const TTrailerField& f : TrailerFields()) lines.emplace_back(f.Name, TrailerFieldText(f, settings));
   return lines;
 }
 
 std::optional<std::string> GetConnectionField(const TConnectionSettings& settings, std::string_view name) {
-  const TField* f = FieldByName(name);
+  const TTrailerField* f = FieldByName(name);
   if (!f) return std::nullopt;
-  return FieldText(*f, settings);
+  return TrailerFieldText(*f, settings);
 }
 
 int SetConnectionField(TConnectionSettings& settings, std::string_view name, std::string_view value,
                        std::string& error) {
-  const TField* f = FieldByName(name);
+  const TTrailerField* f = FieldByName(name);
   if (!f) return 0;
   return SetValue(*f, settings, value, error) ? 1 : -1;
 }
@@ -285,9 +285,9 @@ int SetConnectionField(TConnectionSettings& settings, std::string_view name, std
 std::vector<TConnectionFieldRow> ConnectionFieldReference() {
   const TConnectionSettings defaults;
   std::vector<TConnectionFieldRow> rows;
-  for (const TField& f : Fields()) {
-    const std::string value = FieldText(f, defaults);
-    rows.push_back({f.Name, ValuesText(f), value.empty() ? "empty" : "`" + value + "`", f.Meaning});
+  for (const TTrailerField& f : TrailerFields()) {
+    const std::string value = TrailerFieldText(f, defaults);
+    rows.push_back({f.Name, TrailerValuesText(f), value.empty() ? "empty" : "`" + value + "`", f.Meaning});
   }
   return rows;
 }

@@ -111,8 +111,6 @@ std::string HomeDirectory() {
   return home && *home ? home : "/";
 }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
 // 0, or the errno of the failure.
 int ReadWholeFile(const std::string& name, std::string& content) {
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -223,7 +221,7 @@ std::optional<THostKeyCheck> TKnownHosts::Check(std::string_view host, int port,
   std::string content;
   if (const int failure = ReadWholeFile(Name, content); failure != 0) {
     if (failure == ENOENT || failure == ENOTDIR) return result;
-    error = Name + ": " + ErrnoText(failure);
+    error = Name + ": " + std::strerror(failure);
     return std::nullopt;
   }
   std::istringstream in(content);
@@ -268,10 +266,10 @@ std::string TKnownHosts::Add(std::string_view host, int port, const THostKey& ke
   const std::size_t slash = Name.rfind('/');
   if (slash != std::string::npos && slash > 0) {
     const std::string directory = Name.substr(0, slash);
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return directory + ": " + ErrnoText(errno);
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) return directory + ": " + std::strerror(errno);
   }
   const int fd = ::open(Name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return Name + ": " + ErrnoText(errno);
+  if (fd < 0) return Name + ": " + std::strerror(errno);
   std::string line = EntryName(host, port) + " " + key.Type + " " + key.Base64() + "\n";
   // A last line without its line end would run into ours.
   struct stat st {};
@@ -291,7 +289,7 @@ std::string TKnownHosts::Add(std::string_view host, int port, const THostKey& ke
     done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0 && error == 0) error = errno;
-  return error == 0 ? std::string() : Name + ": " + ErrnoText(error);
+  return error == 0 ? std::string() : Name + ": " + std::strerror(error);
 }
 
 std::string NewHostKeyQuestion(const TNewHostKey& key) {

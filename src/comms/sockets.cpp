@@ -21,7 +21,6 @@
 namespace {
 
 const char* const kCaption = "WINSOCK ERROR";
-constexpr int kWsaNoBufferSpace = 10055;
 // The sent front of the send queue is cut off once it is this large and at
 // least half of the queue, so a long-lived queue neither grows nor copies much.
 constexpr std::size_t kQueueCompactAt = 64 * 1024;

@@ -34,7 +34,6 @@ constexpr int kPasswordAttempts = 3;
 constexpr int kWsaHostNotFound = 11001;
 constexpr int kWsaTryAgain = 11002;
 constexpr int kWsaNoRecovery = 11003;
-constexpr int kWsaNoBufferSpace = 10055;
 // How long a user's disconnect may take before the worker is stopped outright.
 constexpr int kCloseGraceMs = 3000;
 constexpr int kCloseWaitAtEndMs = 1000;

@@ -14,5 +14,6 @@ int WinSockErrorCode(int errnoValue);
 // Codes the socket component reports itself.
 inline constexpr int kWsaWouldBlock = 10035;
 inline constexpr int kWsaNotSocket = 10038;
+inline constexpr int kWsaNoBufferSpace = 10055;
 inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaConnRefused = 10061;

@@ -31,8 +31,6 @@ QColor Contrasting(TColor color) {
 }
 }  // namespace
 
-QColor ToQColor(TColor color) { return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF); }
-
 TColor FromQColor(const QColor& color) {
   return static_cast<TColor>(color.red()) | static_cast<TColor>(color.green()) << 8 |
          static_cast<TColor>(color.blue()) << 16;

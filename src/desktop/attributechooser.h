@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "app/configrules.h"
+#include "desktop/colors.h"
 
 class QCheckBox;
 class QListWidget;
@@ -54,6 +55,5 @@ class TAttributeChooser : public QDialog {
   QListWidget* Samples = nullptr;
 };
 
-// 0x00BBGGRR and back.
-QColor ToQColor(TColor color);
+// 0x00BBGGRR from a colour.
 TColor FromQColor(const QColor& color);

@@ -10,11 +10,10 @@
 
 #include "core/cp437.h"
 #include "core/desktop.h"
+#include "desktop/colors.h"
 #include "screen/store.h"
 
 namespace {
-QColor ToQColor(TColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-
 QString PrintedText(std::string_view bytes) {
   QString text;
   text.reserve(static_cast<qsizetype>(bytes.size()));

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "core/cp437.h"
+#include "desktop/colors.h"
 #include "desktop/screenaccessible.h"
 #include "screen/store.h"
 
@@ -24,8 +25,6 @@ constexpr int kCaretBlinkMs = 500;
 constexpr int kDragTickMs = 10;
 constexpr int kMaxScrollBarRange = 32000;
 constexpr int kWheelLines = 3;
-
-QColor ToQColor(TColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 // Code page 437 as UTF-16, built once: every glyph of the screen font is in the BMP.
 const char16_t* Glyphs() {
