@@ -1,6 +1,5 @@
 #include "transfer/padstext.h"
 
-
 #include "core/numbers.h"
 #include "core/paths.h"
 #include "core/text.h"
