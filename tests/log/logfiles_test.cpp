@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "app/session.h"
 #include "log/errors.h"
 #include "log/file.h"
 #include "log/logfiles.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 
@@ -22,6 +24,11 @@ struct TLogFixture : ::testing::Test {
   std::vector<TScriptedDesktop::TRecordedBox>& Boxes() { return T.Desktop.Boxes; }
   void LogText(const std::string& text) {
     for (char c : text) Files().LogChar(static_cast<std::uint8_t>(c));
+  }
+  // The settings' log file name set to `file` in the test's directory; its path.
+  std::string UseLog(const std::string& file) {
+    T.S->Settings.LogFileName = T.Dir.file(file);
+    return T.Dir.file(file);
   }
 };
 
@@ -46,7 +53,7 @@ TEST_F(LogFile, ToggleWithoutANameSaysSo) {
 }
 
 TEST_F(LogFile, ANewFileIsCreatedAndHoldsCharactersAndLines) {
-  T.S->Settings.LogFileName = T.Dir.file("new.log");
+  UseLog("new.log");
   Files().ToggleLogFile();
   EXPECT_TRUE(Files().LogOpen);
   EXPECT_TRUE(T.S->Status.LogStatus);
@@ -60,8 +67,7 @@ TEST_F(LogFile, ANewFileIsCreatedAndHoldsCharactersAndLines) {
 }
 
 TEST_F(LogFile, AppendQueryAnswers) {
-  const std::string name = T.Dir.file("old.log");
-  T.S->Settings.LogFileName = name;
+  const std::string name = UseLog("old.log");
 
   // Cancel: the log stays closed and the file untouched.
   WriteFileBytes(name, "keep");
@@ -89,41 +95,26 @@ TEST_F(LogFile, AppendQueryAnswers) {
   EXPECT_EQ(ReadFileBytes(name), "new");
 }
 
+// Appending (the box's default answer) overwrites a final Ctrl-Z, only a final one.
 TEST_F(LogFile, AppendingOverwritesAFinalCtrlZ) {
-  const std::string name = T.Dir.file("z.log");
-  T.S->Settings.LogFileName = name;
-  WriteFileBytes(name, std::string("abc\x1A", 4));
-  Files().OpenLogFile();  // the default answer is OK
-  LogText("de");
-  Files().CloseLogFile();
-  EXPECT_EQ(ReadFileBytes(name), "abcde");
-
-  // A Ctrl-Z that is not the last byte stays.
-  WriteFileBytes(name, std::string("a\x1A" "b", 3));
-  Files().OpenLogFile();
-  LogText("c");
-  Files().CloseLogFile();
-  EXPECT_EQ(ReadFileBytes(name), std::string("a\x1A" "bc", 4));
-}
-
-TEST_F(LogFile, AppendingToAnEmptyFileStartsAtTheBeginning) {
-  const std::string name = T.Dir.file("empty.log");
-  T.S->Settings.LogFileName = name;
-  WriteFileBytes(name, "");
-  Files().OpenLogFile();
-  LogText("x");
-  Files().CloseLogFile();
-  EXPECT_EQ(ReadFileBytes(name), "x");
+  const std::string name = UseLog("z.log");
+  for (const auto& [old, added, after] : {std::tuple<std::string, std::string, std::string>{"abc\x1A", "de", "abcde"},
+                                          {"a\x1A" "b", "c", "a\x1A" "bc"},
+                                          {"", "x", "x"}}) {
+    WriteFileBytes(name, old);
+    Files().OpenLogFile();
+    LogText(added);
+    Files().CloseLogFile();
+    EXPECT_EQ(ReadFileBytes(name), after);
+  }
 }
 
 TEST_F(LogFile, OpenFailures) {
-  const std::string name = T.Dir.file("f.log");
-  T.S->Settings.LogFileName = name;
+  const std::string name = UseLog("f.log");
   Files().Faults.OpenErrno = EACCES;
   Files().OpenLogFile();
   EXPECT_FALSE(Files().LogOpen);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, " Error opening log file -> " + name);
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{" Error opening log file -> " + name});
 
   WriteFileBytes(name, "x");
   Files().Faults.OpenErrno = EACCES;  // the append open fails after the question
@@ -134,8 +125,7 @@ TEST_F(LogFile, OpenFailures) {
 }
 
 TEST_F(LogFile, TheBufferIsWrittenWhenFull) {
-  const std::string name = T.Dir.file("big.log");
-  T.S->Settings.LogFileName = name;
+  const std::string name = UseLog("big.log");
   Files().CreateLogFile();
   LogText(std::string(2048, 'a'));
   EXPECT_EQ(ReadFileBytes(name).size(), 0u);  // still buffered
@@ -147,8 +137,7 @@ TEST_F(LogFile, TheBufferIsWrittenWhenFull) {
 }
 
 TEST_F(LogFile, DiskFullWhileLoggingClosesTheLog) {
-  const std::string name = T.Dir.file("full.log");
-  T.S->Settings.LogFileName = name;
+  const std::string name = UseLog("full.log");
   Files().CreateLogFile();
   LogText(std::string(2048, 'a'));
   Files().Faults.ShortWrite = 100;
@@ -165,16 +154,15 @@ TEST_F(LogFile, DiskFullWhileLoggingClosesTheLog) {
 }
 
 TEST_F(LogFile, AWriteFailureOnCloseIsAFileAccessError) {
-  T.S->Settings.LogFileName = T.Dir.file("io.log");
+  UseLog("io.log");
   Files().CreateLogFile();
   LogText("abc");
   Files().Faults.WriteErrno = EIO;
   Files().CloseLogFile();
   EXPECT_FALSE(Files().LogOpen);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text,
-            "File access error. File = Logfile used" + CR + "Error = " +
-                Padded("The request could not be performed because of an I/O device error."));
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{"File access error. File = Logfile used" + CR + "Error = " +
+                                     Padded("The request could not be performed because of an I/O device error.")});
 }
 
 TEST_F(LogFile, ARealFullDeviceGivesDiskFull) {
@@ -247,10 +235,9 @@ TEST_F(BackgroundLog, OpenFailuresShowTheFileOpenMessage) {
   Files().OpenBackgroundLogForPlayback();  // no file yet
   EXPECT_FALSE(Files().PlaybackActive);
   EXPECT_EQ(Files().BackgroundState, TLogFiles::bsClosed);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text,
-            "File access error when trying to open a file." + CR +
-                "The file = Back ground logging file ( QELWIN.BGL )");
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{"File access error when trying to open a file." + CR +
+                                     "The file = Back ground logging file ( QELWIN.BGL )"});
   Files().Faults.OpenErrno = EACCES;
   Files().StartBackgroundLog();
   EXPECT_FALSE(Files().BackgroundRecording);
@@ -276,8 +263,7 @@ struct TransferFile : TLogFixture {
 
 TEST_F(TransferFile, SendingNeedsAnExistingFile) {
   EXPECT_FALSE(Files().OpenTransferFile(0));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, " File " + Name + " not found.");
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{" File " + Name + " not found."});
   WriteFileBytes(Name, "12345");
   EXPECT_TRUE(Files().OpenTransferFile(0));
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsReading);
