@@ -9,6 +9,7 @@
 #include "comms/transmit.h"
 #include "log/errors.h"
 #include "log/logfiles.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "transfer/engine.h"
@@ -32,8 +33,7 @@ TEST_F(Engine, TimersCountDownToZeroAndStop) {
   for (int i = 0; i < 8; ++i) E().Timers[i] = static_cast<std::uint16_t>(i);
   E().DecrementTimers();
   E().DecrementTimers();
-  const std::uint16_t expected[8] = {0, 0, 0, 1, 2, 3, 4, 5};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(E().Timers[i], expected[i]) << i;
+  EXPECT_EQ(std::vector<int>(E().Timers, E().Timers + 8), (std::vector<int>{0, 0, 0, 1, 2, 3, 4, 5}));
 }
 
 TEST_F(Engine, TheTickRunsItsWorkersInOrder) {
@@ -273,8 +273,7 @@ TEST_F(Receiving, AWriteErrorIsReportedAndEndsTheReceive) {
   T.S->Files->Faults.WriteErrno = EIO;
   Receive("s");
   EXPECT_FALSE(E().TransferActive);
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
-            std::string("File access error. File = Transfer File\rError = ") +
-                Padded("The request could not be performed because of an I/O device error."));
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{std::string("File access error. File = Transfer File\rError = ") +
+                                     Padded("The request could not be performed because of an I/O device error.")});
 }

@@ -107,25 +107,23 @@ TEST(FtpTypedCommands, TheFirstWordInAnyCaseSelectsTheRole) {
 }
 
 TEST(FtpListing, UnixDosAndBareLinesGiveTheNameAndWhetherItIsADirectory) {
-  auto entry = ParseListLine("drwxr-xr-x   2 root     root         4096 Mar 03 10:17 trace files");
-  EXPECT_EQ(entry.Name, "trace files");
-  EXPECT_TRUE(entry.IsDirectory);
-  entry = ParseListLine("-rw-r--r--   1 engineer staff      1048576 Jan 01  2024 ex01.trc");
-  EXPECT_EQ(entry.Name, "ex01.trc");
-  EXPECT_FALSE(entry.IsDirectory);
-  entry = ParseListLine("lrwxrwxrwx   1 root     root            7 Mar 03 10:17 latest -> ex01.trc");
-  EXPECT_EQ(entry.Name, "latest");
-  entry = ParseListLine("03-03-24  10:17AM       <DIR>          ORNET");
-  EXPECT_EQ(entry.Name, "ORNET");
-  EXPECT_TRUE(entry.IsDirectory);
-  entry = ParseListLine("03-03-24  10:17AM                 1234 KASP.MSG");
-  EXPECT_EQ(entry.Name, "KASP.MSG");
-  EXPECT_FALSE(entry.IsDirectory);
-  entry = ParseListLine("plain name.txt");
-  EXPECT_EQ(entry.Name, "plain name.txt");
-  EXPECT_FALSE(entry.IsDirectory);
-  // A short line that only looks like a mode is a name.
-  EXPECT_EQ(ParseListLine("drwx").Name, "drwx");
+  const struct {
+    std::string Line, Name;
+    bool Directory;
+  } cases[] = {
+      {"drwxr-xr-x   2 root     root         4096 Mar 03 10:17 trace files", "trace files", true},
+      {"-rw-r--r--   1 engineer staff      1048576 Jan 01  2024 ex01.trc", "ex01.trc", false},
+      {"lrwxrwxrwx   1 root     root            7 Mar 03 10:17 latest -> ex01.trc", "latest", false},
+      {"03-03-24  10:17AM       <DIR>          ORNET", "ORNET", true},
+      {"03-03-24  10:17AM                 1234 KASP.MSG", "KASP.MSG", false},
+      {"plain name.txt", "plain name.txt", false},
+      {"drwx", "drwx", false},  // a short line that only looks like a mode is a name
+  };
+  for (const auto& c : cases) {
+    const auto entry = ParseListLine(c.Line);
+    EXPECT_EQ(entry.Name, c.Name) << c.Line;
+    EXPECT_EQ(entry.IsDirectory, c.Directory) << c.Line;
+  }
 }
 
 TEST(FtpSequence, FilesMoveOneAtATimeWithARefreshAfterEachAndOnlyWhenTheClientIsFree) {
@@ -177,20 +175,17 @@ TEST(FtpSequence, StopLeavesTheRestQueuedAndAnEmptyQueueDoesNotStart) {
 }
 
 TEST(FtpClientNames, HostsWithPortsPathsAndUrls) {
-  std::string host;
-  int port = 0;
-  TFtpClient::SplitHost("exchange.example", 0, host, port);
-  EXPECT_EQ(host, "exchange.example");
-  EXPECT_EQ(port, 21);
-  TFtpClient::SplitHost("10.1.2.3:2121", 21, host, port);
-  EXPECT_EQ(host, "10.1.2.3");
-  EXPECT_EQ(port, 2121);
-  TFtpClient::SplitHost("box:70000", 21, host, port);  // no such port: all of it is the name
-  EXPECT_EQ(host, "box:70000");
-  EXPECT_EQ(port, 21);
-  TFtpClient::SplitHost("fe80::1", 990, host, port);  // IPv6 keeps its colons
-  EXPECT_EQ(host, "fe80::1");
-  EXPECT_EQ(port, 990);
+  const auto split = [](const std::string& name, int defaultPort) {
+    std::string host;
+    int port = 0;
+    TFtpClient::SplitHost(name, defaultPort, host, port);
+    return std::pair(host, port);
+  };
+  EXPECT_EQ(split("exchange.example", 0), (std::pair<std::string, int>("exchange.example", 21)));
+  EXPECT_EQ(split("10.1.2.3:2121", 21), (std::pair<std::string, int>("10.1.2.3", 2121)));
+  // No such port: all of it is the name; IPv6 keeps its colons.
+  EXPECT_EQ(split("box:70000", 21), (std::pair<std::string, int>("box:70000", 21)));
+  EXPECT_EQ(split("fe80::1", 990), (std::pair<std::string, int>("fe80::1", 990)));
 
   EXPECT_EQ(TFtpClient::JoinPath("/", ""), "/");
   EXPECT_EQ(TFtpClient::JoinPath("/a/b", "c"), "/a/b/c");

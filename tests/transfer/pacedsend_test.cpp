@@ -49,15 +49,12 @@ struct PacedSend : ::testing::Test {
 
 // ------------------------------------------------------------ end of line
 
-TEST_F(PacedSend, EachEndOfLineChoiceConvertsALineEnd) {
+TEST_F(PacedSend, EachEndOfLineChoiceConvertsALineEndAndTakesPairsAsItSays) {
   EXPECT_EQ(SentWith(elCR, "A\r\nB"), "A\rB");
   EXPECT_EQ(SentWith(elLF, "A\r\nB"), "A\n\nB");  // the CR becomes LF, the LF stays
   EXPECT_EQ(SentWith(elNoChange, "A\r\nB"), "A\r\nB");
   EXPECT_EQ(SentWith(elCRLF, "A\r\nB"), "A\r\nB");
   EXPECT_EQ(SentWith(elLFCR, "A\r\nB"), "A\n\rB");
-}
-
-TEST_F(PacedSend, PairsAreTakenOnlyAsEachChoiceSays) {
   EXPECT_EQ(SentWith(elCR, "A\nB\n\rC"), "A\rB\r\rC");  // CR takes only a following LF
   EXPECT_EQ(SentWith(elLF, "A\rB\n\rC"), "A\nB\nC");    // LF takes only a following CR
   EXPECT_EQ(SentWith(elCRLF, "A\n\rB\r\rC\nD"), "A\r\nB\r\n\r\nC\r\nD");
@@ -73,13 +70,12 @@ TEST_F(PacedSend, APairSplitByTheReadBlockIsStillOnePair) {
 
 // ------------------------------------------------------------ Ctrl-Z and the end
 
-TEST_F(PacedSend, ACtrlZEndsTheSendUnsentWhenCtrlZAtEndIsOff) {
+// Without Ctrl-Z at end a Ctrl-Z ends the send unsent; with it every Ctrl-Z
+// goes and one more follows.
+TEST_F(PacedSend, CtrlZAtEndDecidesWhatACtrlZDoes) {
   Settings().EOFCtrlZ = 0;
   EXPECT_EQ(SentWith(elNoChange, "AB\x1A" "CD"), "AB");
   EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsClosed);
-}
-
-TEST_F(PacedSend, WithCtrlZAtEndEveryCtrlZGoesAndOneMoreFollows) {
   Settings().EOFCtrlZ = 1;
   EXPECT_EQ(SentWith(elNoChange, "AB\x1A" "CD"), "AB\x1A" "CD\x1A");
   EXPECT_EQ(SentWith(elNoChange, "x"), "x\x1A");

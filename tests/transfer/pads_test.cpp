@@ -274,195 +274,6 @@ std::string LinkAnswer(int version, int load, int get) {
   return BuildFrame(ftLink, 0, data, false);
 }
 
-struct Protocol : ::testing::Test {
-  TScriptedDesktop Desktop;
-  TPadsOptions Options{3, 0, true};
-  std::unique_ptr<TPadsProtocol> P;
-  FakeExchange X;
-  std::uint32_t Now = 1000;
-  std::vector<bool> LineDowns;
-  int LineUps = 0;
-  int Discards = 0;
-  TTempDir Dir;
-
-  void Make() {
-    P = std::make_unique<TPadsProtocol>(Desktop, Options);
-    P->Send = [this](std::string_view bytes) {
-      const std::string answer = X.Take(bytes);
-      if (!answer.empty()) P->Received(answer, Now);
-    };
-    P->DiscardInput = [this] { ++Discards; };
-    P->LineUp = [this] { ++LineUps; };
-    P->LineDown = [this](bool exited) { LineDowns.push_back(exited); };
-  }
-  void Advance(std::uint32_t ms) {
-    const std::uint32_t until = Now + ms;
-    while (P->Deadline() && static_cast<std::int32_t>(until - *P->Deadline()) >= 0) {
-      Now = std::max(Now, *P->Deadline());
-      P->Advance(Now);
-    }
-    Now = until;
-    P->Advance(Now);
-  }
-  void LinkWith(const std::string& answer, bool newProtocol) {
-    Make();
-    X.Answer = [answer](const TFrame&) { return answer; };
-    P->Open(Now);
-    Advance(1000);
-    ASSERT_EQ(P->State, psActive) << Listed();
-    X.NewProtocol = newProtocol;
-    X.Requests.clear();
-    X.Answer = nullptr;
-  }
-  bool Listed(const std::string& line) const {
-    return std::find(P->Lines.begin(), P->Lines.end(), line) != P->Lines.end();
-  }
-  std::string Listed() const {
-    std::string all;
-    for (const auto& l : P->Lines) all += l + "\n";
-    return all;
-  }
-};
-
-TEST_F(Protocol, LinkSendsTheImprovedRequestAndListsTheParameters) {
-  Make();
-  X.Answer = [](const TFrame&) { return LinkAnswer(3, 4096, 2048); };
-  P->Open(Now);
-  Advance(999);
-  EXPECT_TRUE(X.SentRaw.empty()) << "a second passes before the link";
-  Advance(1);
-  EXPECT_EQ(X.SentRaw, Bytes({2, 0, 0, 2, 0xFE, 3}));
-  EXPECT_EQ(LineUps, 1);
-  EXPECT_EQ(P->State, psActive);
-  EXPECT_TRUE(P->Link.NewProtocol);
-  EXPECT_EQ(P->Lines, (std::vector<std::string>{"Linking                  : tries = 1", "Pads Version   : 3",
-                                                 "Blocksize Load : 4096", "Blocksize Get  : 2048",
-                                                 "New Protocol   : Yes", "Waiting for input"}));
-}
-
-TEST_F(Protocol, ALinkAnswerWithoutBodyMeansTheOldProtocol) {
-  Options.Improved = false;
-  Make();
-  P->Open(Now);
-  Advance(1000);
-  EXPECT_EQ(X.SentRaw.substr(0, 4), Bytes({2, 0, 0, 0}));
-  EXPECT_EQ(P->State, psActive);
-  EXPECT_TRUE(Listed("Pads Version   : 0"));
-  EXPECT_TRUE(Listed("Blocksize Load : 64"));
-  EXPECT_TRUE(Listed("New Protocol   : No"));
-}
-
-TEST_F(Protocol, HostTextAtTheStartEndsPadsWithoutAFrame) {
-  Make();
-  P->Open(Now);
-  P->Received("LOGIN INCORRECT", Now + 500);
-  Advance(1000);
-  EXPECT_TRUE(X.SentRaw.empty());
-  EXPECT_EQ(P->State, psDisconnected);
-  EXPECT_TRUE(P->Finished);
-  EXPECT_EQ(LineDowns, std::vector<bool>{false});
-}
-
-TEST_F(Protocol, WithOneTryASingleNakEndsTheLink) {
-  Options.Retries = 1;
-  Make();
-  X.HeaderAnswer = [](const std::string&) { return Bytes({kNak}); };
-  P->Open(Now);
-  Advance(1000);
-  Advance(1000);  // the pause after the refusal
-  EXPECT_TRUE(Listed("### ERROR ### Header of CMD nacked")) << Listed();
-  EXPECT_EQ(X.SentRaw, Bytes({2, 0, 0, 2})) << "the rest never follows a NAK";
-  EXPECT_EQ(P->State, psDisconnected);
-  EXPECT_FALSE(P->Busy());
-  EXPECT_EQ(LineDowns, std::vector<bool>{false});
-}
-
-TEST_F(Protocol, ANakIsRetriedAfterASecond) {
-  Make();
-  int naks = 1;
-  X.HeaderAnswer = [&](const std::string&) { return Bytes({naks-- > 0 ? kNak : kAck}); };
-  X.Answer = [](const TFrame&) { return LinkAnswer(1, 64, 64); };
-  P->Open(Now);
-  Advance(1000);
-  EXPECT_EQ(P->State, psLinking);
-  Advance(1000);
-  EXPECT_EQ(P->State, psActive) << Listed();
-  EXPECT_TRUE(Listed("Linking                  : tries = 2") || Listed("Waiting for input"));
-}
-
-// A damaged answer is read again after a resync; a refused request (a
-// status of its own) is sent again without one.
-TEST_F(Protocol, AFaultyLinkAnswerIsRetriedAsItsKindSays) {
-  std::string badCheck = LinkAnswer(1, 64, 64);
-  badCheck[badCheck.size() - 2] ^= 0x55;
-  const struct {
-    std::string First;
-    std::vector<int> Types;
-    std::string Line;
-  } cases[] = {
-      {badCheck, {ftLink, ftResync, ftLink}, "### ERROR ### CRC fault on reception   : tries = 1"},
-      {Bytes({2, 65, 0, 0}) + std::string(66, 'q') + Bytes({3}), {ftLink, ftResync, ftLink},
-       "### ERROR ### Wrong msg length received: tries = 1"},
-      {BuildFrame(ftLink, 7, "", false), {ftLink, ftLink}, "### ERROR ### CRC error"},
-  };
-  for (const auto& c : cases) {
-    X = FakeExchange();
-    Make();
-    int answers = 0;
-    X.Answer = [&](const TFrame& request) {
-      if (request.Type == ftResync) return BuildFrame(ftResync, 0, "", false);
-      return answers++ == 0 ? c.First : LinkAnswer(1, 64, 64);
-    };
-    P->Open(Now);
-    Advance(2000);
-    EXPECT_EQ(X.Types(), c.Types) << c.Line;
-    EXPECT_TRUE(Listed(c.Line)) << Listed();
-    EXPECT_EQ(P->State, psActive) << c.Line;
-  }
-}
-
-TEST_F(Protocol, ATimeoutSendsEtxWaitsASecondAndRetries) {
-  Make();
-  int answers = 0;
-  X.Answer = [&](const TFrame&) { return answers++ == 0 ? std::string() : LinkAnswer(1, 64, 64); };
-  P->Open(Now);
-  Advance(1000);
-  EXPECT_EQ(P->State, psLinking);
-  const std::size_t sent = X.SentRaw.size();
-  Advance(5999);
-  EXPECT_EQ(X.SentRaw.size(), sent) << "6 s for a link answer";
-  Advance(1);
-  EXPECT_EQ(X.SentRaw.substr(sent), Bytes({3}));
-  Advance(1000);
-  EXPECT_TRUE(Listed("### ERROR ### Timeout on reception     : tries = 1"));
-  EXPECT_EQ(P->State, psActive) << Listed();
-  EXPECT_EQ(X.Types(), (std::vector<int>{ftLink, ftLink}));
-}
-
-TEST_F(Protocol, TriesUsedUpOnGarbageEndTheLink) {
-  Make();
-  std::mt19937 random(3);
-  X.Answer = [&](const TFrame&) {
-    std::string noise(200, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    return noise;
-  };
-  P->Open(Now);
-  for (int i = 0; i < 200 && P->Busy(); ++i) Advance(1000);
-  EXPECT_FALSE(P->Busy());
-  EXPECT_EQ(P->State, psDisconnected);
-  EXPECT_EQ(LineDowns, std::vector<bool>{false});
-}
-
-TEST_F(Protocol, AnUnexpectedStatusNamesTheExchangeCode) {
-  Make();
-  X.Answer = [](const TFrame&) { return BuildFrame(ftLink, 4, "", false); };
-  P->Open(Now);
-  Advance(1000);
-  EXPECT_TRUE(Listed("?? Unexpected error received forced release")) << Listed();
-  EXPECT_EQ(P->State, psDisconnected);
-}
-
 // An exchange holding one file per (device, file), answering by the rules.
 struct FileExchange {
   std::string Content;
@@ -506,15 +317,197 @@ struct FileExchange {
   }
 };
 
+struct Protocol : ::testing::Test {
+  TScriptedDesktop Desktop;
+  TPadsOptions Options{3, 0, true};
+  std::unique_ptr<TPadsProtocol> P;
+  FakeExchange X;
+  std::uint32_t Now = 1000;
+  std::vector<bool> LineDowns;
+  int LineUps = 0;
+  int Discards = 0;
+  TTempDir Dir;
+
+  void Make() {
+    P = std::make_unique<TPadsProtocol>(Desktop, Options);
+    P->Send = [this](std::string_view bytes) {
+      const std::string answer = X.Take(bytes);
+      if (!answer.empty()) P->Received(answer, Now);
+    };
+    P->DiscardInput = [this] { ++Discards; };
+    P->LineUp = [this] { ++LineUps; };
+    P->LineDown = [this](bool exited) { LineDowns.push_back(exited); };
+  }
+  void Advance(std::uint32_t ms) {
+    const std::uint32_t until = Now + ms;
+    while (P->Deadline() && static_cast<std::int32_t>(until - *P->Deadline()) >= 0) {
+      Now = std::max(Now, *P->Deadline());
+      P->Advance(Now);
+    }
+    Now = until;
+    P->Advance(Now);
+  }
+  // Made and opened, the exchange answering each request by answer (empty: a frame of its type).
+  void OpenWith(std::function<std::string(const TFrame&)> answer = nullptr) {
+    Make();
+    X.Answer = std::move(answer);
+    P->Open(Now);
+  }
+  FileExchange Files;
+  // Linked (old protocol unless newProtocol), then answered by Files.
+  void LinkToFiles(int version = 1, int load = 64, int get = 64, bool newProtocol = false) {
+    LinkWith(LinkAnswer(version, load, get), newProtocol);
+    X.Answer = [this](const TFrame& r) { return Files.Answer(r); };
+  }
+  void LinkWith(const std::string& answer, bool newProtocol) {
+    OpenWith([answer](const TFrame&) { return answer; });
+    Advance(1000);
+    ASSERT_EQ(P->State, psActive) << Listed();
+    X.NewProtocol = newProtocol;
+    X.Requests.clear();
+    X.Answer = nullptr;
+  }
+  bool Listed(const std::string& line) const {
+    return std::find(P->Lines.begin(), P->Lines.end(), line) != P->Lines.end();
+  }
+  std::string Listed() const {
+    std::string all;
+    for (const auto& l : P->Lines) all += l + "\n";
+    return all;
+  }
+};
+
+TEST_F(Protocol, LinkSendsTheImprovedRequestAndListsTheParameters) {
+  OpenWith([](const TFrame&) { return LinkAnswer(3, 4096, 2048); });
+  Advance(999);
+  EXPECT_TRUE(X.SentRaw.empty()) << "a second passes before the link";
+  Advance(1);
+  EXPECT_EQ(X.SentRaw, Bytes({2, 0, 0, 2, 0xFE, 3}));
+  EXPECT_EQ(LineUps, 1);
+  EXPECT_EQ(P->State, psActive);
+  EXPECT_TRUE(P->Link.NewProtocol);
+  EXPECT_EQ(P->Lines, (std::vector<std::string>{"Linking                  : tries = 1", "Pads Version   : 3",
+                                                 "Blocksize Load : 4096", "Blocksize Get  : 2048",
+                                                 "New Protocol   : Yes", "Waiting for input"}));
+}
+
+TEST_F(Protocol, ALinkAnswerWithoutBodyMeansTheOldProtocol) {
+  Options.Improved = false;
+  OpenWith();
+  Advance(1000);
+  EXPECT_EQ(X.SentRaw.substr(0, 4), Bytes({2, 0, 0, 0}));
+  EXPECT_EQ(P->State, psActive);
+  EXPECT_TRUE(Listed("Pads Version   : 0"));
+  EXPECT_TRUE(Listed("Blocksize Load : 64"));
+  EXPECT_TRUE(Listed("New Protocol   : No"));
+}
+
+TEST_F(Protocol, HostTextAtTheStartEndsPadsWithoutAFrame) {
+  OpenWith();
+  P->Received("LOGIN INCORRECT", Now + 500);
+  Advance(1000);
+  EXPECT_TRUE(X.SentRaw.empty());
+  EXPECT_EQ(P->State, psDisconnected);
+  EXPECT_TRUE(P->Finished);
+  EXPECT_EQ(LineDowns, std::vector<bool>{false});
+}
+
+TEST_F(Protocol, WithOneTryASingleNakEndsTheLink) {
+  Options.Retries = 1;
+  X.HeaderAnswer = [](const std::string&) { return Bytes({kNak}); };
+  OpenWith();
+  Advance(1000);
+  Advance(1000);  // the pause after the refusal
+  EXPECT_TRUE(Listed("### ERROR ### Header of CMD nacked")) << Listed();
+  EXPECT_EQ(X.SentRaw, Bytes({2, 0, 0, 2})) << "the rest never follows a NAK";
+  EXPECT_EQ(P->State, psDisconnected);
+  EXPECT_FALSE(P->Busy());
+  EXPECT_EQ(LineDowns, std::vector<bool>{false});
+}
+
+TEST_F(Protocol, ANakIsRetriedAfterASecond) {
+  int naks = 1;
+  X.HeaderAnswer = [&](const std::string&) { return Bytes({naks-- > 0 ? kNak : kAck}); };
+  OpenWith([](const TFrame&) { return LinkAnswer(1, 64, 64); });
+  Advance(1000);
+  EXPECT_EQ(P->State, psLinking);
+  Advance(1000);
+  EXPECT_EQ(P->State, psActive) << Listed();
+  EXPECT_TRUE(Listed("Linking                  : tries = 2")) << Listed();
+}
+
+// A damaged answer is read again after a resync; a refused request (a
+// status of its own) is sent again without one.
+TEST_F(Protocol, AFaultyLinkAnswerIsRetriedAsItsKindSays) {
+  std::string badCheck = LinkAnswer(1, 64, 64);
+  badCheck[badCheck.size() - 2] ^= 0x55;
+  const struct {
+    std::string First;
+    std::vector<int> Types;
+    std::string Line;
+  } cases[] = {
+      {badCheck, {ftLink, ftResync, ftLink}, "### ERROR ### CRC fault on reception   : tries = 1"},
+      {Bytes({2, 65, 0, 0}) + std::string(66, 'q') + Bytes({3}), {ftLink, ftResync, ftLink},
+       "### ERROR ### Wrong msg length received: tries = 1"},
+      {BuildFrame(ftLink, 7, "", false), {ftLink, ftLink}, "### ERROR ### CRC error"},
+  };
+  for (const auto& c : cases) {
+    X = FakeExchange();
+    int answers = 0;
+    OpenWith([&](const TFrame& request) {
+      if (request.Type == ftResync) return BuildFrame(ftResync, 0, "", false);
+      return answers++ == 0 ? c.First : LinkAnswer(1, 64, 64);
+    });
+    Advance(2000);
+    EXPECT_EQ(X.Types(), c.Types) << c.Line;
+    EXPECT_TRUE(Listed(c.Line)) << Listed();
+    EXPECT_EQ(P->State, psActive) << c.Line;
+  }
+}
+
+TEST_F(Protocol, ATimeoutSendsEtxWaitsASecondAndRetries) {
+  int answers = 0;
+  OpenWith([&](const TFrame&) { return answers++ == 0 ? std::string() : LinkAnswer(1, 64, 64); });
+  Advance(1000);
+  EXPECT_EQ(P->State, psLinking);
+  const std::size_t sent = X.SentRaw.size();
+  Advance(5999);
+  EXPECT_EQ(X.SentRaw.size(), sent) << "6 s for a link answer";
+  Advance(1);
+  EXPECT_EQ(X.SentRaw.substr(sent), Bytes({3}));
+  Advance(1000);
+  EXPECT_TRUE(Listed("### ERROR ### Timeout on reception     : tries = 1"));
+  EXPECT_EQ(P->State, psActive) << Listed();
+  EXPECT_EQ(X.Types(), (std::vector<int>{ftLink, ftLink}));
+}
+
+TEST_F(Protocol, TriesUsedUpOnGarbageEndTheLink) {
+  std::mt19937 random(3);
+  OpenWith([&](const TFrame&) {
+    std::string noise(200, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    return noise;
+  });
+  for (int i = 0; i < 200 && P->Busy(); ++i) Advance(1000);
+  EXPECT_FALSE(P->Busy());
+  EXPECT_EQ(P->State, psDisconnected);
+  EXPECT_EQ(LineDowns, std::vector<bool>{false});
+}
+
+TEST_F(Protocol, AnUnexpectedStatusNamesTheExchangeCode) {
+  OpenWith([](const TFrame&) { return BuildFrame(ftLink, 4, "", false); });
+  Advance(1000);
+  EXPECT_TRUE(Listed("?? Unexpected error received forced release")) << Listed();
+  EXPECT_EQ(P->State, psDisconnected);
+}
+
 TEST_F(Protocol, ReadFetchesBlocksUntilTheLastAndClosesTheFile) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  for (int i = 0; i < 150; ++i) files.Content.push_back(static_cast<char>(i * 3));
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles();
+  for (int i = 0; i < 150; ++i) Files.Content.push_back(static_cast<char>(i * 3));
   const std::string local = Dir.file("READ.GLS");
   P->Execute("read 1,2 " + local, Now);
   EXPECT_FALSE(P->Busy()) << Listed();
-  EXPECT_EQ(ReadFileBytes(local), files.Content);
+  EXPECT_EQ(ReadFileBytes(local), Files.Content);
   EXPECT_EQ(X.Types(), (std::vector<int>{ftOpenRead, ftGetBlock, ftGetBlock, ftGetBlock, ftClose}));
   EXPECT_EQ(X.Requests[0].Data, Bytes({1, 0, 2, 0, '*', '*'}));
   EXPECT_EQ(Get16(X.Requests[2].Data, 0), 1);
@@ -522,7 +515,7 @@ TEST_F(Protocol, ReadFetchesBlocksUntilTheLastAndClosesTheFile) {
 }
 
 TEST_F(Protocol, ReadAsksBeforeOverwritingAndNoKeepsTheFile) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
+  LinkToFiles();
   const std::string local = Dir.file("old.txt");
   WriteFileBytes(local, "keep me");
   Desktop.Answers.push_back(TMsgResult::No);
@@ -535,16 +528,14 @@ TEST_F(Protocol, ReadAsksBeforeOverwritingAndNoKeepsTheFile) {
 }
 
 TEST_F(Protocol, ReadReportsAShortBlockAndAFailedOpen) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  files.Content = "short";
-  files.ShortBlock = true;
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles();
+  Files.Content = "short";
+  Files.ShortBlock = true;
   P->Execute("REA 1,2 " + Dir.file("a"), Now);
   EXPECT_TRUE(Listed("?? Record size received too small")) << Listed();
   EXPECT_EQ(X.Types().back(), ftClose) << "the exchange file is closed after a failure";
 
-  files.OpenStatus = 10;
+  Files.OpenStatus = 10;
   X.Requests.clear();
   P->Execute("REA 1,2 " + Dir.file("b"), Now);
   EXPECT_TRUE(Listed("?? Unsuccesfull open. Main code = 10")) << Listed();
@@ -553,10 +544,8 @@ TEST_F(Protocol, ReadReportsAShortBlockAndAFailedOpen) {
 }
 
 TEST_F(Protocol, ReadIntoAFullDeviceStopsWithTheWriteError) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  files.Content.assign(300, 'x');
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles();
+  Files.Content.assign(300, 'x');
   P->Execute("REA 1,2 /dev/full", Now);
   EXPECT_TRUE(Listed("?? Error while writing file = /dev/full")) << Listed();
   EXPECT_EQ(X.Types().back(), ftClose);
@@ -564,55 +553,49 @@ TEST_F(Protocol, ReadIntoAFullDeviceStopsWithTheWriteError) {
 }
 
 TEST_F(Protocol, ADamagedDataFrameAsksForTheBlockAgain) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  files.Content.assign(100, 'd');
+  LinkToFiles();
+  Files.Content.assign(100, 'd');
   int gets = 0;
   X.Answer = [&](const TFrame& r) {
-    std::string out = files.Answer(r);
+    std::string out = Files.Answer(r);
     if (r.Type == ftGetBlock && gets++ == 0) out[out.size() - 8] ^= 1;  // inside the type-13 frame
     return out;
   };
   P->Execute("REA 1,2 " + Dir.file("c"), Now);
-  EXPECT_EQ(ReadFileBytes(Dir.file("c")), files.Content) << Listed();
+  EXPECT_EQ(ReadFileBytes(Dir.file("c")), Files.Content) << Listed();
   EXPECT_EQ(X.Types(), (std::vector<int>{ftOpenRead, ftGetBlock, ftResync, ftGetBlock, ftGetBlock, ftClose}));
 }
 
 TEST_F(Protocol, WriteSendsBlocksOfTheLoadSizeEndingWithAShortOne) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles();
   std::string content(128, '\0');
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(255 - i);
   WriteFileBytes(Dir.file("up.PLS"), content);
   P->Execute("WRI 7,8 " + Dir.file("up.PLS"), Now);
-  EXPECT_EQ(files.Written, content) << Listed();
+  EXPECT_EQ(Files.Written, content) << Listed();
   // Two full blocks of one 64-byte type-13 frame each, then an empty last block.
   EXPECT_EQ(X.Types(), (std::vector<int>{ftGetDescription, ftOpenWrite, ftDataLast, ftWriteBlock, ftDataLast,
                                          ftWriteBlock, ftDataLast, ftWriteBlock, ftClose}));
 }
 
 TEST_F(Protocol, WriteUnderTheNewProtocolSendsALongFramePerBlock) {
-  LinkWith(LinkAnswer(2, 4096, 4096), true);
-  FileExchange files;
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles(2, 4096, 4096, true);
   std::string content(5000, 'w');
   content[4095] = 'A';
   content[4096] = 'B';
   WriteFileBytes(Dir.file("up"), content);
   P->Execute("WRI 1,2 " + Dir.file("up"), Now);
-  EXPECT_EQ(files.Written, content) << Listed();
+  EXPECT_EQ(Files.Written, content) << Listed();
   EXPECT_EQ(X.Requests[2].Type, ftData);
   EXPECT_EQ(X.Requests[2].Data.size(), 4032u);
 }
 
 TEST_F(Protocol, AWriteFrameLostOnTheWaySendsTheWholeBlockAgain) {
   LinkWith(LinkAnswer(1, 128, 128), true);
-  FileExchange files;
   int dataFrames = 0;
   X.Answer = [&](const TFrame& r) {
-    std::string out = files.Answer(r);
-    if (r.Type == ftResync) files.Pending.clear();
+    std::string out = Files.Answer(r);
+    if (r.Type == ftResync) Files.Pending.clear();
     if (r.Type == ftDataLast && dataFrames++ == 0) out[out.size() - 2] ^= 1;  // the exchange took it
     return out;
   };
@@ -620,20 +603,18 @@ TEST_F(Protocol, AWriteFrameLostOnTheWaySendsTheWholeBlockAgain) {
   content[0] = 'S';
   WriteFileBytes(Dir.file("up"), content);
   P->Execute("WRI 1,2 " + Dir.file("up"), Now);
-  EXPECT_EQ(files.Written, content) << Listed();
+  EXPECT_EQ(Files.Written, content) << Listed();
 }
 
 TEST_F(Protocol, WriteOfAMissingFileSaysSo) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
+  LinkToFiles();
   P->Execute("WRI 1,2 " + Dir.file("none"), Now);
   EXPECT_TRUE(Listed("?? File " + Dir.file("none") + " does not exist"));
   EXPECT_TRUE(X.Requests.empty());
 }
 
 TEST_F(Protocol, DeallocateShowsTheDescriptionAndAsks) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
-  FileExchange files;
-  X.Answer = [&](const TFrame& r) { return files.Answer(r); };
+  LinkToFiles();
   Desktop.Answers.push_back(TMsgResult::Cancel);
   P->Execute("DEA 0AH,11", Now);
   ASSERT_EQ(Desktop.Boxes.size(), 1u);
@@ -650,7 +631,7 @@ TEST_F(Protocol, DeallocateShowsTheDescriptionAndAsks) {
 }
 
 TEST_F(Protocol, ExitEndsTheLinkAndTheWindow) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
+  LinkToFiles();
   P->Execute("E", Now);
   EXPECT_EQ(X.Types(), std::vector<int>{ftExit});
   EXPECT_EQ(P->State, psDisconnected);
@@ -659,7 +640,7 @@ TEST_F(Protocol, ExitEndsTheLinkAndTheWindow) {
 }
 
 TEST_F(Protocol, ClosingTheWindowWhileReadingStopsTheReadAndExits) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
+  LinkToFiles();
   X.Silent = true;
   P->Execute("REA 1,2 " + Dir.file("x"), Now);
   EXPECT_TRUE(P->Busy());
@@ -671,7 +652,7 @@ TEST_F(Protocol, ClosingTheWindowWhileReadingStopsTheReadAndExits) {
 }
 
 TEST_F(Protocol, CommandsWaitWhileOneRuns) {
-  LinkWith(LinkAnswer(1, 64, 64), false);
+  LinkToFiles();
   X.Silent = true;
   P->Execute("REA 1,2 " + Dir.file("x"), Now);
   const std::size_t sent = X.SentRaw.size();
@@ -683,9 +664,7 @@ TEST_F(Protocol, CommandsWaitWhileOneRuns) {
 
 TEST_F(Protocol, PadsDelaySpacesEveryPartOfAFrame) {
   Options.DelayTenths = 3;
-  Make();
-  X.Answer = [](const TFrame&) { return LinkAnswer(1, 64, 64); };
-  P->Open(Now);
+  OpenWith([](const TFrame&) { return LinkAnswer(1, 64, 64); });
   Advance(1000 + 299);
   EXPECT_TRUE(X.SentRaw.empty());
   Advance(1);
@@ -705,17 +684,25 @@ struct Session : ::testing::Test {
     T.S->Transmit->Serial = &Line;
     T.S->Transmit->SerialConnected = true;
   }
+  // The host's bytes through the session, then the window's pump.
+  void Answer(TPadsSession& pads, const std::string& bytes) {
+    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    pads.Pump();
+  }
+  // Data bits, parity, stop bits and flow control.
+  std::vector<int> LineSettings() const {
+    const TSetupRecord& s = T.S->Settings;
+    return {s.DataBits, s.Parity, s.StopBits, s.FlowControl};
+  }
 };
 
 TEST_F(Session, TheRingIsReadOldestFirstAcrossItsWrap) {
   TCaptureRing& ring = T.S->Transfer->CaptureRing;
   ring.WriteIndex = 3;
   ring.Count = 6;
-  const std::string tail = "abc";
-  for (int i = 0; i < 3; ++i) ring.Bytes[TCaptureRing::kSize - 3 + i] = static_cast<std::uint8_t>(tail[i]);
-  ring.Bytes[0] = 'd';
-  ring.Bytes[1] = 'e';
-  ring.Bytes[2] = 'f';
+  // "abc" in the ring's last three bytes, "def" in its first three.
+  for (int i = 0; i < 6; ++i)
+    ring.Bytes[(TCaptureRing::kSize - 3 + i) % TCaptureRing::kSize] = static_cast<std::uint8_t>("abcdef"[i]);
   TPadsSession pads(*T.S);
   EXPECT_EQ(pads.DrainRing(), "abcdef");
   EXPECT_EQ(pads.DrainRing(), "");
@@ -737,29 +724,17 @@ TEST_F(Session, CapturedBytesReachTheProtocolAndTheLineIsGivenBack) {
   T.Desktop.Ticks += 1000;
   pads.Pump();
   EXPECT_EQ(Line.Sent, Bytes({2, 0, 0, 2})) << "the link header";
-  EXPECT_EQ(settings.DataBits, 4);
-  EXPECT_EQ(settings.Parity, 0);
-  EXPECT_EQ(settings.StopBits, 0);
-  EXPECT_EQ(settings.FlowControl, 0);
-  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>("\x06"), 1);
-  pads.Pump();
-  const std::string answer = LinkAnswer(1, 64, 64);
-  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(answer.data()), answer.size());
-  pads.Pump();
+  EXPECT_EQ(LineSettings(), (std::vector<int>{4, 0, 0, 0}));  // 8 bits, no parity, 1 stop bit, no flow
+  Answer(pads, Bytes({kAck}));
+  Answer(pads, LinkAnswer(1, 64, 64));
   EXPECT_EQ(pads.Protocol().State, psActive);
   Line.Sent.clear();
   pads.Execute("EXIT");
-  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>("\x06"), 1);
-  pads.Pump();
-  const std::string exitAnswer = BuildFrame(ftExit, 0, "", false);
-  T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(exitAnswer.data()), exitAnswer.size());
-  pads.Pump();
+  Answer(pads, Bytes({kAck}));
+  Answer(pads, BuildFrame(ftExit, 0, "", false));
   EXPECT_TRUE(pads.Protocol().Finished);
   EXPECT_EQ(Line.Sent, Bytes({2, 0, 3, 0, 0xFD, 3, 27})) << "the exit frame, then ESC";
-  EXPECT_EQ(settings.DataBits, 2);
-  EXPECT_EQ(settings.Parity, 2);
-  EXPECT_EQ(settings.StopBits, 2);
-  EXPECT_EQ(settings.FlowControl, 3);
+  EXPECT_EQ(LineSettings(), (std::vector<int>{2, 2, 2, 3}));
   EXPECT_EQ(SessionState(*T.S), psDisconnected);
 }
 
@@ -768,29 +743,25 @@ TEST_F(Session, ABlockLargerThanTheRingArrivesWhole) {
   StartCapture(*T.S);
   TPadsSession pads(*T.S);
   ASSERT_TRUE(pads.Open());
-  auto answer = [&](const std::string& bytes) {
-    T.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    pads.Pump();
-  };
   T.Desktop.Ticks += 1000;
   pads.Pump();
-  answer(Bytes({kAck}));
-  answer(LinkAnswer(2, 4096, 4096));
+  Answer(pads, Bytes({kAck}));
+  Answer(pads, LinkAnswer(2, 4096, 4096));
   ASSERT_TRUE(pads.Protocol().Link.NewProtocol);
   const std::string local = T.Dir.file("block.dat");
   pads.Execute("REA 1,2 " + local);
-  answer(Bytes({kAck}));
-  answer(BuildFrame(ftOpenRead, 0, "", false));
-  answer(Bytes({kAck}));
+  Answer(pads, Bytes({kAck}));
+  Answer(pads, BuildFrame(ftOpenRead, 0, "", false));
+  Answer(pads, Bytes({kAck}));
   // The answer and both data frames come in one piece, past the ring's 4096 bytes.
   std::string data(4096, '\0');
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i % 251);
   std::string size;
   Put16(size, 4096);
-  answer(BuildFrame(ftGetBlock, 13, size, true) + BuildFrame(ftData, 0, data.substr(0, 4032), true) +
-         BuildFrame(ftDataLast, 0, data.substr(4032), true));
-  answer(Bytes({kAck}));
-  answer(BuildFrame(ftClose, 0, "", true));
+  Answer(pads, BuildFrame(ftGetBlock, 13, size, true) + BuildFrame(ftData, 0, data.substr(0, 4032), true) +
+                   BuildFrame(ftDataLast, 0, data.substr(4032), true));
+  Answer(pads, Bytes({kAck}));
+  Answer(pads, BuildFrame(ftClose, 0, "", true));
   EXPECT_FALSE(pads.Protocol().Busy());
   EXPECT_EQ(ReadFileBytes(local), data);
 }

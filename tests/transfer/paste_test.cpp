@@ -9,6 +9,7 @@
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/logfiles.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
@@ -233,39 +234,26 @@ TEST_F(PasteToDisk, ACancelledDialogWritesNothing) {
   EXPECT_EQ(T.Desktop.Clipboard, "abc");
 }
 
-TEST_F(PasteToDisk, AppendingOverwritesAFinalCtrlZ) {
-  WriteFileBytes(File, "old\x1A");
-  T.Desktop.Answers.push_back(TMsgResult::Yes);
-  T.Desktop.Clipboard = "new";
-  P.PasteToDisk();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "File already exists\r\nDo you wish to Append to the existing file?");
-  EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Confirmation);
-  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
-  EXPECT_EQ(ReadFileBytes(File), "oldnew");
-}
-
-TEST_F(PasteToDisk, AppendingKeepsAFileThatEndsOtherwise) {
-  WriteFileBytes(File, "old\x1A\r\n");
-  T.Desktop.Answers.push_back(TMsgResult::Yes);
-  T.Desktop.Clipboard = "new";
-  P.PasteToDisk();
-  EXPECT_EQ(ReadFileBytes(File), "old\x1A\r\nnew");
-}
-
-TEST_F(PasteToDisk, NoRecreatesAndCancelLeavesTheFile) {
-  WriteFileBytes(File, "old");
-  T.Desktop.Answers.push_back(TMsgResult::No);
-  T.Desktop.Clipboard = "new";
-  P.PasteToDisk();
-  EXPECT_EQ(ReadFileBytes(File), "new");
-
-  T.Desktop.DialogAnswers.push_back(File);
-  T.Desktop.Answers.push_back(TMsgResult::Cancel);
-  T.Desktop.Clipboard = "other";
-  P.PasteToDisk();
-  EXPECT_EQ(ReadFileBytes(File), "new");
+TEST_F(PasteToDisk, AnExistingFileIsAppendedOverAFinalCtrlZRecreatedOrLeftAlone) {
+  const auto pastedOnto = [&](const std::string& old, TMsgResult answer, const std::string& text) {
+    WriteFileBytes(File, old);
+    T.Desktop.DialogAnswers = {File};
+    T.Desktop.Answers = {answer};
+    T.Desktop.Clipboard = text;
+    P.PasteToDisk();
+    return ReadFileBytes(File);
+  };
+  EXPECT_EQ(pastedOnto("old\x1A", TMsgResult::Yes, "new"), "oldnew");
+  EXPECT_EQ(pastedOnto("old\x1A\r\n", TMsgResult::Yes, "new"), "old\x1A\r\nnew");  // not the last byte
+  EXPECT_EQ(pastedOnto("old", TMsgResult::No, "new"), "new");
+  EXPECT_EQ(pastedOnto("old", TMsgResult::Cancel, "other"), "old");
   EXPECT_EQ(T.Desktop.Clipboard, "other");
+  ASSERT_EQ(Boxes().size(), 4u);
+  for (const auto& box : Boxes()) {
+    EXPECT_EQ(box.Box.Text, "File already exists\r\nDo you wish to Append to the existing file?");
+    EXPECT_EQ(box.Box.Icon, TMsgIcon::Confirmation);
+    EXPECT_EQ(box.Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
+  }
 }
 
 TEST_F(PasteToDisk, TheTextGoesInBlocksOf2049AndStopsAtTheFirstNul) {
@@ -288,8 +276,7 @@ TEST_F(PasteToDisk, ADiskFullStopsTheWriteAndKeepsTheClipboard) {
   const std::string text = std::string(5000, 'f');
   T.Desktop.Clipboard = text;
   P.PasteToDisk();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "Disk FULL !");
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"Disk FULL !"});
   EXPECT_EQ(ReadFileBytes(File), std::string(2049 + 100, 'f'));
   EXPECT_EQ(T.Desktop.Clipboard, text);
   EXPECT_FALSE(State.GaugeVisible);

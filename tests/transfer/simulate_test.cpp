@@ -11,6 +11,7 @@
 #include "log/errors.h"
 #include "log/logfiles.h"
 #include "screen/store.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 
@@ -82,6 +83,11 @@ struct Simulate : ::testing::Test, Session {
   }
   TTransferEngine& E() { return *T.S->Transfer; }
   const std::vector<TScriptedDesktop::TRecordedBox>& Boxes() { return T.Desktop.Boxes; }
+  std::vector<std::string> Texts() { return BoxTexts(T.Desktop); }
+  void StartSimulateOf(const std::string& bytes) {
+    WriteFileBytes(FileName, bytes);
+    Replay.StartSimulate();
+  }
 };
 
 // ------------------------------------------------------------- simulate
@@ -112,21 +118,18 @@ TEST_F(Simulate, HandsTheFileOn256BytesATickAndEndsWithTheNotification) {
 }
 
 TEST_F(Simulate, AnEmptyFileEndsOnTheFirstTick) {
-  WriteFileBytes(FileName, "");
-  Replay.StartSimulate();
+  StartSimulateOf("");
   T.S->TimerTick();
   EXPECT_FALSE(E().Activities & acSimulate);
   EXPECT_EQ(Posted(wmTransferEnded), 1);
 }
 
 TEST_F(Simulate, StartingAgainRestartsFromTheStartOfTheNewFile) {
-  WriteFileBytes(FileName, std::string(1000, 'a'));
   Watch();
-  Replay.StartSimulate();
+  StartSimulateOf(std::string(1000, 'a'));
   T.S->TimerTick();
   FileName = T.Dir.file("second.sim");
-  WriteFileBytes(FileName, "second file");
-  Replay.StartSimulate();
+  StartSimulateOf("second file");
   RunUntilOff(acSimulate);
   EXPECT_EQ(Shown, std::string(256, 'a') + "second file");
   EXPECT_EQ(T.S->Settings.SimulateFileName.str(), FileName);
@@ -135,9 +138,8 @@ TEST_F(Simulate, StartingAgainRestartsFromTheStartOfTheNewFile) {
 TEST_F(Simulate, ItsRefusalsAndFailuresShowTheirTexts) {
   FileName.clear();
   Replay.StartSimulate();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "No Simulate File Name specified\rCorrect in the Setup|Configure|Files");
-  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbHelp));
+  EXPECT_EQ(Texts(), std::vector<std::string>{"No Simulate File Name specified\rCorrect in the Setup|Configure|Files"});
+  EXPECT_EQ(Boxes().back().Box.Buttons, unsigned(mbOK | mbHelp));
 
   FileName = T.Dir.file("missing.sim");
   Replay.StartSimulate();
@@ -157,8 +159,7 @@ TEST_F(Simulate, ItsRefusalsAndFailuresShowTheirTexts) {
 }
 
 TEST_F(Simulate, AFailedRestartEndsTheRunningSimulationForTheWindow) {
-  WriteFileBytes(FileName, std::string(1000, 'a'));
-  Replay.StartSimulate();
+  StartSimulateOf(std::string(1000, 'a'));
   FileName = T.Dir.file("missing.sim");
   Replay.StartSimulate();
   EXPECT_FALSE(Replay.SimulateActive());
@@ -177,9 +178,8 @@ TEST_F(Simulate, AReadErrorEndsItLikeTheEnd) {
 TEST_F(Simulate, LiveBytesAreDroppedAndNotRecordedWhileItRuns) {
   T.S->Settings.BackgroundLogging = 1;
   T.S->Files->StartBackgroundLog();
-  WriteFileBytes(FileName, "from the file");
   Watch();
-  Replay.StartSimulate();
+  StartSimulateOf("from the file");
   Push("live");
   EXPECT_EQ(Shown, "");
   RunUntilOff(acSimulate);
@@ -190,9 +190,8 @@ TEST_F(Simulate, LiveBytesAreDroppedAndNotRecordedWhileItRuns) {
 }
 
 TEST_F(Simulate, CancelClosesTheFileWithoutTheNotification) {
-  WriteFileBytes(FileName, std::string(1000, 'a'));
   Watch();
-  Replay.StartSimulate();
+  StartSimulateOf(std::string(1000, 'a'));
   T.S->TimerTick();
   TMainForm form(*T.S);
   form.CancelTransfer();
@@ -207,16 +206,13 @@ TEST_F(Simulate, ShowsARecordingAsTheLiveSessionShowedIt) {
   const std::string bytes = SessionBytes(5, 3000);
   Session live;
   live.Push(bytes);
-  WriteFileBytes(FileName, bytes);
-  Replay.StartSimulate();
+  StartSimulateOf(bytes);
   RunUntilOff(acSimulate);
   EXPECT_EQ(Lines(), live.Lines());
 }
 
 TEST_F(Simulate, QelReplayShowsARecordingAsSimulateDoes) {
-  const std::string bytes = SessionBytes(13, 1500);
-  WriteFileBytes(FileName, bytes);
-  Replay.StartSimulate();
+  StartSimulateOf(SessionBytes(13, 1500));
   RunUntilOff(acSimulate);
   const TQelRun run = RunQel(T.Dir, "replay --scrollback " + ShellQuoted(FileName));
   ASSERT_EQ(run.Status, 0) << run.Err;
@@ -253,18 +249,15 @@ TEST_F(Playback, ReplaysWhatWasJustRecordedAndThenRecordsAgain) {
 }
 
 TEST_F(Playback, RefusedWhileSimulatingAndOutsideQuorix) {
-  WriteFileBytes(FileName, "x");
-  Replay.StartSimulate();
+  StartSimulateOf("x");
   Replay.StartPlayback();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "Simulate is already active\rSimulate and Replay can't be active at the same time");
   EXPECT_FALSE(E().Activities & acPlayback);
   RunUntilOff(acSimulate);
-
   T.S->Settings.Emulation = emVT100;
   Replay.StartPlayback();
-  ASSERT_EQ(Boxes().size(), 2u);
-  EXPECT_EQ(Boxes()[1].Box.Text, "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION");
+  EXPECT_EQ(Texts(), (std::vector<std::string>{
+                         "Simulate is already active\rSimulate and Replay can't be active at the same time",
+                         "Option only for Terminal Type = QUORIX\rChange in SETUP|CONFIGURE|DISPLAY|EMULATION"}));
   EXPECT_FALSE(T.S->Files->PlaybackActive);
 }
 
@@ -272,16 +265,15 @@ TEST_F(Playback, SimulateIsRefusedWhileItRuns) {
   Record(std::string(2000, 'p'));
   Replay.StartPlayback();
   Replay.StartSimulate();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "Replay is already active\rSimulate and Replay can't be active at the same time");
+  EXPECT_EQ(Texts(),
+            std::vector<std::string>{"Replay is already active\rSimulate and Replay can't be active at the same time"});
   EXPECT_FALSE(Replay.SimulateActive());
 }
 
 TEST_F(Playback, NoLogToReplayGivesTheOpenFailure) {
   Replay.StartPlayback();
   ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text.find("The file = Back ground logging file ( QELWIN.BGL )") != std::string::npos, true)
-      << Boxes()[0].Box.Text;
+  EXPECT_NE(Boxes()[0].Box.Text.find("The file = Back ground logging file ( QELWIN.BGL )"), std::string::npos);
   EXPECT_FALSE(E().Activities & acPlayback);
   EXPECT_TRUE(State.TransfersEnabled);
 }
