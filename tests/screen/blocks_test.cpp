@@ -229,23 +229,18 @@ TEST(PackedStore, FindHitsEitherSideOfABlockEdgeInBothDirections) {
   store.Settle();
   ASSERT_GE(PackedBlocks(store), 2);
   TScreenFind find(store);
+  const auto hit = [&](int column) { return std::vector<int>{column, find.LastHitLine()}; };
   // "plain NNNN a " leaves the hit at column 14 on each of the three lines.
-  EXPECT_EQ(find.Find("needle"), 14);
-  EXPECT_EQ(find.LastHitLine(), kBlockLines - 1);
-  EXPECT_EQ(find.FindNext("needle"), 14);
-  EXPECT_EQ(find.LastHitLine(), kBlockLines);
-  EXPECT_EQ(find.FindNext("needle"), 14);
-  EXPECT_EQ(find.LastHitLine(), 3 * kBlockLines + 7);
+  EXPECT_EQ(hit(find.Find("needle")), (std::vector<int>{14, kBlockLines - 1}));
+  EXPECT_EQ(hit(find.FindNext("needle")), (std::vector<int>{14, kBlockLines}));
+  EXPECT_EQ(hit(find.FindNext("needle")), (std::vector<int>{14, 3 * kBlockLines + 7}));
   EXPECT_EQ(find.FindNext("needle"), 0);
-  EXPECT_EQ(find.FindPrevious("needle"), 14);
-  EXPECT_EQ(find.LastHitLine(), kBlockLines);
-  EXPECT_EQ(find.FindPrevious("needle"), 14);
-  EXPECT_EQ(find.LastHitLine(), kBlockLines - 1);
+  EXPECT_EQ(hit(find.FindPrevious("needle")), (std::vector<int>{14, kBlockLines}));
+  EXPECT_EQ(hit(find.FindPrevious("needle")), (std::vector<int>{14, kBlockLines - 1}));
   EXPECT_EQ(find.FindPrevious("needle"), 0);
   find.FindCaseSensitive = true;
   EXPECT_EQ(find.Find("needle"), 0);
-  EXPECT_EQ(find.Find("word   "), 15);
-  EXPECT_EQ(find.LastHitLine(), 100);
+  EXPECT_EQ(hit(find.Find("word   ")), (std::vector<int>{15, 100}));
   EXPECT_EQ(find.Find("plain 8191 "), 0);
 }
 

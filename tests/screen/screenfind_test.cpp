@@ -53,6 +53,8 @@ struct TStore {
     if (!mark->Placed()) return {-1, 0, 0};
     return {mark->Top(), Screen.MarkStartColumn(mark->Top(), 3), Screen.MarkEndColumn(mark->Bottom(), 3)};
   }
+  // A search's column and the line of its hit.
+  std::vector<int> Hit(int column) const { return {column, Finder.LastHitLine()}; }
   std::vector<int> LinesWithFindMark() const {
     std::vector<int> lines;
     for (int i = 0; i < Screen.Count(); ++i)
@@ -225,13 +227,10 @@ TEST(Find, WithoutCaseFindsEveryCasingWithCaseOnlyTheSame) {
   TStore store({"nothing", "xx ABC", "aBc", "abc"});
   EXPECT_EQ(store.Finder.Find("abc"), 4);
   EXPECT_EQ(store.FindMark(), (TInts{1, 4, 6}));
-  EXPECT_EQ(store.Finder.FindNext("abc"), 1);
-  EXPECT_EQ(store.Finder.LastHitLine(), 2);
+  EXPECT_EQ(store.Hit(store.Finder.FindNext("abc")), (TInts{1, 2}));
   store.Finder.FindCaseSensitive = true;
-  EXPECT_EQ(store.Finder.Find("abc"), 1);
-  EXPECT_EQ(store.Finder.LastHitLine(), 3);
-  EXPECT_EQ(store.Finder.Find("ABC"), 4);
-  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  EXPECT_EQ(store.Hit(store.Finder.Find("abc")), (TInts{1, 3}));
+  EXPECT_EQ(store.Hit(store.Finder.Find("ABC")), (TInts{4, 1}));
   // The text searched for is kept as the user typed it.
   EXPECT_EQ(store.Finder.LastSearchText(), "ABC");
 }
@@ -285,11 +284,9 @@ TEST(Find, FromTheCursorLineSkipsWhatLiesAbove) {
   TStore store(lines);
   store.Screen.SetCursor(1, 10);  // row 10 of 24 is store line 30 - 24 + 9 = 15
   store.Finder.FindStartCursor = true;
-  EXPECT_EQ(store.Finder.Find("wanted"), 3);
-  EXPECT_EQ(store.Finder.LastHitLine(), 20);
+  EXPECT_EQ(store.Hit(store.Finder.Find("wanted")), (TInts{3, 20}));
   store.Finder.FindStartCursor = false;
-  EXPECT_EQ(store.Finder.Find("wanted"), 1);
-  EXPECT_EQ(store.Finder.LastHitLine(), 3);
+  EXPECT_EQ(store.Hit(store.Finder.Find("wanted")), (TInts{1, 3}));
 }
 
 TEST(Find, LinesOfTheHistoryAreSearchedWithTheirBlanks) {
@@ -298,8 +295,7 @@ TEST(Find, LinesOfTheHistoryAreSearchedWithTheirBlanks) {
   lines[150] = "deep value";
   TStore store(lines);
   EXPECT_EQ(store.Finder.Find("y   "), 3);
-  EXPECT_EQ(store.Finder.Find("VALUE"), 6);
-  EXPECT_EQ(store.Finder.LastHitLine(), 150);
+  EXPECT_EQ(store.Hit(store.Finder.Find("VALUE")), (TInts{6, 150}));
 }
 
 TEST(Find, AStoreClearedUnderTheLastHitStartsAgain) {
@@ -309,8 +305,7 @@ TEST(Find, AStoreClearedUnderTheLastHitStartsAgain) {
   ASSERT_EQ(store.Finder.FindNext("x"), 1);
   store.Screen.Clear();
   store.Screen.AddLine("  x", 0, false);
-  EXPECT_EQ(store.Finder.FindNext("x"), 3);
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  EXPECT_EQ(store.Hit(store.Finder.FindNext("x")), (TInts{3, 0}));
   EXPECT_EQ(store.Finder.FindPrevious("x"), 0);
 }
 
@@ -369,9 +364,7 @@ TEST(Find, LinesOfAnEmptiedBackingFileAreStillFound) {
   ASSERT_EQ(store.Screen.LoadFile(), 0);
   WriteFileBytes(name, "");  // cut short under the open store
   store.Screen.AddLine("a needle in memory", 0, false);
-  EXPECT_EQ(store.Finder.Find("two"), 8);
-  EXPECT_EQ(store.Finder.LastHitLine(), 1);
+  EXPECT_EQ(store.Hit(store.Finder.Find("two")), (TInts{8, 1}));
   // Another text searches backward from line 0.
-  EXPECT_EQ(store.Finder.FindPrevious("needle"), 1);
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
+  EXPECT_EQ(store.Hit(store.Finder.FindPrevious("needle")), (TInts{1, 0}));
 }

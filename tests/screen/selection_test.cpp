@@ -129,8 +129,7 @@ TEST(Marking, ClearAndUnmarkFreeTheSelection) {
   EXPECT_TRUE(HasSelection(store));
   EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(0, 0));
   const TLineSpan cleared = ClearMark(store, kSelectionMark);
-  EXPECT_EQ(cleared.First, 0);
-  EXPECT_EQ(cleared.Last, 2);
+  EXPECT_EQ(std::pair(cleared.First, cleared.Last), std::pair(0, 2));
   EXPECT_FALSE(HasSelection(store));
   for (int line = 0; line < 3; ++line) EXPECT_FALSE(store.HasMark(line, kSelectionMark));
   EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(-1, -1));
@@ -150,8 +149,7 @@ TEST(Marking, ANewClickClearsTheOldSelectionsLines) {
   const TLineSpan changed = mouse.Press(3, 0, false);
   for (int line = 0; line < 3; ++line) EXPECT_FALSE(store.HasMark(line, kSelectionMark)) << line;
   EXPECT_TRUE(store.HasMark(3, kSelectionMark));
-  EXPECT_EQ(changed.First, 0);
-  EXPECT_EQ(changed.Last, 3);
+  EXPECT_EQ(std::pair(changed.First, changed.Last), std::pair(0, 3));
 }
 
 TEST(Marking, DragSpanCoversOnlyTheLinesThatChanged) {
@@ -161,8 +159,7 @@ TEST(Marking, DragSpanCoversOnlyTheLinesThatChanged) {
   mouse.Press(10, 0, false);
   mouse.Move(20, 3);
   const TLineSpan grown = mouse.Move(22, 3);
-  EXPECT_EQ(grown.First, 20);
-  EXPECT_EQ(grown.Last, 22);
+  EXPECT_EQ(std::pair(grown.First, grown.Last), std::pair(20, 22));
   const TLineSpan sameCell = mouse.Move(22, 3);
   EXPECT_TRUE(sameCell.Empty());
 }
@@ -176,12 +173,8 @@ TEST(MarkColours, SelectionAndFindOnOneCellShowTheOverlapMark) {
   PlaceMark(store, kFindMark, 0, 0, 5, 8);  // columns 5..8 found
   std::uint8_t marks[kLineCells];
   ASSERT_TRUE(LineMarkColours(store, 0, marks));
-  EXPECT_EQ(marks[1], 0);                    // column 2
-  EXPECT_EQ(marks[2], kSelectionMark);       // column 3
-  EXPECT_EQ(marks[4], kOverlapMark);         // column 5
-  EXPECT_EQ(marks[5], kOverlapMark);         // column 6
-  EXPECT_EQ(marks[6], kFindMark);            // column 7
-  EXPECT_EQ(marks[8], 0);                    // column 9
+  const int s = kSelectionMark, o = kOverlapMark, f = kFindMark;
+  EXPECT_EQ(std::vector<int>(marks + 1, marks + 9), (std::vector<int>{0, s, s, o, o, f, f, 0}));  // columns 2..9
   const TMarkAttributes& overlap = *store.Marks.Get(kOverlapMark);
   EXPECT_EQ(overlap.Foreground, colors::White);
   EXPECT_EQ(overlap.Background, colors::Maroon);

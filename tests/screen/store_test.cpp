@@ -14,6 +14,11 @@ void Fill(TBrowse& store, int lines, int attribute = 0) {
   for (int i = 0; i < lines; ++i) store.AddLine(kBlankLine, attribute, false);
 }
 
+// The damaged rectangle: first and last store line, left and right column.
+std::vector<int> Rectangle(const TScreenDamage& damage) {
+  return {damage.FirstLine, damage.LastLine, damage.LeftColumn, damage.RightColumn};
+}
+
 std::vector<TRun> Runs(std::initializer_list<std::pair<int, int>> entries) {
   std::vector<TRun> runs;
   for (const auto& [attribute, column] : entries)
@@ -217,10 +222,7 @@ TEST(PutText, PaintsUnlessTheFirstCharacterIsAControlCharacter) {
   EXPECT_LT(store.PendingDamage().LastLine, 0);
   store.PutText("ab", 7, true, 0, 3);
   const TScreenDamage damage = store.TakeDamage();
-  EXPECT_EQ(damage.FirstLine, store.ScreenLine(3));
-  EXPECT_EQ(damage.LastLine, store.ScreenLine(3));
-  EXPECT_EQ(damage.LeftColumn, 7);
-  EXPECT_EQ(damage.RightColumn, 8);
+  EXPECT_EQ(Rectangle(damage), (std::vector<int>{store.ScreenLine(3), store.ScreenLine(3), 7, 8}));
   EXPECT_TRUE(damage.FollowCursor);
 }
 
@@ -464,11 +466,7 @@ TEST(CopyBlock, WithPaintInvalidatesBothRectangles) {
   Fill(store, 24);
   store.TakeDamage();
   store.CopyBlock({5, 2, 9, 3}, {20, 10, 24, 11}, true, true);
-  const TScreenDamage damage = store.TakeDamage();
-  EXPECT_EQ(damage.FirstLine, store.ScreenLine(2));
-  EXPECT_EQ(damage.LastLine, store.ScreenLine(11));
-  EXPECT_EQ(damage.LeftColumn, 5);
-  EXPECT_EQ(damage.RightColumn, 24);
+  EXPECT_EQ(Rectangle(store.TakeDamage()), (std::vector<int>{store.ScreenLine(2), store.ScreenLine(11), 5, 24}));
 }
 
 TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
@@ -492,12 +490,10 @@ TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
   EXPECT_EQ(table.Count(), 3);
   EXPECT_EQ(table.Maxima().Size, 16);
   // 16 points at 96 dpi: 21.3 px; width 0.6 -> 13, line 1.2 -> 26, double size 26 / 51.
-  EXPECT_EQ(table.Get(1).UnderlineWidth, 13);
-  EXPECT_EQ(table.Get(1).LineHeight, 26);
-  EXPECT_EQ(table.Get(1).DoubleWidth, 26);
-  EXPECT_EQ(table.Get(1).DoubleLineHeight, 51);
-  EXPECT_EQ(table.Maxima().LineHeight, 26);
-  EXPECT_EQ(table.Maxima().DoubleLineHeight, 51);
+  const TTextAttributes& sixteen = table.Get(1);
+  EXPECT_EQ((std::vector<int>{sixteen.UnderlineWidth, sixteen.LineHeight, sixteen.DoubleWidth,
+                              sixteen.DoubleLineHeight, table.Maxima().LineHeight, table.Maxima().DoubleLineHeight}),
+            (std::vector<int>{13, 26, 26, 51, 26, 51}));
   EXPECT_EQ(table.Get(12345).Size, 8);
 }
 
@@ -522,13 +518,10 @@ TEST(Attributes, MetricsComeFromTheInjectedMeasurer) {
   TTextAttributes r;
   r.Size = 10;
   const TTextAttributes& got = table.Get(table.Intern(r));
-  EXPECT_EQ(got.UnderlineWidth, 10);
-  EXPECT_EQ(got.LineHeight, 21);
-  EXPECT_EQ(got.BoldWidth, 11);
-  EXPECT_EQ(got.ItalicWidth, 13);
-  EXPECT_EQ(got.MaxWidth, 13);
-  EXPECT_EQ(got.DoubleWidth, 20);
-  EXPECT_EQ(got.DoubleLineHeight, 40);
+  // Plain width, height (+1 underlined), bold, italic, the widest, double width and height.
+  const std::vector<int> metrics = {got.UnderlineWidth, got.LineHeight, got.BoldWidth, got.ItalicWidth,
+                                    got.MaxWidth,       got.DoubleWidth, got.DoubleLineHeight};
+  EXPECT_EQ(metrics, (std::vector<int>{10, 21, 11, 13, 13, 20, 40}));
   EXPECT_EQ(got.Overhang, 0);
   r.Style = fsItalic;
   EXPECT_EQ(table.Get(table.Intern(r)).Overhang, 2);
@@ -538,20 +531,17 @@ TEST(Attributes, MetricsComeFromTheInjectedMeasurer) {
 TEST(Marks, FixedMarksAndReusedUserMarks) {
   TMarkManager marks;
   ASSERT_EQ(marks.Count(), 4);
-  EXPECT_EQ(marks.Get(1)->Background, colors::Aqua);
   EXPECT_EQ(marks.Get(1)->Foreground, colors::Black);
-  EXPECT_EQ(marks.Get(2)->Background, colors::Blue);
-  EXPECT_EQ(marks.Get(3)->Background, colors::Black);
-  EXPECT_EQ(marks.Get(4)->Background, colors::Maroon);
+  EXPECT_EQ((std::vector<TColor>{marks.Get(1)->Background, marks.Get(2)->Background, marks.Get(3)->Background,
+                                 marks.Get(4)->Background}),
+            (std::vector<TColor>{colors::Aqua, colors::Blue, colors::Black, colors::Maroon}));
   EXPECT_EQ(marks.Get(4)->Type, 3);
-  EXPECT_EQ(marks.NewUserMark(), 5);
-  EXPECT_EQ(marks.NewUserMark(), 6);
-  EXPECT_EQ(marks.NewUserMark(), 7);
+  EXPECT_EQ((std::vector<int>{marks.NewUserMark(), marks.NewUserMark(), marks.NewUserMark()}),
+            (std::vector<int>{5, 6, 7}));
   marks.Free(6);
   marks.Free(2);  // fixed: stays in the table
   EXPECT_EQ(marks.Get(2)->Type, 2);
-  EXPECT_EQ(marks.NewUserMark(), 6);
-  EXPECT_EQ(marks.NewUserMark(), 8);
+  EXPECT_EQ((std::vector<int>{marks.NewUserMark(), marks.NewUserMark()}), (std::vector<int>{6, 8}));
   EXPECT_EQ(marks.Get(8)->Type, 4);
   while (marks.Count() < 255) marks.NewUserMark();
   EXPECT_THROW(marks.NewUserMark(), EOutOfResources);
@@ -564,16 +554,16 @@ TEST(Marks, TopAndBottomWidenTheMarkAndWriteSlots) {
   store.SetMarkBottom(8, 20, 2);
   EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
   EXPECT_EQ(store.Marks.Get(2)->Bottom(), 8);
-  EXPECT_TRUE(store.HasMark(5, 2));
-  EXPECT_TRUE(store.HasMark(8, 2));
-  EXPECT_FALSE(store.HasMark(6, 2));  // only the ends were written
-  EXPECT_EQ(store.MarkStartColumn(5, 2), 7);
-  EXPECT_EQ(store.MarkStartColumn(6, 2), 1);
-  EXPECT_EQ(store.MarkStartColumn(8, 2), 1);
-  EXPECT_EQ(store.MarkStartColumn(9, 2), 0);
-  EXPECT_EQ(store.MarkEndColumn(8, 2), 20);
-  EXPECT_EQ(store.MarkEndColumn(5, 2), 132);
-  EXPECT_EQ(store.MarkEndColumn(4, 2), 0);
+  // Lines 4..9: only the ends hold the slot; the columns run from the top's to the bottom's.
+  std::vector<int> slots, starts, ends;
+  for (int line = 4; line <= 9; ++line) {
+    slots.push_back(store.HasMark(line, 2));
+    starts.push_back(store.MarkStartColumn(line, 2));
+    ends.push_back(store.MarkEndColumn(line, 2));
+  }
+  EXPECT_EQ(slots, (std::vector<int>{0, 1, 0, 0, 1, 0}));
+  EXPECT_EQ(starts, (std::vector<int>{0, 7, 1, 1, 1, 0}));
+  EXPECT_EQ(ends, (std::vector<int>{0, 132, 132, 132, 20, 0}));
   // A top inside the mark does not narrow it.
   store.SetMarkTop(6, 50, 2);
   EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
@@ -596,11 +586,9 @@ TEST(Marks, SlotsPerMarkAndTypes) {
   store.SetMarkTop(1, 1, 3);
   store.SetMarkTop(1, 1, user);
   store.SetMarkTop(1, 1, 4);  // mark 4 changes nothing
-  EXPECT_EQ(store.GetMarkSlot(1, 1), 1);
-  EXPECT_EQ(store.GetMarkSlot(1, 3), 3);
-  EXPECT_EQ(store.GetMarkSlot(1, 2), 0);
-  EXPECT_EQ(store.GetMarkSlot(1, user), user);
-  EXPECT_EQ(store.GetMarkSlot(1, 4), 0);
+  EXPECT_EQ((std::vector<int>{store.GetMarkSlot(1, 1), store.GetMarkSlot(1, 2), store.GetMarkSlot(1, 3),
+                              store.GetMarkSlot(1, 4), store.GetMarkSlot(1, user)}),
+            (std::vector<int>{1, 0, 3, 0, user}));
   EXPECT_FALSE(store.Marks.Get(4)->Placed());
   EXPECT_EQ(store.Marks.Get(user)->Type, 4);
   EXPECT_EQ(store.Marks.Get(3)->Type, 3);
@@ -629,27 +617,21 @@ TEST(Damage, IsCollectedUntilTakenAndAnnouncedOnce) {
   EXPECT_EQ(damage.LinesAdded, 24);
   EXPECT_TRUE(store.PendingDamage().Empty());
   store.InvalidateCells(3, 20, 30, 9);  // rows beyond the screen are clipped
-  damage = store.TakeDamage();
+  EXPECT_EQ(Rectangle(store.TakeDamage()), (std::vector<int>{store.ScreenLine(20), store.ScreenLine(24), 3, 9}));
   EXPECT_EQ(announced, 2);
-  EXPECT_EQ(damage.FirstLine, store.ScreenLine(20));
-  EXPECT_EQ(damage.LastLine, store.ScreenLine(24));
-  EXPECT_EQ(damage.LeftColumn, 3);
-  EXPECT_EQ(damage.RightColumn, 9);
   store.Clear();
   EXPECT_TRUE(store.TakeDamage().ShowTop);
 }
 
 TEST(Cursor, LimitedToTheTerminalScreenUnlessBrowsing) {
   TBrowse store;
+  const auto cursor = [&] { return std::pair(store.CursorXPosition(), store.CursorYPosition()); };
   store.SetCursor(81, 30);
-  EXPECT_EQ(store.CursorXPosition(), 80);
-  EXPECT_EQ(store.CursorYPosition(), 24);
+  EXPECT_EQ(cursor(), std::pair(80, 24));
   store.SetCursor(0, 0);
-  EXPECT_EQ(store.CursorXPosition(), 1);
-  EXPECT_EQ(store.CursorYPosition(), 1);
+  EXPECT_EQ(cursor(), std::pair(1, 1));
   store.Options |= boListBox;
   store.VisibleRows = 40;
   store.SetCursor(200, 35);
-  EXPECT_EQ(store.CursorXPosition(), 132);
-  EXPECT_EQ(store.CursorYPosition(), 35);
+  EXPECT_EQ(cursor(), std::pair(132, 35));
 }

@@ -90,46 +90,6 @@ TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
   EXPECT_EQ(t.CursorRow(), 5);
 }
 
-TEST(ScrollRegion, DownAndCountsBeyondTheHeight) {
-  Terminal t;
-  t.Label(1, 24);
-  const int attribute = t.W.State.Category[caError];
-  t.W.ScrollRegion(false, 2, attribute, 1, 3, 80, 6, false);
-  EXPECT_EQ(t.Row(3), "");
-  EXPECT_EQ(t.Row(4), "");
-  EXPECT_EQ(t.Row(5), "row3");
-  EXPECT_EQ(t.Row(6), "row4");
-  EXPECT_EQ(t.Row(7), "row7");
-  EXPECT_EQ(t.Screen.GetCellAttribute(1, 3), attribute);
-  EXPECT_EQ(t.Screen.GetCellAttribute(1, 5), t.W.DefaultAttribute());
-  t.W.ScrollRegion(true, 99, attribute, 1, 5, 80, 6, false);
-  EXPECT_EQ(t.Row(5), "");
-  EXPECT_EQ(t.Row(6), "");
-  EXPECT_EQ(t.Row(7), "row7");
-}
-
-TEST(EraseArea, BlanksInReadingOrderAndResetsLineSizes) {
-  Terminal t;
-  for (int row = 2; row <= 6; ++row)
-    t.Screen.PutText(std::string(132, char('a' + row)), 1, false, 0, row);
-  t.W.State.LineSize[3] = 2;
-  const int attribute = t.W.State.Category[caData];
-  t.W.EraseArea(10, 3, 5, 5, attribute, true);
-  EXPECT_EQ(t.Row(2), std::string(132, 'c'));
-  EXPECT_EQ(t.Row(3), std::string(9, 'd'));
-  EXPECT_EQ(t.Row(4), "");
-  EXPECT_EQ(t.Row(5), std::string(5, ' ') + std::string(127, 'f'));
-  EXPECT_EQ(t.Row(6), std::string(132, 'g'));
-  EXPECT_EQ(t.Screen.GetCellAttribute(9, 3), 0);
-  EXPECT_EQ(t.Screen.GetCellAttribute(10, 3), attribute);
-  EXPECT_EQ(t.Screen.GetCellAttribute(5, 5), attribute);
-  EXPECT_EQ(t.Screen.GetCellAttribute(6, 5), 0);
-  EXPECT_EQ(t.W.State.LineSize[3], 0);
-  // One row: only the columns from..to.
-  t.W.EraseArea(3, 6, 4, 6, attribute, false);
-  EXPECT_EQ(t.Row(6), "gg  " + std::string(128, 'g'));
-}
-
 TEST(WriteLine, OverRow10KeepsTheRestOfTheRowAndMovesToRow11) {
   Terminal t;
   t.Screen.PutText("0123456789", 1, false, 0, 10);
@@ -245,19 +205,15 @@ TEST(Modes, ColumnModeSetsMarginsSizesAndTheCursor) {
   Terminal t;
   t.W.State.TopMargin = 4;
   t.MoveTo(120, 10);
+  // Right margin, top margin, store columns, the setting, the cursor column and the store's.
+  const auto mode = [&] {
+    return std::vector<int>{t.W.State.RightMargin, t.W.State.TopMargin, t.Screen.Cols, t.S.Settings.ScreenSize,
+                            t.S.Status.ScreenSize,  t.Column(),         t.Screen.CursorXPosition()};
+  };
   t.W.SetColumnMode(1);
-  EXPECT_EQ(t.W.State.RightMargin, 132);
-  EXPECT_EQ(t.W.State.TopMargin, 1);
-  EXPECT_EQ(t.Screen.Cols, 132);
-  EXPECT_EQ(t.S.Settings.ScreenSize, 1);
-  EXPECT_TRUE(t.S.Status.ScreenSize);
-  EXPECT_EQ(t.Column(), 120);
-  EXPECT_EQ(t.Screen.CursorXPosition(), 120);
+  EXPECT_EQ(mode(), (std::vector<int>{132, 1, 132, 1, 1, 120, 120}));
   t.W.SetColumnMode(0);
-  EXPECT_EQ(t.W.State.RightMargin, 80);
-  EXPECT_EQ(t.Column(), 80);
-  EXPECT_EQ(t.Screen.Cols, 80);
-  EXPECT_FALSE(t.S.Status.ScreenSize);
+  EXPECT_EQ(mode(), (std::vector<int>{80, 1, 80, 0, 0, 80, 80}));
 }
 
 TEST(Modes, ResetBuildsTheCurrentAndCategoryAttributesFromTheSettings) {
@@ -269,10 +225,9 @@ TEST(Modes, ResetBuildsTheCurrentAndCategoryAttributesFromTheSettings) {
   t.W.State.OriginMode = true;
   t.W.State.LineSize[7] = 2;
   t.W.ResetTerminal();
-  EXPECT_FALSE(t.W.State.G0Graphics);
-  EXPECT_TRUE(t.W.State.G0Selected);
-  EXPECT_FALSE(t.W.State.OriginMode);
-  EXPECT_EQ(t.W.State.LineSize[7], 0);
+  const TTerminalState& state = t.W.State;
+  EXPECT_EQ((std::vector<int>{state.G0Graphics, state.G0Selected, state.OriginMode, state.LineSize[7]}),
+            (std::vector<int>{0, 1, 0, 0}));
   const TTextAttributes& current = t.Screen.GetAttributeRecord(t.W.State.CurrentAttribute);
   EXPECT_EQ(current.Style, fsItalic);
   EXPECT_EQ(current.Size, 10);
@@ -293,8 +248,7 @@ TEST(Modes, StatusBarAndRegionAttribute) {
   t.S.Transmit->NetworkConnected = true;
   t.S.Trace->TraceState = TTraceDecoder::tsConverting;
   t.W.UpdateStatusBar();
-  EXPECT_TRUE(t.S.Status.Connected);
-  EXPECT_TRUE(t.S.Status.TraceStatus);
+  EXPECT_TRUE(t.S.Status.Connected && t.S.Status.TraceStatus);
   EXPECT_FALSE(t.S.Status.LogStatus);
   EXPECT_EQ(t.S.Status.LinesInBuffer, 24);
   t.W.State.TopMargin = 3;
