@@ -106,8 +106,7 @@ TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
     std::size_t done = 0;
     const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
     while (done < text.size()) done += s.Interpreter->ReceiveBlock(data + done, text.size() - done);
-    EXPECT_EQ(ScreenRow(s, 1), "");
-    EXPECT_EQ(ScreenRow(s, 2), "");
+    EXPECT_EQ(ScreenRow(s, 1) + ScreenRow(s, 2), "");
     // Sequences still act on the screen.
     Push(s, "\x1B[5;7H");
     EXPECT_EQ(s.Writer->State.CursorRow, 5);
@@ -194,14 +193,12 @@ void ExpectSameTerminal(TSide& a, TSide& b, const std::string& context) {
   }
   const TTerminalState& sx = x.Writer->State;
   const TTerminalState& sy = y.Writer->State;
-  EXPECT_EQ(sx.CursorRow, sy.CursorRow) << context;
-  EXPECT_EQ(sx.CursorColumn, sy.CursorColumn) << context;
-  EXPECT_EQ(sx.TopMargin, sy.TopMargin) << context;
-  EXPECT_EQ(sx.BottomMargin, sy.BottomMargin) << context;
-  EXPECT_EQ(sx.RightMargin, sy.RightMargin) << context;
-  EXPECT_EQ(sx.G0Selected, sy.G0Selected) << context;
-  EXPECT_EQ(sx.G0Graphics, sy.G0Graphics) << context;
-  EXPECT_EQ(sx.OriginMode, sy.OriginMode) << context;
+  // Cursor, margins, character set and origin mode.
+  const auto state = [](const TTerminalState& t) {
+    return std::vector<int>{t.CursorRow, t.CursorColumn, t.TopMargin, t.BottomMargin,
+                            t.RightMargin, t.G0Selected, t.G0Graphics, t.OriginMode};
+  };
+  EXPECT_EQ(state(sx), state(sy)) << context;
   EXPECT_TRUE(x.Screen->GetAttributeRecord(sx.CurrentAttribute)
                   .SameLook(y.Screen->GetAttributeRecord(sy.CurrentAttribute)))
       << context;
@@ -217,7 +214,6 @@ void ExpectSameTerminal(TSide& a, TSide& b, const std::string& context) {
 TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
   std::mt19937 random(20240611);
   std::uniform_int_distribution<std::size_t> cut(1, 300);
-  int runs = 0;
   for (int emulation = 0; emulation <= 4; ++emulation) {
     for (const bool telnet : {false, true}) {
       for (int round = 0; round < 6; ++round) {
@@ -235,11 +231,9 @@ TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
         ExpectSameTerminal(byteWise, blocks,
                            "type " + std::to_string(emulation) + (telnet ? " telnet" : "") +
                                " round " + std::to_string(round));
-        ++runs;
       }
     }
   }
-  EXPECT_EQ(runs, 60);
 }
 
 TEST_F(Interpreter, ABlockTakesTextControlsAndSequencesInOneCall) {

@@ -102,74 +102,46 @@ TEST_F(Keys, CursorKeysPerTerminalTypeAndCursorKeyMode) {
   }
 }
 
-TEST_F(Keys, NavigationKeysAndHighFunctionKeysSendNothing) {
-  for (const int key : {vkPrior, vkNext, vkHome, vkEnd, vkF13, vkF24}) {
-    Press(key);
-    EXPECT_EQ(Sent(), "") << key;
-  }
-}
-
-// ------------------------------------------------------- function keys
-
-TEST_F(Keys, F1ToF4SendSs3PToSWithoutModifiers) {
-  Press(vkF1);
-  Press(vkF2);
-  Press(vkF3);
-  Press(vkF4);
-  EXPECT_EQ(Sent(), ESC + "OP" + ESC + "OQ" + ESC + "OR" + ESC + "OS");
-  Settings().Emulation = emVT220;
-  Settings().DataBits = 4;
-  Press(vkF1);
-  EXPECT_EQ(Sent(), SS3 + "P");
-  Settings().Emulation = emVT52;
-  Press(vkF4);
-  EXPECT_EQ(Sent(), ESC + "S");
-}
-
-TEST_F(Keys, F7ToF10AreTheCursorKeysInTheCursorKeyMode) {
-  Press(vkF7);
-  Press(vkF8);
-  Press(vkF9);
-  Press(vkF10);
-  EXPECT_EQ(Sent(), ESC + "[A" + ESC + "[B" + ESC + "[D" + ESC + "[C");
-  State().CursorKeysApplication = true;
-  Press(vkF9);
-  EXPECT_EQ(Sent(), ESC + "OD");
-}
-
-TEST_F(Keys, FunctionKeysWithModifiersStartSoftKeys) {
+// F1..F4 are SS3 P..S, F7..F10 the cursor keys up, down, left, right; with
+// a modifier, F5 and every QUORIX function key start soft keys (Ctrl before
+// Shift); navigation keys and F13..F24 send nothing.
+TEST_F(Keys, FunctionAndNavigationKeys) {
   Settings().ShiftSoftKeys[0] = "s1";
   Settings().CntrlSoftKeys[6] = "c7";
   Settings().CntrlSoftKeys[1] = "c2";
   Settings().SoftKeys[4] = "f5";
-  Press(vkF1, kmShift);  // soft key 13
-  Ticks(1);
-  EXPECT_EQ(Sent(), "s1");
-  Press(vkF7, kmCtrl);  // soft key 31, not a cursor key
-  Ticks(1);
-  EXPECT_EQ(Sent(), "c7");
-  Press(vkF2, kmCtrl | kmShift);  // Ctrl wins: 26
-  Ticks(1);
-  EXPECT_EQ(Sent(), "c2");
-  Press(vkF5);  // F5 is a soft key without modifiers too
-  Ticks(1);
-  EXPECT_EQ(Sent(), "f5");
-}
-
-TEST_F(Keys, QuorixFunctionKeysAreAlwaysSoftKeys) {
-  Settings().Emulation = emQuorix;
   Settings().SoftKeys[0] = "one";
   Settings().SoftKeys[9] = "ten";
   Settings().ShiftSoftKeys[11] = "s12";
-  Press(vkF1);
-  Ticks(1);
-  EXPECT_EQ(Sent(), "one");
-  Press(vkF10);
-  Ticks(1);
-  EXPECT_EQ(Sent(), "ten");
-  Press(vkF12, kmShift);
-  Ticks(1);
-  EXPECT_EQ(Sent(), "s12");
+  const struct {
+    int Emulation, DataBits;
+    bool Application;
+    std::vector<int> Keys;
+    unsigned Modifiers;
+    std::string Sent;
+  } cases[] = {
+      {emVT100, 3, false, {vkF1, vkF2, vkF3, vkF4}, 0, ESC + "OP" + ESC + "OQ" + ESC + "OR" + ESC + "OS"},
+      {emVT220, 4, false, {vkF1}, 0, SS3 + "P"},
+      {emVT52, 4, false, {vkF4}, 0, ESC + "S"},
+      {emVT100, 3, false, {vkF7, vkF8, vkF9, vkF10}, 0, ESC + "[A" + ESC + "[B" + ESC + "[D" + ESC + "[C"},
+      {emVT100, 3, true, {vkF9}, 0, ESC + "OD"},
+      {emVT100, 3, false, {vkPrior, vkNext, vkHome, vkEnd, vkF13, vkF24}, 0, ""},
+      {emVT100, 3, false, {vkF1}, kmShift, "s1"},          // soft key 13
+      {emVT100, 3, false, {vkF7}, kmCtrl, "c7"},           // soft key 31, not a cursor key
+      {emVT100, 3, false, {vkF2}, kmCtrl | kmShift, "c2"},  // Ctrl wins: 26
+      {emVT100, 3, false, {vkF5}, 0, "f5"},
+      {emQuorix, 3, false, {vkF1}, 0, "one"},
+      {emQuorix, 3, false, {vkF10}, 0, "ten"},
+      {emQuorix, 3, false, {vkF12}, kmShift, "s12"},
+  };
+  for (const auto& c : cases) {
+    Settings().Emulation = static_cast<std::uint8_t>(c.Emulation);
+    Settings().DataBits = static_cast<std::uint8_t>(c.DataBits);
+    State().CursorKeysApplication = c.Application;
+    for (const int key : c.Keys) Press(key, c.Modifiers);
+    Ticks(1);  // a soft key goes out on the next tick
+    EXPECT_EQ(Sent(), c.Sent) << "type " << c.Emulation << " key " << c.Keys[0] << " mods " << c.Modifiers;
+  }
 }
 
 TEST_F(Keys, ASoftKeyPausesAndWaitsForEchoesKeyByKey) {
@@ -253,12 +225,6 @@ TEST_F(Keys, WithNumLockOffKeypadMinusIsAPlainMinus) {
   EXPECT_EQ(Sent(), ESC + "Ow");
 }
 
-TEST_F(Keys, TheMainEnterIsACharacterNotTheKeypadEnter) {
-  State().KeypadApplication = true;
-  Press(vkReturn, 0, "\r");
-  EXPECT_EQ(Sent(), "\r");
-}
-
 // ------------------------------------------------------- character rules
 
 TEST_F(Keys, BackspaceFollowsTheSettingAndCtrlReversesIt) {
@@ -277,7 +243,9 @@ TEST_F(Keys, BackspaceFollowsTheSettingAndCtrlReversesIt) {
   EXPECT_EQ(Sent(), "\x7f");
 }
 
+// The main Enter is a character, not the keypad's, in keypad application mode too.
 TEST_F(Keys, EnterSendsCrAndWithNewLineAnLf) {
+  State().KeypadApplication = true;
   Press(vkReturn, 0, "\r");
   EXPECT_EQ(Sent(), "\r");
   Settings().NewLine = 1;

@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/settingsfile.h"
 #include "core/settings.h"
 #include "support/testing.h"
+#include "support/toolruns.h"
 
 namespace {
 
@@ -57,13 +59,6 @@ TEST(QelReplay, PrintsTheTwentyFourScreenRowsWithoutTrailingBlanks) {
   EXPECT_EQ(lines[22], "");
 }
 
-TEST(QelReplay, ShowsAllOneHundredThirtyTwoColumns) {
-  TTempDir dir;
-  const auto r = Replay(dir, {"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out)[2], std::string(130, ' ') + "XY");
-}
-
 TEST(QelReplay, ScrollbackPrintsEveryStoreLine) {
   TTempDir dir;
   std::string input;
@@ -88,11 +83,19 @@ TEST(QelReplay, LogPrintsTheTextAsDisplayed) {
   EXPECT_EQ(r.Out, "one two\nthree\tfour\n");
 }
 
-TEST(QelReplay, ShowsHighBytesThroughCodePage437) {
+// A row of the 132 columns, high bytes through code page 437, IAC as data without Telnet.
+TEST(QelReplay, ShowsEveryColumnAndHighBytesAsTheViewDoes) {
   TTempDir dir;
-  const auto r = Replay(dir, {"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out)[0], "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510");
+  for (const auto& [args, input, row, text] :
+       {std::tuple<std::vector<std::string>, std::string, int, std::string>{
+            {"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY", 2, std::string(130, ' ') + "XY"},
+        {{"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk", 0, "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510"},
+        {{"--answers", dir.file("answers.bin"), "-"}, "\xFF\xFD\x18", 0, "\u00A0\u00B2"}}) {
+    const auto r = Replay(dir, args, input);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(Lines(r.Out)[row], text);
+  }
+  EXPECT_EQ(ReadFileBytes(dir.file("answers.bin")), "");  // nothing answered without Telnet
 }
 
 TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
@@ -104,15 +107,6 @@ TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
   EXPECT_EQ(Lines(r.Out)[0], "login: \u00A0");
   EXPECT_EQ(ReadFileBytes(answers),
             "\xFF\xFB\x18\xFF\xFA\x18" + std::string(1, '\0') + "DEC-VT220\xFF\xF0");
-}
-
-TEST(QelReplay, WithoutTelnetIacIsData) {
-  TTempDir dir;
-  const std::string answers = dir.file("answers.bin");
-  const auto r = Replay(dir, {"--answers", answers, "-"}, "\xFF\xFD\x18");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out)[0], "\u00A0\u00B2");
-  EXPECT_EQ(ReadFileBytes(answers), "");
 }
 
 TEST(QelReplay, AnswersHoldReportsAndTheAnswerBack) {
@@ -213,40 +207,30 @@ TEST(QelReplay, FailuresNameTheFileAndExitWithOne) {
   EXPECT_NE(r.Err.find("shorter than a settings record"), std::string::npos);
 }
 
-// The answers file is opened before the run: a failure prints no screen, and
-// a named pipe that nothing reads cannot hold the run.
-TEST(QelReplay, AnAnswersFileThatCannotBeWrittenStopsTheRunFirst) {
+// An answers file that cannot be written, a directory or a named pipe that
+// nothing reads or writes stop the run before it starts: one line on stderr,
+// status 1, no screen.
+TEST(QelReplay, FilesThatCannotBeUsedStopTheRunFirst) {
   TTempDir dir;
   const std::string nowhere = dir.file("no/such/dir/answers.bin");
-  auto r = Replay(dir, {"--answers", nowhere, "-"}, "x");
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err, "qel replay: " + nowhere + ": No such file or directory\n");
-  EXPECT_EQ(r.Out, "");
-
-  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-  r = Replay(dir, {"--answers", dir.file("pipe"), "-"}, "\x1B[6n");
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err, "qel replay: " + dir.file("pipe") + ": a named pipe with nothing reading from it\n");
-  EXPECT_EQ(r.Out, "");
-}
-
-// Neither a directory nor a named pipe that nothing writes to can hold the
-// run: each is one line on stderr and status 1.
-TEST(QelReplay, InputsThatCannotBeReadFailAtOnce) {
-  TTempDir dir;
+  const std::string pipe = dir.file("pipe");
   std::filesystem::create_directory(dir.file("recordings"));
-  auto r = Replay(dir, {dir.file("recordings")});
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err, "qel replay: " + dir.file("recordings") + ": Is a directory\n");
-  EXPECT_EQ(r.Out, "");
-
-  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
-  r = Replay(dir, {dir.file("pipe")});
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(r.Err, "qel replay: " + dir.file("pipe") + ": a named pipe with nothing writing to it\n");
-  EXPECT_EQ(r.Out, "");
-
-  r = Replay(dir, {"-"});  // an empty input is an empty screen
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const struct {
+    std::vector<std::string> Args;
+    std::string Input, Error;
+  } cases[] = {
+      {{"--answers", nowhere, "-"}, "x", nowhere + ": No such file or directory"},
+      {{"--answers", pipe, "-"}, "\x1B[6n", pipe + ": a named pipe with nothing reading from it"},
+      {{dir.file("recordings")}, "", dir.file("recordings") + ": Is a directory"},
+      {{pipe}, "", pipe + ": a named pipe with nothing writing to it"},
+  };
+  for (const auto& c : cases) {
+    const auto r = Replay(dir, c.Args, c.Input);
+    EXPECT_EQ(Ending(r), "exit 1: qel replay: " + c.Error + "\n");
+    EXPECT_EQ(r.Out, "");
+  }
+  const auto r = Replay(dir, {"-"});  // an empty input is an empty screen
   EXPECT_EQ(r.Status, 0);
   EXPECT_EQ(r.Out, std::string(24, '\n'));
 }
@@ -284,9 +268,7 @@ TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
 // Output that could not be written is a failure, not a silently cut result.
 TEST(QelReplay, AnOutputThatCannotBeWrittenIsAFailure) {
   TTempDir dir;
-  const TQelRun run = RunQelOnAFullDisk(dir, "replay -");
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "qel replay: standard output: No space left on device\n");
+  EXPECT_EQ(Ending(RunQelOnAFullDisk(dir, "replay -")), "exit 1: qel replay: standard output: No space left on device\n");
 }
 
 TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {

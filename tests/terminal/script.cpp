@@ -203,6 +203,10 @@ class TScriptRun {
         << "\n    " << message;
     Failures.push_back(out.str());
   }
+  void ExpectBytes(const std::string& expected, const std::string& actual) {
+    if (actual == expected) return;
+    Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) + "\"");
+  }
 
   void Execute(const TScriptCommand& c) {
     const std::string& v = c.Verb;
@@ -357,10 +361,7 @@ class TScriptRun {
                                : static_cast<int>(number);
     if (line < 0 || line >= S().Screen->Count()) return Fail("no such line");
     const std::string actual = TrimTrailingBlanks(S().Screen->GetLineText(line));
-    if (actual != expected) {
-      Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) +
-           "\"");
-    }
+    ExpectBytes(expected, actual);
   }
 
   void ExpectAnswers(const std::string& args) {
@@ -370,10 +371,7 @@ class TScriptRun {
     const std::string actual = Serial.Sent + Network.Sent;
     Serial.Sent.clear();
     Network.Sent.clear();
-    if (actual != expected) {
-      Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) +
-           "\"");
-    }
+    ExpectBytes(expected, actual);
   }
 
   // The default attribute's record changed by the words of the expectation.
@@ -468,10 +466,7 @@ class TScriptRun {
       return Fail("malformed ?file");
     }
     const std::string actual = ReadFileBytes(T.Dir.file(name));
-    if (actual != expected) {
-      Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) +
-           "\"");
-    }
+    ExpectBytes(expected, actual);
   }
 
   const TScriptCase& Case;

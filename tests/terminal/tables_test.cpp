@@ -15,19 +15,24 @@ struct TEntry {
   int Function;
 };
 
+// A scan's result as "function N" when complete, else "incomplete" or "no match".
+std::string Scan(const std::uint8_t* table, std::string_view sequence) {
+  const auto r = ScanSequence(table, sequence);
+  if (r.Kind == TScanKind::Complete) return "function " + std::to_string(r.Function);
+  return r.Kind == TScanKind::Incomplete ? "incomplete" : "no match";
+}
+
 // Feeds the sequence one character at a time as the interpreter does:
 // every proper prefix must be incomplete, the whole sequence complete.
 void ExpectRecognised(int emulation, const TEntry& e) {
   const std::uint8_t* table = SequenceTable(emulation);
   ASSERT_NE(table, nullptr);
   for (std::size_t n = 1; n < e.Sequence.size(); ++n) {
-    const auto r = ScanSequence(table, std::string_view(e.Sequence).substr(0, n));
-    EXPECT_EQ(r.Kind, TScanKind::Incomplete)
+    EXPECT_EQ(Scan(table, std::string_view(e.Sequence).substr(0, n)), "incomplete")
         << "type " << emulation << " '" << e.Sequence << "' after " << n << " characters";
   }
-  const auto r = ScanSequence(table, e.Sequence);
-  EXPECT_EQ(r.Kind, TScanKind::Complete) << "type " << emulation << " '" << e.Sequence << "'";
-  EXPECT_EQ(r.Function, e.Function) << "type " << emulation << " '" << e.Sequence << "'";
+  EXPECT_EQ(Scan(table, e.Sequence), "function " + std::to_string(e.Function))
+      << "type " << emulation << " '" << e.Sequence << "'";
 }
 
 // Written from the QUORIX table, left half then right half.
@@ -115,37 +120,33 @@ TEST(SequenceTables, FinalTablesEndWithZero) {
 
 TEST(Recogniser, UnknownFinalEndsTheScanWithoutTryingLaterEntries) {
   const std::uint8_t* vt100 = SequenceTable(1);
-  EXPECT_EQ(ScanSequence(vt100, "[5;3z").Kind, TScanKind::NoMatch);
-  EXPECT_EQ(ScanSequence(vt100, "[Z").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(Scan(vt100, "[5;3z"), "no match");
+  EXPECT_EQ(Scan(vt100, "[Z"), "no match");
   // "[?" has its own entry before "[": '?' is not looked up in table C.
-  EXPECT_EQ(ScanSequence(vt100, "[?").Kind, TScanKind::Incomplete);
+  EXPECT_EQ(Scan(vt100, "[?"), "incomplete");
   // A character that starts no entry.
-  EXPECT_EQ(ScanSequence(vt100, "Q").Kind, TScanKind::NoMatch);
-  EXPECT_EQ(ScanSequence(vt100, "\r").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(Scan(vt100, "Q"), "no match");
+  EXPECT_EQ(Scan(vt100, "\r"), "no match");
 }
 
 TEST(Recogniser, QuorixInverseAndNormalVideoShareTheirStart) {
   const std::uint8_t* quorix = SequenceTable(0);
-  EXPECT_EQ(ScanSequence(quorix, "&d").Kind, TScanKind::Incomplete);
-  const auto normal = ScanSequence(quorix, "&d@");
-  EXPECT_EQ(normal.Kind, TScanKind::Complete);
-  EXPECT_EQ(normal.Function, 151);
-  EXPECT_EQ(ScanSequence(quorix, "&dC").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(Scan(quorix, "&d"), "incomplete");
+  EXPECT_EQ(Scan(quorix, "&d@"), "function 151");
+  EXPECT_EQ(Scan(quorix, "&dC"), "no match");
   // "&k0" leaves &k1a1c1B behind and continues with &k0a0B.
-  EXPECT_EQ(ScanSequence(quorix, "&k0a").Kind, TScanKind::Incomplete);
-  EXPECT_EQ(ScanSequence(quorix, "&k0a1").Kind, TScanKind::NoMatch);
+  EXPECT_EQ(Scan(quorix, "&k0a"), "incomplete");
+  EXPECT_EQ(Scan(quorix, "&k0a1"), "no match");
 }
 
 TEST(Recogniser, PlainEntryIsSkippedWhenTheBufferIsLonger) {
   // "[>x" is a plain entry of three; "[>1x" goes on to the prefix entry,
   // whose final table A has no 'x'.
   const std::uint8_t* vt100 = SequenceTable(1);
-  EXPECT_EQ(ScanSequence(vt100, "[>1x").Kind, TScanKind::NoMatch);
-  const auto plain = ScanSequence(vt100, "[>x");
-  EXPECT_EQ(plain.Kind, TScanKind::Complete);
-  EXPECT_EQ(plain.Function, 166);
+  EXPECT_EQ(Scan(vt100, "[>1x"), "no match");
+  EXPECT_EQ(Scan(vt100, "[>x"), "function 166");
   // "[>" itself is incomplete (a prefix of both).
-  EXPECT_EQ(ScanSequence(vt100, "[>").Kind, TScanKind::Incomplete);
+  EXPECT_EQ(Scan(vt100, "[>"), "incomplete");
 }
 
 TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
@@ -162,10 +163,6 @@ TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 TEST(Recogniser, ParametersNeverDecideInTheBindingTables) {
   for (int type = 0; type <= 4; ++type) {
     EXPECT_TRUE(terminal_tables::ParametersNeverDecide(terminal_tables::SequenceTable(type)));
@@ -181,15 +178,11 @@ TEST(Recogniser, ParametersNeverDecideInTheBindingTables) {
 TEST(Recogniser, AnUnindexedTableIsScannedFromItsFirstEntry) {
   // Entries in an order the recogniser must keep: "AB" before the prefix "A".
   const std::uint8_t table[] = {2, 'A', 'B', 9, 128 + 1, 'A', 128 + 3, 1, 'Z', 4, 0};
-  EXPECT_EQ(terminal_tables::ScanSequence(table, "A").Kind, terminal_tables::TScanKind::Incomplete);
-  const auto ab = terminal_tables::ScanSequence(table, "AB");
-  EXPECT_EQ(ab.Kind, terminal_tables::TScanKind::Complete);
-  EXPECT_EQ(ab.Function, 9);
-  const auto prefix = terminal_tables::ScanSequence(table, "A5;6H");
-  EXPECT_EQ(prefix.Kind, terminal_tables::TScanKind::Complete);
-  EXPECT_EQ(prefix.Function, 5);
-  EXPECT_EQ(terminal_tables::ScanSequence(table, "Z").Function, 4);
-  EXPECT_EQ(terminal_tables::ScanSequence(table, "Q").Kind, terminal_tables::TScanKind::NoMatch);
+  EXPECT_EQ(Scan(table, "A"), "incomplete");
+  EXPECT_EQ(Scan(table, "AB"), "function 9");
+  EXPECT_EQ(Scan(table, "A5;6H"), "function 5");
+  EXPECT_EQ(Scan(table, "Z"), "function 4");
+  EXPECT_EQ(Scan(table, "Q"), "no match");
 }
 
 }  // namespace
