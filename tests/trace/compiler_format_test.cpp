@@ -132,15 +132,11 @@ TEST(CompilerFormat, PackedStructureWithCaseVarlengthOptparAndVarpar) {
     const std::size_t rec = 13 + i;
     const TExpect& e = expected[i];
     SCOPED_TRACE(e.Name);
-    EXPECT_EQ(U16(mod, rec, 0), 12u);
     EXPECT_EQ(Name(mod, rec, 6), e.Name);
-    EXPECT_EQ(U32(mod, rec, 47), e.Size);
-    EXPECT_EQ(U16(mod, rec, 51), e.Byte);
-    EXPECT_EQ(U8(mod, rec, 53), e.Bit);
-    EXPECT_EQ(U8(mod, rec, 99), e.Kind);
-    EXPECT_EQ(U32(mod, rec, 101), e.Selector);
-    EXPECT_EQ(U16(mod, rec, 105), e.Label);
-    EXPECT_EQ(U16(mod, rec, 107), e.Flags);
+    // Mode number, size, byte, bit, kind, selector, label and flags at their offsets.
+    EXPECT_EQ((std::vector<std::uint32_t>{U16(mod, rec, 0), U32(mod, rec, 47), U16(mod, rec, 51), U8(mod, rec, 53),
+                                          U8(mod, rec, 99), U32(mod, rec, 101), U16(mod, rec, 105), U16(mod, rec, 107)}),
+              (std::vector<std::uint32_t>{12, e.Size, e.Byte, e.Bit, e.Kind, e.Selector, e.Label, e.Flags}));
   }
   // What the components point at.
   EXPECT_EQ(Name(mod, 13, 54), "STATE");

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/testing.h"
+#include "support/toolruns.h"
 
 namespace {
 class CompileTool : public ::testing::Test {
@@ -19,8 +20,7 @@ class CompileTool : public ::testing::Test {
 TEST_F(CompileTool, WritesTheWholeFileSet) {
   WriteFileBytes(Dir.file("modes.txt"), "VERSION 4;\nNEWMODE a = INT;\nMESSAGE 0 = a;\nKASP BID 0 = \"A\";\n");
   const TQelRun run = RunQel(Dir, "compile " + Dir.file("modes.txt") + " -o " + Dir.file("out"));
-  EXPECT_EQ(run.Status, 0);
-  EXPECT_EQ(run.Err, "");
+  EXPECT_EQ(Ending(run), "exit 0: ");
   EXPECT_EQ(run.Out, "");
   for (const char* ext : {".ver", ".msg", ".usb", ".bid", ".mod", ".sem", ".syn", ".mna", ".sen", ".sna", ".mnt"})
     EXPECT_TRUE(std::filesystem::exists(Dir.file(std::string("out") + ext))) << ext;
@@ -36,38 +36,30 @@ TEST_F(CompileTool, WritesTheWholeFileSet) {
 TEST_F(CompileTool, ABadSourceGivesOneLineWithFileLineAndColumn) {
   WriteFileBytes(Dir.file("bad.mode"), "NEWMODE a = INT;\nNEWMODE b = STRUCT (x c);\n");
   const TQelRun run = RunQel(Dir, "compile " + Dir.file("bad.mode") + " -o " + Dir.file("out"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, Dir.file("bad.mode") + ":2:23: mode C is not declared\n");
+  EXPECT_EQ(Ending(run), "exit 1: " + Dir.file("bad.mode") + ":2:23: mode C is not declared\n");
   EXPECT_FALSE(std::filesystem::exists(Dir.file("out.mod")));  // nothing half written
 }
 
 TEST_F(CompileTool, UnreadableSourcesAndUnwritableTargets) {
-  TQelRun run = RunQel(Dir, "compile " + Dir.file("none.mode") + " -o " + Dir.file("out"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, Dir.file("none.mode") + ": cannot read: No such file or directory\n");
-
+  EXPECT_EQ(Ending(RunQel(Dir, "compile " + Dir.file("none.mode") + " -o " + Dir.file("out"))),
+            "exit 1: " + Dir.file("none.mode") + ": cannot read: No such file or directory\n");
   WriteFileBytes(Dir.file("ok.mode"), "NEWMODE a = INT;");
-  run = RunQel(Dir, "compile " + Dir.file("ok.mode") + " -o " + Dir.file("no/such/dir/out"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, Dir.file("no/such/dir/out") + ".bid: cannot write: No such file or directory\n");
+  EXPECT_EQ(Ending(RunQel(Dir, "compile " + Dir.file("ok.mode") + " -o " + Dir.file("no/such/dir/out"))),
+            "exit 1: " + Dir.file("no/such/dir/out") + ".bid: cannot write: No such file or directory\n");
 }
 
 TEST_F(CompileTool, ADirectoryOrAPipeWithoutWriterIsNoSource) {
   std::filesystem::create_directory(Dir.file("sources"));
-  TQelRun run = RunQel(Dir, "compile " + Dir.file("sources") + " -o " + Dir.file("out"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, Dir.file("sources") + ": cannot read: Is a directory\n");
-
+  EXPECT_EQ(Ending(RunQel(Dir, "compile " + Dir.file("sources") + " -o " + Dir.file("out"))),
+            "exit 1: " + Dir.file("sources") + ": cannot read: Is a directory\n");
   ASSERT_EQ(mkfifo(Dir.file("pipe").c_str(), 0600), 0);
-  run = RunQel(Dir, "compile " + Dir.file("pipe") + " -o " + Dir.file("out"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, Dir.file("pipe") + ": cannot read: a named pipe with nothing writing to it\n");
+  EXPECT_EQ(Ending(RunQel(Dir, "compile " + Dir.file("pipe") + " -o " + Dir.file("out"))),
+            "exit 1: " + Dir.file("pipe") + ": cannot read: a named pipe with nothing writing to it\n");
   EXPECT_FALSE(std::filesystem::exists(Dir.file("out.ver")));
 }
 
 TEST_F(CompileTool, ReadsTheSourceFromStandardInput) {
-  const TQelRun run = RunQel(Dir, "compile - -o " + Dir.file("out"), "NEWMODE a = ;");
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "<stdin>:1:13: expected a mode, found ';'\n");
+  EXPECT_EQ(Ending(RunQel(Dir, "compile - -o " + Dir.file("out"), "NEWMODE a = ;")),
+            "exit 1: <stdin>:1:13: expected a mode, found ';'\n");
 }
 }  // namespace

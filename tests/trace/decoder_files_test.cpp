@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "support/boxes.h"
 #include "trace/hostnames.h"
 #include "trace/mini.h"
 #include "trace/modecache.h"
@@ -34,12 +35,6 @@ struct TraceSwitch : ::testing::Test {
   }
 };
 using KaspFiles = TraceSwitch;
-
-std::vector<std::string> BoxTexts(const TScriptedDesktop& desktop) {
-  std::vector<std::string> texts;
-  for (const auto& b : desktop.Boxes) texts.push_back(b.Box.Text);
-  return texts;
-}
 
 TEST_F(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   UseModes();
@@ -136,9 +131,8 @@ TEST_F(TraceSwitch, AMissingHostNameFileIsReportedOnceWhenTracingStarts) {
 TEST_F(KaspFiles, ErrorDescriptionFile) {
   S.Settings.OrnetDirectoryName.assign(T.Dir.path().string());
   EXPECT_FALSE(S.Kasp->ToggleConvertError());
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
-            "File access error when trying to open a file.\rThe file = " + T.Dir.path().string() + "/KASP.ERR");
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"File access error when trying to open a file.\rThe file = " +
+                                                          T.Dir.path().string() + "/KASP.ERR"});
 
   WriteFileBytes(T.Dir.file("KASP.ERR"), std::string("RECORD ZERO      RECORD ONE       SHORT"));
   EXPECT_TRUE(S.Kasp->ToggleConvertError());
@@ -215,25 +209,15 @@ TEST(Hostile, AWideSelfReferenceStops) {
 
 // A mode file that is cut short and a mode index that leads nowhere.
 TEST(Hostile, UnreadableModeRecords) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  s.Settings.OrnetDirectoryName.assign("");
   std::map<std::string, std::string> files = CompiledModes("NEWMODE a = STRUCT (x INT, y INT);\nMESSAGE 1 = a;\n").Files;
   files[".mod"].resize(files[".mod"].size() - 50);  // the last component is cut off
-  s.Trace->TraceState = TTraceDecoder::tsConverting;
-  ASSERT_TRUE(s.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(files)));
-  std::ostringstream out;
-  s.Writer->Redirect = &out;
-  for (const char c : std::string("00001        0001_0002 0003_0004 0410 0800 .... ....:.... ....  SND  12:34:56.78\r\n"
-                                  "DATA = 1234 5678\r\n"))
-    s.Trace->TraceReceiveChar(static_cast<std::uint8_t>(c));
-  EXPECT_EQ(out.str(),
-            "00001        0001_0002 0003_0004 0410 0800 .... ....:.... ....  SND  12:34:56.78\r\n"
-            "  X = 1234\r\n");
-  s.Trace->DecodeMode(-3, 0, 0, 0, 16, pmNone, 0, "", 2);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text.substr(0, 58), "File access error. File = Mode File. Mode index =FFFFFFFD\r");
+  TDecoding d(files);
+  const std::string header = "00001        0001_0002 0003_0004 0410 0800 .... ....:.... ....  SND  12:34:56.78";
+  d.Feed(header + "\r\nDATA = 1234 5678\r\n");
+  EXPECT_EQ(d.Lines(), (std::vector<std::string>{header, "  X = 1234"}));
+  d.S.Trace->DecodeMode(-3, 0, 0, 0, 16, pmNone, 0, "", 2);
+  ASSERT_EQ(d.T.Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(d.T.Desktop.Boxes[0].Box.Text.substr(0, 58), "File access error. File = Mode File. Mode index =FFFFFFFD\r");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // texts whose trailing blanks matter.
 #include "trace/decoder_testing.h"
 
+#include <tuple>
+
 #include "trace/mini.h"
 #include "transfer/engine.h"
 
@@ -89,19 +91,16 @@ TEST(Trigger, ShortFormInRowOne) {
   d.S.Settings.TriggerType = 0;
   d.S.Settings.TriggerEntries[0].Identity = 99;
   d.S.Trace->SetTriggerEnabled(true);
-  d.Feed(Header("00001", "0210", "....", " S ") + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
-            " Waiting for trigger                   -> Msg = 00001                Send");
-  d.Feed(Header("00002", "0210", "....", " D ") + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
-            " Waiting for trigger                   -> Msg = 00002                Snd/rcvd");
-  d.Feed(Header("00001", "0210", "....", " R ") + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
-            " Waiting for trigger                   -> Msg = 00001                Received");
-  // A direction without S, R or D writes nothing.
-  d.Feed(Header("00002", "0210", "....", "XXX") + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
-            " Waiting for trigger                   -> Msg = 00001                Received");
+  const std::string waiting = " Waiting for trigger                   -> Msg = ";
+  // A direction without S, R or D writes nothing: the line before stays.
+  for (const auto& [id, direction, shown] : {std::tuple<std::string, std::string, std::string>{
+                                                 "00001", " S ", "00001                Send"},
+                                             {"00002", " D ", "00002                Snd/rcvd"},
+                                             {"00001", " R ", "00001                Received"},
+                                             {"00002", "XXX", "00001                Received"}}) {
+    d.Feed(Header(id, "0210", "....", direction) + "\r\n");
+    EXPECT_EQ(ScreenRowText(d.S, 1), waiting + shown) << direction;
+  }
   EXPECT_EQ(d.S.Writer->State.CursorRow, 1);  // row 1 leaves the cursor alone
 }
 

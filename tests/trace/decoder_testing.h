@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -42,11 +43,14 @@ struct TDecoding {
   TSession& S;
   std::ostringstream Out;
 
-  explicit TDecoding(const std::string& source, bool capture = true) : S(*T.S) {
+  explicit TDecoding(const std::string& source, bool capture = true)
+      : TDecoding(CompiledModes(source).Files, capture) {}
+  // Over a set of mode files as they are, damaged ones too.
+  explicit TDecoding(std::map<std::string, std::string> files, bool capture = true) : S(*T.S) {
     S.StartUp();
     S.Settings.OrnetDirectoryName.assign("");
     S.Trace->TraceState = TTraceDecoder::tsConverting;
-    EXPECT_TRUE(S.TraceFiles->OpenTraceFiles(CompileToMemory(source)));
+    EXPECT_TRUE(S.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(std::move(files))));
     if (capture) S.Writer->Redirect = &Out;
   }
 

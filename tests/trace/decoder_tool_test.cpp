@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/testing.h"
+#include "support/toolruns.h"
 
 namespace {
 
@@ -34,9 +35,8 @@ class DecodeTool : public ::testing::Test {
 TEST_F(DecodeTool, DecodesAFileAndStandardInput) {
   const std::string expected = std::string(kHeader7) + "\n  A = 3412\n  B = AB\nplain text\n";
   const TQelRun file = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
-  EXPECT_EQ(file.Status, 0) << file.Err;
+  EXPECT_EQ(Ending(file), "exit 0: ");
   EXPECT_EQ(file.Out, expected);
-  EXPECT_EQ(file.Err, "");
   const TQelRun piped = RunQel(Dir, "decode --mode=" + Dir.file("modes") + " -", ReadFileBytes(Dir.file("trace.txt")));
   EXPECT_EQ(piped.Status, 0) << piped.Err;
   EXPECT_EQ(piped.Out, expected);
@@ -65,9 +65,8 @@ TEST_F(DecodeTool, HostNameFilesOnlyWhenNamed) {
 
 TEST_F(DecodeTool, FailuresAndUsage) {
   const TQelRun missing = RunQel(Dir, "decode --mode " + Dir.file("nothing") + " " + Dir.file("trace.txt"));
-  EXPECT_EQ(missing.Status, 1);
-  EXPECT_EQ(missing.Err, "qel decode: " + Dir.file("nothing") + ": The file =" + Dir.file("nothing") +
-                             ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
+  EXPECT_EQ(Ending(missing), "exit 1: qel decode: " + Dir.file("nothing") + ": The file =" + Dir.file("nothing") +
+                                 ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
   EXPECT_EQ(missing.Out, "");
 
   const TQelRun noInput = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("absent.txt"));
@@ -89,23 +88,19 @@ TEST_F(DecodeTool, InputsThatCannotBeReadFailAtOnce) {
   std::filesystem::create_directory(Dir.file("traces"));
   ASSERT_EQ(mkfifo(Dir.file("pipe").c_str(), 0600), 0);
   const TQelRun directory = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("traces"));
-  EXPECT_EQ(directory.Status, 1);
-  EXPECT_EQ(directory.Err, "qel decode: " + Dir.file("traces") + ": Is a directory\n");
+  EXPECT_EQ(Ending(directory), "exit 1: qel decode: " + Dir.file("traces") + ": Is a directory\n");
   EXPECT_EQ(directory.Out, "");
-  const TQelRun pipe = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("pipe"));
-  EXPECT_EQ(pipe.Status, 1);
-  EXPECT_EQ(pipe.Err, "qel decode: " + Dir.file("pipe") + ": a named pipe with nothing writing to it\n");
+  EXPECT_EQ(Ending(RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("pipe"))),
+            "exit 1: qel decode: " + Dir.file("pipe") + ": a named pipe with nothing writing to it\n");
 }
 
 // A decoded text or a listing that could not be written is a failure, not a
 // silently cut result.
 TEST_F(DecodeTool, AnOutputThatCannotBeWrittenIsAFailure) {
-  const TQelRun decode = RunQelOnAFullDisk(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"));
-  EXPECT_EQ(decode.Status, 1);
-  EXPECT_EQ(decode.Err, "qel decode: standard output: No space left on device\n");
-  const TQelRun mode = RunQelOnAFullDisk(Dir, "mode --mode " + Dir.file("modes") + " pair");
-  EXPECT_EQ(mode.Status, 1);
-  EXPECT_EQ(mode.Err, "qel mode: standard output: No space left on device\n");
+  EXPECT_EQ(Ending(RunQelOnAFullDisk(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("trace.txt"))),
+            "exit 1: qel decode: standard output: No space left on device\n");
+  EXPECT_EQ(Ending(RunQelOnAFullDisk(Dir, "mode --mode " + Dir.file("modes") + " pair")),
+            "exit 1: qel mode: standard output: No space left on device\n");
 }
 
 }  // namespace

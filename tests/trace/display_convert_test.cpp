@@ -8,6 +8,7 @@
 
 #include "app/session.h"
 #include "screen/writer.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/convert.h"
@@ -65,11 +66,14 @@ class ConvertTest : public ::testing::Test {
     area.LastColumn = lastColumn;
     ConvertMarkedArea(S(), kind, area);
   }
-  std::string Shown() const {
+  // The text of the one memo shown since the last look.
+  std::string Shown() {
     EXPECT_EQ(T.Desktop.Memos.size(), 1u);
     if (T.Desktop.Memos.empty()) return "(nothing shown)";
     EXPECT_EQ(T.Desktop.Memos.back().Title, "Convert a Message into it's mode");
-    return T.Desktop.Memos.back().Text;
+    const std::string text = T.Desktop.Memos.back().Text;
+    T.Desktop.Memos.clear();
+    return text;
   }
 
   TTestSession T;
@@ -78,13 +82,14 @@ class ConvertTest : public ::testing::Test {
 
 const std::string kByteLine = " BYT 0000:0000    34 12 01 00 FF";   // groups from column 19
 const std::string kWordLine = " WOR 0000:0000    1234 0001 9999";
+const std::string kPairText = Joined({"  A = 1234", "  B = True"});  // either line as PAIR
 
 TEST_F(ConvertTest, ByteDumpThroughAModeName) {
   Convert(ckByteDump, {kByteLine}, 19, "  pair ");
   EXPECT_EQ(T.Desktop.ModeNamesAsked, Lines{"LAST"});
   EXPECT_EQ(S().Settings.DisplayModeName.str(), "PAIR");
-  EXPECT_EQ(Shown(), Joined({"  A = 1234", "  B = True"}));
-  EXPECT_EQ(ReadFileBytes(Dir + "qel.w##"), Shown());
+  EXPECT_EQ(Shown(), kPairText);
+  EXPECT_EQ(ReadFileBytes(Dir + "qel.w##"), kPairText);
   EXPECT_TRUE(T.Desktop.Boxes.empty());
   // The files were opened for the conversion only.
   EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsOff);
@@ -110,21 +115,18 @@ TEST_F(ConvertTest, MarksOffAGroupAsk) {
 
   T.Desktop.Answers.push_back(TMsgResult::OK);
   Convert(ckByteDump, {kByteLine}, 3);  // the dialog still holds "PAIR"
-  EXPECT_EQ(Shown(), Joined({"  A = 1234", "  B = True"}));
-
-  T.Desktop.Memos.clear();
+  EXPECT_EQ(Shown(), kPairText);
   T.Desktop.Answers.push_back(TMsgResult::OK);
   Convert(ckWordDump, {kWordLine}, 21, "PAIR");
   EXPECT_EQ(T.Desktop.Boxes.back().Box.Text,
             "Your mark didn't start on a Word. OK to start from the beginning of the Line ?");
-  EXPECT_EQ(Shown(), Joined({"  A = 1234", "  B = True"}));
+  EXPECT_EQ(Shown(), kPairText);
 }
 
 TEST_F(ConvertTest, WrongLinesAreRefused) {
   Convert(ckMarked, {"just some text"}, 1, "PAIR");
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
-            "Your mark didn't start on a Word or Byte. Please Correct your marked area");
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{"Your mark didn't start on a Word or Byte. Please Correct your marked area"});
   EXPECT_EQ(T.Desktop.Beeps, 1);
   // A word conversion of a byte dump.
   Convert(ckWordDump, {kByteLine}, 19, "PAIR");
@@ -142,15 +144,10 @@ TEST_F(ConvertTest, WordDumpOverSeveralLinesUpToTheMarkEnd) {
 TEST_F(ConvertTest, AsciiSetAndUnknownNames) {
   Convert(ckByteDump, {" BYT 0000:0000    48 65 6C 6C 6F"}, 19, "ascii");
   EXPECT_EQ(Shown(), "Hello\r\n");
-
-  T.Desktop.Memos.clear();
   Convert(ckByteDump, {" BYT 0000:0000    01"}, 19, "colour");
   EXPECT_EQ(Shown(), "  COLOUR = green\r\n");
-
-  T.Desktop.Memos.clear();
   Convert(ckByteDump, {kByteLine}, 19, "nothing");
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "Mode Name not found !");
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"Mode Name not found !"});
   EXPECT_TRUE(T.Desktop.Memos.empty());
 
   // Cancelled dialog: nothing shown, the last name kept.
@@ -190,18 +187,14 @@ TEST_F(ConvertTest, MbidAndInformationElement) {
   Convert(ckMarked, {"MBID_0007_ = 0A 0B"}, 1);
   const std::string mbid = Shown();
   EXPECT_EQ(mbid.substr(0, mbid.find("\r\n")), "MBID_0007_");
-
-  T.Desktop.Memos.clear();
-  Convert(ckMarked, {"    IE = CAUSE", "      IE_DATA = 80 90"}, 5);
-  EXPECT_EQ(Shown(), Joined({"  IE = CAUSE", "      EXT = True", "      CODING = 0", "      SPARE = 0",
-                             "      WHERE = 0", "      EXT2 = True", "      VALUE = 10"}));
   // An identifier that a table does not name shows as 4 hex digits.
-  T.Desktop.Memos.clear();
+  const std::string cause = Joined({"      EXT = True", "      CODING = 0", "      SPARE = 0", "      WHERE = 0",
+                                    "      EXT2 = True", "      VALUE = 10"});
+  Convert(ckMarked, {"    IE = CAUSE", "      IE_DATA = 80 90"}, 5);
+  EXPECT_EQ(Shown(), "  IE = CAUSE\r\n" + cause);
   Convert(ckMarked, {"    IE = 0008", "      IE_DATA = 80 90"}, 5);
-  EXPECT_EQ(Shown(), Joined({"  IE = 0008", "      EXT = True", "      CODING = 0", "      SPARE = 0",
-                             "      WHERE = 0", "      EXT2 = True", "      VALUE = 10"}));
+  EXPECT_EQ(Shown(), "  IE = 0008\r\n" + cause);
   // An IE without contents of its own is shown in hex.
-  T.Desktop.Memos.clear();
   Convert(ckMarked, {"    IE = DISPLAY", "      IE_DATA = 41 42"}, 5);
   EXPECT_EQ(Shown(), Joined({"  IE = DISPLAY", "    IE_DATA = 41 42"}));
 }
@@ -220,22 +213,20 @@ TEST_F(ConvertTest, LiveMessageBeingCollectedGoesOnAfterAConversion) {
   S().Writer->Redirect = &live;
   const std::string header =
       "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
-  const std::string first = header + "\r\n DATA = 34 12\r\n";
-  S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(first.data()), first.size());
+  PushBytes(S(), header + "\r\n DATA = 34 12\r\n");
   Convert(ckByteDump, {" BYT 0000:0000    78 56 00"}, 19, "PAIR");
   EXPECT_EQ(Shown(), Joined({"  A = 5678", "  B = False"}));
   EXPECT_EQ(S().Writer->Redirect, &live);
   live.str("");
-  const std::string rest = " DATA = 01 00 00\r\n";
-  S().ReceiveBytes(reinterpret_cast<const std::uint8_t*>(rest.data()), rest.size());
-  EXPECT_EQ(live.str(), Joined({"  A = 1234", "  B = True"}));
+  PushBytes(S(), " DATA = 01 00 00\r\n");
+  EXPECT_EQ(live.str(), kPairText);
 }
 
 TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
   S().TraceFiles->TraceOn();
   S().Trace->SetTriggerEnabled(true);
   Convert(ckByteDump, {kByteLine}, 19, "PAIR");
-  EXPECT_EQ(Shown(), Joined({"  A = 1234", "  B = True"}));
+  EXPECT_EQ(Shown(), kPairText);
   EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsConverting);
   EXPECT_TRUE(S().TraceFiles->TraceFilesOpen());
   EXPECT_TRUE(S().Trace->TriggerEnabled);
@@ -244,7 +235,7 @@ TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
   Convert(ckByteDump, {kByteLine}, 19, "PAIR");
   ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
   EXPECT_EQ(T.Desktop.Boxes[0].Box.Text.substr(0, 33), "File access error. File = Qel.w##");
-  EXPECT_EQ(T.Desktop.Memos.size(), 1u);
+  EXPECT_TRUE(T.Desktop.Memos.empty());
   EXPECT_EQ(S().Writer->Redirect, nullptr);
 }
 TEST_F(ConvertTest, TheBreakKeyEndsALongConversionAtTheNextLine) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/session.h"
+#include "support/boxes.h"
 #include "support/testing.h"
 #include "trace/compiler.h"
 #include "trace/decoder.h"
@@ -105,29 +106,20 @@ TEST_F(DisplayModeTest, MiniTraceAloneGetsTheModeFilesForTheCommand) {
 
 TEST_F(DisplayModeTest, ErrorBoxes) {
   Display("NOTHING");
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "Mode name not found");
   EXPECT_TRUE(Desktop.Memos.empty());
   EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
   EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
-
-  // An empty name lists nothing and says nothing.
-  Display("   ");
-  EXPECT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_TRUE(Desktop.Memos.empty());
-
+  Display("   ");  // an empty name lists nothing and says nothing
   S->Settings.ModeFileName = "";
   Display("PAIR");
-  ASSERT_EQ(Desktop.Boxes.size(), 2u);
-  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "No Mode Name File Specified\rEnter in Setup|Files");
   EXPECT_EQ(Desktop.Beeps, 1);
-
   // Missing mode files: the opening reports it; nothing is listed.
   S->Settings.ModeFileName = Dir + "absent";
   Display("PAIR");
-  ASSERT_EQ(Desktop.Boxes.size(), 3u);
-  EXPECT_EQ(Desktop.Boxes[2].Box.Text,
-            "The file =" + Dir + "absent.ver doesn't exist. Correct in the Configure|Files window");
+  EXPECT_EQ(BoxTexts(Desktop),
+            (std::vector<std::string>{
+                "Mode name not found", "No Mode Name File Specified\rEnter in Setup|Files",
+                "The file =" + Dir + "absent.ver doesn't exist. Correct in the Configure|Files window"}));
   EXPECT_TRUE(Desktop.Memos.empty());
   EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
 }

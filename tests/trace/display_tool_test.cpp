@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/testing.h"
+#include "support/toolruns.h"
 
 namespace {
 class ModeTool : public ::testing::Test {
@@ -25,23 +26,19 @@ class ModeTool : public ::testing::Test {
 
 TEST_F(ModeTool, ListsTheNameAsTheDialogWouldTakeIt) {
   const TQelRun run = Qel("mode --mode " + Dir.file("modes") + " ' pair '");
-  EXPECT_EQ(run.Status, 0);
+  EXPECT_EQ(Ending(run), "exit 0: ");
   EXPECT_EQ(run.Out, "PAIR\n  0000@0 000016 A     = INT \n  0002@0 000001 B     = BOOL \n");
-  EXPECT_EQ(run.Err, "");
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes") + " shade").Out, "SHADE = RANGE (green:green)\n");
   EXPECT_EQ(Qel("mode --hex-sets --mode " + Dir.file("modes") + " shade").Out, "SHADE = RANGE (01:01)\n");
 }
 
 TEST_F(ModeTool, FailuresAndUsage) {
   const TQelRun missing = Qel("mode --mode " + Dir.file("modes") + " nothing");
-  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(Ending(missing), "exit 1: " + Dir.file("modes") + ": Mode name not found: NOTHING\n");
   EXPECT_EQ(missing.Out, "");
-  EXPECT_EQ(missing.Err, Dir.file("modes") + ": Mode name not found: NOTHING\n");
-
-  const TQelRun noFiles = Qel("mode --mode " + Dir.file("absent") + " pair");
-  EXPECT_EQ(noFiles.Status, 1);
-  EXPECT_EQ(noFiles.Err,
-            "The file =" + Dir.file("absent") + ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
+  EXPECT_EQ(Ending(Qel("mode --mode " + Dir.file("absent") + " pair")),
+            "exit 1: The file =" + Dir.file("absent") +
+                ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
 
   EXPECT_EQ(Qel("mode --mode " + Dir.file("modes") + " a b").Status, 2);
 }
@@ -50,13 +47,10 @@ TEST_F(ModeTool, FailuresAndUsage) {
 // sentence), not a bare file name or "not found".
 TEST_F(ModeTool, AFileThatFailsIsNamedWithItsReason) {
   std::filesystem::resize_file(Dir.file("modes.mod"), 5);  // shorter than one mode record
-  const TQelRun cut = Qel("mode --mode " + Dir.file("modes") + " pair");
-  EXPECT_EQ(cut.Status, 1);
-  EXPECT_EQ(cut.Err, "File access error. File = " + Dir.file("modes") + ".mod Error = 38\n");
-
+  EXPECT_EQ(Ending(Qel("mode --mode " + Dir.file("modes") + " pair")),
+            "exit 1: File access error. File = " + Dir.file("modes") + ".mod Error = 38\n");
   ASSERT_EQ(mkfifo(Dir.file("piped.ver").c_str(), 0600), 0);
-  const TQelRun pipe = Qel("mode --mode " + Dir.file("piped") + " pair");
-  EXPECT_EQ(pipe.Status, 1);
-  EXPECT_EQ(pipe.Err, "File access error when trying to open a file. The file = " + Dir.file("piped") + ".ver\n");
+  EXPECT_EQ(Ending(Qel("mode --mode " + Dir.file("piped") + " pair")),
+            "exit 1: File access error when trying to open a file. The file = " + Dir.file("piped") + ".ver\n");
 }
 }  // namespace

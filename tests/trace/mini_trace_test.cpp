@@ -73,7 +73,16 @@ class MiniMessageTest : public ::testing::Test {
     lines.push_back("Message time           = 12:34:56:70");
     return lines;
   }
+  // Message 1 of five bytes sent, A = 1234 and B = True.
+  static Lines PairMessage(const std::string& name) {
+    Lines lines = Header(name, " S ", "05");
+    lines.insert(lines.end(), {"  A = 1234", "  B = True"});
+    return lines;
+  }
 };
+
+// A message trace header of message 1 ("0001_PAIR"), five bytes sent.
+const std::string kPairHeader = "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
 
 TEST_F(MiniMessageTest, FourLineRecordIsDecodedThroughItsMode) {
   Feed(Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF"));
@@ -81,9 +90,7 @@ TEST_F(MiniMessageTest, FourLineRecordIsDecodedThroughItsMode) {
   Feed(Mini("1234 0001 0000 0000 0000 0000 0000 0000") + Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
   EXPECT_TRUE(Take().empty());
   Feed(Mini("0000 0000 0000 0000 0000 0000 0000 0000"));
-  Lines expected = Header("00001 PAIR_MSG  ", " S ", "05");
-  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
-  EXPECT_EQ(Take(), expected);
+  EXPECT_EQ(Take(), PairMessage("00001 PAIR_MSG  "));
   EXPECT_EQ(State(), msAfterData);
 }
 
@@ -148,31 +155,21 @@ TEST_F(MiniMessageTest, CutShortMessagesStillShowWhatArrived) {
   // Switching off in the middle of a record decodes what it has.
   Feed(Mini("FFF1 0001 0012 0034 1005 2800 FFFF FFFF") + Mini("1234 0001 0000 0000 0000 0000 0000 0000"));
   T.S->Mini->MiniTraceOff();
-  Lines expected = Header("00001 PAIR_MSG  ", " S ", "05");
-  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
-  EXPECT_EQ(Take(), expected);
+  EXPECT_EQ(Take(), PairMessage("00001 PAIR_MSG  "));
 }
 
 TEST_F(MiniMessageTest, MessageTraceBetweenMiniLinesIsStillDecoded) {
-  const std::string header =
-      "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
-  ASSERT_EQ(header.size(), 80u);
-  Feed(header + "\r\n DATA = 34 12 01 00 00\r\n");
-  Lines expected = Header("0001_PAIR       ", " S ", "05");
-  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
-  EXPECT_EQ(Take(), expected);
+  ASSERT_EQ(kPairHeader.size(), 80u);
+  Feed(kPairHeader + "\r\n DATA = 34 12 01 00 00\r\n");
+  EXPECT_EQ(Take(), PairMessage("0001_PAIR       "));
 }
 
 TEST_F(MiniMessageTest, SwitchedOffMidLineTheDecoderGoesOnWithIt) {
-  const std::string header =
-      "0001_PAIR       0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7";
-  Feed(header.substr(0, 30));
+  Feed(kPairHeader.substr(0, 30));
   T.S->Mini->MiniTraceOff();
   EXPECT_TRUE(Take().empty());
-  Feed(header.substr(30) + "\r\n DATA = 34 12 01 00 00\r\n");
-  Lines expected = Header("0001_PAIR       ", " S ", "05");
-  expected.insert(expected.end(), {"  A = 1234", "  B = True"});
-  EXPECT_EQ(Take(), expected);
+  Feed(kPairHeader.substr(30) + "\r\n DATA = 34 12 01 00 00\r\n");
+  EXPECT_EQ(Take(), PairMessage("0001_PAIR       "));
 }
 
 TEST_F(MiniMessageTest, AMessageTraceHeaderWithoutLengthDoesNotOverrunTheCollection) {

@@ -1,6 +1,8 @@
 // ExtractBits, AdvanceBitPosition and UnpackedStride.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "trace/messagebuffer.h"
 
 namespace {
@@ -88,39 +90,23 @@ TEST(ExtractBits, NeverReadsBeyondTheBuffer) {
   EXPECT_EQ(ExtractBits(b, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, pmPack), 0);
 }
 
+// Byte and bit after advancing by `bits`; the byte saturates instead of wrapping.
 TEST(AdvanceBitPosition, CarriesBitsIntoBytes) {
-  std::uint32_t byte = 0, bit = 5;
-  AdvanceBitPosition(5, byte, bit);
-  EXPECT_EQ(byte, 1u);
-  EXPECT_EQ(bit, 2u);
-  AdvanceBitPosition(17, byte, bit);  // 2 bytes and 1 bit
-  EXPECT_EQ(byte, 3u);
-  EXPECT_EQ(bit, 3u);
-  byte = 0;
-  bit = 7;
-  AdvanceBitPosition(1, byte, bit);
-  EXPECT_EQ(byte, 1u);
-  EXPECT_EQ(bit, 0u);
-  AdvanceBitPosition(0, byte, bit);
-  EXPECT_EQ(byte, 1u);
-  EXPECT_EQ(bit, 0u);
+  const auto advance = [](std::uint32_t byte, std::uint32_t bit, std::uint32_t bits) {
+    AdvanceBitPosition(bits, byte, bit);
+    return std::pair(byte, bit);
+  };
+  EXPECT_EQ(advance(0, 5, 5), std::pair(1u, 2u));
+  EXPECT_EQ(advance(1, 2, 17), std::pair(3u, 3u));  // 2 bytes and 1 bit
+  EXPECT_EQ(advance(0, 7, 1), std::pair(1u, 0u));
+  EXPECT_EQ(advance(1, 0, 0), std::pair(1u, 0u));
+  EXPECT_EQ(advance(0xFFFFFFF0u, 7, 0xFFFFFFFFu).first, 0xFFFFFFFFu);
 }
 
-TEST(AdvanceBitPosition, SaturatesInsteadOfWrapping) {
-  std::uint32_t byte = 0xFFFFFFF0u, bit = 7;
-  AdvanceBitPosition(0xFFFFFFFFu, byte, bit);
-  EXPECT_EQ(byte, 0xFFFFFFFFu);
-}
-
+// Bits to whole bytes up to 8, to 16 and 32 bits, and multiples of 16 beyond.
 TEST(UnpackedStride, RoundsToBytesAndWords) {
-  EXPECT_EQ(UnpackedStride(0), 8u);
-  EXPECT_EQ(UnpackedStride(1), 8u);
-  EXPECT_EQ(UnpackedStride(8), 8u);
-  EXPECT_EQ(UnpackedStride(9), 16u);
-  EXPECT_EQ(UnpackedStride(16), 16u);
-  EXPECT_EQ(UnpackedStride(17), 32u);
-  EXPECT_EQ(UnpackedStride(24), 32u);
-  EXPECT_EQ(UnpackedStride(48), 48u);
-  EXPECT_EQ(UnpackedStride(0xFFFFFFFFu), 0xFFFFFFF0u);
+  const std::pair<std::uint32_t, std::uint32_t> strides[] = {
+      {0, 8}, {1, 8}, {8, 8}, {9, 16}, {16, 16}, {17, 32}, {24, 32}, {48, 48}, {0xFFFFFFFFu, 0xFFFFFFF0u}};
+  for (const auto& [bits, stride] : strides) EXPECT_EQ(UnpackedStride(bits), stride) << bits;
 }
 }  // namespace

@@ -46,53 +46,36 @@ TEST(VersionLine, TheFirstVersionLineOfTheFileCounts) {
   EXPECT_EQ(FindVersion(std::string(100000, 'x') + "VERSION = VERSION 2"), std::nullopt);  // one long line
 }
 
-std::string OnlyError(const TRecordingReporter& r) {
-  EXPECT_EQ(r.Errors.size(), 1u);
-  return r.Errors.empty() ? "" : r.Errors.front().Text;
+std::string MissingText(const std::string& name) {
+  return "The file =" + name + " doesn't exist. Correct in the Configure|Files window";
 }
 
-TEST(OpenTraceFiles, ReportsEachFailureWithItsText) {
-  {
-    TRecordingReporter r;
-    auto files = MinimalFiles();
-    files.erase(".ver");
-    EXPECT_EQ(OpenMemory(files, r), nullptr);
-    EXPECT_EQ(OnlyError(r), "The file =MEMORY.ver doesn't exist. Correct in the Configure|Files window");
-    EXPECT_EQ(r.Errors[0].Kind, ekMessage);
-  }
-  {
-    TRecordingReporter r;
-    EXPECT_EQ(OpenMemory(MinimalFiles({{".ver", "VERSION = VERSION 0.9\r\n"}}), r), nullptr);
-    EXPECT_EQ(OnlyError(r), "The Version of the trace File is too old");
-  }
-  {
-    TRecordingReporter r;
-    EXPECT_EQ(OpenMemory(MinimalFiles({{".ver", "VERSION 2.1\r\nVERSION\r\n"}}), r), nullptr);
-    EXPECT_EQ(OnlyError(r), "The Version file =MEMORY.ver didn't contain the correct information");
-    EXPECT_EQ(r.Errors[0].Kind, ekMessage);
-  }
-}
-
-TEST(OpenTraceFiles, ChecksTheDataFilesInOrder) {
-  TRecordingReporter r;
+// A complete set less the files of the given extensions.
+std::map<std::string, std::string> Without(std::initializer_list<const char*> extensions) {
   auto files = MinimalFiles();
-  files.erase(".usb");
-  files.erase(".sem");
-  EXPECT_EQ(OpenMemory(files, r), nullptr);
-  EXPECT_EQ(OnlyError(r), "The file =MEMORY.sem doesn't exist. Correct in the Configure|Files window");
+  for (const char* extension : extensions) files.erase(extension);
+  return files;
+}
 
-  TRecordingReporter r2;
-  files = MinimalFiles();
-  files.erase(".usb");
-  EXPECT_EQ(OpenMemory(files, r2), nullptr);
-  EXPECT_EQ(OnlyError(r2), "The file =MEMORY.usb doesn't exist. Correct in the Configure|Files window");
-
+// The data files are checked in order (.sem before .usb) before any is read.
+TEST(OpenTraceFiles, ReportsEachFailureWithItsText) {
+  const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
+      {Without({".ver"}), MissingText("MEMORY.ver")},
+      {MinimalFiles({{".ver", "VERSION = VERSION 0.9\r\n"}}), "The Version of the trace File is too old"},
+      {MinimalFiles({{".ver", "VERSION 2.1\r\nVERSION\r\n"}}),
+       "The Version file =MEMORY.ver didn't contain the correct information"},
+      {Without({".usb", ".sem"}), MissingText("MEMORY.sem")},
+      {Without({".usb"}), MissingText("MEMORY.usb")},
+  };
+  for (const auto& [files, text] : cases) {
+    TRecordingReporter r;
+    EXPECT_EQ(OpenMemory(files, r), nullptr);
+    EXPECT_EQ(r.Errors, (std::vector<TReported>{{ekMessage, 0, text}}));
+  }
   // The name indexes are opened at each lookup, not here.
-  TRecordingReporter r3;
-  files = MinimalFiles();
-  files.erase(".mna");
-  EXPECT_NE(OpenMemory(files, r3), nullptr);
-  EXPECT_TRUE(r3.Errors.empty());
+  TRecordingReporter r;
+  EXPECT_NE(OpenMemory(Without({".mna"}), r), nullptr);
+  EXPECT_TRUE(r.Errors.empty());
 }
 
 TEST(OpenTraceFiles, FindsWindowsUpperCaseNamesOnDisk) {
@@ -107,32 +90,15 @@ TEST(OpenTraceFiles, FindsWindowsUpperCaseNamesOnDisk) {
   ASSERT_NE(set, nullptr);
   EXPECT_TRUE(r.Errors.empty());
   const TModeLookup found = set->LookupModeByName("ALPHA");
-  EXPECT_TRUE(found.Found);
-  EXPECT_EQ(found.Header.ModeNumber(), 3);
-}
-
-TEST(OpenTraceFiles, AVersionFileThatCannotBeOpenedIsAnOpenFailure) {
-  TTempDir dir;
-  for (const auto& [ext, bytes] : MinimalFiles()) {
-    if (ext != ".ver") WriteFileBytes(dir.file("set" + ext), bytes);
-  }
-  ASSERT_EQ(::mkdir(dir.file("set.ver").c_str(), 0755), 0);  // exists, but is no file
-  TRecordingReporter r;
-  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), r), nullptr);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
-  EXPECT_EQ(r.Errors[0].Text, dir.file("set") + ".ver");
-  EXPECT_EQ(r.Errors[0].Code, 5u);  // access denied
+  EXPECT_TRUE(found.Found && found.Header.ModeNumber() == 3);
 }
 
 TEST(SessionReporter, FailuresReachTheUserAsTheProgramsBoxes) {
   TTestSession t;
   TSessionModeFileReporter reporter(*t.S);
-  auto files = MinimalFiles();
-  files.erase(".ver");
-  EXPECT_EQ(OpenMemory(files, reporter), nullptr);
+  EXPECT_EQ(OpenMemory(Without({".ver"}), reporter), nullptr);
   ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "The file =MEMORY.ver doesn't exist. Correct in the Configure|Files window");
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, MissingText("MEMORY.ver"));
   EXPECT_EQ(t.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
 
   auto set = OpenMemory(MinimalFiles(), reporter);
@@ -153,9 +119,7 @@ TEST(HostNameFiles, ReadsWholeRecordsOnlyAndReportsMissingFiles) {
   THostNameFiles kasp;
   TRecordingReporter r;
   kasp.Open(dir.path().string(), r);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
-  EXPECT_EQ(r.Errors[0].Text, dir.path().string() + "/KASP.VMI");
+  EXPECT_EQ(r.Errors, (std::vector<TReported>{{ekFileOpen, 2, dir.path().string() + "/KASP.VMI"}}));
   EXPECT_TRUE(kasp.MsgOpen());
   EXPECT_FALSE(kasp.VmiOpen());
   EXPECT_EQ(kasp.MessageName(0), "SETUP_REQ ");
@@ -185,9 +149,7 @@ TEST(HostNameFiles, JoinsTheDirectoryWithTheSeparatorItUses) {
   EXPECT_EQ(THostNameFiles::FullName("ORNET", "KASP.MSG"), "ORNET\\KASP.MSG");
   EXPECT_EQ(THostNameFiles::FullName("/srv/ornet", "KASP.MSG"), "/srv/ornet/KASP.MSG");
 }
-}  // namespace
 
-namespace {
 // The data files on disk as <dir>/set.*, with `unopenable` made a directory
 // (it exists but cannot be opened) and `missing` left out.
 std::string WriteSetWith(const TTempDir& dir, const std::string& unopenable, const std::string& missing) {
@@ -199,50 +161,38 @@ std::string WriteSetWith(const TTempDir& dir, const std::string& unopenable, con
   return dir.file("set");
 }
 
-TEST(OpenTraceFiles, ADataFileThatExistsButCannotBeOpenedIsAnOpenFailure) {
-  TTempDir dir;
-  const std::string base = WriteSetWith(dir, ".mod", "");
-  TRecordingReporter r;
-  EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
-  EXPECT_EQ(r.Errors[0].Text, base + ".mod");
-  EXPECT_EQ(r.Errors[0].Code, 5u);  // access denied
+// A directory in a file's place exists but cannot be opened; with .usb missing
+// too, the missing one is reported, as no file is opened before all were found.
+TEST(OpenTraceFiles, AFileThatExistsButCannotBeOpenedIsAnOpenFailure) {
+  for (const auto& [unopenable, missing] :
+       {std::pair<std::string, std::string>{".ver", ""}, {".mod", ""}, {".msg", ".usb"}}) {
+    TTempDir dir;
+    const std::string base = WriteSetWith(dir, unopenable, missing);
+    TRecordingReporter r;
+    EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
+    const TReported expected = missing.empty() ? TReported{ekFileOpen, 5, base + unopenable}  // access denied
+                                               : TReported{ekMessage, 0, MissingText(base + missing)};
+    EXPECT_EQ(r.Errors, std::vector<TReported>{expected}) << unopenable;
+  }
 }
 
-TEST(OpenTraceFiles, EveryDataFileMustExistBeforeAnyIsOpened) {
-  // .msg is checked and opened first, .usb last: the missing .usb is what is
-  // reported, as no file is opened before all six were found.
-  TTempDir dir;
-  const std::string base = WriteSetWith(dir, ".msg", ".usb");
-  TRecordingReporter r;
-  EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].Kind, ekMessage);
-  EXPECT_EQ(r.Errors[0].Text, "The file =" + base + ".usb doesn't exist. Correct in the Configure|Files window");
-}
-}  // namespace
-
-namespace {
 TEST(OpenTraceFiles, APipeOrADeviceInPlaceOfAFileIsAnOpenFailureNotAWait) {
   // Opening a FIFO for reading waits for a writer, and a device such as
   // /dev/zero never ends: neither may hold up the program.
   TTempDir dir;
-  for (const auto& [ext, bytes] : MinimalFiles()) {
-    if (ext != ".ver") WriteFileBytes(dir.file("set" + ext), bytes);
-  }
+  const std::string base = WriteSetWith(dir, "", ".ver");
   ASSERT_EQ(::mkfifo(dir.file("set.ver").c_str(), 0600), 0);
   TRecordingReporter r;
-  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), r), nullptr);
+  EXPECT_EQ(TTraceFileSet::OpenBase(base, r), nullptr);
   ASSERT_EQ(r.Errors.size(), 1u);
   EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
-  EXPECT_EQ(r.Errors[0].Text, dir.file("set") + ".ver");
+  EXPECT_EQ(r.Errors[0].Text, base + ".ver");
 
   if (::access("/dev/zero", R_OK) != 0) GTEST_SKIP() << "no /dev/zero";
   ASSERT_EQ(::unlink(dir.file("set.ver").c_str()), 0);
   ASSERT_EQ(::symlink("/dev/zero", dir.file("set.ver").c_str()), 0);
   TRecordingReporter zero;
-  EXPECT_EQ(TTraceFileSet::OpenBase(dir.file("set"), zero), nullptr);
+  EXPECT_EQ(TTraceFileSet::OpenBase(base, zero), nullptr);
   ASSERT_EQ(zero.Errors.size(), 1u);
   EXPECT_EQ(zero.Errors[0].Kind, ekFileOpen);
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,11 @@ struct TReported {
   TErrorKind Kind;
   std::uint32_t Code;
   std::string Text;
+  bool operator==(const TReported&) const = default;
 };
+inline void PrintTo(const TReported& r, std::ostream* out) {
+  *out << "{kind " << r.Kind << ", code " << r.Code << ", \"" << r.Text << "\"}";
+}
 
 class TRecordingReporter final : public TModeFileReporter {
  public:
