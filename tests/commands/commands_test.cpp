@@ -31,64 +31,41 @@ const std::string kNoSuchFile = Padded("The system cannot find the file specifie
 
 // ------------------------------------------------------------ the file format
 
-TEST(CommandFileLines, TheTextMethodsHaveNoRecordLengthField) {
+// A definition as "NAME|FILE|method|length|PREFIX|SKIP|error" (fields upper-cased but the
+// prefix's blanks kept as written); the text methods (3 and up) have no record length field.
+std::string Parsed(const std::string& line) {
   std::string error;
-  const TCommandDefinition d = ParseCommandDefinition("phone,phones.txt,3,Tel: ,end", error);
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(d.Name, "PHONE");
-  EXPECT_EQ(d.DataFile, "PHONES.TXT");
-  EXPECT_EQ(d.SearchMethod, smTextSearch);
-  EXPECT_EQ(d.RecordLength, 1);
-  EXPECT_EQ(d.Prefix, "TEL: ");  // the prefix keeps its blank: it is written as given
-  EXPECT_EQ(d.SkipText, "END");
+  const TCommandDefinition d = ParseCommandDefinition(line, error);
+  return d.Name + "|" + d.DataFile + "|" + std::to_string(d.SearchMethod) + "|" + std::to_string(d.RecordLength) +
+         "|" + d.Prefix + "|" + d.SkipText + "|" + error;
 }
 
-TEST(CommandFileLines, TheRecordMethodsHaveSixFields) {
+std::string ParseError(const std::string& line) {
   std::string error;
-  const TCommandDefinition d = ParseCommandDefinition("REC,data.bin,1,20,R: ,xxx", error);
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(d.SearchMethod, smRecordByNumber);
-  EXPECT_EQ(d.RecordLength, 20);
-  EXPECT_EQ(d.Prefix, "R: ");
-  EXPECT_EQ(d.SkipText, "XXX");
-
-  const TCommandDefinition hex = ParseCommandDefinition("NUM,data.bin,2,14H,P,S", error);
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(hex.RecordLength, 20);
+  ParseCommandDefinition(line, error);
+  return error;
 }
 
-TEST(CommandFileLines, TheLastFieldIsTheRestOfTheLineAndMissingFieldsAreEmpty) {
-  std::string error;
-  const TCommandDefinition rest = ParseCommandDefinition("A,F,3,P,one,two", error);
-  EXPECT_EQ(rest.SkipText, "ONE,TWO");
-  const TCommandDefinition few = ParseCommandDefinition("A,F,4", error);
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(few.Prefix, "");
-  EXPECT_EQ(few.SkipText, "");
+TEST(CommandFileLines, FieldsPerSearchMethod) {
+  EXPECT_EQ(Parsed("phone,phones.txt,3,Tel: ,end"), "PHONE|PHONES.TXT|3|1|TEL: |END|");
+  EXPECT_EQ(Parsed("REC,data.bin,1,20,R: ,xxx"), "REC|DATA.BIN|1|20|R: |XXX|");
+  EXPECT_EQ(Parsed("NUM,data.bin,2,14H,P,S"), "NUM|DATA.BIN|2|20|P|S|");
+  // The last field is the rest of the line; missing fields are empty.
+  EXPECT_EQ(Parsed("A,F,3,P,one,two"), "A|F|3|1|P|ONE,TWO|");
+  EXPECT_EQ(Parsed("A,F,4"), "A|F|4|1|||");
 }
 
 TEST(CommandFileLines, EachFaultHasItsMessageAndTheDefinitionStays) {
-  std::string error;
-  const TCommandDefinition method = ParseCommandDefinition("A,F,7,P,S", error);
-  EXPECT_EQ(error, "Wrong search method value --> ");
-  EXPECT_EQ(method.SearchMethod, 7);
-  EXPECT_EQ(method.Prefix, "P");  // no record length field above 4
-  EXPECT_EQ(method.SkipText, "S");
-
-  ParseCommandDefinition("A,F,x,P,S", error);
-  EXPECT_EQ(error, "Wrong search method value --> ");
-  ParseCommandDefinition("A,F,0,abc,P,S", error);
-  EXPECT_EQ(error, "Not valid decimal input --> ");
-  ParseCommandDefinition("A,F,1,,P,S", error);
-  EXPECT_EQ(error, "Not valid decimal input --> ");
-  ParseCommandDefinition("A,F,0,256,P,S", error);  // a record length is one byte
-  EXPECT_EQ(error, "Not valid decimal input --> ");
-  const TCommandDefinition zero = ParseCommandDefinition("A,F,2,0,P,S", error);
-  EXPECT_EQ(error, "Zero length defined for array element --> ");
-  EXPECT_EQ(zero.RecordLength, 0);
+  // No record length field above 4.
+  EXPECT_EQ(Parsed("A,F,7,P,S"), "A|F|7|1|P|S|Wrong search method value --> ");
+  EXPECT_EQ(ParseError("A,F,x,P,S"), "Wrong search method value --> ");
+  EXPECT_EQ(ParseError("A,F,0,abc,P,S"), "Not valid decimal input --> ");
+  EXPECT_EQ(ParseError("A,F,1,,P,S"), "Not valid decimal input --> ");
+  // A record length is one byte.
+  EXPECT_EQ(ParseError("A,F,0,256,P,S"), "Not valid decimal input --> ");
+  EXPECT_EQ(Parsed("A,F,2,0,P,S"), "A|F|2|0|P|S|Zero length defined for array element --> ");
   // The text methods read no record length, so no text there is wrong.
-  ParseCommandDefinition("A,F,3,abc,S", error);
-  EXPECT_EQ(error, "");
+  EXPECT_EQ(Parsed("A,F,3,abc,S"), "A|F|3|1|ABC|S|");
 }
 
 TEST(CommandFileLines, FieldsAreCutTo255Characters) {
@@ -141,12 +118,20 @@ class Commands : public ::testing::Test {
     Settings().CommandFileName = File("cmd.fil");
     C = InstallLocalCommands(*T.S);
   }
+  // A command file of one definition "NAME,<data file>,REST" whose data file holds data.
+  void InstallOver(const std::string& data, const std::string& definition) {
+    WriteFileBytes(File("data.txt"), data);
+    const std::size_t comma = definition.find(',');
+    Install(definition.substr(0, comma) + "," + File("data.txt") + definition.substr(comma) + "\n");
+  }
   // Lines shown on the screen are collected instead (the one test of the
   // screen itself below runs without this).
   void CollectLines() { T.S->Writer->Redirect = &Shown; }
+  // The lines shown since the last look.
   std::vector<std::string> Lines() {
     std::vector<std::string> lines;
     const std::string all = Shown.str();
+    Shown.str("");
     for (std::size_t at = 0; at < all.size();) {
       const std::size_t end = all.find("\r\n", at);
       lines.push_back(all.substr(at, end - at));
@@ -169,6 +154,14 @@ class Commands : public ::testing::Test {
   bool Offer(const std::string& line) { return C->LocalCommand(line); }
   void Type(const std::string& text) {
     for (const char c : text) T.S->Keyboard->SendCharacter(static_cast<std::uint8_t>(c));
+  }
+};
+
+// The local commands without a command file: the built-in ones only.
+struct NoCommandFile : Commands {
+  void SetUp() override {
+    Commands::SetUp();
+    C = InstallLocalCommands(*T.S);
   }
 };
 
@@ -202,8 +195,7 @@ TEST_F(Commands, ACommandFileThatNeverEndsIsRefusedWithItsBox) {
   EXPECT_TRUE(C->Definitions().empty());
 }
 
-TEST_F(Commands, NoCommandFileNameLoadsNothingAndAsksNothing) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, NoCommandFileNameLoadsNothingAndAsksNothing) {
   EXPECT_TRUE(T.Desktop.Boxes.empty());
   EXPECT_TRUE(C->Definitions().empty());
   EXPECT_FALSE(Offer("PHONE 12"));
@@ -232,8 +224,7 @@ TEST_F(Commands, ABinaryCommandFileLoadsWithAFewBoxesAndTheProgramGoesOn) {
 // ------------------------------------------------------------- lookups
 
 TEST_F(Commands, ALookupErasesTheTypedLineRunsAndGivesThePromptBack) {
-  WriteFileBytes(File("phones.txt"), "Miller 4711\nSmith 0815\n");
-  Install("PHONE," + File("phones.txt") + ",3,TEL: ,\n");
+  InstallOver("Miller 4711\nSmith 0815\n", "PHONE,3,TEL: ,");
   CollectLines();
   EXPECT_TRUE(Offer("phone smith"));
   EXPECT_EQ(Sent(), std::string(11, '\b') + "\r");
@@ -245,8 +236,7 @@ TEST_F(Commands, ALookupErasesTheTypedLineRunsAndGivesThePromptBack) {
 }
 
 TEST_F(Commands, ErasingSendsDelWhenDeleteIsChosen) {
-  WriteFileBytes(File("t.txt"), "x\n");
-  Install("T," + File("t.txt") + ",3,,\n");
+  InstallOver("x\n", "T,3,,");
   Settings().BackSpaceSends = 1;
   EXPECT_TRUE(Offer("T X"));
   EXPECT_EQ(Sent(), "\x7f\x7f\x7f\r");
@@ -254,8 +244,7 @@ TEST_F(Commands, ErasingSendsDelWhenDeleteIsChosen) {
 
 TEST_F(Commands, RecordSearchFindsTheArgumentAndANumberWithoutItsLeadingZeros) {
   // Records of 10 bytes; the last one is short and never read.
-  WriteFileBytes(File("rec.dat"), "alpha 0007beta  0012SKIPME    gamma 7   delta 1007 short");
-  Install("R," + File("rec.dat") + ",0,10,R:,skipme\n");
+  InstallOver("alpha 0007beta  0012SKIPME    gamma 7   delta 1007 short", "R,0,10,R:,skipme");
   CollectLines();
   EXPECT_TRUE(Offer("R 0012"));
   EXPECT_TRUE(Offer("R 007"));
@@ -268,8 +257,7 @@ TEST_F(Commands, RecordSearchFindsTheArgumentAndANumberWithoutItsLeadingZeros) {
 }
 
 TEST_F(Commands, RecordByNumberReadsOneRecordAndRingsForAnythingElse) {
-  WriteFileBytes(File("rec.dat"), "zero  \r\none   \r\ntwo   \r\n");
-  Install("N," + File("rec.dat") + ",1,8,#,\n");
+  InstallOver("zero  \r\none   \r\ntwo   \r\n", "N,1,8,#,");
   CollectLines();
   EXPECT_TRUE(Offer("N 2"));
   EXPECT_EQ(Sent(), std::string(3, '\b') + "\r");
@@ -280,8 +268,7 @@ TEST_F(Commands, RecordByNumberReadsOneRecordAndRingsForAnythingElse) {
 }
 
 TEST_F(Commands, NumberedSearchShowsRecordNumbersOrReadsByNumber) {
-  WriteFileBytes(File("rec.dat"), "red  blue green");
-  Install("C," + File("rec.dat") + ",2,5,=,\n");
+  InstallOver("red  blue green", "C,2,5,=,");
   CollectLines();
   EXPECT_TRUE(Offer("C e"));
   EXPECT_TRUE(Offer("C 1"));
@@ -291,8 +278,7 @@ TEST_F(Commands, NumberedSearchShowsRecordNumbersOrReadsByNumber) {
 }
 
 TEST_F(Commands, TextSearchShowsMatchingLinesAsWrittenExceptTheSkipText) {
-  WriteFileBytes(File("t.txt"), "Exchange Berlin\r\nexchange Paris\r\nOther\r\n--\r\nlast line without end");
-  Install("T," + File("t.txt") + ",3,> ,--\n");
+  InstallOver("Exchange Berlin\r\nexchange Paris\r\nOther\r\n--\r\nlast line without end", "T,3,> ,--");
   CollectLines();
   EXPECT_TRUE(Offer("T EXCHANGE"));
   EXPECT_TRUE(Offer("T"));
@@ -301,16 +287,13 @@ TEST_F(Commands, TextSearchShowsMatchingLinesAsWrittenExceptTheSkipText) {
 }
 
 TEST_F(Commands, SectionSearchShowsFromTheArgumentToTheSkipText) {
-  WriteFileBytes(File("m.txt"), "DIAL help\nfirst\nEND\nLIST help\nsecond\n  end  \nthird\n");
-  Install("H," + File("m.txt") + ",4,,end\n");
+  InstallOver("DIAL help\nfirst\nEND\nLIST help\nsecond\n  end  \nthird\n", "H,4,,end");
   CollectLines();
   EXPECT_TRUE(Offer("H list"));
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", "LIST help", "second"}));
-  Shown.str("");
   EXPECT_TRUE(Offer("H"));
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", "DIAL help", "first", "END", "LIST help", "second", "  end  ",
                                                "third"}));
-  Shown.str("");
   EXPECT_TRUE(Offer("H DIAL"));  // runs to the skip text, not to the next section
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", "DIAL help", "first"}));
 }
@@ -336,8 +319,7 @@ TEST_F(Commands, AFaultyDefinitionFindsNothingAndNeverHangs) {
 }
 
 TEST_F(Commands, KeywordsNotInTheFileGoToTheHostWithTheirEnter) {
-  WriteFileBytes(File("t.txt"), "x\n");
-  Install("T," + File("t.txt") + ",3,,\n");
+  InstallOver("x\n", "T,3,,");
   Type("DIR T\r");
   EXPECT_EQ(Sent(), "DIR T\r");
   Type("TX\r");  // the first word must equal the name
@@ -345,8 +327,7 @@ TEST_F(Commands, KeywordsNotInTheFileGoToTheHostWithTheirEnter) {
 }
 
 TEST_F(Commands, AWordTypedFarRightOfThePromptIsTheHostsWithoutAnArgument) {
-  WriteFileBytes(File("t.txt"), "x\n");
-  Install("T," + File("t.txt") + ",3,,\n");
+  InstallOver("x\n", "T,3,,");
   T.S->Writer->State.CursorColumn = 11;  // one typed character: 10 columns to its left
   EXPECT_FALSE(Offer("T"));
   T.S->Writer->State.CursorColumn = 12;
@@ -372,7 +353,6 @@ TEST_F(Commands, EscBetweenRecordsEndsTheRun) {
   EXPECT_EQ(Sent(), "\b\r");  // a text search gives the prompt back even so
   EXPECT_EQ(windowHooks, 1);  // the window's own escape work still ran
 
-  Shown.str("");
   T.Desktop.PostMessage(wmUser + 1, 0, 0);
   EXPECT_TRUE(Offer("R"));
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", "ONE"}));
@@ -403,7 +383,6 @@ TEST_F(Commands, ADeviceWithoutLineFeedsIsReadInPiecesAndEscEndsIt) {
   EXPECT_EQ(Sent(), "\b\b\r");
   // With a skip text of its own the pieces show, each as long as the limit.
   Install("ZZ,/dev/zero,3,>> ,END\n");
-  Shown.str("");
   turns = 0;
   T.Desktop.PostMessage(wmUser + 1, 0, 0);
   EXPECT_TRUE(Offer("ZZ"));
@@ -423,15 +402,13 @@ TEST_F(Commands, LongLinesArePiecesOfTheLimitAndALineOfExactlyTheLimitIsOne) {
   EXPECT_TRUE(Offer("T"));
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", longLine.substr(0, kSearchLineLimit), std::string(10, 'a'),
                                                exactLine, "c"}));
-  Shown.str("");
   EXPECT_TRUE(Offer("S A"));  // a section from a piece runs to the skip text
   EXPECT_EQ(Lines(), (std::vector<std::string>{"", longLine.substr(0, kSearchLineLimit), std::string(10, 'a'),
                                                exactLine}));
 }
 
 TEST_F(Commands, FoundLinesReachTheScreenAndTheLogFile) {
-  WriteFileBytes(File("t.txt"), "alpha\nbeta\n");
-  Install("T," + File("t.txt") + ",3,* ,\n");
+  InstallOver("alpha\nbeta\n", "T,3,* ,");
   Settings().LogFileName = File("session.log");
   T.S->Files->CreateLogFile();
   EXPECT_TRUE(Offer("T BETA"));
@@ -445,8 +422,7 @@ TEST_F(Commands, FoundLinesReachTheScreenAndTheLogFile) {
 
 // ------------------------------------------------------- log file commands
 
-TEST_F(Commands, LonAloneProposesQelwinLogAndCancelLeavesTheLogClosed) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, LonAloneProposesQelwinLogAndCancelLeavesTheLogClosed) {
   Settings().LogFileName = File("old.log");
   T.S->Files->CreateLogFile();
   ASSERT_TRUE(T.S->Files->LogOpen);
@@ -463,8 +439,7 @@ TEST_F(Commands, LonAloneProposesQelwinLogAndCancelLeavesTheLogClosed) {
   EXPECT_EQ(Sent(), "\b\b\b");
 }
 
-TEST_F(Commands, LonWithANameOpensTheChosenLog) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, LonWithANameOpensTheChosenLog) {
   T.Desktop.DialogAnswers.push_back(File("day.trc"));
   EXPECT_TRUE(Offer("  LON   " + File("day.trc") + "  "));
   ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
@@ -482,8 +457,7 @@ TEST_F(Commands, FiltersGetTheNamesOwnExtensionOnlyWhenItHasOne) {
   EXPECT_EQ(FilterWithExtension("plain", "F|*.F"), "F|*.F");
 }
 
-TEST_F(Commands, LoffClosesTheLogAndIsNotSent) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, LoffClosesTheLogAndIsNotSent) {
   Settings().LogFileName = File("a.log");
   T.S->Files->CreateLogFile();
   Type("LOFF\r");
@@ -493,8 +467,7 @@ TEST_F(Commands, LoffClosesTheLogAndIsNotSent) {
 
 // ------------------------------------------------------------ include files
 
-TEST_F(Commands, IncStartsAFileSendOfTheChosenFile) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, IncStartsAFileSendOfTheChosenFile) {
   WriteFileBytes(File("batch.mac"), "DIR\r\n");
   T.Desktop.DialogAnswers.push_back(File("batch.mac"));
   EXPECT_TRUE(Offer("INC " + File("batch.mac")));
@@ -514,8 +487,7 @@ TEST_F(Commands, IncStartsAFileSendOfTheChosenFile) {
   EXPECT_EQ(T.Desktop.Posted.back().WParam, 5);  // the file's size, for the gauge
 }
 
-TEST_F(Commands, BatIsTheSameAndCancelSendsNothing) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, BatIsTheSameAndCancelSendsNothing) {
   EXPECT_TRUE(Offer("bat x.mac"));
   EXPECT_EQ(T.Desktop.Dialogs.size(), 1u);
   EXPECT_FALSE(Engine().TransferActive);
@@ -523,8 +495,7 @@ TEST_F(Commands, BatIsTheSameAndCancelSendsNothing) {
   EXPECT_EQ(Sent(), std::string(9, '\b'));
 }
 
-TEST_F(Commands, AnIncludeFileThatIsGoneStartsNoSend) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, AnIncludeFileThatIsGoneStartsNoSend) {
   T.Desktop.DialogAnswers.push_back(File("gone.mac"));
   EXPECT_TRUE(Offer("INC gone.mac"));
   EXPECT_FALSE(Engine().TransferActive);
@@ -532,8 +503,7 @@ TEST_F(Commands, AnIncludeFileThatIsGoneStartsNoSend) {
   EXPECT_EQ(T.Desktop.Boxes.size(), 1u);
 }
 
-TEST_F(Commands, AnIncludeFileIsRefusedWhilePlaybackRuns) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, AnIncludeFileIsRefusedWhilePlaybackRuns) {
   WriteFileBytes(File("batch.mac"), "DIR\r\n");
   Engine().Activities |= acPlayback;
   T.Desktop.DialogAnswers.push_back(File("batch.mac"));
@@ -545,8 +515,7 @@ TEST_F(Commands, AnIncludeFileIsRefusedWhilePlaybackRuns) {
 
 // ------------------------------------------------------------ trace switches
 
-TEST_F(Commands, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
   Settings().BackgroundLogging = 1;
   Settings().ColTurnsTrace = 0;
   Type("COL\r");
@@ -564,8 +533,7 @@ TEST_F(Commands, ColStartsTheBackgroundLogAndTracesOnlyWhenSetTo) {
   EXPECT_EQ(T.S->Trace->TraceState, TTraceDecoder::tsOff);
 }
 
-TEST_F(Commands, ColonColSwitchesTheMiniTraceWhenSetTo) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, ColonColSwitchesTheMiniTraceWhenSetTo) {
   Settings().ColTurnsTrace = 0;
   Settings().ColTurnsMiniTrace = 0;
   EXPECT_FALSE(Offer(":COL"));
@@ -580,8 +548,7 @@ TEST_F(Commands, ColonColSwitchesTheMiniTraceWhenSetTo) {
   EXPECT_FALSE(Offer(":COLX"));  // exactly, or it is a word for the host
 }
 
-TEST_F(Commands, MftonAndMftoffSwitchTheMiniTraceAndAreNotSent) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, MftonAndMftoffSwitchTheMiniTraceAndAreNotSent) {
   Type("MFTON\r");
   EXPECT_TRUE(T.S->Mini->WantsCharacters());
   EXPECT_EQ(Sent(), "MFTON\b\b\b\b\b");
@@ -592,8 +559,7 @@ TEST_F(Commands, MftonAndMftoffSwitchTheMiniTraceAndAreNotSent) {
 
 // -------------------------------------------------------------------- PADS
 
-TEST_F(Commands, PadArmsThePromptWatchAndThePasswordLineStartsTheCapture) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, PadArmsThePromptWatchAndThePasswordLineStartsTheCapture) {
   int started = 0, capturing = 0;
   C->StartPads = [&] { ++started; };
   C->PadsCapturing = [&] { ++capturing; };
@@ -619,8 +585,7 @@ TEST_F(Commands, PadArmsThePromptWatchAndThePasswordLineStartsTheCapture) {
 
 // -------------------------------------------------------------- line speed
 
-TEST_F(Commands, BdrSelectsTheFiveLineSpeedsOnly) {
-  C = InstallLocalCommands(*T.S);
+TEST_F(NoCommandFile, BdrSelectsTheFiveLineSpeedsOnly) {
   TRecordingSerialLine serial;
   T.S->Transmit->Serial = &serial;
   T.S->Transmit->SerialConnected = true;
