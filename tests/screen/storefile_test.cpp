@@ -50,9 +50,8 @@ TEST(LoadFile, LinesAreDiskLinesWithOffsetsAndTheLoadingAttribute) {
   TBrowse store;
   const TLines lines = LoadLines("first\r\nsecond\nthird", store, dir);
   ASSERT_EQ(lines, (TLines{"first", "second", "third"}));
-  EXPECT_EQ(store.GetFileOffset(0), 0);
-  EXPECT_EQ(store.GetFileOffset(1), 7);
-  EXPECT_EQ(store.GetFileOffset(2), 14);
+  EXPECT_EQ((std::vector<int>{store.GetFileOffset(0), store.GetFileOffset(1), store.GetFileOffset(2)}),
+            (std::vector<int>{0, 7, 14}));
   EXPECT_EQ(store.GetLineState(2), lsOnDisk);
   const TTextAttributes& look = store.GetAttributeRecord(store.GetAttributeAt(1, 1));
   EXPECT_EQ(look.FontName, "Courier New");
@@ -80,13 +79,9 @@ TEST(LoadFile, LineEndsSplitAcrossTheBlockBoundary) {
 TEST(LoadFile, LongLinesContinueAfterThe255thCharacter) {
   std::string line300;
   for (int i = 0; i < 300; ++i) line300 += static_cast<char>('a' + i % 26);
-  const TLines lines = LoadLines(line300 + "\r\n" + std::string(255, 'q') + "\r\nend");
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], line300.substr(0, 255));
-  EXPECT_EQ(lines[1], line300.substr(255));
   // Exactly 255 characters: one line, no empty continuation.
-  EXPECT_EQ(lines[2], std::string(255, 'q'));
-  EXPECT_EQ(lines[3], "end");
+  EXPECT_EQ(LoadLines(line300 + "\r\n" + std::string(255, 'q') + "\r\nend"),
+            (TLines{line300.substr(0, 255), line300.substr(255), std::string(255, 'q'), "end"}));
 }
 
 TEST(LoadFile, ProgressCanCancelAndServesMessagesEvery201Blocks) {
@@ -121,18 +116,18 @@ TEST(LoadFile, ProgressCanCancelAndServesMessagesEvery201Blocks) {
 TEST(OpenFile, NeedsANameAndReportsTheSystemCode) {
   TTempDir dir;
   TBrowse store;
-  EXPECT_EQ(store.OpenFile(), -1);
+  // The result and the file state (0 none, 1 read only, 2 read and write).
+  const auto open = [&] { return std::vector<int>{store.OpenFile(), store.FileState()}; };
+  EXPECT_EQ(open(), (std::vector<int>{-1, 0}));
   EXPECT_EQ(store.LastError, 0u);
   store.FileName = dir.file("missing.sbf");
-  EXPECT_EQ(store.OpenFile(), -1);
+  EXPECT_EQ(open(), (std::vector<int>{-1, 0}));
   EXPECT_EQ(store.LastError, 2u);  // file not found
   WriteFileBytes(store.FileName, "x");
   store.Medium = TBrowse::mtDiskReadOnly;
-  EXPECT_EQ(store.OpenFile(), 0);
-  EXPECT_EQ(store.FileState(), 1);
+  EXPECT_EQ(open(), (std::vector<int>{0, 1}));
   store.Medium = TBrowse::mtDiskReadWrite;
-  EXPECT_EQ(store.OpenFile(), 0);
-  EXPECT_EQ(store.FileState(), 2);
+  EXPECT_EQ(open(), (std::vector<int>{0, 2}));
   store.CloseFile();
   EXPECT_EQ(store.FileState(), 0);
 }

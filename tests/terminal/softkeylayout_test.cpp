@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
+#include <vector>
 
 #include "core/settings.h"
 #include "terminal/keymap.h"
@@ -61,16 +63,14 @@ TEST(SoftKeyBar, LabelsHintsAndTheSoftKeyOfAClick) {
   settings.SoftKeys[0] = "ls<CR>";
   settings.ShiftSoftKeys[11] = "<P:20>";
   settings.CntrlSoftKeys[5] = "bye";
-  EXPECT_STREQ(SoftKeyBarLabel(sgNormal), "F-Keys");
-  EXPECT_STREQ(SoftKeyBarLabel(sgShift), "Shift-F");
-  EXPECT_STREQ(SoftKeyBarLabel(sgCntrl), "Cntrl-F");
+  EXPECT_EQ((std::vector<std::string>{SoftKeyBarLabel(sgNormal), SoftKeyBarLabel(sgShift), SoftKeyBarLabel(sgCntrl)}),
+            (std::vector<std::string>{"F-Keys", "Shift-F", "Cntrl-F"}));
   EXPECT_EQ(SoftKeyHints(settings, sgNormal)[0], "ls<CR>");
   EXPECT_EQ(SoftKeyHints(settings, sgNormal)[11], "");
   EXPECT_EQ(SoftKeyHints(settings, sgShift)[11], "<P:20>");
   EXPECT_EQ(SoftKeyHints(settings, sgCntrl)[5], "bye");
-  EXPECT_EQ(SoftKeyOfBarKey(sgNormal, 1), 1);
-  EXPECT_EQ(SoftKeyOfBarKey(sgShift, 1), 13);
-  EXPECT_EQ(SoftKeyOfBarKey(sgCntrl, 12), 36);
+  EXPECT_EQ((std::vector<int>{SoftKeyOfBarKey(sgNormal, 1), SoftKeyOfBarKey(sgShift, 1), SoftKeyOfBarKey(sgCntrl, 12)}),
+            (std::vector<int>{1, 13, 36}));
 }
 
 // ------------------------------------------------------- tab stops
@@ -86,10 +86,9 @@ TEST(TabStops, MarksComeFromTheColumnFlagsAndGoBack) {
   marks.Reset(9);
   marks.Set(1);
   marks.StoreInto(settings.TabStops);
-  EXPECT_EQ(settings.TabStops[0], 1);     // column 1
-  EXPECT_EQ(settings.TabStops[8], 0);     // column 9
-  EXPECT_EQ(settings.TabStops[16], 1);    // column 17
-  EXPECT_EQ(settings.TabStops[131], 1);   // column 132
+  // Columns 1, 9, 17 and 132.
+  EXPECT_EQ((std::vector<int>{settings.TabStops[0], settings.TabStops[8], settings.TabStops[16], settings.TabStops[131]}),
+            (std::vector<int>{1, 0, 1, 1}));
 }
 
 TEST(TabStops, PositionZeroIsShownButHasNoColumnAndOutsidePositionsAreIgnored) {
