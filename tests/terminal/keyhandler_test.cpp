@@ -65,47 +65,14 @@ TEST_F(Keys, AKeyboardLockedByTheHostSendsNothingUntilItIsUnlocked) {
   EXPECT_EQ(Sent(), "c");
 }
 
-// ------------------------------------------------------- cursor keys
+// ------------------------------------------------------- cursor and function keys
 
-TEST_F(Keys, CursorKeysPerTerminalTypeAndCursorKeyMode) {
-  struct TCase {
-    int Emulation;
-    int DataBits;
-    bool Application;
-    std::string Up, Down, Right, Left;
-  } cases[] = {
-      {emVT100, 3, false, ESC + "[A", ESC + "[B", ESC + "[C", ESC + "[D"},
-      {emVT100, 4, true, ESC + "OA", ESC + "OB", ESC + "OC", ESC + "OD"},
-      {emVT220, 3, false, ESC + "[A", ESC + "[B", ESC + "[C", ESC + "[D"},
-      {emVT220, 3, true, ESC + "OA", ESC + "OB", ESC + "OC", ESC + "OD"},
-      {emVT220, 4, false, CSI + "A", CSI + "B", CSI + "C", CSI + "D"},
-      {emVT220, 4, true, SS3 + "A", SS3 + "B", SS3 + "C", SS3 + "D"},
-      {emVT52, 3, false, ESC + "A", ESC + "B", ESC + "C", ESC + "D"},
-      {emVT52, 3, true, ESC + "A", ESC + "B", ESC + "C", ESC + "D"},
-      {emTN3270, 3, false, "", "", "", ""},
-      {emTN3270, 3, true, "", "", "", ""},
-  };
-  for (const TCase& c : cases) {
-    Settings().Emulation = static_cast<std::uint8_t>(c.Emulation);
-    Settings().DataBits = static_cast<std::uint8_t>(c.DataBits);
-    State().CursorKeysApplication = c.Application;
-    const std::string where = "type " + std::to_string(c.Emulation) + " bits " + std::to_string(c.DataBits) +
-                              (c.Application ? " application" : " normal");
-    Press(vkUp);
-    EXPECT_EQ(Sent(), c.Up) << where;
-    Press(vkDown);
-    EXPECT_EQ(Sent(), c.Down) << where;
-    Press(vkRight);
-    EXPECT_EQ(Sent(), c.Right) << where;
-    Press(vkLeft);
-    EXPECT_EQ(Sent(), c.Left) << where;
-  }
-}
-
-// F1..F4 are SS3 P..S, F7..F10 the cursor keys up, down, left, right; with
-// a modifier, F5 and every QUORIX function key start soft keys (Ctrl before
-// Shift); navigation keys and F13..F24 send nothing.
-TEST_F(Keys, FunctionAndNavigationKeys) {
+// The cursor keys up, down, right, left per terminal type, 7 or 8 bits and
+// cursor key mode (TN3270 sends none); F1..F4 are SS3 P..S, F7..F10 the cursor
+// keys up, down, left, right; with a modifier, F5 and every QUORIX function
+// key start soft keys (Ctrl before Shift); navigation keys and F13..F24 send
+// nothing.
+TEST_F(Keys, CursorFunctionAndNavigationKeys) {
   Settings().ShiftSoftKeys[0] = "s1";
   Settings().CntrlSoftKeys[6] = "c7";
   Settings().CntrlSoftKeys[1] = "c2";
@@ -113,6 +80,7 @@ TEST_F(Keys, FunctionAndNavigationKeys) {
   Settings().SoftKeys[0] = "one";
   Settings().SoftKeys[9] = "ten";
   Settings().ShiftSoftKeys[11] = "s12";
+  const std::vector<int> arrows = {vkUp, vkDown, vkRight, vkLeft};
   const struct {
     int Emulation, DataBits;
     bool Application;
@@ -120,6 +88,16 @@ TEST_F(Keys, FunctionAndNavigationKeys) {
     unsigned Modifiers;
     std::string Sent;
   } cases[] = {
+      {emVT100, 3, false, arrows, 0, ESC + "[A" + ESC + "[B" + ESC + "[C" + ESC + "[D"},
+      {emVT100, 4, true, arrows, 0, ESC + "OA" + ESC + "OB" + ESC + "OC" + ESC + "OD"},
+      {emVT220, 3, false, arrows, 0, ESC + "[A" + ESC + "[B" + ESC + "[C" + ESC + "[D"},
+      {emVT220, 3, true, arrows, 0, ESC + "OA" + ESC + "OB" + ESC + "OC" + ESC + "OD"},
+      {emVT220, 4, false, arrows, 0, CSI + "A" + CSI + "B" + CSI + "C" + CSI + "D"},
+      {emVT220, 4, true, arrows, 0, SS3 + "A" + SS3 + "B" + SS3 + "C" + SS3 + "D"},
+      {emVT52, 3, false, arrows, 0, ESC + "A" + ESC + "B" + ESC + "C" + ESC + "D"},
+      {emVT52, 3, true, arrows, 0, ESC + "A" + ESC + "B" + ESC + "C" + ESC + "D"},
+      {emTN3270, 3, false, arrows, 0, ""},
+      {emTN3270, 3, true, arrows, 0, ""},
       {emVT100, 3, false, {vkF1, vkF2, vkF3, vkF4}, 0, ESC + "OP" + ESC + "OQ" + ESC + "OR" + ESC + "OS"},
       {emVT220, 4, false, {vkF1}, 0, SS3 + "P"},
       {emVT52, 4, false, {vkF4}, 0, ESC + "S"},
@@ -140,7 +118,8 @@ TEST_F(Keys, FunctionAndNavigationKeys) {
     State().CursorKeysApplication = c.Application;
     for (const int key : c.Keys) Press(key, c.Modifiers);
     Ticks(1);  // a soft key goes out on the next tick
-    EXPECT_EQ(Sent(), c.Sent) << "type " << c.Emulation << " key " << c.Keys[0] << " mods " << c.Modifiers;
+    EXPECT_EQ(Sent(), c.Sent) << "type " << c.Emulation << " bits " << c.DataBits << " application "
+                              << c.Application << " key " << c.Keys[0] << " mods " << c.Modifiers;
   }
 }
 
