@@ -89,7 +89,8 @@ TEST(QelReplay, ShowsEveryColumnAndHighBytesAsTheViewDoes) {
   for (const auto& [args, input, row, text] :
        {std::tuple<std::vector<std::string>, std::string, int, std::string>{
             {"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY", 2, std::string(130, ' ') + "XY"},
-        {{"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk", 0, "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510"},
+        {{"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk", 0,
+         "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510"},
         {{"--answers", dir.file("answers.bin"), "-"}, "\xFF\xFD\x18", 0, "\u00A0\u00B2"}}) {
     const auto r = Replay(dir, args, input);
     ASSERT_EQ(r.Status, 0) << r.Err;
@@ -268,7 +269,8 @@ TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
 // Output that could not be written is a failure, not a silently cut result.
 TEST(QelReplay, AnOutputThatCannotBeWrittenIsAFailure) {
   TTempDir dir;
-  EXPECT_EQ(Ending(RunQelOnAFullDisk(dir, "replay -")), "exit 1: qel replay: standard output: No space left on device\n");
+  EXPECT_EQ(Ending(RunQelOnAFullDisk(dir, "replay -")),
+            "exit 1: qel replay: standard output: No space left on device\n");
 }
 
 TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {

@@ -87,8 +87,8 @@ TEST(TabStops, MarksComeFromTheColumnFlagsAndGoBack) {
   marks.Set(1);
   marks.StoreInto(settings.TabStops);
   // Columns 1, 9, 17 and 132.
-  EXPECT_EQ((std::vector<int>{settings.TabStops[0], settings.TabStops[8], settings.TabStops[16], settings.TabStops[131]}),
-            (std::vector<int>{1, 0, 1, 1}));
+  const std::uint8_t* stops = settings.TabStops;
+  EXPECT_EQ((std::vector<int>{stops[0], stops[8], stops[16], stops[131]}), (std::vector<int>{1, 0, 1, 1}));
 }
 
 TEST(TabStops, PositionZeroIsShownButHasNoColumnAndOutsidePositionsAreIgnored) {

@@ -134,8 +134,9 @@ TEST(CompilerFormat, PackedStructureWithCaseVarlengthOptparAndVarpar) {
     SCOPED_TRACE(e.Name);
     EXPECT_EQ(Name(mod, rec, 6), e.Name);
     // Mode number, size, byte, bit, kind, selector, label and flags at their offsets.
-    EXPECT_EQ((std::vector<std::uint32_t>{U16(mod, rec, 0), U32(mod, rec, 47), U16(mod, rec, 51), U8(mod, rec, 53),
-                                          U8(mod, rec, 99), U32(mod, rec, 101), U16(mod, rec, 105), U16(mod, rec, 107)}),
+    EXPECT_EQ((std::vector<std::uint32_t>{U16(mod, rec, 0), U32(mod, rec, 47), U16(mod, rec, 51),
+                                          U8(mod, rec, 53), U8(mod, rec, 99), U32(mod, rec, 101),
+                                          U16(mod, rec, 105), U16(mod, rec, 107)}),
               (std::vector<std::uint32_t>{12, e.Size, e.Byte, e.Bit, e.Kind, e.Selector, e.Label, e.Flags}));
   }
   // What the components point at.

@@ -66,7 +66,8 @@ TEST_F(DecodeTool, HostNameFilesOnlyWhenNamed) {
 TEST_F(DecodeTool, FailuresAndUsage) {
   const TQelRun missing = RunQel(Dir, "decode --mode " + Dir.file("nothing") + " " + Dir.file("trace.txt"));
   EXPECT_EQ(Ending(missing), "exit 1: qel decode: " + Dir.file("nothing") + ": The file =" + Dir.file("nothing") +
-                                 ".ver doesn't exist. Correct in the Configure|Files window (on the command line: --mode BASE)\n");
+                                 ".ver doesn't exist. Correct in the Configure|Files window"
+                                 " (on the command line: --mode BASE)\n");
   EXPECT_EQ(missing.Out, "");
 
   const TQelRun noInput = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("absent.txt"));

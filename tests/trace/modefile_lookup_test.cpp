@@ -362,7 +362,8 @@ TEST_F(SetElements, AnUnreadableBlockIsReportedAndGivesNothing) {
   EXPECT_EQ(Text(1000, 0), "");
   EXPECT_EQ(Text(-1, 0), "");
   ASSERT_EQ(R.Errors.size(), 2u);
-  EXPECT_EQ(R.Errors[0], (TReported{ekFileAccess, kErrorHandleEof, "Unable to read Set Element File. File Index =000003E8"}));
+  EXPECT_EQ(R.Errors[0],
+            (TReported{ekFileAccess, kErrorHandleEof, "Unable to read Set Element File. File Index =000003E8"}));
   EXPECT_EQ(R.Errors[1].Text, "Unable to read Set Element File. File Index =FFFFFFFF");
 }
 
