@@ -31,6 +31,7 @@ struct Receive : ::testing::Test {
   std::string Name = T.Dir.file("rx.dat");
 
   void SetUp() override {
+    S().Settings.SendReceiveFileName.assign(Name);  // where a host's receive goes
     R.AskParameters = [this](bool, const TReceiveParameters& preset) {
       Presets.push_back(preset);
       return Answer;
@@ -169,7 +170,6 @@ TEST_F(Receive, OverTelnetADoubledIacIsOneByteAndCommandsAreStillAnswered) {
   EXPECT_EQ(ReadFileBytes(Name), "a\xff" "bc");
 
   // The host's own binary receive counts the 255 once.
-  S().Settings.SendReceiveFileName.assign(Name);
   Wire.Sent.clear();
   Push("\x1b[>0;1;3r" "\xff\xff" "xy" "after");
   EXPECT_EQ(Wire.Sent, "Y");
@@ -233,7 +233,6 @@ TEST_F(Receive, ALostLineEndsTheReceiveAndKeepsItsBytes) {
 // ----------------------------------------------------- host-initiated
 
 TEST_F(Receive, AHostBinaryReceiveStoresTheCountedBytesUnshownThenEnds) {
-  S().Settings.SendReceiveFileName.assign(Name);
   const std::string payload = RandomBytes(5000, 3) + kCtrlZ + "\x1b[2J";
   Push("\x1b[>0;1;" + std::to_string(payload.size()) + "r");
   EXPECT_EQ(Wire.Sent, "Y");
@@ -261,7 +260,6 @@ TEST_F(Receive, AHostReceiveFollowsTheHostsPolicyForAnExistingFile) {
 }
 
 TEST_F(Receive, AHostReceiveKeepsEachFileItReplacesAsANumberedBackup) {
-  S().Settings.SendReceiveFileName.assign(Name);
   WriteFileBytes(Name, "PRECIOUS USER DATA");
   Push("\x1b[>0;1;3r" "abc");  // overwrite, three bytes
   EXPECT_EQ(ReadFileBytes(Name), "abc");
@@ -285,7 +283,6 @@ TEST_F(Receive, AHostReceiveKeepsEachFileItReplacesAsANumberedBackup) {
 }
 
 TEST_F(Receive, AHostReceiveStopsAtTheLimitWithItsBoxAndWhatFollowsIsShown) {
-  S().Settings.SendReceiveFileName.assign(Name);
   E().HostTransfers.ReceiveLimit = 1000;
   Push("\x1b[>0r" + std::string(1000, 'a') + "\x1b[H\x1b[2Jshown");
   EXPECT_FALSE(E().TransferActive);
@@ -317,7 +314,6 @@ TEST_F(Receive, AHostTextReceiveEndsAtCtrlZWhateverTheLastDialogSaid) {
 }
 
 TEST_F(Receive, AHostReceiveWithoutALengthRunsUntilCancelled) {
-  S().Settings.SendReceiveFileName.assign(Name);
   Push("\x1b[>0r");
   const std::string bytes = RandomBytes(10000, 11);
   Push(bytes);
