@@ -43,7 +43,7 @@ class TFindTest : public QObject {
   }
 
  private slots:
-  void FindDialogHasItsCaptionsAndControls() {
+  void FindDialogHasItsCaptionsAndControlsAndOpensOnTheLastTextAndOptions() {
     TFindSetup setup({"x"});
     TQelFindDlg& dialog = setup.Dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Find Dialog"));
@@ -57,10 +57,6 @@ class TFindTest : public QObject {
     QVERIFY(!dialog.FindNextBtn->isDefault());
     QVERIFY(!dialog.isModal());
     QVERIFY(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
-  }
-
-  void OpenPresetsTheLastTextAndOptions() {
-    TFindSetup setup({"x"});
     setup.Finder.SearchText = "earlier";
     setup.Finder.SearchCaseSensitive = true;
     setup.Finder.SearchFromCursor = true;
@@ -73,7 +69,7 @@ class TFindTest : public QObject {
     QVERIFY(!setup.Dialog.StartSearchBtn->isChecked());
   }
 
-  void AButtonStoresTheTrimmedTextAndPostsTheRequest() {
+  void AButtonStoresTheTrimmedTextAndPostsTheRequestAndCancelCloses() {
     TFindSetup setup({"x"});
     setup.Dialog.Open();
     setup.Dialog.FindEdt->setText(QStringLiteral("  two words  "));
@@ -91,6 +87,12 @@ class TFindTest : public QObject {
     QTest::mouseClick(setup.Dialog.FindBtn, Qt::LeftButton);
     QCOMPARE(setup.T.Desktop.Queue.back().WParam, std::intptr_t(frFind));
     QCOMPARE(setup.T.Desktop.Queue[1].WParam, std::intptr_t(frFindNext));
+    // Cancel clears the search flag, closes and asks for nothing.
+    setup.Finder.Busy = true;
+    QTest::mouseClick(setup.Dialog.CancelBtn, Qt::LeftButton);
+    QVERIFY(!setup.Finder.Busy);
+    QVERIFY(!setup.Dialog.isVisible());
+    QCOMPARE(setup.T.Desktop.Queue.size(), std::size_t(3));
   }
 
   void ASearchFromTheDialogFindsAndMarksTheHit() {
@@ -118,17 +120,6 @@ class TFindTest : public QObject {
     QVERIFY(WaitFor([&] { return setup.Dialog.windowTitle() == QStringLiteral("Find Dialog - Not Found"); }));
     QVERIFY(setup.Screen().HasMark(2, 3));
     setup.Dialog.grab().save(ArtifactPath(QStringLiteral("find_dialog_not_found.png")));
-  }
-
-  void CancelClearsTheSearchFlagAndCloses() {
-    TFindSetup setup({"x"});
-    setup.Dialog.Open();
-    QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
-    setup.Finder.Busy = true;
-    QTest::mouseClick(setup.Dialog.CancelBtn, Qt::LeftButton);
-    QVERIFY(!setup.Finder.Busy);
-    QVERIFY(!setup.Dialog.isVisible());
-    QVERIFY(setup.T.Desktop.Queue.empty());
   }
 
   void BookmarkWindowListsJumpsAndDeletes() {
@@ -168,8 +159,7 @@ class TFindTest : public QObject {
     QCOMPARE(CellText(grid, 2, 0), QStringLiteral("30"));
     QCOMPARE(CellText(grid, 2, 2), QStringLiteral("line 30"));
 
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY(Exposed(form));
     form.grab().save(ArtifactPath(QStringLiteral("bookmark_window.png")));
 
     // A double click on a line number centres that line; elsewhere nothing.

@@ -33,6 +33,14 @@ QStringList RemoteNames(const QListWidget* list) {
 
 bool HistoryHas(const TQelFTPDlg& window, const QString& line) { return window.History().contains(line); }
 
+// The login typed as a user types it, and Connect.
+void LogIn(TQelFTPDlg& window, const TFtpServer& server, const QString& password = TFtpServer::kPassword) {
+  window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
+  window.PasswordEdt->setText(password);
+  window.HostNameEdt->setText(QString::fromStdString(server.Host()));
+  window.ConnectClick();
+}
+
 QString HistoryText(const TQelFTPDlg& window) { return window.History().join(QLatin1Char('\n')); }
 
 }  // namespace
@@ -47,8 +55,7 @@ class TFtpWindowTest : public QObject {
     t.S->Settings.FTPPassword = "secret";
     t.S->Settings.FTPHostName = "exchange-7";
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(Exposed(window));
 
     QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
     QCOMPARE(window.ParametersGroup->title(), QStringLiteral("FTP Parameters"));
@@ -83,8 +90,7 @@ class TFtpWindowTest : public QObject {
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
     window.HostNameEdt->setText(QStringLiteral("   "));
     window.ConnectClick();
-    QCOMPARE(t.Desktop.Boxes.size(), size_t(1));
-    QCOMPARE(t.Desktop.Boxes[0].Box.Text, std::string("No HostName specified"));
+    QCOMPARE(t.Desktop.BoxTexts(), std::vector<std::string>{"No HostName specified"});
     QVERIFY(t.Desktop.Boxes[0].Box.Icon == TMsgIcon::Error);
     QCOMPARE(t.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK));
     QVERIFY(window.ConnectBtn->isEnabled());
@@ -125,8 +131,7 @@ class TFtpWindowTest : public QObject {
   void QueueTakesDroppedFilesOnceAndTheDeleteKeyRemovesThem() {
     TTestSession t;
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(Exposed(window));
     WriteFileBytes(t.Dir.file("a.trc"), "a");
     WriteFileBytes(t.Dir.file("b.trc"), "b");
     QMimeData mime;
@@ -162,13 +167,9 @@ class TFtpWindowTest : public QObject {
     QVERIFY(server.Ready());
 
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(Exposed(window));
     window.ShowLocalFolder(QString::fromStdString(t.Dir.file("local")));
-    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
-    window.PasswordEdt->setText(QString::fromLatin1(TFtpServer::kPassword));
-    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
-    window.ConnectClick();
+    LogIn(window, server);
     QVERIFY(!window.ConnectBtn->isEnabled());
     QVERIFY2(WaitFor([&] { return window.RemoteList->count() == 2; }), qPrintable(HistoryText(window)));
     QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog. Connected to ") + QString::fromStdString(server.Host()));
@@ -234,12 +235,8 @@ class TFtpWindowTest : public QObject {
     TFtpServer server(t.Dir.file("served"), "endless-list");
     QVERIFY(server.Ready());
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
-    window.PasswordEdt->setText(QString::fromLatin1(TFtpServer::kPassword));
-    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
-    window.ConnectClick();  // connecting lists the directory by itself
+    QVERIFY(Exposed(window));
+    LogIn(window, server);  // connecting lists the directory by itself
     const QString failed =
         QStringLiteral("List Command Failed. Unable to retrieve detailed list; possible data connection error");
     QVERIFY2(WaitFor([&] { return HistoryHas(window, failed); }, 120000), qPrintable(HistoryText(window)));
@@ -258,10 +255,7 @@ class TFtpWindowTest : public QObject {
     TFtpServer server(t.Dir.file("served"));
     QVERIFY(server.Ready());
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    window.UserNameEdt->setText(QString::fromLatin1(TFtpServer::kUser));
-    window.PasswordEdt->setText(QStringLiteral("not the password"));
-    window.HostNameEdt->setText(QString::fromStdString(server.Host()));
-    window.ConnectClick();
+    LogIn(window, server, QStringLiteral("not the password"));
     QVERIFY2(WaitFor([&] { return window.ConnectBtn->isEnabled(); }, 10000), qPrintable(HistoryText(window)));
     QVERIFY2(HistoryHas(window, "Connect Command Failed.  Unable to connect to remote host"),
              qPrintable(HistoryText(window)));

@@ -27,8 +27,7 @@ class TFtpsWindowTest : public QObject {
 
     t.S->Connection.FTPProtocol = fpExplicitTls;
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory, nullptr, &t.S->Connection);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(Exposed(window));
     QCOMPARE(window.ProtocolCmb->currentText(), QStringLiteral("FTPS"));
     window.UserNameEdt->setText(QString::fromLatin1(TFtpsServer::kUser));
     window.PasswordEdt->setText(QString::fromLatin1(TFtpsServer::kPassword));

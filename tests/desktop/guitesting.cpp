@@ -32,6 +32,11 @@ int CountInk(const QImage& image, const QRect& rect) {
   return count;
 }
 
+bool Exposed(QWidget& widget) {
+  widget.show();
+  return QTest::qWaitForWindowExposed(&widget);
+}
+
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   QDeadlineTimer deadline(timeoutMs);
   while (!done()) {
@@ -42,7 +47,8 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-TStartedWindow::TStartedWindow(const std::string& settingsFile, const std::function<void(const TTempDir&)>& before) {
+TStartedWindow::TStartedWindow(const std::string& settingsFile, const std::function<void(const TTempDir&)>& before,
+                               bool keepStartupPanel) {
   if (before) before(Dir);
   TWindowOptions options;
   options.SkipBackgroundFile = true;
@@ -52,6 +58,7 @@ TStartedWindow::TStartedWindow(const std::string& settingsFile, const std::funct
   if (!QTest::qWaitForWindowExposed(W.get())) qWarning("the window was not exposed");
   W->Form().Now = [] { return std::string("06.12.2026 21:22:18"); };
   W->StartUp();
+  if (keepStartupPanel) return;
   if (QWidget* panel = W->findChild<QWidget*>("QelStartupPanel")) QTest::mouseClick(panel, Qt::LeftButton);
 }
 

@@ -4,13 +4,18 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QGroupBox>
 #include <QImage>
+#include <QLabel>
+#include <QPushButton>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "support/testing.h"
 
@@ -26,8 +31,43 @@ QImage Shot(QWidget& widget, const QString& name);
 // Pixels much darker than the window colour inside rect, its 2-pixel frame left out.
 int CountInk(const QImage& image, const QRect& rect);
 
+// Shows the widget; true once the window system has put it on screen.
+bool Exposed(QWidget& widget);
+
 // Runs the event loop until done() holds or timeoutMs pass; done()'s last answer.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// The first child of root of type T with this text, or null.
+template <typename T>
+T* Named(QWidget* root, const QString& text) {
+  for (T* w : root->findChildren<T*>()) {
+    if (w->text() == text) return w;
+  }
+  return nullptr;
+}
+
+// The field a form label stands for, or null.
+template <typename T>
+T* Field(QWidget* root, const QString& label) {
+  QLabel* l = Named<QLabel>(root, label);
+  return l ? qobject_cast<T*>(l->buddy()) : nullptr;
+}
+
+// The texts of root's children of type T (a group box's title).
+template <typename T>
+QStringList TextsOf(const QWidget& root) {
+  QStringList texts;
+  for (const T* w : root.findChildren<T*>()) {
+    if constexpr (std::is_same_v<T, QGroupBox>) texts << w->title();
+    else texts << w->text();
+  }
+  return texts;
+}
+
+// A standard button of a dialog's button box.
+inline QPushButton* DialogButton(QWidget& dialog, QDialogButtonBox::StandardButton which) {
+  return dialog.findChild<QDialogButtonBox*>()->button(which);
+}
 
 // Runs step once a window of type T is up: a modal dialog the code under
 // test opens (a progress window also before it shows, with anyVisibility).
@@ -49,13 +89,13 @@ void WhenShown(std::function<void(T*)> step, bool anyVisibility = false) {
 }
 
 // The main window shown and started on a fresh program directory without the
-// background file's questions, its start-up panel gone. before runs on the
-// directory first; the settings file is the command line's.
+// background file's questions, its start-up panel gone unless kept. before
+// runs on the directory first; the settings file is the command line's.
 struct TStartedWindow {
   TTempDir Dir;
   std::unique_ptr<TMainWindow> W;
   explicit TStartedWindow(const std::string& settingsFile = {},
-                          const std::function<void(const TTempDir&)>& before = {});
+                          const std::function<void(const TTempDir&)>& before = {}, bool keepStartupPanel = false);
   ~TStartedWindow();
   TSession& S();
   void Receive(const std::string& bytes);

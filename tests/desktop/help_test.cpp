@@ -65,7 +65,7 @@ class THelpTest : public QObject {
     TTestSession t;
     TConfigDialog config(t.S->Settings, t.Desktop);
     config.show();
-    config.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help)->click();
+    DialogButton(config, QDialogButtonBox::Help)->click();
     QVERIFY(ShowsHeading(HelpWindowOf(&config), "Configuration"));
     QPrinter printer;
     TQelPrintDialog print(printer, {}, "", nullptr);

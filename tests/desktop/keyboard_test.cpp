@@ -57,337 +57,307 @@ struct TKeyedSession : TWiredSession {
 class TKeyboardTest : public QObject {
   Q_OBJECT
  private slots:
-  void qtKeysBecomeVirtualKeys();
-  void qtKeysMakeLatin1Characters();
-  void keyEventsReachTheHost();
-  void lockKeyReleasesFlipTheLockStates();
-  void softKeyBarShowsItsGroupAndClicksStartSoftKeys();
-  void softKeyBarHoverShowsTheKeysHint();
-  void softKeyDialogCaptionsAndFields();
-  void softKeyDialogOkHandsBackTheCopy();
-  void answerBackDialogHasOneField();
-  void tabStopDialogSetsAndResetsMarks();
-  void keyMapDialogBrowseAndName();
-  void historyBoxWrapsAndConfirms();
+  // ------------------------------------------------------- key translation
+  void qtKeysBecomeVirtualKeys() {
+    struct TRow {
+      int QtKey;
+      Qt::KeyboardModifiers Modifiers;
+      QString Text;
+      int Key;
+    };
+    const auto keypad = Qt::KeypadModifier;
+    const TRow rows[] = {
+        {Qt::Key_F1, {}, {}, vkF1}, {Qt::Key_F12, Qt::ShiftModifier, {}, vkF12}, {Qt::Key_Up, {}, {}, vkUp},
+        {Qt::Key_PageDown, {}, {}, vkNext}, {Qt::Key_A, {}, "a", 'A'},
+        // Keypad keys with Num Lock on; its arrows (Num Lock off) are the arrows.
+        {Qt::Key_5, keypad, "5", vkNumpad5}, {Qt::Key_Minus, keypad, "-", vkSubtract},
+        {Qt::Key_Asterisk, keypad, "*", vkMultiply}, {Qt::Key_Up, keypad, {}, vkUp},
+        {Qt::Key_Enter, keypad, "\r", vkReturn}, {Qt::Key_Pause, Qt::ControlModifier, {}, vkCancel},  // Ctrl+Break
+        {Qt::Key_Pause, {}, {}, vkPause},
+        // A punctuation key's Qt code is its character, which must not pass
+        // for a virtual key ('!' is 33, the code of Page Up).
+        {Qt::Key_Exclam, Qt::ShiftModifier, "!", 0}};
+    for (const TRow& row : rows) QCOMPARE(Stroke(row.QtKey, row.Modifiers, row.Text).Key, row.Key);
+    QCOMPARE(Stroke(Qt::Key_F12, Qt::ShiftModifier).Modifiers, unsigned(kmShift));
+    QVERIFY(Stroke(Qt::Key_Enter, Qt::KeypadModifier, "\r").Extended);
+    QVERIFY(!Stroke(Qt::Key_Return, Qt::NoModifier, "\r").Extended);
+    QCOMPARE(Stroke(Qt::Key_X, Qt::NoModifier, "x", 3).Repeat, 3);
+  }
+
+  void qtKeysMakeLatin1Characters() {
+    const std::tuple<int, Qt::KeyboardModifiers, QString, std::string> rows[] = {
+        {Qt::Key_C, Qt::ControlModifier, {}, "\x03"}, {Qt::Key_BracketLeft, Qt::ControlModifier, {}, "\x1b"},
+        {Qt::Key_Backspace, {}, {}, "\b"}, {Qt::Key_Escape, {}, {}, "\x1b"}, {Qt::Key_Tab, {}, {}, "\t"},
+        {Qt::Key_Return, {}, {}, "\r"}, {Qt::Key_Exclam, Qt::ShiftModifier, "!", "!"},
+        // Keys the layout makes no character of, whatever text Qt gives them.
+        {Qt::Key_Delete, {}, "\x7f", ""}, {Qt::Key_F1, {}, {}, ""},
+        {Qt::Key_Eacute, {}, QString(QChar(0xE9)), "\xe9"},
+        {Qt::Key_unknown, {}, QString(QChar(0x20AC)), ""}};  // no Latin-1 euro
+    for (const auto& [key, modifiers, text, made] : rows) QCOMPARE(Stroke(key, modifiers, text).Text, made);
+  }
+
+  void keyEventsReachTheHost() {
+    TKeyedSession w;
+    w.S->Settings.Emulation = emVT100;
+    TKeySink sink(*w.S);
+    sink.show();
+    QTest::keyClick(&sink, Qt::Key_F1);
+    QCOMPARE(w.Sent(), QByteArray("\x1bOP"));
+    QTest::keyClicks(&sink, "ls");
+    QTest::keyClick(&sink, Qt::Key_Return);
+    QCOMPARE(w.Sent(), QByteArray("ls\r"));
+    w.S->Writer->State.CursorKeysApplication = true;
+    QTest::keyClick(&sink, Qt::Key_Left);
+    QCOMPARE(w.Sent(), QByteArray("\x1bOD"));
+    w.S->Writer->State.KeypadApplication = true;
+    QTest::keyClick(&sink, Qt::Key_7, Qt::KeypadModifier);
+    QTest::keyClick(&sink, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(w.Sent(), QByteArray("\x1bOw\x1bOM"));
+    QTest::keyClick(&sink, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(w.Sent(), QByteArray("\x03"));
+    // Alt+key is for the menus; F10 is a key even so.
+    QTest::keyClick(&sink, Qt::Key_F, Qt::AltModifier);
+    QTest::keyClick(&sink, Qt::Key_F4, Qt::AltModifier);
+    QCOMPARE(w.Sent(), QByteArray());
+    QTest::keyClick(&sink, Qt::Key_F10);
+    QCOMPARE(w.Sent(), QByteArray("\x1bOC"));  // cursor keys are in application mode
+    // Shift+F2 starts soft key 14, played out on the next tick.
+    w.S->Settings.ShiftSoftKeys[1] = "date<13>";
+    QTest::keyClick(&sink, Qt::Key_F2, Qt::ShiftModifier);
+    w.S->TimerTick();
+    QCOMPARE(w.Sent(), QByteArray("date\r"));
+  }
+
+  void lockKeyReleasesFlipTheLockStates() {
+    TKeyedSession w;
+    w.S->Settings.Emulation = emVT100;
+    w.S->Settings.FlowControl = 3;
+    w.S->Writer->State.KeypadApplication = true;
+    TKeyboard& keyboard = *w.S->Keyboard;
+    TKeySink sink(*w.S);
+    QVERIFY(keyboard.Locks.NumLock);
+    QTest::keyClick(&sink, Qt::Key_NumLock);
+    QVERIFY(!keyboard.Locks.NumLock);
+    QTest::keyClick(&sink, Qt::Key_Minus, Qt::KeypadModifier);
+    QCOMPARE(w.Sent(), QByteArray("-"));  // not ESC O m with Num Lock off
+    QTest::keyClick(&sink, Qt::Key_ScrollLock);
+    QVERIFY(keyboard.Locks.ScrollLock);
+    QCOMPARE(w.Sent(), QByteArray("\x13"));
+    QTest::keyClick(&sink, Qt::Key_ScrollLock);
+    QCOMPARE(w.Sent(), QByteArray("\x11"));
+    // A keypad digit can only come with Num Lock on.
+    QTest::keyClick(&sink, Qt::Key_3, Qt::KeypadModifier);
+    QVERIFY(keyboard.Locks.NumLock);
+    QCOMPARE(w.Sent(), QByteArray("\x1bOs"));
+  }
+
+  // ------------------------------------------------------- soft-key bars
+  void softKeyBarShowsItsGroupAndClicksStartSoftKeys() {
+    TKeyedSession w;
+    TSetupRecord& settings = w.S->Settings;
+    settings.ShiftSoftKeys[0] = "status<CR>";
+    settings.ShiftSoftKeys[2] = "list";
+    settings.SoftKeys[2] = "not this group";
+    TQelSoftK bar(sgShift);
+    bar.ApplySettings(settings);
+    QCOMPARE(bar.SoftKeyLabel(), QString("Shift-F"));
+    QCOMPARE(bar.Hint(1), QString("status<CR>"));
+    QCOMPARE(bar.Hint(3), QString("list"));
+    bar.resize(720, bar.sizeHint().height());
+    QVERIFY(Exposed(bar));
+    // The main window's wiring: key n of the Shift bar starts soft key n + 12.
+    QObject::connect(&bar, &TQelSoftK::Clicked, [&](int index) {
+      w.S->Keyboard->StartSoftKey(SoftKeyOfBarKey(bar.Group(), index));
+    });
+    QSignalSpy clicks(&bar, &TQelSoftK::Clicked);
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.KeyRect(3).center());
+    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(clicks[0][0].toInt(), 3);
+    w.S->TimerTick();
+    QCOMPARE(w.Sent(), QByteArray("list"));
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(10, bar.height() / 2));  // the label
+    QTest::mouseClick(&bar, Qt::RightButton, {}, bar.KeyRect(1).center());
+    QCOMPARE(clicks.count(), 1);
+
+    const QImage image = Shot(bar, "softkeybar.png");
+    const QRect label(0, 0, bar.Layout().LabelWidth, bar.height());
+    QVERIFY2(CountInk(image, label) > 20, "the label is drawn; see softkeybar.png");
+    QVERIFY2(CountInk(image, bar.KeyRect(3)) > 10, "key 3 shows its hint");
+    QCOMPARE(CountInk(image, bar.KeyRect(5)), 0);  // no definition, no text
+    // The twelfth key ends one space short of the right edge.
+    QCOMPARE(bar.KeyRect(12).right() + 1, bar.width() - 1 - 1);
+  }
+
+  void softKeyBarHoverShowsTheKeysHint() {
+    TSetupRecord settings = DefaultSettings();
+    settings.CntrlSoftKeys[6] = "<P:20>bye<CR>";
+    TQelSoftK bar(sgCntrl);
+    bar.ApplySettings(settings);
+    bar.resize(600, 24);
+    QVERIFY(Exposed(bar));
+    QTest::mouseMove(&bar, bar.KeyRect(7).center());
+    QTRY_COMPARE(bar.toolTip(), QString("<P:20>bye<CR>"));
+    QTest::mouseMove(&bar, bar.KeyRect(8).center());
+    QTRY_COMPARE(bar.toolTip(), QString());
+  }
+
+  // ------------------------------------------------------- dialogs
+  void softKeyDialogCaptionsAndFields() {
+    TSetupRecord settings = DefaultSettings();
+    settings.SoftKeys[0] = "f1";
+    settings.ShiftSoftKeys[11] = "s12";
+    settings.CntrlSoftKeys[4] = "c5";
+    TQelFKeyDlg normal(settings, TQelFKeyDlg::fkNormal);
+    TQelFKeyDlg shift(settings, TQelFKeyDlg::fkShift);
+    TQelFKeyDlg cntrl(settings, TQelFKeyDlg::fkCntrl);
+    QCOMPARE(normal.windowTitle(), QString("Define Function Keys F1 to F12"));
+    QCOMPARE(shift.windowTitle(), QString("Define Shift-Function Keys F1 to F12"));
+    QCOMPARE(cntrl.windowTitle(), QString("Define Cntrl-Function Keys F1 to F12"));
+    QCOMPARE(normal.Edits[0]->text(), QString("f1"));
+    QCOMPARE(shift.Edits[11]->text(), QString("s12"));
+    QCOMPARE(cntrl.Edits[4]->text(), QString("c5"));
+    for (int i = 0; i < 12; ++i) {
+      QCOMPARE(normal.Labels[i]->text(), QString("F%1").arg(i + 1));
+      QCOMPARE(normal.Edits[i]->maxLength(), 255);
+    }
+    QCOMPARE(normal.HelpBtn->text().remove('&'), QString("Help"));
+    QVERIFY(Exposed(normal));
+    Shot(normal, "softkeydialog.png");
+  }
+
+  void softKeyDialogOkHandsBackTheCopy() {
+    TSetupRecord settings = DefaultSettings();
+    settings.ShiftSoftKeys[1] = "old";
+    TQelFKeyDlg dialog(settings, TQelFKeyDlg::fkShift);
+    dialog.show();
+    dialog.Edits[1]->setText("new<CR>");
+    dialog.Edits[2]->setText(QString("caf") + QChar(0xE9));
+    QCOMPARE(settings.ShiftSoftKeys[1].str(), std::string("old"));  // the caller's record is untouched
+    QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const TSetupRecord edited = dialog.Settings();
+    QCOMPARE(edited.ShiftSoftKeys[1].str(), std::string("new<CR>"));
+    QCOMPARE(edited.ShiftSoftKeys[2].str(), std::string("caf\xe9"));
+    QCOMPARE(edited.SoftKeys[1].str(), std::string());  // other groups stay
+    QCOMPARE(edited.AnswerBack.str(), settings.AnswerBack.str());
+
+    TQelFKeyDlg cancelled(settings, TQelFKeyDlg::fkShift);
+    cancelled.show();
+    cancelled.Edits[1]->setText("discarded");
+    QTest::mouseClick(cancelled.CancelBtn, Qt::LeftButton);
+    QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+  }
+
+  void answerBackDialogHasOneField() {
+    TSetupRecord settings = DefaultSettings();
+    const std::string answerBack = settings.AnswerBack.str();
+    QVERIFY(answerBack.rfind("<2>", 0) == 0);
+    TQelFKeyDlg dialog(settings, TQelFKeyDlg::fkAnswerBack);
+    QVERIFY(Exposed(dialog));
+    QCOMPARE(dialog.windowTitle(), QString("Define Answer back string"));
+    QVERIFY(dialog.Edits[0]->isVisible());
+    for (int i = 1; i < 12; ++i) QVERIFY(!dialog.Edits[i]->isVisible());
+    QCOMPARE(dialog.Edits[0]->text(), QString::fromStdString(answerBack));
+    dialog.Edits[0]->setText("<2>QEL<13><4>");
+    QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
+    const TSetupRecord edited = dialog.Settings();
+    QCOMPARE(edited.AnswerBack.str(), std::string("<2>QEL<13><4>"));
+    QCOMPARE(edited.SoftKeys[0].str(), settings.SoftKeys[0].str());
+    Shot(dialog, "answerbackdialog.png");
+  }
+
+  void tabStopDialogSetsAndResetsMarks() {
+    TSetupRecord settings = DefaultSettings();
+    TQelTabStops dialog(settings);
+    QVERIFY(Exposed(dialog));
+    QCOMPARE(dialog.windowTitle(), QString("Set Tab Stops"));
+    QCOMPARE(dialog.Slider->minimum(), 0);
+    QCOMPARE(dialog.Slider->maximum(), 132);
+    QCOMPARE(dialog.Slider->pageStep(), 8);
+    QVERIFY(dialog.Marks().IsSet(9));
+    QVERIFY(dialog.Marks().IsSet(129));
+    QCOMPARE(dialog.SetTabBtn->text(), QString("Set Tab"));
+    QCOMPARE(dialog.ResetTabBtn->text(), QString("Reset Tab"));
+    dialog.Slider->setValue(5);
+    QCOMPARE(dialog.PositionLabel->text(), QString("5"));
+    QTest::mouseClick(dialog.SetTabBtn, Qt::LeftButton);
+    dialog.Slider->setValue(17);
+    QCOMPARE(dialog.PositionLabel->text(), QString("17"));
+    QTest::mouseClick(dialog.ResetTabBtn, Qt::LeftButton);
+    QVERIFY(dialog.Marks().IsSet(5));
+    QVERIFY(!dialog.Marks().IsSet(17));
+    // Page keys move a page of eight.
+    dialog.Slider->setFocus();
+    QTest::keyClick(dialog.Slider, Qt::Key_PageUp);
+    QCOMPARE(dialog.Slider->value(), 25);
+    Shot(dialog, "tabstopdialog.png");
+    QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
+    const TSetupRecord edited = dialog.Settings();
+    QCOMPARE(int(edited.TabStops[4]), 1);   // column 5
+    QCOMPARE(int(edited.TabStops[16]), 0);  // column 17
+    QCOMPARE(int(edited.TabStops[24]), 1);  // column 25 stays
+    QCOMPARE(int(settings.TabStops[16]), 1);
+  }
+
+  void keyMapDialogBrowseAndName() {
+    TSetupRecord settings = DefaultSettings();
+    settings.KeyMapFileName = "C:\\QEL\\GERMAN.MKM";
+    TQelKeyboard dialog(settings);
+    std::vector<TFileDialog> asked;
+    dialog.ChooseFile = [&](const TFileDialog& d) -> std::optional<std::string> {
+      asked.push_back(d);
+      return std::string("/home/eng/maps/US.MKM");
+    };
+    QVERIFY(Exposed(dialog));
+    QCOMPARE(dialog.FileNameEdit->text(), QString("C:\\QEL\\GERMAN.MKM"));
+    QCOMPARE(dialog.FileNameEdit->maxLength(), 80);
+    QCOMPARE(dialog.BrowseBtn->text(), QString("Browse"));
+    QTest::mouseClick(dialog.BrowseBtn, Qt::LeftButton);
+    QCOMPARE(int(asked.size()), 1);
+    QCOMPARE(asked[0].Filter, std::string("Map Files      (*.MKM)|*.MKM|All File Types (*.*)|*.*"));
+    QCOMPARE(dialog.FileNameEdit->text(), QString("/home/eng/maps/US.MKM"));
+    const QImage image = Shot(dialog, "keymapdialog.png");
+    // Every key's panel carries its caption.
+    const QPoint offset = dialog.Picture->mapTo(&dialog, QPoint(0, 0));
+    const auto panels = PcKeyboardPanels();
+    for (std::size_t i = 0; i < panels.size(); ++i) {
+      const QRect r = dialog.Picture->PanelRect(static_cast<int>(i)).translated(offset);
+      QVERIFY2(CountInk(image, r) > 0, panels[i].Caption);
+    }
+    QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
+    QCOMPARE(dialog.Settings().KeyMapFileName.str(), std::string("/home/eng/maps/US.MKM"));
+    QCOMPARE(settings.KeyMapFileName.str(), std::string("C:\\QEL\\GERMAN.MKM"));
+  }
+
+  void historyBoxWrapsAndConfirms() {
+    std::vector<std::string> lines(30);
+    lines[0] = "status";
+    lines[1] = "list all";
+    lines[29] = "last";
+    THistoryBox box(lines, 1, nullptr);
+    QVERIFY(Exposed(box));
+    QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(box.windowFlags() & Qt::WindowStaysOnTopHint);
+    QLineEdit* edit = box.Combo->lineEdit();
+    QCOMPARE(box.Combo->currentText(), QString("list all"));
+    QCOMPARE(edit->selectedText(), QString("list all"));
+    QTest::keyClick(edit, Qt::Key_Up);
+    QCOMPARE(box.Combo->currentText(), QString("status"));
+    QTest::keyClick(edit, Qt::Key_Up);  // from the first to the last
+    QCOMPARE(box.Combo->currentIndex(), 29);
+    QCOMPARE(edit->selectedText(), QString("last"));
+    QTest::keyClick(edit, Qt::Key_Down);  // and round again
+    QCOMPARE(box.Combo->currentIndex(), 0);
+    QTest::keyClick(edit, Qt::Key_Return);
+    QCOMPARE(box.result(), int(QDialog::Accepted));
+    QCOMPARE(box.Text(), std::string("status"));
+
+    THistoryBox cancelled(lines, 0, nullptr);
+    cancelled.show();
+    QTest::keyClick(cancelled.Combo->lineEdit(), Qt::Key_Escape);
+    QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+  }
 };
-
-// ------------------------------------------------------- key translation
-
-void TKeyboardTest::qtKeysBecomeVirtualKeys() {
-  QCOMPARE(Stroke(Qt::Key_F1).Key, int(vkF1));
-  QCOMPARE(Stroke(Qt::Key_F12, Qt::ShiftModifier).Key, int(vkF12));
-  QCOMPARE(Stroke(Qt::Key_F12, Qt::ShiftModifier).Modifiers, unsigned(kmShift));
-  QCOMPARE(Stroke(Qt::Key_Up).Key, int(vkUp));
-  QCOMPARE(Stroke(Qt::Key_PageDown).Key, int(vkNext));
-  QCOMPARE(Stroke(Qt::Key_A, Qt::NoModifier, "a").Key, int('A'));
-  // Keypad keys with Num Lock on; its arrows (Num Lock off) are the arrows.
-  QCOMPARE(Stroke(Qt::Key_5, Qt::KeypadModifier, "5").Key, int(vkNumpad5));
-  QCOMPARE(Stroke(Qt::Key_Minus, Qt::KeypadModifier, "-").Key, int(vkSubtract));
-  QCOMPARE(Stroke(Qt::Key_Asterisk, Qt::KeypadModifier, "*").Key, int(vkMultiply));
-  QCOMPARE(Stroke(Qt::Key_Up, Qt::KeypadModifier).Key, int(vkUp));
-  const TKeyStroke keypadEnter = Stroke(Qt::Key_Enter, Qt::KeypadModifier, "\r");
-  QCOMPARE(keypadEnter.Key, int(vkReturn));
-  QVERIFY(keypadEnter.Extended);
-  QVERIFY(!Stroke(Qt::Key_Return, Qt::NoModifier, "\r").Extended);
-  QCOMPARE(Stroke(Qt::Key_Pause, Qt::ControlModifier).Key, int(vkCancel));  // Ctrl+Break
-  QCOMPARE(Stroke(Qt::Key_Pause).Key, int(vkPause));
-  // A punctuation key's Qt code is its character, which must not pass for a
-  // virtual key ('!' is 33, the code of Page Up).
-  QCOMPARE(Stroke(Qt::Key_Exclam, Qt::ShiftModifier, "!").Key, 0);
-  QCOMPARE(Stroke(Qt::Key_Exclam, Qt::ShiftModifier, "!").Text, std::string("!"));
-  QCOMPARE(Stroke(Qt::Key_X, Qt::NoModifier, "x", 3).Repeat, 3);
-}
-
-void TKeyboardTest::qtKeysMakeLatin1Characters() {
-  QCOMPARE(Stroke(Qt::Key_C, Qt::ControlModifier).Text, std::string("\x03"));
-  QCOMPARE(Stroke(Qt::Key_BracketLeft, Qt::ControlModifier).Text, std::string("\x1b"));
-  QCOMPARE(Stroke(Qt::Key_Backspace).Text, std::string("\b"));
-  QCOMPARE(Stroke(Qt::Key_Escape).Text, std::string("\x1b"));
-  QCOMPARE(Stroke(Qt::Key_Tab).Text, std::string("\t"));
-  QCOMPARE(Stroke(Qt::Key_Return).Text, std::string("\r"));
-  // Keys the layout makes no character of, whatever text Qt gives them.
-  QCOMPARE(Stroke(Qt::Key_Delete, Qt::NoModifier, "\x7f").Text, std::string());
-  QCOMPARE(Stroke(Qt::Key_F1).Text, std::string());
-  QCOMPARE(Stroke(Qt::Key_Eacute, Qt::NoModifier, QString(QChar(0xE9))).Text, std::string("\xe9"));
-  QCOMPARE(Stroke(Qt::Key_unknown, Qt::NoModifier, QString(QChar(0x20AC))).Text, std::string());  // no Latin-1 euro
-}
-
-void TKeyboardTest::keyEventsReachTheHost() {
-  TKeyedSession w;
-  w.S->Settings.Emulation = emVT100;
-  TKeySink sink(*w.S);
-  sink.show();
-  QTest::keyClick(&sink, Qt::Key_F1);
-  QCOMPARE(w.Sent(), QByteArray("\x1bOP"));
-  QTest::keyClicks(&sink, "ls");
-  QTest::keyClick(&sink, Qt::Key_Return);
-  QCOMPARE(w.Sent(), QByteArray("ls\r"));
-  w.S->Writer->State.CursorKeysApplication = true;
-  QTest::keyClick(&sink, Qt::Key_Left);
-  QCOMPARE(w.Sent(), QByteArray("\x1bOD"));
-  w.S->Writer->State.KeypadApplication = true;
-  QTest::keyClick(&sink, Qt::Key_7, Qt::KeypadModifier);
-  QTest::keyClick(&sink, Qt::Key_Enter, Qt::KeypadModifier);
-  QCOMPARE(w.Sent(), QByteArray("\x1bOw\x1bOM"));
-  QTest::keyClick(&sink, Qt::Key_C, Qt::ControlModifier);
-  QCOMPARE(w.Sent(), QByteArray("\x03"));
-  // Alt+key is for the menus; F10 is a key even so.
-  QTest::keyClick(&sink, Qt::Key_F, Qt::AltModifier);
-  QTest::keyClick(&sink, Qt::Key_F4, Qt::AltModifier);
-  QCOMPARE(w.Sent(), QByteArray());
-  QTest::keyClick(&sink, Qt::Key_F10);
-  QCOMPARE(w.Sent(), QByteArray("\x1bOC"));  // cursor keys are in application mode
-  // Shift+F2 starts soft key 14, played out on the next tick.
-  w.S->Settings.ShiftSoftKeys[1] = "date<13>";
-  QTest::keyClick(&sink, Qt::Key_F2, Qt::ShiftModifier);
-  w.S->TimerTick();
-  QCOMPARE(w.Sent(), QByteArray("date\r"));
-}
-
-void TKeyboardTest::lockKeyReleasesFlipTheLockStates() {
-  TKeyedSession w;
-  w.S->Settings.Emulation = emVT100;
-  w.S->Settings.FlowControl = 3;
-  w.S->Writer->State.KeypadApplication = true;
-  TKeyboard& keyboard = *w.S->Keyboard;
-  TKeySink sink(*w.S);
-  QVERIFY(keyboard.Locks.NumLock);
-  QTest::keyClick(&sink, Qt::Key_NumLock);
-  QVERIFY(!keyboard.Locks.NumLock);
-  QTest::keyClick(&sink, Qt::Key_Minus, Qt::KeypadModifier);
-  QCOMPARE(w.Sent(), QByteArray("-"));  // not ESC O m with Num Lock off
-  QTest::keyClick(&sink, Qt::Key_ScrollLock);
-  QVERIFY(keyboard.Locks.ScrollLock);
-  QCOMPARE(w.Sent(), QByteArray("\x13"));
-  QTest::keyClick(&sink, Qt::Key_ScrollLock);
-  QCOMPARE(w.Sent(), QByteArray("\x11"));
-  // A keypad digit can only come with Num Lock on.
-  QTest::keyClick(&sink, Qt::Key_3, Qt::KeypadModifier);
-  QVERIFY(keyboard.Locks.NumLock);
-  QCOMPARE(w.Sent(), QByteArray("\x1bOs"));
-}
-
-// ------------------------------------------------------- soft-key bars
-
-void TKeyboardTest::softKeyBarShowsItsGroupAndClicksStartSoftKeys() {
-  TKeyedSession w;
-  TSetupRecord& settings = w.S->Settings;
-  settings.ShiftSoftKeys[0] = "status<CR>";
-  settings.ShiftSoftKeys[2] = "list";
-  settings.SoftKeys[2] = "not this group";
-  TQelSoftK bar(sgShift);
-  bar.ApplySettings(settings);
-  QCOMPARE(bar.SoftKeyLabel(), QString("Shift-F"));
-  QCOMPARE(bar.Hint(1), QString("status<CR>"));
-  QCOMPARE(bar.Hint(3), QString("list"));
-  bar.resize(720, bar.sizeHint().height());
-  bar.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&bar));
-  // The main window's wiring: key n of the Shift bar starts soft key n + 12.
-  QObject::connect(&bar, &TQelSoftK::Clicked, [&](int index) {
-    w.S->Keyboard->StartSoftKey(SoftKeyOfBarKey(bar.Group(), index));
-  });
-  QSignalSpy clicks(&bar, &TQelSoftK::Clicked);
-  QTest::mouseClick(&bar, Qt::LeftButton, {}, bar.KeyRect(3).center());
-  QCOMPARE(clicks.count(), 1);
-  QCOMPARE(clicks[0][0].toInt(), 3);
-  w.S->TimerTick();
-  QCOMPARE(w.Sent(), QByteArray("list"));
-  QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(10, bar.height() / 2));  // the label
-  QTest::mouseClick(&bar, Qt::RightButton, {}, bar.KeyRect(1).center());
-  QCOMPARE(clicks.count(), 1);
-
-  const QImage image = Shot(bar, "softkeybar.png");
-  const QRect label(0, 0, bar.Layout().LabelWidth, bar.height());
-  QVERIFY2(CountInk(image, label) > 20, "the label is drawn; see softkeybar.png");
-  QVERIFY2(CountInk(image, bar.KeyRect(3)) > 10, "key 3 shows its hint");
-  QCOMPARE(CountInk(image, bar.KeyRect(5)), 0);  // no definition, no text
-  // The twelfth key ends one space short of the right edge.
-  QCOMPARE(bar.KeyRect(12).right() + 1, bar.width() - 1 - 1);
-}
-
-void TKeyboardTest::softKeyBarHoverShowsTheKeysHint() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  settings.CntrlSoftKeys[6] = "<P:20>bye<CR>";
-  TQelSoftK bar(sgCntrl);
-  bar.ApplySettings(settings);
-  bar.resize(600, 24);
-  bar.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&bar));
-  QTest::mouseMove(&bar, bar.KeyRect(7).center());
-  QTRY_COMPARE(bar.toolTip(), QString("<P:20>bye<CR>"));
-  QTest::mouseMove(&bar, bar.KeyRect(8).center());
-  QTRY_COMPARE(bar.toolTip(), QString());
-}
-
-// ------------------------------------------------------- dialogs
-
-void TKeyboardTest::softKeyDialogCaptionsAndFields() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  settings.SoftKeys[0] = "f1";
-  settings.ShiftSoftKeys[11] = "s12";
-  settings.CntrlSoftKeys[4] = "c5";
-  TQelFKeyDlg normal(settings, TQelFKeyDlg::fkNormal);
-  TQelFKeyDlg shift(settings, TQelFKeyDlg::fkShift);
-  TQelFKeyDlg cntrl(settings, TQelFKeyDlg::fkCntrl);
-  QCOMPARE(normal.windowTitle(), QString("Define Function Keys F1 to F12"));
-  QCOMPARE(shift.windowTitle(), QString("Define Shift-Function Keys F1 to F12"));
-  QCOMPARE(cntrl.windowTitle(), QString("Define Cntrl-Function Keys F1 to F12"));
-  QCOMPARE(normal.Edits[0]->text(), QString("f1"));
-  QCOMPARE(shift.Edits[11]->text(), QString("s12"));
-  QCOMPARE(cntrl.Edits[4]->text(), QString("c5"));
-  for (int i = 0; i < 12; ++i) {
-    QCOMPARE(normal.Labels[i]->text(), QString("F%1").arg(i + 1));
-    QCOMPARE(normal.Edits[i]->maxLength(), 255);
-  }
-  QCOMPARE(normal.HelpBtn->text().remove('&'), QString("Help"));
-  normal.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&normal));
-  Shot(normal, "softkeydialog.png");
-}
-
-void TKeyboardTest::softKeyDialogOkHandsBackTheCopy() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  settings.ShiftSoftKeys[1] = "old";
-  TQelFKeyDlg dialog(settings, TQelFKeyDlg::fkShift);
-  dialog.show();
-  dialog.Edits[1]->setText("new<CR>");
-  dialog.Edits[2]->setText(QString("caf") + QChar(0xE9));
-  QCOMPARE(settings.ShiftSoftKeys[1].str(), std::string("old"));  // the caller's record is untouched
-  QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
-  QCOMPARE(dialog.result(), int(QDialog::Accepted));
-  const TSetupRecord edited = dialog.Settings();
-  QCOMPARE(edited.ShiftSoftKeys[1].str(), std::string("new<CR>"));
-  QCOMPARE(edited.ShiftSoftKeys[2].str(), std::string("caf\xe9"));
-  QCOMPARE(edited.SoftKeys[1].str(), std::string());  // other groups stay
-  QCOMPARE(edited.AnswerBack.str(), settings.AnswerBack.str());
-
-  TQelFKeyDlg cancelled(settings, TQelFKeyDlg::fkShift);
-  cancelled.show();
-  cancelled.Edits[1]->setText("discarded");
-  QTest::mouseClick(cancelled.CancelBtn, Qt::LeftButton);
-  QCOMPARE(cancelled.result(), int(QDialog::Rejected));
-}
-
-void TKeyboardTest::answerBackDialogHasOneField() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  const std::string answerBack = settings.AnswerBack.str();
-  QVERIFY(answerBack.rfind("<2>", 0) == 0);
-  TQelFKeyDlg dialog(settings, TQelFKeyDlg::fkAnswerBack);
-  dialog.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-  QCOMPARE(dialog.windowTitle(), QString("Define Answer back string"));
-  QVERIFY(dialog.Edits[0]->isVisible());
-  for (int i = 1; i < 12; ++i) QVERIFY(!dialog.Edits[i]->isVisible());
-  QCOMPARE(dialog.Edits[0]->text(), QString::fromStdString(answerBack));
-  dialog.Edits[0]->setText("<2>QEL<13><4>");
-  QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
-  const TSetupRecord edited = dialog.Settings();
-  QCOMPARE(edited.AnswerBack.str(), std::string("<2>QEL<13><4>"));
-  QCOMPARE(edited.SoftKeys[0].str(), settings.SoftKeys[0].str());
-  Shot(dialog, "answerbackdialog.png");
-}
-
-void TKeyboardTest::tabStopDialogSetsAndResetsMarks() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  TQelTabStops dialog(settings);
-  dialog.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-  QCOMPARE(dialog.windowTitle(), QString("Set Tab Stops"));
-  QCOMPARE(dialog.Slider->minimum(), 0);
-  QCOMPARE(dialog.Slider->maximum(), 132);
-  QCOMPARE(dialog.Slider->pageStep(), 8);
-  QVERIFY(dialog.Marks().IsSet(9));
-  QVERIFY(dialog.Marks().IsSet(129));
-  QCOMPARE(dialog.SetTabBtn->text(), QString("Set Tab"));
-  QCOMPARE(dialog.ResetTabBtn->text(), QString("Reset Tab"));
-  dialog.Slider->setValue(5);
-  QCOMPARE(dialog.PositionLabel->text(), QString("5"));
-  QTest::mouseClick(dialog.SetTabBtn, Qt::LeftButton);
-  dialog.Slider->setValue(17);
-  QCOMPARE(dialog.PositionLabel->text(), QString("17"));
-  QTest::mouseClick(dialog.ResetTabBtn, Qt::LeftButton);
-  QVERIFY(dialog.Marks().IsSet(5));
-  QVERIFY(!dialog.Marks().IsSet(17));
-  // Page keys move a page of eight.
-  dialog.Slider->setFocus();
-  QTest::keyClick(dialog.Slider, Qt::Key_PageUp);
-  QCOMPARE(dialog.Slider->value(), 25);
-  Shot(dialog, "tabstopdialog.png");
-  QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
-  const TSetupRecord edited = dialog.Settings();
-  QCOMPARE(int(edited.TabStops[4]), 1);   // column 5
-  QCOMPARE(int(edited.TabStops[16]), 0);  // column 17
-  QCOMPARE(int(edited.TabStops[24]), 1);  // column 25 stays
-  QCOMPARE(int(settings.TabStops[16]), 1);
-}
-
-void TKeyboardTest::keyMapDialogBrowseAndName() {
-  TSetupRecord settings;
-  settings.ApplyDefaults();
-  settings.KeyMapFileName = "C:\\QEL\\GERMAN.MKM";
-  TQelKeyboard dialog(settings);
-  std::vector<TFileDialog> asked;
-  dialog.ChooseFile = [&](const TFileDialog& d) -> std::optional<std::string> {
-    asked.push_back(d);
-    return std::string("/home/eng/maps/US.MKM");
-  };
-  dialog.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-  QCOMPARE(dialog.FileNameEdit->text(), QString("C:\\QEL\\GERMAN.MKM"));
-  QCOMPARE(dialog.FileNameEdit->maxLength(), 80);
-  QCOMPARE(dialog.BrowseBtn->text(), QString("Browse"));
-  QTest::mouseClick(dialog.BrowseBtn, Qt::LeftButton);
-  QCOMPARE(int(asked.size()), 1);
-  QCOMPARE(asked[0].Filter, std::string("Map Files      (*.MKM)|*.MKM|All File Types (*.*)|*.*"));
-  QCOMPARE(dialog.FileNameEdit->text(), QString("/home/eng/maps/US.MKM"));
-  const QImage image = Shot(dialog, "keymapdialog.png");
-  // Every key's panel carries its caption.
-  const QPoint offset = dialog.Picture->mapTo(&dialog, QPoint(0, 0));
-  const auto panels = PcKeyboardPanels();
-  for (std::size_t i = 0; i < panels.size(); ++i) {
-    const QRect r = dialog.Picture->PanelRect(static_cast<int>(i)).translated(offset);
-    QVERIFY2(CountInk(image, r) > 0, panels[i].Caption);
-  }
-  QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
-  QCOMPARE(dialog.Settings().KeyMapFileName.str(), std::string("/home/eng/maps/US.MKM"));
-  QCOMPARE(settings.KeyMapFileName.str(), std::string("C:\\QEL\\GERMAN.MKM"));
-}
-
-void TKeyboardTest::historyBoxWrapsAndConfirms() {
-  std::vector<std::string> lines(30);
-  lines[0] = "status";
-  lines[1] = "list all";
-  lines[29] = "last";
-  THistoryBox box(lines, 1, nullptr);
-  box.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&box));
-  QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
-  QVERIFY(box.windowFlags() & Qt::WindowStaysOnTopHint);
-  QLineEdit* edit = box.Combo->lineEdit();
-  QCOMPARE(box.Combo->currentText(), QString("list all"));
-  QCOMPARE(edit->selectedText(), QString("list all"));
-  QTest::keyClick(edit, Qt::Key_Up);
-  QCOMPARE(box.Combo->currentText(), QString("status"));
-  QTest::keyClick(edit, Qt::Key_Up);  // from the first to the last
-  QCOMPARE(box.Combo->currentIndex(), 29);
-  QCOMPARE(edit->selectedText(), QString("last"));
-  QTest::keyClick(edit, Qt::Key_Down);  // and round again
-  QCOMPARE(box.Combo->currentIndex(), 0);
-  QTest::keyClick(edit, Qt::Key_Return);
-  QCOMPARE(box.result(), int(QDialog::Accepted));
-  QCOMPARE(box.Text(), std::string("status"));
-
-  THistoryBox cancelled(lines, 0, nullptr);
-  cancelled.show();
-  QTest::keyClick(cancelled.Combo->lineEdit(), Qt::Key_Escape);
-  QCOMPARE(cancelled.result(), int(QDialog::Rejected));
-}
 
 QTEST_MAIN(TKeyboardTest)
 #include "keyboard_test.moc"

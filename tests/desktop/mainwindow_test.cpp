@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QToolButton>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 #include "app/session.h"
@@ -48,15 +49,30 @@ const QMenu* SubMenu(const QMenu* menu, const QString& caption) {
   return nullptr;
 }
 
-// What arrived at the host's end so far, taken without waiting (the window's
-// event loop must keep running for it to send).
-void Collect(int fd, std::string& got) {
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n <= 0) return;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
+// Runs the window's event loop (it must run for the window to send) until
+// what arrived at the host's end since got was cleared makes done true.
+bool HostGets(int fd, std::string& got, const std::function<bool(const std::string&)>& done) {
+  got.clear();
+  return WaitFor([&] {
+    char buffer[65536];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+      got.append(buffer, static_cast<std::size_t>(n));
+    return done(got);
+  });
+}
+bool HostGets(int fd, std::string& got, const std::string& text) {
+  return HostGets(fd, got, [&](const std::string& g) { return g == text; });
+}
+
+// The connect and disconnect controls of the network port, and the Setup
+// menu's Connect and Disconnect items themselves, as a session up or down leaves them.
+void CheckNetworkControls(const TMainWindow::TActions& a, bool up) {
+  QCOMPARE(a.ConnectNetwork->isEnabled(), !up);
+  QCOMPARE(a.ConnectNetworkButton->isEnabled(), !up);
+  QCOMPARE(a.ConnectMenu->isEnabled(), !up);
+  QCOMPARE(a.DisconnectNetworkButton->isEnabled(), up);
+  QCOMPARE(a.DisconnectNetwork->isEnabled(), up);
+  QCOMPARE(a.DisconnectMenu->isEnabled(), up);
 }
 
 // Answers the next box (a session's end is one) with its default button.
@@ -64,17 +80,10 @@ void CloseNextBox() {
   WhenShown<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); });
 }
 
-// A window on a fresh program directory, started without questions.
-struct TWindow {
-  TTempDir Dir;
-  std::unique_ptr<TMainWindow> W;
-  explicit TWindow(TWindowOptions options = {}) {
-    options.SkipBackgroundFile = true;
-    W = std::make_unique<TMainWindow>(Dir.path().string(), options);
-    W->show();
-    QVERIFY_THROWS_NO_EXCEPTION(W->StartUp());
-  }
-  TSession& S() { return W->Session(); }
+// A window on a fresh program directory, started without questions, its
+// start-up panel still up.
+struct TWindow : TStartedWindow {
+  TWindow() : TStartedWindow({}, {}, true) {}
   const TMainWindow::TActions& A() { return W->Actions(); }
   // Connects through Setup|Connect|Network Port to a plain (not Telnet)
   // loopback host; the host's end of the call, or -1.
@@ -129,18 +138,11 @@ class TMainWindowTest : public QObject {
                           "&UnMark", "Add &Bookmark", "&Find", "Find F&orward", "Find &Backward"}));
   }
 
-  void DisabledCommandsStayDisabled() {
-    TWindow t;
-    QVERIFY(!t.A().ExecuteScript->isEnabled());
-    QVERIFY(!t.A().Empty->isEnabled());
-    QVERIFY(!t.A().SendVtrans->isEnabled());
-    QVERIFY(!t.A().SendPopupVtrans->isEnabled());
-    QVERIFY(!t.A().ConfigureToolbar->isEnabled());
-  }
-
-  void ToolbarHintsAreTheSystemsOwn() {
+  void ToolbarHintsAreTheSystemsOwnAndDisabledCommandsStayDisabled() {
     TWindow t;
     const auto& a = t.A();
+    for (QAction* action : {a.ExecuteScript, a.Empty, a.SendVtrans, a.SendPopupVtrans, a.ConfigureToolbar})
+      QVERIFY2(!action->isEnabled(), qPrintable(action->text()));
     const std::pair<QAction*, const char*> hints[] = {
         {a.Open, "Open File"}, {a.SaveAs, "Save File As"}, {a.Print, "Print"}, {a.PrintSetUp, "Print Setup"},
         {a.Logfile, "Log File On/Off"}, {a.FontSelect, "Select Font"}, {a.FileClose, "Close File"},
@@ -161,30 +163,17 @@ class TMainWindowTest : public QObject {
     t.S().Settings.HostName.assign(host.Address());
     t.S().Settings.Port = 0;
     const auto& a = t.A();
-    QVERIFY(a.ConnectNetworkButton->isEnabled());
-    QVERIFY(!a.DisconnectNetworkButton->isEnabled());
-    QVERIFY(!a.DisconnectNetwork->isEnabled());
-    // The Setup menu's Disconnect item itself, not only its two entries.
     QCOMPARE(a.DisconnectMenu->text(), QString("&Disconnect"));
-    QVERIFY(!a.DisconnectMenu->isEnabled());
-    QVERIFY(a.ConnectMenu->isEnabled());
+    CheckNetworkControls(a, false);
     a.ConnectNetwork->trigger();
     const int peer = host.AcceptOne();
     QVERIFY(peer >= 0);
     QVERIFY(WaitFor([&] { return t.S().Transmit->NetworkConnected; }));
-    QVERIFY(!a.ConnectNetwork->isEnabled());
-    QVERIFY(!a.ConnectNetworkButton->isEnabled());
-    QVERIFY(a.DisconnectNetworkButton->isEnabled());
-    QVERIFY(a.DisconnectNetwork->isEnabled());
-    QVERIFY(a.DisconnectMenu->isEnabled());
-    QVERIFY(!a.ConnectMenu->isEnabled());
+    CheckNetworkControls(a, true);
     QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(10) == "CONN"; }));
     a.DisconnectNetwork->trigger();
     ::close(peer);
-    QVERIFY(!a.DisconnectMenu->isEnabled());
-    QVERIFY(a.ConnectNetwork->isEnabled());
-    QVERIFY(a.ConnectNetworkButton->isEnabled());
-    QVERIFY(!a.DisconnectNetworkButton->isEnabled());
+    CheckNetworkControls(a, false);
     QVERIFY(WaitFor([&] { return t.W->StatusBar()->PanelText(10).isEmpty(); }));
   }
 
@@ -288,28 +277,15 @@ class TMainWindowTest : public QObject {
     QVERIFY(peer >= 0);
     std::string got;
     SendAll(peer, "\x1b[>1s");
-    QVERIFY2(WaitFor([&] {
-               Collect(peer, got);
-               return got.size() >= 17;
-             }),
-             got.c_str());
+    QVERIFY2(HostGets(peer, got, [](const std::string& g) { return g.size() >= 17; }), got.c_str());
     QCOMPARE(got, std::string("Yline 1\r\nline 2\r\n"));
     QVERIFY(WaitFor([&] { return t.A().SendAscii->isEnabled(); }));
     QTest::keyClicks(t.W->ScreenView(), "ab");
-    got.clear();
-    QVERIFY2(WaitFor([&] {
-               Collect(peer, got);
-               return got == "ab";
-             }),
-             got.c_str());
+    QVERIFY2(HostGets(peer, got, "ab"), got.c_str());
 
     WriteFileBytes(file, std::string(1 << 20, 'x'));
     SendAll(peer, "\x1b[>1s");
-    got.clear();
-    QVERIFY(WaitFor([&] {
-      Collect(peer, got);
-      return got.size() > 1000;
-    }));
+    QVERIFY(HostGets(peer, got, [](const std::string& g) { return g.size() > 1000; }));
     QVERIFY(t.S().Transfer->TransferActive);
     CloseNextBox();  // "Session Closed!"
     ::close(peer);
@@ -322,12 +298,7 @@ class TMainWindowTest : public QObject {
     const TBrowse& store = *t.S().Screen;
     QVERIFY(WaitFor([&] { return store.GetLineText(store.ScreenLine(1)).rfind("WELCOME BACK", 0) == 0; }));
     QTest::keyClicks(t.W->ScreenView(), "cd");
-    got.clear();
-    QVERIFY2(WaitFor([&] {
-               Collect(peer, got);
-               return got == "cd";
-             }),
-             got.c_str());
+    QVERIFY2(HostGets(peer, got, "cd"), got.c_str());
     t.W->grab().save(ArtifactPath("mainwindow-after-host-send.png"));
     ::close(peer);
     CloseNextBox();

@@ -51,8 +51,7 @@ class TPadsWindowTest : public QObject {
     // exchange acknowledges the header and answers the link.
     void Link(TPadsWindow& window) {
       pads::StartCapture(*T.S);
-      window.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&window));
+      QVERIFY(Exposed(window));
       T.Desktop.Ticks += 1000;
       window.Pads().Pump();
       QCOMPARE(Line.Sent.size(), std::size_t{4});
@@ -64,19 +63,16 @@ class TPadsWindowTest : public QObject {
   };
 
  private slots:
-  void CaptionsAndControls() {
+  void CaptionsAndControlsAndBrowse() {
     TSetup setup;
     TPadsWindow window(*setup.T.S);
     setup.Link(window);
     QCOMPARE(window.windowTitle(), QString("PADS communication"));
-    QStringList groups;
-    for (const QGroupBox* box : window.findChildren<QGroupBox*>()) groups << box->title();
+    const QStringList groups = TextsOf<QGroupBox>(window);
     QVERIFY2(groups.contains("Status") && groups.contains("Local File Name"), qPrintable(groups.join(",")));
-    QStringList labels;
-    for (const QLabel* label : window.findChildren<QLabel*>()) labels << label->text();
+    const QStringList labels = TextsOf<QLabel>(window);
     for (const char* caption : {"Commands", "Device ID", "File ID"}) QVERIFY2(labels.contains(caption), caption);
-    QStringList buttons;
-    for (const QPushButton* button : window.findChildren<QPushButton*>()) buttons << button->text();
+    const QStringList buttons = TextsOf<QPushButton>(window);
     for (const char* caption : {"Deallocate", "Browse", "Read", "Write"}) QVERIFY2(buttons.contains(caption), caption);
     QCOMPARE(window.StatusLabel->text(), QString("Status : Active"));
     QCOMPARE(window.List->item(window.List->count() - 1)->text(), QString("Waiting for input"));
@@ -85,12 +81,8 @@ class TPadsWindowTest : public QObject {
     const QString shot = ArtifactPath("pads_window.png");
     QVERIFY(window.grab().save(shot));
     qInfo("screenshot: %s", qPrintable(shot));
-  }
 
-  void BrowseAsksForTheFileWithItsFilter() {
-    TSetup setup;
-    TPadsWindow window(*setup.T.S);
-    setup.Link(window);
+    // Browse asks for the file with its filter.
     setup.T.Desktop.DialogAnswers.push_back(std::string("/data/UP.PLS"));
     QTest::mouseClick(window.Browse, Qt::LeftButton);
     QCOMPARE(setup.T.Desktop.Dialogs.size(), std::size_t{1});

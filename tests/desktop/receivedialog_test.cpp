@@ -20,16 +20,6 @@ class TReceiveDialogTest : public QObject {
   Q_OBJECT
 
  private:
-  static QStringList GroupTitles(const QWidget& dialog) {
-    QStringList titles;
-    for (const QGroupBox* group : dialog.findChildren<QGroupBox*>()) titles << group->title();
-    return titles;
-  }
-  static QStringList ButtonTexts(const QWidget& dialog) {
-    QStringList texts;
-    for (const QPushButton* button : dialog.findChildren<QPushButton*>()) texts << button->text();
-    return texts;
-  }
   // Presses a button of the modal dialog once it is up.
   static void PressLater(QDialogButtonBox::StandardButton which, const QString& name, bool ctrlZ, bool suppress) {
     QTimer::singleShot(0, [=] {
@@ -38,7 +28,7 @@ class TReceiveDialogTest : public QObject {
       dialog->NameEdit()->setText(name);
       if (dialog->CtrlZBox()->isEnabled()) dialog->CtrlZBox()->setChecked(ctrlZ);
       if (dialog->SuppressBox()->isEnabled()) dialog->SuppressBox()->setChecked(suppress);
-      dialog->findChild<QDialogButtonBox*>()->button(which)->click();
+      DialogButton(*dialog, which)->click();
     });
   }
 
@@ -47,12 +37,12 @@ class TReceiveDialogTest : public QObject {
     TScriptedDesktop desktop;
     TReceiveDialog dialog(desktop, true, {"C:\\LOGS\\RX.TXT", true, false});
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Receive File Parameters"));
-    const QStringList groups = GroupTitles(dialog);
+    const QStringList groups = TextsOf<QGroupBox>(dialog);
     QVERIFY(groups.contains("File Name"));
     QVERIFY(groups.contains("Parameters"));
     QCOMPARE(dialog.CtrlZBox()->text(), QStringLiteral("Ctrl-Z Ends Transfer"));
     QCOMPARE(dialog.SuppressBox()->text(), QStringLiteral("Suppress Control Characters"));
-    const QStringList buttons = ButtonTexts(dialog);
+    const QStringList buttons = TextsOf<QPushButton>(dialog);
     for (const char* text : {"Browse", "OK", "Cancel", "Help"}) QVERIFY2(buttons.contains(text), text);
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("C:\\LOGS\\RX.TXT"));
     QCOMPARE(dialog.NameEdit()->maxLength(), 80);
@@ -66,8 +56,7 @@ class TReceiveDialogTest : public QObject {
     QVERIFY(!chosen.CtrlZEnds);
     QVERIFY(chosen.SuppressControl);
 
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(Exposed(dialog));
     const QString shot = ArtifactPath("receive_dialog_ascii.png");
     QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
   }
@@ -81,8 +70,7 @@ class TReceiveDialogTest : public QObject {
     QVERIFY(!dialog.SuppressBox()->isChecked());
     const TReceiveParameters chosen = dialog.Parameters();
     QVERIFY(!chosen.CtrlZEnds && !chosen.SuppressControl);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(Exposed(dialog));
     dialog.grab().save(ArtifactPath("receive_dialog_binary.png"));
   }
 

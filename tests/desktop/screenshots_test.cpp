@@ -1,7 +1,7 @@
 // The window as a user sees it, grabbed offscreen for the docs: the demo
 // session in 80 and 132 columns, a selection, the scroll-back held with a
 // bookmark, the find dialog after a hit, every page of the configuration
-// dialog, the soft-key bars and both modes of the status bar. Each picture
+// dialog and the soft-key bars. Each picture
 // is checked for what it must show before it is saved.
 #include <QAction>
 #include <QFile>
@@ -24,7 +24,6 @@
 #include "desktop/pageprinter.h"
 #include "desktop/printdialog.h"
 #include "desktop/screenview.h"
-#include "desktop/statusbar.h"
 #include "guitesting.h"
 #include "screen/selection.h"
 #include "screen/store.h"
@@ -195,7 +194,8 @@ class TScreenshotsTest : public QObject {
     preview->close();
   }
 
-  void SoftKeyBarsAndTheStatusBarInBothModes() {
+  // The status bar's two modes are the bars' test's pictures.
+  void SoftKeyBars() {
     TShownWindow t;
     TSetupRecord& settings = t.S().Settings;
     settings.SoftKeys[0].assign("STATUS<CR>");
@@ -209,14 +209,6 @@ class TScreenshotsTest : public QObject {
     QWidget* normal = t.W->findChild<QWidget*>("QelSoftKey");
     QVERIFY(normal && normal->isVisible());
     t.Save(t.W.get(), "window-softkeys.png");
-    TQelClock& clock = *t.W->StatusBar();
-    QCOMPARE(clock.PanelText(8), QString("80x24"));
-    t.Save(&clock, "statusbar-clock.png");
-    QTest::mouseClick(&clock, Qt::LeftButton, {}, clock.PanelRect(3).center());
-    QCOMPARE(clock.toolTip(), QString("Click to see clock"));
-    QTest::qWait(20);
-    QVERIFY(clock.PanelText(0).endsWith("%"));
-    t.Save(&clock, "statusbar-resources.png");
   }
 };
 

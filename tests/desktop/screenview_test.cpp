@@ -40,7 +40,7 @@ struct TShownView {
     View = std::make_unique<TScreenView>(*T.S->Screen);
     View->RowSize = [this](int line) { return RowSizeOf(*T.S->Screen, T.S->Writer->State, line); };
     View->resize(View->SizeForColumns(80));
-    View->show();
+    if (!Exposed(*View)) qWarning("the view was not exposed");
   }
   TBrowse& Store() { return *T.S->Screen; }
   void Receive(const std::string& bytes) {
@@ -56,227 +56,7 @@ struct TShownView {
   // Store line of screen row r (1..24).
   int Line(int row) { return Store().ScreenLine(row); }
 };
-}  // namespace
 
-class TScreenViewTest : public QObject {
-  Q_OBJECT
- private slots:
-  void OnlyTheDamagedRowIsRepainted();
-  void BurstsAreCoalescedIntoFewPaints();
-  void ScrollRangeGrowsWithTheLines();
-  void AHugeStoreScalesTheScrollBarAndReachesTheEnd();
-  void HeldScrollBackKeepsItsPlaceWhileDataArrives();
-  void DraggingMarksTextAndCopiesIt();
-  void ShiftClickExtendsToWholeLines();
-  void DoubleAndMiddleClicksReachTheMainWindow();
-  void LineDrawingByteShowsABoxDrawingGlyph();
-  void AccessibleTextAndCaret();
-  void DoubleSizeLinesAreDrawnAsAVt100DrawsThem();
-  void KeysGoToTheHookAndPageKeysScroll();
-  void Screenshots();
-};
-
-void TScreenViewTest::OnlyTheDamagedRowIsRepainted() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[6;1H");
-  QVERIFY(v.Settle());
-  QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
-  TPaintSpy paints(v.View->viewport());
-  const int before = v.View->PaintCount();
-  v.Receive("hello");
-  QVERIFY(v.Settle());
-  QCOMPARE(paints.Count(), 1);
-  QCOMPARE(v.View->PaintCount(), before + 1);
-  QCOMPARE(paints.LastRect(), v.View->RowRect(5));
-  v.View->viewport()->grab().save(ArtifactPath("screenview-row6.png"));
-
-  // Without the focus no caret is drawn, so only the written rows change
-  // (the store hands over one span of lines: row 11 between them too).
-  v.View->clearFocus();
-  QVERIFY(v.Settle());
-  paints.Reset();
-  v.Receive("\x1b[10;1Hx\x1b[12;1Hy");
-  QVERIFY(v.Settle());
-  QCOMPARE(paints.Count(), 1);
-  QCOMPARE(paints.LastRect(), v.View->RowRect(9).united(v.View->RowRect(11)));
-}
-
-void TScreenViewTest::BurstsAreCoalescedIntoFewPaints() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[24;1H");
-  QVERIFY(v.Settle());
-  TPaintSpy paints(v.View->viewport());
-  QElapsedTimer clock;
-  clock.start();
-  // Lines arriving in many small chunks, the event loop running between them.
-  for (int i = 0; i < 400; ++i) {
-    v.Receive("line " + std::to_string(i) + "\r\n");
-    QCoreApplication::processEvents();
-  }
-  QVERIFY(v.Settle());
-  const qint64 elapsed = clock.elapsed();
-  QVERIFY2(paints.Count() >= 1, "nothing was painted");
-  QVERIFY2(paints.Count() <= elapsed / 16 + 3,
-           qPrintable(QString("%1 paints in %2 ms").arg(paints.Count()).arg(elapsed)));
-  QVERIFY(paints.Count() < 100);
-  // The view followed the cursor to the bottom.
-  QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
-}
-
-void TScreenViewTest::ScrollRangeGrowsWithTheLines() {
-  TShownView v;
-  v.View->SetHold(true);
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  QVERIFY(v.Settle());
-  const int rows = v.View->VisibleRows();
-  QCOMPARE(v.View->verticalScrollBar()->maximum(), v.Store().Count() - rows);
-  for (int i = 0; i < 500; ++i) v.Store().AddLine("added " + std::to_string(i), 0, true);
-  QVERIFY(v.Settle());
-  QCOMPARE(v.View->verticalScrollBar()->maximum(), v.Store().Count() - rows);
-  QCOMPARE(v.View->verticalScrollBar()->pageStep(), rows);
-}
-
-void TScreenViewTest::AHugeStoreScalesTheScrollBarAndReachesTheEnd() {
-  TTestSession t;
-  TBrowse& store = *t.S->Screen;
-  for (int i = 0; i < 100000; ++i) store.AddLine("line " + std::to_string(i), 0, false);
-  TScreenView view(store);
-  view.resize(view.SizeForColumns(80));
-  view.SetHold(true);
-  view.show();
-  QVERIFY(QTest::qWaitForWindowExposed(&view));
-  QVERIFY(WaitFor([&] { return store.PendingDamage().Empty(); }));
-  QScrollBar* bar = view.verticalScrollBar();
-  // 100,000 lines: the bar's range is divided by 16, to 6250 with its page.
-  QCOMPARE(bar->maximum(), (100000 - view.VisibleRows()) / 16);
-  QVERIFY(bar->maximum() + bar->pageStep() <= 6250);
-  bar->setValue(bar->maximum());
-  QCOMPARE(view.TopLine(), 100000 - view.VisibleRows());
-  bar->setValue(bar->maximum() / 2);
-  QCOMPARE(view.TopLine(), bar->maximum() / 2 * 16);
-  bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-  QCOMPARE(view.TopLine(), bar->maximum() / 2 * 16 + 1);
-  view.ShowLine(12345);
-  QVERIFY(view.TopLine() <= 12345 && 12345 < view.TopLine() + view.VisibleRows());
-  QTest::qWait(20);
-  const QImage image = view.viewport()->grab().toImage();
-  QVERIFY(!image.isNull());
-}
-
-void TScreenViewTest::HeldScrollBackKeepsItsPlaceWhileDataArrives() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  QVERIFY(v.Settle());
-  QVERIFY(!v.View->verticalScrollBar()->isVisible());
-  v.View->SetHold(true);
-  QVERIFY(v.View->verticalScrollBar()->isVisible());
-  v.View->ScrollTo(0, 10);
-  QCOMPARE(v.View->TopLine(), 10);
-  v.Receive("\x1b[24;1H");
-  for (int i = 0; i < 60; ++i) v.Receive("more data\r\n");
-  QVERIFY(v.Settle());
-  QCOMPARE(v.View->TopLine(), 10);
-  QCOMPARE(v.View->verticalScrollBar()->maximum(), v.Store().Count() - v.View->VisibleRows());
-  v.View->SetHold(false);
-  QVERIFY(!v.View->verticalScrollBar()->isVisible());
-  QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
-}
-
-void TScreenViewTest::DraggingMarksTextAndCopiesIt() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[3;1H0123456789 first\x1b[4;1Habcdefghij second");
-  QVERIFY(v.Settle());
-  QSignalSpy changed(v.View.get(), &TScreenView::SelectionChanged);
-  QWidget* port = v.View->viewport();
-  QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(3), 5));
-  QTest::mouseMove(port, v.CellCentre(v.Line(4), 2));
-  QTest::mouseMove(port, v.CellCentre(v.Line(4), 3));
-  QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(4), 3));
-  QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString("456789 first\r\nabc\r\n"));
-  QVERIFY(changed.count() >= 2);
-  v.View->CopySelection();
-  QCOMPARE(v.T.Desktop.Clipboard.value_or(""), std::string("456789 first\r\nabc\r\n"));
-  QTest::qWait(20);
-  v.View->viewport()->grab().save(ArtifactPath("screenview-selection.png"));
-
-  v.View->Unmark();
-  QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString());
-  v.View->SelectAll();
-  const std::string all = v.View->SelectionText();
-  QCOMPARE(static_cast<int>(std::count(all.begin(), all.end(), '\n')), v.Store().Count());
-}
-
-void TScreenViewTest::ShiftClickExtendsToWholeLines() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[5;1Hline five  \x1b[6;1H  line six\x1b[7;1Hline seven");
-  QVERIFY(v.Settle());
-  QWidget* port = v.View->viewport();
-  QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(5), 7));
-  QTest::mouseClick(port, Qt::LeftButton, Qt::ShiftModifier, v.CellCentre(v.Line(7), 2));
-  QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString("line five\r\n  line six\r\nline seven\r\n"));
-}
-
-void TScreenViewTest::DoubleAndMiddleClicksReachTheMainWindow() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  QVERIFY(v.Settle());
-  QSignalSpy doubles(v.View.get(), &TScreenView::DoubleClicked);
-  QSignalSpy middles(v.View.get(), &TScreenView::MiddleClicked);
-  QTest::mouseDClick(v.View->viewport(), Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(8), 12));
-  QCOMPARE(doubles.count(), 1);
-  QCOMPARE(doubles.at(0).at(0).toInt(), v.Line(8));
-  QCOMPARE(doubles.at(0).at(1).toInt(), 12);
-  QTest::mouseClick(v.View->viewport(), Qt::MiddleButton, Qt::NoModifier, v.CellCentre(v.Line(2), 2));
-  QCOMPARE(middles.count(), 1);
-}
-
-void TScreenViewTest::LineDrawingByteShowsABoxDrawingGlyph() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  // Byte 196 of the screen font is the horizontal box-drawing line.
-  v.Store().PutText(std::string(10, '\xC4'), 1, true, 0, 2);
-  QVERIFY(v.Settle());
-  const QImage image = v.View->viewport()->grab().toImage();
-  image.save(ArtifactPath("screenview-linedrawing.png"));
-  const QRect first = v.View->CellRect(v.Line(2), 1);
-  const QRect last = v.View->CellRect(v.Line(2), 10);
-  const qreal ratio = image.devicePixelRatio();
-  // Some pixel row runs dark unbroken from the first cell's left edge to the last cell's right edge.
-  bool unbroken = false;
-  for (int y = first.top(); y <= first.bottom() && !unbroken; ++y) {
-    bool dark = true;
-    for (int x = first.left(); x <= last.right() && dark; ++x)
-      dark = qGray(image.pixel(QPoint(x, y) * ratio)) < 128;
-    unbroken = dark;
-  }
-  QVERIFY2(unbroken, qPrintable(ArtifactPath("screenview-linedrawing.png")));
-}
-
-void TScreenViewTest::AccessibleTextAndCaret() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[2;1Hsecond row\x1b[3;5Hab");
-  QVERIFY(v.Settle());
-  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(v.View.get());
-  QVERIFY(accessible);
-  QCOMPARE(accessible->role(), QAccessible::Terminal);
-  QAccessibleTextInterface* text = accessible->textInterface();
-  QVERIFY(text);
-  const int top = v.View->TopLine();
-  const int row = v.Line(2) - top;
-  QCOMPARE(text->text(row * 81, row * 81 + 81), QString("second row").leftJustified(80) + "\n");
-  // The caret is after "ab" on row 3: column 7.
-  QCOMPARE(text->cursorPosition(), (v.Line(3) - top) * 81 + 6);
-  QCOMPARE(text->characterCount(), v.View->VisibleRows() * 81);
-  const QRect cell = text->characterRect(row * 81 + 3);
-  QCOMPARE(text->offsetAtPoint(cell.center()), row * 81 + 3);
-}
-
-namespace {
 // The last cell (from 0) of a row with ink in it, and the pixels of ink on
 // one pixel line of a row: anything unlike the background.
 int LastInkedCell(const QImage& shot, const QRect& row, int cellWidth, const QColor& background) {
@@ -294,90 +74,270 @@ int InkOnPixelLine(const QImage& shot, const QRect& row, int y, const QColor& ba
 }
 }  // namespace
 
-void TScreenViewTest::DoubleSizeLinesAreDrawnAsAVt100DrawsThem() {
-  TShownView v;
-  v.T.S->Settings.Emulation = emVT100;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  // Rows 2 and 3 a double-height pair, row 5 double width, row 7 normal:
-  // each holds "DOUBLE" (six characters).
-  v.Receive("\x1b[2;1H\x1b#3DOUBLE\x1b[3;1H\x1b#4DOUBLE\x1b[5;1H\x1b#6DOUBLE\x1b[7;1HDOUBLE\x1b[10;1H");
-  QVERIFY(v.Settle());
-  const QImage shot = v.View->viewport()->grab().toImage();
-  shot.save(ArtifactPath("screenview-double-size.png"));
-  const int width = v.View->CellSize().width();
-  const QColor paper = shot.pixelColor(shot.width() - 2, 2);
-  auto row = [&](int r) { return v.View->RowRect(v.Line(r) - v.View->TopLine()); };
-  // Normal: six cells. Double width and both double-height halves: twelve.
-  QCOMPARE(LastInkedCell(shot, row(7), width, paper), 5);
-  for (int r : {2, 3, 5}) QCOMPARE(LastInkedCell(shot, row(r), width, paper), 11);
-  // Capitals of a normal row touch neither its first pixel line nor its
-  // last. Twice as high and cut between the two rows, they run through the
-  // top row's last pixel line and the bottom row's first.
-  QCOMPARE(InkOnPixelLine(shot, row(7), row(7).top(), paper), 0);
-  QCOMPARE(InkOnPixelLine(shot, row(7), row(7).bottom(), paper), 0);
-  QVERIFY(InkOnPixelLine(shot, row(2), row(2).bottom(), paper) > 0);
-  QVERIFY(InkOnPixelLine(shot, row(3), row(3).top(), paper) > 0);
-  QCOMPARE(InkOnPixelLine(shot, row(3), row(3).bottom(), paper), 0);
-  // Screen readers get the line's characters; the third covers cells 5 and 6.
-  QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(v.View.get())->textInterface();
-  const int first = (v.Line(2) - v.View->TopLine()) * 81;
-  QCOMPARE(text->text(first, first + 6), QString("DOUBLE"));
-  const QRect third = text->characterRect(first + 2);
-  QCOMPARE(third.width(), 2 * width);
-  QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), first + 2);
-}
+class TScreenViewTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void OnlyTheDamagedRowIsRepainted() {
+    TShownView v;
+    v.Receive("\x1b[6;1H");
+    QVERIFY(v.Settle());
+    QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
+    TPaintSpy paints(v.View->viewport());
+    const int before = v.View->PaintCount();
+    v.Receive("hello");
+    QVERIFY(v.Settle());
+    QCOMPARE(paints.Count(), 1);
+    QCOMPARE(v.View->PaintCount(), before + 1);
+    QCOMPARE(paints.LastRect(), v.View->RowRect(5));
+    v.View->viewport()->grab().save(ArtifactPath("screenview-row6.png"));
 
-void TScreenViewTest::KeysGoToTheHookAndPageKeysScroll() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  QVERIFY(v.Settle());
-  std::vector<int> keys;
-  v.View->OnKey = [&](QKeyEvent* event) {
-    if (event->type() == QEvent::KeyPress) keys.push_back(event->key());
-    return true;
-  };
-  const int bottom = v.View->TopLine();
-  QTest::keyClick(v.View.get(), Qt::Key_A);
-  QTest::keyClick(v.View.get(), Qt::Key_PageUp);
-  QCOMPARE(v.View->TopLine(), bottom - v.View->VisibleRows());
-  QTest::keyClick(v.View.get(), Qt::Key_Home);
-  QCOMPARE(v.View->TopLine(), 0);
-  QTest::keyClick(v.View.get(), Qt::Key_End);
-  QCOMPARE(v.View->TopLine(), bottom);
-  QCOMPARE(keys, (std::vector<int>{Qt::Key_A, Qt::Key_PageUp, Qt::Key_Home, Qt::Key_End}));
-}
+    // Without the focus no caret is drawn, so only the written rows change
+    // (the store hands over one span of lines: row 11 between them too).
+    v.View->clearFocus();
+    QVERIFY(v.Settle());
+    paints.Reset();
+    v.Receive("\x1b[10;1Hx\x1b[12;1Hy");
+    QVERIFY(v.Settle());
+    QCOMPARE(paints.Count(), 1);
+    QCOMPARE(paints.LastRect(), v.View->RowRect(9).united(v.View->RowRect(11)));
+  }
 
-void TScreenViewTest::Screenshots() {
-  TShownView v;
-  QVERIFY(QTest::qWaitForWindowExposed(v.View.get()));
-  v.Receive("\x1b[1;1HQelWin screen view \xC9\xCD\xCD\xCD\xBB box \xB0\xB1\xB2\xDB"
-            "\x1b[3;1H\x1b[1mbold\x1b[0m \x1b[4munderlined\x1b[0m \x1b[7mreverse\x1b[0m"
-            " \x1b[5mblink\x1b[0m plain\r\n");
-  for (int i = 0; i < 18; ++i) v.Receive("row " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog 0123456789\r\n");
-  QVERIFY(v.Settle());
-  const int line = v.Line(5);
-  PlaceMark(v.Store(), kFindMark, line, line, 10, 20);
-  MarkLine(v.Store(), v.Line(7), v.Store().Marks.NewUserMark());
-  QWidget* port = v.View->viewport();
-  QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(line, 15));
-  QTest::mouseMove(port, v.CellCentre(v.Line(6), 30));
-  QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(6), 30));
-  QTest::qWait(40);
-  QVERIFY(v.View->grab().save(ArtifactPath("screenview-80.png")));
-  v.Receive("\x1b[?3h");  // 132 columns
-  v.View->Unmark();
-  v.View->RepaintLines(ClearMark(v.Store(), kFindMark));
-  v.Receive("\x1b[1;1H\x1b[7m" + std::string(132, ' ') + "\x1b[1;50HWIDE SCREEN\x1b[0m\x1b[3;1H");
-  for (int i = 0; i < 12; ++i)
-    v.Receive("wide row " + std::to_string(i) + ": " + std::string(40 + i * 6, '-') + "|\r\n");
-  v.Receive("\x1b[20;100Hcolumn 100 on to the right edge");
-  QVERIFY(v.Settle());
-  v.View->resize(v.View->SizeForColumns(132));
-  QTest::qWait(40);
-  QCOMPARE(v.View->LeftColumn(), 0);
-  QCOMPARE(v.View->VisibleColumns(), 132);
-  QVERIFY(v.View->grab().save(ArtifactPath("screenview-132.png")));
-}
+  void BurstsAreCoalescedIntoFewPaints() {
+    TShownView v;
+    v.Receive("\x1b[24;1H");
+    QVERIFY(v.Settle());
+    TPaintSpy paints(v.View->viewport());
+    QElapsedTimer clock;
+    clock.start();
+    // Lines arriving in many small chunks, the event loop running between them.
+    for (int i = 0; i < 400; ++i) {
+      v.Receive("line " + std::to_string(i) + "\r\n");
+      QCoreApplication::processEvents();
+    }
+    QVERIFY(v.Settle());
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(paints.Count() >= 1, "nothing was painted");
+    QVERIFY2(paints.Count() <= elapsed / 16 + 3,
+             qPrintable(QString("%1 paints in %2 ms").arg(paints.Count()).arg(elapsed)));
+    QVERIFY(paints.Count() < 100);
+    // The view followed the cursor to the bottom.
+    QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
+  }
+
+  void AHugeStoreScalesTheScrollBarAndReachesTheEnd() {
+    TTestSession t;
+    TBrowse& store = *t.S->Screen;
+    for (int i = 0; i < 100000; ++i) store.AddLine("line " + std::to_string(i), 0, false);
+    TScreenView view(store);
+    view.resize(view.SizeForColumns(80));
+    view.SetHold(true);
+    QVERIFY(Exposed(view));
+    QVERIFY(WaitFor([&] { return store.PendingDamage().Empty(); }));
+    QScrollBar* bar = view.verticalScrollBar();
+    // 100,000 lines: the bar's range is divided by 16, to 6250 with its page.
+    QCOMPARE(bar->maximum(), (100000 - view.VisibleRows()) / 16);
+    QVERIFY(bar->maximum() + bar->pageStep() <= 6250);
+    bar->setValue(bar->maximum());
+    QCOMPARE(view.TopLine(), 100000 - view.VisibleRows());
+    bar->setValue(bar->maximum() / 2);
+    QCOMPARE(view.TopLine(), bar->maximum() / 2 * 16);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(view.TopLine(), bar->maximum() / 2 * 16 + 1);
+    view.ShowLine(12345);
+    QVERIFY(view.TopLine() <= 12345 && 12345 < view.TopLine() + view.VisibleRows());
+    QTest::qWait(20);
+    const QImage image = view.viewport()->grab().toImage();
+    QVERIFY(!image.isNull());
+  }
+
+  // The scroll range grows with the lines; the held view stays where it is.
+  void HeldScrollBackKeepsItsPlaceWhileDataArrives() {
+    TShownView v;
+    QVERIFY(v.Settle());
+    QVERIFY(!v.View->verticalScrollBar()->isVisible());
+    v.View->SetHold(true);
+    QVERIFY(v.View->verticalScrollBar()->isVisible());
+    QCOMPARE(v.View->verticalScrollBar()->maximum(), v.Store().Count() - v.View->VisibleRows());
+    QCOMPARE(v.View->verticalScrollBar()->pageStep(), v.View->VisibleRows());
+    v.View->ScrollTo(0, 10);
+    QCOMPARE(v.View->TopLine(), 10);
+    v.Receive("\x1b[24;1H");
+    for (int i = 0; i < 60; ++i) v.Receive("more data\r\n");
+    QVERIFY(v.Settle());
+    QCOMPARE(v.View->TopLine(), 10);
+    QCOMPARE(v.View->verticalScrollBar()->maximum(), v.Store().Count() - v.View->VisibleRows());
+    v.View->SetHold(false);
+    QVERIFY(!v.View->verticalScrollBar()->isVisible());
+    QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
+  }
+
+  void DraggingMarksTextAndCopiesItAndShiftClickExtendsToWholeLines() {
+    TShownView v;
+    v.Receive("\x1b[3;1H0123456789 first\x1b[4;1Habcdefghij second");
+    QVERIFY(v.Settle());
+    QSignalSpy changed(v.View.get(), &TScreenView::SelectionChanged);
+    QWidget* port = v.View->viewport();
+    QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(3), 5));
+    QTest::mouseMove(port, v.CellCentre(v.Line(4), 2));
+    QTest::mouseMove(port, v.CellCentre(v.Line(4), 3));
+    QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(4), 3));
+    QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString("456789 first\r\nabc\r\n"));
+    QVERIFY(changed.count() >= 2);
+    v.View->CopySelection();
+    QCOMPARE(v.T.Desktop.Clipboard.value_or(""), std::string("456789 first\r\nabc\r\n"));
+    QTest::qWait(20);
+    v.View->viewport()->grab().save(ArtifactPath("screenview-selection.png"));
+
+    v.View->Unmark();
+    QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString());
+    v.View->SelectAll();
+    const std::string all = v.View->SelectionText();
+    QCOMPARE(static_cast<int>(std::count(all.begin(), all.end(), '\n')), v.Store().Count());
+
+    // A shift-click extends to whole lines.
+    v.View->Unmark();
+    v.Receive("\x1b[5;1Hline five  \x1b[6;1H  line six\x1b[7;1Hline seven");
+    QVERIFY(v.Settle());
+    QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(5), 7));
+    QTest::mouseClick(port, Qt::LeftButton, Qt::ShiftModifier, v.CellCentre(v.Line(7), 2));
+    QCOMPARE(QString::fromStdString(v.View->SelectionText()), QString("line five\r\n  line six\r\nline seven\r\n"));
+  }
+
+  void DoubleAndMiddleClicksReachTheMainWindow() {
+    TShownView v;
+    QVERIFY(v.Settle());
+    QSignalSpy doubles(v.View.get(), &TScreenView::DoubleClicked);
+    QSignalSpy middles(v.View.get(), &TScreenView::MiddleClicked);
+    QTest::mouseDClick(v.View->viewport(), Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(8), 12));
+    QCOMPARE(doubles.count(), 1);
+    QCOMPARE(doubles.at(0).at(0).toInt(), v.Line(8));
+    QCOMPARE(doubles.at(0).at(1).toInt(), 12);
+    QTest::mouseClick(v.View->viewport(), Qt::MiddleButton, Qt::NoModifier, v.CellCentre(v.Line(2), 2));
+    QCOMPARE(middles.count(), 1);
+  }
+
+  void LineDrawingByteShowsABoxDrawingGlyph() {
+    TShownView v;
+    // Byte 196 of the screen font is the horizontal box-drawing line.
+    v.Store().PutText(std::string(10, '\xC4'), 1, true, 0, 2);
+    QVERIFY(v.Settle());
+    const QImage image = v.View->viewport()->grab().toImage();
+    image.save(ArtifactPath("screenview-linedrawing.png"));
+    const QRect first = v.View->CellRect(v.Line(2), 1);
+    const QRect last = v.View->CellRect(v.Line(2), 10);
+    const qreal ratio = image.devicePixelRatio();
+    // Some pixel row runs dark unbroken from the first cell's left edge to the last cell's right edge.
+    bool unbroken = false;
+    for (int y = first.top(); y <= first.bottom() && !unbroken; ++y) {
+      bool dark = true;
+      for (int x = first.left(); x <= last.right() && dark; ++x)
+        dark = qGray(image.pixel(QPoint(x, y) * ratio)) < 128;
+      unbroken = dark;
+    }
+    QVERIFY2(unbroken, qPrintable(ArtifactPath("screenview-linedrawing.png")));
+  }
+
+  void AccessibleTextAndCaret() {
+    TShownView v;
+    v.Receive("\x1b[2;1Hsecond row\x1b[3;5Hab");
+    QVERIFY(v.Settle());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(v.View.get());
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Terminal);
+    QAccessibleTextInterface* text = accessible->textInterface();
+    QVERIFY(text);
+    const int top = v.View->TopLine();
+    const int row = v.Line(2) - top;
+    QCOMPARE(text->text(row * 81, row * 81 + 81), QString("second row").leftJustified(80) + "\n");
+    // The caret is after "ab" on row 3: column 7.
+    QCOMPARE(text->cursorPosition(), (v.Line(3) - top) * 81 + 6);
+    QCOMPARE(text->characterCount(), v.View->VisibleRows() * 81);
+    const QRect cell = text->characterRect(row * 81 + 3);
+    QCOMPARE(text->offsetAtPoint(cell.center()), row * 81 + 3);
+  }
+
+  void DoubleSizeLinesAreDrawnAsAVt100DrawsThem() {
+    TShownView v;
+    v.T.S->Settings.Emulation = emVT100;
+    // Rows 2 and 3 a double-height pair, row 5 double width, row 7 normal:
+    // each holds "DOUBLE" (six characters).
+    v.Receive("\x1b[2;1H\x1b#3DOUBLE\x1b[3;1H\x1b#4DOUBLE\x1b[5;1H\x1b#6DOUBLE\x1b[7;1HDOUBLE\x1b[10;1H");
+    QVERIFY(v.Settle());
+    const QImage shot = v.View->viewport()->grab().toImage();
+    shot.save(ArtifactPath("screenview-double-size.png"));
+    const int width = v.View->CellSize().width();
+    const QColor paper = shot.pixelColor(shot.width() - 2, 2);
+    auto row = [&](int r) { return v.View->RowRect(v.Line(r) - v.View->TopLine()); };
+    // Normal: six cells. Double width and both double-height halves: twelve.
+    QCOMPARE(LastInkedCell(shot, row(7), width, paper), 5);
+    for (int r : {2, 3, 5}) QCOMPARE(LastInkedCell(shot, row(r), width, paper), 11);
+    // Capitals of a normal row touch neither its first pixel line nor its
+    // last. Twice as high and cut between the two rows, they run through the
+    // top row's last pixel line and the bottom row's first.
+    QCOMPARE(InkOnPixelLine(shot, row(7), row(7).top(), paper), 0);
+    QCOMPARE(InkOnPixelLine(shot, row(7), row(7).bottom(), paper), 0);
+    QVERIFY(InkOnPixelLine(shot, row(2), row(2).bottom(), paper) > 0);
+    QVERIFY(InkOnPixelLine(shot, row(3), row(3).top(), paper) > 0);
+    QCOMPARE(InkOnPixelLine(shot, row(3), row(3).bottom(), paper), 0);
+    // Screen readers get the line's characters; the third covers cells 5 and 6.
+    QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(v.View.get())->textInterface();
+    const int first = (v.Line(2) - v.View->TopLine()) * 81;
+    QCOMPARE(text->text(first, first + 6), QString("DOUBLE"));
+    const QRect third = text->characterRect(first + 2);
+    QCOMPARE(third.width(), 2 * width);
+    QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), first + 2);
+  }
+
+  void KeysGoToTheHookAndPageKeysScroll() {
+    TShownView v;
+    QVERIFY(v.Settle());
+    std::vector<int> keys;
+    v.View->OnKey = [&](QKeyEvent* event) {
+      if (event->type() == QEvent::KeyPress) keys.push_back(event->key());
+      return true;
+    };
+    const int bottom = v.View->TopLine();
+    QTest::keyClick(v.View.get(), Qt::Key_A);
+    QTest::keyClick(v.View.get(), Qt::Key_PageUp);
+    QCOMPARE(v.View->TopLine(), bottom - v.View->VisibleRows());
+    QTest::keyClick(v.View.get(), Qt::Key_Home);
+    QCOMPARE(v.View->TopLine(), 0);
+    QTest::keyClick(v.View.get(), Qt::Key_End);
+    QCOMPARE(v.View->TopLine(), bottom);
+    QCOMPARE(keys, (std::vector<int>{Qt::Key_A, Qt::Key_PageUp, Qt::Key_Home, Qt::Key_End}));
+  }
+
+  void Screenshots() {
+    TShownView v;
+    v.Receive("\x1b[1;1HQelWin screen view \xC9\xCD\xCD\xCD\xBB box \xB0\xB1\xB2\xDB"
+              "\x1b[3;1H\x1b[1mbold\x1b[0m \x1b[4munderlined\x1b[0m \x1b[7mreverse\x1b[0m"
+              " \x1b[5mblink\x1b[0m plain\r\n");
+    for (int i = 0; i < 18; ++i) v.Receive("row " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog 0123456789\r\n");
+    QVERIFY(v.Settle());
+    const int line = v.Line(5);
+    PlaceMark(v.Store(), kFindMark, line, line, 10, 20);
+    MarkLine(v.Store(), v.Line(7), v.Store().Marks.NewUserMark());
+    QWidget* port = v.View->viewport();
+    QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(line, 15));
+    QTest::mouseMove(port, v.CellCentre(v.Line(6), 30));
+    QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(6), 30));
+    QTest::qWait(40);
+    QVERIFY(v.View->grab().save(ArtifactPath("screenview-80.png")));
+    v.Receive("\x1b[?3h");  // 132 columns
+    v.View->Unmark();
+    v.View->RepaintLines(ClearMark(v.Store(), kFindMark));
+    v.Receive("\x1b[1;1H\x1b[7m" + std::string(132, ' ') + "\x1b[1;50HWIDE SCREEN\x1b[0m\x1b[3;1H");
+    for (int i = 0; i < 12; ++i)
+      v.Receive("wide row " + std::to_string(i) + ": " + std::string(40 + i * 6, '-') + "|\r\n");
+    v.Receive("\x1b[20;100Hcolumn 100 on to the right edge");
+    QVERIFY(v.Settle());
+    v.View->resize(v.View->SizeForColumns(132));
+    QTest::qWait(40);
+    QCOMPARE(v.View->LeftColumn(), 0);
+    QCOMPARE(v.View->VisibleColumns(), 132);
+    QVERIFY(v.View->grab().save(ArtifactPath("screenview-132.png")));
+  }
+};
 
 QTEST_MAIN(TScreenViewTest)
 #include "screenview_test.moc"

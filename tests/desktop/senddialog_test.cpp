@@ -17,26 +17,10 @@
 #include "support/scripteddesktop.h"
 
 namespace {
-TSetupRecord Defaults() {
-  TSetupRecord r;
-  r.ApplyDefaults();
-  return r;
-}
-
-QPushButton* DialogButton(QDialog& dialog, QDialogButtonBox::StandardButton which) {
-  return dialog.findChild<QDialogButtonBox*>()->button(which);
-}
-
 QStringList Items(QComboBox* combo) {
   QStringList items;
   for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
   return items;
-}
-
-QStringList LabelTexts(QWidget* root) {
-  QStringList texts;
-  for (QLabel* label : root->findChildren<QLabel*>()) texts << label->text();
-  return texts;
 }
 }  // namespace
 
@@ -48,9 +32,9 @@ class TSendDialogTest : public QObject {
 
  private slots:
   void CaptionsAndChoicesAreTheCommandsOwn() {
-    TSendDialog dialog(Defaults(), Desktop);
+    TSendDialog dialog(DefaultSettings(), Desktop);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Send File Selection"));
-    const QStringList labels = LabelTexts(&dialog);
+    const QStringList labels = TextsOf<QLabel>(dialog);
     for (const char* caption : {"Character Delay", "Line Delay", "Char To Wait For", "End Of Line",
                                 "Wait After Line", "Max Echo Delay"}) {
       QVERIFY2(labels.contains(QString::fromLatin1(caption)), caption);
@@ -66,7 +50,7 @@ class TSendDialogTest : public QObject {
   }
 
   void ThePresetsComeFromTheSettings() {
-    TSetupRecord settings = Defaults();
+    TSetupRecord settings = DefaultSettings();
     settings.SendReceiveFileName.assign("C:\\QEL\\UPLOAD.TXT");
     settings.CharDelay = 1;
     settings.LineDelay = 3;
@@ -84,14 +68,13 @@ class TSendDialogTest : public QObject {
     QVERIFY(dialog.CtrlZBox()->isChecked());
     QCOMPARE(dialog.WaitAfterLineBox()->value(), 7);
     QCOMPARE(dialog.MaxEchoDelayBox()->value(), 12);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(Exposed(dialog));
     const QString shot = ArtifactPath("senddialog.png");
     QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
   }
 
   void OkHandsBackTheChoices() {
-    const TSetupRecord settings = Defaults();
+    const TSetupRecord settings = DefaultSettings();
     TSendDialog dialog(settings, Desktop);
     dialog.FileNameEdit()->setText("  /tmp/lines.txt ");
     dialog.CharDelayBox()->setCurrentIndex(1);
@@ -114,17 +97,8 @@ class TSendDialogTest : public QObject {
     QCOMPARE(int(draft.MaxEchoDelay), 0);
   }
 
-  void AnEmptyWaitCharacterIsThePrompt() {
-    TSetupRecord settings = Defaults();
-    settings.WaitChar = '#';
-    TSendDialog dialog(settings, Desktop);
-    dialog.WaitCharEdit()->setText("   ");
-    DialogButton(dialog, QDialogButtonBox::Ok)->click();
-    QCOMPARE(int(dialog.Draft().WaitChar), int('>'));
-  }
-
   void CancelKeepsTheDraftAsGiven() {
-    const TSetupRecord settings = Defaults();
+    const TSetupRecord settings = DefaultSettings();
     TSendDialog dialog(settings, Desktop);
     dialog.EndOfLineBox()->setCurrentIndex(0);
     dialog.FileNameEdit()->setText("changed");
@@ -136,7 +110,7 @@ class TSendDialogTest : public QObject {
   void BrowseFillsTheNameFromTheDesktopsDialog() {
     Desktop.Dialogs.clear();
     Desktop.DialogAnswers = {std::string("/data/chosen.mac")};
-    TSetupRecord settings = Defaults();
+    TSetupRecord settings = DefaultSettings();
     settings.SendReceiveFileName.assign("old.txt");
     TSendDialog dialog(settings, Desktop);
     dialog.BrowseButton()->click();

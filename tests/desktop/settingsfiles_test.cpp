@@ -12,6 +12,7 @@
 
 #include "app/settingsfile.h"
 #include "app/session.h"
+#include "desktop/colors.h"
 #include "desktop/configdialog.h"
 #include "desktop/mainwindow.h"
 #include "desktop/screenview.h"
@@ -20,7 +21,6 @@
 #include "screen/writer.h"
 
 namespace {
-QColor ToQColor(TColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 // A site's settings: white on red, errors yellow on navy, a 12-point font,
 // the window at 40,30 and 900 x 600, QUORIX with a command file whose PHONE
@@ -31,8 +31,7 @@ struct TSite {
   TSite() {
     WriteFileBytes(Dir.file("phones.txt"), "Miller 4711\nSmith 0815\n");
     WriteFileBytes(Dir.file("site.fil"), "PHONE," + Dir.file("phones.txt") + ",3,TEL: ,\n");
-    TSetupRecord site;
-    site.ApplyDefaults();
+    TSetupRecord site = DefaultSettings();
     site.Emulation = emQuorix;
     site.ForegroundColor = colors::White;
     site.BackgroundColor = colors::Red;
@@ -131,7 +130,7 @@ class TSettingsFilesTest : public QObject {
       for (QPushButton* button : dialog->findChildren<QPushButton*>())
         if (const QString text = button->text().remove('&'); text == "Background" || text == "Foreground") button->click();
       dialog->FileEdit(feCommand)->setText(QString::fromStdString(site.Dir.file("site.fil")));
-      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+      DialogButton(*dialog, QDialogButtonBox::Ok)->click();
     });
     t.W->Actions().Configure->trigger();
     t.Receive("\r\nafter configure\r\n");

@@ -34,8 +34,7 @@ class TSftpWindowTest : public QObject {
     WriteLargeFile(local + "/big.bin", 100u << 20);
 
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory, nullptr, &t.S->Connection);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(Exposed(window));
     QCOMPARE(window.ProtocolCmb->currentText(), QStringLiteral("SFTP"));
     window.UserNameEdt->setText(QString::fromStdString(TSshServer::User()));
     window.HostNameEdt->setText(QString::fromStdString(server.Host()));

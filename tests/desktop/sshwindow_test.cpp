@@ -27,23 +27,6 @@
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 
-namespace {
-QLineEdit* FieldOf(QWidget* root, const QString& label) {
-  for (QLabel* l : root->findChildren<QLabel*>()) {
-    if (l->text() == label) return qobject_cast<QLineEdit*>(l->buddy());
-  }
-  return nullptr;
-}
-
-bool ScreenShows(TSession& s, const std::string& text) {
-  for (int row = 1; row <= s.Screen->Rows; ++row) {
-    if (s.Screen->GetLineText(s.Screen->ScreenLine(row)).find(text) != std::string::npos) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 class TSshWindowTest : public QObject {
   Q_OBJECT
 
@@ -62,7 +45,7 @@ class TSshWindowTest : public QObject {
 
     WhenShown<TConfigDialog>([&](TConfigDialog* dialog) {
       dialog->Pages()->setCurrentIndex(2);
-      FieldOf(dialog, "Host Name:")->setText("127.0.0.1");
+      Field<QLineEdit>(dialog, "Host Name:")->setText("127.0.0.1");
       const TConfigDialog::TSecureControls& c = dialog->Secure();
       c.Kind->button(nkSsh)->click();
       c.User->setText(QString::fromStdString(TSshServer::User()));
@@ -71,7 +54,7 @@ class TSshWindowTest : public QObject {
       c.KnownHosts->setText(QString::fromStdString(known));
       c.Reconnect->setChecked(true);
       dialog->grab().save(ArtifactPath("config-connectivity-ssh.png"));
-      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+      DialogButton(*dialog, QDialogButtonBox::Ok)->click();
     });
     window.Actions().Configure->trigger();
     TSession& s = window.Session();
@@ -121,8 +104,7 @@ class TSshWindowTest : public QObject {
 
   void TheDialogReadsBackItsSshControlsAndRefusesABadAllowList() {
     TScriptedDesktop desktop;
-    TSetupRecord record;
-    record.ApplyDefaults();
+    TSetupRecord record = DefaultSettings();
     TConnectionSettings connection;
     connection.SshUserName = "eng";
     connection.FTPProtocol = fpSftp;
@@ -132,13 +114,13 @@ class TSshWindowTest : public QObject {
     QCOMPARE(c.FtpProtocol->currentIndex(), 3);
     QCOMPARE(c.Port->value(), 22);
     c.ListenAllow->setText(QStringLiteral("10.1.2.3/8"));
-    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
     QCOMPARE(dialog.result(), 0);  // still open
     QCOMPARE(desktop.Boxes.size(), std::size_t{1});
     QVERIFY(QString::fromStdString(desktop.Boxes[0].Box.Text).contains("10.1.2.3/8"));
     c.ListenAllow->setText(QStringLiteral("10.0.0.0/8, [::1]"));
     c.KeepAlive->setValue(0);
-    dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    DialogButton(dialog, QDialogButtonBox::Ok)->click();
     QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
     QCOMPARE(dialog.ConnectionDraft().ListenAllow, std::string("10.0.0.0/8 ::1"));
     QCOMPARE(dialog.ConnectionDraft().SshKeepAlive, std::uint16_t{0});

@@ -51,6 +51,13 @@ class TScriptedDesktop : public THeadlessDesktop {
     return name;
   }
 
+  // The texts of every box shown, in order.
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& box : Boxes) texts.push_back(box.Box.Text);
+    return texts;
+  }
+
   // Delivers queued messages to Handler until the queue is empty (or limit reached).
   // Returns the number delivered.
   int Pump(int limit = 1000000);

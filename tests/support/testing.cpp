@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <stdexcept>
 
 #include "comms/transmit.h"
@@ -69,6 +68,13 @@ std::string ScreenRow(const TSession& s, int row) {
   std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
+}
+
+bool ScreenShows(const TSession& s, const std::string& text) {
+  for (int row = 1; row <= s.Screen->Rows; ++row) {
+    if (s.Screen->GetLineText(s.Screen->ScreenLine(row)).find(text) != std::string::npos) return true;
+  }
+  return false;
 }
 
 int PostedCount(const TScriptedDesktop& desktop, int message) {
@@ -144,9 +150,3 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
-std::string RandomBytes(std::size_t count, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(count, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}

@@ -13,6 +13,7 @@
 #include "comms/recordinglines.h"
 #include "core/desktop.h"
 #include "core/tempdir.h"
+#include "support/randombytes.h"
 #include "support/scripteddesktop.h"
 
 // A temporary directory removed when the object dies; a test cannot run
@@ -26,6 +27,13 @@ class TTempDir {
  private:
   TTemporaryDirectory Dir{"qeltest"};
 };
+
+// A settings record as a new installation has it.
+inline TSetupRecord DefaultSettings() {
+  TSetupRecord record;
+  record.ApplyDefaults();
+  return record;
+}
 
 // A session wired to a scripted desktop, with its program directory in a
 // fresh temporary directory.
@@ -73,6 +81,8 @@ struct TConnectedSession : TTestSession {
 void PushBytes(TSession& s, std::string_view bytes);
 // Screen row `row` (from 1) as stored, trailing blanks removed.
 std::string ScreenRow(const TSession& s, int row);
+// Whether some screen row holds text.
+bool ScreenShows(const TSession& s, const std::string& text);
 // How often `message` was posted.
 int PostedCount(const TScriptedDesktop& desktop, int message);
 
@@ -83,8 +93,6 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string Padded(std::string sentence);
 // The text without its trailing blanks.
 std::string Trimmed(std::string text);
-// count bytes of every value, the same ones for the same seed.
-std::string RandomBytes(std::size_t count, unsigned seed);
 
 // The text as one shell word.
 std::string ShellQuoted(const std::string& text);
