@@ -45,15 +45,16 @@ class ConfigApply : public ::testing::Test {
 
 // ------------------------------------------------------------ wait character
 
-// How the dialog reads a typed wait character is in its own test (the
-// configuration dialog's); this is the way back, and the readings past them.
+// Typed wait characters read and shown back (the dialogs' tests check only
+// that their fields go through these).
 TEST(WaitChar, ShownAsItselfFrom32To122ElseAsDecimalCode) {
   const std::pair<int, std::string> shown[] = {{'>', ">"},     {' ', " "},      {'z', "z"},    {'{', "<123>"},
                                                {13, "<13>"},   {31, "<31>"},    {0, "<0>"},    {255, "<255>"}};
   for (const auto& [code, text] : shown) EXPECT_EQ(WaitCharText(static_cast<std::uint8_t>(code)), text) << code;
   const std::pair<std::string, int> read[] = {{"   ", '>'},     {"abc", 'a'},    {"\t#", '#'},  {" <7x", 7},
                                               {"<0>", 0},       {"<255>", 255},  {"<0065>", 'A'}, {"<", 'q'},
-                                              {"< 13>", 'q'},   {"<a>", 'q'},    {"<99999999999999999999>", 'q'}};
+                                              {"< 13>", 'q'},   {"<a>", 'q'},    {"<99999999999999999999>", 'q'},
+                                              {"", '>'},        {"<x", 'q'}};
   for (const auto& [typed, code] : read) EXPECT_EQ(ReadWaitChar(typed, 'q'), code) << typed;
 }
 
@@ -86,8 +87,7 @@ TEST(ConfigBrowse, EachFileEditHasItsOwnFilter) {
 }
 
 TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
-  TSetupRecord r;
-  r.ApplyDefaults();
+  TSetupRecord r = DefaultSettings();
   std::set<std::string> labels;
   for (int e = 0; e < feCount; ++e) {
     const TFileEditInfo& info = FileEditInfo(static_cast<TFileEdit>(e));
@@ -112,8 +112,7 @@ TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
 // ------------------------------------------------------------ attributes
 
 TEST(ConfigAttributes, ButtonsOpenTheChooserWithTheirCaptionOnTheirBlock) {
-  TSetupRecord r;
-  r.ApplyDefaults();
+  TSetupRecord r = DefaultSettings();
   const std::vector<std::string> captions{"IE Attributes",   "DSS1 Message Attributes", "SND/RCV Attributes",
                                           "MBID Attributes", "VMI Attributes",          "Data Attributes",
                                           "Error Attributes", "Message Attributes",     "Indicator Attributes"};
@@ -137,17 +136,11 @@ TEST(ConfigAttributes, ThePaletteHoldsSixteenColoursAndTheDefaults) {
 
 // ------------------------------------------------------------ CompareSettings
 
-TEST(ConfigCompare, AnUnchangedRecordChangesNothing) {
-  TSetupRecord a;
-  a.ApplyDefaults();
+TEST(ConfigCompare, EachGroupIsToldApartAndAnUnchangedRecordChangesNothing) {
+  const TSetupRecord a = DefaultSettings();
   const TConfigChanges c = CompareSettings(a, a);
   EXPECT_FALSE(c.Any || c.NetworkTarget || c.ComPort || c.SerialParameters || c.Attributes || c.Font ||
                c.LogFileName || c.ScreenSize);
-}
-
-TEST(ConfigCompare, EachGroupIsToldApart) {
-  TSetupRecord a;
-  a.ApplyDefaults();
   TSetupRecord b = a;
   b.Port = 2;
   EXPECT_TRUE(CompareSettings(a, b).NetworkTarget);
@@ -174,8 +167,7 @@ TEST(ConfigCompare, EachGroupIsToldApart) {
 }
 
 TEST(ConfigCompare, TextsCompareByTheirMeaningfulCharacters) {
-  TSetupRecord a;
-  a.ApplyDefaults();
+  TSetupRecord a = DefaultSettings();
   a.LogFileName = "a.log";
   TSetupRecord b = a;
   b.LogFileName.Data[20] = 'x';  // behind the length: not part of the name
@@ -190,8 +182,8 @@ TEST_F(ConfigApply, ANewHostWhileConnectedAsksAndReconnectsToIt) {
   TSetupRecord d = Draft();
   d.HostName = "exchange.example";
   ApplyConnectionSettings(S(), d);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "Port changed. Do you wish to disconnect and re-connect?");
+  ASSERT_EQ(T.Desktop.BoxTexts(),
+            std::vector<std::string>{"Port changed. Do you wish to disconnect and re-connect?"});
   EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbCancel));
   EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Confirmation);
   EXPECT_EQ(Network.Events, (std::vector<std::string>{"disconnect", "address exchange.example 23", "connect"}));
@@ -228,8 +220,7 @@ TEST_F(ConfigApply, ANewSerialPortWhileOpenReopensOnTheNewDevice) {
   TSetupRecord d = Draft();
   d.ComPort = 2;
   ApplyConnectionSettings(S(), d);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, kPortChangedQuestion);
+  EXPECT_EQ(T.Desktop.BoxTexts(), std::vector<std::string>{kPortChangedQuestion});
   EXPECT_EQ(Serial.Events, (std::vector<std::string>{"close", "params COM3 baud 6", "open"}));
   EXPECT_TRUE(S().Transmit->SerialConnected);
 }

@@ -29,17 +29,14 @@ std::string OlderRecordBytes() {
 }
 }  // namespace
 
-TEST(SettingsTrailer, DefaultsWriteNothing) {
-  EXPECT_EQ(EncodeSettingsTrailer(TConnectionSettings{}), "");
-}
-
-TEST(SettingsTrailer, OnlyChangedFieldsAreWrittenInTagOrder) {
+TEST(SettingsTrailer, OnlyChangedFieldsAreWrittenInTagOrderAndDefaultsNothing) {
   TConnectionSettings s;
   s.SshPort = 2222;            // tag 3, u16
   s.NetworkKind = nkSsh;       // tag 1, u8
   s.SshUserName = "engineer";  // tag 2, text
   EXPECT_EQ(EncodeSettingsTrailer(s),
             Trailer(Entry(1, "\x01") + Entry(2, "engineer") + Entry(3, std::string("\xAE\x08", 2))));
+  EXPECT_EQ(EncodeSettingsTrailer(TConnectionSettings{}), "");
 }
 
 TEST(SettingsTrailer, ReadsBackWhatItWritesAndKeepsTagsItDoesNotKnow) {
@@ -130,8 +127,7 @@ TEST(SettingsTrailerFile, ANewerWritersFieldsSurviveASave) {
 }
 
 TEST(SettingsTrailerFields, ByNameAsTheToolPrintsAndSetsThem) {
-  TSetupRecord record;
-  record.ApplyDefaults();
+  TSetupRecord record = DefaultSettings();
   TConnectionSettings extra;
   std::string error;
   EXPECT_TRUE(SetSettingsField(record, extra, "networkkind", "ssh", error)) << error;

@@ -16,11 +16,6 @@ struct TEventsFixture : THandoverFixture {
     Events.OnChanged = [this] { ++Changes; };
     Events.OnSessionEnded = [this](const std::string& text) { Ended.push_back(text); };
   }
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& box : Desktop.Boxes) texts.push_back(box.Box.Text);
-    return texts;
-  }
 };
 
 void ExpectDisconnectedControls(const TConnectionControls& c) {
@@ -35,7 +30,7 @@ TEST(HandoverEvents, AnErrorOnAnOpenSessionClosesItFirst) {
   f.Events.QelSocketSessionConnected();
   f.Events.QelSocketErrorOccurred("Connection reset by peer");
   EXPECT_EQ(f.Network.Disconnects, 1);
-  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Connection reset by peer"});
+  EXPECT_EQ(f.Desktop.BoxTexts(), std::vector<std::string>{"Connection reset by peer"});
   EXPECT_FALSE(f.S.Transmit->NetworkConnected);
   ExpectDisconnectedControls(f.Events.Controls);
 }
@@ -54,7 +49,7 @@ TEST(HandoverEvents, ACallIsAcceptedOnlyWhenTheAcceptSucceeds) {
   EXPECT_TRUE(f.Events.Controls.NetworkDisconnectButton);
 
   f.Events.QelSocketSessionClosed();
-  EXPECT_EQ(f.BoxTexts(), std::vector<std::string>{"Session Closed!"});
+  EXPECT_EQ(f.Desktop.BoxTexts(), std::vector<std::string>{"Session Closed!"});
   EXPECT_TRUE(f.Events.Controls.NetworkConnectButton);
   // The call is over: typed bytes no longer go to its socket.
   EXPECT_FALSE(f.S.Transmit->ListenActive);

@@ -38,9 +38,8 @@ struct MainFormTest : ::testing::Test {
 TEST_F(MainFormTest, WithoutABackgroundFileNoGivesPaddingAndTheGreeting) {
   Desktop.Answers = {TMsgResult::No};
   StartUp();
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(BoxText(0), "Screen background file " + Dir +
-                            "QELWIN.SBF does not exist.\rDo you which to load another file?");
+  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir +
+                                                         "QELWIN.SBF does not exist.\rDo you which to load another file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo));
   EXPECT_TRUE(Desktop.Dialogs.empty());
   // 101 blank lines; the greeting goes where the reset left the cursor, the
@@ -74,9 +73,8 @@ TEST_F(MainFormTest, AnExistingBackgroundFileIsOfferedAndFoundWhateverItsCase) {
   WriteFileBytes(Dir + "QELWIN.SBF", "kept from yesterday\r\n");
   Desktop.Answers = {TMsgResult::Yes};
   StartUp();
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(BoxText(0), "Screen background file " + Dir +
-                            "QELWIN.SBF already exists.\rDo you which to load this file?");
+  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir +
+                                                         "QELWIN.SBF already exists.\rDo you which to load this file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
   EXPECT_EQ(S.Screen->GetLineText(0).substr(0, 19), "kept from yesterday");
 }
@@ -99,18 +97,13 @@ TEST_F(MainFormTest, ASettingsNameWithoutADotGetsMseEvenInADottedDirectory) {
   EXPECT_TRUE(named) << (Desktop.Boxes.empty() ? "no box" : BoxText(0));
 }
 
-TEST_F(MainFormTest, NoToQuitKeepsEverythingOpen) {
-  Desktop.Answers = {TMsgResult::No};
+TEST_F(MainFormTest, NoToQuitOrCancelAtTheSaveQuestionKeepsTheWindow) {
+  Desktop.Answers = {TMsgResult::No, TMsgResult::Yes, TMsgResult::Cancel};
   EXPECT_FALSE(Form.CloseQuery());
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(BoxText(0), "Do you really want to quit?");
+  EXPECT_FALSE(Form.CloseQuery());
+  EXPECT_EQ(Desktop.BoxTexts(), (std::vector<std::string>{"Do you really want to quit?", "Do you really want to quit?",
+                                                          "Do you which to save the Screen Background File ?"}));
   EXPECT_EQ(Desktop.Boxes[0].Box.Icon, TMsgIcon::Warning);
-}
-
-TEST_F(MainFormTest, CancelAtTheSaveQuestionKeepsTheWindow) {
-  Desktop.Answers = {TMsgResult::Yes, TMsgResult::Cancel};
-  EXPECT_FALSE(Form.CloseQuery());
-  EXPECT_EQ(BoxText(1), "Do you which to save the Screen Background File ?");
 }
 
 TEST_F(MainFormTest, SavingWithoutAnOldFileRenamesTheCopyIntoPlace) {
@@ -229,7 +222,7 @@ TEST_F(MainFormTest, QuorixButtonsRefuseOtherTerminalTypesAndChangeNothing) {
   EXPECT_FALSE(S.Trace->TriggerEnabled);
 }
 
-TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirState) {
+TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirStateAndEachButtonItsCaptionAndHint) {
   S.Settings.Emulation = emQuorix;
   for (TQuorixButton b : {qbMsgHeader, qbMsgBuffer, qbUserBuffer, qbConvertSet, qbTrigger}) {
     const bool before = Form.QuorixButtonOn(b);
@@ -239,9 +232,6 @@ TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirState) {
     EXPECT_EQ(Form.QuorixButtonOn(b), before) << QuorixButtonText(b).Caption;
   }
   EXPECT_TRUE(Desktop.Boxes.empty());
-}
-
-TEST_F(MainFormTest, QuorixCaptionsAndHints) {
   const char* captions[] = {"MH", "MB", "UB", "CS", "TR", "CW", "CB", "DM", "CM", "MI", "CE"};
   for (int b = 0; b < qbCount; ++b) EXPECT_STREQ(QuorixButtonText(TQuorixButton(b)).Caption, captions[b]);
   EXPECT_STREQ(QuorixButtonText(qbTrace).Hint, "Convert to mode while tracing On/Off");

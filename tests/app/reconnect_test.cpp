@@ -12,6 +12,7 @@
 #include "comms/transmit.h"
 #include "app/session.h"
 #include "screen/store.h"
+#include "support/fakelines.h"
 #include "support/testing.h"
 
 namespace {
@@ -37,7 +38,7 @@ struct Reconnect : ::testing::Test {
 };
 }  // namespace
 
-TEST_F(Reconnect, WaitsDoubleFromTheFirstAndStopAtTheLimit) {
+TEST_F(Reconnect, WaitsDoubleFromTheFirstUpToTenMinutesAndStopAtTheLimit) {
   R.SessionUp(ckSecure);
   ASSERT_TRUE(R.SessionLost(ckSecure, "Connection reset by peer"));
   EXPECT_EQ(R.PanelText(), "RECON 2s");
@@ -51,6 +52,12 @@ TEST_F(Reconnect, WaitsDoubleFromTheFirstAndStopAtTheLimit) {
   EXPECT_FALSE(R.SessionLost(ckSecure, "Connection refused")) << "three attempts made";
   EXPECT_EQ(R.PanelText(), "");
   EXPECT_EQ(Opened, (std::vector<int>{ckSecure, ckSecure, ckSecure}));
+  // The wait stops growing at ten minutes.
+  Settings.ReconnectDelay = 100;
+  EXPECT_EQ(R.WaitBefore(1), 100);
+  EXPECT_EQ(R.WaitBefore(3), 400);
+  EXPECT_EQ(R.WaitBefore(4), 600);
+  EXPECT_EQ(R.WaitBefore(60), 600);
 }
 
 TEST_F(Reconnect, ASessionThatComesUpStartsTheCountAgain) {
@@ -60,14 +67,6 @@ TEST_F(Reconnect, ASessionThatComesUpStartsTheCountAgain) {
   R.SessionUp(ckNetwork);
   ASSERT_TRUE(R.SessionLost(ckNetwork, "Session Closed!"));
   EXPECT_EQ(R.SecondsLeft(), 2) << "the first wait again";
-}
-
-TEST_F(Reconnect, TheWaitStopsGrowingAtTenMinutes) {
-  Settings.ReconnectDelay = 100;
-  EXPECT_EQ(R.WaitBefore(1), 100);
-  EXPECT_EQ(R.WaitBefore(3), 400);
-  EXPECT_EQ(R.WaitBefore(4), 600);
-  EXPECT_EQ(R.WaitBefore(60), 600);
 }
 
 TEST_F(Reconnect, NothingHappensWhenOffOrForASessionThatNeverCameUp) {
@@ -107,21 +106,9 @@ TEST_F(Reconnect, TheUsersCommandEndsTheWaitAndAnAttemptWithoutAnswerCountsAsFai
 // ------------------------------------------------------------ main form
 
 namespace {
-class TDroppingLine : public TNetworkLine {
- public:
-  void SetAddress(const std::string&, const std::string&) override {}
-  void Connect() override { ++Connects; }
-  void Listen() override {}
-  void CancelListen() override {}
-  void Disconnect() override { ++Disconnects; }
-  int Send(const std::uint8_t*, int length) override { return length; }
-  int Receive(std::uint8_t*, int) override { return -1; }
-  int Connects = 0, Disconnects = 0;
-};
-
 struct ReconnectForm : ::testing::Test {
   TTestSession T;
-  TDroppingLine Line;
+  TFakeNetwork Line;
   TMainForm Form{*T.S};
   void SetUp() override {
     T.S->Transmit->Secure = &Line;
@@ -133,12 +120,7 @@ struct ReconnectForm : ::testing::Test {
     Form.ConnectSecure();
     Form.Events.QelSocketSessionConnected();
   }
-  bool ScreenShows(const std::string& text) const {
-    for (int row = 1; row <= T.S->Screen->Rows; ++row) {
-      if (T.S->Screen->GetLineText(T.S->Screen->ScreenLine(row)).find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
+  bool ScreenShows(const std::string& text) const { return ::ScreenShows(*T.S, text); }
 };
 }  // namespace
 

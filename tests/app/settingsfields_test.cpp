@@ -3,14 +3,9 @@
 #include <cstring>
 
 #include "app/settingsfields.h"
+#include "support/testing.h"
 
 namespace {
-TSetupRecord Defaults() {
-  TSetupRecord r;
-  r.ApplyDefaults();
-  return r;
-}
-
 std::string Get(const TSetupRecord& r, const std::string& name) {
   std::string error;
   const auto value = GetSettingsField(r, name, error);
@@ -33,7 +28,7 @@ const std::uint8_t* Bytes(const TSetupRecord& r) { return reinterpret_cast<const
 }  // namespace
 
 TEST(SettingsFields, ValuesAreWrittenInTheirOwnForms) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   EXPECT_EQ(Get(r, "BaudRate"), "9600");
   EXPECT_EQ(Get(r, "BlinkColor"), "0x0000FF");
   EXPECT_EQ(Get(r, "MarkBackgroundColor"), "0xFF0000");
@@ -52,14 +47,14 @@ TEST(SettingsFields, ValuesAreWrittenInTheirOwnForms) {
 }
 
 TEST(SettingsFields, EveryPrintedFieldReadsBackUnchanged) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   Set(r, "LogFileName", "C:\\xfer\\a b.log");
   Set(r, "AnswerBack", "\\x02ID\\x0D\\xFF");
   Set(r, "IEAttr.Style", "15");
   const auto lines = PrintSettingsFields(r);
   EXPECT_EQ(lines.front().first, "ComPort");
   EXPECT_EQ(lines.back().first, "BookmarkVisible");
-  TSetupRecord copy = Defaults();
+  TSetupRecord copy = DefaultSettings();
   for (const auto& [name, value] : lines) {
     EXPECT_EQ(Get(r, name), value) << name;
     Set(copy, name, value);
@@ -68,7 +63,7 @@ TEST(SettingsFields, EveryPrintedFieldReadsBackUnchanged) {
 }
 
 TEST(SettingsFields, SetsLandAtTheirOffsets) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   Set(r, "ComPort", "3");
   Set(r, "SoftKeys[3]", "F4");
   Set(r, "CntrlSoftKeys[0]", "c");
@@ -85,26 +80,19 @@ TEST(SettingsFields, SetsLandAtTheirOffsets) {
 }
 
 TEST(SettingsFields, RangesAreChecked) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   const TSetupRecord before = r;
   EXPECT_EQ(SetError(r, "Emulation", "4"), "value 4 out of range 0..3 (or one of quorix, vt100, vt220, tn3270)");
   EXPECT_EQ(SetError(r, "PadsRetries", "0"), "value 0 out of range 1..5");
   EXPECT_EQ(SetError(r, "MaxEchoDelay", "51"), "value 51 out of range 0..50");
   EXPECT_EQ(SetError(r, "LineDly", "x"), "not a number: 'x'");
-  SetError(r, "ForegroundColor", "0x1000000");
-  SetError(r, "LogFileName", std::string(81, 'a'));
-  SetError(r, "FontName", std::string(41, 'a'));
-  SetError(r, "Port", "6");
-  SetError(r, "SoftKeys[12]", "x");
-  SetError(r, "SoftKeys", "x");
-  SetError(r, "ComPort[0]", "1");
-  SetError(r, "Nonsense", "1");
-  SetError(r, "IEAttr.Colour", "1");
-  SetError(r, "IEAttr", "fg:0x000000 colour:1");  // nothing changes when one item is wrong
-  SetError(r, "IEAttr", "");
-  SetError(r, "TabStops", "8,132");
-  SetError(r, "TabStops[3]", "2");
-  SetError(r, "WindowTop", "3000000000");
+  // In "IEAttr" nothing changes when one item is wrong.
+  const std::pair<const char*, std::string> refused[] = {
+      {"ForegroundColor", "0x1000000"}, {"LogFileName", std::string(81, 'a')}, {"FontName", std::string(41, 'a')},
+      {"Port", "6"}, {"SoftKeys[12]", "x"}, {"SoftKeys", "x"}, {"ComPort[0]", "1"}, {"Nonsense", "1"},
+      {"IEAttr.Colour", "1"}, {"IEAttr", "fg:0x000000 colour:1"}, {"IEAttr", ""}, {"TabStops", "8,132"},
+      {"TabStops[3]", "2"}, {"WindowTop", "3000000000"}};
+  for (const auto& [name, value] : refused) SetError(r, name, value);
   EXPECT_EQ(std::memcmp(&r, &before, sizeof r), 0);
   Set(r, "Port", "255");  // a port typed outside the list
   Set(r, "LogFileName", std::string(80, 'a'));
@@ -112,7 +100,7 @@ TEST(SettingsFields, RangesAreChecked) {
 }
 
 TEST(SettingsFields, CompositePartsChangeAlone) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   Set(r, "IEAttr", "style:italic+underline");
   EXPECT_EQ(Get(r, "IEAttr"), "fg:0xFF0000 bg:0xFFFFFF style:italic+underline size:8");
   Set(r, "IEAttr.Foreground", "0x0000FF");
@@ -123,7 +111,7 @@ TEST(SettingsFields, CompositePartsChangeAlone) {
 }
 
 TEST(SettingsFields, TabStopsAreSetAsAList) {
-  TSetupRecord r = Defaults();
+  TSetupRecord r = DefaultSettings();
   Set(r, "TabStops", "1, 2,131");
   for (int i = 0; i < 132; ++i) EXPECT_EQ(r.TabStops[i], (i == 1 || i == 2 || i == 131) ? 1 : 0) << i;
   Set(r, "TabStops", "");

@@ -14,7 +14,12 @@
 #include "support/testing.h"
 
 namespace {
-const std::string CR = "\r";
+using Texts = std::vector<std::string>;
+
+// The box a file that cannot be read or written shows.
+std::string AccessError(const std::string& name, const std::string& error) {
+  return "File access error. File = " + name + "\rError = " + error;
+}
 
 std::string RecordBytes(const TSetupRecord& r) {
   return std::string(reinterpret_cast<const char*>(&r), sizeof r);
@@ -106,12 +111,12 @@ TEST(SettingsFile, OpeningAppliesTheRecordWholeAndInOrder) {
   EXPECT_EQ(error.Background, colors::Navy);
 }
 
-TEST(SettingsFile, ALongerFileGivesItsFirstRecord) {
+TEST(SettingsFile, ALongerFileGivesItsFirstRecordWhateverTheCaseOfItsName) {
   TTestSession t;
-  const std::string name = t.Dir.file("long.mse");
   const TSetupRecord odd = OddRecord();
-  WriteFileBytes(name, RecordBytes(odd) + std::string(100, 'z'));
-  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(name));
+  WriteFileBytes(t.Dir.file("Long.MSE"), RecordBytes(odd) + std::string(100, 'z'));
+  // Another case, as a recent list written on Windows may hold it.
+  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(t.Dir.file("LONG.mse")));
   EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(odd));
   EXPECT_TRUE(t.Desktop.Boxes.empty());
 }
@@ -123,8 +128,7 @@ TEST(SettingsFile, AShortFileIsReportedAndTheOldRecordStays) {
   const std::string before = RecordBytes(t.S->Settings);
   EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
   EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "File access error. File = " + name + CR + "Error = 38");
+  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, "38")});
   // The remaining steps run all the same: the name is taken.
   EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
 }
@@ -136,10 +140,7 @@ TEST(SettingsFile, AMissingFileIsReportedAndNothingChanges) {
   const std::string caption = t.S->SettingsFiles->Caption;
   EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
   EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
-            "File access error. File = " + name + CR + "Error = " +
-                Padded("The system cannot find the file specified."));
+  ASSERT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, Padded("The system cannot find the file specified."))});
   EXPECT_EQ(t.Desktop.Boxes[0].Box.HelpContext, 2);
   EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
   EXPECT_TRUE(t.S->SettingsFiles->CurrentName.empty());
@@ -158,14 +159,6 @@ TEST(SettingsFile, ARecentEntryWhoseFileWasDeletedLeavesTheCaption) {
   EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
 }
 
-
-TEST(SettingsFile, WindowsStyleNamesFromTheRecentListOpen) {
-  TTestSession t;
-  ASSERT_EQ(WriteSettingsRecord(t.Dir.file("Sites.MSE"), OddRecord()), 0u);
-  // Another case, as a list written on Windows may hold it.
-  EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(t.Dir.file("SITES.mse")));
-  EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(OddRecord()));
-}
 
 TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   TTestSession t;
@@ -208,9 +201,7 @@ TEST(SettingsFile, AFailedSaveReportsAndKeepsTheOldFile) {
   t.S->SettingsFiles->CurrentName = name;
   t.S->SettingsFiles->Faults.ShortWrite = 5000;  // the disk fills during the write
   EXPECT_FALSE(t.S->SettingsFiles->Save());
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
-            "File access error. File = " + name + CR + "Error = " + Padded("There is not enough space on the disk."));
+  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, Padded("There is not enough space on the disk."))});
   EXPECT_EQ(ReadFileBytes(name), RecordBytes(odd));
   EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
 }
@@ -221,9 +212,7 @@ TEST(SettingsFile, ANamedPipeOrDirectoryAsTheFileIsRefusedAndStays) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   t.S->SettingsFiles->CurrentName = pipe;
   EXPECT_FALSE(t.S->SettingsFiles->Save());
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
-            "File access error. File = " + pipe + CR + "Error = " + Padded("Access is denied."));
+  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(pipe, Padded("Access is denied."))});
   struct stat st;
   ASSERT_EQ(::stat(pipe.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -239,10 +228,8 @@ TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
   t.S->SettingsFiles->CurrentName = t.Dir.file("io.mse");
   t.S->SettingsFiles->Faults.WriteErrno = EIO;
   EXPECT_FALSE(t.S->SettingsFiles->Save());
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text,
-            "File access error. File = " + t.Dir.file("io.mse") + CR + "Error = " +
-                Padded("The request could not be performed because of an I/O device error."));
+  const std::string error = "The request could not be performed because of an I/O device error.";
+  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(t.Dir.file("io.mse"), Padded(error))});
   EXPECT_FALSE(std::filesystem::exists(t.Dir.file("io.mse")));
 }
 
@@ -287,8 +274,12 @@ TEST(RecentFiles, AListThatCannotBeWrittenStaysAsItWasWithoutAMessage) {
 
 TEST(RecentFiles, StartUpReadsFourLinesAndTakesTheFirstAsCurrent) {
   TTestSession t;
-  WriteFileBytes(t.Dir.file("QelWin.INI"), "C:\\QEL\\A.MSE\r\nb.mse\r\nc.mse\r\nd.mse\r\ne.mse\r\n");
   TSettingsFiles& f = *t.S->SettingsFiles;
+  f.ReadRecentList();  // no list yet: no items
+  EXPECT_FALSE(f.RecentSeparatorVisible);
+  EXPECT_TRUE(f.RecentItems[0].empty());
+  EXPECT_TRUE(f.CurrentName.empty());
+  WriteFileBytes(t.Dir.file("QelWin.INI"), "C:\\QEL\\A.MSE\r\nb.mse\r\nc.mse\r\nd.mse\r\ne.mse\r\n");
   f.ReadRecentList();
   EXPECT_EQ(f.CurrentName, "C:\\QEL\\A.MSE");
   EXPECT_EQ(f.RecentItems[0], "1. C:\\QEL\\A.MSE");
@@ -296,15 +287,6 @@ TEST(RecentFiles, StartUpReadsFourLinesAndTakesTheFirstAsCurrent) {
   EXPECT_TRUE(f.RecentSeparatorVisible);
   // The record itself is not loaded.
   EXPECT_TRUE(t.Desktop.Boxes.empty());
-}
-
-TEST(RecentFiles, AMissingListShowsNoItems) {
-  TTestSession t;
-  TSettingsFiles& f = *t.S->SettingsFiles;
-  f.ReadRecentList();
-  EXPECT_FALSE(f.RecentSeparatorVisible);
-  EXPECT_TRUE(f.RecentItems[0].empty());
-  EXPECT_TRUE(f.CurrentName.empty());
 }
 
 TEST(EbcdicMap, LoadsOutgoingThenIncomingTables) {
@@ -332,15 +314,17 @@ TEST(EbcdicMap, AShortOrMissingFileGivesTheIdentityAndAReport) {
   t.S->SettingsFiles->LoadEbcdicMap();
   EXPECT_EQ(t.S->EbcdicMap.Outgoing[65], 65);
   EXPECT_EQ(t.S->EbcdicMap.Incoming[200], 200);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "File access error. File = " + t.Dir.file("short.mma") + CR + "Error = 38");
-
   t.S->Settings.EBCDICMapFileName = t.Dir.file("none.mma");
   t.S->SettingsFiles->LoadEbcdicMap();
-  ASSERT_EQ(t.Desktop.Boxes.size(), 2u);
-  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text,
-            "File access error. File = " + t.Dir.file("none.mma") + CR + "Error = " +
-                Padded("The system cannot find the file specified."));
+  EXPECT_EQ(t.Desktop.BoxTexts(),
+            (Texts{AccessError(t.Dir.file("short.mma"), "38"),
+                   AccessError(t.Dir.file("none.mma"), Padded("The system cannot find the file specified."))}));
+  // An empty name gives the identity silently.
+  t.S->EbcdicMap.Incoming[1] = 9;
+  t.S->Settings.EBCDICMapFileName = "";
+  t.S->SettingsFiles->LoadEbcdicMap();
+  EXPECT_EQ(t.S->EbcdicMap.Incoming[1], 1);
+  EXPECT_EQ(t.Desktop.Boxes.size(), 2u);
 }
 
 TEST(EbcdicMap, AFifoNamedInTheSettingsDoesNotHang) {
@@ -354,15 +338,7 @@ TEST(EbcdicMap, AFifoNamedInTheSettingsDoesNotHang) {
   // As a settings file it is short; the old record, naming it as the map, stays.
   EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(fifo));
   ASSERT_EQ(t.Desktop.Boxes.size(), 3u);
-  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text, "File access error. File = " + fifo + CR + "Error = 38");
-}
-
-TEST(EbcdicMap, AnEmptyNameGivesTheIdentitySilently) {
-  TTestSession t;
-  t.S->EbcdicMap.Incoming[1] = 9;
-  t.S->SettingsFiles->LoadEbcdicMap();
-  EXPECT_EQ(t.S->EbcdicMap.Incoming[1], 1);
-  EXPECT_TRUE(t.Desktop.Boxes.empty());
+  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text, AccessError(fifo, "38"));
 }
 
 TEST(SettingsFile, NoRightToMakeAFileBesideItMeansSavingInPlace) {

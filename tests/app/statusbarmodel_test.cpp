@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 
 namespace {
 
-TEST(StatusBarGeometry, TenPanelsShareWhatTheClockLeaves) {
+TEST(StatusBarGeometry, TenPanelsShareWhatTheClockLeavesWhateverTheGaps) {
   TStatusBarModel bar;
   bar.ClockWidth = 90;
   bar.Space = 1;
@@ -19,16 +20,14 @@ TEST(StatusBarGeometry, TenPanelsShareWhatTheClockLeaves) {
   EXPECT_EQ(panels[8].Left, 91 + 8 * 70);
   EXPECT_EQ(panels[9].Left, 91 + 9 * 70);
   EXPECT_EQ(panels[9].Left + panels[9].Width, 800);
-}
 
-TEST(StatusBarGeometry, WiderGapsAndTheDefaultClock) {
-  TStatusBarModel bar;  // clock 96 wide
-  bar.SetSpace(3);
+  TStatusBarModel wide;  // the default clock: 96 wide
+  wide.SetSpace(3);
   // 400 - 96 - 3 = 301; (301 - 30) / 10 = 27.
-  const std::vector<TPanelSpan> panels = bar.IndicatorPanels(400);
-  EXPECT_EQ(panels[0], (TPanelSpan{99, 27}));
-  EXPECT_EQ(panels[1].Left, 99 + 30);
-  EXPECT_EQ(panels[9].Left + panels[9].Width, 400);
+  const std::vector<TPanelSpan> gapped = wide.IndicatorPanels(400);
+  EXPECT_EQ(gapped[0], (TPanelSpan{99, 27}));
+  EXPECT_EQ(gapped[1].Left, 99 + 30);
+  EXPECT_EQ(gapped[9].Left + gapped[9].Width, 400);
 }
 
 TEST(StatusBarGeometry, SevenResourcePanelsAcrossTheWholeWidth) {
@@ -67,26 +66,20 @@ TEST(StatusBarIndicators, EachPanelShowsItsWordOnlyWhenItsStateIsOn) {
 }
 
 TEST(StatusBarIndicators, TheWordHasOneBitPerIndicator) {
-  TStatusBarModel bar;
-  EXPECT_EQ(bar.IndicatorWord(), 0u);
-  bar.Locks.Num = true;
-  EXPECT_EQ(bar.IndicatorWord(), 1u);
-  bar.Locks = {false, true, false};
-  EXPECT_EQ(bar.IndicatorWord(), 2u);
-  bar.Locks = {false, false, true};
-  EXPECT_EQ(bar.IndicatorWord(), 4u);
-  bar.Locks = {};
-  bar.LogStatus = true;
-  EXPECT_EQ(bar.IndicatorWord(), 8u);
-  bar.LogStatus = false;
-  bar.ScreenSize = true;
-  EXPECT_EQ(bar.IndicatorWord(), 128u);
-  bar.ScreenSize = false;
-  bar.Connected = true;
-  EXPECT_EQ(bar.IndicatorWord(), 512u);  // bit 8 is not used
-  bar.Connected = false;
-  bar.MiniStatus = bar.TraceStatus = bar.PrintStatus = true;
-  EXPECT_EQ(bar.IndicatorWord(), 16u | 32u | 64u);
+  // The word of a bar with only what set turns on.
+  const auto word = [](const std::function<void(TStatusBarModel&)>& set) {
+    TStatusBarModel bar;
+    set(bar);
+    return bar.IndicatorWord();
+  };
+  EXPECT_EQ(word([](TStatusBarModel&) {}), 0u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.Locks.Num = true; }), 1u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.Locks = {false, true, false}; }), 2u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.Locks = {false, false, true}; }), 4u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.LogStatus = true; }), 8u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.MiniStatus = b.TraceStatus = b.PrintStatus = true; }), 16u | 32u | 64u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.ScreenSize = true; }), 128u);
+  EXPECT_EQ(word([](TStatusBarModel& b) { b.Connected = true; }), 512u);  // bit 8 is not used
 }
 
 TEST(StatusBarTimer, ClockRepaintsOnlyWhenTheWordOrTheTimeChanged) {
@@ -195,7 +188,7 @@ TEST(StatusBarGauge, PanelEightCountsARunningReceiveUnlessTheGaugeShows) {
   EXPECT_EQ(bar.IndicatorText(7), "80x24");
 }
 
-TEST(StatusBarResources, FiguresFromAMemorySample) {
+TEST(StatusBarResources, FiguresFromAMemorySampleAndFromThisMachine) {
   TMemorySample sample;
   sample.TotalRam = 8000;
   sample.AvailableRam = 2000;
@@ -207,6 +200,10 @@ TEST(StatusBarResources, FiguresFromAMemorySample) {
   EXPECT_EQ(figures, (TResourceFigures{75, 2000, 777, 11, 22, 33}));
   sample.TotalRam = 0;  // an unreadable machine is no division by zero
   EXPECT_EQ(ResourceFigures(sample)[0], 0u);
+  const TResourceFigures here = ResourceFigures(ReadMemorySample());
+  EXPECT_LE(here[0], 100u);
+  EXPECT_GT(here[1], 0u);  // some memory is free on a running machine
+  EXPECT_GT(here[5], 0u);  // this test program has allocated
 }
 
 TEST(StatusBarResources, FigureTextsAndTheAlertLevel) {
@@ -233,25 +230,15 @@ TEST(StatusBarResources, MemInfoLinesAreReadInBytes) {
       "SwapFree:              0 kB\n"
       "HugePages_Total:       3\n";
   std::uint64_t value = 0;
-  ASSERT_TRUE(MemInfoValue(meminfo, "MemAvailable", value));
-  EXPECT_EQ(value, 9023456ull * 1024);
-  ASSERT_TRUE(MemInfoValue(meminfo, "MemTotal", value));
-  EXPECT_EQ(value, 16303376ull * 1024);
-  ASSERT_TRUE(MemInfoValue(meminfo, "SwapFree", value));
-  EXPECT_EQ(value, 0u);
-  ASSERT_TRUE(MemInfoValue(meminfo, "HugePages_Total", value));
-  EXPECT_EQ(value, 3u);
+  const auto read = [&](const char* key) { return MemInfoValue(meminfo, key, value) ? value : ~0ull; };
+  EXPECT_EQ(read("MemAvailable"), 9023456ull * 1024);
+  EXPECT_EQ(read("MemTotal"), 16303376ull * 1024);
+  EXPECT_EQ(read("SwapFree"), 0u);
+  EXPECT_EQ(read("HugePages_Total"), 3u);
   EXPECT_FALSE(MemInfoValue(meminfo, "Mem", value));  // a prefix of a key is not the key
   EXPECT_FALSE(MemInfoValue(meminfo, "Cached", value));
   EXPECT_FALSE(MemInfoValue("MemTotal: lots kB\n", "MemTotal", value));
   EXPECT_FALSE(MemInfoValue("", "MemTotal", value));
-}
-
-TEST(StatusBarResources, ThisMachineGivesPlausibleFigures) {
-  const TResourceFigures figures = ResourceFigures(ReadMemorySample());
-  EXPECT_LE(figures[0], 100u);
-  EXPECT_GT(figures[1], 0u);  // some memory is free on a running machine
-  EXPECT_GT(figures[5], 0u);  // this test program has allocated
 }
 
 TEST(StatusBarNumbers, DigitsAreGroupedInThrees) {
