@@ -6,6 +6,11 @@
 namespace {
 TNetAddress Address(const char* text) { return *TNetAddress::Parse(text); }
 
+// Whether the filter takes each caller as expected.
+void ExpectAllows(const TAddressFilter& filter, std::initializer_list<std::pair<const char*, bool>> callers) {
+  for (const auto& [caller, allowed] : callers) EXPECT_EQ(filter.Allows(Address(caller)), allowed) << caller;
+}
+
 TAddressFilter Filter(const char* text) {
   TAddressFilter filter;
   std::string error;
@@ -15,33 +20,20 @@ TAddressFilter Filter(const char* text) {
 }  // namespace
 
 TEST(AddressFilter, AnEmptyListTakesEveryCaller) {
-  const TAddressFilter filter;
-  EXPECT_TRUE(filter.Allows(Address("203.0.113.9")));
-  EXPECT_TRUE(filter.Allows(Address("2001:db8::1")));
+  ExpectAllows(TAddressFilter(), {{"203.0.113.9", true}, {"2001:db8::1", true}});
 }
 
 TEST(AddressFilter, Ipv4NetworksEndExactlyAtTheirPrefix) {
-  const TAddressFilter filter = Filter("10.1.0.0/16, 192.168.7.128/25;198.51.100.7");
-  EXPECT_TRUE(filter.Allows(Address("10.1.0.0")));
-  EXPECT_TRUE(filter.Allows(Address("10.1.255.255")));
-  EXPECT_FALSE(filter.Allows(Address("10.2.0.0")));
-  EXPECT_FALSE(filter.Allows(Address("10.0.255.255")));
-  EXPECT_TRUE(filter.Allows(Address("192.168.7.128")));
-  EXPECT_TRUE(filter.Allows(Address("192.168.7.255")));
-  EXPECT_FALSE(filter.Allows(Address("192.168.7.127")));
-  EXPECT_TRUE(filter.Allows(Address("198.51.100.7")));
-  EXPECT_FALSE(filter.Allows(Address("198.51.100.6")));
+  ExpectAllows(Filter("10.1.0.0/16, 192.168.7.128/25;198.51.100.7"),
+               {{"10.1.0.0", true}, {"10.1.255.255", true}, {"10.2.0.0", false}, {"10.0.255.255", false},
+                {"192.168.7.128", true}, {"192.168.7.255", true}, {"192.168.7.127", false},
+                {"198.51.100.7", true}, {"198.51.100.6", false}});
 }
 
 TEST(AddressFilter, Ipv6NetworksOnAndOffByteBoundaries) {
-  const TAddressFilter filter = Filter("2001:db8::/32 fd00:0:0:8000::/49 ::1");
-  EXPECT_TRUE(filter.Allows(Address("2001:db8:ffff::1")));
-  EXPECT_FALSE(filter.Allows(Address("2001:db9::1")));
-  EXPECT_TRUE(filter.Allows(Address("fd00:0:0:8000::5")));
-  EXPECT_TRUE(filter.Allows(Address("fd00:0:0:ffff::5")));
-  EXPECT_FALSE(filter.Allows(Address("fd00:0:0:7fff::5")));
-  EXPECT_TRUE(filter.Allows(Address("::1")));
-  EXPECT_FALSE(filter.Allows(Address("::2")));
+  ExpectAllows(Filter("2001:db8::/32 fd00:0:0:8000::/49 ::1"),
+               {{"2001:db8:ffff::1", true}, {"2001:db9::1", false}, {"fd00:0:0:8000::5", true},
+                {"fd00:0:0:ffff::5", true}, {"fd00:0:0:7fff::5", false}, {"::1", true}, {"::2", false}});
 }
 
 TEST(AddressFilter, FamiliesDoNotMixButMappedAddressesAreIpv4) {

@@ -54,15 +54,11 @@ TEST(SerialInputDecoder, CompletesAMarkSplitAcrossChunks) {
   EXPECT_EQ(d.Info.BadBytes, 1u);
 }
 
-TEST(SerialInputDecoder, ResetForgetsAHalfMark) {
+TEST(SerialInputDecoder, ResetForgetsAHalfMarkAndAnUnknownMarkKeepsBothBytes) {
   TSerialInputDecoder decoder;
   DecodeChunks(decoder, {Bytes({0377})});
   decoder.Reset();
   EXPECT_EQ(DecodeChunks(decoder, {Bytes({0377, 0377})}).Data, Bytes({0377}));
-}
-
-TEST(SerialInputDecoder, KeepsBothBytesOfAnUnknownMark) {
-  TSerialInputDecoder decoder;
   EXPECT_EQ(DecodeChunks(decoder, {Bytes({0377, 'A'})}).Data, Bytes({0377, 'A'}));
 }
 

@@ -51,6 +51,20 @@ std::size_t OpenDescriptors() {
   return n;
 }
 
+int WriteText(TComm& comm, const std::string& text) {
+  return comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+// A port on a pty pair, opened as a transparent line; with collect, Log
+// reads what arrives on the event thread.
+class CommPty : public ::testing::Test {
+ protected:
+  void Open(bool collect = false) { OpenTransparent(Comm, Pty, collect ? &Log : nullptr); }
+  TPtyPair Pty;
+  TEventLog Log;
+  TComm Comm;  // closed first: its event thread may still write to Log
+};
+
 }  // namespace
 
 TEST(CommOpen, MissingDeviceRaisesAccessErrorWithTheNotFoundCode) {
@@ -128,18 +142,16 @@ TEST(CommOpen, FailedOpenLeavesThePortClosed) {
   EXPECT_FALSE(comm.IsOpen());
 }
 
-TEST(CommOpen, DeviceAndQueueSettersAreRefusedWhileOpen) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
+TEST_F(CommPty, DeviceAndQueueSettersAreRefusedWhileOpen) {
+  Open();
   const std::string refused = "Device already assigned (open) (Error: -1) ";
-  EXPECT_EQ(MessageOf([&] { comm.SetDeviceName("COM1"); }), refused);
-  EXPECT_EQ(MessageOf([&] { comm.SetReadBufSize(100); }), refused);
-  EXPECT_EQ(MessageOf([&] { comm.SetWriteBufSize(100); }), refused);
-  EXPECT_EQ(MessageOf([&] { comm.SetMonitorEvents(CommEvent(evRxChar)); }), refused);
-  EXPECT_EQ(comm.ReadBufSize(), 4096);
-  EXPECT_EQ(comm.DeviceName(), pty.SlavePath);
-  EXPECT_TRUE(comm.IsOpen());
+  EXPECT_EQ(MessageOf([&] { Comm.SetDeviceName("COM1"); }), refused);
+  EXPECT_EQ(MessageOf([&] { Comm.SetReadBufSize(100); }), refused);
+  EXPECT_EQ(MessageOf([&] { Comm.SetWriteBufSize(100); }), refused);
+  EXPECT_EQ(MessageOf([&] { Comm.SetMonitorEvents(CommEvent(evRxChar)); }), refused);
+  EXPECT_EQ(Comm.ReadBufSize(), 4096);
+  EXPECT_EQ(Comm.DeviceName(), Pty.SlavePath);
+  EXPECT_TRUE(Comm.IsOpen());
 }
 
 TEST(CommOpen, EscapeFunctionsNeedAnOpenPortAndOtherCallsAreHarmlessWhenClosed) {
@@ -156,124 +168,107 @@ TEST(CommOpen, EscapeFunctionsNeedAnOpenPortAndOtherCallsAreHarmlessWhenClosed) 
   EXPECT_FALSE(comm.IsOpen());
 }
 
-TEST(CommLine, EveryBaudRateOfTheListReachesTheDevice) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
+TEST_F(CommPty, EveryBaudRateOfTheListReachesTheDevice) {
+  Open();
   const std::uint32_t expected[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                     19200, 38400, 56000, 57600, 115200, 128000, 256000};
   for (unsigned i = 0; i < 15; ++i) {
-    comm.SetBaudRate(static_cast<TBaudRate>(i));
+    Comm.SetBaudRate(static_cast<TBaudRate>(i));
     TLineSettings actual;
-    ASSERT_TRUE(ReadLineSettings(pty.Master, actual));  // the master sees the slave's settings
+    ASSERT_TRUE(ReadLineSettings(Pty.Master, actual));  // the master sees the slave's settings
     EXPECT_EQ(actual.BaudRate, expected[i]) << "index " << i;
   }
 }
 
-TEST(CommLine, BaudIndexOutsideTheListIsRefused) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
+TEST_F(CommPty, BaudIndexOutsideTheListIsRefused) {
+  Open();
   TSerialParams params;
-  params.DeviceName = pty.SlavePath;
+  params.DeviceName = Pty.SlavePath;
   params.BaudRate = 15;
   params.FlowControl = fcNone;
-  EXPECT_EQ(MessageOf([&] { comm.SetParams(params); }), "Error updating DataControlBlock (Error: 87) ");
+  EXPECT_EQ(MessageOf([&] { Comm.SetParams(params); }), "Error updating DataControlBlock (Error: 87) ");
 }
 
-TEST(CommLine, ChangingTheBaudRateWhileOpenKeepsTheDataFlowing) {
-  TPtyPair pty;
-  TComm comm;
-  TEventLog log;
-  OpenTransparent(comm, pty, &log);
-  pty.Send("before");
-  ASSERT_TRUE(WaitFor([&] { return log.Received() == "before"; }));
-  comm.SetBaudRate(cbr115200);
+TEST_F(CommPty, ChangingTheBaudRateWhileOpenKeepsTheDataFlowing) {
+  Open(true);
+  Pty.Send("before");
+  ASSERT_TRUE(WaitFor([&] { return Log.Received() == "before"; }));
+  Comm.SetBaudRate(cbr115200);
   TLineSettings actual;
-  ASSERT_TRUE(ReadLineSettings(pty.Master, actual));
+  ASSERT_TRUE(ReadLineSettings(Pty.Master, actual));
   EXPECT_EQ(actual.BaudRate, 115200u);
-  pty.Send("after");
-  EXPECT_TRUE(WaitFor([&] { return log.Received() == "beforeafter"; }));
+  Pty.Send("after");
+  EXPECT_TRUE(WaitFor([&] { return Log.Received() == "beforeafter"; }));
   const std::string out = "written";
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(out.data()), 7), 7);
-  EXPECT_EQ(pty.Receive(7), out);
+  EXPECT_EQ(WriteText(Comm, out), 7);
+  EXPECT_EQ(Pty.Receive(7), out);
 }
 
-TEST(CommLine, StopBitsFlowControlAndFlowCharactersReachTheDevice) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
+TEST_F(CommPty, StopBitsFlowControlAndFlowCharactersReachTheDevice) {
+  Open();
   TLineSettings actual;
   auto read = [&] {
-    EXPECT_TRUE(ReadLineSettings(pty.Master, actual));
+    EXPECT_TRUE(ReadLineSettings(Pty.Master, actual));
     return actual;
   };
   EXPECT_FALSE(read().TwoStopBits);
-  comm.SetStopbits(sb15);  // no 1.5 on this driver: two
+  Comm.SetStopbits(sb15);  // no 1.5 on this driver: two
   EXPECT_TRUE(read().TwoStopBits);
-  comm.SetStopbits(sb20);
+  Comm.SetStopbits(sb20);
   EXPECT_TRUE(read().TwoStopBits);
 
-  comm.SetFlowControl(fcCTS);
+  Comm.SetFlowControl(fcCTS);
   EXPECT_TRUE(read().CtsFlow);
   EXPECT_FALSE(actual.SoftwareFlow);
-  comm.SetFlowControl(fcDefault);  // leaves the device's flow settings as they are
+  Comm.SetFlowControl(fcDefault);  // leaves the device's flow settings as they are
   EXPECT_TRUE(read().CtsFlow);
-  comm.SetFlowControl(fcSoftware);
+  Comm.SetFlowControl(fcSoftware);
   EXPECT_FALSE(read().CtsFlow);
   EXPECT_TRUE(actual.SoftwareFlow);
-  comm.SetEventChars(TCommEventChars{0x21, 0x23, 0, 0});
+  Comm.SetEventChars(TCommEventChars{0x21, 0x23, 0, 0});
   EXPECT_EQ(read().XonChar, 0x21);
   EXPECT_EQ(actual.XoffChar, 0x23);
-  comm.SetFlowControl(fcNone);
+  Comm.SetFlowControl(fcNone);
   EXPECT_FALSE(read().CtsFlow);
   EXPECT_FALSE(actual.SoftwareFlow);
 }
 
-TEST(CommLine, ParityThePtyCannotCarryIsReportedAsRefused) {
+TEST_F(CommPty, ParityThePtyCannotCarryIsReportedAsRefused) {
   // Ptys force 8 bits without parity: the settings read back tell.
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
+  Open();
   for (TParity parity : {paOdd, paEven, paMark, paSpace}) {
-    comm.SetParity(paNone);
-    EXPECT_EQ(MessageOf([&] { comm.SetParity(parity); }), "Error updating DataControlBlock (Error: 87) ")
+    Comm.SetParity(paNone);
+    EXPECT_EQ(MessageOf([&] { Comm.SetParity(parity); }), "Error updating DataControlBlock (Error: 87) ")
         << int(parity);
   }
-  comm.SetParity(paNone);
-  EXPECT_EQ(MessageOf([&] { comm.SetDatabits(da7); }), "Error updating DataControlBlock (Error: 87) ");
+  Comm.SetParity(paNone);
+  EXPECT_EQ(MessageOf([&] { Comm.SetDatabits(da7); }), "Error updating DataControlBlock (Error: 87) ");
 }
 
-TEST(CommData, EveryByteValueArrivesUnchangedBothWays) {
-  TPtyPair pty;
-  TComm comm;
-  TEventLog log;
-  OpenTransparent(comm, pty, &log);
+TEST_F(CommPty, EveryByteValueArrivesUnchangedBothWays) {
+  Open(true);
   const std::string bytes = AllBytes(40);  // 377, NUL, XON and XOFF included
-  pty.Send(bytes);
-  EXPECT_TRUE(WaitFor([&] { return log.Received().size() >= bytes.size(); }));
-  EXPECT_EQ(log.Received(), bytes);
+  Pty.Send(bytes);
+  EXPECT_TRUE(WaitFor([&] { return Log.Received().size() >= bytes.size(); }));
+  EXPECT_EQ(Log.Received(), bytes);
 
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size())),
-            static_cast<int>(bytes.size()));
-  EXPECT_EQ(pty.Receive(bytes.size()), bytes);
+  EXPECT_EQ(WriteText(Comm, bytes), static_cast<int>(bytes.size()));
+  EXPECT_EQ(Pty.Receive(bytes.size()), bytes);
 }
 
-TEST(CommData, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
-  TPtyPair pty;
-  TComm comm;
-  comm.SetReadBufSize(64);
+TEST_F(CommPty, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
+  Comm.SetReadBufSize(64);
   std::atomic<int> calls{0};
   std::atomic<int> largest{0};
-  comm.OnRxChar = [&](int count) {  // does not read, like a window that is busy
+  Comm.OnRxChar = [&](int count) {  // does not read, like a window that is busy
     ++calls;
     largest = std::max(largest.load(), count);
   };
-  OpenTransparent(comm, pty);
+  Open();
   std::string sent;
   for (int i = 0; i < 1000; ++i) sent += static_cast<char>('A' + i % 26);
-  pty.Send(sent);
-  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 64; }));
+  Pty.Send(sent);
+  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 64; }));
   // The event that filled the queue is the last one; once it has run, nothing more may come.
   ASSERT_TRUE(WaitFor([&] { return largest == 64; }));
   const int callsWhileFull = calls;
@@ -284,7 +279,7 @@ TEST(CommData, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
   std::string got;
   ASSERT_TRUE(WaitFor([&] {
     std::uint8_t buffer[100];
-    const int n = comm.Read(buffer, 100);
+    const int n = Comm.Read(buffer, 100);
     if (n > 0) {
       EXPECT_LE(n, 64);
       got.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
@@ -294,77 +289,68 @@ TEST(CommData, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
   EXPECT_EQ(got, sent);
 }
 
-TEST(CommData, PurgeInEmptiesTheQueueAndReadThenReportsNothingPending) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
-  pty.Send("stale data");
-  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 10; }));
-  comm.PurgeIn();
-  EXPECT_EQ(comm.InQueCount(), 0);
+TEST_F(CommPty, PurgeInEmptiesTheQueueAndReadThenReportsNothingPending) {
+  Open();
+  Pty.Send("stale data");
+  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 10; }));
+  Comm.PurgeIn();
+  EXPECT_EQ(Comm.InQueCount(), 0);
   std::uint8_t buffer[16];
-  EXPECT_EQ(comm.Read(buffer, 16), -1);
-  EXPECT_EQ(comm.LastError(), kErrorIoPending);
-  pty.Send("new");
-  ASSERT_TRUE(WaitFor([&] { return comm.InQueCount() == 3; }));
-  EXPECT_EQ(comm.Read(buffer, 16), 3);
+  EXPECT_EQ(Comm.Read(buffer, 16), -1);
+  EXPECT_EQ(Comm.LastError(), kErrorIoPending);
+  Pty.Send("new");
+  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 3; }));
+  EXPECT_EQ(Comm.Read(buffer, 16), 3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "new");
 }
 
-TEST(CommData, NullStripAndTheEventCharacter) {
-  TPtyPair pty;
-  TComm comm;
-  TEventLog log;
-  comm.SetOptions(coNullStrip);
-  comm.SetEventChars(TCommEventChars{17, 19, 0, '\r'});
-  comm.OnRxFlag = [&] { log.Add("flag"); };
-  OpenTransparent(comm, pty, &log);
-  pty.Send(std::string("A\0B\0", 4));
-  ASSERT_TRUE(WaitFor([&] { return log.Received() == "AB"; }));
-  EXPECT_EQ(log.Count("flag"), 0u);
-  pty.Send("C\r");
-  ASSERT_TRUE(WaitFor([&] { return log.Received() == "ABC\r"; }));
-  EXPECT_EQ(log.Count("flag"), 1u);
+TEST_F(CommPty, NullStripAndTheEventCharacter) {
+  Comm.SetOptions(coNullStrip);
+  Comm.SetEventChars(TCommEventChars{17, 19, 0, '\r'});
+  Comm.OnRxFlag = [&] { Log.Add("flag"); };
+  Open(true);
+  Pty.Send(std::string("A\0B\0", 4));
+  ASSERT_TRUE(WaitFor([&] { return Log.Received() == "AB"; }));
+  EXPECT_EQ(Log.Count("flag"), 0u);
+  Pty.Send("C\r");
+  ASSERT_TRUE(WaitFor([&] { return Log.Received() == "ABC\r"; }));
+  EXPECT_EQ(Log.Count("flag"), 1u);
   // The flag comes after the received bytes' event of the same batch.
-  const auto events = log.Snapshot();
+  const auto events = Log.Snapshot();
   EXPECT_EQ(events.back(), "flag");
 }
 
-TEST(CommData, XoffHoldsWritesUntilXonAndAStuckWriteGivesUp) {
-  TPtyPair pty;
-  TComm comm;
-  OpenTransparent(comm, pty);
-  comm.SetWriteTimeOut(200);
-  comm.SetXonState(false);
+TEST_F(CommPty, XoffHoldsWritesUntilXonAndAStuckWriteGivesUp) {
+  Open();
+  Comm.SetWriteTimeOut(200);
+  Comm.SetXonState(false);
   const std::string text = "held";
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 4), -1);
+  EXPECT_EQ(WriteText(Comm, text), -1);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-  EXPECT_EQ(comm.LastError(), static_cast<std::uint32_t>(kErrorCounterTimeout));
-  EXPECT_EQ(pty.Receive(1, 100), "");
-  comm.SetXonState(true);
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 4), 4);
-  EXPECT_EQ(pty.Receive(4), text);
+  EXPECT_EQ(Comm.LastError(), static_cast<std::uint32_t>(kErrorCounterTimeout));
+  EXPECT_EQ(Pty.Receive(1, 100), "");
+  Comm.SetXonState(true);
+  EXPECT_EQ(WriteText(Comm, text), 4);
+  EXPECT_EQ(Pty.Receive(4), text);
 }
 
-TEST(CommData, TheOutputQueueRunningEmptyIsAnEventWhenMonitored) {
-  TPtyPair pty;
-  TComm comm;
+TEST_F(CommPty, TheOutputQueueRunningEmptyIsAnEventWhenMonitored) {
   std::atomic<int> empties{0};
-  comm.OnTxEmpty = [&] { ++empties; };
-  OpenTransparent(comm, pty);
+  Comm.OnTxEmpty = [&] { ++empties; };
+  Open();
   const std::string text = "drain";
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 5), 5);
-  EXPECT_EQ(pty.Receive(5), text);
+  EXPECT_EQ(WriteText(Comm, text), 5);
+  EXPECT_EQ(Pty.Receive(5), text);
   ASSERT_TRUE(WaitFor([&] { return empties == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(empties, 1);
 
-  comm.Close();
-  comm.SetMonitorEvents(kAllCommEvents & ~CommEvent(evTxEmpty));
-  comm.Open();
-  EXPECT_EQ(comm.Write(reinterpret_cast<const std::uint8_t*>(text.data()), 5), 5);
-  EXPECT_EQ(pty.Receive(5), text);
+  Comm.Close();
+  Comm.SetMonitorEvents(kAllCommEvents & ~CommEvent(evTxEmpty));
+  Comm.Open();
+  EXPECT_EQ(WriteText(Comm, text), 5);
+  EXPECT_EQ(Pty.Receive(5), text);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(empties, 1);
 }
@@ -390,73 +376,61 @@ TEST(CommLifetime, TheDeviceGoingAwayIsReportedOnce) {
   EXPECT_FALSE(comm.IsOpen());
 }
 
-TEST(CommLifetime, AHandlerMayCloseThePortFromTheEventThread) {
-  TPtyPair pty;
-  TComm comm;
+TEST_F(CommPty, AHandlerMayCloseThePortFromTheEventThread) {
   std::atomic<int> calls{0};
-  comm.OnRxChar = [&](int) {
-    if (++calls == 1) comm.Close();
+  Comm.OnRxChar = [&](int) {
+    if (++calls == 1) Comm.Close();
   };
-  comm.SetDeviceName(pty.SlavePath);
-  comm.SetFlowControl(fcNone);
-  comm.Open();
-  pty.Send("x");
-  ASSERT_TRUE(WaitFor([&] { return calls == 1 && !comm.IsOpen(); }));
-  pty.Send("y");
+  Open();
+  Pty.Send("x");
+  ASSERT_TRUE(WaitFor([&] { return calls == 1 && !Comm.IsOpen(); }));
+  Pty.Send("y");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(calls, 1);
-  comm.Open();  // and it opens again, on a new thread
-  pty.Send("z");
+  Comm.Open();  // and it opens again, on a new thread
+  Pty.Send("z");
   // The "y" may have come after the closing thread purged the input and still
-  // wait in the pty: then it arrives first, in an event of its own.
+  // wait in the Pty: then it arrives first, in an event of its own.
   std::string received;
   EXPECT_TRUE(WaitFor([&] {
     std::uint8_t buffer[16];
-    const int n = comm.Read(buffer, sizeof buffer);
+    const int n = Comm.Read(buffer, sizeof buffer);
     if (n > 0) received.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
     return !received.empty() && received.back() == 'z';
   }));
   EXPECT_TRUE(received == "z" || received == "yz") << received;
   EXPECT_GE(calls, 2);
-  EXPECT_TRUE(comm.IsOpen());
+  EXPECT_TRUE(Comm.IsOpen());
 }
 
-TEST(CommLifetime, OpenAndCloseLeaveNoDescriptorsOrThreadsBehind) {
-  TPtyPair pty;
-  TComm comm;
-  comm.SetDeviceName(pty.SlavePath);
-  comm.SetFlowControl(fcNone);
-  comm.Open();
-  comm.Close();
+TEST_F(CommPty, OpenAndCloseLeaveNoDescriptorsOrThreadsBehind) {
+  Open();
+  Comm.Close();
   const std::size_t before = OpenDescriptors();
   for (int i = 0; i < 25; ++i) {
-    comm.Open();
-    comm.Close();
+    Comm.Open();
+    Comm.Close();
   }
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
-TEST(CommLifetime, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
-  TPtyPair pty;
-  TComm comm;
+TEST_F(CommPty, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
   std::mutex lock;
   std::vector<std::function<void()>> queue;
-  comm.PostEvent = [&](std::function<void()> event) {
+  Comm.PostEvent = [&](std::function<void()> event) {
     std::lock_guard<std::mutex> guard(lock);
     queue.push_back(std::move(event));
   };
   std::string got;
   std::thread::id handlerThread;
-  comm.OnRxChar = [&](int count) {
+  Comm.OnRxChar = [&](int count) {
     handlerThread = std::this_thread::get_id();
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
-    const int n = comm.Read(buffer.data(), count);
+    const int n = Comm.Read(buffer.data(), count);
     if (n > 0) got.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
   };
-  comm.SetDeviceName(pty.SlavePath);
-  comm.SetFlowControl(fcNone);
-  comm.Open();
-  pty.Send("posted");
+  Open();
+  Pty.Send("posted");
   auto runQueue = [&] {
     std::vector<std::function<void()>> events;
     {
@@ -472,12 +446,12 @@ TEST(CommLifetime, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
   }));
   EXPECT_EQ(handlerThread, std::this_thread::get_id());
 
-  pty.Send("late");
+  Pty.Send("late");
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard<std::mutex> guard(lock);
     return !queue.empty();
   }));
-  comm.Close();
+  Comm.Close();
   runQueue();  // events of a closed port do nothing
   EXPECT_EQ(got, "posted");
 }

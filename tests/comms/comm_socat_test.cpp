@@ -6,11 +6,11 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <random>
 
 #include "comms/comm.h"
 #include "comms/comm_support.h"
 #include "core/tempdir.h"
+#include "support/randombytes.h"
 
 namespace {
 
@@ -62,13 +62,6 @@ void Configure(TComm& comm, const std::string& device, TCollector& into) {
     std::lock_guard<std::mutex> guard(into.Lock);
     into.Data.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
   };
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
 }
 
 // Writes in pieces of the sizes the transmit path and a file send use.

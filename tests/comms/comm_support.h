@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -98,10 +99,8 @@ struct TEventLog {
     return Data;
   }
   std::size_t Count(const std::string& event) const {
-    std::lock_guard<std::mutex> guard(Lock);
-    std::size_t n = 0;
-    for (const auto& e : Events) n += e == event;
-    return n;
+    const std::vector<std::string> events = Snapshot();
+    return static_cast<std::size_t>(std::count(events.begin(), events.end(), event));
   }
 };
 
@@ -179,27 +178,12 @@ class TFakeSerialDriver : public TSerialDriver {
     Counters.Break += more.Break;
     Counters.BufOverrun += more.BufOverrun;
   }
-  unsigned OutputLines() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Lines & (mlDtr | mlRts);
-  }
-  std::vector<bool> BreakCalls() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Breaks;
-  }
-  bool SomeoneWaits() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return Waiting > 0;
-  }
+  unsigned OutputLines() { return Locked([&] { return Lines & (mlDtr | mlRts); }); }
+  std::vector<bool> BreakCalls() { return Locked([&] { return Breaks; }); }
+  bool SomeoneWaits() { return Locked([&] { return Waiting > 0; }); }
   // How often the input lines were looked at.
-  int LineReadCount() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return LineReads;
-  }
-  int WaitCount() {
-    std::lock_guard<std::mutex> guard(Lock);
-    return WaitsBegun;
-  }
+  int LineReadCount() { return Locked([&] { return LineReads; }); }
+  int WaitCount() { return Locked([&] { return WaitsBegun; }); }
   // Changes the lines and returns once the component waits for the next change.
   bool SetInputLinesAndSettle(unsigned lines) {
     const int before = WaitCount();
@@ -208,6 +192,11 @@ class TFakeSerialDriver : public TSerialDriver {
   }
 
  private:
+  template <typename F>
+  auto Locked(F read) -> decltype(read()) {
+    std::lock_guard<std::mutex> guard(Lock);
+    return read();
+  }
   std::mutex Lock;
   std::condition_variable Changed;
   unsigned Lines = 0;

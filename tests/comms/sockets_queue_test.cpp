@@ -4,25 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "comms/sockets.h"
 #include "core/desktop.h"
 #include "support/eventloop.h"
 #include "support/loopback.h"
+#include "support/randombytes.h"
 #include "support/scripteddesktop.h"
 
 namespace {
 
 constexpr int kChunk = 64 * 1024;
-
-std::string Pattern(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>(random() & 0xFF);
-  return s;
-}
 
 int SendBytes(TSockets& sockets, const char* data, int size) {
   return sockets.Send(reinterpret_cast<const std::uint8_t*>(data), size);
@@ -75,7 +68,7 @@ class SendQueue : public ::testing::Test {
 
 TEST_F(SendQueue, AHostThatStopsReadingDoesNotHoldUpTheSender) {
   Connect();
-  const std::string data = Pattern(12 * 1024 * 1024, 11);
+  const std::string data = RandomBytes(12 * 1024 * 1024, 11);
   const auto start = std::chrono::steady_clock::now();
   for (std::size_t at = 0; at < data.size(); at += kChunk) {
     ASSERT_EQ(SendBytes(Net, data.data() + at, kChunk), kChunk) << "at " << at;
@@ -95,7 +88,7 @@ TEST_F(SendQueue, AHostThatStopsReadingDoesNotHoldUpTheSender) {
 
 TEST_F(SendQueue, SmallSendsBehindAQueueKeepTheirPlace) {
   Connect();
-  const std::string bulk = Pattern(8 * 1024 * 1024, 5);
+  const std::string bulk = RandomBytes(8 * 1024 * 1024, 5);
   ASSERT_EQ(SendBytes(Net, bulk.data(), static_cast<int>(bulk.size())), static_cast<int>(bulk.size()));
   ASSERT_GT(Net.QueuedBytes(), 0u);
   // Single keystrokes typed meanwhile must not overtake the queue.
@@ -113,7 +106,7 @@ TEST_F(SendQueue, SmallSendsBehindAQueueKeepTheirPlace) {
 TEST_F(SendQueue, ASendBeyondTheLimitIsRefusedWholeAndReportedOnce) {
   Net.SendQueueLimit = 1024 * 1024;
   Connect();
-  const std::string data = Pattern(64 * 1024 * 1024, 9);
+  const std::string data = RandomBytes(64 * 1024 * 1024, 9);
   std::size_t accepted = 0;
   int refusals = 0;
   while (accepted + kChunk <= data.size()) {
@@ -154,7 +147,7 @@ TEST_F(SendQueue, OneSendLargerThanTheLimitIsRefusedEvenOnAnEmptyQueue) {
 
 TEST_F(SendQueue, DisconnectDiscardsTheQueueAndTheNextSessionStartsClean) {
   Connect();
-  const std::string data = Pattern(8 * 1024 * 1024, 3);
+  const std::string data = RandomBytes(8 * 1024 * 1024, 3);
   ASSERT_EQ(SendBytes(Net, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
   ASSERT_GT(Net.QueuedBytes(), 0u);
   Net.Disconnect();
@@ -191,7 +184,7 @@ TEST_F(SendQueue, AHostResetWithBytesQueuedEndsTheSessionOnceAsAReset) {
     }
   };
   Connect();
-  const std::string data = Pattern(8 * 1024 * 1024, 4);
+  const std::string data = RandomBytes(8 * 1024 * 1024, 4);
   ASSERT_EQ(SendBytes(Net, data.data(), static_cast<int>(data.size())), static_cast<int>(data.size()));
   ASSERT_GT(Net.QueuedBytes(), 0u);
   const linger hard{1, 0};

@@ -5,13 +5,13 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <random>
 #include <thread>
 
 #include "comms/sockets.h"
 #include "core/desktop.h"
 #include "support/eventloop.h"
 #include "support/loopback.h"
+#include "support/randombytes.h"
 #include "support/scripteddesktop.h"
 
 namespace {
@@ -20,13 +20,6 @@ void HardClose(int fd) {
   const linger hard{1, 0};
   setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   ::close(fd);
-}
-
-std::string Pattern(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>(random() & 0xFF);
-  return s;
 }
 
 // Every event of the component, in order; data read as the main window does:
@@ -70,24 +63,38 @@ class Sockets : public ::testing::Test {
   TSocketLog Log;
   TSockets Net{Desktop};
 
+  TLoopbackHost Peer;
+
   void ConnectTo(const std::string& host, std::uint16_t port) {
     Net.SetAddress(host, std::to_string(port));
     Net.Connect();
+  }
+  // A logged session to Peer, once it is up; the host's end of it.
+  int Connected() {
+    Log.Attach(Net);
+    ConnectTo("127.0.0.1", Peer.Port);
+    const int host = Peer.AcceptOne();
+    EXPECT_GE(host, 0);
+    EXPECT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+    return host;
+  }
+  // sockets listening on a free port (Net logged): the port.
+  std::uint16_t Listening(TSockets& sockets) {
+    if (&sockets == &Net) Log.Attach(Net);
+    const std::uint16_t port = FreePort();
+    sockets.SetAddress("", std::to_string(port));
+    sockets.Listen();
+    return port;
   }
 };
 
 }  // namespace
 
 TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
-  TLoopbackHost peer;
-  Log.Attach(Net);
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
-  ASSERT_GE(host, 0);
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  const int host = Connected();
 
-  const std::string down = Pattern(3 * 1024 * 1024, 7);
-  const std::string up = Pattern(3 * 1024 * 1024, 8);
+  const std::string down = RandomBytes(3 * 1024 * 1024, 7);
+  const std::string up = RandomBytes(3 * 1024 * 1024, 8);
   std::string atHost;
   std::thread hostSide([&] {
     std::thread reader([&] { atHost = ReceiveSome(host, up.size(), 30000); });
@@ -105,20 +112,17 @@ TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
 }
 
 TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
-  TLoopbackHost peer;
   Log.Attach(Net);
   Net.OnDataNeeded = [&](int) { Log.Events.push_back("needed"); };
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
+  ConnectTo("127.0.0.1", Peer.Port);
+  const int host = Peer.AcceptOne();
   ASSERT_TRUE(RunUntil([&] { return Log.Has("needed"); }));
 
   TSockets listener(Desktop);
   TSocketLog listenerLog;
   listenerLog.Attach(listener);
   listener.OnDataNeeded = [&](int) { listenerLog.Events.push_back("needed"); };
-  const std::uint16_t port = FreePort();
-  listener.SetAddress("", std::to_string(port));
-  listener.Listen();
+  const std::uint16_t port = Listening(listener);
   const int caller = ::ConnectTo(port);
   ASSERT_TRUE(RunUntil([&] { return listenerLog.Has("needed"); }));
   RunFor(50);
@@ -129,11 +133,10 @@ TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
 }
 
 TEST_F(Sockets, HostNamesAndAPortInTheAddressAreAccepted) {
-  TLoopbackHost peer;
   Log.Attach(Net);
-  Net.SetAddress("localhost:" + std::to_string(peer.Port), "9");  // the address's port wins
+  Net.SetAddress("localhost:" + std::to_string(Peer.Port), "9");  // the address's port wins
   Net.Connect();
-  const int host = peer.AcceptOne();
+  const int host = Peer.AcceptOne();
   ASSERT_GE(host, 0);
   EXPECT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
   EXPECT_TRUE(Desktop.Boxes.empty());
@@ -150,12 +153,11 @@ TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
 }
 
 TEST_F(Sockets, DataNotReadIsAnnouncedOnceUntilTheNextReceive) {
-  TLoopbackHost peer;
   int announced = 0;
   Net.OnSessionConnected = [](int) {};
   Net.OnDataAvailable = [&](int) { ++announced; };  // busy: leaves the data in the socket
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
+  ConnectTo("127.0.0.1", Peer.Port);
+  const int host = Peer.AcceptOne();
   SendAll(host, "wait for me");
   ASSERT_TRUE(RunUntil([&] { return announced == 1; }));
   RunFor(100);
@@ -170,10 +172,7 @@ TEST_F(Sockets, DataNotReadIsAnnouncedOnceUntilTheNextReceive) {
 }
 
 TEST_F(Sockets, ListensAcceptsAndKeepsTheSessionAfterTheListenEnds) {
-  Log.Attach(Net);
-  const std::uint16_t port = FreePort();
-  Net.SetAddress("", std::to_string(port));
-  Net.Listen();
+  const std::uint16_t port = Listening(Net);
   ASSERT_GE(Net.ListenSocket(), 0);
   EXPECT_EQ(PortOf(Net.ListenSocket()), port);
   const int host = ::ConnectTo(port);
@@ -194,10 +193,7 @@ TEST_F(Sockets, ListensAcceptsAndKeepsTheSessionAfterTheListenEnds) {
 }
 
 TEST_F(Sockets, ASecondCallReplacesTheFirstSession) {
-  Log.Attach(Net);
-  const std::uint16_t port = FreePort();
-  Net.SetAddress("", std::to_string(port));
-  Net.Listen();
+  const std::uint16_t port = Listening(Net);
   const int first = ::ConnectTo(port);
   ASSERT_TRUE(RunUntil([&] { return Log.Count("available") == 1; }));
   const int second = ::ConnectTo(port);
@@ -213,9 +209,7 @@ TEST_F(Sockets, TwoComponentsTalkToEachOther) {
   TSockets listener(Desktop);
   TSocketLog listenerLog;
   listenerLog.Attach(listener);
-  const std::uint16_t port = FreePort();
-  listener.SetAddress("", std::to_string(port));
-  listener.Listen();
+  const std::uint16_t port = Listening(listener);
   Log.Attach(Net);
   ConnectTo("127.0.0.1", port);
   ASSERT_TRUE(RunUntil([&] { return Log.Has("connected") && listenerLog.Has("available"); }));
@@ -232,11 +226,7 @@ TEST_F(Sockets, TwoComponentsTalkToEachOther) {
 }
 
 TEST_F(Sockets, DisconnectResetsTheSessionAtOnce) {
-  TLoopbackHost peer;
-  Log.Attach(Net);
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  const int host = Connected();
   Net.Disconnect();
   EXPECT_EQ(Net.ClientSocket(), -1);
   tcp_info info{};
@@ -251,12 +241,8 @@ TEST_F(Sockets, DisconnectResetsTheSessionAtOnce) {
 }
 
 TEST_F(Sockets, TheHostResettingMidBurstEndsTheSessionWithAResetError) {
-  TLoopbackHost peer;
-  Log.Attach(Net);
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
-  const std::string burst = Pattern(1024 * 1024, 3);
+  const int host = Connected();
+  const std::string burst = RandomBytes(1024 * 1024, 3);
   std::thread hostSide([&] {
     SendAll(host, burst.substr(0, burst.size() / 2));
     HardClose(host);
@@ -274,10 +260,7 @@ TEST_F(Sockets, SendingWithoutASessionOrAfterAResetRaisesTheSendError) {
   EXPECT_LT(SendText(Net, "nobody"), 0);
   EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10038 Socket operation on non-socket"});
 
-  TLoopbackHost peer;
-  ConnectTo("127.0.0.1", peer.Port);
-  const int host = peer.AcceptOne();
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
+  const int host = Connected();
   HardClose(host);
   // The reset arrives (no events run meanwhile): the socket then reports its error.
   pollfd reset{Net.ClientSocket(), 0, 0};
@@ -329,23 +312,21 @@ TEST_F(Sockets, PortTextsAreServiceNamesOrDecimalNumbers) {
 }
 
 TEST_F(Sockets, ListeningOnAPortInUseIsABindError) {
-  TLoopbackHost peer;
   Log.Attach(Net);
-  Net.SetAddress("", std::to_string(peer.Port));
+  Net.SetAddress("", std::to_string(Peer.Port));
   Net.Listen();
   EXPECT_EQ(Log.Events, std::vector<std::string>{"error 10048 Address already in use"});
   EXPECT_EQ(Net.ListenSocket(), -1);
 }
 
 TEST_F(Sockets, BlockingCallsGiveUpAfterTheTimeout) {
-  TLoopbackHost peer;
   Log.Attach(Net);
   Net.NonBlocking = false;
   Net.Timeout = 1;
-  ConnectTo("127.0.0.1", peer.Port);
+  ConnectTo("127.0.0.1", Peer.Port);
   ASSERT_GE(Net.ClientSocket(), 0);  // connected at once, without events
   EXPECT_TRUE(Log.Events.empty());
-  const int host = peer.AcceptOne();
+  const int host = Peer.AcceptOne();
   std::uint8_t buffer[16];
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(Net.Receive(buffer, sizeof buffer), -1);
