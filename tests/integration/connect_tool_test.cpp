@@ -41,8 +41,7 @@ TEST(ConnectTool, AHostTransferWritesOnlyWhereItIsToldAndTheTextAfterItIsShown) 
   TTempDir dir;
   const std::string precious = dir.file("precious.txt");
   WriteFileBytes(precious, "PRECIOUS USER DATA");
-  TSetupRecord settings;
-  settings.ApplyDefaults();
+  TSetupRecord settings = DefaultSettings();
   settings.Port = 0;  // no Telnet: the bytes are the host's exactly
   settings.SendReceiveFileName.assign(precious);
   ASSERT_EQ(WriteSettingsRecord(dir.file("s.mse"), settings), 0u);

@@ -40,14 +40,19 @@ std::string FileText(const fs::path& file) {
   return text.str();
 }
 
-// Reads until the text ends with what is expected, or the time is up.
+// Reads (a socket or a tty) until the text ends with what is expected, the
+// other end is gone or the time is up.
 std::string ReadUntil(int fd, const std::string& end, int timeoutMs = 5000) {
   std::string got;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
     if (got.size() >= end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) break;
-    const std::string more = ReceiveSome(fd, 1, 50);
-    got += more;
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 50) <= 0) continue;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<std::size_t>(n));
   }
   return got;
 }
@@ -160,9 +165,7 @@ TEST_F(ExchangeTool, ASendFileOverTelnetIsStoredByteForByteWhereConnectIsTold) {
                                   {"--receive-dir", QString::fromStdString(Dir.file("in"))});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_NE(run.Out.find("FILE SENT, 100000 BYTES"), std::string::npos) << run.Out;
-  std::mt19937 random(20261206);
-  std::string payload;
-  for (int i = 0; i < 100000; ++i) payload.push_back(static_cast<char>(random() & 0xFF));
+  const std::string payload = RandomBytes(100000, 20261206);  // the low bytes of mt19937's draws
   ASSERT_NE(payload.find('\xFF'), std::string::npos);
   const std::string stored = FileText(Dir.file("in/received"));
   EXPECT_EQ(stored.size(), payload.size());
@@ -269,22 +272,7 @@ TEST(ExchangeToolOptions, UsageErrorsAndFailuresAreOneLine) {
 
 namespace {
 
-// The same on a tty, which takes read and write only.
-std::string TtyReadUntil(int fd, const std::string& end, int timeoutMs = 5000) {
-  std::string got;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (got.size() >= end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) break;
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, 50) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    got.append(buffer, static_cast<std::size_t>(n));
-  }
-  return got;
-}
-
+// A tty takes write only.
 void TtyWrite(int fd, const std::string& bytes) {
   [[maybe_unused]] const ssize_t n = ::write(fd, bytes.data(), bytes.size());
 }
@@ -302,17 +290,17 @@ TEST(ExchangeToolSerial, ServesPlainBytesOnATtyAndEndsWhenTheLineHangsUp) {
   QProcess exchange;
   exchange.start(QEL_TOOL, {"exchange", "--serial", name});
   ASSERT_TRUE(exchange.waitForStarted(5000));
-  const std::string banner = TtyReadUntil(master, "\r\n<");
+  const std::string banner = ReadUntil(master, "\r\n<");
   ::close(slave);  // the exchange has its own by now
   EXPECT_EQ(banner.find('\xFF'), std::string::npos);  // no Telnet on a serial line
   EXPECT_NE(banner.find("QUORIX MAINTENANCE MONITOR"), std::string::npos) << banner;
   TtyWrite(master, "help\r");
-  EXPECT_NE(TtyReadUntil(master, "end the session\r\n<").find("help\r\nSTATUS "), std::string::npos);
+  EXPECT_NE(ReadUntil(master, "end the session\r\n<").find("help\r\nSTATUS "), std::string::npos);
   // After BYE the next byte starts another session.
   TtyWrite(master, "BYE\r");
-  EXPECT_EQ(TtyReadUntil(master, "SESSION ENDED\r\n"), "BYE\r\nSESSION ENDED\r\n");
+  EXPECT_EQ(ReadUntil(master, "SESSION ENDED\r\n"), "BYE\r\nSESSION ENDED\r\n");
   TtyWrite(master, "\r");
-  EXPECT_NE(TtyReadUntil(master, "\r\n<").find("QUORIX MAINTENANCE MONITOR"), std::string::npos);
+  EXPECT_NE(ReadUntil(master, "\r\n<").find("QUORIX MAINTENANCE MONITOR"), std::string::npos);
   ::close(master);
   EXPECT_TRUE(exchange.waitForFinished(5000));
   EXPECT_EQ(exchange.exitCode(), 0) << exchange.readAllStandardError().toStdString();

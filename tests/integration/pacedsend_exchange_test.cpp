@@ -32,30 +32,21 @@ std::string Report(std::size_t lines, const std::string& bytes) {
 
 // Passes the terminal's sends on, noting for each how many bytes had come
 // back from the exchange and how many ">" prompts were among them.
-class TPacingTap : public TNetworkLine {
+class TPacingTap : public TSendTap {
  public:
   struct TSend {
     char Byte;
     std::size_t Received;
     int Prompts;
   };
-  explicit TPacingTap(TNetworkLine& line) : Line(line) {}
+  using TSendTap::TSendTap;
   std::vector<TSend> Sends;
   std::size_t Received = 0;
   int Prompts = 0;
-  void SetAddress(const std::string& host, const std::string& port) override { Line.SetAddress(host, port); }
-  void Connect() override { Line.Connect(); }
-  void Listen() override { Line.Listen(); }
-  void CancelListen() override { Line.CancelListen(); }
-  void Disconnect() override { Line.Disconnect(); }
   int Send(const std::uint8_t* buffer, int length) override {
     for (int i = 0; i < length; ++i) Sends.push_back({static_cast<char>(buffer[i]), Received, Prompts});
-    return Line.Send(buffer, length);
+    return TSendTap::Send(buffer, length);
   }
-  int Receive(std::uint8_t* buffer, int length) override { return Line.Receive(buffer, length); }
-
- private:
-  TNetworkLine& Line;
 };
 
 struct PacedSendExchange : ::testing::Test {

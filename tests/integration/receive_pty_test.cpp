@@ -132,14 +132,8 @@ TEST(ReceivePty, APeerThatGoesAwayEndsTheReceiveAndKeepsWhatCame) {
   EXPECT_EQ(stored.size(), r.W.S.Files->ReceivedBytes);
 }
 
-// The low byte of each mt19937 draw, seed 20261206: the exchange's SENDFILE data.
-std::string SendFileBytes(std::size_t count) {
-  std::mt19937 random(20261206);
-  std::string bytes;
-  bytes.reserve(count);
-  for (std::size_t i = 0; i < count; ++i) bytes.push_back(static_cast<char>(random() & 0xFF));
-  return bytes;
-}
+// The exchange's SENDFILE data: the low byte of each mt19937 draw, seed 20261206.
+std::string SendFileBytes(std::size_t count) { return RandomBytes(count, 20261206); }
 
 // qel exchange on the far end of a socat pty pair, greeted, with the
 // terminal's receive file set.

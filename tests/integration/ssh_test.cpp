@@ -43,6 +43,7 @@ class TPrivateEnvironment {
 
 class SshTool : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(Server.Ready()); }
   TTempDir Dir;
   TPrivateEnvironment Environment{Dir.path().string()};
   TSshServer Server{Dir.path().string()};
@@ -64,7 +65,6 @@ class SshTool : public ::testing::Test {
 };
 
 TEST_F(SshTool, AnUnknownKeyIsRefusedThenAcceptedOnRequestAndKnownAfterwards) {
-  ASSERT_TRUE(Server.Ready());
   const TQelRun refused = Connect(Typing("echo never"));
   EXPECT_EQ(refused.Status, 1);
   EXPECT_NE(refused.Err.find("qel connect: " + Target() + ": host key verification failed"), std::string::npos)
@@ -91,7 +91,6 @@ TEST_F(SshTool, AnUnknownKeyIsRefusedThenAcceptedOnRequestAndKnownAfterwards) {
 }
 
 TEST_F(SshTool, AChangedKeyIsRefusedEvenWithAcceptNewHostKey) {
-  ASSERT_TRUE(Server.Ready());
   ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
   const std::string before = ReadFileBytes(Known);
   Server.ChangeHostKey();
@@ -109,7 +108,6 @@ TEST_F(SshTool, AChangedKeyIsRefusedEvenWithAcceptNewHostKey) {
 TEST_F(SshTool, AKeyOfAnotherTypeIsNewNotChanged) {
   // ssh treats a host key of a type it has no entry for as unknown, with a
   // warning, and asks; it is no sign of an attack by itself.
-  ASSERT_TRUE(Server.Ready());
   ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
   Server.ChangeHostKey("ecdsa");
   ASSERT_TRUE(Server.Ready());
@@ -124,7 +122,6 @@ TEST_F(SshTool, AKeyOfAnotherTypeIsNewNotChanged) {
 }
 
 TEST_F(SshTool, AHashedEntryIsUnderstood) {
-  ASSERT_TRUE(Server.Ready());
   ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
   ASSERT_EQ(RunProgram({"ssh-keygen", "-H", "-f", Known}), 0);
   ASSERT_EQ(ReadFileBytes(Known).rfind("|1|", 0), 0u) << ReadFileBytes(Known);
@@ -134,7 +131,6 @@ TEST_F(SshTool, AHashedEntryIsUnderstood) {
 }
 
 TEST_F(SshTool, AKeyTheServerDoesNotTakeEndsWithAnAuthenticationMessage) {
-  ASSERT_TRUE(Server.Ready());
   const TSshKeyPair stranger = TSshKeyPair::Make(Dir.path().string(), "stranger");
   const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"), &stranger);
   EXPECT_EQ(run.Status, 1);
@@ -176,11 +172,17 @@ struct TSshWindow {
     W.S.Transmit->ConnectionControl(ckSecure, ctOpen);
   }
   bool Up() const { return W.S.Transmit->NetworkConnected; }
+  // Opens with the server's client key; true once the session is up.
+  bool OpenUp(const TSshServer& server) {
+    Open(server, server.ClientKey.Private);
+    return RunUntil([&] { return Up(); });
+  }
   void Type(const std::string& text) { W.S.Keyboard->StartText(text); }
 };
 
 class SshSession : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(Server.Ready()); }
   TTempDir Dir;
   TPrivateEnvironment Environment{Dir.path().string()};
   TSshServer Server{Dir.path().string()};
@@ -188,9 +190,7 @@ class SshSession : public ::testing::Test {
 };
 
 TEST_F(SshSession, ThePtyCarriesTheEmulationsTypeAndTheScreensSizeAsItChanges) {
-  ASSERT_TRUE(Server.Ready());
-  Window.Open(Server, Server.ClientKey.Private);
-  ASSERT_TRUE(RunUntil([&] { return Window.Up(); })) << ::testing::PrintToString(Window.W.Boxes);
+  ASSERT_TRUE(Window.OpenUp(Server)) << ::testing::PrintToString(Window.W.Boxes);
   Window.Type("echo T=$TERM S=$(stty size)<CR>");
   EXPECT_TRUE(RunUntil([&] { return Window.W.Shows("T=vt220 S=24 80"); })) << Window.W.ScreenText();
   Window.W.S.Writer->SetColumnMode(1);  // 132 columns, as DECCOLM or the dialog sets them
@@ -200,9 +200,7 @@ TEST_F(SshSession, ThePtyCarriesTheEmulationsTypeAndTheScreensSizeAsItChanges) {
 }
 
 TEST_F(SshSession, TheHostEndingTheShellClosesTheSessionAsATelnetHostDoes) {
-  ASSERT_TRUE(Server.Ready());
-  Window.Open(Server, Server.ClientKey.Private);
-  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  ASSERT_TRUE(Window.OpenUp(Server));
   Window.Type("exit<CR>");
   ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
   EXPECT_FALSE(Window.Up());
@@ -211,9 +209,7 @@ TEST_F(SshSession, TheHostEndingTheShellClosesTheSessionAsATelnetHostDoes) {
 }
 
 TEST_F(SshSession, TheUsersDisconnectSaysGoodbyeToTheServerAndRaisesNoEvent) {
-  ASSERT_TRUE(Server.Ready());
-  Window.Open(Server, Server.ClientKey.Private);
-  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  ASSERT_TRUE(Window.OpenUp(Server));
   Window.W.S.Transmit->ConnectionControl(ckNetwork, ctClose);
   EXPECT_TRUE(RunUntil([&] { return Server.LogText().find("Received disconnect from 127.0.0.1") != std::string::npos; }))
       << Server.LogText();
@@ -223,9 +219,7 @@ TEST_F(SshSession, TheUsersDisconnectSaysGoodbyeToTheServerAndRaisesNoEvent) {
 }
 
 TEST_F(SshSession, ADroppedLineEndsTheSessionWithItsReason) {
-  ASSERT_TRUE(Server.Ready());
-  Window.Open(Server, Server.ClientKey.Private);
-  ASSERT_TRUE(RunUntil([&] { return Window.Up(); }));
+  ASSERT_TRUE(Window.OpenUp(Server));
   ASSERT_FALSE(Server.Children().empty());
   Server.DropSessions();
   ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
@@ -239,7 +233,6 @@ TEST_F(SshSession, ADroppedLineEndsTheSessionWithItsReason) {
 }
 
 TEST_F(SshSession, AProtectedKeyAsksItsPassphraseAndAWrongOneGivesUpAfterThree) {
-  ASSERT_TRUE(Server.Ready());
   const TSshKeyPair locked = TSshKeyPair::Make(Dir.path().string(), "locked", "ed25519", "open sesame");
   Server.AuthorizeOnly({locked});
   // No public key beside it: the private key is loaded before it is offered.
@@ -269,7 +262,6 @@ TEST_F(SshSession, AProtectedKeyAsksItsPassphraseAndAWrongOneGivesUpAfterThree) 
 }
 
 TEST_F(SshSession, TheAgentsKeyIsTriedFirst) {
-  ASSERT_TRUE(Server.Ready());
   const std::string socket = Dir.file("agent.sock");
   TChild agent({"ssh-agent", "-D", "-a", socket});
   ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(socket); }, 5000));
