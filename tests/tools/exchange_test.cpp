@@ -122,8 +122,9 @@ TEST_F(Exchange, TypingBeforeTheBannerIsKeptForThePrompt) {
   EXPECT_NE(after.find("<HELP\r\nSTATUS", prompt), std::string::npos) << after;
 }
 
-TEST_F(Exchange, OptionsItDoesNotKnowAreRefusedAndOnlyChangesAreAnswered) {
+TEST_F(Exchange, AreYouThereIsAnsweredOptionsItDoesNotKnowRefusedAndOnlyChangesAnswered) {
   LoggedIn();
+  EXPECT_EQ(Send("\xFF\xF6"), "\r\n[EXCHANGE DEMO-1: YES]\r\n");  // Are You There
   EXPECT_EQ(Send("\xFF\xFD\x1F"), "\xFF\xFC\x1F");  // DO NAWS: WONT
   EXPECT_EQ(Send("\xFF\xFB\x20"), "\xFF\xFE\x20");  // WILL TSPEED: DONT
   EXPECT_EQ(Send("\xFF\xFC\x20"), "");              // WONT needs no answer
@@ -174,14 +175,9 @@ TEST_F(Exchange, BrokenTelnetInputNeverStopsTheSession) {
   EXPECT_NE(Send("HELP\r").find("LIST [N]"), std::string::npos);
 }
 
-TEST_F(Exchange, AreYouThereIsAnswered) {
-  LoggedIn();
-  EXPECT_EQ(Send("\xFF\xF6"), "\r\n[EXCHANGE DEMO-1: YES]\r\n");
-}
-
 // --- the monitor ---
 
-TEST_F(Exchange, TypedCharactersAreEchoedAndEditedAsARemoteEchoHostDoes) {
+TEST_F(Exchange, TypedCharactersAreEchoedAndEditedAndTooManyRingTheBell) {
   LoggedIn();
   EXPECT_EQ(Send("LISX"), "LISX");
   EXPECT_EQ(Send("\b"), "\b \b");
@@ -191,29 +187,22 @@ TEST_F(Exchange, TypedCharactersAreEchoedAndEditedAsARemoteEchoHostDoes) {
   EXPECT_NE(out.find("\r\n     00003  "), std::string::npos);
   EXPECT_TRUE(EndsWith(out, "\r\nEND OF LISTING, 3 LINES\r\n<")) << out;
   EXPECT_EQ(Send("\b"), "");  // nothing left to erase
+  // A line longer than the monitor takes rings the bell.
+  EXPECT_EQ(Send(std::string(80, 'A')), std::string(80, 'A'));
+  EXPECT_EQ(Send("BC"), "\a\a");
+  EXPECT_EQ(Send("\r").substr(0, 2), "\r\n");
 }
 
-TEST_F(Exchange, CommandsAreCaseInsensitiveAndUnknownOnesAreErrors) {
+TEST_F(Exchange, CommandsAreCaseInsensitiveUnknownOnesErrorsAndALineEndsWithCrCrLfCrNulOrLf) {
   LoggedIn();
   EXPECT_EQ(Send("frobnicate\r"), "frobnicate\r\n?UNKNOWN COMMAND\r\n<");
   EXPECT_EQ(Send("\r"), "\r\n<");
   EXPECT_NE(Send("  hElP  \r").find("FLOOD N [CUP]"), std::string::npos);
   EXPECT_EQ(Send("HELP ME\r").substr(9), "?UNKNOWN COMMAND\r\n<");
-}
-
-TEST_F(Exchange, ALineEndIsCrOrCrLfOrCrNulOrLf) {
-  LoggedIn();
   EXPECT_EQ(Count(Send("X\r\n"), "<"), 1);
   EXPECT_EQ(Count(Send(std::string("X\r\0", 3)), "<"), 1);
   EXPECT_EQ(Count(Send("X\n"), "<"), 1);
   EXPECT_EQ(Count(Send("X\r\rX\n\n"), "<"), 4);
-}
-
-TEST_F(Exchange, ALineLongerThanTheMonitorTakesRingsTheBell) {
-  LoggedIn();
-  EXPECT_EQ(Send(std::string(80, 'A')), std::string(80, 'A'));
-  EXPECT_EQ(Send("BC"), "\a\a");
-  EXPECT_EQ(Send("\r").substr(0, 2), "\r\n");
 }
 
 TEST_F(Exchange, ListPrintsNumberedVariedLines) {
@@ -363,15 +352,11 @@ TEST_F(Exchange, FloodWithCursorAddressingIsDenseInSequences) {
   EXPECT_EQ(out.find("\r\n", 13), std::string::npos);  // no line ends after the echo
 }
 
-TEST_F(Exchange, FloodParametersAreChecked) {
+TEST_F(Exchange, FloodParametersAreCheckedAndAFloodWithoutACursorReportGivesUp) {
   LoggedIn();
   EXPECT_EQ(Send("FLOOD\r"), "FLOOD\r\n?MISSING PARAMETER\r\n<");
   for (const std::string bad : {"FLOOD 0", "FLOOD 1025", "FLOOD 1 XYZ", "FLOOD x", "FLOOD 1 CUP 2"})
     EXPECT_EQ(Send(bad + "\r"), bad + "\r\n?INVALID PARAMETER\r\n<");
-}
-
-TEST_F(Exchange, AFloodWithoutACursorReportGivesUpInTheEnd) {
-  LoggedIn();
   Send("FLOOD 1\r");
   EXPECT_EQ(Wait(TExchangeHost::kCursorReportWaitMs - 1), "");
   EXPECT_EQ(Wait(1), "\r\nNO CURSOR POSITION REPORT\r\n<");

@@ -56,7 +56,7 @@ TEST(QelHelp, EveryCommandExplainsItsOptionsThreeWays) {
   }
 }
 
-TEST(QelHelp, HelpForAnUnknownCommandIsAUsageError) {
+TEST(QelHelp, HelpForAnUnknownCommandIsAUsageErrorAndAsAnOptionsValueNoRequest) {
   TTempDir dir;
   TQelRun run = RunQel(dir, "help frobnicate");
   EXPECT_EQ(run.Status, 2);
@@ -67,12 +67,8 @@ TEST(QelHelp, HelpForAnUnknownCommandIsAUsageError) {
   run = RunQel(dir, "");
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(FirstLine(run.Err), "qel: no command given");
-}
-
-// A --send text or a --set value that reads "--help" is data, not a request.
-TEST(QelHelp, HelpAsTheValueOfAnOptionIsNotARequest) {
-  TTempDir dir;
-  const TQelRun run = RunQel(dir, "settings --defaults --set --help");
+  // A --send text or a --set value that reads "--help" is data, not a request.
+  run = RunQel(dir, "settings --defaults --set --help");
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(FirstLine(run.Err), "qel settings: --set needs NAME=VALUE, got '--help'");
 }

@@ -91,6 +91,23 @@ std::string ReadAvailable(int fd) {
   }
 }
 
+// qel fed input through a pipe that stays open, with standard output and
+// error to out.txt and err.txt, given Ctrl-C once it would catch it: its exit status.
+int InterruptedAfter(const TTempDir& dir, const std::vector<std::string>& args, const std::string& input) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+  const int err = open(dir.file("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const pid_t pid = SpawnQel(args, pipeFds[0], dir.file("out.txt"), err);
+  close(pipeFds[0]);
+  close(err);
+  EXPECT_EQ(write(pipeFds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+  EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); }));
+  kill(pid, SIGINT);
+  const int status = ExitStatus(pid);
+  close(pipeFds[1]);
+  return status;
+}
+
 // A replay fed through a pipe in two parts with a pause between, so that
 // at least one progress line falls due.
 struct TFedRun {
@@ -178,18 +195,8 @@ TEST(QelProgress, AKnownSizeGivesTheTimeLeft) {
 
 TEST(QelInterrupt, CtrlCPrintsWhatWasDoneAndExits130) {
   TTempDir dir;
-  int pipeFds[2];
-  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-  const int err = open(dir.file("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const pid_t pid = SpawnQel({"replay", "-"}, pipeFds[0], dir.file("out.txt"), err);
-  close(pipeFds[0]);
-  close(err);
-  ASSERT_EQ(write(pipeFds[1], "hello", 5), 5);
   // The writer stays open: the replay waits for more when Ctrl-C comes.
-  ASSERT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); }));
-  kill(pid, SIGINT);
-  EXPECT_EQ(ExitStatus(pid), 130);
-  close(pipeFds[1]);
+  EXPECT_EQ(InterruptedAfter(dir, {"replay", "-"}, "hello"), 130);
   const std::string out = ReadFileBytes(dir.file("out.txt"));
   EXPECT_EQ(out.substr(0, 6), "hello\n");
   EXPECT_EQ(ReadFileBytes(dir.file("err.txt")), "qel replay: note: stopped by Ctrl-C after 5 bytes\n");
@@ -200,18 +207,8 @@ TEST(QelInterrupt, ADecodeStoppedByCtrlCPrintsItsLines) {
   // A mode set with one message: the decoded header line shows it was printed.
   WriteFileBytes(dir.file("m.mode"), "NEWMODE a = INT;\nMESSAGE 1 = HEXDUMP;\n");
   ASSERT_EQ(RunQel(dir, "compile " + dir.file("m.mode") + " -o " + dir.file("m")).Status, 0);
-  int pipeFds[2];
-  ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-  const int err = open(dir.file("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const pid_t pid = SpawnQel({"decode", "--mode", dir.file("m"), "-"}, pipeFds[0], dir.file("out.txt"), err);
-  close(pipeFds[0]);
-  close(err);
-  const std::string text = "plain text before any trace\r\n";
-  ASSERT_EQ(write(pipeFds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  ASSERT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); }));
-  kill(pid, SIGINT);
-  EXPECT_EQ(ExitStatus(pid), 130);
-  close(pipeFds[1]);
+  const std::vector<std::string> args = {"decode", "--mode", dir.file("m"), "-"};
+  EXPECT_EQ(InterruptedAfter(dir, args, "plain text before any trace\r\n"), 130);
   EXPECT_EQ(ReadFileBytes(dir.file("out.txt")), "plain text before any trace\n");
   EXPECT_NE(ReadFileBytes(dir.file("err.txt")).find("stopped by Ctrl-C after 29 bytes"), std::string::npos);
 }

@@ -121,20 +121,16 @@ TEST(QelSettingsNames, NumbersAreStillTheStoredCodes) {
   EXPECT_EQ(none.Out, "Port=none\n");
 }
 
-TEST(QelSettingsNames, AnUnknownNameListsTheNames) {
-  TTempDir dir;
-  const TQelRun run = Qel(dir, "--defaults --set Parity=evn");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(run.Err.substr(0, run.Err.find('\n')),
-            "qel settings: --set Parity: not a number: 'evn' (or one of none, odd, even, mark, space)");
-}
-
-TEST(QelSettingsNames, GetsAndSetsRunInCommandLineOrder) {
+TEST(QelSettingsNames, GetsAndSetsRunInCommandLineOrderAndAnUnknownNameListsTheNames) {
   TTempDir dir;
   const TQelRun run = Qel(dir, "--defaults --get Emulation --set Emulation=tn3270 --get Emulation "
                                "--set Emulation=quorix --get Emulation");
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "Emulation=quorix\nEmulation=tn3270\nEmulation=quorix\n");
+  const TQelRun unknown = Qel(dir, "--defaults --set Parity=evn");
+  EXPECT_EQ(unknown.Status, 2);
+  EXPECT_EQ(unknown.Err.substr(0, unknown.Err.find('\n')),
+            "qel settings: --set Parity: not a number: 'evn' (or one of none, odd, even, mark, space)");
 }
 
 TEST(QelSettingsNames, AFileIsWrittenOnlyWhenAsked) {
@@ -206,8 +202,7 @@ TEST(SettingsReference, EveryFieldWithItsDefaultAndNames) {
     EXPECT_NE(page.find(row), std::string::npos) << row;
   }
   // One row per field of the printed list (arrays once).
-  TSetupRecord record;
-  record.ApplyDefaults();
+  TSetupRecord record = DefaultSettings();
   for (const auto& [name, value] : PrintSettingsFields(record)) {
     const std::string base = name.substr(0, name.find('['));
     EXPECT_NE(page.find("| `" + base), std::string::npos) << base;
