@@ -61,12 +61,9 @@ TEST(WaitChar, ShownAsItselfFrom32To122ElseAsDecimalCode) {
 // ------------------------------------------------------------ choices
 
 TEST(ConfigChoices, APortTypedOutsideTheListIsNoPort) {
-  EXPECT_EQ(PortIndexOfText("Telnet"), 5);
-  EXPECT_EQ(PortIndexOfText("echo"), 0);
-  EXPECT_EQ(PortIndexOfText("Chargen"), 4);
-  EXPECT_EQ(PortIndexOfText("8023"), kNoPortIndex);
-  EXPECT_EQ(PortIndexOfText(""), kNoPortIndex);
-  EXPECT_EQ(PortIndexOfText("Telnets"), kNoPortIndex);
+  const std::pair<const char*, int> ports[] = {{"Telnet", 5},           {"echo", 0},         {"Chargen", 4},
+                                               {"8023", kNoPortIndex}, {"", kNoPortIndex}, {"Telnets", kNoPortIndex}};
+  for (const auto& [typed, index] : ports) EXPECT_EQ(PortIndexOfText(typed), index) << typed;
 }
 
 // ------------------------------------------------------------ Browse

@@ -29,19 +29,15 @@ const std::uint8_t* Bytes(const TSetupRecord& r) { return reinterpret_cast<const
 
 TEST(SettingsFields, ValuesAreWrittenInTheirOwnForms) {
   TSetupRecord r = DefaultSettings();
-  EXPECT_EQ(Get(r, "BaudRate"), "9600");
-  EXPECT_EQ(Get(r, "BlinkColor"), "0x0000FF");
-  EXPECT_EQ(Get(r, "MarkBackgroundColor"), "0xFF0000");
-  EXPECT_EQ(Get(r, "ErrorAttr"), "fg:0x0000FF bg:0xFFFFFF style:bold size:8");
-  EXPECT_EQ(Get(r, "SndRcvAttr.Style"), "plain");
-  EXPECT_EQ(Get(r, "TriggerEntries[3]"), "identity:0 offset:0 mask:0xFFFF value:0x0000");
-  EXPECT_EQ(Get(r, "TabStops"), "8,16,24,32,40,48,56,64,72,80,88,96,104,112,120,128");
-  EXPECT_EQ(Get(r, "TabStops[16]"), "1");
-  EXPECT_EQ(Get(r, "TabStops[17]"), "0");
-  EXPECT_EQ(Get(r, "OrnetDirectoryName"), "C:\\ORNET\\");
-  EXPECT_EQ(Get(r, "HangUpString"), "<P:20>+++<P:20>ATH<CR>");
-  EXPECT_EQ(Get(r, "WindowHeight"), "492");
-  EXPECT_EQ(Get(r, "softkeys[11]"), "");  // names without regard to case
+  // softkeys[11]: names without regard to case.
+  const std::pair<const char*, const char*> values[] = {
+      {"BaudRate", "9600"}, {"BlinkColor", "0x0000FF"}, {"MarkBackgroundColor", "0xFF0000"},
+      {"ErrorAttr", "fg:0x0000FF bg:0xFFFFFF style:bold size:8"}, {"SndRcvAttr.Style", "plain"},
+      {"TriggerEntries[3]", "identity:0 offset:0 mask:0xFFFF value:0x0000"},
+      {"TabStops", "8,16,24,32,40,48,56,64,72,80,88,96,104,112,120,128"}, {"TabStops[16]", "1"},
+      {"TabStops[17]", "0"}, {"OrnetDirectoryName", "C:\\ORNET\\"}, {"HangUpString", "<P:20>+++<P:20>ATH<CR>"},
+      {"WindowHeight", "492"}, {"softkeys[11]", ""}};
+  for (const auto& [name, value] : values) EXPECT_EQ(Get(r, name), value) << name;
   r.WindowLeft = -20;
   EXPECT_EQ(Get(r, "WindowLeft"), "-20");
 }
@@ -70,13 +66,9 @@ TEST(SettingsFields, SetsLandAtTheirOffsets) {
   Set(r, "FontSize", "0x0A");
   Set(r, "TriggerEntries[1].Mask", "0x00F0");
   Set(r, "SoftKeyDelay", "100");
-  EXPECT_EQ(Bytes(r)[0], 3);
-  EXPECT_EQ(Bytes(r)[2500 + 3 * 256], 2);
-  EXPECT_EQ(Bytes(r)[2500 + 3 * 256 + 1], 'F');
-  EXPECT_EQ(Bytes(r)[8644], 1);
-  EXPECT_EQ(Bytes(r)[956], 10);
-  EXPECT_EQ(Bytes(r)[746 + 8 + 4], 0xF0);
-  EXPECT_EQ(Bytes(r)[11716], 100);
+  const std::pair<std::size_t, int> stored[] = {{0, 3},    {2500 + 3 * 256, 2},  {2500 + 3 * 256 + 1, 'F'},
+                                                {8644, 1}, {956, 10}, {746 + 8 + 4, 0xF0}, {11716, 100}};
+  for (const auto& [offset, value] : stored) EXPECT_EQ(Bytes(r)[offset], value) << offset;
 }
 
 TEST(SettingsFields, RangesAreChecked) {

@@ -214,12 +214,10 @@ TEST(StatusBarResources, FigureTextsAndTheAlertLevel) {
   EXPECT_EQ(bar.FigureText(1), "20 Bytes");
   EXPECT_EQ(bar.FigureText(2), "1,048,576 Bytes");
   EXPECT_EQ(bar.FigureText(2, "."), "1.048.576 Bytes");
-  EXPECT_TRUE(bar.FigureAlert(0));  // below 20
-  EXPECT_FALSE(bar.FigureAlert(1));  // 20 is not below
-  EXPECT_FALSE(bar.FigureAlert(2));
-  EXPECT_TRUE(bar.FigureAlert(3));
-  EXPECT_TRUE(bar.FigureAlert(4));
-  EXPECT_FALSE(bar.FigureAlert(5));
+  // 19 is below 20, 20 is not.
+  std::vector<bool> alerts;
+  for (int i = 0; i < 6; ++i) alerts.push_back(bar.FigureAlert(i));
+  EXPECT_EQ(alerts, (std::vector<bool>{true, false, false, true, true, false}));
 }
 
 TEST(StatusBarResources, MemInfoLinesAreReadInBytes) {
@@ -242,10 +240,9 @@ TEST(StatusBarResources, MemInfoLinesAreReadInBytes) {
 }
 
 TEST(StatusBarNumbers, DigitsAreGroupedInThrees) {
-  EXPECT_EQ(GroupedNumber(0, ","), "0");
-  EXPECT_EQ(GroupedNumber(999, ","), "999");
-  EXPECT_EQ(GroupedNumber(1000, ","), "1,000");
-  EXPECT_EQ(GroupedNumber(123456, ","), "123,456");
+  const std::pair<std::uint64_t, const char*> grouped[] = {
+      {0, "0"}, {999, "999"}, {1000, "1,000"}, {123456, "123,456"}};
+  for (const auto& [number, text] : grouped) EXPECT_EQ(GroupedNumber(number, ","), text);
   EXPECT_EQ(GroupedNumber(1234567, "\xA0"), "1\xA0" "234\xA0" "567");
   EXPECT_EQ(GroupedNumber(18446744073709551615ull, ""), "18446744073709551615");
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "comms/knownhosts.h"
 #include "support/testing.h"
@@ -28,6 +29,10 @@ class KnownHosts : public ::testing::Test {
   TKnownHosts Known{File};
 
   void Write(const std::string& text) { WriteFileBytes(File, text); }
+  // Each host, port and key checked against the file with the status given.
+  void ExpectStatus(std::initializer_list<std::tuple<const char*, int, const char*, THostKeyStatus>> checks) {
+    for (const auto& [host, port, key, status] : checks) EXPECT_EQ(Check(host, port, key).Status, status) << host;
+  }
   THostKeyCheck Check(const std::string& host, int port, const char* key) {
     std::string error;
     const auto check = Known.Check(host, port, Key(key), error);
@@ -69,21 +74,17 @@ TEST_F(KnownHosts, PlainNamesPatternListsWildcardsAndNegation) {
         "gw1,gw2.example.net ssh-ed25519 " + kKeyA + "\n"
         "!bad.lab.example.net,*.lab.example.net ssh-ed25519 " + kKeyA + "\n"
         "sw?.example.net ssh-ed25519 " + kKeyA + "\n");
-  EXPECT_EQ(Check("example.org", 22, kKeyA).Status, hkKnown) << "names without regard to case";
-  EXPECT_EQ(Check("gw2.example.net", 22, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("x.lab.example.net", 22, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("bad.lab.example.net", 22, kKeyA).Status, hkUnknown) << "a negated match rules the host out";
-  EXPECT_EQ(Check("sw7.example.net", 22, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("sw17.example.net", 22, kKeyA).Status, hkUnknown) << "? is one character";
-  EXPECT_EQ(Check("gw3.example.net", 22, kKeyA).Status, hkUnknown);
+  // Names without regard to case; a negated match rules the host out; ? is one character.
+  ExpectStatus({{"example.org", 22, kKeyA, hkKnown}, {"gw2.example.net", 22, kKeyA, hkKnown},
+                {"x.lab.example.net", 22, kKeyA, hkKnown}, {"bad.lab.example.net", 22, kKeyA, hkUnknown},
+                {"sw7.example.net", 22, kKeyA, hkKnown}, {"sw17.example.net", 22, kKeyA, hkUnknown},
+                {"gw3.example.net", 22, kKeyA, hkUnknown}});
 }
 
 TEST_F(KnownHosts, OtherPortsAreKnownAsBracketedNamesOnly) {
   Write("[10.0.0.5]:2222 ssh-ed25519 " + std::string(kKeyA) + "\n10.0.0.6 ssh-ed25519 " + kKeyA + "\n");
-  EXPECT_EQ(Check("10.0.0.5", 2222, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("10.0.0.5", 22, kKeyA).Status, hkUnknown);
-  EXPECT_EQ(Check("10.0.0.6", 2222, kKeyA).Status, hkUnknown);
-  EXPECT_EQ(Check("10.0.0.6", 22, kKeyA).Status, hkKnown);
+  ExpectStatus({{"10.0.0.5", 2222, kKeyA, hkKnown}, {"10.0.0.5", 22, kKeyA, hkUnknown},
+                {"10.0.0.6", 2222, kKeyA, hkUnknown}, {"10.0.0.6", 22, kKeyA, hkKnown}});
   EXPECT_EQ(TKnownHosts::EntryName("::1", 2222), "[::1]:2222");
   EXPECT_EQ(TKnownHosts::EntryName("Host.Example", 22), "host.example");
 }
@@ -91,11 +92,9 @@ TEST_F(KnownHosts, OtherPortsAreKnownAsBracketedNamesOnly) {
 TEST_F(KnownHosts, HashedNamesAreMatchedByTheirHmac) {
   Write(std::string(kHashedExampleOrg) + " ssh-ed25519 " + kKeyA + "\n" + kHashedLoopback2222 + " ssh-ed25519 " +
         kKeyA + "\n");
-  EXPECT_EQ(Check("example.org", 22, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("127.0.0.1", 2222, kKeyA).Status, hkKnown);
-  EXPECT_EQ(Check("127.0.0.1", 22, kKeyA).Status, hkUnknown);
-  EXPECT_EQ(Check("example.com", 22, kKeyA).Status, hkUnknown);
-  EXPECT_EQ(Check("example.org", 22, kKeyB).Status, hkChanged);
+  ExpectStatus({{"example.org", 22, kKeyA, hkKnown}, {"127.0.0.1", 2222, kKeyA, hkKnown},
+                {"127.0.0.1", 22, kKeyA, hkUnknown}, {"example.com", 22, kKeyA, hkUnknown},
+                {"example.org", 22, kKeyB, hkChanged}});
   EXPECT_FALSE(TKnownHosts::HostFieldMatches("|1|bm90IGJhc2U2NA|", "example.org")) << "a damaged hash";
 }
 

@@ -110,11 +110,8 @@ TEST_F(Transmit, NetworkOpenAndClose) {
 }
 
 TEST(PortName, TheTableIsTakenModulo128) {
-  EXPECT_EQ(PortName(5), "23");
-  EXPECT_EQ(PortName(15), "111");
-  EXPECT_EQ(PortName(16), "");
-  EXPECT_EQ(PortName(128 + 1), "9");
-  EXPECT_EQ(PortName(255), "");
+  const std::pair<int, const char*> names[] = {{5, "23"}, {15, "111"}, {16, ""}, {128 + 1, "9"}, {255, ""}};
+  for (const auto& [index, name] : names) EXPECT_EQ(PortName(index), name) << index;
 }
 
 TEST_F(Transmit, EachByteGoesToBothLines) {

@@ -89,17 +89,11 @@ TEST(QelSettingsNames, CodedFieldsAreReadAndPrintedByName) {
                                "--set DataBits=7-bits --set StopBits=2-bits --set ComPort=com2 -o " + file);
   ASSERT_EQ(run.Status, 0) << run.Err;
   EXPECT_EQ(run.Out, "");
-  // Offsets and codes of the record layout.
-  EXPECT_EQ(ByteAt(file, 5), 1);      // VT100
-  EXPECT_EQ(ByteAt(file, 1), 8);      // 19200
-  EXPECT_EQ(ByteAt(file, 4), 2);      // Even
-  EXPECT_EQ(ByteAt(file, 1638), 0);   // Echo
-  EXPECT_EQ(ByteAt(file, 784), 3);    // CR-LF
-  EXPECT_EQ(ByteAt(file, 6), 3);      // XON/OFF
-  EXPECT_EQ(ByteAt(file, 1132), 2);   // M3
-  EXPECT_EQ(ByteAt(file, 2), 3);      // 7 bits
-  EXPECT_EQ(ByteAt(file, 3), 2);      // 2 stop bits
-  EXPECT_EQ(ByteAt(file, 0), 1);      // COM2
+  // Offsets and codes of the record layout: VT100, 19200, Even, Echo, CR-LF,
+  // XON/OFF, M3, 7 bits, 2 stop bits, COM2.
+  const std::pair<std::size_t, int> stored[] = {{5, 1}, {1, 8},    {4, 2}, {1638, 0}, {784, 3},
+                                                {6, 3}, {1132, 2}, {2, 3}, {3, 2},    {0, 1}};
+  for (const auto& [offset, code] : stored) EXPECT_EQ(ByteAt(file, offset), code) << offset;
 
   const TQelRun get = Qel(dir, file + " --get Emulation --get BaudRate --get parity --get Port --get EOL "
                                       "--get FlowControl --get QuorixType --get ComPort");
