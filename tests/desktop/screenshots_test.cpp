@@ -71,6 +71,8 @@ class TScreenshotsTest : public QObject {
     t.Receive(lines);
     TScreenView& view = *t.W->ScreenView();
     QCOMPARE(view.width(), view.SizeForColumns(132).width());
+    QCOMPARE(view.VisibleColumns(), 132);
+    QCOMPARE(view.LeftColumn(), 0);
     const int line = t.S().Screen->ScreenLine(20);
     QTest::mousePress(view.viewport(), Qt::LeftButton, {}, view.CellRect(line, 8).center());
     QTest::mouseMove(view.viewport(), view.CellRect(line + 2, 40).center());

@@ -306,37 +306,6 @@ class TScreenViewTest : public QObject {
     QCOMPARE(v.View->TopLine(), bottom);
     QCOMPARE(keys, (std::vector<int>{Qt::Key_A, Qt::Key_PageUp, Qt::Key_Home, Qt::Key_End}));
   }
-
-  void Screenshots() {
-    TShownView v;
-    v.Receive("\x1b[1;1HQelWin screen view \xC9\xCD\xCD\xCD\xBB box \xB0\xB1\xB2\xDB"
-              "\x1b[3;1H\x1b[1mbold\x1b[0m \x1b[4munderlined\x1b[0m \x1b[7mreverse\x1b[0m"
-              " \x1b[5mblink\x1b[0m plain\r\n");
-    for (int i = 0; i < 18; ++i) v.Receive("row " + std::to_string(i) + ": the quick brown fox jumps over the lazy dog 0123456789\r\n");
-    QVERIFY(v.Settle());
-    const int line = v.Line(5);
-    PlaceMark(v.Store(), kFindMark, line, line, 10, 20);
-    MarkLine(v.Store(), v.Line(7), v.Store().Marks.NewUserMark());
-    QWidget* port = v.View->viewport();
-    QTest::mousePress(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(line, 15));
-    QTest::mouseMove(port, v.CellCentre(v.Line(6), 30));
-    QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, v.CellCentre(v.Line(6), 30));
-    QTest::qWait(40);
-    QVERIFY(v.View->grab().save(ArtifactPath("screenview-80.png")));
-    v.Receive("\x1b[?3h");  // 132 columns
-    v.View->Unmark();
-    v.View->RepaintLines(ClearMark(v.Store(), kFindMark));
-    v.Receive("\x1b[1;1H\x1b[7m" + std::string(132, ' ') + "\x1b[1;50HWIDE SCREEN\x1b[0m\x1b[3;1H");
-    for (int i = 0; i < 12; ++i)
-      v.Receive("wide row " + std::to_string(i) + ": " + std::string(40 + i * 6, '-') + "|\r\n");
-    v.Receive("\x1b[20;100Hcolumn 100 on to the right edge");
-    QVERIFY(v.Settle());
-    v.View->resize(v.View->SizeForColumns(132));
-    QTest::qWait(40);
-    QCOMPARE(v.View->LeftColumn(), 0);
-    QCOMPARE(v.View->VisibleColumns(), 132);
-    QVERIFY(v.View->grab().save(ArtifactPath("screenview-132.png")));
-  }
 };
 
 QTEST_MAIN(TScreenViewTest)
