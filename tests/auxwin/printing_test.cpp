@@ -205,8 +205,7 @@ TEST(SaveLinesToFile, FailuresShowTheirBoxWithTheCodeInHex) {
   TScriptedDesktop desktop;
   const std::string missing = dir.file("no/such/dir.log");
   EXPECT_FALSE(SaveLinesToFile(store, missing, false, desktop));
-  ASSERT_EQ(desktop.Boxes.size(), 1u);
-  EXPECT_EQ(desktop.Boxes[0].Box.Text, "File access error. File = " + missing + "\rError = H'0002");
+  ASSERT_EQ(desktop.BoxTexts(), std::vector<std::string>{"File access error. File = " + missing + "\rError = H'0002"});
   EXPECT_EQ(desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
   EXPECT_EQ(desktop.Boxes[0].Box.Buttons, unsigned{mbOK});
   // A real full device: the write fails with disk full (112).
@@ -222,8 +221,7 @@ TEST(PrintToFile, AnEmptyLogFileNameIsRefusedAndAnOpenLogIsNeverReplaced) {
   TSetupRecord& settings = t.S->Settings;
   settings.LogFileName = "";
   EXPECT_FALSE(PrintLinesToFile(store, settings, *t.S->Files, t.Desktop, false));
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, "No LogFile Name specified\rCorrect in the Setup|Configure|Files");
+  EXPECT_EQ(t.Desktop.BoxTexts(), std::vector<std::string>{"No LogFile Name specified\rCorrect in the Setup|Configure|Files"});
 
   // The log is open on the file (appending to what it held): the print
   // leaves it alone and says why.

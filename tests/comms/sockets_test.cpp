@@ -279,11 +279,8 @@ TEST_F(Sockets, MissingAddressPartsAreRefusedWithBoxes) {
   Net.Listen();
   Net.SetAddress("no-such-host.invalid", "23");
   Net.Connect();
-  ASSERT_EQ(Desktop.Boxes.size(), 4u);
-  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "No Port Specified");
-  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "No IP Address Specified");
-  EXPECT_EQ(Desktop.Boxes[2].Box.Text, "No Port Specified");
-  EXPECT_EQ(Desktop.Boxes[3].Box.Text, "Cannot convert host address");
+  EXPECT_EQ(Desktop.BoxTexts(), (std::vector<std::string>{"No Port Specified", "No IP Address Specified",
+                                                           "No Port Specified", "Cannot convert host address"}));
   for (const auto& shown : Desktop.Boxes) {
     EXPECT_EQ(shown.Box.Caption, "WINSOCK ERROR");
     EXPECT_EQ(shown.Box.Buttons, unsigned(mbOK | mbCancel));
@@ -297,9 +294,8 @@ TEST_F(Sockets, PortTextsAreServiceNamesOrDecimalNumbers) {
   Net.Connect();
   Net.SetAddress("127.0.0.1", "70000");
   Net.Connect();
-  ASSERT_EQ(Desktop.Boxes.size(), 2u);
-  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "'abc' is not a valid integer value");
-  EXPECT_EQ(Desktop.Boxes[1].Box.Text, "'70000' is not a valid port number");
+  EXPECT_EQ(Desktop.BoxTexts(),
+            (std::vector<std::string>{"'abc' is not a valid integer value", "'70000' is not a valid port number"}));
   EXPECT_EQ(Net.ClientSocket(), -1);
 
   // "telnet" is a service name: port 23.
@@ -338,8 +334,7 @@ TEST_F(Sockets, BlockingCallsGiveUpAfterTheTimeout) {
 
   Net.OnErrorOccurred = nullptr;
   EXPECT_EQ(Net.Receive(buffer, sizeof buffer), -1);
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(Desktop.Boxes[0].Box.Text, "Error 10060\r\nBlocking call timed out");
+  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Error 10060\r\nBlocking call timed out"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Caption, "WINSOCK CALL CANCELED");
   ::close(host);
 }

@@ -283,8 +283,7 @@ class TBarsTest : public QObject {
     QCOMPARE(dialog.findChild<QGroupBox*>()->title(), QStringLiteral("Enter Mode Name"));
     QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
     QCOMPARE(t.Desktop.Beeps, 1);
-    QCOMPARE(t.Desktop.Boxes.size(), std::size_t(1));
-    QCOMPARE(t.Desktop.Boxes[0].Box.Text, std::string("No Mode Name File Specified\rEnter in Setup|Files"));
+    QCOMPARE(t.Desktop.BoxTexts(), std::vector<std::string>{"No Mode Name File Specified\rEnter in Setup|Files"});
     QVERIFY(!listShown);
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("MSG_HEADER"));
     QVERIFY(dialog.BrowseButton()->isEnabled());
@@ -326,8 +325,8 @@ class TBarsTest : public QObject {
     const std::string missing = t.Dir.file("nothere.mnt");
     dialog.SetModeListFile(missing);
     dialog.Browse();
-    QCOMPARE(t.Desktop.Boxes.size(), std::size_t(1));
-    QCOMPARE(t.Desktop.Boxes[0].Box.Text, "File access error. File = " + missing + "\rError = " + ErrorCodeText(2));
+    QCOMPARE(t.Desktop.BoxTexts(),
+             std::vector<std::string>{"File access error. File = " + missing + "\rError = " + ErrorCodeText(2)});
     QCOMPARE(t.Desktop.Beeps, 0);
     QVERIFY(dialog.BrowseButton()->isEnabled());
   }
