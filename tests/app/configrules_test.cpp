@@ -317,22 +317,12 @@ TEST_F(ConfigApply, ANewEbcdicMapNameLoadsTheMap) {
   EXPECT_EQ(S().EbcdicMap.Outgoing[0], 0);
 }
 
-TEST_F(ConfigApply, ANewCommandFileReloadsTheDefinitionsOnlyThen) {
+TEST_F(ConfigApply, NewColoursReachTheAttributesAndTheScreenAndOnlyANewCommandFileReloadsIt) {
+  TConfigChanges seen;
   int reloads = 0;
   TConfigHooks hooks;
-  hooks.ReloadCommandDefinitions = [&] { ++reloads; };
-  TSetupRecord d = Draft();
-  ApplyConfiguration(S(), d, hooks);
-  EXPECT_EQ(reloads, 0);
-  d.CommandFileName = "lookup.fil";
-  ApplyConfiguration(S(), d, hooks);
-  EXPECT_EQ(reloads, 1);
-}
-
-TEST_F(ConfigApply, NewColoursReachTheCategoryAttributesAndTheScreenProperties) {
-  TConfigChanges seen;
-  TConfigHooks hooks;
   hooks.ScreenProperties = [&](const TConfigChanges& c) { seen = c; };
+  hooks.ReloadCommandDefinitions = [&] { ++reloads; };
   TSetupRecord d = Draft();
   d.ErrorAttr.Foreground = colors::Purple;
   d.ForegroundColor = colors::Navy;
@@ -344,6 +334,10 @@ TEST_F(ConfigApply, NewColoursReachTheCategoryAttributesAndTheScreenProperties) 
   EXPECT_EQ(S().Screen->FontName, "Liberation Mono");
   EXPECT_TRUE(seen.Attributes);
   EXPECT_TRUE(seen.Font);
+  EXPECT_EQ(reloads, 0);
+  d.CommandFileName = "lookup.fil";
+  ApplyConfiguration(S(), d, hooks);
+  EXPECT_EQ(reloads, 1);
 }
 
 TEST_F(ConfigApply, TheScreenResizesOnlyWhenItsSizeChanged) {

@@ -85,7 +85,7 @@ class TFtpWindowTest : public QObject {
     QVERIFY(window.grab().save(shot));
   }
 
-  void ConnectWithoutAHostNameShowsTheOneBox() {
+  void ConnectWithoutAHostNameShowsTheOneBoxAndStartSavesTheFields() {
     TTestSession t;
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
     window.HostNameEdt->setText(QStringLiteral("   "));
@@ -95,11 +95,8 @@ class TFtpWindowTest : public QObject {
     QCOMPARE(t.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK));
     QVERIFY(window.ConnectBtn->isEnabled());
     QVERIFY(!window.Client().Busy());
-  }
 
-  void StartSavesTheFourFieldsCutTo80() {
-    TTestSession t;
-    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
+    // Start saves the four fields, cut to 80.
     window.UserNameEdt->setText(QStringLiteral("ops"));
     window.PasswordEdt->setText(QStringLiteral("pw"));
     window.HostNameEdt->setText(QStringLiteral("10.0.0.7"));
