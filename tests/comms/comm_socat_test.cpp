@@ -1,45 +1,25 @@
 // Two serial components joined by socat (a second process relaying between
 // two ptys): a long transfer both ways at once, compared byte for byte.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 
 #include "comms/comm.h"
 #include "comms/comm_support.h"
 #include "core/tempdir.h"
+#include "support/loopback.h"
 #include "support/randombytes.h"
 
 namespace {
 
-class TSocatLink {
- public:
-  explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {
-    Pid = fork();
-    if (Pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even if it crashes
-      const std::string left = "pty,rawer,link=" + A.string();
-      const std::string right = "pty,rawer,link=" + B.string();
-      execlp("socat", "socat", "-b65536", left.c_str(), right.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-  }
-  ~TSocatLink() {
-    if (Pid > 0) {
-      kill(Pid, SIGTERM);
-      waitpid(Pid, nullptr, 0);
-    }
-  }
+// Two ptys, A and B, joined by socat.
+struct TSocatLink {
+  explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {}
   bool Ready() const {
     return WaitFor([&] { return std::filesystem::exists(A) && std::filesystem::exists(B); }, 5000);
   }
-
   std::filesystem::path A, B;
-
- private:
-  pid_t Pid = -1;
+  TChild Socat{{"socat", "-b65536", "pty,rawer,link=" + A.string(), "pty,rawer,link=" + B.string()}};
 };
 
 struct TCollector {

@@ -4,8 +4,6 @@
 // wait has a time limit.
 #pragma once
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -123,39 +121,6 @@ inline void ExpectDataUnderABoxShownAfterIt(TWindow& w, const std::function<void
   EXPECT_EQ(underBox.find("BBB"), std::string::npos) << underBox;
   EXPECT_TRUE(RunUntil([&] { return w.Shows("AAABBBCCC"); }, 3000)) << w.ScreenText();
 }
-
-// A child process in a process group of its own, stopped when the object dies.
-class TChild {
- public:
-  explicit TChild(const std::vector<std::string>& argv) {
-    Pid = fork();
-    if (Pid == 0) {
-      setpgid(0, 0);
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      execvp(args[0], args.data());
-      _exit(127);
-    }
-  }
-  ~TChild() {
-    if (Pid <= 0) return;
-    kill(-Pid, SIGTERM);
-    kill(Pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-      if (waitpid(Pid, nullptr, WNOHANG) == Pid) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    kill(-Pid, SIGKILL);
-    kill(Pid, SIGKILL);
-    waitpid(Pid, nullptr, 0);
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
-
- private:
-  pid_t Pid = -1;
-};
 
 // inetutils telnetd behind socat, one shell per call, on a free loopback port.
 class TTelnetServer {

@@ -7,7 +7,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -106,6 +109,40 @@ inline std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) 
 
 // Everything that arrives until the session ends or the time is up.
 inline std::string ReceiveFor(int fd, int timeoutMs) { return ReceiveSome(fd, std::string::npos, timeoutMs); }
+
+// A child process in a process group of its own, stopped when the object dies.
+class TChild {
+ public:
+  explicit TChild(const std::vector<std::string>& argv) {
+    Pid = fork();
+    if (Pid == 0) {
+      setpgid(0, 0);
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even if it crashes
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+  }
+  ~TChild() {
+    if (Pid <= 0) return;
+    kill(-Pid, SIGTERM);
+    kill(Pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+      if (waitpid(Pid, nullptr, WNOHANG) == Pid) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(-Pid, SIGKILL);
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+ private:
+  pid_t Pid = -1;
+};
 
 // Starts a server program with its standard output dropped and its standard
 // error in errorFile (appended to when append, so a restart keeps the log);
