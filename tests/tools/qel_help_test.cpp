@@ -18,7 +18,7 @@ std::filesystem::path ManDirectory() {
 }
 }  // namespace
 
-TEST(QelHelp, HelpGoesToStandardOutputWithStatusZero) {
+TEST(QelHelp, HelpGoesToStandardOutputWithStatusZeroAndTheVersionIsOneLine) {
   TTempDir dir;
   for (const std::string args : {"--help", "-h", "help"}) {
     const TQelRun run = RunQel(dir, args);
@@ -28,6 +28,11 @@ TEST(QelHelp, HelpGoesToStandardOutputWithStatusZero) {
       EXPECT_TRUE(Contains(run.Out, std::string("qel ") + command + " ")) << args << ": " << command;
     }
   }
+  const TQelRun run = RunQel(dir, "--version");
+  EXPECT_EQ(run.Status, 0);
+  ASSERT_EQ(run.Out.rfind("qel ", 0), 0u) << run.Out;
+  EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1);
+  EXPECT_GT(run.Out.size(), 6u);
 }
 
 TEST(QelHelp, EveryCommandExplainsItsOptionsThreeWays) {
@@ -71,15 +76,6 @@ TEST(QelHelp, HelpForAnUnknownCommandIsAUsageErrorAndAsAnOptionsValueNoRequest) 
   run = RunQel(dir, "settings --defaults --set --help");
   EXPECT_EQ(run.Status, 2);
   EXPECT_EQ(FirstLine(run.Err), "qel settings: --set needs NAME=VALUE, got '--help'");
-}
-
-TEST(QelHelp, VersionIsOneLine) {
-  TTempDir dir;
-  const TQelRun run = RunQel(dir, "--version");
-  EXPECT_EQ(run.Status, 0);
-  ASSERT_EQ(run.Out.rfind("qel ", 0), 0u) << run.Out;
-  EXPECT_EQ(run.Out.find('\n'), run.Out.size() - 1);
-  EXPECT_GT(run.Out.size(), 6u);
 }
 
 TEST(QelHelp, UsageErrorsSayWhatIsWrongBeforeTheUsage) {
