@@ -206,15 +206,18 @@ class TBarsTest : public QObject {
     TMemoText list;
     list.Title = "List of available modes. Select and press 'RETURN'";
     list.Text = "MODE_A\nMODE_B\nMODE_C\n";
-    {
+    // A viewer of text given the keys: how it ended and the line it chose.
+    const auto keyed = [](const TMemoText& text, std::initializer_list<Qt::Key> keys) {
       TQelMemoForm memo;
-      memo.SetMemo(list);
+      memo.SetMemo(text);
       memo.show();
-      QTest::keyClick(memo.TextView(), Qt::Key_Down);
-      QTest::keyClick(memo.TextView(), Qt::Key_Return);
-      QCOMPARE(memo.result(), int(QDialog::Accepted));
-      QCOMPARE(memo.ChosenLine(), QStringLiteral("MODE_B"));
-    }
+      for (const Qt::Key key : keys) QTest::keyClick(memo.TextView(), key);
+      return std::make_pair(memo.result(), memo.ChosenLine());
+    };
+    const int accepted = QDialog::Accepted;
+    QCOMPARE(keyed(list, {Qt::Key_Down, Qt::Key_Return}), std::make_pair(accepted, QStringLiteral("MODE_B")));
+    QCOMPARE(keyed(TMemoText{}, {Qt::Key_Return}), std::make_pair(accepted, QString()));  // an empty list
+    QCOMPARE(keyed(list, {Qt::Key_Escape}), std::make_pair(int(QDialog::Rejected), QString()));
     {
       TQelMemoForm memo;
       memo.SetMemo(list);
@@ -224,22 +227,6 @@ class TBarsTest : public QObject {
       QTest::mouseDClick(memo.TextView()->viewport(), Qt::LeftButton, {}, third.center());
       QCOMPARE(memo.result(), int(QDialog::Accepted));
       QCOMPARE(memo.ChosenLine(), QStringLiteral("MODE_C"));
-    }
-    {
-      TQelMemoForm memo;
-      memo.SetMemo(TMemoText{});  // an empty list
-      memo.show();
-      QTest::keyClick(memo.TextView(), Qt::Key_Return);
-      QCOMPARE(memo.result(), int(QDialog::Accepted));
-      QCOMPARE(memo.ChosenLine(), QString());
-    }
-    {
-      TQelMemoForm memo;
-      memo.SetMemo(list);
-      memo.show();
-      QTest::keyClick(memo.TextView(), Qt::Key_Escape);
-      QCOMPARE(memo.result(), int(QDialog::Rejected));
-      QCOMPARE(memo.ChosenLine(), QString());
     }
   }
 
@@ -268,7 +255,7 @@ class TBarsTest : public QObject {
     QCOMPARE(memo.CursorLine(), 2);
   }
 
-  void modeDialogBrowseWithoutModeFileBeepsAndSaysSo() {
+  void modeDialogBrowseWithoutModeFileBeepsAndSaysSoAndAMissingListIsReported() {
     TTestSession t;
     TModeDialogBox dialog(t.Desktop, *t.S->Errors);
     dialog.SetModeName("MSG_HEADER");
@@ -286,6 +273,15 @@ class TBarsTest : public QObject {
     QCOMPARE(t.Desktop.BoxTexts(), std::vector<std::string>{"No Mode Name File Specified\rEnter in Setup|Files"});
     QVERIFY(!listShown);
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("MSG_HEADER"));
+    QVERIFY(dialog.BrowseButton()->isEnabled());
+
+    // A list file that is not there is reported, without a beep.
+    const std::string missing = t.Dir.file("nothere.mnt");
+    dialog.SetModeListFile(missing);
+    dialog.Browse();
+    QCOMPARE(t.Desktop.BoxTexts().back(), "File access error. File = " + missing + "\rError = " + ErrorCodeText(2));
+    QCOMPARE(t.Desktop.Boxes.size(), std::size_t(2));
+    QCOMPARE(t.Desktop.Beeps, 1);
     QVERIFY(dialog.BrowseButton()->isEnabled());
   }
 
@@ -317,18 +313,6 @@ class TBarsTest : public QObject {
     WhenShown<TQelMemoForm>([](TQelMemoForm* memo) { QTest::keyClick(memo, Qt::Key_Escape); });
     dialog.Browse();
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("MSG_HEADER"));
-  }
-
-  void modeDialogBrowseReportsAMissingList() {
-    TTestSession t;
-    TModeDialogBox dialog(t.Desktop, *t.S->Errors);
-    const std::string missing = t.Dir.file("nothere.mnt");
-    dialog.SetModeListFile(missing);
-    dialog.Browse();
-    QCOMPARE(t.Desktop.BoxTexts(),
-             std::vector<std::string>{"File access error. File = " + missing + "\rError = " + ErrorCodeText(2)});
-    QCOMPARE(t.Desktop.Beeps, 0);
-    QVERIFY(dialog.BrowseButton()->isEnabled());
   }
 
   void modeDialogAskGivesTheNameOrNothing() {
