@@ -152,8 +152,9 @@ TEST(HandoverSerial, LineErrorsAreWrittenWithABlankLineAfterEach) {
   std::vector<std::string> rows;
   for (int row = 1; row <= 8; ++row) rows.push_back(ScreenRow(f.S, row));
   // 12: parity and framing together.
-  EXPECT_EQ(rows, (std::vector<std::string>{"[*** Hardware detected a framing error.]", "", "[*** General error 12]", "",
-                                            "[*** General error 0]", "", "[*** Requested mode is not supported.]", ""}));
+  EXPECT_EQ(rows, (std::vector<std::string>{"[*** Hardware detected a framing error.]", "",
+                                            "[*** General error 12]", "", "[*** General error 0]", "",
+                                            "[*** Requested mode is not supported.]", ""}));
 }
 
 TEST(HandoverSerial, AFailureOfThePortReachesTheWindowThread) {

@@ -38,8 +38,8 @@ struct MainFormTest : ::testing::Test {
 TEST_F(MainFormTest, WithoutABackgroundFileNoGivesPaddingAndTheGreeting) {
   Desktop.Answers = {TMsgResult::No};
   StartUp();
-  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir +
-                                                         "QELWIN.SBF does not exist.\rDo you which to load another file?"});
+  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF does not " +
+                                                         "exist.\rDo you which to load another file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo));
   EXPECT_TRUE(Desktop.Dialogs.empty());
   // 101 blank lines; the greeting goes where the reset left the cursor, the
@@ -73,8 +73,8 @@ TEST_F(MainFormTest, AnExistingBackgroundFileIsOfferedAndFoundWhateverItsCase) {
   WriteFileBytes(Dir + "QELWIN.SBF", "kept from yesterday\r\n");
   Desktop.Answers = {TMsgResult::Yes};
   StartUp();
-  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir +
-                                                         "QELWIN.SBF already exists.\rDo you which to load this file?"});
+  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF already " +
+                                                         "exists.\rDo you which to load this file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
   EXPECT_EQ(S.Screen->GetLineText(0).substr(0, 19), "kept from yesterday");
 }

@@ -221,7 +221,8 @@ TEST(PrintToFile, AnEmptyLogFileNameIsRefusedAndAnOpenLogIsNeverReplaced) {
   TSetupRecord& settings = t.S->Settings;
   settings.LogFileName = "";
   EXPECT_FALSE(PrintLinesToFile(store, settings, *t.S->Files, t.Desktop, false));
-  EXPECT_EQ(t.Desktop.BoxTexts(), std::vector<std::string>{"No LogFile Name specified\rCorrect in the Setup|Configure|Files"});
+  EXPECT_EQ(t.Desktop.BoxTexts(),
+            std::vector<std::string>{"No LogFile Name specified\rCorrect in the Setup|Configure|Files"});
 
   // The log is open on the file (appending to what it held): the print
   // leaves it alone and says why.

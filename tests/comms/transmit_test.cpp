@@ -206,7 +206,8 @@ TEST_F(Transmit, LineWritesAskWithoutTheCodeAndCancelMakesOneLastAttempt) {
   Serial.Failures = 100;
   T.Desktop.Answers = {TMsgResult::Cancel};
   Send("a\r");
-  EXPECT_EQ(T.Desktop.BoxTexts(), std::vector<std::string>{"Error writing outgoing data!\r\nDo you wish to continue trying?"});
+  EXPECT_EQ(T.Desktop.BoxTexts(),
+            std::vector<std::string>{"Error writing outgoing data!\r\nDo you wish to continue trying?"});
   EXPECT_EQ(Serial.WriteCalls, 101);
   ASSERT_EQ(Serial.Writes.size(), 1u);  // the last attempt got through
   EXPECT_EQ(Serial.Writes[0], (TBytes{'a', 13, 255, 239}));
