@@ -101,7 +101,7 @@ TEST_F(Exchange, OffersEchoAndGoAheadSuppressionAndAsksTheTerminalType) {
   EXPECT_EQ(Host->TerminalType(), "DEC-VT100");
 }
 
-TEST_F(Exchange, ATerminalWithoutATypeOrAnAnswerStillGetsTheBanner) {
+TEST_F(Exchange, ATerminalWithoutATypeOrAnAnswerGetsTheBannerAndTypingBeforeItIsKept) {
   Make(true);
   Take();
   EXPECT_NE(Send("\xFF\xFC\x18").find("Terminal type: UNKNOWN\r\n"), std::string::npos);
@@ -110,9 +110,7 @@ TEST_F(Exchange, ATerminalWithoutATypeOrAnAnswerStillGetsTheBanner) {
   Take();
   EXPECT_EQ(Wait(TExchangeHost::kTerminalTypeWaitMs - 1), "");
   EXPECT_NE(Wait(1).find("Terminal type: UNKNOWN\r\n"), std::string::npos);
-}
 
-TEST_F(Exchange, TypingBeforeTheBannerIsKeptForThePrompt) {
   Make(true);
   Take();
   EXPECT_EQ(Send("HEL"), "");  // not echoed while the options are settled
