@@ -33,7 +33,7 @@ class TReceiveDialogTest : public QObject {
   }
 
  private slots:
-  void HasItsCaptionsAndThePresetOfATextReceive() {
+  void HasItsCaptionsThePresetOfATextReceiveAndBrowse() {
     TScriptedDesktop desktop;
     TReceiveDialog dialog(desktop, true, {"C:\\LOGS\\RX.TXT", true, false});
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Receive File Parameters"));
@@ -59,6 +59,17 @@ class TReceiveDialogTest : public QObject {
     QVERIFY(Exposed(dialog));
     const QString shot = ArtifactPath("receive_dialog_ascii.png");
     QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
+
+    // Browse asks for a file to save to and takes the answer.
+    desktop.DialogAnswers = {std::nullopt, std::string("/tmp/chosen.txt")};
+    dialog.BrowseButton()->click();
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("C:\\LOGS\\RX.TXT"));  // cancelled: unchanged
+    dialog.BrowseButton()->click();
+    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("/tmp/chosen.txt"));
+    QCOMPARE(desktop.Dialogs.size(), std::size_t(2));
+    QVERIFY(desktop.Dialogs[0].Save);
+    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].Title), QStringLiteral("Save To File"));
+    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].InitialName), QStringLiteral("C:\\LOGS\\RX.TXT"));
   }
 
   void ABinaryReceiveShowsTheOptionsOffAndDisabled() {
@@ -72,20 +83,6 @@ class TReceiveDialogTest : public QObject {
     QVERIFY(!chosen.CtrlZEnds && !chosen.SuppressControl);
     QVERIFY(Exposed(dialog));
     dialog.grab().save(ArtifactPath("receive_dialog_binary.png"));
-  }
-
-  void BrowseAsksForASaveFileAndTakesTheAnswer() {
-    TScriptedDesktop desktop;
-    TReceiveDialog dialog(desktop, true, {"first.txt", false, false});
-    desktop.DialogAnswers = {std::nullopt, std::string("/tmp/chosen.txt")};
-    dialog.BrowseButton()->click();
-    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("first.txt"));  // cancelled: unchanged
-    dialog.BrowseButton()->click();
-    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("/tmp/chosen.txt"));
-    QCOMPARE(desktop.Dialogs.size(), std::size_t(2));
-    QVERIFY(desktop.Dialogs[0].Save);
-    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].Title), QStringLiteral("Save To File"));
-    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].InitialName), QStringLiteral("first.txt"));
   }
 
   void OkStartsTheReceiveAndCancelStartsNothing() {
