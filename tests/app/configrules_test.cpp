@@ -179,7 +179,7 @@ TEST_F(ConfigApply, ANewHostWhileConnectedAsksAndReconnectsToIt) {
   TSetupRecord d = Draft();
   d.HostName = "exchange.example";
   ApplyConnectionSettings(S(), d);
-  ASSERT_EQ(T.Desktop.BoxTexts(),
+  ASSERT_EQ(BoxTexts(T.Desktop),
             std::vector<std::string>{"Port changed. Do you wish to disconnect and re-connect?"});
   EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbCancel));
   EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Confirmation);
@@ -217,7 +217,7 @@ TEST_F(ConfigApply, ANewSerialPortWhileOpenReopensOnTheNewDevice) {
   TSetupRecord d = Draft();
   d.ComPort = 2;
   ApplyConnectionSettings(S(), d);
-  EXPECT_EQ(T.Desktop.BoxTexts(), std::vector<std::string>{kPortChangedQuestion});
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{kPortChangedQuestion});
   EXPECT_EQ(Serial.Events, (std::vector<std::string>{"close", "params COM3 baud 6", "open"}));
   EXPECT_TRUE(S().Transmit->SerialConnected);
 }

@@ -30,7 +30,7 @@ TEST(HandoverEvents, AnErrorOnAnOpenSessionClosesItFirst) {
   f.Events.QelSocketSessionConnected();
   f.Events.QelSocketErrorOccurred("Connection reset by peer");
   EXPECT_EQ(f.Network.Disconnects, 1);
-  EXPECT_EQ(f.Desktop.BoxTexts(), std::vector<std::string>{"Connection reset by peer"});
+  EXPECT_EQ(BoxTexts(f.Desktop), std::vector<std::string>{"Connection reset by peer"});
   EXPECT_FALSE(f.S.Transmit->NetworkConnected);
   ExpectDisconnectedControls(f.Events.Controls);
 }
@@ -49,7 +49,7 @@ TEST(HandoverEvents, ACallIsAcceptedOnlyWhenTheAcceptSucceeds) {
   EXPECT_TRUE(f.Events.Controls.NetworkDisconnectButton);
 
   f.Events.QelSocketSessionClosed();
-  EXPECT_EQ(f.Desktop.BoxTexts(), std::vector<std::string>{"Session Closed!"});
+  EXPECT_EQ(BoxTexts(f.Desktop), std::vector<std::string>{"Session Closed!"});
   EXPECT_TRUE(f.Events.Controls.NetworkConnectButton);
   // The call is over: typed bytes no longer go to its socket.
   EXPECT_FALSE(f.S.Transmit->ListenActive);

@@ -38,7 +38,7 @@ struct MainFormTest : ::testing::Test {
 TEST_F(MainFormTest, WithoutABackgroundFileNoGivesPaddingAndTheGreeting) {
   Desktop.Answers = {TMsgResult::No};
   StartUp();
-  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF does not " +
+  ASSERT_EQ(BoxTexts(Desktop), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF does not " +
                                                          "exist.\rDo you which to load another file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo));
   EXPECT_TRUE(Desktop.Dialogs.empty());
@@ -73,7 +73,7 @@ TEST_F(MainFormTest, AnExistingBackgroundFileIsOfferedAndFoundWhateverItsCase) {
   WriteFileBytes(Dir + "QELWIN.SBF", "kept from yesterday\r\n");
   Desktop.Answers = {TMsgResult::Yes};
   StartUp();
-  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF already " +
+  ASSERT_EQ(BoxTexts(Desktop), std::vector<std::string>{"Screen background file " + Dir + "QELWIN.SBF already " +
                                                          "exists.\rDo you which to load this file?"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
   EXPECT_EQ(S.Screen->GetLineText(0).substr(0, 19), "kept from yesterday");
@@ -101,7 +101,7 @@ TEST_F(MainFormTest, NoToQuitOrCancelAtTheSaveQuestionKeepsTheWindow) {
   Desktop.Answers = {TMsgResult::No, TMsgResult::Yes, TMsgResult::Cancel};
   EXPECT_FALSE(Form.CloseQuery());
   EXPECT_FALSE(Form.CloseQuery());
-  EXPECT_EQ(Desktop.BoxTexts(), (std::vector<std::string>{"Do you really want to quit?", "Do you really want to quit?",
+  EXPECT_EQ(BoxTexts(Desktop), (std::vector<std::string>{"Do you really want to quit?", "Do you really want to quit?",
                                                           "Do you which to save the Screen Background File ?"}));
   EXPECT_EQ(Desktop.Boxes[0].Box.Icon, TMsgIcon::Warning);
 }

@@ -133,7 +133,7 @@ TEST(SettingsFile, AShortFileIsReportedAndTheOldRecordStays) {
   const std::string before = RecordBytes(t.S->Settings);
   EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
   EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, "38")});
+  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, "38")});
   // The remaining steps run all the same: the name is taken.
   EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
 }
@@ -145,7 +145,7 @@ TEST(SettingsFile, AMissingFileIsReportedAndNothingChanges) {
   const std::string caption = t.S->SettingsFiles->Caption;
   EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
   EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  ASSERT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, Padded("The system cannot find the file specified."))});
+  ASSERT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, Padded("The system cannot find the file specified."))});
   EXPECT_EQ(t.Desktop.Boxes[0].Box.HelpContext, 2);
   EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
   EXPECT_TRUE(t.S->SettingsFiles->CurrentName.empty());
@@ -195,7 +195,7 @@ TEST(SettingsFile, AFailedSaveReportsAndKeepsTheOldFile) {
   t.S->SettingsFiles->CurrentName = name;
   t.S->SettingsFiles->Faults.ShortWrite = 5000;  // the disk fills during the write
   EXPECT_FALSE(t.S->SettingsFiles->Save());
-  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(name, Padded("There is not enough space on the disk."))});
+  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, Padded("There is not enough space on the disk."))});
   EXPECT_EQ(ReadFileBytes(name), RecordBytes(odd));
   EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
 }
@@ -206,7 +206,7 @@ TEST(SettingsFile, ANamedPipeOrDirectoryAsTheFileIsRefusedAndStays) {
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   t.S->SettingsFiles->CurrentName = pipe;
   EXPECT_FALSE(t.S->SettingsFiles->Save());
-  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(pipe, Padded("Access is denied."))});
+  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(pipe, Padded("Access is denied."))});
   struct stat st;
   ASSERT_EQ(::stat(pipe.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -223,7 +223,7 @@ TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
   t.S->SettingsFiles->Faults.WriteErrno = EIO;
   EXPECT_FALSE(t.S->SettingsFiles->Save());
   const std::string error = "The request could not be performed because of an I/O device error.";
-  EXPECT_EQ(t.Desktop.BoxTexts(), Texts{AccessError(t.Dir.file("io.mse"), Padded(error))});
+  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(t.Dir.file("io.mse"), Padded(error))});
   EXPECT_FALSE(std::filesystem::exists(t.Dir.file("io.mse")));
 }
 
@@ -310,7 +310,7 @@ TEST(EbcdicMap, AShortOrMissingFileGivesTheIdentityAndAReport) {
   EXPECT_EQ(t.S->EbcdicMap.Incoming[200], 200);
   t.S->Settings.EBCDICMapFileName = t.Dir.file("none.mma");
   t.S->SettingsFiles->LoadEbcdicMap();
-  EXPECT_EQ(t.Desktop.BoxTexts(),
+  EXPECT_EQ(BoxTexts(t.Desktop),
             (Texts{AccessError(t.Dir.file("short.mma"), "38"),
                    AccessError(t.Dir.file("none.mma"), Padded("The system cannot find the file specified."))}));
   // An empty name gives the identity silently.

@@ -205,7 +205,7 @@ TEST(SaveLinesToFile, FailuresShowTheirBoxWithTheCodeInHex) {
   TScriptedDesktop desktop;
   const std::string missing = dir.file("no/such/dir.log");
   EXPECT_FALSE(SaveLinesToFile(store, missing, false, desktop));
-  ASSERT_EQ(desktop.BoxTexts(), std::vector<std::string>{"File access error. File = " + missing + "\rError = H'0002"});
+  ASSERT_EQ(BoxTexts(desktop), std::vector<std::string>{"File access error. File = " + missing + "\rError = H'0002"});
   EXPECT_EQ(desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
   EXPECT_EQ(desktop.Boxes[0].Box.Buttons, unsigned{mbOK});
   // A real full device: the write fails with disk full (112).
@@ -221,7 +221,7 @@ TEST(PrintToFile, AnEmptyLogFileNameIsRefusedAndAnOpenLogIsNeverReplaced) {
   TSetupRecord& settings = t.S->Settings;
   settings.LogFileName = "";
   EXPECT_FALSE(PrintLinesToFile(store, settings, *t.S->Files, t.Desktop, false));
-  EXPECT_EQ(t.Desktop.BoxTexts(),
+  EXPECT_EQ(BoxTexts(t.Desktop),
             std::vector<std::string>{"No LogFile Name specified\rCorrect in the Setup|Configure|Files"});
 
   // The log is open on the file (appending to what it held): the print

@@ -146,11 +146,6 @@ class Commands : public ::testing::Test {
     Wire.Sent.clear();
     return sent;
   }
-  std::vector<std::string> BoxTexts() {
-    std::vector<std::string> texts;
-    for (const auto& box : T.Desktop.Boxes) texts.push_back(box.Box.Text);
-    return texts;
-  }
   bool Offer(const std::string& line) { return C->LocalCommand(line); }
   void Type(const std::string& text) {
     for (const char c : text) T.S->Keyboard->SendCharacter(static_cast<std::uint8_t>(c));
@@ -170,7 +165,7 @@ struct NoCommandFile : Commands {
 TEST_F(Commands, LoadingReportsEachFaultyLineAndKeepsItsDefinition) {
   Install("A,F,3,P,S\nBAD,X.DAT,7,P,S\nLEN,X.DAT,0,abc,P,S\nZERO,X.DAT,2,0,P,S\n");
   const std::string head = "An error occurred processing the information in " + File("cmd.fil") + "." + CR;
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+  EXPECT_EQ(BoxTexts(T.Desktop), (std::vector<std::string>{
                             head + "Wrong search method value --> BAD,X.DAT,7,P,S",
                             head + "Not valid decimal input --> LEN,X.DAT,0,abc,P,S",
                             head + "Zero length defined for array element --> ZERO,X.DAT,2,0,P,S",
@@ -190,7 +185,7 @@ TEST_F(Commands, AMissingCommandFileIsAFileAccessError) {
 TEST_F(Commands, ACommandFileThatNeverEndsIsRefusedWithItsBox) {
   Settings().CommandFileName = "/dev/zero";
   C = InstallLocalCommands(*T.S);
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"An error occurred processing the information in /dev/zero." + CR +
+  EXPECT_EQ(BoxTexts(T.Desktop), (std::vector<std::string>{"An error occurred processing the information in /dev/zero." + CR +
                                                   "The file is larger than 16 MB and was not loaded."}));
   EXPECT_TRUE(C->Definitions().empty());
 }
@@ -302,7 +297,7 @@ TEST_F(Commands, AMissingDataFileEndsTheCommandWithItsBox) {
   Install("GONE,nofile.dat,3,,\n");
   CollectLines();
   EXPECT_TRUE(Offer("GONE 1"));
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"File access error. File = NOFILE.DAT" + CR +
+  EXPECT_EQ(BoxTexts(T.Desktop), (std::vector<std::string>{"File access error. File = NOFILE.DAT" + CR +
                                                   "Check Command File for correct command" + CR + "Error = " +
                                                   kNoSuchFile}));
   EXPECT_EQ(Sent(), std::string(6, '\b'));  // erased, but no prompt asked for
@@ -508,7 +503,7 @@ TEST_F(NoCommandFile, AnIncludeFileIsRefusedWhilePlaybackRuns) {
   Engine().Activities |= acPlayback;
   T.Desktop.DialogAnswers.push_back(File("batch.mac"));
   EXPECT_TRUE(Offer("INC batch.mac"));
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{
+  EXPECT_EQ(BoxTexts(T.Desktop), (std::vector<std::string>{
                             "Playback is already active\rPlayBack and sending can't be active at the same time"}));
   EXPECT_FALSE(Engine().TransferActive);
 }

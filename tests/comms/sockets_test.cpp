@@ -279,7 +279,7 @@ TEST_F(Sockets, MissingAddressPartsAreRefusedWithBoxes) {
   Net.Listen();
   Net.SetAddress("no-such-host.invalid", "23");
   Net.Connect();
-  EXPECT_EQ(Desktop.BoxTexts(), (std::vector<std::string>{"No Port Specified", "No IP Address Specified",
+  EXPECT_EQ(BoxTexts(Desktop), (std::vector<std::string>{"No Port Specified", "No IP Address Specified",
                                                            "No Port Specified", "Cannot convert host address"}));
   for (const auto& shown : Desktop.Boxes) {
     EXPECT_EQ(shown.Box.Caption, "WINSOCK ERROR");
@@ -294,7 +294,7 @@ TEST_F(Sockets, PortTextsAreServiceNamesOrDecimalNumbers) {
   Net.Connect();
   Net.SetAddress("127.0.0.1", "70000");
   Net.Connect();
-  EXPECT_EQ(Desktop.BoxTexts(),
+  EXPECT_EQ(BoxTexts(Desktop),
             (std::vector<std::string>{"'abc' is not a valid integer value", "'70000' is not a valid port number"}));
   EXPECT_EQ(Net.ClientSocket(), -1);
 
@@ -334,7 +334,7 @@ TEST_F(Sockets, BlockingCallsGiveUpAfterTheTimeout) {
 
   Net.OnErrorOccurred = nullptr;
   EXPECT_EQ(Net.Receive(buffer, sizeof buffer), -1);
-  ASSERT_EQ(Desktop.BoxTexts(), std::vector<std::string>{"Error 10060\r\nBlocking call timed out"});
+  ASSERT_EQ(BoxTexts(Desktop), std::vector<std::string>{"Error 10060\r\nBlocking call timed out"});
   EXPECT_EQ(Desktop.Boxes[0].Box.Caption, "WINSOCK CALL CANCELED");
   ::close(host);
 }

@@ -77,7 +77,7 @@ TEST_F(Transmit, AFailedOpenIsShownAndLeavesThePortClosed) {
   Serial.OpenError = true;
   EXPECT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crNone);
   EXPECT_FALSE(Path().SerialConnected);
-  EXPECT_EQ(T.Desktop.BoxTexts(), std::vector<std::string>{"Unable to open com port (Error: 2) "});
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"Unable to open com port (Error: 2) "});
 }
 
 TEST_F(Transmit, ResultsCombineBothLines) {
@@ -206,7 +206,7 @@ TEST_F(Transmit, LineWritesAskWithoutTheCodeAndCancelMakesOneLastAttempt) {
   Serial.Failures = 100;
   T.Desktop.Answers = {TMsgResult::Cancel};
   Send("a\r");
-  EXPECT_EQ(T.Desktop.BoxTexts(),
+  EXPECT_EQ(BoxTexts(T.Desktop),
             std::vector<std::string>{"Error writing outgoing data!\r\nDo you wish to continue trying?"});
   EXPECT_EQ(Serial.WriteCalls, 101);
   ASSERT_EQ(Serial.Writes.size(), 1u);  // the last attempt got through
@@ -294,7 +294,7 @@ TEST_F(Transmit, AReconfigureTheDriverRefusesIsShownAndKeepsThePortOpen) {
   ASSERT_EQ(Path().ConnectionControl(ckSerial, ctOpen), crSerial);
   T.S->Settings.BaudRate = 12;
   EXPECT_EQ(Path().ConnectionControl(ckSerial, ctReconfigure), crSerial);
-  EXPECT_EQ(T.Desktop.BoxTexts(), std::vector<std::string>{"Device already assigned (open) (Error: 5) "});
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"Device already assigned (open) (Error: 5) "});
   EXPECT_TRUE(Path().SerialConnected);
   Path().Serial = &Serial;
 }

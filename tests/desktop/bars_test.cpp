@@ -270,7 +270,7 @@ class TBarsTest : public QObject {
     QCOMPARE(dialog.findChild<QGroupBox*>()->title(), QStringLiteral("Enter Mode Name"));
     QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
     QCOMPARE(t.Desktop.Beeps, 1);
-    QCOMPARE(t.Desktop.BoxTexts(), std::vector<std::string>{"No Mode Name File Specified\rEnter in Setup|Files"});
+    QCOMPARE(BoxTexts(t.Desktop), std::vector<std::string>{"No Mode Name File Specified\rEnter in Setup|Files"});
     QVERIFY(!listShown);
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("MSG_HEADER"));
     QVERIFY(dialog.BrowseButton()->isEnabled());
@@ -279,7 +279,7 @@ class TBarsTest : public QObject {
     const std::string missing = t.Dir.file("nothere.mnt");
     dialog.SetModeListFile(missing);
     dialog.Browse();
-    QCOMPARE(t.Desktop.BoxTexts().back(), "File access error. File = " + missing + "\rError = " + ErrorCodeText(2));
+    QCOMPARE(BoxTexts(t.Desktop).back(), "File access error. File = " + missing + "\rError = " + ErrorCodeText(2));
     QCOMPARE(t.Desktop.Boxes.size(), std::size_t(2));
     QCOMPARE(t.Desktop.Beeps, 1);
     QVERIFY(dialog.BrowseButton()->isEnabled());

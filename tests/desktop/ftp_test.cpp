@@ -90,7 +90,7 @@ class TFtpWindowTest : public QObject {
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
     window.HostNameEdt->setText(QStringLiteral("   "));
     window.ConnectClick();
-    QCOMPARE(t.Desktop.BoxTexts(), std::vector<std::string>{"No HostName specified"});
+    QCOMPARE(BoxTexts(t.Desktop), std::vector<std::string>{"No HostName specified"});
     QVERIFY(t.Desktop.Boxes[0].Box.Icon == TMsgIcon::Error);
     QCOMPARE(t.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK));
     QVERIFY(window.ConnectBtn->isEnabled());

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/desktop.h"
+#include "support/boxes.h"
 
 class TScriptedDesktop : public THeadlessDesktop {
  public:
@@ -49,13 +50,6 @@ class TScriptedDesktop : public THeadlessDesktop {
     std::optional<std::string> name = ModeNames.front();
     ModeNames.pop_front();
     return name;
-  }
-
-  // The texts of every box shown, in order.
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
-    for (const auto& box : Boxes) texts.push_back(box.Box.Text);
-    return texts;
   }
 
   // Delivers queued messages to Handler until the queue is empty (or limit reached).

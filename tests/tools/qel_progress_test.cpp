@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,7 +93,9 @@ std::string ReadAvailable(int fd) {
 }
 
 // qel fed input through a pipe that stays open, with standard output and
-// error to out.txt and err.txt, given Ctrl-C once it would catch it: its exit status.
+// error to out.txt and err.txt, given Ctrl-C once it would catch it and has
+// taken the input (a Ctrl-C before its first read stops it after 0 bytes):
+// its exit status.
 int InterruptedAfter(const TTempDir& dir, const std::vector<std::string>& args, const std::string& input) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
@@ -102,6 +105,10 @@ int InterruptedAfter(const TTempDir& dir, const std::vector<std::string>& args, 
   close(err);
   EXPECT_EQ(write(pipeFds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
   EXPECT_TRUE(WaitUntil([&] { return CatchesInterrupt(pid); }));
+  EXPECT_TRUE(WaitUntil([&] {
+    int unread = 0;
+    return ioctl(pipeFds[1], FIONREAD, &unread) == 0 && unread == 0;
+  }));
   kill(pid, SIGINT);
   const int status = ExitStatus(pid);
   close(pipeFds[1]);
