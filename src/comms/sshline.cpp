@@ -622,12 +622,14 @@ class TWorker {
 
   // false when the session ended (an event says how, unless stopped).
   bool DoWork(const TWork& work) {
+    // The size first: what was typed after a column change is read by the
+    // host at the new size.
+    if (work.Resize) ssh_channel_change_pty_size(Channel, Columns, Rows);
     if (!work.Out.empty() && ssh_channel_write(Channel, work.Out.data(), static_cast<std::uint32_t>(work.Out.size())) ==
                                  SSH_ERROR) {
       SshFailure("SSH");
       return false;
     }
-    if (work.Resize) ssh_channel_change_pty_size(Channel, Columns, Rows);
     if (work.Break) ssh_channel_request_send_break(Channel, 0);
     return true;
   }
