@@ -54,6 +54,22 @@ void FillBytes(char* to, char c, std::size_t n) {
   }
 }
 
+// n cells (at most kLineCells) given the look a, in the same few
+// overlapping moves: eight cells a move.
+void FillCells(std::uint16_t* to, std::uint16_t a, std::size_t n) {
+  std::uint16_t pattern[8];
+  for (std::uint16_t& cell : pattern) cell = a;
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(to + i, pattern, sizeof pattern);
+    std::memcpy(to + n - 8, pattern, sizeof pattern);
+  } else if (n >= 4) {
+    std::memcpy(to, pattern, 4 * sizeof a);
+    std::memcpy(to + n - 4, pattern, 4 * sizeof a);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) to[i] = a;
+  }
+}
+
 // Whether any of n cells has a look other than a: all looked at without a
 // branch, four at a time.
 bool AnyCellDiffers(const std::uint16_t* cells, int n, std::uint16_t a) {
@@ -85,7 +101,10 @@ int WithoutTrailingBlanks(const char* text, int length) {
 }  // namespace
 
 TBrowse::TBrowse() : Hot(new THotLine[kHotLines]) {
-  for (int i = 0; i < kHotLines; ++i) std::memset(Hot[i].Text, ' ', sizeof Hot[i].Text);
+  for (int i = 0; i < kHotLines; ++i) {
+    std::memset(Hot[i].Text, ' ', sizeof Hot[i].Text);
+    Slots[i] = &Hot[i];
+  }
 }
 
 TBrowse::~TBrowse() { CloseFile(); }
@@ -367,21 +386,46 @@ void TBrowse::Evict(THotLine& slot) {
 }
 
 TBrowse::THotLine& TBrowse::Materialize(int line) {
-  THotLine& slot = Hot[line % kHotLines];
+  THotLine& slot = *Slots[line % kHotLines];
   if (slot.Line == line) return slot;
   Evict(slot);
   const TLineRef ref = Line(line);
   SetHotText(slot, ref.Text, ref.Record.Stored);
   slot.Length = ref.Record.Length;
   RunLists.Expand(ref.Record.Runs, slot.Attr);
-  slot.Uniform = TRunPool::SingleAttribute(ref.Record.Runs);
+  if (const int single = TRunPool::SingleAttribute(ref.Record.Runs); single >= 0)
+    slot.SetOneLook(static_cast<std::uint16_t>(single));
+  else
+    slot.FindTail();
   slot.TextDirty = slot.RunsDirty = false;
   slot.Rewritten = ref.Record.State == lsRewritten;
   slot.Line = line;
   return slot;
 }
 
+void TBrowse::THotLine::LooksSet(int first, int last, std::uint16_t a) {
+  if (a == TailAttr) {
+    // Reaching the tail makes it start earlier.
+    if (first < TailFrom && last + 1 >= TailFrom) TailFrom = static_cast<std::uint8_t>(first);
+  } else if (last == kLineCells) {
+    TailFrom = static_cast<std::uint8_t>(first);
+    TailAttr = a;
+  } else {
+    LooksChanged(last);
+  }
+}
+
+void TBrowse::THotLine::FindTail() {
+  int from = kLineCells;
+  while (from > 1 && Attr[from - 2] == Attr[kLineCells - 1]) --from;
+  TailFrom = static_cast<std::uint8_t>(from);
+  TailAttr = Attr[kLineCells - 1];
+}
+
 void TBrowse::SetHotText(THotLine& slot, const char* text, int length) {
+  // A text's own trailing blanks are left out of its extent (a blank line
+  // added as text has none), so that rows of blanks look alike.
+  length = length > 0 ? WithoutTrailingBlanks(text, length) : 0;
   if (length > 0) CopyBytes(slot.Text, text, static_cast<std::size_t>(length));
   if (slot.Extent > length) FillBytes(slot.Text + length, ' ', static_cast<std::size_t>(slot.Extent - length));
   slot.Extent = static_cast<std::uint8_t>(length);
@@ -474,14 +518,15 @@ void TBrowse::AddBlankLine(int attribute, bool paint) { AddHotLine(nullptr, Scre
 void TBrowse::AddHotLine(const char* text, int length, int attribute, bool paint) {
   if (attribute < 0) attribute = 0;
   const int line = Count();
-  THotLine& slot = Hot[line % kHotLines];
+  THotLine& slot = *Slots[line % kHotLines];
   Evict(slot);
   TLineRecord& record = AppendRecord(attribute);
   record.Length = static_cast<std::uint8_t>(length);
   // The new line starts hot: its text goes to the block when it leaves the window.
   SetHotText(slot, text, text ? length : 0);
-  if (slot.Uniform != attribute) std::fill_n(slot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
-  slot.Uniform = attribute;
+  const auto a = static_cast<std::uint16_t>(attribute);
+  if (!slot.AllLookLike(a)) std::fill_n(slot.Attr, kLineCells, a);
+  slot.SetOneLook(a);
   slot.Length = static_cast<std::uint8_t>(length);
   slot.TextDirty = true;
   slot.RunsDirty = false;
@@ -604,7 +649,7 @@ void TBrowse::SetAttributeAt(int line, int column, int attribute) {
   if (THotLine* hot = HotFor(line)) {
     if (hot->Attr[column - 1] != a) {
       hot->Attr[column - 1] = a;
-      hot->Uniform = -1;
+      hot->LooksSet(column, column, a);
       hot->RunsDirty = true;
     }
   } else {
@@ -636,7 +681,8 @@ std::int32_t TBrowse::GetFileOffset(int line) const {
 // Screen rows
 
 template <typename TWriteText>
-void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damage, TWriteText writeText) {
+void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damage, bool blanks,
+                       TWriteText writeText) {
   const int line = ScreenLine(row);
   if (line < 0 || count < 0) return;
   const auto a = static_cast<std::uint16_t>(std::max(attribute, 0));
@@ -650,18 +696,23 @@ void TBrowse::WriteRow(int row, int column, int count, int attribute, bool damag
   if (first <= last) {
     writeText(hot.Text, first, last);
     if (last > hot.Length) hot.Length = static_cast<std::uint8_t>(last);
-    if (last > hot.Extent) hot.Extent = static_cast<std::uint8_t>(last);
+    if (!blanks) {
+      if (last > hot.Extent) hot.Extent = static_cast<std::uint8_t>(last);
+    } else if (first <= hot.Extent && last >= hot.Extent) {
+      // Blanks up to the end of the text end it earlier.
+      hot.Extent = static_cast<std::uint8_t>(first - 1);
+    }
   }
   const int lastCell = std::min(last, kLineCells);
-  if (first <= lastCell && hot.Uniform != a) {
+  if (first <= lastCell && !hot.AllLookLike(a)) {
     std::uint16_t* cells = hot.Attr + first - 1;
     const int n = lastCell - first + 1;
     // Written, and the run list made stale, only when a cell differs; with
     // the run list stale already there is nothing to compare.
     if (hot.RunsDirty || AnyCellDiffers(cells, n, a)) {
-      std::fill_n(cells, n, a);
+      FillCells(cells, a, static_cast<std::size_t>(n));
       hot.RunsDirty = true;
-      hot.Uniform = n == kLineCells ? a : -1;
+      hot.LooksSet(first, lastCell, a);
     }
   }
   hot.TextDirty = true;
@@ -677,14 +728,14 @@ std::string_view TBrowse::BlankRow() {
 
 void TBrowse::PutText(std::string_view text, int column, bool paint, int attribute, int row) {
   const bool shown = !text.empty() && static_cast<std::uint8_t>(text[0]) >= 32;
-  WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown,
+  WriteRow(row, column, static_cast<int>(text.size()), attribute, paint && shown, false,
            [&](char* cells, int first, int last) {
              CopyBytes(cells + first - 1, text.data() + (first - column), static_cast<std::size_t>(last - first + 1));
            });
 }
 
 void TBrowse::FillText(char c, int count, int column, bool paint, int attribute, int row) {
-  WriteRow(row, column, count, attribute, paint && static_cast<std::uint8_t>(c) >= 32,
+  WriteRow(row, column, count, attribute, paint && static_cast<std::uint8_t>(c) >= 32, c == ' ',
            [&](char* cells, int first, int last) {
              FillBytes(cells + first - 1, c, static_cast<std::size_t>(last - first + 1));
            });
@@ -699,7 +750,7 @@ void TBrowse::ReplaceScreenLine(std::string_view text, int attribute, bool paint
   SetHotText(hot, text.data(), length);
   hot.Length = static_cast<std::uint8_t>(length);
   std::fill_n(hot.Attr, kLineCells, static_cast<std::uint16_t>(attribute));
-  hot.Uniform = attribute;
+  hot.SetOneLook(static_cast<std::uint16_t>(attribute));
   hot.TextDirty = true;
   hot.RunsDirty = false;
   TLineRecord& record = WarmRecord(line);
@@ -790,7 +841,7 @@ void TBrowse::CopyBlock(const TBlock& source, const TBlock& destination, bool pa
       for (int k = 0; k < width; ++k) {
         if (target.Attr[targetFrom - 1 + k] != cells[k]) {
           target.Attr[targetFrom - 1 + k] = cells[k];
-          target.Uniform = -1;
+          target.LooksChanged(targetFrom + k);
           target.RunsDirty = true;
         }
       }
@@ -835,8 +886,55 @@ bool TBrowse::MoveScreenRows(int sourceTop, int targetTop, int height, int from,
     target.Extent = std::max(target.Extent, reach);
     target.Length = std::max(target.Length, reach);
     target.TextDirty = target.RunsDirty = true;
-    target.Uniform = -1;
+    target.LooksChanged(reach);
   }
+  return true;
+}
+
+bool TBrowse::RotateScreenRows(bool up, int count, int left, int top, int right, int bottom) {
+  static_assert((kHotLines & (kHotLines - 1)) == 0, "places wrap by masking");
+  const int height = bottom - top + 1;
+  const int to = std::min(right, kLineCells);
+  const int firstLine = ScreenLine(top);
+  if (left > 1 || to < 1 || count < 1 || count >= height || bottom > Rows || height > kHotLines || firstLine < 0)
+    return false;
+  // Every row expanded and alike outside the columns: the same length, only
+  // blanks beyond them, and (short of the last cell) one look from the next on.
+  const unsigned place = static_cast<unsigned>(firstLine) % kHotLines;
+  const THotLine& first = *Slots[place];
+  // With `to` the last cell there is no look beyond it to share.
+  const int tailFrom = to < kLineCells ? to + 1 : kLineCells + 1;
+  const bool anyTailLook = to >= kLineCells;
+  THotLine* rows[kHotLines];
+  for (int i = 0; i < height; ++i) {
+    THotLine* row = Slots[(place + static_cast<unsigned>(i)) & (kHotLines - 1)];
+    if (row->Line != firstLine + i || row->Length != first.Length || row->Extent > to || row->TailFrom > tailFrom)
+      return false;
+    if (!anyTailLook && row->TailAttr != first.TailAttr) return false;
+    rows[i] = row;
+  }
+  // Every line of the region is rewritten: the rows the scroll uncovers are
+  // erased after it. Marking one may pack an older block and take its lines
+  // out of their slots, which is looked for after it.
+  bool marked = false;
+  for (int i = 0; i < height; ++i) {
+    if (rows[i]->Rewritten) continue;
+    MarkRewritten(*rows[i]);
+    marked = true;
+  }
+  if (marked)
+    for (int i = 0; i < height; ++i)
+      if (rows[i]->Line != firstLine + i) return false;
+  // Row i takes the slot of the row count below it (above it, scrolling
+  // down); the uncovered rows take those that scrolled out.
+  const int shift = up ? count : height - count;
+  const auto give = [&](int i, THotLine& slot) {
+    slot.Line = firstLine + i;
+    slot.TextDirty = slot.RunsDirty = slot.Rewritten = true;
+    Slots[(place + static_cast<unsigned>(i)) & (kHotLines - 1)] = &slot;
+  };
+  for (int from = shift; from < height; ++from) give(from - shift, *rows[from]);
+  for (int from = 0; from < shift; ++from) give(height - shift + from, *rows[from]);
   return true;
 }
 
@@ -847,7 +945,7 @@ void TBrowse::MoveCells(const THotLine& source, int from, THotLine& target, int 
   // as stale without comparing (it is only remade when the line is packed).
   std::memmove(target.Attr + targetFrom - 1, source.Attr + from - 1, static_cast<std::size_t>(width) * sizeof(std::uint16_t));
   target.RunsDirty = true;
-  target.Uniform = -1;
+  target.LooksChanged(targetFrom - 1 + width);
 }
 
 void TBrowse::InvalidateCells(int left, int top, int bottom, int right) {
@@ -858,7 +956,7 @@ void TBrowse::InvalidateCells(int left, int top, int bottom, int right) {
   while (firstRow <= lastRow && ScreenLine(firstRow) < 0) ++firstRow;
   if (firstRow > lastRow) return;
   AddDamage(ScreenLine(firstRow), left, right);
-  AddDamage(ScreenLine(lastRow), left, right);
+  if (lastRow > firstRow) AddDamage(ScreenLine(lastRow), left, right);
 }
 
 void TBrowse::InvalidateLines(int first, int last) {

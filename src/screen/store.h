@@ -179,6 +179,15 @@ class TBrowse {
   TTextAttributes GetCellRecord(int column, int row) const;
   void SetCellRecord(int column, int row, const TTextAttributes& record);
   void CopyBlock(const TBlock& source, const TBlock& destination, bool paint, bool screenRelative);
+  // Screen rows top..bottom scroll by count rows (up: towards the top) over
+  // columns left..right as CopyBlock would move them, without moving cells:
+  // the rows' lines take each other's expanded slots. Only while every row
+  // of the region is expanded and the rows look alike outside those columns
+  // (the common case: blanks in one attribute); false, with nothing moved,
+  // otherwise. The count rows the scroll uncovers then hold what scrolled
+  // out of the region, and all of its lines count as rewritten: the caller
+  // erases columns left..right of those rows.
+  bool RotateScreenRows(bool up, int count, int left, int top, int right, int bottom);
   void InvalidateCells(int left, int top, int bottom, int right);
   // Repaints whole store lines whose look changed without their cells (marks).
   void InvalidateLines(int first, int last);
@@ -233,8 +242,9 @@ class TBrowse {
   // Expanded form of a line being written. Text beyond Length is always
   // blanks, and so is text from Extent on, in a free slot too: filling a slot
   // blanks only what its last line wrote, and packing a line looks for its
-  // trailing blanks only below Extent. Uniform is the attribute of all 132
-  // cells where one is (-1: not known), so that writes in it compare nothing.
+  // trailing blanks only below Extent. Every cell from column TailFrom on has
+  // the attribute TailAttr (TailFrom past the last cell: none is known to);
+  // from column 1, the line has one look and writes in it compare nothing.
   struct THotLine {
     int Line = -1;
     bool TextDirty = false;  // the warm text is stale
@@ -242,9 +252,22 @@ class TBrowse {
     bool Rewritten = false;  // the line's record says lsRewritten already
     std::uint8_t Length = 0;
     std::uint8_t Extent = 0;
-    int Uniform = -1;
+    std::uint8_t TailFrom = kLineCells + 1;
+    std::uint16_t TailAttr = 0;
     char Text[256];
     std::uint16_t Attr[kLineCells];
+
+    bool AllLookLike(std::uint16_t a) const { return TailFrom == 1 && TailAttr == a; }
+    void SetOneLook(std::uint16_t a) {
+      TailFrom = 1;
+      TailAttr = a;
+    }
+    // Cells first..last were given a (LooksSet) or any looks (LooksChanged).
+    void LooksSet(int first, int last, std::uint16_t a);
+    void LooksChanged(int last) {
+      if (last >= TailFrom) TailFrom = static_cast<std::uint8_t>(last + 1);
+    }
+    void FindTail();  // TailFrom and TailAttr from the cells
   };
   static constexpr int kHotLines = 64;
 
@@ -272,8 +295,8 @@ class TBrowse {
 
   bool ValidLine(int line) const { return line >= 0 && line < Count(); }
   THotLine* HotFor(int line) const {
-    THotLine& slot = Hot[line % kHotLines];
-    return slot.Line == line ? &slot : nullptr;
+    THotLine* slot = Slots[line % kHotLines];
+    return slot->Line == line ? slot : nullptr;
   }
   THotLine& Materialize(int line);
   void Evict(THotLine& slot);
@@ -317,8 +340,10 @@ class TBrowse {
   // padded, the columns first..last it covers (clipped to the line) given
   // their text by writeText(cells, first, last) and the attribute, the line
   // marked rewritten and, with damage, repainted.
+  // Blanks raise no line's Extent.
   template <typename TWriteText>
-  void WriteRow(int row, int column, int count, int attribute, bool damage, TWriteText writeText);
+  void WriteRow(int row, int column, int count, int attribute, bool damage, bool blanks,
+                TWriteText writeText);
 
   void LimitCursor(int column, int row);
   void AddDamage(int line, int left, int right);
@@ -336,6 +361,9 @@ class TBrowse {
   int LineCount = 0;
   int TableCapacity = 0;
   std::unique_ptr<THotLine[]> Hot;
+  // The slot of each line's place (line % kHotLines): a region scrolls by
+  // handing its rows' slots round.
+  THotLine* Slots[kHotLines];
   TRunPool RunLists;
   mutable TUnpacked Unpacked[kUnpackedBlocks];
   mutable std::uint64_t UseClock = 0;

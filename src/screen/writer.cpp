@@ -399,8 +399,13 @@ void TScreenWriter::EraseArea(int fromColumn, int fromRow, int toColumn, int toR
     for (int row = fromRow + 1; row < toRow; ++row) Blank(row, 1, t.StoreColumns, attribute);
     Blank(toRow, 1, toColumn, attribute);
   }
-  for (int row = std::max(fromRow, 1); row <= std::min<int>(toRow, sizeof t.LineSize); ++row)
-    State.LineSize[row - 1] = 0;
+  const int firstSized = std::max(fromRow, 1);
+  const int lastSized = std::min<int>(toRow, sizeof t.LineSize);
+  // Nearly always one row (an erased line end): no library call for it.
+  if (firstSized == lastSized)
+    State.LineSize[firstSized - 1] = 0;
+  else if (firstSized < lastSized)
+    std::fill(State.LineSize + firstSized - 1, State.LineSize + lastSized, std::uint8_t{0});
   if (paint) RepaintArea(1, fromRow, TBrowse::ScreenXSizeMax, toRow);
 }
 
@@ -409,15 +414,18 @@ void TScreenWriter::ScrollRegion(bool up, int count, int attribute, int left, in
   const int height = bottom - top + 1;
   if (height <= 0 || count <= 0) return;
   count = std::min(count, height);
+  // The rows the scroll uncovers are erased either way: rows handed round
+  // hold there what scrolled out, rows copied what was there.
+  const bool moved = count < height && S.Screen.RotateScreenRows(up, count, left, top, right, bottom);
   if (count == height) {
     EraseArea(left, top, right, bottom, attribute, false);
   } else if (up) {
-    S.Screen.CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count},
-                        false, true);
+    if (!moved)
+      S.Screen.CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count}, false, true);
     EraseArea(left, bottom - count + 1, right, bottom, attribute, false);
   } else {
-    S.Screen.CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom},
-                        false, true);
+    if (!moved)
+      S.Screen.CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom}, false, true);
     EraseArea(left, top, right, top + count - 1, attribute, false);
   }
   if (paint) RepaintArea(left, top, right, bottom);
