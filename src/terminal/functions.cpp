@@ -1,5 +1,7 @@
 // The effects of the function numbers the sequence tables produce.
 #include <algorithm>
+#include <array>
+#include <new>
 #include <string>
 
 #include "app/session.h"
@@ -25,6 +27,20 @@ constexpr TColor kSgrBackground[8] = {0x000000, 0x0000FF, 0x008000, 0x000080,
                                       0xFF0000, 0x800080, 0x800000, 0xC0C0C0};
 
 int AtLeastOne(int count) { return count < 1 ? 1 : count; }
+
+// The kind of an SGR parameter with an effect other than the reset (0):
+// bold, underline, blink, reverse, a foreground, a background; -1 for none.
+constexpr std::array<std::int8_t, 48> kSgrKind = [] {
+  std::array<std::int8_t, 48> kinds{};
+  kinds.fill(-1);
+  kinds[1] = 0;
+  kinds[4] = 1;
+  kinds[5] = 2;
+  kinds[7] = 3;
+  for (int p = 30; p <= 37; ++p) kinds[p] = static_cast<std::int8_t>(p - 26);
+  for (int p = 40; p <= 47; ++p) kinds[p] = static_cast<std::int8_t>(p - 28);
+  return kinds;
+}();
 
 }  // namespace
 
@@ -305,7 +321,7 @@ void TReceiveInterpreter::RefreshAttributeMemo() {
   m.FontSize = settings.FontSize;
   m.FontName = settings.FontName.view();
   m.DefaultAttribute = S.Writer->DefaultAttribute();
-  for (auto& step : m.Steps) step = TSgrStep{};
+  m.Steps.clear();
 }
 
 int TReceiveInterpreter::Default() {
@@ -316,14 +332,12 @@ int TReceiveInterpreter::Default() {
 // The attribute after one SGR parameter; -1 for a parameter without effect.
 // The memo must be fresh (RefreshAttributeMemo).
 int TReceiveInterpreter::ApplySgrParameter(int attribute, int p) {
-  const bool listed = p == 0 || p == 1 || p == 4 || p == 5 || p == 7 || (p >= 30 && p <= 37) ||
-                      (p >= 40 && p <= 47);
-  if (!listed) return -1;
   if (p == 0) return Memo_.DefaultAttribute;
-  const unsigned slot = (static_cast<unsigned>(attribute) * 53u + static_cast<unsigned>(p)) %
-                        std::size(Memo_.Steps);
-  TSgrStep& step = Memo_.Steps[slot];
-  if (step.From == attribute && step.Parameter == p) return step.To;
+  const int kind = static_cast<unsigned>(p) < kSgrKind.size() ? kSgrKind[static_cast<unsigned>(p)] : -1;
+  if (kind < 0) return -1;
+  std::vector<std::int32_t>& steps = Memo_.Steps;
+  const std::size_t slot = static_cast<std::size_t>(attribute) * kSgrKinds + static_cast<std::size_t>(kind);
+  if (slot < steps.size() && steps[slot] >= 0) return steps[slot];
 
   TTextAttributes working = S.Screen->GetAttributeRecord(attribute);
   if (p == 1) {
@@ -339,8 +353,15 @@ int TReceiveInterpreter::ApplySgrParameter(int attribute, int p) {
   } else {
     working.Background = kSgrBackground[p - 40];
   }
-  step = TSgrStep{attribute, p, S.Screen->InternAttribute(working)};
-  return step.To;
+  const int result = S.Screen->InternAttribute(working);
+  if (attribute < 0) return result;
+  try {
+    if (slot >= steps.size()) steps.resize(slot - static_cast<std::size_t>(kind) + kSgrKinds, -1);
+    steps[slot] = result;
+  } catch (const std::bad_alloc&) {
+    // Not remembered: worked out again next time.
+  }
+  return result;
 }
 
 void TReceiveInterpreter::SelectGraphicRendition() {

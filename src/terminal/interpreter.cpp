@@ -378,7 +378,7 @@ void TReceiveInterpreter::ParseParameters() {
 }
 
 void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
-  std::int32_t values[kMaxParameters];
+  std::int32_t values[kMaxParameters] = {};
   int count = 0;
   std::int64_t value = 0;
   bool haveDigits = false;
@@ -396,16 +396,14 @@ void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
     haveDigits = false;
   }
   if (haveDigits && count < kMaxParameters) values[count++] = static_cast<std::int32_t>(value);
-  SetParameters(values, count);
+  SetParameters(values);
   ParameterCount = count;
 }
 
-// Parameters beyond `count` are 0; only those set since the last time need clearing.
-void TReceiveInterpreter::SetParameters(const std::int32_t* values, int count) {
-  std::copy(values, values + count, Parameters);
-  // Nearly always one or two: a loop, not a library call.
-  while (SetParameterCount_ > count) Parameters[--SetParameterCount_] = 0;
-  SetParameterCount_ = count;
+// The values are 0 beyond those read, as the parameters must be: all of them
+// are copied at once, which takes less than finding how many need to be.
+void TReceiveInterpreter::SetParameters(const std::int32_t (&values)[kMaxParameters]) {
+  std::memcpy(Parameters, values, sizeof Parameters);
 }
 
 // --- Telnet ---
@@ -638,7 +636,7 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   std::size_t end = start;
   if (data[end] == '?' || data[end] == '>') ++end;
   // The parameters are read on the way, as ParseParameters would read them.
-  std::int32_t values[kMaxParameters];
+  std::int32_t values[kMaxParameters] = {};
   int parameters = 0;
   std::int64_t value = 0;
   bool haveDigits = false;
@@ -667,10 +665,22 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   std::int16_t& known = ShapeMemo_[marker][hasParameters][data[end] - 0x40];
   int function = ShapeMemoUsable_ ? known : -1;
 
+  // The common kinds (cursor moves, erases, looks, margins), known and with
+  // no escape log to write, are performed straight from their parameters:
+  // nothing is collected, and nothing is left of a sequence before.
+  const bool logged = S.Files->EscapeLogOpen();
+  if (function > 0 && !EscapeActive && !logged && LeavesPlainBytes(function)) {
+    SetParameters(values);
+    PreparsedCount_ = parameters;
+    PerformFunction(function);
+    PreparsedCount_ = -1;
+    WholeFunction_ = function;
+    return length;
+  }
   StartEscape();
   // The collected sequence is needed only to scan it and for the escape log;
   // the function has its parameters already and the buffer is emptied after it.
-  if (function < 0 || S.Files->EscapeLogOpen()) {
+  if (function < 0 || logged) {
     EscapeBuffer.push_back('[');
     EscapeBuffer.append(reinterpret_cast<const char*>(data + start), length - start);
   }
@@ -685,7 +695,7 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
     known = static_cast<std::int16_t>(function);
   }
   // The function gets the parameters when it asks; the count stays 0 for one that does not.
-  SetParameters(values, parameters);
+  SetParameters(values);
   PreparsedCount_ = parameters;
   EndEscape(function);
   PreparsedCount_ = -1;

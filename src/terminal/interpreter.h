@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/transferstate.h"
 
@@ -83,7 +84,7 @@ class TReceiveInterpreter {
   std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
   void ParseParametersOf(std::string_view text);
   void UseTableOf(int emulation);
-  void SetParameters(const std::int32_t* values, int count);
+  void SetParameters(const std::int32_t (&values)[kMaxParameters]);
 
   // Telnet answers leave untranslated and unescaped.
   void SendTelnetAnswer(std::uint8_t command, std::uint8_t option);
@@ -135,27 +136,23 @@ class TReceiveInterpreter {
   bool YieldToDispatcher_ = false;
   int PreparsedCount_ = -1;  // parameters already read for the sequence being performed
   int WholeFunction_ = -1;    // performed by the last WholeControlSequence, else -1
-  int SetParameterCount_ = 0;  // Parameters that may be non-zero
   // Functions of whole control sequences by shape (marker, parameters or
   // none, final 0x40..0x7E) for the current table; -1 unknown, 0 no match.
   bool ShapeMemoUsable_ = false;
   std::int16_t ShapeMemo_[3][2][63] = {};
 
   // Attribute numbers the functions need again and again: the default
-  // attribute and the result of one SGR parameter on an attribute. Interning
-  // is deterministic, so a remembered number is the one interning would give,
-  // as long as the settings it depends on stay the same.
-  struct TSgrStep {
-    int From = -1;
-    int Parameter = 0;
-    int To = 0;
-  };
+  // attribute and the result of each SGR parameter with an effect on each
+  // attribute met (Steps[attribute * kSgrKinds + kind], -1 while not known).
+  // Interning is deterministic, so a remembered number is the one interning
+  // would give, as long as the settings it depends on stay the same.
+  static constexpr int kSgrKinds = 20;  // 1, 4, 5, 7, 30..37, 40..47
   struct TAttributeMemo {
     std::uint32_t Foreground = 0, Background = 0, Blink = 0;
     std::uint16_t FontSize = 0;
     std::string FontName;
     int DefaultAttribute = -1;
-    TSgrStep Steps[256];
+    std::vector<std::int32_t> Steps;
   };
   TAttributeMemo Memo_;
   // Inside ReceiveBlock the settings cannot change (the block ends after any
