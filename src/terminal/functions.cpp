@@ -335,10 +335,14 @@ int TReceiveInterpreter::ApplySgrParameter(int attribute, int p) {
   if (p == 0) return Memo_.DefaultAttribute;
   const int kind = static_cast<unsigned>(p) < kSgrKind.size() ? kSgrKind[static_cast<unsigned>(p)] : -1;
   if (kind < 0) return -1;
-  std::vector<std::int32_t>& steps = Memo_.Steps;
+  const std::vector<std::int32_t>& steps = Memo_.Steps;
   const std::size_t slot = static_cast<std::size_t>(attribute) * kSgrKinds + static_cast<std::size_t>(kind);
   if (slot < steps.size() && steps[slot] >= 0) return steps[slot];
+  return LearnSgrParameter(attribute, p);
+}
 
+// ApplySgrParameter the first time it meets the attribute and the parameter.
+int TReceiveInterpreter::LearnSgrParameter(int attribute, int p) {
   TTextAttributes working = S.Screen->GetAttributeRecord(attribute);
   if (p == 1) {
     working.Style |= fsBold;
@@ -355,9 +359,11 @@ int TReceiveInterpreter::ApplySgrParameter(int attribute, int p) {
   }
   const int result = S.Screen->InternAttribute(working);
   if (attribute < 0) return result;
+  std::vector<std::int32_t>& steps = Memo_.Steps;
+  const std::size_t row = static_cast<std::size_t>(attribute) * kSgrKinds;
   try {
-    if (slot >= steps.size()) steps.resize(slot - static_cast<std::size_t>(kind) + kSgrKinds, -1);
-    steps[slot] = result;
+    if (row >= steps.size()) steps.resize(row + kSgrKinds, -1);
+    steps[row + static_cast<std::size_t>(kSgrKind[static_cast<unsigned>(p)])] = result;
   } catch (const std::bad_alloc&) {
     // Not remembered: worked out again next time.
   }

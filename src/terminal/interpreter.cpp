@@ -378,7 +378,7 @@ void TReceiveInterpreter::ParseParameters() {
 }
 
 void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
-  std::int32_t values[kMaxParameters] = {};
+  std::int32_t values[kMaxParameters];
   int count = 0;
   std::int64_t value = 0;
   bool haveDigits = false;
@@ -396,14 +396,14 @@ void TReceiveInterpreter::ParseParametersOf(std::string_view text) {
     haveDigits = false;
   }
   if (haveDigits && count < kMaxParameters) values[count++] = static_cast<std::int32_t>(value);
-  SetParameters(values);
+  SetParameters(values, count);
   ParameterCount = count;
 }
 
-// The values are 0 beyond those read, as the parameters must be: all of them
-// are copied at once, which takes less than finding how many need to be.
-void TReceiveInterpreter::SetParameters(const std::int32_t (&values)[kMaxParameters]) {
+void TReceiveInterpreter::SetManyParameters(std::int32_t (&values)[kMaxParameters], int count) {
+  std::fill(values + count, values + kMaxParameters, 0);
   std::memcpy(Parameters, values, sizeof Parameters);
+  SetParameterCount_ = count;
 }
 
 // --- Telnet ---
@@ -616,27 +616,42 @@ bool TReceiveInterpreter::LineEndsGoStraight() const {
          !S.Mini->WantsCharacters() && !TraceDecoderTakesChars();
 }
 
+// The type whose control sequences WholeControlSequence may take as they
+// come, or -1 while a Telnet command or a line capture has a claim on the
+// bytes or the type has no such sequences.
+int TReceiveInterpreter::WholeSequenceType() const {
+  if (TelnetActive || LineCaptureActive) return -1;
+  const int type = S.Settings.Emulation;
+  return type == emQuorix || type == emVT100 || type == emVT220 ? type : -1;
+}
+
 // A control sequence that lies whole in the block (ESC [ or the 8-bit CSI, an
 // optional '?' or '>', parameters, a final character) is recognised with one
 // scan of the table: every shorter piece of it is incomplete, so the byte-wise
 // scans would come to the same result. Returns the bytes taken, or 0.
-std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, std::size_t count) {
+std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, std::size_t count, int type,
+                                                      bool escapeLog) {
   WholeFunction_ = -1;
-  if (TelnetActive || LineCaptureActive) return 0;
-  const int type = S.Settings.Emulation;
-  if (type != emQuorix && type != emVT100 && type != emVT220) return 0;
-  std::size_t start;  // first byte after "ESC ["
+  std::size_t end;  // first byte after "ESC ["
   if (count >= 3 && data[0] == ESC && data[1] == '[') {
-    start = 2;
+    end = 2;
   } else if (type == emVT220 && count >= 2 && data[0] == 155) {
-    start = 1;
+    end = 1;
   } else {
     return 0;
   }
-  std::size_t end = start;
-  if (data[end] == '?' || data[end] == '>') ++end;
+  const std::size_t start = end;
+  int marker = 0;
+  if (data[end] == '?') {
+    marker = 1;
+    ++end;
+  } else if (data[end] == '>') {
+    marker = 2;
+    ++end;
+  }
+  const std::size_t firstParameter = end;
   // The parameters are read on the way, as ParseParameters would read them.
-  std::int32_t values[kMaxParameters] = {};
+  std::int32_t values[kMaxParameters];
   int parameters = 0;
   std::int64_t value = 0;
   bool haveDigits = false;
@@ -660,27 +675,32 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   if (haveDigits && parameters < kMaxParameters) values[parameters++] = static_cast<std::int32_t>(value);
 
   if (type != TableEmulation_) UseTableOf(type);
-  const int marker = data[start] == '?' ? 1 : data[start] == '>' ? 2 : 0;
-  const bool hasParameters = end > start + (marker != 0 ? 1 : 0);
-  std::int16_t& known = ShapeMemo_[marker][hasParameters][data[end] - 0x40];
-  int function = ShapeMemoUsable_ ? known : -1;
-
+  std::int16_t* const known = &ShapeMemo_[marker][end > firstParameter][data[end] - 0x40];
+  const int function = ShapeMemoUsable_ ? *known : -1;
   // The common kinds (cursor moves, erases, looks, margins), known and with
   // no escape log to write, are performed straight from their parameters:
   // nothing is collected, and nothing is left of a sequence before.
-  const bool logged = S.Files->EscapeLogOpen();
-  if (function > 0 && !EscapeActive && !logged && LeavesPlainBytes(function)) {
-    SetParameters(values);
+  if (function > 0 && !escapeLog && !EscapeActive && LeavesPlainBytes(function)) {
+    SetParameters(values, parameters);
     PreparsedCount_ = parameters;
     PerformFunction(function);
     PreparsedCount_ = -1;
     WholeFunction_ = function;
     return length;
   }
+  return CollectedSequence(data, start, length, function, *known, values, parameters);
+}
+
+// The rest of WholeControlSequence, where the sequence is collected as the
+// byte-wise path collects it: its function not yet known, or for the escape
+// log, or one other than the common kinds.
+std::size_t TReceiveInterpreter::CollectedSequence(const std::uint8_t* data, std::size_t start, std::size_t length,
+                                                   int function, std::int16_t& known,
+                                                   std::int32_t (&values)[kMaxParameters], int parameters) {
   StartEscape();
   // The collected sequence is needed only to scan it and for the escape log;
   // the function has its parameters already and the buffer is emptied after it.
-  if (function < 0 || logged) {
+  if (function < 0 || S.Files->EscapeLogOpen()) {
     EscapeBuffer.push_back('[');
     EscapeBuffer.append(reinterpret_cast<const char*>(data + start), length - start);
   }
@@ -695,7 +715,7 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
     known = static_cast<std::int16_t>(function);
   }
   // The function gets the parameters when it asks; the count stays 0 for one that does not.
-  SetParameters(values);
+  SetParameters(values, parameters);
   PreparsedCount_ = parameters;
   EndEscape(function);
   PreparsedCount_ = -1;
@@ -733,6 +753,9 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
   // line-drawing set is active).
   const std::array<bool, 256>* plain = PlainBytes();
   bool lineEnds = plain || LineEndsGoStraight();
+  int wholeType = WholeSequenceType();
+  // Opened only by the user and closed by a failed write, which ends the block.
+  const bool escapeLog = S.Files->EscapeLogOpen();
   while (done < count) {
     const std::size_t run = plain ? PlainRun(*plain, data + done, count - done) : 0;
     const std::uint8_t* text = data + done;
@@ -740,11 +763,13 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     std::size_t ends = 0;
     if (lineEnds)
       while (done + ends < count && LineEnd(data[done + ends])) ++ends;
-    S.Writer->PutTextAndLineEnds(text, run, data + done, ends);
+    // Nothing at all between two sequences: nothing to write.
+    if (run + ends > 0) S.Writer->PutTextAndLineEnds(text, run, data + done, ends);
     done += ends;
     if (done == count) break;
     if (ends > 0) continue;
-    if (const std::size_t length = WholeControlSequence(data + done, count - done); length > 0) {
+    if (const std::size_t length = wholeType >= 0 ? WholeControlSequence(data + done, count - done, wholeType, escapeLog) : 0;
+        length > 0) {
       done += length;
       if (YieldToDispatcher_) break;
       if (LeavesPlainBytes(WholeFunction_)) continue;
@@ -755,6 +780,7 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     done += TakeParameters(data + done, count - done);
     plain = PlainBytes();
     lineEnds = plain || LineEndsGoStraight();
+    wholeType = WholeSequenceType();
   }
   return done;
 }

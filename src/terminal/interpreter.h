@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,10 +82,24 @@ class TReceiveInterpreter {
   const std::array<bool, 256>* PlainBytes() const;
   bool LineEndsGoStraight() const;
   std::size_t TakeParameters(const std::uint8_t* data, std::size_t count);
-  std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count);
+  int WholeSequenceType() const;
+  std::size_t WholeControlSequence(const std::uint8_t* data, std::size_t count, int type, bool escapeLog);
+  std::size_t CollectedSequence(const std::uint8_t* data, std::size_t start, std::size_t length, int function,
+                                std::int16_t& known, std::int32_t (&values)[kMaxParameters], int parameters);
   void ParseParametersOf(std::string_view text);
   void UseTableOf(int emulation);
-  void SetParameters(const std::int32_t (&values)[kMaxParameters]);
+  // Parameters beyond `count` are 0. The first few are copied in one fixed
+  // move, zeros included, when no more were set since: finding how many need
+  // clearing takes longer than that. `values` past `count` may be overwritten.
+  void SetParameters(std::int32_t (&values)[kMaxParameters], int count) {
+    if (count > kFewParameters || SetParameterCount_ > kFewParameters) return SetManyParameters(values, count);
+    std::memset(values + count, 0, sizeof(std::int32_t) * kFewParameters);
+    std::memcpy(Parameters, values, sizeof(std::int32_t) * kFewParameters);
+    SetParameterCount_ = count;
+  }
+  [[gnu::noinline]] void SetManyParameters(std::int32_t (&values)[kMaxParameters], int count);
+  static constexpr int kFewParameters = 8;
+  static_assert(2 * kFewParameters <= kMaxParameters, "the zeros after a few values stay inside");
 
   // Telnet answers leave untranslated and unescaped.
   void SendTelnetAnswer(std::uint8_t command, std::uint8_t option);
@@ -126,6 +141,8 @@ class TReceiveInterpreter {
   void SetRowLineSize(std::uint8_t size);
   int Default();
   int ApplySgrParameter(int attribute, int parameter);
+  // Its first time: out of line, so that the look-up stays small enough to inline.
+  [[gnu::noinline]] int LearnSgrParameter(int attribute, int parameter);
   void RefreshAttributeMemo();
 
   TSession& S;
@@ -138,6 +155,7 @@ class TReceiveInterpreter {
   int WholeFunction_ = -1;    // performed by the last WholeControlSequence, else -1
   // Functions of whole control sequences by shape (marker, parameters or
   // none, final 0x40..0x7E) for the current table; -1 unknown, 0 no match.
+  int SetParameterCount_ = 0;  // Parameters that may be non-zero
   bool ShapeMemoUsable_ = false;
   std::int16_t ShapeMemo_[3][2][63] = {};
 
