@@ -385,9 +385,8 @@ void TBrowse::Evict(THotLine& slot) {
   slot.Line = -1;
 }
 
-TBrowse::THotLine& TBrowse::Materialize(int line) {
+TBrowse::THotLine& TBrowse::MakeHot(int line) {
   THotLine& slot = *Slots[line % kHotLines];
-  if (slot.Line == line) return slot;
   Evict(slot);
   const TLineRef ref = Line(line);
   SetHotText(slot, ref.Text, ref.Record.Stored);
@@ -444,14 +443,6 @@ void TBrowse::NoteDamage() {
   if (DamagePending) return;
   DamagePending = true;
   if (OnDamage) OnDamage();
-}
-
-void TBrowse::AddDamage(int line, int left, int right) {
-  Damage.FirstLine = std::min(Damage.FirstLine, line);
-  Damage.LastLine = std::max(Damage.LastLine, line);
-  Damage.LeftColumn = std::min(Damage.LeftColumn, std::max(left, 1));
-  Damage.RightColumn = std::max(Damage.RightColumn, std::min(right, kMaxLineLength));
-  NoteDamage();
 }
 
 TScreenDamage TBrowse::TakeDamage() {
@@ -871,7 +862,11 @@ bool TBrowse::MoveScreenRows(int sourceTop, int targetTop, int height, int from,
     rows[row - top] = HotFor(firstLine + row - top);
     if (!rows[row - top]) return false;
   }
-  for (int i = 0; i < height; ++i) MarkRewritten(*rows[targetTop - top + i]);
+  for (int i = 0; i < height; ++i) {
+    THotLine& target = *rows[targetTop - top + i];
+    if (target.Line != firstLine + targetTop - top + i) return false;  // taken out by an earlier mark
+    MarkRewritten(target);
+  }
   for (int row = top; row <= bottom; ++row)
     if (rows[row - top]->Line != firstLine + row - top) return false;
   const bool upward = targetTop > sourceTop;
@@ -906,25 +901,26 @@ bool TBrowse::RotateScreenRows(bool up, int count, int left, int top, int right,
   const int tailFrom = to < kLineCells ? to + 1 : kLineCells + 1;
   const bool anyTailLook = to >= kLineCells;
   THotLine* rows[kHotLines];
+  bool unmarked = false;
   for (int i = 0; i < height; ++i) {
     THotLine* row = Slots[(place + static_cast<unsigned>(i)) & (kHotLines - 1)];
     if (row->Line != firstLine + i || row->Length != first.Length || row->Extent > to || row->TailFrom > tailFrom)
       return false;
     if (!anyTailLook && row->TailAttr != first.TailAttr) return false;
+    unmarked |= !row->Rewritten;
     rows[i] = row;
   }
   // Every line of the region is rewritten: the rows the scroll uncovers are
   // erased after it. Marking one may pack an older block and take its lines
   // out of their slots, which is looked for after it.
-  bool marked = false;
-  for (int i = 0; i < height; ++i) {
-    if (rows[i]->Rewritten) continue;
-    MarkRewritten(*rows[i]);
-    marked = true;
-  }
-  if (marked)
+  if (unmarked) {
+    for (int i = 0; i < height; ++i) {
+      if (rows[i]->Line != firstLine + i) return false;
+      MarkRewritten(*rows[i]);
+    }
     for (int i = 0; i < height; ++i)
       if (rows[i]->Line != firstLine + i) return false;
+  }
   // Row i takes the slot of the row count below it (above it, scrolling
   // down); the uncovered rows take those that scrolled out.
   const int shift = up ? count : height - count;

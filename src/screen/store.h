@@ -11,6 +11,7 @@
 // states, marks) does not depend on which form a line is in.
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <deque>
@@ -294,11 +295,17 @@ class TBrowse {
   static constexpr std::size_t kMaxPacking = 8;  // jobs with the worker before the window thread packs itself
 
   bool ValidLine(int line) const { return line >= 0 && line < Count(); }
+  // Lines are never negative here: the place is found without a sign.
   THotLine* HotFor(int line) const {
-    THotLine* slot = Slots[line % kHotLines];
+    THotLine* slot = Slots[static_cast<unsigned>(line) % kHotLines];
     return slot->Line == line ? slot : nullptr;
   }
-  THotLine& Materialize(int line);
+  // The line's slot, the line made hot first when it is not.
+  THotLine& Materialize(int line) {
+    THotLine* slot = HotFor(line);
+    return slot ? *slot : MakeHot(line);
+  }
+  THotLine& MakeHot(int line);
   void Evict(THotLine& slot);
   // Text and looks of `width` columns of one hot line to another (or the same).
   static void MoveCells(const THotLine& source, int from, THotLine& target, int targetFrom, int width);
@@ -346,7 +353,16 @@ class TBrowse {
                 TWriteText writeText);
 
   void LimitCursor(int column, int row);
-  void AddDamage(int line, int left, int right);
+  void AddDamage(int line, int left, int right) {
+    // Mostly the rows of the last damage again: tests, not stores.
+    left = std::max(left, 1);
+    right = std::min(right, kMaxLineLength);
+    if (line < Damage.FirstLine) Damage.FirstLine = line;
+    if (line > Damage.LastLine) Damage.LastLine = line;
+    if (left < Damage.LeftColumn) Damage.LeftColumn = left;
+    if (right > Damage.RightColumn) Damage.RightColumn = right;
+    if (!DamagePending) NoteDamage();
+  }
   void NoteDamage();
   void Follow() {
     if (Options & boAutoTracking) {
