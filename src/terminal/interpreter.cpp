@@ -682,9 +682,15 @@ std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, 
   // nothing is collected, and nothing is left of a sequence before.
   if (function > 0 && !escapeLog && !EscapeActive && LeavesPlainBytes(function)) {
     SetParameters(values, parameters);
-    PreparsedCount_ = parameters;
-    PerformFunction(function);
-    PreparsedCount_ = -1;
+    if (function == 21) {
+      // Looks, by far the commonest: straight to them.
+      ParameterCount = parameters;
+      SelectGraphicRendition();
+    } else {
+      PreparsedCount_ = parameters;
+      PerformFunction(function);
+      PreparsedCount_ = -1;
+    }
     WholeFunction_ = function;
     return length;
   }
