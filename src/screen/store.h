@@ -244,8 +244,9 @@ class TBrowse {
   // blanks, and so is text from Extent on, in a free slot too: filling a slot
   // blanks only what its last line wrote, and packing a line looks for its
   // trailing blanks only below Extent. Every cell from column TailFrom on has
-  // the attribute TailAttr (TailFrom past the last cell: none is known to);
-  // from column 1, the line has one look and writes in it compare nothing.
+  // the attribute TailAttr (TailFrom past the last cell: no such column is
+  // known); from column 1 the line has one look, and writes in it compare
+  // nothing. Rows alike beyond a region's columns can change places.
   struct THotLine {
     int Line = -1;
     bool TextDirty = false;  // the warm text is stale
@@ -263,7 +264,8 @@ class TBrowse {
       TailFrom = 1;
       TailAttr = a;
     }
-    // Cells first..last were given a (LooksSet) or any looks (LooksChanged).
+    // Cells first..last were given the look a (LooksSet), or cells up to
+    // last any looks (LooksChanged).
     void LooksSet(int first, int last, std::uint16_t a);
     void LooksChanged(int last) {
       if (last >= TailFrom) TailFrom = static_cast<std::uint8_t>(last + 1);
@@ -347,7 +349,7 @@ class TBrowse {
   // padded, the columns first..last it covers (clipped to the line) given
   // their text by writeText(cells, first, last) and the attribute, the line
   // marked rewritten and, with damage, repainted.
-  // Blanks raise no line's Extent.
+  // Blanks (`blanks`) raise no line's Extent.
   template <typename TWriteText>
   void WriteRow(int row, int column, int count, int attribute, bool damage, bool blanks,
                 TWriteText writeText);

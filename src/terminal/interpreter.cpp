@@ -628,7 +628,8 @@ int TReceiveInterpreter::WholeSequenceType() const {
 // A control sequence that lies whole in the block (ESC [ or the 8-bit CSI, an
 // optional '?' or '>', parameters, a final character) is recognised with one
 // scan of the table: every shorter piece of it is incomplete, so the byte-wise
-// scans would come to the same result. Returns the bytes taken, or 0.
+// scans would come to the same result. Returns the bytes taken, or 0. The
+// type is WholeSequenceType's; escapeLog says whether the escape log is open.
 std::size_t TReceiveInterpreter::WholeControlSequence(const std::uint8_t* data, std::size_t count, int type,
                                                       bool escapeLog) {
   WholeFunction_ = -1;
@@ -774,8 +775,9 @@ std::size_t TReceiveInterpreter::ReceiveBlock(const std::uint8_t* data, std::siz
     done += ends;
     if (done == count) break;
     if (ends > 0) continue;
-    if (const std::size_t length = wholeType >= 0 ? WholeControlSequence(data + done, count - done, wholeType, escapeLog) : 0;
-        length > 0) {
+    const std::size_t length =
+        wholeType >= 0 ? WholeControlSequence(data + done, count - done, wholeType, escapeLog) : 0;
+    if (length > 0) {
       done += length;
       if (YieldToDispatcher_) break;
       if (LeavesPlainBytes(WholeFunction_)) continue;

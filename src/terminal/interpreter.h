@@ -153,9 +153,9 @@ class TReceiveInterpreter {
   bool YieldToDispatcher_ = false;
   int PreparsedCount_ = -1;  // parameters already read for the sequence being performed
   int WholeFunction_ = -1;    // performed by the last WholeControlSequence, else -1
+  int SetParameterCount_ = 0;  // Parameters that may be non-zero
   // Functions of whole control sequences by shape (marker, parameters or
   // none, final 0x40..0x7E) for the current table; -1 unknown, 0 no match.
-  int SetParameterCount_ = 0;  // Parameters that may be non-zero
   bool ShapeMemoUsable_ = false;
   std::int16_t ShapeMemo_[3][2][63] = {};
 
