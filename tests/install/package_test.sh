@@ -20,7 +20,8 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = qelwin ] || fail "Package: $(field Package)"
 [ "$(field Version)" = "$version" ] || fail "Version: $(field Version)"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture: $(field Architecture)"
-field Description | grep -q dialout || fail "the description does not say serial ports need the dialout group"
+# Not piped into grep -q: under pipefail dpkg-deb may die of the closed pipe.
+grep -q dialout <<<"$(field Description)" || fail "the description does not say serial ports need the dialout group"
 # Debian's control format: the extended description's lines are short.
 long=$(field Description | awk 'length > 80')
 [ -z "$long" ] || fail "description lines over 80 characters: $long"
