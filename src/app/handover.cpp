@@ -187,12 +187,25 @@ void TReceiveHandover::SocketLoop() {
     const int read = line ? line->Receive(SocketBuffer.data(), kSocketChunk) : -1;
     if (read < 0) {
       SocketRxDepth = 0;
-      return;
+      break;
     }
     SocketRxDepth = 1;
     DeliverBytes(SocketBuffer.data(), std::min(read, kSocketChunk), 255, counted, kSocketBurst, true);
-    if (--SocketRxDepth < 1) return;
+    if (--SocketRxDepth < 1) break;
   }
+  while (SocketRxDepth == 0 && !EndsAfterDelivery.empty()) {
+    const std::function<void()> end = std::move(EndsAfterDelivery.front());
+    EndsAfterDelivery.pop_front();
+    end();
+  }
+}
+
+void TReceiveHandover::AfterDelivery(std::function<void()> end) {
+  if (SocketRxDepth > 0) {
+    EndsAfterDelivery.push_back(std::move(end));
+    return;
+  }
+  end();
 }
 
 // ------------------------------------------------------------------ hold

@@ -57,6 +57,11 @@ class TReceiveHandover {
   void SerialReceived(int count);  // message 1144
   void QelSocketDataAvailable();   // the socket's data notification
   void SocketReread();             // message 1145
+  // The end of a session met while bytes read before it are still being
+  // delivered (the window pumps its messages between pieces) runs once they
+  // are: the host's last screen is drawn whole, and then the end resets the
+  // interpreter and shows its box. At any other time it runs at once.
+  void AfterDelivery(std::function<void()> end);
   // The scroll-back hold ("Scroll&Buffer"): received data waits while it is on.
   void HoldScreenOn();
   bool HoldScreen() const { return Hold; }
@@ -116,6 +121,7 @@ class TReceiveHandover {
   int HeldSerialCount = -1;
   // Socket data waits in the socket while a box is up; read again after it.
   bool SocketWaitsForBox = false;
+  std::deque<std::function<void()>> EndsAfterDelivery;
   std::array<std::uint8_t, kSocketChunk> SocketBuffer{};
   std::array<std::uint8_t, kSerialBurst> Masked{};
 };

@@ -28,7 +28,9 @@ void WireLines(TSession& session, TComm& comm, TSockets& sockets, TReceiveHandov
   sockets.OnDataAvailable = [&handover](int) { handover.QelSocketDataAvailable(); };
   sockets.OnSessionConnected = [&events](int) { events.QelSocketSessionConnected(); };
   sockets.OnSessionAvailable = [&events](int) { events.QelSocketSessionAvailable(); };
-  sockets.OnSessionClosed = [&events](int) { events.QelSocketSessionClosed(); };
+  sockets.OnSessionClosed = [&events, &handover](int) {
+    handover.AfterDelivery([&events] { events.QelSocketSessionClosed(); });
+  };
   sockets.OnErrorOccurred = [&events](int, const std::string& text, int) { events.QelSocketErrorOccurred(text); };
   events.AcceptSession = [&sockets] { return sockets.Accept(); };
   sockets.OnCallerRefused = [&session](const std::string& caller) {
@@ -66,7 +68,9 @@ void WireSecureLine(TSession& session, TSshLine& ssh, TReceiveHandover& handover
   ssh.Options = [&session] { return SecureOptions(session); };
   ssh.OnDataAvailable = [&handover] { handover.QelSocketDataAvailable(); };
   ssh.OnSessionConnected = [&events] { events.QelSocketSessionConnected(); };
-  ssh.OnSessionClosed = [&events] { events.QelSocketSessionClosed(); };
+  ssh.OnSessionClosed = [&events, &handover] {
+    handover.AfterDelivery([&events] { events.QelSocketSessionClosed(); });
+  };
   ssh.OnErrorOccurred = [&events](const std::string& text) { events.QelSocketErrorOccurred(text); };
   ssh.OnNote = [&session](const std::string& text) {
     TScreenWriter& writer = *session.Writer;

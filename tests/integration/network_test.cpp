@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <string>
+#include <thread>
 
 #include "integration/integration_support.h"
 #include "log/errors.h"
 #include "terminal/keyboard.h"
+#include "transfer/engine.h"
 
 namespace {
 
@@ -152,6 +155,50 @@ TEST(Network, ASendOnASocketTheHostHasClosedEndsTheSessionOnce) {
   w.S.Transmit->SendByte('d');  // nothing is up any more: dropped quietly
   RunFor(100);
   EXPECT_EQ(w.Boxes.size(), 1u);
+}
+
+// A host that draws a full screen and closes at once: the window pumps its
+// messages between pieces of what it read, and the close it meets there must
+// wait for the rest, or the end resets the interpreter inside a sequence.
+TEST(Network, AScreenSentJustBeforeTheCloseIsDrawnWholeBeforeSessionClosed) {
+  TLoopbackHost host;
+  std::string screen = "\x1b[2J\x1b[1;1H\x1b[7mSTATUS TITLE\x1b[0m";
+  for (int i = 0; i < 60; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "\x1b[%d;1H\x1b[3%dmEVENT %05d\x1b[0m TRUNK %02d \x1b[1mBUSY\x1b[0m\x1b[K",
+                  2 + i % 22, 1 + i % 6, i, i % 32);
+    screen += line;
+  }
+  screen += "\x1b[24;1HFOOTER LINE\x1b[23;1H> ";
+  ASSERT_GT(screen.size(), 20u * TReceiveHandover::kSocketBurst);
+  std::thread peer([&] {
+    const int fd = host.AcceptOne();
+    SendAll(fd, screen);
+    ::close(fd);
+  });
+  TWindow w;
+  // As the window does: a line's end clears the interpreter's state.
+  w.Events.OnSessionEnded = [&](const std::string&) {
+    w.S.Transfer->LineEnded();
+    ++w.Ended;
+  };
+  std::string atTheBox;
+  w.Desktop.OnMessage = [&](const TMessageBox& box) {
+    w.Boxes.push_back(box.Text);
+    atTheBox = w.ScreenText();
+    return TMsgResult::OK;
+  };
+  w.Connect(host.Address());
+  const bool ended = RunUntil([&] { return w.Ended > 0; });
+  peer.join();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(w.Boxes, std::vector<std::string>{"Session Closed!"});
+  const auto row = [&](int r) { return w.S.Screen->GetLineText(w.S.Screen->ScreenLine(r)); };
+  EXPECT_EQ(row(24).substr(0, 11), "FOOTER LINE");
+  EXPECT_EQ(row(1).substr(0, 12), "STATUS TITLE");
+  EXPECT_EQ(row(19).substr(0, 25), "EVENT 00039 TRUNK 07 BUSY");
+  EXPECT_EQ(w.ScreenText().find(";1H"), std::string::npos) << w.ScreenText();
+  EXPECT_NE(atTheBox.find("FOOTER LINE"), std::string::npos) << atTheBox;
 }
 
 TEST(Network, DataArrivingUnderABoxIsShownAfterItInOrder) {
