@@ -13,16 +13,6 @@ for tool in Xvfb xdotool import; do
 done
 [ -n "${QEL_E2E_KEEP:-}" ] && trap - EXIT
 
-# Waits up to $1 tenths of a second for the command to succeed.
-wait_for() {
-  local tenths=$1; shift
-  for ((i = 0; i < tenths; i++)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 start_xvfb 90 120
 
 "$QEL" exchange --listen 127.0.0.1:0 --log "$dir/received.log" --samples "$SOURCES" >"$dir/exchange.out" 2>&1 &

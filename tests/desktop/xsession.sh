@@ -1,16 +1,7 @@
-# Sourced by the window tests run under Xvfb: a work directory, the
-# processes to stop at the end, and a display of their own.
+# Sourced by the window tests run under Xvfb: what every shell test has, and
+# a display of their own.
 
-fail() { echo "FAIL: $*"; exit 1; }
-
-dir=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$dir"
-}
-trap cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/../support/scripting.sh"
 
 # Starts Xvfb on the first free display number from $1 to $2 and exports DISPLAY.
 start_xvfb() {
