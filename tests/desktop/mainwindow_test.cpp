@@ -1,7 +1,7 @@
 // The main window offscreen: menus and toolbars with their captions and
 // hints, enabling after connect and disconnect, the bars and the window
-// height, the Quorix toolbar's looks, received text on the screen, and the
-// transfers a host starts on a real loopback line.
+// height, the Quorix toolbar's looks, and the transfers a host starts on a
+// real loopback line.
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
@@ -160,13 +160,10 @@ class TMainWindowTest : public QObject {
   void ConnectAndDisconnectMoveTheControls() {
     TLoopbackHost host;
     TWindow t;
-    t.S().Settings.HostName.assign(host.Address());
-    t.S().Settings.Port = 0;
     const auto& a = t.A();
     QCOMPARE(a.DisconnectMenu->text(), QString("&Disconnect"));
     CheckNetworkControls(a, false);
-    a.ConnectNetwork->trigger();
-    const int peer = host.AcceptOne();
+    const int peer = t.ConnectTo(host);
     QVERIFY(peer >= 0);
     QVERIFY(WaitFor([&] { return t.S().Transmit->NetworkConnected; }));
     CheckNetworkControls(a, true);
@@ -228,39 +225,6 @@ class TMainWindowTest : public QObject {
     QVERIFY(!convertWord->font().bold());
   }
 
-  void ReceivedTextIsOnTheScreenAndTheViewFollowsTheBottom() {
-    TLoopbackHost host;
-    TWindow t;
-    const int peer = t.ConnectTo(host);
-    QVERIFY(peer >= 0);
-    std::string lines;
-    for (int i = 1; i <= 60; ++i) lines += "line " + std::to_string(i) + "\r\n";
-    SendAll(peer, lines + "\x1b[1mlast words");
-    TScreenView& view = *t.W->ScreenView();
-    const TBrowse& store = *t.S().Screen;
-    QVERIFY(WaitFor([&] { return store.GetLineText(store.ScreenLine(24)).rfind("last words", 0) == 0; }));
-    QVERIFY(WaitFor([&] { return store.PendingDamage().Empty(); }));
-    QTest::qWait(40);
-    QCOMPARE(view.TopLine() + view.VisibleRows(), store.Count());
-    QVERIFY(view.VisibleRows() >= 24);
-    QCOMPARE(QString::fromStdString(store.GetLineText(store.ScreenLine(24))).trimmed(), QString("last words"));
-    // Received data takes the start-up panel away at the next tick.
-    QVERIFY(WaitFor([&] { return t.W->findChild<QWidget*>("QelStartupPanel") == nullptr; }));
-    t.W->grab().save(ArtifactPath("mainwindow-80.png"));
-    const QImage shot = view.viewport()->grab().toImage();
-    // The bottom row carries ink: the text is painted, not blank.
-    const QRect row = view.RowRect(view.VisibleRows() - 1);
-    const QColor background = shot.pixelColor(row.right() - 2, row.center().y());
-    int ink = 0;
-    for (int x = row.left(); x < row.left() + 200; ++x) {
-      for (int y = row.top(); y <= row.bottom(); ++y) ink += shot.pixelColor(x, y) != background;
-    }
-    QVERIFY2(ink > 50, qPrintable(ArtifactPath("mainwindow-80.png")));
-    // Right of the text the row is empty.
-    for (int x = row.left() + 300; x < row.left() + 500; ++x) QCOMPARE(shot.pixelColor(x, row.center().y()), background);
-    ::close(peer);
-  }
-
   // The host asks for a file (ESC [ > 1 s): the window sends it and typing
   // reaches the host as soon as it is sent. The host hangs up in the middle
   // of a second one; after a reconnect the new session's text shows and
@@ -279,6 +243,8 @@ class TMainWindowTest : public QObject {
     SendAll(peer, "\x1b[>1s");
     QVERIFY2(HostGets(peer, got, [](const std::string& g) { return g.size() >= 17; }), got.c_str());
     QCOMPARE(got, std::string("Yline 1\r\nline 2\r\n"));
+    // Received data takes the start-up panel away at the next tick.
+    QVERIFY(WaitFor([&] { return t.W->findChild<QWidget*>("QelStartupPanel") == nullptr; }));
     QVERIFY(WaitFor([&] { return t.A().SendAscii->isEnabled(); }));
     QTest::keyClicks(t.W->ScreenView(), "ab");
     QVERIFY2(HostGets(peer, got, "ab"), got.c_str());
@@ -325,6 +291,8 @@ class TMainWindowTest : public QObject {
     QVERIFY(WaitFor([&] { return !t.S().Transmit->NetworkConnected; }, 10000));
   }
 
+  // The order of what was held and the Esc kept from the host are the
+  // hand-over's and the keyboard's tests; here, the menu item and the view.
   void HeldScrollBackKeepsArrivingDataUntilEscape() {
     TLoopbackHost host;
     TWindow t;
@@ -349,14 +317,6 @@ class TMainWindowTest : public QObject {
     QTest::keyClick(t.W->ScreenView(), Qt::Key_Escape);
     QVERIFY(WaitFor([&] { return shown("held line 40"); }));
     QVERIFY(!t.W->ScreenView()->verticalScrollBar()->isVisible());
-    // Everything arrived, in order.
-    int next = 1;
-    for (int line = 0; line < store.Count(); ++line) {
-      if (store.GetLineText(line).rfind("held line " + std::to_string(next) + " ", 0) == 0) ++next;
-    }
-    QCOMPARE(next, 41);
-    // That Esc ended the hold and nothing else: the host got no ESC.
-    QVERIFY(ReceiveFor(peer, 200).find('\x1b') == std::string::npos);
     ::close(peer);
   }
 };
