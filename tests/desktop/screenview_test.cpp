@@ -1,6 +1,5 @@
 // The screen view painted from a real session's store, offscreen.
 #include <QAccessible>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPaintEvent>
 #include <QScrollBar>
@@ -107,19 +106,14 @@ class TScreenViewTest : public QObject {
     v.Receive("\x1b[24;1H");
     QVERIFY(v.Settle());
     TPaintSpy paints(v.View->viewport());
-    QElapsedTimer clock;
-    clock.start();
     // Lines arriving in many small chunks, the event loop running between them.
     for (int i = 0; i < 400; ++i) {
       v.Receive("line " + std::to_string(i) + "\r\n");
       QCoreApplication::processEvents();
     }
     QVERIFY(v.Settle());
-    const qint64 elapsed = clock.elapsed();
     QVERIFY2(paints.Count() >= 1, "nothing was painted");
-    QVERIFY2(paints.Count() <= elapsed / 16 + 3,
-             qPrintable(QString("%1 paints in %2 ms").arg(paints.Count()).arg(elapsed)));
-    QVERIFY(paints.Count() < 100);
+    QVERIFY2(paints.Count() < 100, qPrintable(QString::number(paints.Count())));
     // The view followed the cursor to the bottom.
     QCOMPARE(v.View->TopLine(), v.Store().Count() - v.View->VisibleRows());
   }
@@ -145,9 +139,6 @@ class TScreenViewTest : public QObject {
     QCOMPARE(view.TopLine(), bar->maximum() / 2 * 16 + 1);
     view.ShowLine(12345);
     QVERIFY(view.TopLine() <= 12345 && 12345 < view.TopLine() + view.VisibleRows());
-    QTest::qWait(20);
-    const QImage image = view.viewport()->grab().toImage();
-    QVERIFY(!image.isNull());
   }
 
   // The scroll range grows with the lines; the held view stays where it is.
@@ -237,31 +228,12 @@ class TScreenViewTest : public QObject {
     QVERIFY2(unbroken, qPrintable(ArtifactPath("screenview-linedrawing.png")));
   }
 
-  void AccessibleTextAndCaret() {
-    TShownView v;
-    v.Receive("\x1b[2;1Hsecond row\x1b[3;5Hab");
-    QVERIFY(v.Settle());
-    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(v.View.get());
-    QVERIFY(accessible);
-    QCOMPARE(accessible->role(), QAccessible::Terminal);
-    QAccessibleTextInterface* text = accessible->textInterface();
-    QVERIFY(text);
-    const int top = v.View->TopLine();
-    const int row = v.Line(2) - top;
-    QCOMPARE(text->text(row * 81, row * 81 + 81), QString("second row").leftJustified(80) + "\n");
-    // The caret is after "ab" on row 3: column 7.
-    QCOMPARE(text->cursorPosition(), (v.Line(3) - top) * 81 + 6);
-    QCOMPARE(text->characterCount(), v.View->VisibleRows() * 81);
-    const QRect cell = text->characterRect(row * 81 + 3);
-    QCOMPARE(text->offsetAtPoint(cell.center()), row * 81 + 3);
-  }
-
   void DoubleSizeLinesAreDrawnAsAVt100DrawsThem() {
     TShownView v;
     v.T.S->Settings.Emulation = emVT100;
     // Rows 2 and 3 a double-height pair, row 5 double width, row 7 normal:
     // each holds "DOUBLE" (six characters).
-    v.Receive("\x1b[2;1H\x1b#3DOUBLE\x1b[3;1H\x1b#4DOUBLE\x1b[5;1H\x1b#6DOUBLE\x1b[7;1HDOUBLE\x1b[10;1H");
+    v.Receive("\x1b[2;1H\x1b#3DOUBLE\x1b[3;1H\x1b#4DOUBLE\x1b[5;1H\x1b#6DOUBLE\x1b[7;1HDOUBLE\x1b[10;7H");
     QVERIFY(v.Settle());
     const QImage shot = v.View->viewport()->grab().toImage();
     shot.save(ArtifactPath("screenview-double-size.png"));
@@ -279,10 +251,16 @@ class TScreenViewTest : public QObject {
     QVERIFY(InkOnPixelLine(shot, row(2), row(2).bottom(), paper) > 0);
     QVERIFY(InkOnPixelLine(shot, row(3), row(3).top(), paper) > 0);
     QCOMPARE(InkOnPixelLine(shot, row(3), row(3).bottom(), paper), 0);
-    // Screen readers get the line's characters; the third covers cells 5 and 6.
+    // Screen readers get each row's 80 characters and a line end, the caret
+    // where the cursor is (row 10, column 7); a double-width row's third
+    // character covers cells 5 and 6.
     QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(v.View.get())->textInterface();
+    const int normal = (v.Line(7) - v.View->TopLine()) * 81;
+    QCOMPARE(text->text(normal, normal + 81), QString("DOUBLE").leftJustified(80) + "\n");
     const int first = (v.Line(2) - v.View->TopLine()) * 81;
     QCOMPARE(text->text(first, first + 6), QString("DOUBLE"));
+    QCOMPARE(text->cursorPosition(), (v.Line(10) - v.View->TopLine()) * 81 + 6);
+    QCOMPARE(text->characterCount(), v.View->VisibleRows() * 81);
     const QRect third = text->characterRect(first + 2);
     QCOMPARE(third.width(), 2 * width);
     QCOMPARE(text->offsetAtPoint(third.center() + QPoint(width / 2, 0)), first + 2);
