@@ -1,5 +1,6 @@
 #include "guitesting.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -30,6 +31,24 @@ int CountInk(const QImage& image, const QRect& rect) {
     }
   }
   return count;
+}
+
+QStringList MissingTexts(const QWidget& root, const QStringList& texts) {
+  QStringList shown;
+  for (const QLabel* w : root.findChildren<QLabel*>()) {
+    if (w->isVisibleTo(&root)) shown << w->text();
+  }
+  for (const QAbstractButton* w : root.findChildren<QAbstractButton*>()) {
+    if (w->isVisibleTo(&root)) shown << w->text().remove(QLatin1Char('&'));
+  }
+  for (const QGroupBox* w : root.findChildren<QGroupBox*>()) {
+    if (w->isVisibleTo(&root)) shown << w->title();
+  }
+  QStringList missing;
+  for (const QString& text : texts) {
+    if (!shown.contains(text)) missing << text;
+  }
+  return missing;
 }
 
 bool Exposed(QWidget& widget) {

@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "support/testing.h"
 
@@ -53,16 +52,9 @@ T* Field(QWidget* root, const QString& label) {
   return l ? qobject_cast<T*>(l->buddy()) : nullptr;
 }
 
-// The texts of root's children of type T (a group box's title).
-template <typename T>
-QStringList TextsOf(const QWidget& root) {
-  QStringList texts;
-  for (const T* w : root.findChildren<T*>()) {
-    if constexpr (std::is_same_v<T, QGroupBox>) texts << w->title();
-    else texts << w->text();
-  }
-  return texts;
-}
+// Those of texts that no label, button (its '&' left out) or group box under
+// root shows, hidden ones not counted: empty when every caption is there.
+QStringList MissingTexts(const QWidget& root, const QStringList& texts);
 
 // A standard button of a dialog's button box.
 inline QPushButton* DialogButton(QWidget& dialog, QDialogButtonBox::StandardButton which) {

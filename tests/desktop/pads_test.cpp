@@ -68,12 +68,9 @@ class TPadsWindowTest : public QObject {
     TPadsWindow window(*setup.T.S);
     setup.Link(window);
     QCOMPARE(window.windowTitle(), QString("PADS communication"));
-    const QStringList groups = TextsOf<QGroupBox>(window);
-    QVERIFY2(groups.contains("Status") && groups.contains("Local File Name"), qPrintable(groups.join(",")));
-    const QStringList labels = TextsOf<QLabel>(window);
-    for (const char* caption : {"Commands", "Device ID", "File ID"}) QVERIFY2(labels.contains(caption), caption);
-    const QStringList buttons = TextsOf<QPushButton>(window);
-    for (const char* caption : {"Deallocate", "Browse", "Read", "Write"}) QVERIFY2(buttons.contains(caption), caption);
+    QCOMPARE(MissingTexts(window, {"Status", "Local File Name", "Commands", "Device ID", "File ID", "Deallocate",
+                                   "Browse", "Read", "Write"}),
+             QStringList());
     QCOMPARE(window.StatusLabel->text(), QString("Status : Active"));
     QCOMPARE(window.List->item(window.List->count() - 1)->text(), QString("Waiting for input"));
     QVERIFY(window.List->findItems("New Protocol   : No", Qt::MatchExactly).size() == 1);
