@@ -8,45 +8,22 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <string>
 
 #include "desktop/ftpwindow.h"
 #include "guitesting.h"
+#include "support/randombytes.h"
+#include "support/sshserver.h"  // RunProgram
 #include "support/testing.h"
 
-// size bytes of a fixed pseudo-random stream (CR, LF, NUL and 255 included).
-inline void WriteLargeFile(const std::string& name, std::size_t size) {
-  std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  std::string block(1 << 20, '\0');
-  std::uint32_t state = 0x1234567u;
-  for (std::size_t done = 0; done < size;) {
-    for (char& c : block) {
-      state = state * 1664525u + 1013904223u;
-      c = static_cast<char>(state >> 24);
-    }
-    const std::size_t n = std::min(block.size(), size - done);
-    out.write(block.data(), static_cast<std::streamsize>(n));
-    done += n;
-  }
-}
+// A file of size bytes of every value (CR, LF, NUL and 255 among them), so
+// that any line ending conversion shows.
+inline void WriteLargeFile(const std::string& name, std::size_t size) { WriteFileBytes(name, RandomBytes(size, 7)); }
 
-// Compares two files chunk by chunk; an empty text when equal, else where they part.
+// cmp's verdict on two files: an empty text when equal, else where they part.
 inline std::string FileDifference(const std::string& a, const std::string& b) {
-  std::ifstream left(a, std::ios::binary), right(b, std::ios::binary);
-  if (!left || !right) return "missing: " + std::string(!left ? a : b);
-  std::string x(1 << 20, '\0'), y(1 << 20, '\0');
-  for (std::size_t at = 0;; at += x.size()) {
-    left.read(x.data(), static_cast<std::streamsize>(x.size()));
-    right.read(y.data(), static_cast<std::streamsize>(y.size()));
-    if (left.gcount() != right.gcount()) return "lengths differ near byte " + std::to_string(at);
-    if (std::memcmp(x.data(), y.data(), static_cast<std::size_t>(left.gcount())) != 0) {
-      return "bytes differ in the MB at " + std::to_string(at);
-    }
-    if (left.gcount() < static_cast<std::streamsize>(x.size())) return "";
-  }
+  std::string out;
+  return RunProgram({"cmp", a, b}, &out) == 0 ? std::string() : "cmp: " + out;
 }
 
 inline QString HistoryOf(const TQelFTPDlg& window) { return window.History().join(QLatin1Char('\n')); }
