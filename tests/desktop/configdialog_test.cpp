@@ -106,17 +106,23 @@ class TConfigDialogTest : public QObject {
     QVERIFY(Named<QCheckBox>(&dialog, "Wrap")->isChecked());
   }
 
+  // How a typed wait character reads is the rules' own test; here, that the
+  // field is read by them (below and in OkReadsEveryPage), the record's
+  // character the fallback for what is no character.
   void ApplyHandsBackTheEditedRecord() {
-    const TSetupRecord live = DefaultSettings();
+    TSetupRecord live = DefaultSettings();
+    live.WaitChar = '#';
     TConfigDialog dialog(live, Desktop);
     QSignalSpy applied(&dialog, &TConfigDialog::Applied);
     Field<QLineEdit>(&dialog, "Host Name:")->setText("exchange.example");
+    Field<QLineEdit>(&dialog, "Char To Wait For")->setText("<300>");
     Field<QComboBox>(&dialog, "Baudrate")->setCurrentIndex(12);
     DialogButton(dialog, QDialogButtonBox::Apply)->click();
     QCOMPARE(applied.count(), 1);
     const TSetupRecord handed = applied.at(0).at(0).value<TSetupRecord>();
     QCOMPARE(QString::fromStdString(handed.HostName.str()), QStringLiteral("exchange.example"));
     QCOMPARE(handed.BaudRate, 12);
+    QCOMPARE(int(handed.WaitChar), int('#'));
     QCOMPARE(dialog.Draft().HostName.str(), std::string("exchange.example"));
     QVERIFY(dialog.isVisible() || dialog.result() == 0);  // Apply does not close
   }
@@ -171,6 +177,7 @@ class TConfigDialogTest : public QObject {
     Field<QComboBox>(&dialog, "Quorix Type")->setCurrentIndex(2);
     Field<QComboBox>(&dialog, "End Of Line")->setCurrentIndex(3);
     Field<QSpinBox>(&dialog, "Wait After Line")->setValue(25);
+    Field<QLineEdit>(&dialog, "Char To Wait For")->setText("  $ ");
     Named<QCheckBox>(&dialog, "Suppress Ctrl-Char")->setChecked(true);
     Field<QSpinBox>(&dialog, "Nbr of Retries")->setValue(5);
     Field<QSpinBox>(&dialog, "SoftKey Delay")->setValue(100);
@@ -194,31 +201,12 @@ class TConfigDialogTest : public QObject {
     QCOMPARE(d.QuorixType, 2);
     QCOMPARE(d.EOL, 3);
     QCOMPARE(d.LineDly, 25);
+    QCOMPARE(int(d.WaitChar), int('$'));
     QCOMPARE(d.SuppressCtrlChar, 1);
     QCOMPARE(d.PadsRetries, 5);
     QCOMPARE(d.SoftKeyDelay, 100);
     QCOMPARE(d.EscFlush, 1);
     QCOMPARE(d.ImprovedProtocol, 0);
-  }
-
-  // How a typed wait character reads is the rules' own test; here, that the
-  // field is read by them, the record's character its fallback.
-  void WaitCharacterIsReadByItsRules_data() {
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<int>("stored");
-    QTest::newRow("code") << "<13>" << 13;
-    QTest::newRow("letter with blanks") << "  $ " << int('$');
-    QTest::newRow("beyond a byte keeps the field") << "<300>" << int('#');
-  }
-  void WaitCharacterIsReadByItsRules() {
-    QFETCH(QString, typed);
-    QFETCH(int, stored);
-    TSetupRecord r = DefaultSettings();
-    r.WaitChar = '#';
-    TConfigDialog dialog(r, Desktop);
-    Field<QLineEdit>(&dialog, "Char To Wait For")->setText(typed);
-    DialogButton(dialog, QDialogButtonBox::Ok)->click();
-    QCOMPARE(int(dialog.Draft().WaitChar), stored);
   }
 
   void BrowseFillsTheEditClickedLast() {

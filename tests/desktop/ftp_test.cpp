@@ -226,20 +226,6 @@ class TFtpWindowTest : public QObject {
     QVERIFY(window.IsConnected());
     QVERIFY(t.Desktop.Boxes.empty());
   }
-
-  void ServerErrorsGoToTheHistoryNeverToABox() {
-    TTestSession t;
-    std::filesystem::create_directories(t.Dir.file("served"));
-    TFtpServer server(t.Dir.file("served"));
-    QVERIFY(server.Ready());
-    TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    LogIn(window, server, QStringLiteral("not the password"));
-    QVERIFY2(WaitFor([&] { return window.ConnectBtn->isEnabled(); }, 10000), qPrintable(HistoryText(window)));
-    QVERIFY2(HistoryHas(window, "Connect Command Failed.  Unable to connect to remote host"),
-             qPrintable(HistoryText(window)));
-    QVERIFY(t.Desktop.Boxes.empty());
-    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
-  }
 };
 
 QTEST_MAIN(TFtpWindowTest)

@@ -78,6 +78,7 @@ class TFtpsWindowTest : public QObject {
     QVERIFY(!window.IsConnected());
     QVERIFY2(!HistoryOf(window).contains("230 "), qPrintable(HistoryOf(window)));  // never logged in
     QVERIFY(HistoryOf(window).contains("Connect Command Failed."));
+    QVERIFY(t.Desktop.Boxes.empty());  // a server's refusal goes to the history, never to a box
   }
 };
 
