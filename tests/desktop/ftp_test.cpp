@@ -75,8 +75,7 @@ class TFtpWindowTest : public QObject {
     QVERIFY(window.TransferBox->acceptDrops());
     QCOMPARE(window.RemoteList->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(window.LocalFileList->selectionMode(), QAbstractItemView::ExtendedSelection);
-    const QString shot = ArtifactPath(QStringLiteral("ftp_window.png"));
-    QVERIFY(window.grab().save(shot));
+    Shot(window, QStringLiteral("ftp_window.png"));
   }
 
   void ConnectWithoutAHostNameShowsTheOneBoxAndStartSavesTheFields() {

@@ -75,9 +75,7 @@ class TPadsWindowTest : public QObject {
     QCOMPARE(window.List->item(window.List->count() - 1)->text(), QString("Waiting for input"));
     QVERIFY(window.List->findItems("New Protocol   : No", Qt::MatchExactly).size() == 1);
     QVERIFY(window.Read->isEnabled());
-    const QString shot = ArtifactPath("pads_window.png");
-    QVERIFY(window.grab().save(shot));
-    qInfo("screenshot: %s", qPrintable(shot));
+    Shot(window, "pads_window.png");
 
     // Browse asks for the file with its filter.
     setup.T.Desktop.DialogAnswers.push_back(std::string("/data/UP.PLS"));

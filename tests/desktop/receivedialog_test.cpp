@@ -53,8 +53,7 @@ class TReceiveDialogTest : public QObject {
     QVERIFY(chosen.SuppressControl);
 
     QVERIFY(Exposed(dialog));
-    const QString shot = ArtifactPath("receive_dialog_ascii.png");
-    QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
+    Shot(dialog, "receive_dialog_ascii.png");
 
     // Browse asks for a file to save to and takes the answer.
     desktop.DialogAnswers = {std::nullopt, std::string("/tmp/chosen.txt")};

@@ -65,8 +65,7 @@ class TSendDialogTest : public QObject {
     QCOMPARE(dialog.WaitAfterLineBox()->value(), 7);
     QCOMPARE(dialog.MaxEchoDelayBox()->value(), 12);
     QVERIFY(Exposed(dialog));
-    const QString shot = ArtifactPath("senddialog.png");
-    QVERIFY2(dialog.grab().save(shot), qPrintable(shot));
+    Shot(dialog, "senddialog.png");
   }
 
   void OkHandsBackTheChoices() {
