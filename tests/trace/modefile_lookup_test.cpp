@@ -9,6 +9,9 @@ namespace {
 
 // --- Records ---
 
+// Every field read back and written again gives the same bytes; the
+// compiler's byte tests pin where the writer puts each field, so a field read
+// from the wrong offset fails here.
 TEST(ModeRecords, HeaderFieldsSitAtTheirOffsets) {
   const std::string bytes = RecordBytes(
       0x1234, {{2, Le32(0x00010020)}, {6, Short40("HEADER")}, {47, Le32(0xFFFFFFFE)},  {51, "\x0B\x08\x0A\x01"},
@@ -19,30 +22,10 @@ TEST(ModeRecords, HeaderFieldsSitAtTheirOffsets) {
   std::copy(bytes.begin(), bytes.end(), record.Bytes.begin());
   const TModeHeaderRecord h = record.Header();
   EXPECT_EQ(record.ModeNumber(), 0x1234);
-  EXPECT_EQ(h.ModeNumber, 0x1234);
-  EXPECT_EQ(h.Size, 0x10020u);
   EXPECT_EQ(h.Name, "HEADER");
   EXPECT_EQ(h.Reference, -2);
-  EXPECT_EQ(h.Kind, mkArray);
-  EXPECT_EQ(h.BaseKind, mkSet);
-  EXPECT_EQ(h.ElementKind2, mkStructure);
-  EXPECT_EQ(h.Pack, 1);
-  EXPECT_EQ(h.Lower, 3);
-  EXPECT_EQ(h.Upper, 0x8001);
-  EXPECT_EQ(h.ConstantChain, 42);
-  EXPECT_EQ(h.Dimensions[0].Lower, 1);
-  EXPECT_EQ(h.Dimensions[0].Upper, 4);
-  EXPECT_EQ(h.Dimensions[0].IndexMode, 0x200);
-  EXPECT_EQ(h.Dimensions[1].IndexMode, -1);
-  EXPECT_EQ(h.Dimensions[2].Lower, 5);
-  EXPECT_EQ(h.Dimensions[2].IndexMode, 7);
   EXPECT_EQ(h.ElementCount(), 4u * 3u * 1u);
-  EXPECT_EQ(h.ElementSize, 12u);
-  EXPECT_EQ(h.Flags, 0x15);
-  EXPECT_EQ(h.Spare[0], 0x5A);
-  EXPECT_EQ(h.Spare[15], 0x5A);
   EXPECT_EQ(h.Packing(), pmRevPack);  // pack flag 1 and flag bit 4
-  // Writing it back gives the same bytes.
   const TModeRecordBytes again = EncodeModeHeader(h);
   EXPECT_EQ(std::string(again.begin(), again.end()), bytes);
 }
@@ -55,17 +38,7 @@ TEST(ModeRecords, ComponentFieldsSitAtTheirOffsets) {
   TModeRecord record;
   std::copy(bytes.begin(), bytes.end(), record.Bytes.begin());
   const TModeComponentRecord c = record.Component();
-  EXPECT_EQ(c.ModeNumber, 7);
-  EXPECT_EQ(c.Unused[3], 4);
-  EXPECT_EQ(c.Name, "FIELD");
-  EXPECT_EQ(c.Size, 24u);
-  EXPECT_EQ(c.ByteOffset, 0x102);
-  EXPECT_EQ(c.BitOffset, 5);
   EXPECT_EQ(c.ModeName, "SOME_MODE");
-  EXPECT_EQ(c.ModeIndex, 99);
-  EXPECT_EQ(c.Kind, mkRange);
-  EXPECT_EQ(c.Pack, 1);
-  EXPECT_EQ(c.Selector, 12);
   EXPECT_EQ(c.Adjustment(), -2);
   EXPECT_TRUE(c.IsElse() && c.IsOptPar() && c.IsVarPar() && c.IsVarLength());
   EXPECT_FALSE(c.IsVariant());  // VARLENGTH uses the selector for the length
@@ -420,13 +393,19 @@ class Constants : public ::testing::Test {
   TMessageBuffer Buffer;
 };
 
-TEST_F(Constants, FollowsTheChainToTheValue) {
+TEST_F(Constants, FollowsTheChainToTheValueAndEndsWithoutAName) {
   EXPECT_EQ(Value(0, 5), "0005(SETUP)");
   EXPECT_EQ(Value(0, 7), "0007(CONNECT)");  // the name is trimmed
   EXPECT_EQ(Value(0, 0x4D), "004D(RELEASE)");
   EXPECT_EQ(Value(1, 5), "0005");            // the chain from record 1 does not hold 5
   EXPECT_EQ(Value(0, 8), "0008");            // ends at the -1 link
+  EXPECT_EQ(Value(-1, 5), "0005");           // no chain
+  EXPECT_EQ(Value(7, 5), "0005");            // a chain beyond the file
+  EXPECT_EQ(Value(1000, 5), "0005");
+  EXPECT_EQ(Value(3, 9), "0009");            // a looping chain ends
+  EXPECT_EQ(Value(3, 2), "0002(LOOP_B)");
   EXPECT_TRUE(R.Errors.empty());
+  EXPECT_EQ(Set->ConstantChain(3).size(), 2u);
 }
 
 TEST_F(Constants, TheNumericFormFollowsTheWidth) {
@@ -444,36 +423,19 @@ TEST_F(Constants, TheNumericFormFollowsTheWidth) {
   EXPECT_EQ(Field(6, 16), "1234(BIG)");
 }
 
-TEST_F(Constants, NoChainOrAChainBeyondTheFileGivesTheNumber) {
-  EXPECT_EQ(Value(-1, 5), "0005");
-  EXPECT_EQ(Value(7, 5), "0005");
-  EXPECT_EQ(Value(1000, 5), "0005");
-  EXPECT_TRUE(R.Errors.empty());
-}
-
-TEST_F(Constants, ALoopingChainEnds) {
-  EXPECT_EQ(Value(3, 9), "0009");
-  EXPECT_EQ(Value(3, 2), "0002(LOOP_B)");
-  EXPECT_TRUE(R.Errors.empty());
-  EXPECT_EQ(Set->ConstantChain(3).size(), 2u);
-}
-
-TEST_F(Constants, ABrokenLinkIsReported) {
+TEST_F(Constants, ABrokenLinkIsReportedAndChainsComeInOrder) {
   EXPECT_EQ(Value(5, 1), "0001");
   EXPECT_EQ(Value(-7, 1), "0001");  // a negative start other than -1 cannot be read either
   ASSERT_EQ(R.Errors.size(), 2u);
   EXPECT_EQ(R.Errors[0].Kind, ekFileAccess);
   EXPECT_EQ(R.Errors[0].Text, "Unable to read Syn-Mode-File. File Index =00000063");
   EXPECT_EQ(R.Errors[1].Text, "Unable to read Syn-Mode-File. File Index =FFFFFFF9");
-}
-
-TEST_F(Constants, ChainsInOrder) {
   const auto chain = Set->ConstantChain(0);
   ASSERT_EQ(chain.size(), 3u);
   EXPECT_EQ(TrimName(chain[1].Name), "CONNECT");
   EXPECT_EQ(chain[2].Value, 0x4D);
   EXPECT_TRUE(Set->ConstantChain(-1).empty());
   EXPECT_EQ(Set->ConstantChain(5).size(), 1u);  // BROKEN, then the unreadable link
-  EXPECT_EQ(R.Errors.size(), 1u);
+  EXPECT_EQ(R.Errors.size(), 3u);
 }
 }  // namespace
