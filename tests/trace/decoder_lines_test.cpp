@@ -99,7 +99,7 @@ TEST(Trigger, ShortFormInRowOne) {
                                              {"00001", " R ", "00001                Received"},
                                              {"00002", "XXX", "00001                Received"}}) {
     d.Feed(Header(id, "0210", "....", direction) + "\r\n");
-    EXPECT_EQ(ScreenRowText(d.S, 1), waiting + shown) << direction;
+    EXPECT_EQ(ScreenRow(d.S, 1), waiting + shown) << direction;
   }
   EXPECT_EQ(d.S.Writer->State.CursorRow, 1);  // row 1 leaves the cursor alone
 }
@@ -114,12 +114,12 @@ TEST(Trigger, StateTextAfterFiring) {
   std::string other = Header("00001", "0210");
   other.replace(13, 9, "0009_0009");  // another source
   d.Feed(other + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
+  EXPECT_EQ(ScreenRow(d.S, 1),
             " Trigger reached cont with src         -> Msg = 00001                Send");
   // Switching the trigger on again starts over.
   d.S.Trace->SetTriggerEnabled(true);
   d.Feed(other + "\r\n");
-  EXPECT_EQ(ScreenRowText(d.S, 1),
+  EXPECT_EQ(ScreenRow(d.S, 1),
             " Waiting for trigger                   -> Msg = 00001                Send");
 }
 

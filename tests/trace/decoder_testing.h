@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -62,21 +60,6 @@ struct TDecoding {
   std::vector<std::string> Lines() const { return OutputLines(Out.str()); }
 };
 
-// tshark found on the PATH; empty when it is not installed.
-inline std::string TsharkPath() {
-  const char* path = std::getenv("PATH");
-  std::string rest = path ? path : "/usr/bin:/bin";
-  for (std::size_t from = 0; from <= rest.size();) {
-    std::size_t end = rest.find(':', from);
-    if (end == std::string::npos) end = rest.size();
-    const std::filesystem::path candidate = std::filesystem::path(rest.substr(from, end - from)) / "tshark";
-    std::error_code error;
-    if (std::filesystem::is_regular_file(candidate, error)) return candidate.string();
-    from = end + 1;
-  }
-  return "";
-}
-
 // What a shell command printed on its standard output.
 inline std::string CommandOutput(const std::string& command) {
   std::FILE* pipe = popen(command.c_str(), "r");
@@ -88,9 +71,9 @@ inline std::string CommandOutput(const std::string& command) {
   return out;
 }
 
-// Screen row r (1-based) as stored, trailing blanks removed.
-inline std::string ScreenRowText(TSession& s, int row) {
-  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
-  return text;
+// tshark found on the PATH; empty when it is not installed.
+inline std::string TsharkPath() {
+  std::string path = CommandOutput("command -v tshark 2>/dev/null");
+  while (!path.empty() && path.back() == '\n') path.pop_back();
+  return path;
 }

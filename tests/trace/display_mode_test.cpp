@@ -24,24 +24,12 @@ KASP MSG 1 = "ONE";
 
 const std::string kPairListing = "PAIR\r\n  0000@0 000016 A     = INT \r\n  0002@0 000001 B     = BOOL \r\n";
 
-// A desktop whose window messages raise the break key after some yields.
-class TBreakingDesktop final : public TScriptedDesktop {
- public:
-  void ProcessPendingMessages(bool systemOnly) override {
-    TScriptedDesktop::ProcessPendingMessages(systemOnly);
-    if (--YieldsLeft == 0 && Session) Session->Trace->AbortRequested = true;
-  }
-  TSession* Session = nullptr;
-  int YieldsLeft = -1;
-};
-
 class DisplayModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Dir = Temp.path().string() + "/";
     WriteModeFiles(kModes, Dir + "modes", Dir);
     S = std::make_unique<TSession>(Desktop, Dir);
-    Desktop.Session = S.get();
     S->Settings.ModeFileName = Dir + "modes";
     S->Settings.OrnetDirectoryName = Dir;
     S->StartUp();
@@ -55,7 +43,7 @@ class DisplayModeTest : public ::testing::Test {
 
   TTempDir Temp;
   std::string Dir;
-  TBreakingDesktop Desktop;
+  TScriptedDesktop Desktop;
   std::unique_ptr<TSession> S;
 };
 
@@ -134,17 +122,6 @@ TEST_F(DisplayModeTest, ListingFileThatCannotBeCreated) {
   EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
 }
 
-TEST_F(DisplayModeTest, BreakingOffShowsNothing) {
-  Desktop.YieldsLeft = 2;
-  Display("PAIR");
-  EXPECT_TRUE(Desktop.Memos.empty());
-  EXPECT_TRUE(Desktop.Boxes.empty());
-  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
-  // The break-off ends with the command: the live trace is not stopped by it.
-  EXPECT_FALSE(S->Trace->AbortRequested);
-  EXPECT_FALSE(S->Trace->Command.Running);
-}
-
 TEST_F(DisplayModeTest, TheBreakKeyStopsAListingAtTheNextElement) {
   // The progress is the array's elements; a quarter through the user breaks
   // off, and asks for another listing, which does not start meanwhile.
@@ -159,11 +136,15 @@ TEST_F(DisplayModeTest, TheBreakKeyStopsAListingAtTheNextElement) {
   };
   Display("TABLE");
   EXPECT_TRUE(Desktop.Memos.empty());
+  EXPECT_TRUE(Desktop.Boxes.empty());
+  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
+  EXPECT_FALSE(S->Trace->Command.Running);
   // The listing file holds the elements before the break, not all 400.
   const std::string listed = ReadFileBytes(Dir + "qel.%%%");
   EXPECT_NE(listed.find("(00100)"), std::string::npos);
   EXPECT_EQ(listed.find("(00101)"), std::string::npos);
   EXPECT_EQ(elementsSeen, 100);
+  // The break-off ends with the command: the live trace is not stopped by it.
   EXPECT_FALSE(S->Trace->AbortRequested);
 }
 

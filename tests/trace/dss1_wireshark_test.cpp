@@ -329,33 +329,14 @@ std::vector<TDissection> OurDissections(const std::vector<std::string>& lines) {
 
 // --- tshark's side ---
 
-std::string XmlUnescaped(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '&') {
-      out += s[i];
-      continue;
-    }
-    const std::size_t end = s.find(';', i);
-    const std::string_view entity = s.substr(i + 1, end - i - 1);
-    if (entity == "amp") out += '&';
-    else if (entity == "lt") out += '<';
-    else if (entity == "gt") out += '>';
-    else if (entity == "quot") out += '"';
-    else if (entity == "apos") out += '\'';
-    else if (entity.starts_with("#x")) out += static_cast<char>(std::stoi(std::string(entity.substr(2)), nullptr, 16));
-    else if (entity.starts_with("#")) out += static_cast<char>(std::stoi(std::string(entity.substr(1))));
-    i = end;
-  }
-  return out;
-}
-
+// An attribute's text as PDML writes it. The generated texts hold no
+// character XML escapes (display text is letters, digits, blank, '.' and '-').
 std::string Attribute(std::string_view line, std::string_view name) {
   const std::string key = " " + std::string(name) + "=\"";
   const std::size_t at = line.find(key);
   if (at == std::string_view::npos) return "";
   const std::size_t from = at + key.size();
-  return XmlUnescaped(line.substr(from, line.find('"', from) - from));
+  return std::string(line.substr(from, line.find('"', from) - from));
 }
 
 int HexNumber(const std::string& text) { return static_cast<int>(std::strtol(text.c_str(), nullptr, 16)); }
