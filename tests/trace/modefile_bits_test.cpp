@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <utility>
+#include <vector>
 
 #include "trace/messagebuffer.h"
 
@@ -15,66 +16,46 @@ TMessageBuffer Buffer(std::initializer_list<std::uint8_t> bytes, std::size_t at 
 // Bytes 12 34 56 78 9A: as a big-endian word 0x12345678, little-endian 0x78563412.
 const TMessageBuffer kSample = Buffer({0x12, 0x34, 0x56, 0x78, 0x9A});
 
-TEST(ExtractBits, PackCountsFromTheMostSignificantBit) {
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 8, pmPack), 0x12);
-  EXPECT_EQ(ExtractBits(kSample, 1, 0, 8, pmPack), 0x34);
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 16, pmPack), 0x1234);
-  EXPECT_EQ(ExtractBits(kSample, 1, 0, 16, pmPack), 0x3456);
-  // 0x12 = 0001 0010: bits 3..7 from the top are 10010.
-  EXPECT_EQ(ExtractBits(kSample, 0, 3, 5, pmPack), 0x12);
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 1, pmPack), 0);
-  EXPECT_EQ(ExtractBits(kSample, 0, 3, 1, pmPack), 1);
-}
-
-TEST(ExtractBits, PackAcrossByteBoundaries) {
-  // Bits 6..9: "10" from 0x12, "00" from 0x34.
-  EXPECT_EQ(ExtractBits(kSample, 0, 6, 4, pmPack), 0x8);
-  // Bits 4..11: low nibble of 0x12 and high nibble of 0x34.
-  EXPECT_EQ(ExtractBits(kSample, 0, 4, 8, pmPack), 0x23);
-  // Bits 7..22 of 12 34 56: 0 0011 0100 0101 011 -> 0x1A2B.
-  EXPECT_EQ(ExtractBits(kSample, 0, 7, 16, pmPack), 0x1A2B);
-}
-
-TEST(ExtractBits, LittleEndianModesCountFromTheLeastSignificantBit) {
-  for (TPackMode mode : {pmNone, pmRevPack}) {
-    EXPECT_EQ(ExtractBits(kSample, 0, 0, 8, mode), 0x12);
-    EXPECT_EQ(ExtractBits(kSample, 0, 0, 16, mode), 0x3412);
-    EXPECT_EQ(ExtractBits(kSample, 2, 0, 16, mode), 0x7856);
-    // 0x12 = 0001 0010: bit 1 is 1, bits 2..3 are 00, bits 4..7 are 0001.
-    EXPECT_EQ(ExtractBits(kSample, 0, 1, 1, mode), 1);
-    EXPECT_EQ(ExtractBits(kSample, 0, 4, 4, mode), 0x1);
-    // Across the boundary: high nibble of 0x12 below the low nibble of 0x34.
-    EXPECT_EQ(ExtractBits(kSample, 0, 4, 8, mode), 0x41);
-    EXPECT_EQ(ExtractBits(kSample, 0, 7, 16, mode), 0xAC68);  // 0x78563412 >> 7 = 0xF0AC68
+TEST(ExtractBits, EachPackModeCountsBitsItsOwnWay) {
+  struct TRow {
+    std::uint32_t Byte, Bit, Width;
+    std::vector<TPackMode> Modes;
+    std::uint16_t Expected;
+  };
+  const std::vector<TPackMode> little = {pmNone, pmRevPack};
+  const TRow rows[] = {
+      // Pack counts from the most significant bit.
+      {0, 0, 8, {pmPack}, 0x12}, {1, 0, 8, {pmPack}, 0x34}, {0, 0, 16, {pmPack}, 0x1234},
+      {1, 0, 16, {pmPack}, 0x3456},
+      {0, 3, 5, {pmPack}, 0x12},  // 0x12 = 0001 0010: bits 3..7 from the top are 10010
+      {0, 0, 1, {pmPack}, 0}, {0, 3, 1, {pmPack}, 1},
+      // Pack across byte boundaries: "10" from 0x12 and "00" from 0x34; the
+      // low nibble of 0x12 and the high one of 0x34; bits 7..22 of 12 34 56.
+      {0, 6, 4, {pmPack}, 0x8}, {0, 4, 8, {pmPack}, 0x23}, {0, 7, 16, {pmPack}, 0x1A2B},
+      // The little-endian modes count from the least significant bit.
+      {0, 0, 8, little, 0x12}, {0, 0, 16, little, 0x3412}, {2, 0, 16, little, 0x7856},
+      {0, 1, 1, little, 1}, {0, 4, 4, little, 0x1},
+      {0, 4, 8, little, 0x41},     // the high nibble of 0x12 below the low nibble of 0x34
+      {0, 7, 16, little, 0xAC68},  // 0x78563412 >> 7 = 0xF0AC68
+      // Width zero, and wide fields give their low 16 bits.
+      {0, 3, 0, {pmNone, pmPack, pmRevPack, pmByteWise}, 0},
+      {0, 0, 20, {pmPack}, 0x2345},  // the field is 0x12345
+      {0, 0, 20, {pmNone}, 0x3412}, {0, 0, 32, {pmPack}, 0x5678},
+      {0, 0, 40, {pmPack}, 0x789A},    // beyond the 32-bit word: the low bits of the whole field
+      {0, 4, 200, {pmNone}, 0x6341},   // the first 16: 0x78563412 >> 4
+      // Bit offsets above seven move into later bytes.
+      {0, 12, 4, {pmPack}, 0x4}, {0, 12, 4, {pmNone}, 0x3}, {1, 16, 8, {pmNone}, 0x78},
+      // ByteWise joins bytes most significant first: (0x12 >> 1) & 7; 0x12 >> 4
+      // then the low 4 bits of 0x34; 0x12 >> 6, whole 0x34, the low 6 bits of 0x56.
+      {0, 1, 3, {pmByteWise}, 0x1}, {0, 4, 4, {pmByteWise}, 0x1}, {0, 0, 16, {pmByteWise}, 0x1234},
+      {0, 4, 8, {pmByteWise}, 0x14}, {0, 6, 16, {pmByteWise}, 0x0D16},
+  };
+  for (const TRow& r : rows) {
+    for (const TPackMode mode : r.Modes) {
+      EXPECT_EQ(ExtractBits(kSample, r.Byte, r.Bit, r.Width, mode), r.Expected)
+          << "byte " << r.Byte << " bit " << r.Bit << " width " << r.Width << " mode " << mode;
+    }
   }
-}
-
-TEST(ExtractBits, WidthZeroAndWideFields) {
-  for (TPackMode mode : {pmNone, pmPack, pmRevPack, pmByteWise}) EXPECT_EQ(ExtractBits(kSample, 0, 3, 0, mode), 0);
-  // A 20-bit field gives its low 16 bits: for Pack the field is 0x12345.
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 20, pmPack), 0x2345);
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 20, pmNone), 0x3412);
-  // A 32-bit Pack field: the last 16 of 0x12345678.
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 32, pmPack), 0x5678);
-  // Widths beyond the 32-bit word take the low bits of the whole field.
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 40, pmPack), 0x789A);
-  EXPECT_EQ(ExtractBits(kSample, 0, 4, 200, pmNone), 0x6341);  // the first 16: 0x78563412 >> 4
-}
-
-TEST(ExtractBits, BitOffsetsAboveSevenMoveIntoLaterBytes) {
-  EXPECT_EQ(ExtractBits(kSample, 0, 12, 4, pmPack), 0x4);   // bits 12..15: low nibble of 0x34
-  EXPECT_EQ(ExtractBits(kSample, 0, 12, 4, pmNone), 0x3);   // bits 12..15: high nibble of 0x34
-  EXPECT_EQ(ExtractBits(kSample, 1, 16, 8, pmNone), 0x78);  // byte 3
-}
-
-TEST(ExtractBits, ByteWiseJoinsBytesMostSignificantFirst) {
-  EXPECT_EQ(ExtractBits(kSample, 0, 1, 3, pmByteWise), 0x1);   // (0x12 >> 1) & 7
-  EXPECT_EQ(ExtractBits(kSample, 0, 4, 4, pmByteWise), 0x1);
-  EXPECT_EQ(ExtractBits(kSample, 0, 0, 16, pmByteWise), 0x1234);
-  // 4 bits of 0x12 >> 4 (= 1), then the low 4 bits of 0x34 (= 4).
-  EXPECT_EQ(ExtractBits(kSample, 0, 4, 8, pmByteWise), 0x14);
-  // 0x12 >> 6 (= 0), whole 0x34, then the low 6 bits of 0x56 (= 0x16).
-  EXPECT_EQ(ExtractBits(kSample, 0, 6, 16, pmByteWise), 0x0D16);
 }
 
 TEST(ExtractBits, NeverReadsBeyondTheBuffer) {
