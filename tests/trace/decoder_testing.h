@@ -35,6 +35,17 @@ inline std::shared_ptr<TMemoryModeFiles> CompileToMemory(const std::string& sour
   return std::make_shared<TMemoryModeFiles>(CompiledModes(source).Files);
 }
 
+// The modes of `source` written into the session's directory as modes.*,
+// the KASP files beside them, and the settings naming both; the directory
+// with its trailing slash.
+inline std::string UseModesOnDisk(TTestSession& t, const std::string& source) {
+  const std::string dir = t.Dir.path().string() + "/";
+  WriteModeFiles(source, dir + "modes", dir);
+  t.S->Settings.ModeFileName = dir + "modes";
+  t.S->Settings.OrnetDirectoryName = dir;
+  return dir;
+}
+
 // A session decoding with the given modes; every written line goes to Out.
 struct TDecoding {
   TTestSession T;

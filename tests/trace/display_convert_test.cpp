@@ -14,7 +14,7 @@
 #include "trace/convert.h"
 #include "trace/decoder.h"
 #include "trace/mini.h"
-#include "trace/modefile_testing.h"
+#include "trace/decoder_testing.h"
 #include "trace/tracefiles.h"
 
 namespace {
@@ -46,10 +46,7 @@ std::string Joined(const Lines& lines) {
 class ConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Dir = T.Dir.path().string() + "/";
-    WriteModeFiles(kModes, Dir + "modes", Dir);
-    S().Settings.ModeFileName = Dir + "modes";
-    S().Settings.OrnetDirectoryName = Dir;
+    Dir = UseModesOnDisk(T, kModes);
     S().Settings.DisplayModeName = "LAST";
     S().StartUp();
   }

@@ -52,12 +52,8 @@ class SampleTraceTest : public SamplesTest {
  protected:
   std::vector<std::string> Decode(const std::string& trace, bool mini) {
     TTestSession t;
-    const std::string dir = t.Dir.path().string() + "/";
-    std::string error;
-    EXPECT_TRUE(WriteModeFileImage(Image, dir + "exchange", dir, &error)) << error;
+    UseModesOnDisk(t, Sample("exchange.mode"));
     TSession& s = *t.S;
-    s.Settings.ModeFileName = dir + "exchange";
-    s.Settings.OrnetDirectoryName = dir;
     s.Settings.DisplayMsgHeader = 1;
     s.StartUp();
     std::ostringstream out;

@@ -29,11 +29,8 @@ using Lines = std::vector<std::string>;
 class MiniMessageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string dir = T.Dir.path().string() + "/";
-    WriteModeFiles(kModes, dir + "modes", dir);
+    UseModesOnDisk(T, kModes);
     TSession& s = *T.S;
-    s.Settings.ModeFileName = dir + "modes";
-    s.Settings.OrnetDirectoryName = dir;
     s.Settings.DisplayMsgHeader = 1;
     s.StartUp();
     s.Writer->Redirect = &Out;
@@ -191,9 +188,7 @@ TEST(MiniWithoutModes, RawHeaderAndHexDump) {
   // MINI alone: no mode files, so the header is the line as made and the
   // message bytes are dumped.
   TTestSession t;
-  const std::string dir = t.Dir.path().string() + "/";
-  WriteModeFiles(kModes, dir + "modes", dir);
-  t.S->Settings.OrnetDirectoryName = dir;
+  UseModesOnDisk(t, kModes);
   t.S->StartUp();
   std::ostringstream out;
   t.S->Writer->Redirect = &out;

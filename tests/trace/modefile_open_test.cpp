@@ -12,26 +12,19 @@
 #include "trace/modefile_testing.h"
 
 namespace {
-TEST(VersionLine, AcceptsTheVersionLineInAnyCaseAndSpacing) {
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 2.1"), 2);
-  EXPECT_EQ(ParseVersionLine("  version=version 3  "), 3);
-  EXPECT_EQ(ParseVersionLine("Version =Version12.7.1"), 12);
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 1 2.5"), 12);   // blanks in the number are ignored
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 1AH"), 0x1A);   // trailing H: hexadecimal
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 0.9"), 0);
-  EXPECT_EQ(ParseVersionLine("\tVERSION = VERSION 5\t"), 5);
-}
-
-TEST(VersionLine, RejectsLinesThatMissAPart) {
-  EXPECT_EQ(ParseVersionLine("VERSION"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine("VERSION VERSION 2.1"), std::nullopt);  // no "="
-  EXPECT_EQ(ParseVersionLine("VERSION = 2.1"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION .5"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 2,1"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine("VERSION = VERSION 70000"), std::nullopt);  // not a 16-bit number
-  EXPECT_EQ(ParseVersionLine("THE VERSION = VERSION 2"), std::nullopt);
-  EXPECT_EQ(ParseVersionLine(""), std::nullopt);
+TEST(VersionLine, AcceptsTheVersionLineInAnyCaseAndSpacingAndRejectsOneThatMissesAPart) {
+  const std::pair<const char*, std::optional<int>> rows[] = {
+      {"VERSION = VERSION 2.1", 2}, {"  version=version 3  ", 3}, {"Version =Version12.7.1", 12},
+      {"VERSION = VERSION 1 2.5", 12},  // blanks in the number are ignored
+      {"VERSION = VERSION 1AH", 0x1A},  // trailing H: hexadecimal
+      {"VERSION = VERSION 0.9", 0}, {"\tVERSION = VERSION 5\t", 5},
+      {"VERSION", std::nullopt}, {"VERSION VERSION 2.1", std::nullopt},  // no "="
+      {"VERSION = 2.1", std::nullopt}, {"VERSION = VERSION", std::nullopt}, {"VERSION = VERSION .5", std::nullopt},
+      {"VERSION = VERSION 2,1", std::nullopt},
+      {"VERSION = VERSION 70000", std::nullopt},  // not a 16-bit number
+      {"THE VERSION = VERSION 2", std::nullopt}, {"", std::nullopt},
+  };
+  for (const auto& [line, version] : rows) EXPECT_EQ(ParseVersionLine(line), version) << "'" << line << "'";
 }
 
 TEST(VersionLine, TheFirstVersionLineOfTheFileCounts) {
