@@ -1,11 +1,9 @@
 // The mode source language: what it accepts, its error texts with their
-// positions, the sources it must refuse because their files could never
-// decode right, and compiled sets read back through the reader.
+// positions, and the sources it must refuse because their files could never
+// decode right.
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
-#include <sstream>
 
 #include "support/testing.h"
 #include "support/toolruns.h"
@@ -167,77 +165,6 @@ TEST(CompilerLanguage, PositionsCanBeGiven) {
   EXPECT_EQ(static_cast<std::uint8_t>(mod[12 * 109 + 53]), 5u);
   EXPECT_EQ(U16At(mod, 13 * 109 + 51), 2u);  // after b, on the next byte
   EXPECT_EQ(U32At(mod, 10 * 109 + 2), 48u);  // a ends at byte 6
-}
-
-// --- Compiled sets read back through the reader ---
-
-std::string Fixture(const std::string& name) {
-  return ReadFileBytes(std::string(QEL_TEST_DATA) + "/trace/fixtures/" + name);
-}
-
-class CompiledSample : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const TCompileResult r = CompileModeSource(Fixture("sample.mode"), "sample.mode");
-    ASSERT_TRUE(r.Ok) << r.Error.Text();
-    Image = r.Image;
-    Set = OpenMemory(Image.Files, R);
-    ASSERT_NE(Set, nullptr);
-  }
-  TModeFileImage Image;
-  TRecordingReporter R;
-  std::unique_ptr<TTraceFileSet> Set;
-  TMessageBuffer Buffer;
-};
-
-TEST_F(CompiledSample, EveryListedNameIsFoundWhereTheCompilerPutIt) {
-  std::istringstream list(Image.Files.at(".mnt"));
-  std::string line;
-  int names = 0;
-  while (std::getline(list, line)) {
-    ASSERT_FALSE(line.empty());
-    ASSERT_EQ(line.back(), '\r');
-    line.pop_back();
-    ++names;
-    const TModeLookup mode = Set->LookupModeByName(line);
-    const TSetLookup set = Set->LookupSetByName(line);
-    EXPECT_NE(mode.Found, set.Found) << line;
-    if (mode.Found) {
-      EXPECT_EQ(mode.Index, Image.ModeIndex.at(line)) << line;
-      EXPECT_EQ(mode.Header.Header().Name, line);
-    }
-    if (set.Found) {
-      EXPECT_EQ(set.Offset, Image.SetOffset.at(line)) << line;
-    }
-  }
-  EXPECT_EQ(names, static_cast<int>(Image.ModeIndex.size()));
-  for (const auto& [name, index] : Image.SynIndex) {
-    const TSynLookup syn = Set->LookupSynByName(name);
-    EXPECT_TRUE(syn.Found) << name;
-    EXPECT_EQ(syn.SynIndex, index);
-  }
-  EXPECT_TRUE(R.Errors.empty());
-}
-
-TEST_F(CompiledSample, RunsAreWholeAndSelectorsStayInTheirRun) {
-  for (const auto& [name, index] : Image.ModeIndex) {
-    SCOPED_TRACE(name);
-    const TModeRun run = Set->ReadModeRun(index);
-    ASSERT_TRUE(run.ok());
-    EXPECT_FALSE(run.Truncated);
-    const TModeHeaderRecord h = run.Header.Header();
-    if (h.Kind != mkStructure) {
-      EXPECT_TRUE(run.Components.empty());
-      continue;
-    }
-    EXPECT_FALSE(run.Components.empty());
-    for (const TModeRecord& record : run.Components) {
-      const TModeComponentRecord c = record.Component();
-      if (c.Selector == -1) continue;
-      EXPECT_GT(c.Selector, index);
-      EXPECT_LE(c.Selector, index + static_cast<std::int32_t>(run.Components.size()));
-    }
-  }
 }
 }  // namespace
 
