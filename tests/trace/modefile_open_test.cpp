@@ -8,7 +8,6 @@
 #include "support/testing.h"
 #include "trace/hostnames.h"
 #include "trace/modefile.h"
-#include "trace/modefile_session.h"
 #include "trace/modefile_testing.h"
 
 namespace {
@@ -84,25 +83,6 @@ TEST(OpenTraceFiles, FindsWindowsUpperCaseNamesOnDisk) {
   EXPECT_TRUE(r.Errors.empty());
   const TModeLookup found = set->LookupModeByName("ALPHA");
   EXPECT_TRUE(found.Found && found.Header.ModeNumber() == 3);
-}
-
-TEST(SessionReporter, FailuresReachTheUserAsTheProgramsBoxes) {
-  TTestSession t;
-  TSessionModeFileReporter reporter(*t.S);
-  EXPECT_EQ(OpenMemory(Without({".ver"}), reporter), nullptr);
-  ASSERT_EQ(t.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Text, MissingText("MEMORY.ver"));
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
-
-  auto set = OpenMemory(MinimalFiles(), reporter);
-  ASSERT_NE(set, nullptr);
-  TMessageBuffer buffer;
-  EXPECT_EQ(set->SetElementText(1000, 0, buffer, 0, 0, pmNone, true), "");
-  ASSERT_EQ(t.Desktop.Boxes.size(), 2u);
-  // The end of the file has no sentence of its own: its code is shown.
-  EXPECT_EQ(t.Desktop.Boxes[1].Box.Text,
-            "File access error. File = Unable to read Set Element File. File Index =000003E8\rError = 38");
-  EXPECT_EQ(t.Desktop.Boxes[1].Box.Buttons, unsigned{mbOK | mbHelp});
 }
 
 TEST(HostNameFiles, ReadsWholeRecordsOnlyAndReportsMissingFiles) {
