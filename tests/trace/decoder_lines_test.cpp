@@ -237,9 +237,7 @@ TEST(Yield, CharactersDuringADecodeWait) {
   p.Feed(Header("00001", "2010") + "\r\n");  // 32 bytes: two dump lines with a yield between
   p.Out.str("");
   p.Feed("DATA = 0000 0000 0000 0000 0000 0000 0000 0000\r\nDATA = 1111 1111 1111 1111 1111 1111 1111 1111\r\n");
-  std::istringstream in(p.Out.str());
-  std::vector<std::string> lines;
-  for (std::string l; std::getline(in, l);) lines.push_back(l.substr(0, l.size() - 1));
+  const std::vector<std::string> lines = OutputLines(p.Out.str());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].substr(0, 14), "   DATA = 00 0");
   EXPECT_EQ(lines[1].substr(0, 14), "   DATA = 11 1");

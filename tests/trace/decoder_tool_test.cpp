@@ -75,7 +75,6 @@ TEST_F(DecodeTool, FailuresAndUsage) {
   EXPECT_NE(noInput.Err.find(Dir.file("absent.txt")), std::string::npos);
 
   for (const std::string& arguments : {"decode " + Dir.file("trace.txt"), "decode --mode " + Dir.file("modes"),
-                                      "decode --mode " + Dir.file("modes") + " --type M4 -",
                                       "decode --mode " + Dir.file("modes") + " --bogus -"}) {
     const TQelRun usage = RunQel(Dir, arguments);
     EXPECT_EQ(usage.Status, 2) << arguments;

@@ -127,14 +127,6 @@ TEST_F(ListingTest, SetsConstantsAndAliases) {
   EXPECT_EQ(List("LVL2"), (Lines{"LVL2    LEVEL = RANGE (0000(LOW):0003(HIGH))", "      0000 LOW", "      0003 HIGH"}));
 }
 
-TEST_F(ListingTest, UnknownNameListsNothing) {
-  TCollect out;
-  TModeLister lister(*Files, out, true);
-  EXPECT_FALSE(lister.ListName("NO_SUCH_MODE"));
-  EXPECT_FALSE(lister.ListName("word"));  // the dialog upper-cases; the lookup does not
-  EXPECT_TRUE(out.Lines.empty());
-}
-
 TEST_F(ListingTest, StructureWithCaseVarLengthVarParOptPar) {
   const Lines expected = {
       "REC",

@@ -272,11 +272,7 @@ struct TIeTracker {
   bool In(int identifier) const { return Codeset == 0 && Identifier == identifier; }
 };
 
-int HexPrefix(std::string_view text) {
-  const std::size_t end = text.find('(');
-  const std::int32_t v = HexGroupValue(text.substr(0, end));
-  return v;
-}
+int HexPrefix(std::string_view text) { return HexGroupValue(text.substr(0, text.find('('))); }
 
 std::string_view After(std::string_view line, std::string_view key) {
   const std::size_t at = line.find(key);
