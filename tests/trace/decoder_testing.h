@@ -1,5 +1,6 @@
 // Helpers of the decoder tests: a session with trace conversion on over a mode
-// source compiled in memory, whose written lines are captured.
+// source compiled in memory, whose written lines are captured; modes written
+// to a session's directory; tshark, when installed.
 #pragma once
 
 #include <gtest/gtest.h>
