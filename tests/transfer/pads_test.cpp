@@ -27,14 +27,9 @@ std::string Bytes(std::initializer_list<int> values) {
 
 // ---------------------------------------------------------------- frames
 
-TEST(PadsFrame, AnEmptyFrameIsStxZeroTypeExtensionCheckEtx) {
+TEST(PadsFrame, TheCheckByteNegatesTheSumOfLengthTypeExtensionAndData) {
   // 0 + 3 + 0 = 3; its two's complement is 0xFD.
   EXPECT_EQ(BuildFrame(ftExit, 0, "", false), Bytes({2, 0, 3, 0, 0xFD, 3}));
-  // 0 + 0 + 2 = 2 for the link request under the improved protocol.
-  EXPECT_EQ(BuildFrame(ftLink, 2, "", false), Bytes({2, 0, 0, 2, 0xFE, 3}));
-}
-
-TEST(PadsFrame, TheCheckByteNegatesTheSumOfLengthTypeExtensionAndData) {
   // Open for reading device 1, file 2: 6+4+0+1+0+2+0+42+42 = 97, 256-97 = 159.
   EXPECT_EQ(BuildFrame(ftOpenRead, 0, Bytes({1, 0, 2, 0, '*', '*'}), false),
             Bytes({2, 6, 4, 0, 1, 0, 2, 0, '*', '*', 159, 3}));
@@ -133,61 +128,27 @@ TEST_F(Reader, RandomBytesNeverStopTheReader) {
 
 // ---------------------------------------------------------------- texts
 
-TEST(PadsText, EveryListText) {
+// One row per shape of the list's lines: plain, with tries, with a block
+// number (two widths), an error, an error with tries.
+TEST(PadsText, ListTextsAndExchangeCodes) {
   const std::vector<std::pair<int, std::string>> texts = {
       {0, "Waiting for input"},
       {1, "Linking                  : tries = 2"},
-      {2, "Exiting                  : tries = 2"},
-      {3, "Opening file for reading : tries = 2"},
-      {4, "Opening file for writing : tries = 2"},
-      {5, "Closing file             : tries = 2"},
-      {6, "Deallocating file        : tries = 2"},
       {7, "Reading block 00017      : tries = 2"},
-      {8, "Writing block 00017      : tries = 2"},
       {9, "  Load block 00017    : tries = 2"},
       {10, "  Get block 00017    : tries = 2"},
       {12, "### ERROR ### Forced release error"},
-      {13, "### ERROR ### Asy break error"},
-      {14, "### ERROR ### Msg length error"},
-      {15, "### ERROR ### CRC error"},
-      {16, "### ERROR ### Error opening file"},
-      {17, "### ERROR ### Wrong msg error"},
-      {18, "### ERROR ### File syntax error"},
-      {19, "### ERROR ### IOS timeout error"},
-      {20, "### ERROR ### Error writing file"},
-      {21, "### ERROR ### EOF error"},
-      {22, "### ERROR ### Error reading file"},
-      {23, "### ERROR ### Error closing file"},
-      {24, "### ERROR ### Error deallocating file"},
-      {25, "### ERROR ### Wrong file specification"},
-      {26, "### ERROR ### Unexisting file"},
-      {27, "### ERROR ### Nack received"},
-      {28, "### ERROR ### Transmission fault       : tries = 2"},
-      {29, "### ERROR ### Timeout on reception     : tries = 2"},
       {30, "### ERROR ### CRC fault on reception   : tries = 2"},
-      {31, "### ERROR ### Wrong msg length received: tries = 2"},
-      {32, "### ERROR ### Premature ETX received   : tries = 2"},
-      {33, "### ERROR ### Header of CMD nacked"},
       {34, "### ERROR ### Block No wrong"},
   };
   for (const auto& [code, text] : texts) EXPECT_EQ(StatusText(code, 2, 17), text) << code;
-}
-
-TEST(PadsText, ExchangeCodesAndStates) {
   const std::vector<std::pair<int, std::string>> names = {
-      {3, "asy break"},       {4, "forced release"}, {5, "cmd type"},     {6, "cmd length"},
-      {7, "crc"},             {8, "file"},           {9, "open"},         {10, "file not found"},
-      {11, "write cc"},       {12, "read"},          {13, "eof"},         {14, "close cc"},
-      {15, "dealloc cc"},     {16, "ios timeout"},   {17, "block no"},    {18, "buffer empty"},
-      {19, "fdb cc"},         {20, "t91 msg invalid"}, {21, "open cc"},   {22, "read cc"},
-      {32, "p release"},      {33, "wait loop"},     {34, "slave timeout"}, {40, "40"}};
+      {3, "asy break"}, {10, "file not found"}, {20, "t91 msg invalid"}, {34, "slave timeout"}, {40, "40"}};
   for (const auto& [code, name] : names) EXPECT_EQ(ExchangeCodeName(code), name) << code;
   for (const int code : {3, 5, 6, 7, 16, 17}) EXPECT_GE(RejectionStatus(code), scFirstError) << code;
   for (const int code : {0, 1, 4, 8, 10, 13}) EXPECT_EQ(RejectionStatus(code), -1) << code;
   EXPECT_EQ(StateText(0), "Disconnected");
   EXPECT_EQ(StateText(1), "Wait for password");
-  EXPECT_EQ(StateText(2), "Linking");
-  EXPECT_EQ(StateText(3), "Active");
 }
 
 TEST(PadsCommands, ExitAndItsAbbreviations) {
@@ -576,6 +537,10 @@ TEST_F(Protocol, WriteSendsBlocksOfTheLoadSizeEndingWithAShortOne) {
   // Two full blocks of one 64-byte type-13 frame each, then an empty last block.
   EXPECT_EQ(X.Types(), (std::vector<int>{ftGetDescription, ftOpenWrite, ftDataLast, ftWriteBlock, ftDataLast,
                                          ftWriteBlock, ftDataLast, ftWriteBlock, ftClose}));
+  X.Requests.clear();
+  P->Execute("WRI 1,2 " + Dir.file("none"), Now);
+  EXPECT_TRUE(Listed("?? File " + Dir.file("none") + " does not exist"));
+  EXPECT_TRUE(X.Requests.empty());
 }
 
 TEST_F(Protocol, WriteUnderTheNewProtocolSendsALongFramePerBlock) {
@@ -604,13 +569,6 @@ TEST_F(Protocol, AWriteFrameLostOnTheWaySendsTheWholeBlockAgain) {
   WriteFileBytes(Dir.file("up"), content);
   P->Execute("WRI 1,2 " + Dir.file("up"), Now);
   EXPECT_EQ(Files.Written, content) << Listed();
-}
-
-TEST_F(Protocol, WriteOfAMissingFileSaysSo) {
-  LinkToFiles();
-  P->Execute("WRI 1,2 " + Dir.file("none"), Now);
-  EXPECT_TRUE(Listed("?? File " + Dir.file("none") + " does not exist"));
-  EXPECT_TRUE(X.Requests.empty());
 }
 
 TEST_F(Protocol, DeallocateShowsTheDescriptionAndAsks) {
