@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,6 @@
 #include "comms/transmit.h"
 #include "log/errors.h"
 #include "log/logfiles.h"
-#include "support/boxes.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "transfer/engine.h"
@@ -28,13 +26,6 @@ struct Engine : ::testing::Test {
 }  // namespace
 
 // ------------------------------------------------------------ timers and tick
-
-TEST_F(Engine, TimersCountDownToZeroAndStop) {
-  for (int i = 0; i < 8; ++i) E().Timers[i] = static_cast<std::uint16_t>(i);
-  E().DecrementTimers();
-  E().DecrementTimers();
-  EXPECT_EQ(std::vector<int>(E().Timers, E().Timers + 8), (std::vector<int>{0, 0, 0, 1, 2, 3, 4, 5}));
-}
 
 TEST_F(Engine, TheTickRunsItsWorkersInOrder) {
   std::vector<std::string> ran;
@@ -79,14 +70,6 @@ TEST_F(Engine, NothingRunsUnderAnErrorBoxOrWhileTicksAreSkipped) {
   EXPECT_EQ(Wire.Sent, "");
   Tick();
   EXPECT_EQ(Wire.Sent, "x");
-}
-
-TEST_F(Engine, KeysSetTheKeyPressedFlagAndReachTheHandler) {
-  std::vector<int> keys;
-  E().KeyHandler = [&](int key) { keys.push_back(key); };
-  T.S->HandleSessionEvent(sekKey, 'k');
-  EXPECT_TRUE(E().KeyPressed);
-  EXPECT_EQ(keys, std::vector<int>{'k'});
 }
 
 // ------------------------------------------------------------ queued strings
@@ -234,46 +217,4 @@ TEST_F(Engine, HostInitiatedTransfersRouteBytesNowhere) {
   Receive("xyz");
   EXPECT_EQ(Screen, "");
   EXPECT_EQ(E().CaptureRing.Count, 0);
-}
-
-TEST_F(Engine, AFileSendRunsASendStepAfterEachShownByte) {
-  std::string stepsAfter;
-  E().FileSendStep = [&] { stepsAfter += Screen.back(); };
-  E().TransferActive = true;
-  E().ReceiveKind = rkUser;
-  E().Direction = drSend;
-  Receive("ok");
-  EXPECT_EQ(Screen, "ok");
-  EXPECT_EQ(stepsAfter, "ok");
-}
-
-struct Receiving : Engine {
-  std::string Name;
-  void SetUp() override {
-    Engine::SetUp();
-    Name = T.Dir.file("rx.txt");
-    T.S->Files->TransferFileName = Name;
-    ASSERT_TRUE(T.S->Files->OpenTransferFile(2));
-    E().TransferActive = true;
-    E().Direction = drReceive;
-    E().ReceiveKind = rkUser;
-  }
-};
-
-TEST_F(Receiving, TheBufferIsWrittenEvery2066Bytes) {
-  Receive(std::string(2065, 'r'));
-  EXPECT_EQ(ReadFileBytes(Name).size(), 0u);
-  Receive("s");
-  EXPECT_EQ(ReadFileBytes(Name).size(), 2066u);
-  EXPECT_EQ(T.S->Files->ReceivedBytes, 2066u);
-}
-
-TEST_F(Receiving, AWriteErrorIsReportedAndEndsTheReceive) {
-  Receive(std::string(2065, 'r'));
-  T.S->Files->Faults.WriteErrno = EIO;
-  Receive("s");
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(BoxTexts(T.Desktop),
-            std::vector<std::string>{std::string("File access error. File = Transfer File\rError = ") +
-                                     Padded("The request could not be performed because of an I/O device error.")});
 }
