@@ -182,12 +182,6 @@ TEST_F(Commands, ACommandFileThatNeverEndsIsRefusedWithItsBox) {
   EXPECT_TRUE(C->Definitions().empty());
 }
 
-TEST_F(NoCommandFile, NoCommandFileNameLoadsNothingAndAsksNothing) {
-  EXPECT_TRUE(T.Desktop.Boxes.empty());
-  EXPECT_TRUE(C->Definitions().empty());
-  EXPECT_FALSE(Offer("PHONE 12"));
-}
-
 TEST_F(Commands, AReloadReplacesTheOldList) {
   Install("A,F,3,P,S\nB,F,3,P,S\n");
   WriteFileBytes(File("other.fil"), "C,G,4,Q,T\n");

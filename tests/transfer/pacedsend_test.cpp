@@ -257,16 +257,6 @@ TEST_F(PacedSend, EscStopsTheQueuedStringButNotTheFileSend) {
   EXPECT_EQ(Wire.Sent, "abcdef");
 }
 
-TEST_F(PacedSend, AQueuedStringTakesTheTickFromTheFileSend) {
-  T.S->Transmit->CharsPerTick = 3;
-  Start("abcdef");
-  E().QueueSendString("XY");
-  Tick();
-  EXPECT_EQ(Wire.Sent, "XY");
-  Tick();
-  EXPECT_EQ(Wire.Sent, "XYabc");
-}
-
 TEST_F(PacedSend, ACancelledTransferStopsTheSenderAndHidesTheGauge) {
   Start(std::string(500, 'x'));
   Tick();

@@ -75,13 +75,6 @@ TEST_F(Reader, SkipsBytesBeforeTheStxAndReadsTheFrame) {
   EXPECT_EQ(Get16(R.Frame.Data, 0), 0x2010);
 }
 
-TEST_F(Reader, AcknowledgementsCountOnlyWhereAccepted) {
-  R.Start(true, false);
-  EXPECT_EQ(Feed("x\x06"), std::vector{TFrameReader::rsAck});
-  R.Start(true, false);
-  EXPECT_EQ(Feed(Bytes({15})), std::vector{TFrameReader::rsNak});
-}
-
 // A bad frame is reported and the next one reads cleanly: a length byte
 // of 65 only once the frame is skipped, also under the new protocol.
 TEST_F(Reader, BadFramesAreReportedAndTheNextOneReads) {
@@ -101,14 +94,6 @@ TEST_F(Reader, BadFramesAreReportedAndTheNextOneReads) {
   R.Start(false, true);
   EXPECT_TRUE(Feed(Bytes({2, 65, 12, 1})).empty());
   EXPECT_TRUE(R.Draining());
-}
-
-TEST_F(Reader, ReadsALongDataFrameBack) {
-  R.Start(false, true);
-  std::string data(4095, '\0');
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
-  EXPECT_EQ(Feed(BuildFrame(ftData, 0, data, true)), std::vector{TFrameReader::rsFrame});
-  EXPECT_EQ(R.Frame.Data, data);
 }
 
 TEST_F(Reader, RandomBytesNeverStopTheReader) {
