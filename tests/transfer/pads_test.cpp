@@ -271,7 +271,6 @@ struct Protocol : ::testing::Test {
   std::uint32_t Now = 1000;
   std::vector<bool> LineDowns;
   int LineUps = 0;
-  int Discards = 0;
   TTempDir Dir;
 
   void Make() {
@@ -280,7 +279,6 @@ struct Protocol : ::testing::Test {
       const std::string answer = X.Take(bytes);
       if (!answer.empty()) P->Received(answer, Now);
     };
-    P->DiscardInput = [this] { ++Discards; };
     P->LineUp = [this] { ++LineUps; };
     P->LineDown = [this](bool exited) { LineDowns.push_back(exited); };
   }
