@@ -266,6 +266,7 @@ TEST_F(Playback, NoLogToReplayGivesTheOpenFailure) {
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_NE(Boxes()[0].Box.Text.find("The file = Back ground logging file ( QELWIN.BGL )"), std::string::npos);
   EXPECT_FALSE(E().Activities & acPlayback);
+  EXPECT_FALSE(T.S->Files->PlaybackActive);
   EXPECT_TRUE(State.TransfersEnabled);
 }
 
