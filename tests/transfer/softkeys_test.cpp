@@ -77,11 +77,11 @@ TEST_F(SoftKeys, ALineWithCrSendsCrLfThenWaitsForTheLfEcho) {
   TimerTick();
   EXPECT_EQ(K().SoftKeyNumber, 0);
   EXPECT_FALSE(E().Activities & acSoftKey);
-}
 
-TEST_F(SoftKeys, WithoutNewLineTheCrEchoIsAwaited) {
+  // Without New Line the CR's echo is awaited.
   Define(2, "a<cr>b");
   Settings().NewLine = 0;
+  Wire.Sent.clear();
   K().StartSoftKey(2);
   TimerTick();
   EXPECT_EQ(Wire.Sent, "a\r");
