@@ -637,18 +637,6 @@ struct Session : ::testing::Test {
   }
 };
 
-TEST_F(Session, TheRingIsReadOldestFirstAcrossItsWrap) {
-  TCaptureRing& ring = T.S->Transfer->CaptureRing;
-  ring.WriteIndex = 3;
-  ring.Count = 6;
-  // "abc" in the ring's last three bytes, "def" in its first three.
-  for (int i = 0; i < 6; ++i)
-    ring.Bytes[(TCaptureRing::kSize - 3 + i) % TCaptureRing::kSize] = static_cast<std::uint8_t>("abcdef"[i]);
-  TPadsSession pads(*T.S);
-  EXPECT_EQ(pads.DrainRing(), "abcdef");
-  EXPECT_EQ(pads.DrainRing(), "");
-}
-
 TEST_F(Session, CapturedBytesReachTheProtocolAndTheLineIsGivenBack) {
   TSetupRecord& settings = T.S->Settings;
   settings.DataBits = 2;
