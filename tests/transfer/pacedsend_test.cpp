@@ -85,9 +85,7 @@ TEST_F(PacedSend, TheEndClosesTheFileAndTellsTheWindow) {
   Start("hello");
   EXPECT_TRUE(E().TransferActive);
   EXPECT_FALSE(State.TransfersEnabled);
-  EXPECT_TRUE(State.GaugeVisible);
-  EXPECT_EQ(State.GaugeMax, 5);
-  EXPECT_EQ(State.GaugeProgress, 0);
+  EXPECT_TRUE(State.GaugeVisible);  // its steps: the gauge test
   T.Desktop.Posted.clear();
   TickToEnd();
   EXPECT_EQ(Wire.Sent, "hello");
