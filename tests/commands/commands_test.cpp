@@ -301,10 +301,7 @@ TEST_F(Commands, KeywordsNotInTheFileGoToTheHostWithTheirEnter) {
   EXPECT_EQ(Sent(), "DIR T\r");
   Type("TX\r");  // the first word must equal the name
   EXPECT_EQ(Sent(), "TX\r");
-}
-
-TEST_F(Commands, AWordTypedFarRightOfThePromptIsTheHostsWithoutAnArgument) {
-  InstallOver("x\n", "T,3,,");
+  // A word typed far right of the prompt is the host's without an argument.
   T.S->Writer->State.CursorColumn = 11;  // one typed character: 10 columns to its left
   EXPECT_FALSE(Offer("T"));
   T.S->Writer->State.CursorColumn = 12;

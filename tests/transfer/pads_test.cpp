@@ -580,27 +580,22 @@ TEST_F(Protocol, ExitEndsTheLinkAndTheWindow) {
   EXPECT_EQ(LineDowns, std::vector<bool>{true});
 }
 
-TEST_F(Protocol, ClosingTheWindowWhileReadingStopsTheReadAndExits) {
+// Commands wait while a read runs; closing the window stops it and exits.
+TEST_F(Protocol, CommandsWaitWhileOneRunsAndClosingTheWindowStopsItAndExits) {
   LinkToFiles();
   X.Silent = true;
   P->Execute("REA 1,2 " + Dir.file("x"), Now);
   EXPECT_TRUE(P->Busy());
-  X.Silent = false;
-  X.Requests.clear();
-  P->Close(Now);
-  EXPECT_EQ(X.Types(), std::vector<int>{ftExit});
-  EXPECT_TRUE(P->Finished);
-}
-
-TEST_F(Protocol, CommandsWaitWhileOneRuns) {
-  LinkToFiles();
-  X.Silent = true;
-  P->Execute("REA 1,2 " + Dir.file("x"), Now);
   const std::size_t sent = X.SentRaw.size();
   P->Execute("DEA 1,2", Now);
   P->Execute("nonsense", Now);
   EXPECT_EQ(X.SentRaw.size(), sent);
   EXPECT_FALSE(Listed("?? Unrecognized command /nonsense/"));
+  X.Silent = false;
+  X.Requests.clear();
+  P->Close(Now);
+  EXPECT_EQ(X.Types(), std::vector<int>{ftExit});
+  EXPECT_TRUE(P->Finished);
 }
 
 TEST_F(Protocol, PadsDelaySpacesEveryPartOfAFrame) {
