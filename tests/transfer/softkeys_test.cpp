@@ -243,11 +243,3 @@ TEST_F(SoftKeys, TypedAndStoredLinesStopAtEightyCharacters) {
   K().StoreInHistory(std::string(100, 'x'));
   EXPECT_EQ(K().History[0].size(), 80u);
 }
-
-TEST_F(SoftKeys, CrDuringATraceCaptureOpensThePadsWindow) {
-  E().TransferActive = true;
-  E().ReceiveKind = rkCapture;
-  K().SendCharacter(13);
-  EXPECT_TRUE(T.Desktop.IsMessageQueued(wmOpenPads));
-}
-
