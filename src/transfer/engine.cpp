@@ -13,9 +13,6 @@
 
 namespace {
 
-// "End Of Line" choices.
-enum TEndOfLine { eolCR = 0, eolLF = 1, eolNoChange = 2, eolCRLF = 3, eolLFCR = 4 };
-
 std::uint16_t TenthsFromSetting(std::int64_t value) {
   return static_cast<std::uint16_t>(std::clamp<std::int64_t>(value, 0, 0xFFFF));
 }
@@ -259,33 +256,10 @@ void TTransferEngine::SendQueuedString(bool many) {
       if (stop) return;
       continue;
     }
-    const bool hasNext = SendQueue.size() > 1;
-    const std::uint8_t next = hasNext ? static_cast<std::uint8_t>(SendQueue[1]) : 0;
-    const bool pair = hasNext && IsLineEnd(next) && next != c;  // CR LF or LF CR
-    std::size_t taken = 1;
-    switch (settings.EOL) {
-      case eolCR:
-        transmit.SendByte(CR);
-        if (hasNext && next == LF) taken = 2;
-        break;
-      case eolLF:
-        if (hasNext && next == CR) taken = 2;
-        transmit.SendByte(LF);
-        break;
-      case eolCRLF:
-        transmit.SendByte(CR);
-        transmit.SendByte(LF);
-        if (pair) taken = 2;
-        break;
-      case eolLFCR:
-        transmit.SendByte(LF);
-        transmit.SendByte(CR);
-        if (pair) taken = 2;
-        break;
-      default:  // "No Change", and codes no dialog writes
-        transmit.SendByte(c);
-        break;
-    }
+    const int next = SendQueue.size() > 1 ? static_cast<std::uint8_t>(SendQueue[1]) : -1;
+    const TLineEndOut out = ConvertLineEnd(settings.EOL, c, next);
+    for (std::uint8_t i = 0; i < out.Count; ++i) transmit.SendByte(static_cast<std::uint8_t>(out.Bytes[i]));
+    const std::size_t taken = out.Taken;
     SendQueue.erase(0, taken);
     if (softKeyDelay > 0) {
       Timers[tmLineDelay] = softKeyDelay;

@@ -177,36 +177,11 @@ bool TPacedSend::SendBinaryStep() {
 }
 
 void TPacedSend::SendLineEnd(std::uint8_t c) {
-  TTransmitPath& transmit = *S.Transmit;
-  const bool hasNext = Index < Count;
-  const std::uint8_t next = hasNext ? Buffer[Index] : 0;
-  const bool pair = hasNext && IsLineEnd(next) && next != c;  // CR LF or LF CR
-  bool takeNext = false;
-  switch (S.Settings.EOL) {
-    case elCR:
-      transmit.SendByte(CR);
-      takeNext = hasNext && next == LF;
-      break;
-    case elLF:
-      takeNext = hasNext && next == CR;
-      transmit.SendByte(LF);
-      break;
-    case elCRLF:
-      transmit.SendByte(CR);
-      transmit.SendByte(LF);
-      takeNext = pair;
-      break;
-    case elLFCR:
-      transmit.SendByte(LF);
-      transmit.SendByte(CR);
-      takeNext = pair;
-      break;
-    default:  // "No Change", and codes no dialog writes
-      transmit.SendByte(c);
-      break;
-  }
-  if (!takeNext) return;
-  Previous = next;
+  const int next = Index < Count ? Buffer[Index] : -1;
+  const TLineEndOut out = ConvertLineEnd(S.Settings.EOL, c, next);
+  for (std::uint8_t i = 0; i < out.Count; ++i) S.Transmit->SendByte(static_cast<std::uint8_t>(out.Bytes[i]));
+  if (out.Taken == 1) return;
+  Previous = static_cast<std::uint8_t>(next);
   ++Index;
 }
 

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "transfer/textbytes.h"
 
 class TSession;
 struct TCommandState;
 
-// "Character Delay", "Line Delay" and "End Of Line" codes of the settings.
+// "Character Delay" and "Line Delay" codes of the settings.
 enum TCharDelay : std::uint8_t { cdNoWait = 0, cdPacedByEcho = 1 };
 enum TLineDelay : std::uint8_t { ldNoWait = 0, ldWaitForChar = 1, ldWaitTenths = 2, ldWaitForKey = 3 };
-enum TEndOfLineChoice : std::uint8_t { elCR = 0, elLF = 1, elNoChange = 2, elCRLF = 3, elLFCR = 4 };
 
 // The refusal shown while a playback runs.
 inline constexpr const char* kPlaybackBusyText =

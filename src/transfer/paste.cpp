@@ -128,29 +128,10 @@ void TPaste::SenderTick() {
 
 // Sends c as "End Of Line" says; returns the characters taken (2 for a pair).
 std::size_t TPaste::SendLineEnd(std::uint8_t c) {
-  TTransmitPath& transmit = *S.Transmit;
-  const bool hasNext = Position + 1 < Stream.size();
-  const auto next = hasNext ? static_cast<std::uint8_t>(Stream[Position + 1]) : std::uint8_t{0};
-  const bool pair = hasNext && IsLineEnd(next) && next != c;
-  switch (S.Settings.EOL) {
-    case elCR:
-      transmit.SendByte(CR);
-      return hasNext && next == LF ? 2 : 1;
-    case elLF:
-      transmit.SendByte(LF);
-      return hasNext && next == CR ? 2 : 1;
-    case elCRLF:
-      transmit.SendByte(CR);
-      transmit.SendByte(LF);
-      return pair ? 2 : 1;
-    case elLFCR:
-      transmit.SendByte(LF);
-      transmit.SendByte(CR);
-      return pair ? 2 : 1;
-    default:
-      transmit.SendByte(c);
-      return 1;
-  }
+  const int next = Position + 1 < Stream.size() ? static_cast<std::uint8_t>(Stream[Position + 1]) : -1;
+  const TLineEndOut out = ConvertLineEnd(S.Settings.EOL, c, next);
+  for (std::uint8_t i = 0; i < out.Count; ++i) S.Transmit->SendByte(static_cast<std::uint8_t>(out.Bytes[i]));
+  return out.Taken;
 }
 
 void TPaste::ReceiverTick() {

@@ -49,17 +49,35 @@ struct PacedSend : ::testing::Test {
 
 // ------------------------------------------------------------ end of line
 
-TEST_F(PacedSend, EachEndOfLineChoiceConvertsALineEndAndTakesPairsAsItSays) {
-  EXPECT_EQ(SentWith(elCR, "A\r\nB"), "A\rB");
-  EXPECT_EQ(SentWith(elLF, "A\r\nB"), "A\n\nB");  // the CR becomes LF, the LF stays
-  EXPECT_EQ(SentWith(elNoChange, "A\r\nB"), "A\r\nB");
-  EXPECT_EQ(SentWith(elCRLF, "A\r\nB"), "A\r\nB");
-  EXPECT_EQ(SentWith(elLFCR, "A\r\nB"), "A\n\rB");
-  EXPECT_EQ(SentWith(elCR, "A\nB\n\rC"), "A\rB\r\rC");  // CR takes only a following LF
-  EXPECT_EQ(SentWith(elLF, "A\rB\n\rC"), "A\nB\nC");    // LF takes only a following CR
+// What each choice sends for a line end, and whether it takes the next
+// character with it; the senders (paced send, paste, queued strings) share it.
+TEST(EndOfLine, EachChoiceConvertsALineEndAndTakesPairsAsItSays) {
+  struct {
+    std::uint8_t Eol;
+    char C;
+    int Next;
+    std::string Sent;
+    int Taken;
+  } const cases[] = {
+      {elCR, '\r', '\n', "\r", 2},   {elCR, '\n', '\r', "\r", 1},  // CR takes only a following LF
+      {elCR, '\n', '\n', "\r", 2},   {elCR, '\r', -1, "\r", 1},  // any line end takes an LF
+      {elLF, '\r', '\n', "\n", 1},   {elLF, '\n', '\r', "\n", 2},  // LF takes only a following CR
+      {elCRLF, '\n', '\r', "\r\n", 2}, {elCRLF, '\r', '\r', "\r\n", 1}, {elCRLF, '\n', -1, "\r\n", 1},
+      {elLFCR, '\r', '\n', "\n\r", 2}, {elLFCR, '\n', '\n', "\n\r", 1},
+      {elNoChange, '\r', '\n', "\r", 1}, {elNoChange, '\n', '\r', "\n", 1},
+      {7, '\r', '\n', "\r", 1},  // a code no dialog writes: no change
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "EOL " << int{c.Eol} << " char " << int{c.C} << " next " << c.Next);
+    const TLineEndOut out = ConvertLineEnd(c.Eol, static_cast<std::uint8_t>(c.C), c.Next);
+    EXPECT_EQ(std::string(out.Bytes, out.Count), c.Sent);
+    EXPECT_EQ(out.Taken, c.Taken);
+  }
+}
+
+TEST_F(PacedSend, AFileSendConvertsItsLineEnds) {
   EXPECT_EQ(SentWith(elCRLF, "A\n\rB\r\rC\nD"), "A\r\nB\r\n\r\nC\r\nD");
-  EXPECT_EQ(SentWith(elLFCR, "A\r\nB\n\nC"), "A\n\rB\n\r\n\rC");
-  EXPECT_EQ(SentWith(elNoChange, "A\n\rB\r\rC"), "A\n\rB\r\rC");
+  EXPECT_EQ(SentWith(elLF, "A\rB\n\rC\r\nD"), "A\nB\nC\n\nD");
 }
 
 TEST_F(PacedSend, APairSplitByTheReadBlockIsStillOnePair) {
