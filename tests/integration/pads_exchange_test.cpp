@@ -68,13 +68,9 @@ struct PadsExchange : ::testing::Test {
   std::unique_ptr<TPadsDriver> Driver;
 
   std::string ServerFile(int device, int file) const {
-    std::string name = TPadsServer_Name(device, file);
-    return (Files.path() / "server" / name).string();
-  }
-  static std::string TPadsServer_Name(int device, int file) {
     char name[32];
     std::snprintf(name, sizeof name, "D%03uF%05u.PAD", unsigned(device), unsigned(file));
-    return name;
+    return (Files.path() / "server" / name).string();
   }
 
   void SetUp() override {

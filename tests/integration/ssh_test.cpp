@@ -105,28 +105,6 @@ TEST_F(SshTool, AChangedKeyIsRefusedEvenWithAcceptNewHostKey) {
   EXPECT_EQ(ReadFileBytes(Known), before) << "a changed key is never stored";
 }
 
-TEST_F(SshTool, AHashedEntryIsUnderstoodAndAKeyOfAnotherTypeIsNewNotChanged) {
-  ASSERT_EQ(Connect("--accept-new-host-key " + Typing("true")).Status, 0);
-  ASSERT_EQ(RunProgram({"ssh-keygen", "-H", "-f", Known}), 0);
-  ASSERT_EQ(ReadFileBytes(Known).rfind("|1|", 0), 0u) << ReadFileBytes(Known);
-  const TQelRun hashed = Connect(Typing("echo hashed-$((3*3))"));
-  EXPECT_EQ(hashed.Status, 0) << hashed.Err;
-  EXPECT_NE(hashed.Out.find("hashed-9"), std::string::npos);
-
-  // ssh treats a host key of a type it has no entry for as unknown, with a
-  // warning, and asks; it is no sign of an attack by itself.
-  Server.ChangeHostKey("ecdsa");
-  ASSERT_TRUE(Server.Ready());
-  const TQelRun refused = Connect(Typing("true"));
-  EXPECT_EQ(refused.Status, 1);
-  EXPECT_NE(refused.Err.find("ECDSA host key"), std::string::npos) << refused.Err;
-  EXPECT_NE(refused.Err.find("not known"), std::string::npos) << refused.Err;
-  const TQelRun accepted = Connect("--accept-new-host-key " + Typing("echo both-$((1+1))"));
-  EXPECT_EQ(accepted.Status, 0) << accepted.Err;
-  EXPECT_NE(accepted.Out.find("both-2"), std::string::npos);
-  EXPECT_EQ(Count(ReadFileBytes(Known), "\n"), 2);
-}
-
 TEST_F(SshTool, AKeyTheServerDoesNotTakeEndsWithAnAuthenticationMessage) {
   const TSshKeyPair stranger = TSshKeyPair::Make(Dir.path().string(), "stranger");
   const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"), &stranger);
