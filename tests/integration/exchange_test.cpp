@@ -1,5 +1,5 @@
 // qel exchange as a real process on a free loopback port, driven by raw
-// sockets and by qel connect: the monitor's pages and listings, the
+// sockets and by qel connect: the status page, the recorded traces, the
 // answer-back round trip and its log, a host transfer over Telnet, callers
 // that must not bring it down. The session logic has its own tests.
 #include <gtest/gtest.h>
@@ -122,6 +122,23 @@ TEST_F(ExchangeTool, ASendFileOverTelnetIsStoredByteForByteWhereConnectIsTold) {
   const std::string stored = ReadFileBytes(Dir.file("in/received"));
   EXPECT_EQ(stored.size(), payload.size());
   EXPECT_TRUE(stored == payload) << "the stored bytes differ from the exchange's";
+}
+
+// The session logic's own tests print given texts: here the recorded files.
+TEST_F(ExchangeTool, TraceAndMiniPrintTheRecordedSampleFiles) {
+  const int fd = LogIn("DEC-VT100");
+  for (const std::string command : {"TRACE", "MINI"}) {
+    std::string expected;
+    // Bare line feeds of the recording go out as CR LF.
+    const std::string file = command == "TRACE" ? "exchange.trace" : "mini.trace";
+    for (const char c : ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/" + file)) {
+      if (c == '\n' && (expected.empty() || expected.back() != '\r')) expected += '\r';
+      expected += c;
+    }
+    SendAll(fd, command + "\r");
+    EXPECT_EQ(ReadUntil(fd, "\r\n<"), command + "\r\n" + expected + "<");
+  }
+  ::close(fd);
 }
 
 TEST_F(ExchangeTool, GarbageNeverBringsItDown) {
