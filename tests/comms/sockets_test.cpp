@@ -90,27 +90,6 @@ class Sockets : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
-  const int host = Connected();
-
-  const std::string down = RandomBytes(3 * 1024 * 1024, 7);
-  const std::string up = RandomBytes(3 * 1024 * 1024, 8);
-  std::string atHost;
-  std::thread hostSide([&] {
-    std::thread reader([&] { atHost = ReceiveSome(host, up.size(), 30000); });
-    SendAll(host, down);
-    reader.join();
-  });
-  EXPECT_EQ(SendText(Net, up), static_cast<int>(up.size()));
-  // What the socket could not take at once leaves while the event loop runs.
-  EXPECT_TRUE(RunUntil([&] { return Log.Data.size() >= down.size() && Net.QueuedBytes() == 0; }, 30000));
-  hostSide.join();
-  EXPECT_TRUE(Log.Data == down);
-  EXPECT_TRUE(atHost == up);
-  EXPECT_EQ(Log.Events, std::vector<std::string>{"connected"});
-  ::close(host);
-}
-
 TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
   ConnectTo("127.0.0.1", FreePort());
   ASSERT_TRUE(RunUntil([&] { return !Desktop.Boxes.empty(); }));
