@@ -153,7 +153,8 @@ TEST(SocketsIpv6, ConnectsToABracketedAddressWithItsPort) {
 }
 
 TEST(SocketsIpv6, ANameIsCalledOnEachOfItsAddressesUntilOneAnswers) {
-  // "localhost" may give ::1 first; only 127.0.0.1 listens here.
+  // "localhost" may give ::1 first; only 127.0.0.1 listens here. The
+  // address's port wins over the port field.
   TLoopbackHost host;
   TScriptedDesktop desktop;
   TSockets net(desktop);
@@ -161,8 +162,9 @@ TEST(SocketsIpv6, ANameIsCalledOnEachOfItsAddressesUntilOneAnswers) {
   std::string error;
   net.OnSessionConnected = [&](int) { connected = true; };
   net.OnErrorOccurred = [&](int, const std::string& text, int) { error = text; };
-  net.SetAddress("localhost", std::to_string(host.Port));
+  net.SetAddress("localhost:" + std::to_string(host.Port), "9");
   net.Connect();
   EXPECT_TRUE(RunUntil([&] { return connected || !error.empty(); }));
   EXPECT_TRUE(connected) << error;
+  EXPECT_TRUE(desktop.Boxes.empty());
 }

@@ -86,23 +86,6 @@ TEST_F(SendQueue, AHostThatStopsReadingDoesNotHoldUpTheSender) {
   EXPECT_EQ(Events, std::vector<std::string>{"connected"});
 }
 
-TEST_F(SendQueue, SmallSendsBehindAQueueKeepTheirPlace) {
-  Connect();
-  const std::string bulk = RandomBytes(8 * 1024 * 1024, 5);
-  ASSERT_EQ(SendBytes(Net, bulk.data(), static_cast<int>(bulk.size())), static_cast<int>(bulk.size()));
-  ASSERT_GT(Net.QueuedBytes(), 0u);
-  // Single keystrokes typed meanwhile must not overtake the queue.
-  std::string typed;
-  for (char c = 'a'; c <= 'z'; ++c) {
-    ASSERT_EQ(SendBytes(Net, &c, 1), 1);
-    typed += c;
-  }
-  const std::string got = ReadAtHostWhileDraining(bulk.size() + typed.size());
-  ASSERT_EQ(got.size(), bulk.size() + typed.size());
-  EXPECT_TRUE(got.compare(0, bulk.size(), bulk) == 0);
-  EXPECT_EQ(got.substr(bulk.size()), typed);
-}
-
 TEST_F(SendQueue, ASendBeyondTheLimitIsRefusedWholeAndReportedOnce) {
   Net.SendQueueLimit = 1024 * 1024;
   Connect();

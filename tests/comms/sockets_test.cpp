@@ -90,59 +90,6 @@ class Sockets : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Sockets, ConnectsAndCarriesDataBothWays) {
-  const int host = Connected();
-
-  const std::string down = RandomBytes(3 * 1024 * 1024, 7);
-  const std::string up = RandomBytes(3 * 1024 * 1024, 8);
-  std::string atHost;
-  std::thread hostSide([&] {
-    std::thread reader([&] { atHost = ReceiveSome(host, up.size(), 30000); });
-    SendAll(host, down);
-    reader.join();
-  });
-  EXPECT_EQ(SendText(Net, up), static_cast<int>(up.size()));
-  // What the socket could not take at once leaves while the event loop runs.
-  EXPECT_TRUE(RunUntil([&] { return Log.Data.size() >= down.size() && Net.QueuedBytes() == 0; }, 30000));
-  hostSide.join();
-  EXPECT_TRUE(Log.Data == down);
-  EXPECT_TRUE(atHost == up);
-  EXPECT_EQ(Log.Events, std::vector<std::string>{"connected"});
-  ::close(host);
-}
-
-TEST_F(Sockets, ANewSessionIsReadyForDataOnceBothWays) {
-  Log.Attach(Net);
-  Net.OnDataNeeded = [&](int) { Log.Events.push_back("needed"); };
-  ConnectTo("127.0.0.1", Peer.Port);
-  const int host = Peer.AcceptOne();
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("needed"); }));
-
-  TSockets listener(Desktop);
-  TSocketLog listenerLog;
-  listenerLog.Attach(listener);
-  listener.OnDataNeeded = [&](int) { listenerLog.Events.push_back("needed"); };
-  const std::uint16_t port = Listening(listener);
-  const int caller = ::ConnectTo(port);
-  ASSERT_TRUE(RunUntil([&] { return listenerLog.Has("needed"); }));
-  RunFor(50);
-  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "needed"}));
-  EXPECT_EQ(listenerLog.Events, (std::vector<std::string>{"available", "needed"}));
-  ::close(host);
-  ::close(caller);
-}
-
-TEST_F(Sockets, HostNamesAndAPortInTheAddressAreAccepted) {
-  Log.Attach(Net);
-  Net.SetAddress("localhost:" + std::to_string(Peer.Port), "9");  // the address's port wins
-  Net.Connect();
-  const int host = Peer.AcceptOne();
-  ASSERT_GE(host, 0);
-  EXPECT_TRUE(RunUntil([&] { return Log.Has("connected"); }));
-  EXPECT_TRUE(Desktop.Boxes.empty());
-  ::close(host);
-}
-
 TEST_F(Sockets, WithoutAnErrorHandlerTheFailureIsShownInABox) {
   ConnectTo("127.0.0.1", FreePort());
   ASSERT_TRUE(RunUntil([&] { return !Desktop.Boxes.empty(); }));
@@ -205,23 +152,27 @@ TEST_F(Sockets, ASecondCallReplacesTheFirstSession) {
   ::close(second);
 }
 
-TEST_F(Sockets, TwoComponentsTalkToEachOther) {
+TEST_F(Sockets, TwoComponentsAreEachReadyForDataOnceTalkAndEndInOrder) {
   TSockets listener(Desktop);
   TSocketLog listenerLog;
   listenerLog.Attach(listener);
+  listener.OnDataNeeded = [&](int) { listenerLog.Events.push_back("needed"); };
   const std::uint16_t port = Listening(listener);
   Log.Attach(Net);
+  Net.OnDataNeeded = [&](int) { Log.Events.push_back("needed"); };
   ConnectTo("127.0.0.1", port);
-  ASSERT_TRUE(RunUntil([&] { return Log.Has("connected") && listenerLog.Has("available"); }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Has("needed") && listenerLog.Has("needed"); }));
+  RunFor(50);
+  EXPECT_EQ(Log.Events, (std::vector<std::string>{"connected", "needed"}));
   EXPECT_EQ(SendText(Net, "ping"), 4);
   ASSERT_TRUE(RunUntil([&] { return listenerLog.Data == "ping"; }));
   EXPECT_EQ(SendText(listener, "pong"), 4);
   ASSERT_TRUE(RunUntil([&] { return Log.Data == "pong"; }));
   Net.Disconnect();
-  ASSERT_TRUE(RunUntil([&] { return listenerLog.Events.size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return listenerLog.Events.size() == 3; }));
   // The end comes after both directions were shut: an orderly end, reported once.
   RunFor(50);
-  EXPECT_EQ(listenerLog.Events, (std::vector<std::string>{"available", "closed"}));
+  EXPECT_EQ(listenerLog.Events, (std::vector<std::string>{"available", "needed", "closed"}));
   EXPECT_EQ(listener.ClientSocket(), -1);
 }
 

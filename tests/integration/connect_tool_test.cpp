@@ -10,7 +10,9 @@
 
 namespace {
 
-// Takes one call, sends the bytes and hangs up.
+// Takes one call, sends the bytes and hangs up, reading what the terminal
+// answers until it hangs up too (a close with answers unread would reset the
+// call).
 class TOneShotHost {
  public:
   explicit TOneShotHost(std::string bytes)
@@ -18,6 +20,10 @@ class TOneShotHost {
           const int fd = Host.AcceptOne(10000);
           if (fd < 0) return;
           [[maybe_unused]] const ssize_t n = write(fd, Bytes.data(), Bytes.size());
+          ::shutdown(fd, SHUT_WR);
+          char answers[256];
+          while (::read(fd, answers, sizeof answers) > 0) {
+          }
           ::close(fd);
         }) {}
   ~TOneShotHost() { Thread.join(); }

@@ -1,16 +1,14 @@
 // qel exchange as a real process on a free loopback port, driven by raw
-// sockets and by qel connect: negotiation, the monitor's pages and listings,
-// the answer-back round trip, a trace decoded on arrival, the log of what the
-// terminal sent, and input that must not bring it down.
+// sockets and by qel connect: the status page, the recorded traces, the
+// answer-back round trip and its log, a host transfer over Telnet, callers
+// that must not bring it down. The session logic has its own tests.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <pty.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "integration/integration_support.h"
@@ -18,20 +16,6 @@
 using namespace std::string_literals;
 
 namespace {
-
-namespace fs = std::filesystem;
-
-const fs::path kBuild = fs::path(QEL_TOOL).parent_path().parent_path();
-
-// The source tree the build was made from, as its CMake cache names it.
-fs::path SourceTree() {
-  std::ifstream cache(kBuild / "CMakeCache.txt");
-  const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
-  for (std::string line; std::getline(cache, line);) {
-    if (line.compare(0, key.size(), key) == 0) return line.substr(key.size());
-  }
-  return {};
-}
 
 // Reads (a socket or a tty) until the text ends with what is expected, the
 // other end is gone or the time is up.
@@ -96,16 +80,6 @@ std::string BoxRow(const std::string& text) { return "│ " + text + std::string
 
 }  // namespace
 
-// A raw caller's answers are the next tests' log-in (and the session logic's
-// own tests); here our terminal answers the questions by itself.
-TEST_F(ExchangeTool, AsksTheTerminalTypeAndShowsItInTheBanner) {
-  const TProcessRun run = Connect({"BYE<CR>"}, "--screen", {"--emulation", "vt100"});
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  EXPECT_NE(run.Out.find("\nTerminal type: DEC-VT100\n"), std::string::npos) << run.Out;
-  EXPECT_NE(run.Out.find("\n<BYE\nSESSION ENDED\n"), std::string::npos) << run.Out;
-  EXPECT_TRUE(Exchange.StopsCleanly());
-}
-
 TEST_F(ExchangeTool, TheStatusPageIsDrawnOnTheTerminalsScreen) {
   const TProcessRun run = Connect({"STATUS<CR>", "BYE<CR>"}, "--screen", {"--emulation", "vt100"});
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
@@ -121,17 +95,6 @@ TEST_F(ExchangeTool, TheStatusPageIsDrawnOnTheTerminalsScreen) {
   EXPECT_EQ(rows[18], " Alarms: 1 minor, 0 major, 0 critical");
   EXPECT_EQ(rows[21], "<BYE");
   EXPECT_EQ(rows[22], "SESSION ENDED");
-}
-
-TEST_F(ExchangeTool, ListingsHaveTheLinesAskedFor) {
-  const TProcessRun run = Connect({"LIST<CR>", "list 1234<CR>", "BYE<CR>"}, "--scrollback", {"--emulation", "vt100"});
-  ASSERT_EQ(run.ExitCode, 0) << run.Err;
-  const std::regex numbered(" {5}\\d{5}  5551\\d{4}  01-.*");
-  int lines = 0;
-  for (const std::string& row : Rows(run.Out)) lines += std::regex_match(row, numbered) ? 1 : 0;
-  EXPECT_EQ(lines, 5000 + 1234);
-  EXPECT_EQ(Count(run.Out, "\nEND OF LISTING, 5000 LINES\n<list 1234\n"), 1);
-  EXPECT_EQ(Count(run.Out, "\nEND OF LISTING, 1234 LINES\n<BYE\n"), 1);
 }
 
 TEST_F(ExchangeTool, TheAnswerBackMakesTheRoundTripAndIsLogged) {
@@ -161,55 +124,21 @@ TEST_F(ExchangeTool, ASendFileOverTelnetIsStoredByteForByteWhereConnectIsTold) {
   EXPECT_TRUE(stored == payload) << "the stored bytes differ from the exchange's";
 }
 
-TEST_F(ExchangeTool, TheLogHoldsExactlyTheDataBytesTheTerminalSent) {
-  const int fd = ConnectTo(Exchange.Port);
-  ASSERT_GE(fd, 0);
-  ReceiveSome(fd, 9);
-  SendAll(fd, "\xFF\xFC\x18");  // WONT TTYPE: straight to the banner
-  ReadUntil(fd, "\r\n<");
-  SendAll(fd, "ab\xFF\xFF" "c\xFF\xFD\x1F\r");
-  ReadUntil(fd, "\r\n<");
-  SendAll(fd, "\xFF\xFA\x18\x00VT\xFF\xF0" "BYE\r"s);
-  EXPECT_NE(ReceiveFor(fd, 5000).find("SESSION ENDED\r\n"), std::string::npos);  // and then it hangs up
-  ::close(fd);
-  EXPECT_EQ(ReadFileBytes(Dir.file("received.log")), "ab\xFF" "c\rBYE\r");
-}
-
-TEST_F(ExchangeTool, ATraceIsDecodedAsItArrivesAsTheBatchDecoderDecodesTheFile) {
-  const fs::path modes = kBuild / "samples" / "exchange";
-  ASSERT_TRUE(fs::exists(modes.string() + ".msg")) << "the samples target builds " << modes;
-  const fs::path trace = SourceTree() / "samples" / "exchange.trace";
-  const TProcessRun batch = RunTool({"decode", "--mode", QString::fromStdString(modes.string()),
-                                     QString::fromStdString(trace.string())});
-  ASSERT_EQ(batch.ExitCode, 0) << batch.Err;
-  ASSERT_GT(Count(batch.Out, "\n"), 20);
-
-  const TProcessRun live = Connect({"TRACE<CR>", "BYE<CR>"}, "--log",
-                                   {"--decode", "--mode", QString::fromStdString(modes.string())});
-  ASSERT_EQ(live.ExitCode, 0) << live.Err;
-  EXPECT_NE(live.Out.find(batch.Out), std::string::npos) << "live:\n" << live.Out << "\nbatch:\n" << batch.Out;
-}
-
-TEST_F(ExchangeTool, MiniPrintsTheRecordedMiniTrace) {
+// The session logic's own tests print given texts: here the recorded files.
+TEST_F(ExchangeTool, TraceAndMiniPrintTheRecordedSampleFiles) {
   const int fd = LogIn("DEC-VT100");
-  SendAll(fd, "MINI\r");
-  const std::string got = ReadUntil(fd, "\r\n<");
-  std::string expected;
-  // Bare line feeds of the recording go out as CR LF.
-  for (const char c : ReadFileBytes((SourceTree() / "samples" / "mini.trace").string())) {
-    if (c == '\n' && (expected.empty() || expected.back() != '\r')) expected += '\r';
-    expected += c;
+  for (const std::string command : {"TRACE", "MINI"}) {
+    std::string expected;
+    // Bare line feeds of the recording go out as CR LF.
+    const std::string file = command == "TRACE" ? "exchange.trace" : "mini.trace";
+    for (const char c : ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/" + file)) {
+      if (c == '\n' && (expected.empty() || expected.back() != '\r')) expected += '\r';
+      expected += c;
+    }
+    SendAll(fd, command + "\r");
+    EXPECT_EQ(ReadUntil(fd, "\r\n<"), command + "\r\n" + expected + "<");
   }
-  EXPECT_EQ(got, "MINI\r\n" + expected + "<");
   ::close(fd);
-}
-
-TEST_F(ExchangeTool, FloodEndsWithACursorReportRoundTrip) {
-  const TProcessRun run = Connect({"FLOOD 1<CR>", "BYE<CR>"}, "--screen", {"--emulation", "vt100"});
-  ASSERT_EQ(run.ExitCode, 0) << run.Err;
-  EXPECT_TRUE(std::regex_search(run.Out, std::regex("\nFLOOD 1 MB \\(10\\d{5} BYTES\\) IN \\d+\\.\\d{3} S, "
-                                                    "\\d+\\.\\d\\d MB/S\n<BYE\n")))
-      << run.Out;
 }
 
 TEST_F(ExchangeTool, GarbageNeverBringsItDown) {

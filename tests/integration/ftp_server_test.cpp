@@ -205,7 +205,7 @@ TEST_F(FtpServerTest, AsciiTransfersGiveEachSideItsOwnLineEnds) {
   EXPECT_EQ(ReadFileBytes(Local("raw.txt")), "first\r\nsecond\r\n");
 }
 
-TEST_F(FtpServerTest, AMissingRemoteFileIsListedAndTheLocalFileIsKept) {
+TEST_F(FtpServerTest, AMissingRemoteFileOrAFullDiskFailsTheGetKeepsTheLocalFileAndTheSession) {
   ConnectAndLogIn();
   WriteFileBytes(Local("keep.txt"), "the engineer's notes");
   Client.Get("no-such-file", Local("keep.txt"));
@@ -213,6 +213,14 @@ TEST_F(FtpServerTest, AMissingRemoteFileIsListedAndTheLocalFileIsKept) {
   EXPECT_TRUE(Listed("Get File Command Failed. Unable to retrieve specified file"));
   EXPECT_EQ(ReadFileBytes(Local("keep.txt")), "the engineer's notes");
   EXPECT_FALSE(fs::exists(Local("keep.txt.qelpart")));
+  EXPECT_TRUE(Client.Connected());
+
+  Log.Clear();
+  WriteFileBytes(Root() + "/trace.bin", std::string(300000, 'x'));
+  Client.Get("trace.bin", "/dev/full");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Listed("Get File Command Failed. Unable to retrieve specified file"));
+  EXPECT_TRUE(Listed("LOG : /dev/full : Disk FULL !"));
   EXPECT_TRUE(Client.Connected());
 }
 
@@ -226,15 +234,6 @@ TEST_F(FtpServerTest, ARefusedLoginIsListedWithTheServersAnswerAndEndsDisconnect
   EXPECT_EQ(lines[lines.size() - 2], "Status : DisConnected") << Joined(lines);
   EXPECT_FALSE(Contains(lines, "Protocol-End Transaction"));
   EXPECT_FALSE(Client.Connected());
-}
-
-TEST_F(FtpServerTest, NobodyListeningIsAFailedConnect) {
-  const std::uint16_t port = FreePort();
-  Client.Connect("127.0.0.1:" + std::to_string(port), 0, "u", "p");
-  ASSERT_TRUE(Log.WaitIdle());
-  EXPECT_TRUE(Log.Has(fvError, fcConnectFailed)) << Joined(History(Log));
-  EXPECT_TRUE(Log.Has(fvState, fsDisconnected));
-  EXPECT_FALSE(Log.Has(fvState, fsConnected));
 }
 
 TEST_F(FtpServerTest, TypedCommandsRunOnTheServerAndUnknownOnesAreNotImplemented) {
@@ -266,7 +265,7 @@ TEST_F(FtpServerTest, TypedCommandsRunOnTheServerAndUnknownOnesAreNotImplemented
   EXPECT_NE(rest.find("RETR"), std::string::npos) << rest;
 }
 
-TEST_F(FtpServerTest, AbortStopsAGetAtOnceAndTheSessionGoesOn) {
+TEST_F(FtpServerTest, AbortStopsAGetAtOnceAndTheSessionGoesOnAndAFrozenServerIsAReceiveTimeout) {
   ServeHugeFile();
   ConnectAndLogIn();
   Client.Get("huge.bin", Local("huge.bin"));
@@ -286,16 +285,19 @@ TEST_F(FtpServerTest, AbortStopsAGetAtOnceAndTheSessionGoesOn) {
   Client.PrintDirectory();
   ASSERT_TRUE(Log.WaitIdle());
   EXPECT_TRUE(Listed("PWDR : /"));
-}
 
-TEST_F(FtpServerTest, AFullDiskEndsAGetWithItsText) {
-  WriteFileBytes(Root() + "/trace.bin", std::string(300000, 'x'));
-  ConnectAndLogIn();
-  Client.Get("trace.bin", "/dev/full");
-  ASSERT_TRUE(Log.WaitIdle());
+  // A server that freezes during the next Get is a receive timeout.
+  Log.Clear();
+  Client.SetTimeouts(1, 1);
+  Client.Get("huge.bin", Local("huge.bin"));
+  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(fvProgress); }));
+  Server->Signal(SIGSTOP);
+  const bool ended = Log.WaitIdle(10000);
+  Server->Signal(SIGCONT);
+  ASSERT_TRUE(ended) << "the client waits for ever on a frozen server";
+  EXPECT_TRUE(Listed("Receive Timeout :"));
   EXPECT_TRUE(Listed("Get File Command Failed. Unable to retrieve specified file"));
-  EXPECT_TRUE(Listed("LOG : /dev/full : Disk FULL !"));
-  EXPECT_TRUE(Client.Connected());
+  EXPECT_FALSE(fs::exists(Local("huge.bin")));
 }
 
 TEST_F(FtpServerTest, AServerKilledDuringAGetEndsTheTransferAndTheConnection) {
@@ -326,7 +328,14 @@ TEST_F(FtpServerTest, ClosingDuringATransferReturnsPromptly) {
   EXPECT_FALSE(fs::exists(Local("huge.bin.qelpart")));
 }
 
-TEST_F(FtpServerTest, AHostThatNeverGreetsIsAConnectTimeout) {
+TEST_F(FtpServerTest, NobodyListeningIsAFailedConnectAndAHostThatNeverGreetsAConnectTimeout) {
+  Client.Connect("127.0.0.1:" + std::to_string(FreePort()), 0, "u", "p");
+  ASSERT_TRUE(Log.WaitIdle());
+  EXPECT_TRUE(Log.Has(fvError, fcConnectFailed)) << Joined(History(Log));
+  EXPECT_TRUE(Log.Has(fvState, fsDisconnected));
+  EXPECT_FALSE(Log.Has(fvState, fsConnected));
+
+  Log.Clear();
   TLoopbackHost silent;  // accepts, then says nothing
   Client.SetTimeouts(1, 1);
   Client.Connect("127.0.0.1:" + std::to_string(silent.Port), 0, "u", "p");
@@ -334,21 +343,6 @@ TEST_F(FtpServerTest, AHostThatNeverGreetsIsAConnectTimeout) {
   EXPECT_TRUE(Listed("Connect Timeout :"));
   EXPECT_TRUE(Listed("Connect Command Failed.  Unable to connect to remote host"));
   EXPECT_FALSE(Client.Connected());
-}
-
-TEST_F(FtpServerTest, AServerThatFreezesDuringAGetIsAReceiveTimeout) {
-  ServeHugeFile();
-  ConnectAndLogIn();
-  Client.SetTimeouts(1, 1);
-  Client.Get("huge.bin", Local("huge.bin"));
-  ASSERT_TRUE(Log.WaitFor([&] { return Log.HasKind(fvProgress); }));
-  Server->Signal(SIGSTOP);
-  const bool ended = Log.WaitIdle(10000);
-  Server->Signal(SIGCONT);
-  ASSERT_TRUE(ended) << "the client waits for ever on a frozen server";
-  EXPECT_TRUE(Listed("Receive Timeout :"));
-  EXPECT_TRUE(Listed("Get File Command Failed. Unable to retrieve specified file"));
-  EXPECT_FALSE(fs::exists(Local("huge.bin")));
 }
 
 // ------------------------------------------------- a server that misbehaves

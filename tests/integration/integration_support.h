@@ -100,28 +100,6 @@ struct TWindow {
   bool ShowsRow(const std::string& text) const { return ("\n" + ScreenText()).find("\n" + text + "\n") != std::string::npos; }
 };
 
-// The host sends AAA, then BBB and CCC while a box is up (its message loop
-// running for 400 ms): they wait, and are shown after it in order.
-inline void ExpectDataUnderABoxShownAfterIt(TWindow& w, const std::function<void(const std::string&)>& send) {
-  send("AAA");
-  ASSERT_TRUE(RunUntil([&] { return w.Shows("AAA"); })) << w.ScreenText();
-  std::string underBox;
-  w.Desktop.BoxOpenMs = 400;
-  w.Desktop.OnMessage = [&](const TMessageBox&) {
-    underBox = w.ScreenText();
-    return TMsgResult::OK;
-  };
-  QTimer::singleShot(100, [&] { send("BBB"); });
-  QTimer::singleShot(200, [&] { send("CCC"); });
-  const auto start = std::chrono::steady_clock::now();
-  w.S.Errors->ReportError(ekMessage, 0, "Disk trouble");
-  // The message loop ran under the box: its own timer ended it on time.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
-  EXPECT_NE(underBox.find("AAA"), std::string::npos) << underBox;
-  EXPECT_EQ(underBox.find("BBB"), std::string::npos) << underBox;
-  EXPECT_TRUE(RunUntil([&] { return w.Shows("AAABBBCCC"); }, 3000)) << w.ScreenText();
-}
-
 // inetutils telnetd behind socat, one shell per call, on a free loopback port.
 class TTelnetServer {
  public:

@@ -1,6 +1,6 @@
-// qel connect --listen with an allow-list: a caller outside it is cut off at
-// once and named in the line the run ends with (one inside it gets the
-// session: the network tests' call).
+// qel connect --listen with an allow-list: a caller inside it gets the
+// session; one outside it is cut off at once and named in the line the run
+// ends with.
 #include <gtest/gtest.h>
 
 #include "integration_support.h"
@@ -17,6 +17,25 @@ std::uint16_t CallWhenListening(std::uint16_t port, int& fd) {
   return 0;
 }
 }  // namespace
+
+TEST(ListenAllowTool, ACallerInsideTheListGetsTheSession) {
+  const std::uint16_t port = FreePort();
+  QProcess tool;
+  tool.start(QEL_TOOL, {"connect", "--host", QString(":%1").arg(port), "--listen", "--allow", "127.0.0.0/8", "--for",
+                        "10", "--send", "hello caller<CR>"});
+  ASSERT_TRUE(tool.waitForStarted(5000));
+  int caller = -1;
+  ASSERT_NE(CallWhenListening(port, caller), 0);
+  SendAll(caller, "line one\r\nline two\r\n");
+  EXPECT_EQ(ReceiveFor(caller, 1000), "hello caller\r\n");
+  ::close(caller);
+  ASSERT_TRUE(RunUntil([&] { return tool.state() == QProcess::NotRunning; }, 20000));
+  const std::string err = tool.readAllStandardError().toStdString();
+  EXPECT_EQ(tool.exitCode(), 0) << err;
+  EXPECT_EQ(err, "qel connect: note: Session Closed!\n");
+  const std::string screen = tool.readAllStandardOutput().toStdString();
+  EXPECT_EQ(screen.rfind("line one\nline two\n", 0), 0u) << screen;
+}
 
 TEST(ListenAllowTool, ACallerOutsideTheListIsNamedInTheFailure) {
   const std::uint16_t port = FreePort();

@@ -1,57 +1,14 @@
-// The serial side on pseudo-terminals: a pty pair whose far end goes away,
-// and qel connect against socat serving a pty with a small program behind it.
+// qel connect on the serial side: socat serving a pty with a small program
+// behind it, and the usage the serial options refuse.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "integration/integration_support.h"
-#include "log/errors.h"
 
 namespace {
-
-TEST(Serial, ThePortGoingAwayGivesTheDisconnectedStateAndReceivingStopsCleanly) {
-  int master = -1, slave = -1;
-  char name[128] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  ::close(slave);
-  TWindow w;
-  w.Comm.SetPortDevices({name});
-  w.S.Settings.ComPort = 0;
-  w.S.Settings.FlowControl = fcNone;
-  ASSERT_EQ(w.S.Transmit->ConnectionControl(ckSerial, ctOpen), crSerial) << (w.Boxes.empty() ? "" : w.Boxes[0]);
-  w.Events.Controls.SerialConnectButton = false;  // as the Connect command leaves them
-  w.Events.Controls.SerialDisconnectButton = true;
-
-  [[maybe_unused]] ssize_t n = write(master, "port is up\r\n", 12);
-  ASSERT_TRUE(RunUntil([&] { return w.Shows("port is up"); })) << w.ScreenText();
-  ::close(master);
-  ASSERT_TRUE(RunUntil([&] { return !w.S.Transmit->SerialConnected; }));
-  EXPECT_TRUE(w.Events.Controls.SerialConnectButton);
-  EXPECT_FALSE(w.Events.Controls.SerialDisconnectButton);
-  EXPECT_FALSE(w.S.Status.Connected);
-  w.S.Transmit->SendByte('x');  // nothing open: dropped
-  RunFor(100);
-  EXPECT_TRUE(w.Boxes.empty());
-  w.S.Transmit->ConnectionControl(ckSerial, ctClose);
-}
-
-TEST(Serial, BytesArrivingUnderABoxAreShownAfterItInOrder) {
-  int master = -1, slave = -1;
-  char name[128] = {};
-  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
-  ::close(slave);
-  TWindow w;
-  w.Comm.SetPortDevices({name});
-  w.S.Settings.FlowControl = fcNone;
-  ASSERT_EQ(w.S.Transmit->ConnectionControl(ckSerial, ctOpen), crSerial);
-  ExpectDataUnderABoxShownAfterIt(w, [&](const std::string& bytes) {
-    [[maybe_unused]] const ssize_t n = write(master, bytes.data(), bytes.size());
-  });
-  ::close(master);
-}
 
 TEST(Serial, QelConnectTalksToAProgramBehindSocat) {
   TTempDir dir;

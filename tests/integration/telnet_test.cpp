@@ -47,14 +47,4 @@ TEST(Telnet, TelnetdNegotiatesWithTheTerminalAndItsShellAnswersOnTheScreen) {
   EXPECT_TRUE(w.Events.Controls.ConnectItem);
 }
 
-TEST(Telnet, QelConnectTypesTheTextsAndPrintsTheScreen) {
-  TTelnetServer server;
-  ASSERT_TRUE(server.Ready());
-  const TProcessRun run = RunTool({"connect", "--host", QString::fromStdString(server.Address()), "--emulation",
-                                "vt220", "--send", "<P:5>echo T=$TERM<CR>", "--send", "exit<CR>", "--for", "15"});
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  EXPECT_NE(run.Out.find("\nT=dec-vt220\n"), std::string::npos) << run.Out;
-  EXPECT_EQ(Count(run.Err, "Session Closed!"), 1) << run.Err;
-}
-
 }  // namespace
