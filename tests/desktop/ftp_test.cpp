@@ -173,6 +173,7 @@ class TFtpWindowTest : public QObject {
     QListWidgetItem* reports = window.RemoteList->findItems(QStringLiteral("reports"), Qt::MatchExactly).value(0);
     QVERIFY(reports);
     emit window.RemoteList->itemDoubleClicked(reports);
+    QVERIFY(HistoryHas(window, "DIR : reports"));  // the window's own line, before the client's
     QVERIFY2(WaitFor([&] { return RemoteNames(window.RemoteList) == QStringList{"day1.trc"}; }),
              qPrintable(HistoryText(window)));
     QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory : /reports"));
@@ -194,6 +195,8 @@ class TFtpWindowTest : public QObject {
     QVERIFY(window.TransferWindow->isVisible());
     QVERIFY2(WaitFor([&] { return !window.Sequence().Running(); }, 10000), qPrintable(HistoryText(window)));
     QVERIFY(!window.AbortBtn->isEnabled());
+    QVERIFY(HistoryHas(window, "Sending File : " + QString::fromStdString(t.Dir.file("local/up.bin"))));
+    QVERIFY(HistoryHas(window, "Receiving File : day1.trc"));
     QCOMPARE(ReadFileBytes(t.Dir.file("served/reports/up.bin")), upload);
     // ASCII: the server's CR LF lines arrive with LF.
     QCOMPARE(ReadFileBytes(t.Dir.file("local/day1.trc")), std::string("trace of day one\n"));
@@ -203,6 +206,7 @@ class TFtpWindowTest : public QObject {
     // Disconnecting puts the window back as it was.
     window.DisconnectClick();
     QVERIFY2(WaitFor([&] { return !window.IsConnected(); }), qPrintable(HistoryText(window)));
+    QVERIFY(HistoryHas(window, "Status : Disconnecting"));
     QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
     QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory"));
     QCOMPARE(window.RemoteList->count(), 0);
