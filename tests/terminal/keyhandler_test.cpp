@@ -21,6 +21,13 @@ const std::string ESC = "\x1b";
 const std::string SS3 = "\x8f";
 const std::string CSI = "\x9b";
 
+// Every string of letters, each after the prefix.
+std::string Each(const std::string& prefix, const std::string& letters) {
+  std::string sent;
+  for (const char c : letters) sent += prefix + c;
+  return sent;
+}
+
 class TBreakingSerial : public TRecordingSerialLine {
  public:
   std::vector<bool> Breaks;
@@ -68,11 +75,12 @@ TEST_F(Keys, AKeyboardLockedByTheHostSendsNothingUntilItIsUnlocked) {
 // ------------------------------------------------------- cursor and function keys
 
 // The cursor keys up, down, right, left per terminal type, 7 or 8 bits and
-// cursor key mode (TN3270 sends none); F1..F4 are SS3 P..S, F7..F10 the cursor
+// application mode (TN3270 sends none); F1..F4 are SS3 P..S, F7..F10 the cursor
 // keys up, down, left, right; with a modifier, F5 and every QUORIX function
 // key start soft keys (Ctrl before Shift); navigation keys and F13..F24 send
-// nothing.
-TEST_F(Keys, CursorFunctionAndNavigationKeys) {
+// nothing. The keypad sends its characters outside application mode (QUORIX
+// ignores the mode), SS3 letters in it.
+TEST_F(Keys, CursorFunctionNavigationAndKeypadKeys) {
   Settings().ShiftSoftKeys[0] = "s1";
   Settings().CntrlSoftKeys[6] = "c7";
   Settings().CntrlSoftKeys[1] = "c2";
@@ -81,6 +89,10 @@ TEST_F(Keys, CursorFunctionAndNavigationKeys) {
   Settings().SoftKeys[9] = "ten";
   Settings().ShiftSoftKeys[11] = "s12";
   const std::vector<int> arrows = {vkUp, vkDown, vkRight, vkLeft};
+  std::vector<int> keypad, digits;
+  for (int key = vkNumpad0; key <= vkDivide; ++key) keypad.push_back(key);
+  keypad.push_back(vkReturn);
+  for (int key = vkNumpad0; key <= vkNumpad9; ++key) digits.push_back(key);
   const struct {
     int Emulation, DataBits;
     bool Application;
@@ -88,20 +100,20 @@ TEST_F(Keys, CursorFunctionAndNavigationKeys) {
     unsigned Modifiers;
     std::string Sent;
   } cases[] = {
-      {emVT100, 3, false, arrows, 0, ESC + "[A" + ESC + "[B" + ESC + "[C" + ESC + "[D"},
-      {emVT100, 4, true, arrows, 0, ESC + "OA" + ESC + "OB" + ESC + "OC" + ESC + "OD"},
-      {emVT220, 3, false, arrows, 0, ESC + "[A" + ESC + "[B" + ESC + "[C" + ESC + "[D"},
-      {emVT220, 3, true, arrows, 0, ESC + "OA" + ESC + "OB" + ESC + "OC" + ESC + "OD"},
-      {emVT220, 4, false, arrows, 0, CSI + "A" + CSI + "B" + CSI + "C" + CSI + "D"},
-      {emVT220, 4, true, arrows, 0, SS3 + "A" + SS3 + "B" + SS3 + "C" + SS3 + "D"},
-      {emVT52, 3, false, arrows, 0, ESC + "A" + ESC + "B" + ESC + "C" + ESC + "D"},
-      {emVT52, 3, true, arrows, 0, ESC + "A" + ESC + "B" + ESC + "C" + ESC + "D"},
+      {emVT100, 3, false, arrows, 0, Each(ESC + "[", "ABCD")},
+      {emVT100, 4, true, arrows, 0, Each(ESC + "O", "ABCD")},
+      {emVT220, 3, false, arrows, 0, Each(ESC + "[", "ABCD")},
+      {emVT220, 3, true, arrows, 0, Each(ESC + "O", "ABCD")},
+      {emVT220, 4, false, arrows, 0, Each(CSI, "ABCD")},
+      {emVT220, 4, true, arrows, 0, Each(SS3, "ABCD")},
+      {emVT52, 3, false, arrows, 0, Each(ESC, "ABCD")},
+      {emVT52, 3, true, arrows, 0, Each(ESC, "ABCD")},
       {emTN3270, 3, false, arrows, 0, ""},
       {emTN3270, 3, true, arrows, 0, ""},
-      {emVT100, 3, false, {vkF1, vkF2, vkF3, vkF4}, 0, ESC + "OP" + ESC + "OQ" + ESC + "OR" + ESC + "OS"},
+      {emVT100, 3, false, {vkF1, vkF2, vkF3, vkF4}, 0, Each(ESC + "O", "PQRS")},
       {emVT220, 4, false, {vkF1}, 0, SS3 + "P"},
       {emVT52, 4, false, {vkF4}, 0, ESC + "S"},
-      {emVT100, 3, false, {vkF7, vkF8, vkF9, vkF10}, 0, ESC + "[A" + ESC + "[B" + ESC + "[D" + ESC + "[C"},
+      {emVT100, 3, false, {vkF7, vkF8, vkF9, vkF10}, 0, Each(ESC + "[", "ABDC")},
       {emVT100, 3, true, {vkF9}, 0, ESC + "OD"},
       {emVT100, 3, false, {vkPrior, vkNext, vkHome, vkEnd, vkF13, vkF24}, 0, ""},
       {emVT100, 3, false, {vkF1}, kmShift, "s1"},          // soft key 13
@@ -111,85 +123,24 @@ TEST_F(Keys, CursorFunctionAndNavigationKeys) {
       {emQuorix, 3, false, {vkF1}, 0, "one"},
       {emQuorix, 3, false, {vkF10}, 0, "ten"},
       {emQuorix, 3, false, {vkF12}, kmShift, "s12"},
+      {emVT100, 3, false, keypad, 0, "0123456789*+,-./\r"},
+      {emQuorix, 3, true, keypad, 0, "0123456789*+,-./\r"},
+      {emVT100, 3, true, digits, 0, Each(ESC + "O", "pqrstuvwxy")},
+      {emVT100, 3, true, {vkAdd, vkSubtract, vkDecimal, vkReturn}, 0, Each(ESC + "O", "MmnM")},
+      {emVT100, 3, true, {vkMultiply, vkSeparator, vkDivide}, 0, "*,/"},
+      {emVT220, 4, true, {vkNumpad5}, 0, SS3 + "u"},
+      {emTN3270, 3, true, {vkNumpad5}, 0, ""},
   };
   for (const auto& c : cases) {
     Settings().Emulation = static_cast<std::uint8_t>(c.Emulation);
     Settings().DataBits = static_cast<std::uint8_t>(c.DataBits);
-    State().CursorKeysApplication = c.Application;
-    for (const int key : c.Keys) Press(key, c.Modifiers);
+    State().CursorKeysApplication = State().KeypadApplication = c.Application;
+    // The keypad's Enter is the extended Return.
+    for (const int key : c.Keys) Press(key, c.Modifiers, key == vkReturn ? "\r" : "", key == vkReturn);
     Ticks(1);  // a soft key goes out on the next tick
     EXPECT_EQ(Sent(), c.Sent) << "type " << c.Emulation << " bits " << c.DataBits << " application "
                               << c.Application << " key " << c.Keys[0] << " mods " << c.Modifiers;
   }
-}
-
-TEST_F(Keys, ASoftKeyPausesAndWaitsForEchoesKeyByKey) {
-  Settings().Emulation = emQuorix;
-  Settings().NewLine = 1;
-  Settings().MaxEchoDelay = 6;
-  Settings().SoftKeys[1] = "ls<CR>a<P:20>b<W:x>c";
-  Press(vkF2);
-  Ticks(1);
-  EXPECT_EQ(Sent(), "ls\r\n");  // then waits for the LF echo
-  T.S->HandleSessionEvent(sekReceivedByte, '\n');
-  EXPECT_EQ(Sent(), "a");  // the echo came: on at once, up to the pause
-  Ticks(19);
-  EXPECT_EQ(Sent(), "");
-  Ticks(1);
-  EXPECT_EQ(Sent(), "b");  // two seconds later; now waits for x
-  T.S->HandleSessionEvent(sekReceivedByte, 'x');
-  EXPECT_EQ(Sent(), "c");
-}
-
-TEST_F(Keys, AKeyPressCutsASoftKeyPauseShortAndIsSentItself) {
-  Settings().SoftKeys[0] = "<P:50>done";
-  Settings().Emulation = emQuorix;
-  Press(vkF1);
-  Ticks(3);
-  EXPECT_EQ(Sent(), "");
-  Type("k");
-  EXPECT_EQ(Sent(), "k");
-  Ticks(1);
-  EXPECT_EQ(Sent(), "done");
-}
-
-// ------------------------------------------------------- keypad
-
-TEST_F(Keys, KeypadSendsItsCharactersOutsideApplicationMode) {
-  for (const int emulation : {emQuorix, emVT100}) {
-    Settings().Emulation = static_cast<std::uint8_t>(emulation);
-    State().KeypadApplication = emulation == emQuorix;  // Quorix ignores the mode
-    for (int key = vkNumpad0; key <= vkDivide; ++key) Press(key);
-    EXPECT_EQ(Sent(), "0123456789*+,-./") << emulation;
-    Press(vkReturn, 0, "\r", true);
-    EXPECT_EQ(Sent(), "\r") << emulation;
-  }
-}
-
-TEST_F(Keys, KeypadInApplicationModeSendsSs3Letters) {
-  State().KeypadApplication = true;
-  std::string expected;
-  for (int key = vkNumpad0; key <= vkNumpad9; ++key) {
-    Press(key);
-    expected += ESC + "O" + static_cast<char>('p' + key - vkNumpad0);
-  }
-  EXPECT_EQ(Sent(), expected);
-  Press(vkAdd);
-  Press(vkSubtract);
-  Press(vkDecimal);
-  Press(vkReturn, 0, "\r", true);
-  EXPECT_EQ(Sent(), ESC + "OM" + ESC + "Om" + ESC + "On" + ESC + "OM");
-  Press(vkMultiply);
-  Press(vkSeparator);
-  Press(vkDivide);
-  EXPECT_EQ(Sent(), "*,/");
-  Settings().Emulation = emVT220;
-  Settings().DataBits = 4;
-  Press(vkNumpad5);
-  EXPECT_EQ(Sent(), SS3 + "u");
-  Settings().Emulation = emTN3270;
-  Press(vkNumpad5);
-  EXPECT_EQ(Sent(), "");
 }
 
 TEST_F(Keys, WithNumLockOffKeypadMinusIsAPlainMinus) {
@@ -207,16 +158,12 @@ TEST_F(Keys, WithNumLockOffKeypadMinusIsAPlainMinus) {
 // ------------------------------------------------------- character rules
 
 TEST_F(Keys, BackspaceFollowsTheSettingAndCtrlReversesIt) {
-  Settings().BackSpaceSends = 0;  // "Backspace"
-  Press(vkBack, 0, "\b");
-  EXPECT_EQ(Sent(), "\b");
-  Press(vkBack, kmCtrl, "\b");
-  EXPECT_EQ(Sent(), "\x7f");
-  Settings().BackSpaceSends = 1;  // "Delete"
-  Press(vkBack, 0, "\b");
-  EXPECT_EQ(Sent(), "\x7f");
-  Press(vkBack, kmCtrl, "\b");
-  EXPECT_EQ(Sent(), "\b");
+  for (const int setting : {0, 1}) {  // "Backspace", "Delete"
+    Settings().BackSpaceSends = static_cast<std::uint8_t>(setting);
+    Press(vkBack, 0, "\b");
+    Press(vkBack, kmCtrl, "\b");
+    EXPECT_EQ(Sent(), setting ? "\x7f\b" : "\b\x7f") << setting;
+  }
   K().KeyUp(vkControl, {});
   Press(vkBack, 0, "\b");
   EXPECT_EQ(Sent(), "\x7f");
