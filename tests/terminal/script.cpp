@@ -29,11 +29,6 @@ std::string Trim(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
-std::string TrimTrailingBlanks(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
 bool ParseInt(const std::string& text, long long& value) {
   const std::string t = Trim(text);
   if (t.empty()) return false;
@@ -92,8 +87,7 @@ std::string AttributeText(const TTextAttributes& a) {
   if (a.Style & fsItalic) s += " italic";
   if (a.Style & fsUnderline) s += " underline";
   if (a.Style & fsStrikeOut) s += " strike";
-  s += " size=" + std::to_string(a.Size);
-  return s;
+  return s + " size=" + std::to_string(a.Size) + " font=" + a.FontName;
 }
 
 // An integer field of the session that scripts may set and check.
@@ -131,14 +125,9 @@ const std::map<std::string, TField>& Fields() {
       {"BlinkColor", QEL_COLOUR(BlinkColor)},
       {"ForegroundColor", QEL_COLOUR(ForegroundColor)},
       {"BackgroundColor", QEL_COLOUR(BackgroundColor)},
-      {"CursorRow", Field([](TSession& s) -> auto& { return s.Writer->State.CursorRow; })},
-      {"CursorColumn", Field([](TSession& s) -> auto& { return s.Writer->State.CursorColumn; })},
-      {"LeftMargin", Field([](TSession& s) -> auto& { return s.Writer->State.LeftMargin; })},
       {"RightMargin", Field([](TSession& s) -> auto& { return s.Writer->State.RightMargin; })},
       {"TopMargin", Field([](TSession& s) -> auto& { return s.Writer->State.TopMargin; })},
       {"BottomMargin", Field([](TSession& s) -> auto& { return s.Writer->State.BottomMargin; })},
-      {"ScreenRows", Field([](TSession& s) -> auto& { return s.Writer->State.ScreenRows; })},
-      {"StoreColumns", Field([](TSession& s) -> auto& { return s.Writer->State.StoreColumns; })},
       {"OriginMode", Field([](TSession& s) -> auto& { return s.Writer->State.OriginMode; })},
       {"G0Graphics", Field([](TSession& s) -> auto& { return s.Writer->State.G0Graphics; })},
       {"G1Graphics", Field([](TSession& s) -> auto& { return s.Writer->State.G1Graphics; })},
@@ -159,7 +148,6 @@ const std::map<std::string, TField>& Fields() {
       {"HostTransferParam3", Field([](TSession& s) -> auto& { return s.Transfer->HostTransferParams[2]; })},
       {"HostTransferParam4", Field([](TSession& s) -> auto& { return s.Transfer->HostTransferParams[3]; })},
       {"HostTransferParam5", Field([](TSession& s) -> auto& { return s.Transfer->HostTransferParams[4]; })},
-      {"Activities", Field([](TSession& s) -> auto& { return s.Transfer->Activities; })},
       {"NetworkConnected", Field([](TSession& s) -> auto& { return s.Transmit->NetworkConnected; })},
       {"ListenActive", Field([](TSession& s) -> auto& { return s.Transmit->ListenActive; })},
       {"TranslateEnabled", Field([](TSession& s) -> auto& { return s.Transmit->TranslateEnabled; })},
@@ -203,10 +191,6 @@ class TScriptRun {
         << "\n    " << message;
     Failures.push_back(out.str());
   }
-  void ExpectBytes(const std::string& expected, const std::string& actual) {
-    if (actual == expected) return;
-    Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) + "\"");
-  }
 
   void Execute(const TScriptCommand& c) {
     const std::string& v = c.Verb;
@@ -223,17 +207,7 @@ class TScriptRun {
       return;
     }
     if (v == "PUSH") return Push(c.Args);
-    if (v == "?cursor") return ExpectCursor(c.Args);
-    if (v == "?row") return ExpectRow(c.Args, true);
-    if (v == "?line") return ExpectRow(c.Args, false);
-    if (v == "?lines") return ExpectNumber(c.Args, S().Screen->Count());
-    if (v == "?answers") return ExpectAnswers(c.Args);
-    if (v == "?attr") return ExpectAttribute(c.Args);
-    if (v == "?current") return ExpectCurrent(c.Args);
-    if (v == "?linesize") return ExpectLineSize(c.Args);
-    if (v == "?state") return ExpectState(c.Args);
-    if (v == "?beeps") return ExpectNumber(c.Args, T.Desktop.Beeps);
-    if (v == "?file") return ExpectFile(c.Args);
+    if (v[0] == '?') return Check(v.substr(1), c.Args);
     Fail("unknown command");
   }
 
@@ -253,10 +227,6 @@ class TScriptRun {
     int tab;
     if (TabStopField(name, tab)) {
       S().Settings.TabStops[tab] = static_cast<std::uint8_t>(number);
-      return;
-    }
-    if (name == "TabStops" && number == 0) {
-      for (auto& stop : S().Settings.TabStops) stop = 0;
       return;
     }
     const auto it = Fields().find(name);
@@ -329,51 +299,6 @@ class TScriptRun {
     }
   }
 
-  void ExpectNumber(const std::string& args, long long actual) {
-    std::string expected = Trim(args);
-    if (!expected.empty() && expected[0] == '=') expected = Trim(expected.substr(1));
-    long long value;
-    if (!ParseInt(expected, value)) return Fail("malformed number");
-    if (value != actual) Fail("expected " + std::to_string(value) + ", got " + std::to_string(actual));
-  }
-
-  void ExpectCursor(const std::string& args) {
-    std::string left, right;
-    long long row, column;
-    if (!SplitAssignment("x" + args, left, right) || !ParsePair(right, row, column)) {
-      return Fail("malformed ?cursor");
-    }
-    const TTerminalState& t = S().Writer->State;
-    if (t.CursorRow != row || t.CursorColumn != column) {
-      Fail("expected cursor " + std::to_string(row) + "," + std::to_string(column) + ", got " +
-           std::to_string(t.CursorRow) + "," + std::to_string(t.CursorColumn));
-    }
-  }
-
-  void ExpectRow(const std::string& args, bool screenRow) {
-    std::string left, quoted, expected;
-    long long number;
-    if (!SplitAssignment(args, left, quoted) || !ParseInt(left, number) ||
-        !Unquote(quoted, expected)) {
-      return Fail("malformed row expectation");
-    }
-    const int line = screenRow ? S().Screen->ScreenLine(static_cast<int>(number))
-                               : static_cast<int>(number);
-    if (line < 0 || line >= S().Screen->Count()) return Fail("no such line");
-    const std::string actual = TrimTrailingBlanks(S().Screen->GetLineText(line));
-    ExpectBytes(expected, actual);
-  }
-
-  void ExpectAnswers(const std::string& args) {
-    std::string quoted = Trim(args), expected;
-    if (!quoted.empty() && quoted[0] == '=') quoted = Trim(quoted.substr(1));
-    if (!Unquote(quoted, expected)) return Fail("malformed ?answers");
-    const std::string actual = Serial.Sent + Network.Sent;
-    Serial.Sent.clear();
-    Network.Sent.clear();
-    ExpectBytes(expected, actual);
-  }
-
   // The default attribute's record changed by the words of the expectation.
   bool BuildAttribute(const std::string& look, TTextAttributes& expected) {
     expected = S().Screen->GetAttributeRecord(S().Writer->DefaultAttribute());
@@ -405,68 +330,78 @@ class TScriptRun {
     return true;
   }
 
-  void CompareAttribute(const TTextAttributes& actual, const std::string& look) {
-    TTextAttributes expected;
-    if (!BuildAttribute(look, expected)) return Fail("malformed attribute");
-    if (!actual.SameLook(expected)) {
-      Fail("expected " + AttributeText(expected) + "\n         got " + AttributeText(actual));
-    }
+  // "?what subject = expected": what the session holds and what the check
+  // expects, both as the text the expectation is written in.
+  void Check(const std::string& what, const std::string& args) {
+    std::string subject, right, expected, actual;
+    if (!SplitAssignment(args, subject, right)) return Fail("malformed check");
+    if (const char* error = Values(what, subject, right, expected, actual)) return Fail(error);
+    if (actual == expected) return;
+    Fail("expected \"" + EncodeQuoted(expected) + "\"\n         got \"" + EncodeQuoted(actual) + "\"");
   }
 
-  void ExpectAttribute(const std::string& args) {
-    std::string left, look;
-    long long row, column;
-    if (!SplitAssignment(args, left, look) || !ParsePair(left, row, column)) {
-      return Fail("malformed ?attr");
-    }
-    const int number = S().Screen->GetCellAttribute(static_cast<int>(column), static_cast<int>(row));
-    CompareAttribute(S().Screen->GetAttributeRecord(number), look);
-  }
-
-  void ExpectCurrent(const std::string& args) {
-    std::string left, look;
-    if (!SplitAssignment("x" + args, left, look)) return Fail("malformed ?current");
-    CompareAttribute(S().Screen->GetAttributeRecord(S().Writer->State.CurrentAttribute), look);
-  }
-
-  void ExpectLineSize(const std::string& args) {
-    std::string left, right;
-    long long row, size;
-    if (!SplitAssignment(args, left, right) || !ParseInt(left, row) || !ParseInt(right, size) ||
-        row < 1 || row > 24) {
-      return Fail("malformed ?linesize");
-    }
-    const int actual = S().Writer->State.LineSize[row - 1];
-    if (actual != size) Fail("expected " + std::to_string(size) + ", got " + std::to_string(actual));
-  }
-
-  void ExpectState(const std::string& args) {
-    std::string name, value;
-    long long expected;
-    if (!SplitAssignment(args, name, value) || !ParseInt(value, expected)) {
-      return Fail("malformed ?state");
-    }
-    long long actual;
-    int tab;
-    if (TabStopField(name, tab)) {
-      actual = S().Settings.TabStops[tab];
+  // Null when the values were read, else what is wrong with the check.
+  const char* Values(const std::string& what, const std::string& subject, const std::string& right,
+                     std::string& expected, std::string& actual) {
+    TSession& s = S();
+    long long a, b;
+    if (what == "row" || what == "line") {
+      if (!ParseInt(subject, a) || !Unquote(right, expected)) return "malformed row expectation";
+      const int line = what == "row" ? s.Screen->ScreenLine(static_cast<int>(a)) : static_cast<int>(a);
+      if (line < 0 || line >= s.Screen->Count()) return "no such line";
+      actual = Trimmed(s.Screen->GetLineText(line));
+    } else if (what == "answers") {
+      actual = Serial.Sent + Network.Sent;
+      Serial.Sent.clear();
+      Network.Sent.clear();
+      if (!Unquote(right, expected)) return "malformed ?answers";
+    } else if (what == "file") {
+      actual = ReadFileBytes(T.Dir.file(subject));
+      if (!Unquote(right, expected)) return "malformed ?file";
+    } else if (what == "attr" || what == "current") {
+      int number = s.Writer->State.CurrentAttribute;
+      if (what == "attr" && !ParsePair(subject, a, b)) return "malformed ?attr";
+      if (what == "attr") number = s.Screen->GetCellAttribute(static_cast<int>(b), static_cast<int>(a));
+      TTextAttributes look;
+      if (!BuildAttribute(right, look)) return "malformed attribute";
+      expected = AttributeText(look);
+      actual = AttributeText(s.Screen->GetAttributeRecord(number));
+    } else if (what == "cursor") {
+      if (!ParsePair(right, a, b)) return "malformed ?cursor";
+      expected = std::to_string(a) + "," + std::to_string(b);
+      actual = std::to_string(s.Writer->State.CursorRow) + "," + std::to_string(s.Writer->State.CursorColumn);
     } else {
-      const auto it = Fields().find(name);
-      if (it == Fields().end()) return Fail("unknown field " + name);
-      actual = it->second.Get(S());
+      if (!ParseInt(right, a)) return "malformed number";
+      expected = std::to_string(a);
+      long long value;
+      if (const char* error = Number(what, subject, value)) return error;
+      actual = std::to_string(value);
     }
-    if (actual != expected) {
-      Fail(name + ": expected " + std::to_string(expected) + ", got " + std::to_string(actual));
-    }
+    return nullptr;
   }
 
-  void ExpectFile(const std::string& args) {
-    std::string name, quoted, expected;
-    if (!SplitAssignment(args, name, quoted) || !Unquote(quoted, expected)) {
-      return Fail("malformed ?file");
+  // The numbers ?lines, ?beeps, ?linesize ROW and ?state FIELD read.
+  const char* Number(const std::string& what, const std::string& subject, long long& value) {
+    TSession& s = S();
+    long long row;
+    int tab;
+    if (what == "lines") {
+      value = s.Screen->Count();
+    } else if (what == "beeps") {
+      value = T.Desktop.Beeps;
+    } else if (what == "linesize") {
+      if (!ParseInt(subject, row) || row < 1 || row > 24) return "malformed ?linesize";
+      value = s.Writer->State.LineSize[row - 1];
+    } else if (what == "state" && TabStopField(subject, tab)) {
+      value = s.Settings.TabStops[tab];
+    } else if (what == "state") {
+      const auto it = Fields().find(subject);
+      if (it == Fields().end()) return "unknown field";
+      value = it->second.Get(s);
+    } else {
+      return "unknown command";
     }
-    const std::string actual = ReadFileBytes(T.Dir.file(name));
-    ExpectBytes(expected, actual);
+    return nullptr;
   }
 
   const TScriptCase& Case;

@@ -45,13 +45,4 @@ TEST_P(TerminalScript, Blocks) {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, TerminalScript, testing::ValuesIn(AllCases()), TestName);
 
-TEST(ScriptNotation, DecodesEveryEscape) {
-  std::string bytes;
-  ASSERT_TRUE(DecodeQuoted(R"(\e[\r\n\t\a\b\f\0\\\"\x9B\xff)", bytes));
-  EXPECT_EQ(bytes, std::string("\x1B[\r\n\t\a\b\f\0\\\"\x9B\xFF", 13));
-  EXPECT_FALSE(DecodeQuoted(R"(\x9)", bytes));
-  EXPECT_FALSE(DecodeQuoted(R"(\q)", bytes));
-  EXPECT_FALSE(DecodeQuoted("\\", bytes));
-}
-
 }  // namespace
