@@ -5,6 +5,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/session.h"
@@ -47,35 +48,21 @@ struct Interpreter : ::testing::Test {
   }
 };
 
-TEST_F(Interpreter, ParametersSplitAtSemicolonsKeepEmptyOnesAsZeroAndStartAfresh) {
-  EXPECT_EQ(Parameters("5;10"), (std::vector<int>{5, 10}));
-  EXPECT_EQ(Parameters(";5"), (std::vector<int>{0, 5}));
-  EXPECT_EQ(Parameters("5;"), (std::vector<int>{5}));
-  EXPECT_EQ(Parameters(";;"), (std::vector<int>{0, 0}));
-  EXPECT_EQ(Parameters(""), (std::vector<int>{}));
-  EXPECT_EQ(Parameters("[H"), (std::vector<int>{}));
-  // Every other character is skipped, also between digits.
-  EXPECT_EQ(Parameters("[?1;2h"), (std::vector<int>{1, 2}));
-  EXPECT_EQ(Parameters("&s0a1d1H"), (std::vector<int>{11}));
+// Parameters split at semicolons, empty ones are 0, every other character is
+// skipped (also between digits), at most 21 are kept, huge numbers saturate
+// and each parse starts afresh.
+TEST_F(Interpreter, Parameters) {
+  const std::pair<std::string_view, std::vector<int>> cases[] = {
+      {"5;10", {5, 10}}, {";5", {0, 5}}, {"5;", {5}}, {";;", {0, 0}}, {"", {}}, {"[H", {}},
+      {"[?1;2h", {1, 2}}, {"&s0a1d1H", {11}},
+      {"1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24",
+       {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21}},
+      {"99999999999999999999;2147483647;2147483648", {2147483647, 2147483647, 2147483647}},
+  };
+  for (const auto& [buffer, parameters] : cases) EXPECT_EQ(Parameters(buffer), parameters) << buffer;
   Parameters("7;8;9");
   EXPECT_EQ(Parameters(";4"), (std::vector<int>{0, 4}));
   EXPECT_EQ(S.Interpreter->Parameters[2], 0);
-}
-
-TEST_F(Interpreter, AtMost21ParametersAreKeptAndHugeNumbersSaturate) {
-  const auto many = Parameters("1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17;18;19;20;21;22;23;24");
-  ASSERT_EQ(many.size(), 21u);
-  EXPECT_EQ(many[20], 21);
-  const auto huge = Parameters("99999999999999999999;2147483647;2147483648");
-  EXPECT_EQ(huge, (std::vector<int>{2147483647, 2147483647, 2147483647}));
-}
-
-TEST_F(Interpreter, TheParameterCountIsClearedBeforeTheFunction) {
-  Push(S, "\x1B[1;2H");
-  EXPECT_EQ(S.Interpreter->ParameterCount, 2);
-  Push(S, "\x1B" "D");
-  EXPECT_EQ(S.Interpreter->ParameterCount, 0);
-  EXPECT_TRUE(S.Interpreter->EscapeBuffer.empty());
 }
 
 TEST_F(Interpreter, AnEscapeLogWriteFailureClosesTheLogAndTheTerminalGoesOn) {
@@ -88,33 +75,6 @@ TEST_F(Interpreter, AnEscapeLogWriteFailureClosesTheLogAndTheTerminalGoesOn) {
   ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
   EXPECT_NE(T.Desktop.Boxes[0].Box.Text.find("Escape Sequence Log File"), std::string::npos);
 }
-
-TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
-  for (const bool errorFile : {false, true}) {
-    TTestSession t;
-    TSession& s = *t.S;
-    s.StartUp();
-    s.Settings.Emulation = emVT100;
-    if (errorFile) {
-      s.Kasp->ErrorFileOpen = true;
-    } else {
-      s.Trace->TraceState = TTraceDecoder::tsConverting;
-    }
-    // A short line starting with digits is kept as the message name: nothing shows.
-    const std::string text = "12345 decoded, not shown\r\n";
-    Push(s, text);
-    std::size_t done = 0;
-    const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
-    while (done < text.size()) done += s.Interpreter->ReceiveBlock(data + done, text.size() - done);
-    EXPECT_EQ(ScreenRow(s, 1) + ScreenRow(s, 2), "");
-    // Sequences still act on the screen.
-    Push(s, "\x1B[5;7H");
-    EXPECT_EQ(s.Writer->State.CursorRow, 5);
-    EXPECT_EQ(s.Writer->State.CursorColumn, 7);
-  }
-}
-
-// --- The fast path against the byte-wise path ---
 
 struct TSide {
   TTestSession T;
@@ -134,6 +94,29 @@ struct TSide {
     }
   }
 };
+
+TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
+  for (const bool errorFile : {false, true}) {
+    TSide side(emVT100, false);
+    TSession& s = *side.T.S;
+    if (errorFile) {
+      s.Kasp->ErrorFileOpen = true;
+    } else {
+      s.Trace->TraceState = TTraceDecoder::tsConverting;
+    }
+    // A short line starting with digits is kept as the message name: nothing shows.
+    const std::string_view text = "12345 decoded, not shown\r\n";
+    Push(s, text);
+    for (std::size_t done = 0; done < text.size();) done += Block(s, text.substr(done));
+    EXPECT_EQ(ScreenRow(s, 1) + ScreenRow(s, 2), "");
+    // Sequences still act on the screen.
+    Push(s, "\x1B[5;7H");
+    EXPECT_EQ(s.Writer->State.CursorRow, 5);
+    EXPECT_EQ(s.Writer->State.CursorColumn, 7);
+  }
+}
+
+// --- The fast path against the byte-wise path ---
 
 // Pieces a host sends: plain text of every kind of byte, line ends,
 // sequences that move, erase, scroll, change attributes and character sets,
@@ -191,24 +174,21 @@ void ExpectSameTerminal(TSide& a, TSide& b, const std::string& context) {
           << context << " line " << line << " column " << c + 1;
     }
   }
-  const TTerminalState& sx = x.Writer->State;
-  const TTerminalState& sy = y.Writer->State;
-  // Cursor, margins, character set and origin mode.
-  const auto state = [](const TTerminalState& t) {
-    return std::vector<int>{t.CursorRow, t.CursorColumn, t.TopMargin, t.BottomMargin,
-                            t.RightMargin, t.G0Selected, t.G0Graphics, t.OriginMode};
+  // Cursor, margins, character set, origin mode, the look, the interpreter's
+  // state, the answers and the beeps.
+  const auto state = [](TSide& side) {
+    const TSession& s = *side.T.S;
+    const TTerminalState& t = s.Writer->State;
+    const TReceiveInterpreter& i = *s.Interpreter;
+    return std::tuple(std::vector<int>{t.CursorRow, t.CursorColumn, t.TopMargin, t.BottomMargin, t.RightMargin,
+                                       t.G0Selected, t.G0Graphics, t.OriginMode, s.Settings.Emulation,
+                                       i.EscapeActive, i.TelnetActive, side.T.Desktop.Beeps},
+                      i.EscapeBuffer, i.LineCaptureBuffer, side.Serial.Sent + side.Network.Sent);
   };
-  EXPECT_EQ(state(sx), state(sy)) << context;
-  EXPECT_TRUE(x.Screen->GetAttributeRecord(sx.CurrentAttribute)
-                  .SameLook(y.Screen->GetAttributeRecord(sy.CurrentAttribute)))
+  EXPECT_EQ(state(a), state(b)) << context;
+  EXPECT_TRUE(x.Screen->GetAttributeRecord(x.Writer->State.CurrentAttribute)
+                  .SameLook(y.Screen->GetAttributeRecord(y.Writer->State.CurrentAttribute)))
       << context;
-  EXPECT_EQ(x.Settings.Emulation, y.Settings.Emulation) << context;
-  EXPECT_EQ(x.Interpreter->EscapeActive, y.Interpreter->EscapeActive) << context;
-  EXPECT_EQ(x.Interpreter->EscapeBuffer, y.Interpreter->EscapeBuffer) << context;
-  EXPECT_EQ(x.Interpreter->TelnetActive, y.Interpreter->TelnetActive) << context;
-  EXPECT_EQ(x.Interpreter->LineCaptureBuffer, y.Interpreter->LineCaptureBuffer) << context;
-  EXPECT_EQ(a.Serial.Sent + a.Network.Sent, b.Serial.Sent + b.Network.Sent) << context;
-  EXPECT_EQ(a.T.Desktop.Beeps, b.T.Desktop.Beeps) << context;
 }
 
 TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
@@ -258,10 +238,8 @@ TEST_F(Interpreter, ABlockStopsWhereTheDispatcherMayHaveToChange) {
 }
 
 TEST(ReceiveBlock, AResetAfterTheColoursChangedTakesTheNewOnes) {
-  TTestSession t;
-  TSession& s = *t.S;
-  s.StartUp();
-  s.Settings.Emulation = emVT100;
+  TSide side(emVT100, false);
+  TSession& s = *side.T.S;
   const TColor before = s.Settings.ForegroundColor;
   Block(s, "\x1B[1;31ma\x1B[0mb");
   // Changed between two blocks, as the configuration dialog does.

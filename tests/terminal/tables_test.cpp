@@ -104,31 +104,17 @@ TEST(SequenceTables, Vt52Entries) {
   EXPECT_EQ(ScanSequence(SequenceTable(4), "[").Kind, TScanKind::NoMatch);
 }
 
-TEST(SequenceTables, UnknownTypesHaveNoTable) {
+// Unknown types and final tables have none; a final table ends with zero.
+TEST(SequenceTables, UnknownTypesAndFinalTables) {
   EXPECT_EQ(SequenceTable(5), nullptr);
   EXPECT_EQ(SequenceTable(-1), nullptr);
   EXPECT_EQ(ScanSequence(nullptr, "D").Kind, TScanKind::NoMatch);
-}
-
-TEST(SequenceTables, FinalTablesEndWithZero) {
-  EXPECT_EQ(LookUpFinal(FinalTable(ftD), 'w'), 16);
-  EXPECT_EQ(LookUpFinal(FinalTable(ftC), 'w'), 0);
   EXPECT_EQ(LookUpFinal(FinalTable(ftB), 'm'), 0);
   EXPECT_EQ(FinalTable(0), nullptr);
   EXPECT_EQ(FinalTable(5), nullptr);
 }
 
-TEST(Recogniser, UnknownFinalEndsTheScanWithoutTryingLaterEntries) {
-  const std::uint8_t* vt100 = SequenceTable(1);
-  EXPECT_EQ(Scan(vt100, "[5;3z"), "no match");
-  EXPECT_EQ(Scan(vt100, "[Z"), "no match");
-  // "[?" has its own entry before "[": '?' is not looked up in table C.
-  EXPECT_EQ(Scan(vt100, "[?"), "incomplete");
-  // A character that starts no entry.
-  EXPECT_EQ(Scan(vt100, "Q"), "no match");
-  EXPECT_EQ(Scan(vt100, "\r"), "no match");
-}
-
+// Unknown finals and the plain entry "[>x" against "[>1x" are in recogniser.test.
 TEST(Recogniser, QuorixInverseAndNormalVideoShareTheirStart) {
   const std::uint8_t* quorix = SequenceTable(0);
   EXPECT_EQ(Scan(quorix, "&d"), "incomplete");
@@ -137,16 +123,6 @@ TEST(Recogniser, QuorixInverseAndNormalVideoShareTheirStart) {
   // "&k0" leaves &k1a1c1B behind and continues with &k0a0B.
   EXPECT_EQ(Scan(quorix, "&k0a"), "incomplete");
   EXPECT_EQ(Scan(quorix, "&k0a1"), "no match");
-}
-
-TEST(Recogniser, PlainEntryIsSkippedWhenTheBufferIsLonger) {
-  // "[>x" is a plain entry of three; "[>1x" goes on to the prefix entry,
-  // whose final table A has no 'x'.
-  const std::uint8_t* vt100 = SequenceTable(1);
-  EXPECT_EQ(Scan(vt100, "[>1x"), "no match");
-  EXPECT_EQ(Scan(vt100, "[>x"), "function 166");
-  // "[>" itself is incomplete (a prefix of both).
-  EXPECT_EQ(Scan(vt100, "[>"), "incomplete");
 }
 
 TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
