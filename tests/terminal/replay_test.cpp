@@ -110,16 +110,6 @@ TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
             "\xFF\xFB\x18\xFF\xFA\x18" + std::string(1, '\0') + "DEC-VT220\xFF\xF0");
 }
 
-TEST(QelReplay, AnswersHoldReportsAndTheAnswerBack) {
-  TTempDir dir;
-  const std::string answers = dir.file("answers.bin");
-  const auto r = Replay(dir, {"--emulation", "vt100", "--answers", answers, "-"},
-                        "\x1B[5;10H\x1B[6n\x1B[c\x05");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(ReadFileBytes(answers),
-            std::string("\x1B[005;010R\x1B[?1;2c") + "\x02QELWIN-32\r\n\x04");
-}
-
 TEST(QelReplay, ReadsAFileAndTheSettingsFile) {
   TTempDir dir;
   TSetupRecord settings;
@@ -191,21 +181,6 @@ TEST(QelReplay, UsageErrorsExitWithTwo) {
     EXPECT_NE(r.Err.find("usage: qel replay"), std::string::npos);
     EXPECT_EQ(r.Out, "");
   }
-}
-
-TEST(QelReplay, FailuresNameTheFileAndExitWithOne) {
-  TTempDir dir;
-  const std::string missing = dir.file("missing.vt");
-  auto r = Replay(dir, {missing});
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_EQ(Lines(r.Err).size(), 1u);
-  EXPECT_NE(r.Err.find(missing), std::string::npos);
-
-  WriteFileBytes(dir.file("short.mse"), "too short");
-  r = Replay(dir, {"--settings", dir.file("short.mse"), "-"}, "x");
-  EXPECT_EQ(r.Status, 1);
-  EXPECT_NE(r.Err.find("short.mse"), std::string::npos);
-  EXPECT_NE(r.Err.find("shorter than a settings record"), std::string::npos);
 }
 
 // An answers file that cannot be written, a directory or a named pipe that

@@ -122,11 +122,3 @@ TEST(KeyMapPicture, KeysLieInsideThePictureWithoutOverlapping) {
     }
   }
 }
-
-TEST(KeyMapPicture, HasTheNamedKeys) {
-  std::set<std::string> captions;
-  for (const TKeyPanel& p : PcKeyboardPanels()) captions.insert(p.Caption);
-  for (const char* name : {"Esc", "F1", "F12", "Prn", "Lock", "Break", "Ent", "Num", "Back", "Enter"}) {
-    EXPECT_TRUE(captions.count(name)) << name;
-  }
-}
