@@ -47,11 +47,15 @@ class TModelStore {
   std::vector<TModelLine> Lines;
   TModelStore() { Store.WarmLines = kTestWarmLines; }
 
-  void Add(const std::string& text, int attribute) {
-    Store.AddLine(text, attribute, false);
+  // A line added, or loaded from disk when offset is not -1.
+  void Add(const std::string& text, int attribute, std::int32_t offset = -1) {
+    if (offset < 0) Store.AddLine(text, attribute, false);
+    else Store.AddDiskLine(text, offset, attribute);
     TModelLine line;
     line.Text = text.substr(0, TBrowse::kMaxLineLength);
     std::fill_n(line.Cells, kLineCells, static_cast<std::uint16_t>(attribute));
+    line.State = offset < 0 ? lsAdded : lsOnDisk;
+    line.Offset = offset;
     Lines.push_back(line);
   }
   void AddSamples(int count) {
@@ -61,11 +65,13 @@ class TModelStore {
     Store.SetAttributeAt(line, column, attribute);
     Lines[line].Cells[column - 1] = static_cast<std::uint16_t>(attribute);
   }
-  void Replace(int line, const std::string& text) {
-    Store.ReplaceLine(line, text);
+  // ReplaceLine drops the file offset, SetLineText keeps it.
+  void Replace(int line, const std::string& text, bool keepOffset = false) {
+    if (keepOffset) Store.SetLineText(line, text);
+    else Store.ReplaceLine(line, text);
     Lines[line].Text = text;
     Lines[line].State = lsRewritten;
-    Lines[line].Offset = -1;
+    if (!keepOffset) Lines[line].Offset = -1;
   }
   // Every line against the model; the first difference fails.
   void Check(const char* when) const {
@@ -135,16 +141,7 @@ TEST(PackedStore, LinesRunsStatesAndOffsetsReadBackAcrossBlockEdges) {
   TModelStore m;
   m.AddSamples(3 * kBlockLines + 1500);
   // Loaded lines carry offsets and their state; attributes vary inside lines.
-  for (int i = 0; i < 40; ++i) {
-    const std::string text = "disk line " + std::to_string(i);
-    m.Store.AddDiskLine(text, 1000 + i * 13, 2);
-    TModelLine line;
-    line.Text = text;
-    std::fill_n(line.Cells, kLineCells, std::uint16_t{2});
-    line.State = lsOnDisk;
-    line.Offset = 1000 + i * 13;
-    m.Lines.push_back(line);
-  }
+  for (int i = 0; i < 40; ++i) m.Add("disk line " + std::to_string(i), 2, 1000 + i * 13);
   for (const int line : {0, 1, kBlockLines - 1, kBlockLines, 2 * kBlockLines + 5})
     for (const int column : {1, 60, 132}) m.SetAttribute(line, column, 300 + column);
   m.Replace(kBlockLines + 1, "rewritten before packing");
@@ -165,9 +162,7 @@ TEST(PackedStore, OldLinesRewrittenAfterPackingKeepTheWrite) {
   for (int block = 0; block < 7; ++block) {
     const int first = block * kBlockLines;
     m.Replace(first, "first of block " + std::to_string(block));
-    m.Store.SetLineText(first + kBlockLines - 1, "last of block");
-    m.Lines[first + kBlockLines - 1].Text = "last of block";
-    m.Lines[first + kBlockLines - 1].State = lsRewritten;
+    m.Replace(first + kBlockLines - 1, "last of block", true);
     m.SetAttribute(first + 100, 7, 42);
   }
   m.Check("rewritten");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "screen/failures.h"
@@ -74,27 +75,18 @@ TEST(AddBookmark, TwoSelectedLinesTakeTheColoursAndTheGridGainsARow) {
   EXPECT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 0, 0}));
   const TMarkAttributes* mark = grid.Screen.Marks.Get(5);
   ASSERT_NE(mark, nullptr);
-  EXPECT_EQ(mark->Type, 4);
-  EXPECT_EQ(mark->Foreground, kFore);
-  EXPECT_EQ(mark->Background, kBack);
-  EXPECT_EQ(mark->Name, "link up");
+  EXPECT_EQ(std::tuple(mark->Type, mark->Foreground, mark->Background, mark->Name, mark->Anchor),
+            std::tuple(4, kFore, kBack, std::string("link up"), 6));
   EXPECT_EQ(grid.Screen.MarkStartColumn(1, 5), 6);
   EXPECT_EQ(grid.Screen.MarkEndColumn(2, 5), 4);
-  EXPECT_EQ(mark->Anchor, 6);
-
   // The selection is gone: its slots, its record and row 1.
-  EXPECT_FALSE(grid.Screen.HasMark(1, 2));
-  EXPECT_FALSE(grid.Screen.HasMark(2, 2));
-  EXPECT_FALSE(grid.Screen.Marks.Get(2)->Placed());
+  EXPECT_FALSE(grid.Screen.HasMark(1, 2) || grid.Screen.HasMark(2, 2) || grid.Screen.Marks.Get(2)->Placed());
   EXPECT_EQ(grid.Bookmarks.Row(1).Name, "No Marked Lines");
-
   ASSERT_EQ(grid.Bookmarks.RowCount(), 2);
   const TBookmarkRow row = grid.Bookmarks.Row(2);
-  EXPECT_EQ(row.LineNumber, "1");
-  EXPECT_EQ(row.Name, "link up");
-  EXPECT_EQ(row.Content, "1 text  and more");
+  EXPECT_EQ(std::tuple(row.LineNumber, row.Name, row.Content),
+            std::tuple(std::string("1"), std::string("link up"), std::string("1 text  and more")));
   EXPECT_EQ(grid.Changes, 1);
-
   const TScreenDamage damage = grid.Screen.TakeDamage();
   EXPECT_LE(damage.FirstLine, 1);
   EXPECT_GE(damage.LastLine, 2);
@@ -135,19 +127,23 @@ TEST(DeleteBookmark, RowOneAndRowsOutsideTheGridChangeNothing) {
   EXPECT_EQ(grid.Names(), (TNames{"kept"}));
   EXPECT_EQ(grid.UserSlot(1), 5);
   EXPECT_EQ(grid.Changes, changes);
-  EXPECT_FALSE(grid.Bookmarks.CanDelete(1));
-  EXPECT_TRUE(grid.Bookmarks.CanDelete(2));
-  EXPECT_FALSE(grid.Bookmarks.CanDelete(3));
+  EXPECT_EQ((std::vector<bool>{grid.Bookmarks.CanDelete(1), grid.Bookmarks.CanDelete(2), grid.Bookmarks.CanDelete(3)}),
+            (std::vector<bool>{false, true, false}));
 }
 
-TEST(DeleteBookmark, TwoBookmarksOnOneLineEachRemoveTheirOwn) {
+// A line holds one user mark: a bookmark over another's lines takes them, and
+// deleting either gives back what the other still covers.
+TEST(DeleteBookmark, OverlappingBookmarksEachRemoveTheirOwn) {
   TGrid grid(6);
   grid.Select(2, 1, 4, 5);
   ASSERT_TRUE(grid.Bookmarks.AddBookmark("wide", kFore, kBack));
   grid.Select(2, 3, 2, 6);
   ASSERT_TRUE(grid.Bookmarks.AddBookmark("narrow", colors::Red, kBack));
-  ASSERT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 5, 0}));
-
+  grid.Select(4, 1, 5, 5);
+  ASSERT_TRUE(grid.Bookmarks.AddBookmark("over", kFore, kBack));
+  ASSERT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 7, 7}));
+  grid.Bookmarks.DeleteBookmark(4);  // "over": line 4 is the wide one's again
+  EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 5, 0}));
   // Deleting the wide one leaves the narrow one's line as it is.
   grid.Bookmarks.DeleteBookmark(2);
   EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 0, 0, 0}));
@@ -155,17 +151,6 @@ TEST(DeleteBookmark, TwoBookmarksOnOneLineEachRemoveTheirOwn) {
   grid.Bookmarks.DeleteBookmark(2);
   EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(grid.Bookmarks.RowCount(), 1);
-}
-
-TEST(DeleteBookmark, AnOverlappedBookmarkGetsItsLinesBack) {
-  TGrid grid(6);
-  grid.Select(1, 1, 3, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("under", kFore, kBack));
-  grid.Select(3, 1, 4, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("over", kFore, kBack));
-  ASSERT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 6, 6, 0}));
-  grid.Bookmarks.DeleteBookmark(3);
-  EXPECT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 5, 0, 0}));
 }
 
 TEST(Jump, CentresTheLineOfARowThatHoldsOne) {

@@ -85,44 +85,33 @@ TEST(QuickSearch, AgreesWithTheStandardLibraryOnRandomTextBothWays) {
   }
 }
 
-// Positions, overlaps and ends of the line the random test above covers.
-TEST(QuickSearch, HitsAreCountedAndFoldingIsForLettersOnly) {
+// What the random test above leaves out: the count of hits, bytes above 127
+// and punctuation (compared as they are), an empty pattern and start positions.
+TEST(QuickSearch, HitsFoldingEmptyPatternsAndStartPositions) {
   TTSearch search;
+  EXPECT_FALSE(search.SetText("anything"));
   search.SetPattern("aa");
   search.SetText("xaaxaa");
   search.SearchForward();
   EXPECT_EQ(search.Hits(), 2);
   EXPECT_FALSE(search.SearchForward());
   EXPECT_FALSE(search.Found());
-  // Bytes above 127 and punctuation are compared as they are.
   search.SetPattern("\xE4[", false);
   EXPECT_FALSE(search.SetText("\xC4{"));
   EXPECT_TRUE(search.SetText("x\xE4["));
-}
-
-TEST(QuickSearch, AnEmptyPatternFindsNothing) {
-  TTSearch search;
-  EXPECT_FALSE(search.SetText("anything"));
   search.SetPattern("");
   EXPECT_FALSE(search.SetText("anything"));
   search.SetTextFrom("anything", 8);
   EXPECT_FALSE(search.SearchBackward());
-}
-
-TEST(QuickSearch, StartPositionLimitsBothDirections) {
-  TTSearch search;
   search.SetPattern("ab");
   search.SetTextFrom("ab ab ab", 1);
   ASSERT_TRUE(search.SearchForward());
   EXPECT_EQ(search.HitPosition(), 3);
-  search.SetTextFrom("ab ab ab", 5);
-  ASSERT_TRUE(search.SearchBackward());
-  EXPECT_EQ(search.HitPosition(), 3);
-  search.SetTextFrom("ab ab ab", 2);
-  ASSERT_TRUE(search.SearchBackward());
-  EXPECT_EQ(search.HitPosition(), 0);
-  search.SetTextFrom("ab ab ab", -1);
-  EXPECT_FALSE(search.SearchBackward());
+  const std::pair<int, int> backwards[] = {{5, 3}, {2, 0}, {-1, -1}};  // from, hit
+  for (const auto& [from, hit] : backwards) {
+    search.SetTextFrom("ab ab ab", from);
+    EXPECT_EQ(search.SearchBackward() ? search.HitPosition() : -1, hit) << from;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -159,31 +148,18 @@ TEST(InvalidateLines, RepaintsTheLinesWithinTheStore) {
   TBrowse screen;
   for (int i = 0; i < 10; ++i) screen.AddLine("x", 0, false);
   screen.TakeDamage();
-  screen.InvalidateLines(3, 5);
-  TScreenDamage damage = screen.TakeDamage();
-  EXPECT_EQ(damage.FirstLine, 3);
-  EXPECT_EQ(damage.LastLine, 5);
-  screen.InvalidateLines(8, 40);
-  damage = screen.TakeDamage();
-  EXPECT_EQ(damage.FirstLine, 8);
-  EXPECT_EQ(damage.LastLine, 9);
-  screen.InvalidateLines(12, 40);
-  EXPECT_TRUE(screen.TakeDamage().Empty());
+  const auto lines = [&](int first, int last) {
+    screen.InvalidateLines(first, last);
+    const TScreenDamage damage = screen.TakeDamage();
+    return damage.Empty() ? TInts{} : TInts{damage.FirstLine, damage.LastLine};
+  };
+  EXPECT_EQ(lines(3, 5), (TInts{3, 5}));
+  EXPECT_EQ(lines(8, 40), (TInts{8, 9}));
+  EXPECT_EQ(lines(12, 40), TInts{});
 }
 
 // ---------------------------------------------------------------------------
 // Find, Find Next, Find Previous in the store
-
-TEST(Find, NothingInAnEmptyStoreOrForAnEmptyText) {
-  TStore empty({});
-  EXPECT_EQ(empty.Finder.Find("a"), 0);
-  EXPECT_EQ(empty.Finder.FindNext("a"), 0);
-  EXPECT_EQ(empty.Finder.FindPrevious("a"), 0);
-  TStore one({"abc"});
-  EXPECT_EQ(one.Finder.Find(""), 0);
-  EXPECT_EQ(one.FindMark(), (TInts{-1, 0, 0}));
-  EXPECT_TRUE(one.Shown.empty());
-}
 
 // Find (f), Find Next (n) and Find Previous (p) in turn: the column of each
 // hit and its line, 0 for nothing found.
@@ -197,6 +173,9 @@ TEST(Find, NextAndPreviousGoOnFromTheLastHit) {
     std::vector<std::string> Lines;
     std::vector<TStep> Steps;
   } cases[] = {
+      // Nothing in an empty store or for an empty text.
+      {{}, {{'f', "a", 0, 0}, {'n', "a", 0, 0}, {'p', "a", 0, 0}}},
+      {{"abc"}, {{'f', "", 0, 0}}},
       // A one-line store finds at both ends of its line and no further.
       {{"abc abc"}, {{'f', "abc", 1, 0}, {'n', "abc", 5, 0}, {'n', "abc", 0, 0}}},
       // The same text: later in the same line first.
@@ -215,11 +194,12 @@ TEST(Find, NextAndPreviousGoOnFromTheLastHit) {
       const int column = step.Op == 'f'   ? store.Finder.Find(step.Text)
                          : step.Op == 'n' ? store.Finder.FindNext(step.Text)
                                           : store.Finder.FindPrevious(step.Text);
-      EXPECT_EQ(column, step.Column) << c.Lines[0] << " " << step.Op << " " << step.Text;
-      if (column) {
-        EXPECT_EQ(store.Finder.LastHitLine(), step.Line) << c.Lines[0] << " " << step.Op << " " << step.Text;
-      }
+      const std::string context = (c.Lines.empty() ? "" : c.Lines[0]) + " " + step.Op + " " + step.Text;
+      EXPECT_EQ(column, step.Column) << context;
+      EXPECT_EQ(column ? store.Finder.LastHitLine() : step.Line, step.Line) << context;
     }
+    // Nothing shown: no mark placed.
+    EXPECT_EQ((store.Shown.empty() ? store.FindMark() : TInts{-1, 0, 0}), (TInts{-1, 0, 0})) << c.Steps[0].Text;
   }
 }
 
@@ -289,15 +269,6 @@ TEST(Find, FromTheCursorLineSkipsWhatLiesAbove) {
   EXPECT_EQ(store.Hit(store.Finder.Find("wanted")), (TInts{1, 3}));
 }
 
-TEST(Find, LinesOfTheHistoryAreSearchedWithTheirBlanks) {
-  std::vector<std::string> lines(200, "");
-  lines[5] = "key" + std::string(60, ' ');
-  lines[150] = "deep value";
-  TStore store(lines);
-  EXPECT_EQ(store.Finder.Find("y   "), 3);
-  EXPECT_EQ(store.Hit(store.Finder.Find("VALUE")), (TInts{6, 150}));
-}
-
 TEST(Find, AStoreClearedUnderTheLastHitStartsAgain) {
   TStore store({"x", "x", "x"});
   ASSERT_EQ(store.Finder.Find("x"), 1);
@@ -345,12 +316,6 @@ TEST(FindRequest, ARequestWhileOneRunsDoesNothing) {
   EXPECT_EQ(store.Finder.LastHitLine(), 0);
   store.Finder.HandleRequest(7, [&](int s) { states.push_back(20 + s); });
   EXPECT_EQ(states.size(), 2u);
-}
-
-TEST(FindRequest, DialogCaptions) {
-  EXPECT_EQ(FindDialogCaption(fsFound), "Find Dialog - Found");
-  EXPECT_EQ(FindDialogCaption(fsSearching), "Find Dialog - Searching");
-  EXPECT_EQ(FindDialogCaption(fsNotFound), "Find Dialog - Not Found");
 }
 
 TEST(Find, LinesOfAnEmptiedBackingFileAreStillFound) {

@@ -62,33 +62,19 @@ TEST(SelectionText, ShrinkingADragDropsTheLinesLeft) {
   EXPECT_FALSE(store.HasMark(3, kSelectionMark));
 }
 
-TEST(SelectionText, NoSelectionLeavesTheClipboardAlone) {
-  TBrowse store;
-  Fill(store, {"text"});
-  TScriptedDesktop desktop;
-  desktop.Clipboard = "before";
-  CopySelection(store, desktop);
-  EXPECT_EQ(desktop.Clipboard, "before");
-  EXPECT_TRUE(desktop.ProgressCaptions.empty());
-}
-
-TEST(ShiftClick, UpwardsFromTheClickAlsoMarksWholeLines) {
+// Upwards from a click, also whole lines; without a selection one whole line.
+TEST(ShiftClick, MarksWholeLines) {
   TBrowse store;
   Fill(store, {"zero", "one", "two", "three"});
   TMouseMarking mouse(store);
+  mouse.Press(1, 2, true);
+  EXPECT_EQ(Copied(store), "one\r\n");
+  mouse.Release();
   mouse.Press(3, 2, false);
   mouse.Release();
   mouse.Press(1, 2, true);
   mouse.Move(1, 0);  // jitter after a Shift-click keeps the whole lines
   EXPECT_EQ(Copied(store), "one\r\ntwo\r\nthree\r\n");
-}
-
-TEST(ShiftClick, WithoutASelectionStartsOneWholeLine) {
-  TBrowse store;
-  Fill(store, {"zero", "one"});
-  TMouseMarking mouse(store);
-  mouse.Press(1, 2, true);
-  EXPECT_EQ(Copied(store), "one\r\n");
 }
 
 TEST(SelectAll, ALargeStoreCopiesEveryLineWithProgressAndPumping) {
@@ -200,6 +186,12 @@ TEST(Marking, OutOfRangeLinesAndAnEmptyStoreAreHarmless) {
   EXPECT_TRUE(MarkAll(store, kSelectionMark).Empty());
   EXPECT_FALSE(HasSelection(store));
   Fill(store, {"only"});
+  // Without a selection the clipboard stays as it was.
+  TScriptedDesktop desktop;
+  desktop.Clipboard = "before";
+  CopySelection(store, desktop);
+  EXPECT_EQ(desktop.Clipboard, "before");
+  EXPECT_TRUE(desktop.ProgressCaptions.empty());
   mouse.Press(99, 500, false);  // clamped to the last line and column 132
   EXPECT_EQ(MarkFirst(store, kSelectionMark), std::make_pair(0, 132));
   EXPECT_EQ(Copied(store), "\r\n");

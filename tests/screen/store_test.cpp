@@ -19,6 +19,19 @@ std::vector<int> Rectangle(const TScreenDamage& damage) {
   return {damage.FirstLine, damage.LastLine, damage.LeftColumn, damage.RightColumn};
 }
 
+// The states and the texts of the lines, in order.
+std::vector<int> States(const TBrowse& store, std::initializer_list<int> lines) {
+  std::vector<int> states;
+  for (const int line : lines) states.push_back(store.GetLineState(line));
+  return states;
+}
+
+std::vector<std::string> Texts(const TBrowse& store, std::initializer_list<int> lines) {
+  std::vector<std::string> texts;
+  for (const int line : lines) texts.push_back(store.GetLineText(line));
+  return texts;
+}
+
 std::vector<TRun> Runs(std::initializer_list<std::pair<int, int>> entries) {
   std::vector<TRun> runs;
   for (const auto& [attribute, column] : entries)
@@ -75,7 +88,7 @@ TEST(LineTable, LinesOutsideTheStoreAreIgnored) {
   EXPECT_EQ(text, "");
 }
 
-TEST(RunLists, UniformLineHasExactlyTwoEntries) {
+TEST(RunLists, AUniformLineHasTwoEntriesAndColumn132OnlyChangesTheLast) {
   TBrowse store;
   store.AddLine("text", 9, false);
   EXPECT_EQ(store.GetRuns(0), Runs({{9, 1}, {9, 132}}));
@@ -83,18 +96,13 @@ TEST(RunLists, UniformLineHasExactlyTwoEntries) {
   EXPECT_EQ(store.GetRunBytes(0), std::string("\x09\x00\x01\x09\x00\x84", 6));
   for (int column = 1; column <= 132; ++column) store.SetAttributeAt(0, column, 300);
   EXPECT_EQ(store.GetRunBytes(0), std::string("\x2C\x01\x01\x2C\x01\x84", 6));
-}
-
-TEST(RunLists, ChangingOnlyColumn132ChangesOnlyTheLastEntry) {
-  TBrowse store;
-  store.AddLine("", 4, false);
   store.SetAttributeAt(0, 132, 6);
-  EXPECT_EQ(store.GetRuns(0), Runs({{4, 1}, {6, 132}}));
-  EXPECT_EQ(store.GetAttributeAt(0, 131), 4);
+  EXPECT_EQ(store.GetRuns(0), Runs({{300, 1}, {6, 132}}));
+  EXPECT_EQ(store.GetAttributeAt(0, 131), 300);
   EXPECT_EQ(store.GetAttributeAt(0, 132), 6);
   // A change at column 131 needs an entry of its own before the last.
   store.SetAttributeAt(0, 131, 6);
-  EXPECT_EQ(store.GetRuns(0), Runs({{4, 1}, {6, 131}, {6, 132}}));
+  EXPECT_EQ(store.GetRuns(0), Runs({{300, 1}, {6, 131}, {6, 132}}));
 }
 
 TEST(RunLists, EntriesMarkEveryChangeAndExpandBackExactly) {
@@ -182,11 +190,17 @@ TEST(PutText, OnAStoreWithFewerLinesThanRowsRowOneIsNothing) {
   EXPECT_EQ(store.GetLineText(9).substr(0, 4), "abc ");
 }
 
+// Text past column 132 is kept up to the 255th character; an empty text only
+// pads the line to 133.
 TEST(PutText, TextBeyondTheCellsIsKeptUpToTheLongestLine) {
   TBrowse store;
-  Fill(store, 24);
-  store.PutText("ABCDEFGH", 128, false, 2, 24);
+  for (int i = 0; i < 24; ++i) store.AddLine("", 0, false);
   const int line = store.Count() - 1;
+  store.PutText("", 136, false, 2, 22);
+  store.FillText('x', 3, 300, false, 2, 22);
+  store.PutText("yz", 256, false, 2, 22);
+  EXPECT_EQ(store.GetLineText(line - 2), std::string(133, ' '));
+  store.PutText("ABCDEFGH", 128, false, 2, 24);
   EXPECT_EQ(store.GetLineLength(line), 135);
   EXPECT_EQ(store.GetLineText(line).substr(127), "ABCDEFGH");
   EXPECT_EQ(store.GetAttributeAt(line, 132), 2);
@@ -196,22 +210,6 @@ TEST(PutText, TextBeyondTheCellsIsKeptUpToTheLongestLine) {
   store.PutText("123", -1, false, 4, 24);
   EXPECT_EQ(store.GetLineText(line).substr(0, 2), "3 ");
   EXPECT_EQ(store.GetAttributeAt(line, 1), 4);
-}
-
-TEST(PutText, NothingWrittenBeyondTheLongestLineOrFromAnEmptyTextLeavesThePadding) {
-  TBrowse store;
-  for (int i = 0; i < 24; ++i) store.AddLine("", 0, false);
-  const int line = store.Count() - 1;
-  // An empty text only pads the line to 133 characters.
-  store.PutText("", 136, false, 2, 24);
-  EXPECT_EQ(store.GetLineLength(line), 133);
-  EXPECT_EQ(store.GetLineText(line), std::string(133, ' '));
-  // A character at column 300 is past the 255th and is dropped.
-  store.FillText('x', 3, 300, false, 2, 23);
-  EXPECT_EQ(store.GetLineLength(line - 1), 133);
-  store.PutText("yz", 256, false, 2, 22);
-  EXPECT_EQ(store.GetLineLength(line - 2), 133);
-  EXPECT_EQ(store.GetLineText(line - 2), std::string(133, ' '));
 }
 
 TEST(PutText, PaintsUnlessTheFirstCharacterIsAControlCharacter) {
@@ -264,17 +262,12 @@ TEST(LineText, SetKeepsRunsAndOffsetReplaceDropsOffset) {
   store.ReplaceLine(0, "newer   ");
   EXPECT_EQ(store.GetLineText(0), "newer   ");
   EXPECT_EQ(store.GetFileOffset(0), -1);
-}
-
-TEST(LineText, RewritingAHistoryLineInPlaceAndGrowing) {
-  TBrowse store;
-  store.AddLine("a fairly long line of text", 0, false);
+  // A history line rewritten in place, shorter and then longer.
   Fill(store, 100);
   store.SetLineText(0, "short");
   EXPECT_EQ(store.GetLineText(0), "short");
   store.SetLineText(0, std::string(200, 'q') + "   ");
-  EXPECT_EQ(store.GetLineText(0), std::string(200, 'q') + "   ");
-  EXPECT_EQ(store.GetLineText(1), kBlankLine);
+  EXPECT_EQ(Texts(store, {0, 1, 2}), (std::vector<std::string>{std::string(200, 'q') + "   ", "x", kBlankLine}));
 }
 
 TEST(HotLines, ASlotTakenByAnotherLineShowsNothingOfTheLineBefore) {
@@ -307,11 +300,8 @@ TEST(HotLines, ASlotTakenByAnotherLineShowsNothingOfTheLineBefore) {
   EXPECT_EQ(store.GetLineText(blank + 64), longText);
   // And every one of them as packed once it leaves.
   Fill(store, 200);
-  EXPECT_EQ(store.GetLineText(longLine), longText);
-  EXPECT_EQ(store.GetLineText(blank), rewritten);
-  EXPECT_EQ(store.GetLineText(second), longText);
-  EXPECT_EQ(store.GetLineText(second + 64), "short");
-  EXPECT_EQ(store.GetLineText(blank + 64), longText);
+  EXPECT_EQ(Texts(store, {longLine, blank, second, second + 64, blank + 64}),
+            (std::vector<std::string>{longText, rewritten, longText, "short", longText}));
 }
 
 TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
@@ -331,17 +321,13 @@ TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
   EXPECT_EQ(store.GetLineState(reused), lsAdded);
   // Cells moved onto a line rewrite it, a disk line out of the history too.
   store.CopyBlock({1, 23, 3, 23}, {1, 24, 3, 24}, false, true);
-  EXPECT_EQ(store.GetLineState(reused), lsRewritten);
-  EXPECT_EQ(store.GetLineState(reused - 1), lsAdded);
   store.CopyBlock({1, 24, 3, 24}, {1, 0, 3, 0}, false, false);
-  EXPECT_EQ(store.GetLineState(0), lsRewritten);
+  const std::vector<int> states = {lsRewritten, lsAdded, lsRewritten, lsRewritten, lsAdded};
+  EXPECT_EQ(States(store, {reused, reused - 1, 0, added, 1}), states);
   EXPECT_EQ(store.GetFileOffset(0), 10);
   // The states hold once the lines are packed.
   Fill(store, 100);
-  EXPECT_EQ(store.GetLineState(added), lsRewritten);
-  EXPECT_EQ(store.GetLineState(reused), lsRewritten);
-  EXPECT_EQ(store.GetLineState(reused - 1), lsAdded);
-  EXPECT_EQ(store.GetLineState(1), lsAdded);
+  EXPECT_EQ(States(store, {reused, reused - 1, 0, added, 1}), states);
 }
 
 TEST(HotLines, AWriteInALineOfOneLookChangesEveryCellThatLooksOtherwise) {
@@ -590,17 +576,18 @@ TEST(Marks, SlotsPerMarkAndTypes) {
                               store.GetMarkSlot(1, 4), store.GetMarkSlot(1, user)}),
             (std::vector<int>{1, 0, 3, 0, user}));
   EXPECT_FALSE(store.Marks.Get(4)->Placed());
-  EXPECT_EQ(store.Marks.Get(user)->Type, 4);
-  EXPECT_EQ(store.Marks.Get(3)->Type, 3);
+  EXPECT_EQ((std::vector<int>{store.Marks.Get(user)->Type, store.Marks.Get(3)->Type}), (std::vector<int>{4, 3}));
   // User marks share one slot: clearing another user mark leaves it.
-  EXPECT_TRUE(store.HasMark(1, user));
-  EXPECT_FALSE(store.HasMark(1, other));
+  const auto marks = [&](int line, int mark) {
+    return std::pair(store.HasMark(line, user), store.HasMark(line, mark));
+  };
+  EXPECT_EQ(marks(1, other), std::pair(true, false));
   store.ClearMarkSlot(1, other);
-  EXPECT_TRUE(store.HasMark(1, user));
+  EXPECT_EQ(marks(1, other), std::pair(true, false));
   store.ClearMarkSlot(1, user);
-  EXPECT_FALSE(store.HasMark(1, user));
+  EXPECT_EQ(marks(1, other), std::pair(false, false));
   store.SetMarkSlot(2, 3, 3);
-  EXPECT_TRUE(store.HasMark(2, 3));
+  EXPECT_EQ(marks(2, 3), std::pair(false, true));
   store.ClearMarkSlot(2, 3);
   EXPECT_EQ(store.GetMarkSlot(2, 3), 0);
 }
