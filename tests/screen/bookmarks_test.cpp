@@ -47,23 +47,21 @@ using TInts = std::vector<int>;
 using TNames = std::vector<std::string>;
 }  // namespace
 
-TEST(SelectionRow, OneLineIsCutAfterTheEndColumn) {
-  TGrid grid(3);
-  grid.Select(1, 3, 1, 11);  // "line 1 text  and more   "
-  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "ne 1 text");
-  grid.Screen.Marks.Free(2);
-  grid.Select(1, 12, 1, 13);  // blanks only
-  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "");
-  EXPECT_EQ(grid.Bookmarks.SelectionRow().LineNumber, "1");
-}
-
-TEST(AddBookmark, WithoutASelectionChangesNothing) {
+// Row 1 shows the selection, cut after its end column; without one a
+// bookmark changes nothing.
+TEST(SelectionRow, OneLineIsCutAfterTheEndColumnAndNoSelectionIsNoBookmark) {
   TGrid grid(4);
   EXPECT_FALSE(grid.Bookmarks.AddBookmark("none", kFore, kBack));
   EXPECT_EQ(grid.Bookmarks.RowCount(), 1);
   EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 0, 0}));
   EXPECT_EQ(grid.Changes, 0);
   EXPECT_EQ(grid.Screen.Marks.Get(5), nullptr);
+  grid.Select(1, 3, 1, 11);  // "line 1 text  and more   "
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "ne 1 text");
+  grid.Screen.Marks.Free(2);
+  grid.Select(1, 12, 1, 13);  // blanks only
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().Content, "");
+  EXPECT_EQ(grid.Bookmarks.SelectionRow().LineNumber, "1");
 }
 
 TEST(AddBookmark, TwoSelectedLinesTakeTheColoursAndTheGridGainsARow) {

@@ -150,9 +150,11 @@ TEST(Marking, DragSpanCoversOnlyTheLinesThatChanged) {
   EXPECT_TRUE(sameCell.Empty());
 }
 
-TEST(MarkColours, SelectionAndFindOnOneCellShowTheOverlapMark) {
+// Selection and find on one cell show the overlap mark; a user mark comes
+// first; an unmarked line is quick.
+TEST(MarkColours, OverlapUserMarksAndUnmarkedLines) {
   TBrowse store;
-  Fill(store, {"0123456789"});
+  Fill(store, {"0123456789", "a", "b"});
   TMouseMarking mouse(store);
   mouse.Press(0, 2, false);  // columns 3..6 selected
   mouse.Move(0, 5);
@@ -164,18 +166,12 @@ TEST(MarkColours, SelectionAndFindOnOneCellShowTheOverlapMark) {
   const TMarkAttributes& overlap = *store.Marks.Get(kOverlapMark);
   EXPECT_EQ(overlap.Foreground, colors::White);
   EXPECT_EQ(overlap.Background, colors::Maroon);
-}
-
-TEST(MarkColours, UserMarkComesFirstAndAnUnmarkedLineIsQuick) {
-  TBrowse store;
-  Fill(store, {"a", "b"});
   const int bookmark = store.Marks.NewUserMark();
-  MarkLine(store, 0, bookmark);
-  std::uint8_t marks[kLineCells];
-  ASSERT_TRUE(LineMarkColours(store, 0, marks));
+  MarkLine(store, 1, bookmark);
+  ASSERT_TRUE(LineMarkColours(store, 1, marks));
   EXPECT_EQ(marks[0], bookmark);
   EXPECT_EQ(marks[131], bookmark);
-  EXPECT_FALSE(LineMarkColours(store, 1, marks));
+  EXPECT_FALSE(LineMarkColours(store, 2, marks));
   EXPECT_EQ(marks[0], 0);
 }
 

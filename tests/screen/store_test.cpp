@@ -149,6 +149,10 @@ TEST(PutText, PadsTheLineTo133AndWritesTextAndAttributes) {
   EXPECT_EQ(store.GetRuns(line), Runs({{0, 1}, {5, 3}, {0, 8}, {0, 132}}));
   EXPECT_EQ(store.GetCellChar(4, 2), 'e');
   EXPECT_EQ(store.GetCellAttribute(4, 2), 5);
+  // Replacing the row gives all 132 cells the new attribute.
+  store.ReplaceScreenLine("whole", 6, false, 2);
+  EXPECT_EQ(store.GetLineText(line), "whole");
+  EXPECT_EQ(store.GetRuns(line), Runs({{6, 1}, {6, 132}}));
   // Rows outside 1..Rows address nothing.
   store.PutText("zz", 1, false, 5, 0);
   store.PutText("zz", 1, false, 5, 25);
@@ -380,16 +384,6 @@ TEST(HotLines, AWriteInALineOfOneLookChangesEveryCellThatLooksOtherwise) {
   EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {4, 2}, {4, 132}}));
 }
 
-TEST(ScreenLine, ReplaceScreenLineGivesAll132CellsTheAttribute) {
-  TBrowse store;
-  Fill(store, 24);
-  store.PutText("abc", 1, false, 5, 4);
-  store.ReplaceScreenLine("whole", 6, false, 4);
-  const int line = store.ScreenLine(4);
-  EXPECT_EQ(store.GetLineText(line), "whole");
-  EXPECT_EQ(store.GetRuns(line), Runs({{6, 1}, {6, 132}}));
-}
-
 // Rows 1..4 to rows 2..5 and back: each row must receive its source row as
 // it was before the copy, whichever way the rows overlap.
 TEST(CopyBlock, OverlappingRowsAreCopiedAsTheyWere) {
@@ -445,14 +439,6 @@ TEST(CopyBlock, RowsMovedOnTheScreenKeepTheirLooksWhenPacked) {
     EXPECT_EQ(store.GetRuns(first + i), Runs({{0, 1}, {12 + i, 3}, {0, 6}, {0, 132}})) << i;
   }
   EXPECT_EQ(store.GetRuns(first + 3), Runs({{0, 1}, {14, 3}, {0, 6}, {0, 132}}));
-}
-
-TEST(CopyBlock, WithPaintInvalidatesBothRectangles) {
-  TBrowse store;
-  Fill(store, 24);
-  store.TakeDamage();
-  store.CopyBlock({5, 2, 9, 3}, {20, 10, 24, 11}, true, true);
-  EXPECT_EQ(Rectangle(store.TakeDamage()), (std::vector<int>{store.ScreenLine(2), store.ScreenLine(11), 5, 24}));
 }
 
 TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
@@ -606,6 +592,9 @@ TEST(Damage, IsCollectedUntilTakenAndAnnouncedOnce) {
   store.InvalidateCells(3, 20, 30, 9);  // rows beyond the screen are clipped
   EXPECT_EQ(Rectangle(store.TakeDamage()), (std::vector<int>{store.ScreenLine(20), store.ScreenLine(24), 3, 9}));
   EXPECT_EQ(announced, 2);
+  // A copy with paint invalidates both rectangles.
+  store.CopyBlock({5, 2, 9, 3}, {20, 10, 24, 11}, true, true);
+  EXPECT_EQ(Rectangle(store.TakeDamage()), (std::vector<int>{store.ScreenLine(2), store.ScreenLine(11), 5, 24}));
   store.Clear();
   EXPECT_TRUE(store.TakeDamage().ShowTop);
 }

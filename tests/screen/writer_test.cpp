@@ -48,6 +48,61 @@ class Terminal {
   TScreenWriter& W;
   TBrowse& Screen;
 };
+
+enum class TFeed { Chars, Runs, PlainRuns };
+
+// Every byte through PutChar; or runs of printable text through PutRun, the
+// rest through PutChar; or as the receive interpreter feeds it: stretches it
+// has found plain (none while the line-drawing set is active) through
+// PutPlainRun, each followed by one byte through PutChar.
+void Feed(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes, TFeed feed) {
+  const TTerminalState& t = writer.State;
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::size_t n = 0;
+    if (feed == TFeed::Runs) {
+      n = writer.PutRun(bytes.data() + at, bytes.size() - at);
+    } else if (feed == TFeed::PlainRuns) {
+      if (!(t.G0Selected ? t.G0Graphics : t.G1Graphics))
+        while (at + n < bytes.size() && TScreenWriter::IsPlain(bytes[at + n], false)) ++n;
+      writer.PutPlainRun(bytes.data() + at, n);
+    }
+    at += n;
+    if ((feed != TFeed::Runs || n == 0) && at < bytes.size()) writer.PutChar(bytes[at++]);
+  }
+}
+
+// Every store line alike in text, looks, run list and state.
+void ExpectSameLines(const Terminal& a, const Terminal& b, const std::string& context) {
+  ASSERT_EQ(a.Screen.Count(), b.Screen.Count()) << context;
+  for (int line = 0; line < a.Screen.Count(); ++line) {
+    std::string textA, textB;
+    std::uint16_t cellsA[132], cellsB[132];
+    a.Screen.GetLine(line, textA, cellsA);
+    b.Screen.GetLine(line, textB, cellsB);
+    ASSERT_EQ(textA, textB) << context << " line " << line;
+    ASSERT_EQ(std::vector<int>(cellsA, cellsA + 132), std::vector<int>(cellsB, cellsB + 132))
+        << context << " line " << line;
+    ASSERT_EQ(a.Screen.GetRunBytes(line), b.Screen.GetRunBytes(line)) << context << " line " << line;
+    ASSERT_EQ(a.Screen.GetLineState(line), b.Screen.GetLineState(line)) << context << " line " << line;
+  }
+}
+
+// What a region scroll did before rows were handed round: the cells copied
+// row by row (CopyBlock's general path), the uncovered rows erased.
+void ScrollByCopies(Terminal& t, bool up, int count, int left, int top, int right, int bottom, int attribute) {
+  const int height = bottom - top + 1;
+  count = std::min(count, height);
+  if (count == height) {
+    t.W.EraseArea(left, top, right, bottom, attribute, false);
+  } else if (up) {
+    t.Screen.CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count}, true, true);
+    t.W.EraseArea(left, bottom - count + 1, right, bottom, attribute, false);
+  } else {
+    t.Screen.CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom}, true, true);
+    t.W.EraseArea(left, top, right, top + count - 1, attribute, false);
+  }
+}
 }  // namespace
 
 TEST(PutChar, LineDrawingSetTranslatesCodes95To127) {
@@ -234,47 +289,6 @@ TEST(Modes, StatusBarShowsConnectionTraceAndLines) {
   EXPECT_EQ(t.S.Status.LinesInBuffer, 24);
 }
 
-namespace {
-enum class TFeed { Chars, Runs, PlainRuns };
-
-// Every byte through PutChar; or runs of printable text through PutRun, the
-// rest through PutChar; or as the receive interpreter feeds it: stretches it
-// has found plain (none while the line-drawing set is active) through
-// PutPlainRun, each followed by one byte through PutChar.
-void Feed(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes, TFeed feed) {
-  const TTerminalState& t = writer.State;
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t n = 0;
-    if (feed == TFeed::Runs) {
-      n = writer.PutRun(bytes.data() + at, bytes.size() - at);
-    } else if (feed == TFeed::PlainRuns) {
-      if (!(t.G0Selected ? t.G0Graphics : t.G1Graphics))
-        while (at + n < bytes.size() && TScreenWriter::IsPlain(bytes[at + n], false)) ++n;
-      writer.PutPlainRun(bytes.data() + at, n);
-    }
-    at += n;
-    if ((feed != TFeed::Runs || n == 0) && at < bytes.size()) writer.PutChar(bytes[at++]);
-  }
-}
-
-// Every store line alike in text, looks, run list and state.
-void ExpectSameLines(const Terminal& a, const Terminal& b, const std::string& context) {
-  ASSERT_EQ(a.Screen.Count(), b.Screen.Count()) << context;
-  for (int line = 0; line < a.Screen.Count(); ++line) {
-    std::string textA, textB;
-    std::uint16_t cellsA[132], cellsB[132];
-    a.Screen.GetLine(line, textA, cellsA);
-    b.Screen.GetLine(line, textB, cellsB);
-    ASSERT_EQ(textA, textB) << context << " line " << line;
-    ASSERT_EQ(std::vector<int>(cellsA, cellsA + 132), std::vector<int>(cellsB, cellsB + 132))
-        << context << " line " << line;
-    ASSERT_EQ(a.Screen.GetRunBytes(line), b.Screen.GetRunBytes(line)) << context << " line " << line;
-    ASSERT_EQ(a.Screen.GetLineState(line), b.Screen.GetLineState(line)) << context << " line " << line;
-  }
-}
-}  // namespace
-
 // Random text, controls and line-drawing codes between random changes of
 // wrap, region, line sizes, character set and right margin.
 TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
@@ -337,25 +351,6 @@ TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
     ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(plainRuns.T.Dir.file("log")));
   }
 }
-
-namespace {
-// What a region scroll did before rows were handed round: the cells copied
-// row by row (CopyBlock's general path), the uncovered rows erased.
-void ScrollByCopies(Terminal& t, bool up, int count, int left, int top, int right, int bottom, int attribute) {
-  const int height = bottom - top + 1;
-  count = std::min(count, height);
-  if (count == height) {
-    t.W.EraseArea(left, top, right, bottom, attribute, false);
-  } else if (up) {
-    t.Screen.CopyBlock({left, top + count, right, bottom}, {left, top, right, bottom - count}, true, true);
-    t.W.EraseArea(left, bottom - count + 1, right, bottom, attribute, false);
-  } else {
-    t.Screen.CopyBlock({left, top, right, bottom - count}, {left, top + count, right, bottom}, true, true);
-    t.W.EraseArea(left, top, right, top + count - 1, attribute, false);
-  }
-}
-
-}  // namespace
 
 // Scrolling a region hands the rows' expanded lines round where the rows
 // differ only inside the region's columns; what every line holds, on the

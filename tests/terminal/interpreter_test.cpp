@@ -216,21 +216,19 @@ TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
   }
 }
 
-TEST_F(Interpreter, ABlockTakesTextControlsAndSequencesInOneCall) {
+// A block takes text, controls and sequences in one call, and stops where the
+// dispatcher may have to change.
+TEST_F(Interpreter, ABlockTakesEverythingUpToWhereTheDispatcherMayChange) {
   S.Settings.Emulation = emVT100;
   EXPECT_EQ(Block(S, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
   EXPECT_EQ(Block(S, ""), 0u);
   EXPECT_EQ(ScreenRow(S, 1), "plain text");
   EXPECT_EQ(ScreenRow(S, 2), "more    tabbed");
-}
-
-TEST_F(Interpreter, ABlockStopsWhereTheDispatcherMayHaveToChange) {
-  S.Settings.Emulation = emVT100;
   // The answer-back starts the soft-key sender.
   EXPECT_EQ(Block(S, "ab\x05" "cd"), 3u);
   // An answer to the host may ask the user about a failing line.
   EXPECT_EQ(Block(S, "ab\x1B[6ncd"), 6u);
-  EXPECT_EQ(Serial.Sent, "\x1B[001;005R");
+  EXPECT_EQ(Serial.Sent, "\x1B[002;019R");
   // A transfer started by the host takes the bytes after its sequence.
   S.Settings.SendReceiveFileName.assign(T.Dir.file("host.txt"));
   EXPECT_EQ(Block(S, "\x1B[>1r" "data"), 5u);

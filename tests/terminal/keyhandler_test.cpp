@@ -260,9 +260,7 @@ TEST_F(Keys, ScrollLockStopsAndRestartsTheHostWithXonXoff) {
   K().KeyUp(vkScroll, {true, false, true});
   K().KeyUp(vkScroll, {true, false, false});
   EXPECT_EQ(Sent(), "");
-}
-
-TEST_F(Keys, LockKeysUpdateTheStatusLine) {
+  // Lock keys update the status line.
   const std::uint32_t before = T.S->Status.Changes;
   K().KeyUp(vkCapital, {true, true, false});
   EXPECT_TRUE(K().Locks.CapsLock);
@@ -310,6 +308,7 @@ TEST_F(History, UpShowsTheLastLineAndConfirmingSendsItAgain) {
   EXPECT_EQ(K().History[2], "next");
 }
 
+// A typed line is erased on the host before the box, Left also stores it.
 TEST_F(History, ATypedLineIsErasedOnTheHostBeforeTheBox) {
   Type("ab");
   EXPECT_EQ(Sent(), "ab");
@@ -322,6 +321,17 @@ TEST_F(History, ATypedLineIsErasedOnTheHostBeforeTheBox) {
   Sent();
   Press(vkDown);
   EXPECT_EQ(SentAfterTicks(), "\x7f\x7f\x7f");
+  // Left stores the typed line and shows it; Right does nothing in QUORIX.
+  Settings().BackSpaceSends = 0;
+  Type("half");
+  Sent();
+  Press(vkLeft);
+  ASSERT_EQ(Shown.size(), 3u);
+  EXPECT_EQ(Shown[2][Selected[2]], "half");
+  EXPECT_EQ(SentAfterTicks(), "\b\b\b\b");
+  Press(vkRight);
+  EXPECT_EQ(Shown.size(), 3u);
+  EXPECT_EQ(SentAfterTicks(), "");
 }
 
 TEST_F(History, TheRingIndexWrapsBothWays) {
@@ -335,19 +345,6 @@ TEST_F(History, TheRingIndexWrapsBothWays) {
   for (int i = 0; i < 31; ++i) Type("c" + std::to_string(i) + "\r");
   EXPECT_EQ(K().History[0], "c30");  // the 31st line took the first slot
   EXPECT_EQ(K().HistoryIndex, 2);
-}
-
-TEST_F(History, LeftStoresTheTypedLineAndShowsIt) {
-  Answer = std::nullopt;
-  Type("half");
-  Sent();
-  Press(vkLeft);
-  ASSERT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(Shown[0][Selected[0]], "half");
-  EXPECT_EQ(SentAfterTicks(), "\b\b\b\b");
-  Press(vkRight);  // nothing in Quorix
-  EXPECT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(SentAfterTicks(), "");
 }
 
 TEST_F(History, ALocalCommandFromTheBoxIsNotSent) {
