@@ -60,7 +60,7 @@ TEST(LineTable, GrowsByDoublingFromFirstCapacityAndKeepsEveryLine) {
   EXPECT_EQ(store.Capacity(), 2708);
 }
 
-TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndAttributeMinusOneCountsAsZero) {
+TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndLinesOutsideAreIgnored) {
   TBrowse store;
   store.AddLine("abc", -1, false);
   EXPECT_EQ(store.GetLineState(0), lsAdded);
@@ -69,11 +69,8 @@ TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndAttributeMinusOneCountsA
   // A line holds at most 255 characters.
   store.AddLine(std::string(300, 'x'), 0, false);
   EXPECT_EQ(store.GetLineLength(1), 255);
-}
-
-TEST(LineTable, LinesOutsideTheStoreAreIgnored) {
-  TBrowse store;
-  Fill(store, 3);
+  // Lines outside the store are ignored.
+  store.AddLine("third", 0, false);
   EXPECT_EQ(store.GetLineText(-1), "");
   EXPECT_EQ(store.GetLineText(3), "");
   EXPECT_EQ(store.GetAttributeAt(3, 1), 0);
