@@ -44,21 +44,6 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(QelReplay, PrintsTheTwentyFourScreenRowsWithoutTrailingBlanks) {
-  TTempDir dir;
-  const auto r = Replay(dir, {"--emulation", "vt100", "-"},
-                        "first   \r\n\x1B[1msecond\x1B[m\x1B[24;100HZ");
-  ASSERT_EQ(r.Status, 0) << r.Err;
-  const auto lines = Lines(r.Out);
-  ASSERT_EQ(lines.size(), 24u);
-  EXPECT_EQ(lines[0], "first");
-  EXPECT_EQ(lines[1], "second");
-  EXPECT_EQ(lines[2], "");
-  // CUP stops at column 80; the row's text beyond is printed too.
-  EXPECT_EQ(lines[23], std::string(79, ' ') + "Z");
-  EXPECT_EQ(lines[22], "");
-}
-
 TEST(QelReplay, ScrollbackPrintsEveryStoreLine) {
   TTempDir dir;
   std::string input;
@@ -83,17 +68,24 @@ TEST(QelReplay, LogPrintsTheTextAsDisplayed) {
   EXPECT_EQ(r.Out, "one two\nthree\tfour\n");
 }
 
-// A row of the 132 columns, high bytes through code page 437, IAC as data without Telnet.
+// The screen rows without trailing blanks (CUP stops at column 80, the text
+// beyond is printed too), a row of the 132 columns, high bytes through code
+// page 437, IAC as data without Telnet.
 TEST(QelReplay, ShowsEveryColumnAndHighBytesAsTheViewDoes) {
   TTempDir dir;
+  const std::string screen = "first   \r\n\x1B[1msecond\x1B[m\x1B[24;100HZ";
   for (const auto& [args, input, row, text] :
        {std::tuple<std::vector<std::string>, std::string, int, std::string>{
-            {"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY", 2, std::string(130, ' ') + "XY"},
+            {"--emulation", "vt100", "-"}, screen, 0, "first"},
+        {{"--emulation", "vt100", "-"}, screen, 1, "second"},
+        {{"--emulation", "vt100", "-"}, screen, 23, std::string(79, ' ') + "Z"},
+        {{"--emulation", "quorix", "-"}, "\x1B[2w\x1B[3;131HXY", 2, std::string(130, ' ') + "XY"},
         {{"--emulation", "quorix", "-"}, "\xC4\xB3\x81\xE1 \x1B(0lqk", 0,
          "\u2500\u2502\u00FC\u00DF \u250C\u2500\u2510"},
         {{"--answers", dir.file("answers.bin"), "-"}, "\xFF\xFD\x18", 0, "\u00A0\u00B2"}}) {
     const auto r = Replay(dir, args, input);
     ASSERT_EQ(r.Status, 0) << r.Err;
+    ASSERT_EQ(Lines(r.Out).size(), 24u);
     EXPECT_EQ(Lines(r.Out)[row], text);
   }
   EXPECT_EQ(ReadFileBytes(dir.file("answers.bin")), "");  // nothing answered without Telnet
