@@ -27,21 +27,17 @@ TEST(SoftKeyBar, WiderSpacesAndLabels) {
   bar.LabelWidth = 60;
   bar.Space = 3;
   // start 64, width (800 - 1 - 64 - 36) / 12 = 58
-  EXPECT_EQ(bar.KeyRect(1, 800, 24).Left, 64);
-  EXPECT_EQ(bar.KeyRect(1, 800, 24).Width, 58);
+  EXPECT_EQ(bar.KeyRect(1, 800, 24), (TBarRect{64, 1, 58, 22}));
   EXPECT_EQ(bar.KeyRect(3, 800, 24).Left, 64 + 2 * 61);
   EXPECT_EQ(bar.KeyRect(12, 800, 24).Right(), 800 - 1 - 3);
 }
 
 TEST(SoftKeyBar, ClicksFindTheKeyUnderThePointer) {
   const TSoftKeyBarLayout bar;
-  EXPECT_EQ(bar.KeyAt(10, 10, 219, 20), 0);  // the label
-  EXPECT_EQ(bar.KeyAt(47, 10, 219, 20), 1);
-  EXPECT_EQ(bar.KeyAt(59, 10, 219, 20), 1);
-  EXPECT_EQ(bar.KeyAt(60, 10, 219, 20), 0);  // the space between keys
-  EXPECT_EQ(bar.KeyAt(61, 10, 219, 20), 2);
-  EXPECT_EQ(bar.KeyAt(216, 10, 219, 20), 12);
-  EXPECT_EQ(bar.KeyAt(217, 10, 219, 20), 0);
+  // The label, key 1, the space between keys, key 2, key 12, the edge.
+  std::vector<int> keys;
+  for (const int x : {10, 47, 59, 60, 61, 216, 217}) keys.push_back(bar.KeyAt(x, 10, 219, 20));
+  EXPECT_EQ(keys, (std::vector<int>{0, 1, 1, 0, 2, 12, 0}));
   EXPECT_EQ(bar.KeyAt(100, 0, 219, 20), 0);  // the frame
 }
 
@@ -65,10 +61,9 @@ TEST(SoftKeyBar, LabelsHintsAndTheSoftKeyOfAClick) {
   settings.CntrlSoftKeys[5] = "bye";
   EXPECT_EQ((std::vector<std::string>{SoftKeyBarLabel(sgNormal), SoftKeyBarLabel(sgShift), SoftKeyBarLabel(sgCntrl)}),
             (std::vector<std::string>{"F-Keys", "Shift-F", "Cntrl-F"}));
-  EXPECT_EQ(SoftKeyHints(settings, sgNormal)[0], "ls<CR>");
-  EXPECT_EQ(SoftKeyHints(settings, sgNormal)[11], "");
-  EXPECT_EQ(SoftKeyHints(settings, sgShift)[11], "<P:20>");
-  EXPECT_EQ(SoftKeyHints(settings, sgCntrl)[5], "bye");
+  EXPECT_EQ((std::vector<std::string>{SoftKeyHints(settings, sgNormal)[0], SoftKeyHints(settings, sgNormal)[11],
+                                      SoftKeyHints(settings, sgShift)[11], SoftKeyHints(settings, sgCntrl)[5]}),
+            (std::vector<std::string>{"ls<CR>", "", "<P:20>", "bye"}));
   EXPECT_EQ((std::vector<int>{SoftKeyOfBarKey(sgNormal, 1), SoftKeyOfBarKey(sgShift, 1), SoftKeyOfBarKey(sgCntrl, 12)}),
             (std::vector<int>{1, 13, 36}));
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "terminal/tables.h"
@@ -20,6 +21,13 @@ std::string Scan(const std::uint8_t* table, std::string_view sequence) {
   const auto r = ScanSequence(table, sequence);
   if (r.Kind == TScanKind::Complete) return "function " + std::to_string(r.Function);
   return r.Kind == TScanKind::Incomplete ? "incomplete" : "no match";
+}
+
+// Each sequence's scan, as Scan gives it.
+std::vector<std::string> Scans(const std::uint8_t* table, std::initializer_list<std::string_view> sequences) {
+  std::vector<std::string> scans;
+  for (const std::string_view sequence : sequences) scans.push_back(Scan(table, sequence));
+  return scans;
 }
 
 // Feeds the sequence one character at a time as the interpreter does:
@@ -116,13 +124,9 @@ TEST(SequenceTables, UnknownTypesAndFinalTables) {
 
 // Unknown finals and the plain entry "[>x" against "[>1x" are in recogniser.test.
 TEST(Recogniser, QuorixInverseAndNormalVideoShareTheirStart) {
-  const std::uint8_t* quorix = SequenceTable(0);
-  EXPECT_EQ(Scan(quorix, "&d"), "incomplete");
-  EXPECT_EQ(Scan(quorix, "&d@"), "function 151");
-  EXPECT_EQ(Scan(quorix, "&dC"), "no match");
   // "&k0" leaves &k1a1c1B behind and continues with &k0a0B.
-  EXPECT_EQ(Scan(quorix, "&k0a"), "incomplete");
-  EXPECT_EQ(Scan(quorix, "&k0a1"), "no match");
+  EXPECT_EQ(Scans(SequenceTable(0), {"&d", "&d@", "&dC", "&k0a", "&k0a1"}),
+            (std::vector<std::string>{"incomplete", "function 151", "no match", "incomplete", "no match"}));
 }
 
 TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
@@ -132,9 +136,8 @@ TEST(Recogniser, ResumingAtTheDecidingEntryGivesTheSameResult) {
   for (std::size_t n = 1; n <= sequence.size(); ++n) {
     const auto full = ScanSequence(quorix, std::string_view(sequence).substr(0, n));
     const auto resumed = ScanSequence(quorix, std::string_view(sequence).substr(0, n), entry);
-    EXPECT_EQ(full.Kind, resumed.Kind);
-    EXPECT_EQ(full.Function, resumed.Function);
-    EXPECT_EQ(full.Entry, resumed.Entry);
+    EXPECT_EQ(std::tuple(full.Kind, full.Function, full.Entry),
+              std::tuple(resumed.Kind, resumed.Function, resumed.Entry));
     entry = full.Entry;
   }
 }
@@ -154,11 +157,8 @@ TEST(Recogniser, ParametersNeverDecideInTheBindingTables) {
 TEST(Recogniser, AnUnindexedTableIsScannedFromItsFirstEntry) {
   // Entries in an order the recogniser must keep: "AB" before the prefix "A".
   const std::uint8_t table[] = {2, 'A', 'B', 9, 128 + 1, 'A', 128 + 3, 1, 'Z', 4, 0};
-  EXPECT_EQ(Scan(table, "A"), "incomplete");
-  EXPECT_EQ(Scan(table, "AB"), "function 9");
-  EXPECT_EQ(Scan(table, "A5;6H"), "function 5");
-  EXPECT_EQ(Scan(table, "Z"), "function 4");
-  EXPECT_EQ(Scan(table, "Q"), "no match");
+  EXPECT_EQ(Scans(table, {"A", "AB", "A5;6H", "Z", "Q"}),
+            (std::vector<std::string>{"incomplete", "function 9", "function 5", "function 4", "no match"}));
 }
 
 }  // namespace
