@@ -381,23 +381,6 @@ TEST(HotLines, AWriteInALineOfOneLookChangesEveryCellThatLooksOtherwise) {
   EXPECT_EQ(store.GetRuns(store.Count() - 1), Runs({{2, 1}, {4, 2}, {4, 132}}));
 }
 
-// Rows 1..4 to rows 2..5 and back: each row must receive its source row as
-// it was before the copy, whichever way the rows overlap.
-TEST(CopyBlock, OverlappingRowsAreCopiedAsTheyWere) {
-  for (const bool down : {true, false}) {
-    TBrowse store;
-    Fill(store, 24);
-    for (int row = 1; row <= 5; ++row) store.PutText(std::string(3, char('0' + row)), 1, false, row, row);
-    if (down) store.CopyBlock({1, 1, 3, 4}, {1, 2, 3, 5}, false, true);
-    else store.CopyBlock({1, 2, 3, 5}, {1, 1, 3, 4}, false, true);
-    const std::string expected = down ? "11234" : "23455";
-    for (int row = 1; row <= 5; ++row) {
-      EXPECT_EQ(store.GetCellChar(2, row), expected[row - 1]) << down << row;
-      EXPECT_EQ(store.GetCellAttribute(2, row), expected[row - 1] - '0') << down << row;
-    }
-  }
-}
-
 TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {
   TBrowse store;
   Fill(store, 100);
@@ -423,21 +406,9 @@ TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {
   EXPECT_EQ(store.GetLineText(line + 1).substr(120), "      XYcdef");
 }
 
-TEST(CopyBlock, RowsMovedOnTheScreenKeepTheirLooksWhenPacked) {
-  TBrowse store;
-  Fill(store, 24);
-  for (int row = 1; row <= 4; ++row) store.PutText("row", 3, false, 10 + row, row);
-  // A region of rows 1..4 scrolled up by one, columns 1..80, then pushed into the history.
-  store.CopyBlock({1, 2, 80, 4}, {1, 1, 80, 3}, false, true);
-  const int first = store.ScreenLine(1);
-  Fill(store, 200);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(Trimmed(store.GetLineText(first + i)), "  row") << i;
-    EXPECT_EQ(store.GetRuns(first + i), Runs({{0, 1}, {12 + i, 3}, {0, 6}, {0, 132}})) << i;
-  }
-  EXPECT_EQ(store.GetRuns(first + 3), Runs({{0, 1}, {14, 3}, {0, 6}, {0, 132}}));
-}
-
+// Rows moved on the screen (overlapping either way, their looks once packed)
+// are checked against the general copy by the region-scroll test of
+// writer_test and by editing.test.
 TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
   TAttributeManager table;
   EXPECT_EQ(table.CachedNumber(), -1);
