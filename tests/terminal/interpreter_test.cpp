@@ -266,17 +266,4 @@ TEST_F(Interpreter, AHostReceiveStartedInsideABlockStoresTheRestOfIt) {
   EXPECT_EQ(ReadFileBytes(T.Dir.file("host.txt")), "file data\r\n");
 }
 
-TEST_F(Interpreter, BackgroundLoggingSeesEveryByteOfABlock) {
-  S.Settings.Emulation = emVT100;
-  S.Settings.BackgroundLogging = 1;
-  S.Files->BackgroundLogName = T.Dir.file("QELWIN.BGL");
-  S.Files->StartBackgroundLog();
-  ASSERT_TRUE(S.Files->BackgroundRecording);
-  const std::string stream = "logged \x1B[1mbold\x1B[m text\r\n";
-  PushBytes(S, stream);
-  EXPECT_EQ(ScreenRow(S, 1), "logged bold text");
-  S.Files->CloseBackgroundLog();
-  EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), stream);
-}
-
 }  // namespace
