@@ -102,23 +102,6 @@ TEST(RunLists, AUniformLineHasTwoEntriesAndColumn132OnlyChangesTheLast) {
   EXPECT_EQ(store.GetRuns(0), Runs({{300, 1}, {6, 131}, {6, 132}}));
 }
 
-TEST(RunLists, EntriesMarkEveryChangeAndExpandBackExactly) {
-  TBrowse store;
-  store.AddLine("", 1, false);
-  store.SetAttributeAt(0, 1, 2);
-  store.SetAttributeAt(0, 10, 3);
-  store.SetAttributeAt(0, 11, 3);
-  store.SetAttributeAt(0, 2, 2);
-  EXPECT_EQ(store.GetRuns(0), Runs({{2, 1}, {1, 3}, {3, 10}, {1, 12}, {1, 132}}));
-  std::string text;
-  std::uint16_t cells[132];
-  ASSERT_TRUE(store.GetLine(0, text, cells));
-  std::vector<int> expected(132, 1);
-  expected[0] = expected[1] = 2;
-  expected[9] = expected[10] = 3;
-  EXPECT_EQ(std::vector<int>(cells, cells + 132), expected);
-}
-
 TEST(RunLists, HistoryLinesKeepTheirRunsAfterLeavingTheScreen) {
   TBrowse store;
   Fill(store, 24);
