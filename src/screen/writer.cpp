@@ -242,32 +242,6 @@ void TScreenWriter::PutChar(std::uint8_t c) {
   UpdateCursor();
 }
 
-std::size_t TScreenWriter::PutRun(const std::uint8_t* text, std::size_t count) {
-  const bool graphics = GraphicsActive();
-  std::size_t done = 0;
-  while (done < count) {
-    std::size_t n = 0;
-    while (done + n < count && IsPlain(text[done + n], graphics)) ++n;
-    if (n > 0) {
-      WritePlain(text + done, n);
-      done += n;
-      continue;
-    }
-    const std::uint8_t c = text[done];
-    if (c < 32 || c == 127) break;
-    PutChar(c);  // a line-drawing character
-    ++done;
-  }
-  if (done > 0) UpdateCursor();
-  return done;
-}
-
-void TScreenWriter::PutPlainRun(const std::uint8_t* text, std::size_t count) {
-  if (count == 0) return;
-  WritePlain(text, count);
-  UpdateCursor();
-}
-
 void TScreenWriter::PutTextAndLineEnds(const std::uint8_t* text, std::size_t count, const std::uint8_t* ends,
                                        std::size_t endCount) {
   if (count > 0) WritePlain(text, count);

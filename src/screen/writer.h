@@ -77,17 +77,12 @@ class TScreenWriter {
   // screen font, from the settings (ResetTerminal's first half).
   void BuildAttributes();
   void PutChar(std::uint8_t c);
-  // Writes a run of printable characters (32..255 outside the line-drawing
-  // set) exactly as PutChar would one by one; returns how many it took.
-  std::size_t PutRun(const std::uint8_t* text, std::size_t count);
-  // PutRun for a run its caller has already checked (every byte plain, see
-  // IsPlain, with the line-drawing set not active): writes all of it.
-  void PutPlainRun(const std::uint8_t* text, std::size_t count);
-  // PutPlainRun of the text, then PutChar of each CR and LF in ends (nothing
-  // else), with the cursor shown once at the end: a line of output in one call.
+  // Plain text (every byte IsPlain, the line-drawing set not active) as
+  // PutChar writes it, then PutChar of each CR and LF in ends (nothing else),
+  // with the cursor shown once at the end: a line of output in one call.
   void PutTextAndLineEnds(const std::uint8_t* text, std::size_t count, const std::uint8_t* ends,
                           std::size_t endCount);
-  // A character PutRun writes without PutChar: 32..255 but 127, outside the
+  // A character written as plain text: 32..255 but 127, outside the
   // line-drawing set's codes while that set is active.
   static constexpr bool IsPlain(std::uint8_t c, bool graphicsActive) {
     return c >= 32 && c != 127 && !(graphicsActive && c > 94 && c < 128);

@@ -49,26 +49,25 @@ class Terminal {
   TBrowse& Screen;
 };
 
-enum class TFeed { Chars, Runs, PlainRuns };
+enum class TFeed { Chars, Lines };
 
-// Every byte through PutChar; or runs of printable text through PutRun, the
-// rest through PutChar; or as the receive interpreter feeds it: stretches it
-// has found plain (none while the line-drawing set is active) through
-// PutPlainRun, each followed by one byte through PutChar.
+// Every byte through PutChar; or as the receive interpreter feeds it:
+// stretches it has found plain (none while the line-drawing set is active)
+// with the CRs and LFs after them through PutTextAndLineEnds, then one byte
+// through PutChar.
 void Feed(TScreenWriter& writer, const std::vector<std::uint8_t>& bytes, TFeed feed) {
   const TTerminalState& t = writer.State;
   std::size_t at = 0;
   while (at < bytes.size()) {
-    std::size_t n = 0;
-    if (feed == TFeed::Runs) {
-      n = writer.PutRun(bytes.data() + at, bytes.size() - at);
-    } else if (feed == TFeed::PlainRuns) {
+    if (feed == TFeed::Lines) {
+      std::size_t n = 0, ends = 0;
       if (!(t.G0Selected ? t.G0Graphics : t.G1Graphics))
         while (at + n < bytes.size() && TScreenWriter::IsPlain(bytes[at + n], false)) ++n;
-      writer.PutPlainRun(bytes.data() + at, n);
+      while (at + n + ends < bytes.size() && (bytes[at + n + ends] == '\r' || bytes[at + n + ends] == '\n')) ++ends;
+      writer.PutTextAndLineEnds(bytes.data() + at, n, bytes.data() + at + n, ends);
+      at += n + ends;
     }
-    at += n;
-    if ((feed != TFeed::Runs || n == 0) && at < bytes.size()) writer.PutChar(bytes[at++]);
+    if (at < bytes.size()) writer.PutChar(bytes[at++]);
   }
 }
 
@@ -140,7 +139,7 @@ TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
   t.W.State.RightMargin = 0;
   t.MoveTo(1, 3);
   const std::uint8_t text[] = {'a', 'b'};
-  EXPECT_EQ(t.W.PutRun(text, 2), 2u);
+  t.W.PutTextAndLineEnds(text, 2, nullptr, 0);
   EXPECT_EQ(t.Row(4), "aow5");
   EXPECT_EQ(t.Row(5), "bow6");
   EXPECT_EQ(t.CursorRow(), 5);
@@ -212,7 +211,7 @@ TEST(TextReceive, PrintedCharactersAndLinesGoToTheTransferFile) {
   t.MoveTo(1, 1);
   t.Put("hi\x01\b\r\n");
   const std::uint8_t run[] = {'r', 'u', 'n'};
-  EXPECT_EQ(t.W.PutRun(run, 3), 3u);
+  t.W.PutTextAndLineEnds(run, 3, nullptr, 0);
   t.W.WriteLine("line", 0, 0);
   EXPECT_EQ(files.ReceivedBytes, 13u);
   EXPECT_EQ(files.FlushTransferBuffer(), 0u);
@@ -291,12 +290,12 @@ TEST(Modes, StatusBarShowsConnectionTraceAndLines) {
 
 // Random text, controls and line-drawing codes between random changes of
 // wrap, region, line sizes, character set and right margin.
-TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
+TEST(PutText, WritesExactlyAsPutCharOneByOne) {
   std::mt19937 random(20240611);
   const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   for (int round = 0; round < 40; ++round) {
-    Terminal one, runs, plainRuns;
-    Terminal* const all[] = {&one, &runs, &plainRuns};
+    Terminal one, lines;
+    Terminal* const all[] = {&one, &lines};
     for (Terminal* t : all) {
       t->S.Settings.LogFileName = t->T.Dir.file("log");
       t->S.Files->CreateLogFile();
@@ -324,7 +323,7 @@ TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
                                                   : r < 10 ? 95 + pick(33)
                                                            : 32 + pick(224)));
       }
-      for (const TFeed feed : {TFeed::Chars, TFeed::Runs, TFeed::PlainRuns}) {
+      for (const TFeed feed : {TFeed::Chars, TFeed::Lines}) {
         Terminal& t = *all[static_cast<int>(feed)];
         TTerminalState& state = t.W.State;
         if (kind == 0) t.S.Settings.Wrap = static_cast<std::uint8_t>(a);
@@ -336,19 +335,16 @@ TEST(PutRun, WritesExactlyAsPutCharOneByOne) {
         Feed(t.W, bytes, feed);
       }
     }
-    for (Terminal* other : {&runs, &plainRuns}) {
-      const std::string context = (other == &runs ? "PutRun round " : "PutPlainRun round ") + std::to_string(round);
-      ASSERT_NO_FATAL_FAILURE(ExpectSameLines(one, *other, context));
-      ASSERT_EQ((std::vector<int>{one.Column(), one.CursorRow(), one.Screen.CursorXPosition(),
-                                  one.Screen.CursorYPosition()}),
-                (std::vector<int>{other->Column(), other->CursorRow(), other->Screen.CursorXPosition(),
-                                  other->Screen.CursorYPosition()}))
-          << context;
-      ASSERT_TRUE(std::equal(one.W.State.LineSize, one.W.State.LineSize + 24, other->W.State.LineSize)) << context;
-    }
+    const std::string context = "round " + std::to_string(round);
+    ASSERT_NO_FATAL_FAILURE(ExpectSameLines(one, lines, context));
+    ASSERT_EQ((std::vector<int>{one.Column(), one.CursorRow(), one.Screen.CursorXPosition(),
+                                one.Screen.CursorYPosition()}),
+              (std::vector<int>{lines.Column(), lines.CursorRow(), lines.Screen.CursorXPosition(),
+                                lines.Screen.CursorYPosition()}))
+        << context;
+    ASSERT_TRUE(std::equal(one.W.State.LineSize, one.W.State.LineSize + 24, lines.W.State.LineSize)) << context;
     for (Terminal* t : all) t->S.Files->CloseLogFile();
-    ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(runs.T.Dir.file("log")));
-    ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(plainRuns.T.Dir.file("log")));
+    ASSERT_EQ(ReadFileBytes(one.T.Dir.file("log")), ReadFileBytes(lines.T.Dir.file("log")));
   }
 }
 
