@@ -50,10 +50,8 @@ std::string TWiredSession::TakeSent() {
 }
 
 TConnectedSession::TConnectedSession() {
+  Engine().ScreenPathOverride = nullptr;
   S->StartUp();
-  S->Transmit->Network = &Wire;
-  S->Transmit->NetworkConnected = true;
-  S->Settings.Port = 0;
 }
 
 void TConnectedSession::Push(std::string_view bytes) { PushBytes(*S, bytes); }
@@ -65,9 +63,7 @@ void PushBytes(TSession& s, std::string_view bytes) {
 }
 
 std::string ScreenRow(const TSession& s, int row) {
-  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+  return Trimmed(s.Screen->GetLineText(s.Screen->ScreenLine(row)));
 }
 
 bool ScreenShows(const TSession& s, const std::string& text) {

@@ -66,10 +66,9 @@ struct TWiredSession : TTestSession {
   std::string TakeSent();
 };
 
-// A test session started as the main window leaves it, on a connected
-// recording network line (the Echo port: no Telnet doubling).
-struct TConnectedSession : TTestSession {
-  TRecordingNetworkLine Wire;
+// The same started as the main window leaves it, its screen path ending in
+// the receive interpreter.
+struct TConnectedSession : TWiredSession {
   TConnectedSession();
   // Bytes from the host in one block, as a socket read delivers them.
   void Push(std::string_view bytes);
