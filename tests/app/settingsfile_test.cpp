@@ -36,18 +36,6 @@ TSetupRecord OddRecord() {
   r.EBCDICMapFileName = "";  // loading it would report a missing map file
   return r;
 }
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  return lines;
-}
 }  // namespace
 
 TEST(SettingsFile, SavedAndOpenedAgainRestoresEveryByteAndADeletedRecentEntryChangesNothing) {
@@ -169,7 +157,7 @@ TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
   EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "new");
   EXPECT_TRUE(t.S->SettingsFiles->SaveEnabled);
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{name});
+  EXPECT_EQ(ReadFileBytes(t.Dir.file("QelWin.INI")), name + "\r\n");
 }
 
 TEST(SettingsFile, SaveAsCancelledWritesNothing) {
@@ -228,11 +216,11 @@ TEST(RecentFiles, MostRecentFirstWithoutCaseDuplicatesAndAtMostFour) {
   f.AddRecentFile("/a/two.mse");
   f.AddRecentFile("/a/three.mse");
   f.AddRecentFile("/a/ONE.MSE");  // moves to the top, the old spelling goes
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
             (std::vector<std::string>{"/a/ONE.MSE", "/a/three.mse", "/a/two.mse"}));
   f.AddRecentFile("/a/four.mse");
   f.AddRecentFile("/a/five.mse");
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
             (std::vector<std::string>{"/a/five.mse", "/a/four.mse", "/a/ONE.MSE", "/a/three.mse"}));
   EXPECT_EQ(f.RecentItems[0], "1. /a/five.mse");
   EXPECT_EQ(f.RecentItems[3], "4. /a/three.mse");
@@ -247,7 +235,7 @@ TEST(RecentFiles, AListThatCannotBeWrittenStaysAsItWasWithoutAMessage) {
   f.AddRecentFile("/a/one.mse");
   f.Faults.OpenErrno = EACCES;  // the temporary file cannot be created
   f.AddRecentFile("/a/two.mse");
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{"/a/one.mse"});
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{"/a/one.mse"});
   EXPECT_EQ(f.RecentItems[0], "1. /a/one.mse");
   EXPECT_TRUE(f.RecentItems[1].empty());
   EXPECT_TRUE(t.Desktop.Boxes.empty());

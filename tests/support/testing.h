@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/session.h"
 #include "comms/recordinglines.h"
@@ -92,6 +93,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string Padded(std::string sentence);
 // The text without its trailing blanks.
 std::string Trimmed(std::string text);
+// The text's lines, split at each "\n", a "\r" before it dropped.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // The text as one shell word.
 std::string ShellQuoted(const std::string& text);
