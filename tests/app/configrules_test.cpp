@@ -69,6 +69,21 @@ TEST(ConfigChoices, APortTypedOutsideTheListIsNoPort) {
 
 // ------------------------------------------------------------ Browse
 
+TEST(ConfigBrowse, EachFileEditHasItsOwnFilter) {
+  EXPECT_EQ(std::string(FileEditInfo(feLog).Filter),
+            "Log/TRC Files(*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files    (*.TXT)|*.TXT|All File Types(*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feMode).Filter), "All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feSimulate).Filter),
+            "Log/TRC Files  (*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files      (*.TXT)|*.TXT|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feSendReceive).Filter),
+            "Log/TRC Files(*.LOG,*.TRC)|*.LOG;*.TRC|TXT Files    (*.TXT)|*.TXT|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feOrnet).Filter), "");
+  EXPECT_EQ(std::string(FileEditInfo(feVMI).Filter), "VMI Files      (*.VMI)|*.VMI|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feBID).Filter), "MBID Files(*.BID,*.MBI)|*.BID;*.MBI|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feCommand).Filter), "Command Files  (*.FIL)|*.FIL|All File Types (*.*)|*.*");
+  EXPECT_EQ(std::string(FileEditInfo(feEbcdicMap).Filter), "Map Files      (*.MMA)|*.MMA|All File Types (*.*)|*.*");
+}
+
 // A swapped entry would save a browsed name into another file's field.
 TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
   using TField = TShortString<80> TSetupRecord::*;
@@ -89,13 +104,17 @@ TEST(ConfigBrowse, EachEditStandsForItsOwnField) {
 
 // ------------------------------------------------------------ attributes
 
-TEST(ConfigAttributes, EachButtonOpensTheChooserOnItsOwnBlock) {
+TEST(ConfigAttributes, ButtonsOpenTheChooserWithTheirCaptionOnTheirBlock) {
   TSetupRecord r = DefaultSettings();
+  const std::vector<std::string> captions{"IE Attributes",   "DSS1 Message Attributes", "SND/RCV Attributes",
+                                          "MBID Attributes", "VMI Attributes",          "Data Attributes",
+                                          "Error Attributes", "Message Attributes",     "Indicator Attributes"};
   const TAttributeBlock* blocks[] = {&r.IEAttr,   &r.DSS1MsgAttr, &r.SndRcvAttr, &r.MbidAttr, &r.VMIAttr,
                                      &r.DataAttr, &r.ErrorAttr,   &r.MsgAttr,    &r.IndicatorAttr};
   for (int i = 0; i < kAttributeButtonCount; ++i) {
-    EXPECT_EQ(&(r.*AttributeButton(i).Block), blocks[i]) << AttributeButton(i).ChooserCaption;
-    EXPECT_EQ(AttributeButton(i).Hidden, i == 2) << AttributeButton(i).ChooserCaption;
+    EXPECT_EQ(AttributeButton(i).ChooserCaption, captions[i]);
+    EXPECT_EQ(&(r.*AttributeButton(i).Block), blocks[i]) << captions[i];
+    EXPECT_EQ(AttributeButton(i).Hidden, i == 2) << captions[i];
   }
 }
 

@@ -216,7 +216,7 @@ TEST_F(MainFormTest, QuorixButtonsRefuseOtherTerminalTypesAndChangeNothing) {
   EXPECT_FALSE(S.Trace->TriggerEnabled);
 }
 
-TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirState) {
+TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirStateAndEachButtonItsCaptionAndHint) {
   S.Settings.Emulation = emQuorix;
   for (TQuorixButton b : {qbMsgHeader, qbMsgBuffer, qbUserBuffer, qbConvertSet, qbTrigger}) {
     const bool before = Form.QuorixButtonOn(b);
@@ -226,6 +226,10 @@ TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirState) {
     EXPECT_EQ(Form.QuorixButtonOn(b), before) << QuorixButtonText(b).Caption;
   }
   EXPECT_TRUE(Desktop.Boxes.empty());
+  const char* captions[] = {"MH", "MB", "UB", "CS", "TR", "CW", "CB", "DM", "CM", "MI", "CE"};
+  for (int b = 0; b < qbCount; ++b) EXPECT_STREQ(QuorixButtonText(TQuorixButton(b)).Caption, captions[b]);
+  EXPECT_STREQ(QuorixButtonText(qbTrace).Hint, "Convert to mode while tracing On/Off");
+  EXPECT_STREQ(QuorixButtonText(qbConvertError).Hint, "ConvertError ON/OFF");
   EXPECT_TRUE(QuorixButtonText(qbDisplayMode).OneShot);
   EXPECT_FALSE(QuorixButtonText(qbMini).OneShot);
 }
