@@ -12,18 +12,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
-#include "app/session.h"
-#include "comms/recordinglines.h"
-#include "comms/transmit.h"
-#include "core/desktop.h"
 #include "fuzzing.h"
 #include "log/logfiles.h"
-#include "support/scripteddesktop.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
 #include "transfer/receive.h"
@@ -34,37 +27,24 @@ namespace fs = std::filesystem;
 
 constexpr std::uint64_t kReceiveLimit = 3000;
 
-std::string ReadAll(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-struct TReceiveSession {
-  TScriptedDesktop Desktop;
-  TSession S;
-  TRecordingNetworkLine Line;
+struct TReceiveSession : TLineSession {
   TCommandState State;
   TFileReceive Receiver{S, State};
   std::string Directory;
 
-  TReceiveSession(const std::string& name, bool telnet) : S(Desktop, FuzzDirectory()), Directory(FuzzDirectory() + name) {
+  TReceiveSession(const std::string& name, bool telnet) : Directory(FuzzDirectory() + name) {
     std::error_code ignored;
     fs::remove_all(Directory, ignored);
     fs::create_directory(Directory, ignored);
     S.Settings.Emulation = emVT100;
-    S.Settings.Port = telnet ? kTelnetPortIndex : 0;
-    S.StartUp();
-    S.Transmit->Network = &Line;
-    S.Transmit->NetworkConnected = true;
+    Start(telnet);
     THostTransferPermit& permit = S.Transfer->HostTransfers;
     permit.ReceiveDirectory = Directory;
     permit.ReceiveLimit = kReceiveLimit;
   }
   void Receive(const std::uint8_t* data, std::size_t size) { S.ReceiveBytes(data, size); }
-  void Receive(const std::string& bytes) {
-    Receive(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  }
-  std::string Stored() { return ReadAll(Directory + "/received"); }
+  using TLineSession::Receive;
+  std::string Stored() { return ReadFuzzFile(Directory + "/received"); }
 };
 
 }  // namespace

@@ -17,13 +17,9 @@
 #include <system_error>
 
 #include "app/mainform.h"
-#include "app/session.h"
-#include "comms/recordinglines.h"
 #include "comms/transmit.h"
-#include "core/desktop.h"
 #include "fuzzing.h"
 #include "log/logfiles.h"
-#include "support/scripteddesktop.h"
 #include "terminal/keyboard.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
@@ -56,20 +52,18 @@ const TWorld& World() {
   return world;
 }
 
-class TFuzzSession {
+class TFuzzSession : TLineSession {
  public:
   explicit TFuzzSession(std::uint8_t settings) {
     World().Reset();
     S.Settings.Emulation = static_cast<std::uint8_t>(settings % 5);
-    S.Settings.Port = (settings & 0x08) ? kTelnetPortIndex : 0;
     S.Settings.EOL = static_cast<std::uint8_t>((settings >> 4) % 5);
     S.Settings.EOFCtrlZ = (settings >> 7) & 1;
     S.Settings.SendReceiveFileName.assign(World().UserFile);
-    S.StartUp();
+    Start((settings & 0x08) != 0);
     THostTransferPermit& permit = S.Transfer->HostTransfers;
     permit.ReceiveDirectory = World().ReceiveDir;
     permit.ReceiveLimit = kReceiveLimit;
-    Connect(true);
   }
 
   void Run(TFuzzInput& p) {
@@ -134,10 +128,6 @@ class TFuzzSession {
     }
   }
 
-  void Receive(const std::string& bytes) {
-    S.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  }
-
   void Connect(bool up) {
     S.Transmit->Network = &Line;
     S.Transmit->NetworkConnected = up;
@@ -150,9 +140,7 @@ class TFuzzSession {
     if (engine.TransferActive) std::abort();
     if (engine.Activities & acFileSend) std::abort();
     if (S.Files->TransferFileState != TLogFiles::tsClosed) std::abort();
-    std::ifstream in(World().UserFile, std::ios::binary);
-    const std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (now != kUserFile) std::abort();
+    if (ReadFuzzFile(World().UserFile) != kUserFile) std::abort();
     std::error_code error;
     for (const fs::directory_entry& entry : fs::directory_iterator(World().Dir, error)) {
       const std::string name = entry.path().filename().string();
@@ -160,9 +148,6 @@ class TFuzzSession {
     }
   }
 
-  TScriptedDesktop Desktop;
-  TSession S{Desktop, World().Dir};
-  TRecordingNetworkLine Line;
   TMainForm Form{S};
   TPacedSend Sender{S, Form.State};
   TFileReceive Receiver{S, Form.State};

@@ -1,6 +1,6 @@
 // Random text through the MINI trace recogniser (on the receive path, with
-// trace conversion on) and through the conversion of marked text, against a
-// small mode set compiled at start-up.
+// trace conversion on) and through the conversion of marked text, against the
+// harnesses' mode set compiled at start-up.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -18,40 +18,16 @@
 #include "trace/tracefiles.h"
 
 namespace {
-const char* const kModes = R"(
-VERSION 1.0;
-NEWMODE colour = SET (red, green, *, blue);
-NEWMODE pair = STRUCT (a INT, b BOOL, c colour);
-NEWMODE list = STRUCT (n INT, items ARRAY (0:7) pair VARLENGTH (n));
-NEWMODE ie_id = RANGE (0:255) CONSTANTS (cause = 08H, display = 28H);
-NEWMODE ie_contents = STRUCT (id ie_id, CASE id OF (cause): cause pair; ELSE other BIN(8); ESAC);
-DSS1 CODESET 0 = ie_id;
-DSS1 IECONTENTS = ie_contents;
-MESSAGE 1 = pair;
-MESSAGE 2 = HEXDUMP;
-MESSAGE 3 = MBIDLIST;
-MESSAGE 4 = DSS1;
-MESSAGE 10 = list;
-USERBUFFER 1 = list;
-MBID 5 = colour;
-MBID 6 = pair;
-)";
-
-const char* const kModeNames[] = {"PAIR", "LIST", "COLOUR", "ASCII", "MINI", "COMPLEX", "MSG", "NOTHING"};
-
-struct TFixture {
-  TScriptedDesktop Desktop;
-  std::unique_ptr<TSession> S;
-
+// One session for every input, its line not connected.
+struct TFixture : TLineSession {
   TFixture() {
-    S = std::make_unique<TSession>(Desktop, FuzzDirectory());
-    S->Settings.OrnetDirectoryName = "";
-    S->Settings.DisplayMsgHeader = 1;
-    S->StartUp();
-    const TCompileResult r = CompileModeSource(kModes, "fuzz.mode");
+    S.Settings.OrnetDirectoryName = "";
+    S.Settings.DisplayMsgHeader = 1;
+    S.StartUp();
+    const TCompileResult r = CompileModeSource(kFuzzModes, "fuzz.mode");
     if (!r.Ok) std::abort();
-    if (!S->TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(r.Image.Files))) std::abort();
-    S->Trace->TraceState = TTraceDecoder::tsConverting;
+    if (!S.TraceFiles->OpenTraceFiles(std::make_shared<TMemoryModeFiles>(r.Image.Files))) std::abort();
+    S.Trace->TraceState = TTraceDecoder::tsConverting;
   }
 
   void Forget() {
@@ -66,7 +42,7 @@ struct TFixture {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static TFixture f;
-  TSession& s = *f.S;
+  TSession& s = f.S;
   std::ostringstream sink;
   s.Writer->Redirect = &sink;
 
@@ -92,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     area.LastColumn = data[1] % 3 == 0 ? 0 : data[1] % 100;
     const TConvertKind kinds[] = {ckMarked, ckWordDump, ckByteDump};
     f.Desktop.Answers.push_back(data[2] & 1 ? TMsgResult::OK : TMsgResult::Cancel);
-    f.Desktop.ModeNames.push_back(std::string(kModeNames[(data[2] >> 1) % 8]));
+    f.Desktop.ModeNames.push_back(std::string(kFuzzModeNames[(data[2] >> 1) % kFuzzModeNameCount]));
     ConvertMarkedArea(s, kinds[data[0] % 3], area);
   }
   f.Forget();

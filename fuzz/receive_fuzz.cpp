@@ -8,30 +8,19 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/session.h"
-#include "comms/recordinglines.h"
-#include "comms/transmit.h"
-#include "core/desktop.h"
-#include "core/settings.h"
 #include "fuzzing.h"
-#include "support/scripteddesktop.h"
 #include "transfer/engine.h"
 
 namespace {
 
-struct TFuzzSession {
-  TScriptedDesktop Desktop;
-  TSession S{Desktop, FuzzDirectory()};
-  TRecordingNetworkLine Line;  // the host end: keeps what the terminal answers
+// The host end of the line keeps what the terminal answers.
+struct TFuzzSession : TLineSession {
   TFuzzSession(int emulation, bool wrap, bool newLine) {
     S.Settings.Emulation = static_cast<std::uint8_t>(emulation);
     S.Settings.Wrap = wrap;
     S.Settings.NewLine = newLine;
     S.Settings.ETXAck = 1;
-    S.StartUp();
-    S.Settings.Port = kTelnetPortIndex;
-    S.Transmit->Network = &Line;
-    S.Transmit->NetworkConnected = true;
+    Start(true);
   }
 };
 

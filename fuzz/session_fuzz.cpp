@@ -37,36 +37,6 @@
 
 namespace {
 
-const char* const kModes = R"(
-VERSION 1.0;
-NEWMODE colour = SET (red, green, *, blue);
-NEWMODE pair = STRUCT (a INT, b BOOL, c colour);
-NEWMODE list = STRUCT (n INT, items ARRAY (0:7) pair VARLENGTH (n));
-NEWMODE q931_message = RANGE (0:127) CONSTANTS (alerting = 01H, setup = 05H, connect = 07H, release = 4DH);
-NEWMODE ie_id = RANGE (0:255) CONSTANTS (bearer = 04H, cause = 08H, display = 28H, called = 70H);
-NEWMODE cause_ie = PACK STRUCT (ext BOOL, coding BIT(2), spare BIT(1), where BIT(4), ext4 BOOL, value BIT(7));
-NEWMODE ie_contents = STRUCT (id ie_id, CASE id OF (cause): cause cause_ie; ELSE other BIN(8); ESAC);
-DSS1 MESSAGETYPES = q931_message;
-DSS1 CODESET 0 = ie_id;
-DSS1 IECONTENTS = ie_contents;
-SYN max_items INT = 8;
-MESSAGE 1 = pair;
-MESSAGE 2 = HEXDUMP;
-MESSAGE 3 = MBIDLIST;
-MESSAGE 4 = DSS1;
-MESSAGE 10 = list;
-MESSAGE 11 = list;
-USERBUFFER 1 = list;
-USERBUFFER 10 = pair;
-MBID 5 = colour;
-MBID 6 = pair;
-KASP MSG 1 = "PAIR_MSG";
-KASP MSG 10 = "LIST_MSG";
-KASP BID 5 = "COLOUR";
-KASP BID 6 = "PAIR";
-KASP VMI 3 = "LINE_HANDLER";
-)";
-
 // Received text that reaches the features quickly: MINI records, trace
 // headers and data lines, host requests, Telnet commands, mode changes.
 const std::string_view kFragments[] = {
@@ -112,9 +82,6 @@ const std::string_view kFragments[] = {
 };
 constexpr std::size_t kFragmentCount = sizeof kFragments / sizeof kFragments[0];
 
-const char* const kModeNames[] = {"PAIR", "LIST", "COLOUR", "ASCII", "MINI", "COMPLEX", "MSG", "MAX_ITEMS", "NOTHING"};
-constexpr std::size_t kModeNameCount = sizeof kModeNames / sizeof kModeNames[0];
-
 // The work of one input.
 constexpr int kMaxOperations = 160;
 constexpr std::size_t kMaxReceived = 16384;
@@ -128,7 +95,7 @@ struct TWorld {
   std::string TransferText;
 
   TWorld() {
-    const TCompileResult r = CompileModeSource(kModes, "fuzz.mode");
+    const TCompileResult r = CompileModeSource(kFuzzModes, "fuzz.mode");
     if (!r.Ok) std::abort();
     std::string error;
     if (!WriteModeFileImage(r.Image, Dir + "modes", Dir, &error)) std::abort();
@@ -147,10 +114,7 @@ const TWorld& World() {
   return world;
 }
 
-struct TFuzzSession {
-  TScriptedDesktop Desktop;
-  TSession S{Desktop, World().Dir};
-  TRecordingNetworkLine Network;
+struct TFuzzSession : TLineSession {
   TRecordingSerialLine Serial;
   std::size_t Received = 0;
   int Ticks = 0;
@@ -185,13 +149,13 @@ struct TFuzzSession {
       std::filesystem::remove(world.Dir + "transfer.tx" + digit, ignored);
     }
     S.StartUp();
-    Line(setup >> 6);
+    UseLine(setup >> 6);
   }
 
   // 0 Telnet connection, 1 plain TCP, 2 serial, 3 nothing connected.
-  void Line(int kind) {
+  void UseLine(int kind) {
     TTransmitPath& t = *S.Transmit;
-    t.Network = &Network;
+    t.Network = &Line;
     t.Serial = &Serial;
     t.NetworkConnected = kind == 0 || kind == 1;
     t.SerialConnected = kind == 2;
@@ -237,7 +201,7 @@ struct TFuzzSession {
     area.MarkedLines = std::min<std::size_t>(marked, area.Lines.size());
     area.FirstColumn = 1 + (how >> 4) % 4;
     area.LastColumn = (how & 0x08) ? 0 : 60 + how % 8;
-    Desktop.ModeNames.push_back(kModeNames[how % kModeNameCount]);
+    Desktop.ModeNames.push_back(kFuzzModeNames[how % kFuzzModeNameCount]);
     const TConvertKind conversions[] = {ckMarked, ckWordDump, ckByteDump};
     ConvertMarkedArea(S, conversions[(how >> 6) % 3], area);
     Desktop.ModeNames.clear();
@@ -280,7 +244,7 @@ void TFuzzSession::Step(TFuzzInput& p) {
       return;
     }
     case 11:
-      Line(p.Byte() % 4);
+      UseLine(p.Byte() % 4);
       return;
     case 12:
       // The host's line capture: start, or send what was captured.
@@ -334,11 +298,11 @@ void TFuzzSession::Step(TFuzzInput& p) {
       const std::uint8_t arg = p.Byte();
       if (Heavy++ >= kMaxHeavy) return;
       if (arg & 0x80) {
-        Desktop.ModeNames.push_back(kModeNames[arg % kModeNameCount]);
+        Desktop.ModeNames.push_back(kFuzzModeNames[arg % kFuzzModeNameCount]);
         ShowModeDialog(S, true);
         Desktop.ModeNames.clear();
       } else {
-        S.Settings.DisplayModeName = kModeNames[arg % kModeNameCount];
+        S.Settings.DisplayModeName = kFuzzModeNames[arg % kFuzzModeNameCount];
         DisplayMode(S);
       }
       return;

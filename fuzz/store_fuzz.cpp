@@ -20,12 +20,7 @@ struct TModelLine {
 };
 
 // A text of up to 47 bytes, its length first.
-std::string Text(TFuzzInput& in) {
-  const int length = in.Byte() % 48;
-  std::string text;
-  for (int i = 0; i < length; ++i) text += static_cast<char>(in.Byte());
-  return text;
-}
+std::string Text(TFuzzInput& in) { return std::string(in.Bytes(in.Byte() % 48)); }
 
 // Generated lines: hex dumps, text, blanks; some with the hex run mark byte.
 std::string BulkLine(int i) {

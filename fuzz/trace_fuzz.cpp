@@ -6,8 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <ostream>
-#include <streambuf>
+#include <sstream>
 #include <string>
 
 #include "app/session.h"
@@ -92,35 +91,20 @@ DSS1 CODESET 6 = counter;
 DSS1 IECONTENTS = ie_contents;
 )";
 
-// Decoded lines are thrown away (their bytes still pass through the stream).
-class TNullBuffer final : public std::streambuf {
- protected:
-  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
-struct TFixture {
-  std::shared_ptr<TMemoryModeFiles> Modes;
-  TNullBuffer Null;
-  std::ostream Discard{&Null};
-
-  TFixture() {
+// The mode set, compiled once.
+std::shared_ptr<TMemoryModeFiles> Modes() {
+  static const std::shared_ptr<TMemoryModeFiles> modes = [] {
     const TCompileResult r = CompileModeSource(kModes, "trace_fuzz.mode");
     if (!r.Ok) std::abort();
-    Modes = std::make_shared<TMemoryModeFiles>(r.Image.Files);
-  }
-};
-
-TFixture& Fixture() {
-  static TFixture fixture;
-  return fixture;
+    return std::make_shared<TMemoryModeFiles>(r.Image.Files);
+  }();
+  return modes;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  TFixture& f = Fixture();
   TScriptedDesktop desktop;
   TSession session(desktop, FuzzDirectory());
   TSetupRecord& settings = session.Settings;
@@ -133,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.ScreenSize = (choice >> 7) & 1;
   session.StartUp();
   session.Trace->TraceState = TTraceDecoder::tsConverting;
-  if (!session.TraceFiles->OpenTraceFiles(f.Modes)) std::abort();
+  if (!session.TraceFiles->OpenTraceFiles(Modes())) std::abort();
   if (choice & 0x20) {
     settings.TriggerType = choice % 4;
     settings.TriggerAction = choice % 12;
@@ -141,7 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     session.Trace->SetTriggerEnabled(true);
   }
   session.Kasp->ErrorFileOpen = (choice & 0x40) != 0;
-  session.Writer->Redirect = &f.Discard;
+  std::ostringstream decoded;  // the lines themselves are not looked at
+  session.Writer->Redirect = &decoded;
   for (std::size_t i = 1; i < size; ++i) session.Trace->TraceReceiveChar(data[i]);
   session.Trace->EndOfInput();
   // The decoder keeps its own invariants whatever came.

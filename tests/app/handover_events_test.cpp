@@ -54,7 +54,7 @@ TEST(HandoverEvents, ACallIsAcceptedOnlyWhenTheAcceptSucceeds) {
   // The call is over: typed bytes no longer go to its socket.
   EXPECT_FALSE(f.S.Transmit->ListenActive);
   f.S.Transmit->SendByte('x');
-  EXPECT_TRUE(f.Network.Sent.empty());
+  EXPECT_TRUE(f.Network.Sends.empty());
 }
 
 TEST(HandoverEvents, ASerialFailureGivesTheDisconnectedState) {
@@ -65,14 +65,10 @@ TEST(HandoverEvents, ASerialFailureGivesTheDisconnectedState) {
   f.Events.Controls.ConnectItem = false;
   f.Events.Controls.DisconnectItem = true;
 
-  struct TClosingSerial : TQueueSerial {
-    int Closes = 0;
-    void Close() override { ++Closes; }
-  } serial;
-  f.S.Transmit->Serial = &serial;
+  f.S.Transmit->Serial = &f.Serial;
   f.Events.QelCommException(1117);
   EXPECT_FALSE(f.S.Transmit->SerialConnected);
-  EXPECT_EQ(serial.Closes, 1);  // the component is closed, not left running
+  EXPECT_EQ(f.Serial.Closes, 1);  // the component is closed, not left running
   EXPECT_TRUE(f.Events.Controls.ConnectItem);
   EXPECT_TRUE(f.Events.Controls.SerialConnectButton);
   EXPECT_FALSE(f.Events.Controls.SerialDisconnectButton);

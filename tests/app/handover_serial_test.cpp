@@ -12,18 +12,25 @@
 
 namespace {
 
-TEST(HandoverSerial, BytesReachTheSessionThroughOneMessageInOrder) {
+TEST(HandoverSerial, BytesReachTheSessionThroughOneMessageAndWhatCameMeanwhileIsFetchedAfterIt) {
   THandoverFixture f;
-  f.SerialArrives("hello");
-  EXPECT_EQ(f.Shown, "");  // nothing is interpreted on the event thread
+  f.SerialArrives("first");
+  f.SerialArrives(" second");  // the buffer is taken: only noted
+  EXPECT_EQ(f.Shown, "");      // nothing is interpreted on the event thread
+  EXPECT_EQ(f.Serial.Reads, 1);
+  EXPECT_TRUE(f.Handover.SerialDataPending);
+  EXPECT_EQ(f.Handover.SerialRxDepth, 1);
   ASSERT_EQ(f.Desktop.Queue.size(), 1u);
   EXPECT_EQ(f.Desktop.Queue.front().Message, wmSerialReceive);
   EXPECT_EQ(f.Desktop.Queue.front().WParam, 5);
-  EXPECT_EQ(f.Handover.SerialRxDepth, 1);
 
   f.Desktop.Pump();
-  EXPECT_EQ(f.Shown, "hello");
+  EXPECT_EQ(f.Shown, "first second");
   EXPECT_EQ(f.Handover.SerialRxDepth, 0);
+  EXPECT_FALSE(f.Handover.SerialDataPending);
+  ASSERT_EQ(f.Desktop.Posted.size(), 2u);
+  EXPECT_EQ(f.Desktop.Posted[1].Message, wmSerialReceive);
+  EXPECT_EQ(f.Desktop.Posted[1].WParam, 7);
 }
 
 TEST(HandoverSerial, PendingMessagesRunAfterEvery201Bytes) {
@@ -56,23 +63,6 @@ TEST(HandoverSerial, SerialBytesAreMaskedByTheDataBitsSocketBytesNever) {
   f.Network.Waiting = "\xC1";
   f.Handover.QelSocketDataAvailable();
   EXPECT_EQ(f.Shown, "\xC1");
-}
-
-TEST(HandoverSerial, BytesArrivingWhileAMessageIsOutAreFetchedAfterItInOrder) {
-  THandoverFixture f;
-  f.SerialArrives("first ");
-  f.SerialArrives("second");  // the buffer is taken: only noted
-  EXPECT_EQ(f.Serial.Reads, 1);
-  EXPECT_TRUE(f.Handover.SerialDataPending);
-  EXPECT_EQ(f.Desktop.Queue.size(), 1u);
-
-  f.Desktop.Pump();
-  EXPECT_EQ(f.Shown, "first second");
-  EXPECT_EQ(f.Handover.SerialRxDepth, 0);
-  EXPECT_FALSE(f.Handover.SerialDataPending);
-  ASSERT_EQ(f.Desktop.Posted.size(), 2u);
-  EXPECT_EQ(f.Desktop.Posted[1].Message, wmSerialReceive);
-  EXPECT_EQ(f.Desktop.Posted[1].WParam, 6);
 }
 
 TEST(HandoverSerial, MoreThanTheBufferHoldsIsFetchedInTurns) {

@@ -18,7 +18,7 @@ TEST(HandoverSocket, EachNotificationReadsOneChunkAndLetsSystemMessagesRun) {
   f.Network.Waiting = Pattern(8192 + 300);
 
   f.Handover.QelSocketDataAvailable();
-  EXPECT_EQ(f.Network.Asked, std::vector<int>{8192});
+  EXPECT_EQ(f.Network.ReceiveLengths, std::vector<int>{8192});
   EXPECT_EQ(f.Shown, Pattern(8192));
   EXPECT_EQ(f.Desktop.PendingPumps, 81);  // 8192 bytes, one pass per 101
   EXPECT_TRUE(delivered.empty());         // user messages stay queued meanwhile
@@ -52,17 +52,17 @@ TEST(HandoverSocket, ANotificationDuringTheLoopMakesItReadAgain) {
   };
   f.Handover.QelSocketDataAvailable();
   EXPECT_EQ(f.Shown, "abcdef");
-  EXPECT_EQ(f.Network.Asked.size(), 2u);
+  EXPECT_EQ(f.Network.ReceiveLengths.size(), 2u);
   EXPECT_EQ(f.Handover.SocketRxDepth, 0);
 }
 
 TEST(HandoverSocket, NothingToReadOrTheOrderlyEndStopsTheLoop) {
   THandoverFixture f;
   f.Handover.QelSocketDataAvailable();
-  EXPECT_EQ(f.Network.Asked.size(), 1u);
+  EXPECT_EQ(f.Network.ReceiveLengths.size(), 1u);
   f.Network.Closed = true;
   f.Handover.QelSocketDataAvailable();
-  EXPECT_EQ(f.Network.Asked.size(), 2u);
+  EXPECT_EQ(f.Network.ReceiveLengths.size(), 2u);
   EXPECT_EQ(f.Handover.SocketRxDepth, 0);
   EXPECT_EQ(f.Shown, "");
 }
@@ -72,7 +72,7 @@ TEST(HandoverSocket, HeldScreenLeavesTheDataInTheSocketUntilReleased) {
   f.Handover.HoldScreenOn();
   f.Network.Waiting = "held ";
   f.Handover.QelSocketDataAvailable();
-  EXPECT_TRUE(f.Network.Asked.empty());
+  EXPECT_TRUE(f.Network.ReceiveLengths.empty());
   EXPECT_TRUE(f.Handover.SocketDataPending);
   f.Network.Waiting += "and more";
 

@@ -172,30 +172,24 @@ TEST_F(MainFormTest, ABackgroundFileLoadedAndSavedTenTimesKeepsEveryLine) {
   }
   const std::string saved = ReadFileBytes(Dir + "QelWin.SBF");
   ASSERT_EQ(saved.substr(0, original.size()), original);
+  ASSERT_TRUE(saved.ends_with("\r\n"));
   // Every later line is a greeting, a run's own line or blank: nothing was written over.
+  const std::vector<std::string> later = SplitLines(saved.substr(original.size()));
   int greetings = 0, runs = 0;
-  std::size_t at = original.size();
-  while (at < saved.size()) {
-    const std::size_t end = saved.find("\r\n", at);
-    ASSERT_NE(end, std::string::npos);
-    const std::string line = saved.substr(at, end - at);
+  for (const std::string& line : later) {
     if (line == greeting) {
       ++greetings;
-    } else if (line.rfind("typed in run ", 0) == 0) {
-      EXPECT_EQ(line, "typed in run " + std::to_string(runs));
-      ++runs;
+    } else if (line.starts_with("typed in run ")) {
+      EXPECT_EQ(line, "typed in run " + std::to_string(runs++));
     } else {
-      EXPECT_EQ(line, "") << "line " << at;
+      EXPECT_EQ(line, "");
     }
-    at = end + 2;
   }
   EXPECT_EQ(greetings, 10);
   EXPECT_EQ(runs, 10);
   // Each start adds its greeting, the blank line under it and the run's own
   // line; the last session's empty screen rows are taken over, not kept.
-  int added = 0;
-  for (std::size_t p = saved.find("\r\n", original.size()); p != std::string::npos; p = saved.find("\r\n", p + 2)) ++added;
-  EXPECT_LE(added, 10 * 3 + 24) << "the file grew by a screen of blank lines at every start";
+  EXPECT_LE(later.size(), 10u * 3 + 24) << "the file grew by a screen of blank lines at every start";
 }
 
 TEST_F(MainFormTest, ShutdownClosesTheLogFile) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "app/session.h"
 #include "app/settingsfile.h"
@@ -34,18 +35,6 @@ TSetupRecord OddRecord() {
   r.LogFileName = "trace.log";
   r.EBCDICMapFileName = "";  // loading it would report a missing map file
   return r;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find("\r\n", start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 2;
-  }
-  return lines;
 }
 }  // namespace
 
@@ -126,33 +115,24 @@ TEST(SettingsFile, ALongerFileGivesItsFirstRecordWhateverTheCaseOfItsName) {
   EXPECT_TRUE(t.Desktop.Boxes.empty());
 }
 
-TEST(SettingsFile, AShortFileIsReportedAndTheOldRecordStays) {
+TEST(SettingsFile, AShortOrMissingFileIsReportedAndTheOldRecordStays) {
   TTestSession t;
-  const std::string name = t.Dir.file("short.mse");
-  WriteFileBytes(name, RecordBytes(OddRecord()).substr(0, 14043));
-  const std::string before = RecordBytes(t.S->Settings);
-  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
-  EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, "38")});
-  // The remaining steps run all the same: the name is taken.
-  EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
-}
-
-TEST(SettingsFile, AMissingFileIsReportedAndNothingChanges) {
-  TTestSession t;
-  const std::string name = t.Dir.file("gone.mse");
+  const std::string shortName = t.Dir.file("short.mse"), missing = t.Dir.file("gone.mse");
+  WriteFileBytes(shortName, RecordBytes(OddRecord()).substr(0, 14043));
   const std::string before = RecordBytes(t.S->Settings);
   const std::string caption = t.S->SettingsFiles->Caption;
-  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(name));
-  EXPECT_EQ(RecordBytes(t.S->Settings), before);
-  ASSERT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, Padded("The system cannot find the file specified."))});
-  EXPECT_EQ(t.Desktop.Boxes[0].Box.HelpContext, 2);
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(missing));
   EXPECT_EQ(t.S->SettingsFiles->Caption, caption);
   EXPECT_TRUE(t.S->SettingsFiles->CurrentName.empty());
   EXPECT_FALSE(std::filesystem::exists(t.Dir.file("QelWin.INI")));
+  EXPECT_FALSE(t.S->SettingsFiles->OpenQelSetFile(shortName));
+  EXPECT_EQ(RecordBytes(t.S->Settings), before);
+  EXPECT_EQ(BoxTexts(t.Desktop), (Texts{AccessError(missing, Padded("The system cannot find the file specified.")),
+                                        AccessError(shortName, "38")}));
+  EXPECT_EQ(t.Desktop.Boxes[0].Box.HelpContext, 2);
+  // The remaining steps run all the same: the name is taken.
+  EXPECT_EQ(t.S->SettingsFiles->CurrentName, shortName);
 }
-
-
 
 TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   TTestSession t;
@@ -177,7 +157,7 @@ TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
   EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "new");
   EXPECT_TRUE(t.S->SettingsFiles->SaveEnabled);
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{name});
+  EXPECT_EQ(ReadFileBytes(t.Dir.file("QelWin.INI")), name + "\r\n");
 }
 
 TEST(SettingsFile, SaveAsCancelledWritesNothing) {
@@ -187,17 +167,22 @@ TEST(SettingsFile, SaveAsCancelledWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(t.Dir.file("QelWin.INI")));
 }
 
-TEST(SettingsFile, AFailedSaveReportsAndKeepsTheOldFile) {
-  TTestSession t;
-  const std::string name = t.Dir.file("keep.mse");
-  const TSetupRecord odd = OddRecord();
-  ASSERT_EQ(WriteSettingsRecord(name, odd), 0u);
-  t.S->SettingsFiles->CurrentName = name;
-  t.S->SettingsFiles->Faults.ShortWrite = 5000;  // the disk fills during the write
-  EXPECT_FALSE(t.S->SettingsFiles->Save());
-  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, Padded("There is not enough space on the disk."))});
-  EXPECT_EQ(ReadFileBytes(name), RecordBytes(odd));
-  EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
+TEST(SettingsFile, AFailedSaveReportsWithItsCodeAndKeepsTheOldFile) {
+  const std::string ioError = "The request could not be performed because of an I/O device error.";
+  for (const auto& [shortWrite, writeErrno, error] :
+       {std::tuple{5000L, 0, "There is not enough space on the disk."}, {-1L, EIO, ioError.c_str()}}) {
+    SCOPED_TRACE(error);
+    TTestSession t;
+    const std::string name = t.Dir.file("keep.mse");
+    ASSERT_EQ(WriteSettingsRecord(name, OddRecord()), 0u);
+    t.S->SettingsFiles->CurrentName = name;
+    t.S->SettingsFiles->Faults.ShortWrite = shortWrite;  // the disk fills during the write
+    t.S->SettingsFiles->Faults.WriteErrno = writeErrno;
+    EXPECT_FALSE(t.S->SettingsFiles->Save());
+    EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(name, Padded(error))});
+    EXPECT_EQ(ReadFileBytes(name), RecordBytes(OddRecord()));
+    EXPECT_FALSE(std::filesystem::exists(name + ".$$$"));
+  }
 }
 
 TEST(SettingsFile, ANamedPipeOrDirectoryAsTheFileIsRefusedAndStays) {
@@ -217,16 +202,6 @@ TEST(SettingsFile, ANamedPipeOrDirectoryAsTheFileIsRefusedAndStays) {
   EXPECT_FALSE(std::filesystem::exists(folder + ".$$$"));
 }
 
-TEST(SettingsFile, AWriteErrorIsReportedWithItsCode) {
-  TTestSession t;
-  t.S->SettingsFiles->CurrentName = t.Dir.file("io.mse");
-  t.S->SettingsFiles->Faults.WriteErrno = EIO;
-  EXPECT_FALSE(t.S->SettingsFiles->Save());
-  const std::string error = "The request could not be performed because of an I/O device error.";
-  EXPECT_EQ(BoxTexts(t.Desktop), Texts{AccessError(t.Dir.file("io.mse"), Padded(error))});
-  EXPECT_FALSE(std::filesystem::exists(t.Dir.file("io.mse")));
-}
-
 TEST(BareFileName, DropsTheDirectoryAndTheExtension) {
   EXPECT_EQ(BareFileName("C:\\QEL\\SITE.MSE"), "SITE");
   EXPECT_EQ(BareFileName("A:NAME.MSE"), "NAME");
@@ -241,11 +216,11 @@ TEST(RecentFiles, MostRecentFirstWithoutCaseDuplicatesAndAtMostFour) {
   f.AddRecentFile("/a/two.mse");
   f.AddRecentFile("/a/three.mse");
   f.AddRecentFile("/a/ONE.MSE");  // moves to the top, the old spelling goes
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
             (std::vector<std::string>{"/a/ONE.MSE", "/a/three.mse", "/a/two.mse"}));
   f.AddRecentFile("/a/four.mse");
   f.AddRecentFile("/a/five.mse");
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))),
             (std::vector<std::string>{"/a/five.mse", "/a/four.mse", "/a/ONE.MSE", "/a/three.mse"}));
   EXPECT_EQ(f.RecentItems[0], "1. /a/five.mse");
   EXPECT_EQ(f.RecentItems[3], "4. /a/three.mse");
@@ -260,7 +235,7 @@ TEST(RecentFiles, AListThatCannotBeWrittenStaysAsItWasWithoutAMessage) {
   f.AddRecentFile("/a/one.mse");
   f.Faults.OpenErrno = EACCES;  // the temporary file cannot be created
   f.AddRecentFile("/a/two.mse");
-  EXPECT_EQ(Lines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{"/a/one.mse"});
+  EXPECT_EQ(SplitLines(ReadFileBytes(t.Dir.file("QelWin.INI"))), std::vector<std::string>{"/a/one.mse"});
   EXPECT_EQ(f.RecentItems[0], "1. /a/one.mse");
   EXPECT_TRUE(f.RecentItems[1].empty());
   EXPECT_TRUE(t.Desktop.Boxes.empty());
@@ -280,23 +255,6 @@ TEST(RecentFiles, StartUpReadsFourLinesAndTakesTheFirstAsCurrent) {
   EXPECT_EQ(f.RecentItems[3], "4. d.mse");
   EXPECT_TRUE(f.RecentSeparatorVisible);
   // The record itself is not loaded.
-  EXPECT_TRUE(t.Desktop.Boxes.empty());
-}
-
-TEST(EbcdicMap, LoadsOutgoingThenIncomingTables) {
-  TTestSession t;
-  std::string map(512, '\0');
-  for (int i = 0; i < 256; ++i) {
-    map[i] = static_cast<char>(255 - i);
-    map[256 + i] = static_cast<char>((i + 1) & 0xFF);
-  }
-  WriteFileBytes(t.Dir.file("ebc.mma"), map + "trailing");
-  t.S->Settings.EBCDICMapFileName = t.Dir.file("ebc.mma");
-  t.S->SettingsFiles->LoadEbcdicMap();
-  EXPECT_EQ(t.S->EbcdicMap.Outgoing[0], 255);
-  EXPECT_EQ(t.S->EbcdicMap.Outgoing[200], 55);
-  EXPECT_EQ(t.S->EbcdicMap.Incoming[0], 1);
-  EXPECT_EQ(t.S->EbcdicMap.Incoming[255], 0);
   EXPECT_TRUE(t.Desktop.Boxes.empty());
 }
 

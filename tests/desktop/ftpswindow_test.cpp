@@ -65,9 +65,9 @@ class TFtpsWindowTest : public QObject {
     TTestSession t;
     std::filesystem::create_directories(t.Dir.file("served"));
     const std::string port = std::to_string(FreePort());
-    TChildServer plain({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port, "-d",
-                        t.Dir.file("served"), "-u", "engineer", "-P", "exchange"});
-    QVERIFY(plain.WaitForPort(static_cast<std::uint16_t>(std::stoi(port))));
+    TChild plain({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port, "-d", t.Dir.file("served"),
+                  "-u", "engineer", "-P", "exchange"}, true);
+    QVERIFY(WaitForListener(static_cast<std::uint16_t>(std::stoi(port))));
     t.S->Connection.FTPProtocol = fpExplicitTls;
     TQelFTPDlg window(t.S->Settings, t.Desktop, t.S->ProgramDirectory, nullptr, &t.S->Connection);
     window.UserNameEdt->setText(QStringLiteral("engineer"));

@@ -1,9 +1,11 @@
 // Serial and network lines that keep what was done to them, for the tests of
-// the transmit path and of what changes a connection: every write and send,
-// the parameters, opens, connects and disconnects in order, and faults the
-// next writes or an open meet.
+// the transmit path, of what changes a connection and of the receive
+// hand-over: every write and send, the parameters, opens, connects and
+// disconnects in order, faults the next writes, reads or an open meet, and
+// the bytes a test puts in the driver's queue or the socket.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +31,22 @@ class TFakeSerial : public TSerialLine {
     Events.push_back("close");
   }
   bool IsOpen() const override { return Opened; }
-  int Read(std::uint8_t*, int) override { return 0; }
+  // Hands out what the test put in Held; nothing there is a pending read.
+  int Read(std::uint8_t* buffer, int count) override {
+    ++Reads;
+    if (FailWith != 0) {
+      Error = std::exchange(FailWith, 0);
+      return -1;
+    }
+    const int n = std::min<int>(count, static_cast<int>(Held.size()));
+    if (n == 0) {
+      Error = kErrorIoPending;
+      return -1;
+    }
+    std::copy_n(Held.begin(), n, buffer);
+    Held.erase(0, static_cast<std::size_t>(n));
+    return n;
+  }
   int Write(const std::uint8_t* b, int n) override {
     ++WriteCalls;
     if (Failures > 0) {
@@ -40,8 +57,11 @@ class TFakeSerial : public TSerialLine {
     return n;
   }
   std::uint32_t LastError() const override { return Error; }
-  int InQueCount() override { return 0; }
-  void PurgeIn() override { ++Purges; }
+  int InQueCount() override { return static_cast<int>(Held.size()); }
+  void PurgeIn() override {
+    ++Purges;
+    Held.clear();
+  }
   void SetBreak(bool on) override { Breaks.push_back(on); }
 
   bool OpenError = false;
@@ -51,6 +71,9 @@ class TFakeSerial : public TSerialLine {
   int WriteCalls = 0;
   std::uint32_t Error = 5;
   int Purges = 0;
+  std::string Held;           // the driver's input queue
+  std::uint32_t FailWith = 0;  // the next Read fails with this code
+  int Reads = 0;
   std::vector<TSerialParams> Params;
   std::vector<std::string> Events;  // parameters, opens and closes in order
   std::vector<TBytes> Writes;
@@ -86,9 +109,14 @@ class TFakeNetwork : public TNetworkLine {
     Sends.emplace_back(b, b + n);
     return n;
   }
-  int Receive(std::uint8_t*, int length) override {
+  // At most length bytes of Waiting; -1 when nothing is there, 0 once Closed.
+  int Receive(std::uint8_t* buffer, int length) override {
     ReceiveLengths.push_back(length);
-    return -1;
+    if (Waiting.empty()) return Closed ? 0 : -1;
+    const int n = std::min<int>(length, static_cast<int>(Waiting.size()));
+    std::copy_n(Waiting.begin(), n, buffer);
+    Waiting.erase(0, static_cast<std::size_t>(n));
+    return n;
   }
   bool SendBreak() override {
     ++Breaks;
@@ -100,6 +128,8 @@ class TFakeNetwork : public TNetworkLine {
     return TNetworkLine::SetAllowedCallers(list, error);  // a line that cannot filter callers
   }
   std::string Host, Port, Allowed;
+  std::string Waiting;  // what the host sent and the socket holds
+  bool Closed = false;
   int Connects = 0, Listens = 0, CancelListens = 0, Disconnects = 0, Breaks = 0;
   std::vector<std::pair<int, int>> Sizes;
   std::vector<std::string> Events;  // addresses, connects, listens and disconnects in order

@@ -17,7 +17,7 @@
 #include "loopback.h"
 #include "transfer/ftp.h"
 
-class TFtpServer {
+class TFtpServer : public TServerProcess {
  public:
 #ifdef QEL_TEST_DATA
   static constexpr const char* kHostileScript = QEL_TEST_DATA "/support/hostile_ftp.py";
@@ -30,43 +30,18 @@ class TFtpServer {
   // Serves root (which must exist) until the object dies or Kill is called.
   // A hostile mode runs support/hostile_ftp.py instead, whose listings or
   // greeting misbehave as the mode says.
-  explicit TFtpServer(const std::string& root, const std::string& hostileMode = "")
-      : Root(root), Port(FreePort()) {
+  explicit TFtpServer(const std::string& root, const std::string& hostileMode = "") {
     const std::string port = std::to_string(Port);
     std::vector<std::string> words = {"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p", port,
                                       "-d", root, "-u", kUser, "-P", kPassword, "-w"};
     if (!hostileMode.empty()) words = {"/usr/bin/python3", kHostileScript, hostileMode, port, root, kUser, kPassword};
-    // Its connection log would bury the test's own output.
-    Pid = StartServer(words);
-    Listening = WaitForListener(Port, Pid > 0);
+    Start(words);  // its connection log would bury the test's own output
   }
-  ~TFtpServer() { Kill(); }
-  TFtpServer(const TFtpServer&) = delete;
-  TFtpServer& operator=(const TFtpServer&) = delete;
-
-  bool Ready() const { return Listening; }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
-  std::uint16_t PortNumber() const { return Port; }
-  pid_t ProcessId() const { return Pid; }
 
   // SIGSTOP freezes the server (a hung host), SIGCONT lets it go on.
   void Signal(int signal) const {
     if (Pid > 0) ::kill(Pid, signal);
   }
-
-  // Ends the server at once, as a crash would.
-  void Kill() {
-    if (Pid <= 0) return;
-    ::kill(Pid, SIGKILL);
-    ::waitpid(Pid, nullptr, 0);
-    Pid = -1;
-  }
-
- private:
-  std::string Root;
-  std::uint16_t Port = 0;
-  pid_t Pid = -1;
-  bool Listening = false;
 };
 
 // Every event a client reported, gathered by polling as a window would drain.

@@ -8,35 +8,24 @@
 #include <fstream>
 #include <string>
 
-#include "sshserver.h"  // RunProgram
+#include "sshserver.h"  // RunProgram, FileText
 
-class TFtpsServer {
+class TFtpsServer : public TServerProcess {
  public:
   static constexpr const char* kUser = "engineer";
   static constexpr const char* kPassword = "exchange";
 
   // dir holds the certificate and the script; root is served (both must exist).
-  TFtpsServer(const std::string& dir, const std::string& root) : Dir(dir), Port(FreePort()) {
+  TFtpsServer(const std::string& dir, const std::string& root) : Dir(dir) {
     RunProgram({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", Dir + "/key.pem", "-out",
                 Dir + "/cert.pem", "-days", "2", "-subj", "/CN=127.0.0.1"});
-    std::ofstream(Dir + "/server.pem") << ReadAll(Dir + "/key.pem") << ReadAll(Dir + "/cert.pem");
+    std::ofstream(Dir + "/server.pem") << FileText(Dir + "/key.pem") << FileText(Dir + "/cert.pem");
     std::ofstream(Dir + "/ftps.py") << kScript;
     std::vector<std::string> words = {"/usr/bin/python3", Dir + "/ftps.py", root, std::to_string(Port),
                                       Dir + "/server.pem", kUser, kPassword};
-    Pid = StartServer(words, Dir + "/ftps.log");
-    Listening = WaitForListener(Port, Pid > 0);
+    Start(words, Dir + "/ftps.log");
   }
-  ~TFtpsServer() {
-    if (Pid <= 0) return;
-    ::kill(Pid, SIGKILL);
-    ::waitpid(Pid, nullptr, 0);
-  }
-  TFtpsServer(const TFtpsServer&) = delete;
-  TFtpsServer& operator=(const TFtpsServer&) = delete;
 
-  bool Ready() const { return Listening; }
-  pid_t ProcessId() const { return Pid; }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
   // "AB:CD:..." as openssl x509 -fingerprint -sha256 prints it.
   std::string Fingerprint() const {
     std::string out;
@@ -48,13 +37,6 @@ class TFtpsServer {
   }
 
  private:
-  static std::string ReadAll(const std::string& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
   // `python3 -m pyftpdlib` has no TLS switches; the handler is set up here.
   static constexpr const char* kScript = R"(import sys
 from OpenSSL import SSL
@@ -85,7 +67,4 @@ FTPServer(("127.0.0.1", port), handler).serve_forever()
 )";
 
   std::string Dir;
-  std::uint16_t Port = 0;
-  pid_t Pid = -1;
-  bool Listening = false;
 };

@@ -38,16 +38,6 @@ inline std::uint16_t PortOf(int fd) {
   return ntohs(address.sin_port);
 }
 
-// A loopback port nobody listens on (bound and let go).
-inline std::uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = LoopbackAddress(0);
-  bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  const std::uint16_t port = PortOf(fd);
-  ::close(fd);
-  return port;
-}
-
 // A host listening on a free loopback port.
 struct TLoopbackHost {
   int Listener = -1;
@@ -70,6 +60,9 @@ struct TLoopbackHost {
   }
   std::string Address() const { return "127.0.0.1:" + std::to_string(Port); }
 };
+
+// A loopback port nobody listens on (bound and let go).
+inline std::uint16_t FreePort() { return TLoopbackHost().Port; }
 
 // A call to the loopback port: the connected socket, or -errno.
 inline int ConnectTo(std::uint16_t port) {
@@ -110,14 +103,20 @@ inline std::string ReceiveSome(int fd, std::size_t count, int timeoutMs = 5000) 
 // Everything that arrives until the session ends or the time is up.
 inline std::string ReceiveFor(int fd, int timeoutMs) { return ReceiveSome(fd, std::string::npos, timeoutMs); }
 
-// A child process in a process group of its own, stopped when the object dies.
+// A child process in a process group of its own, stopped when the object
+// dies; a quiet one's output is dropped.
 class TChild {
  public:
-  explicit TChild(const std::vector<std::string>& argv) {
+  explicit TChild(const std::vector<std::string>& argv, bool quiet = false) {
     Pid = fork();
     if (Pid == 0) {
       setpgid(0, 0);
       prctl(PR_SET_PDEATHSIG, SIGTERM);  // gone with the test, even if it crashes
+      if (quiet) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+      }
       std::vector<char*> args;
       for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
@@ -144,25 +143,6 @@ class TChild {
   pid_t Pid = -1;
 };
 
-// Starts a server program with its standard output dropped and its standard
-// error in errorFile (appended to when append, so a restart keeps the log);
-// the process, or -1.
-inline pid_t StartServer(std::vector<std::string> words, const std::string& errorFile = "/dev/null",
-                         bool append = false) {
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC),
-                                   0600);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 // True once something takes calls on the loopback port, within 15 s; never
 // when the server did not start.
 inline bool WaitForListener(std::uint16_t port, bool started = true) {
@@ -177,3 +157,48 @@ inline bool WaitForListener(std::uint16_t port, bool started = true) {
   }
   return false;
 }
+
+// A server program on a free loopback port (the real servers of the tests
+// derive from it), killed when the object dies.
+class TServerProcess {
+ public:
+  ~TServerProcess() { Kill(); }
+  TServerProcess(const TServerProcess&) = delete;
+  TServerProcess& operator=(const TServerProcess&) = delete;
+
+  bool Ready() const { return Listening; }
+  pid_t ProcessId() const { return Pid; }
+  std::uint16_t PortNumber() const { return Port; }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
+  // Ends the server at once, as a crash would.
+  void Kill() {
+    if (Pid <= 0) return;
+    ::kill(Pid, SIGKILL);
+    ::waitpid(Pid, nullptr, 0);
+    Pid = -1;
+    Listening = false;
+  }
+
+ protected:
+  TServerProcess() : Port(FreePort()) {}
+  // Starts the program with its standard output dropped and its standard
+  // error in errorFile (appended to when append, so a restart keeps the
+  // log), and waits until it takes calls.
+  void Start(std::vector<std::string> words, const std::string& errorFile = "/dev/null", bool append = false) {
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const int mode = O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC);
+    posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), mode, 0600);
+    if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) Pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    Listening = WaitForListener(Port, Pid > 0);
+  }
+
+  std::uint16_t Port = 0;
+  pid_t Pid = -1;
+  bool Listening = false;
+};

@@ -15,10 +15,7 @@ TMsgResult TScriptedDesktop::ShowMessage(const TMessageBox& box) {
 
 std::optional<std::string> TScriptedDesktop::FileDialog(const TFileDialog& dialog) {
   Dialogs.push_back(dialog);
-  if (DialogAnswers.empty()) return std::nullopt;
-  auto answer = DialogAnswers.front();
-  DialogAnswers.pop_front();
-  return answer;
+  return Next(DialogAnswers);
 }
 
 void TScriptedDesktop::PostMessage(int message, std::intptr_t wparam, std::intptr_t lparam) {
@@ -42,12 +39,7 @@ void TScriptedDesktop::ProcessPendingMessages(bool systemOnly) {
   ++PendingPumps;
   if (!DeliverOnProcess || systemOnly) return;
   // One pass over what is queued now; messages posted meanwhile wait for the next pass.
-  std::size_t n = Queue.size();
-  while (n-- > 0 && !Queue.empty()) {
-    const TPostedMessage m = Queue.front();
-    Queue.pop_front();
-    if (Handler) Handler(m);
-  }
+  Pump(static_cast<int>(Queue.size()));
 }
 
 void TScriptedDesktop::Wait(int milliseconds) {

@@ -39,17 +39,11 @@ class TScriptedDesktop : public THeadlessDesktop {
   void ShowMemo(const TMemoText& memo) override { Memos.push_back(memo); }
   std::optional<std::string> AskSecret(const std::string& caption, const std::string& prompt, bool echo) override {
     SecretsAsked.push_back(prompt);
-    if (Secrets.empty()) return std::nullopt;
-    std::optional<std::string> secret = Secrets.front();
-    Secrets.pop_front();
-    return secret;
+    return Next(Secrets);
   }
   std::optional<std::string> AskModeName(const std::string& lastName, const std::string&) override {
     ModeNamesAsked.push_back(lastName);
-    if (ModeNames.empty()) return std::nullopt;
-    std::optional<std::string> name = ModeNames.front();
-    ModeNames.pop_front();
-    return name;
+    return Next(ModeNames);
   }
 
   // Delivers queued messages to Handler until the queue is empty (or limit reached).
@@ -90,4 +84,13 @@ class TScriptedDesktop : public THeadlessDesktop {
   bool DeliverOnProcess = false;
   // Called by ShowMessage before it returns (tests use it to act "under" a box).
   std::function<void(const TMessageBox&)> OnShow;
+
+ private:
+  // The next scripted answer; none left: cancelled.
+  static std::optional<std::string> Next(std::deque<std::optional<std::string>>& answers) {
+    if (answers.empty()) return std::nullopt;
+    std::optional<std::string> answer = std::move(answers.front());
+    answers.pop_front();
+    return answer;
+  }
 };

@@ -5,76 +5,47 @@
 // it, so expectations come from OpenSSH, not from the code under test.
 #pragma once
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "loopback.h"
 
-extern char** environ;
-
-// Runs a program to its end with its output in a string (both streams).
-inline int RunProgram(std::vector<std::string> words, std::string* output = nullptr,
-                      const std::string& input = "") {
-  static int runs = 0;
-  const std::string dir = std::filesystem::temp_directory_path() /
-                          ("qelrun." + std::to_string(::getpid()) + "." + std::to_string(++runs));
-  std::filesystem::create_directories(dir);
-  const std::string outFile = dir + "/out", inFile = dir + "/in";
-  std::ofstream(inFile) << input;
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, inFile.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = -1;
-  if (spawned == 0) ::waitpid(pid, &status, 0);
-  if (output) {
-    std::ifstream in(outFile);
-    std::stringstream text;
-    text << in.rdbuf();
-    *output = text.str();
+// Runs a program to its end, both its streams in output; its exit status,
+// or -1 when it did not exit normally.
+inline int RunProgram(const std::vector<std::string>& words, std::string* output = nullptr) {
+  std::string command;
+  for (const std::string& word : words) {
+    command += " '";
+    for (const char c : word) command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    command += "'";
   }
-  std::filesystem::remove_all(dir);
-  return spawned == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::FILE* pipe = ::popen((command + " </dev/null 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A server program run for a test, its output dropped, killed at the end.
-class TChildServer {
- public:
-  explicit TChildServer(std::vector<std::string> words) : Pid(StartServer(std::move(words))) {}
-  ~TChildServer() {
-    if (Pid <= 0) return;
-    ::kill(Pid, SIGKILL);
-    ::waitpid(Pid, nullptr, 0);
-  }
-  TChildServer(const TChildServer&) = delete;
-  TChildServer& operator=(const TChildServer&) = delete;
-  // True once something takes calls on the loopback port.
-  bool WaitForPort(std::uint16_t port) const { return WaitForListener(port, Pid > 0); }
-
- private:
-  pid_t Pid;
-};
+// A file's whole text ("" when it cannot be read).
+inline std::string FileText(const std::string& name) {
+  std::ifstream in(name);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // An OpenSSH key pair made by ssh-keygen in dir.
 struct TSshKeyPair {
@@ -102,10 +73,10 @@ struct TSshKeyPair {
   }
 };
 
-class TSshServer {
+class TSshServer : public TServerProcess {
  public:
   // Everything lives in dir, which must exist and stay for the server's life.
-  explicit TSshServer(const std::string& dir) : Dir(dir), Port(FreePort()) {
+  explicit TSshServer(const std::string& dir) : Dir(dir) {
     HostKey = TSshKeyPair::Make(Dir, "host_ed25519");
     ClientKey = TSshKeyPair::Make(Dir, "client_ed25519");
     AuthorizeOnly({ClientKey});
@@ -113,23 +84,12 @@ class TSshServer {
     Start();
   }
   ~TSshServer() { Kill(); }
-  TSshServer(const TSshServer&) = delete;
-  TSshServer& operator=(const TSshServer&) = delete;
 
-  bool Ready() const { return Listening; }
-  pid_t ProcessId() const { return Pid; }
-  std::uint16_t PortNumber() const { return Port; }
-  std::string Host() const { return "127.0.0.1:" + std::to_string(Port); }
   static std::string User() {
     const passwd* entry = getpwuid(getuid());
     return entry ? entry->pw_name : "root";
   }
-  std::string LogText() const {
-    std::ifstream in(Dir + "/sshd.log");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string LogText() const { return FileText(Dir + "/sshd.log"); }
 
   // The keys whose owners may log in.
   void AuthorizeOnly(const std::vector<TSshKeyPair>& keys) {
@@ -161,20 +121,16 @@ class TSshServer {
     return children;
   }
 
+  // The sessions too: they would outlive the server.
   void Kill() {
-    if (Pid <= 0) return;
     DropSessions();
-    ::kill(Pid, SIGKILL);
-    ::waitpid(Pid, nullptr, 0);
-    Pid = -1;
-    Listening = false;
+    TServerProcess::Kill();
   }
 
   void Start() {
     // sshd run by root wants its privilege separation directory.
     if (::geteuid() == 0) ::mkdir("/run/sshd", 0755);
-    Pid = StartServer({"/usr/sbin/sshd", "-D", "-e", "-f", Dir + "/sshd_config"}, Dir + "/sshd.log", true);
-    Listening = WaitForListener(Port, Pid > 0);
+    TServerProcess::Start({"/usr/sbin/sshd", "-D", "-e", "-f", Dir + "/sshd_config"}, Dir + "/sshd.log", true);
   }
 
   std::string Dir;
@@ -195,8 +151,4 @@ class TSshServer {
         << "PermitRootLogin prohibit-password\nPrintMotd no\nPrintLastLog no\nUseDNS no\n"
         << "LogLevel VERBOSE\nSubsystem sftp internal-sftp\n";
   }
-
-  std::uint16_t Port = 0;
-  pid_t Pid = -1;
-  bool Listening = false;
 };

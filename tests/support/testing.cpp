@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 #include "comms/transmit.h"
@@ -50,10 +51,8 @@ std::string TWiredSession::TakeSent() {
 }
 
 TConnectedSession::TConnectedSession() {
+  Engine().ScreenPathOverride = nullptr;
   S->StartUp();
-  S->Transmit->Network = &Wire;
-  S->Transmit->NetworkConnected = true;
-  S->Settings.Port = 0;
 }
 
 void TConnectedSession::Push(std::string_view bytes) { PushBytes(*S, bytes); }
@@ -65,9 +64,7 @@ void PushBytes(TSession& s, std::string_view bytes) {
 }
 
 std::string ScreenRow(const TSession& s, int row) {
-  std::string text = s.Screen->GetLineText(s.Screen->ScreenLine(row));
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  return text;
+  return Trimmed(s.Screen->GetLineText(s.Screen->ScreenLine(row)));
 }
 
 bool ScreenShows(const TSession& s, const std::string& text) {
@@ -150,3 +147,12 @@ std::string Trimmed(std::string text) {
   return text;
 }
 
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}

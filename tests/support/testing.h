@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/session.h"
 #include "comms/recordinglines.h"
@@ -66,10 +67,9 @@ struct TWiredSession : TTestSession {
   std::string TakeSent();
 };
 
-// A test session started as the main window leaves it, on a connected
-// recording network line (the Echo port: no Telnet doubling).
-struct TConnectedSession : TTestSession {
-  TRecordingNetworkLine Wire;
+// The same started as the main window leaves it, its screen path ending in
+// the receive interpreter.
+struct TConnectedSession : TWiredSession {
   TConnectedSession();
   // Bytes from the host in one block, as a socket read delivers them.
   void Push(std::string_view bytes);
@@ -93,6 +93,8 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string Padded(std::string sentence);
 // The text without its trailing blanks.
 std::string Trimmed(std::string text);
+// The text's lines, split at each "\n", a "\r" before it dropped.
+std::vector<std::string> SplitLines(const std::string& text);
 
 // The text as one shell word.
 std::string ShellQuoted(const std::string& text);
