@@ -6,6 +6,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/session.h"
@@ -18,6 +19,7 @@
 #include "log/logfiles.h"
 #include "screen/store.h"
 #include "screen/writer.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "trace/decoder.h"
@@ -53,6 +55,9 @@ TEST(CommandFileLines, FieldsPerSearchMethod) {
   // The last field is the rest of the line; missing fields are empty.
   EXPECT_EQ(Parsed("A,F,3,P,one,two"), "A|F|3|1|P|ONE,TWO|");
   EXPECT_EQ(Parsed("A,F,4"), "A|F|4|1|||");
+  // Fields are cut to 255 characters.
+  EXPECT_EQ(Parsed(std::string(300, 'n') + ",F,3," + std::string(300, 'p') + ",S"),
+            std::string(255, 'N') + "|F|3|1|" + std::string(255, 'P') + "|S|");
 }
 
 TEST(CommandFileLines, EachFaultHasItsMessageAndTheDefinitionStays) {
@@ -66,14 +71,6 @@ TEST(CommandFileLines, EachFaultHasItsMessageAndTheDefinitionStays) {
   EXPECT_EQ(Parsed("A,F,2,0,P,S"), "A|F|2|0|P|S|Zero length defined for array element --> ");
   // The text methods read no record length, so no text there is wrong.
   EXPECT_EQ(Parsed("A,F,3,abc,S"), "A|F|3|1|ABC|S|");
-}
-
-TEST(CommandFileLines, FieldsAreCutTo255Characters) {
-  std::string error;
-  const TCommandDefinition d =
-      ParseCommandDefinition(std::string(300, 'n') + ",F,3," + std::string(300, 'p') + ",S", error);
-  EXPECT_EQ(d.Name, std::string(255, 'N'));
-  EXPECT_EQ(d.Prefix, std::string(255, 'P'));
 }
 
 TEST(CommandFiles, BlankLinesAreSkippedAndAnyLineEndEndsALine) {
@@ -104,6 +101,8 @@ class Commands : public ::testing::Test {
   }
   TSetupRecord& Settings() { return T.S->Settings; }
   TTransferEngine& Engine() { return *T.S->Transfer; }
+  // Whether a transfer runs, its direction and its receive kind.
+  auto Transfer() { return std::tuple(Engine().TransferActive, int{Engine().Direction}, int{Engine().ReceiveKind}); }
   std::string File(const std::string& name) { return T.Dir.file(name); }
 
   void Install(const std::string& commandFile) {
@@ -169,8 +168,8 @@ TEST_F(Commands, LoadingReportsEachFaultyLineAndKeepsItsDefinition) {
 TEST_F(Commands, AMissingCommandFileIsAFileAccessError) {
   Settings().CommandFileName = File("none.fil");
   C = InstallLocalCommands(*T.S);
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text, "File access error. File = " + File("none.fil") + CR + "Error = " + kNoSuchFile);
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{"File access error. File = " + File("none.fil") + CR + "Error = " + kNoSuchFile});
   EXPECT_TRUE(C->Definitions().empty());
 }
 
@@ -402,12 +401,9 @@ TEST_F(NoCommandFile, LonAloneProposesQelwinLogAndCancelLeavesTheLogClosed) {
   ASSERT_TRUE(T.S->Files->LogOpen);
   EXPECT_TRUE(Offer("lon"));
   ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
-  const TFileDialog& dialog = T.Desktop.Dialogs[0];
-  EXPECT_FALSE(dialog.Save);
-  EXPECT_EQ(dialog.Title, "Open Log File");
-  EXPECT_EQ(dialog.InitialName, T.S->ProgramDirectory + "QELWIN.LOG");
-  EXPECT_EQ(dialog.InitialDirectory, T.S->ProgramDirectory);
-  EXPECT_EQ(dialog.Filter, ".LOG|*.LOG|Log Files (*.LOG)|*.LOG|TXT Files (*.TXT)|*.TXT|All Files (*.*)|*.*");
+  EXPECT_EQ(DialogShown(T.Desktop.Dialogs[0]),
+            TDialogShown(false, "Open Log File", ".LOG|*.LOG|Log Files (*.LOG)|*.LOG|TXT Files (*.TXT)|*.TXT|All Files "
+                         "(*.*)|*.*", T.S->ProgramDirectory + "QELWIN.LOG", T.S->ProgramDirectory));
   EXPECT_FALSE(T.S->Files->LogOpen);
   EXPECT_EQ(Settings().LogFileName.str(), File("old.log"));
   EXPECT_EQ(Sent(), "\b\b\b");
@@ -458,9 +454,7 @@ TEST_F(NoCommandFile, IncStartsAFileSendOfTheChosenFile) {
             "(*.*)|*.*");
   EXPECT_EQ(T.S->Files->TransferFileName, File("batch.mac"));
   EXPECT_EQ(T.S->Files->TransferFileState, TLogFiles::tsReading);
-  EXPECT_TRUE(Engine().TransferActive);
-  EXPECT_EQ(Engine().Direction, 0);
-  EXPECT_EQ(Engine().ReceiveKind, 0);
+  EXPECT_EQ(Transfer(), std::tuple(true, 0, 0));
   EXPECT_TRUE(Engine().Activities & acFileSend);
   ASSERT_FALSE(T.Desktop.Posted.empty());
   EXPECT_EQ(T.Desktop.Posted.back().Message, wmTransferStarted);
@@ -543,9 +537,7 @@ TEST_F(NoCommandFile, PadArmsThePromptWatchAndThePasswordLineStartsTheCapture) {
   Type("secret\r");
   EXPECT_EQ(Sent(), "secret\r");
   EXPECT_FALSE(Engine().PadsPrompt.Collecting);
-  EXPECT_TRUE(Engine().TransferActive);
-  EXPECT_EQ(Engine().Direction, 1);
-  EXPECT_EQ(Engine().ReceiveKind, 2);
+  EXPECT_EQ(Transfer(), std::tuple(true, 1, 2));
   EXPECT_EQ(capturing, 1);
   EXPECT_EQ(T.Desktop.Posted.back().Message, wmOpenPads);
 }

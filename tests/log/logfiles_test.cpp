@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <tuple>
 
 #include "app/session.h"
@@ -12,6 +13,7 @@
 #include "log/file.h"
 #include "log/logfiles.h"
 #include "support/boxes.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 
@@ -45,10 +47,8 @@ using LogFile = TLogFixture;
 
 TEST_F(LogFile, ToggleWithoutANameSaysSo) {
   Files().ToggleLogFile();
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "No LogFile Name specified\rCorrect in the Setup|Configure|Files");
-  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbHelp));
-  EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Error);
+  EXPECT_EQ(BoxesShown(T.Desktop), (std::vector<TBoxShown>{{"No LogFile Name specified\rCorrect in the "
+                                                            "Setup|Configure|Files", mbOK | mbHelp, TMsgIcon::Error}}));
   EXPECT_FALSE(Files().LogOpen);
 }
 
@@ -66,45 +66,27 @@ TEST_F(LogFile, ANewFileIsCreatedAndHoldsCharactersAndLines) {
   EXPECT_EQ(ReadFileBytes(T.Dir.file("new.log")), "ab\t\r\ndecoded\r\n");
 }
 
+// The append question: Cancel leaves the log closed and the file untouched, Ignore
+// overwrites, OK (the box's default answer) appends over a final Ctrl-Z, only a final one.
 TEST_F(LogFile, AppendQueryAnswers) {
   const std::string name = UseLog("old.log");
-
-  // Cancel: the log stays closed and the file untouched.
-  WriteFileBytes(name, "keep");
-  T.Desktop.Answers.push_back(TMsgResult::Cancel);
-  Files().OpenLogFile();
-  EXPECT_FALSE(Files().LogOpen);
-  EXPECT_EQ(Boxes().size(), 1u);  // the append question
-  EXPECT_EQ(ReadFileBytes(name), "keep");
-
-  // OK: appended.
-  T.Desktop.Answers.push_back(TMsgResult::OK);
-  Files().OpenLogFile();
-  ASSERT_TRUE(Files().LogOpen);
-  LogText("+more");
-  Files().CloseLogFile();
-  EXPECT_EQ(ReadFileBytes(name), "keep+more");
-
-  // Ignore: overwritten.
-  T.Desktop.Answers.push_back(TMsgResult::Ignore);
-  Files().OpenLogFile();
-  ASSERT_TRUE(Files().LogOpen);
-  LogText("new");
-  Files().CloseLogFile();
-  EXPECT_EQ(ReadFileBytes(name), "new");
-}
-
-// Appending (the box's default answer) overwrites a final Ctrl-Z, only a final one.
-TEST_F(LogFile, AppendingOverwritesAFinalCtrlZ) {
-  const std::string name = UseLog("z.log");
-  for (const auto& [old, added, after] : {std::tuple<std::string, std::string, std::string>{"abc\x1A", "de", "abcde"},
-                                          {"a\x1A" "b", "c", "a\x1A" "bc"},
-                                          {"", "x", "x"}}) {
-    WriteFileBytes(name, old);
+  const struct {
+    std::string Old;
+    std::optional<TMsgResult> Answer;
+    std::string Added, After;
+  } cases[] = {
+      {"keep", TMsgResult::Cancel, "lost", "keep"}, {"keep", TMsgResult::OK, "+more", "keep+more"},
+      {"keep", TMsgResult::Ignore, "new", "new"},   {"abc\x1A", std::nullopt, "de", "abcde"},
+      {"a\x1A" "b", std::nullopt, "c", "a\x1A" "bc"}, {"", std::nullopt, "x", "x"},
+  };
+  for (const auto& c : cases) {
+    WriteFileBytes(name, c.Old);
+    if (c.Answer) T.Desktop.Answers.push_back(*c.Answer);
     Files().OpenLogFile();
-    LogText(added);
+    EXPECT_EQ(Files().LogOpen, c.Answer != TMsgResult::Cancel) << c.Added;
+    LogText(c.Added);
     Files().CloseLogFile();
-    EXPECT_EQ(ReadFileBytes(name), after);
+    EXPECT_EQ(ReadFileBytes(name), c.After) << c.Added;
   }
 }
 
@@ -248,6 +230,10 @@ struct TransferFile : TLogFixture {
     Name = T.Dir.file("data.txt");
     Files().TransferFileName = Name;
   }
+  // The box of a transfer file's write that found the disk full.
+  static std::vector<std::string> NoSpace() {
+    return {"File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk.")};
+  }
   void StartTextReceive() {
     TTransferEngine& e = *T.S->Transfer;
     e.TransferActive = true;
@@ -290,8 +276,7 @@ TEST_F(TransferFile, AHostReceiveThatAsksTakesANewNumberedNameOnOk) {
 TEST_F(TransferFile, NumberedNamesRunOut) {
   for (char d = '0'; d <= '9'; ++d) WriteFileBytes(T.Dir.file(std::string("data.tx") + d), "");
   EXPECT_FALSE(Files().NextNumberedName());
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, " Can't rename transfer file. Too many files with the same name.");
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{" Can't rename transfer file. Too many files with the same name."});
 }
 
 TEST_F(TransferFile, AFileThatCannotBeReadIsThereAllTheSame) {
@@ -334,8 +319,8 @@ TEST_F(TransferFile, CreateFailuresAreReportedWithTheName) {
   Files().TransferFileName = name;
   EXPECT_FALSE(Files().OpenTransferFile(2));
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "File access error when trying to open a file." + CR + "The file = " + name);
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{"File access error when trying to open a file." + CR + "The file = " + name});
   EXPECT_FALSE(Files().OpenTransferFile(1));
   EXPECT_EQ(Boxes().size(), 2u);
   Files().TransferFileName = "";
@@ -367,9 +352,7 @@ TEST_F(TransferFile, AFailedWriteFromTheWriterClosesAndReports) {
   Files().TransferChar('b');
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
   EXPECT_FALSE(T.S->Transfer->TransferActive);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text,
-            "File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk."));
+  EXPECT_EQ(BoxTexts(T.Desktop), NoSpace());
 }
 
 TEST_F(TransferFile, AFailedLastWriteOnCloseIsReported) {
@@ -381,9 +364,7 @@ TEST_F(TransferFile, AFailedLastWriteOnCloseIsReported) {
   Files().Faults.WriteErrno = ENOSPC;
   Files().CloseTransferFile();
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text,
-            "File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk."));
+  EXPECT_EQ(BoxTexts(T.Desktop), NoSpace());
 
   // A send's file is only read: closing it writes nothing and reports nothing.
   WriteFileBytes(Name, "abc");
@@ -456,9 +437,9 @@ TEST_F(DebugCapture, TheTextFileCannotBeCreatedButCapturingGoesOn) {
   EXPECT_TRUE(Files().StartEscapeLog());
   EXPECT_TRUE(Files().Capturing());
   EXPECT_FALSE(Files().EscapeLogOpen());
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "File access error. File = Escape Sequence Log File = " + T.S->ProgramDirectory +
-                                     "QELWIN.ESL" + CR + "Error = " + Padded("Access is denied."));
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"File access error. File = Escape Sequence Log File = " +
+                                                            T.S->ProgramDirectory + "QELWIN.ESL" + CR + "Error = " +
+                                                            Padded("Access is denied.")});
 }
 
 TEST_F(DebugCapture, NothingIsRecordedWhileOff) {

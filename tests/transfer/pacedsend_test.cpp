@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/session.h"
 #include "comms/recordinglines.h"
 #include "comms/transmit.h"
 #include "log/logfiles.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "terminal/keyboard.h"
 #include "transfer/commandstate.h"
@@ -35,6 +38,15 @@ struct PacedSend : ::testing::Test {
   }
   bool Sending() { return (E().Activities & acFileSend) != 0; }
   void Tick(int n = 1) { T.Tick(n); }
+  // What had been sent after each run of ticks.
+  std::vector<std::string> SentAfter(std::initializer_list<int> runs) {
+    std::vector<std::string> sent;
+    for (const int n : runs) {
+      Tick(n);
+      sent.push_back(Wire.Sent);
+    }
+    return sent;
+  }
   void TickToEnd() { ASSERT_TRUE(T.TickWhile(acFileSend)); }
   void Receive(const std::string& bytes) { T.Receive(bytes); }
   void PressKey() { T.S->HandleSessionEvent(sekKey, 0); }
@@ -149,10 +161,8 @@ TEST_F(PacedSend, ALineEndPairIsOneStepOfTheBudget) {
   T.S->Transmit->CharsPerTick = 4;
   Settings().EOL = elCRLF;
   Start("ab\ncd\nef");
-  Tick();
-  EXPECT_EQ(Wire.Sent, "ab\r\nc");  // a, b, the line end, c: four steps
-  Tick();
-  EXPECT_EQ(Wire.Sent, "ab\r\ncd\r\nef");
+  // a, b, the line end, c: four steps.
+  EXPECT_EQ(SentAfter({1, 1}), (std::vector<std::string>{"ab\r\nc", "ab\r\ncd\r\nef"}));
 }
 
 TEST_F(PacedSend, TheGaugeShowsTheFilePositionAtEachRead) {
@@ -172,15 +182,8 @@ TEST_F(PacedSend, WaitForTenthsHoldsTheNextLine) {
   Settings().LineDelay = ldWaitTenths;
   Settings().LineDly = 3;
   Start("A\rB\rC");
-  Tick();
-  EXPECT_EQ(Wire.Sent, "A\r");
-  EXPECT_EQ(E().WaitFlag, wfWaiting);
-  Tick(2);
-  EXPECT_EQ(Wire.Sent, "A\r");
-  Tick();  // the third countdown ends the wait
-  EXPECT_EQ(Wire.Sent, "A\rB\r");
-  Tick(3);
-  EXPECT_EQ(Wire.Sent, "A\rB\rC");
+  // The third countdown ends the wait.
+  EXPECT_EQ(SentAfter({1, 2, 1, 3}), (std::vector<std::string>{"A\r", "A\r", "A\rB\r", "A\rB\rC"}));
 }
 
 TEST_F(PacedSend, WaitForACharacterSendsTheNextLineWhenThePromptArrives) {
@@ -203,11 +206,7 @@ TEST_F(PacedSend, APromptThatNeverComesEndsTheWaitAfterMaxEchoDelay) {
   Settings().LineDelay = ldWaitForChar;
   Settings().MaxEchoDelay = 6;
   Start("A\rB");
-  Tick();
-  Tick(5);
-  EXPECT_EQ(Wire.Sent, "A\r");
-  Tick();
-  EXPECT_EQ(Wire.Sent, "A\rB");
+  EXPECT_EQ(SentAfter({6, 1}), (std::vector<std::string>{"A\r", "A\rB"}));
 }
 
 // One character per echo, or per time-out when the echo does not come.
@@ -244,10 +243,7 @@ TEST_F(PacedSend, WaitForKeystrokeHoldsEachCrUntilAKeyIsPressed) {
   EXPECT_EQ(Wire.Sent, "A");  // the CR is held
   EXPECT_EQ(E().WaitFlag, wfWaiting);
   PressKey();
-  Tick();
-  EXPECT_EQ(Wire.Sent, "A\rB");  // one key releases one line
-  Tick(3);
-  EXPECT_EQ(Wire.Sent, "A\rB");
+  EXPECT_EQ(SentAfter({1, 3}), (std::vector<std::string>{"A\rB", "A\rB"}));  // one key releases one line
   PressKey();
   Tick();
   EXPECT_EQ(Wire.Sent, "A\rB\rC");
@@ -290,11 +286,9 @@ TEST_F(PacedSend, PlaybackRefusesTheSendBeforeTheDialog) {
   bool asked = false;
   EXPECT_FALSE(Sender.SendAscii([&](TSetupRecord&) { return asked = true; }));
   EXPECT_FALSE(asked);
-  ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Text,
-            "Playback is already active\rPlayBack and sending can't be active at the same time");
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK | mbHelp));
-  EXPECT_EQ(T.Desktop.Boxes[0].Box.Icon, TMsgIcon::Error);
+  EXPECT_EQ(BoxesShown(T.Desktop),
+            (std::vector<TBoxShown>{{"Playback is already active\rPlayBack and sending can't be active at the same "
+                                     "time", mbOK | mbHelp, TMsgIcon::Error}}));
 }
 
 TEST_F(PacedSend, TheDialogsChoicesAreStoredOnOkAndTheSendStarts) {
@@ -306,12 +300,10 @@ TEST_F(PacedSend, TheDialogsChoicesAreStoredOnOkAndTheSendStarts) {
     draft.LineDelay = ldWaitTenths;
     return true;
   }));
-  EXPECT_EQ(Settings().SendReceiveFileName.str(), name);
-  EXPECT_EQ(Settings().EOL, elCR);
-  EXPECT_EQ(Settings().LineDelay, ldWaitTenths);
+  EXPECT_EQ(std::tuple(Settings().SendReceiveFileName.str(), int{Settings().EOL}, int{Settings().LineDelay}),
+            std::tuple(name, int{elCR}, int{ldWaitTenths}));
   EXPECT_TRUE(Sending());
-  EXPECT_EQ(E().ReceiveKind, 0);
-  EXPECT_EQ(E().Direction, 0);
+  EXPECT_EQ(std::tuple(E().ReceiveKind, E().Direction), std::tuple(0, 0));
   TickToEnd();
   EXPECT_EQ(Wire.Sent, "one\r");
 }

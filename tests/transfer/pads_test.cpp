@@ -3,6 +3,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/session.h"
@@ -144,21 +145,17 @@ TEST(PadsCommands, ExitAndItsAbbreviations) {
   EXPECT_EQ(ParseCommand("   ").Kind, ckNone);
 }
 
+// A command line as (kind, device, file, local name, error).
+std::tuple<TCommandKind, int, int, std::string, std::string> Parsed(const std::string& line) {
+  const TCommand c = ParseCommand(line);
+  return {c.Kind, c.Device, c.File, c.LocalName, c.Error};
+}
+
 TEST(PadsCommands, OnlyTheFirstThreeLettersOfTheKeywordCount) {
-  const TCommand read = ParseCommand("READ 1,2 Data/My.GLS");
-  EXPECT_EQ(read.Kind, ckRead);
-  EXPECT_EQ(read.Device, 1);
-  EXPECT_EQ(read.File, 2);
-  EXPECT_EQ(read.LocalName, "Data/My.GLS");  // the local name keeps its case
-  EXPECT_TRUE(read.Error.empty());
-  const TCommand write = ParseCommand("writing 1Fh , 300 out.txt");
-  EXPECT_EQ(write.Kind, ckWrite);
-  EXPECT_EQ(write.Device, 0x1F);
-  EXPECT_EQ(write.File, 300);
-  const TCommand dealloc = ParseCommand("DEA 5,6");
-  EXPECT_EQ(dealloc.Kind, ckDeallocate);
-  EXPECT_TRUE(dealloc.Error.empty());
-  EXPECT_EQ(dealloc.File, 6);
+  // The local name keeps its case.
+  EXPECT_EQ(Parsed("READ 1,2 Data/My.GLS"), std::tuple(ckRead, 1, 2, "Data/My.GLS", ""));
+  EXPECT_EQ(Parsed("writing 1Fh , 300 out.txt"), std::tuple(ckWrite, 0x1F, 300, "out.txt", ""));
+  EXPECT_EQ(Parsed("DEA 5,6"), std::tuple(ckDeallocate, 5, 6, "", ""));
 }
 
 TEST(PadsCommands, WrongIdsAndNames) {

@@ -10,6 +10,7 @@
 #include "comms/transmit.h"
 #include "log/logfiles.h"
 #include "support/boxes.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "transfer/commandstate.h"
 #include "transfer/engine.h"
@@ -123,12 +124,8 @@ TEST_F(Paste, AnyPasteWhileOneRunsIsRefused) {
   P.PasteSend();
   P.PasteReceive();
   P.PasteToDisk();
-  ASSERT_EQ(Boxes().size(), 3u);
-  for (const auto& box : Boxes()) {
-    EXPECT_EQ(box.Box.Text, "Paste already in Progress. Cancel Previous");
-    EXPECT_EQ(box.Box.Buttons, unsigned(mbOK | mbHelp));
-    EXPECT_EQ(box.Box.Icon, TMsgIcon::Error);
-  }
+  EXPECT_EQ(BoxesShown(T.Desktop),
+            std::vector<TBoxShown>(3, {"Paste already in Progress. Cancel Previous", mbOK | mbHelp, TMsgIcon::Error}));
   EXPECT_FALSE(E().Activities & acPasteSend);
   EXPECT_TRUE(T.Desktop.Dialogs.empty());
   Tick();
@@ -206,12 +203,8 @@ TEST_F(PasteToDisk, TheSaveDialogProposesTheLogFile) {
   T.Desktop.Clipboard = "text";
   P.PasteToDisk();
   ASSERT_EQ(T.Desktop.Dialogs.size(), 1u);
-  const TFileDialog& dialog = T.Desktop.Dialogs[0];
-  EXPECT_TRUE(dialog.Save);
-  EXPECT_EQ(dialog.Title, "Save marked Screen to File");
-  EXPECT_EQ(dialog.Filter, "Log File (*.LOG)|*.LOG");
-  EXPECT_EQ(dialog.InitialName, "today.log");
-  EXPECT_EQ(dialog.InitialDirectory, T.Dir.file("logs"));
+  EXPECT_EQ(DialogShown(T.Desktop.Dialogs[0]), TDialogShown(true, "Save marked Screen to File",
+                                                            "Log File (*.LOG)|*.LOG", "today.log", T.Dir.file("logs")));
 }
 
 TEST_F(PasteToDisk, ANewFileGetsTheTextAndTheClipboardIsEmptied) {
@@ -245,12 +238,9 @@ TEST_F(PasteToDisk, AnExistingFileIsAppendedOverAFinalCtrlZRecreatedOrLeftAlone)
   EXPECT_EQ(pastedOnto("old", TMsgResult::No, "new"), "new");
   EXPECT_EQ(pastedOnto("old", TMsgResult::Cancel, "other"), "old");
   EXPECT_EQ(T.Desktop.Clipboard, "other");
-  ASSERT_EQ(Boxes().size(), 4u);
-  for (const auto& box : Boxes()) {
-    EXPECT_EQ(box.Box.Text, "File already exists\r\nDo you wish to Append to the existing file?");
-    EXPECT_EQ(box.Box.Icon, TMsgIcon::Confirmation);
-    EXPECT_EQ(box.Box.Buttons, unsigned(mbYes | mbNo | mbCancel));
-  }
+  EXPECT_EQ(BoxesShown(T.Desktop), std::vector<TBoxShown>(4, {"File already exists\r\nDo you wish to Append to the "
+                                                             "existing file?", mbYes | mbNo | mbCancel,
+                                                             TMsgIcon::Confirmation}));
 }
 
 TEST_F(PasteToDisk, TheTextGoesInBlocksOf2049AndStopsAtTheFirstNul) {

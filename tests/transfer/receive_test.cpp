@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "app/mainform.h"
 #include "app/session.h"
@@ -14,8 +15,11 @@
 #include "log/errors.h"
 #include "log/logfiles.h"
 #include "screen/store.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -88,6 +92,11 @@ TEST_F(Receive, BinaryStoresEveryByteAndNeverEndsByItself) {
 }
 
 TEST_F(Receive, TheDialogShowsAndStoresTheSettings) {
+  const auto shown = [](const TReceiveParameters& p) { return std::tuple(p.FileName, p.CtrlZEnds, p.SuppressControl); };
+  const auto stored = [this] {
+    return std::tuple(S().Settings.SendReceiveFileName.str(), int{S().Settings.CtrlZEnd},
+                      int{S().Settings.SuppressCtrlChar});
+  };
   S().Settings.SendReceiveFileName.assign("old.txt");
   S().Settings.CtrlZEnd = 1;
   S().Settings.SuppressCtrlChar = 0;
@@ -95,32 +104,25 @@ TEST_F(Receive, TheDialogShowsAndStoresTheSettings) {
   EXPECT_FALSE(R.StartReceive(true));
   EXPECT_FALSE(R.StartReceive(false));
   ASSERT_EQ(Presets.size(), 2u);
-  EXPECT_EQ(Presets[0].FileName, "old.txt");
-  EXPECT_TRUE(Presets[0].CtrlZEnds);
-  EXPECT_FALSE(Presets[0].SuppressControl);
-  EXPECT_EQ(Presets[1].FileName, "old.txt");
-  EXPECT_FALSE(Presets[1].CtrlZEnds);  // binary shows both off
+  EXPECT_EQ(shown(Presets[0]), std::tuple("old.txt"s, true, false));
+  EXPECT_EQ(shown(Presets[1]), std::tuple("old.txt"s, false, false));  // binary shows both off
   EXPECT_FALSE(E().TransferActive);
   EXPECT_TRUE(Boxes().empty());
 
   ASSERT_TRUE(Start(true, false, true));
-  EXPECT_EQ(S().Settings.SendReceiveFileName.str(), Name);
-  EXPECT_EQ(S().Settings.CtrlZEnd, 0);
-  EXPECT_EQ(S().Settings.SuppressCtrlChar, 1);
+  EXPECT_EQ(stored(), std::tuple(Name, 0, 1));
   Files().CloseTransferFile();
   // The binary receive stores the name only.
+  Name = T.Dir.file("rx.bin");
   ASSERT_TRUE(Start(false, true, false));
-  EXPECT_EQ(S().Settings.CtrlZEnd, 0);
-  EXPECT_EQ(S().Settings.SuppressCtrlChar, 1);
+  EXPECT_EQ(stored(), std::tuple(Name, 0, 1));
 }
 
 TEST_F(Receive, AnEmptyNameIsRefusedWithItsBox) {
   Name.clear();
   EXPECT_FALSE(Start(true));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text, "No Receive File Name specified\rCorrect in the Setup|Configure|Files");
-  EXPECT_EQ(Boxes()[0].Box.Buttons, unsigned(mbOK | mbHelp));
-  EXPECT_EQ(Boxes()[0].Box.Icon, TMsgIcon::Error);
+  EXPECT_EQ(BoxesShown(T.Desktop), (std::vector<TBoxShown>{{"No Receive File Name specified\rCorrect in the "
+                                                            "Setup|Configure|Files", mbOK | mbHelp, TMsgIcon::Error}}));
   EXPECT_FALSE(E().TransferActive);
   EXPECT_TRUE(State.TransfersEnabled);
 }
