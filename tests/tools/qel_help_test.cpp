@@ -4,8 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "support/testing.h"
+
+using namespace std::string_literals;
 
 namespace {
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -47,11 +51,9 @@ TEST(QelHelp, EveryCommandExplainsItsOptionsThreeWays) {
     const TQelRun viaHelp = RunQel(dir, std::string("help ") + command);
     const TQelRun viaFlag = RunQel(dir, std::string(command) + " --help");
     const TQelRun afterOptions = RunQel(dir, std::string(command) + " --quiet --help");
+    EXPECT_EQ(std::tuple(viaFlag.Status, viaFlag.Out, afterOptions.Status, afterOptions.Out),
+              std::tuple(0, viaHelp.Out, 0, viaHelp.Out)) << command << viaFlag.Err << afterOptions.Err;
     EXPECT_EQ(viaHelp.Status, 0) << command;
-    EXPECT_EQ(viaFlag.Status, 0) << command << viaFlag.Err;
-    EXPECT_EQ(afterOptions.Status, 0) << command << afterOptions.Err;
-    EXPECT_EQ(viaHelp.Out, viaFlag.Out) << command;
-    EXPECT_EQ(viaHelp.Out, afterOptions.Out) << command;
     EXPECT_EQ(FirstLine(viaHelp.Out).rfind(std::string("usage: qel ") + command, 0), 0u) << viaHelp.Out;
     for (const std::string& option : options) EXPECT_TRUE(Contains(viaHelp.Out, option)) << command << ": " << option;
   }
@@ -59,19 +61,17 @@ TEST(QelHelp, EveryCommandExplainsItsOptionsThreeWays) {
 
 TEST(QelHelp, HelpForAnUnknownCommandIsAUsageErrorAndAsAnOptionsValueNoRequest) {
   TTempDir dir;
-  TQelRun run = RunQel(dir, "help frobnicate");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(FirstLine(run.Err), "qel help: unknown command 'frobnicate'");
-  run = RunQel(dir, "frobnicate");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(FirstLine(run.Err), "qel: unknown command 'frobnicate'");
-  run = RunQel(dir, "");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(FirstLine(run.Err), "qel: no command given");
-  // A --send text or a --set value that reads "--help" is data, not a request.
-  run = RunQel(dir, "settings --defaults --set --help");
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(FirstLine(run.Err), "qel settings: --set needs NAME=VALUE, got '--help'");
+  const std::pair<const char*, const char*> cases[] = {
+      {"help frobnicate", "qel help: unknown command 'frobnicate'"},
+      {"frobnicate", "qel: unknown command 'frobnicate'"},
+      {"", "qel: no command given"},
+      // A --send text or a --set value that reads "--help" is data, not a request.
+      {"settings --defaults --set --help", "qel settings: --set needs NAME=VALUE, got '--help'"},
+  };
+  for (const auto& [args, message] : cases) {
+    const TQelRun run = RunQel(dir, args);
+    EXPECT_EQ(std::pair(run.Status, FirstLine(run.Err)), std::pair(2, std::string(message))) << args;
+  }
 }
 
 TEST(QelHelp, UsageErrorsSayWhatIsWrongBeforeTheUsage) {
@@ -93,12 +93,10 @@ TEST(QelHelp, UsageErrorsSayWhatIsWrongBeforeTheUsage) {
   };
   for (const auto& [args, message] : cases) {
     const TQelRun run = RunQel(dir, args);
-    EXPECT_EQ(run.Status, 2) << args;
-    EXPECT_EQ(FirstLine(run.Err), message) << args;
+    EXPECT_EQ(std::tuple(run.Status, FirstLine(run.Err), run.Out), std::tuple(2, std::string(message), "")) << args;
     // Then the command's usage line.
     const std::string second = run.Err.substr(run.Err.find('\n') + 1);
     EXPECT_EQ(second.rfind("usage: qel ", 0), 0u) << args << ": " << run.Err;
-    EXPECT_EQ(run.Out, "") << args;
   }
 }
 
@@ -111,9 +109,9 @@ TEST(QelHelp, TerminalTypesInAnyCaseAndVt52Explained) {
     EXPECT_EQ(FirstLine(run.Out), "AB") << type;
   }
   TQelRun run = RunQel(dir, "replay --emulation VT52 " + dir.file("in.vt"));
-  EXPECT_EQ(run.Status, 2);
-  EXPECT_EQ(FirstLine(run.Err),
-            "qel replay: VT52 is not chosen here: a VT100 host selects it (ESC [ ? 2 h); give --emulation vt100");
+  EXPECT_EQ(std::pair(run.Status, FirstLine(run.Err)),
+            std::pair(2, "qel replay: VT52 is not chosen here: a VT100 host selects it (ESC [ ? 2 h); give "s
+                         "--emulation vt100"));
   run = RunQel(dir, "replay --emulation vt330 " + dir.file("in.vt"));
   EXPECT_EQ(FirstLine(run.Err), "qel replay: unknown terminal type 'vt330' (quorix, vt100, vt220 or tn3270)");
 }
