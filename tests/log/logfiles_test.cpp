@@ -232,7 +232,8 @@ struct TransferFile : TLogFixture {
   }
   // The box of a transfer file's write that found the disk full.
   static std::vector<std::string> NoSpace() {
-    return {"File access error. File = Transfer file" + CR + "Error = " + Padded("There is not enough space on the disk.")};
+    return {"File access error. File = Transfer file" + CR + "Error = " +
+            Padded("There is not enough space on the disk.")};
   }
   void StartTextReceive() {
     TTransferEngine& e = *T.S->Transfer;
@@ -276,7 +277,8 @@ TEST_F(TransferFile, AHostReceiveThatAsksTakesANewNumberedNameOnOk) {
 TEST_F(TransferFile, NumberedNamesRunOut) {
   for (char d = '0'; d <= '9'; ++d) WriteFileBytes(T.Dir.file(std::string("data.tx") + d), "");
   EXPECT_FALSE(Files().NextNumberedName());
-  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{" Can't rename transfer file. Too many files with the same name."});
+  EXPECT_EQ(BoxTexts(T.Desktop),
+            std::vector<std::string>{" Can't rename transfer file. Too many files with the same name."});
 }
 
 TEST_F(TransferFile, AFileThatCannotBeReadIsThereAllTheSame) {

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "progress.h"
@@ -25,6 +27,7 @@ extern char** environ;
 
 namespace {
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 
 // qel with standard input from inputFd, standard output to a file and
 // standard error to errorFd.
@@ -181,12 +184,9 @@ TEST(QelProgress, ShownOnATerminalAndClearedAtTheEnd) {
 TEST(QelProgress, QuietOrNotATerminalShowsNothing) {
   TTempDir dir;
   const TFedRun quiet = ReplayThroughPipe(dir, {"replay", "--quiet", "-"}, true);
-  EXPECT_EQ(quiet.Status, 0);
-  EXPECT_EQ(quiet.Err, "");
+  EXPECT_EQ(std::pair(quiet.Status, quiet.Err), std::pair(0, ""s));
   const TFedRun file = ReplayThroughPipe(dir, {"replay", "-"}, false);
-  EXPECT_EQ(file.Status, 0);
-  EXPECT_EQ(file.Err, "");
-  EXPECT_EQ(file.Out, quiet.Out);
+  EXPECT_EQ(std::tuple(file.Status, file.Err, file.Out), std::tuple(0, "", quiet.Out));
 }
 
 // A file's size is known: the line adds it and the time left at the rate so far.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 
 #include "app/settingsfields.h"
 #include "support/testing.h"
@@ -39,9 +40,9 @@ TEST(QelSettings, DefaultsPrintEveryNamedFieldOnce) {
 TEST(QelSettings, FailuresNameTheFileAndExitOne) {
   TTempDir dir;
   TQelRun run = Qel(dir, dir.file("missing.mse"));
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "qel settings: " + dir.file("missing.mse") + ": The system cannot find the file specified.\n");
-  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(std::tuple(run.Status, run.Err, run.Out),
+            std::tuple(1, "qel settings: " + dir.file("missing.mse") +
+                              ": The system cannot find the file specified.\n", ""));
 
   WriteFileBytes(dir.file("short.mse"), std::string(100, '\0'));
   run = Qel(dir, dir.file("short.mse"));
@@ -60,9 +61,8 @@ TEST(QelSettings, ANamedPipeIsNotReplacedByTheRecord) {
   const std::string pipe = dir.file("settings.pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const TQelRun run = Qel(dir, "--defaults --get Emulation -o " + pipe);
-  EXPECT_EQ(run.Status, 1);
-  EXPECT_EQ(run.Err, "qel settings: " + pipe + ": not a regular file\n");
-  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(std::tuple(run.Status, run.Err, run.Out),
+            std::tuple(1, "qel settings: " + pipe + ": not a regular file\n", ""));
   struct stat st {};
   ASSERT_EQ(stat(pipe.c_str(), &st), 0);
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -104,9 +104,7 @@ TEST(QelSettingsNames, CodedFieldsAreReadAndPrintedByNameAndNumbersAreStillTheSt
   // the benchmarks write them.
   const std::string numbered = dir.file("n.mse");
   ASSERT_EQ(Qel(dir, "--defaults --set Emulation=1 --set Port=0 --set BaudRate=6 -o " + numbered).Status, 0);
-  EXPECT_EQ(ByteAt(numbered, 5), 1);
-  EXPECT_EQ(ByteAt(numbered, 1638), 0);
-  EXPECT_EQ(ByteAt(numbered, 1), 6);
+  EXPECT_EQ(std::tuple(ByteAt(numbered, 5), ByteAt(numbered, 1638), ByteAt(numbered, 1)), std::tuple(1, 0, 6));
   // A port typed outside the list is 255, printed as none.
   const TQelRun none = Qel(dir, numbered + " --set Port=255 --get Port");
   EXPECT_EQ(none.Out, "Port=none\n");
@@ -132,15 +130,13 @@ TEST(QelSettingsNames, AFileIsWrittenOnlyWhenAsked) {
 
   // A --set alone changes nothing on disk, prints no field and says so.
   TQelRun run = Qel(dir, file + " --set BaudRate=3");
-  EXPECT_EQ(run.Status, 0);
-  EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(run.Err, "qel settings: note: nothing written: give -o OUT.mse or --in-place to keep the changes\n");
+  EXPECT_EQ(std::tuple(run.Status, run.Out, run.Err),
+            std::tuple(0, "", "qel settings: note: nothing written: give -o OUT.mse or --in-place to keep the "
+                              "changes\n"));
   EXPECT_EQ(ReadFileBytes(file), before);
 
   run = Qel(dir, file + " --set BaudRate=3 --in-place");
-  EXPECT_EQ(run.Status, 0) << run.Err;
-  EXPECT_EQ(run.Out, "");
-  EXPECT_EQ(ByteAt(file, 1), 3);
+  EXPECT_EQ(std::tuple(run.Status, run.Out, ByteAt(file, 1)), std::tuple(0, "", 3)) << run.Err;
 
   const std::string other = dir.file("b.mse");
   run = Qel(dir, file + " --set BaudRate=9600 -o " + other);
