@@ -47,9 +47,11 @@ class Exchange : public ::testing::Test {
   TExchangeSamples Samples;  // none recorded
   std::unique_ptr<TExchangeHost> Host;
 
-  void Make(bool telnet) {
+  // A new session; what it sends first, taken.
+  std::string Make(bool telnet) {
     Host = std::make_unique<TExchangeHost>(telnet, Samples, [this] { return Now; });
     Host->Start();
+    return Take();
   }
   // Everything the host has to send now, taken as a line would take it.
   std::string Take(std::size_t limit = 64 * 1024) {
@@ -73,8 +75,7 @@ class Exchange : public ::testing::Test {
   }
   // A Telnet session past its negotiation, as the terminal answers it.
   void LoggedIn() {
-    Make(true);
-    EXPECT_EQ(Take(), "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x18");  // WILL ECHO, WILL SGA, DO TTYPE
+    EXPECT_EQ(Make(true), "\xFF\xFB\x01\xFF\xFB\x03\xFF\xFD\x18");  // WILL ECHO, WILL SGA, DO TTYPE
     EXPECT_EQ(Send(kWillTtype + "\xFF\xFD\x03"), kTtypeSend);  // DO SGA needs no answer
     const std::string banner = Send(TtypeIs("DEC-VT100"));
     ASSERT_NE(banner.find("Terminal type: DEC-VT100\r\n"), std::string::npos) << banner;
@@ -87,16 +88,13 @@ class Exchange : public ::testing::Test {
 
 TEST_F(Exchange, ATerminalWithoutATypeOrAnAnswerGetsTheBannerAndTypingBeforeItIsKept) {
   Make(true);
-  Take();
   EXPECT_NE(Send("\xFF\xFC\x18").find("Terminal type: UNKNOWN\r\n"), std::string::npos);
 
   Make(true);
-  Take();
   EXPECT_EQ(Wait(TExchangeHost::kTerminalTypeWaitMs - 1), "");
   EXPECT_NE(Wait(1).find("Terminal type: UNKNOWN\r\n"), std::string::npos);
 
   Make(true);
-  Take();
   EXPECT_EQ(Send("HEL"), "");  // not echoed while the options are settled
   const std::string after = Send("P\r\xFF\xFC\x18");
   const std::size_t prompt = after.find("\r\n<");
@@ -327,9 +325,8 @@ TEST_F(Exchange, FloodParametersAreCheckedAndAFloodWithoutACursorReportGivesUp) 
 }
 
 TEST_F(Exchange, OnASerialLineThereIsNoTelnet) {
-  Make(false);
   // The banner without Telnet is the serial integration test's.
-  EXPECT_EQ(Take().find("Terminal type"), std::string::npos);
+  EXPECT_EQ(Make(false).find("Terminal type"), std::string::npos);
   // 255 is a character like any other.
   EXPECT_EQ(Send("\xFF\xFD\x18"), "\xFF\xFD");
   EXPECT_EQ(Host->TakeReceived(), "\xFF\xFD\x18");
@@ -339,7 +336,6 @@ TEST_F(Exchange, OnASerialLineThereIsNoTelnet) {
 
 TEST_F(Exchange, SendFileWithoutACountSends64KAndTheLineEndBeforeTheAnswerIsIgnored) {
   Make(false);
-  Take();
   EXPECT_EQ(Send("sendfile\r\n"), "sendfile\r\n\x1b[>0;1;65536r");
   const std::string sent = Send("Y");
   // The low byte of each mt19937 draw, seed 20261206.
@@ -349,7 +345,6 @@ TEST_F(Exchange, SendFileWithoutACountSends64KAndTheLineEndBeforeTheAnswerIsIgno
 
 TEST_F(Exchange, SendFileRefusedUnansweredOrWithABadCountSendsNothing) {
   Make(false);
-  Take();
   Send("SENDFILE 10\r");
   EXPECT_EQ(Send("N"), "\r\n?TRANSFER REFUSED BY TERMINAL\r\n<");
   Send("SENDFILE 10\r");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/session.h"
@@ -175,15 +176,13 @@ TEST_F(Engine, ThePadsPromptWatchSkipsTheBackgroundLog) {
   int stopped = 0;
   E().PadsPrompt.Collecting = true;
   E().PadsPrompt.StopPadsReceive = [&] { ++stopped; };
+  // Whether it still collects, the prompt it took and the receives it stopped.
+  const auto watch = [&] { return std::tuple(E().PadsPrompt.Collecting, E().PadsPrompt.Text, stopped); };
   Receive("  PASSWORD:\x03");
-  EXPECT_TRUE(E().PadsPrompt.Collecting);
-  EXPECT_EQ(E().PadsPrompt.Text, "PASSWORD:");
-  EXPECT_EQ(stopped, 0);
+  EXPECT_EQ(watch(), std::tuple(true, "PASSWORD:", 0));
   E().PadsPrompt.Text.clear();
   Receive("LOGIN\r\n\x03");
-  EXPECT_FALSE(E().PadsPrompt.Collecting);
-  EXPECT_EQ(E().PadsPrompt.Text, "LOGIN");
-  EXPECT_EQ(stopped, 1);
+  EXPECT_EQ(watch(), std::tuple(false, "LOGIN", 1));
   EXPECT_EQ(Screen, "  PASSWORD:\x03LOGIN\r\n\x03");
   T.S->Files->CloseBackgroundLog();
   EXPECT_EQ(ReadFileBytes(T.Dir.file("QELWIN.BGL")), "");
@@ -195,10 +194,9 @@ TEST_F(Engine, ATraceCaptureFillsTheRingAndNotTheScreen) {
   EXPECT_FALSE(E().PassesThrough());
   Receive(std::string(4095, 'a'));
   Receive("bc");
-  EXPECT_EQ(E().CaptureRing.Count, 4097);
-  EXPECT_EQ(E().CaptureRing.WriteIndex, 1);  // wrapped after 4095
-  EXPECT_EQ(E().CaptureRing.Bytes[4095], 'b');
-  EXPECT_EQ(E().CaptureRing.Bytes[0], 'c');
+  // Wrapped after 4095.
+  const auto& ring = E().CaptureRing;
+  EXPECT_EQ(std::tuple(ring.Count, ring.WriteIndex, ring.Bytes[4095], ring.Bytes[0]), std::tuple(4097, 1, 'b', 'c'));
   EXPECT_EQ(Screen, "");
 }
 

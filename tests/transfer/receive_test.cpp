@@ -15,6 +15,7 @@
 #include "log/errors.h"
 #include "log/logfiles.h"
 #include "screen/store.h"
+#include "support/boxes.h"
 #include "support/shown.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
@@ -52,6 +53,13 @@ struct Receive : ::testing::Test {
   }
   std::string Row(int row) { return T.Row(row); }
   int Posted(int message) { return PostedCount(T.Desktop, message); }
+  // The receive ended with its file closed holding bytes, and the window was told once.
+  void ExpectEnded(const std::string& bytes) {
+    EXPECT_FALSE(E().TransferActive);
+    EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
+    EXPECT_EQ(ReadFileBytes(Name), bytes);
+    EXPECT_EQ(Posted(wmTransferEnded), 1);
+  }
 };
 
 // --------------------------------------------------------- user receives
@@ -60,10 +68,7 @@ TEST_F(Receive, AsciiWithCtrlZEndStoresUpToTheCtrlZAndEndsByItself) {
   ASSERT_TRUE(Start(true, true, false));
   EXPECT_FALSE(State.TransfersEnabled);
   Push(std::string("abc\x1b[1mdef") + kCtrlZ + "XYZ");
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
-  EXPECT_EQ(ReadFileBytes(Name), "abc\x1b[1mdef");
-  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  ExpectEnded("abc\x1b[1mdef");
   // Received text is shown throughout, and what follows the end only there.
   EXPECT_EQ(Row(1), "abcdefXYZ");
 }
@@ -199,10 +204,7 @@ TEST_F(Receive, AFullDiskEndsTheReceiveWithItsTextAndKeepsWhatWasWritten) {
   Push(bytes);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Trimmed(Boxes()[0].Box.Text), "File access error. File = Transfer File\rError = There is not enough space on the disk.");
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
-  EXPECT_EQ(ReadFileBytes(Name), bytes.substr(0, 100));
-  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  ExpectEnded(bytes.substr(0, 100));
   // The session goes on: the next bytes are shown.
   Push("\x1b[H\x1b[2Jstill here");
   EXPECT_EQ(Row(1), "still here");
@@ -225,9 +227,7 @@ TEST_F(Receive, ALostLineEndsTheReceiveAndKeepsItsBytes) {
   EXPECT_TRUE(E().TransferActive);
   T.S->Transmit->NetworkConnected = false;
   E().LineEnded();
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(ReadFileBytes(Name), "kept");
-  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  ExpectEnded("kept");
   E().LineEnded();  // nothing runs: nothing happens
   EXPECT_EQ(Posted(wmTransferEnded), 1);
 }
@@ -242,9 +242,7 @@ TEST_F(Receive, AHostBinaryReceiveStoresTheCountedBytesUnshownThenEnds) {
   EXPECT_EQ(E().ReceiveKind, 1);
   EXPECT_FALSE(State.TransfersEnabled);
   Push(payload + "after");
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(ReadFileBytes(Name), payload);
-  EXPECT_EQ(Posted(wmTransferEnded), 1);
+  ExpectEnded(payload);
   EXPECT_EQ(Row(1), "after");  // nothing of the payload reached the screen
 }
 
@@ -287,13 +285,10 @@ TEST_F(Receive, AHostReceiveKeepsEachFileItReplacesAsANumberedBackup) {
 TEST_F(Receive, AHostReceiveStopsAtTheLimitWithItsBoxAndWhatFollowsIsShown) {
   E().HostTransfers.ReceiveLimit = 1000;
   Push("\x1b[>0r" + std::string(1000, 'a') + "\x1b[H\x1b[2Jshown");
-  EXPECT_FALSE(E().TransferActive);
-  EXPECT_EQ(ReadFileBytes(Name), std::string(1000, 'a'));
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].Box.Text,
-            "The transfer the host started was stopped at the receive limit of 1000 bytes.\rFile = " + Name);
+  ExpectEnded(std::string(1000, 'a'));
+  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{"The transfer the host started was stopped at the "
+                                                          "receive limit of 1000 bytes.\rFile = " + Name});
   EXPECT_EQ(Row(1), "shown");
-  EXPECT_EQ(Posted(wmTransferEnded), 1);
   // The user's own receive has no limit.
   Name = T.Dir.file("mine.dat");
   ASSERT_TRUE(Start(false));
@@ -328,22 +323,17 @@ TEST_F(Receive, AHostReceiveWithoutALengthRunsUntilCancelled) {
 
 // ------------------------------------------------------------- exit
 
-TEST_F(Receive, ExitFlushesTheLogTheBackgroundLogAndTheTransferFile) {
-  const std::string logName = T.Dir.file("session.log");
-  S().Settings.LogFileName.assign(logName);
+// The log's own flush at exit is the main form's shutdown test.
+TEST_F(Receive, ExitFlushesTheBackgroundLogAndTheTransferFile) {
   S().Settings.BackgroundLogging = 1;
   Files().BackgroundLogName = T.Dir.file("QELWIN.BGL");
-  Files().OpenLogFile();
   Files().StartBackgroundLog();
-  ASSERT_TRUE(Files().LogOpen);
   ASSERT_TRUE(Start(false));
   Push("short text\r\n");  // far below every buffer's size
   TMainForm form(S());
   form.CloseConnectionsAndFiles();
   EXPECT_EQ(ReadFileBytes(Name), "short text\r\n");
   EXPECT_EQ(ReadFileBytes(Files().BackgroundLogName), "short text\r\n");
-  EXPECT_EQ(ReadFileBytes(logName), "short text\r\n");
-  EXPECT_FALSE(Files().LogOpen);
   EXPECT_EQ(Files().TransferFileState, TLogFiles::tsClosed);
   EXPECT_EQ(Files().BackgroundState, TLogFiles::bsClosed);
 }
