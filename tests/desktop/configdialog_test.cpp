@@ -96,11 +96,10 @@ class TConfigDialogTest : public QObject {
     QCOMPARE(dialog.FileEdit(feLog)->text(), QStringLiteral("trace.log"));
     QCOMPARE(dialog.FileEdit(feLog)->cursorPosition(), 0);
     for (const char* com : {"COM1", "COM2", "COM3", "COM4"}) QVERIFY(!Named<QRadioButton>(&dialog, com)->isChecked());
-    QCOMPARE(Field<QComboBox>(&dialog, "Stop Bits")->currentText(), QStringLiteral("2 bits"));
-    QCOMPARE(Field<QComboBox>(&dialog, "Data Bits")->currentText(), QStringLiteral("7 bits"));
-    QCOMPARE(Field<QComboBox>(&dialog, "Port")->currentText(), QStringLiteral("Chargen"));
-    QCOMPARE(Field<QComboBox>(&dialog, "Baudrate")->currentText(), QStringLiteral("115200"));
-    QCOMPARE(Field<QComboBox>(&dialog, "Line Delay")->currentText(), QStringLiteral("Wait For x/10 Seconds"));
+    QStringList shown;
+    for (const char* label : {"Stop Bits", "Data Bits", "Port", "Baudrate", "Line Delay"})
+      shown << Field<QComboBox>(&dialog, label)->currentText();
+    QCOMPARE(shown, (QStringList{"2 bits", "7 bits", "Chargen", "115200", "Wait For x/10 Seconds"}));
     QVERIFY(Named<QRadioButton>(&dialog, "VT220-8bit")->isChecked());
     QVERIFY(!Named<QCheckBox>(&dialog, "Lazy Scroll")->isChecked());
     QVERIFY(Named<QCheckBox>(&dialog, "Wrap")->isChecked());
@@ -185,28 +184,15 @@ class TConfigDialogTest : public QObject {
     Named<QCheckBox>(&dialog, "Use Improved Protocol")->setChecked(false);
     DialogButton(dialog, QDialogButtonBox::Ok)->click();
     const TSetupRecord& d = dialog.Draft();
-    QCOMPARE(int(d.Port), int(kNoPortIndex));
-    QCOMPARE(d.LocalEcho, 1);
-    QCOMPARE(d.ScreenSize, 1);
-    QCOMPARE(d.Emulation, emTN3270);
-    QCOMPARE(d.BackSpaceSends, 0);
-    QCOMPARE(d.ModeFileName.str(), std::string("/modes/base"));
-    QCOMPARE(d.OrnetDirectoryName.str(), std::string("/ornet/"));
-    QCOMPARE(d.ComPort, 2);
-    QCOMPARE(d.StopBits, 2);
-    QCOMPARE(d.DataBits, 3);
-    QCOMPARE(d.FlowControl, 3);
-    QCOMPARE(d.FTPPassword.str(), std::string(80, 'p'));
-    QCOMPARE(d.DisplayMsgHeader, 1);
-    QCOMPARE(d.QuorixType, 2);
-    QCOMPARE(d.EOL, 3);
-    QCOMPARE(d.LineDly, 25);
-    QCOMPARE(int(d.WaitChar), int('$'));
-    QCOMPARE(d.SuppressCtrlChar, 1);
-    QCOMPARE(d.PadsRetries, 5);
-    QCOMPARE(d.SoftKeyDelay, 100);
-    QCOMPARE(d.EscFlush, 1);
-    QCOMPARE(d.ImprovedProtocol, 0);
+    QCOMPARE((QList<int>{d.Port, d.LocalEcho, d.ScreenSize, d.Emulation, d.BackSpaceSends, d.ComPort,
+                         d.StopBits, d.DataBits, d.FlowControl, d.DisplayMsgHeader, d.QuorixType, d.EOL,
+                         d.LineDly, d.WaitChar, d.SuppressCtrlChar, d.PadsRetries, d.SoftKeyDelay,
+                         d.EscFlush, d.ImprovedProtocol}),
+             (QList<int>{kNoPortIndex, 1, 1, emTN3270, 0, 2, 2, 3, 3, 1, 2, 3, 25, '$', 1, 5, 100, 1, 0}));
+    QCOMPARE((QStringList{QString::fromStdString(d.ModeFileName.str()),
+                          QString::fromStdString(d.OrnetDirectoryName.str()),
+                          QString::fromStdString(d.FTPPassword.str())}),
+             (QStringList{"/modes/base", "/ornet/", QString(80, 'p')}));
   }
 
   void BrowseFillsTheEditClickedLast() {
@@ -255,9 +241,9 @@ class TConfigDialogTest : public QObject {
     QCOMPARE(captions, QStringList{"Error Attributes"});
     QCOMPARE(preset.Foreground, colors::Red);  // the block's own look
     QCOMPARE(preset.Style, std::uint8_t(fsBold));
-    QCOMPARE(dialog.Draft().ErrorAttr.Foreground, colors::Purple);
-    QCOMPARE(dialog.Draft().ErrorAttr.Background, colors::Yellow);
-    QCOMPARE(dialog.Draft().ErrorAttr.Style, std::uint8_t(fsItalic));
+    const TAttributeBlock& error = dialog.Draft().ErrorAttr;
+    QCOMPARE(std::tuple(TColor(error.Foreground), TColor(error.Background), int(error.Style)),
+             std::tuple(colors::Purple, colors::Yellow, int(fsItalic)));
     QCOMPARE(dialog.Draft().IEAttr.Foreground, colors::Blue);  // others untouched
     dialog.ChooseAttributes = [&](const QString& caption, const TAttributeChoice&) -> std::optional<TAttributeChoice> {
       captions << caption;
@@ -293,9 +279,9 @@ class TConfigDialogTest : public QObject {
     Named<QPushButton>(&dialog, "Font...")->click();
     QCOMPARE(preset.family(), QStringLiteral("Courier New"));
     QCOMPARE(preset.pointSize(), 8);
-    QCOMPARE(dialog.Draft().FontName.str(), std::string(40, 'N'));
-    QCOMPARE(dialog.Draft().FontSize, 11);
-    QCOMPARE(dialog.Draft().FontStyle, std::uint8_t(fsBold | fsUnderline));
+    const TSetupRecord& d = dialog.Draft();
+    QCOMPARE(std::tuple(QString::fromStdString(d.FontName.str()), int(d.FontSize), int(d.FontStyle)),
+             std::tuple(QString(40, 'N'), 11, fsBold | fsUnderline));
   }
 
   void ChooserPicksColoursWithEitherButtonAndStyles() {
@@ -314,9 +300,9 @@ class TConfigDialogTest : public QObject {
     Named<QCheckBox>(&chooser, "Bold")->setChecked(false);
     Named<QCheckBox>(&chooser, "Underline")->setChecked(true);
     QVERIFY(chooser.grab().save(ArtifactPath("attribute-chooser.png")));
-    QCOMPARE(chooser.Choice().Foreground, colors::Red);
-    QCOMPARE(chooser.Choice().Background, colors::Yellow);
-    QCOMPARE(chooser.Choice().Style, std::uint8_t(fsUnderline | fsStrikeOut));
+    const TAttributeChoice choice = chooser.Choice();
+    QCOMPARE(std::tuple(TColor(choice.Foreground), TColor(choice.Background), int(choice.Style)),
+             std::tuple(colors::Red, colors::Yellow, fsUnderline | fsStrikeOut));
     QListWidget* samples = chooser.findChild<QListWidget*>();
     QVERIFY(samples->count() >= 3);
     QCOMPARE(samples->item(0)->foreground().color(), QColor(Qt::red));

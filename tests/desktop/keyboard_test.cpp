@@ -187,12 +187,11 @@ class TKeyboardTest : public QObject {
     TQelFKeyDlg normal(settings, TQelFKeyDlg::fkNormal);
     TQelFKeyDlg shift(settings, TQelFKeyDlg::fkShift);
     TQelFKeyDlg cntrl(settings, TQelFKeyDlg::fkCntrl);
-    QCOMPARE(normal.windowTitle(), QString("Define Function Keys F1 to F12"));
-    QCOMPARE(shift.windowTitle(), QString("Define Shift-Function Keys F1 to F12"));
-    QCOMPARE(cntrl.windowTitle(), QString("Define Cntrl-Function Keys F1 to F12"));
-    QCOMPARE(normal.Edits[0]->text(), QString("f1"));
-    QCOMPARE(shift.Edits[11]->text(), QString("s12"));
-    QCOMPARE(cntrl.Edits[4]->text(), QString("c5"));
+    QCOMPARE((QStringList{normal.windowTitle(), shift.windowTitle(), cntrl.windowTitle()}),
+             (QStringList{"Define Function Keys F1 to F12", "Define Shift-Function Keys F1 to F12",
+                          "Define Cntrl-Function Keys F1 to F12"}));
+    QCOMPARE((QStringList{normal.Edits[0]->text(), shift.Edits[11]->text(), cntrl.Edits[4]->text()}),
+             (QStringList{"f1", "s12", "c5"}));
     for (int i = 0; i < 12; ++i) {
       QCOMPARE(normal.Labels[i]->text(), QString("F%1").arg(i + 1));
       QCOMPARE(normal.Edits[i]->maxLength(), 255);
@@ -208,9 +207,10 @@ class TKeyboardTest : public QObject {
     QTest::mouseClick(shift.OkBtn, Qt::LeftButton);
     QCOMPARE(shift.result(), int(QDialog::Accepted));
     const TSetupRecord edited = shift.Settings();
-    QCOMPARE(edited.ShiftSoftKeys[1].str(), std::string("new<CR>"));
-    QCOMPARE(edited.ShiftSoftKeys[2].str(), std::string("caf\xe9"));
-    QCOMPARE(edited.SoftKeys[0].str(), std::string("f1"));  // other groups stay
+    // Other groups stay.
+    QCOMPARE((std::vector<std::string>{edited.ShiftSoftKeys[1].str(), edited.ShiftSoftKeys[2].str(),
+                                       edited.SoftKeys[0].str()}),
+             (std::vector<std::string>{"new<CR>", "caf\xe9", "f1"}));
     QCOMPARE(edited.AnswerBack.str(), settings.AnswerBack.str());
 
     TQelFKeyDlg cancelled(settings, TQelFKeyDlg::fkShift);
@@ -243,11 +243,9 @@ class TKeyboardTest : public QObject {
     TQelTabStops dialog(settings);
     QVERIFY(Exposed(dialog));
     QCOMPARE(dialog.windowTitle(), QString("Set Tab Stops"));
-    QCOMPARE(dialog.Slider->minimum(), 0);
-    QCOMPARE(dialog.Slider->maximum(), 132);
-    QCOMPARE(dialog.Slider->pageStep(), 8);
-    QCOMPARE(dialog.SetTabBtn->text(), QString("Set Tab"));
-    QCOMPARE(dialog.ResetTabBtn->text(), QString("Reset Tab"));
+    QCOMPARE(std::tuple(dialog.Slider->minimum(), dialog.Slider->maximum(), dialog.Slider->pageStep()),
+             std::tuple(0, 132, 8));
+    QCOMPARE(MissingTexts(dialog, {"Set Tab", "Reset Tab"}), QStringList());
     dialog.Slider->setValue(5);
     QCOMPARE(dialog.PositionLabel->text(), QString("5"));
     QTest::mouseClick(dialog.SetTabBtn, Qt::LeftButton);
@@ -263,8 +261,7 @@ class TKeyboardTest : public QObject {
     Shot(dialog, "tabstopdialog.png");
     QTest::mouseClick(dialog.OkBtn, Qt::LeftButton);
     const TSetupRecord edited = dialog.Settings();
-    QCOMPARE(int(edited.TabStops[4]), 1);   // column 5
-    QCOMPARE(int(edited.TabStops[16]), 0);  // column 17
+    QCOMPARE(std::pair(int(edited.TabStops[4]), int(edited.TabStops[16])), std::pair(1, 0));  // columns 5, 17
     QCOMPARE(int(settings.TabStops[16]), 1);
   }
 
@@ -278,8 +275,8 @@ class TKeyboardTest : public QObject {
       return std::string("/home/eng/maps/US.MKM");
     };
     QVERIFY(Exposed(dialog));
-    QCOMPARE(dialog.FileNameEdit->text(), QString("C:\\QEL\\GERMAN.MKM"));
-    QCOMPARE(dialog.FileNameEdit->maxLength(), 80);
+    QCOMPARE(std::pair(dialog.FileNameEdit->text(), dialog.FileNameEdit->maxLength()),
+             std::pair(QString("C:\\QEL\\GERMAN.MKM"), 80));
     QCOMPARE(dialog.BrowseBtn->text(), QString("Browse"));
     QTest::mouseClick(dialog.BrowseBtn, Qt::LeftButton);
     QCOMPARE(int(asked.size()), 1);
@@ -305,16 +302,14 @@ class TKeyboardTest : public QObject {
     lines[29] = "last";
     THistoryBox box(lines, 1, nullptr);
     QVERIFY(Exposed(box));
-    QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(box.windowFlags() & Qt::WindowStaysOnTopHint);
+    QVERIFY(box.windowFlags().testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint));
     QLineEdit* edit = box.Combo->lineEdit();
     QCOMPARE(box.Combo->currentText(), QString("list all"));
     QCOMPARE(edit->selectedText(), QString("list all"));
     QTest::keyClick(edit, Qt::Key_Up);
     QCOMPARE(box.Combo->currentText(), QString("status"));
     QTest::keyClick(edit, Qt::Key_Up);  // from the first to the last
-    QCOMPARE(box.Combo->currentIndex(), 29);
-    QCOMPARE(edit->selectedText(), QString("last"));
+    QCOMPARE(std::pair(box.Combo->currentIndex(), edit->selectedText()), std::pair(29, QString("last")));
     QTest::keyClick(edit, Qt::Key_Down);  // and round again
     QCOMPARE(box.Combo->currentIndex(), 0);
     QTest::keyClick(edit, Qt::Key_Return);

@@ -73,8 +73,7 @@ class TSshWindowTest : public QObject {
     QVERIFY(question.contains(QString::fromStdString(server.HostKey.Fingerprint())));
     QVERIFY(question.contains(QStringLiteral("port %1").arg(server.PortNumber())));
     QVERIFY(s.Transmit->SecureSession);
-    QVERIFY(!window.Actions().ConnectSecure->isEnabled());
-    QVERIFY(window.Actions().DisconnectSecure->isEnabled());
+    QVERIFY(!window.Actions().ConnectSecure->isEnabled() && window.Actions().DisconnectSecure->isEnabled());
 
     s.Keyboard->StartText("echo hello-$((6*7))<CR>");
     QVERIFY(WaitFor([&] { return ScreenShows(s, "hello-42"); }, 15000));
@@ -108,9 +107,8 @@ class TSshWindowTest : public QObject {
     connection.FTPProtocol = fpSftp;
     TConfigDialog dialog(record, connection, desktop);
     const TConfigDialog::TSecureControls& c = dialog.Secure();
-    QCOMPARE(c.User->text(), QStringLiteral("eng"));
-    QCOMPARE(c.FtpProtocol->currentIndex(), 3);
-    QCOMPARE(c.Port->value(), 22);
+    QCOMPARE(std::tuple(c.User->text(), c.FtpProtocol->currentIndex(), c.Port->value()),
+             std::tuple(QStringLiteral("eng"), 3, 22));
     c.ListenAllow->setText(QStringLiteral("10.1.2.3/8"));
     DialogButton(dialog, QDialogButtonBox::Ok)->click();
     QCOMPARE(dialog.result(), 0);  // still open
@@ -120,9 +118,10 @@ class TSshWindowTest : public QObject {
     c.KeepAlive->setValue(0);
     DialogButton(dialog, QDialogButtonBox::Ok)->click();
     QCOMPARE(dialog.result(), static_cast<int>(QDialog::Accepted));
-    QCOMPARE(dialog.ConnectionDraft().ListenAllow, std::string("10.0.0.0/8 ::1"));
-    QCOMPARE(dialog.ConnectionDraft().SshKeepAlive, std::uint16_t{0});
-    QCOMPARE(dialog.ConnectionDraft().SshUserName, std::string("eng"));
+    const TConnectionSettings& draft = dialog.ConnectionDraft();
+    QCOMPARE(std::tuple(QString::fromStdString(draft.ListenAllow), int(draft.SshKeepAlive),
+                        QString::fromStdString(draft.SshUserName)),
+             std::tuple(QStringLiteral("10.0.0.0/8 ::1"), 0, QStringLiteral("eng")));
   }
 
  private:
