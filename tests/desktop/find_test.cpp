@@ -45,8 +45,10 @@ class TFindTest : public QObject {
     QCOMPARE((QStringList{dialog.CaseSenseBtn->text(), dialog.StartSearchBtn->text(), dialog.FindBtn->text(),
                           dialog.FindNextBtn->text(), dialog.FindPreviousBtn->text(), dialog.CancelBtn->text()}),
              captions);
-    QVERIFY(dialog.FindBtn->isDefault() && !dialog.FindNextBtn->isDefault());
-    QVERIFY(!dialog.isModal() && dialog.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    QVERIFY(dialog.FindBtn->isDefault());
+    QVERIFY(!dialog.FindNextBtn->isDefault());
+    QVERIFY(!dialog.isModal());
+    QVERIFY(dialog.windowFlags() & Qt::WindowStaysOnTopHint);
     setup.Finder.SearchText = "earlier";
     setup.Finder.SearchCaseSensitive = true;
     setup.Finder.SearchFromCursor = true;
@@ -55,7 +57,8 @@ class TFindTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
     QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog"));  // the last search's state is gone
     QCOMPARE(setup.Dialog.FindEdt->text(), QStringLiteral("earlier"));
-    QVERIFY(setup.Dialog.CaseSenseBtn->isChecked() && !setup.Dialog.StartSearchBtn->isChecked());
+    QVERIFY(setup.Dialog.CaseSenseBtn->isChecked());
+    QVERIFY(!setup.Dialog.StartSearchBtn->isChecked());
   }
 
   void AButtonStoresTheTrimmedTextAndPostsTheRequestAndCancelCloses() {
@@ -67,13 +70,15 @@ class TFindTest : public QObject {
     QTest::mouseClick(setup.Dialog.FindPreviousBtn, Qt::LeftButton);
     QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog - Searching"));
     QCOMPARE(setup.Finder.SearchText, std::string("two words"));
-    QVERIFY(setup.Finder.SearchCaseSensitive && setup.Finder.SearchFromCursor);
+    QVERIFY(setup.Finder.SearchCaseSensitive);
+    QVERIFY(setup.Finder.SearchFromCursor);
     QTest::mouseClick(setup.Dialog.FindNextBtn, Qt::LeftButton);
     QTest::mouseClick(setup.Dialog.FindBtn, Qt::LeftButton);
     // Cancel clears the search flag, closes and asks for nothing.
     setup.Finder.Busy = true;
     QTest::mouseClick(setup.Dialog.CancelBtn, Qt::LeftButton);
-    QVERIFY(!setup.Finder.Busy && !setup.Dialog.isVisible());
+    QVERIFY(!setup.Finder.Busy);
+    QVERIFY(!setup.Dialog.isVisible());
     QList<std::pair<int, int>> requests;
     for (const TPostedMessage& m : setup.T.Desktop.Queue) requests << std::pair(m.Message, int(m.WParam));
     QCOMPARE(requests, (QList<std::pair<int, int>>{

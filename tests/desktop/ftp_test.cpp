@@ -82,7 +82,8 @@ class TFtpWindowTest : public QObject {
     window.HostNameEdt->setText(QStringLiteral("   "));
     window.ConnectClick();
     QCOMPARE(BoxTexts(t.Desktop), std::vector<std::string>{"No HostName specified"});
-    QVERIFY(t.Desktop.Boxes[0].Box.Icon == TMsgIcon::Error && t.Desktop.Boxes[0].Box.Buttons == mbOK);
+    QVERIFY(t.Desktop.Boxes[0].Box.Icon == TMsgIcon::Error);
+    QCOMPARE(t.Desktop.Boxes[0].Box.Buttons, unsigned(mbOK));
     QVERIFY(window.ConnectBtn->isEnabled());
     QVERIFY(!window.Client().Busy());
 
@@ -108,7 +109,8 @@ class TFtpWindowTest : public QObject {
     WriteFileBytes(rdi, "old");
     WriteFileBytes(rdo, "old");
     auto window = std::make_unique<TQelFTPDlg>(t.S->Settings, t.Desktop, t.S->ProgramDirectory);
-    QVERIFY(!std::filesystem::exists(rdi) && !std::filesystem::exists(rdo));
+    QVERIFY(!std::filesystem::exists(rdi));
+    QVERIFY(!std::filesystem::exists(rdo));
     WriteFileBytes(rdo, "listing");
     window.reset();
     QVERIFY(!std::filesystem::exists(rdo));
@@ -205,7 +207,8 @@ class TFtpWindowTest : public QObject {
     QCOMPARE((QStringList{window.windowTitle(), window.RemoteGroup->title()}),
              (QStringList{"Qel FTP Dialog.", "Remote Directory"}));
     QCOMPARE(window.RemoteList->count(), 0);
-    QVERIFY(window.ConnectBtn->isEnabled() && t.Desktop.Boxes.empty());
+    QVERIFY(window.ConnectBtn->isEnabled());
+    QVERIFY(t.Desktop.Boxes.empty());
   }
 
   void AListingThatNeverEndsEndsWithItsErrorAndTheWindowGoesOn() {

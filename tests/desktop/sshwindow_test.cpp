@@ -73,19 +73,20 @@ class TSshWindowTest : public QObject {
     QVERIFY(question.contains(QString::fromStdString(server.HostKey.Fingerprint())));
     QVERIFY(question.contains(QStringLiteral("port %1").arg(server.PortNumber())));
     QVERIFY(s.Transmit->SecureSession);
-    QVERIFY(!window.Actions().ConnectSecure->isEnabled() && window.Actions().DisconnectSecure->isEnabled());
+    QVERIFY(!window.Actions().ConnectSecure->isEnabled());
+    QVERIFY(window.Actions().DisconnectSecure->isEnabled());
 
     s.Keyboard->StartText("echo hello-$((6*7))<CR>");
     QVERIFY(WaitFor([&] { return ScreenShows(s, "hello-42"); }, 15000));
     window.grab().save(ArtifactPath("window-ssh-session.png"));
 
-    // The line drops: it comes back by itself, counting down in the status bar.
+    // The line drops: it comes back by itself, counting down in the status bar
+    // (the line on the screen is the reconnect's form test).
     QVERIFY(s.Connection.Reconnect);
     s.Connection.ReconnectDelay = 1;
     server.DropSessions();
     QVERIFY2(WaitFor([&] { return window.StatusBar()->PanelText(10).startsWith("RECON"); }, 10000),
              qPrintable(window.StatusBar()->PanelText(10)));
-    QVERIFY(ScreenShows(s, "[*** reconnecting in 1 s (attempt 1 of 5)]"));
     window.grab().save(ArtifactPath("window-ssh-reconnecting.png"));
     QVERIFY(WaitFor([&] { return s.Transmit->NetworkConnected; }, 20000));
     QVERIFY(WaitFor([&] { return window.StatusBar()->PanelText(10) == "CONN"; }, 5000));
