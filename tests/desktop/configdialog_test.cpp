@@ -195,16 +195,16 @@ class TConfigDialogTest : public QObject {
     Desktop.DialogAnswers = {std::string("/logs/new.log")};
     browse->click();  // the log edit is the one selected at first
     QCOMPARE(Desktop.Dialogs.size(), std::size_t(1));
-    QCOMPARE(Desktop.Dialogs[0].Filter, std::string(FileEditInfo(feLog).Filter));
-    QCOMPARE(Desktop.Dialogs[0].InitialName, std::string("old.log"));
+    QCOMPARE((std::vector<std::string>{Desktop.Dialogs[0].Filter, Desktop.Dialogs[0].InitialName}),
+             (std::vector<std::string>{FileEditInfo(feLog).Filter, "old.log"}));
     QCOMPARE(dialog.FileEdit(feLog)->text(), QStringLiteral("/logs/new.log"));
 
     QTest::mouseClick(dialog.FileEdit(feCommand), Qt::LeftButton);
     QCOMPARE(dialog.BrowseTarget(), feCommand);
     Desktop.DialogAnswers = {std::nullopt};
     browse->click();
-    QCOMPARE(Desktop.Dialogs[1].Filter, std::string(FileEditInfo(feCommand).Filter));
-    QCOMPARE(Desktop.Dialogs[1].InitialName, std::string("lookup.fil"));
+    QCOMPARE((std::vector<std::string>{Desktop.Dialogs[1].Filter, Desktop.Dialogs[1].InitialName}),
+             (std::vector<std::string>{FileEditInfo(feCommand).Filter, "lookup.fil"}));
     QCOMPARE(dialog.FileEdit(feCommand)->text(), QStringLiteral("lookup.fil"));  // cancelled: unchanged
 
     QTest::mouseClick(dialog.FileEdit(feOrnet), Qt::LeftButton);
@@ -227,8 +227,8 @@ class TConfigDialogTest : public QObject {
     };
     Named<QPushButton>(&dialog, "Error Attr")->click();
     QCOMPARE(captions, QStringList{"Error Attributes"});
-    QCOMPARE(preset.Foreground, colors::Red);  // the block's own look
-    QCOMPARE(preset.Style, std::uint8_t(fsBold));
+    // The chooser opens on the block's own look.
+    QCOMPARE(std::pair(preset.Foreground, int(preset.Style)), std::pair(colors::Red, int(fsBold)));
     const TAttributeBlock& error = dialog.Draft().ErrorAttr;
     QCOMPARE(std::tuple(TColor(error.Foreground), TColor(error.Background), int(error.Style)),
              std::tuple(colors::Purple, colors::Yellow, int(fsItalic)));
@@ -265,8 +265,7 @@ class TConfigDialogTest : public QObject {
       return font;
     };
     Named<QPushButton>(&dialog, "Font...")->click();
-    QCOMPARE(preset.family(), QStringLiteral("Courier New"));
-    QCOMPARE(preset.pointSize(), 8);
+    QCOMPARE(std::pair(preset.family(), preset.pointSize()), std::pair(QStringLiteral("Courier New"), 8));
     const TSetupRecord& d = dialog.Draft();
     QCOMPARE(std::tuple(QString::fromStdString(d.FontName.str()), int(d.FontSize), int(d.FontStyle)),
              std::tuple(QString(40, 'N'), 11, fsBold | fsUnderline));
