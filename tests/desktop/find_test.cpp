@@ -53,6 +53,7 @@ class TFindTest : public QObject {
     setup.Finder.SearchCaseSensitive = true;
     setup.Finder.SearchFromCursor = true;
     setup.Dialog.ShowFindState(fsNotFound);
+    QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog - Not Found"));
     setup.Dialog.Open();
     QVERIFY(QTest::qWaitForWindowExposed(&setup.Dialog));
     QCOMPARE(setup.Dialog.windowTitle(), QStringLiteral("Find Dialog"));  // the last search's state is gone
