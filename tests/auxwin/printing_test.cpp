@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/settings.h"
@@ -56,8 +58,7 @@ TEST(PrintRange, AllLinesOrTheSelectionInStoreOrder) {
   EXPECT_EQ(PrintRangeOf(store, true).Count(), 0);  // no selection: nothing
   // Marked from line 9 upwards to line 4: still lines 4..9.
   PlaceMark(store, kSelectionMark, 9, 4, 3, 2);
-  EXPECT_EQ(PrintRangeOf(store, true).First, 4);
-  EXPECT_EQ(PrintRangeOf(store, true).Last, 9);
+  EXPECT_EQ(std::pair(PrintRangeOf(store, true).First, PrintRangeOf(store, true).Last), std::pair(4, 9));
 }
 
 // The printed lines of a marked print are the window's test (read back from
@@ -129,8 +130,8 @@ TEST(WrapPieces, BreaksAfterTheLastBlankThatFitsOrAtTheWidth) {
 TEST(PageGeometry, WholeCellsAcrossAndWholeLinesLessTheFooterDown) {
   // 180 x 267 mm at 10 units a mm, cells of 24 x 40: 1800 / 24 across;
   // 2670 / 40 = 66 down, less a gap and the footer; never below one.
-  EXPECT_EQ(PageGeometryOf(1800, 2670, 24, 40).CharsPerLine, 75);
-  EXPECT_EQ(PageGeometryOf(1800, 2670, 24, 40).LinesPerPage, 64);
+  const TPageGeometry page = PageGeometryOf(1800, 2670, 24, 40);
+  EXPECT_EQ(std::pair(page.CharsPerLine, page.LinesPerPage), std::pair(75, 64));
   EXPECT_EQ(PageGeometryOf(10, 10, 24, 40).LinesPerPage, 1);
 }
 
@@ -140,19 +141,16 @@ TEST(SpoolLines, LinesFallOnPagesInOrderAndWrapTakesRoom) {
   TScriptedDesktop desktop;
   const TPrintDocument document = SpoolLines(store, false, {80, 10}, desktop);
   ASSERT_EQ(document.Pages.size(), 3u);
-  EXPECT_EQ(document.Pages[2].size(), 5u);
-  EXPECT_EQ(document.LinesTaken, 25);
-  EXPECT_FALSE(document.Cancelled);
+  EXPECT_EQ(std::tuple(document.Pages[2].size(), document.LinesTaken, document.Cancelled), std::tuple(5u, 25, false));
 
   // Five cells across: "line 12" wraps to "line" and "12", so a page of
   // three holds a line and a half.
   const TPrintDocument narrow = SpoolLines(store, false, {5, 3}, desktop);
   const std::vector<std::string> texts = Texts(narrow);
   ASSERT_EQ(texts.size(), 50u);
-  EXPECT_EQ(texts[0], "line");
-  EXPECT_EQ(texts[1], "0");
-  EXPECT_EQ(narrow.Pages[0].size(), 3u);
-  EXPECT_EQ(narrow.Pages[1][0].Text, "1");  // the second half of "line 1" opens page 2
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 4),
+            (std::vector<std::string>{"line", "0", "line", "1"}));
+  ASSERT_EQ(narrow.Pages[0].size(), 3u);  // the second half of "line 1" opens page 2
 }
 
 TEST(SpoolLines, TheProgressWindowRunsOverTheRangeAndTheWindowIsServedEvery251Lines) {
@@ -160,13 +158,12 @@ TEST(SpoolLines, TheProgressWindowRunsOverTheRangeAndTheWindowIsServedEvery251Li
   FillNumbered(store, 600);
   TScriptedDesktop desktop;
   SpoolLines(store, false, {80, 60}, desktop);
-  ASSERT_EQ(desktop.ProgressCaptions, std::vector<std::string>{"Spooling Print Area"});
-  EXPECT_EQ(desktop.ProgressMaximum, 600);
-  ASSERT_EQ(desktop.ProgressPositions.size(), 600u);
-  EXPECT_EQ(desktop.ProgressPositions.front(), 1);
-  EXPECT_EQ(desktop.ProgressPositions.back(), 600);
-  EXPECT_EQ(desktop.PendingPumps, 2);  // after 251 and 502 lines
-  EXPECT_EQ(desktop.ProgressEnded, 1);
+  EXPECT_EQ(desktop.ProgressCaptions, std::vector<std::string>{"Spooling Print Area"});
+  std::vector<std::int64_t> positions(600);
+  std::iota(positions.begin(), positions.end(), 1);
+  EXPECT_EQ(desktop.ProgressPositions, positions);
+  // Pumped after 251 and 502 lines.
+  EXPECT_EQ(std::tuple(desktop.ProgressMaximum, desktop.PendingPumps, desktop.ProgressEnded), std::tuple(600, 2, 1));
 }
 
 TEST(SpoolLines, CancelEndsAfterTheCurrentLineAndKeepsWhatWasTaken) {
@@ -175,12 +172,10 @@ TEST(SpoolLines, CancelEndsAfterTheCurrentLineAndKeepsWhatWasTaken) {
   TScriptedDesktop desktop;
   desktop.CancelProgressAt = 40;
   const TPrintDocument document = SpoolLines(store, false, {80, 60}, desktop);
-  EXPECT_TRUE(document.Cancelled);
-  EXPECT_EQ(document.LinesTaken, 40);
+  EXPECT_EQ(std::tuple(document.Cancelled, document.LinesTaken, desktop.ProgressEnded), std::tuple(true, 40, 1));
   const std::vector<std::string> texts = Texts(document);
   ASSERT_EQ(texts.size(), 40u);
   EXPECT_EQ(texts.back(), "line 39");
-  EXPECT_EQ(desktop.ProgressEnded, 1);
 }
 
 TEST(SaveLinesToFile, WritesEveryLineTrimmedWithCrLfReplacingTheFile) {

@@ -25,7 +25,7 @@
 
 namespace {
 
-QStringList RemoteNames(const QListWidget* list) {
+QStringList Names(const QListWidget* list) {
   QStringList names;
   for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
   return names;
@@ -63,18 +63,16 @@ class TFtpWindowTest : public QObject {
              QStringList());
     QVERIFY2(window.LocalGroup->title().startsWith(QStringLiteral("Local Directory : /")),
              qPrintable(window.LocalGroup->title()));
-    QVERIFY(window.BinaryRb->isChecked());
-    QVERIFY(!window.AsciiRb->isChecked());
-    QVERIFY(window.ConnectBtn->isEnabled());
-    QVERIFY(!window.AbortBtn->isEnabled());
+    // Binary, not ASCII; Connect, not Abort; drops taken; both lists many at once.
+    QCOMPARE((QList<bool>{window.BinaryRb->isChecked(), window.AsciiRb->isChecked(), window.ConnectBtn->isEnabled(),
+                          window.AbortBtn->isEnabled(), window.TransferBox->acceptDrops(),
+                          window.RemoteList->selectionMode() == QAbstractItemView::ExtendedSelection,
+                          window.LocalFileList->selectionMode() == QAbstractItemView::ExtendedSelection}),
+             (QList<bool>{true, false, true, false, true, true, true}));
     QCOMPARE(window.StatusCombo->maxVisibleItems(), 30);
-    QCOMPARE(window.UserNameEdt->text(), QStringLiteral("engineer"));
-    QCOMPARE(window.PasswordEdt->text(), QStringLiteral("secret"));
+    QCOMPARE((QStringList{window.UserNameEdt->text(), window.PasswordEdt->text(), window.HostNameEdt->text()}),
+             (QStringList{"engineer", "secret", "exchange-7"}));
     QCOMPARE(window.PasswordEdt->echoMode(), QLineEdit::Password);
-    QCOMPARE(window.HostNameEdt->text(), QStringLiteral("exchange-7"));
-    QVERIFY(window.TransferBox->acceptDrops());
-    QCOMPARE(window.RemoteList->selectionMode(), QAbstractItemView::ExtendedSelection);
-    QCOMPARE(window.LocalFileList->selectionMode(), QAbstractItemView::ExtendedSelection);
     Shot(window, QStringLiteral("ftp_window.png"));
   }
 
@@ -95,10 +93,10 @@ class TFtpWindowTest : public QObject {
     window.HostNameEdt->setText(QStringLiteral("10.0.0.7"));
     window.AccountEdt->setText(QString(90, QLatin1Char('a')));
     window.StartClick();
-    QCOMPARE(t.S->Settings.FTPUserName.str(), std::string("ops"));
-    QCOMPARE(t.S->Settings.FTPPassword.str(), std::string("pw"));
-    QCOMPARE(t.S->Settings.FTPHostName.str(), std::string("10.0.0.7"));
-    QCOMPARE(t.S->Settings.FTPAccount.str(), std::string(80, 'a'));
+    const TSetupRecord& saved = t.S->Settings;
+    QCOMPARE((std::vector<std::string>{saved.FTPUserName.str(), saved.FTPPassword.str(), saved.FTPHostName.str(),
+                                       saved.FTPAccount.str()}),
+             (std::vector<std::string>{"ops", "pw", "10.0.0.7", std::string(80, 'a')}));
     // Not connected: nothing starts.
     QVERIFY(!window.Sequence().Running());
     QVERIFY(!window.AbortBtn->isEnabled());
@@ -136,13 +134,12 @@ class TFtpWindowTest : public QObject {
     QApplication::sendEvent(window.TransferBox, &drop);
     QApplication::sendEvent(window.TransferBox, &drop);  // the same files again
     QCOMPARE(window.Sequence().Queued().size(), size_t(2));
-    QCOMPARE(window.QueueList->count(), 2);
-    QCOMPARE(window.QueueList->item(0)->text(), QStringLiteral("> a.trc"));
+    QCOMPARE(Names(window.QueueList), (QStringList{"> a.trc", "> b.trc"}));
 
     window.QueueList->setCurrentRow(0);
     QTest::keyClick(window.QueueList, Qt::Key_Delete);
     QCOMPARE(window.Sequence().Queued().size(), size_t(1));
-    QCOMPARE(window.QueueList->item(0)->text(), QStringLiteral("> b.trc"));
+    QCOMPARE(Names(window.QueueList), QStringList{"> b.trc"});
   }
 
   // The history's texts are the client's (its tests against the same server
@@ -174,7 +171,7 @@ class TFtpWindowTest : public QObject {
     QVERIFY(reports);
     emit window.RemoteList->itemDoubleClicked(reports);
     QVERIFY(HistoryHas(window, "DIR : reports"));  // the window's own line, before the client's
-    QVERIFY2(WaitFor([&] { return RemoteNames(window.RemoteList) == QStringList{"day1.trc"}; }),
+    QVERIFY2(WaitFor([&] { return Names(window.RemoteList) == QStringList{"day1.trc"}; }),
              qPrintable(HistoryText(window)));
     QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory : /reports"));
 
@@ -200,15 +197,15 @@ class TFtpWindowTest : public QObject {
     QCOMPARE(ReadFileBytes(t.Dir.file("served/reports/up.bin")), upload);
     // ASCII: the server's CR LF lines arrive with LF.
     QCOMPARE(ReadFileBytes(t.Dir.file("local/day1.trc")), std::string("trace of day one\n"));
-    QVERIFY2(WaitFor([&] { return RemoteNames(window.RemoteList).contains("up.bin"); }),
+    QVERIFY2(WaitFor([&] { return Names(window.RemoteList).contains("up.bin"); }),
              qPrintable(HistoryText(window)));
 
     // Disconnecting puts the window back as it was.
     window.DisconnectClick();
     QVERIFY2(WaitFor([&] { return !window.IsConnected(); }), qPrintable(HistoryText(window)));
     QVERIFY(HistoryHas(window, "Status : Disconnecting"));
-    QCOMPARE(window.windowTitle(), QStringLiteral("Qel FTP Dialog."));
-    QCOMPARE(window.RemoteGroup->title(), QStringLiteral("Remote Directory"));
+    QCOMPARE((QStringList{window.windowTitle(), window.RemoteGroup->title()}),
+             (QStringList{"Qel FTP Dialog.", "Remote Directory"}));
     QCOMPARE(window.RemoteList->count(), 0);
     QVERIFY(window.ConnectBtn->isEnabled());
     QVERIFY(t.Desktop.Boxes.empty());

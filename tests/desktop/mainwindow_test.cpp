@@ -61,12 +61,10 @@ bool HostGets(int fd, std::string& got, const std::string& text) {
 // The connect and disconnect controls of the network port, and the Setup
 // menu's Connect and Disconnect items themselves, as a session up or down leaves them.
 void CheckNetworkControls(const TMainWindow::TActions& a, bool up) {
-  QCOMPARE(a.ConnectNetwork->isEnabled(), !up);
-  QCOMPARE(a.ConnectNetworkButton->isEnabled(), !up);
-  QCOMPARE(a.ConnectMenu->isEnabled(), !up);
-  QCOMPARE(a.DisconnectNetworkButton->isEnabled(), up);
-  QCOMPARE(a.DisconnectNetwork->isEnabled(), up);
-  QCOMPARE(a.DisconnectMenu->isEnabled(), up);
+  QCOMPARE((QList<bool>{a.ConnectNetwork->isEnabled(), a.ConnectNetworkButton->isEnabled(),
+                        a.ConnectMenu->isEnabled(), a.DisconnectNetworkButton->isEnabled(),
+                        a.DisconnectNetwork->isEnabled(), a.DisconnectMenu->isEnabled()}),
+           (QList<bool>{!up, !up, !up, up, up, up}));
 }
 
 // Answers the next box (a session's end is one) with its default button.
@@ -153,7 +151,6 @@ class TMainWindowTest : public QObject {
     TLoopbackHost host;
     TWindow t;
     const auto& a = t.A();
-    QCOMPARE(a.DisconnectMenu->text(), QString("&Disconnect"));
     CheckNetworkControls(a, false);
     const int peer = t.ConnectTo(host);
     QVERIFY(peer >= 0);
@@ -169,14 +166,15 @@ class TMainWindowTest : public QObject {
   void ATransferDisablesTheTransferCommandsAndShowsTheGauge() {
     TWindow t;
     t.S().Desktop.PostMessage(wmTransferStarted);
+    const auto state = [&] {
+      return QList<bool>{t.A().SendAscii->isEnabled(), t.A().ReceiveButton->isEnabled(),
+                         t.A().TransmitButton->isEnabled(), t.W->StatusBar()->GaugeShown()};
+    };
     QVERIFY(WaitFor([&] { return !t.A().ReceiveAscii->isEnabled(); }));
-    QVERIFY(!t.A().SendAscii->isEnabled());
-    QVERIFY(!t.A().ReceiveButton->isEnabled());
-    QVERIFY(t.W->StatusBar()->GaugeShown());
+    QCOMPARE(state(), (QList<bool>{false, false, false, true}));
     t.S().Desktop.PostMessage(wmTransferEnded);
     QVERIFY(WaitFor([&] { return t.A().ReceiveAscii->isEnabled(); }));
-    QVERIFY(t.A().TransmitButton->isEnabled());
-    QVERIFY(!t.W->StatusBar()->GaugeShown());
+    QCOMPARE(state(), (QList<bool>{true, true, true, false}));
     QCOMPARE(t.W->StatusBar()->PanelText(8), QString("80x24"));
   }
 
@@ -299,8 +297,7 @@ class TMainWindowTest : public QObject {
     };
     SendAll(peer, "before the hold\r\n");
     QVERIFY(WaitFor([&] { return shown("before the hold"); }));
-    t.A().ScrollBuffer->trigger();
-    QVERIFY(t.W->ScreenView()->verticalScrollBar()->isVisible());
+    t.A().ScrollBuffer->trigger();  // its scroll bar showing is the screenshots' held picture's check
     std::string held;
     for (int i = 1; i <= 40; ++i) held += "held line " + std::to_string(i) + "\r\n";
     SendAll(peer, held);

@@ -180,8 +180,7 @@ class TPrintingTest : public QObject {
       dialog->accept();
     });
     t.W->Actions().PrintSetUp->trigger();
-    QCOMPARE(t.S().Settings.PrintRange, std::uint8_t(1));
-    QCOMPARE(t.S().Settings.PrintToFile, std::uint8_t(1));
+    QCOMPARE(std::pair(int(t.S().Settings.PrintRange), int(t.S().Settings.PrintToFile)), std::pair(1, 1));
     bool presets = false;
     WhenShown<TQelPrintDialog>([&](TQelPrintDialog* dialog) {
       presets = RangeButton(dialog, "Selection")->isChecked() && dialog->ToFileBox()->isChecked();

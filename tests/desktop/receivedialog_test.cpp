@@ -32,6 +32,12 @@ class TReceiveDialogTest : public QObject {
     });
   }
 
+  // Ctrl-Z's box enabled and checked, then the suppress box's.
+  static QList<bool> BoxStates(TReceiveDialog& dialog) {
+    return {dialog.CtrlZBox()->isEnabled(), dialog.CtrlZBox()->isChecked(), dialog.SuppressBox()->isEnabled(),
+            dialog.SuppressBox()->isChecked()};
+  }
+
  private slots:
   void HasItsCaptionsThePresetOfATextReceiveAndBrowse() {
     TScriptedDesktop desktop;
@@ -40,17 +46,15 @@ class TReceiveDialogTest : public QObject {
     QCOMPARE(MissingTexts(dialog, {"File Name", "Parameters", "Ctrl-Z Ends Transfer", "Suppress Control Characters",
                                    "Browse", "OK", "Cancel", "Help"}),
              QStringList());
-    QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("C:\\LOGS\\RX.TXT"));
-    QCOMPARE(dialog.NameEdit()->maxLength(), 80);
-    QVERIFY(dialog.CtrlZBox()->isEnabled() && dialog.CtrlZBox()->isChecked());
-    QVERIFY(dialog.SuppressBox()->isEnabled() && !dialog.SuppressBox()->isChecked());
+    QCOMPARE(std::pair(dialog.NameEdit()->text(), dialog.NameEdit()->maxLength()),
+             std::pair(QStringLiteral("C:\\LOGS\\RX.TXT"), 80));
+    QCOMPARE(BoxStates(dialog), (QList<bool>{true, true, true, false}));
 
     dialog.SuppressBox()->setChecked(true);
     dialog.CtrlZBox()->setChecked(false);
     const TReceiveParameters chosen = dialog.Parameters();
-    QCOMPARE(QString::fromStdString(chosen.FileName), QStringLiteral("C:\\LOGS\\RX.TXT"));
-    QVERIFY(!chosen.CtrlZEnds);
-    QVERIFY(chosen.SuppressControl);
+    QCOMPARE(std::tuple(QString::fromStdString(chosen.FileName), chosen.CtrlZEnds, chosen.SuppressControl),
+             std::tuple(QStringLiteral("C:\\LOGS\\RX.TXT"), false, true));
 
     QVERIFY(Exposed(dialog));
     Shot(dialog, "receive_dialog_ascii.png");
@@ -63,17 +67,14 @@ class TReceiveDialogTest : public QObject {
     QCOMPARE(dialog.NameEdit()->text(), QStringLiteral("/tmp/chosen.txt"));
     QCOMPARE(desktop.Dialogs.size(), std::size_t(2));
     QVERIFY(desktop.Dialogs[0].Save);
-    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].Title), QStringLiteral("Save To File"));
-    QCOMPARE(QString::fromStdString(desktop.Dialogs[0].InitialName), QStringLiteral("C:\\LOGS\\RX.TXT"));
+    QCOMPARE((std::vector<std::string>{desktop.Dialogs[0].Title, desktop.Dialogs[0].InitialName}),
+             (std::vector<std::string>{"Save To File", "C:\\LOGS\\RX.TXT"}));
   }
 
   void ABinaryReceiveShowsTheOptionsOffAndDisabled() {
     TScriptedDesktop desktop;
     TReceiveDialog dialog(desktop, false, {"rx.bin", true, true});
-    QVERIFY(!dialog.CtrlZBox()->isEnabled());
-    QVERIFY(!dialog.SuppressBox()->isEnabled());
-    QVERIFY(!dialog.CtrlZBox()->isChecked());
-    QVERIFY(!dialog.SuppressBox()->isChecked());
+    QCOMPARE(BoxStates(dialog), (QList<bool>{false, false, false, false}));
     const TReceiveParameters chosen = dialog.Parameters();
     QVERIFY(!chosen.CtrlZEnds && !chosen.SuppressControl);
     QVERIFY(Exposed(dialog));

@@ -122,7 +122,7 @@ class TScreenshotsTest : public QObject {
     QCOMPARE(find->windowTitle(), QString("Find Dialog"));
     find->FindEdt->setText("TRUNK 044");
     QTest::mouseClick(find->FindBtn, Qt::LeftButton);
-    QVERIFY(WaitFor([&] { return find->windowTitle() != "Find Dialog"; }));
+    QVERIFY(WaitFor([&] { return find->windowTitle() == "Find Dialog - Found"; }));
     t.Settle();
     const TScreenView& view = *t.W->ScreenView();
     const TBrowse& store = *t.S().Screen;
