@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"
@@ -42,58 +44,29 @@ TImage DefaultImage() {
   m.U8(255, 1);   // NewLine
   m.U8(419, 1);   // BackSpaceSends
   for (int i = 8; i <= 128; i += 8) m.U8(420 + i, 1);
-  m.U8(553, 1);
-  m.U8(554, 1);
-  m.U8(555, 1);
-  m.U8(556, 1);
-  m.U8(557, 1);
-  m.U8(558, 1);
-  m.U8(561, 1);
-  m.Block(564, Blue, White, 1);
-  m.Block(584, Green, White, 1);
-  m.Block(604, Black, White, 0);
-  m.Block(624, Blue, White, 1);
-  m.Block(644, Green, White, 1);
-  m.Block(664, Black, White, 0);
-  m.Block(684, Red, White, 1);
-  m.Block(704, Black, White, 1);
-  m.Block(724, Black, White, 1);
+  for (const int at : {553, 554, 555, 556, 557, 558, 561}) m.U8(at, 1);
+  // Nine colour blocks of 20 bytes, each on a white background.
+  const std::pair<std::uint32_t, std::uint8_t> blocks[] = {
+      {Blue, 1}, {Green, 1}, {Black, 0}, {Blue, 1}, {Green, 1}, {Black, 0}, {Red, 1}, {Black, 1}, {Black, 1}};
+  for (std::size_t i = 0; i < std::size(blocks); ++i) m.Block(564 + 20 * i, blocks[i].first, White, blocks[i].second);
   m.U8(744, 2);
   m.U8(745, 1);
   for (int e = 0; e < 4; ++e) m.U16(746 + 8 * e + 4, 0xFFFF);
   m.U8(778, 9);
   m.U8(782, '>');
   m.U8(784, 2);
-  m.U32(872, Black);
-  m.U32(876, White);
-  m.U32(880, Red);
-  m.U32(884, Red);
-  m.U32(888, White);
-  m.U32(892, Blue);
-  m.U32(896, White);
-  m.U32(900, Yellow);
-  m.U32(904, White);
-  m.U32(908, Green);
+  const std::uint32_t colours[] = {Black, White, Red, Red, White, Blue, White, Yellow, White, Green};
+  for (std::size_t i = 0; i < std::size(colours); ++i) m.U32(872 + 4 * i, colours[i]);
   m.Text(914, "Courier New");
   m.U16(956, 8);
-  m.U8(1120, 9);
-  m.U8(1121, 15);
-  m.U8(1125, 6);
-  m.U8(1127, 3);
-  m.U8(1128, 2);
-  m.U8(1131, 1);
+  for (const auto& [at, v] : {std::pair{1120, 9}, {1121, 15}, {1125, 6}, {1127, 3}, {1128, 2}, {1131, 1}})
+    m.U8(at, static_cast<std::uint8_t>(v));
   m.Text(1133, "ATDP 9,");
   m.Text(1199, "<P:20>+++<P:20>ATH<CR>");
   m.Text(1313, "C:\\ORNET\\");
   m.U8(1638, 5);
-  m.U8(2475, 1);
-  m.U8(2476, 1);
-  m.U8(2477, 1);
-  m.U8(2479, 1);
-  m.U32(2484, 5);
-  m.U32(2488, 5);
-  m.U32(2492, 492);
-  m.U32(2496, 825);
+  for (const int at : {2475, 2476, 2477, 2479}) m.U8(at, 1);
+  for (const auto& [at, v] : {std::pair{2484, 5}, {2488, 5}, {2492, 492}, {2496, 825}}) m.U32(at, v);
   m.U8(11722, 1);
   m.Text(11805, "<2>QELWIN-32<13><4>");
   for (int i = 0; i < 40; ++i) m.U32(13884 + 4 * i, 0xFFFFFF);

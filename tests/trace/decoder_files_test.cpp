@@ -39,9 +39,7 @@ using KaspFiles = TraceSwitch;
 TEST_F(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   UseModes();
   S.TraceFiles->TraceOn();
-  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_TRUE(S.TraceFiles->TraceFilesOpen());
-  EXPECT_TRUE(S.Kasp->Names.MsgOpen() && S.Kasp->Names.VmiOpen() && S.Kasp->Names.BidOpen());
+  EXPECT_EQ(TraceSwitches(S), "converting files names");
   EXPECT_TRUE(S.Status.TraceStatus);
   char vmi[25];
   ASSERT_TRUE(S.Kasp->ReadVmiRecord(2, vmi));
@@ -50,8 +48,7 @@ TEST_F(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   EXPECT_FALSE(S.Kasp->ReadVmiRecord(-1, vmi));
 
   S.TraceFiles->TraceOff();
-  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(S), "off");
   EXPECT_FALSE(S.Kasp->Names.MsgOpen());
   EXPECT_FALSE(S.Status.TraceStatus);
   EXPECT_TRUE(T.Desktop.Boxes.empty());
@@ -68,8 +65,7 @@ TEST_F(TraceSwitch, FromHostNameFilesOnly) {
   UseModes(false);
   S.Trace->TraceState = TTraceDecoder::tsHostNames;
   S.TraceFiles->TraceOn();
-  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_TRUE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(S), "converting files");
 }
 
 TEST_F(TraceSwitch, FailuresLeaveItOff) {
@@ -77,8 +73,7 @@ TEST_F(TraceSwitch, FailuresLeaveItOff) {
   EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
   S.Settings.ModeFileName.assign(T.Dir.file("missing"));
   S.TraceFiles->TraceOn();
-  EXPECT_EQ(S.Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S.TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(S), "off");
   EXPECT_EQ(BoxTexts(T.Desktop),
             (std::vector<std::string>{
                 "No trace file specified. Enter the file name in the Configure|Files window",

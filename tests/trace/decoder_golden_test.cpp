@@ -63,9 +63,6 @@ std::string Unescape(const std::string& text, bool* noLineEnd = nullptr) {
     if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
       out.push_back(static_cast<char>(std::stoi(std::string(s.substr(i + 2, 2)), nullptr, 16)));
       i += 3;
-    } else if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
-      out.push_back('\\');
-      ++i;
     } else {
       out.push_back(s[i]);
     }
@@ -77,6 +74,13 @@ std::string TrimRight(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\r')) s.pop_back();
   return s;
 }
+
+// The directives that set a switch of the case (NOKASP clears one).
+const std::map<std::string, bool TCase::*> kSwitches = {{"TRIGGER", &TCase::Trigger},
+                                                         {"CONVERT-ERROR", &TCase::ConvertError},
+                                                         {"TRACEOFF", &TCase::TraceOff},
+                                                         {"MINI", &TCase::Mini},
+                                                         {"NOKASP", &TCase::Kasp}};
 
 std::vector<TCase> LoadCases(const std::string& file) {
   std::ifstream in(kGoldenDir + "/" + file);
@@ -121,16 +125,8 @@ std::vector<TCase> LoadCases(const std::string& file) {
     if (line.rfind("SET ", 0) == 0) {
       const std::size_t eq = line.find('=');
       c.Settings.emplace_back(line.substr(4, eq - 4), line.substr(eq + 1));
-    } else if (line == "TRIGGER") {
-      c.Trigger = true;
-    } else if (line == "CONVERT-ERROR") {
-      c.ConvertError = true;
-    } else if (line == "TRACEOFF") {
-      c.TraceOff = true;
-    } else if (line == "MINI") {
-      c.Mini = true;
-    } else if (line == "NOKASP") {
-      c.Kasp = false;
+    } else if (kSwitches.count(line)) {
+      c.*kSwitches.at(line) = line != "NOKASP";
     } else if (line.rfind("ERRFILE ", 0) == 0) {
       const std::size_t space = line.find(' ', 8);
       c.ErrorRecords[static_cast<std::uint32_t>(std::stoul(line.substr(8, space - 8)))] = line.substr(space + 1);

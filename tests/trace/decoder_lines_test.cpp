@@ -84,13 +84,19 @@ TEST(DataLines, TheFourKilobyteLimit) {
   EXPECT_EQ(d.S.Trace->MessageBuffer.Bytes[4076], 0x06);
 }
 
+// The trigger of type 0 armed on message `identity` with `action`.
+void ArmTrigger(TDecoding& d, std::uint32_t identity, std::uint8_t action) {
+  d.S.Settings.TriggerType = 0;
+  d.S.Settings.TriggerEntries[0].Identity = identity;
+  d.S.Settings.TriggerAction = action;
+  d.S.Trace->SetTriggerEnabled(true);
+}
+
 // A message that does not pass the trigger shows as one line in screen row 1
 // (not in the log), overwritten by the next.
 TEST(Trigger, ShortFormInRowOne) {
   TDecoding d(kModes, false);
-  d.S.Settings.TriggerType = 0;
-  d.S.Settings.TriggerEntries[0].Identity = 99;
-  d.S.Trace->SetTriggerEnabled(true);
+  ArmTrigger(d, 99, 0);
   const std::string waiting = " Waiting for trigger                   -> Msg = ";
   // A direction without S, R or D writes nothing: the line before stays.
   for (const auto& [id, direction, shown] : {std::tuple<std::string, std::string, std::string>{
@@ -106,10 +112,7 @@ TEST(Trigger, ShortFormInRowOne) {
 
 TEST(Trigger, StateTextAfterFiring) {
   TDecoding d(kModes, false);
-  d.S.Settings.TriggerType = 0;
-  d.S.Settings.TriggerEntries[0].Identity = 2;
-  d.S.Settings.TriggerAction = 0;
-  d.S.Trace->SetTriggerEnabled(true);
+  ArmTrigger(d, 2, 0);
   d.Feed(Header("00002", "0210") + "\r\nDATA = 0100\r\n");  // fires: state 1
   std::string other = Header("00001", "0210");
   other.replace(13, 9, "0009_0009");  // another source
@@ -127,10 +130,7 @@ TEST(Trigger, StateTextAfterFiring) {
 // trigger message passes, the trigger keeps waiting.
 TEST(Trigger, AnActionAboveTen) {
   TDecoding d(kModes);
-  d.S.Settings.TriggerType = 0;
-  d.S.Settings.TriggerEntries[0].Identity = 2;
-  d.S.Settings.TriggerAction = 11;
-  d.S.Trace->SetTriggerEnabled(true);
+  ArmTrigger(d, 2, 11);
   const std::string trigger = Header("00002", "0210") + "\r\nDATA = 0100\r\n";
   d.Feed(trigger + Header("00001", "0210") + "\r\nDATA = 1234\r\n" + trigger);
   // The redirect also takes the one-line form that goes to row 1.

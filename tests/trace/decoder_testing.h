@@ -72,6 +72,19 @@ struct TDecoding {
   std::vector<std::string> Lines() const { return OutputLines(Out.str()); }
 };
 
+// The trace switches in one text: the trace state ("off", "host names",
+// "converting"), then " files" when the trace files are open and " names"
+// when the host name files (all three) are.
+inline std::string TraceSwitches(const TSession& s) {
+  const TTraceDecoder::TTraceState state = s.Trace->TraceState;
+  std::string text = state == TTraceDecoder::tsOff          ? "off"
+                     : state == TTraceDecoder::tsConverting ? "converting"
+                                                            : "host names";
+  if (s.TraceFiles->TraceFilesOpen()) text += " files";
+  if (s.Kasp->Names.MsgOpen() && s.Kasp->Names.VmiOpen() && s.Kasp->Names.BidOpen()) text += " names";
+  return text;
+}
+
 // What a shell command printed on its standard output.
 inline std::string CommandOutput(const std::string& command) {
   std::FILE* pipe = popen(command.c_str(), "r");

@@ -1,7 +1,6 @@
 // `qel decode` as engineers run it: options, exit status, the one line on
 // stderr, and the decoded text on stdout.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -82,16 +81,14 @@ TEST_F(DecodeTool, FailuresAndUsage) {
   }
 }
 
-// Neither a directory nor a named pipe that nothing writes to can hold the
-// run: one line on stderr, status 1.
+// An input that cannot be read (a directory; the tools' shared input reader
+// refuses a pipe without writer too, as replay's test shows): one line on
+// stderr, status 1.
 TEST_F(DecodeTool, InputsThatCannotBeReadFailAtOnce) {
   std::filesystem::create_directory(Dir.file("traces"));
-  ASSERT_EQ(mkfifo(Dir.file("pipe").c_str(), 0600), 0);
   const TQelRun directory = RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("traces"));
   EXPECT_EQ(Ending(directory), "exit 1: qel decode: " + Dir.file("traces") + ": Is a directory\n");
   EXPECT_EQ(directory.Out, "");
-  EXPECT_EQ(Ending(RunQel(Dir, "decode --mode " + Dir.file("modes") + " " + Dir.file("pipe"))),
-            "exit 1: qel decode: " + Dir.file("pipe") + ": a named pipe with nothing writing to it\n");
 }
 
 // A decoded text or a listing that could not be written is a failure, not a

@@ -89,8 +89,7 @@ TEST_F(ConvertTest, ByteDumpThroughAModeName) {
   EXPECT_EQ(ReadFileBytes(Dir + "qel.w##"), kPairText);
   EXPECT_TRUE(T.Desktop.Boxes.empty());
   // The files were opened for the conversion only.
-  EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S().TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(S()), "off");
 }
 
 TEST_F(ConvertTest, MarkStartingOnALaterGroupLeavesTheFirstOut) {
@@ -224,8 +223,7 @@ TEST_F(ConvertTest, StateIsPutBackAndFileErrorsReported) {
   S().Trace->SetTriggerEnabled(true);
   Convert(ckByteDump, {kByteLine}, 19, "PAIR");
   EXPECT_EQ(Shown(), kPairText);
-  EXPECT_EQ(S().Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_TRUE(S().TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(S()), "converting files names");
   EXPECT_TRUE(S().Trace->TriggerEnabled);
 
   S().ProgramDirectory = Dir + "missing/";

@@ -9,7 +9,7 @@
 #include "trace/decoder.h"
 #include "trace/display.h"
 #include "trace/mini.h"
-#include "trace/modefile_testing.h"
+#include "trace/decoder_testing.h"
 #include "trace/tracefiles.h"
 
 namespace {
@@ -18,7 +18,6 @@ VERSION 1.0;
 NEWMODE pair = STRUCT (a INT, b BOOL);
 NEWMODE table = ARRAY (1:400) pair;
 NEWMODE colour = SET (red, green);
-SYN answer pair = 42;
 KASP MSG 1 = "ONE";
 )";
 
@@ -27,11 +26,7 @@ const std::string kPairListing = "PAIR\r\n  0000@0 000016 A     = INT \r\n  0002
 class DisplayModeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Dir = Temp.path().string() + "/";
-    WriteModeFiles(kModes, Dir + "modes", Dir);
-    S = std::make_unique<TSession>(Desktop, Dir);
-    S->Settings.ModeFileName = Dir + "modes";
-    S->Settings.OrnetDirectoryName = Dir;
+    Dir = UseModesOnDisk(T, kModes);
     S->StartUp();
   }
 
@@ -39,12 +34,11 @@ class DisplayModeTest : public ::testing::Test {
     S->Settings.DisplayModeName = name;
     DisplayMode(*S);
   }
-  bool HostNamesOpen() const { return S->Kasp->Names.MsgOpen(); }
 
-  TTempDir Temp;
+  TTestSession T;
+  TScriptedDesktop& Desktop = T.Desktop;
+  std::unique_ptr<TSession>& S = T.S;
   std::string Dir;
-  TScriptedDesktop Desktop;
-  std::unique_ptr<TSession> S;
 };
 
 TEST_F(DisplayModeTest, ListsIntoTheFileAndShowsIt) {
@@ -56,47 +50,29 @@ TEST_F(DisplayModeTest, ListsIntoTheFileAndShowsIt) {
   EXPECT_EQ(ReadFileBytes(Dir + "qel.%%%"), kPairListing);
   EXPECT_TRUE(Desktop.Boxes.empty());
   // The files were opened for the command only.
-  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
-  EXPECT_FALSE(HostNamesOpen());
+  EXPECT_EQ(TraceSwitches(*S), "off");
 
   // The listing file is replaced each time.
   Display("COLOUR");
   ASSERT_EQ(Desktop.Memos.size(), 2u);
   EXPECT_EQ(Desktop.Memos[1].Text, "COLOUR = SET \r\n  0000 RED\r\n  0001 GREEN\r\n");
   EXPECT_EQ(ReadFileBytes(Dir + "qel.%%%"), Desktop.Memos[1].Text);
-  Display("answer");
-  EXPECT_EQ(Desktop.Memos.back().Text, "ANSWER = PAIR (00042)\r\n");
-}
-
-TEST_F(DisplayModeTest, TraceConversionStaysOnAndOpen) {
-  S->TraceFiles->TraceOn();
-  ASSERT_EQ(S->Trace->TraceState, TTraceDecoder::tsConverting);
-  const TTraceFileSet* files = S->TraceFiles->FileSet();
-  Display("PAIR");
-  EXPECT_EQ(Desktop.Memos.size(), 1u);
-  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsConverting);
-  EXPECT_EQ(S->TraceFiles->FileSet(), files);
-  EXPECT_TRUE(HostNamesOpen());
 }
 
 TEST_F(DisplayModeTest, MiniTraceAloneGetsTheModeFilesForTheCommand) {
   // MINI trace holds only the host name files; they stay open, the mode
   // files are opened and closed again.
   S->Mini->MiniTraceOn();
-  ASSERT_TRUE(HostNamesOpen());
+  ASSERT_EQ(TraceSwitches(*S), "off names");
   Display("PAIR");
   EXPECT_EQ(Desktop.Memos.size(), 1u);
-  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
-  EXPECT_TRUE(HostNamesOpen());
+  EXPECT_EQ(TraceSwitches(*S), "off names");
 }
 
 TEST_F(DisplayModeTest, ErrorBoxes) {
   Display("NOTHING");
   EXPECT_TRUE(Desktop.Memos.empty());
-  EXPECT_EQ(S->Trace->TraceState, TTraceDecoder::tsOff);
-  EXPECT_FALSE(S->TraceFiles->TraceFilesOpen());
+  EXPECT_EQ(TraceSwitches(*S), "off");
   Display("   ");  // an empty name lists nothing and says nothing
   S->Settings.ModeFileName = "";
   Display("PAIR");

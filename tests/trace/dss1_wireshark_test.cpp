@@ -191,30 +191,17 @@ std::string HeaderLine(std::size_t length, bool sent) {
   return line;
 }
 
-// Words of two octets, low octet first, twelve to a line; an odd last octet
-// as "XXnn".
-std::string WordLines(const TOctets& m) {
+// Sixteen octets to a line, or words of two octets, low octet first, twelve
+// to a line (an odd last octet as "XXnn").
+std::string DataLines(const TOctets& m, bool words) {
+  const std::size_t step = words ? 2 : 1;
   std::string text;
-  for (std::size_t i = 0; i < m.size(); i += 24) {
+  for (std::size_t i = 0; i < m.size(); i += words ? 24 : 16) {
     text += " DATA =";
-    for (std::size_t k = i; k < std::min(i + 24, m.size()); k += 2) {
+    for (std::size_t k = i; k < std::min(i + (words ? 24 : 16), m.size()); k += step) {
       text += ' ';
-      if (k + 1 < m.size()) AppendHex(text, m[k + 1], 2);
-      else text += "XX";
-      AppendHex(text, m[k], 2);
-    }
-    text += "\r\n";
-  }
-  return text;
-}
-
-// Sixteen octets to a line.
-std::string ByteLines(const TOctets& m) {
-  std::string text;
-  for (std::size_t i = 0; i < m.size(); i += 16) {
-    text += " DATA =";
-    for (std::size_t k = i; k < std::min(i + 16, m.size()); ++k) {
-      text += ' ';
+      if (words && k + 1 < m.size()) AppendHex(text, m[k + 1], 2);
+      else if (words) text += "XX";
       AppendHex(text, m[k], 2);
     }
     text += "\r\n";
@@ -433,11 +420,26 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
   TQ931Generator generator(20240917);
   std::vector<TOctets> messages;
   for (int n = 0; n < kMessages; ++n) messages.push_back(generator.Next());
+  // The messages cover what the comparison is about: odd lengths in word
+  // lines, 16n + 1 octets in byte lines, every message type, all three call
+  // reference lengths, both shifts; the header's length field has two digits.
+  std::set<int> types, references;
+  int odd = 0, oneOver = 0;
+  for (const TOctets& m : messages) {
+    ASSERT_LT(m.size(), 256u);
+    odd += m.size() % 2;
+    oneOver += m.size() % 16 == 1;
+    references.insert(m[1]);
+    types.insert(m[2 + m[1]]);
+  }
+  ASSERT_TRUE(odd > 20 && oneOver > 3 && generator.LockingShifts > 10 && generator.NonLockingShifts > 10);
+  ASSERT_EQ(types.size(), std::size(kMessageTypes));
+  ASSERT_EQ(references, (std::set<int>{0, 1, 2}));
 
   TDecoding d(SampleModes());
   std::string trace;
-  for (const TOctets& m : messages) trace += HeaderLine(m.size(), false) + WordLines(m) + "\r\n";
-  for (const TOctets& m : messages) trace += HeaderLine(m.size(), true) + ByteLines(m) + "\r\n";
+  for (const TOctets& m : messages) trace += HeaderLine(m.size(), false) + DataLines(m, true) + "\r\n";
+  for (const TOctets& m : messages) trace += HeaderLine(m.size(), true) + DataLines(m, false) + "\r\n";
   d.Feed(trace);
   d.S.Trace->EndOfInput();
   const std::vector<TDissection> ours = OurDissections(d.Lines());
@@ -463,29 +465,6 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
   }
   std::printf("agreement with Wireshark: word lines %d of %d, byte lines %d of %d\n", agreeWords, kMessages,
               agreeBytes, kMessages);
-}
-
-// The generator covers what it promises, so the comparison above means
-// something: odd lengths in word lines, 16n + 1 octets in byte lines, every
-// message type, all three call reference lengths, both shifts.
-TEST(Dss1Generator, CoversTheCasesTheComparisonIsAbout) {
-  TQ931Generator generator(20240917);
-  int odd = 0, oneOver = 0;
-  std::set<int> types, references;
-  for (int n = 0; n < kMessages; ++n) {
-    const TOctets m = generator.Next();
-    odd += m.size() % 2;
-    oneOver += m.size() % 16 == 1;
-    references.insert(m[1]);
-    types.insert(m[2 + m[1]]);
-    EXPECT_LT(m.size(), 256u);  // the header's length field has two digits
-  }
-  EXPECT_GT(odd, 20);
-  EXPECT_GT(oneOver, 3);
-  EXPECT_GT(generator.LockingShifts, 10);
-  EXPECT_GT(generator.NonLockingShifts, 10);
-  EXPECT_EQ(types.size(), std::size(kMessageTypes));
-  EXPECT_EQ(references, (std::set<int>{0, 1, 2}));
 }
 
 }  // namespace

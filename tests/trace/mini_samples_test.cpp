@@ -12,17 +12,10 @@
 namespace {
 std::string Sample(const std::string& name) { return ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/" + name); }
 
-class SamplesTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Image = CompiledModes(Sample("exchange.mode"));
-  }
-  TModeFileImage Image;
-};
-
-TEST_F(SamplesTest, DssOneVocabularyUsesTheStandardCodes) {
+TEST(Samples, DssOneVocabularyUsesTheStandardCodes) {
+  const TModeFileImage image = CompiledModes(Sample("exchange.mode"));
   TRecordingReporter reporter;
-  const auto files = OpenMemory(Image.Files, reporter);
+  const auto files = OpenMemory(image.Files, reporter);
   ASSERT_NE(files, nullptr);
   const std::pair<const char*, int> codes[] = {
       {"ALERTING", 0x01}, {"CALL_PROCEEDING", 0x02}, {"SETUP", 0x05}, {"CONNECT", 0x07},
@@ -44,11 +37,11 @@ TEST_F(SamplesTest, DssOneVocabularyUsesTheStandardCodes) {
     ASSERT_TRUE(files->ReadModeRecord(record, r).ok());
     EXPECT_NE(r.Header().Reference, -1) << record;
   }
-  EXPECT_TRUE(Image.Kasp.count("KASP.MSG"));
+  EXPECT_TRUE(image.Kasp.count("KASP.MSG"));
 }
 
 // The sample trace through a session with trace conversion on.
-class SampleTraceTest : public SamplesTest {
+class SampleTraceTest : public ::testing::Test {
  protected:
   std::vector<std::string> Decode(const std::string& trace, bool mini) {
     TTestSession t;

@@ -9,6 +9,12 @@ namespace {
 
 // --- Records ---
 
+TModeRecord RecordOf(const std::string& bytes) {
+  TModeRecord record;
+  std::copy(bytes.begin(), bytes.end(), record.Bytes.begin());
+  return record;
+}
+
 // Every field read back and written again gives the same bytes; the
 // compiler's byte tests pin where the writer puts each field, so a field read
 // from the wrong offset fails here.
@@ -18,8 +24,7 @@ TEST(ModeRecords, HeaderFieldsSitAtTheirOffsets) {
                {55, Le16(3)},         {57, Le16(0x8001)},      {59, Le32(42)},          {63, Le16(1) + Le16(4) + Le32(0x200)},
                {71, Le16(0) + Le16(2) + Le32(0xFFFFFFFF)},     {79, Le16(5) + Le16(5) + Le32(7)},
                {87, Le32(12)},        {91, Le16(0x0015)},      {93, std::string(16, '\x5A')}});
-  TModeRecord record;
-  std::copy(bytes.begin(), bytes.end(), record.Bytes.begin());
+  const TModeRecord record = RecordOf(bytes);
   const TModeHeaderRecord h = record.Header();
   EXPECT_EQ(record.ModeNumber(), 0x1234);
   EXPECT_EQ(h.Name, "HEADER");
@@ -35,9 +40,7 @@ TEST(ModeRecords, ComponentFieldsSitAtTheirOffsets) {
       7, {{2, "\x01\x02\x03\x04"}, {6, Short40("FIELD")}, {47, Le32(24)}, {51, Le16(0x0102)}, {53, "\x05"},
           {54, Short40("SOME_MODE")}, {95, Le32(99)}, {99, "\x09\x01"}, {101, Le32(12)}, {105, Le16(0xFFFE)},
           {107, Le16(0x001F)}});
-  TModeRecord record;
-  std::copy(bytes.begin(), bytes.end(), record.Bytes.begin());
-  const TModeComponentRecord c = record.Component();
+  const TModeComponentRecord c = RecordOf(bytes).Component();
   EXPECT_EQ(c.ModeName, "SOME_MODE");
   EXPECT_EQ(c.Adjustment(), -2);
   EXPECT_TRUE(c.IsElse() && c.IsOptPar() && c.IsVarPar() && c.IsVarLength());
@@ -199,12 +202,10 @@ TEST_F(NameSearch, FindsFirstMiddleAndLastEntries) {
   EXPECT_TRUE(R.Errors.empty());
 }
 
+// Between entries, before the first, beyond every entry (the search reads
+// past the end), without case folding, and empty.
 TEST_F(NameSearch, MissingNamesAreNotFoundWithoutAMessage) {
-  EXPECT_FALSE(Set->LookupModeByName("BETA").Found);      // between entries
-  EXPECT_FALSE(Set->LookupModeByName("AAA").Found);       // before the first
-  EXPECT_FALSE(Set->LookupModeByName("\xFF").Found);      // beyond every entry: reads past the end
-  EXPECT_FALSE(Set->LookupModeByName("alpha").Found);     // no case folding
-  EXPECT_FALSE(Set->LookupModeByName("").Found);
+  for (const char* name : {"BETA", "AAA", "\xFF", "alpha", ""}) EXPECT_FALSE(Set->LookupModeByName(name).Found) << name;
   EXPECT_TRUE(R.Errors.empty());
 }
 
@@ -299,12 +300,10 @@ class SetElements : public ::testing::Test {
 
 TEST_F(SetElements, NamesInLowerCaseHexOtherwise) {
   Open(kColour);
-  EXPECT_EQ(Text(0, 0), "red");
-  EXPECT_EQ(Text(0, 1), "01 ");     // an empty name: hex and a space
-  EXPECT_EQ(Text(0, 2), "green");   // the flag bit is not part of the length
-  EXPECT_EQ(Text(0, 3), "blue");
-  EXPECT_EQ(Text(0, 4), "04");      // not below N
-  EXPECT_EQ(Text(0, 0xFFFE), "FFFE");
+  // An empty name gives hex and a space; the flag bit is not part of the
+  // length; a value not below N is hex.
+  EXPECT_EQ((std::vector{Text(0, 0), Text(0, 1), Text(0, 2), Text(0, 3), Text(0, 4), Text(0, 0xFFFE)}),
+            (std::vector<std::string>{"red", "01 ", "green", "blue", "04", "FFFE"}));
   EXPECT_EQ(Text(0, 0, false), "00");  // "Convert Set Elements" off
   EXPECT_TRUE(R.Errors.empty());
 }
@@ -320,10 +319,9 @@ TEST_F(SetElements, ReadsTheValueFromTheMessageWithTheBitsNMinusOneNeeds) {
 
 TEST_F(SetElements, SetsOf256OrMoreUseFourDigits) {
   Open(kColour + Le16(256) + Le16(0) + Le16(255) + Le16(0));
-  EXPECT_EQ(Text(20, 5), "0005");     // no name in the table
-  EXPECT_EQ(Text(20, 256), "0100");
-  EXPECT_EQ(Text(24, 7), "07");
-  EXPECT_EQ(Text(24, 255), "FF");
+  // No names in the tables: four digits for 256 elements, two for 255.
+  EXPECT_EQ((std::vector{Text(20, 5), Text(20, 256), Text(24, 7), Text(24, 255)}),
+            (std::vector<std::string>{"0005", "0100", "07", "FF"}));
   // N = 256 needs 8 bits for the value read from the message.
   Buffer.Bytes[0] = 0xAB;
   Buffer.Bytes[1] = 0x01;
@@ -365,13 +363,10 @@ TEST(SetElementBlocks, ElementsKeepTheFlag) {
   TSetElementBlock block;
   block.Count = 4;
   block.Table = kColourTable;
-  const auto elements = block.Elements();
-  ASSERT_EQ(elements.size(), 4u);
-  EXPECT_EQ(elements[0].Name, "RED");
-  EXPECT_EQ(elements[1].Name, "");
-  EXPECT_EQ(elements[2].Name, "GREEN");
-  EXPECT_TRUE(elements[2].Flagged);
-  EXPECT_FALSE(elements[3].Flagged);
+  std::vector<std::pair<std::string, bool>> elements;
+  for (const auto& e : block.Elements()) elements.emplace_back(e.Name, e.Flagged);
+  EXPECT_EQ(elements, (std::vector<std::pair<std::string, bool>>{{"RED", false}, {"", false}, {"GREEN", true},
+                                                                  {"Blue", false}}));
 }
 
 // --- Constant texts ---
@@ -411,11 +406,10 @@ TEST_F(Constants, FollowsTheChainToTheValueAndEndsWithoutAName) {
 TEST_F(Constants, TheNumericFormFollowsTheWidth) {
   Buffer.Bytes[0] = 0x4E;
   Buffer.Bytes[1] = 0x21;
-  EXPECT_EQ(Field(0, 4), "E");        // 1-4 bits: one digit
-  EXPECT_EQ(Field(0, 8), "4E");       // 5-8 bits: two
-  EXPECT_EQ(Field(0, 12), "014E");    // 9-16 bits: four, so no digit is lost
-  EXPECT_EQ(Field(0, 16), "214E");
-  EXPECT_EQ(Field(0, 20), "214E");    // above 16: the low 16 bits, four digits
+  // 1-4 bits: one digit; 5-8: two; 9-16: four, so no digit is lost; above
+  // 16: the low 16 bits, four digits.
+  EXPECT_EQ((std::vector{Field(0, 4), Field(0, 8), Field(0, 12), Field(0, 16), Field(0, 20)}),
+            (std::vector<std::string>{"E", "4E", "014E", "214E", "214E"}));
   Buffer.Bytes[0] = 0x05;
   EXPECT_EQ(Field(0, 3), "0005(SETUP)");
   Buffer.Bytes[0] = 0x34;

@@ -170,18 +170,4 @@ TEST(OpenTraceFiles, APipeOrADeviceInPlaceOfAFileIsAnOpenFailureNotAWait) {
   EXPECT_EQ(zero.Errors[0].Kind, ekFileOpen);
 }
 
-TEST(HostNameFiles, APipeNamedAsAHostNameFileIsAnOpenFailure) {
-  TTempDir dir;
-  ASSERT_EQ(::mkfifo(dir.file("KASP.MSG").c_str(), 0600), 0);
-  WriteFileBytes(dir.file("KASP.VMI"), std::string(25, 'V'));
-  WriteFileBytes(dir.file("KASP.BID"), std::string(25, 'B'));
-  THostNameFiles kasp;
-  TRecordingReporter r;
-  kasp.Open(dir.path().string(), r);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].Kind, ekFileOpen);
-  EXPECT_EQ(r.Errors[0].Text, dir.path().string() + "/KASP.MSG");
-  EXPECT_FALSE(kasp.MsgOpen());
-  EXPECT_EQ(kasp.VmiName(0), std::string(25, 'V'));
-}
 }  // namespace
