@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "core/numbers.h"
 
 TEST(Numbers, HexHasFixedDigitsInUpperCase) {
@@ -18,14 +21,9 @@ TEST(Numbers, DecimalIsZeroPadded) {
 }
 
 TEST(Numbers, ReadsDecimalAndTrailingHSuffixedHex) {
-  EXPECT_EQ(ReadNumber16("123"), 123);
-  EXPECT_EQ(ReadNumber16(" 1 2 "), 12);
-  EXPECT_EQ(ReadNumber16("1FH"), 0x1F);
-  EXPECT_EQ(ReadNumber16("ffh"), 0xFF);
-  EXPECT_EQ(ReadNumber16("65535"), 65535);
-  EXPECT_FALSE(ReadNumber16("65536").has_value());
-  EXPECT_FALSE(ReadNumber16("1F").has_value());  // hex digits need the suffix
-  EXPECT_FALSE(ReadNumber16("").has_value());
-  EXPECT_FALSE(ReadNumber16("H").has_value());
-  EXPECT_FALSE(ReadNumber16("12x").has_value());
+  // Hex digits need the suffix; 65536 is too big.
+  const std::pair<const char*, std::optional<int>> rows[] = {
+      {"123", 123}, {" 1 2 ", 12}, {"1FH", 0x1F}, {"ffh", 0xFF}, {"65535", 65535}, {"65536", std::nullopt},
+      {"1F", std::nullopt}, {"", std::nullopt}, {"H", std::nullopt}, {"12x", std::nullopt}};
+  for (const auto& [text, value] : rows) EXPECT_EQ(ReadNumber16(text), value) << "'" << text << "'";
 }

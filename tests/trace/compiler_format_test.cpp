@@ -139,16 +139,13 @@ TEST(CompilerFormat, PackedStructureWithCaseVarlengthOptparAndVarpar) {
                                           U16(mod, rec, 105), U16(mod, rec, 107)}),
               (std::vector<std::uint32_t>{12, e.Size, e.Byte, e.Bit, e.Kind, e.Selector, e.Label, e.Flags}));
   }
-  // What the components point at.
-  EXPECT_EQ(Name(mod, 13, 54), "STATE");
-  EXPECT_EQ(U32(mod, 13, 95), 0u);           // the set's block in .sem
-  EXPECT_EQ(U32(mod, 14, 95), 0xFFFFFFFFu);  // an elementary kind points nowhere
-  EXPECT_EQ(Name(mod, 22, 54), "DATA");
-  EXPECT_EQ(U32(mod, 22, 95), 25u);
-  EXPECT_EQ(Name(mod, 23, 54), "IE_NAMES");
-  EXPECT_EQ(U32(mod, 23, 95), 11u);
-  EXPECT_EQ(U8(mod, 24, 100), 1u);           // its own pack flag (RevPack by flag bit 1)
-  EXPECT_EQ(U8(mod, 22, 100), 0u);           // inherits
+  // What the components point at: the set's block in .sem, nowhere for an
+  // elementary kind, the anonymous array, the range; var has its own pack
+  // flag (RevPack by flag bit 1), data inherits.
+  EXPECT_EQ(Name(mod, 13, 54) + " " + Name(mod, 22, 54) + " " + Name(mod, 23, 54), "STATE DATA IE_NAMES");
+  EXPECT_EQ((std::vector{U32(mod, 13, 95), U32(mod, 14, 95), U32(mod, 22, 95), U32(mod, 23, 95), U8(mod, 24, 100),
+                         U8(mod, 22, 100)}),
+            (std::vector<std::uint32_t>{0, 0xFFFFFFFFu, 25, 11, 1, 0}));
   // The anonymous array: 4 CHARs, unpacked.
   EXPECT_EQ(Record(mod, 25), Header(13, {{2, Le32(32)}, {6, Short40("DATA")}, {51, "\x0B\x0D\x0D"},
                                          {63, Le16(0) + Le16(3) + Le32(-1)}, {87, Le32(8)}}));

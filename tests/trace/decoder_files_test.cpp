@@ -41,11 +41,6 @@ TEST_F(TraceSwitch, OnOpensTheFilesAndOffClosesThem) {
   S.TraceFiles->TraceOn();
   EXPECT_EQ(TraceSwitches(S), "converting files names");
   EXPECT_TRUE(S.Status.TraceStatus);
-  char vmi[25];
-  ASSERT_TRUE(S.Kasp->ReadVmiRecord(2, vmi));
-  EXPECT_EQ(std::string(vmi, 25), "VMI_TWO                  ");
-  EXPECT_FALSE(S.Kasp->ReadVmiRecord(3, vmi));  // beyond the file
-  EXPECT_FALSE(S.Kasp->ReadVmiRecord(-1, vmi));
 
   S.TraceFiles->TraceOff();
   EXPECT_EQ(TraceSwitches(S), "off");
@@ -167,12 +162,10 @@ TEST(ModeCache, SameTextsAsTheReader) {
   EXPECT_EQ(cache.SetElementText(1 << 20, 0, buffer, 0, 0, pmNone, true), "");
   EXPECT_EQ(cache.SetElementText(1 << 20, 0, buffer, 0, 0, pmNone, true), "");
   EXPECT_EQ(cache.SynValueText(-5, 1, 0, 0, pmNone, buffer), "0001");
-  ASSERT_EQ(reporter.Errors.size(), 3u);
-  EXPECT_EQ(reporter.Errors[0].Text, "Unable to read Set Element File. File Index =00100000");
-  EXPECT_EQ(reporter.Errors[1].Text, reporter.Errors[0].Text);
-  EXPECT_EQ(reporter.Errors[2].Text, "Unable to read Syn-Mode-File. File Index =FFFFFFFB");
-  EXPECT_EQ(files->SynValueText(-5, 1, 0, 0, pmNone, buffer), "0001");
-  EXPECT_EQ(reporter.Errors.size(), 4u);
+  const std::string set = "Unable to read Set Element File. File Index =00100000";
+  std::vector<std::string> texts;
+  for (const TReported& e : reporter.Errors) texts.push_back(e.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{set, set, "Unable to read Syn-Mode-File. File Index =FFFFFFFB"}));
 }
 
 // A structure whose components all refer to the structure again would print

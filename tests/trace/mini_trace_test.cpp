@@ -155,12 +155,6 @@ TEST_F(MiniMessageTest, CutShortMessagesStillShowWhatArrived) {
   EXPECT_EQ(Take(), PairMessage("00001 PAIR_MSG  "));
 }
 
-TEST_F(MiniMessageTest, MessageTraceBetweenMiniLinesIsStillDecoded) {
-  ASSERT_EQ(kPairHeader.size(), 80u);
-  Feed(kPairHeader + "\r\n DATA = 34 12 01 00 00\r\n");
-  EXPECT_EQ(Take(), PairMessage("0001_PAIR       "));
-}
-
 TEST_F(MiniMessageTest, SwitchedOffMidLineTheDecoderGoesOnWithIt) {
   Feed(kPairHeader.substr(0, 30));
   T.S->Mini->MiniTraceOff();

@@ -60,15 +60,13 @@ TEST(ExtractBits, EachPackModeCountsBitsItsOwnWay) {
 
 TEST(ExtractBits, NeverReadsBeyondTheBuffer) {
   TMessageBuffer b = Buffer({0xCD, 0xAB}, 4094);
-  EXPECT_EQ(ExtractBits(b, 4094, 0, 16, pmNone), 0xABCD);
-  EXPECT_EQ(ExtractBits(b, 4094, 0, 16, pmPack), 0xCDAB);
-  // The last byte with nothing after it: the missing bytes read as 0.
-  EXPECT_EQ(ExtractBits(b, 4095, 0, 16, pmPack), 0xAB00);
-  EXPECT_EQ(ExtractBits(b, 4095, 0, 16, pmNone), 0x00AB);
-  EXPECT_EQ(ExtractBits(b, 4095, 4, 16, pmByteWise), 0xA000);  // 0xA, then 12 zero bits
-  EXPECT_EQ(ExtractBits(b, 4096, 0, 16, pmNone), 0);
-  EXPECT_EQ(ExtractBits(b, 0xFFFF, 7, 16, pmPack), 0);
-  EXPECT_EQ(ExtractBits(b, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, pmPack), 0);
+  // The last two bytes; the last byte with nothing after it (the missing
+  // bytes read as 0; ByteWise: 0xA, then 12 zero bits); then past the end.
+  EXPECT_EQ((std::vector{ExtractBits(b, 4094, 0, 16, pmNone), ExtractBits(b, 4094, 0, 16, pmPack),
+                         ExtractBits(b, 4095, 0, 16, pmPack), ExtractBits(b, 4095, 0, 16, pmNone),
+                         ExtractBits(b, 4095, 4, 16, pmByteWise), ExtractBits(b, 4096, 0, 16, pmNone),
+                         ExtractBits(b, 0xFFFF, 7, 16, pmPack), ExtractBits(b, ~0u, ~0u, ~0u, pmPack)}),
+            (std::vector<std::uint16_t>{0xABCD, 0xCDAB, 0xAB00, 0x00AB, 0xA000, 0, 0, 0}));
 }
 
 // Byte and bit after advancing by `bits`; the byte saturates instead of wrapping.
@@ -77,10 +75,9 @@ TEST(AdvanceBitPosition, CarriesBitsIntoBytes) {
     AdvanceBitPosition(bits, byte, bit);
     return std::pair(byte, bit);
   };
-  EXPECT_EQ(advance(0, 5, 5), std::pair(1u, 2u));
-  EXPECT_EQ(advance(1, 2, 17), std::pair(3u, 3u));  // 2 bytes and 1 bit
-  EXPECT_EQ(advance(0, 7, 1), std::pair(1u, 0u));
-  EXPECT_EQ(advance(1, 0, 0), std::pair(1u, 0u));
+  // 17 bits are 2 bytes and 1 bit.
+  EXPECT_EQ((std::vector{advance(0, 5, 5), advance(1, 2, 17), advance(0, 7, 1), advance(1, 0, 0)}),
+            (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{1, 2}, {3, 3}, {1, 0}, {1, 0}}));
   EXPECT_EQ(advance(0xFFFFFFF0u, 7, 0xFFFFFFFFu).first, 0xFFFFFFFFu);
 }
 

@@ -76,23 +76,6 @@ TEST(MessageIndexes, EntriesAndSpecialValues) {
   EXPECT_TRUE(r.Errors.empty());
 }
 
-TEST(MessageIndexes, MbidEntries) {
-  const std::string bid = std::string(1, '\0') + Le32(16) + std::string(1, '\x01') + Le32(-1) +
-                          std::string(1, '\x02') + Le32(33) + "\x01";
-  TRecordingReporter r;
-  auto set = OpenMemory(MinimalFiles({{".bid", bid}}), r);
-  ASSERT_NE(set, nullptr);
-  const TMbidIndexRead e0 = set->MbidIndexEntry(0);
-  EXPECT_EQ(e0.Status, TIndexStatus::Found);
-  EXPECT_TRUE(e0.Entry.IsSetOffset());
-  EXPECT_EQ(e0.Entry.Index, 16);
-  EXPECT_EQ(set->MbidIndexEntry(1).Entry.Index, -1);
-  EXPECT_FALSE(set->MbidIndexEntry(2).Entry.IsSetOffset());
-  EXPECT_EQ(set->MbidIndexEntry(2).Entry.Index, 33);
-  EXPECT_EQ(set->MbidIndexEntry(3).Status, TIndexStatus::Absent);
-  EXPECT_TRUE(r.Errors.empty());
-}
-
 TEST(MessageIndexes, ReadFailuresAreReportedWithTheFileTitle) {
   auto files = MinimalFiles();
   files.erase(".msg");
@@ -389,16 +372,12 @@ class Constants : public ::testing::Test {
 };
 
 TEST_F(Constants, FollowsTheChainToTheValueAndEndsWithoutAName) {
-  EXPECT_EQ(Value(0, 5), "0005(SETUP)");
-  EXPECT_EQ(Value(0, 7), "0007(CONNECT)");  // the name is trimmed
-  EXPECT_EQ(Value(0, 0x4D), "004D(RELEASE)");
-  EXPECT_EQ(Value(1, 5), "0005");            // the chain from record 1 does not hold 5
-  EXPECT_EQ(Value(0, 8), "0008");            // ends at the -1 link
-  EXPECT_EQ(Value(-1, 5), "0005");           // no chain
-  EXPECT_EQ(Value(7, 5), "0005");            // a chain beyond the file
-  EXPECT_EQ(Value(1000, 5), "0005");
-  EXPECT_EQ(Value(3, 9), "0009");            // a looping chain ends
-  EXPECT_EQ(Value(3, 2), "0002(LOOP_B)");
+  // Names are trimmed. The chain from record 1 does not hold 5; a chain ends
+  // at the -1 link; then no chain, chains beyond the file, a looping chain.
+  EXPECT_EQ((std::vector{Value(0, 5), Value(0, 7), Value(0, 0x4D), Value(1, 5), Value(0, 8), Value(-1, 5),
+                         Value(7, 5), Value(1000, 5), Value(3, 9), Value(3, 2)}),
+            (std::vector<std::string>{"0005(SETUP)", "0007(CONNECT)", "004D(RELEASE)", "0005", "0008", "0005",
+                                      "0005", "0005", "0009", "0002(LOOP_B)"}));
   EXPECT_TRUE(R.Errors.empty());
   EXPECT_EQ(Set->ConstantChain(3).size(), 2u);
 }
