@@ -27,19 +27,9 @@ MESSAGE 3 = DSS1;
 // direction field, whose second character is S, R or D.
 std::string Header(const std::string& id, const std::string& length, const std::string& size = "....",
                    const std::string& direction = " S ") {
-  std::string line(80, ' ');
-  auto put = [&](std::size_t column, const std::string& text) { line.replace(column - 1, text.size(), text); };
-  put(1, id);
-  put(14, "0001_0002");
-  put(24, "0003_0004");
-  put(34, length);
-  put(39, "0800");
-  put(44, "....");
-  put(49, size == "...." ? "....:...." : "1000:2000");
-  put(59, size);
-  put(65, direction);
-  put(70, "12:34:56.78");
-  return line;
+  const std::string pointer = size == "...." ? "....:...." : "1000:2000";
+  return id + "        0001_0002 0003_0004 " + length + " 0800 .... " + pointer + " " + size + "  " + direction +
+         "  12:34:56.78";
 }
 
 TEST(LineAssembly, TheEightiethCharacterEndsTheLine) {

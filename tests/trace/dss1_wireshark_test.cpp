@@ -396,15 +396,6 @@ std::vector<TDissection> WiresharkDissections(const std::string& pdml, const std
 
 std::string SampleModes() { return ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/exchange.mode"); }
 
-std::string OctetText(const TOctets& m) {
-  std::string t;
-  for (const std::uint8_t o : m) {
-    t += ' ';
-    AppendHex(t, o, 2);
-  }
-  return t;
-}
-
 class Dss1Wireshark : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -460,8 +451,8 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
     const std::string bytes = ours[kMessages + n].Text();
     agreeWords += words == reference;
     agreeBytes += bytes == reference;
-    EXPECT_EQ(words, reference) << "message " << n << " in word lines:" << OctetText(messages[n]);
-    EXPECT_EQ(bytes, reference) << "message " << n << " in byte lines:" << OctetText(messages[n]);
+    EXPECT_EQ(words, reference) << "message " << n << " in word lines:\n" << DataLines(messages[n], false);
+    EXPECT_EQ(bytes, reference) << "message " << n << " in byte lines:\n" << DataLines(messages[n], false);
   }
   std::printf("agreement with Wireshark: word lines %d of %d, byte lines %d of %d\n", agreeWords, kMessages,
               agreeBytes, kMessages);

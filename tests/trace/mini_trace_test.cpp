@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "screen/store.h"
 #include "trace/decoder_testing.h"
@@ -193,7 +194,7 @@ TEST(MiniWithoutModes, RawHeaderAndHexDump) {
                            Mini("1234 0001 0000 0000 0000 0000 0000 0000") +
                            Mini("0000 0000 0000 0000 0000 0000 0000 0000") +
                            Mini("0000 0000 0000 0000 0000 0000 0000 0000");
-  t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  PushBytes(*t.S, text);
   EXPECT_EQ(out.str(),
             " TIME  121Ns resolution 12:34:56:7       00012345 MS    002 US\r\n\r\n"
             "00001 PAIR_MSG  0000_0012 0000_0034 0510 2800 .... ....:.... ....  S  12:34:56:7\r\n"
@@ -206,31 +207,29 @@ TEST(MiniSwitching, OffLeavesCharactersToTheScreen) {
   TTestSession t;
   t.S->StartUp();
   TMiniTrace& mini = *t.S->Mini;
+  // Whether it takes characters, its state and the status bar's MINI field.
+  const auto switches = [&] {
+    return std::tuple(mini.WantsCharacters(), mini.CurrentState(), t.S->Status.MiniStatus);
+  };
   EXPECT_FALSE(mini.WantsCharacters());
   EXPECT_FALSE(mini.MiniTraceReceiveChar('A'));
   mini.MiniTraceOn();
-  EXPECT_TRUE(mini.WantsCharacters());
-  EXPECT_EQ(mini.CurrentState(), msAfterTime);
-  EXPECT_TRUE(t.S->Status.MiniStatus);
+  EXPECT_EQ(switches(), std::tuple(true, msAfterTime, true));
   // While on every character is taken, a held line included.
   EXPECT_TRUE(mini.MiniTraceReceiveChar('x'));
   EXPECT_EQ(t.S->Trace->Line.Text(), "x");
   // Switched off without trace conversion, the part of a line it holds (a
   // prompt, say) goes to the screen rather than being lost.
   mini.MiniTraceOff();
-  EXPECT_FALSE(mini.WantsCharacters());
-  EXPECT_FALSE(t.S->Status.MiniStatus);
-  EXPECT_EQ(mini.CurrentState(), msOff);
+  EXPECT_EQ(switches(), std::tuple(false, msOff, false));
   EXPECT_TRUE(t.S->Trace->Line.Empty());
   // Switching on again starts with an empty line.
   t.S->Trace->Line.Take('y');
   mini.MiniTraceOn();
   EXPECT_TRUE(t.S->Trace->Line.Empty());
   mini.MiniTraceOff();
-  const std::string text = "hello";
-  t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  PushBytes(*t.S, "hello");
   // Row 1 of the screen, where the cursor stood after start-up.
-  const std::string row = t.S->Screen->GetLineText(t.S->Screen->Count() - t.S->Writer->State.ScreenRows);
-  EXPECT_EQ(row.substr(0, 7), "xhello ");
+  EXPECT_EQ(ScreenRow(*t.S, 1), "xhello");
 }
 }  // namespace
