@@ -37,37 +37,28 @@ constexpr std::uint32_t Black = 0x000000, White = 0xFFFFFF, Red = 0x0000FF, Gree
 
 TImage DefaultImage() {
   TImage m;
-  m.U8(1, 6);     // BaudRate 9600
-  m.U8(2, 4);     // DataBits 8
-  m.U8(253, 3);   // reserved
-  m.U8(254, 1);   // Wrap
-  m.U8(255, 1);   // NewLine
-  m.U8(419, 1);   // BackSpaceSends
+  // Single bytes by offset, as the layout table gives them: baud rate 9600
+  // and data bits 8 first, then a reserved 3, wrap, new line, backspace sends.
+  const std::pair<int, int> bytes[] = {
+      {1, 6},      {2, 4},      {253, 3},    {254, 1},    {255, 1},    {419, 1},    {553, 1},    {554, 1},
+      {555, 1},    {556, 1},    {557, 1},    {558, 1},    {561, 1},    {744, 2},    {745, 1},    {778, 9},
+      {782, '>'},  {784, 2},    {1120, 9},   {1121, 15},  {1125, 6},   {1127, 3},   {1128, 2},   {1131, 1},
+      {1638, 5},   {2475, 1},   {2476, 1},   {2477, 1},   {2479, 1},   {11722, 1}};
+  for (const auto& [at, v] : bytes) m.U8(at, static_cast<std::uint8_t>(v));
   for (int i = 8; i <= 128; i += 8) m.U8(420 + i, 1);
-  for (const int at : {553, 554, 555, 556, 557, 558, 561}) m.U8(at, 1);
   // Nine colour blocks of 20 bytes, each on a white background.
   const std::pair<std::uint32_t, std::uint8_t> blocks[] = {
       {Blue, 1}, {Green, 1}, {Black, 0}, {Blue, 1}, {Green, 1}, {Black, 0}, {Red, 1}, {Black, 1}, {Black, 1}};
   for (std::size_t i = 0; i < std::size(blocks); ++i) m.Block(564 + 20 * i, blocks[i].first, White, blocks[i].second);
-  m.U8(744, 2);
-  m.U8(745, 1);
   for (int e = 0; e < 4; ++e) m.U16(746 + 8 * e + 4, 0xFFFF);
-  m.U8(778, 9);
-  m.U8(782, '>');
-  m.U8(784, 2);
   const std::uint32_t colours[] = {Black, White, Red, Red, White, Blue, White, Yellow, White, Green};
   for (std::size_t i = 0; i < std::size(colours); ++i) m.U32(872 + 4 * i, colours[i]);
   m.Text(914, "Courier New");
   m.U16(956, 8);
-  for (const auto& [at, v] : {std::pair{1120, 9}, {1121, 15}, {1125, 6}, {1127, 3}, {1128, 2}, {1131, 1}})
-    m.U8(at, static_cast<std::uint8_t>(v));
   m.Text(1133, "ATDP 9,");
   m.Text(1199, "<P:20>+++<P:20>ATH<CR>");
   m.Text(1313, "C:\\ORNET\\");
-  m.U8(1638, 5);
-  for (const int at : {2475, 2476, 2477, 2479}) m.U8(at, 1);
   for (const auto& [at, v] : {std::pair{2484, 5}, {2488, 5}, {2492, 492}, {2496, 825}}) m.U32(at, v);
-  m.U8(11722, 1);
   m.Text(11805, "<2>QELWIN-32<13><4>");
   for (int i = 0; i < 40; ++i) m.U32(13884 + 4 * i, 0xFFFFFF);
   return m;
