@@ -394,20 +394,11 @@ std::vector<TDissection> WiresharkDissections(const std::string& pdml, const std
   return all;
 }
 
-std::string SampleModes() { return ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/exchange.mode"); }
-
-class Dss1Wireshark : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Tshark = TsharkPath();
-    if (Tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
-  }
-  std::string Tshark;
-};
-
 constexpr int kMessages = 200;
 
-TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsThem) {
+TEST(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsThem) {
+  const std::string tshark = TsharkPath();
+  if (tshark.empty()) GTEST_SKIP() << "tshark is not installed (Debian package tshark)";
   TQ931Generator generator(20240917);
   std::vector<TOctets> messages;
   for (int n = 0; n < kMessages; ++n) messages.push_back(generator.Next());
@@ -427,7 +418,7 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
   ASSERT_EQ(types.size(), std::size(kMessageTypes));
   ASSERT_EQ(references, (std::set<int>{0, 1, 2}));
 
-  TDecoding d(SampleModes());
+  TDecoding d(ReadFileBytes(std::string(QEL_TEST_DATA) + "/../samples/exchange.mode"));
   std::string trace;
   for (const TOctets& m : messages) trace += HeaderLine(m.size(), false) + DataLines(m, true) + "\r\n";
   for (const TOctets& m : messages) trace += HeaderLine(m.size(), true) + DataLines(m, false) + "\r\n";
@@ -441,7 +432,7 @@ TEST_F(Dss1Wireshark, RandomMessagesInWordAndByteLinesDecodeAsWiresharkDissectsT
   ASSERT_EQ(writer.Open(capture), 0);
   for (const TOctets& m : messages) ASSERT_EQ(writer.Write({m.data(), m.size(), "09:15:03.55", "RCV"}), 0);
   writer.Close();
-  const std::vector<TDissection> theirs = WiresharkDissections(CommandOutput(Tshark + " -r " + capture + " -T pdml 2>/dev/null"), messages);
+  const std::vector<TDissection> theirs = WiresharkDissections(CommandOutput(tshark + " -r " + capture + " -T pdml 2>/dev/null"), messages);
   ASSERT_EQ(theirs.size(), messages.size());
 
   int agreeWords = 0, agreeBytes = 0;

@@ -83,10 +83,6 @@ TEST(PcapWriter, AFailedWriteEndsTheExportWithItsReason) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "  MSG TYPE      = 0005(SETUP)"), lines.end());
 }
 
-std::string TsharkFields(const std::string& capture, const std::string& fields) {
-  return CommandOutput(TsharkPath() + " -r " + capture + " -T fields -E separator=, " + fields + " 2>/dev/null");
-}
-
 // Every DSS1 message of the sample trace, in order, with its direction and
 // its time of day, as tshark reads the file back.
 TEST(PcapExport, TheSampleTracesDss1MessagesReadBackByTshark) {
@@ -98,9 +94,10 @@ TEST(PcapExport, TheSampleTracesDss1MessagesReadBackByTshark) {
   d.S.Trace->EndOfInput();
   EXPECT_EQ(d.S.Trace->PcapFrames(), 2u);
   d.S.Trace->StopPcapExport();
-  const std::string fields =
-      TsharkFields(capture, "-e lapd.cr -e q931.message_type -e q931.call_ref -e q931.called_party_number.digits "
-                            "-e frame.time_epoch -e frame.len");
+  const std::string fields = CommandOutput(TsharkPath() + " -r " + capture +
+                                           " -T fields -E separator=, -e lapd.cr -e q931.message_type -e q931.call_ref"
+                                           " -e q931.called_party_number.digits -e frame.time_epoch -e frame.len"
+                                           " 2>/dev/null");
   std::vector<std::string> rows = OutputLines(fields);
   ASSERT_EQ(rows.size(), 2u) << fields;
   // SETUP received from the user (C/R 0), DISCONNECT sent by the exchange (C/R 1).
