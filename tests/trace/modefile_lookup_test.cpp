@@ -121,19 +121,6 @@ TEST(ModeRuns, ARunEndsAtAnotherModeNumberOrTheEndOfTheFile) {
   EXPECT_TRUE(r.Errors.empty());
 }
 
-TEST(ModeRuns, ATruncatedRecordEndsTheRunAsAFailedRead) {
-  const std::string mod = RecordBytes(7) + RecordBytes(7) + RecordBytes(7).substr(0, 50);
-  TRecordingReporter r;
-  auto set = OpenMemory(MinimalFiles({{".mod", mod}}), r);
-  const TModeRun run = set->ReadModeRun(0);
-  ASSERT_TRUE(run.ok());
-  EXPECT_EQ(run.Components.size(), 1u);
-  EXPECT_EQ(run.End.Kind, TReadStatus::Failed);
-  EXPECT_EQ(run.End.Code, kErrorHandleEof);
-  TModeRecord record;
-  EXPECT_EQ(set->ReadModeRecord(2, record).Kind, TReadStatus::Failed);
-}
-
 TEST(ModeRuns, ARunOfOneModeNumberIsBounded) {
   // 70000 records of mode number 0 (a zero-filled file).
   TRecordingReporter r;
