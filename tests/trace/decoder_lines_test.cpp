@@ -227,7 +227,7 @@ TEST(Yield, CharactersDuringADecodeWait) {
   p.Feed(Header("00001", "2010") + "\r\n");  // 32 bytes: two dump lines with a yield between
   p.Out.str("");
   p.Feed("DATA = 0000 0000 0000 0000 0000 0000 0000 0000\r\nDATA = 1111 1111 1111 1111 1111 1111 1111 1111\r\n");
-  const std::vector<std::string> lines = OutputLines(p.Out.str());
+  const std::vector<std::string> lines = SplitLines(p.Out.str());
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0].substr(0, 14), "   DATA = 00 0");
   EXPECT_EQ(lines[1].substr(0, 14), "   DATA = 11 1");

@@ -21,17 +21,6 @@
 #include "trace/modefile_testing.h"
 #include "trace/tracefiles.h"
 
-// Written text as lines, without their CR LF.
-inline std::vector<std::string> OutputLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
 inline std::shared_ptr<TMemoryModeFiles> CompileToMemory(const std::string& source) {
   return std::make_shared<TMemoryModeFiles>(CompiledModes(source).Files);
 }
@@ -69,7 +58,7 @@ struct TDecoding {
   }
 
   // The captured lines, without their CR LF.
-  std::vector<std::string> Lines() const { return OutputLines(Out.str()); }
+  std::vector<std::string> Lines() const { return SplitLines(Out.str()); }
 };
 
 // The trace switches in one text: the trace state ("off", "host names",

@@ -58,7 +58,7 @@ class SampleTraceTest : public ::testing::Test {
     s.ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     s.Trace->EndOfInput();
     EXPECT_TRUE(t.Desktop.Boxes.empty());
-    return OutputLines(out.str());
+    return SplitLines(out.str());
   }
   static bool Has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();

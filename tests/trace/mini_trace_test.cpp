@@ -46,7 +46,7 @@ class MiniMessageTest : public ::testing::Test {
 
   // The lines written since the last call.
   Lines Take() {
-    const Lines lines = OutputLines(Out.str());
+    const Lines lines = SplitLines(Out.str());
     Out.str("");
     return lines;
   }

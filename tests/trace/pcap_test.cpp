@@ -98,7 +98,7 @@ TEST(PcapExport, TheSampleTracesDss1MessagesReadBackByTshark) {
                                            " -T fields -E separator=, -e lapd.cr -e q931.message_type -e q931.call_ref"
                                            " -e q931.called_party_number.digits -e frame.time_epoch -e frame.len"
                                            " 2>/dev/null");
-  std::vector<std::string> rows = OutputLines(fields);
+  std::vector<std::string> rows = SplitLines(fields);
   ASSERT_EQ(rows.size(), 2u) << fields;
   // SETUP received from the user (C/R 0), DISCONNECT sent by the exchange (C/R 1).
   EXPECT_TRUE(rows[0].starts_with("0,0x05,05,49301234,")) << rows[0];
