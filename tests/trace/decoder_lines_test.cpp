@@ -261,10 +261,8 @@ TEST(LineTimer, AHeldLineIsShownAfterTheTimer) {
 TEST(ExactTexts, TrailingBlanks) {
   TDecoding d(kModes);
   d.Feed(Header("00002", "0210") + "\r\nDATA = 0302\r\n");
-  const std::vector<std::string> lines = d.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "  S = 02 ");  // value 2 has no name: hex and a blank
-  EXPECT_EQ(lines[2], "  T = blocked");
+  // Value 2 has no name: hex and a blank.
+  EXPECT_EQ(d.Lines(), (std::vector<std::string>{Header("00002", "0210"), "  S = 02 ", "  T = blocked"}));
 
   d.Out.str("");
   d.Feed(Header("00003", "0510") + "\r\nDATA = 08 01 01 05 95\r\n");
