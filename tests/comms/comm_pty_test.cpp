@@ -1,10 +1,10 @@
 // The serial component on real pseudo-terminals with the kernel's driver.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "comms/comm.h"
 #include "comms/comm_support.h"
@@ -87,17 +87,6 @@ TEST(CommOpen, ComNamesPickTheConfiguredDevicesAndAMissingDeviceIsAnAccessError)
   EXPECT_EQ(TComm::DefaultPortDevices().size(), 8u);
 }
 
-TEST(CommOpen, RefusesWhatIsNotASerialDevice) {
-  const std::string file = std::filesystem::temp_directory_path() / "qelwin-comm-plain-file";
-  std::ofstream(file) << "x";
-  for (const std::string& path : {file, std::string("/dev/null")}) {
-    TComm comm;
-    comm.SetDeviceName(path);
-    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Invalid device handle, access denied (Error: -1) ") << path;
-    EXPECT_FALSE(comm.IsOpen());
-  }
-  std::filesystem::remove(file);
-}
 
 TEST(CommOpen, ASecondOpenOfTheSameDeviceIsDenied) {
   TPtyPair pty;
@@ -112,21 +101,25 @@ TEST(CommOpen, ASecondOpenOfTheSameDeviceIsDenied) {
   EXPECT_TRUE(second.IsOpen());
 }
 
-TEST(CommOpen, FailedOpenLeavesThePortClosed) {
+TEST(CommOpen, AFailedOpenGivesItsReasonAndLeavesThePortClosed) {
   TPtyPair pty;
-  TComm comm;
-  comm.SetDeviceName(pty.SlavePath);
-  comm.SetDatabits(da4);  // no UART driver here has 4 data bits
-  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error updating DataControlBlock (Error: 87) ");
-  EXPECT_FALSE(comm.IsOpen());
-  comm.SetDatabits(da8);
-  comm.SetReadBufSize(0);
-  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error initializing Read/Write Buffers (Error: 87) ");
-  EXPECT_FALSE(comm.IsOpen());
-  comm.SetReadBufSize(4096);
-  comm.SetCharsTimeOut(-1);
-  EXPECT_EQ(MessageOf([&] { comm.Open(); }), "Error updating CommTimeouts (Error: 87) ");
-  EXPECT_FALSE(comm.IsOpen());
+  const std::string file = std::filesystem::temp_directory_path() / "qelwin-comm-plain-file";
+  std::ofstream(file) << "x";
+  const std::string notSerial = "Invalid device handle, access denied (Error: -1) ";
+  const std::pair<std::function<void(TComm&)>, std::string> rows[] = {
+      {[&](TComm& c) { c.SetDeviceName(file); }, notSerial},
+      {[](TComm& c) { c.SetDeviceName("/dev/null"); }, notSerial},
+      {[](TComm& c) { c.SetDatabits(da4); }, "Error updating DataControlBlock (Error: 87) "},  // no UART has 4
+      {[](TComm& c) { c.SetReadBufSize(0); }, "Error initializing Read/Write Buffers (Error: 87) "},
+      {[](TComm& c) { c.SetCharsTimeOut(-1); }, "Error updating CommTimeouts (Error: 87) "}};
+  for (const auto& [change, message] : rows) {
+    TComm comm;
+    comm.SetDeviceName(pty.SlavePath);
+    change(comm);
+    EXPECT_EQ(MessageOf([&] { comm.Open(); }), message);
+    EXPECT_FALSE(comm.IsOpen()) << message;
+  }
+  std::filesystem::remove(file);
 }
 
 TEST_F(CommPty, DeviceAndQueueSettersAreRefusedWhileOpen) {
@@ -179,31 +172,24 @@ TEST_F(CommPty, EveryBaudRateOfTheListReachesTheOpenDeviceAndNoOtherAndDataKeeps
 
 TEST_F(CommPty, StopBitsFlowControlAndFlowCharactersReachTheDevice) {
   Open();
-  TLineSettings actual;
-  auto read = [&] {
-    EXPECT_TRUE(ReadLineSettings(Pty.Master, actual));
-    return actual;
-  };
-  EXPECT_FALSE(read().TwoStopBits);
-  Comm.SetStopbits(sb15);  // no 1.5 on this driver: two
-  EXPECT_TRUE(read().TwoStopBits);
-  Comm.SetStopbits(sb20);
-  EXPECT_TRUE(read().TwoStopBits);
-
-  Comm.SetFlowControl(fcCTS);
-  EXPECT_TRUE(read().CtsFlow);
-  EXPECT_FALSE(actual.SoftwareFlow);
-  Comm.SetFlowControl(fcDefault);  // leaves the device's flow settings as they are
-  EXPECT_TRUE(read().CtsFlow);
-  Comm.SetFlowControl(fcSoftware);
-  EXPECT_FALSE(read().CtsFlow);
-  EXPECT_TRUE(actual.SoftwareFlow);
-  Comm.SetEventChars(TCommEventChars{0x21, 0x23, 0, 0});
-  EXPECT_EQ(read().XonChar, 0x21);
-  EXPECT_EQ(actual.XoffChar, 0x23);
-  Comm.SetFlowControl(fcNone);
-  EXPECT_FALSE(read().CtsFlow);
-  EXPECT_FALSE(actual.SoftwareFlow);
+  // Each change, then two stop bits, CTS flow, software flow, XON and XOFF as the device has them.
+  const std::pair<std::function<void()>, std::tuple<bool, bool, bool, int, int>> steps[] = {
+      {[] {}, {false, false, false, 17, 19}},
+      {[&] { Comm.SetStopbits(sb15); }, {true, false, false, 17, 19}},  // no 1.5 on this driver: two
+      {[&] { Comm.SetStopbits(sb20); }, {true, false, false, 17, 19}},
+      {[&] { Comm.SetFlowControl(fcCTS); }, {true, true, false, 17, 19}},
+      {[&] { Comm.SetFlowControl(fcDefault); }, {true, true, false, 17, 19}},  // leaves them as they are
+      {[&] { Comm.SetFlowControl(fcSoftware); }, {true, false, true, 17, 19}},
+      {[&] { Comm.SetEventChars(TCommEventChars{0x21, 0x23, 0, 0}); }, {true, false, true, 0x21, 0x23}},
+      {[&] { Comm.SetFlowControl(fcNone); }, {true, false, false, 0x21, 0x23}}};
+  for (std::size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].first();
+    TLineSettings s;
+    ASSERT_TRUE(ReadLineSettings(Pty.Master, s));
+    EXPECT_EQ(std::make_tuple(s.TwoStopBits, s.CtsFlow, s.SoftwareFlow, int(s.XonChar), int(s.XoffChar)),
+              steps[i].second)
+        << "step " << i;
+  }
 }
 
 TEST_F(CommPty, ParityThePtyCannotCarryIsReportedAsRefused) {

@@ -10,8 +10,6 @@
 #include <chrono>
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>

@@ -45,14 +45,21 @@ bool EndedByPeer(int fd) {
   return ended;
 }
 
-bool Ipv6Loopback() {
+// A socket bound to a free port of ::1, or -1 when there is no IPv6 loopback.
+int BoundToIpv6Loopback() {
   const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in6 address{};
   address.sin6_family = AF_INET6;
   address.sin6_addr = in6addr_loopback;
-  const bool bound = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
   if (fd >= 0) ::close(fd);
-  return bound;
+  return -1;
+}
+
+bool Ipv6Loopback() {
+  const int fd = BoundToIpv6Loopback();
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 class ListenAllow : public ::testing::Test {
@@ -133,12 +140,8 @@ TEST_F(ListenAllow, BothFamiliesReachTheOnePortAndEachIsMatchedInItsOwn) {
 }
 
 TEST(SocketsIpv6, ConnectsToABracketedAddressWithItsPort) {
-  if (!Ipv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
-  const int listener = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const int listener = BoundToIpv6Loopback();
+  if (listener < 0) GTEST_SKIP() << "no IPv6 loopback here";
   ASSERT_EQ(listen(listener, 1), 0);
   const std::uint16_t port = LocalPort(listener);
   TScriptedDesktop desktop;

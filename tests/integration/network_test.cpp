@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <string>
-#include <thread>
 
 #include "integration/integration_support.h"
 #include "transfer/engine.h"
@@ -22,16 +21,9 @@ TEST(Network, ARefusedCallShowsConnectionRefusedAndAHostThatClosesSessionClosedO
   EXPECT_TRUE(w.Events.Controls.ConnectItem);
   EXPECT_EQ(w.Sockets.ClientSocket(), -1);
 
-  TLoopbackHost host;
-  std::thread peer([&] {
-    const int fd = host.AcceptOne();
-    SendAll(fd, "served\r\nbye\r\n");
-    ::close(fd);
-  });
-  w.Connect(host.Address());
-  const bool ended = RunUntil([&] { return w.Ended > 1; });
-  peer.join();
-  ASSERT_TRUE(ended);
+  TOneShotHost host("served\r\nbye\r\n");
+  w.Connect(host.Address().toStdString());
+  ASSERT_TRUE(RunUntil([&] { return w.Ended > 1; }));
   RunFor(300);
   EXPECT_EQ(w.Boxes, (std::vector<std::string>{"Connection refused", "Session Closed!"}));
   EXPECT_TRUE(w.Shows("served\nbye\n")) << w.ScreenText();
@@ -43,7 +35,6 @@ TEST(Network, ARefusedCallShowsConnectionRefusedAndAHostThatClosesSessionClosedO
 // messages between pieces of what it read, and the close it meets there must
 // wait for the rest, or the end resets the interpreter inside a sequence.
 TEST(Network, AScreenSentJustBeforeTheCloseIsDrawnWholeBeforeSessionClosed) {
-  TLoopbackHost host;
   std::string screen = "\x1b[2J\x1b[1;1H\x1b[7mSTATUS TITLE\x1b[0m";
   for (int i = 0; i < 60; ++i) {
     char line[96];
@@ -53,11 +44,7 @@ TEST(Network, AScreenSentJustBeforeTheCloseIsDrawnWholeBeforeSessionClosed) {
   }
   screen += "\x1b[24;1HFOOTER LINE\x1b[23;1H> ";
   ASSERT_GT(screen.size(), 20u * TReceiveHandover::kSocketBurst);
-  std::thread peer([&] {
-    const int fd = host.AcceptOne();
-    SendAll(fd, screen);
-    ::close(fd);
-  });
+  TOneShotHost host(screen);
   TWindow w;
   // As the window does: a line's end clears the interpreter's state.
   w.Events.OnSessionEnded = [&](const std::string&) {
@@ -70,10 +57,8 @@ TEST(Network, AScreenSentJustBeforeTheCloseIsDrawnWholeBeforeSessionClosed) {
     atTheBox = w.ScreenText();
     return TMsgResult::OK;
   };
-  w.Connect(host.Address());
-  const bool ended = RunUntil([&] { return w.Ended > 0; });
-  peer.join();
-  ASSERT_TRUE(ended);
+  w.Connect(host.Address().toStdString());
+  ASSERT_TRUE(RunUntil([&] { return w.Ended > 0; }));
   EXPECT_EQ(w.Boxes, std::vector<std::string>{"Session Closed!"});
   const auto row = [&](int r) { return w.S.Screen->GetLineText(w.S.Screen->ScreenLine(r)); };
   EXPECT_EQ(row(24).substr(0, 11), "FOOTER LINE");

@@ -58,6 +58,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
   return bytes;
 }
 
+// Members go in the reverse of the order they are made: the driver first, socat last.
 struct PadsExchange : ::testing::Test {
   TTempDir Files;
   std::string LineA, LineB;
@@ -79,13 +80,6 @@ struct PadsExchange : ::testing::Test {
     LineB = Files.file("ttyB");
     Socat = std::make_unique<TChild>(std::vector<std::string>{"socat", "PTY,rawer,link=" + LineA, "PTY,rawer,link=" + LineB});
     ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(LineA) && std::filesystem::exists(LineB); }, 5000));
-  }
-  void TearDown() override {
-    Driver.reset();
-    Pads.reset();
-    W.reset();
-    Exchange.reset();
-    Socat.reset();
   }
 
   void StartExchange(const std::vector<std::string>& faults = {}) {

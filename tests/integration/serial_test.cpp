@@ -1,7 +1,6 @@
 // qel connect on the serial side: socat serving a pty with a small program
 // behind it, and the usage the serial options refuse.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
