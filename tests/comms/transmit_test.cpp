@@ -153,9 +153,7 @@ TEST_F(Transmit, Tn3270TranslatesOutgoingBytes) {
   T.S->Settings.Emulation = 3;
   T.S->EbcdicMap.Outgoing['A'] = 0xC1;
   Path().SendByte('A');
-  Path().TranslateEnabled = false;
-  Path().SendByte('A');
-  EXPECT_EQ(Network.All(), (TBytes{0xC1, 'A'}));
+  EXPECT_EQ(Network.All(), (TBytes{0xC1}));
 }
 
 TEST_F(Transmit, SerialWritesRetryAHundredTimesThenAsk) {
@@ -229,17 +227,6 @@ TEST_F(Transmit, BreakOnTelnetIsIacBrkAndNothingElsewhere) {
   T.S->Transfer->Direction = drReceive;
   Path().SendBreak();
   EXPECT_TRUE(Network.Sends.empty());
-}
-
-TEST_F(Transmit, ReplaceTypedTextQueuesErasesAndTheNewText) {
-  T.S->Settings.BackSpaceSends = 1;
-  Path().ReplaceTypedText("AB", "C");
-  EXPECT_EQ(T.S->Transfer->SendQueue, "\x7f\x7f" "C");
-  EXPECT_TRUE(T.S->Transfer->Activities & acQueuedString);
-  T.S->Transfer->SendQueue.clear();
-  T.S->Settings.BackSpaceSends = 0;
-  Path().ReplaceTypedText("xyz", "");
-  EXPECT_EQ(T.S->Transfer->SendQueue, "\b\b\b");
 }
 
 TEST_F(Transmit, FlushInputDiscardsEverywhere) {

@@ -197,10 +197,6 @@ TEST_F(PadsExchange, ReadWriteAndDeallocateRoundTrips) {
   ExitAndCheckTheLine();
 }
 
-TEST_F(PadsExchange, ACorruptCheckByteIsResynchronisedAndRetried) {
-  ReadThrough({"--corrupt-check", "3"}, "### ERROR ### CRC fault on reception   : tries = 1");
-}
-
 TEST_F(PadsExchange, ADroppedFrameTimesOutAndIsRetried) {
   // The link's answer: nothing else follows it, so the wait runs out.
   ReadThrough({"--drop-frame", "1"}, "### ERROR ### Timeout on reception     : tries = 1");
@@ -209,10 +205,6 @@ TEST_F(PadsExchange, ADroppedFrameTimesOutAndIsRetried) {
 TEST_F(PadsExchange, ALostBlockAnswerIsTakenForTheWrongMessageAndRetried) {
   // The block's data frames come where its answer was due.
   ReadThrough({"--drop-frame", "3"}, "### ERROR ### Wrong msg error");
-}
-
-TEST_F(PadsExchange, ANakedHeaderIsSentAgain) {
-  ReadThrough({"--nak", "2"}, "### ERROR ### Header of CMD nacked");
 }
 
 TEST_F(PadsExchange, AFrameStalledHalfwayIsWaitedFor) {
