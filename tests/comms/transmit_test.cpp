@@ -48,9 +48,8 @@ TEST_F(Transmit, SerialOpenTakesTheSettings) {
   const TSerialParams& p = Serial.Params[0];
   EXPECT_EQ(std::tie(p.DeviceName, p.BaudRate, p.DataBits, p.Parity, p.StopBits, p.FlowControl),
             std::make_tuple(std::string("COM6"), 1, 3, 2, 2, 3));
-  EXPECT_EQ(std::make_tuple(p.ReadBufSize, p.WriteBufSize, p.Options), std::make_tuple(4096, 2048, unsigned(coIgnoreXOff)));
-  EXPECT_EQ(Path().CharsPerTick, 15);
-  EXPECT_EQ(Path().ReceiveMask, 127);
+  EXPECT_EQ(std::make_tuple(p.ReadBufSize, p.WriteBufSize, p.Options),
+            std::make_tuple(4096, 2048, unsigned(coIgnoreXOff)));
 }
 
 TEST_F(Transmit, BudgetAndMaskFollowBaudAndDataBits) {
@@ -105,15 +104,6 @@ TEST_F(Transmit, NetworkOpenAndClose) {
 TEST(PortName, TheTableIsTakenModulo128) {
   const std::pair<int, const char*> names[] = {{5, "23"}, {15, "111"}, {16, ""}, {128 + 1, "9"}, {255, ""}};
   for (const auto& [index, name] : names) EXPECT_EQ(PortName(index), name) << index;
-}
-
-TEST_F(Transmit, EachByteGoesToBothLines) {
-  Path().SerialConnected = true;
-  Path().NetworkConnected = true;
-  T.S->Settings.Port = 0;
-  Send("ab");
-  EXPECT_EQ(Serial.All(), (TBytes{'a', 'b'}));
-  EXPECT_EQ(Network.All(), (TBytes{'a', 'b'}));
 }
 
 TEST_F(Transmit, ByteIacIsDoubledOnTelnetOnly) {
