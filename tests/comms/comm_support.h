@@ -78,6 +78,19 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return true;
 }
 
+// The text of the port error the call raises; its code is added when the text names another.
+template <typename F>
+std::string MessageOf(F&& call) {
+  try {
+    call();
+  } catch (const ECommError& e) {
+    const std::string code = std::to_string(e.ErrorCode);
+    const std::string text = e.what();
+    return text.find("(Error: " + code + ")") != std::string::npos ? text : text + "[code " + code + "]";
+  }
+  return "(nothing raised)";
+}
+
 // Records what the event thread reports, in order, as short words.
 struct TEventLog {
   mutable std::mutex Lock;
