@@ -18,11 +18,10 @@ void OpenTransparent(TComm& comm, const TPtyPair& pty, TEventLog* log = nullptr)
   comm.SetFlowControl(fcNone);
   if (log) {
     comm.OnRxChar = [&comm, log](int count) {
-      std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
-      const int n = comm.Read(buffer.data(), count);
+      const std::string bytes = ReadText(comm, count);
       std::lock_guard<std::mutex> guard(log->Lock);
       log->Events.push_back("rx");
-      if (n > 0) log->Data.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+      log->Data += bytes;
     };
   }
   comm.Open();
@@ -210,12 +209,9 @@ TEST_F(CommPty, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
 
   std::string got;
   ASSERT_TRUE(WaitFor([&] {
-    std::uint8_t buffer[100];
-    const int n = Comm.Read(buffer, 100);
-    if (n > 0) {
-      EXPECT_LE(n, 64);
-      got.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
-    }
+    const std::string piece = ReadText(Comm, 100);
+    EXPECT_LE(piece.size(), 64u);
+    got += piece;
     return got.size() >= sent.size();
   }));
   EXPECT_EQ(got, sent);
@@ -232,8 +228,7 @@ TEST_F(CommPty, PurgeInEmptiesTheQueueAndReadThenReportsNothingPending) {
   EXPECT_EQ(Comm.LastError(), kErrorIoPending);
   Pty.Send("new");
   ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 3; }));
-  EXPECT_EQ(Comm.Read(buffer, 16), 3);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "new");
+  EXPECT_EQ(ReadText(Comm, 16), "new");
 }
 
 TEST_F(CommPty, NullStripAndTheEventCharacter) {
@@ -325,9 +320,7 @@ TEST_F(CommPty, AHandlerMayCloseThePortFromTheEventThread) {
   // wait in the Pty: then it arrives first, in an event of its own.
   std::string received;
   EXPECT_TRUE(WaitFor([&] {
-    std::uint8_t buffer[16];
-    const int n = Comm.Read(buffer, sizeof buffer);
-    if (n > 0) received.append(reinterpret_cast<char*>(buffer), static_cast<std::size_t>(n));
+    received += ReadText(Comm, 16);
     return !received.empty() && received.back() == 'z';
   }));
   EXPECT_TRUE(received == "z" || received == "yz") << received;
@@ -357,9 +350,7 @@ TEST_F(CommPty, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
   std::thread::id handlerThread;
   Comm.OnRxChar = [&](int count) {
     handlerThread = std::this_thread::get_id();
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
-    const int n = Comm.Read(buffer.data(), count);
-    if (n > 0) got.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+    got += ReadText(Comm, count);
   };
   Open();
   Pty.Send("posted");

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "comms/lines.h"
 #include "comms/serialdriver.h"
 
 // A pty pair: the component opens SlavePath, the test plays the far end on Master.
@@ -76,6 +77,14 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+// Reads up to most bytes from the port; what came, or nothing.
+inline std::string ReadText(TSerialLine& port, int most) {
+  std::string bytes(static_cast<std::size_t>(most), '\0');
+  const int n = port.Read(reinterpret_cast<std::uint8_t*>(bytes.data()), most);
+  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return bytes;
 }
 
 // The text of the port error the call raises; its code is added when the text names another.
