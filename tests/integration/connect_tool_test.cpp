@@ -10,14 +10,6 @@
 
 namespace {
 
-TEST(ConnectTool, PrintsTheLogOfWhatTheHostSent) {
-  TOneShotHost host("first line\r\nsecond line\r\n");
-  const TProcessRun run = RunTool({"connect", "--host", host.Address(), "--log", "--for", "10"});
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  EXPECT_EQ(run.Out, "first line\nsecond line\n");
-  EXPECT_EQ(run.Err, "qel connect: note: Session Closed!\n");
-}
-
 TEST(ConnectTool, AHostTransferWritesOnlyWhereItIsToldAndTheTextAfterItIsShown) {
   TTempDir dir;
   const std::string precious = dir.file("precious.txt");

@@ -81,6 +81,10 @@ struct TWindow {
     Timer.stop();
     S.Transmit->ConnectionControl(ckBoth, ctClose);
   }
+  // Sends the bytes as the terminal sends what is typed, without the keyboard.
+  void Type(const std::string& text) {
+    for (const char c : text) S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  }
   // What the terminal sends to the host is kept in Tap.Sent from now on.
   void TapSends() { S.Transmit->Network = &Tap; }
   void Connect(const std::string& address) {

@@ -88,10 +88,6 @@ struct PadsExchange : ::testing::Test {
     Exchange = std::make_unique<TChild>(argv);
   }
 
-  void Type(const std::string& text) {
-    for (const char c : text) W->S.Transmit->SendByte(static_cast<std::uint8_t>(c));
-  }
-
   // The user's way in: PAD, the password prompt, the password, the window.
   void Link(int retries) {
     W = std::make_unique<TWindow>();
@@ -107,13 +103,13 @@ struct PadsExchange : ::testing::Test {
     settings.ImprovedProtocol = 1;
     ASSERT_EQ(W->S.Transmit->ConnectionControl(ckSerial, ctOpen), crSerial) << (W->Boxes.empty() ? "" : W->Boxes[0]);
     ASSERT_TRUE(RunUntil([&] { return W->Shows("QUORIX PADS FILE SERVER"); })) << W->ScreenText();
-    Type("PAD");
+    W->Type("PAD");
     ArmPasswordWatch(W->S);
-    Type("\r");
+    W->Type("\r");
     ASSERT_TRUE(RunUntil([&] { return W->S.Transfer->PadsPrompt.Text.find("PASSWORD:") != std::string::npos; }));
-    Type("SECRET");
+    W->Type("SECRET");
     StartCapture(W->S);
-    Type("\r");
+    W->Type("\r");
     Pads = std::make_unique<TPadsSession>(W->S);
     Driver = std::make_unique<TPadsDriver>(*Pads, W->Desktop);
     ASSERT_TRUE(Pads->Open());
@@ -143,7 +139,7 @@ struct PadsExchange : ::testing::Test {
     EXPECT_FALSE(W->S.Transfer->TransferActive);
     // Back in line mode on the line's own settings (Session's tests check
     // which), the server answers typed text again.
-    Type("HELLO\r");
+    W->Type("HELLO\r");
     EXPECT_TRUE(RunUntil([&] { return W->Shows("TYPE PAD TO START THE FILE SERVER"); }, 5000)) << W->ScreenText();
   }
 
