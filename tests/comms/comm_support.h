@@ -128,7 +128,6 @@ struct TEventLog {
 // give them; the test moves the lines and raises the counters.
 class TFakeSerialDriver : public TSerialDriver {
  public:
-  bool ModemSupported = true;
   bool CountersSupported = true;
   int BreakError = 0;
   bool BlindWaits = false;  // the modem wait misses every change (only an interrupt ends it)
@@ -136,13 +135,11 @@ class TFakeSerialDriver : public TSerialDriver {
   int GetModemLines(int, unsigned& lines) override {
     std::lock_guard<std::mutex> guard(Lock);
     ++LineReads;
-    if (!ModemSupported) return ENOTTY;
     lines = Lines;
     return 0;
   }
   int SetModemLines(int, unsigned lines, bool on) override {
     std::lock_guard<std::mutex> guard(Lock);
-    if (!ModemSupported) return ENOTTY;
     Lines = on ? (Lines | lines) : (Lines & ~lines);
     return 0;
   }
@@ -154,7 +151,6 @@ class TFakeSerialDriver : public TSerialDriver {
   }
   int WaitModemChange(int, unsigned) override {
     std::unique_lock<std::mutex> guard(Lock);
-    if (!ModemSupported) return ENOTTY;
     ++Waiting;
     ++WaitsBegun;
     const unsigned start = Generation;
