@@ -36,11 +36,9 @@ void Configure(TComm& comm, const std::string& device, TCollector& into) {
   comm.SetBaudRate(cbr115200);
   comm.SetFlowControl(fcNone);
   comm.OnRxChar = [&comm, &into](int count) {
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count));
-    const int n = comm.Read(buffer.data(), count);
-    if (n <= 0) return;
+    const std::string bytes = ReadText(comm, count);
     std::lock_guard<std::mutex> guard(into.Lock);
-    into.Data.append(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(n));
+    into.Data += bytes;
   };
 }
 

@@ -10,14 +10,13 @@
 #include <chrono>
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "comms/lines.h"
 #include "comms/serialdriver.h"
 
 // A pty pair: the component opens SlavePath, the test plays the far end on Master.
@@ -80,6 +79,27 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
   return true;
 }
 
+// Reads up to most bytes from the port; what came, or nothing.
+inline std::string ReadText(TSerialLine& port, int most) {
+  std::string bytes(static_cast<std::size_t>(most), '\0');
+  const int n = port.Read(reinterpret_cast<std::uint8_t*>(bytes.data()), most);
+  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return bytes;
+}
+
+// The text of the port error the call raises; its code is added when the text names another.
+template <typename F>
+std::string MessageOf(F&& call) {
+  try {
+    call();
+  } catch (const ECommError& e) {
+    const std::string code = std::to_string(e.ErrorCode);
+    const std::string text = e.what();
+    return text.find("(Error: " + code + ")") != std::string::npos ? text : text + "[code " + code + "]";
+  }
+  return "(nothing raised)";
+}
+
 // Records what the event thread reports, in order, as short words.
 struct TEventLog {
   mutable std::mutex Lock;
@@ -108,7 +128,6 @@ struct TEventLog {
 // give them; the test moves the lines and raises the counters.
 class TFakeSerialDriver : public TSerialDriver {
  public:
-  bool ModemSupported = true;
   bool CountersSupported = true;
   int BreakError = 0;
   bool BlindWaits = false;  // the modem wait misses every change (only an interrupt ends it)
@@ -116,13 +135,11 @@ class TFakeSerialDriver : public TSerialDriver {
   int GetModemLines(int, unsigned& lines) override {
     std::lock_guard<std::mutex> guard(Lock);
     ++LineReads;
-    if (!ModemSupported) return ENOTTY;
     lines = Lines;
     return 0;
   }
   int SetModemLines(int, unsigned lines, bool on) override {
     std::lock_guard<std::mutex> guard(Lock);
-    if (!ModemSupported) return ENOTTY;
     Lines = on ? (Lines | lines) : (Lines & ~lines);
     return 0;
   }
@@ -134,7 +151,6 @@ class TFakeSerialDriver : public TSerialDriver {
   }
   int WaitModemChange(int, unsigned) override {
     std::unique_lock<std::mutex> guard(Lock);
-    if (!ModemSupported) return ENOTTY;
     ++Waiting;
     ++WaitsBegun;
     const unsigned start = Generation;

@@ -51,8 +51,10 @@ QStringList GdbusCall(const QString& service, const QString& method, const QStri
          arguments;
 }
 
-constexpr const char* kIdentificationReply =
-    "(['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, 1998.'],)\n";
+// The identification as gdbus prints a string array.
+const std::string kIdentificationArray =
+    "['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, 1998.']";
+const std::string kIdentificationReply = "(" + kIdentificationArray + ",)\n";
 
 class DdeOnTheBus : public ::testing::Test {
  protected:
@@ -80,9 +82,7 @@ TEST_F(DdeOnTheBus, APokedGreetingIsAnsweredByTheItemsLinesAndNoItemButODebServe
   ASSERT_EQ(request.ExitCode, 0) << request.Err;
   EXPECT_EQ(request.Out, kIdentificationReply);
   const TProcessRun property = Call("org.freedesktop.DBus.Properties.Get", {"org.qelwin.DdeServer", "ODebServer"});
-  EXPECT_EQ(property.Out,
-            "(<['Product Name : QEL for Windows - 32 Bit Version', 'Version : 0.23', 'Last Modified : April 12, "
-            "1998.']>,)\n");
+  EXPECT_EQ(property.Out, "(<" + kIdentificationArray + ">,)\n");
 }
 
 TEST_F(DdeOnTheBus, AnExecuteRequestComesBackAsTheIdentification) {

@@ -43,15 +43,10 @@ class KnownHosts : public ::testing::Test {
 }  // namespace
 
 TEST(HostKey, TypeLabelAndFingerprintAreOpenSshsAndABlobWithoutATypeIsNoKey) {
-  const THostKey a = Key(kKeyA);
-  EXPECT_EQ(a.Type, "ssh-ed25519");
-  EXPECT_EQ(a.Label(), "ED25519");
-  EXPECT_EQ(a.Fingerprint(), "SHA256:ecHNrS+mJQ/2lFQOJDPuc6mn1tI485TQ+5uogQgnXyY");
-  const THostKey c = Key(kKeyC);
-  EXPECT_EQ(c.Type, "ecdsa-sha2-nistp256");
-  EXPECT_EQ(c.Label(), "ECDSA");
-  EXPECT_EQ(c.Fingerprint(), "SHA256:9JhYR63wcJqpO6fXzcl2GPTgcE0CtjH1QiCx9P+yqY4");
-  EXPECT_EQ(c.Base64(), kKeyC) << "padding kept";
+  const auto described = [](const THostKey& key) { return key.Type + " " + key.Label() + " " + key.Fingerprint(); };
+  EXPECT_EQ(described(Key(kKeyA)), "ssh-ed25519 ED25519 SHA256:ecHNrS+mJQ/2lFQOJDPuc6mn1tI485TQ+5uogQgnXyY");
+  EXPECT_EQ(described(Key(kKeyC)), "ecdsa-sha2-nistp256 ECDSA SHA256:9JhYR63wcJqpO6fXzcl2GPTgcE0CtjH1QiCx9P+yqY4");
+  EXPECT_EQ(Key(kKeyC).Base64(), kKeyC) << "padding kept";
   EXPECT_FALSE(THostKey::FromBase64(""));
   EXPECT_FALSE(THostKey::FromBase64("AAAA"));      // a zero-length type
   EXPECT_FALSE(THostKey::FromBase64("AAAAC3Nz"));  // a type longer than the blob

@@ -41,8 +41,7 @@ TEST(CoreDesktop, MessagesArriveInOrderAndRemovalTakesOneKindOnlyEvenHeldByAPump
   RunFor(20);
   EXPECT_EQ(f.WParams(), (std::vector<std::intptr_t>{2, 4}));
   EXPECT_EQ(f.Delivered[0].Message, wmSocketReceive);
-  EXPECT_FALSE(f.Desktop.IsMessageQueued(wmSerialReceive));
-  EXPECT_FALSE(f.Desktop.IsMessageQueued(wmSocketReceive));
+  EXPECT_FALSE(f.Desktop.IsMessageQueued(wmSerialReceive) || f.Desktop.IsMessageQueued(wmSocketReceive));
   // Removal reaches messages a pump holds.
   f.Delivered.clear();
   f.Desktop.PostMessage(wmSerialReceive, 1);
@@ -79,8 +78,7 @@ TEST(CoreDesktop, ASystemOnlyPumpRunsOtherEventsAndKeepsUserMessagesInOrder) {
   f.Desktop.ProcessPendingMessages(true);
   EXPECT_TRUE(otherRan);
   EXPECT_TRUE(f.Delivered.empty());
-  EXPECT_TRUE(f.Desktop.IsMessageQueued(wmWriteToolBar));
-  EXPECT_TRUE(f.Desktop.IsMessageQueued(wmSerialReceive));
+  EXPECT_TRUE(f.Desktop.IsMessageQueued(wmWriteToolBar) && f.Desktop.IsMessageQueued(wmSerialReceive));
   f.Desktop.PostMessage(wmWriteToolBar, 3);  // posted after the pump: stays behind them
   ASSERT_TRUE(RunUntil([&] { return f.Delivered.size() == 4; }));
   EXPECT_EQ(f.WParams(), (std::vector<std::intptr_t>{1, 2, 9, 3}));

@@ -4,6 +4,7 @@
 // wait has a time limit.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -80,6 +81,10 @@ struct TWindow {
     Timer.stop();
     S.Transmit->ConnectionControl(ckBoth, ctClose);
   }
+  // Sends the bytes as the terminal sends what is typed, without the keyboard.
+  void Type(const std::string& text) {
+    for (const char c : text) S.Transmit->SendByte(static_cast<std::uint8_t>(c));
+  }
   // What the terminal sends to the host is kept in Tap.Sent from now on.
   void TapSends() { S.Transmit->Network = &Tap; }
   void Connect(const std::string& address) {
@@ -98,6 +103,33 @@ struct TWindow {
   }
   bool Shows(const std::string& text) const { return ScreenText().find(text) != std::string::npos; }
   bool ShowsRow(const std::string& text) const { return ("\n" + ScreenText()).find("\n" + text + "\n") != std::string::npos; }
+};
+
+// Takes one call, sends the bytes and ends its side, reading what the
+// terminal answers until it hangs up too (a close with answers unread would
+// reset the call).
+class TOneShotHost {
+ public:
+  explicit TOneShotHost(std::string bytes)
+      : Bytes(std::move(bytes)), Thread([this] {
+          const int fd = Host.AcceptOne(10000);
+          if (fd < 0) return;
+          [[maybe_unused]] const ssize_t n = write(fd, Bytes.data(), Bytes.size());
+          ::shutdown(fd, SHUT_WR);
+          const timeval limit{20, 0};  // a terminal that never hangs up does not hold the test
+          setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+          char answers[256];
+          while (::read(fd, answers, sizeof answers) > 0) {
+          }
+          ::close(fd);
+        }) {}
+  ~TOneShotHost() { Thread.join(); }
+  QString Address() const { return QString::fromStdString(Host.Address()); }
+
+ private:
+  TLoopbackHost Host;
+  std::string Bytes;
+  std::thread Thread;
 };
 
 // inetutils telnetd behind socat, one shell per call, on a free loopback port.
@@ -148,6 +180,14 @@ class TExchangeProcess {
 // Runs the qel tool to its end (killed after timeoutMs).
 inline TProcessRun RunTool(const QStringList& arguments, int timeoutMs = 20000) {
   return RunProcess(QEL_TOOL, arguments, timeoutMs);
+}
+
+// Whether the text holds every piece; the text and the missing piece when not.
+inline ::testing::AssertionResult Holds(const std::string& text, std::initializer_list<std::string> pieces) {
+  for (const std::string& piece : pieces)
+    if (text.find(piece) == std::string::npos)
+      return ::testing::AssertionFailure() << "no " << piece << " in\n" << text;
+  return ::testing::AssertionSuccess();
 }
 
 inline int Count(const std::string& text, const std::string& what) {

@@ -58,6 +58,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
   return bytes;
 }
 
+// Members go in the reverse of the order they are made: the driver first, socat last.
 struct PadsExchange : ::testing::Test {
   TTempDir Files;
   std::string LineA, LineB;
@@ -80,22 +81,11 @@ struct PadsExchange : ::testing::Test {
     Socat = std::make_unique<TChild>(std::vector<std::string>{"socat", "PTY,rawer,link=" + LineA, "PTY,rawer,link=" + LineB});
     ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(LineA) && std::filesystem::exists(LineB); }, 5000));
   }
-  void TearDown() override {
-    Driver.reset();
-    Pads.reset();
-    W.reset();
-    Exchange.reset();
-    Socat.reset();
-  }
 
   void StartExchange(const std::vector<std::string>& faults = {}) {
     std::vector<std::string> argv{QEL_TOOL, "exchange", "--serial", LineA, "--pads-dir", (Files.path() / "server").string()};
     argv.insert(argv.end(), faults.begin(), faults.end());
     Exchange = std::make_unique<TChild>(argv);
-  }
-
-  void Type(const std::string& text) {
-    for (const char c : text) W->S.Transmit->SendByte(static_cast<std::uint8_t>(c));
   }
 
   // The user's way in: PAD, the password prompt, the password, the window.
@@ -113,13 +103,13 @@ struct PadsExchange : ::testing::Test {
     settings.ImprovedProtocol = 1;
     ASSERT_EQ(W->S.Transmit->ConnectionControl(ckSerial, ctOpen), crSerial) << (W->Boxes.empty() ? "" : W->Boxes[0]);
     ASSERT_TRUE(RunUntil([&] { return W->Shows("QUORIX PADS FILE SERVER"); })) << W->ScreenText();
-    Type("PAD");
+    W->Type("PAD");
     ArmPasswordWatch(W->S);
-    Type("\r");
+    W->Type("\r");
     ASSERT_TRUE(RunUntil([&] { return W->S.Transfer->PadsPrompt.Text.find("PASSWORD:") != std::string::npos; }));
-    Type("SECRET");
+    W->Type("SECRET");
     StartCapture(W->S);
-    Type("\r");
+    W->Type("\r");
     Pads = std::make_unique<TPadsSession>(W->S);
     Driver = std::make_unique<TPadsDriver>(*Pads, W->Desktop);
     ASSERT_TRUE(Pads->Open());
@@ -149,7 +139,7 @@ struct PadsExchange : ::testing::Test {
     EXPECT_FALSE(W->S.Transfer->TransferActive);
     // Back in line mode on the line's own settings (Session's tests check
     // which), the server answers typed text again.
-    Type("HELLO\r");
+    W->Type("HELLO\r");
     EXPECT_TRUE(RunUntil([&] { return W->Shows("TYPE PAD TO START THE FILE SERVER"); }, 5000)) << W->ScreenText();
   }
 
@@ -203,10 +193,6 @@ TEST_F(PadsExchange, ReadWriteAndDeallocateRoundTrips) {
   ExitAndCheckTheLine();
 }
 
-TEST_F(PadsExchange, ACorruptCheckByteIsResynchronisedAndRetried) {
-  ReadThrough({"--corrupt-check", "3"}, "### ERROR ### CRC fault on reception   : tries = 1");
-}
-
 TEST_F(PadsExchange, ADroppedFrameTimesOutAndIsRetried) {
   // The link's answer: nothing else follows it, so the wait runs out.
   ReadThrough({"--drop-frame", "1"}, "### ERROR ### Timeout on reception     : tries = 1");
@@ -215,10 +201,6 @@ TEST_F(PadsExchange, ADroppedFrameTimesOutAndIsRetried) {
 TEST_F(PadsExchange, ALostBlockAnswerIsTakenForTheWrongMessageAndRetried) {
   // The block's data frames come where its answer was due.
   ReadThrough({"--drop-frame", "3"}, "### ERROR ### Wrong msg error");
-}
-
-TEST_F(PadsExchange, ANakedHeaderIsSentAgain) {
-  ReadThrough({"--nak", "2"}, "### ERROR ### Header of CMD nacked");
 }
 
 TEST_F(PadsExchange, AFrameStalledHalfwayIsWaitedFor) {

@@ -130,11 +130,8 @@ struct TExchangeOnPty {
     R.W.S.Settings.SendReceiveFileName.assign(R.Name);
     Exchange.start(QEL_TOOL, {"exchange", "--serial", QString::fromStdString(HostEnd)});
     ASSERT_TRUE(Exchange.waitForStarted(5000));
-    R.W.S.Transmit->SendByte('\r');  // the exchange greets on the first byte
+    R.W.Type("\r");  // the exchange greets on the first byte
     ASSERT_TRUE(RunUntil([&] { return R.W.Shows("QUORIX MAINTENANCE MONITOR"); }, 10000)) << R.W.ScreenText();
-  }
-  void Type(const std::string& line) {
-    for (const char c : line) R.W.S.Transmit->SendByte(static_cast<std::uint8_t>(c));
   }
 };
 
@@ -146,7 +143,7 @@ TEST(ReceivePty, TheExchangesReceiveKeepsTheFileItReplacesAndStopsAtTheLimit) {
   r.W.S.Transfer->HostTransfers.ReceiveLimit = 1 << 20;
   // What comes past the limit is shown: its ENQs must not answer the host.
   r.W.S.Settings.AnswerBack.assign("");
-  x.Type("SENDFILE 3000000\r");  // an existing file overwritten, says the exchange
+  r.W.Type("SENDFILE 3000000\r");  // an existing file overwritten, says the exchange
   const TBrowse& store = *r.W.S.Screen;
   const auto sent = [&] {
     for (int line = store.Count() - 1; line >= 0 && line >= store.Count() - 200; --line) {

@@ -1,7 +1,6 @@
 // qel connect on the serial side: socat serving a pty with a small program
 // behind it, and the usage the serial options refuse.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -34,7 +33,8 @@ TEST(Serial, QelConnectRefusesUsageErrorsWithStatus2) {
                                        QStringList{"connect", "--serial", "/dev/null", "--listen"},
                                        QStringList{"connect", "--host", "x", "--decode"},
                                        QStringList{"connect", "--host", "x", "--for", "0"},
-                                       QStringList{"connect", "--host", "x", "--screen", "--log"}}) {
+                                       QStringList{"connect", "--host", "x", "--screen", "--log"},
+                                       QStringList{"connect", "--host", "x", "--allow", "10.0.0.0/8"}}) {
     const TProcessRun run = RunTool(arguments);
     EXPECT_EQ(run.ExitCode, 2) << arguments.join(' ').toStdString();
     EXPECT_NE(run.Err.find("usage: qel connect"), std::string::npos);

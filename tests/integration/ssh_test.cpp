@@ -4,10 +4,8 @@
 // as the window wires it (terminal type and size, passphrases, the agent,
 // both ways a session ends, a dropped line).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 
 #include "comms/sshline.h"
 #include "integration_support.h"
@@ -21,24 +19,20 @@ namespace {
 class TPrivateEnvironment {
  public:
   explicit TPrivateEnvironment(const std::string& home) {
-    Save("SSH_AUTH_SOCK");
-    Save("HOME");
     ::unsetenv("SSH_AUTH_SOCK");
     ::setenv("HOME", home.c_str(), 1);
   }
   ~TPrivateEnvironment() {
-    for (const auto& [name, value] : Saved) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
-    }
+    for (const auto& [name, value] : Saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
   }
 
  private:
-  void Save(const std::string& name) {
-    const char* value = std::getenv(name.c_str());
-    Saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  static std::optional<std::string> Get(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
   }
-  std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
+  const std::pair<const char*, std::optional<std::string>> Saved[2] = {{"SSH_AUTH_SOCK", Get("SSH_AUTH_SOCK")},
+                                                                       {"HOME", Get("HOME")}};
 };
 
 class SshTool : public ::testing::Test {
@@ -65,28 +59,24 @@ class SshTool : public ::testing::Test {
 };
 
 TEST_F(SshTool, AnUnknownKeyIsRefusedThenAcceptedOnRequestKnownAfterwardsAndRefusedOnceChanged) {
+  const std::string port = std::to_string(Server.PortNumber());
   const TQelRun refused = Connect(Typing("echo never"));
   EXPECT_EQ(refused.Status, 1);
-  EXPECT_NE(refused.Err.find("qel connect: " + Target() + ": host key verification failed"), std::string::npos)
-      << refused.Err;
-  EXPECT_NE(refused.Err.find("ED25519 host key of 127.0.0.1 port " + std::to_string(Server.PortNumber())),
-            std::string::npos);
-  EXPECT_NE(refused.Err.find(Server.HostKey.Fingerprint()), std::string::npos) << refused.Err;
-  EXPECT_NE(refused.Err.find("--accept-new-host-key"), std::string::npos);
+  EXPECT_TRUE(Holds(refused.Err, {"qel connect: " + Target() + ": host key verification failed",
+                                  "ED25519 host key of 127.0.0.1 port " + port, Server.HostKey.Fingerprint(),
+                                  "--accept-new-host-key"}));
   EXPECT_EQ(Count(refused.Err, "\n"), 1) << "one line: " << refused.Err;
   EXPECT_FALSE(std::filesystem::exists(Known));
 
   const TQelRun accepted = Connect("--accept-new-host-key " + Typing("echo hello-$((6*7))"));
   EXPECT_EQ(accepted.Status, 0) << accepted.Err;
-  EXPECT_NE(accepted.Out.find("hello-42"), std::string::npos) << accepted.Out;
-  EXPECT_NE(accepted.Err.find("Permanently added '[127.0.0.1]:" + std::to_string(Server.PortNumber()) + "'"),
-            std::string::npos)
-      << accepted.Err;
+  EXPECT_TRUE(Holds(accepted.Out, {"hello-42"}));
+  EXPECT_TRUE(Holds(accepted.Err, {"Permanently added '[127.0.0.1]:" + port + "'"}));
   EXPECT_TRUE(KnownByOpenSsh()) << ReadFileBytes(Known);
 
   const TQelRun again = Connect(Typing("echo again-$((2+3))"));
   EXPECT_EQ(again.Status, 0) << again.Err;
-  EXPECT_NE(again.Out.find("again-5"), std::string::npos) << again.Out;
+  EXPECT_TRUE(Holds(again.Out, {"again-5"}));
   EXPECT_EQ(again.Err.find("Permanently added"), std::string::npos);
 
   // A changed key is refused even with --accept-new-host-key.
@@ -95,10 +85,9 @@ TEST_F(SshTool, AnUnknownKeyIsRefusedThenAcceptedOnRequestKnownAfterwardsAndRefu
   ASSERT_TRUE(Server.Ready());
   const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"));
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Err.find("REMOTE HOST IDENTIFICATION HAS CHANGED"), std::string::npos) << run.Err;
-  EXPECT_NE(run.Err.find("127.0.0.1 port " + std::to_string(Server.PortNumber())), std::string::npos);
-  EXPECT_NE(run.Err.find("is now " + Server.HostKey.Fingerprint()), std::string::npos) << run.Err;
-  EXPECT_NE(run.Err.find(Known + ":1"), std::string::npos) << "names the entry: " << run.Err;
+  // It names the entry in the file.
+  EXPECT_TRUE(Holds(run.Err, {"REMOTE HOST IDENTIFICATION HAS CHANGED", "127.0.0.1 port " + port,
+                              "is now " + Server.HostKey.Fingerprint(), Known + ":1"}));
   EXPECT_EQ(run.Out.find("never"), std::string::npos);
   EXPECT_EQ(ReadFileBytes(Known), before) << "a changed key is never stored";
 }
@@ -107,21 +96,18 @@ TEST_F(SshTool, AKeyTheServerDoesNotTakeEndsWithAnAuthenticationMessage) {
   const TSshKeyPair stranger = TSshKeyPair::Make(Dir.path().string(), "stranger");
   const TQelRun run = Connect("--accept-new-host-key " + Typing("echo never"), &stranger);
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Err.find("qel connect: " + Target() + ": authentication failed for " + TSshServer::User() +
-                         "@127.0.0.1: Permission denied (publickey)"),
-            std::string::npos)
-      << run.Err;
+  EXPECT_TRUE(Holds(run.Err, {"qel connect: " + Target() + ": authentication failed for " + TSshServer::User() +
+                              "@127.0.0.1: Permission denied (publickey)"}));
   EXPECT_EQ(Count(run.Err, "\n") - Count(run.Err, "qel connect: note: "), 1) << "one failure line: " << run.Err;
 }
 
 TEST_F(SshTool, NoServerAndNoSuchHostEachEndWithTheirReason) {
   const TQelRun refused = RunQel(Dir, "connect --ssh 127.0.0.1:" + std::to_string(FreePort()) + " --for 10");
   EXPECT_EQ(refused.Status, 1);
-  EXPECT_NE(refused.Err.find(": Connection refused"), std::string::npos) << refused.Err;
+  EXPECT_TRUE(Holds(refused.Err, {": Connection refused"}));
   const TQelRun unknown = RunQel(Dir, "connect --ssh engineer@no-such-host.invalid --for 10");
   EXPECT_EQ(unknown.Status, 1);
-  EXPECT_NE(unknown.Err.find("qel connect: engineer@no-such-host.invalid:22: Host not found"), std::string::npos)
-      << unknown.Err;
+  EXPECT_TRUE(Holds(unknown.Err, {"qel connect: engineer@no-such-host.invalid:22: Host not found"}));
 }
 
 // ------------------------------------------------------------ in process
@@ -180,7 +166,7 @@ TEST_F(SshSession, ThePtyCarriesTheEmulationsTypeAndTheScreensSizeAndTheHostEnds
 TEST_F(SshSession, TheUsersDisconnectSaysGoodbyeToTheServerAndRaisesNoEvent) {
   ASSERT_TRUE(Window.OpenUp(Server));
   Window.W.S.Transmit->ConnectionControl(ckNetwork, ctClose);
-  EXPECT_TRUE(RunUntil([&] { return Server.LogText().find("Received disconnect from 127.0.0.1") != std::string::npos; }))
+  EXPECT_TRUE(RunUntil([&] { return Holds(Server.LogText(), {"Received disconnect from 127.0.0.1"}); }))
       << Server.LogText();
   RunFor(300);
   EXPECT_EQ(Window.W.Ended, 0);
@@ -193,8 +179,7 @@ TEST_F(SshSession, ADroppedLineEndsTheSessionWithItsReason) {
   Server.DropSessions();
   ASSERT_TRUE(RunUntil([&] { return Window.W.Ended == 1; }));
   EXPECT_FALSE(Window.Up());
-  ASSERT_EQ(Window.W.Boxes.size(), 1u);
-  EXPECT_EQ(Window.W.Boxes[0], "Connection to 127.0.0.1 closed by remote host");
+  EXPECT_EQ(Window.W.Boxes, std::vector<std::string>{"Connection to 127.0.0.1 closed by remote host"});
   // Typing after the drop goes nowhere and breaks nothing.
   Window.Type("echo late<CR>");
   RunFor(300);
@@ -221,7 +206,7 @@ TEST_F(SshSession, AProtectedKeyAsksItsPassphraseAndAWrongOneGivesUpAfterThree) 
   ASSERT_EQ(prompts.size(), 3u);
   EXPECT_EQ(prompts[0], "Enter passphrase for key '" + locked.Private + "': ");
   ASSERT_EQ(Window.W.Boxes.size(), 1u);
-  EXPECT_NE(Window.W.Boxes[0].find("Permission denied (publickey)"), std::string::npos) << Window.W.Boxes[0];
+  EXPECT_TRUE(Holds(Window.W.Boxes[0], {"Permission denied (publickey)"}));
 
   prompts.clear();
   answers = {"open sesame"};
