@@ -208,16 +208,6 @@ TEST_F(ConfigApply, WithoutAConnectionNothingIsAsked) {
   EXPECT_EQ(S().Settings.BaudRate, 12);
 }
 
-TEST_F(ConfigApply, ANewSerialPortWhileOpenReopensOnTheNewDevice) {
-  SerialUp();
-  TSetupRecord d = Draft();
-  d.ComPort = 2;
-  ApplyConnectionSettings(S(), d);
-  EXPECT_EQ(BoxTexts(T.Desktop), std::vector<std::string>{kPortChangedQuestion});
-  EXPECT_EQ(Serial.Events, (std::vector<std::string>{"close", "params COM3 baud 6", "open"}));
-  EXPECT_TRUE(S().Transmit->SerialConnected);
-}
-
 TEST_F(ConfigApply, NewLineParametersReconfigureTheOpenPortWithoutAQuestion) {
   SerialUp();
   TSetupRecord d = Draft();

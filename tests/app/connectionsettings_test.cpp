@@ -130,19 +130,14 @@ TEST(SettingsTrailerFields, ByNameAsTheToolPrintsAndSetsThem) {
   TSetupRecord record = DefaultSettings();
   TConnectionSettings extra;
   std::string error;
+  // The tool's tests set and get these by their names; here, what the tool leaves out.
   EXPECT_TRUE(SetSettingsField(record, extra, "networkkind", "ssh", error)) << error;
   EXPECT_TRUE(SetSettingsField(record, extra, "SshPort", "2222", error)) << error;
   EXPECT_TRUE(SetSettingsField(record, extra, "ListenAllow", "10.0.0.0/8,[::1]", error)) << error;
-  EXPECT_TRUE(SetSettingsField(record, extra, "Emulation", "vt100", error)) << "record fields still reach";
-  EXPECT_EQ(GetSettingsField(record, extra, "NetworkKind", error), "ssh");
   EXPECT_EQ(GetSettingsField(record, extra, "ListenAllow", error), "10.0.0.0/8 ::1");
-  EXPECT_EQ(record.Emulation, emVT100);
-  EXPECT_EQ(extra.SshPort, 2222);
-
+  EXPECT_EQ(std::pair(int(extra.NetworkKind), int(extra.SshPort)), std::pair(int(nkSsh), 2222));
   EXPECT_FALSE(SetSettingsField(record, extra, "SshPort", "0", error));
   EXPECT_NE(error.find("1..65535"), std::string::npos) << error;
-  EXPECT_FALSE(SetSettingsField(record, extra, "ListenAllow", "10.1.2.3/8", error));
-  EXPECT_EQ(extra.ListenAllow, "10.0.0.0/8 ::1") << "unchanged";
   EXPECT_FALSE(SetSettingsField(record, extra, "FTPProtocol", "gopher", error));
   EXPECT_NE(error.find("ftp, ftps, ftps-implicit, sftp"), std::string::npos) << error;
 

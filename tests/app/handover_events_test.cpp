@@ -19,10 +19,8 @@ struct TEventsFixture : THandoverFixture {
 };
 
 void ExpectDisconnectedControls(const TConnectionControls& c) {
-  EXPECT_TRUE(c.ConnectItem);
-  EXPECT_TRUE(c.NetworkConnectButton);
-  EXPECT_FALSE(c.DisconnectItem);
-  EXPECT_FALSE(c.NetworkDisconnectButton);
+  EXPECT_EQ(std::tuple(c.ConnectItem, c.NetworkConnectButton, c.DisconnectItem, c.NetworkDisconnectButton),
+            std::tuple(true, true, false, false));
 }
 
 TEST(HandoverEvents, AnErrorOnAnOpenSessionClosesItFirst) {
@@ -69,10 +67,9 @@ TEST(HandoverEvents, ASerialFailureGivesTheDisconnectedState) {
   f.Events.QelCommException(1117);
   EXPECT_FALSE(f.S.Transmit->SerialConnected);
   EXPECT_EQ(f.Serial.Closes, 1);  // the component is closed, not left running
-  EXPECT_TRUE(f.Events.Controls.ConnectItem);
-  EXPECT_TRUE(f.Events.Controls.SerialConnectButton);
-  EXPECT_FALSE(f.Events.Controls.SerialDisconnectButton);
-  EXPECT_FALSE(f.Events.Controls.DisconnectItem);
+  const TConnectionControls& c = f.Events.Controls;
+  EXPECT_EQ(std::tuple(c.ConnectItem, c.SerialConnectButton, c.SerialDisconnectButton, c.DisconnectItem),
+            std::tuple(true, true, false, false));
   EXPECT_FALSE(f.S.Status.Connected);
   EXPECT_TRUE(f.Desktop.Boxes.empty());
   EXPECT_EQ(f.Ended.size(), 1u);

@@ -17,17 +17,16 @@ TEST(HandoverSerial, BytesReachTheSessionThroughOneMessageAndWhatCameMeanwhileIs
   f.SerialArrives("first");
   f.SerialArrives(" second");  // the buffer is taken: only noted
   EXPECT_EQ(f.Shown, "");      // nothing is interpreted on the event thread
-  EXPECT_EQ(f.Serial.Reads, 1);
-  EXPECT_TRUE(f.Handover.SerialDataPending);
-  EXPECT_EQ(f.Handover.SerialRxDepth, 1);
+  EXPECT_EQ(std::tuple(f.Serial.Reads, bool(f.Handover.SerialDataPending), int(f.Handover.SerialRxDepth)),
+            std::tuple(1, true, 1));
   ASSERT_EQ(f.Desktop.Queue.size(), 1u);
   EXPECT_EQ(f.Desktop.Queue.front().Message, wmSerialReceive);
   EXPECT_EQ(f.Desktop.Queue.front().WParam, 5);
 
   f.Desktop.Pump();
   EXPECT_EQ(f.Shown, "first second");
-  EXPECT_EQ(f.Handover.SerialRxDepth, 0);
-  EXPECT_FALSE(f.Handover.SerialDataPending);
+  EXPECT_EQ(std::pair(int(f.Handover.SerialRxDepth), bool(f.Handover.SerialDataPending)),
+            std::pair(0, false));
   ASSERT_EQ(f.Desktop.Posted.size(), 2u);
   EXPECT_EQ(f.Desktop.Posted[1].Message, wmSerialReceive);
   EXPECT_EQ(f.Desktop.Posted[1].WParam, 7);

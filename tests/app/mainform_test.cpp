@@ -60,12 +60,11 @@ TEST_F(MainFormTest, YesToAnotherFileOpensTheDialogAndLoadsTheChosenFile) {
   Desktop.DialogAnswers = {Dir + "other.sbf"};
   StartUp();
   ASSERT_EQ(Desktop.Dialogs.size(), 1u);
-  EXPECT_EQ(Desktop.Dialogs[0].Title, "Open QEL Screen Background File");
-  EXPECT_EQ(Desktop.Dialogs[0].Filter, "QEL Screen Background File (*.SBF)|*.SBF");
-  EXPECT_EQ(Desktop.Dialogs[0].DefaultExtension, "SBF");
-  EXPECT_TRUE(Desktop.Dialogs[0].MustExist);
-  EXPECT_EQ(S.Screen->GetLineText(0).substr(0, 10), "first line");
-  EXPECT_EQ(S.Screen->GetLineText(1).substr(0, 11), "second line");
+  const TFileDialog& d = Desktop.Dialogs[0];
+  EXPECT_EQ(std::tuple(d.Title, d.Filter, d.DefaultExtension, d.MustExist),
+            std::tuple(std::string("Open QEL Screen Background File"),
+                       std::string("QEL Screen Background File (*.SBF)|*.SBF"), std::string("SBF"), true));
+  EXPECT_EQ(Trimmed(S.Screen->GetLineText(0)) + "|" + Trimmed(S.Screen->GetLineText(1)), "first line|second line");
   EXPECT_EQ(S.Screen->GetLineText(S.Screen->ScreenLine(1)).substr(0, 15), "Logged in at : ");
 }
 
@@ -141,8 +140,8 @@ TEST_F(MainFormTest, NoAtTheOverwriteQuestionSavesWhereTheUserChooses) {
   Desktop.DialogAnswers = {Dir + "elsewhere.sbf"};
   EXPECT_TRUE(Form.CloseQuery());
   ASSERT_EQ(Desktop.Dialogs.size(), 2u);  // the start-up one was not shown: No
-  EXPECT_EQ(Desktop.Dialogs.back().Title, "Save Screen Background File");
-  EXPECT_EQ(Desktop.Dialogs.back().InitialName, "QELWIN.SBF");
+  EXPECT_EQ(std::pair(Desktop.Dialogs.back().Title, Desktop.Dialogs.back().InitialName),
+            std::pair(std::string("Save Screen Background File"), std::string("QELWIN.SBF")));
   EXPECT_EQ(ReadFileBytes(Dir + "QelWin.SBF"), "old\r\n");
   EXPECT_NE(ReadFileBytes(Dir + "elsewhere.sbf").find("Logged in at"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(Dir + kBackgroundCopy));
@@ -237,10 +236,9 @@ TEST_F(MainFormTest, QuorixSwitchesFlipAndShowTheirStateAndEachButtonItsCaptionA
 TEST_F(MainFormTest, ASerialPortThatCannotOpenLeavesConnectEnabled) {
   // No serial line is wired: the open fails as a missing device does.
   Form.ConnectSerial();
-  EXPECT_TRUE(Form.Events.Controls.ConnectItem);
-  EXPECT_TRUE(Form.Events.Controls.SerialConnectButton);
-  EXPECT_FALSE(Form.Events.Controls.DisconnectItem);
-  EXPECT_FALSE(S.Transmit->SerialConnected);
+  const auto& c = Form.Events.Controls;
+  EXPECT_EQ(std::tuple(c.ConnectItem, c.SerialConnectButton, c.DisconnectItem, S.Transmit->SerialConnected),
+            std::tuple(true, true, false, false));
 }
 
 TEST_F(MainFormTest, CancelEndsPasteSimulateAndPlaybackButNoOtherJob) {
@@ -263,12 +261,9 @@ TEST_F(MainFormTest, ResetTerminalClearsJobsHoldAndDialogFlag) {
   Form.OnHoldChanged = [&](bool on) { held = on; };
   Form.ResetTerminal();
   EXPECT_EQ(S.Transfer->Activities, 0u);
-  EXPECT_TRUE(S.Transfer->SendQueue.empty());
-  EXPECT_FALSE(Form.Handover.HoldScreen());
-  EXPECT_FALSE(held);
-  EXPECT_FALSE(S.Errors->DialogShowing);
-  EXPECT_TRUE(Form.Events.Controls.ConnectItem);
-  EXPECT_TRUE(Form.Events.Controls.DisconnectItem);
+  EXPECT_EQ(std::tuple(S.Transfer->SendQueue, Form.Handover.HoldScreen(), held, S.Errors->DialogShowing),
+            std::tuple(std::string(), false, false, false));
+  EXPECT_TRUE(Form.Events.Controls.ConnectItem && Form.Events.Controls.DisconnectItem);
 }
 
 TEST_F(MainFormTest, HoldMarksTheCursorLineUntilEscapeReleasesIt) {

@@ -11,6 +11,7 @@
 #include "comms/transmit.h"
 #include "core/settings.h"
 #include "log/errors.h"
+#include "support/shown.h"
 #include "support/testing.h"
 #include "transfer/engine.h"
 
@@ -68,12 +69,7 @@ TEST(Modem, EveryButtonIsRefusedWithoutAnOpenSerialPort) {
   f.Modem.DBSDialClick();
   f.Modem.DBSHangUpClick();
   f.Modem.DBSInitModemClick();
-  ASSERT_EQ(f.T.Desktop.Boxes.size(), 3u);
-  for (const auto& box : f.T.Desktop.Boxes) {
-    EXPECT_EQ(box.Box.Text, "No Comport connected");
-    EXPECT_EQ(box.Box.Icon, TMsgIcon::Error);
-    EXPECT_EQ(box.Box.Buttons, unsigned{mbOK});
-  }
+  EXPECT_EQ(BoxesShown(f.T.Desktop), std::vector<TBoxShown>(3, {"No Comport connected", mbOK, TMsgIcon::Error}));
   EXPECT_FALSE(f.Sending());
   EXPECT_EQ(f.Modem.ModemString, "");
 }
@@ -82,20 +78,18 @@ TEST(Modem, TheToolbarShowsTheSettingsAndItsEditsGoBackCutToTheirFields) {
   TModemFixture f;
   f.S.Settings.DialNumber.assign("0815");
   f.Modem.ShowSettings();
-  EXPECT_EQ(f.Modem.DialBoxText, "0815");
-  EXPECT_EQ(f.Modem.DialStringEdt, "ATDP 9,");
-  EXPECT_EQ(f.Modem.HangUpStringEdt, "<P:20>+++<P:20>ATH<CR>");
-  EXPECT_EQ(f.Modem.InitModemStringEdt, "");
+  EXPECT_EQ((std::vector<std::string>{f.Modem.DialBoxText, f.Modem.DialStringEdt, f.Modem.HangUpStringEdt,
+                                       f.Modem.InitModemStringEdt}),
+            (std::vector<std::string>{"0815", "ATDP 9,", "<P:20>+++<P:20>ATH<CR>", ""}));
 
   const std::string long40(40, '9');
   f.Modem.DialStringEdtChange(long40);
   f.Modem.HangUpStringEdtChange(long40);
   f.Modem.DialListBoxChange(long40);
   f.Modem.InitModemStringEdtChange(std::string(90, 'I'));
-  EXPECT_EQ(f.S.Settings.DialString.str(), std::string(32, '9'));
-  EXPECT_EQ(f.S.Settings.HangUpString.str(), std::string(32, '9'));
-  EXPECT_EQ(f.S.Settings.DialNumber.str(), std::string(32, '9'));
-  EXPECT_EQ(f.S.Settings.InitModemString.str(), std::string(80, 'I'));
+  const TSetupRecord& r = f.S.Settings;
+  EXPECT_EQ((std::vector{r.DialString.str(), r.HangUpString.str(), r.DialNumber.str(), r.InitModemString.str()}),
+            (std::vector{std::string(32, '9'), std::string(32, '9'), std::string(32, '9'), std::string(80, 'I')}));
 }
 
 TEST(Modem, ChoosingADialListEntryTakesTheNumberAfterTheFirstEquals) {

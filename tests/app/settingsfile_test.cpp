@@ -96,13 +96,10 @@ TEST(SettingsFile, OpeningAppliesTheRecordWholeAndInOrder) {
   const std::string text = "after";
   t.S->ReceiveBytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   const TTextAttributes written = t.S->Screen->GetCellRecord(1, t.S->Writer->State.CursorRow);
-  EXPECT_EQ(written.Foreground, colors::White);
-  EXPECT_EQ(written.Background, colors::Red);
-  EXPECT_EQ(written.FontName, "Liberation Mono");
-  EXPECT_EQ(written.Size, 12);
+  EXPECT_EQ(std::tuple(written.Foreground, written.Background, written.FontName, int(written.Size)),
+            std::tuple(colors::White, colors::Red, std::string("Liberation Mono"), 12));
   const TTextAttributes error = t.S->Screen->GetAttributeRecord(t.S->Writer->State.Category[caError]);
-  EXPECT_EQ(error.Foreground, colors::Yellow);
-  EXPECT_EQ(error.Background, colors::Navy);
+  EXPECT_EQ(std::pair(error.Foreground, error.Background), std::pair(colors::Yellow, colors::Navy));
 }
 
 TEST(SettingsFile, ALongerFileGivesItsFirstRecordWhateverTheCaseOfItsName) {
@@ -142,18 +139,13 @@ TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   EXPECT_TRUE(t.S->SettingsFiles->Save());
   ASSERT_EQ(t.Desktop.Dialogs.size(), 1u);
   const TFileDialog& d = t.Desktop.Dialogs[0];
-  EXPECT_TRUE(d.Save);
-  EXPECT_EQ(d.Title, "Save Settings to an QEL Settings File");
-  EXPECT_EQ(d.Filter, "QEL Settings (*.MSE)|*.MSE");
-  EXPECT_EQ(d.DefaultExtension, "MSE");
-  EXPECT_EQ(d.InitialDirectory, t.S->ProgramDirectory);
-  EXPECT_TRUE(d.OverwritePrompt);
+  EXPECT_EQ(std::tuple(d.Save, d.Title, d.Filter, d.DefaultExtension, d.InitialDirectory, d.OverwritePrompt),
+            std::tuple(true, std::string("Save Settings to an QEL Settings File"),
+                       std::string("QEL Settings (*.MSE)|*.MSE"), std::string("MSE"), t.S->ProgramDirectory, true));
   TSetupRecord saved;
   ASSERT_EQ(ReadSettingsRecord(name, saved).Error, 0u);
-  EXPECT_EQ(saved.WindowLeft, 11);
-  EXPECT_EQ(saved.WindowTop, 22);
-  EXPECT_EQ(saved.WindowWidth, 333);
-  EXPECT_EQ(saved.WindowHeight, 444);
+  EXPECT_EQ(std::tuple(saved.WindowLeft, saved.WindowTop, saved.WindowWidth, saved.WindowHeight),
+            std::tuple(11, 22, 333, 444));
   EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
   EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "new");
   EXPECT_TRUE(t.S->SettingsFiles->SaveEnabled);

@@ -109,39 +109,34 @@ TEST(StatusBarTimer, ResourcesRepaintOnlyWhenAFigureChanged) {
 
 TEST(StatusBarGauge, SettersKeepTheirRules) {
   TStatusBarModel bar;
-  EXPECT_EQ(bar.GaugeMin, 0);
-  EXPECT_EQ(bar.GaugeMax, 100);
-  EXPECT_FALSE(bar.SetGaugeMin(0));  // only above 0
-  EXPECT_FALSE(bar.SetGaugeMin(-5));
-  EXPECT_EQ(bar.GaugeMin, 0);
-  EXPECT_FALSE(bar.SetGaugeMax(0));
-  EXPECT_EQ(bar.GaugeMax, 100);
-  EXPECT_TRUE(bar.SetGaugeMax(1));
-  EXPECT_EQ(bar.GaugeMax, 1);
-  EXPECT_TRUE(bar.SetGaugeMin(10));
-  EXPECT_FALSE(bar.SetGaugeMax(9));  // below the minimum
-  EXPECT_TRUE(bar.SetGaugeMax(10));
-  EXPECT_TRUE(bar.SetGaugeMax(5000));
-  EXPECT_FALSE(bar.SetGaugeProgress(9));
-  EXPECT_FALSE(bar.SetGaugeProgress(5001));
-  EXPECT_EQ(bar.GaugeProgress, 0);
-  EXPECT_TRUE(bar.SetGaugeProgress(10));
-  EXPECT_TRUE(bar.SetGaugeProgress(5000));
-  EXPECT_EQ(bar.GaugeProgress, 5000);
+  const auto gauge = [&] { return std::tuple(bar.GaugeMin, bar.GaugeMax, bar.GaugeProgress); };
+  EXPECT_EQ(gauge(), std::tuple(0, 100, 0));
+  // Each call in turn and its answer: the minimum only above 0, the maximum
+  // never below the minimum, the progress inside the range; a refusal changes nothing.
+  enum TSetter { kMin, kMax, kProgress };
+  const std::tuple<TSetter, int, bool> calls[] = {
+      {kMin, 0, false},     {kMin, -5, false},        {kMax, 0, false},      {kMax, 1, true},
+      {kMin, 10, true},     {kMax, 9, false},         {kMax, 10, true},      {kMax, 5000, true},
+      {kProgress, 9, false}, {kProgress, 5001, false}, {kProgress, 10, true}, {kProgress, 5000, true}};
+  for (const auto& [setter, value, taken] : calls) {
+    const auto before = gauge();
+    EXPECT_EQ(setter == kMin ? bar.SetGaugeMin(value) : setter == kMax ? bar.SetGaugeMax(value)
+                                                                     : bar.SetGaugeProgress(value),
+              taken) << setter << " " << value;
+    if (!taken) EXPECT_EQ(gauge(), before) << setter << " " << value;
+  }
+  EXPECT_EQ(gauge(), std::tuple(10, 5000, 5000));
 }
 
 TEST(StatusBarGauge, PercentAndBarWidth) {
   TStatusBarModel bar;
   bar.SetGaugeMax(200);
-  bar.SetGaugeProgress(50);
-  EXPECT_EQ(bar.GaugePercent(), 25);
-  EXPECT_EQ(bar.GaugeBarWidth(80), 20);
-  bar.SetGaugeProgress(200);
-  EXPECT_EQ(bar.GaugePercent(), 100);
-  EXPECT_EQ(bar.GaugeBarWidth(69), 69);
-  bar.SetGaugeProgress(199);
-  EXPECT_EQ(bar.GaugePercent(), 99);  // integer percent, never rounded up
-  EXPECT_EQ(bar.GaugeBarWidth(69), 68);
+  // {progress, percent, panel width, bar width}: integer percent, never rounded up.
+  for (const auto& [progress, percent, panel, width] :
+       {std::tuple{50, 25, 80, 20}, {200, 100, 69, 69}, {199, 99, 69, 68}}) {
+    bar.SetGaugeProgress(progress);
+    EXPECT_EQ(std::pair(bar.GaugePercent(), bar.GaugeBarWidth(panel)), std::pair(percent, width)) << progress;
+  }
 }
 
 TEST(StatusBarGauge, AnEmptyOrInvertedRangeShowsNothingAndNeverOverflows) {
@@ -149,18 +144,15 @@ TEST(StatusBarGauge, AnEmptyOrInvertedRangeShowsNothingAndNeverOverflows) {
   bar.SetGaugeMin(5);
   bar.SetGaugeMax(5);
   bar.SetGaugeProgress(5);
-  EXPECT_EQ(bar.GaugePercent(), 0);
-  EXPECT_EQ(bar.GaugeBarWidth(50), 0);
+  EXPECT_EQ(std::pair(bar.GaugePercent(), bar.GaugeBarWidth(50)), std::pair(0, 0));
   bar.SetGaugeMin(50);  // above the maximum and the progress: allowed
-  EXPECT_EQ(bar.GaugePercent(), 0);
-  EXPECT_EQ(bar.GaugeBarWidth(50), 0);
+  EXPECT_EQ(std::pair(bar.GaugePercent(), bar.GaugeBarWidth(50)), std::pair(0, 0));
 
   TStatusBarModel big;
   const int most = std::numeric_limits<int>::max();
   ASSERT_TRUE(big.SetGaugeMax(most));
   ASSERT_TRUE(big.SetGaugeProgress(most - 1));
-  EXPECT_EQ(big.GaugePercent(), 99);
-  EXPECT_EQ(big.GaugeBarWidth(100), 99);
+  EXPECT_EQ(std::pair(big.GaugePercent(), big.GaugeBarWidth(100)), std::pair(99, 99));
 }
 
 TEST(StatusBarGauge, PanelEightCountsARunningReceiveUnlessTheGaugeShows) {
@@ -199,9 +191,8 @@ TEST(StatusBarResources, FigureTextsAndTheAlertLevel) {
   TStatusBarModel bar;
   bar.Click();
   bar.ResourcesTick({19, 20, 1048576, 0, 5, 100});
-  EXPECT_EQ(bar.FigureText(0), "19%");
-  EXPECT_EQ(bar.FigureText(1), "20 Bytes");
-  EXPECT_EQ(bar.FigureText(2), "1,048,576 Bytes");
+  EXPECT_EQ((std::vector<std::string>{bar.FigureText(0), bar.FigureText(1), bar.FigureText(2)}),
+            (std::vector<std::string>{"19%", "20 Bytes", "1,048,576 Bytes"}));
   EXPECT_EQ(bar.FigureText(2, "."), "1.048.576 Bytes");
   // 19 is below 20, 20 is not.
   std::vector<bool> alerts;
