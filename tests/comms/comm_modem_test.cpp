@@ -34,7 +34,7 @@ class CommModem : public ::testing::Test {
     const std::size_t before = Log.Snapshot().size();
     const std::size_t dataBefore = Log.Received().size();
     Pty.Send(std::string(1, byte));
-    EXPECT_TRUE(WaitFor([&] { return Log.Received().size() == dataBefore + 1; }));
+    EXPECT_TRUE(RunUntil([&] { return Log.Received().size() == dataBefore + 1; }));
     const auto all = Log.Snapshot();
     return std::vector<std::string>(all.begin() + static_cast<long>(before), all.end());
   }
@@ -51,15 +51,15 @@ using Events = std::vector<std::string>;
 
 TEST_F(CommModem, EachInputLineChangeFiresItsEventInTheFixedOrderAndCloseEndsAWait) {
   Comm.Open();
-  ASSERT_TRUE(WaitFor([&] { return Driver.SomeoneWaits(); }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.SomeoneWaits(); }));
   Driver.SetInputLines(mlDcd | mlDsr | mlCts | mlRing);
-  ASSERT_TRUE(WaitFor([&] { return Log.Snapshot().size() == 3; }));
-  ASSERT_TRUE(WaitFor([&] { return Driver.SomeoneWaits(); }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Snapshot().size() == 3; }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.SomeoneWaits(); }));
   Driver.SetInputLines(mlDcd | mlDsr | mlCts);  // the ring ends: counted
-  ASSERT_TRUE(WaitFor([&] { return Log.Count("ring") == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Count("ring") == 1; }));
   EXPECT_EQ(Log.Snapshot(), (Events{"cts", "dsr", "rlsd", "ring"}));
   // Closing ends the next wait at once.
-  ASSERT_TRUE(WaitFor([&] { return Driver.SomeoneWaits(); }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.SomeoneWaits(); }));
   const auto start = std::chrono::steady_clock::now();
   Comm.Close();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -70,10 +70,10 @@ TEST_F(CommModem, EachInputLineChangeFiresItsEventInTheFixedOrderAndCloseEndsAWa
 TEST_F(CommModem, OnlyMonitoredEventsAndErrorsAreReported) {
   Comm.SetMonitorEvents(kAllCommEvents & ~CommEvent(evCTS) & ~CommEvent(evError));
   Comm.Open();
-  ASSERT_TRUE(WaitFor([&] { return Driver.SomeoneWaits(); }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.SomeoneWaits(); }));
   ASSERT_TRUE(Driver.SetInputLinesAndSettle(mlCts));
   Driver.SetInputLines(mlCts | mlDsr);
-  ASSERT_TRUE(WaitFor([&] { return Log.Count("dsr") == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Count("dsr") == 1; }));
   EXPECT_EQ(Log.Count("cts"), 0u);
   Driver.CountErrors({.Frame = 1});
   EXPECT_EQ(EventsOfOneByte('a'), (Events{"rx 1"}));
@@ -106,7 +106,7 @@ TEST_F(CommModem, SetBreakReachesTheDriverAndPurgesTheQueue) {
   Comm.OnRxChar = nullptr;
   Comm.Open();
   Pty.Send("pending");
-  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 7; }));
+  ASSERT_TRUE(RunUntil([&] { return Comm.InQueCount() == 7; }));
   Comm.SetBreak(true);
   EXPECT_EQ(Comm.InQueCount(), 0);
   Comm.SetBreak(false);
@@ -147,11 +147,11 @@ TEST_F(CommModem, DsrSensitivityDropsBytesReceivedWhileDsrIsLow) {
   // decide about the byte it has just read.
   const int looked = Driver.LineReadCount();
   Pty.Send("L");
-  ASSERT_TRUE(WaitFor([&] { return Driver.LineReadCount() > looked; }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.LineReadCount() > looked; }));
   Driver.SetInputLines(mlDsr);
-  ASSERT_TRUE(WaitFor([&] { return Log.Count("dsr") == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Count("dsr") == 1; }));
   Pty.Send("kept");
-  ASSERT_TRUE(WaitFor([&] { return Log.Received().size() >= 4; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Received().size() >= 4; }));
   EXPECT_EQ(Log.Received(), "kept");
 }
 
@@ -169,8 +169,8 @@ TEST_F(CommModem, AChangeBetweenTwoWaitsIsNotLost) {
   // it is seen all the same, a little later.
   Driver.BlindWaits = true;
   Comm.Open();
-  ASSERT_TRUE(WaitFor([&] { return Driver.SomeoneWaits(); }));
+  ASSERT_TRUE(RunUntil([&] { return Driver.SomeoneWaits(); }));
   Driver.SetInputLines(mlDsr);
-  EXPECT_TRUE(WaitFor([&] { return Log.Count("dsr") == 1; }, 3000));
+  EXPECT_TRUE(RunUntil([&] { return Log.Count("dsr") == 1; }, 3000));
   EXPECT_EQ(Log.Snapshot(), Events{"dsr"});
 }

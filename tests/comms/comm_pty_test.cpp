@@ -142,7 +142,7 @@ TEST_F(CommPty, EveryBaudRateOfTheListReachesTheOpenDeviceAndNoOtherAndDataKeeps
     EXPECT_EQ(actual.BaudRate, expected[i]) << "index " << i;
   }
   Pty.Send("after");
-  EXPECT_TRUE(WaitFor([&] { return Log.Received() == "after"; }));
+  EXPECT_TRUE(RunUntil([&] { return Log.Received() == "after"; }));
   EXPECT_EQ(WriteText(Comm, "written"), 7);
   EXPECT_EQ(Pty.Receive(7), "written");
   // An index outside the list is refused.
@@ -199,16 +199,16 @@ TEST_F(CommPty, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
   std::string sent;
   for (int i = 0; i < 1000; ++i) sent += static_cast<char>('A' + i % 26);
   Pty.Send(sent);
-  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 64; }));
+  ASSERT_TRUE(RunUntil([&] { return Comm.InQueCount() == 64; }));
   // The event that filled the queue is the last one; once it has run, nothing more may come.
-  ASSERT_TRUE(WaitFor([&] { return largest == 64; }));
+  ASSERT_TRUE(RunUntil([&] { return largest == 64; }));
   const int callsWhileFull = calls;
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   EXPECT_EQ(calls, callsWhileFull) << "events keep coming for data nobody takes";
   EXPECT_EQ(largest, 64);
 
   std::string got;
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunUntil([&] {
     const std::string piece = ReadText(Comm, 100);
     EXPECT_LE(piece.size(), 64u);
     got += piece;
@@ -220,14 +220,14 @@ TEST_F(CommPty, AFullInputQueueHoldsBackTheRestWithoutLosingIt) {
 TEST_F(CommPty, PurgeInEmptiesTheQueueAndReadThenReportsNothingPending) {
   Open();
   Pty.Send("stale data");
-  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 10; }));
+  ASSERT_TRUE(RunUntil([&] { return Comm.InQueCount() == 10; }));
   Comm.PurgeIn();
   EXPECT_EQ(Comm.InQueCount(), 0);
   std::uint8_t buffer[16];
   EXPECT_EQ(Comm.Read(buffer, 16), -1);
   EXPECT_EQ(Comm.LastError(), kErrorIoPending);
   Pty.Send("new");
-  ASSERT_TRUE(WaitFor([&] { return Comm.InQueCount() == 3; }));
+  ASSERT_TRUE(RunUntil([&] { return Comm.InQueCount() == 3; }));
   EXPECT_EQ(ReadText(Comm, 16), "new");
 }
 
@@ -237,10 +237,10 @@ TEST_F(CommPty, NullStripAndTheEventCharacter) {
   Comm.OnRxFlag = [&] { Log.Add("flag"); };
   Open(true);
   Pty.Send(std::string("A\0B\0", 4));
-  ASSERT_TRUE(WaitFor([&] { return Log.Received() == "AB"; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Received() == "AB"; }));
   EXPECT_EQ(Log.Count("flag"), 0u);
   Pty.Send("C\r");
-  ASSERT_TRUE(WaitFor([&] { return Log.Received() == "ABC\r"; }));
+  ASSERT_TRUE(RunUntil([&] { return Log.Received() == "ABC\r"; }));
   EXPECT_EQ(Log.Count("flag"), 1u);
   // The flag comes after the received bytes' event of the same batch.
   const auto events = Log.Snapshot();
@@ -269,7 +269,7 @@ TEST_F(CommPty, TheOutputQueueRunningEmptyIsAnEventWhenMonitored) {
   const std::string text = "drain";
   EXPECT_EQ(WriteText(Comm, text), 5);
   EXPECT_EQ(Pty.Receive(5), text);
-  ASSERT_TRUE(WaitFor([&] { return empties == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return empties == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(empties, 1);
 
@@ -291,9 +291,9 @@ TEST(CommLifetime, TheDeviceGoingAwayIsReportedOnce) {
   comm.OnException = [&](int code) { log.Add("exception " + std::to_string(code)); };
   OpenTransparent(comm, *pty, &log);
   pty->Send("last words");
-  ASSERT_TRUE(WaitFor([&] { return log.Received() == "last words"; }));
+  ASSERT_TRUE(RunUntil([&] { return log.Received() == "last words"; }));
   pty->CloseMaster();
-  ASSERT_TRUE(WaitFor([&] { return log.Count("exception 1117") == 1; }));
+  ASSERT_TRUE(RunUntil([&] { return log.Count("exception 1117") == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(log.Count("exception 1117"), 1u);
   EXPECT_EQ(log.Snapshot().back(), "exception 1117");
@@ -310,7 +310,7 @@ TEST_F(CommPty, AHandlerMayCloseThePortFromTheEventThread) {
   };
   Open();
   Pty.Send("x");
-  ASSERT_TRUE(WaitFor([&] { return calls == 1 && !Comm.IsOpen(); }));
+  ASSERT_TRUE(RunUntil([&] { return calls == 1 && !Comm.IsOpen(); }));
   Pty.Send("y");
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(calls, 1);
@@ -319,7 +319,7 @@ TEST_F(CommPty, AHandlerMayCloseThePortFromTheEventThread) {
   // The "y" may have come after the closing thread purged the input and still
   // wait in the Pty: then it arrives first, in an event of its own.
   std::string received;
-  EXPECT_TRUE(WaitFor([&] {
+  EXPECT_TRUE(RunUntil([&] {
     received += ReadText(Comm, 16);
     return !received.empty() && received.back() == 'z';
   }));
@@ -363,14 +363,14 @@ TEST_F(CommPty, PostedEventsRunWhereTheyAreRunAndNotAfterClose) {
     for (auto& event : events) event();
     return events.size();
   };
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunUntil([&] {
     runQueue();
     return got == "posted";
   }));
   EXPECT_EQ(handlerThread, std::this_thread::get_id());
 
   Pty.Send("late");
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(RunUntil([&] {
     std::lock_guard<std::mutex> guard(lock);
     return !queue.empty();
   }));

@@ -16,7 +16,7 @@ namespace {
 struct TSocatLink {
   explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {}
   bool Ready() const {
-    return WaitFor([&] { return std::filesystem::exists(A) && std::filesystem::exists(B); }, 5000);
+    return RunUntil([&] { return std::filesystem::exists(A) && std::filesystem::exists(B); }, 5000);
   }
   std::filesystem::path A, B;
   TChild Socat{{"socat", "-b65536", "pty,rawer,link=" + A.string(), "pty,rawer,link=" + B.string()}};
@@ -81,7 +81,7 @@ TEST(CommSocat, FiveMegabytesEachWayArriveIntact) {
   fromB.join();
   EXPECT_TRUE(aOk);
   EXPECT_TRUE(bOk);
-  ASSERT_TRUE(WaitFor([&] { return atA.Size() >= kSize && atB.Size() >= kSize; }, 60000))
+  ASSERT_TRUE(RunUntil([&] { return atA.Size() >= kSize && atB.Size() >= kSize; }, 60000))
       << "received " << atA.Size() << " and " << atB.Size();
   a.Close();
   b.Close();

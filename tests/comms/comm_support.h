@@ -18,6 +18,7 @@
 
 #include "comms/lines.h"
 #include "comms/serialdriver.h"
+#include "support/eventloop.h"
 
 // A pty pair: the component opens SlavePath, the test plays the far end on Master.
 struct TPtyPair {
@@ -68,16 +69,6 @@ struct TPtyPair {
     return got;
   }
 };
-
-// Waits until done() holds, up to timeoutMs; true when it did.
-inline bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
 
 // Reads up to most bytes from the port; what came, or nothing.
 inline std::string ReadText(TSerialLine& port, int most) {
@@ -204,7 +195,7 @@ class TFakeSerialDriver : public TSerialDriver {
   bool SetInputLinesAndSettle(unsigned lines) {
     const int before = WaitCount();
     SetInputLines(lines);
-    return WaitFor([&] { return WaitCount() > before; });
+    return RunUntil([&] { return WaitCount() > before; });
   }
 
  private:

@@ -28,13 +28,6 @@ struct TExample {
   std::string Input, Output;
 };
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 // The next fenced block from line i on; only prose may stand before it.
 bool TakeBlock(const std::vector<std::string>& lines, std::size_t& i, std::string& block) {
   while (i < lines.size() && lines[i] != kFence) {
@@ -62,7 +55,7 @@ struct TPage {
 
 TPage ReadPage(const std::string& text) {
   TPage page;
-  const std::vector<std::string> lines = Lines(text);
+  const std::vector<std::string> lines = SplitLines(text);
   std::size_t i = 0;
   while (i < lines.size()) {
     const std::string& line = lines[i];
@@ -72,7 +65,7 @@ TPage ReadPage(const std::string& text) {
         page.Faults.push_back("unclosed block at line " + std::to_string(i + 1));
         break;
       }
-      const std::vector<std::string> shown = Lines(block);
+      const std::vector<std::string> shown = SplitLines(block);
       if (!shown.empty() && shown.back() == kRuler) {
         for (std::size_t k = 0; k + 2 < shown.size(); ++k) page.RulerBlocks.push_back(shown[k]);
       }

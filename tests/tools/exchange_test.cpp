@@ -6,10 +6,10 @@
 #include <random>
 #include <regex>
 #include <set>
-#include <sstream>
 
 #include "exchange_host.h"
 #include "support/randombytes.h"
+#include "support/testing.h"
 
 using namespace std::string_literals;
 
@@ -29,16 +29,6 @@ int Count(const std::string& text, const std::string& what) {
   int n = 0;
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
   return n;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
 }
 
 class Exchange : public ::testing::Test {
@@ -180,7 +170,7 @@ TEST_F(Exchange, CommandsAreCaseInsensitiveUnknownOnesErrorsAndALineEndsWithCrCr
 
 TEST_F(Exchange, ListPrintsNumberedVariedLines) {
   LoggedIn();
-  const std::vector<std::string> lines = Lines(Send("LIST\r"));
+  const std::vector<std::string> lines = SplitLines(Send("LIST\r"));
   const std::regex numbered(" {5}(\\d{5})  5551\\d{4}  01-\\d\\d-\\d\\d-\\d\\d  (POTS|ISDN|PBX|COIN|DATA) +[A-Z]+");
   int count = 0;
   std::set<std::string> states;
@@ -285,7 +275,7 @@ TEST_F(Exchange, FloodSendsTheMegabytesThenWaitsForTheCursorReport) {
   ASSERT_EQ(out.substr(0, echo.size()), echo);
   ASSERT_TRUE(EndsWith(out, "\x1b[6n"));
   const std::string text = out.substr(echo.size(), out.size() - echo.size() - 4);
-  const std::vector<std::string> lines = Lines(text);
+  const std::vector<std::string> lines = SplitLines(text);
   EXPECT_GE(text.size(), 2u * 1024 * 1024);
   EXPECT_LT(text.size(), 2u * 1024 * 1024 + 100);  // whole lines, no more than one past
   EXPECT_EQ(text.find('\x1b'), std::string::npos);
