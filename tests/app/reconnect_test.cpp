@@ -54,10 +54,9 @@ TEST_F(Reconnect, WaitsDoubleFromTheFirstUpToTenMinutesAndStopAtTheLimit) {
   EXPECT_EQ(Opened, (std::vector<int>{ckSecure, ckSecure, ckSecure}));
   // The wait stops growing at ten minutes.
   Settings.ReconnectDelay = 100;
-  EXPECT_EQ(R.WaitBefore(1), 100);
-  EXPECT_EQ(R.WaitBefore(3), 400);
-  EXPECT_EQ(R.WaitBefore(4), 600);
-  EXPECT_EQ(R.WaitBefore(60), 600);
+  for (const auto& [attempt, wait] : {std::pair{1, 100}, {3, 400}, {4, 600}, {60, 600}}) {
+    EXPECT_EQ(R.WaitBefore(attempt), wait) << attempt;
+  }
 }
 
 TEST_F(Reconnect, ASessionThatComesUpStartsTheCountAgain) {

@@ -47,10 +47,9 @@ TEST(SettingsFile, SavedAndOpenedAgainRestoresEveryByteAndADeletedRecentEntryCha
   EXPECT_TRUE(t.S->SettingsFiles->OpenQelSetFile(name));
   EXPECT_EQ(RecordBytes(t.S->Settings), RecordBytes(odd));
   EXPECT_TRUE(t.Desktop.Boxes.empty());
-  EXPECT_EQ(t.S->SettingsFiles->CurrentName, name);
-  EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
-  EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "site");
-  EXPECT_EQ(t.S->SettingsFiles->RecentItems[0], "1. " + name);
+  const TSettingsFiles& files = *t.S->SettingsFiles;
+  EXPECT_EQ((std::vector{files.CurrentName, files.Caption, files.ApplicationTitle, files.RecentItems[0]}),
+            (std::vector<std::string>{name, "QEL for Windows : [" + name + "]", "site", "1. " + name}));
   // Once the file is deleted, its recent entry leaves the caption as it was.
   std::filesystem::remove(name);
   EXPECT_FALSE(t.S->SettingsFiles->OpenRecent(1));
@@ -146,9 +145,9 @@ TEST(SettingsFile, SaveWithoutANameAsksForOneAndSetsCaptionTitleAndList) {
   ASSERT_EQ(ReadSettingsRecord(name, saved).Error, 0u);
   EXPECT_EQ(std::tuple(saved.WindowLeft, saved.WindowTop, saved.WindowWidth, saved.WindowHeight),
             std::tuple(11, 22, 333, 444));
-  EXPECT_EQ(t.S->SettingsFiles->Caption, "QEL for Windows : [" + name + "]");
-  EXPECT_EQ(t.S->SettingsFiles->ApplicationTitle, "new");
-  EXPECT_TRUE(t.S->SettingsFiles->SaveEnabled);
+  const TSettingsFiles& files = *t.S->SettingsFiles;
+  EXPECT_EQ(std::tuple(files.Caption, files.ApplicationTitle, files.SaveEnabled),
+            std::tuple("QEL for Windows : [" + name + "]", std::string("new"), true));
   EXPECT_EQ(ReadFileBytes(t.Dir.file("QelWin.INI")), name + "\r\n");
 }
 
@@ -237,14 +236,11 @@ TEST(RecentFiles, StartUpReadsFourLinesAndTakesTheFirstAsCurrent) {
   TTestSession t;
   TSettingsFiles& f = *t.S->SettingsFiles;
   f.ReadRecentList();  // no list yet: no items
-  EXPECT_FALSE(f.RecentSeparatorVisible);
-  EXPECT_TRUE(f.RecentItems[0].empty());
-  EXPECT_TRUE(f.CurrentName.empty());
+  EXPECT_EQ(std::tuple(f.RecentSeparatorVisible, f.RecentItems[0], f.CurrentName), std::tuple(false, "", ""));
   WriteFileBytes(t.Dir.file("QelWin.INI"), "C:\\QEL\\A.MSE\r\nb.mse\r\nc.mse\r\nd.mse\r\ne.mse\r\n");
   f.ReadRecentList();
-  EXPECT_EQ(f.CurrentName, "C:\\QEL\\A.MSE");
-  EXPECT_EQ(f.RecentItems[0], "1. C:\\QEL\\A.MSE");
-  EXPECT_EQ(f.RecentItems[3], "4. d.mse");
+  EXPECT_EQ((std::vector{f.CurrentName, f.RecentItems[0], f.RecentItems[3]}),
+            (std::vector<std::string>{"C:\\QEL\\A.MSE", "1. C:\\QEL\\A.MSE", "4. d.mse"}));
   EXPECT_TRUE(f.RecentSeparatorVisible);
   // The record itself is not loaded.
   EXPECT_TRUE(t.Desktop.Boxes.empty());
