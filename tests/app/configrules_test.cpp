@@ -216,8 +216,7 @@ TEST_F(ConfigApply, NewLineParametersReconfigureTheOpenPortWithoutAQuestion) {
   ApplyConnectionSettings(S(), d);
   EXPECT_TRUE(Boxes().empty());
   ASSERT_EQ(Serial.Params.size(), 1u);
-  EXPECT_EQ(Serial.Params[0].BaudRate, 12);
-  EXPECT_EQ(Serial.Params[0].Parity, 2);
+  EXPECT_EQ(std::pair(int(Serial.Params[0].BaudRate), int(Serial.Params[0].Parity)), std::pair(12, 2));
   EXPECT_EQ(Serial.Events.size(), 1u);  // no close, no open
 }
 
@@ -313,8 +312,7 @@ TEST_F(ConfigApply, NewColoursReachTheAttributesAndTheScreenAndOnlyANewCommandFi
   EXPECT_EQ(S().Screen->GetAttributeRecord(w.State.Category[caError]).Foreground, colors::Purple);
   EXPECT_EQ(S().Screen->GetAttributeRecord(w.State.CurrentAttribute).Foreground, colors::Navy);
   EXPECT_EQ(S().Screen->FontName, "Liberation Mono");
-  EXPECT_TRUE(seen.Attributes);
-  EXPECT_TRUE(seen.Font);
+  EXPECT_TRUE(seen.Attributes && seen.Font);
   EXPECT_EQ(reloads, 0);
   d.CommandFileName = "lookup.fil";
   ApplyConfiguration(S(), d, hooks);
@@ -329,9 +327,8 @@ TEST_F(ConfigApply, TheScreenResizesOnlyWhenItsSizeChanged) {
   EXPECT_EQ(w.State.TopMargin, 5);
   d.ScreenSize = 1;
   ApplyConfiguration(S(), d);
-  EXPECT_EQ(S().Screen->Cols, 132);
-  EXPECT_EQ(w.State.RightMargin, 132);
-  EXPECT_EQ(w.State.TopMargin, 1);
+  EXPECT_EQ(std::tuple(S().Screen->Cols, int(w.State.RightMargin), int(w.State.TopMargin)),
+            std::tuple(132, 132, 1));
   EXPECT_EQ(S().Settings.ScreenSize, 1);
   EXPECT_TRUE(S().Status.ScreenSize);
 }
