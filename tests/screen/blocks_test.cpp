@@ -125,11 +125,9 @@ TEST(Serialization, RecordsAndTextsRoundTripIncludingHexRunsAndTheMarkByte) {
   for (std::size_t i = 0; i < texts.size(); ++i) {
     const TLineRecord& a = segment.Records[i];
     const TLineRecord& b = back.Records[i];
-    EXPECT_EQ(std::string(back.TextOf(b), b.Stored), std::string(segment.TextOf(a), a.Stored)) << i;
-    EXPECT_EQ(b.Length, a.Length) << i;
-    EXPECT_EQ(b.State, a.State) << i;
-    EXPECT_EQ(b.Runs, a.Runs) << i;
-    EXPECT_EQ(b.FileOffset, a.FileOffset) << i;
+    EXPECT_EQ(std::tuple(std::string(back.TextOf(b), b.Stored), b.Length, b.State, b.Runs, b.FileOffset),
+              std::tuple(std::string(segment.TextOf(a), a.Stored), a.Length, a.State, a.Runs, a.FileOffset))
+        << i;
   }
   // Cut short or lengthened, the bytes are refused rather than misread.
   EXPECT_FALSE(DeserializeSegment(std::string_view(raw).substr(0, raw.size() - 1), back));
@@ -199,9 +197,9 @@ TEST(PackedStore, MarksAndBookmarksOverABlockEdge) {
     EXPECT_EQ(store.GetMarkSlot(line, 5), inside ? 5 : 0) << line;
     EXPECT_FALSE(store.HasMark(line, 2)) << line;
   }
-  EXPECT_EQ(store.MarkStartColumn(edge - 2, 5), 3);
-  EXPECT_EQ(store.MarkEndColumn(edge + 1, 5), 4);
-  EXPECT_EQ(store.MarkEndColumn(edge, 5), 132);
+  EXPECT_EQ((std::vector<int>{store.MarkStartColumn(edge - 2, 5), store.MarkEndColumn(edge + 1, 5),
+                              store.MarkEndColumn(edge, 5)}),
+            (std::vector<int>{3, 4, 132}));
   // Slots cost memory only while set: two blocks carry them.
   EXPECT_EQ(store.Figures().ResidentBytes - unmarked, 2 * 4 * kBlockLines);
   bookmarks.DeleteBookmark(2);
@@ -267,9 +265,10 @@ TEST(PackedStore, SaveAndLoadKeepEveryLineIncludingLongOnesCut) {
   ASSERT_EQ(loaded.Count(), 2 * (kBlockLines + 3));
   EXPECT_GE(PackedBlocks(loaded), 1);
   for (int i = 0; i < kBlockLines + 3; ++i) {
-    ASSERT_EQ(loaded.GetLineText(2 * i), std::string(255, 'a' + i % 26)) << i;
-    ASSERT_EQ(loaded.GetLineText(2 * i + 1), std::string(45, 'z')) << i;
-    ASSERT_EQ(loaded.GetFileOffset(2 * i + 1), i * 301 + 255) << i;
+    const int at = 2 * i;
+    ASSERT_EQ(std::tuple(loaded.GetLineText(at), loaded.GetLineText(at + 1), loaded.GetFileOffset(at + 1)),
+              std::tuple(std::string(255, 'a' + i % 26), std::string(45, 'z'), i * 301 + 255))
+        << i;
   }
   ASSERT_EQ(loaded.SaveToFile(dir.file("again.sbf")), 0);
   std::string cut;

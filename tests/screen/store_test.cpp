@@ -47,15 +47,13 @@ TEST(LineTable, GrowsByDoublingFromFirstCapacityAndKeepsEveryLine) {
   for (int i = 0; i < 2708; ++i) store.AddLine("line " + std::to_string(i), i % 3, false);
   EXPECT_EQ(store.Capacity(), 2708);
   store.AddLine("line 2708", 7, false);
-  EXPECT_EQ(store.Count(), 2709);
-  EXPECT_EQ(store.Capacity(), 5416);
+  EXPECT_EQ(std::pair(store.Count(), store.Capacity()), std::pair(2709, 5416));
   for (int i : {0, 1, 1000, 2643, 2707, 2708}) {
     EXPECT_EQ(store.GetLineText(i), "line " + std::to_string(i)) << i;
     EXPECT_EQ(store.GetAttributeAt(i, 50), i == 2708 ? 7 : i % 3) << i;
   }
   store.Clear();
-  EXPECT_EQ(store.Count(), 0);
-  EXPECT_EQ(store.Capacity(), 0);
+  EXPECT_EQ(std::pair(store.Count(), store.Capacity()), std::pair(0, 0));
   store.AddLine("again", 0, false);
   EXPECT_EQ(store.Capacity(), 2708);
 }
@@ -63,16 +61,14 @@ TEST(LineTable, GrowsByDoublingFromFirstCapacityAndKeepsEveryLine) {
 TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndLinesOutsideAreIgnored) {
   TBrowse store;
   store.AddLine("abc", -1, false);
-  EXPECT_EQ(store.GetLineState(0), lsAdded);
-  EXPECT_EQ(store.GetFileOffset(0), -1);
+  EXPECT_EQ(std::pair(store.GetLineState(0), store.GetFileOffset(0)), std::pair(int{lsAdded}, -1));
   EXPECT_EQ(store.GetRuns(0), Runs({{0, 1}, {0, 132}}));
   // A line holds at most 255 characters.
   store.AddLine(std::string(300, 'x'), 0, false);
   EXPECT_EQ(store.GetLineLength(1), 255);
   // Lines outside the store are ignored.
   store.AddLine("third", 0, false);
-  EXPECT_EQ(store.GetLineText(-1), "");
-  EXPECT_EQ(store.GetLineText(3), "");
+  EXPECT_EQ(Texts(store, {-1, 3}), (std::vector<std::string>{"", ""}));
   EXPECT_EQ(store.GetAttributeAt(3, 1), 0);
   store.SetLineText(3, "nowhere");
   store.SetAttributeAt(-1, 1, 5);
@@ -95,8 +91,7 @@ TEST(RunLists, AUniformLineHasTwoEntriesAndColumn132OnlyChangesTheLast) {
   EXPECT_EQ(store.GetRunBytes(0), std::string("\x2C\x01\x01\x2C\x01\x84", 6));
   store.SetAttributeAt(0, 132, 6);
   EXPECT_EQ(store.GetRuns(0), Runs({{300, 1}, {6, 132}}));
-  EXPECT_EQ(store.GetAttributeAt(0, 131), 300);
-  EXPECT_EQ(store.GetAttributeAt(0, 132), 6);
+  EXPECT_EQ(std::pair(store.GetAttributeAt(0, 131), store.GetAttributeAt(0, 132)), std::pair(300, 6));
   // A change at column 131 needs an entry of its own before the last.
   store.SetAttributeAt(0, 131, 6);
   EXPECT_EQ(store.GetRuns(0), Runs({{300, 1}, {6, 131}, {6, 132}}));
@@ -127,8 +122,7 @@ TEST(PutText, PadsTheLineTo133AndWritesTextAndAttributes) {
   EXPECT_EQ(text.substr(0, 8), "  Hello ");
   EXPECT_EQ(store.GetLineState(line), lsRewritten);
   EXPECT_EQ(store.GetRuns(line), Runs({{0, 1}, {5, 3}, {0, 8}, {0, 132}}));
-  EXPECT_EQ(store.GetCellChar(4, 2), 'e');
-  EXPECT_EQ(store.GetCellAttribute(4, 2), 5);
+  EXPECT_EQ((std::pair<int, int>(store.GetCellChar(4, 2), store.GetCellAttribute(4, 2))), std::pair(int{'e'}, 5));
   // Replacing the row gives all 132 cells the new attribute.
   store.ReplaceScreenLine("whole", 6, false, 2);
   EXPECT_EQ(store.GetLineText(line), "whole");
@@ -235,17 +229,14 @@ TEST(LineText, SetKeepsRunsAndOffsetReplaceDropsOffset) {
   TBrowse store;
   store.AddDiskLine("disk text", 40, 3);
   store.AddLine("x", 0, false);
-  EXPECT_EQ(store.GetLineState(0), lsOnDisk);
-  EXPECT_EQ(store.GetLineLength(0), 9);
+  EXPECT_EQ(std::pair(store.GetLineState(0), store.GetLineLength(0)), std::pair(int{lsOnDisk}, 9));
   store.SetAttributeAt(0, 2, 8);
   store.SetLineText(0, "new");
-  EXPECT_EQ(store.GetLineText(0), "new");
-  EXPECT_EQ(store.GetLineState(0), lsRewritten);
-  EXPECT_EQ(store.GetFileOffset(0), 40);
+  EXPECT_EQ(std::tuple(store.GetLineText(0), store.GetLineState(0), store.GetFileOffset(0)),
+            std::tuple(std::string("new"), int{lsRewritten}, 40));
   EXPECT_EQ(store.GetRuns(0), Runs({{3, 1}, {8, 2}, {3, 3}, {3, 132}}));
   store.ReplaceLine(0, "newer   ");
-  EXPECT_EQ(store.GetLineText(0), "newer   ");
-  EXPECT_EQ(store.GetFileOffset(0), -1);
+  EXPECT_EQ(std::pair(store.GetLineText(0), store.GetFileOffset(0)), std::pair(std::string("newer   "), -1));
   // A history line rewritten in place, shorter and then longer.
   Fill(store, 100);
   store.SetLineText(0, "short");
@@ -294,8 +285,7 @@ TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
   Fill(store, 30);
   store.AddBlankLine(3, false);
   const int added = store.Count() - 1;
-  EXPECT_EQ(store.GetLineState(added), lsAdded);
-  EXPECT_EQ(store.GetLineLength(added), 132);
+  EXPECT_EQ(std::pair(store.GetLineState(added), store.GetLineLength(added)), std::pair(int{lsAdded}, 132));
   EXPECT_EQ(store.GetRuns(added), Runs({{3, 1}, {3, 132}}));
   store.FillText(' ', 0, 5, false, 3, 24);
   EXPECT_EQ(store.GetLineState(added), lsRewritten);
@@ -373,8 +363,7 @@ TEST(CopyBlock, SidewaysOnOneLineAndWithStoreLineNumbers) {
   // Columns 3..6 two to the left (a delete of two characters).
   store.CopyBlock({3, line, 6, line}, {1, line, 4, line}, false, false);
   EXPECT_EQ(store.GetLineText(line).substr(0, 6), "cdefef");
-  EXPECT_EQ(store.GetAttributeAt(line, 1), 7);
-  EXPECT_EQ(store.GetAttributeAt(line, 3), 0);
+  EXPECT_EQ(std::pair(store.GetAttributeAt(line, 1), store.GetAttributeAt(line, 3)), std::pair(7, 0));
   // Two to the right, overlapping the other way.
   store.CopyBlock({1, line, 4, line}, {3, line, 6, line}, false, false);
   EXPECT_EQ(store.GetLineText(line).substr(0, 6), "cdcdef");
@@ -399,10 +388,8 @@ TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
   plain.Size = 8;
   TTextAttributes big = plain;
   big.Size = 16;
-  EXPECT_EQ(table.Intern(plain), 0);
-  EXPECT_EQ(table.Intern(big), 1);
-  EXPECT_EQ(table.CachedNumber(), 1);
-  EXPECT_EQ(table.Intern(plain), 0);
+  const int first = table.Intern(plain), second = table.Intern(big), cached = table.CachedNumber();
+  EXPECT_EQ((std::vector<int>{first, second, cached, table.Intern(plain)}), (std::vector<int>{0, 1, 1, 0}));
   // Equal look, differing metrics fields: still the same record.
   TTextAttributes again = plain;
   again.LineHeight = 99;
@@ -410,8 +397,7 @@ TEST(Attributes, InterningSharesNumbersAndRaisesMaxima) {
   TTextAttributes named = plain;
   named.FontName = std::string(70, 'F');
   EXPECT_EQ(table.Get(table.Intern(named)).FontName.size(), 60u);
-  EXPECT_EQ(table.Count(), 3);
-  EXPECT_EQ(table.Maxima().Size, 16);
+  EXPECT_EQ(std::pair(table.Count(), int{table.Maxima().Size}), std::pair(3, 16));
   // 16 points at 96 dpi: 21.3 px; width 0.6 -> 13, line 1.2 -> 26, double size 26 / 51.
   const TTextAttributes& sixteen = table.Get(1);
   EXPECT_EQ((std::vector<int>{sixteen.UnderlineWidth, sixteen.LineHeight, sixteen.DoubleWidth,
@@ -473,8 +459,7 @@ TEST(Marks, TopAndBottomWidenTheMarkAndWriteSlots) {
   Fill(store, 20);
   store.SetMarkTop(5, 7, 2);
   store.SetMarkBottom(8, 20, 2);
-  EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
-  EXPECT_EQ(store.Marks.Get(2)->Bottom(), 8);
+  EXPECT_EQ(std::pair(store.Marks.Get(2)->Top(), store.Marks.Get(2)->Bottom()), std::pair(5, 8));
   // Lines 4..9: only the ends hold the slot; the columns run from the top's to the bottom's.
   std::vector<int> slots, starts, ends;
   for (int line = 4; line <= 9; ++line) {
@@ -487,15 +472,14 @@ TEST(Marks, TopAndBottomWidenTheMarkAndWriteSlots) {
   EXPECT_EQ(ends, (std::vector<int>{0, 132, 132, 132, 20, 0}));
   // A top inside the mark does not narrow it.
   store.SetMarkTop(6, 50, 2);
-  EXPECT_EQ(store.Marks.Get(2)->Top(), 5);
-  EXPECT_EQ(store.MarkStartColumn(5, 2), 7);
+  EXPECT_EQ(std::pair(store.Marks.Get(2)->Top(), store.MarkStartColumn(5, 2)), std::pair(5, 7));
   // Lines in reverse order: top and bottom are the smaller and the larger.
   store.Marks.Get(2)->FirstLine = 8;
   store.Marks.Get(2)->LastLine = 5;
   store.SetMarkTop(3, 2, 2);
-  EXPECT_EQ(store.Marks.Get(2)->LastLine, 3);
-  EXPECT_EQ(store.Marks.Get(2)->FirstLine, 8);
-  EXPECT_EQ(store.MarkStartColumn(3, 2), 2);
+  EXPECT_EQ((std::vector<int>{store.Marks.Get(2)->LastLine, store.Marks.Get(2)->FirstLine,
+                              store.MarkStartColumn(3, 2)}),
+            (std::vector<int>{3, 8, 2}));
 }
 
 TEST(Marks, SlotsPerMarkAndTypes) {

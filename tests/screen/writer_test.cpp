@@ -37,6 +37,13 @@ class Terminal {
   }
   int Column() const { return W.State.CursorColumn; }
   int CursorRow() const { return W.State.CursorRow; }
+  // The cursor's column and row.
+  std::pair<int, int> Cursor() const { return {Column(), CursorRow()}; }
+  std::vector<std::string> Rows(std::initializer_list<int> rows) const {
+    std::vector<std::string> texts;
+    for (const int row : rows) texts.push_back(Row(row));
+    return texts;
+  }
   // Writes a distinct text on each of the rows.
   void Label(int first, int last) {
     for (int row = first; row <= last; ++row)
@@ -130,9 +137,7 @@ TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
   t.MoveTo(1, 24);
   t.Put("\n");
   EXPECT_EQ(t.Screen.Count(), count);
-  EXPECT_EQ(t.Row(1), "row2");
-  EXPECT_EQ(t.Row(23), "row24");
-  EXPECT_EQ(t.Row(24), "");
+  EXPECT_EQ(t.Rows({1, 23, 24}), (std::vector<std::string>{"row2", "row24", ""}));
   EXPECT_EQ(t.W.State.LineSize[0], 2);
   // A right margin left of the cursor: every character wraps, none is lost.
   t.W.State.TopMargin = 1;
@@ -140,8 +145,7 @@ TEST(PutChar, MarginsBeyondTheScreenAreClipped) {
   t.MoveTo(1, 3);
   const std::uint8_t text[] = {'a', 'b'};
   t.W.PutTextAndLineEnds(text, 2, nullptr, 0);
-  EXPECT_EQ(t.Row(4), "aow5");
-  EXPECT_EQ(t.Row(5), "bow6");
+  EXPECT_EQ(t.Rows({4, 5}), (std::vector<std::string>{"aow5", "bow6"}));
   EXPECT_EQ(t.CursorRow(), 5);
 }
 
@@ -158,13 +162,13 @@ TEST(WriteLine, OverTheCursorRowAnotherRowOrToTheRedirection) {
   const int count = t.Screen.Count();
   t.W.WriteLine("abc", attribute, 0);
   EXPECT_EQ(t.Row(10), "abc3456789");
-  EXPECT_EQ(t.Screen.GetCellAttribute(3, 10), attribute);
-  EXPECT_EQ(t.Screen.GetCellAttribute(4, 10), 0);
-  EXPECT_EQ(std::pair(t.Column(), t.CursorRow()), std::pair(1, 11));
+  EXPECT_EQ(std::pair(t.Screen.GetCellAttribute(3, 10), t.Screen.GetCellAttribute(4, 10)),
+            std::pair(attribute, 0));
+  EXPECT_EQ(t.Cursor(), std::pair(1, 11));
   EXPECT_EQ(t.Screen.Count(), count);
   t.W.WriteLine("fixed", t.W.DefaultAttribute(), 12);
   EXPECT_EQ(t.Row(12), "fixed");
-  EXPECT_EQ(std::pair(t.Column(), t.CursorRow()), std::pair(1, 11));
+  EXPECT_EQ(t.Cursor(), std::pair(1, 11));
   t.Put("ab\bc\t\x01\r\n");
   t.S.Files->CloseLogFile();
   // BS and other control codes are not logged; TAB, CR and LF are.
@@ -188,14 +192,11 @@ TEST(WriteLine, AtTheBottomMarginTheTextBecomesANewStoreLine) {
   t.W.WriteLine("decoded", attribute, 0);
   EXPECT_EQ(t.Screen.Count(), count + 1);
   EXPECT_EQ(t.S.Status.LinesInBuffer, count + 1);
-  EXPECT_EQ(t.Row(24), "decoded");
-  EXPECT_EQ(t.Row(23), "row24");
+  EXPECT_EQ(t.Rows({23, 24}), (std::vector<std::string>{"row24", "decoded"}));
   EXPECT_EQ(t.Screen.GetRuns(count), (std::vector<TRun>{{std::uint16_t(attribute), 1},
                                                          {std::uint16_t(attribute), 132}}));
-  EXPECT_EQ(t.CursorRow(), 24);
-  EXPECT_EQ(t.Column(), 1);
-  EXPECT_EQ(t.W.State.LineSize[22], 1);
-  EXPECT_EQ(t.W.State.LineSize[23], 0);
+  EXPECT_EQ(t.Cursor(), std::pair(1, 24));
+  EXPECT_EQ((std::pair<int, int>(t.W.State.LineSize[22], t.W.State.LineSize[23])), std::pair(1, 0));
 }
 
 TEST(TextReceive, PrintedCharactersAndLinesGoToTheTransferFile) {
@@ -227,15 +228,13 @@ TEST(LineSizes, DoubleHeightRowTakesOneStoreColumnPerTwoScreenColumns) {
   t.W.MakeRowDoubleHeight(5);
   t.W.State.LineSize[4] = 2;
   t.Put("ABC");
-  EXPECT_EQ(t.W.GetScreenChar(3, 5), 'B');
-  EXPECT_EQ(t.W.GetScreenChar(4, 5), 'B');
+  EXPECT_EQ((std::vector<int>{t.W.GetScreenChar(3, 5), t.W.GetScreenChar(4, 5)}), std::vector<int>(2, 'B'));
   // Back to single size: attributes at FontSize, the right half blanked, the row below too.
   t.Screen.PutText(std::string(80, 'x'), 1, false, 0, 5);
   t.Screen.PutText("next", 1, false, 0, 6);
   t.W.MakeRowSingle(5);
   EXPECT_EQ(t.Screen.GetAttributeRecord(t.Screen.GetCellAttribute(100, 5)).Size, 16 / 2);
-  EXPECT_EQ(t.Row(5), std::string(40, 'x'));
-  EXPECT_EQ(t.Row(6), "");
+  EXPECT_EQ(t.Rows({5, 6}), (std::vector<std::string>{std::string(40, 'x'), ""}));
 }
 
 TEST(Modes, ColumnModeSetsMarginsSizesAndTheCursor) {
@@ -266,8 +265,7 @@ TEST(Modes, ResetBuildsTheCurrentAndCategoryAttributesFromTheSettings) {
   EXPECT_EQ((std::vector<int>{state.G0Graphics, state.G0Selected, state.OriginMode, state.LineSize[7]}),
             (std::vector<int>{0, 1, 0, 0}));
   const TTextAttributes& current = t.Screen.GetAttributeRecord(t.W.State.CurrentAttribute);
-  EXPECT_EQ(current.Style, fsItalic);
-  EXPECT_EQ(current.Size, 10);
+  EXPECT_EQ((std::pair<int, int>(current.Style, current.Size)), std::pair(int{fsItalic}, 10));
   // The default attribute has no style whatever FontStyle says.
   EXPECT_EQ(t.Screen.GetAttributeRecord(t.W.DefaultAttribute()).Style, 0);
   const TTextAttributes& error = t.Screen.GetAttributeRecord(t.W.State.Category[caError]);

@@ -111,8 +111,7 @@ TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
     EXPECT_EQ(ScreenRow(s, 1) + ScreenRow(s, 2), "");
     // Sequences still act on the screen.
     Push(s, "\x1B[5;7H");
-    EXPECT_EQ(s.Writer->State.CursorRow, 5);
-    EXPECT_EQ(s.Writer->State.CursorColumn, 7);
+    EXPECT_EQ((std::pair<int, int>(s.Writer->State.CursorRow, s.Writer->State.CursorColumn)), std::pair(5, 7));
   }
 }
 
@@ -222,8 +221,7 @@ TEST_F(Interpreter, ABlockTakesEverythingUpToWhereTheDispatcherMayChange) {
   S.Settings.Emulation = emVT100;
   EXPECT_EQ(Block(S, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
   EXPECT_EQ(Block(S, ""), 0u);
-  EXPECT_EQ(ScreenRow(S, 1), "plain text");
-  EXPECT_EQ(ScreenRow(S, 2), "more    tabbed");
+  EXPECT_EQ(ScreenRow(S, 1) + "|" + ScreenRow(S, 2), "plain text|more    tabbed");
   // The answer-back starts the soft-key sender.
   EXPECT_EQ(Block(S, "ab\x05" "cd"), 3u);
   // An answer to the host may ask the user about a failing line.
@@ -248,9 +246,8 @@ TEST(ReceiveBlock, AResetAfterTheColoursChangedTakesTheNewOnes) {
   const auto foreground = [&](int column) {
     return s.Screen->GetAttributeRecord(s.Screen->GetCellAttribute(column, 1)).Foreground;
   };
-  EXPECT_EQ(foreground(2), before);
-  EXPECT_EQ(foreground(3), before ^ 0x123456);
-  EXPECT_EQ(foreground(4), before ^ 0x654321);
+  EXPECT_EQ((std::vector<TColor>{foreground(2), foreground(3), foreground(4)}),
+            (std::vector<TColor>{before, before ^ 0x123456, before ^ 0x654321}));
 }
 
 // --- The session's receive hand-over ---

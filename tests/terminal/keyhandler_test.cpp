@@ -184,8 +184,7 @@ TEST_F(Keys, LocalEchoWritesTypedCharactersToTheScreen) {
   Settings().LocalEcho = 1;
   Type("hi");
   EXPECT_EQ(Sent(), "hi");
-  EXPECT_EQ(T.S->Writer->GetScreenChar(1, 1), 'h');
-  EXPECT_EQ(T.S->Writer->GetScreenChar(2, 1), 'i');
+  EXPECT_EQ(ScreenRow(*T.S, 1), "hi");
 }
 
 TEST_F(Keys, AutoRepeatSendsOnceForEachRepeat) {
@@ -296,10 +295,9 @@ TEST_F(History, UpShowsTheLastLineAndConfirmingSendsItAgain) {
   Answer = "list";
   Press(vkUp);
   ASSERT_EQ(Shown.size(), 1u);
-  EXPECT_EQ(Shown[0].size(), 30u);
-  EXPECT_EQ(Shown[0][0], "status");
-  EXPECT_EQ(Shown[0][1], "list");  // trimmed
-  EXPECT_EQ(Selected[0], 1);
+  // All 30 slots, "list" trimmed and selected.
+  EXPECT_EQ(std::tuple(Shown[0].size(), Shown[0][0], Shown[0][1], Selected[0]),
+            std::tuple(std::size_t{30}, std::string("status"), std::string("list"), 1));
   EXPECT_EQ(SentAfterTicks(), "list\r");
   // Stored at the ring index, the slot it came from; the next line goes after it.
   EXPECT_EQ(K().History[1], "list");
@@ -337,11 +335,9 @@ TEST_F(History, ATypedLineIsErasedOnTheHostBeforeTheBox) {
 TEST_F(History, TheRingIndexWrapsBothWays) {
   Answer = std::nullopt;
   Press(vkUp);  // from 1 back to 30
-  EXPECT_EQ(K().HistoryIndex, 30);
-  EXPECT_EQ(Selected.back(), 29);
+  EXPECT_EQ(std::pair(K().HistoryIndex, Selected.back()), std::pair(30, 29));
   Press(vkDown);
-  EXPECT_EQ(K().HistoryIndex, 1);
-  EXPECT_EQ(Selected.back(), 0);
+  EXPECT_EQ(std::pair(K().HistoryIndex, Selected.back()), std::pair(1, 0));
   for (int i = 0; i < 31; ++i) Type("c" + std::to_string(i) + "\r");
   EXPECT_EQ(K().History[0], "c30");  // the 31st line took the first slot
   EXPECT_EQ(K().HistoryIndex, 2);

@@ -29,35 +29,18 @@ TQelRun Replay(const TTempDir& dir, const std::vector<std::string>& args, const 
   return RunQel(dir, arguments, input);
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 TEST(QelReplay, ScrollbackPrintsEveryStoreLine) {
   TTempDir dir;
   std::string input;
   for (int i = 1; i <= 30; ++i) input += "line " + std::to_string(i) + "\r\n";
   const auto r = Replay(dir, {"--scrollback", "-"}, input);
   ASSERT_EQ(r.Status, 0) << r.Err;
-  const auto lines = Lines(r.Out);
+  const auto lines = SplitLines(r.Out);
   // 101 blank lines at start; the 30 line feeds at the bottom row push 7 of
   // the screen's rows into the history.
   ASSERT_EQ(lines.size(), 108u);
-  EXPECT_EQ(lines[76], "");
-  EXPECT_EQ(lines[77], "line 1");
-  EXPECT_EQ(lines[106], "line 30");
-  EXPECT_EQ(lines[107], "");
+  EXPECT_EQ((std::vector<std::string>{lines[76], lines[77], lines[106], lines[107]}),
+            (std::vector<std::string>{"", "line 1", "line 30", ""}));
 }
 
 TEST(QelReplay, LogPrintsTheTextAsDisplayed) {
@@ -85,8 +68,8 @@ TEST(QelReplay, ShowsEveryColumnAndHighBytesAsTheViewDoes) {
         {{"--answers", dir.file("answers.bin"), "-"}, "\xFF\xFD\x18", 0, "\u00A0\u00B2"}}) {
     const auto r = Replay(dir, args, input);
     ASSERT_EQ(r.Status, 0) << r.Err;
-    ASSERT_EQ(Lines(r.Out).size(), 24u);
-    EXPECT_EQ(Lines(r.Out)[row], text);
+    ASSERT_EQ(SplitLines(r.Out).size(), 24u);
+    EXPECT_EQ(SplitLines(r.Out)[row], text);
   }
   EXPECT_EQ(ReadFileBytes(dir.file("answers.bin")), "");  // nothing answered without Telnet
 }
@@ -97,7 +80,7 @@ TEST(QelReplay, TelnetCommandsAreAnsweredAndNotShown) {
   const auto r = Replay(dir, {"--telnet", "--answers", answers, "--emulation", "vt220", "-"},
                         "\xFF\xFD\x18login: \xFF\xFA\x18\x01\xFF\xF0\xFF\xFF");
   ASSERT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out)[0], "login: \u00A0");
+  EXPECT_EQ(SplitLines(r.Out)[0], "login: \u00A0");
   EXPECT_EQ(ReadFileBytes(answers),
             "\xFF\xFB\x18\xFF\xFA\x18" + std::string(1, '\0') + "DEC-VT220\xFF\xF0");
 }
@@ -113,12 +96,12 @@ TEST(QelReplay, ReadsAFileAndTheSettingsFile) {
   const auto r = Replay(dir, {"--settings", dir.file("vt.mse"), dir.file("stream.vt")});
   ASSERT_EQ(r.Status, 0) << r.Err;
   // Wrap off: everything beyond column 80 lands in column 80; bit 7 stripped.
-  EXPECT_EQ(Lines(r.Out)[0], std::string(79, 'x') + "A");
-  EXPECT_EQ(Lines(r.Out)[1], "");
+  EXPECT_EQ(SplitLines(r.Out)[0], std::string(79, 'x') + "A");
+  EXPECT_EQ(SplitLines(r.Out)[1], "");
   // --emulation overrides the file's type: QUORIX keeps bit 7.
   const auto quorix = Replay(dir, {"--settings", dir.file("vt.mse"), "--emulation", "quorix", "-"}, "\xC1");
   ASSERT_EQ(quorix.Status, 0) << quorix.Err;
-  EXPECT_EQ(Lines(quorix.Out)[0], "\u2534");
+  EXPECT_EQ(SplitLines(quorix.Out)[0], "\u2534");
 }
 
 TEST(QelReplay, AHostTransferWritesNothingUnlessAReceiveDirectoryIsGiven) {
@@ -137,7 +120,7 @@ TEST(QelReplay, AHostTransferWritesNothingUnlessAReceiveDirectoryIsGiven) {
   ASSERT_EQ(r.Status, 0) << r.Err;
   EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
   EXPECT_EQ(ReadFileBytes(answers), "N");
-  EXPECT_EQ(Lines(r.Out)[0], "before0123456789after");
+  EXPECT_EQ(SplitLines(r.Out)[0], "before0123456789after");
 
   // Asked for: the ten bytes go into the directory under the configured name.
   std::filesystem::create_directory(dir.file("in"));
@@ -147,7 +130,7 @@ TEST(QelReplay, AHostTransferWritesNothingUnlessAReceiveDirectoryIsGiven) {
   EXPECT_EQ(ReadFileBytes(dir.file("in/precious.txt")), "0123456789");
   EXPECT_EQ(ReadFileBytes(precious), "PRECIOUS USER DATA");
   EXPECT_EQ(ReadFileBytes(answers), "Y");
-  EXPECT_EQ(Lines(r.Out)[0], "beforeafter");
+  EXPECT_EQ(SplitLines(r.Out)[0], "beforeafter");
 
   // A host-started send is refused either way.
   r = Replay(dir, {"--settings", dir.file("s.mse"), "--answers", answers, "--receive-dir", dir.file("in"), "-"},
@@ -230,7 +213,7 @@ TEST(QelReplay, ReadsANamedPipeWhileSomethingWritesToIt) {
   writer.join();
   if (release >= 0) ::close(release);
   EXPECT_EQ(r.Status, 0) << r.Err;
-  EXPECT_EQ(Lines(r.Out).at(0), "piped");
+  EXPECT_EQ(SplitLines(r.Out).at(0), "piped");
 }
 
 // Output that could not be written is a failure, not a silently cut result.
@@ -247,7 +230,7 @@ TEST(QelReplay, MalformedInputNeitherCrashesNorHangs) {
   for (const char* type : {"quorix", "vt100", "vt220", "tn3270"}) {
     const auto r = Replay(dir, {"--telnet", "--emulation", type, "--scrollback", "-"}, garbage);
     EXPECT_EQ(r.Status, 0) << type << ": " << r.Err;
-    EXPECT_GE(Lines(r.Out).size(), 101u);
+    EXPECT_GE(SplitLines(r.Out).size(), 101u);
   }
 }
 
