@@ -75,8 +75,7 @@ TEST(AddBookmark, TwoSelectedLinesTakeTheColoursAndTheGridGainsARow) {
   ASSERT_NE(mark, nullptr);
   EXPECT_EQ(std::tuple(mark->Type, mark->Foreground, mark->Background, mark->Name, mark->Anchor),
             std::tuple(4, kFore, kBack, std::string("link up"), 6));
-  EXPECT_EQ(grid.Screen.MarkStartColumn(1, 5), 6);
-  EXPECT_EQ(grid.Screen.MarkEndColumn(2, 5), 4);
+  EXPECT_EQ(std::pair(grid.Screen.MarkStartColumn(1, 5), grid.Screen.MarkEndColumn(2, 5)), std::pair(6, 4));
   // The selection is gone: its slots, its record and row 1.
   EXPECT_FALSE(grid.Screen.HasMark(1, 2) || grid.Screen.HasMark(2, 2) || grid.Screen.Marks.Get(2)->Placed());
   EXPECT_EQ(grid.Bookmarks.Row(1).Name, "No Marked Lines");
@@ -155,11 +154,9 @@ TEST(Jump, CentresTheLineOfARowThatHoldsOne) {
   TGrid grid(50);
   grid.Select(42, 1, 43, 5);
   ASSERT_TRUE(grid.Bookmarks.AddBookmark("far", kFore, kBack));
-  EXPECT_EQ(grid.Bookmarks.Jump(2), 42);
-  EXPECT_EQ(grid.Bookmarks.Jump(1), -1);  // no selection
+  EXPECT_EQ(std::pair(grid.Bookmarks.Jump(2), grid.Bookmarks.Jump(1)), std::pair(42, -1));  // no selection yet
   grid.Select(7, 1, 7, 2);
-  EXPECT_EQ(grid.Bookmarks.Jump(1), 7);
-  EXPECT_EQ(grid.Bookmarks.Jump(9), -1);
+  EXPECT_EQ(std::pair(grid.Bookmarks.Jump(1), grid.Bookmarks.Jump(9)), std::pair(7, -1));
   EXPECT_EQ(grid.Centred, (TInts{42, 7}));
 }
 
@@ -173,8 +170,8 @@ TEST(AddBookmark, WhenEveryMarkNumberIsTakenTheSelectionStays) {
   grid.Select(260, 1, 261, 4);
   EXPECT_THROW(grid.Bookmarks.AddBookmark("one too many", kFore, kBack), EOutOfResources);
   EXPECT_TRUE(grid.Screen.HasMark(260, 2));
-  EXPECT_EQ(grid.Bookmarks.Row(1).LineNumber, "260");
-  EXPECT_EQ(grid.Bookmarks.RowCount(), 252);
+  EXPECT_EQ(std::pair(grid.Bookmarks.Row(1).LineNumber, grid.Bookmarks.RowCount()),
+            std::pair(std::string("260"), 252));
 }
 
 TEST(AddBookmark, ALoadedLineKeepsItsTextWhenTheBackingFileIsEmptied) {
@@ -192,6 +189,6 @@ TEST(AddBookmark, ALoadedLineKeepsItsTextWhenTheBackingFileIsEmptied) {
   WriteFileBytes(name, "");
   EXPECT_EQ(bookmarks.SelectionRow().Content, "kept");
   ASSERT_TRUE(bookmarks.AddBookmark("still there", kFore, kBack));
-  EXPECT_EQ(bookmarks.Row(2).LineNumber, "0");
-  EXPECT_EQ(bookmarks.Row(2).Content, "kept");
+  const TBookmarkRow row = bookmarks.Row(2);
+  EXPECT_EQ(std::pair(row.LineNumber, row.Content), std::pair(std::string("0"), std::string("kept")));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/session.h"
 #include "screen/store.h"
@@ -30,18 +31,15 @@ TEST(RowSize, InTheHistoryATopAndTheEmptyLineUnderItStayAPair) {
   TVt100 t;
   t.Receive("\x1b[24;1H\x1b#3Big\r\n\x1b#4Big\r\n\x1b#6wide\r\n");
   const int top = t.Line(21);
-  ASSERT_EQ(t.Size(top), rsDoubleTop);
-  ASSERT_EQ(t.Size(top + 1), rsDoubleBottom);
-  ASSERT_EQ(t.Size(top + 2), rsDoubleWidth);
+  const auto sizes = [&] {
+    return std::vector<int>{t.Size(top), t.Size(top + 1), t.Size(top + 2), t.Size(top + 3)};
+  };
+  ASSERT_EQ(sizes(), (std::vector<int>{rsDoubleTop, rsDoubleBottom, rsDoubleWidth, rsNormal}));
   // Thirty lines later all three are history.
   for (int i = 0; i < 30; ++i) t.Receive("line\r\n");
   ASSERT_LT(top + 2, t.Line(1));
-  EXPECT_EQ(t.Size(top), rsDoubleTop);
-  EXPECT_EQ(t.Size(top + 1), rsDoubleBottom);
   // A double-width line holds nothing to tell it by.
-  EXPECT_EQ(t.Size(top + 2), rsNormal);
-  EXPECT_EQ(t.Size(top + 3), rsNormal);
+  EXPECT_EQ(sizes(), (std::vector<int>{rsDoubleTop, rsDoubleBottom, rsNormal, rsNormal}));
   // Lines outside the store are normal.
-  EXPECT_EQ(t.Size(-1), rsNormal);
-  EXPECT_EQ(t.Size(t.T.S->Screen->Count()), rsNormal);
+  EXPECT_EQ(std::pair(t.Size(-1), t.Size(t.T.S->Screen->Count())), std::pair(rsNormal, rsNormal));
 }

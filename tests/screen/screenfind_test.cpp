@@ -94,8 +94,7 @@ TEST(QuickSearch, HitsFoldingEmptyPatternsAndStartPositions) {
   search.SetText("xaaxaa");
   search.SearchForward();
   EXPECT_EQ(search.Hits(), 2);
-  EXPECT_FALSE(search.SearchForward());
-  EXPECT_FALSE(search.Found());
+  EXPECT_FALSE(search.SearchForward() || search.Found());
   search.SetPattern("\xE4[", false);
   EXPECT_FALSE(search.SetText("\xC4{"));
   EXPECT_TRUE(search.SetText("x\xE4["));
@@ -237,12 +236,11 @@ TEST(Find, NotFoundKeepsTheMarkAndTheViewAndDoesNotWrap) {
   ASSERT_EQ(store.Finder.LastHitLine(), 2);
   store.Screen.TakeDamage();
   store.Shown.clear();
-  EXPECT_EQ(store.Finder.FindNext("target"), 0);
-  EXPECT_EQ(store.FindMark(), (TInts{2, 1, 6}));
-  EXPECT_EQ(store.Finder.FindNext("missing"), 0);
-  EXPECT_EQ(store.FindMark(), (TInts{2, 1, 6}));
-  EXPECT_TRUE(store.Shown.empty());
-  EXPECT_TRUE(store.Screen.TakeDamage().Empty());
+  for (const char* text : {"target", "missing"}) {
+    EXPECT_EQ(store.Finder.FindNext(text), 0);
+    EXPECT_EQ(store.FindMark(), (TInts{2, 1, 6}));
+  }
+  EXPECT_TRUE(store.Shown.empty() && store.Screen.TakeDamage().Empty());
 }
 
 TEST(Find, PreviousFindsTheSecondOfTwoFromAfterIt) {
@@ -291,8 +289,7 @@ TEST(FindRequest, ReportsSearchingThenTheResultWithTheStoredOptions) {
   store.Finder.SearchCaseSensitive = true;
   store.Finder.HandleRequest(frFind, report);
   EXPECT_EQ(states, (TInts{fsSearching, fsFound}));
-  EXPECT_EQ(store.Finder.LastHitLine(), 1);
-  EXPECT_TRUE(store.Finder.FindCaseSensitive);
+  EXPECT_EQ(std::pair(store.Finder.LastHitLine(), store.Finder.FindCaseSensitive), std::pair(1, true));
   states.clear();
   store.Finder.HandleRequest(frFindNext, report);
   EXPECT_EQ(states, (TInts{fsSearching, fsNotFound}));
@@ -300,8 +297,7 @@ TEST(FindRequest, ReportsSearchingThenTheResultWithTheStoredOptions) {
   store.Finder.SearchCaseSensitive = false;
   store.Finder.HandleRequest(frFindPrevious, report);
   EXPECT_EQ(states, (TInts{fsSearching, fsFound}));
-  EXPECT_EQ(store.Finder.LastHitLine(), 0);
-  EXPECT_FALSE(store.Finder.Busy);
+  EXPECT_EQ(std::pair(store.Finder.LastHitLine(), store.Finder.Busy), std::pair(0, false));
 }
 
 TEST(FindRequest, ARequestWhileOneRunsDoesNothing) {
