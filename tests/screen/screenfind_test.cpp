@@ -116,7 +116,7 @@ TEST(QuickSearch, HitsFoldingEmptyPatternsAndStartPositions) {
 // ---------------------------------------------------------------------------
 // The store's line text without a copy
 
-TEST(LineTextView, AgreesWithLineTextForHotPackedPaddedAndDiskLines) {
+TEST(LineTextView, AgreesWithLineTextForHotPackedAndPaddedLines) {
   TBrowse screen;
   for (int i = 0; i < 200; ++i) {
     std::string text = "line " + std::to_string(i);
@@ -129,18 +129,6 @@ TEST(LineTextView, AgreesWithLineTextForHotPackedPaddedAndDiskLines) {
     ASSERT_EQ(std::string(screen.GetLineTextView(i, scratch)), screen.GetLineText(i)) << "line " << i;
   EXPECT_TRUE(screen.GetLineTextView(-1, scratch).empty());
   EXPECT_TRUE(screen.GetLineTextView(200, scratch).empty());
-
-  TTempDir dir;
-  TBrowse disk;
-  WriteFileBytes(dir.file("screen.sbf"), "first line\r\n\r\nthird one\r\n");
-  disk.FileName = dir.file("screen.sbf");
-  disk.Medium = TBrowse::mtDiskReadOnly;
-  ASSERT_EQ(disk.OpenFile(), 0);
-  ASSERT_EQ(disk.LoadFile(), 0);
-  ASSERT_EQ(disk.Count(), 3);
-  EXPECT_EQ(disk.GetLineTextView(0, scratch), "first line");
-  EXPECT_EQ(disk.GetLineTextView(1, scratch), "");
-  EXPECT_EQ(disk.GetLineTextView(2, scratch), "third one");
 }
 
 TEST(InvalidateLines, RepaintsTheLinesWithinTheStore) {

@@ -19,17 +19,12 @@ std::vector<int> Rectangle(const TScreenDamage& damage) {
   return {damage.FirstLine, damage.LastLine, damage.LeftColumn, damage.RightColumn};
 }
 
-// The states and the texts of the lines, in order.
-std::vector<int> States(const TBrowse& store, std::initializer_list<int> lines) {
-  std::vector<int> states;
-  for (const int line : lines) states.push_back(store.GetLineState(line));
-  return states;
-}
-
-std::vector<std::string> Texts(const TBrowse& store, std::initializer_list<int> lines) {
-  std::vector<std::string> texts;
-  for (const int line : lines) texts.push_back(store.GetLineText(line));
-  return texts;
+// What `read` gives for each of the lines, in order.
+template <typename T>
+std::vector<T> Each(const TBrowse& store, std::initializer_list<int> lines, T (TBrowse::*read)(int) const) {
+  std::vector<T> values;
+  for (const int line : lines) values.push_back((store.*read)(line));
+  return values;
 }
 
 std::vector<TRun> Runs(std::initializer_list<std::pair<int, int>> entries) {
@@ -68,7 +63,7 @@ TEST(LineTable, NewLinesAreInMemoryWithOffsetMinusOneAndLinesOutsideAreIgnored) 
   EXPECT_EQ(store.GetLineLength(1), 255);
   // Lines outside the store are ignored.
   store.AddLine("third", 0, false);
-  EXPECT_EQ(Texts(store, {-1, 3}), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(Each(store, {-1, 3}, &TBrowse::GetLineText), (std::vector<std::string>{"", ""}));
   EXPECT_EQ(store.GetAttributeAt(3, 1), 0);
   store.SetLineText(3, "nowhere");
   store.SetAttributeAt(-1, 1, 5);
@@ -242,7 +237,8 @@ TEST(LineText, SetKeepsRunsAndOffsetReplaceDropsOffset) {
   store.SetLineText(0, "short");
   EXPECT_EQ(store.GetLineText(0), "short");
   store.SetLineText(0, std::string(200, 'q') + "   ");
-  EXPECT_EQ(Texts(store, {0, 1, 2}), (std::vector<std::string>{std::string(200, 'q') + "   ", "x", kBlankLine}));
+  EXPECT_EQ(Each(store, {0, 1, 2}, &TBrowse::GetLineText),
+            (std::vector<std::string>{std::string(200, 'q') + "   ", "x", kBlankLine}));
 }
 
 TEST(HotLines, ASlotTakenByAnotherLineShowsNothingOfTheLineBefore) {
@@ -275,7 +271,7 @@ TEST(HotLines, ASlotTakenByAnotherLineShowsNothingOfTheLineBefore) {
   EXPECT_EQ(store.GetLineText(blank + 64), longText);
   // And every one of them as packed once it leaves.
   Fill(store, 200);
-  EXPECT_EQ(Texts(store, {longLine, blank, second, second + 64, blank + 64}),
+  EXPECT_EQ(Each(store, {longLine, blank, second, second + 64, blank + 64}, &TBrowse::GetLineText),
             (std::vector<std::string>{longText, rewritten, longText, "short", longText}));
 }
 
@@ -297,11 +293,11 @@ TEST(HotLines, ALineTurnsRewrittenWithItsFirstWriteWhateverItWas) {
   store.CopyBlock({1, 23, 3, 23}, {1, 24, 3, 24}, false, true);
   store.CopyBlock({1, 24, 3, 24}, {1, 0, 3, 0}, false, false);
   const std::vector<int> states = {lsRewritten, lsAdded, lsRewritten, lsRewritten, lsAdded};
-  EXPECT_EQ(States(store, {reused, reused - 1, 0, added, 1}), states);
+  EXPECT_EQ(Each(store, {reused, reused - 1, 0, added, 1}, &TBrowse::GetLineState), states);
   EXPECT_EQ(store.GetFileOffset(0), 10);
   // The states hold once the lines are packed.
   Fill(store, 100);
-  EXPECT_EQ(States(store, {reused, reused - 1, 0, added, 1}), states);
+  EXPECT_EQ(Each(store, {reused, reused - 1, 0, added, 1}, &TBrowse::GetLineState), states);
 }
 
 TEST(HotLines, AWriteInALineOfOneLookChangesEveryCellThatLooksOtherwise) {

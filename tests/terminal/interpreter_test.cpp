@@ -31,16 +31,31 @@ std::size_t Block(TSession& s, std::string_view bytes) {
   return s.Interpreter->ReceiveBlock(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-// A session started as the main window leaves it, on an open serial line.
-struct Interpreter : ::testing::Test {
+// A session started as the main window leaves it, on an open serial line or Telnet.
+struct TSide {
   TTestSession T;
-  TSession& S = *T.S;
   TRecordingSerialLine Serial;
-  void SetUp() override {
-    S.StartUp();
-    S.Transmit->Serial = &Serial;
-    S.Transmit->SerialConnected = true;
+  TRecordingNetworkLine Network;
+  explicit TSide(int emulation, bool telnet) {
+    TSession& s = *T.S;
+    s.StartUp();
+    s.Settings.Emulation = static_cast<std::uint8_t>(emulation);
+    if (telnet) {
+      s.Transmit->Network = &Network;
+      s.Transmit->NetworkConnected = true;
+      s.Settings.Port = kTelnetPortIndex;
+    } else {
+      s.Transmit->Serial = &Serial;
+      s.Transmit->SerialConnected = true;
+    }
   }
+};
+
+struct Interpreter : ::testing::Test {
+  TSide Side{emVT100, false};
+  TSession& S = *Side.T.S;
+  TTestSession& T = Side.T;
+  TRecordingSerialLine& Serial = Side.Serial;
   std::vector<int> Parameters(std::string_view buffer) {
     S.Interpreter->EscapeBuffer = buffer;
     S.Interpreter->ParseParameters();
@@ -75,25 +90,6 @@ TEST_F(Interpreter, AnEscapeLogWriteFailureClosesTheLogAndTheTerminalGoesOn) {
   ASSERT_EQ(T.Desktop.Boxes.size(), 1u);
   EXPECT_NE(T.Desktop.Boxes[0].Box.Text.find("Escape Sequence Log File"), std::string::npos);
 }
-
-struct TSide {
-  TTestSession T;
-  TRecordingSerialLine Serial;
-  TRecordingNetworkLine Network;
-  explicit TSide(int emulation, bool telnet) {
-    TSession& s = *T.S;
-    s.StartUp();
-    s.Settings.Emulation = static_cast<std::uint8_t>(emulation);
-    if (telnet) {
-      s.Transmit->Network = &Network;
-      s.Transmit->NetworkConnected = true;
-      s.Settings.Port = kTelnetPortIndex;
-    } else {
-      s.Transmit->Serial = &Serial;
-      s.Transmit->SerialConnected = true;
-    }
-  }
-};
 
 TEST(TraceRouting, TextGoesToTheDecoderWhileConversionIsOn) {
   for (const bool errorFile : {false, true}) {
@@ -218,7 +214,6 @@ TEST(ReceiveBlock, BehavesExactlyAsReceiveByteForEveryByte) {
 // A block takes text, controls and sequences in one call, and stops where the
 // dispatcher may have to change.
 TEST_F(Interpreter, ABlockTakesEverythingUpToWhereTheDispatcherMayChange) {
-  S.Settings.Emulation = emVT100;
   EXPECT_EQ(Block(S, "plain text\r\n\x1B[1mmore\x1B[m\ttabbed"), 30u);
   EXPECT_EQ(Block(S, ""), 0u);
   EXPECT_EQ(ScreenRow(S, 1) + "|" + ScreenRow(S, 2), "plain text|more    tabbed");

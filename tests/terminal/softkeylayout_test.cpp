@@ -45,9 +45,7 @@ TEST(SoftKeyBar, ABarTooNarrowForItsKeysShowsNoTextAndNeverGoesNegative) {
   const TSoftKeyBarLayout bar;
   for (int index = 1; index <= 12; ++index) {
     const TBarRect key = bar.KeyRect(index, 50, 3);
-    EXPECT_GE(key.Width, 0) << index;
-    EXPECT_GE(key.Height, 0) << index;
-    EXPECT_FALSE(bar.ShowsText(key)) << index;
+    EXPECT_TRUE(key.Width >= 0 && key.Height >= 0 && !bar.ShowsText(key)) << index;
   }
   EXPECT_EQ(bar.KeyAt(48, 1, 50, 3), 0);
   EXPECT_TRUE(bar.ShowsText(bar.KeyRect(1, 219, 20)));
