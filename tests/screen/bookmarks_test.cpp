@@ -30,6 +30,11 @@ struct TGrid {
     Screen.SetMarkBottom(last, right, 2);
     Screen.Marks.Get(2)->Anchor = left;
   }
+  // Selects and makes a bookmark of the selection.
+  bool Add(const std::string& name, int first, int left, int last, int right, TColor fore = kFore) {
+    Select(first, left, last, right);
+    return Bookmarks.AddBookmark(name, fore, kBack);
+  }
   int UserSlot(int line) const { return Screen.GetMarkSlot(line, 5); }
   std::vector<int> UserSlots() const {
     std::vector<int> slots;
@@ -91,12 +96,9 @@ TEST(AddBookmark, TwoSelectedLinesTakeTheColoursAndTheGridGainsARow) {
 
 TEST(DeleteBookmark, TheFirstRowGoesRowsMoveUpAndItsLinesLoseTheColours) {
   TGrid grid(8);
-  grid.Select(1, 1, 2, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("one", kFore, kBack));
-  grid.Select(4, 1, 4, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("two", kFore, kBack));
-  grid.Select(6, 1, 7, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("three", kFore, kBack));
+  ASSERT_TRUE(grid.Add("one", 1, 1, 2, 5));
+  ASSERT_TRUE(grid.Add("two", 4, 1, 4, 5));
+  ASSERT_TRUE(grid.Add("three", 6, 1, 7, 5));
   ASSERT_EQ(grid.UserSlots(), (TInts{0, 5, 5, 0, 6, 0, 7, 7}));
 
   grid.Bookmarks.DeleteBookmark(2);
@@ -107,15 +109,13 @@ TEST(DeleteBookmark, TheFirstRowGoesRowsMoveUpAndItsLinesLoseTheColours) {
   EXPECT_EQ(grid.Changes, 4);
 
   // The freed number is the next bookmark's.
-  grid.Select(0, 1, 0, 3);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("again", kFore, kBack));
+  ASSERT_TRUE(grid.Add("again", 0, 1, 0, 3));
   EXPECT_EQ(grid.UserSlot(0), 5);
 }
 
 TEST(DeleteBookmark, RowOneAndRowsOutsideTheGridChangeNothing) {
   TGrid grid(4);
-  grid.Select(1, 1, 1, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("kept", kFore, kBack));
+  ASSERT_TRUE(grid.Add("kept", 1, 1, 1, 5));
   grid.Select(1, 1, 1, 3);  // row 1 now shows line 1 too
   const int changes = grid.Changes;
   grid.Bookmarks.DeleteBookmark(1);
@@ -132,12 +132,9 @@ TEST(DeleteBookmark, RowOneAndRowsOutsideTheGridChangeNothing) {
 // deleting either gives back what the other still covers.
 TEST(DeleteBookmark, OverlappingBookmarksEachRemoveTheirOwn) {
   TGrid grid(6);
-  grid.Select(2, 1, 4, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("wide", kFore, kBack));
-  grid.Select(2, 3, 2, 6);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("narrow", colors::Red, kBack));
-  grid.Select(4, 1, 5, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("over", kFore, kBack));
+  ASSERT_TRUE(grid.Add("wide", 2, 1, 4, 5));
+  ASSERT_TRUE(grid.Add("narrow", 2, 3, 2, 6, colors::Red));
+  ASSERT_TRUE(grid.Add("over", 4, 1, 5, 5));
   ASSERT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 7, 7}));
   grid.Bookmarks.DeleteBookmark(4);  // "over": line 4 is the wide one's again
   EXPECT_EQ(grid.UserSlots(), (TInts{0, 0, 6, 5, 5, 0}));
@@ -152,8 +149,7 @@ TEST(DeleteBookmark, OverlappingBookmarksEachRemoveTheirOwn) {
 
 TEST(Jump, CentresTheLineOfARowThatHoldsOne) {
   TGrid grid(50);
-  grid.Select(42, 1, 43, 5);
-  ASSERT_TRUE(grid.Bookmarks.AddBookmark("far", kFore, kBack));
+  ASSERT_TRUE(grid.Add("far", 42, 1, 43, 5));
   EXPECT_EQ(std::pair(grid.Bookmarks.Jump(2), grid.Bookmarks.Jump(1)), std::pair(42, -1));  // no selection yet
   grid.Select(7, 1, 7, 2);
   EXPECT_EQ(std::pair(grid.Bookmarks.Jump(1), grid.Bookmarks.Jump(9)), std::pair(7, -1));
@@ -163,8 +159,7 @@ TEST(Jump, CentresTheLineOfARowThatHoldsOne) {
 TEST(AddBookmark, WhenEveryMarkNumberIsTakenTheSelectionStays) {
   TGrid grid(300);
   for (int i = 0; i < 251; ++i) {
-    grid.Select(i, 1, i, 4);
-    ASSERT_TRUE(grid.Bookmarks.AddBookmark("b" + std::to_string(i), kFore, kBack)) << i;
+    ASSERT_TRUE(grid.Add("b" + std::to_string(i), i, 1, i, 4)) << i;
   }
   EXPECT_EQ(grid.UserSlot(250), 255);
   grid.Select(260, 1, 261, 4);
