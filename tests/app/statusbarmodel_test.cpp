@@ -123,7 +123,9 @@ TEST(StatusBarGauge, SettersKeepTheirRules) {
     EXPECT_EQ(setter == kMin ? bar.SetGaugeMin(value) : setter == kMax ? bar.SetGaugeMax(value)
                                                                      : bar.SetGaugeProgress(value),
               taken) << setter << " " << value;
-    if (!taken) EXPECT_EQ(gauge(), before) << setter << " " << value;
+    if (!taken) {
+      EXPECT_EQ(gauge(), before) << setter << " " << value;
+    }
   }
   EXPECT_EQ(gauge(), std::tuple(10, 5000, 5000));
 }
