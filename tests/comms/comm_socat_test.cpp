@@ -14,12 +14,10 @@ namespace {
 
 // Two ptys, A and B, joined by socat.
 struct TSocatLink {
-  explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b") {}
-  bool Ready() const {
-    return RunUntil([&] { return std::filesystem::exists(A) && std::filesystem::exists(B); }, 5000);
-  }
-  std::filesystem::path A, B;
-  TChild Socat{{"socat", "-b65536", "pty,rawer,link=" + A.string(), "pty,rawer,link=" + B.string()}};
+  explicit TSocatLink(const std::filesystem::path& dir) : A(dir / "a"), B(dir / "b"), Log(dir / "socat.log") {}
+  bool Ready() const { return Socat.Ready(); }
+  std::filesystem::path A, B, Log;
+  TSocat Socat{Log.string(), {"-b65536", "pty,rawer,link=" + A.string(), "pty,rawer,link=" + B.string()}};
 };
 
 struct TCollector {

@@ -62,7 +62,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
 struct PadsExchange : ::testing::Test {
   TTempDir Files;
   std::string LineA, LineB;
-  std::unique_ptr<TChild> Socat;
+  std::unique_ptr<TSocat> Socat;
   std::unique_ptr<TChild> Exchange;
   std::unique_ptr<TWindow> W;
   std::unique_ptr<TPadsSession> Pads;
@@ -78,8 +78,9 @@ struct PadsExchange : ::testing::Test {
     std::filesystem::create_directories(Files.path() / "server");
     LineA = Files.file("ttyA");
     LineB = Files.file("ttyB");
-    Socat = std::make_unique<TChild>(std::vector<std::string>{"socat", "PTY,rawer,link=" + LineA, "PTY,rawer,link=" + LineB});
-    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(LineA) && std::filesystem::exists(LineB); }, 5000));
+    Socat = std::make_unique<TSocat>(Files.file("socat.log"),
+                                     std::vector<std::string>{"PTY,rawer,link=" + LineA, "PTY,rawer,link=" + LineB});
+    ASSERT_TRUE(Socat->Ready()) << "socat did not make its ptys";
   }
 
   void StartExchange(const std::vector<std::string>& faults = {}) {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -115,7 +116,7 @@ struct TExchangeOnPty {
   TTempDir Dir;
   std::string HostEnd = Dir.file("host");
   std::string TerminalEnd = Dir.file("terminal");
-  TChild Line{{"socat", "PTY,rawer,link=" + HostEnd, "PTY,rawer,link=" + TerminalEnd}};
+  TSocat Line{Dir.file("socat.log"), {"PTY,rawer,link=" + HostEnd, "PTY,rawer,link=" + TerminalEnd}};
   TSerialReceive R;
   QProcess Exchange;
 
@@ -125,7 +126,7 @@ struct TExchangeOnPty {
     Exchange.waitForFinished(5000);
   }
   void Start() {
-    ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(HostEnd) && std::filesystem::exists(TerminalEnd); }, 5000));
+    ASSERT_TRUE(Line.Ready()) << "socat did not make its ptys";
     ASSERT_TRUE(R.Open(std::filesystem::canonical(TerminalEnd).string()));
     R.W.S.Settings.SendReceiveFileName.assign(R.Name);
     Exchange.start(QEL_TOOL, {"exchange", "--serial", QString::fromStdString(HostEnd)});
@@ -156,7 +157,10 @@ TEST(ReceivePty, TheExchangesReceiveKeepsTheFileItReplacesAndStopsAtTheLimit) {
   EXPECT_EQ(ReadFileBytes(r.Name + ".~1~"), "PRECIOUS USER DATA");
   const std::string stored = ReadFileBytes(r.Name);
   EXPECT_EQ(stored.size(), std::size_t(1) << 20);
-  EXPECT_TRUE(stored == SendFileBytes(1 << 20)) << "the stored bytes differ from the exchange's";
+  const std::string expected = SendFileBytes(1 << 20);
+  const auto differ = std::mismatch(stored.begin(), stored.end(), expected.begin(), expected.end());
+  EXPECT_TRUE(differ.first == stored.end()) << "the stored bytes differ from the exchange's from byte "
+                                            << (differ.first - stored.begin());
   ASSERT_EQ(r.W.Boxes.size(), 1u);
   EXPECT_EQ(r.W.Boxes[0], "The transfer the host started was stopped at the receive limit of 1 MB.\rFile = " + r.Name);
 }

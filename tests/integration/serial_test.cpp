@@ -15,8 +15,8 @@ TEST(Serial, QelConnectTalksToAProgramBehindSocat) {
   std::ofstream(script) << "#!/bin/sh\nprintf 'peer ready\\r\\n'\nread line\nprintf 'got %s\\r\\n' \"$line\"\nsleep 30\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
   const std::string link = dir.file("tty");
-  TChild socat({"socat", "PTY,rawer,link=" + link, "EXEC:" + script});
-  ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(link); }, 5000));
+  TSocat socat(dir.file("socat.log"), {"PTY,rawer,link=" + link, "EXEC:" + script});
+  ASSERT_TRUE(socat.Ready()) << "socat did not make its pty";
 
   const TProcessRun run = RunTool({"connect", "--serial", QString::fromStdString(link), "--baud", "115200", "--send",
                                 "<P:3>abc<CR>", "--for", "2", "--scrollback"});

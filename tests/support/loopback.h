@@ -17,6 +17,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -141,6 +144,33 @@ class TChild {
 
  private:
   pid_t Pid = -1;
+};
+
+// socat joining two addresses (ptys for a serial line). socat makes a pty's
+// link before it sets the pty's line settings, so a port opened as soon as
+// the link shows can have its settings (0377 marking among them) undone;
+// Ready waits for socat's transfer loop, which starts after all of that.
+class TSocat {
+ public:
+  TSocat(const std::string& log, std::vector<std::string> addresses) : Log(log) {
+    std::vector<std::string> argv{"socat", "-d", "-d", "-lf", log};
+    argv.insert(argv.end(), addresses.begin(), addresses.end());
+    Child = std::make_unique<TChild>(argv);
+  }
+  bool Ready() const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::ifstream in(Log);
+      const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      if (text.find("starting data transfer loop") != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  std::string Log;
+  std::unique_ptr<TChild> Child;
 };
 
 // True once something takes calls on the loopback port, within 15 s; never
